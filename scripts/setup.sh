@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs, as root, exactly the Debian 12 packages the project builds, tests and runs with.
+# Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build ccache pkg-config clang clang-format clang-tidy
+  libclang-rt-14-dev
+  # libraries
+  qt6-base-dev libgl-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # headless display for the GUI client
+  xvfb xauth
+  # network lab
+  iproute2
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "setup.sh: missing packages (${missing[*]}); run as root to install them" >&2
+    exit 1
+  fi
+  echo "setup.sh: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the optimised build first (all
+# labels), then the sanitizer build for the unit-test layers.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+"$root/scripts/build.sh" release
+(cd "$root/build/release" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+
+"$root/scripts/build.sh" asan
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
+(cd "$root/build/asan" && ctest --output-on-failure -j"$(nproc)" --timeout 300 -L '^(platform|core)$')
