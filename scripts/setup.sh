@@ -14,7 +14,7 @@ PACKAGES=(
   # headless display for the GUI client
   xvfb xauth
   # network lab
-  iproute2
+  iproute2 iputils-ping socat
 )
 
 missing=()
