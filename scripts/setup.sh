@@ -8,7 +8,7 @@ PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config clang clang-format clang-tidy
   libclang-rt-14-dev
   # libraries
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev nettle-dev zlib1g-dev libpcap-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # headless display for the GUI client
