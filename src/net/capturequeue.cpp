@@ -1,0 +1,111 @@
+#include "net/capturequeue.h"
+
+#include "core/log.h"
+#include "net/pcaplistener.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace {
+
+struct ListenerState {
+    std::mutex mutex;
+    CaptureListenerFactory factory = [] { return std::unique_ptr<ICaptureListener>(new CPcapListener); };
+    std::unique_ptr<ICaptureListener> pListener;
+    int nLiveQueues = 0;
+};
+
+ListenerState& Listener()
+{
+    static auto* pState = new ListenerState;
+    return *pState;
+}
+
+} // namespace
+
+CaptureListenerFactory SetCaptureListenerFactory(CaptureListenerFactory factory)
+{
+    ListenerState& state = Listener();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return std::exchange(state.factory, std::move(factory));
+}
+
+ICaptureListener* GetCaptureListener()
+{
+    ListenerState& state = Listener();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.pListener.get();
+}
+
+CCaptureQueue::CCaptureQueue()
+{
+    ListenerState& state = Listener();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.nLiveQueues++ == 0 && state.factory) {
+        state.pListener = state.factory();
+        if (state.pListener)
+            state.pListener->Start();
+    }
+}
+
+CCaptureQueue::~CCaptureQueue()
+{
+    std::unique_ptr<ICaptureListener> pLast;
+    {
+        ListenerState& state = Listener();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (--state.nLiveQueues == 0)
+            pLast = std::move(state.pListener);
+    }
+    // Stopping waits for the capture threads; done outside the lock.
+    pLast.reset();
+}
+
+void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const int nNext = (m_nWrite + 1) % RING_SIZE;
+        if (nNext == m_nRead) {
+            DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
+        } else {
+            Entry& entry = m_ring[m_nWrite];
+            entry.pData.reset(new BYTE[nLen > 0 ? nLen : 1]);
+            if (nLen > 0)
+                std::memcpy(entry.pData.get(), pPayload, nLen);
+            entry.nLen = nLen;
+            entry.dwIP = dwIPNet;
+            entry.usPort = usPortNet;
+            m_nWrite = nNext;
+        }
+    }
+    NotifyData();
+}
+
+int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_nRead == m_nWrite)
+        return 0;
+    Entry& entry = m_ring[m_nRead];
+    const int nCopy = static_cast<int>(std::min<DWORD>(static_cast<DWORD>(std::max(nBufLen, 0)), entry.nLen));
+    if (nCopy > 0)
+        std::memcpy(pBuf, entry.pData.get(), nCopy);
+    if (pdwIP != nullptr)
+        *pdwIP = ntohl(entry.dwIP);
+    if (pusPort != nullptr)
+        *pusPort = ntohs(entry.usPort);
+    entry.pData.reset();
+    entry.nLen = 0;
+    m_nRead = (m_nRead + 1) % RING_SIZE;
+    return nCopy;
+}
+
+int CCaptureQueue::GetQueuedCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return (m_nWrite - m_nRead + RING_SIZE) % RING_SIZE;
+}

@@ -1,0 +1,65 @@
+// Capture queue: the ring through which a capture thread hands UDP payloads to one socket,
+// and the process-wide capture listener that fills it.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class CCaptureQueue;
+
+// The capture listener as the sockets see it.
+class ICaptureListener {
+public:
+    virtual ~ICaptureListener() = default;
+    // 1 when at least one adapter listens (or already started), else 0.
+    virtual BOOL Start() = 0;
+    // Adds (bAdd) or removes the queue for dwLocalIP:usPort; nothing when no adapter has
+    // dwLocalIP as its first address.
+    virtual void Register(CCaptureQueue* pQueue, DWORD dwLocalIP, WORD usPort, BOOL bAdd) = 0;
+};
+
+using CaptureListenerFactory = std::function<std::unique_ptr<ICaptureListener>()>;
+
+// The listener is made by the first live capture queue and destroyed with the last one. The
+// factory decides what is made (packet capture by default; an empty factory means none).
+// Returns the previous factory; meant to be set while no queue exists.
+CaptureListenerFactory SetCaptureListenerFactory(CaptureListenerFactory factory);
+// The current listener, or nullptr. GUI thread.
+ICaptureListener* GetCaptureListener();
+
+class CCaptureQueue {
+public:
+    static constexpr int RING_SIZE = 200;
+
+    CCaptureQueue();
+    virtual ~CCaptureQueue();
+    CCaptureQueue(const CCaptureQueue&) = delete;
+    CCaptureQueue& operator=(const CCaptureQueue&) = delete;
+
+    // Tells the owner that data was put (also after a drop). Capture thread.
+    virtual void NotifyData() = 0;
+
+    // Capture thread: copies the payload in; address and port as on the wire. A full ring
+    // keeps nothing and traces the drop.
+    void Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet);
+    // GUI thread: the oldest entry, cut to nBufLen; address and port in host order. 0 when
+    // empty.
+    int Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort);
+    int GetQueuedCount() const;
+
+private:
+    struct Entry {
+        std::unique_ptr<BYTE[]> pData;
+        DWORD nLen = 0;
+        DWORD dwIP = 0;
+        WORD usPort = 0;
+    };
+
+    mutable std::mutex m_mutex;
+    Entry m_ring[RING_SIZE];
+    int m_nRead = 0;
+    int m_nWrite = 0;
+};

@@ -1,0 +1,59 @@
+// Packet capture listener: one capture thread per Ethernet adapter hands the payloads of UDP
+// packets addressed to the program's ports to the sockets' capture queues, whatever their
+// destination address and before the host's filtering.
+#pragma once
+
+#include "net/capturequeue.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct pcap;
+struct pcap_pkthdr;
+
+class CPcapListener;
+
+struct AdapterCapture {
+    CPcapListener* pListener = nullptr;
+    std::thread hThread;
+    DWORD dwIP = 0; // the adapter's first IPv4 address, host order
+    std::map<WORD, CCaptureQueue*> mapPorts;
+    pcap* pHandle = nullptr;
+
+    // Set by the capture thread when its loop has ended, for the bounded wait at stop.
+    std::mutex mutexDone;
+    std::condition_variable condDone;
+    bool bDone = false;
+};
+
+class CPcapListener : public ICaptureListener {
+public:
+    static constexpr DWORD MAX_UDP_LEN = 1500;
+    static constexpr int SNAP_LEN = 65536;
+    static constexpr int READ_TIMEOUT_MS = 1000;
+    static constexpr int STOP_WAIT_MS = 13000;
+
+    CPcapListener() = default;
+    ~CPcapListener() override;
+
+    BOOL Start() override;
+    void Register(CCaptureQueue* pQueue, DWORD dwLocalIP, WORD usPort, BOOL bAdd) override;
+
+    // Adds an adapter keyed by its address. Start does this for every opened device; a
+    // listener fed by hand (no handle, no thread) gets its frames through HandleFrame.
+    AdapterCapture* AddAdapter(DWORD dwIP, pcap* pHandle);
+    // One captured Ethernet frame of nCapLen bytes on the adapter.
+    void HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen);
+
+private:
+    static void PacketHandler(unsigned char* pUser, const pcap_pkthdr* pHeader, const unsigned char* pData);
+    static void CaptureThread(AdapterCapture* pAdapter);
+    void Stop();
+
+    std::map<DWORD, std::unique_ptr<AdapterCapture>> m_mapAdapters;
+    std::mutex m_mutex;
+    BOOL m_bStarted = 0;
+};

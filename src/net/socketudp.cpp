@@ -1,0 +1,311 @@
+#include "net/socketudp.h"
+
+#include "core/language.h"
+#include "core/log.h"
+#include "core/stringids.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+
+namespace {
+
+const char* const OWN_WINDOW_CLASS = "CSocketUdp Internal window class";
+constexpr UINT_PTR HOLD_TIMER_ID = 1;
+constexpr long SOCKET_EVENTS = FD_READ | FD_WRITE | FD_CLOSE;
+
+// Live sockets, for the window class they share. GUI thread only.
+int g_nSocketInstances = 0;
+
+sockaddr_in MakeAddress(DWORD dwIP, WORD usPort)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(dwIP);
+    sin.sin_port = htons(usPort);
+    return sin;
+}
+
+std::string DottedAddress(DWORD dwIP)
+{
+    in_addr addr{htonl(dwIP)};
+    char sz[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr, sz, sizeof(sz));
+    return sz;
+}
+
+} // namespace
+
+CSocketUdp::CSocketUdp(ILocalAddressSource* pAddresses)
+    : m_pAddresses(pAddresses != nullptr ? pAddresses : CSystemLocalAddresses::GetInstance())
+{
+    m_hSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (g_nSocketInstances++ == 0 && !RegisterWindowClass(OWN_WINDOW_CLASS, &CSocketUdp::OwnWndProc))
+        DebugTrace(1, "RegisterClassEx failed, Error = %x", static_cast<unsigned>(errno));
+    m_hOwnWnd = CreateMsgWindow(OWN_WINDOW_CLASS, "CSocketUdp");
+    if (m_hOwnWnd == nullptr)
+        DebugTrace(1, "Create window failed, Error = %x", static_cast<unsigned>(errno));
+    else
+        SetWindowUserData(m_hOwnWnd, reinterpret_cast<LPARAM>(this));
+}
+
+CSocketUdp::~CSocketUdp()
+{
+    Close();
+    if (m_hOwnWnd != nullptr)
+        DestroyWindow(m_hOwnWnd);
+    if (--g_nSocketInstances == 0)
+        UnregisterWindowClass(OWN_WINDOW_CLASS);
+}
+
+std::u16string CSocketUdp::FormatBindErrorText(WORD usPort)
+{
+    const CLanguageManager* pLanguage = GetLanguageManager();
+    std::u16string strText = pLanguage != nullptr ? pLanguage->GetString(IDS_UDP_PORT_BIND_ERROR) : u"";
+    const std::size_t nPos = strText.find(u"%d");
+    if (nPos != std::u16string::npos) {
+        const std::string strPort = std::to_string(usPort);
+        strText.replace(nPos, 2, std::u16string(strPort.begin(), strPort.end()));
+    }
+    return strText;
+}
+
+void CSocketUdp::SetMode(int nMode)
+{
+    m_nMode = nMode;
+    m_nState = nMode == MODE_BOTH ? STATE_UNDECIDED : nMode;
+}
+
+void CSocketUdp::SetNotify(HWND hWnd, UINT uMsg)
+{
+    m_uMsg = uMsg;
+    if (m_nMode == MODE_BOTH) {
+        m_hMgrWnd = hWnd;
+        m_hNotifyWnd = m_nState == STATE_CAPTURE ? hWnd : m_hOwnWnd;
+    } else {
+        m_hNotifyWnd = hWnd;
+    }
+    SelectSocketEvents();
+}
+
+void CSocketUdp::SelectSocketEvents()
+{
+    HWND hTarget = nullptr;
+    if (m_nMode == MODE_SOCKET)
+        hTarget = m_hNotifyWnd;
+    else if (m_nMode == MODE_BOTH && m_nState != STATE_CAPTURE)
+        hTarget = m_bSocketToMgr ? m_hMgrWnd : m_hOwnWnd;
+    for (SOCKET s : {m_hSocket, m_hGroupSocket}) {
+        if (s == INVALID_SOCKET)
+            continue;
+        if (hTarget != nullptr)
+            WSAAsyncSelect(s, hTarget, m_uMsg, SOCKET_EVENTS);
+        else
+            WSAAsyncSelect(s, nullptr, 0, 0);
+    }
+}
+
+int CSocketUdp::Register(DWORD dwLocalIP, WORD usPort)
+{
+    if (m_bRegistered)
+        Close();
+    m_usLocalPort = usPort;
+    m_dwLocalIP = dwLocalIP;
+    if (m_hSocket == INVALID_SOCKET) {
+        m_hSocket = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (m_hSocket == INVALID_SOCKET)
+            return 0;
+    }
+    SelectSocketEvents();
+
+    const sockaddr_in sin = MakeAddress(dwLocalIP, usPort);
+    if (bind(m_hSocket, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) != 0) {
+        DebugTrace(1, "Bind Error=%x Port=%d", static_cast<unsigned>(errno), usPort);
+        Close();
+        throw CExceptionBase(FormatBindErrorText(usPort));
+    }
+    const int nBufSize = RECEIVE_BUFFER_BYTES;
+    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
+    DebugTrace(1, "Register Socket:Mode %d, port=%d", m_nMode, usPort);
+    if (m_nMode != MODE_SOCKET) {
+        if (ICaptureListener* pListener = GetCaptureListener())
+            pListener->Register(this, dwLocalIP, usPort, 1);
+    }
+    m_bRegistered = 1;
+    return 1;
+}
+
+int CSocketUdp::JoinGroup(DWORD dwGroupIP, WORD usPort, DWORD dwLocalIP)
+{
+    if (Register(dwLocalIP, usPort) != 1)
+        return 0;
+    m_dwGroupIP = dwGroupIP;
+
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s == INVALID_SOCKET)
+        return 0;
+    const int nOn = 1;
+    const int nOff = 0;
+    const sockaddr_in sin = MakeAddress(dwGroupIP, usPort);
+    ip_mreq mreq{};
+    mreq.imr_multiaddr.s_addr = htonl(dwGroupIP);
+    mreq.imr_interface.s_addr = htonl(dwLocalIP);
+    // Each socket of a group joins on its own interface and must hear the group only there,
+    // not through the memberships of its siblings.
+    if (setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof(nOn)) != 0 ||
+        setsockopt(s, IPPROTO_IP, IP_MULTICAST_ALL, &nOff, sizeof(nOff)) != 0 ||
+        bind(s, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin)) != 0 ||
+        setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof(mreq)) != 0) {
+        DebugTrace(1, "Join group %s on %s failed, reason:%x", DottedAddress(dwGroupIP).c_str(),
+                   DottedAddress(dwLocalIP).c_str(), static_cast<unsigned>(errno));
+        close(s);
+        return 0;
+    }
+    const int nBufSize = RECEIVE_BUFFER_BYTES;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
+    m_hGroupSocket = s;
+    m_bJoined = 1;
+    SelectSocketEvents();
+    return 1;
+}
+
+int CSocketUdp::SetMulticastInterface(int nIndex)
+{
+    const std::vector<DWORD> addresses = m_pAddresses->GetLocalAddresses();
+    if (nIndex < 0 || static_cast<std::size_t>(nIndex) >= addresses.size())
+        return -1;
+    in_addr addr{htonl(addresses[nIndex])};
+    return setsockopt(m_hSocket, IPPROTO_IP, IP_MULTICAST_IF, &addr, sizeof(addr)) == 0 ? 1 : 0;
+}
+
+void CSocketUdp::CloseGroupSocket()
+{
+    if (m_hGroupSocket != INVALID_SOCKET) {
+        closesocket(m_hGroupSocket);
+        m_hGroupSocket = INVALID_SOCKET;
+    }
+    m_bJoined = 0;
+}
+
+int CSocketUdp::Close()
+{
+    if (m_nMode != MODE_SOCKET) {
+        if (ICaptureListener* pListener = GetCaptureListener())
+            pListener->Register(this, m_dwLocalIP, m_usLocalPort, 0);
+    }
+    CloseGroupSocket();
+    if (m_hSocket != INVALID_SOCKET) {
+        closesocket(m_hSocket);
+        m_hSocket = INVALID_SOCKET;
+    }
+    m_bRegistered = 0;
+    return 1;
+}
+
+int CSocketUdp::SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
+{
+    // A fresh destination per call: the sweep thread and the GUI thread send through the
+    // same socket.
+    const sockaddr_in sin = MakeAddress(dwIP, usPort);
+    ssize_t n = -1;
+    if (nLen >= 0)
+        n = sendto(m_hSocket, pData, static_cast<size_t>(nLen & 0xFFFF), 0,
+                   reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
+    else
+        errno = EINVAL;
+    if (n < 0) {
+        DebugTrace(1, "Send To %s:%d error, reason:%x\n", DottedAddress(dwIP).c_str(), usPort,
+                   static_cast<unsigned>(errno));
+        return -1;
+    }
+    return static_cast<int>(n);
+}
+
+int CSocketUdp::ReadSocket(SOCKET s, BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
+{
+    sockaddr_in from{};
+    socklen_t nFromLen = sizeof(from);
+    // MSG_TRUNC reports the real length: a datagram larger than the buffer is an error and
+    // lost, never delivered cut.
+    const ssize_t n = RecvFromAsync(s, pBuf, static_cast<size_t>(std::max(nBufLen, 0)), MSG_TRUNC,
+                                    reinterpret_cast<sockaddr*>(&from), &nFromLen);
+    if (n < 1)
+        return static_cast<int>(n);
+    if (n > nBufLen) {
+        VLOG(2, "CSocketUdp::Receive: datagram of %d bytes exceeds the buffer of %d, dropped",
+             static_cast<int>(n), nBufLen);
+        errno = EMSGSIZE;
+        return -1;
+    }
+    if (pdwIP != nullptr)
+        *pdwIP = ntohl(from.sin_addr.s_addr);
+    if (pusPort != nullptr)
+        *pusPort = ntohs(from.sin_port);
+    return static_cast<int>(n);
+}
+
+int CSocketUdp::Receive(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
+{
+    if (m_nState != STATE_SOCKET)
+        return Get(pBuf, nBufLen, pdwIP, pusPort);
+    int n = -1;
+    if (m_hSocket != INVALID_SOCKET)
+        n = ReadSocket(m_hSocket, pBuf, nBufLen, pdwIP, pusPort);
+    if (n < 1 && m_hGroupSocket != INVALID_SOCKET)
+        n = ReadSocket(m_hGroupSocket, pBuf, nBufLen, pdwIP, pusPort);
+    return n;
+}
+
+void CSocketUdp::NotifyData()
+{
+    const HWND hWnd = m_hNotifyWnd.load();
+    if (hWnd != nullptr)
+        PostMessage(hWnd, m_uMsg.load(), 0, FD_READ);
+}
+
+LRESULT CSocketUdp::OwnWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    auto* pThis = reinterpret_cast<CSocketUdp*>(GetWindowUserData(hWnd));
+    if (pThis == nullptr)
+        return DefWindowProc(hWnd, uMsg, wParam, lParam);
+    return pThis->OnOwnMessage(uMsg, wParam, lParam);
+}
+
+LRESULT CSocketUdp::OnOwnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == m_uMsg && m_uMsg != 0) {
+        if ((lParam & 0xFFFF) != FD_READ)
+            return SendMessage(m_hMgrWnd, uMsg, wParam, lParam);
+        if (wParam != 0) {
+            // A socket event posted just before capture took over must not take it back.
+            if (m_nState == STATE_CAPTURE)
+                return 0;
+            // The datagram waits in the socket: capture, if it serves this address, should
+            // deliver it within the hold.
+            m_nState = STATE_SOCKET;
+            SetTimer(m_hOwnWnd, HOLD_TIMER_ID, m_uHoldMs);
+            return 0;
+        }
+        m_nState = STATE_CAPTURE;
+        m_hNotifyWnd = m_hMgrWnd;
+        SelectSocketEvents();
+        KillTimer(m_hOwnWnd, HOLD_TIMER_ID);
+        return SendMessage(m_hMgrWnd, uMsg, 0, lParam);
+    }
+    if (uMsg == WM_TIMER && wParam == HOLD_TIMER_ID) {
+        KillTimer(m_hOwnWnd, HOLD_TIMER_ID);
+        if (m_nState == STATE_SOCKET) {
+            m_bSocketToMgr = true;
+            SelectSocketEvents();
+            // Read what queued during the hold.
+            SendMessage(m_hMgrWnd, m_uMsg, static_cast<WPARAM>(m_hSocket), FD_READ);
+        }
+        return 0;
+    }
+    return DefWindowProc(m_hOwnWnd, uMsg, wParam, lParam);
+}

@@ -1,0 +1,209 @@
+#include "net_test_support.h"
+
+#include "net/capturequeue.h"
+#include "net/pcaplistener.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+
+using namespace nettest;
+
+namespace {
+
+class CCountingQueue : public CCaptureQueue {
+public:
+    void NotifyData() override { ++nNotified; }
+    std::atomic<int> nNotified{0};
+};
+
+std::string TakeOne(CCaptureQueue& queue, int nBufLen = 2560, DWORD* pdwIP = nullptr, WORD* pusPort = nullptr)
+{
+    std::vector<BYTE> buffer(nBufLen);
+    const int n = queue.Get(buffer.data(), nBufLen, pdwIP, pusPort);
+    return std::string(reinterpret_cast<char*>(buffer.data()), std::max(n, 0));
+}
+
+// The queue tests need no listener at all.
+class CaptureQueueTest : public ::testing::Test {
+protected:
+    CaptureFactoryScope m_noCapture{CaptureListenerFactory()};
+};
+
+class PacketHandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_pAdapter = m_listener.AddAdapter(LOOPBACK, nullptr);
+        m_listener.Register(&m_queue, LOOPBACK, 8001, 1);
+    }
+    void TearDown() override { m_listener.Register(&m_queue, LOOPBACK, 8001, 0); }
+    void Feed(const std::vector<BYTE>& frame, DWORD nCapLen)
+    {
+        // Exactly the captured bytes, so a read past them is caught by the sanitizer build.
+        std::vector<BYTE> captured(frame.begin(), frame.begin() + nCapLen);
+        m_listener.HandleFrame(m_pAdapter, captured.data(), nCapLen);
+    }
+    void Feed(const std::vector<BYTE>& frame) { Feed(frame, static_cast<DWORD>(frame.size())); }
+
+    CaptureFactoryScope m_noCapture{CaptureListenerFactory()};
+    CPcapListener m_listener;
+    AdapterCapture* m_pAdapter = nullptr;
+    CCountingQueue m_queue;
+};
+
+} // namespace
+
+TEST_F(CaptureQueueTest, RingKeeps199AndTracesTheDrop)
+{
+    TraceCapture trace;
+    CCountingQueue queue;
+    const DWORD dwIPNet = htonl(0xC6120505);
+    for (int i = 0; i < 200; ++i) {
+        const std::string strPayload = std::to_string(i);
+        queue.Put(reinterpret_cast<const BYTE*>(strPayload.data()), static_cast<DWORD>(strPayload.size()),
+                  dwIPNet, htons(9000));
+    }
+    EXPECT_EQ(queue.GetQueuedCount(), 199);
+    EXPECT_EQ(trace.Count("Drop Packets"), 1);
+    char szExpected[80];
+    std::snprintf(szExpected, sizeof(szExpected), "Drop Packets, ReadPos=0, write pos=199, %x", dwIPNet);
+    EXPECT_TRUE(trace.Contains(szExpected));
+    // Notified for every put, the dropped one included.
+    EXPECT_EQ(queue.nNotified, 200);
+
+    // Oldest first, address and port in host order; the dropped 200th is gone.
+    DWORD dwIP = 0;
+    WORD usPort = 0;
+    EXPECT_EQ(TakeOne(queue, 2560, &dwIP, &usPort), "0");
+    EXPECT_EQ(dwIP, 0xC6120505u);
+    EXPECT_EQ(usPort, 9000);
+    for (int i = 1; i < 199; ++i)
+        ASSERT_EQ(TakeOne(queue), std::to_string(i));
+    EXPECT_EQ(queue.Get(nullptr, 0, nullptr, nullptr), 0);
+
+    // Room again after reading: the ring wraps.
+    queue.Put(reinterpret_cast<const BYTE*>("again"), 5, dwIPNet, htons(9000));
+    EXPECT_EQ(TakeOne(queue), "again");
+}
+
+TEST_F(CaptureQueueTest, LongPayloadIsCutToTheCallersBuffer)
+{
+    CCountingQueue queue;
+    const std::string strPayload(3000, 'p');
+    queue.Put(reinterpret_cast<const BYTE*>(strPayload.data()), 3000, 0, 0);
+    EXPECT_EQ(TakeOne(queue, 2560).size(), 2560u);
+    EXPECT_EQ(queue.GetQueuedCount(), 0);
+}
+
+TEST(CaptureListenerLifetime, FirstQueueMakesItLastQueueEndsIt)
+{
+    static int s_nMade;
+    static int s_nStarted;
+    static int s_nDestroyed;
+    s_nMade = s_nStarted = s_nDestroyed = 0;
+    class CCountedListener : public ICaptureListener {
+    public:
+        ~CCountedListener() override { ++s_nDestroyed; }
+        BOOL Start() override { return ++s_nStarted, 1; }
+        void Register(CCaptureQueue*, DWORD, WORD, BOOL) override {}
+    };
+    CaptureFactoryScope scope([] {
+        ++s_nMade;
+        return std::unique_ptr<ICaptureListener>(new CCountedListener);
+    });
+    {
+        auto pFirst = std::make_unique<CCountingQueue>();
+        auto pSecond = std::make_unique<CCountingQueue>();
+        EXPECT_EQ(s_nMade, 1);
+        EXPECT_EQ(s_nStarted, 1);
+        EXPECT_NE(GetCaptureListener(), nullptr);
+        pFirst.reset();
+        EXPECT_EQ(s_nDestroyed, 0);
+    }
+    EXPECT_EQ(s_nDestroyed, 1);
+    EXPECT_EQ(GetCaptureListener(), nullptr);
+    // A later queue makes a new one.
+    CCountingQueue later;
+    EXPECT_EQ(s_nMade, 2);
+}
+
+TEST_F(PacketHandlerTest, DeliversPayloadOfRegisteredPortOnly)
+{
+    FrameSpec spec;
+    spec.dwDstIP = 0xC612FFFF; // any destination: capture sees past the address filter
+    Feed(BuildFrame(spec));
+    DWORD dwIP = 0;
+    WORD usPort = 0;
+    EXPECT_EQ(TakeOne(m_queue, 2560, &dwIP, &usPort), "hello");
+    EXPECT_EQ(dwIP, 0xC6120505u);
+    EXPECT_EQ(usPort, 9000);
+    EXPECT_EQ(m_queue.nNotified, 1);
+
+    spec.usDstPort = 8002;
+    Feed(BuildFrame(spec));
+    EXPECT_EQ(m_queue.GetQueuedCount(), 0);
+
+    // An IP header with options moves the UDP header along.
+    spec.usDstPort = 8001;
+    spec.nIPHeaderLen = 24;
+    spec.strPayload = "options";
+    Feed(BuildFrame(spec));
+    EXPECT_EQ(TakeOne(m_queue), "options");
+}
+
+TEST_F(PacketHandlerTest, RegistrationFollowsTheAdapterAndTheQueue)
+{
+    CCountingQueue other;
+    // No adapter has this address: nothing is registered.
+    m_listener.Register(&other, 0xC6120002, 8001, 1);
+    // An existing entry stays; removing someone else's entry does nothing.
+    m_listener.Register(&other, LOOPBACK, 8001, 1);
+    m_listener.Register(&other, LOOPBACK, 8001, 0);
+    Feed(BuildFrame(FrameSpec{}));
+    EXPECT_EQ(m_queue.GetQueuedCount(), 1);
+    EXPECT_EQ(other.GetQueuedCount(), 0);
+
+    m_listener.Register(&m_queue, LOOPBACK, 8001, 0);
+    Feed(BuildFrame(FrameSpec{}));
+    EXPECT_EQ(m_queue.GetQueuedCount(), 1);
+}
+
+TEST_F(PacketHandlerTest, MalformedOrForeignFramesAreDropped)
+{
+    TraceCapture trace;
+    FrameSpec spec;
+    spec.strPayload = std::string(1500, 'x'); // UDP length 1508
+    Feed(BuildFrame(spec));
+    EXPECT_TRUE(trace.Contains("Error, packet too long, Receive a Packet with len 1508"));
+
+    spec = FrameSpec{};
+    spec.nUDPLenDelta = 40; // length field claims more than was captured
+    Feed(BuildFrame(spec));
+    spec.nUDPLenDelta = -8; // shorter than the UDP header itself
+    Feed(BuildFrame(spec));
+    spec = FrameSpec{};
+    spec.usEtherType = 0x8100; // 802.1Q tag
+    Feed(BuildFrame(spec));
+    spec = FrameSpec{};
+    spec.usFragment = 0x0010; // a later fragment has no UDP header
+    Feed(BuildFrame(spec));
+    spec = FrameSpec{};
+    spec.strPayload.clear();
+    Feed(BuildFrame(spec));
+    EXPECT_EQ(m_queue.GetQueuedCount(), 0);
+    EXPECT_EQ(m_queue.nNotified, 0);
+
+    // An IP header length pointing past the captured bytes.
+    std::vector<BYTE> frame = BuildFrame(FrameSpec{});
+    frame[14] = 0x4F;
+    Feed(frame);
+    EXPECT_EQ(m_queue.GetQueuedCount(), 0);
+
+    // Every cut of a good frame: only the whole one is delivered.
+    const std::vector<BYTE> good = BuildFrame(FrameSpec{});
+    for (DWORD n = 0; n <= good.size(); ++n)
+        Feed(good, n);
+    EXPECT_EQ(m_queue.GetQueuedCount(), 1);
+}
