@@ -7,6 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/build.sh" release
 (cd "$root/build/release" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+"$root/scripts/tidy.sh"
 
 "$root/scripts/build.sh" asan
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
