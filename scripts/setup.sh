@@ -15,6 +15,8 @@ PACKAGES=(
   xvfb xauth
   # network lab
   iproute2 iputils-ping socat
+  # command-line client and simulator
+  nlohmann-json3-dev libcli11-dev
 )
 
 missing=()
