@@ -194,7 +194,9 @@ void CPcapListener::HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DW
 
 void CPcapListener::Stop()
 {
-    for (auto& [dwIP, pAdapter] : m_mapAdapters) {
+    for (auto& entry : m_mapAdapters) {
+        const DWORD dwIP = entry.first;
+        auto& pAdapter = entry.second;
         if (pAdapter->pHandle != nullptr)
             pcap_breakloop(pAdapter->pHandle);
         if (pAdapter->hThread.joinable()) {
