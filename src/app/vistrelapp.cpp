@@ -1,11 +1,11 @@
 #include "app/vistrelapp.h"
 
-#include "core/configfile.h"
+#include "app/startup_engines.h"
 #include "core/language.h"
 #include "core/log.h"
-#include "core/startup.h"
 #include "core/stringids.h"
-#include "platform/locale.h"
+#include "device/idownloadmanager.h"
+#include "download/downloadmanager.h"
 #include "ui/messagedialog.h"
 #include "ui/placeholdermainwindow.h"
 
@@ -27,29 +27,18 @@ bool CVistrelApp::TakeInstanceLock()
 
 int CVistrelApp::InitInstance()
 {
-    // Step 2: settings; the log level is copied once.
-    CConfigFileManager* pConfig = GetConfigFileManager();
-    g_nDebugLevel = pConfig->GetDebugLevel();
+    // Steps 2, 4 and 5: settings and log level, then the language. Step 3 (sockets and
+    // controls) has nothing to start on this platform.
+    LoadSettingsAndLanguage();
     VLOG(3, "CVistrelApp::InitInstance: beg {");
 
-    // Step 3: nothing to start for sockets on this platform.
-
-    // Steps 4 and 5: language.
-    CLanguageManager* pLanguage = GetLanguageManager();
-    const int nLanguageID = ChooseStartupLanguage(*pConfig, *pLanguage, GetUserDefaultLangID());
-    pLanguage->LoadLanguage(nLanguageID);
-
     try {
-        // Step 6: the viewer command engine is created and started here (sockets and
-        // multicast groups) once the viewer protocol exists.
-        // Step 7: the LAN command engine is created and started here once the LAN
-        // protocol exists.
+        // Steps 6 to 8: viewer, LAN and record-time engines, camera model table, D-servers.
+        StartEngines();
+        SetDownloadRecordManager(CDownloadRecordManager::GetInstance());
 
-        // Step 8: camera model table and D-server list.
-        GetConfigCameraType();
-        GetConfigFileDServer();
-
-        // Step 9: the main window runs modally.
+        // Step 9: the main window runs modally; it creates the device manager and starts
+        // the search.
         {
             CPlaceholderMainWindow mainWindow;
             mainWindow.exec();

@@ -1,14 +1,119 @@
 #include "ui/placeholdermainwindow.h"
 
-#include <QLabel>
+#include "core/log.h"
+#include "core/notifyids.h"
+#include "device/devicemanager.h"
+
+#include <QHeaderView>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <arpa/inet.h>
+
+namespace {
+
+// Everything the device manager raises without first asking whether anybody listens:
+// raising an id that never had a subscriber is a fatal check, so the main window takes
+// them all, as the real one will.
+constexpr DWORD kNotifications[] = {
+    DWORD_NOTIFYID_3G_STATUS,
+    DWORD_NOTIFYID_WIFI_RESCAN_DONE,
+    DWORD_NOTIFYID_CAMERA_INFO_COMMON,
+    DWORD_NOTIFYID_CAMERA_SENSOR_CAP,
+    DWORD_NOTIFYID_CAMERA_VERSION,
+    DWORD_NOTIFYID_CAMERA_NETWORK_PARAM,
+    DWORD_NOTIFYID_CAMERA_DSERVER_IP,
+    DWORD_NOTIFYID_CAMERA_EXIST_ONLINE,
+    DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE,
+    DWORD_NOTIFYID_CAMERA_LIST_INFO,
+    DWORD_NOTIFYID_CAMERA_SCAN_FINISH,
+    DWORD_NOTIFYID_CAMERA_SELECT_REALTIME,
+    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME,
+    DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK,
+    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
+    DWORD_NOTIFYID_CAMERA_SENSOR_9P031,
+    DWORD_NOTIFYID_CAMERA_SENSOR_9900,
+    DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR,
+    DWORD_NOTIFYID_VIDEO_START,
+    DWORD_NOTIFYID_VIDEO_STOP,
+    DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED,
+};
+
+enum Column { COL_NAME, COL_SERIAL, COL_ID, COL_ADDRESS, COL_STATE, COL_COUNT };
+
+QString AddressText(DWORD dwIP)
+{
+    in_addr addr{};
+    addr.s_addr = htonl(dwIP);
+    char szText[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr, szText, sizeof(szText));
+    return QString::fromLatin1(szText);
+}
+
+} // namespace
 
 CPlaceholderMainWindow::CPlaceholderMainWindow(QWidget* pParent) : QDialog(pParent)
 {
     setWindowTitle(QStringLiteral("Vistrel"));
-    setMinimumSize(640, 400);
+    setMinimumSize(720, 420);
     auto* pLayout = new QVBoxLayout(this);
-    auto* pLabel = new QLabel(QStringLiteral("Vistrel"), this);
-    pLabel->setAlignment(Qt::AlignCenter);
-    pLayout->addWidget(pLabel);
+    m_pList = new QTreeWidget(this);
+    m_pList->setColumnCount(COL_COUNT);
+    m_pList->setHeaderLabels({tr("Name"), tr("Serial"), tr("Id"), tr("Address"), tr("State")});
+    m_pList->setRootIsDecorated(true);
+    m_pList->header()->setStretchLastSection(true);
+    pLayout->addWidget(m_pList);
+
+    CNotifyManager* pNotify = GetNotifyManager();
+    for (DWORD dwID : kNotifications)
+        pNotify->RegisterNotify(dwID, this);
+    GetDeviceManager()->SearchDevices(10000);
+}
+
+CPlaceholderMainWindow::~CPlaceholderMainWindow()
+{
+    CNotifyManager* pNotify = GetNotifyManager();
+    for (DWORD dwID : kNotifications)
+        pNotify->RemoveNotify(dwID, this);
+}
+
+void CPlaceholderMainWindow::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
+{
+    if (dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_ONLINE && dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE &&
+        dwNotifyID != DWORD_NOTIFYID_CAMERA_LIST_INFO)
+        return;
+    const auto* pDevice = reinterpret_cast<const DeviceInfo*>(dwParam);
+    if (pDevice == nullptr)
+        return;
+    if (g_nDebugLevel >= 3) {
+        const std::string strName = QString::fromStdU16String(pDevice->GetName()).toStdString();
+        WriteLog(3, "CPlaceholderMainWindow::NotifySink: dwNotifyID:%u, dwDVIPID:%u, szName:%s", dwNotifyID,
+                 pDevice->GetID(), strName.c_str());
+    }
+    ShowDevice(*pDevice, dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE);
+}
+
+QTreeWidgetItem* CPlaceholderMainWindow::FindItem(DWORD dwID) const
+{
+    const QString strID = QString::number(dwID);
+    const auto found = m_pList->findItems(strID, Qt::MatchExactly | Qt::MatchRecursive, COL_ID);
+    return found.isEmpty() ? nullptr : found.front();
+}
+
+void CPlaceholderMainWindow::ShowDevice(const DeviceInfo& device, bool bOnline)
+{
+    QTreeWidgetItem* pItem = FindItem(device.GetID());
+    if (pItem == nullptr) {
+        QTreeWidgetItem* pParentItem = nullptr;
+        if (const DeviceInfo* pParent = GetDeviceManager()->GetParentDevice(device.GetID()))
+            pParentItem = FindItem(pParent->GetID());
+        pItem = pParentItem != nullptr ? new QTreeWidgetItem(pParentItem) : new QTreeWidgetItem(m_pList);
+        if (pParentItem != nullptr)
+            pParentItem->setExpanded(true);
+    }
+    pItem->setText(COL_NAME, QString::fromStdU16String(device.GetName()));
+    pItem->setText(COL_SERIAL, QString::fromLatin1(device.GetSerial()));
+    pItem->setText(COL_ID, QString::number(device.GetID()));
+    pItem->setText(COL_ADDRESS, AddressText(device.stItem.dwIP));
+    pItem->setText(COL_STATE, bOnline ? tr("online") : tr("offline"));
 }

@@ -1,11 +1,27 @@
-// Stand-in for the main window until the camera lists and panes exist: a modal dialog
-// titled with the program's name that start-up runs and waits for.
+// Stand-in for the main window until the real panes exist: a modal dialog titled with the
+// program's name that owns the device manager's start (search every 10 s) and lists the
+// cameras it finds, so the client is usable end to end before its panes are.
 #pragma once
+
+#include "core/notify.h"
 
 #include <QDialog>
 
-class CPlaceholderMainWindow : public QDialog {
+class QTreeWidget;
+class QTreeWidgetItem;
+struct DeviceInfo;
+
+class CPlaceholderMainWindow : public QDialog, public INotifySink {
     Q_OBJECT
 public:
     explicit CPlaceholderMainWindow(QWidget* pParent = nullptr);
+    ~CPlaceholderMainWindow() override;
+
+    void NotifySink(DWORD dwNotifyID, UINT_PTR dwParam) override;
+
+private:
+    void ShowDevice(const DeviceInfo& device, bool bOnline);
+    QTreeWidgetItem* FindItem(DWORD dwID) const;
+
+    QTreeWidget* m_pList;
 };
