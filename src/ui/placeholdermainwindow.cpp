@@ -116,4 +116,19 @@ void CPlaceholderMainWindow::ShowDevice(const DeviceInfo& device, bool bOnline)
     pItem->setText(COL_ID, QString::number(device.GetID()));
     pItem->setText(COL_ADDRESS, AddressText(device.stItem.dwIP));
     pItem->setText(COL_STATE, bOnline ? tr("online") : tr("offline"));
+    // A recorder's channels are announced through the recorder.
+    for (const auto& pChild : device.vecChildren) {
+        if (pChild == nullptr)
+            continue;
+        QTreeWidgetItem* pChildItem = FindItem(pChild->GetID());
+        if (pChildItem == nullptr) {
+            pChildItem = new QTreeWidgetItem(pItem);
+            pItem->setExpanded(true);
+        }
+        pChildItem->setText(COL_NAME, QString::fromStdU16String(pChild->GetName()));
+        pChildItem->setText(COL_SERIAL, QString::fromLatin1(pChild->GetSerial()));
+        pChildItem->setText(COL_ID, QString::number(pChild->GetID()));
+        pChildItem->setText(COL_ADDRESS, AddressText(pChild->stItem.dwIP));
+        pChildItem->setText(COL_STATE, bOnline ? tr("online") : tr("offline"));
+    }
 }
