@@ -9,6 +9,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 (cd "$root/build/release" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
 "$root/scripts/tidy.sh"
 
+# Short libFuzzer runs of the network parsers (tens of seconds; longer runs: see fuzz/README.md).
+"$root/scripts/build.sh" fuzz
+(cd "$root/build/fuzz" && ctest --output-on-failure -L '^fuzz$')
+
 "$root/scripts/build.sh" asan
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
