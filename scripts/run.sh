@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the client. Without a display it runs headless
-# under Xvfb. VISTREL_HOME (default build/home) holds Vistrel.ini, CameraType.ini and logs.
+# Installs what is missing, builds, and runs the client. The client sweeps its /24 networks and
+# multicasts on every interface as soon as it starts, so it runs only inside a network lab made
+# for this run (root needed), next to a camera namespace where the simulator plays the example
+# cameras. Without a display it runs headless under Xvfb and closes after 10 seconds.
+# VISTREL_HOME (default build/home) holds Vistrel.ini, CameraType.ini, the logs and camsim.log;
+# VISTREL_SCENARIO picks another simulator scenario.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -12,9 +16,32 @@ for f in Vistrel.ini CameraType.ini; do
   [[ -f $VISTREL_HOME/$f ]] || cp "$root/data/$f" "$VISTREL_HOME/$f"
 done
 
-client=("$root/build/release/src/app/vistrel" "$@")
-headless_args=(--close-after 10000)
-if [[ -n ${DISPLAY:-} || ${QT_QPA_PLATFORM:-} == offscreen ]]; then
-  exec "${client[@]}"
+export VISTREL_CLIENT=$root/build/release/src/app/vistrel
+export VISTREL_CAMSIM=$root/build/release/tools/camsim/vistrel-camsim
+export VISTREL_SCENARIO=${VISTREL_SCENARIO:-$root/tools/camsim/examples/basic.json}
+export VISTREL_HEADLESS=1
+[[ -n ${DISPLAY:-} || ${QT_QPA_PLATFORM:-} == offscreen ]] && VISTREL_HEADLESS=0
+
+# Runs in the lab's client namespace; the lab and whatever still runs in it go away afterwards.
+in_lab='
+  ip netns exec "$LAB_CAMERA_NS_1" "$VISTREL_CAMSIM" --scenario "$VISTREL_SCENARIO" \
+    --addresses "$LAB_CAMERA_ADDRS_1" >"$VISTREL_HOME/camsim.log" 2>&1 &
+  sim=$!
+  if ((VISTREL_HEADLESS)); then
+    xvfb-run -a "$VISTREL_CLIENT" "$@" --close-after 10000
+  else
+    "$VISTREL_CLIENT" "$@"
+  fi
+  rc=$?
+  kill "$sim" 2>/dev/null
+  wait "$sim" 2>/dev/null
+  exit $rc'
+
+set +e
+"$root/scripts/lab/lab-run.sh" --cameras 1 --camera-addrs 3 -- bash -c "$in_lab" vistrel "$@"
+rc=$?
+if ((rc == 77)); then
+  echo "run.sh: the client runs only inside the network lab, which this machine cannot host" \
+    "(run as root, with network namespaces)" >&2
 fi
-exec xvfb-run -a "${client[@]}" "${headless_args[@]}"
+exit $rc

@@ -11,6 +11,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev nettle-dev zlib1g-dev libpcap-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # end-to-end tests read the command-line client's JSON
+  jq
   # headless display for the GUI client
   xvfb xauth
   # network lab

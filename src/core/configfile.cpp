@@ -155,17 +155,16 @@ void CConfigCameraType::LoadSection(const std::string& strFile, const char* pszS
 {
     char szBuffer[kSectionBytes] = {};
     const DWORD dwLength = GetPrivateProfileSection(pszSection, szBuffer, kSectionBytes, strFile.c_str());
-    // Only lines whose terminating zero lies inside the returned length are whole: a section
-    // too large for the buffer ends in a cut line, which would give a cut name or code.
+    // The lines are read as far as the returned length goes. A section too large for the
+    // buffer ends in a cut line, which still counts: its code, and so the model's family, is
+    // whole; only its name is short.
     std::size_t nPos = 0;
     while (nPos < dwLength) {
         const char* pszLine = szBuffer + nPos;
         const std::size_t nLen = strnlen(pszLine, dwLength - nPos);
-        if (nPos + nLen >= dwLength) {
-            VLOG(2, "CConfigCameraType::LoadSection: [%s] cut line dropped: %.*s", pszSection, int(nLen),
-                 pszLine);
-            break;
-        }
+        if (nPos + nLen >= dwLength)
+            VLOG(2, "CConfigCameraType::LoadSection: [%s] line cut by the buffer: %.*s", pszSection,
+                 int(nLen), pszLine);
         nPos += nLen + 1;
         const char* pszEqual = static_cast<const char*>(std::memchr(pszLine, '=', nLen));
         if (pszEqual == nullptr)

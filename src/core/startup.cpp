@@ -8,7 +8,8 @@ int ChooseStartupLanguage(CConfigFileManager& config, const CLanguageManager& la
                           int nUserDefaultLanguageID)
 {
     const int nConfigured = config.GetLanguageID();
-    VLOG(3, "ChooseStartupLanguage: beg { nConfigured:%d, nUserDefault:%d", nConfigured, nUserDefaultLanguageID);
+    VLOG(3, "ChooseStartupLanguage: beg { nConfigured:%d, nUserDefault:%d", nConfigured,
+         nUserDefaultLanguageID);
     if (language.IsLanguageSupported(nConfigured)) {
         VLOG(3, "ChooseStartupLanguage: end } configured %d", nConfigured);
         return nConfigured;

@@ -67,7 +67,14 @@ CPlaceholderMainWindow::CPlaceholderMainWindow(QWidget* pParent) : QDialog(pPare
     CNotifyManager* pNotify = GetNotifyManager();
     for (DWORD dwID : kNotifications)
         pNotify->RegisterNotify(dwID, this);
-    GetDeviceManager()->SearchDevices(10000);
+    try {
+        GetDeviceManager()->SearchDevices(10000);
+    } catch (...) {
+        // No destructor runs for a half-built window: the bus must not keep our address.
+        for (DWORD dwID : kNotifications)
+            pNotify->RemoveNotify(dwID, this);
+        throw;
+    }
 }
 
 CPlaceholderMainWindow::~CPlaceholderMainWindow()
@@ -79,8 +86,8 @@ CPlaceholderMainWindow::~CPlaceholderMainWindow()
 
 void CPlaceholderMainWindow::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
 {
-    if (dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_ONLINE && dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE &&
-        dwNotifyID != DWORD_NOTIFYID_CAMERA_LIST_INFO)
+    if (dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_ONLINE &&
+        dwNotifyID != DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE && dwNotifyID != DWORD_NOTIFYID_CAMERA_LIST_INFO)
         return;
     const auto* pDevice = reinterpret_cast<const DeviceInfo*>(dwParam);
     if (pDevice == nullptr)

@@ -198,8 +198,11 @@ TEST_F(ConfigFileTest, CameraTypeSectionIsReadOnlyAsFarAsTheBufferHolds)
     const CConfigCameraType types(m_strFolder);
     EXPECT_EQ(types.GetCameraTypeName(1, 0, false), "A");
     EXPECT_EQ(types.GetCameraTypeName(166, 0, false), "Model-0166");
-    // The cut line is not taken with a cut name; what lies beyond the buffer is not read.
-    EXPECT_EQ(types.GetCameraUIType(167), 0u);
+    // The cut line keeps its code with what fits of its name ("167=Model-016" and the two
+    // closing zeros end the 1024 bytes); what lies beyond the buffer is not read.
+    EXPECT_EQ(types.GetCameraUIType(167), 1u);
+    EXPECT_EQ(types.GetCameraTypeName(167, 0, false), "Model-016");
+    EXPECT_EQ(types.GetCameraUIType(168), 0u);
     EXPECT_EQ(types.GetCameraUIType(199), 0u);
     EXPECT_EQ(types.GetCameraUIType(2), 2u);
 }
