@@ -681,7 +681,8 @@ void CViewerProtocol::OnOnline(Camera& cam, const ReplyRoute& route, const std::
         ack();
         return;
     case 0x400000:
-        reply(0x400,
+        // The client files the video report under the third sensor family's report.
+        reply(0x2000,
               {cam.adwVideoReport[0], cam.adwVideoReport[1], cam.adwVideoReport[2], cam.adwVideoReport[3]});
         return;
     case 0x80000001:

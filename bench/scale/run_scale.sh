@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# The scale benchmark: N simulated cameras in one camera namespace of a lab made for this run,
+# the client's start-up without a window (scale_bench) in the client namespace; prints the
+# figures as a table with their ratio to the targets. Needs root (the lab does).
+#
+#   run_scale.sh [--cameras N (250)] [--build DIR (build/release)] [--steady-seconds S (60)]
+#                [--debug-level L (as data/Vistrel.ini)] [--trace] [--keep DIR]
+#
+# --trace sends the client's debugger traces (capture-ring drops among them) to bench.err;
+# --keep DIR keeps the simulator's and the client's output and log files there.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+cameras=250 build=$root/build/release steady=60 debug_level='' keep='' trace=0
+usage() {
+  sed -n '5,9p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  exit 2
+}
+while (($#)); do
+  case $1 in
+  --cameras) cameras=${2-}; shift 2 || usage ;;
+  --build) build=$(cd "${2-}" && pwd); shift 2 || usage ;;
+  --steady-seconds) steady=${2-}; shift 2 || usage ;;
+  --debug-level) debug_level=${2-}; shift 2 || usage ;;
+  --keep) keep=${2-}; shift 2 || usage ;;
+  --trace) trace=1; shift ;;
+  *) usage ;;
+  esac
+done
+[[ $cameras =~ ^[0-9]+$ && $cameras -ge 1 && $cameras -le 4000 ]] || usage
+[[ $steady =~ ^[0-9]+$ && $steady -ge 1 ]] || usage
+[[ -z $debug_level || $debug_level =~ ^[0-5]$ ]] || usage
+
+bench=$build/bench/scale/scale_bench
+camsim=$build/tools/camsim/vistrel-camsim
+for program in "$bench" "$camsim"; do
+  [[ -x $program ]] || { echo "run_scale: $program is missing; build scale_bench and vistrel-camsim" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/vistrel-scale.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+chmod 755 "$work"
+mkdir "$work/home"
+cp "$root/data/Vistrel.ini" "$root/data/CameraType.ini" "$work/home/"
+if [[ -n $debug_level ]]; then
+  sed -i "/^\[DEBUG\]/,/^\[/ s/^level=.*/level=$debug_level/" "$work/home/Vistrel.ini"
+fi
+level=$(sed -n '/^\[DEBUG\]/,/^\[/ s/^level=//p' "$work/home/Vistrel.ini")
+
+cat >"$work/cameras.json" <<EOF
+{
+  "seed": 1,
+  "cameras": [
+    { "count": $cameras, "id": 20000, "serial": "SIM{n:5}", "name": "Cam {n}" }
+  ]
+}
+EOF
+
+# Runs in the client namespace: the simulator in the camera namespace, then the client.
+cat >"$work/inner.sh" <<'EOF'
+set -uo pipefail
+ip netns exec "$LAB_CAMERA_NS_1" "$SCALE_CAMSIM" --scenario "$SCALE_WORK/cameras.json" \
+  --addresses "$LAB_CAMERA_ADDRS_1" --control "$SCALE_WORK/camsim.sock" >"$SCALE_WORK/camsim.log" 2>&1 &
+sim=$!
+for _ in $(seq 600); do
+  grep -q 'ready' "$SCALE_WORK/camsim.log" 2>/dev/null && break
+  kill -0 $sim 2>/dev/null || break
+  sleep 0.1
+done
+if ! grep -q 'ready' "$SCALE_WORK/camsim.log"; then
+  echo "run_scale: the simulator did not start:" >&2
+  cat "$SCALE_WORK/camsim.log" >&2
+  kill $sim 2>/dev/null
+  exit 1
+fi
+read -r -a stat <"/proc/$sim/stat"
+sim_ticks0=$((stat[13] + stat[14]))
+VISTREL_TRACE=$SCALE_TRACE VISTREL_HOME=$SCALE_WORK/home "$SCALE_BENCH" --cameras "$SCALE_CAMERAS" --steady-seconds "$SCALE_STEADY" \
+  >"$SCALE_WORK/bench.out" 2>"$SCALE_WORK/bench.err"
+rc=$?
+read -r -a stat <"/proc/$sim/stat"
+awk -v t=$((stat[13] + stat[14] - sim_ticks0)) -v hz="$(getconf CLK_TCK)" \
+  'BEGIN { printf "camsim_cpu_s %.2f\n", t / hz }' >>"$SCALE_WORK/bench.out"
+kill -TERM $sim 2>/dev/null
+wait $sim
+exit $rc
+EOF
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+started=$(date +%s)
+rc=0
+SCALE_WORK=$work SCALE_CAMSIM=$camsim SCALE_BENCH=$bench SCALE_CAMERAS=$cameras SCALE_STEADY=$steady SCALE_TRACE=$trace \
+  "$root/scripts/lab/lab-run.sh" --camera-addrs "$cameras" -- bash "$work/inner.sh" || rc=$?
+load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+if [[ -n $keep ]]; then
+  mkdir -p "$keep"
+  cp -r "$work/." "$keep/"
+fi
+if ((rc != 0)); then
+  echo "run_scale: the run failed (exit code $rc)" >&2
+  cat "$work/bench.err" >&2 2>/dev/null || true
+  exit $rc
+fi
+
+# The figures, then the table.
+if ((trace)); then
+  echo "capture_ring_drops $(grep -c 'Drop Packets' "$work/bench.err")" >>"$work/bench.out"
+fi
+cat "$work/bench.out"
+echo
+awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_after="$load_after" \
+  -v took=$(($(date +%s) - started)) -v cores="$(nproc)" '
+  $1 == "kind_flags" { kinds = kinds "  " $0 "\n"; next }
+  { v[$1] = $2 }
+  function ratio(value, target) { return value < 0 ? "-" : sprintf("%.2f", value / target) }
+  function verdict(value, target) { return value < 0 ? "MISSED" : (value <= target ? "met" : "MISSED") }
+  function row(name, value, target, r, ok) { printf "%-44s %14s %14s %7s  %s\n", name, value, target, r, ok }
+  END {
+    period = v["search_period_ms"]
+    printf "Scale benchmark: %d cameras in one camera namespace, client log level %s\n", n, level
+    printf "machine: %d cores, load average %s before, %s after; run took %d s\n\n", cores, load_before, load_after, took
+    row("figure", "value", "target", "ratio", "")
+    row("all cameras present (ms after search)", v["present_all_ms"], "<= " period, ratio(v["present_all_ms"], period), verdict(v["present_all_ms"], period))
+    row("  present at the end of the first period", v["present_at_first_period"] "/" n, n "/" n, "", v["present_at_first_period"] == n ? "met" : "MISSED")
+    inc = v["queries_incomplete_devices"]
+    row("query flags complete (ms after search)", v["queries_complete_ms"], "", "", "")
+    row("  passes needed by the slowest camera", v["passes_needed_max"], "<= 4", ratio(v["passes_needed_max"], 4), inc == 0 ? verdict(v["passes_needed_max"], 4) : "MISSED")
+    row("  cameras with flags missing after 4 passes", inc, "0", "", inc == 0 ? "met" : "MISSED")
+    cpu = v["steady_cpu_percent"]
+    row("steady CPU (% of one core)", sprintf("%.2f", cpu), "< 5" (n == 250 ? "" : " (at 250)"), ratio(cpu, 5), n == 250 ? (cpu < 5 ? "met" : "MISSED") : "(info)")
+    row("  CPU seconds per minute", sprintf("%.2f", v["steady_cpu_s_per_min"]), "< 3", "", "")
+    rss = v["peak_rss_kib"] / 1024
+    row("peak RSS (MiB)", sprintf("%.1f", rss), "< 100" (n == 250 ? "" : " (at 250)"), ratio(rss, 100), n == 250 ? (rss < 100 ? "met" : "MISSED") : "(info)")
+    row("datagrams/s at the client, steady state", sprintf("%.1f", v["steady_rx_rate"]), "", "", "")
+    row("  sent by the client per second, steady", sprintf("%.1f", v["steady_out_rate"]), "", "", "")
+    row("datagrams/s at the client, start-up peak", sprintf("%.0f", v["start_in_rate_peak"]), "", "", "")
+    row("frames received / UDP sent in start-up", v["start_rx_packets"] " / " v["start_out_datagrams"], "", "", "")
+    row("  of them read from sockets (rest: capture)", v["start_in_datagrams"], "", "", "")
+    row("socket queue overflows (start / steady)", v["start_rcvbuf_errors"] " / " v["steady_rcvbuf_errors"], "", "", "")
+    if ("capture_ring_drops" in v) row("capture ring drops (whole run)", v["capture_ring_drops"], "", "", "")
+    row("offline notifications in steady state", v["steady_offline_notifications"], "0", "", v["steady_offline_notifications"] == 0 ? "met" : "MISSED")
+    row("client CPU in start-up (s)", sprintf("%.2f", v["start_cpu_s"]), "", "", "")
+    row("simulator CPU over the run (s)", v["camsim_cpu_s"], "", "", "")
+    printf "\nquery flags that apply, by kind (as the device manager decides):\n%s", kinds
+  }' "$work/bench.out"
