@@ -1,0 +1,111 @@
+// vistrel-cli: the client's engines without a window, for scripts and tests.
+#include "app/cli/cliclient.h"
+#include "app/cli/clicommands.h"
+#include "app/cli/settinggroups.h"
+#include "app/startup_engines.h"
+
+#include <CLI/CLI.hpp>
+#include <QCoreApplication>
+
+#include <iostream>
+
+namespace {
+
+const char* const kExitCodes = "Exit codes:\n"
+                               "  0  success\n"
+                               "  1  start-up failed (for example a socket could not be opened)\n"
+                               "  2  bad arguments or setting values (nothing was sent)\n"
+                               "  3  camera not found\n"
+                               "  4  wrong password\n"
+                               "  5  camera refused (it said no, or kept its old values)\n"
+                               "  6  timeout (the camera did not answer)\n";
+
+std::string SetGroupsHelp()
+{
+    std::string strHelp = "Groups and keys:\n";
+    for (const SettingGroup& group : GetSettingGroups())
+        strHelp += "  " + std::string(group.pszName) + ": " + group.pszHelp + "\n";
+    return strHelp;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vistrel-cli"));
+
+    CLI::App cli{
+        "Vistrel command-line client: finds the cameras on the local network, shows and changes their "
+        "settings and upgrades their firmware."};
+    cli.footer(kExitCodes);
+    cli.require_subcommand(1);
+    // Global options may also follow the subcommand.
+    cli.fallthrough();
+    CliOptions options;
+    cli.add_flag("--json", options.bJson, "JSON output");
+    cli.add_option("--wait", options.nWaitSeconds,
+                   "seconds to wait for a camera to appear or answer (default 15)")
+        ->check(CLI::Range(1, 3600));
+
+    int nSearchSeconds = 5;
+    CLI::App* pSearch =
+        cli.add_subcommand("search", "wait, then list the present devices and their channels");
+    pSearch->add_option("--seconds", nSearchSeconds, "how long to listen (default 5)")
+        ->check(CLI::Range(1, 3600));
+
+    std::string strCamera;
+    std::string strPassword;
+    CLI::App* pInfo =
+        cli.add_subcommand("info", "every settings group the camera answered, unanswered ones marked");
+    pInfo->add_option("camera", strCamera, "serial or id")->required();
+    CLI::Option* pInfoPassword = pInfo->add_option("--password", strPassword, "the camera's password");
+
+    std::string strGroup;
+    std::vector<std::string> vecAssignments;
+    CLI::App* pSet = cli.add_subcommand("set", "change one settings group: set CAMERA GROUP key=value...");
+    pSet->footer(SetGroupsHelp());
+    pSet->add_option("camera", strCamera, "serial or id")->required();
+    pSet->add_option("group", strGroup, "settings group")->required();
+    pSet->add_option("values", vecAssignments, "key=value pairs")->required();
+    CLI::Option* pSetPassword = pSet->add_option("--password", strPassword, "the camera's password");
+
+    std::vector<std::string> vecCameras;
+    std::string strImageDir;
+    int nUpgradeTimeout = 600;
+    CLI::App* pUpgrade = cli.add_subcommand("upgrade", "upgrade the firmware of one or more cameras at once");
+    pUpgrade->add_option("cameras", vecCameras, "serials or ids")->required();
+    pUpgrade->add_option("--image-dir", strImageDir, "folder holding 8126.Img")->required();
+    pUpgrade->add_option("--timeout", nUpgradeTimeout, "seconds for the whole upgrade (default 600)")
+        ->check(CLI::Range(1, 86400));
+
+    int nWatchSeconds = 0;
+    CLI::App* pWatch =
+        cli.add_subcommand("watch", "print presence changes (online, offline, list info) as they happen");
+    pWatch->add_option("--seconds", nWatchSeconds, "stop after this long (default: until interrupted)")
+        ->check(CLI::Range(0, 86400 * 365));
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return cli.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return cli.exit(e);
+    } catch (const CLI::ParseError& e) {
+        cli.exit(e);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+
+    // Messages of the checks come from the language tables.
+    LoadSettingsAndLanguage();
+    if (pSearch->parsed())
+        return CmdSearch(options, nSearchSeconds);
+    if (pInfo->parsed())
+        return CmdInfo(options, strCamera, pInfoPassword->count() > 0 ? &strPassword : nullptr);
+    if (pSet->parsed())
+        return CmdSet(options, strCamera, strGroup, vecAssignments,
+                      pSetPassword->count() > 0 ? &strPassword : nullptr);
+    if (pUpgrade->parsed())
+        return CmdUpgrade(options, vecCameras, strImageDir, nUpgradeTimeout);
+    return CmdWatch(options, nWatchSeconds);
+}
