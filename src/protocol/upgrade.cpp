@@ -232,7 +232,7 @@ void CFirmwareUpgrade::OnTimer(UINT_PTR uTimerID)
     m_pTimers->KillUpgradeTimer(entry.uTimerID);
     if (entry.nState == UPGRADE_IDLE)
         return;
-    if (GetTickCount() - entry.dwLastTick > UPGRADE_GIVE_UP_MS) {
+    if (GetTickCount() - entry.dwLastTick > m_dwGiveUpMs) {
         entry.nState = UPGRADE_IDLE;
         Show(entry, Text::NoRespond);
         return;

@@ -91,6 +91,9 @@ public:
 
     // The target is a decoder box: the texts come from the decoder set.
     void SetDecoderBox(bool bDecoder) { m_bDecoder = bDecoder; }
+    // Test-only: a shorter give-up time, so end-to-end tests need not wait three minutes
+    // for a camera that went quiet. The program itself always uses UPGRADE_GIVE_UP_MS.
+    void SetGiveUpTimeForTest(DWORD dwMs) { m_dwGiveUpMs = dwMs; }
     // A camera to upgrade; false for timer id 0 or a camera already listed.
     bool AddCamera(const char* pszSerial, UINT_PTR uTimerID);
 
@@ -116,6 +119,7 @@ public:
     static int ChunkPercent(DWORD dwChunk, int nLastChunk);
 
 private:
+    DWORD m_dwGiveUpMs = UPGRADE_GIVE_UP_MS;
     enum class Text {
         NoRespond,
         FileTooBig,

@@ -862,6 +862,8 @@ int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCam
     CCliUpgradeListener listener(options);
     CFirmwareUpgrade upgrade(&sender, &window, &listener);
     window.SetUpgrade(&upgrade);
+    if (options.uTestGiveUpMs != 0)
+        upgrade.SetGiveUpTimeForTest(options.uTestGiveUpMs);
     for (DeviceInfo* pDevice : vecDevices) {
         if (!upgrade.AddCamera(pDevice->GetSerial(), pDevice->GetID())) {
             PrintError(options, std::string("camera given twice: ") + pDevice->GetSerial(),

@@ -7,6 +7,8 @@
 struct CliOptions {
     bool bJson = false;
     int nWaitSeconds = 15; // how long to wait for a camera to appear or answer
+    // Test-only: firmware give-up time in ms (0: the program's own three minutes).
+    unsigned int uTestGiveUpMs = 0;
 };
 
 int CmdSearch(const CliOptions& options, int nSeconds);

@@ -78,6 +78,8 @@ int main(int argc, char** argv)
     pUpgrade->add_option("--image-dir", strImageDir, "folder holding 8126.Img")->required();
     pUpgrade->add_option("--timeout", nUpgradeTimeout, "seconds for the whole upgrade (default 600)")
         ->check(CLI::Range(1, 86400));
+    // Hidden, for the end-to-end tests only: a quiet camera is given up sooner.
+    pUpgrade->add_option("--test-give-up-ms", options.uTestGiveUpMs)->group("")->check(CLI::Range(1000u, 180000u));
 
     int nWatchSeconds = 0;
     CLI::App* pWatch =
