@@ -2,7 +2,9 @@
 # Installs what is missing, builds, and runs the client. The client sweeps its /24 networks and
 # multicasts on every interface as soon as it starts, so it runs only inside a network lab made
 # for this run (root needed), next to a camera namespace where the simulator plays the example
-# cameras. Without a display it runs headless under Xvfb and closes after 10 seconds.
+# cameras (a recorder with four channels, one with a password, one enciphered). It first prints
+# what "vistrel-cli search" finds, then runs the desktop client in the same lab. Without a
+# display the desktop client runs headless under Xvfb and closes after 10 seconds.
 # VISTREL_HOME (default build/home) holds Vistrel.ini, CameraType.ini, the logs and camsim.log;
 # VISTREL_SCENARIO picks another simulator scenario.
 set -euo pipefail
@@ -17,6 +19,7 @@ for f in Vistrel.ini CameraType.ini; do
 done
 
 export VISTREL_CLIENT=$root/build/release/src/app/vistrel
+export VISTREL_CLI=$root/build/release/src/app/cli/vistrel-cli
 export VISTREL_CAMSIM=$root/build/release/tools/camsim/vistrel-camsim
 export VISTREL_SCENARIO=${VISTREL_SCENARIO:-$root/tools/camsim/examples/basic.json}
 export VISTREL_HEADLESS=1
@@ -27,6 +30,8 @@ in_lab='
   ip netns exec "$LAB_CAMERA_NS_1" "$VISTREL_CAMSIM" --scenario "$VISTREL_SCENARIO" \
     --addresses "$LAB_CAMERA_ADDRS_1" >"$VISTREL_HOME/camsim.log" 2>&1 &
   sim=$!
+  sleep 1
+  "$VISTREL_CLI" search --seconds 4 || echo "run.sh: vistrel-cli search failed ($?)" >&2
   if ((VISTREL_HEADLESS)); then
     xvfb-run -a "$VISTREL_CLIENT" "$@" --close-after 10000
   else
