@@ -79,7 +79,9 @@ int main(int argc, char** argv)
     pUpgrade->add_option("--timeout", nUpgradeTimeout, "seconds for the whole upgrade (default 600)")
         ->check(CLI::Range(1, 86400));
     // Hidden, for the end-to-end tests only: a quiet camera is given up sooner.
-    pUpgrade->add_option("--test-give-up-ms", options.uTestGiveUpMs)->group("")->check(CLI::Range(1000u, 180000u));
+    pUpgrade->add_option("--test-give-up-ms", options.uTestGiveUpMs)
+        ->group("")
+        ->check(CLI::Range(1000u, 180000u));
 
     int nWatchSeconds = 0;
     CLI::App* pWatch =
