@@ -12,6 +12,7 @@
 #include "core/log.h"
 #include "core/notify.h"
 #include "device/devicemanager.h"
+#include "device/devicenotifications.h"
 #include "platform/codepage.h"
 
 #include <QCoreApplication>
@@ -32,32 +33,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Everything the device manager raises without asking whether anybody listens: the bus treats a
-// notification nobody ever subscribed to as a fatal check.
-constexpr DWORD kNotifyIDs[] = {
-    DWORD_NOTIFYID_3G_STATUS,
-    DWORD_NOTIFYID_WIFI_RESCAN_DONE,
-    DWORD_NOTIFYID_CAMERA_INFO_COMMON,
-    DWORD_NOTIFYID_CAMERA_SENSOR_CAP,
-    DWORD_NOTIFYID_CAMERA_VERSION,
-    DWORD_NOTIFYID_CAMERA_NETWORK_PARAM,
-    DWORD_NOTIFYID_CAMERA_DSERVER_IP,
-    DWORD_NOTIFYID_CAMERA_EXIST_ONLINE,
-    DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE,
-    DWORD_NOTIFYID_CAMERA_LIST_INFO,
-    DWORD_NOTIFYID_CAMERA_SCAN_FINISH,
-    DWORD_NOTIFYID_CAMERA_SELECT_REALTIME,
-    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME,
-    DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK,
-    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
-    DWORD_NOTIFYID_CAMERA_SENSOR_9P031,
-    DWORD_NOTIFYID_CAMERA_SENSOR_9900,
-    DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR,
-    DWORD_NOTIFYID_VIDEO_START,
-    DWORD_NOTIFYID_VIDEO_STOP,
-    DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED,
-};
 
 constexpr LONG MAX_QUERY_PASSES = 4;
 
@@ -253,7 +228,7 @@ public:
     ~CScaleBench() override
     {
         CNotifyManager* pNotify = GetNotifyManager();
-        for (const DWORD dwID : kNotifyIDs)
+        for (const DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
             pNotify->RemoveNotify(dwID, this);
     }
 
@@ -265,7 +240,7 @@ public:
         LoadSettingsAndLanguage();
         StartEngines();
         CNotifyManager* pNotify = GetNotifyManager();
-        for (const DWORD dwID : kNotifyIDs)
+        for (const DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
             pNotify->RegisterNotify(dwID, this);
         m_pManager = GetDeviceManager();
         m_tSearch = Clock::now();

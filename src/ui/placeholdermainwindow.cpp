@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "core/notifyids.h"
 #include "device/devicemanager.h"
+#include "device/devicenotifications.h"
 
 #include <QHeaderView>
 #include <QTreeWidget>
@@ -11,33 +12,6 @@
 #include <arpa/inet.h>
 
 namespace {
-
-// Everything the device manager raises without first asking whether anybody listens:
-// raising an id that never had a subscriber is a fatal check, so the main window takes
-// them all, as the real one will.
-constexpr DWORD kNotifications[] = {
-    DWORD_NOTIFYID_3G_STATUS,
-    DWORD_NOTIFYID_WIFI_RESCAN_DONE,
-    DWORD_NOTIFYID_CAMERA_INFO_COMMON,
-    DWORD_NOTIFYID_CAMERA_SENSOR_CAP,
-    DWORD_NOTIFYID_CAMERA_VERSION,
-    DWORD_NOTIFYID_CAMERA_NETWORK_PARAM,
-    DWORD_NOTIFYID_CAMERA_DSERVER_IP,
-    DWORD_NOTIFYID_CAMERA_EXIST_ONLINE,
-    DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE,
-    DWORD_NOTIFYID_CAMERA_LIST_INFO,
-    DWORD_NOTIFYID_CAMERA_SCAN_FINISH,
-    DWORD_NOTIFYID_CAMERA_SELECT_REALTIME,
-    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME,
-    DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK,
-    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
-    DWORD_NOTIFYID_CAMERA_SENSOR_9P031,
-    DWORD_NOTIFYID_CAMERA_SENSOR_9900,
-    DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR,
-    DWORD_NOTIFYID_VIDEO_START,
-    DWORD_NOTIFYID_VIDEO_STOP,
-    DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED,
-};
 
 enum Column { COL_NAME, COL_SERIAL, COL_ID, COL_ADDRESS, COL_STATE, COL_COUNT };
 
@@ -65,13 +39,13 @@ CPlaceholderMainWindow::CPlaceholderMainWindow(QWidget* pParent) : QDialog(pPare
     pLayout->addWidget(m_pList);
 
     CNotifyManager* pNotify = GetNotifyManager();
-    for (DWORD dwID : kNotifications)
+    for (DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
         pNotify->RegisterNotify(dwID, this);
     try {
         GetDeviceManager()->SearchDevices(10000);
     } catch (...) {
         // No destructor runs for a half-built window: the bus must not keep our address.
-        for (DWORD dwID : kNotifications)
+        for (DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
             pNotify->RemoveNotify(dwID, this);
         throw;
     }
@@ -80,7 +54,7 @@ CPlaceholderMainWindow::CPlaceholderMainWindow(QWidget* pParent) : QDialog(pPare
 CPlaceholderMainWindow::~CPlaceholderMainWindow()
 {
     CNotifyManager* pNotify = GetNotifyManager();
-    for (DWORD dwID : kNotifications)
+    for (DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
         pNotify->RemoveNotify(dwID, this);
 }
 

@@ -5,6 +5,7 @@
 #include "core/engineresponse.h"
 #include "core/language.h"
 #include "core/log.h"
+#include "device/devicenotifications.h"
 #include "platform/codepage.h"
 
 #include <QCoreApplication>
@@ -14,32 +15,6 @@
 #include <cstring>
 
 namespace {
-
-// What the device manager raises; the bus wants a subscriber for every id it is asked to
-// deliver, as the main window is for the desktop client.
-constexpr DWORD kNotifyIDs[] = {
-    DWORD_NOTIFYID_3G_STATUS,
-    DWORD_NOTIFYID_WIFI_RESCAN_DONE,
-    DWORD_NOTIFYID_CAMERA_INFO_COMMON,
-    DWORD_NOTIFYID_CAMERA_SENSOR_CAP,
-    DWORD_NOTIFYID_CAMERA_VERSION,
-    DWORD_NOTIFYID_CAMERA_NETWORK_PARAM,
-    DWORD_NOTIFYID_CAMERA_DSERVER_IP,
-    DWORD_NOTIFYID_CAMERA_EXIST_ONLINE,
-    DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE,
-    DWORD_NOTIFYID_CAMERA_LIST_INFO,
-    DWORD_NOTIFYID_CAMERA_SCAN_FINISH,
-    DWORD_NOTIFYID_CAMERA_SELECT_REALTIME,
-    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME,
-    DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK,
-    DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
-    DWORD_NOTIFYID_CAMERA_SENSOR_9P031,
-    DWORD_NOTIFYID_CAMERA_SENSOR_9900,
-    DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR,
-    DWORD_NOTIFYID_VIDEO_START,
-    DWORD_NOTIFYID_VIDEO_STOP,
-    DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED,
-};
 
 // Notifications whose parameter is the device record.
 bool CarriesDevice(DWORD dwNotifyID)
@@ -71,7 +46,7 @@ CCliClient::~CCliClient()
     for (const auto& [uMsg, sub] : m_mapSubscriptions)
         sub.pEngine->RemoveResponse(sub.byCode, m_hWnd);
     CNotifyManager* pNotify = GetNotifyManager();
-    for (const DWORD dwID : kNotifyIDs)
+    for (const DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
         pNotify->RemoveNotify(dwID, this);
     if (m_hWnd != nullptr)
         GetWindowsManage()->DestroyMsgWindow(m_hWnd);
@@ -82,7 +57,7 @@ void CCliClient::Start()
     // Settings and language are loaded once by main, before the arguments are checked.
     StartEngines();
     CNotifyManager* pNotify = GetNotifyManager();
-    for (const DWORD dwID : kNotifyIDs)
+    for (const DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
         pNotify->RegisterNotify(dwID, this);
     m_hWnd = GetWindowsManage()->CreateMsgWindow("VistrelCli", this);
     FATAL_CHECK(m_hWnd != nullptr);
