@@ -6,8 +6,33 @@
 #include "core/stringids.h"
 #include "device/idownloadmanager.h"
 #include "download/downloadmanager.h"
+#include "platform/msgwindow.h"
 #include "ui/messagedialog.h"
 #include "ui/placeholdermainwindow.h"
+
+#include <QApplication>
+#include <QWidget>
+
+namespace {
+
+// The first exception that escaped a timer or a posted message while the main window ran.
+std::exception_ptr g_pendingException;
+
+// A fatal check in a timer or a posted message cannot unwind through the event loop: keep it,
+// close the windows so the modal run returns, and let start-up's handlers show it.
+void OnWndProcException(std::exception_ptr pException)
+{
+    // Later ones (timers still run while the message is shown) change nothing.
+    if (g_pendingException)
+        return;
+    g_pendingException = pException;
+    for (QWidget* pWidget : QApplication::topLevelWidgets()) {
+        if (pWidget->isVisible())
+            pWidget->close();
+    }
+}
+
+} // namespace
 
 CVistrelApp::CVistrelApp()
 {
@@ -32,6 +57,7 @@ int CVistrelApp::InitInstance()
     LoadSettingsAndLanguage();
     VLOG(3, "CVistrelApp::InitInstance: beg {");
 
+    SetWndProcExceptionHandler(&OnWndProcException);
     try {
         // Steps 6 to 8: viewer, LAN and record-time engines, camera model table, D-servers.
         StartEngines();
@@ -43,6 +69,8 @@ int CVistrelApp::InitInstance()
             CPlaceholderMainWindow mainWindow;
             mainWindow.exec();
         }
+        if (g_pendingException)
+            std::rethrow_exception(g_pendingException);
     } catch (const CExceptionBase& e) {
         VLOG(1, "CVistrelApp::InitInstance: catch CExceptionBase");
         CMessageDialog dlg(e.GetText());

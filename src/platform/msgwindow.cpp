@@ -17,6 +17,15 @@
 #include <unordered_map>
 
 namespace {
+std::atomic<WndProcExceptionHandler> g_wndProcExceptionHandler{nullptr};
+} // namespace
+
+WndProcExceptionHandler SetWndProcExceptionHandler(WndProcExceptionHandler handler)
+{
+    return g_wndProcExceptionHandler.exchange(handler);
+}
+
+namespace {
 
 // Windows clamps timer periods to these bounds (USER_TIMER_MINIMUM / USER_TIMER_MAXIMUM).
 constexpr UINT TIMER_MINIMUM_MS = 10;
@@ -182,7 +191,7 @@ protected:
     {
         if (pEvent->type() == PostedMessageType()) {
             const auto* pMsg = static_cast<CPostedMessage*>(pEvent);
-            Dispatch(pMsg->m_uMsg, pMsg->m_wParam, pMsg->m_lParam);
+            DispatchFromLoop(pMsg->m_uMsg, pMsg->m_wParam, pMsg->m_lParam);
             return true;
         }
         if (pEvent->type() == SyncCallType()) {
@@ -197,7 +206,23 @@ protected:
         const auto it = m_callerIdByTimer.find(pEvent->timerId());
         if (it == m_callerIdByTimer.end())
             return;
-        Dispatch(WM_TIMER, it->second, 0);
+        DispatchFromLoop(WM_TIMER, it->second, 0);
+    }
+
+    // The event loop cannot carry an exception: it goes to the handler the program set, which
+    // ends the run in order; without one it goes on as from any other event handler.
+    void DispatchFromLoop(UINT uMsg, WPARAM wParam, LPARAM lParam)
+    {
+        const WndProcExceptionHandler handler = g_wndProcExceptionHandler.load();
+        if (handler == nullptr) {
+            Dispatch(uMsg, wParam, lParam);
+            return;
+        }
+        try {
+            Dispatch(uMsg, wParam, lParam);
+        } catch (...) {
+            handler(std::current_exception());
+        }
     }
 
 private:

@@ -21,6 +21,7 @@
 
 #include "platform/wintypes.h"
 
+#include <exception>
 #include <string>
 
 constexpr UINT WM_TIMER = 275; // 0x0113
@@ -55,3 +56,9 @@ bool KillTimer(HWND hWnd, UINT_PTR nIDEvent);
 
 // Default handling: every message is accepted and yields 0.
 LRESULT DefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
+// Receives an exception that left a window procedure called from the event loop (a posted
+// message or a timer), which the loop itself cannot carry. Returns the previous handler;
+// nullptr (the default) lets the exception go on into the loop.
+using WndProcExceptionHandler = void (*)(std::exception_ptr);
+WndProcExceptionHandler SetWndProcExceptionHandler(WndProcExceptionHandler handler);

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -371,3 +373,50 @@ TEST_F(MsgWindowTest, WindowOnAWorkerThreadGetsItsMessagesThere)
 }
 
 } // namespace
+
+namespace {
+
+constexpr UINT MSG_THROW = WM_USER + 20;
+std::vector<std::string> g_vecCaught;
+
+LRESULT ThrowingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == MSG_THROW || (uMsg == WM_TIMER && wParam == 7)) {
+        if (uMsg == WM_TIMER)
+            KillTimer(hWnd, 7);
+        throw std::runtime_error(uMsg == WM_TIMER ? "timer" : "posted");
+    }
+    return DefWindowProc(hWnd, uMsg, wParam, lParam);
+}
+
+void RecordException(std::exception_ptr pException)
+{
+    try {
+        std::rethrow_exception(pException);
+    } catch (const std::exception& e) {
+        g_vecCaught.emplace_back(e.what());
+    }
+}
+
+} // namespace
+
+// The event loop cannot carry an exception: posted messages and timers hand it to the
+// program's handler, and the loop goes on.
+TEST(MsgWindowExceptions, PostedMessagesAndTimersHandTheirExceptionToTheHandler)
+{
+    ASSERT_TRUE(RegisterWindowClass("Throwing Class", ThrowingProc));
+    HWND hWnd = CreateMsgWindow("Throwing Class", "Throwing Window");
+    ASSERT_NE(hWnd, nullptr);
+    const WndProcExceptionHandler previous = SetWndProcExceptionHandler(&RecordException);
+    g_vecCaught.clear();
+
+    ASSERT_TRUE(PostMessage(hWnd, MSG_THROW, 0, 0));
+    ASSERT_NE(SetTimer(hWnd, 7, 10), 0u);
+    EXPECT_TRUE(RunUntil([] { return g_vecCaught.size() == 2; }));
+    EXPECT_EQ(g_vecCaught, (std::vector<std::string>{"posted", "timer"}));
+
+    SetWndProcExceptionHandler(previous);
+    DestroyWindow(hWnd);
+    ProcessPending();
+    UnregisterWindowClass("Throwing Class");
+}
