@@ -606,7 +606,14 @@ TEST_F(ViewerReplyTest, CapabilityMapsTheSensorToItsFamilyAndRoutesRegisterRepor
         EXPECT_EQ(cap.usWord4High, 7);
 
         m_events.clear();
+        // The words are valid only during the delivery: copy them there.
+        Bytes words;
+        m_onEvent = [&words](const Event& event) {
+            const auto* pWords = reinterpret_cast<const std::uint8_t*>(event.lParam);
+            words.assign(pWords, pWords + 20);
+        };
         Reply(8, registers);
+        m_onEvent = nullptr;
         if (c.event < 0) {
             EXPECT_TRUE(m_events.empty());
             continue;
@@ -614,8 +621,7 @@ TEST_F(ViewerReplyTest, CapabilityMapsTheSensorToItsFamilyAndRoutesRegisterRepor
         ASSERT_EQ(m_events.size(), 1u);
         EXPECT_EQ(m_events[0].byCode, c.event);
         EXPECT_EQ(m_events[0].wParam, kCameraID);
-        const auto* pWords = reinterpret_cast<const std::uint8_t*>(m_events[0].lParam);
-        EXPECT_EQ(Bytes(pWords, pWords + 20), Bytes(registers.begin() + 8, registers.end()));
+        EXPECT_EQ(words, Bytes(registers.begin() + 8, registers.end()));
     }
     // Five words are what the subscribers read; fewer is a cut reply.
     Reply(8, Online(ONLINE_SENSOR_CAP, {0, 1u << 19, 0, 0}));
