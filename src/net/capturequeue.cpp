@@ -68,18 +68,17 @@ void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD us
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const int nNext = (m_nWrite + 1) % RING_SIZE;
-        if (nNext == m_nRead) {
+        if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1)) {
             DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
         } else {
-            Entry& entry = m_ring[m_nWrite];
+            Entry& entry = m_entries.emplace_back();
             entry.pData.reset(new BYTE[nLen > 0 ? nLen : 1]);
             if (nLen > 0)
                 std::memcpy(entry.pData.get(), pPayload, nLen);
             entry.nLen = nLen;
             entry.dwIP = dwIPNet;
             entry.usPort = usPortNet;
-            m_nWrite = nNext;
+            m_nWrite = (m_nWrite + 1) % RING_SIZE;
         }
     }
     NotifyData();
@@ -88,9 +87,9 @@ void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD us
 int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_nRead == m_nWrite)
+    if (m_entries.empty())
         return 0;
-    Entry& entry = m_ring[m_nRead];
+    const Entry& entry = m_entries.front();
     const int nCopy = static_cast<int>(std::min<DWORD>(static_cast<DWORD>(std::max(nBufLen, 0)), entry.nLen));
     if (nCopy > 0)
         std::memcpy(pBuf, entry.pData.get(), nCopy);
@@ -98,8 +97,7 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
         *pdwIP = ntohl(entry.dwIP);
     if (pusPort != nullptr)
         *pusPort = ntohs(entry.usPort);
-    entry.pData.reset();
-    entry.nLen = 0;
+    m_entries.pop_front();
     m_nRead = (m_nRead + 1) % RING_SIZE;
     return nCopy;
 }
@@ -107,5 +105,5 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
 int CCaptureQueue::GetQueuedCount() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return (m_nWrite - m_nRead + RING_SIZE) % RING_SIZE;
+    return static_cast<int>(m_entries.size());
 }

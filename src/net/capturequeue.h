@@ -4,6 +4,7 @@
 
 #include "platform/wintypes.h"
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,7 +33,7 @@ ICaptureListener* GetCaptureListener();
 
 class CCaptureQueue {
 public:
-    static constexpr int RING_SIZE = 200;
+    static constexpr int RING_SIZE = 32768;
 
     CCaptureQueue();
     virtual ~CCaptureQueue();
@@ -59,7 +60,8 @@ private:
     };
 
     mutable std::mutex m_mutex;
-    Entry m_ring[RING_SIZE];
+    std::deque<Entry> m_entries;
+    // Ring positions (modulo RING_SIZE), kept for the drop trace.
     int m_nRead = 0;
     int m_nWrite = 0;
 };

@@ -55,37 +55,43 @@ protected:
 
 } // namespace
 
-TEST_F(CaptureQueueTest, RingKeeps199AndTracesTheDrop)
+TEST_F(CaptureQueueTest, FullRingKeepsAllButOneAndTracesTheDrop)
 {
     TraceCapture trace;
     CCountingQueue queue;
+    constexpr int nSize = CCaptureQueue::RING_SIZE;
     const DWORD dwIPNet = htonl(0xC6120505);
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < nSize; ++i) {
         const std::string strPayload = std::to_string(i);
         queue.Put(reinterpret_cast<const BYTE*>(strPayload.data()), static_cast<DWORD>(strPayload.size()),
                   dwIPNet, htons(9000));
     }
-    EXPECT_EQ(queue.GetQueuedCount(), 199);
+    EXPECT_EQ(queue.GetQueuedCount(), nSize - 1);
     EXPECT_EQ(trace.Count("Drop Packets"), 1);
     char szExpected[80];
-    std::snprintf(szExpected, sizeof(szExpected), "Drop Packets, ReadPos=0, write pos=199, %x", dwIPNet);
+    std::snprintf(szExpected, sizeof(szExpected), "Drop Packets, ReadPos=0, write pos=%d, %x", nSize - 1,
+                  dwIPNet);
     EXPECT_TRUE(trace.Contains(szExpected));
     // Notified for every put, the dropped one included.
-    EXPECT_EQ(queue.nNotified, 200);
+    EXPECT_EQ(queue.nNotified, nSize);
 
-    // Oldest first, address and port in host order; the dropped 200th is gone.
+    // Oldest first, address and port in host order; the dropped last one is gone.
     DWORD dwIP = 0;
     WORD usPort = 0;
     EXPECT_EQ(TakeOne(queue, 2560, &dwIP, &usPort), "0");
     EXPECT_EQ(dwIP, 0xC6120505u);
     EXPECT_EQ(usPort, 9000);
-    for (int i = 1; i < 199; ++i)
+    for (int i = 1; i < nSize - 1; ++i)
         ASSERT_EQ(TakeOne(queue), std::to_string(i));
     EXPECT_EQ(queue.Get(nullptr, 0, nullptr, nullptr), 0);
 
-    // Room again after reading: the ring wraps.
+    // Room again after reading, and the same bound once the positions have wrapped.
     queue.Put(reinterpret_cast<const BYTE*>("again"), 5, dwIPNet, htons(9000));
     EXPECT_EQ(TakeOne(queue), "again");
+    for (int i = 0; i < nSize; ++i)
+        queue.Put(reinterpret_cast<const BYTE*>("x"), 1, dwIPNet, htons(9000));
+    EXPECT_EQ(trace.Count("Drop Packets"), 2);
+    EXPECT_EQ(queue.GetQueuedCount(), nSize - 1);
 }
 
 TEST_F(CaptureQueueTest, LongPayloadIsCutToTheCallersBuffer)
