@@ -796,14 +796,28 @@ void CDeviceManager::OnCmdScanFinish(WPARAM wParam, LPARAM lParam)
     Notify(DWORD_NOTIFYID_CAMERA_SCAN_FINISH, 0);
 }
 
+DeviceInfo* CDeviceManager::ReplyDevice(const char* pszHandler, DWORD dwID, DWORD dwMask) const
+{
+    DeviceInfo* pDevice = GetDevice(dwID, dwMask);
+    if (pDevice == nullptr)
+        VLOG(2, "CDeviceManager::%s: end } pDevice == NULL", pszHandler);
+    return pDevice;
+}
+
+DeviceInfo* CDeviceManager::ReplyDevice(const char* pszHandler, const char* pszSerial, DWORD dwMask) const
+{
+    DeviceInfo* pDevice = GetDevice(pszSerial, dwMask);
+    if (pDevice == nullptr)
+        VLOG(2, "CDeviceManager::%s: end } pDevice == NULL", pszHandler);
+    return pDevice;
+}
+
 void CDeviceManager::OnCmdStartVideo(WPARAM wParam, LPARAM lParam)
 {
     const StartVideoReply* pReply = RecordOf<StartVideoReply>(lParam);
-    DeviceInfo* pDevice = GetDevice(pReply->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdStartVideo: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdStartVideo", pReply->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->dwCameraVideoStatus = pReply->dwStatus;
     if (pReply->dwStatus != 0)
         Notify(DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR, reinterpret_cast<UINT_PTR>(pDevice));
@@ -818,11 +832,9 @@ void CDeviceManager::OnCmdVideoSequenceChanged(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetVolume(WPARAM wParam, LPARAM lParam)
 {
     const VolumeInfo* pInfo = RecordOf<VolumeInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetVolume: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetVolume", pInfo->dwID, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     MicrophoneInfo& mic = pDevice->stMicrophone;
     mic.dwID = pInfo->dwID;
     mic.bMicrophoneType = pInfo->bMicrophoneType;
@@ -837,11 +849,9 @@ void CDeviceManager::OnCmdGetVolume(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetSensorCap(WPARAM wParam, LPARAM lParam)
 {
     const SensorCapInfo* pInfo = RecordOf<SensorCapInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetSensorCap: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSensorCap", pInfo->dwID, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stSensorCap = *pInfo;
     if (pDevice->enCameraType == CAMERA_TYPE_SINGLE)
         m_pEngines->Cmd_QueryVideoReport(pDevice->GetID());
@@ -873,11 +883,9 @@ void CDeviceManager::OnCmdGetSensorCap(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetVersion(WPARAM wParam, LPARAM lParam)
 {
     const VersionInfo* pInfo = RecordOf<VersionInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetVersion: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetVersion", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     // The camera's field need not end in zero; the record's text always does.
     std::memset(pDevice->szVersion, 0, sizeof(pDevice->szVersion));
     std::memcpy(pDevice->szVersion, pInfo->szVersion,
@@ -890,11 +898,9 @@ void CDeviceManager::OnCmdGetVersion(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetDServerIP(WPARAM wParam, LPARAM lParam)
 {
     const DServerRecord* pRecord = RecordOf<DServerRecord>(lParam);
-    DeviceInfo* pDevice = GetDevice(pRecord->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetDServerIP: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetDServerIP", pRecord->szSerial, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stDServer = *pRecord;
     pDevice->stQuery.bCmdGetDServerIP = 1;
     if (IsSelected(pDevice))
@@ -904,11 +910,9 @@ void CDeviceManager::OnCmdGetDServerIP(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetUpnpState(WPARAM wParam, LPARAM lParam)
 {
     const UpnpInfo* pInfo = RecordOf<UpnpInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetUpnpState: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetUpnpState", pInfo->dwID, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stUpnp = *pInfo;
     pDevice->stQuery.bCmdGetUpnpStatus = 1;
 }
@@ -916,11 +920,9 @@ void CDeviceManager::OnCmdGetUpnpState(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetNetworkExtend(WPARAM wParam, LPARAM lParam)
 {
     const NetworkExtendInfo* pInfo = RecordOf<NetworkExtendInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetNetworkExtend: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetNetworkExtend", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     // Only the extended-network dialog listens, and only while it is open.
     if (IsSelected(pDevice) && m_pNotify->IsRegistered(DWORD_NOTIFYID_CAMERA_NETWORK_EXTEND))
         Notify(DWORD_NOTIFYID_CAMERA_NETWORK_EXTEND, reinterpret_cast<UINT_PTR>(pInfo));
@@ -930,22 +932,18 @@ void CDeviceManager::OnCmdGetPreset(WPARAM wParam, LPARAM lParam)
 {
     const PresetInfo* pInfo = reinterpret_cast<const PresetInfo*>(wParam);
     FATAL_CHECK(pInfo != nullptr);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(lParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetPreset: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetPreset", static_cast<DWORD>(lParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->pPresetInfo = pInfo;
     pDevice->stQuery.bCmdGetPreset = 1;
 }
 
 void CDeviceManager::OnCmdQuaryAutoScan(WPARAM wParam, LPARAM lParam)
 {
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(lParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdQuaryAutoScan: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdQuaryAutoScan", static_cast<DWORD>(lParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->bScanning = wParam != 0;
     pDevice->stQuery.bCmdGetAutoScan = 1;
 }
@@ -953,11 +951,9 @@ void CDeviceManager::OnCmdQuaryAutoScan(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdAutoScanSchedule(WPARAM wParam, LPARAM lParam)
 {
     const AutoScanSchedule* pSchedule = RecordOf<AutoScanSchedule>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdAutoScanSchedule: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdAutoScanSchedule", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     // Operation 1 is the answer to a write: it carries no schedule.
     if (pSchedule->byOperation == 1)
         return;
@@ -968,11 +964,9 @@ void CDeviceManager::OnCmdAutoScanSchedule(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetSensor_9900(WPARAM wParam, LPARAM lParam)
 {
     const BYTE* pData = RecordOf<BYTE>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetSensor_9900: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSensor_9900", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     const DWORD dwWord2 = ReadNetworkWord(pData, 1);
     const DWORD dwWord3 = ReadNetworkWord(pData, 2);
     // Only the answer to our own read echoes the value it carried.
@@ -990,11 +984,9 @@ void CDeviceManager::OnCmdGetSensor_9900(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetSensor_9P031(WPARAM wParam, LPARAM lParam)
 {
     const BYTE* pData = RecordOf<BYTE>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetSensor_9P031: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSensor_9P031", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     const DWORD dwWord2 = ReadNetworkWord(pData, 1);
     const DWORD dwWord3 = ReadNetworkWord(pData, 2);
     const DWORD dwWord4 = ReadNetworkWord(pData, 3);
@@ -1020,11 +1012,9 @@ void CDeviceManager::OnCmdGetSensorT9QX(WPARAM wParam, LPARAM lParam)
         VLOG(2, "CDeviceManager::OnCmdGetSensorT9QX: end } parent id:%d", static_cast<int>(pInfo->dwID));
         return;
     }
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetSensorT9QX: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSensorT9QX", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stVideoReport = *pInfo;
     pDevice->stQuery.bCmdGetVideoReport = 1;
 }
@@ -1032,11 +1022,9 @@ void CDeviceManager::OnCmdGetSensorT9QX(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetPort(WPARAM wParam, LPARAM lParam)
 {
     const PortInfo* pInfo = RecordOf<PortInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetPort: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetPort", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stPort = *pInfo;
     pDevice->stQuery.bCmdGetCameraPort = 1;
 }
@@ -1044,11 +1032,9 @@ void CDeviceManager::OnCmdGetPort(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetNetworkParam(WPARAM wParam, LPARAM lParam)
 {
     const NetParamRecord* pRecord = RecordOf<NetParamRecord>(lParam);
-    DeviceInfo* pDevice = GetDevice(pRecord->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetNetworkParam: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetNetworkParam", pRecord->szSerial, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stNetParam = *pRecord;
     pDevice->stQuery.bCmdGetNetParam = 1;
     if (IsSelected(pDevice))
@@ -1060,11 +1046,9 @@ void CDeviceManager::OnCmdGetWifi(WPARAM wParam, LPARAM lParam)
     const WifiRecord* pRecord = RecordOf<WifiRecord>(lParam);
     char szSerial[VIEWER_SERIAL_LEN] = {};
     std::memcpy(szSerial, pRecord->szSerial, LAN_SHORT_SERIAL_LEN);
-    DeviceInfo* pDevice = GetDevice(szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetWifi: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetWifi", szSerial, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->pWifiRecord = pRecord;
     pDevice->stQuery.bCmdGetWirelessParam = 1;
     if (!IsSelected(pDevice))
@@ -1079,11 +1063,9 @@ void CDeviceManager::OnCmdGetWifi(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGet3GQuery(WPARAM wParam, LPARAM lParam)
 {
     const ThreeGRecord* pRecord = RecordOf<ThreeGRecord>(lParam);
-    DeviceInfo* pDevice = GetDevice(pRecord->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGet3GQuery: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGet3GQuery", pRecord->szSerial, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->pThreeGRecord = pRecord;
     pDevice->stQuery.bCmdGet3GQuery = 1;
     if (IsSelected(pDevice))
@@ -1093,11 +1075,9 @@ void CDeviceManager::OnCmdGet3GQuery(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGet3GStatus(WPARAM wParam, LPARAM lParam)
 {
     const ThreeGStatus* pStatus = RecordOf<ThreeGStatus>(lParam);
-    DeviceInfo* pDevice = GetDevice(pStatus->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGet3GStatus: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGet3GStatus", pStatus->szSerial, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->st3GStatus = *pStatus;
     pDevice->stQuery.bCmdGet3GStatus = 1;
     if (IsSelected(pDevice))
@@ -1106,11 +1086,9 @@ void CDeviceManager::OnCmdGet3GStatus(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdGetTimeFormat(WPARAM wParam, LPARAM lParam)
 {
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(lParam), CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetTimeFormat: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetTimeFormat", static_cast<DWORD>(lParam), CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->bTimeFormat = static_cast<BYTE>(wParam);
     pDevice->stQuery.bCmdGetTimeFormat = 1;
 }
@@ -1118,11 +1096,9 @@ void CDeviceManager::OnCmdGetTimeFormat(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetNTP(WPARAM wParam, LPARAM lParam)
 {
     const NtpInfo* pInfo = RecordOf<NtpInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_TOP);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetNTP: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetNTP", pInfo->dwID, CAMERA_MASK_TOP);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stNtp = *pInfo;
     pDevice->stQuery.bCmdGetNTP = 1;
 }
@@ -1130,11 +1106,9 @@ void CDeviceManager::OnCmdGetNTP(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetMotionParam(WPARAM wParam, LPARAM lParam)
 {
     const MotionInfo* pInfo = RecordOf<MotionInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetMotionParam: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetMotionParam", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stMotion = *pInfo;
     pDevice->stQuery.bCmdGetMotion = 1;
 }
@@ -1142,11 +1116,9 @@ void CDeviceManager::OnCmdGetMotionParam(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetSnapshotServer(WPARAM wParam, LPARAM lParam)
 {
     const SnapshotServerInfo* pInfo = RecordOf<SnapshotServerInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetSnapshotServer: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSnapshotServer", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stSnapshotServer = *pInfo;
     pDevice->stQuery.bCmdGetSnapshotServer = 1;
 }
@@ -1154,11 +1126,9 @@ void CDeviceManager::OnCmdGetSnapshotServer(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetMail(WPARAM wParam, LPARAM lParam)
 {
     const MailInfo* pInfo = RecordOf<MailInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetMail: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetMail", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stMail = *pInfo;
     pDevice->stQuery.bCmdGetMailInfo = 1;
 }
@@ -1166,11 +1136,9 @@ void CDeviceManager::OnCmdGetMail(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetDo(WPARAM wParam, LPARAM lParam)
 {
     const DoInfo* pInfo = RecordOf<DoInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetDo: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetDo", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stDo = *pInfo;
     pDevice->stQuery.bCmdGetDoInfo = 1;
 }
@@ -1179,11 +1147,9 @@ void CDeviceManager::OnCmdGetAlarmTime(WPARAM wParam, LPARAM lParam)
 {
     const AlarmTimeInfo* pInfo = reinterpret_cast<const AlarmTimeInfo*>(wParam);
     FATAL_CHECK(pInfo != nullptr);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(lParam), CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetAlarmTime: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetAlarmTime", static_cast<DWORD>(lParam), CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stAlarmTime = *pInfo;
     pDevice->stQuery.bCmdGetAlarmTime = 1;
 }
@@ -1191,11 +1157,9 @@ void CDeviceManager::OnCmdGetAlarmTime(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetRecordInfo(WPARAM wParam, LPARAM lParam)
 {
     const RecordInfo* pInfo = RecordOf<RecordInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetRecordInfo: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetRecordInfo", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stRecordSD = *pInfo;
     pDevice->stQuery.bCmdGetRecordSD = 1;
 }
@@ -1203,11 +1167,9 @@ void CDeviceManager::OnCmdGetRecordInfo(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetSDInfo(WPARAM wParam, LPARAM lParam)
 {
     const SDInfo* pInfo = RecordOf<SDInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(static_cast<DWORD>(wParam), CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetSDInfo: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSDInfo", static_cast<DWORD>(wParam), CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stSDInfo = *pInfo;
     pDevice->stQuery.bCmdGetSDInfo = 1;
 }
@@ -1215,11 +1177,9 @@ void CDeviceManager::OnCmdGetSDInfo(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetRecordNasInfo(WPARAM wParam, LPARAM lParam)
 {
     const RecordInfo* pInfo = RecordOf<RecordInfo>(lParam);
-    DeviceInfo* pDevice = GetDevice(pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetRecordNasInfo: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetRecordNasInfo", pInfo->dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->stRecordNas = *pInfo;
     pDevice->stQuery.bCmdGetRecordNas = 1;
 }
@@ -1232,11 +1192,9 @@ void CDeviceManager::OnCmdRecordNoAction(WPARAM wParam, LPARAM lParam)
 void CDeviceManager::OnCmdGetRecordFinish(WPARAM wParam, LPARAM lParam)
 {
     const DWORD dwID = static_cast<DWORD>(lParam);
-    DeviceInfo* pDevice = GetDevice(dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetRecordFinish: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetRecordFinish", dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     IDownloadRecordManager* pDownloads = GetDownloads();
     if (pDownloads != nullptr && pDownloads->IsDownloading(dwID))
         pDownloads->DownloadNext(dwID);
@@ -1252,11 +1210,9 @@ void CDeviceManager::OnCmdGetRecordTimeRange(WPARAM wParam, LPARAM lParam)
     }
     // The range is (camera id, start, end).
     const RecTimeRange& range = pReply->pRanges[0];
-    DeviceInfo* pDevice = GetDevice(range.adwValue[0], CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr) {
-        VLOG(2, "CDeviceManager::OnCmdGetRecordTimeRange: end } pDevice == NULL");
+    DeviceInfo* pDevice = ReplyDevice("OnCmdGetRecordTimeRange", range.adwValue[0], CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
         return;
-    }
     pDevice->usMsVersion = static_cast<WORD>(wParam);
     pDevice->bRecordTimeValid = 1;
     pDevice->dwRecordTimeStart = range.adwValue[1];

@@ -168,6 +168,10 @@ private:
     void SendSearch();
     void Notify(DWORD dwNotifyID, UINT_PTR dwParam);
     bool IsSelected(const DeviceInfo* pDevice) const { return pDevice != nullptr && pDevice == m_pDevice; }
+    // The device a reply is for, by id or serial; none: the reply is dropped with a level-2
+    // line naming the handler.
+    DeviceInfo* ReplyDevice(const char* pszHandler, DWORD dwID, DWORD dwMask) const;
+    DeviceInfo* ReplyDevice(const char* pszHandler, const char* pszSerial, DWORD dwMask) const;
     IDownloadRecordManager* GetDownloads() const;
     UINT GetAnsiCodePage() const;
     void FillRoute(const DeviceInfo& device, LanDeviceRoute& route) const;

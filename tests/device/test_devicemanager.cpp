@@ -296,4 +296,38 @@ TEST_F(DeviceQueries, SortedListHoldsPresentDevicesByUnsignedNameThenId)
     EXPECT_THAT(vecIDs, ElementsAre(10u, 20u, 30u, 50u));
 }
 
+// Replies for no known device, or for a device of a kind the reply does not address, change
+// nothing and leave one level-2 line naming their handler.
+TEST_F(DeviceQueries, RepliesForUnknownDevicesAreDroppedWithTheirHandlersLine)
+{
+    g_nDebugLevel = 2;
+    Scan(NewItem(1, "Cam", "SN1"));
+    SearchItem& parent = NewParent(10, {11});
+    Scan(parent);
+
+    VersionInfo version{};
+    std::memcpy(version.szVersion, "V9", 2);
+    Send(DM_MSG_VERSION, 99, reinterpret_cast<LPARAM>(&version));
+    DServerRecord dserver{};
+    std::strncpy(dserver.szSerial, "SN-UNKNOWN", sizeof(dserver.szSerial));
+    Send(DM_MSG_DSERVER, 0, reinterpret_cast<LPARAM>(&dserver));
+    // Time format is a per-video setting: the recorder itself has none.
+    Send(DM_MSG_TIME_FORMAT, 1, 10);
+    // The same replies for known devices land.
+    Send(DM_MSG_TIME_FORMAT, 1, 11);
+    std::strncpy(dserver.szSerial, "SN1", sizeof(dserver.szSerial));
+    Send(DM_MSG_DSERVER, 0, reinterpret_cast<LPARAM>(&dserver));
+
+    const std::string strLog = ReadLog();
+    EXPECT_NE(strLog.find("2CDeviceManager::OnCmdGetVersion: end } pDevice == NULL"), std::string::npos);
+    EXPECT_NE(strLog.find("2CDeviceManager::OnCmdGetDServerIP: end } pDevice == NULL"), std::string::npos);
+    EXPECT_NE(strLog.find("2CDeviceManager::OnCmdGetTimeFormat: end } pDevice == NULL"), std::string::npos);
+    EXPECT_EQ(Device(1)->stQuery.bCmdGetVersion, 0);
+    EXPECT_EQ(Device(1)->stQuery.bCmdGetDServerIP, 1);
+    EXPECT_EQ(Device(10)->stQuery.bCmdGetTimeFormat, 0);
+    EXPECT_EQ(Device(11)->stQuery.bCmdGetTimeFormat, 1);
+    EXPECT_EQ(Device(11)->bTimeFormat, 1);
+    EXPECT_EQ(m_pManager->GetDevice(99, CAMERA_MASK_ALL), nullptr);
+}
+
 } // namespace
