@@ -269,14 +269,21 @@ bool WaitForGroup(CCliClient& client, DeviceInfo& device, const GroupRead& read,
 }
 
 // Reads the group back after a set and compares it with what was sent.
+// Asks the group again after a set and waits for the answer; false (reported) on time-out.
+bool ReadBack(SetContext& ctx, const GroupRead& read)
+{
+    ctx.pDevice->stQuery.*read.pFlag = 0;
+    if (WaitForGroup(ctx.client, *ctx.pDevice, read, kConfirmWaitMs))
+        return true;
+    PrintError(ctx.options, "the camera did not answer the read-back", CLI_EXIT_TIMEOUT);
+    return false;
+}
+
 int ConfirmGroup(SetContext& ctx, const GroupRead& read, const json& expected)
 {
     DeviceInfo& device = *ctx.pDevice;
-    device.stQuery.*read.pFlag = 0;
-    if (!WaitForGroup(ctx.client, device, read, kConfirmWaitMs)) {
-        PrintError(ctx.options, "the camera did not answer the read-back", CLI_EXIT_TIMEOUT);
+    if (!ReadBack(ctx, read))
         return CLI_EXIT_TIMEOUT;
-    }
     json actual = DeviceInfoJson(device, ctx.client.ParentOf(device),
                                  *GetConfigCameraType())["groups"][read.pszQueryGroup];
     json want = expected;
@@ -608,11 +615,8 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
             return Fail(options, *error);
         const std::string strSsid(record.stBlock.Ssid, std::min<std::size_t>(record.stBlock.SsidLength, 32));
         pLan->Cmd_WifiSet(record);
-        d.stQuery.bCmdGetWirelessParam = 0;
-        if (!WaitForGroup(client, d, read, kConfirmWaitMs)) {
-            PrintError(options, "the camera did not answer the read-back", CLI_EXIT_TIMEOUT);
+        if (!ReadBack(ctx, read))
             return CLI_EXIT_TIMEOUT;
-        }
         const json actual = GroupNow(ctx, "wifi");
         if (actual.value("ssid", std::string()) != strSsid) {
             PrintError(options, "the camera kept other values: " + actual.dump(), CLI_EXIT_REFUSED);
@@ -638,11 +642,8 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         pLan->Cmd_3GSet(d.GetSerial(), request.bOperation, request.bConnectType, request.bUseDefaultDial,
                         request.bIs3GCam, request.strAPN.c_str(), request.strTelNum.c_str(),
                         request.strAccount.c_str(), request.strPassword.c_str());
-        d.stQuery.bCmdGet3GQuery = 0;
-        if (!WaitForGroup(client, d, read, kConfirmWaitMs)) {
-            PrintError(options, "the camera did not answer the read-back", CLI_EXIT_TIMEOUT);
+        if (!ReadBack(ctx, read))
             return CLI_EXIT_TIMEOUT;
-        }
         const json actual = GroupNow(ctx, "3g");
         if (!request.bUseDefaultDial && (actual.value("apn", std::string()) != request.strAPN ||
                                          actual.value("tel", std::string()) != request.strTelNum)) {
@@ -662,11 +663,8 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         const json expected = GroupNow(ctx, read.pszQueryGroup);
         pCmd->Cmd_CameraPort(dwID, 0, usPort);
         if (bRandom) {
-            d.stQuery.bCmdGetCameraPort = 0;
-            if (!WaitForGroup(client, d, read, kConfirmWaitMs)) {
-                PrintError(options, "the camera did not answer the read-back", CLI_EXIT_TIMEOUT);
+            if (!ReadBack(ctx, read))
                 return CLI_EXIT_TIMEOUT;
-            }
             PrintOk(options, "ports", GroupNow(ctx, "ports"));
             return CLI_EXIT_OK;
         }
@@ -677,11 +675,8 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         if (auto error = BuildSwitch(ctx.kv, "enable", bEnable))
             return Fail(options, *error);
         pCmd->Cmd_UpnpConnect(dwID, bEnable ? 1 : 0);
-        d.stQuery.bCmdGetUpnpStatus = 0;
-        if (!WaitForGroup(client, d, read, kConfirmWaitMs)) {
-            PrintError(options, "the camera did not answer the read-back", CLI_EXIT_TIMEOUT);
+        if (!ReadBack(ctx, read))
             return CLI_EXIT_TIMEOUT;
-        }
         PrintOk(options, "upnp", GroupNow(ctx, "upnp"));
         return CLI_EXIT_OK;
     }
