@@ -909,12 +909,8 @@ void CDeviceManager::OnCmdGetDServerIP(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdGetUpnpState(WPARAM wParam, LPARAM lParam)
 {
-    const UpnpInfo* pInfo = RecordOf<UpnpInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetUpnpState", pInfo->dwID, CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stUpnp = *pInfo;
-    pDevice->stQuery.bCmdGetUpnpStatus = 1;
+    StoreGroup("OnCmdGetUpnpState", RecordOf<UpnpInfo>(lParam), CAMERA_MASK_TOP, &DeviceInfo::stUpnp,
+               &DeviceQueryBlock::bCmdGetUpnpStatus);
 }
 
 void CDeviceManager::OnCmdGetNetworkExtend(WPARAM wParam, LPARAM lParam)
@@ -1095,52 +1091,32 @@ void CDeviceManager::OnCmdGetTimeFormat(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdGetNTP(WPARAM wParam, LPARAM lParam)
 {
-    const NtpInfo* pInfo = RecordOf<NtpInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetNTP", pInfo->dwID, CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stNtp = *pInfo;
-    pDevice->stQuery.bCmdGetNTP = 1;
+    StoreGroup("OnCmdGetNTP", RecordOf<NtpInfo>(lParam), CAMERA_MASK_TOP, &DeviceInfo::stNtp,
+               &DeviceQueryBlock::bCmdGetNTP);
 }
 
 void CDeviceManager::OnCmdGetMotionParam(WPARAM wParam, LPARAM lParam)
 {
-    const MotionInfo* pInfo = RecordOf<MotionInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetMotionParam", pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stMotion = *pInfo;
-    pDevice->stQuery.bCmdGetMotion = 1;
+    StoreGroup("OnCmdGetMotionParam", RecordOf<MotionInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stMotion,
+               &DeviceQueryBlock::bCmdGetMotion);
 }
 
 void CDeviceManager::OnCmdGetSnapshotServer(WPARAM wParam, LPARAM lParam)
 {
-    const SnapshotServerInfo* pInfo = RecordOf<SnapshotServerInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSnapshotServer", pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stSnapshotServer = *pInfo;
-    pDevice->stQuery.bCmdGetSnapshotServer = 1;
+    StoreGroup("OnCmdGetSnapshotServer", RecordOf<SnapshotServerInfo>(lParam), CAMERA_MASK_VIDEO,
+               &DeviceInfo::stSnapshotServer, &DeviceQueryBlock::bCmdGetSnapshotServer);
 }
 
 void CDeviceManager::OnCmdGetMail(WPARAM wParam, LPARAM lParam)
 {
-    const MailInfo* pInfo = RecordOf<MailInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetMail", pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stMail = *pInfo;
-    pDevice->stQuery.bCmdGetMailInfo = 1;
+    StoreGroup("OnCmdGetMail", RecordOf<MailInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stMail,
+               &DeviceQueryBlock::bCmdGetMailInfo);
 }
 
 void CDeviceManager::OnCmdGetDo(WPARAM wParam, LPARAM lParam)
 {
-    const DoInfo* pInfo = RecordOf<DoInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetDo", pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stDo = *pInfo;
-    pDevice->stQuery.bCmdGetDoInfo = 1;
+    StoreGroup("OnCmdGetDo", RecordOf<DoInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stDo,
+               &DeviceQueryBlock::bCmdGetDoInfo);
 }
 
 void CDeviceManager::OnCmdGetAlarmTime(WPARAM wParam, LPARAM lParam)
@@ -1156,12 +1132,8 @@ void CDeviceManager::OnCmdGetAlarmTime(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdGetRecordInfo(WPARAM wParam, LPARAM lParam)
 {
-    const RecordInfo* pInfo = RecordOf<RecordInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetRecordInfo", pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stRecordSD = *pInfo;
-    pDevice->stQuery.bCmdGetRecordSD = 1;
+    StoreGroup("OnCmdGetRecordInfo", RecordOf<RecordInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stRecordSD,
+               &DeviceQueryBlock::bCmdGetRecordSD);
 }
 
 void CDeviceManager::OnCmdGetSDInfo(WPARAM wParam, LPARAM lParam)
@@ -1176,12 +1148,8 @@ void CDeviceManager::OnCmdGetSDInfo(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdGetRecordNasInfo(WPARAM wParam, LPARAM lParam)
 {
-    const RecordInfo* pInfo = RecordOf<RecordInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetRecordNasInfo", pInfo->dwID, CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stRecordNas = *pInfo;
-    pDevice->stQuery.bCmdGetRecordNas = 1;
+    StoreGroup("OnCmdGetRecordNasInfo", RecordOf<RecordInfo>(lParam), CAMERA_MASK_VIDEO,
+               &DeviceInfo::stRecordNas, &DeviceQueryBlock::bCmdGetRecordNas);
 }
 
 void CDeviceManager::OnCmdRecordNoAction(WPARAM wParam, LPARAM lParam)

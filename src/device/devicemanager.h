@@ -172,6 +172,17 @@ private:
     // line naming the handler.
     DeviceInfo* ReplyDevice(const char* pszHandler, DWORD dwID, DWORD dwMask) const;
     DeviceInfo* ReplyDevice(const char* pszHandler, const char* pszSerial, DWORD dwMask) const;
+    // The common reply: a group record carrying the camera's id, stored whole, its flag set.
+    template <typename Record>
+    void StoreGroup(const char* pszHandler, const Record* pRecord, DWORD dwMask, Record DeviceInfo::*pField,
+                    BYTE DeviceQueryBlock::*pFlag)
+    {
+        DeviceInfo* pDevice = ReplyDevice(pszHandler, pRecord->dwID, dwMask);
+        if (pDevice == nullptr)
+            return;
+        pDevice->*pField = *pRecord;
+        pDevice->stQuery.*pFlag = 1;
+    }
     IDownloadRecordManager* GetDownloads() const;
     UINT GetAnsiCodePage() const;
     void FillRoute(const DeviceInfo& device, LanDeviceRoute& route) const;

@@ -317,6 +317,12 @@ TEST_F(DeviceQueries, RepliesForUnknownDevicesAreDroppedWithTheirHandlersLine)
     Send(DM_MSG_TIME_FORMAT, 1, 11);
     std::strncpy(dserver.szSerial, "SN1", sizeof(dserver.szSerial));
     Send(DM_MSG_DSERVER, 0, reinterpret_cast<LPARAM>(&dserver));
+    MailInfo mail{};
+    mail.dwID = 10;
+    std::strncpy(mail.szServer, "smtp.lab", sizeof(mail.szServer));
+    Send(DM_MSG_MAIL, 0, reinterpret_cast<LPARAM>(&mail));
+    mail.dwID = 11;
+    Send(DM_MSG_MAIL, 0, reinterpret_cast<LPARAM>(&mail));
 
     const std::string strLog = ReadLog();
     EXPECT_NE(strLog.find("2CDeviceManager::OnCmdGetVersion: end } pDevice == NULL"), std::string::npos);
@@ -327,6 +333,11 @@ TEST_F(DeviceQueries, RepliesForUnknownDevicesAreDroppedWithTheirHandlersLine)
     EXPECT_EQ(Device(10)->stQuery.bCmdGetTimeFormat, 0);
     EXPECT_EQ(Device(11)->stQuery.bCmdGetTimeFormat, 1);
     EXPECT_EQ(Device(11)->bTimeFormat, 1);
+    EXPECT_NE(strLog.find("2CDeviceManager::OnCmdGetMail: end } pDevice == NULL"), std::string::npos);
+    EXPECT_EQ(Device(10)->stQuery.bCmdGetMailInfo, 0);
+    EXPECT_EQ(Device(10)->stMail.szServer[0], '\0');
+    EXPECT_EQ(Device(11)->stQuery.bCmdGetMailInfo, 1);
+    EXPECT_STREQ(Device(11)->stMail.szServer, "smtp.lab");
     EXPECT_EQ(m_pManager->GetDevice(99, CAMERA_MASK_ALL), nullptr);
 }
 
