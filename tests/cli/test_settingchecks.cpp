@@ -1,6 +1,6 @@
 // The command-line client's input checks: what is refused before anything is sent.
-#include "app/cli/settingchecks.h"
-#include "app/cli/settinggroups.h"
+#include "device/settingchecks.h"
+#include "device/settinggroups.h"
 #include "core/language.h"
 #include "core/stringids.h"
 #include "platform/codepage.h"

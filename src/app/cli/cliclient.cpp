@@ -1,6 +1,6 @@
 #include "app/cli/cliclient.h"
 
-#include "app/cli/settingchecks.h"
+#include "device/settingchecks.h"
 #include "app/startup_engines.h"
 #include "core/engineresponse.h"
 #include "core/language.h"

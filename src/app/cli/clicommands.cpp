@@ -2,7 +2,7 @@
 
 #include "app/cli/cliclient.h"
 #include "app/cli/clidevice.h"
-#include "app/cli/settinggroups.h"
+#include "device/settinggroups.h"
 #include "core/configfile.h"
 #include "core/log.h"
 #include "core/stringids.h"

@@ -1,7 +1,8 @@
 // vistrel-cli: the client's engines without a window, for scripts and tests.
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
-#include "app/cli/settinggroups.h"
+#include "app/cli/clisubcommands.h"
+#include "device/settinggroups.h"
 #include "app/startup_engines.h"
 
 #include <CLI/CLI.hpp>
@@ -89,6 +90,9 @@ int main(int argc, char** argv)
     pWatch->add_option("--seconds", nWatchSeconds, "stop after this long (default: until interrupted)")
         ->check(CLI::Range(0, 86400 * 365));
 
+    // Subcommands of their own command files (clisubcommands.h), one adder call each.
+    CliSubcommands vecSubcommands;
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -111,5 +115,8 @@ int main(int argc, char** argv)
                       pSetPassword->count() > 0 ? &strPassword : nullptr);
     if (pUpgrade->parsed())
         return CmdUpgrade(options, vecCameras, strImageDir, nUpgradeTimeout);
+    for (const CliSubcommand& sub : vecSubcommands)
+        if (sub.pApp->parsed())
+            return sub.fnRun();
     return CmdWatch(options, nWatchSeconds);
 }

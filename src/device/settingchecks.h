@@ -1,5 +1,5 @@
-// Input checks of the command-line client's "set": the same rules as the configuration
-// pages, as pure functions so that nothing reaches a camera when one fails.
+// Input checks of the settings: one implementation for the configuration pages and the
+// command-line client's "set", as pure functions so that nothing reaches a camera when one fails.
 //
 // A failed check names the offending key and carries the page's message as a string id with
 // its numbers (so the text follows the language), or a plain text where the pages have none.

@@ -1,9 +1,9 @@
-// The settings groups of "vistrel-cli set": each takes the camera's current record and the
-// user's key=value pairs, runs the checks of the matching configuration page and yields the
-// record (or request) to send. Nothing here talks to a camera.
+// The settings groups (the configuration pages and "vistrel-cli set"): each takes the camera's current record
+// and the user's key=value pairs, runs the checks of the matching configuration page and yields the record
+// (or request) to send. Nothing here talks to a camera.
 #pragma once
 
-#include "app/cli/settingchecks.h"
+#include "device/settingchecks.h"
 #include "protocol/lancmd.h"
 #include "protocol/password.h"
 #include "protocol/viewerrecords.h"

@@ -1,4 +1,4 @@
-#include "app/cli/settingchecks.h"
+#include "device/settingchecks.h"
 
 #include "core/stringids.h"
 #include "device/videoquality.h"

@@ -1,4 +1,4 @@
-#include "app/cli/settinggroups.h"
+#include "device/settinggroups.h"
 
 #include "core/stringids.h"
 

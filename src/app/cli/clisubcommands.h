@@ -1,0 +1,20 @@
+// Subcommands that live in command files of their own. Each file adds its subcommands to the
+// parser and a runner for each; main runs the one the parser saw.
+#pragma once
+
+#include "app/cli/clicommands.h"
+
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <vector>
+
+struct CliSubcommand {
+    CLI::App* pApp = nullptr;
+    // Reads the values the parser filled in, so what it binds must outlive parsing
+    // (captured by value in a shared_ptr, not on the adding function's stack).
+    std::function<int()> fnRun;
+};
+using CliSubcommands = std::vector<CliSubcommand>;
+
+// One adder per command file; main calls each once before parsing.
