@@ -19,6 +19,12 @@ PACKAGES=(
   iproute2 iputils-ping socat
   # command-line client and simulator
   nlohmann-json3-dev libcli11-dev
+  # media: decoding, encoding (simulator), export, overlays, speech codecs, audio devices
+  libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libxvidcore-dev
+  libgsm1-dev libbcg729-dev libspandsp-dev portaudio19-dev
+  libfreetype-dev libfontconfig-dev fonts-wqy-zenhei libqt6opengl6-dev
+  # media tests: oracles, a sound server with a null sink, speech samples, wire checks
+  ffmpeg imagemagick sox libsox-fmt-all espeak-ng pulseaudio pulseaudio-utils tshark
 )
 
 missing=()
