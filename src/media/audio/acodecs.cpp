@@ -11,10 +11,13 @@ extern "C" {
 #include <bcg729/encoder.h>
 }
 
+// spandsp's headers need their base declarations first.
+#include <spandsp/telephony.h>
+
 #include <spandsp/bit_operations.h>
+
 #include <spandsp/g711.h>
 #include <spandsp/g726.h>
-#include <spandsp/telephony.h>
 
 // ---- GSM 06.10 ----
 
