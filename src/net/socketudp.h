@@ -4,6 +4,7 @@
 
 #include "net/capturequeue.h"
 #include "net/localaddress.h"
+#include "net/mediareassembly.h"
 #include "platform/asyncsocket.h"
 #include "platform/msgwindow.h"
 
@@ -102,4 +103,6 @@ private:
     HWND m_hOwnWnd = nullptr;
     HWND m_hMgrWnd = nullptr;
     UINT m_uHoldMs = DEFAULT_HOLD_MS;
+    // Segments of media groups waiting for the rest of their frame.
+    CMediaReassembler m_media;
 };

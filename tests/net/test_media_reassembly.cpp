@@ -1,0 +1,316 @@
+// Segment reassembly against frames cut the way cameras cut them.
+#include "net/mediareassembly.h"
+#include "net/net_test_support.h"
+#include "platform/ticks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD CAMERA_ID = 0x11223344;
+constexpr DWORD CAMERA_IP = 0xC6120505;
+constexpr WORD CAMERA_PORT = 9000;
+
+class CFakeMediaSource : public IMediaDataSource {
+public:
+    bool GetCurrentDevice(DWORD* pdwID) override
+    {
+        *pdwID = dwCurrent;
+        return dwCurrent != 0;
+    }
+    bool HasDownloading() override { return dwDownloading != 0; }
+    bool IsDownloading(DWORD dwID) override { return dwDownloading != 0 && dwID == dwDownloading; }
+
+    DWORD dwCurrent = CAMERA_ID;
+    DWORD dwDownloading = 0;
+};
+
+using Bytes = std::vector<BYTE>;
+
+// A live frame of the camera: type byte, marker, sequence, id least significant byte first,
+// then a payload that differs in every byte position.
+Bytes MakeFrame(std::size_t nLen, DWORD dwID = CAMERA_ID, unsigned uSeed = 1)
+{
+    Bytes frame(nLen);
+    std::mt19937 rng(uSeed);
+    for (BYTE& b : frame)
+        b = static_cast<BYTE>(rng());
+    if (nLen >= 8) {
+        frame[0] = 0x61;
+        for (int i = 0; i < 4; ++i)
+            frame[4 + i] = static_cast<BYTE>(dwID >> (8 * i));
+    }
+    return frame;
+}
+
+Bytes Segment(BYTE bSegment, WORD usSequence, DWORD uOffset, const BYTE* pPayload, std::size_t nLen)
+{
+    Bytes d = {bSegment,
+               0,
+               static_cast<BYTE>(usSequence >> 8),
+               static_cast<BYTE>(usSequence),
+               static_cast<BYTE>(uOffset >> 24),
+               static_cast<BYTE>(uOffset >> 16),
+               static_cast<BYTE>(uOffset >> 8),
+               static_cast<BYTE>(uOffset)};
+    d.insert(d.end(), pPayload, pPayload + nLen);
+    return d;
+}
+
+// The datagrams of one frame in order: one datagram when it fits, else 1280-byte segments.
+std::vector<Bytes> Cut(const Bytes& frame, WORD usSequence)
+{
+    if (frame.size() <= 1280)
+        return {Segment(0, usSequence, 0, frame.data(), frame.size())};
+    std::vector<Bytes> out;
+    for (std::size_t nPos = 0; nPos < frame.size(); nPos += 1280) {
+        const std::size_t n = std::min<std::size_t>(1280, frame.size() - nPos);
+        const bool bLast = nPos + n == frame.size();
+        out.push_back(
+            Segment(bLast ? 1 : 2, usSequence, static_cast<DWORD>(nPos / 256), frame.data() + nPos, n));
+    }
+    return out;
+}
+
+class MediaReassembly : public ::testing::Test {
+protected:
+    MediaReassembly() : m_clock(1000), m_reassembler(&m_valid), m_frameBuf(CMediaReassembler::MAX_FRAME_LEN)
+    {
+        m_valid.SetSource(&m_source);
+    }
+
+    bool Feed(const Bytes& d, WORD usPort = CAMERA_PORT)
+    {
+        return m_reassembler.OnDatagram(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort);
+    }
+    void FeedAll(const std::vector<Bytes>& datagrams)
+    {
+        for (const Bytes& d : datagrams)
+            Feed(d);
+    }
+    // Every frame the reassembler hands out now.
+    std::vector<Bytes> Drain()
+    {
+        std::vector<Bytes> out;
+        for (;;) {
+            DWORD dwIP = 0;
+            WORD usPort = 0;
+            const int n = m_reassembler.Assemble(m_frameBuf.data(), static_cast<DWORD>(m_frameBuf.size()),
+                                                 &dwIP, &usPort);
+            if (n <= 0)
+                return out;
+            EXPECT_EQ(dwIP, CAMERA_IP);
+            out.emplace_back(m_frameBuf.begin(), m_frameBuf.begin() + n);
+        }
+    }
+
+    CFakeTickClock m_clock;
+    CFakeMediaSource m_source;
+    CMediaDataValid m_valid;
+    CMediaReassembler m_reassembler;
+    Bytes m_frameBuf;
+};
+
+// Whatever order, duplication or interleaving the segments of whole frames arrive in, each
+// frame comes out once and byte-identical.
+TEST_F(MediaReassembly, DeliversEveryCompleteFrameIntactInAnyArrivalOrder)
+{
+    struct Case {
+        const char* pszName;
+        std::vector<std::size_t> vecSizes;
+        bool bReverse;
+        bool bDuplicate;
+        bool bShuffle;
+    };
+    const Case cases[] = {
+        {"single datagrams", {24, 100, 1280}, false, false, false},
+        {"segmented in order", {1281, 40000, 2560}, false, false, false},
+        {"reverse order", {40000, 3000}, true, false, false},
+        {"duplicates", {40000, 500, 7000}, false, true, false},
+        {"interleaved frames", {40000, 12345, 2561, 1000, 99999}, false, true, true},
+        {"largest frame", {CMediaReassembler::MAX_FRAME_LEN}, false, false, true},
+    };
+    std::mt19937 rng(7);
+    WORD usSequence = 65533; // crosses the 16-bit wrap
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        std::vector<Bytes> frames;
+        std::vector<Bytes> datagrams;
+        for (std::size_t nSize : c.vecSizes) {
+            frames.push_back(MakeFrame(nSize, CAMERA_ID, usSequence));
+            std::vector<Bytes> cut = Cut(frames.back(), usSequence++);
+            if (c.bReverse)
+                std::reverse(cut.begin(), cut.end());
+            if (c.bDuplicate)
+                cut.push_back(cut.front());
+            datagrams.insert(datagrams.end(), cut.begin(), cut.end());
+        }
+        if (c.bShuffle)
+            std::shuffle(datagrams.begin(), datagrams.end(), rng);
+        FeedAll(datagrams);
+        std::vector<Bytes> got = Drain();
+        // A repeated one-datagram frame is a frame again; the pane drops it by sequence.
+        std::sort(got.begin(), got.end());
+        got.erase(std::unique(got.begin(), got.end()), got.end());
+        std::sort(frames.begin(), frames.end());
+        ASSERT_EQ(got.size(), frames.size());
+        for (std::size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(got[i] == frames[i]) << i << ": " << got[i].size() << " vs " << frames[i].size();
+        EXPECT_TRUE(Drain().empty());
+    }
+}
+
+// A frame with a gap waits; the missing segment completes it.
+TEST_F(MediaReassembly, FrameWithGapWaitsForMissingSegment)
+{
+    const Bytes frame = MakeFrame(4 * 1280 - 100);
+    const std::vector<Bytes> cut = Cut(frame, 9); // offsets 0, 5, 10, 15
+    Feed(cut[0]);
+    Feed(cut[1]);
+    Feed(cut[3]);
+    EXPECT_TRUE(Drain().empty());
+    Feed(cut[2]);
+    EXPECT_EQ(Drain(), std::vector<Bytes>{frame});
+}
+
+// Frames that cannot be assembled soundly never come out; the rest of the sender's traffic
+// still does.
+TEST_F(MediaReassembly, MalformedSegmentsAndForeignFramesAreDropped)
+{
+    const Bytes good = MakeFrame(3000, CAMERA_ID, 5);
+    struct Case {
+        const char* pszName;
+        std::vector<Bytes> vecDatagrams;
+    };
+    const Bytes payload(1400, 0xAB);
+    const Bytes tail = MakeFrame(200);
+    std::vector<Case> cases = {
+        {"one-byte frame refused by the frame check", {Segment(0, 1, 0, payload.data(), 1)}},
+        {"frame of 27 bytes is too short for the download word",
+         {Segment(0, 2, 0, MakeFrame(27, 99).data(), 27)}},
+        {"other camera", {Segment(0, 3, 0, MakeFrame(500, 0x55).data(), 500)}},
+        {"payload over 1280", {Segment(0, 4, 0, payload.data(), 1281)}},
+        // A middle segment of 1000 bytes would leave 280 stale bytes in the frame.
+        {"short middle segment",
+         {Segment(2, 5, 0, payload.data(), 1000), Segment(1, 5, 5, tail.data(), 200)}},
+        // 0x01000000 * 256 wraps to offset 0 in 32 bits.
+        {"offset beyond any frame",
+         {Segment(2, 6, 0x01000000, payload.data(), 1280), Segment(1, 6, 5, tail.data(), 200)}},
+        {"segment past the final one",
+         {Segment(2, 7, 0, payload.data(), 1280), Segment(1, 7, 5, tail.data(), 200),
+          Segment(2, 7, 10, payload.data(), 1280)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        FeedAll(c.vecDatagrams);
+        EXPECT_TRUE(Drain().empty());
+    }
+    FeedAll(Cut(good, 100));
+    EXPECT_EQ(Drain(), std::vector<Bytes>{good});
+}
+
+TEST_F(MediaReassembly, ShortDatagramEndsTheCall)
+{
+    const Bytes d = Segment(0, 1, 0, nullptr, 0);
+    EXPECT_FALSE(Feed(d));
+}
+
+// Frames of the downloading camera pass by the id at bytes 24..27; without a selection or a
+// download the sockets drop everything and flush once.
+TEST_F(MediaReassembly, MediaNotNeededFlushesOnceAndDiscards)
+{
+    const Bytes frame = MakeFrame(3000);
+    const std::vector<Bytes> cut = Cut(frame, 1);
+    Feed(cut[0]);
+    Feed(cut[1]);
+    m_source.dwCurrent = 0;
+    EXPECT_FALSE(Feed(cut[2]));
+    EXPECT_TRUE(m_valid.bMediaIdle);
+    EXPECT_FALSE(Feed(cut[2]));
+    m_source.dwCurrent = CAMERA_ID;
+    EXPECT_TRUE(Feed(cut[2]));
+    EXPECT_FALSE(m_valid.bMediaIdle);
+    EXPECT_TRUE(Drain().empty()); // its first segments were flushed
+
+    m_source.dwCurrent = 0;
+    m_source.dwDownloading = 0x77;
+    Bytes download = MakeFrame(600, 0x12345678);
+    for (int i = 0; i < 4; ++i)
+        download[24 + i] = static_cast<BYTE>(0x77 >> (8 * i));
+    FeedAll(Cut(download, 2));
+    EXPECT_EQ(Drain(), std::vector<Bytes>{download});
+}
+
+// With every slot busy: slots idle over 3 s go first; otherwise the oldest sequence, where
+// 65530 counts as older than 1 when 3 arrives.
+TEST_F(MediaReassembly, FullSlotsAreReclaimedByAgeThenBySequence)
+{
+    const Bytes half = MakeFrame(1280);
+    auto fill = [&](WORD usFirst, int nCount) {
+        // Non-final segments only: every slot stays incomplete.
+        for (int i = 0; i < nCount; ++i)
+            Feed(Segment(2, static_cast<WORD>(usFirst + i), 0, half.data(), 1280));
+    };
+    // By sequence: 65530 is the one reclaimed, so its second half no longer completes it,
+    // while sequence 1 still does.
+    Feed(Segment(2, 65530, 0, half.data(), 1280));
+    Feed(Segment(2, 1, 0, half.data(), 1280));
+    fill(1000, LINKITEM::SLOT_COUNT - 2);
+    const Bytes tail = MakeFrame(100, CAMERA_ID, 3);
+    Bytes whole3 = half;
+    whole3.insert(whole3.end(), tail.begin(), tail.end());
+    Feed(Segment(2, 3, 0, half.data(), 1280));
+    Feed(Segment(1, 3, 5, tail.data(), 100));
+    EXPECT_EQ(Drain(), std::vector<Bytes>{whole3});
+    Feed(Segment(1, 65530, 5, tail.data(), 100));
+    EXPECT_TRUE(Drain().empty());
+    Feed(Segment(1, 1, 5, tail.data(), 100));
+    EXPECT_EQ(Drain().size(), 1u);
+
+    // By age: after 3 s every stale slot is flushed and the pool gets its blocks back.
+    fill(2000, 1);
+    m_clock.Advance(3001);
+    const std::size_t nFreeBefore = m_reassembler.GetPool().GetFreeCount();
+    Feed(Segment(0, 7, 0, MakeFrame(300).data(), 300));
+    EXPECT_EQ(Drain().size(), 1u);
+    EXPECT_GT(m_reassembler.GetPool().GetFreeCount(), nFreeBefore + 400);
+}
+
+// Steady traffic reuses the same blocks: the pool stops growing after the first frames.
+TEST_F(MediaReassembly, PoolDoesNotGrowInSteadyState)
+{
+    const Bytes frame = MakeFrame(40000);
+    for (int i = 0; i < 50; ++i) {
+        FeedAll(Cut(frame, static_cast<WORD>(i)));
+        ASSERT_EQ(Drain().size(), 1u);
+    }
+    const std::size_t nChunks = m_reassembler.GetPool().GetChunkCount();
+    for (int i = 50; i < 500; ++i) {
+        FeedAll(Cut(frame, static_cast<WORD>(i)));
+        ASSERT_EQ(Drain().size(), 1u);
+    }
+    EXPECT_EQ(m_reassembler.GetPool().GetChunkCount(), nChunks);
+}
+
+TEST(SpacePool, TakesBackOnlyItsOwnBlocks)
+{
+    CSpacePool pool;
+    BYTE* pBlock = pool.AllocSpace();
+    EXPECT_EQ(pool.GetFreeCount(), CSpacePool::CHUNK_BLOCKS - 1);
+    BYTE foreign[CSpacePool::BLOCK_SIZE];
+    pool.ReleaseSpace(nullptr);
+    pool.ReleaseSpace(foreign);
+    pool.ReleaseSpace(pBlock + 1);
+    EXPECT_EQ(pool.GetFreeCount(), CSpacePool::CHUNK_BLOCKS - 1);
+    pool.ReleaseSpace(pBlock);
+    EXPECT_EQ(pool.GetFreeCount(), CSpacePool::CHUNK_BLOCKS);
+    EXPECT_EQ(pool.AllocSpace(), pBlock); // last in, first out
+}
+
+} // namespace
