@@ -388,6 +388,11 @@ void CDeviceManager::CheckExistCmd(DeviceInfo* pDevice)
     Notify(DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE, reinterpret_cast<UINT_PTR>(pDevice));
     pDevice->bIsExist = 0;
     pDevice->ClearQueryBlock();
+    // Channels are reached only through their recorder.
+    for (auto& pChild : pDevice->vecChildren) {
+        pChild->bIsExist = 0;
+        pChild->ClearQueryBlock();
+    }
 }
 
 void CDeviceManager::CopyItemToDevice(DeviceInfo* pDevice, const SearchItem& item)
@@ -766,11 +771,34 @@ void CDeviceManager::ReScanWifi()
     m_pDevice->bWifiRescanPending = 1;
 }
 
+void CDeviceManager::OnFirmwareWritten(const char* pszSerial)
+{
+    FATAL_CHECK(pszSerial != nullptr);
+    char szSerial[VIEWER_SERIAL_LEN] = {};
+    std::strncpy(szSerial, pszSerial, VIEWER_SERIAL_LEN);
+    DeviceInfo* pDevice = GetDevice(szSerial, CAMERA_MASK_TOP);
+    if (pDevice == nullptr || !IsSelected(pDevice)) {
+        VLOG(3, "CDeviceManager::OnFirmwareWritten: end } not the current device");
+        return;
+    }
+    VLOG(3, "CDeviceManager::OnFirmwareWritten: beg { id:%d", static_cast<int>(pDevice->GetID()));
+    pDevice->ClearQueryBlock();
+}
+
 // --- Reply handlers ---
 
 void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
 {
     const SearchItem* pItem = RecordOf<SearchItem>(lParam);
+    // A channel answering for its own id is that channel of a known recorder, never a camera
+    // of its own: one record per id.
+    if (DeviceInfo* pChild = GetDevice(pItem->dwDVIPID, CAMERA_MASK_CHILD)) {
+        CopyItemToDevice(pChild, *pItem);
+        pChild->bIsExist = 1;
+        if (DeviceInfo* pParent = GetParentDevice(pItem->dwDVIPID); pParent != nullptr && pParent->bIsExist)
+            Notify(DWORD_NOTIFYID_CAMERA_LIST_INFO, reinterpret_cast<UINT_PTR>(pParent));
+        return;
+    }
     DeviceInfo* pDevice = GetDevice(pItem->dwDVIPID, CAMERA_MASK_TOP);
     if (pDevice == nullptr) {
         VLOG(4, "CDeviceManager::OnCmdUserScan: new device");
@@ -778,6 +806,9 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         m_mapDevices[pItem->dwDVIPID] = pDevice;
     }
     CopyItemToDevice(pDevice, *pItem);
+    // A recorder's channels are present while it is.
+    for (auto& pChild : pDevice->vecChildren)
+        pChild->bIsExist = 1;
     if (pDevice->bIsExist) {
         Notify(DWORD_NOTIFYID_CAMERA_LIST_INFO, reinterpret_cast<UINT_PTR>(pDevice));
         if (IsSelected(pDevice) && m_enPlayType == PLAY_TYPE_REALTIME)
@@ -937,7 +968,8 @@ void CDeviceManager::OnCmdGetPreset(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdQuaryAutoScan(WPARAM wParam, LPARAM lParam)
 {
-    DeviceInfo* pDevice = ReplyDevice("OnCmdQuaryAutoScan", static_cast<DWORD>(lParam), CAMERA_MASK_TOP);
+    // Channels are asked too.
+    DeviceInfo* pDevice = ReplyDevice("OnCmdQuaryAutoScan", static_cast<DWORD>(lParam), CAMERA_MASK_ALL);
     if (pDevice == nullptr)
         return;
     pDevice->bScanning = wParam != 0;

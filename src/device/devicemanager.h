@@ -146,6 +146,10 @@ public:
     bool FindLanDeviceBySerial(const char* pszSerial, LanDeviceRoute& route) override;
     bool FindLanDeviceByID(DWORD dwDVIPID, LanDeviceRoute& route) override;
 
+    // A camera wrote new firmware and reboots (the upgrade's listeners call this). When it is
+    // the current device its groups are asked again: the new firmware may answer otherwise.
+    void OnFirmwareWritten(const char* pszSerial);
+
     HWND GetWindow() const { return m_hWnd; }
     DWORD GetSearchPeriod() const { return dwTimer; }
 

@@ -359,7 +359,7 @@ public:
                         DWORD ulSubSessionMode);
 
     // --- Search items ---
-    // The item requests to a camera go by: a camera or a channel, never a recorder.
+    // The item requests to a camera go by: a camera or a channel, else a recorder.
     SearchItem* FindDeviceItem(DWORD dwDVIPID) const;
     // Any item with this id: recorders first, then cameras and channels.
     SearchItem* FindAnyItem(DWORD dwDVIPID) const;

@@ -72,10 +72,9 @@ bool CFirmwareUpgrade::StartWithFile(const std::string& strPath)
     // The request carries the size in 32 bits.
     if (llSize < 0 || llSize > static_cast<off_t>(0xFFFFFFFF)) {
         CloseImage();
-        for (const UpgradeEntry& entry : m_vecEntries) {
-            if (entry.nState == UPGRADE_IDLE && !entry.bFinished)
-                Show(entry, Text::ErrOpenFile);
-        }
+        // Every row says why nothing starts, whatever it showed before.
+        for (const UpgradeEntry& entry : m_vecEntries)
+            Show(entry, Text::ErrOpenFile);
         VLOG(3, "CFirmwareUpgrade::Start: end } cannot open");
         return false;
     }

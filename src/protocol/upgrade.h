@@ -98,7 +98,8 @@ public:
     bool AddCamera(const char* pszSerial, UINT_PTR uTimerID);
 
     // Opens "<folder>/8126.Img" and starts every listed camera that is neither running nor
-    // finished. False (and IDS_UPDATE_ERROPENFILE for each of them) when it cannot be opened.
+    // finished. False (and IDS_UPDATE_ERROPENFILE for every listed camera) when it cannot be
+    // opened.
     bool Start(const std::string& strFolder);
     bool StartWithFile(const std::string& strPath);
     static std::string ImagePath(const std::string& strFolder);

@@ -62,7 +62,9 @@ SearchItem* CEngCmd::FindItemWithoutChildren(DWORD dwDVIPID) const
 
 SearchItem* CEngCmd::FindDeviceItem(DWORD dwDVIPID) const
 {
-    return FindItemWithoutChildren(dwDVIPID);
+    // A recorder answers for its own id at its own address (volume, version, ports, ...).
+    SearchItem* pItem = FindItemWithoutChildren(dwDVIPID);
+    return pItem != nullptr ? pItem : FindItemWithChildren(dwDVIPID);
 }
 
 SearchItem* CEngCmd::FindAnyItem(DWORD dwDVIPID) const

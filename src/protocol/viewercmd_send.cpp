@@ -120,8 +120,11 @@ int CEngCmd::Cmd_SendAudio(DWORD dwDVIPID, const BYTE* pbFrame, int nLen)
     writer.WriteUInt32LE(dwDVIPID);
     if (nLen > 0)
         writer.Write(pbFrame, static_cast<std::size_t>(nLen));
-    ++m_dwAudioSequence;
-    return SendRequest(dwDVIPID, VIEWER_CMD_AUDIO, abBody, writer.GetPosition());
+    const int nSent = SendRequest(dwDVIPID, VIEWER_CMD_AUDIO, abBody, writer.GetPosition());
+    // A gap in the numbers means a lost packet to the camera; one that never left is not lost.
+    if (nSent > 0)
+        ++m_dwAudioSequence;
+    return nSent;
 }
 
 int CEngCmd::Cmd_SetName(DWORD dwDVIPID, const std::u16string& strName, BYTE byExtra)
@@ -266,10 +269,10 @@ int CEngCmd::Cmd_SetMail(DWORD dwDVIPID, const MailInfo& info)
     writer.WriteFixedString(info.szText1, 128);
     writer.WriteFixedString(info.szText2, 64);
     writer.WriteFixedString(info.szMessage, 256);
-    // The count goes out as the number of recipients that follow, so the camera never reads
-    // past what we send.
+    // The count goes out as the page holds it; the camera reads at most five recipients
+    // whatever it says, so no more than five follow.
     const int nRecipients = std::clamp<int>(info.nRecipients, 0, MAIL_MAX_RECIPIENTS);
-    writer.WriteUInt8(static_cast<BYTE>(nRecipients));
+    writer.WriteUInt8(static_cast<BYTE>(info.nRecipients));
     for (int i = 0; i < nRecipients; ++i)
         writer.WriteFixedString(info.aszRecipient[i], MAIL_FIELD_LEN);
     return SendRequest(dwDVIPID, VIEWER_CMD_SET_MAIL, abBody, writer.GetPosition());

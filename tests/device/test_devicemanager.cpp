@@ -270,10 +270,32 @@ TEST_F(DeviceQueries, ChannelsLiveInTheirRecorderAndAreNotMadeTwice)
     EXPECT_EQ(route.dwIP, 0x7F000001u);
     EXPECT_EQ(route.bFoundByMulticast, 1);
 
+    // A channel answering a search for its own id is that channel, present, not a new camera.
+    Scan(parent.pChildren[1]);
+    EXPECT_EQ(m_pManager->GetDevices().size(), 1u);
+    EXPECT_EQ(pParent->vecChildren.size(), 2u);
+    EXPECT_THAT(m_sink.Ids(), ElementsAre(121u, 123u, 123u));
+    // Its patrol state is stored like any other camera's.
+    Send(DM_MSG_AUTOSCAN_STATE, 1, 12);
+    EXPECT_EQ(pChild->bScanning, 1);
+    EXPECT_EQ(pChild->stQuery.bCmdGetAutoScan, 1);
+
+    // The channels are present while their recorder is, and gone with it.
+    for (const auto& p : pParent->vecChildren)
+        EXPECT_EQ(p->bIsExist, 1);
+    m_clock.Advance(20002);
+    Timer(TR_CHECK_DEVICES);
+    EXPECT_EQ(pParent->bIsExist, 0);
+    for (const auto& p : pParent->vecChildren) {
+        EXPECT_EQ(p->bIsExist, 0);
+        EXPECT_EQ(p->stQuery.bCmdGetAutoScan, 0);
+    }
+
     // A channel that drops out of a later reply keeps its record.
     parent.nChildCount = 1;
     Scan(parent);
     EXPECT_EQ(pParent->vecChildren.size(), 2u);
+    EXPECT_EQ(pParent->vecChildren[0]->bIsExist, 1);
 }
 
 TEST_F(DeviceQueries, SortedListHoldsPresentDevicesByUnsignedNameThenId)

@@ -63,6 +63,21 @@ TEST_F(DeviceSelectTest, LiveViewStartsAndEndsKeepingOnlyTheCapabilityFlag)
     EXPECT_THAT(m_engines.Take(), IsEmpty());
 }
 
+TEST_F(DeviceSelectTest, NewFirmwareOnTheCurrentDeviceIsAskedForAgain)
+{
+    for (DWORD dwID : {1u, 10u}) {
+        Device(dwID)->stQuery.bCmdGetVersion = 1;
+        Device(dwID)->stQuery.nQueryPass = 4;
+    }
+    m_pManager->SelectDevice(1, CAMERA_TYPE_SINGLE, PLAY_TYPE_REALTIME);
+    m_pManager->OnFirmwareWritten("SNPARENT10"); // not the current device: kept
+    m_pManager->OnFirmwareWritten("SN1");
+    EXPECT_EQ(Device(1)->stQuery.bCmdGetVersion, 0);
+    EXPECT_EQ(Device(1)->stQuery.nQueryPass, 0);
+    EXPECT_EQ(Device(10)->stQuery.bCmdGetVersion, 1);
+    EXPECT_EQ(Device(10)->stQuery.nQueryPass, 4);
+}
+
 TEST_F(DeviceSelectTest, PlaybackOfAChannelUsesItsStreamAndRecordOption)
 {
     m_pManager->SelectDevice(12, CAMERA_TYPE_CHILD, PLAY_TYPE_PLAYBACK_OPT);

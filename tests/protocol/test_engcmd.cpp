@@ -197,16 +197,18 @@ TEST_F(EngCmdTest, SendToDeviceNeedsAnItemOfTheCameraItself)
     BYTE* p = m_pEngine->BuildCmd(9, kLocalID, 0x77, nullptr, 0, &wLen);
     EXPECT_EQ(m_pEngine->SendToDevice(p, wLen, 0x77), 0);
 
-    // A recorder is reached through its channels, which share its route.
+    // A recorder answers for its own id, and its channels through it, at its address.
     SearchReply recorder;
     recorder.capability = 0x0A;
     recorder.children = {{0x501, {'c', '1'}, "CH1", 0, 0}, {0x502, {'c', '2'}, "CH2", 0, 0}};
     Dispatch(CameraPacket(0x81, recorder.Body(), 0x500), 0, 0, 0xC6120077);
-    EXPECT_EQ(m_pEngine->SendToDevice(p, wLen, 0x500), 0);
     EXPECT_TRUE(m_sockets.m_sent.empty());
-    EXPECT_EQ(m_pEngine->SendToDevice(p, wLen, 0x502), 16);
-    ASSERT_EQ(m_sockets.m_sent.size(), 1u);
-    EXPECT_EQ(m_sockets.m_sent[0].dwIP, 0xC6120077u);
+    for (DWORD dwID : {0x500u, 0x502u}) {
+        EXPECT_EQ(m_pEngine->SendToDevice(p, wLen, dwID), 16) << dwID;
+        ASSERT_EQ(m_sockets.m_sent.size(), 1u);
+        EXPECT_EQ(m_sockets.m_sent[0].dwIP, 0xC6120077u);
+        m_sockets.m_sent.clear();
+    }
 }
 
 TEST_F(EngCmdTest, OnReceiveTellsTheGroupsApartAndHonoursTheEncryptSwitch)

@@ -372,11 +372,14 @@ TEST_F(UpgradeTest, RequestRefusalsAndUnreadableImages)
     EXPECT_FALSE(m_upgrade.IsRunning());
     EXPECT_TRUE(m_timers.m_map.empty());
 
-    // No image in the folder: every waiting camera is told.
+    // No image in the folder: every listed camera is told, running ones too.
+    m_upgrade.AddCamera("CAM-D", 14);
+    m_upgrade.Start(m_dir);
+    ASSERT_TRUE(m_upgrade.IsRunning());
     m_listener.m_vecTexts.clear();
     fs::remove(m_dir + "/8126.Img");
     EXPECT_FALSE(m_upgrade.Start(m_dir));
-    EXPECT_EQ(m_listener.m_vecTexts.size(), 3u);
+    EXPECT_EQ(m_listener.m_vecTexts.size(), 4u);
     for (const Text& t : m_listener.m_vecTexts)
         EXPECT_EQ(t.dwStringID, IDS_UPDATE_ERROPENFILE);
 }

@@ -198,6 +198,8 @@ TEST_F(ViewerRequestTest, AudioCarriesAWrappingSixteenBitCounter)
     const Bytes frame = Hex("AA BB CC");
     m_pEngine->Cmd_SendAudio(kCameraID, frame.data(), 3);
     EXPECT_EQ(Sent(), Packet(78, Hex("21 00 0000 44332211 AABBCC")));
+    // A frame for a camera that is not known never leaves and takes no number.
+    EXPECT_EQ(m_pEngine->Cmd_SendAudio(0x5555, frame.data(), 3), 0);
     m_pEngine->Cmd_SendAudio(kCameraID, frame.data(), 3);
     EXPECT_EQ(Sent(), Packet(78, Hex("21 00 0001 44332211 AABBCC")));
     const Bytes longest(120, 0x77);
@@ -242,7 +244,7 @@ TEST_F(ViewerRequestTest, NamesGoAsAnsiOrAsUtf8BehindAZero)
     }
 }
 
-TEST_F(ViewerRequestTest, MailKeepsAtMostFiveRecipientsAndACountThatMatches)
+TEST_F(ViewerRequestTest, MailSendsTheCountAsGivenAndAtMostFiveRecipients)
 {
     MailInfo mail{};
     std::strcpy(mail.szServer, "smtp.example.com");
@@ -269,7 +271,7 @@ TEST_F(ViewerRequestTest, MailKeepsAtMostFiveRecipientsAndACountThatMatches)
         PutText(body, "user", 128);
         PutText(body, "secret", 64);
         PutText(body, "Alarm!", 256);
-        Put8(body, static_cast<std::uint32_t>(nWritten));
+        Put8(body, static_cast<std::uint8_t>(nCount));
         for (int i = 0; i < nWritten; ++i)
             PutText(body, std::string(1, static_cast<char>('a' + i)), 64);
         m_pEngine->Cmd_SetMail(kCameraID, mail);

@@ -248,6 +248,7 @@ TEST_F(ViewerSearchTest, ARecordersChannelsCarryItsFieldsAndTheirOwn)
         EXPECT_EQ(c.bFoundBySweep, 1u);
         EXPECT_EQ(m_pEngine->FindDeviceItem(c.dwDVIPID), &c);
     }
+    EXPECT_EQ(m_pEngine->FindDeviceItem(0x600), pParent);
     EXPECT_EQ(std::u16string(pParent->pChildren[0].szName), u"ch1");
     EXPECT_EQ(std::u16string(pParent->pChildren[2].szName), u"\u95E8");
     EXPECT_EQ(m_pEngine->GetItemCount(), 1u);
