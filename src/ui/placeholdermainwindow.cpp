@@ -4,8 +4,10 @@
 #include "core/notifyids.h"
 #include "device/devicemanager.h"
 #include "device/devicenotifications.h"
+#include "ui/pages/dlgcamconfigpane.h"
 
 #include <QHeaderView>
+#include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -37,6 +39,10 @@ CPlaceholderMainWindow::CPlaceholderMainWindow(QWidget* pParent) : QDialog(pPare
     m_pList->setRootIsDecorated(true);
     m_pList->header()->setStretchLastSection(true);
     pLayout->addWidget(m_pList);
+    auto* pBtnConfigure = new QPushButton(tr("Configure"), this);
+    connect(pBtnConfigure, &QPushButton::clicked, this, &CPlaceholderMainWindow::OnBtnSetConfig);
+    connect(m_pList, &QTreeWidget::itemDoubleClicked, this, &CPlaceholderMainWindow::OnBtnSetConfig);
+    pLayout->addWidget(pBtnConfigure, 0, Qt::AlignRight);
 
     CNotifyManager* pNotify = GetNotifyManager();
     for (DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
@@ -112,4 +118,26 @@ void CPlaceholderMainWindow::ShowDevice(const DeviceInfo& device, bool bOnline)
         pChildItem->setText(COL_ADDRESS, AddressText(pChild->stItem.dwIP));
         pChildItem->setText(COL_STATE, bOnline ? tr("online") : tr("offline"));
     }
+}
+
+void CPlaceholderMainWindow::OnBtnSetConfig()
+{
+    const QTreeWidgetItem* pItem = m_pList->currentItem();
+    if (pItem == nullptr)
+        return;
+    CDeviceManager* pManager = GetDeviceManager();
+    const DeviceInfo* pDevice = pManager->GetDevice(pItem->text(COL_ID).toUInt(), CAMERA_MASK_ALL);
+    if (pDevice == nullptr)
+        return;
+    // The pages show the selected camera: select the one chosen here.
+    pManager->CancelSelectDevice();
+    pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
+    if (m_pConfigure == nullptr) {
+        m_pConfigure = new QDialog(this);
+        m_pConfigure->setWindowTitle(tr("Configure"));
+        auto* pLayout = new QVBoxLayout(m_pConfigure);
+        pLayout->addWidget(new CDlgCamConfigPane(PageContext(), m_pConfigure));
+    }
+    m_pConfigure->show();
+    m_pConfigure->raise();
 }

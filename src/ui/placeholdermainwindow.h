@@ -23,5 +23,9 @@ private:
     void ShowDevice(const DeviceInfo& device, bool bOnline);
     QTreeWidgetItem* FindItem(DWORD dwID) const;
 
+    // Selects the highlighted camera and shows its configuration pages.
+    void OnBtnSetConfig();
+
     QTreeWidget* m_pList;
+    QDialog* m_pConfigure = nullptr;
 };

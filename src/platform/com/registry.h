@@ -1,0 +1,51 @@
+// The class registry: the stand-in for HKEY_CLASSES_ROOT.
+//
+// One human-readable file, "Classes.reg" in the program folder (VISTREL_HOME when set), in the
+// familiar .reg layout:
+//
+//     [CLSID\{6362657A-1111-0010-8000-00AA00389B71}\InprocServer32]
+//     @="/usr/lib/vistrel/libZebH264Filter.so"
+//     "ThreadingModel"="Both"
+//
+// Key paths use '\' and compare without case; "" (written @) is a key's default value; values
+// are text (UTF-8). Every change re-reads the file under a lock, applies the change and replaces
+// the file atomically (write a temporary, fsync, rename), so a reader never sees half a file and
+// two processes registering at once do not lose each other's keys. Results are Win32 error
+// codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ...); HRESULT_FROM_WIN32 turns them into results.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/wintypes.h"
+
+class CRegistry {
+public:
+    // A registry kept in the given file.
+    explicit CRegistry(std::string strPath);
+
+    // The process's registry: "Classes.reg" in VISTREL_HOME, else next to the executable.
+    // The path is resolved on every call, so tests may point VISTREL_HOME elsewhere per case.
+    static CRegistry ClassesRoot();
+
+    const std::string& Path() const { return m_strPath; }
+
+    // Creates the key and its missing parents.
+    DWORD CreateKey(const std::string& strKey) const;
+    // Creates the key if needed and sets one value ("" = default value).
+    DWORD SetValue(const std::string& strKey, const std::string& strName, const std::string& strValue) const;
+    // ERROR_FILE_NOT_FOUND when the key or the value does not exist.
+    DWORD GetValue(const std::string& strKey, const std::string& strName, std::string* pValue) const;
+    bool KeyExists(const std::string& strKey) const;
+    // Names of the direct subkeys, in file order.
+    std::vector<std::string> EnumSubKeys(const std::string& strKey) const;
+    // Deletes the key with all its subkeys; ERROR_FILE_NOT_FOUND if it does not exist.
+    DWORD DeleteTree(const std::string& strKey) const;
+
+    // One key: its values by name. Exposed for the file format's tests.
+    using Values = std::map<std::string, std::string>;
+
+private:
+    std::string m_strPath;
+};

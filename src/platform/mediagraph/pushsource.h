@@ -1,0 +1,68 @@
+// An output pin for sources that are fed from the application's thread: Push copies the data
+// into a queue and returns at once; the pin's own streaming thread, running while the filter is
+// paused or running, takes a buffer from the allocator, fills it and delivers it downstream.
+// So everything downstream (decoding, rendering) runs on the streaming thread, never on the
+// caller's.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/mediagraph/pins.h"
+
+class CPushSourcePin : public CBaseOutputPin {
+public:
+    CPushSourcePin(const char* pObjectName, CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr,
+                   LPCWSTR pName);
+    ~CPushSourcePin() override;
+
+    // Queues one sample. A type, when given, is attached to the sample (a format change
+    // downstream will follow). S_FALSE when the queue is full (the sample is dropped, and the
+    // next one is marked a discontinuity), E_OUTOFMEMORY when the copy cannot be made.
+    HRESULT Push(const BYTE* pData, long cbData, BOOL bSyncPoint, BOOL bDiscontinuity = FALSE,
+                 const AM_MEDIA_TYPE* pmtChange = nullptr);
+    // Queues an end of stream: delivered after the samples before it.
+    HRESULT PushEndOfStream();
+    // Samples waiting; the limit (default 64) counts samples, not bytes.
+    std::size_t QueueLength();
+    void SetMaxQueue(std::size_t nMax);
+    // Drops what is queued (a new stream starts).
+    void ClearQueue();
+
+    HRESULT Active() override;   // starts the streaming thread
+    HRESULT Inactive() override; // stops it; what is still queued stays for the next run
+
+    // The type offered for connection; sources set it before connecting.
+    void SetOfferedType(const CMediaType& mt);
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    HRESULT GetMediaType(int iPosition, CMediaType* pMediaType) override;
+    // At least one buffer of the largest size set by SetBufferSize (default 1 MB), 4 buffers.
+    HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
+    void SetBufferSize(long cbBuffer) { m_cbBuffer = cbBuffer; }
+
+protected:
+    struct Item {
+        std::vector<BYTE> data;
+        BOOL bSyncPoint = FALSE;
+        BOOL bDiscontinuity = FALSE;
+        BOOL bEndOfStream = FALSE;
+        std::unique_ptr<CMediaType> pType;
+    };
+    void ThreadProc();
+    // A delivery that failed downstream: the stream is aborted (EC_ERRORABORT) and the thread ends.
+    virtual void OnDeliveryError(HRESULT hr);
+
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Item> m_queue;
+    std::size_t m_nMaxQueue = 64;
+    bool m_bStop = false;
+    bool m_bDropped = false;
+    std::thread m_thread;
+    CMediaType m_mtOffered;
+    long m_cbBuffer = 1024 * 1024;
+};

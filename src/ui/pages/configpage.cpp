@@ -1,0 +1,170 @@
+#include "ui/pages/configpage.h"
+
+#include "core/language.h"
+#include "core/log.h"
+#include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "device/idownloadmanager.h"
+#include "ui/hint.h"
+
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+int CConfigPage::s_nConfirmAnswer = -1;
+
+QString PageText(DWORD dwStringID)
+{
+    return QString::fromStdU16String(GetLanguageManager()->GetString(dwStringID));
+}
+
+CConfigPage::CConfigPage(const PageContext& context, QWidget* pParent) : QWidget(pParent), m_context(context)
+{
+    m_pPollTimer = new QTimer(this);
+    m_pPollTimer->setInterval(POLL_INTERVAL_MS);
+    connect(m_pPollTimer, &QTimer::timeout, this, &CConfigPage::UpdateChildWindowValue);
+    m_pHint = new CBalloonHint(this);
+}
+
+CConfigPage::~CConfigPage()
+{
+    if (m_bInited) {
+        CNotifyManager* pBus = m_context.Bus();
+        pBus->RemoveNotify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, this);
+        pBus->RemoveNotify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, this);
+    }
+}
+
+void CConfigPage::OnInitDialog()
+{
+    if (m_bInited)
+        return;
+    auto* pOuter = new QVBoxLayout(this);
+    pOuter->setContentsMargins(0, 0, 0, 0);
+    m_pBody = new QWidget(this);
+    pOuter->addWidget(m_pBody);
+    auto* pLayout = new QVBoxLayout(m_pBody);
+    BuildControls(pLayout);
+    // Nothing to edit until the camera's values are in.
+    m_pBody->setEnabled(false);
+
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice != nullptr && pDevice->enCameraType != CAMERA_TYPE_PARENT)
+        StartPolling();
+    CNotifyManager* pBus = m_context.Bus();
+    pBus->RegisterNotify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, this);
+    pBus->RegisterNotify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, this);
+    m_bInited = true;
+}
+
+void CConfigPage::NotifySink(DWORD dwNotifyID, UINT_PTR)
+{
+    FATAL_CHECK(dwNotifyID == DWORD_NOTIFYID_CAMERA_SELECT_REALTIME ||
+                dwNotifyID == DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME);
+    if (dwNotifyID == DWORD_NOTIFYID_CAMERA_SELECT_REALTIME) {
+        const DeviceInfo* pDevice = SelectedDevice();
+        if (pDevice != nullptr && pDevice->enCameraType != CAMERA_TYPE_PARENT)
+            StartPolling();
+        return;
+    }
+    m_pPollTimer->stop();
+    if (m_enPollState == PollState::Waiting)
+        m_enPollState = PollState::Idle;
+}
+
+void CConfigPage::StartPolling()
+{
+    m_pPollTimer->start();
+    m_dwWaitCount = 0;
+    m_enPollState = PollState::Waiting;
+    UpdateChildWindowValue();
+}
+
+void CConfigPage::UpdateChildWindowValue()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr) {
+        // The selection went between two ticks: there is nothing to wait for.
+        VLOG(2, "CConfigPage::UpdateChildWindowValue: no selected device, polling stops");
+        m_pPollTimer->stop();
+        m_enPollState = PollState::Idle;
+        return;
+    }
+    if (IsReceived(*pDevice)) {
+        m_pPollTimer->stop();
+        m_pBody->setEnabled(true);
+        FillControls(*pDevice);
+        m_enPollState = PollState::Filled;
+        return;
+    }
+    m_pBody->setEnabled(false);
+    if (++m_dwWaitCount >= POLL_GIVE_UP) {
+        m_pPollTimer->stop();
+        m_enPollState = PollState::Failed;
+        ShowHint(this, IDS_HINT_GET_INFO_FAIL, true);
+    }
+}
+
+QWidget* CConfigPage::GetKeyControl(const std::string& strKey) const
+{
+    const auto it = m_mapKeys.find(strKey);
+    return it == m_mapKeys.end() ? nullptr : it->second.data();
+}
+
+QPushButton* CConfigPage::AddSaveButton(QVBoxLayout* pLayout)
+{
+    auto* pRow = new QHBoxLayout;
+    pRow->addStretch(1);
+    m_pBtnSave = new QPushButton(PageText(IDS_BTN_SAVE), m_pBody);
+    m_pBtnSave->setMinimumWidth(90);
+    connect(m_pBtnSave, &QPushButton::clicked, this, [this] { OnBtnSave(); });
+    pRow->addWidget(m_pBtnSave);
+    pLayout->addLayout(pRow);
+    return m_pBtnSave;
+}
+
+bool CConfigPage::Refuse(const CheckResult& result)
+{
+    if (!result)
+        return false;
+    const CheckError& error = *result;
+    QWidget* pAnchor = GetKeyControl(error.strKey);
+    const QString strText =
+        error.dwStringID != 0
+            ? QString::fromStdString(FillNumbers(PageText(error.dwStringID).toStdString(), error.vecArgs))
+            : QString::fromStdString(error.strText);
+    if (pAnchor == nullptr)
+        pAnchor = m_pBtnSave != nullptr ? static_cast<QWidget*>(m_pBtnSave) : this;
+    ShowHintText(pAnchor, strText, true);
+    return true;
+}
+
+void CConfigPage::ShowHint(QWidget* pAnchor, DWORD dwStringID, bool bError)
+{
+    ShowHintText(pAnchor, PageText(dwStringID), bError);
+}
+
+void CConfigPage::ShowHintText(QWidget* pAnchor, const QString& strText, bool bError)
+{
+    m_pHint->ShowAt(pAnchor, strText, bError);
+}
+
+bool CConfigPage::Confirm(DWORD dwStringID)
+{
+    if (s_nConfirmAnswer >= 0)
+        return s_nConfirmAnswer != 0;
+    return QMessageBox::question(this, QStringLiteral("Vistrel"), PageText(dwStringID)) == QMessageBox::Yes;
+}
+
+DeviceInfo* CConfigPage::SelectedDevice() const
+{
+    return m_context.Manager()->GetSelectDevice();
+}
+
+bool CConfigPage::IsDownloading(DWORD dwID) const
+{
+    IDownloadRecordManager* pDownloads = m_context.Downloads();
+    return pDownloads != nullptr && pDownloads->IsDownloading(dwID);
+}

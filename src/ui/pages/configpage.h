@@ -1,0 +1,90 @@
+// The base of every configuration page: it waits for the selected camera's settings group
+// (polling the device record every 500 ms, giving up after the first look and three ticks),
+// fills the controls when the group is in, and on save runs the checks, writes the values
+// back into the device record and sends one command. Messages are balloon hints at the
+// control they are about. A recorder has no settings of its own, so its pages never poll.
+#pragma once
+
+#include "core/notify.h"
+#include "device/settingchecks.h"
+#include "ui/pages/pagecommands.h"
+
+#include <QPointer>
+#include <QPushButton>
+#include <QWidget>
+
+#include <map>
+#include <string>
+
+class CBalloonHint;
+class QTimer;
+class QVBoxLayout;
+struct DeviceInfo;
+
+// Text of a string id in the current language.
+QString PageText(DWORD dwStringID);
+
+class CConfigPage : public QWidget, public INotifySink {
+    Q_OBJECT
+public:
+    enum class PollState { Idle, Waiting, Filled, Failed };
+    static constexpr int POLL_INTERVAL_MS = 500;
+    static constexpr DWORD POLL_GIVE_UP = 4; // the first look and three ticks
+
+    CConfigPage(const PageContext& context, QWidget* pParent);
+    ~CConfigPage() override;
+
+    // Lays out and localises the page (BuildControls), starts polling for a selected camera
+    // that is not a recorder, and subscribes to selection changes. Called once by the pane.
+    void OnInitDialog();
+    void NotifySink(DWORD dwNotifyID, UINT_PTR dwParam) override;
+
+    void StartPolling();
+    void UpdateChildWindowValue();
+    // Validate, write back, send, confirm. Pages without a save button keep the default.
+    virtual void OnBtnSave() {}
+
+    PollState GetPollState() const { return m_enPollState; }
+    DWORD GetWaitCount() const { return m_dwWaitCount; }
+    CBalloonHint* GetHint() const { return m_pHint; }
+    QPushButton* GetSaveButton() const { return m_pBtnSave; }
+    // The control a check key belongs to (null when the page has none).
+    QWidget* GetKeyControl(const std::string& strKey) const;
+
+protected:
+    virtual void BuildControls(QVBoxLayout* pLayout) = 0;
+    virtual bool IsReceived(const DeviceInfo& device) const = 0;
+    virtual void FillControls(const DeviceInfo& device) = 0;
+
+    // A save button at the bottom right of the page, wired to OnBtnSave.
+    QPushButton* AddSaveButton(QVBoxLayout* pLayout);
+    // The check key's message at its control.
+    void BindKey(const std::string& strKey, QWidget* pControl) { m_mapKeys[strKey] = pControl; }
+    // Shows the message of a failed check at its control and says so.
+    bool Refuse(const CheckResult& result);
+    void ShowHint(QWidget* pAnchor, DWORD dwStringID, bool bError);
+    void ShowHintText(QWidget* pAnchor, const QString& strText, bool bError);
+    // Yes/no question in a modal dialog; tests may answer it in advance.
+    bool Confirm(DWORD dwStringID);
+
+    // The selected camera, or null.
+    DeviceInfo* SelectedDevice() const;
+    const PageContext& Context() const { return m_context; }
+    IPageCommands* Commands() const { return m_context.Commands(); }
+    bool IsDownloading(DWORD dwID) const;
+
+public:
+    // For tests: the answer the next confirmation gets without asking (-1: ask).
+    static int s_nConfirmAnswer;
+
+private:
+    PageContext m_context;
+    QTimer* m_pPollTimer;
+    DWORD m_dwWaitCount = 0;
+    PollState m_enPollState = PollState::Idle;
+    bool m_bInited = false;
+    CBalloonHint* m_pHint;
+    QWidget* m_pBody = nullptr;
+    QPushButton* m_pBtnSave = nullptr;
+    std::map<std::string, QPointer<QWidget>> m_mapKeys;
+};

@@ -1,0 +1,42 @@
+#include "ui/pages/dlgcamconfigpane.h"
+
+#include "core/stringids.h"
+#include "ui/pages/configpage.h"
+#include "ui/pages/dlgalarm.h"
+#include "ui/pages/dlgconfigmotion.h"
+#include "ui/pages/dlgconfigsystem.h"
+#include "ui/pages/dlgnetworkcable.h"
+
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+template <typename Page, typename... Args> Page* CDlgCamConfigPane::AddPage(Args&&... args)
+{
+    auto* pPage = new Page(m_context, std::forward<Args>(args)..., this);
+    pPage->OnInitDialog();
+    m_vecPages.push_back(pPage);
+    return pPage;
+}
+
+CDlgCamConfigPane::CDlgCamConfigPane(const PageContext& context, QWidget* pParent)
+    : QWidget(pParent), m_context(context)
+{
+    auto* pLayout = new QVBoxLayout(this);
+    m_pTabs = new QTabWidget(this);
+    pLayout->addWidget(m_pTabs);
+
+    m_pTabs->addTab(AddPage<CDlgNetworkCable>(), PageText(IDS_CTL_PAGE1));
+
+    auto* pSystem = new QTabWidget(this);
+    pSystem->addTab(AddPage<CDlgConfigSystem>(), PageText(IDS_CTL_PAGE2));
+    pSystem->addTab(AddPage<CDlgSystemPassword>(), PageText(IDS_ST_PASSWORD));
+    m_pTabs->addTab(pSystem, PageText(IDS_CTL_PAGE2));
+
+    m_pTabs->addTab(AddPage<CDlgConfigMotionDetection>(), PageText(IDS_CTL_PAGE3));
+
+    auto* pAlarm = new QTabWidget(this);
+    pAlarm->addTab(AddPage<CDlgAlarmTriggers>(false), PageText(IDS_BTN_DOEVENT));
+    pAlarm->addTab(AddPage<CDlgAlarmTriggers>(true), PageText(IDS_ALARM_SHORTMESSAGE));
+    pAlarm->addTab(AddPage<CDlgAlarmSnapshotServer>(), PageText(IDS_SNAPSHOT_SERVER));
+    m_pTabs->addTab(pAlarm, PageText(IDS_CTL_PAGE4));
+}

@@ -1,0 +1,111 @@
+#include "ui/pages/dlgconfigsystem.h"
+
+#include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "device/settinggroups.h"
+#include "platform/codepage.h"
+#include "ui/pages/pagewidgets.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+void CDlgConfigSystem::BuildControls(QVBoxLayout* pLayout)
+{
+    auto* pForm = new QFormLayout;
+    m_pEditName = MakeEdit(this, "name", 64);
+    pForm->addRow(PageText(IDS_ST_DVIPNAME), m_pEditName);
+    m_pChkShowTime =
+        new QCheckBox(PageText(IDS_ST_DISPLAYTIME) + QStringLiteral(" (DD-MM-YYYY week HH:mm:ss)"), this);
+    m_pChkShowTime->setObjectName(QStringLiteral("showtime"));
+    pForm->addRow(QString(), m_pChkShowTime);
+    pLayout->addLayout(pForm);
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout);
+    BindKey("name", m_pEditName);
+    BindKey("format", m_pChkShowTime);
+}
+
+bool CDlgConfigSystem::IsReceived(const DeviceInfo& device) const
+{
+    return device.stQuery.bCmdGetTimeFormat != 0;
+}
+
+void CDlgConfigSystem::FillControls(const DeviceInfo& device)
+{
+    m_pEditName->setText(QString::fromStdU16String(device.GetName()));
+    m_pChkShowTime->setChecked(device.bTimeFormat != 0);
+}
+
+void CDlgConfigSystem::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    // A name that is empty or begins with a space is kept as it was, without a word.
+    const std::string strName = EditText(m_pEditName);
+    std::string strValid;
+    bool bCut = false;
+    const bool bNameOk = !BuildName({{"name", strName}}, strValid, bCut);
+    BYTE byFormat = 0;
+    if (Refuse(BuildTimeFormat({{"format", m_pChkShowTime->isChecked() ? "1" : "0"}}, byFormat)))
+        return;
+
+    const std::u16string strWide = m_pEditName->text().toStdU16String();
+    if (bNameOk && strWide != pDevice->GetName())
+        Commands()->Cmd_SetName(pDevice->GetID(), strWide);
+    if (byFormat != pDevice->bTimeFormat) {
+        pDevice->bTimeFormat = byFormat;
+        Commands()->Cmd_SetTimeFormat(pDevice->GetID(), byFormat);
+    }
+    ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+}
+
+void CDlgSystemPassword::BuildControls(QVBoxLayout* pLayout)
+{
+    auto* pForm = new QFormLayout;
+    m_pEditOld = MakeEdit(this, "old", 16);
+    m_pEditNew = MakeEdit(this, "new", 16);
+    m_pEditConfirm = MakeEdit(this, "confirm", 16);
+    for (QLineEdit* pEdit : {m_pEditOld, m_pEditNew, m_pEditConfirm})
+        pEdit->setEchoMode(QLineEdit::Password);
+    pForm->addRow(PageText(IDS_ST_OLDPASSWD), m_pEditOld);
+    pForm->addRow(PageText(IDS_ST_NEWPASSWD), m_pEditNew);
+    pForm->addRow(PageText(IDS_ST_CONFIRMPASSWD), m_pEditConfirm);
+    pLayout->addLayout(pForm);
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout)->setText(PageText(IDS_BTN_UPDATEPASSWD));
+    BindKey("old", m_pEditOld);
+    BindKey("new", m_pEditNew);
+    BindKey("confirm", m_pEditConfirm);
+}
+
+void CDlgSystemPassword::FillControls(const DeviceInfo&)
+{
+    m_pEditOld->clear();
+    m_pEditNew->clear();
+    m_pEditConfirm->clear();
+}
+
+void CDlgSystemPassword::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    // A channel's password is its recorder's.
+    DeviceInfo* pOwner = pDevice;
+    if (pDevice->enCameraType == CAMERA_TYPE_CHILD) {
+        if (DeviceInfo* pParent = Context().Manager()->GetParentDevice(pDevice->GetID()))
+            pOwner = pParent;
+    }
+    PasswordChange change;
+    if (Refuse(BuildPasswordChange({{"old", EditText(m_pEditOld)},
+                                    {"new", EditText(m_pEditNew)},
+                                    {"confirm", EditText(m_pEditConfirm)}},
+                                   pOwner->stPassword, change)))
+        return;
+    Commands()->Cmd_SetPassword(pOwner->GetID(), change.abOld, change.abNew);
+    ShowHint(GetSaveButton(), IDS_HINT_SETPASSWDSUC, false);
+}

@@ -1,0 +1,41 @@
+// The system page: camera name and the clock shown on the video; and the password page.
+#pragma once
+
+#include "ui/pages/configpage.h"
+
+class QCheckBox;
+class QLineEdit;
+
+class CDlgConfigSystem : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QLineEdit* m_pEditName = nullptr;
+    QCheckBox* m_pChkShowTime = nullptr;
+};
+
+class CDlgSystemPassword : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    // The password state comes with the search reply: always there.
+    bool IsReceived(const DeviceInfo&) const override { return true; }
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QLineEdit* m_pEditOld = nullptr;
+    QLineEdit* m_pEditNew = nullptr;
+    QLineEdit* m_pEditConfirm = nullptr;
+};

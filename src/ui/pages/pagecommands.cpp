@@ -1,0 +1,91 @@
+#include "ui/pages/pagecommands.h"
+
+#include "core/notify.h"
+#include "device/devicemanager.h"
+#include "device/idownloadmanager.h"
+#include "protocol/engcmd.h"
+#include "protocol/engoffcmd.h"
+
+void CPageCommands::Cmd_SetName(DWORD dwID, const std::u16string& strName)
+{
+    GetEngCmd()->Cmd_SetName(dwID, strName, 0);
+}
+
+void CPageCommands::Cmd_SetPassword(DWORD dwID, const BYTE (&pbOld)[PASSWORD_LEN],
+                                    const BYTE (&pbNew)[PASSWORD_LEN])
+{
+    GetEngCmd()->Cmd_SetPassword(dwID, pbOld, pbNew);
+}
+
+void CPageCommands::Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat)
+{
+    GetEngCmd()->Cmd_SetTimeFormat(dwID, byFormat);
+}
+
+void CPageCommands::Cmd_CameraPort(DWORD dwID, WORD usPort)
+{
+    GetEngCmd()->Cmd_CameraPort(dwID, 0, usPort);
+}
+
+void CPageCommands::Cmd_UpnpConnect(DWORD dwID, BYTE bConnect)
+{
+    GetEngCmd()->Cmd_UpnpConnect(dwID, bConnect);
+}
+
+void CPageCommands::Cmd_SetNTP(DWORD dwID, const NtpInfo& info)
+{
+    GetEngCmd()->Cmd_SetNTP(dwID, info);
+}
+
+void CPageCommands::Cmd_SetMotion(DWORD dwID, const MotionInfo& info)
+{
+    GetEngCmd()->Cmd_SetMotion(dwID, info);
+}
+
+void CPageCommands::Cmd_SetDo(DWORD dwID, const DoInfo& info)
+{
+    GetEngCmd()->Cmd_SetDo(dwID, info);
+}
+
+void CPageCommands::Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam,
+                                              DWORD ulServerIP, DWORD ulServerPort, DWORD ulSessionMode)
+{
+    GetEngCmd()->Cmd_ControlSnapshotServer(dwID, 1, ucEnable, ucMode, usParam, ulServerIP, ulServerPort,
+                                           ulSessionMode);
+}
+
+void CPageCommands::Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info)
+{
+    GetEngCmd()->Cmd_SetRecordSD(dwID, info);
+}
+
+void CPageCommands::Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info)
+{
+    GetEngCmd()->Cmd_SetRecordNas(dwID, info);
+}
+
+void CPageCommands::Cmd_SetNetParam(const NetParamRecord& record)
+{
+    CEngOffCmd::GetInstance()->Cmd_SetNetParam(record);
+}
+
+IDeviceManager* PageContext::Manager() const
+{
+    return pManager != nullptr ? pManager : GetDeviceManager();
+}
+
+IPageCommands* PageContext::Commands() const
+{
+    static CPageCommands s_commands;
+    return pCommands != nullptr ? pCommands : &s_commands;
+}
+
+CNotifyManager* PageContext::Bus() const
+{
+    return pNotify != nullptr ? pNotify : GetNotifyManager();
+}
+
+IDownloadRecordManager* PageContext::Downloads() const
+{
+    return pDownloads != nullptr ? pDownloads : GetDownloadRecordManager();
+}

@@ -1,0 +1,68 @@
+// What the configuration pages send, and where their data and their camera come from. The
+// default forwards to the process-wide viewer and LAN engines, device manager, notification
+// bus and download manager; tests put recorders in their place.
+#pragma once
+
+#include "platform/wintypes.h"
+#include "protocol/lancmd.h"
+#include "protocol/password.h"
+#include "protocol/viewerrecords.h"
+
+#include <string>
+
+class CNotifyManager;
+class IDeviceManager;
+class IDownloadRecordManager;
+
+class IPageCommands {
+public:
+    virtual ~IPageCommands() = default;
+    // Viewer engine.
+    virtual void Cmd_SetName(DWORD dwID, const std::u16string& strName) = 0;
+    virtual void Cmd_SetPassword(DWORD dwID, const BYTE (&pbOld)[PASSWORD_LEN],
+                                 const BYTE (&pbNew)[PASSWORD_LEN]) = 0;
+    virtual void Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat) = 0;
+    virtual void Cmd_CameraPort(DWORD dwID, WORD usPort) = 0;
+    virtual void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) = 0;
+    virtual void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) = 0;
+    virtual void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) = 0;
+    virtual void Cmd_SetDo(DWORD dwID, const DoInfo& info) = 0;
+    virtual void Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam,
+                                           DWORD ulServerIP, DWORD ulServerPort, DWORD ulSessionMode) = 0;
+    virtual void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) = 0;
+    virtual void Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info) = 0;
+    // LAN engine.
+    virtual void Cmd_SetNetParam(const NetParamRecord& record) = 0;
+};
+
+class CPageCommands : public IPageCommands {
+public:
+    void Cmd_SetName(DWORD dwID, const std::u16string& strName) override;
+    void Cmd_SetPassword(DWORD dwID, const BYTE (&pbOld)[PASSWORD_LEN],
+                         const BYTE (&pbNew)[PASSWORD_LEN]) override;
+    void Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat) override;
+    void Cmd_CameraPort(DWORD dwID, WORD usPort) override;
+    void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) override;
+    void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) override;
+    void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) override;
+    void Cmd_SetDo(DWORD dwID, const DoInfo& info) override;
+    void Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam, DWORD ulServerIP,
+                                   DWORD ulServerPort, DWORD ulSessionMode) override;
+    void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) override;
+    void Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info) override;
+    void Cmd_SetNetParam(const NetParamRecord& record) override;
+};
+
+// Everything a page talks to; null members take the process-wide objects.
+struct PageContext {
+    IDeviceManager* pManager = nullptr;
+    IPageCommands* pCommands = nullptr;
+    CNotifyManager* pNotify = nullptr;
+    IDownloadRecordManager* pDownloads = nullptr;
+
+    IDeviceManager* Manager() const;
+    IPageCommands* Commands() const;
+    CNotifyManager* Bus() const;
+    // Null when no download manager runs (there are no downloads then).
+    IDownloadRecordManager* Downloads() const;
+};
