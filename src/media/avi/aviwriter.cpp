@@ -1,0 +1,267 @@
+#include "media/avi/aviwriter.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr DWORD Fourcc(const char (&sz)[5])
+{
+    return static_cast<DWORD>(static_cast<BYTE>(sz[0])) | static_cast<DWORD>(static_cast<BYTE>(sz[1])) << 8 |
+           static_cast<DWORD>(static_cast<BYTE>(sz[2])) << 16 |
+           static_cast<DWORD>(static_cast<BYTE>(sz[3])) << 24;
+}
+
+constexpr DWORD VIDEO_FOURCC[] = {Fourcc("xvid"), Fourcc("tsxd"), Fourcc("tshd"), Fourcc("h264")};
+constexpr std::size_t FILE_BUFFER = 1 << 20;
+
+// Little-endian writer over the fixed header.
+class CHeaderWriter {
+public:
+    explicit CHeaderWriter(BYTE* p) : m_p(p) {}
+    void Dw(DWORD v)
+    {
+        for (int i = 0; i < 4; ++i)
+            *m_p++ = static_cast<BYTE>(v >> (8 * i));
+    }
+    void W(WORD v)
+    {
+        *m_p++ = static_cast<BYTE>(v);
+        *m_p++ = static_cast<BYTE>(v >> 8);
+    }
+
+private:
+    BYTE* m_p;
+};
+
+} // namespace
+
+AVIWriter::~AVIWriter()
+{
+    if (m_pFile != nullptr)
+        Close();
+}
+
+bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int nHeight, float fFrameRate)
+{
+    if (m_pFile != nullptr || nVideoType < AVI_VIDEO_XVID || nVideoType > AVI_VIDEO_H264)
+        return false;
+    m_pFile = std::fopen(strPath.c_str(), "wb");
+    if (m_pFile == nullptr)
+        return false;
+    std::setvbuf(m_pFile, nullptr, _IOFBF, FILE_BUFFER);
+    m_nVideoType = nVideoType;
+    m_nWidth = nWidth;
+    m_nHeight = nHeight;
+    m_fFrameRate = fFrameRate;
+    m_dwVideoCount = 0;
+    m_dwAudioCount = 0;
+    m_dwMovieBytes = 0;
+    m_bWriteError = false;
+    m_vecIndex.clear();
+    m_vecIndex.reserve(4096);
+    BYTE abyHeader[HEADER_LEN];
+    BuildHeader(abyHeader, HEADER_LEN);
+    return Put(abyHeader, sizeof abyHeader);
+}
+
+void AVIWriter::SetSize(int nWidth, int nHeight)
+{
+    m_nWidth = nWidth;
+    m_nHeight = nHeight;
+}
+
+void AVIWriter::SetAudioFormat(WORD wFormatTag, WORD wChannels, DWORD dwRate)
+{
+    m_wAudioFormatTag = wFormatTag;
+    m_wAudioChannels = wChannels;
+    m_dwAudioRate = dwRate;
+}
+
+void AVIWriter::BuildHeader(BYTE (&abyHeader)[HEADER_LEN], std::uint64_t ullFileLength) const
+{
+    std::memset(abyHeader, 0, sizeof abyHeader);
+    CHeaderWriter w(abyHeader);
+    const DWORD dwWidth = m_nWidth > 0 ? static_cast<DWORD>(m_nWidth) : 0;
+    const DWORD dwHeight = m_nHeight > 0 ? static_cast<DWORD>(m_nHeight) : 0;
+    const DWORD dwImage = dwWidth * dwHeight * 3;
+    const DWORD dwVideoFourcc = VIDEO_FOURCC[m_nVideoType];
+    const float fRate = m_fFrameRate > 0.0f ? m_fFrameRate : 15.0f;
+
+    w.Dw(Fourcc("RIFF"));
+    w.Dw(static_cast<DWORD>(ullFileLength - 8));
+    w.Dw(Fourcc("AVI "));
+    w.Dw(Fourcc("LIST"));
+    w.Dw(294);
+    w.Dw(Fourcc("hdrl"));
+
+    w.Dw(Fourcc("avih"));
+    w.Dw(56);
+    w.Dw(static_cast<DWORD>(1000000.0f / fRate));
+    w.Dw(0);     // max bytes per second
+    w.Dw(0);     // padding granularity
+    w.Dw(0x810); // has index, trust chunk type
+    w.Dw(m_dwVideoCount);
+    w.Dw(0);
+    w.Dw(2);
+    w.Dw(dwImage);
+    w.Dw(dwWidth);
+    w.Dw(dwHeight);
+    for (int i = 0; i < 4; ++i)
+        w.Dw(0);
+
+    w.Dw(Fourcc("LIST"));
+    w.Dw(116);
+    w.Dw(Fourcc("strl"));
+    w.Dw(Fourcc("strh"));
+    w.Dw(56);
+    w.Dw(Fourcc("vids"));
+    w.Dw(dwVideoFourcc);
+    w.Dw(0); // flags
+    w.W(0);  // priority
+    w.W(0);  // language
+    w.Dw(0); // initial frames
+    w.Dw(100);
+    w.Dw(static_cast<DWORD>(fRate * 100.0f + 0.5f));
+    w.Dw(0);
+    w.Dw(m_dwVideoCount);
+    w.Dw(dwImage);
+    w.Dw(0); // quality
+    w.Dw(0); // sample size
+    w.W(0);
+    w.W(0);
+    w.W(static_cast<WORD>(dwWidth));
+    w.W(static_cast<WORD>(dwHeight));
+    w.Dw(Fourcc("strf"));
+    w.Dw(40);
+    w.Dw(40);
+    w.Dw(dwWidth);
+    w.Dw(dwHeight);
+    w.W(1);
+    w.W(24);
+    w.Dw(dwVideoFourcc);
+    w.Dw(dwImage);
+    for (int i = 0; i < 4; ++i)
+        w.Dw(0);
+
+    w.Dw(Fourcc("LIST"));
+    w.Dw(94);
+    w.Dw(Fourcc("strl"));
+    w.Dw(Fourcc("strh"));
+    w.Dw(56);
+    w.Dw(Fourcc("auds"));
+    w.Dw(0); // handler
+    w.Dw(0);
+    w.W(0);
+    w.W(0);
+    w.Dw(0);
+    w.Dw(static_cast<DWORD>(m_wAudioChannels) * 2);
+    w.Dw(static_cast<DWORD>(m_wAudioChannels) * m_dwAudioRate * 2);
+    w.Dw(0);
+    w.Dw(m_dwAudioCount);
+    for (int i = 0; i < 5; ++i) // buffer size, quality, sample size, frame rectangle
+        w.Dw(0);
+    w.Dw(Fourcc("strf"));
+    w.Dw(18);
+    w.W(m_wAudioFormatTag);
+    w.W(m_wAudioChannels);
+    w.Dw(m_dwAudioRate);
+    w.Dw(m_dwAudioRate * m_wAudioChannels * 2);
+    w.W(2);
+    w.W(16);
+    w.W(0);
+
+    w.Dw(Fourcc("LIST"));
+    w.Dw(m_dwMovieBytes + 4);
+    w.Dw(Fourcc("movi"));
+}
+
+bool AVIWriter::Put(const void* pData, std::size_t nLen)
+{
+    if (nLen != 0 && std::fwrite(pData, 1, nLen, m_pFile) != nLen)
+        m_bWriteError = true;
+    return !m_bWriteError;
+}
+
+bool AVIWriter::WriteChunk(DWORD dwFourcc, DWORD dwFlags, const BYTE* pPart1, DWORD dwLen1,
+                           const BYTE* pPart2, DWORD dwLen2)
+{
+    if (m_pFile == nullptr)
+        return false;
+    if (m_dwMovieBytes & 1) {
+        const BYTE byPad = 0;
+        Put(&byPad, 1);
+        ++m_dwMovieBytes;
+    }
+    const DWORD dwLen = dwLen1 + dwLen2;
+    BYTE abyHead[8];
+    CHeaderWriter w(abyHead);
+    w.Dw(dwFourcc);
+    w.Dw(dwLen);
+    Put(abyHead, sizeof abyHead);
+    Put(pPart1, dwLen1);
+    if (pPart2 != nullptr)
+        Put(pPart2, dwLen2);
+    // Offsets count from the "movi" fourcc, which is 4 bytes before the first chunk.
+    m_vecIndex.push_back({dwFourcc, dwFlags, m_dwMovieBytes + 4, dwLen});
+    m_dwMovieBytes += 8 + dwLen;
+    return !m_bWriteError;
+}
+
+bool AVIWriter::WriteVideoChunk(bool bKey, const BYTE* pPart1, DWORD dwLen1, const BYTE* pPart2, DWORD dwLen2)
+{
+    // "00db" marks the first segment of a frame.
+    if (!WriteChunk(bKey ? Fourcc("00db") : Fourcc("00dc"), bKey ? INDEX_FLAG_KEY : 0, pPart1, dwLen1, pPart2,
+                    dwLen2))
+        return false;
+    ++m_dwVideoCount;
+    return true;
+}
+
+bool AVIWriter::WriteAudioChunk(const BYTE* pData, DWORD dwLen)
+{
+    if (!WriteChunk(Fourcc("01wb"), INDEX_FLAG_KEY, pData, dwLen, nullptr, 0))
+        return false;
+    ++m_dwAudioCount;
+    return true;
+}
+
+bool AVIWriter::Close()
+{
+    if (m_pFile == nullptr)
+        return false;
+    std::uint64_t ullLength = GetFileLength();
+    if (ullLength & 1) {
+        const BYTE byPad = 0;
+        Put(&byPad, 1);
+        ++ullLength;
+    }
+    BYTE abyHead[8];
+    CHeaderWriter w(abyHead);
+    w.Dw(Fourcc("idx1"));
+    w.Dw(static_cast<DWORD>(m_vecIndex.size() * 16));
+    Put(abyHead, sizeof abyHead);
+    for (const IndexEntry& entry : m_vecIndex) {
+        BYTE abyEntry[16];
+        CHeaderWriter e(abyEntry);
+        e.Dw(entry.dwChunkID);
+        e.Dw(entry.dwFlags);
+        e.Dw(entry.dwOffset);
+        e.Dw(entry.dwLength);
+        Put(abyEntry, sizeof abyEntry);
+    }
+    ullLength += 8 + m_vecIndex.size() * 16;
+    if (std::fflush(m_pFile) != 0)
+        m_bWriteError = true;
+    BYTE abyHeader[HEADER_LEN];
+    BuildHeader(abyHeader, ullLength);
+    if (std::fseek(m_pFile, 0, SEEK_SET) != 0)
+        m_bWriteError = true;
+    else
+        Put(abyHeader, sizeof abyHeader);
+    if (std::fclose(m_pFile) != 0)
+        m_bWriteError = true;
+    m_pFile = nullptr;
+    m_vecIndex.clear();
+    m_vecIndex.shrink_to_fit();
+    return !m_bWriteError;
+}

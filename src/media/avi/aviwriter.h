@@ -1,0 +1,74 @@
+// The RIFF/AVI file: a fixed 326-byte header (one video and one audio stream), the "movi"
+// list of chunks each starting at an even offset, and the "idx1" index; the header is
+// rewritten with the final counts when the file closes.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum : int {
+    AVI_VIDEO_XVID = 0,
+    AVI_VIDEO_TSXD = 1,
+    AVI_VIDEO_TSHD = 2,
+    AVI_VIDEO_H264 = 3,
+};
+
+class AVIWriter {
+public:
+    static constexpr std::size_t HEADER_LEN = 326; // up to and including the "movi" fourcc
+    static constexpr DWORD INDEX_FLAG_KEY = 0x10;
+
+    AVIWriter() = default;
+    ~AVIWriter();
+    AVIWriter(const AVIWriter&) = delete;
+    AVIWriter& operator=(const AVIWriter&) = delete;
+
+    // Creates or truncates the file and writes the provisional header.
+    bool Open(const std::string& strPath, int nVideoType, int nWidth, int nHeight, float fFrameRate);
+    bool IsOpen() const { return m_pFile != nullptr; }
+    void SetSize(int nWidth, int nHeight);
+    void SetAudioFormat(WORD wFormatTag, WORD wChannels, DWORD dwRate);
+    void SetFrameRate(float fFrameRate) { m_fFrameRate = fFrameRate; }
+    // One chunk of up to two parts (a rebuilt header and the payload).
+    bool WriteVideoChunk(bool bKey, const BYTE* pPart1, DWORD dwLen1, const BYTE* pPart2 = nullptr,
+                         DWORD dwLen2 = 0);
+    bool WriteAudioChunk(const BYTE* pData, DWORD dwLen);
+    // Pads, writes the index, rewrites the header and closes. False when anything written
+    // since Open failed to reach the file.
+    bool Close();
+
+    // Bytes in the file so far (header, chunks and pad bytes).
+    std::uint64_t GetFileLength() const { return HEADER_LEN + m_dwMovieBytes; }
+    bool HasWriteError() const { return m_bWriteError; }
+    // The header for the current state, as it is written at offset 0.
+    void BuildHeader(BYTE (&abyHeader)[HEADER_LEN], std::uint64_t ullFileLength) const;
+
+private:
+    struct IndexEntry {
+        DWORD dwChunkID;
+        DWORD dwFlags;
+        DWORD dwOffset;
+        DWORD dwLength;
+    };
+
+    bool WriteChunk(DWORD dwFourcc, DWORD dwFlags, const BYTE* pPart1, DWORD dwLen1, const BYTE* pPart2,
+                    DWORD dwLen2);
+    bool Put(const void* pData, std::size_t nLen);
+
+    std::FILE* m_pFile = nullptr;
+    DWORD m_dwVideoCount = 0;
+    DWORD m_dwAudioCount = 0;
+    DWORD m_dwMovieBytes = 0;
+    float m_fFrameRate = 0.0f;
+    int m_nWidth = 0;
+    int m_nHeight = 0;
+    int m_nVideoType = AVI_VIDEO_TSHD;
+    WORD m_wAudioChannels = 1;
+    DWORD m_dwAudioRate = 825;
+    WORD m_wAudioFormatTag = 49;
+    bool m_bWriteError = false;
+    std::vector<IndexEntry> m_vecIndex;
+};
