@@ -53,24 +53,31 @@ recorder() {
   cli --json search --seconds 2
   expect_rc "search" 0
   expect_eq "one recorder" "$(jq -c '[.[] | .kind]' "$work/out")" '["recorder"]'
-  expect_eq "channels" "$(jq -c '[.[0].children[] | [.id, .serial, .kind]]' "$work/out")" \
-    '[[50001,"NVR1-1","channel"],[50002,"NVR1-2","channel"],[50003,"NVR1-3","channel"],[50004,"NVR1-4","channel"]]'
+  expect_eq "channels" "$(jq -c '[.[0].children[] | [.id, .serial, .kind, .present]]' "$work/out")" \
+    '[[50001,"NVR1-1","channel",true],[50002,"NVR1-2","channel",true],[50003,"NVR1-3","channel",true],[50004,"NVR1-4","channel",true]]'
   cli --json info NVR1-3
   expect_rc "channel info" 0
   # A channel is asked only for its own groups; the recorder's network belongs to the recorder.
-  expect_eq "channel groups" "$(jq -c '.groups | keys - ["video_report"]' "$work/out")" \
-    '["alarm_time","autoscan","do","mail","motion","nas_record","sd_info","sd_record","snapshot_server","time_format"]'
-  # The patrol state of a channel is asked, but its answer is looked up among cameras and
-  # recorders only, so it never counts.
-  expect_eq "channel answered" "$(jq -c '.missing - ["video_report", "autoscan"]' "$work/out")" '[]'
+  expect_eq "channel groups" "$(jq -c '.groups | keys' "$work/out")" \
+    '["alarm_time","autoscan","do","mail","motion","nas_record","sd_info","sd_record","snapshot_server","time_format","video_report"]'
+  # Every one answered, the patrol state and the video report (asked once the recorder's
+  # capability is known) included.
+  expect_eq "channel answered" "$(jq -c '.missing' "$work/out")" '[]'
   cli --json info NVR1
   expect_rc "recorder info" 0
+  expect_eq "recorder answers for itself" "$(jq -c '[.missing, .groups.version.answered, .groups.capability.answered, .model != ""]' "$work/out")" \
+    '[[],true,true,true]'
   expect_eq "recorder has no motion group" "$(jq -c '.groups | has("motion")' "$work/out")" false
-  cli set NVR1 motion threshold=5
-  expect_rc "recorder has no settings of its own" 2
+  cli --json set NVR1 motion threshold=5
+  expect_rc "a recorder has no motion settings" 2
+  expect_eq "refusal says why" "$(jq -r .error.code "$work/out")" bad_arguments
+  cli --json set 50002 ntp sync=on
+  expect_rc "a channel has no time settings of its own" 2
   cli --json set 50002 motion threshold=20 area1=on
   expect_rc "channel motion set" 0
   expect_eq "camera holds it" "$(dump NVR1-2 | jq -c '.settings.motion.threshold')" 20
+  cli --json get 50002 motion
+  expect_eq "get one group" "$(jq -c '[.ok, .group, .values.threshold]' "$work/out")" '[true,"motion",20]'
 }
 
 encrypted() {
@@ -152,7 +159,7 @@ port nosuchkey=1
 port
 EOF
   cli --json set BAD1 port camera=7998
-  expect_eq "message" "$(jq -r .error "$work/out")" "camera: The port range is from 3479 to 7997! (nothing sent)"
+  expect_eq "message" "$(jq -r .error.message "$work/out")" "camera: The port range is from 3479 to 7997! (nothing sent)"
   # Refused input never reached the camera: no write of any kind was counted.
   expect_eq "nothing sent" "$(dump BAD1 | jq -c .last_set)" '{}'
 }
@@ -212,6 +219,9 @@ set_all() {
   expect_eq "3g at the camera" "$(jq -c '[.settings.three_g.apn, .settings.three_g.tel]' <<<"$dump")" '["lab.apn","*99#"]'
   expect_eq "nas at the camera" "$(jq -c '[.settings.nas_record.path, .settings.nas_record.account]' <<<"$dump")" '["/rec","cam"]'
   expect_eq "time format at the camera" "$(jq '.settings.time_format' <<<"$dump")" 1
+  expect_eq "rtsp, upnp, D-server link and a picked port at the camera" \
+    "$(jq -c '[.settings.rtsp.enable, .settings.upnp[0:2], .settings.dserver_link, .settings.ports.camera > 0]' <<<"$dump")" \
+    '[1,"01",1,true]'
   cli --json info SET2
   expect_rc "fresh info" 0
   expect_eq "fresh info agrees" "$(jq -c '[.groups.motion.threshold, .groups.do.do, .groups.do.sms, .groups.mail.recipients,

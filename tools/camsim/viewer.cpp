@@ -533,7 +533,8 @@ void CViewerProtocol::Dispatch(Camera& cam, const ReplyRoute& route, std::uint8_
         const std::uint16_t usOp = r.ReadUInt16();
         const std::uint16_t usValue = r.ReadUInt16();
         if (usOp != 1) {
-            cam.usCameraPort = usValue;
+            // 0 asks the camera to pick a port itself.
+            cam.usCameraPort = usValue != 0 ? usValue : static_cast<std::uint16_t>(3479 + cam.dwId % 4000);
             cam.lastSet["camera_port"] = std::to_string(usOp) + " " + std::to_string(usValue);
         }
         PutU32(b, cam.dwPortValue);
@@ -550,6 +551,7 @@ void CViewerProtocol::Dispatch(Camera& cam, const ReplyRoute& route, std::uint8_
         r.Skip(16);
         cam.video.bActive = false;
         cam.video.uStops++;
+        m_env.OnVideoStop(cam);
         return;
     case 68:
         OnRecTimePacket(cam, p, n);
@@ -577,6 +579,7 @@ void CViewerProtocol::Dispatch(Camera& cam, const ReplyRoute& route, std::uint8_
         return;
     case 78:
         cam.counters.audioBytes += n;
+        m_env.OnTalkAudio(cam, p, n);
         return;
     case 89:
         OnReliable(cam, route, p, n);
@@ -635,6 +638,8 @@ void CViewerProtocol::OnStartVideo(Camera& cam, const ReplyRoute& route, const s
         PutU8(b, 1);
     }
     Reply(route, cam, 0xC1, b);
+    if (dwStatus == 0)
+        m_env.OnVideoStart(cam, route.bMulticast);
 }
 
 void CViewerProtocol::OnOnline(Camera& cam, const ReplyRoute& route, const std::uint8_t* p, std::size_t n)
@@ -990,9 +995,11 @@ void CViewerProtocol::OnRecTimePacket(Camera& cam, const std::uint8_t* p, std::s
         cam.rectimeAccepted[hdr.bCode].push_back(Bytes(pBody, pBody + nBody));
         if (cam.rectimeAccepted[hdr.bCode].size() > 16)
             cam.rectimeAccepted[hdr.bCode].erase(cam.rectimeAccepted[hdr.bCode].begin());
+        m_env.OnRecTimeMedia(cam, hdr.bCode, pBody, nBody);
         return;
     case 65:
         cam.dwLastDownloadAckCount = r.ReadUInt32();
+        m_env.OnRecTimeMedia(cam, hdr.bCode, pBody, nBody);
         return;
     default:
         m_env.Log("camera " + std::to_string(cam.dwId) + ": record-time code " + std::to_string(hdr.bCode) +

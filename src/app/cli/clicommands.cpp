@@ -2,10 +2,10 @@
 
 #include "app/cli/cliclient.h"
 #include "app/cli/clidevice.h"
-#include "device/settinggroups.h"
 #include "core/configfile.h"
 #include "core/log.h"
 #include "core/stringids.h"
+#include "device/settinggroups.h"
 #include "platform/codepage.h"
 #include "platform/ticks.h"
 #include "protocol/engcmd.h"
@@ -16,9 +16,12 @@
 
 #include <QSocketNotifier>
 
+#include <termios.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <unistd.h>
@@ -31,18 +34,98 @@ constexpr int kQueryWaitMs = 8000;   // four query passes and the last answers
 constexpr int kConfirmWaitMs = 5000; // a set's read-back
 constexpr int kResendMs = 1000;
 
-void PrintError(const CliOptions& options, const std::string& strMessage, int nExit)
+const char* ErrorCode(int nExit)
 {
-    if (options.bJson)
-        std::cout << json{{"ok", false}, {"exit", nExit}, {"error", strMessage}}.dump() << std::endl;
-    else
-        std::cerr << "vistrel-cli: " << strMessage << std::endl;
+    switch (nExit) {
+    case CLI_EXIT_FAILURE:
+        return "failure";
+    case CLI_EXIT_BAD_ARGUMENTS:
+        return "bad_arguments";
+    case CLI_EXIT_NOT_FOUND:
+        return "not_found";
+    case CLI_EXIT_WRONG_PASSWORD:
+        return "wrong_password";
+    case CLI_EXIT_REFUSED:
+        return "refused";
+    case CLI_EXIT_TIMEOUT:
+        return "timeout";
+    default:
+        return "error";
+    }
 }
+
+} // namespace
+
+json ErrorJson(int nExit, const std::string& strMessage)
+{
+    return {{"ok", false}, {"exit", nExit}, {"error", {{"code", ErrorCode(nExit)}, {"message", strMessage}}}};
+}
+
+bool PromptPassword(const std::string& strPrompt, std::string& strPassword)
+{
+    if (!::isatty(STDIN_FILENO) || !::isatty(STDERR_FILENO))
+        return false;
+    termios old{};
+    if (::tcgetattr(STDIN_FILENO, &old) != 0)
+        return false;
+    termios quiet = old;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    std::cerr << strPrompt << std::flush;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    const bool bRead = static_cast<bool>(std::getline(std::cin, strPassword));
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    std::cerr << std::endl;
+    return bRead;
+}
+
+std::string ResolvePassword(const std::string* pGiven, const std::string* pFile, const char* pszEnvironment,
+                            std::optional<std::string>& password)
+{
+    password.reset();
+    if (pGiven != nullptr && pFile != nullptr)
+        return "give the password once: --password or --password-file";
+    if (pGiven != nullptr) {
+        password = *pGiven;
+        return std::string();
+    }
+    if (pFile != nullptr) {
+        std::ifstream in(*pFile);
+        std::string strLine;
+        if (!in || !std::getline(in, strLine))
+            return "cannot read the password file " + *pFile;
+        // A file written by an editor ends its line; the password does not include it.
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.pop_back();
+        password = strLine;
+        return std::string();
+    }
+    if (pszEnvironment != nullptr)
+        password = std::string(pszEnvironment);
+    return std::string();
+}
+
+// What was learnt before the failure goes along under "device": a script need not parse two
+// documents.
+void PrintError(const CliOptions& options, const std::string& strMessage, int nExit, const json& device)
+{
+    if (options.bJson) {
+        json j = ErrorJson(nExit, strMessage);
+        if (!device.is_null())
+            j["device"] = device;
+        std::cout << j.dump() << std::endl;
+    } else {
+        std::cerr << "vistrel-cli: " << strMessage << std::endl;
+    }
+}
+
+namespace {
 
 std::string CheckMessage(const CheckError& error)
 {
     return FormatCheckError(error, [](DWORD dwID) { return CCliClient::LanguageText(dwID); });
 }
+
+} // namespace
 
 // Start-up; a socket that cannot be opened ends the command with its text.
 bool StartClient(CCliClient& client, const CliOptions& options)
@@ -92,7 +175,12 @@ int ApplyPassword(CCliClient& client, const CliOptions& options, DeviceInfo* pDe
             return CLI_EXIT_WRONG_PASSWORD;
         }
     } else if (bRequired && pOwner->stPassword.HasPassword() && !PasswordMatches(pOwner->stPassword)) {
-        PrintError(options, "this camera has a password: give it with --password", CLI_EXIT_WRONG_PASSWORD);
+        std::string strPrompted;
+        if (PromptPassword("Password for " + std::string(pOwner->GetSerial()) + ": ", strPrompted))
+            return ApplyPassword(client, options, pDevice, &strPrompted, bRequired);
+        PrintError(options,
+                   "this camera has a password: give it with --password, --password-file or VISTREL_PASSWORD",
+                   CLI_EXIT_WRONG_PASSWORD);
         return CLI_EXIT_WRONG_PASSWORD;
     }
     // A channel goes by its recorder's token.
@@ -100,8 +188,6 @@ int ApplyPassword(CCliClient& client, const CliOptions& options, DeviceInfo* pDe
         pDevice->stPassword = pOwner->stPassword;
     return CLI_EXIT_OK;
 }
-
-} // namespace
 
 // --- search ---
 
@@ -173,18 +259,23 @@ int CmdInfo(const CliOptions& options, const std::string& strCamera, const std::
         j["token"] = !bReplied ? "no answer" : dwStatus == 0 ? "accepted" : "refused";
         j["video_status"] = dwStatus;
         if (bReplied && dwStatus != 0) {
-            if (options.bJson)
-                std::cout << j.dump(2) << std::endl;
             PrintError(options,
                        "the camera refused the access token (status " + std::to_string(dwStatus) + ")",
-                       CLI_EXIT_WRONG_PASSWORD);
+                       CLI_EXIT_WRONG_PASSWORD, j);
             return CLI_EXIT_WRONG_PASSWORD;
         }
     }
-    if (options.bJson)
+    // A camera that answered none of its groups has told us nothing.
+    if (j["missing"].size() == ApplicableQueryGroups(*pDevice, pParent).size()) {
+        PrintError(options, "the camera answered none of its settings groups", CLI_EXIT_TIMEOUT, j);
+        return CLI_EXIT_TIMEOUT;
+    }
+    if (options.bJson) {
+        j["ok"] = true;
         std::cout << j.dump(2) << std::endl;
-    else
+    } else {
         std::cout << FlattenJson(j);
+    }
     return CLI_EXIT_OK;
 }
 
@@ -407,6 +498,12 @@ int SetByEvent(SetContext& ctx, const std::string& strGroup)
             PrintError(ctx.options, "the camera did not answer", CLI_EXIT_TIMEOUT);
             return CLI_EXIT_TIMEOUT;
         }
+        // The answer carries the link state the camera now has.
+        if ((nResult != 0) != bConnect) {
+            PrintError(ctx.options, "the camera kept the D-server link " + std::to_string(nResult),
+                       CLI_EXIT_REFUSED);
+            return CLI_EXIT_REFUSED;
+        }
         PrintOk(ctx.options, "dserver", {{"connect", bConnect}, {"result", nResult}});
         return CLI_EXIT_OK;
     }
@@ -544,9 +641,11 @@ std::string PrecheckSet(const std::string& strGroup, const std::vector<std::stri
     return std::string();
 }
 
-int CmdSet(const CliOptions& options, const std::string& strCamera, const std::string& strGroup,
+int CmdSet(const CliOptions& options, const std::string& strCamera, const std::string& strGroupGiven,
            const std::vector<std::string>& vecAssignments, const std::string* pPassword)
 {
+    const std::string strSetGroup = SetGroupName(strGroupGiven);
+    const std::string& strGroup = strSetGroup.empty() ? strGroupGiven : strSetGroup;
     if (const std::string strError = PrecheckSet(strGroup, vecAssignments); !strError.empty()) {
         PrintError(options, strError + " (nothing sent)", CLI_EXIT_BAD_ARGUMENTS);
         return CLI_EXIT_BAD_ARGUMENTS;
@@ -557,9 +656,11 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
     DeviceInfo* pDevice = FindOrReport(client, options, strCamera);
     if (pDevice == nullptr)
         return CLI_EXIT_NOT_FOUND;
-    if (pDevice->enCameraType == CAMERA_TYPE_PARENT && strGroup != "password" && strGroup != "name") {
-        // A recorder has no settings of its own; its channels do.
-        PrintError(options, "a recorder has no settings of its own: address one of its channels",
+    // Refused at once: the camera would never answer a group it does not have.
+    if (!SetGroupApplies(strGroup, *pDevice, client.ParentOf(*pDevice))) {
+        PrintError(options,
+                   "a " + std::string(KindText(pDevice->enCameraType)) + " has no " + strGroup +
+                       " settings (nothing sent)",
                    CLI_EXIT_BAD_ARGUMENTS);
         return CLI_EXIT_BAD_ARGUMENTS;
     }
@@ -613,12 +714,11 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         std::memcpy(&record, d.pWifiRecord, sizeof(record));
         if (auto error = BuildWifi(ctx.kv, *d.pWifiRecord, record.stBlock))
             return Fail(options, *error);
-        const std::string strSsid(record.stBlock.Ssid, std::min<std::size_t>(record.stBlock.SsidLength, 32));
         pLan->Cmd_WifiSet(record);
         if (!ReadBack(ctx, read))
             return CLI_EXIT_TIMEOUT;
         const json actual = GroupNow(ctx, "wifi");
-        if (actual.value("ssid", std::string()) != strSsid) {
+        if (d.pWifiRecord == nullptr || !WifiSettingsMatch(d.pWifiRecord->stBlock, record.stBlock)) {
             PrintError(options, "the camera kept other values: " + actual.dump(), CLI_EXIT_REFUSED);
             return CLI_EXIT_REFUSED;
         }
@@ -645,8 +745,15 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         if (!ReadBack(ctx, read))
             return CLI_EXIT_TIMEOUT;
         const json actual = GroupNow(ctx, "3g");
-        if (!request.bUseDefaultDial && (actual.value("apn", std::string()) != request.strAPN ||
-                                         actual.value("tel", std::string()) != request.strTelNum)) {
+        const ThreeGRecord* pNow = d.pThreeGRecord;
+        // With the default dial the camera keeps its own APN and number; the rest must hold.
+        const bool bSame =
+            pNow != nullptr && pNow->bConnectType == request.bConnectType &&
+            (pNow->bUseDefaultDial != 0) == (request.bUseDefaultDial != 0) &&
+            (request.bUseDefaultDial || (actual.value("apn", std::string()) == request.strAPN &&
+                                         actual.value("tel", std::string()) == request.strTelNum &&
+                                         actual.value("account", std::string()) == request.strAccount));
+        if (!bSame) {
             PrintError(options, "the camera kept other values: " + actual.dump(), CLI_EXIT_REFUSED);
             return CLI_EXIT_REFUSED;
         }
@@ -665,6 +772,11 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         if (bRandom) {
             if (!ReadBack(ctx, read))
                 return CLI_EXIT_TIMEOUT;
+            // The camera picks the port; the one read back must be a real one.
+            if (d.stPort.usPort1 == 0) {
+                PrintError(options, "the camera did not pick a port", CLI_EXIT_REFUSED);
+                return CLI_EXIT_REFUSED;
+            }
             PrintOk(options, "ports", GroupNow(ctx, "ports"));
             return CLI_EXIT_OK;
         }
@@ -677,6 +789,12 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         pCmd->Cmd_UpnpConnect(dwID, bEnable ? 1 : 0);
         if (!ReadBack(ctx, read))
             return CLI_EXIT_TIMEOUT;
+        // The first state byte is the switch.
+        if ((d.stUpnp.abValue[0] != 0) != bEnable) {
+            PrintError(options, "the camera kept other values: " + GroupNow(ctx, "upnp").dump(),
+                       CLI_EXIT_REFUSED);
+            return CLI_EXIT_REFUSED;
+        }
         PrintOk(options, "upnp", GroupNow(ctx, "upnp"));
         return CLI_EXIT_OK;
     }
@@ -773,7 +891,9 @@ namespace {
 
 class CCliUpgradeListener : public IUpgradeListener {
 public:
-    explicit CCliUpgradeListener(const CliOptions& options) : m_options(options) {}
+    CCliUpgradeListener(const CliOptions& options, CCliClient& client) : m_options(options), m_client(client)
+    {
+    }
 
     void OnUpgradeText(const UpgradeEntry& entry, DWORD dwStringID, int nPercent) override
     {
@@ -786,7 +906,8 @@ public:
                       {"string_id", dwStringID}};
             if (nPercent >= 0)
                 j["percent"] = nPercent;
-            std::cout << j.dump() << std::endl;
+            // Progress goes into the one closing document.
+            m_progress.push_back(j);
         } else {
             std::cout << entry.szSerial << ": " << strText;
             if (nPercent >= 0)
@@ -795,12 +916,20 @@ public:
         }
     }
 
+    void OnUpgradeRebooting(const UpgradeEntry& entry) override
+    {
+        m_client.Manager()->OnFirmwareWritten(entry.szSerial);
+    }
+
     // The last text of each camera, by serial.
     const std::map<std::string, DWORD>& LastTexts() const { return m_mapLast; }
+    const json& Progress() const { return m_progress; }
 
 private:
     const CliOptions& m_options;
+    CCliClient& m_client;
     std::map<std::string, DWORD> m_mapLast;
+    json m_progress = json::array();
 };
 
 int UpgradeExit(DWORD dwStringID)
@@ -824,7 +953,7 @@ int UpgradeExit(DWORD dwStringID)
 } // namespace
 
 int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCameras,
-               const std::string& strImageDir, int nTimeoutSeconds)
+               const std::string& strImageDir, int nTimeoutSeconds, const std::string* pPassword)
 {
     if (std::FILE* pImage = std::fopen(CFirmwareUpgrade::ImagePath(strImageDir).c_str(), "rb")) {
         std::fclose(pImage);
@@ -848,13 +977,16 @@ int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCam
             PrintError(options, strCamera + " is a channel: upgrade its recorder", CLI_EXIT_BAD_ARGUMENTS);
             return CLI_EXIT_BAD_ARGUMENTS;
         }
+        // As the upgrade dialog: only the camera's owner rewrites its firmware.
+        if (const int nExit = ApplyPassword(client, options, pDevice, pPassword, true); nExit != CLI_EXIT_OK)
+            return nExit;
         vecDevices.push_back(pDevice);
     }
 
     CEngOffCmd* pLan = CEngOffCmd::GetInstance();
     CEngOffCmdFirmwareSender sender(pLan);
     CUpgradeWindow window(pLan);
-    CCliUpgradeListener listener(options);
+    CCliUpgradeListener listener(options, client);
     CFirmwareUpgrade upgrade(&sender, &window, &listener);
     window.SetUpgrade(&upgrade);
     if (options.uTestGiveUpMs != 0)
@@ -866,8 +998,13 @@ int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCam
             return CLI_EXIT_BAD_ARGUMENTS;
         }
     }
-    if (!upgrade.Start(strImageDir))
+    if (!upgrade.Start(strImageDir)) {
+        PrintError(options,
+                   CCliClient::LanguageText(IDS_UPDATE_ERROPENFILE) + ": " +
+                       CFirmwareUpgrade::ImagePath(strImageDir),
+                   CLI_EXIT_BAD_ARGUMENTS);
         return CLI_EXIT_BAD_ARGUMENTS;
+    }
     const bool bDone = client.RunUntil([&] { return !upgrade.IsRunning(); }, nTimeoutSeconds * 1000);
 
     int nExit = CLI_EXIT_OK;
@@ -891,7 +1028,11 @@ int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCam
             nExit = nCamera;
     }
     if (options.bJson)
-        std::cout << json{{"ok", nExit == CLI_EXIT_OK}, {"exit", nExit}, {"results", results}}.dump()
+        std::cout << json{{"ok", nExit == CLI_EXIT_OK},
+                          {"exit", nExit},
+                          {"results", results},
+                          {"progress", listener.Progress()}}
+                         .dump()
                   << std::endl;
     return nExit;
 }

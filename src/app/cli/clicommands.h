@@ -1,8 +1,14 @@
 // The subcommands of vistrel-cli. Each returns the process exit code (CliExit).
 #pragma once
 
+#include <nlohmann/json.hpp>
+
+#include <optional>
 #include <string>
 #include <vector>
+
+class CCliClient;
+struct DeviceInfo;
 
 struct CliOptions {
     bool bJson = false;
@@ -11,12 +17,34 @@ struct CliOptions {
     unsigned int uTestGiveUpMs = 0;
 };
 
+// Password for a camera: --password, else --password-file (its first line), else the
+// environment's VISTREL_PASSWORD (pszEnvironment, may be null); none of them: no value.
+// Returns an error message (both options given, unreadable file), or empty.
+std::string ResolvePassword(const std::string* pGiven, const std::string* pFile, const char* pszEnvironment,
+                            std::optional<std::string>& password);
+// Asks on the terminal without echo; false when stdin is not a terminal.
+bool PromptPassword(const std::string& strPrompt, std::string& strPassword);
+
+// The one JSON document of a failed call: {"ok":false,"exit":N,"error":{"code","message"}}.
+nlohmann::json ErrorJson(int nExit, const std::string& strMessage);
+// Reports a failure as text on stderr, or as that document (with device, if any) on stdout.
+void PrintError(const CliOptions& options, const std::string& strMessage, int nExit,
+                const nlohmann::json& device = nlohmann::json());
+
+// Helpers of the command files: start-up, finding a present device, applying the password
+// like the password dialog (bRequired: a camera with a password needs the right one).
+bool StartClient(CCliClient& client, const CliOptions& options);
+DeviceInfo* FindOrReport(CCliClient& client, const CliOptions& options, const std::string& strCamera);
+DeviceInfo* PasswordOwner(CCliClient& client, DeviceInfo* pDevice);
+int ApplyPassword(CCliClient& client, const CliOptions& options, DeviceInfo* pDevice,
+                  const std::string* pPassword, bool bRequired);
+
 int CmdSearch(const CliOptions& options, int nSeconds);
 int CmdInfo(const CliOptions& options, const std::string& strCamera, const std::string* pPassword);
 int CmdSet(const CliOptions& options, const std::string& strCamera, const std::string& strGroup,
            const std::vector<std::string>& vecAssignments, const std::string* pPassword);
 int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCameras,
-               const std::string& strImageDir, int nTimeoutSeconds);
+               const std::string& strImageDir, int nTimeoutSeconds, const std::string* pPassword);
 // nSeconds 0: until interrupted.
 int CmdWatch(const CliOptions& options, int nSeconds);
 

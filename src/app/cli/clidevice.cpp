@@ -1,6 +1,7 @@
 #include "app/cli/clidevice.h"
 
 #include "core/configfile.h"
+#include "device/settinggroups.h"
 #include "platform/codepage.h"
 #include "platform/netif.h"
 
@@ -286,6 +287,22 @@ std::vector<QueryGroup> ApplicableQueryGroups(const DeviceInfo& device, const De
     return vec;
 }
 
+bool IsQueryGroupName(const std::string& strName)
+{
+    // Every group shows for one of these: a camera with everything, each family, a channel.
+    DeviceInfo probe;
+    probe.enCameraType = CAMERA_TYPE_SINGLE;
+    probe.stQuery.bHasWifi = probe.stQuery.bHas3G = probe.stQuery.bCmdGetSensor = 1;
+    for (DWORD dwUI : {CAMERA_UI_TYPE_D, CAMERA_UI_TYPE_M}) {
+        probe.stSensorCap.dwCameraUIType = dwUI;
+        for (const QueryGroup& group : ApplicableQueryGroups(probe, nullptr)) {
+            if (strName == group.pszName)
+                return true;
+        }
+    }
+    return false;
+}
+
 std::vector<std::string> MissingQueryGroups(const DeviceInfo& device, const DeviceInfo* pParent)
 {
     std::vector<std::string> vec;
@@ -299,6 +316,66 @@ std::vector<std::string> MissingQueryGroups(const DeviceInfo& device, const Devi
 bool IsQueryDone(const DeviceInfo& device, const DeviceInfo* pParent)
 {
     return device.stQuery.nQueryPass >= 4 || MissingQueryGroups(device, pParent).empty();
+}
+
+namespace {
+
+// Set groups that info shows under another name.
+constexpr std::pair<const char*, const char*> kInfoNames[] = {
+    {"port", "ports"},
+    {"sd", "sd_record"},
+    {"nas", "nas_record"},
+    {"snapshot", "snapshot_server"},
+    {"timeformat", "time_format"},
+    {"microphone", "volume"},
+    {"sms", "do"},
+};
+
+} // namespace
+
+std::string SetGroupName(const std::string& strName)
+{
+    if (FindSettingGroup(strName) != nullptr)
+        return strName;
+    for (const auto& [pszSet, pszInfo] : kInfoNames) {
+        // "do" is a set group of its own; its info group also holds the SMS triggers.
+        if (strName == pszInfo && FindSettingGroup(pszSet) != nullptr && strName != "do")
+            return pszSet;
+    }
+    return std::string();
+}
+
+std::string InfoGroupName(const std::string& strSetGroup)
+{
+    for (const auto& [pszSet, pszInfo] : kInfoNames) {
+        if (strSetGroup == pszSet)
+            return pszInfo;
+    }
+    return strSetGroup;
+}
+
+bool SetGroupApplies(const std::string& strSetGroup, const DeviceInfo& device, const DeviceInfo* pParent)
+{
+    if (strSetGroup == "name" || strSetGroup == "password")
+        return true;
+    if (strSetGroup == "rtsp")
+        return !IsParent(device);
+    const std::string strInfo = InfoGroupName(strSetGroup);
+    for (const QueryGroup& group : ApplicableQueryGroups(device, pParent)) {
+        if (strInfo == group.pszName)
+            return true;
+    }
+    return false;
+}
+
+bool WifiSettingsMatch(const WifiSettingsBlock& a, const WifiSettingsBlock& b)
+{
+    const auto ssid = [](const WifiSettingsBlock& w) {
+        return std::string(w.Ssid, std::min<std::size_t>(w.SsidLength, sizeof(w.Ssid)));
+    };
+    return a.NetworkType == b.NetworkType && ssid(a) == ssid(b) && a.WEPKeyDefIndex == b.WEPKeyDefIndex &&
+           FixedText(a.WPAPSKKey, sizeof(a.WPAPSKKey)) == FixedText(b.WPAPSKKey, sizeof(b.WPAPSKKey)) &&
+           a.AuthMode == b.AuthMode && a.EncType == b.EncType && a.AdhocChannel == b.AdhocChannel;
 }
 
 std::string DeviceNameUtf8(const DeviceInfo& device)

@@ -20,10 +20,23 @@ struct QueryGroup {
 // The groups the query pass asks this device for (by kind, Wi-Fi/3G and camera family);
 // pParent is a channel's recorder (null otherwise).
 std::vector<QueryGroup> ApplicableQueryGroups(const DeviceInfo& device, const DeviceInfo* pParent);
+// A group name that info can show for some device.
+bool IsQueryGroupName(const std::string& strName);
 // Every applicable flag is set, or the four passes are spent.
 bool IsQueryDone(const DeviceInfo& device, const DeviceInfo* pParent);
 // The applicable groups still without an answer.
 std::vector<std::string> MissingQueryGroups(const DeviceInfo& device, const DeviceInfo* pParent);
+
+// Group names: "set" takes its own names and the names "info" shows (ports, sd_record, ...).
+// The set group of either name, or empty when it names no settings group.
+std::string SetGroupName(const std::string& strName);
+// The name info shows a set group under.
+std::string InfoGroupName(const std::string& strSetGroup);
+// The set group exists on this device: its kind (a recorder's channels have no network of their
+// own, a recorder no video settings), its Wi-Fi and 3G.
+bool SetGroupApplies(const std::string& strSetGroup, const DeviceInfo& device, const DeviceInfo* pParent);
+// The fields a user sets in a Wi-Fi block (mode, SSID, keys, security, channel) are equal.
+bool WifiSettingsMatch(const WifiSettingsBlock& a, const WifiSettingsBlock& b);
 
 std::string DeviceNameUtf8(const DeviceInfo& device);
 std::string IPv4Text(DWORD dwIP);

@@ -18,3 +18,5 @@ struct CliSubcommand {
 using CliSubcommands = std::vector<CliSubcommand>;
 
 // One adder per command file; main calls each once before parsing.
+// get, ptz (clicontrol.cpp).
+void AddControlCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

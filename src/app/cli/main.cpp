@@ -2,13 +2,17 @@
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
-#include "device/settinggroups.h"
 #include "app/startup_engines.h"
+#include "device/settinggroups.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <optional>
 
 namespace {
 
@@ -60,7 +64,16 @@ int main(int argc, char** argv)
     CLI::App* pInfo =
         cli.add_subcommand("info", "every settings group the camera answered, unanswered ones marked");
     pInfo->add_option("camera", strCamera, "serial or id")->required();
-    CLI::Option* pInfoPassword = pInfo->add_option("--password", strPassword, "the camera's password");
+    std::string strPasswordFile;
+    // The password: --password, --password-file or VISTREL_PASSWORD; a prompt on a terminal.
+    auto addPassword = [&](CLI::App* pApp) {
+        CLI::Option* pOption = pApp->add_option(
+            "--password", strPassword, "the camera's password (also --password-file, VISTREL_PASSWORD)");
+        CLI::Option* pFile =
+            pApp->add_option("--password-file", strPasswordFile, "a file whose first line is the password");
+        return std::make_pair(pOption, pFile);
+    };
+    const auto [pInfoPassword, pInfoPasswordFile] = addPassword(pInfo);
 
     std::string strGroup;
     std::vector<std::string> vecAssignments;
@@ -69,7 +82,7 @@ int main(int argc, char** argv)
     pSet->add_option("camera", strCamera, "serial or id")->required();
     pSet->add_option("group", strGroup, "settings group")->required();
     pSet->add_option("values", vecAssignments, "key=value pairs")->required();
-    CLI::Option* pSetPassword = pSet->add_option("--password", strPassword, "the camera's password");
+    const auto [pSetPassword, pSetPasswordFile] = addPassword(pSet);
 
     std::vector<std::string> vecCameras;
     std::string strImageDir;
@@ -77,6 +90,7 @@ int main(int argc, char** argv)
     CLI::App* pUpgrade = cli.add_subcommand("upgrade", "upgrade the firmware of one or more cameras at once");
     pUpgrade->add_option("cameras", vecCameras, "serials or ids")->required();
     pUpgrade->add_option("--image-dir", strImageDir, "folder holding 8126.Img")->required();
+    const auto [pUpgradePassword, pUpgradePasswordFile] = addPassword(pUpgrade);
     pUpgrade->add_option("--timeout", nUpgradeTimeout, "seconds for the whole upgrade (default 600)")
         ->check(CLI::Range(1, 86400));
     // Hidden, for the end-to-end tests only: a quiet camera is given up sooner.
@@ -92,6 +106,7 @@ int main(int argc, char** argv)
 
     // Subcommands of their own command files (clisubcommands.h), one adder call each.
     CliSubcommands vecSubcommands;
+    AddControlCommands(cli, options, vecSubcommands);
 
     try {
         cli.parse(argc, argv);
@@ -100,21 +115,45 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForAllHelp& e) {
         return cli.exit(e);
     } catch (const CLI::ParseError& e) {
+        // Under --json a script reads one document, also for a command line it got wrong.
+        if (std::any_of(argv + 1, argv + argc,
+                        [](const char* psz) { return std::strcmp(psz, "--json") == 0; })) {
+            std::cout << ErrorJson(CLI_EXIT_BAD_ARGUMENTS, e.what()).dump() << std::endl;
+            return CLI_EXIT_BAD_ARGUMENTS;
+        }
         cli.exit(e);
         return CLI_EXIT_BAD_ARGUMENTS;
     }
 
     // Messages of the checks come from the language tables.
     LoadSettingsAndLanguage();
+    std::optional<std::string> password;
+    auto resolvePassword = [&](const CLI::Option* pOption, const CLI::Option* pFile) {
+        const std::string strError = ResolvePassword(pOption->count() > 0 ? &strPassword : nullptr,
+                                                     pFile->count() > 0 ? &strPasswordFile : nullptr,
+                                                     std::getenv("VISTREL_PASSWORD"), password);
+        if (!strError.empty())
+            PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
+        return strError.empty();
+    };
+
     if (pSearch->parsed())
         return CmdSearch(options, nSearchSeconds);
-    if (pInfo->parsed())
-        return CmdInfo(options, strCamera, pInfoPassword->count() > 0 ? &strPassword : nullptr);
-    if (pSet->parsed())
-        return CmdSet(options, strCamera, strGroup, vecAssignments,
-                      pSetPassword->count() > 0 ? &strPassword : nullptr);
-    if (pUpgrade->parsed())
-        return CmdUpgrade(options, vecCameras, strImageDir, nUpgradeTimeout);
+    if (pInfo->parsed()) {
+        if (!resolvePassword(pInfoPassword, pInfoPasswordFile))
+            return CLI_EXIT_BAD_ARGUMENTS;
+        return CmdInfo(options, strCamera, password ? &*password : nullptr);
+    }
+    if (pSet->parsed()) {
+        if (!resolvePassword(pSetPassword, pSetPasswordFile))
+            return CLI_EXIT_BAD_ARGUMENTS;
+        return CmdSet(options, strCamera, strGroup, vecAssignments, password ? &*password : nullptr);
+    }
+    if (pUpgrade->parsed()) {
+        if (!resolvePassword(pUpgradePassword, pUpgradePasswordFile))
+            return CLI_EXIT_BAD_ARGUMENTS;
+        return CmdUpgrade(options, vecCameras, strImageDir, nUpgradeTimeout, password ? &*password : nullptr);
+    }
     for (const CliSubcommand& sub : vecSubcommands)
         if (sub.pApp->parsed())
             return sub.fnRun();
