@@ -80,21 +80,23 @@ protected:
     std::atomic<long> m_cRef{0};
 
 private:
-    IUnknown* m_pUnknown; // the outer object, or this object's own IUnknown
+    // The object's own IUnknown: the non-delegating operations behind the IUnknown slots, which is
+    // what an aggregating outer object holds and what identity queries return.
+    struct COwnUnknown final : IUnknown {
+        CUnknown* m_pObject;
+        HRESULT QueryInterface(REFIID riid, void** ppv) override
+        {
+            return m_pObject->NonDelegatingQueryInterface(riid, ppv);
+        }
+        ULONG AddRef() override { return m_pObject->NonDelegatingAddRef(); }
+        ULONG Release() override { return m_pObject->NonDelegatingRelease(); }
+    };
+    COwnUnknown m_ownUnknown;
+    IUnknown* m_pUnknown; // the outer object, or m_ownUnknown
 };
 
 // Puts an interface pointer out with a reference added, as every QueryInterface must.
 HRESULT GetInterface(IUnknown* pUnk, void** ppv);
-
-// Fetches an object by a pointer to one of its non-delegating interfaces (the inner IUnknown).
-inline HRESULT GetInterface(INonDelegatingUnknown* pUnk, void** ppv)
-{
-    if (ppv == nullptr)
-        return E_POINTER;
-    *ppv = pUnk;
-    pUnk->NonDelegatingAddRef();
-    return S_OK;
-}
 
 // The three IUnknown slots of a class derived from CUnknown, forwarded to its owner.
 #define DECLARE_IUNKNOWN                                                                                     \

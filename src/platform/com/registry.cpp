@@ -1,0 +1,436 @@
+#include "platform/com/registry.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/com/hresult.h"
+
+namespace {
+
+constexpr const char* kFileName = "Classes.reg";
+constexpr const char* kHeader = "; Vistrel class registry: class ids, their modules and registered filters.";
+
+struct Key {
+    std::string strName;
+    CRegistry::Values values;
+};
+
+struct Hive {
+    std::vector<Key> keys;
+    bool bDamaged = false; // lines that could not be read: never written back over
+};
+
+char Lower(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i]))
+            return false;
+    return true;
+}
+
+// strKey is below strParent (any depth).
+bool IsBelow(const std::string& strKey, const std::string& strParent)
+{
+    return strKey.size() > strParent.size() + 1 && strKey[strParent.size()] == '\\' &&
+           SameName(strKey.substr(0, strParent.size()), strParent);
+}
+
+// Key paths: non-empty parts separated by single '\', nothing that would break a line.
+bool ValidKey(const std::string& strKey)
+{
+    if (strKey.empty() || strKey.front() == '\\' || strKey.back() == '\\')
+        return false;
+    for (std::size_t i = 0; i < strKey.size(); ++i) {
+        const char c = strKey[i];
+        if (c == '\n' || c == '\r' || c == ']' || c == '[' || c == '\0')
+            return false;
+        if (c == '\\' && strKey[i + 1] == '\\')
+            return false;
+    }
+    return true;
+}
+
+std::string Quote(const std::string& str)
+{
+    std::string strOut = "\"";
+    for (const char c : str) {
+        if (c == '\\' || c == '"')
+            strOut += '\\', strOut += c;
+        else if (c == '\n')
+            strOut += "\\n";
+        else if (c == '\r')
+            strOut += "\\r";
+        else
+            strOut += c;
+    }
+    return strOut + '"';
+}
+
+// Reads a quoted string at str[*pPos]; on success *pPos is past the closing quote.
+bool Unquote(const std::string& str, std::size_t* pPos, std::string* pOut)
+{
+    std::size_t i = *pPos;
+    if (i >= str.size() || str[i] != '"')
+        return false;
+    std::string strOut;
+    for (++i; i < str.size(); ++i) {
+        const char c = str[i];
+        if (c == '"') {
+            *pPos = i + 1;
+            *pOut = std::move(strOut);
+            return true;
+        }
+        if (c == '\\') {
+            if (++i >= str.size())
+                return false;
+            const char e = str[i];
+            if (e == 'n')
+                strOut += '\n';
+            else if (e == 'r')
+                strOut += '\r';
+            else if (e == '\\' || e == '"')
+                strOut += e;
+            else
+                return false;
+        } else {
+            strOut += c;
+        }
+    }
+    return false;
+}
+
+Hive Parse(const std::string& strText)
+{
+    Hive hive;
+    Key* pKey = nullptr;
+    std::size_t nStart = 0;
+    while (nStart < strText.size()) {
+        std::size_t nEnd = strText.find('\n', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strText.size();
+        std::string strLine = strText.substr(nStart, nEnd - nStart);
+        nStart = nEnd + 1;
+        if (!strLine.empty() && strLine.back() == '\r')
+            strLine.pop_back();
+        if (strLine.empty() || strLine[0] == ';')
+            continue;
+        if (strLine[0] == '[') {
+            const std::string strName = strLine.size() >= 2 && strLine.back() == ']'
+                                            ? strLine.substr(1, strLine.size() - 2)
+                                            : std::string();
+            if (!ValidKey(strName)) {
+                hive.bDamaged = true;
+                pKey = nullptr;
+                continue;
+            }
+            pKey = nullptr;
+            for (Key& key : hive.keys)
+                if (SameName(key.strName, strName))
+                    pKey = &key;
+            if (pKey == nullptr) {
+                hive.keys.push_back(Key{strName, {}});
+                pKey = &hive.keys.back();
+            }
+            continue;
+        }
+        std::string strName;
+        std::size_t nPos = 0;
+        if (strLine[0] == '@') {
+            nPos = 1;
+        } else if (!Unquote(strLine, &nPos, &strName) || strName.empty()) {
+            hive.bDamaged = true;
+            continue;
+        }
+        std::string strValue;
+        if (pKey == nullptr || nPos >= strLine.size() || strLine[nPos] != '=' ||
+            !Unquote(strLine, &++nPos, &strValue) || nPos != strLine.size()) {
+            hive.bDamaged = true;
+            continue;
+        }
+        pKey->values[strName] = std::move(strValue);
+    }
+    return hive;
+}
+
+std::string Format(const Hive& hive)
+{
+    std::string strText = kHeader;
+    strText += "\n";
+    for (const Key& key : hive.keys) {
+        strText += "\n[" + key.strName + "]\n";
+        auto it = key.values.find("");
+        if (it != key.values.end())
+            strText += "@=" + Quote(it->second) + "\n";
+        for (const auto& [strName, strValue] : key.values)
+            if (!strName.empty())
+                strText += Quote(strName) + "=" + Quote(strValue) + "\n";
+    }
+    return strText;
+}
+
+DWORD ErrorFromErrno(int nErr)
+{
+    switch (nErr) {
+    case ENOENT:
+    case ENOTDIR:
+        return 3; // ERROR_PATH_NOT_FOUND
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return ERROR_WRITE_FAULT;
+    }
+}
+
+// Holds the registry's lock file (beside it) for one operation; shared for reading.
+class CFileLock {
+public:
+    CFileLock(const std::string& strPath, bool bExclusive)
+    {
+        m_fd = ::open((strPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0) {
+            m_dwError = ErrorFromErrno(errno);
+            return;
+        }
+        while (::flock(m_fd, bExclusive ? LOCK_EX : LOCK_SH) != 0) {
+            if (errno != EINTR) {
+                m_dwError = ErrorFromErrno(errno);
+                return;
+            }
+        }
+    }
+    CFileLock(const CFileLock&) = delete;
+    CFileLock& operator=(const CFileLock&) = delete;
+    ~CFileLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    DWORD Error() const { return m_dwError; }
+
+private:
+    int m_fd = -1;
+    DWORD m_dwError = ERROR_SUCCESS;
+};
+
+// A missing file is an empty registry.
+DWORD Load(const std::string& strPath, Hive* pHive)
+{
+    *pHive = Hive();
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? ERROR_SUCCESS : ErrorFromErrno(errno);
+    std::string strText;
+    char ach[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, ach, sizeof(ach));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const DWORD dwError = ErrorFromErrno(errno);
+            ::close(fd);
+            return dwError;
+        }
+        if (n == 0)
+            break;
+        strText.append(ach, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    *pHive = Parse(strText);
+    return ERROR_SUCCESS;
+}
+
+// Written beside the file and renamed over it: readers see the old or the new file, whole.
+DWORD Save(const std::string& strPath, const Hive& hive)
+{
+    const std::string strText = Format(hive);
+    const std::string strTemp = strPath + ".tmp." + std::to_string(::getpid());
+    const int fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return ErrorFromErrno(errno);
+    std::size_t nDone = 0;
+    while (nDone < strText.size()) {
+        const ssize_t n = ::write(fd, strText.data() + nDone, strText.size() - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const DWORD dwError = ErrorFromErrno(errno);
+            ::close(fd);
+            ::unlink(strTemp.c_str());
+            return dwError;
+        }
+        nDone += static_cast<std::size_t>(n);
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const DWORD dwError = ErrorFromErrno(errno);
+        ::unlink(strTemp.c_str());
+        return dwError;
+    }
+    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
+        const DWORD dwError = ErrorFromErrno(errno);
+        ::unlink(strTemp.c_str());
+        return dwError;
+    }
+    return ERROR_SUCCESS;
+}
+
+Key* FindKey(Hive& hive, const std::string& strKey)
+{
+    for (Key& key : hive.keys)
+        if (SameName(key.strName, strKey))
+            return &key;
+    return nullptr;
+}
+
+// Creates the key and every missing parent; returns the key.
+Key* CreateKeyIn(Hive& hive, const std::string& strKey)
+{
+    std::size_t nPos = 0;
+    for (;;) {
+        nPos = strKey.find('\\', nPos);
+        const std::string strPart = strKey.substr(0, nPos);
+        if (FindKey(hive, strPart) == nullptr)
+            hive.keys.push_back(Key{strPart, {}});
+        if (nPos == std::string::npos)
+            break;
+        ++nPos;
+    }
+    return FindKey(hive, strKey);
+}
+
+// Read, change, write back under the exclusive lock. The change returns ERROR_SUCCESS to have
+// the file written.
+template <class F> DWORD Modify(const std::string& strPath, F change)
+{
+    CFileLock lock(strPath, true);
+    if (lock.Error() != ERROR_SUCCESS)
+        return lock.Error();
+    Hive hive;
+    DWORD dwError = Load(strPath, &hive);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    // Writing back a file with unreadable lines would lose them; leave it for a person to mend.
+    if (hive.bDamaged)
+        return ERROR_INVALID_DATA;
+    dwError = change(hive);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    return Save(strPath, hive);
+}
+
+DWORD Read(const std::string& strPath, Hive* pHive)
+{
+    CFileLock lock(strPath, false);
+    if (lock.Error() != ERROR_SUCCESS)
+        return Load(strPath, pHive); // a read-only folder can still be read
+    return Load(strPath, pHive);
+}
+
+} // namespace
+
+CRegistry::CRegistry(std::string strPath) : m_strPath(std::move(strPath)) {}
+
+CRegistry CRegistry::ClassesRoot()
+{
+    // The program folder, as platform/module resolves it (this layer does without Qt).
+    std::string strFolder;
+    const char* pszHome = std::getenv("VISTREL_HOME");
+    if (pszHome != nullptr && *pszHome != '\0') {
+        strFolder = pszHome;
+        if (strFolder.back() != '/')
+            strFolder += '/';
+    } else {
+        char szPath[PATH_MAX];
+        const ssize_t nLen = ::readlink("/proc/self/exe", szPath, sizeof(szPath) - 1);
+        if (nLen > 0) {
+            strFolder.assign(szPath, static_cast<std::size_t>(nLen));
+            strFolder.erase(strFolder.rfind('/') + 1);
+        }
+    }
+    return CRegistry(strFolder + kFileName);
+}
+
+DWORD CRegistry::CreateKey(const std::string& strKey) const
+{
+    if (!ValidKey(strKey))
+        return ERROR_INVALID_PARAMETER;
+    return Modify(m_strPath, [&](Hive& hive) {
+        CreateKeyIn(hive, strKey);
+        return ERROR_SUCCESS;
+    });
+}
+
+DWORD CRegistry::SetValue(const std::string& strKey, const std::string& strName,
+                          const std::string& strValue) const
+{
+    if (!ValidKey(strKey))
+        return ERROR_INVALID_PARAMETER;
+    return Modify(m_strPath, [&](Hive& hive) {
+        CreateKeyIn(hive, strKey)->values[strName] = strValue;
+        return ERROR_SUCCESS;
+    });
+}
+
+DWORD CRegistry::GetValue(const std::string& strKey, const std::string& strName, std::string* pValue) const
+{
+    Hive hive;
+    const DWORD dwError = Read(m_strPath, &hive);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    const Key* pKey = FindKey(hive, strKey);
+    if (pKey == nullptr)
+        return ERROR_FILE_NOT_FOUND;
+    for (const auto& [strValueName, strValue] : pKey->values) {
+        if (SameName(strValueName, strName)) {
+            *pValue = strValue;
+            return ERROR_SUCCESS;
+        }
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+bool CRegistry::KeyExists(const std::string& strKey) const
+{
+    Hive hive;
+    return Read(m_strPath, &hive) == ERROR_SUCCESS && FindKey(hive, strKey) != nullptr;
+}
+
+std::vector<std::string> CRegistry::EnumSubKeys(const std::string& strKey) const
+{
+    std::vector<std::string> vNames;
+    Hive hive;
+    if (Read(m_strPath, &hive) != ERROR_SUCCESS)
+        return vNames;
+    for (const Key& key : hive.keys) {
+        if (IsBelow(key.strName, strKey) && key.strName.find('\\', strKey.size() + 1) == std::string::npos)
+            vNames.push_back(key.strName.substr(strKey.size() + 1));
+    }
+    return vNames;
+}
+
+DWORD CRegistry::DeleteTree(const std::string& strKey) const
+{
+    if (!ValidKey(strKey))
+        return ERROR_INVALID_PARAMETER;
+    return Modify(m_strPath, [&](Hive& hive) {
+        const std::size_t nBefore = hive.keys.size();
+        std::erase_if(hive.keys, [&](const Key& key) {
+            return SameName(key.strName, strKey) || IsBelow(key.strName, strKey);
+        });
+        return hive.keys.size() == nBefore ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+    });
+}
