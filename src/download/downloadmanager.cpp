@@ -1,12 +1,19 @@
 #include "download/downloadmanager.h"
 
 #include "core/log.h"
-#include "device/devicemanager.h"
+#include "core/notify.h"
+#include "device/deviceinfo.h"
+#include "download/downloadenv.h"
 
 CDownloadRecordManager* CDownloadRecordManager::GetInstance()
 {
     static CDownloadRecordManager s_manager;
     return &s_manager;
+}
+
+CDownloadRecordManager::CDownloadRecordManager(IDownloadEnv* pEnv)
+    : m_pEnv(pEnv != nullptr ? pEnv : GetDefaultDownloadEnv())
+{
 }
 
 CDownloadRecordManager::~CDownloadRecordManager()
@@ -17,37 +24,118 @@ CDownloadRecordManager::~CDownloadRecordManager()
         SetDownloadRecordManager(nullptr);
 }
 
+CDownloadRecord* CDownloadRecordManager::GetTask(DWORD dwID)
+{
+    const auto it = m_mapTasks.find(dwID);
+    return it == m_mapTasks.end() ? nullptr : it->second.get();
+}
+
+std::string CDownloadRecordManager::GetFailure(DWORD dwID) const
+{
+    const auto it = m_mapFailures.find(dwID);
+    return it == m_mapFailures.end() ? std::string() : it->second;
+}
+
+int CDownloadRecordManager::GetFinishedFiles(DWORD dwID) const
+{
+    const auto it = m_mapFinishedFiles.find(dwID);
+    return it == m_mapFinishedFiles.end() ? 0 : it->second;
+}
+
 bool CDownloadRecordManager::Download(DWORD dwID)
 {
     VLOG(3, "CDownloadRecordManager::Download: beg { id:%d", static_cast<int>(dwID));
-    FATAL_CHECK(GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_VIDEO) != nullptr);
-    // Tasks arrive with the download writer; until then nothing can be fetched.
-    VLOG(1, "CDownloadRecordManager::Download: end } no download task available");
-    return false;
+    DeviceInfo* pDevice = m_pEnv->GetDevice(dwID);
+    FATAL_CHECK(pDevice != nullptr, "id:%d", static_cast<int>(dwID));
+    // A second request for the same camera replaces its task rather than leaking it.
+    if (IsDownloading(dwID))
+        CancelDownload(dwID);
+    m_mapFailures.erase(dwID);
+    m_mapFinishedFiles.erase(dwID);
+    auto pTask = std::make_unique<CDownloadRecord>(pDevice, m_pEnv);
+    pTask->SetMaxFileMiBForTest(m_dwMaxFileMiB);
+    if (pTask->IsRecordAlreadyDownload()) {
+        VLOG(3, "CDownloadRecordManager::Download: IsRecordAlreadyDownload()");
+        return false;
+    }
+    CDownloadRecord* pRecord = pTask.get();
+    m_mapTasks[dwID] = std::move(pTask);
+    pRecord->Download();
+    VLOG(3, "CDownloadRecordManager::Download: end } true");
+    return true;
+}
+
+void CDownloadRecordManager::Finish(DWORD dwID, const char* pszCaller)
+{
+    const auto it = m_mapTasks.find(dwID);
+    if (it == m_mapTasks.end())
+        return;
+    std::unique_ptr<CDownloadRecord> pTask = std::move(it->second);
+    m_mapTasks.erase(it);
+    m_mapFailures[dwID] =
+        pTask->GetFailure() == DownloadFailure::NONE ? std::string() : pTask->GetFailureText();
+    m_mapFinishedFiles[dwID] = pTask->GetFileCount();
+    pTask.reset();
+    DeviceInfo* pDevice = m_pEnv->GetDevice(dwID);
+    CNotifyManager* pNotify = m_pEnv->GetNotify();
+    if (pNotify != nullptr && pNotify->IsRegistered(DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH) &&
+        pDevice != nullptr) {
+        VLOG(3, "%s: IsIDRegister", pszCaller);
+        pNotify->Notify(DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH, reinterpret_cast<UINT_PTR>(pDevice));
+    } else {
+        VLOG(3, "%s: !IsIDRegister", pszCaller);
+    }
 }
 
 void CDownloadRecordManager::DownloadNext(DWORD dwID)
 {
-    if (!IsDownloading(dwID)) {
+    CDownloadRecord* pTask = GetTask(dwID);
+    if (pTask == nullptr) {
         VLOG(2, "CDownloadRecordManager::DownloadNext: end } no task id:%d", static_cast<int>(dwID));
         return;
     }
+    if (!pTask->DownloadNext())
+        Finish(dwID, "CDownloadRecordManager::DownloadNext");
 }
 
 void CDownloadRecordManager::CancelDownload(DWORD dwID)
 {
     VLOG(3, "CDownloadRecordManager::CancelDownload: beg { id:%d, exist:%d", static_cast<int>(dwID),
          IsDownloading(dwID) ? 1 : 0);
+    const auto it = m_mapTasks.find(dwID);
+    if (it == m_mapTasks.end())
+        return;
+    it->second->CancelDownload();
+    m_mapFinishedFiles[dwID] = it->second->GetFileCount();
+    m_mapTasks.erase(it);
 }
 
 void CDownloadRecordManager::CancelAllDownload()
 {
     VLOG(3, "CDownloadRecordManager::CancelAllDownload: beg { size:%d", GetDownloadCount());
+    while (!m_mapTasks.empty())
+        CancelDownload(m_mapTasks.begin()->first);
 }
 
-void CDownloadRecordManager::CheckTask() {}
+void CDownloadRecordManager::CheckTask()
+{
+    for (auto& [dwID, pTask] : m_mapTasks)
+        pTask->CheckTask();
+}
 
 void CDownloadRecordManager::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
 {
-    FATAL_CHECK(false, "FeedMediaData without a task, uSendSeq:%u", static_cast<unsigned>(dwSendSeq));
+    const DWORD dwID = frame.stFrame.ulCameraID;
+    CDownloadRecord* pTask = GetTask(dwID);
+    // A task that stopped on a failure goes while the rest of its datagram is still coming.
+    if (pTask == nullptr) {
+        VLOG(2, "CDownloadRecordManager::FeedMediaData: end } no task id:%d, uSendSeq:%u",
+             static_cast<int>(dwID), dwSendSeq);
+        return;
+    }
+    pTask->FeedMediaData(frame, dwSendSeq);
+    if (pTask->GetFailure() != DownloadFailure::NONE) {
+        pTask->CancelDownload();
+        Finish(dwID, "CDownloadRecordManager::FeedMediaData");
+    }
 }

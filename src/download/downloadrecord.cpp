@@ -1,0 +1,284 @@
+#include "download/downloadrecord.h"
+
+#include "core/log.h"
+#include "device/deviceinfo.h"
+#include "download/downloadenv.h"
+#include "platform/codepage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <set>
+#include <sys/stat.h>
+
+namespace {
+
+// Length of "yymmddhhmmss-yymmddhhmmss.avi".
+constexpr std::size_t FILE_NAME_LEN = 29;
+constexpr std::size_t STAMP_LEN = 12;
+// Folder names stay well inside the file system's 255-byte limit.
+constexpr std::size_t MAX_FOLDER_BYTES = 200;
+
+bool ParseStamp(const std::string& strDigits, std::tm& tm)
+{
+    long long llValue = 0;
+    for (const char ch : strDigits) {
+        if (ch < '0' || ch > '9')
+            return false;
+        llValue = llValue * 10 + (ch - '0');
+    }
+    if (llValue == 0)
+        return false;
+    tm = {};
+    tm.tm_sec = static_cast<int>(llValue % 100);
+    tm.tm_min = static_cast<int>(llValue / 100 % 100);
+    tm.tm_hour = static_cast<int>(llValue / 10000 % 100);
+    tm.tm_mday = static_cast<int>(llValue / 1000000 % 100);
+    tm.tm_mon = static_cast<int>(llValue / 100000000 % 100) - 1;
+    tm.tm_year = static_cast<int>(llValue / 10000000000LL % 100) + 2000 - 1900;
+    return true;
+}
+
+} // namespace
+
+std::string MakeDownloadFolder(const std::string& strRecordPath, const char16_t* pszName, DWORD dwID)
+{
+    std::string strName = WideToUtf8(pszName != nullptr ? std::u16string(pszName) : std::u16string());
+    for (char& ch : strName) {
+        const unsigned char uch = static_cast<unsigned char>(ch);
+        if (uch < 0x20 || uch == 0x7F || std::strchr("/\\<>:\"|?*", ch) != nullptr)
+            ch = '_';
+    }
+    // Leading and trailing blanks and trailing dots make names other systems cannot open.
+    const std::size_t nFirst = strName.find_first_not_of(' ');
+    strName = nFirst == std::string::npos ? std::string() : strName.substr(nFirst);
+    while (!strName.empty() && (strName.back() == ' ' || strName.back() == '.'))
+        strName.pop_back();
+    if (strName.size() > MAX_FOLDER_BYTES) {
+        std::size_t nCut = MAX_FOLDER_BYTES;
+        while (nCut > 0 && (static_cast<unsigned char>(strName[nCut]) & 0xC0) == 0x80)
+            --nCut; // not inside a UTF-8 sequence
+        strName.resize(nCut);
+    }
+    if (strName.empty() || strName == "." || strName == "..")
+        strName = "camera-" + std::to_string(dwID);
+    return strRecordPath + strName + "/";
+}
+
+CDownloadRecord::CDownloadRecord(DeviceInfo* pDevice, IDownloadEnv* pEnv) : m_pDevice(pDevice), m_pEnv(pEnv)
+{
+    FATAL_CHECK(m_pDevice != nullptr && m_pEnv != nullptr);
+    m_strFolder = MakeDownloadFolder(m_pEnv->GetRecordPath(), m_pDevice->GetName(), m_pDevice->GetID());
+    m_pEnv->SendStopDownload(m_pDevice->GetID());
+}
+
+CDownloadRecord::~CDownloadRecord()
+{
+    DestroyWriter();
+}
+
+bool CDownloadRecord::IsRecordAlreadyDownload()
+{
+    m_listHave.clear();
+    m_listNeed.clear();
+    CalcHaveTime();
+    CalcNeedTime();
+    return m_listNeed.empty();
+}
+
+void CDownloadRecord::CalcHaveTime()
+{
+    DIR* pDir = opendir(m_strFolder.c_str());
+    if (pDir == nullptr) {
+        VLOG(3, "CDownloadRecord::CalcHaveTime: end } no folder %s", m_strFolder.c_str());
+        return;
+    }
+    // Enumerated in name order, which is time order.
+    std::set<std::string> setNames;
+    while (const dirent* pEntry = readdir(pDir)) {
+        const std::string strName = pEntry->d_name;
+        if (strName.empty() || strName[0] == '.' || strName.size() < 4 ||
+            strName.compare(strName.size() - 4, 4, ".avi") != 0)
+            continue;
+        struct stat st {};
+        if (stat((m_strFolder + strName).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+            continue;
+        setNames.insert(strName);
+    }
+    closedir(pDir);
+    for (const std::string& strName : setNames)
+        AddMapTime(strName);
+}
+
+void CDownloadRecord::AddMapTime(const std::string& strFile)
+{
+    if (strFile.size() != FILE_NAME_LEN || strFile[STAMP_LEN] != '-') {
+        VLOG(3, "CDownloadRecord::AddMapTime: szFile name is not in right format %s", strFile.c_str());
+        return;
+    }
+    std::tm tmStart{};
+    std::tm tmEnd{};
+    if (!ParseStamp(strFile.substr(0, STAMP_LEN), tmStart) ||
+        !ParseStamp(strFile.substr(STAMP_LEN + 1, STAMP_LEN), tmEnd)) {
+        VLOG(3, "CDownloadRecord::AddMapTime: szFile timename is not in right format %s", strFile.c_str());
+        return;
+    }
+    // The names were made from the record times without time-zone conversion; converting
+    // back the same way also holds across daylight-saving changes.
+    tmEnd.tm_sec += 1;
+    const DWORD dwStart = static_cast<DWORD>(timegm(&tmStart));
+    const DWORD dwEnd = static_cast<DWORD>(timegm(&tmEnd));
+    if (dwStart >= dwEnd) {
+        VLOG(3, "CDownloadRecord::AddMapTime: szFile timename is not in right format %s", strFile.c_str());
+        return;
+    }
+    if (m_listHave.empty() || dwStart > m_listHave.back().second + 1)
+        m_listHave.emplace_back(dwStart, dwEnd);
+    else if (dwEnd > m_listHave.back().second)
+        m_listHave.back().second = dwEnd;
+}
+
+void CDownloadRecord::CalcNeedTime()
+{
+    DWORD s = m_pDevice->dwDownloadStart;
+    const DWORD e = m_pDevice->dwDownloadEnd;
+    for (const TimeRange& have : m_listHave) {
+        if (s >= e)
+            break;
+        if (s < have.first) {
+            m_listNeed.emplace_back(s, std::min(have.first - 1, e));
+            s = have.second;
+        } else if (s <= have.second) {
+            s = have.second;
+        }
+    }
+    if (s < e)
+        m_listNeed.emplace_back(s, e);
+}
+
+void CDownloadRecord::Download()
+{
+    FATAL_CHECK(!m_listNeed.empty());
+    m_pDevice->dwReceiveTime = 0;
+    m_pDevice->dwReceiveKB = 0;
+    m_pDevice->dwReceiveRemainder = 0;
+    m_pDevice->dwMaxContinuousAck = 0;
+    const TimeRange range = m_listNeed.front();
+    VLOG(3, "CDownloadRecord::Download: beg { id:%d, start:%u, end:%u", static_cast<int>(m_pDevice->GetID()),
+         range.first, range.second);
+    m_pEnv->SendStartDownload(m_pDevice->GetID(), range.first, range.second);
+    m_pWriter = std::make_unique<CDownloadRecordAVI>(range.first, range.second, m_strFolder);
+    m_pWriter->SetMaxFileMiBForTest(m_dwMaxFileMiB);
+}
+
+void CDownloadRecord::DestroyWriter()
+{
+    if (m_pWriter == nullptr)
+        return;
+    m_pWriter->CloseAviFile(); // finalises and names the last file
+    m_nFiles += m_pWriter->GetFileCount();
+    if (m_pWriter->GetFailure() != DownloadFailure::NONE && m_enFailure == DownloadFailure::NONE) {
+        m_enFailure = m_pWriter->GetFailure();
+        m_strFailure = m_pWriter->GetFailureText();
+    }
+    m_pWriter.reset();
+}
+
+bool CDownloadRecord::DownloadNext()
+{
+    m_pEnv->SendStopDownload(m_pDevice->GetID());
+    DestroyWriter();
+    m_mapReorder.clear();
+    m_nHeldBytes = 0;
+    if (!m_listNeed.empty())
+        m_listNeed.pop_front();
+    if (m_listNeed.empty() || m_enFailure != DownloadFailure::NONE)
+        return false;
+    Download();
+    return true;
+}
+
+void CDownloadRecord::CancelDownload()
+{
+    m_pEnv->SendStopDownload(m_pDevice->GetID());
+    m_listNeed.clear();
+    m_mapReorder.clear();
+    m_nHeldBytes = 0;
+    DestroyWriter();
+}
+
+void CDownloadRecord::CheckTask()
+{
+    const DWORD dwTime = m_pDevice->GetReceiveTime();
+    const DWORD dwAck = m_pDevice->GetMaxContinuousAck();
+    const DWORD dwKB = m_pDevice->GetReceiveData();
+    if (dwTime == m_dwLastReceiveTime || dwAck == m_dwLastMaxContinuousAck || dwKB == m_dwLastReceiveKB) {
+        m_dwLastReceiveTime = 0;
+        m_dwLastMaxContinuousAck = 0;
+        m_dwLastReceiveKB = 0;
+        VLOG(3,
+             "CDownloadRecord::CheckTask: no data GetReceiveTime:%d, GetMaxContinuousAck:%d, "
+             "GetReceiveData:%d",
+             static_cast<int>(dwTime), static_cast<int>(dwAck), static_cast<int>(dwKB));
+        return;
+    }
+    m_dwLastReceiveTime = dwTime;
+    m_dwLastMaxContinuousAck = dwAck;
+    m_dwLastReceiveKB = dwKB;
+}
+
+void CDownloadRecord::WriteFrame(const DownloadFrame& frame)
+{
+    if (m_pWriter == nullptr || m_enFailure != DownloadFailure::NONE)
+        return;
+    m_pWriter->FeedMediaData(frame);
+    if (m_pWriter->GetFailure() != DownloadFailure::NONE) {
+        m_enFailure = m_pWriter->GetFailure();
+        m_strFailure = m_pWriter->GetFailureText();
+        VLOG(1, "CDownloadRecord::FeedMediaData: id:%d stops: %s", static_cast<int>(m_pDevice->GetID()),
+             m_strFailure.c_str());
+    }
+}
+
+void CDownloadRecord::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
+{
+    DWORD a = m_pDevice->dwMaxContinuousAck;
+    if (dwSendSeq < a) {
+        VLOG(4, "CDownloadRecord::FeedMediaData: old uSendSeq:%u, unMaxContinuousAck:%u", dwSendSeq, a);
+        return;
+    }
+    if (dwSendSeq == a) {
+        WriteFrame(frame);
+        ++a;
+        m_pDevice->dwReceiveTime = frame.stFrame.dwMediaTime;
+    } else if (dwSendSeq - a > REORDER_WINDOW || m_nHeldBytes + frame.stFrame.nLen > REORDER_MAX_BYTES) {
+        // The camera resends it: it is not acknowledged as continuous.
+        VLOG(2, "CDownloadRecord::FeedMediaData: too far ahead uSendSeq:%u, unMaxContinuousAck:%u, held:%u",
+             dwSendSeq, a, static_cast<unsigned>(m_mapReorder.size()));
+    } else if (m_mapReorder.count(dwSendSeq) == 0) {
+        HeldFrame& held = m_mapReorder[dwSendSeq];
+        held.vecData.assign(frame.stFrame.pData, frame.stFrame.pData + frame.stFrame.nLen);
+        held.frame = frame;
+        held.frame.stFrame.pData = held.vecData.data();
+        // The packet view points into the socket buffer; nothing after this call may use it.
+        held.frame.pPacket = nullptr;
+        held.frame.nPacketLen = 0;
+        m_nHeldBytes += held.vecData.size();
+    } else {
+        VLOG(4, "CDownloadRecord::FeedMediaData: uSendSeq:%d", static_cast<int>(dwSendSeq));
+    }
+    for (auto it = m_mapReorder.begin(); it != m_mapReorder.end() && it->first == a;
+         it = m_mapReorder.begin()) {
+        WriteFrame(it->second.frame);
+        m_pDevice->dwReceiveTime = it->second.frame.stFrame.dwMediaTime;
+        m_nHeldBytes -= it->second.vecData.size();
+        m_mapReorder.erase(it);
+        ++a;
+    }
+    const std::uint64_t ullBytes =
+        static_cast<std::uint64_t>(m_pDevice->dwReceiveRemainder) + frame.stFrame.nRawLen;
+    m_pDevice->dwReceiveKB += static_cast<DWORD>(ullBytes / 1024);
+    m_pDevice->dwReceiveRemainder = static_cast<DWORD>(ullBytes % 1024);
+    m_pDevice->dwMaxContinuousAck = a;
+}

@@ -1,0 +1,195 @@
+#include "download/downloadrecordavi.h"
+
+#include "core/log.h"
+#include "platform/codepage.h"
+#include "protocol/engmedia.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+CDownloadRecordAVI::CDownloadRecordAVI(DWORD dwStartTime, DWORD dwEndTime, std::string strFolder)
+    : m_dwStartTimeSec(dwStartTime), m_dwEndTimeSec(dwEndTime), m_strFolder(std::move(strFolder)),
+      m_pfnRename(&std::rename)
+{
+}
+
+CDownloadRecordAVI::~CDownloadRecordAVI()
+{
+    if (m_pWriter != nullptr)
+        CloseAviFile();
+}
+
+std::string CDownloadRecordAVI::Stamp(DWORD dwTime)
+{
+    const std::time_t t = static_cast<std::time_t>(dwTime);
+    std::tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr)
+        return {};
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%02d%02d%02d%02d%02d%02d", tm.tm_year + 1900 - 2000, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return sz;
+}
+
+void CDownloadRecordAVI::Fail(DownloadFailure enFailure, const std::string& strText)
+{
+    if (m_enFailure != DownloadFailure::NONE)
+        return;
+    m_enFailure = enFailure;
+    m_strFailure = strText;
+    VLOG(1, "CDownloadRecordAVI::Fail: %s", strText.c_str());
+}
+
+void CDownloadRecordAVI::NeedReCreateFile()
+{
+    // The writer is inside its write call; the file is closed once that returns.
+    m_bReCreate = true;
+}
+
+void CDownloadRecordAVI::OnError(int nErrorID)
+{
+    VLOG(1, "CDownloadRecordAVI::OnError errorid:%d", nErrorID);
+    if (nErrorID == REZORIR_ERR_WRITE)
+        m_bWriteError = true;
+}
+
+bool CDownloadRecordAVI::FeedMediaData(const DownloadFrame& frame)
+{
+    const MediaFrame& media = frame.stFrame;
+    if (media.dwMediaTime < m_dwStartTimeSec || media.dwMediaTime > m_dwEndTimeSec) {
+        VLOG(3,
+             "CDownloadRecordAVI::FeedMediaData end } error time m_dwStartTimeSec:%d, m_dwEndTimeSec:%d, "
+             "mediatime:%d",
+             static_cast<int>(m_dwStartTimeSec), static_cast<int>(m_dwEndTimeSec),
+             static_cast<int>(media.dwMediaTime));
+        return false;
+    }
+    if (m_enFailure != DownloadFailure::NONE)
+        return false;
+    if (m_pWriter == nullptr && !CreateAviFile(frame)) {
+        VLOG(1, "CDownloadRecordAVI::FeedMediaData !CreateAviFile(mediaData)");
+        return false;
+    }
+    if (frame.dwFrameClass == DOWNLOAD_FRAME_AUDIO)
+        return WriteAudioData(frame);
+    bool bResult = WriteVideoData(frame);
+    if (m_bReCreate && m_enFailure == DownloadFailure::NONE) {
+        // The segment that ended the file starts the next one rather than being lost.
+        CloseAviFile();
+        if (m_enFailure == DownloadFailure::NONE && CreateAviFile(frame))
+            bResult = WriteVideoData(frame);
+        if (m_bReCreate)
+            CloseAviFile(); // the new file refused its first segment as well
+    }
+    return bResult;
+}
+
+bool CDownloadRecordAVI::WriteVideoData(const DownloadFrame& frame)
+{
+    const MediaFrame& media = frame.stFrame;
+    m_bReCreate = false;
+    const bool bResult =
+        m_pWriter->WriteVideo(media.pData, media.nLen, media.usSequence, media.bySubSequence);
+    if (bResult)
+        m_dwLastTime = media.dwMediaTime;
+    if (m_bWriteError)
+        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
+    return bResult;
+}
+
+bool CDownloadRecordAVI::WriteAudioData(const DownloadFrame& frame)
+{
+    const MediaFrame& media = frame.stFrame;
+    m_pWriter->WriteAudio(media.pData, media.nLen, media.usSequence);
+    if (m_bWriteError)
+        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
+    return true;
+}
+
+bool CDownloadRecordAVI::CreateAviFile(const DownloadFrame& frame)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(m_strFolder, ec);
+    if (ec) {
+        VLOG(1, "CDownloadRecordAVI::CreateAviFile: end } !MakeSureDirectoryPathExists %s",
+             m_strFolder.c_str());
+        Fail(DownloadFailure::FOLDER, "cannot create the folder " + m_strFolder + ": " + ec.message());
+        return false;
+    }
+    const std::string strStamp = Stamp(frame.stFrame.dwMediaTime);
+    if (strStamp.empty()) {
+        VLOG(1, "CDownloadRecordAVI::CreateAviFile: end } !pTm");
+        return false;
+    }
+    const std::string strPath = m_strFolder + strStamp + ".avi";
+    const std::u16string strWide = Utf8ToWide(strPath);
+    m_pWriter = CreateREZORIR(this);
+    if (m_pWriter == nullptr) {
+        VLOG(1, "CDownloadRecordAVI::CreateAviFile: !CreateREZORIR");
+        return false;
+    }
+    m_pWriter->SetMaxFileSize(m_dwMaxFileMiB);
+    m_pWriter->SetMaxSpan(MAX_SPAN_SECONDS);
+    m_bWriteError = false;
+    m_bReCreate = false;
+    if (!m_pWriter->Create(strWide.c_str(), strWide.c_str(), 0, REZORIR_MODE_H264, -1, -1, -1)) {
+        const int nErrno = errno;
+        DestroyREZORIR(m_pWriter);
+        m_pWriter = nullptr;
+        VLOG(1, "CDownloadRecordAVI::CreateAviFile: !CreateAVIFile szDesFile:%s", strPath.c_str());
+        Fail(DownloadFailure::OPEN_FILE, "cannot create " + strPath + ": " + std::strerror(nErrno));
+        return false;
+    }
+    m_dwFileStartTime = frame.stFrame.dwMediaTime;
+    m_dwLastTime = frame.stFrame.dwMediaTime;
+    return true;
+}
+
+void CDownloadRecordAVI::CloseAviFile()
+{
+    if (m_pWriter == nullptr)
+        return;
+    DestroyREZORIR(m_pWriter); // finalises the file; a failed final write sets m_bWriteError
+    m_pWriter = nullptr;
+    m_bReCreate = false;
+    const std::string strStart = Stamp(m_dwFileStartTime);
+    if (strStart.empty()) {
+        VLOG(1, "CDownloadRecordAVI::CloseAviFile: !pTmStart");
+        return;
+    }
+    const std::string strSrc = m_strFolder + strStart + ".avi";
+    if (m_bWriteError) {
+        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
+        VLOG(1, "CDownloadRecordAVI::CloseAviFile: end } incomplete, left as szSrcFile:%s", strSrc.c_str());
+        return;
+    }
+    const std::string strEnd = Stamp(m_dwLastTime);
+    if (strEnd.empty()) {
+        VLOG(1, "CDownloadRecordAVI::CloseAviFile: !pTmEnd");
+        return;
+    }
+    const std::string strDes = m_strFolder + strStart + "-" + strEnd + ".avi";
+    int nRet = 0;
+    for (int nTry = 0; nTry < 2; ++nTry) {
+        std::remove(strDes.c_str());
+        nRet = m_pfnRename(strSrc.c_str(), strDes.c_str()) == 0 ? 1 : 0;
+        if (nRet)
+            break;
+    }
+    VLOG(3, "CDownloadRecordAVI::CloseAviFile: szSrcFile:%s, szDesFile:%s", strSrc.c_str(), strDes.c_str());
+    VLOG(3, "CDownloadRecordAVI::CloseAviFile: end } ret:%d", nRet);
+    if (nRet) {
+        ++m_nFiles;
+    } else {
+        // The recording is whole but later downloads will not see it under this name.
+        VLOG(
+            1,
+            "CDownloadRecordAVI::CloseAviFile: rename failed, the recording stays as %s and is fetched again "
+            "next time",
+            strSrc.c_str());
+    }
+}

@@ -1,0 +1,72 @@
+// The AVI side of one download range: opens files through the recording writer as frames
+// come, starts a new one whenever the writer asks, and names each finished file by the
+// times of its first and last video frame ("yymmddhhmmss-yymmddhhmmss.avi"), which is what
+// later downloads of the camera read to skip what is already on disk.
+#pragma once
+
+#include "media/avi/rezorir.h"
+#include "platform/wintypes.h"
+
+#include <string>
+
+struct DownloadFrame;
+
+// Why a range cannot go on; the task stops on anything but NONE.
+enum class DownloadFailure {
+    NONE,
+    FOLDER,    // the download folder cannot be created
+    OPEN_FILE, // a file cannot be created in it
+    WRITE,     // the file system refused a write (disk full)
+};
+
+class CDownloadRecordAVI : public IREZORIROwner {
+public:
+    static constexpr DWORD MAX_FILE_MIB = 300;
+    static constexpr DWORD MAX_SPAN_SECONDS = 65535;
+
+    // strFolder: UTF-8, ending with '/'.
+    CDownloadRecordAVI(DWORD dwStartTime, DWORD dwEndTime, std::string strFolder);
+    ~CDownloadRecordAVI() override;
+    CDownloadRecordAVI(const CDownloadRecordAVI&) = delete;
+    CDownloadRecordAVI& operator=(const CDownloadRecordAVI&) = delete;
+
+    void NeedReCreateFile() override;
+    void OnError(int nErrorID) override;
+
+    bool FeedMediaData(const DownloadFrame& frame);
+    bool CreateAviFile(const DownloadFrame& frame);
+    // Finalises the open file and gives it its final name; a file whose writing failed
+    // keeps its provisional name, which later downloads do not count.
+    void CloseAviFile();
+
+    DownloadFailure GetFailure() const { return m_enFailure; }
+    const std::string& GetFailureText() const { return m_strFailure; }
+    // Files closed and named so far; their bytes.
+    int GetFileCount() const { return m_nFiles; }
+    // Test hooks: the file size limit, and the rename (a stand-in that fails).
+    void SetMaxFileMiBForTest(DWORD dwMiB) { m_dwMaxFileMiB = dwMiB; }
+    void SetRenameForTest(int (*pfnRename)(const char*, const char*)) { m_pfnRename = pfnRename; }
+
+    // "yymmddhhmmss" of a media time, broken down without time-zone conversion; empty when it
+    // cannot be broken down.
+    static std::string Stamp(DWORD dwTime);
+
+private:
+    bool WriteVideoData(const DownloadFrame& frame);
+    bool WriteAudioData(const DownloadFrame& frame);
+    void Fail(DownloadFailure enFailure, const std::string& strText);
+
+    DWORD m_dwStartTimeSec;
+    DWORD m_dwEndTimeSec;
+    std::string m_strFolder;
+    REZORIR* m_pWriter = nullptr;
+    DWORD m_dwFileStartTime = 0;
+    DWORD m_dwLastTime = 0;
+    bool m_bReCreate = false;
+    bool m_bWriteError = false;
+    DWORD m_dwMaxFileMiB = MAX_FILE_MIB;
+    int m_nFiles = 0;
+    DownloadFailure m_enFailure = DownloadFailure::NONE;
+    std::string m_strFailure;
+    int (*m_pfnRename)(const char*, const char*);
+};
