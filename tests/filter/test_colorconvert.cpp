@@ -85,8 +85,9 @@ TEST(ColorConvert, MatchesXvidCoreForEveryCodeGeometryFlipAndVariant)
                                 << "code " << code.dwCode << " flip " << (dwFlip != 0) << " plain " << bPlain
                                 << " size " << geo.nWidth << "x" << geo.nHeight << " offset " << nOffset + i;
                         // Nothing past the row's own bytes is touched.
-                        if (code.nPixelBytes != 0 && nBytes < static_cast<size_t>(nOutStride))
+                        if (code.nPixelBytes != 0 && nBytes < static_cast<size_t>(nOutStride)) {
                             ASSERT_EQ(0xA5, vecOurs[nOffset + nBytes]) << "code " << code.dwCode;
+                        }
                     }
                 }
             }

@@ -1,0 +1,178 @@
+#include "filter/decbase.h"
+
+#include "platform/trace.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+CDecBase::~CDecBase()
+{
+    if (m_pBlend != nullptr) {
+        m_pBlend->RemoveItem(m_pTimeText);
+        m_pBlend->RemoveItem(m_pCaptionText);
+    }
+}
+
+void CDecBase::SetColorAdjust(int8_t cBrightness, int8_t cContrast, int8_t cHue, int8_t cSaturation)
+{
+    m_cBrightness = cBrightness;
+    m_cContrast = cContrast;
+    m_cHue = cHue;
+    m_cSaturation = cSaturation;
+}
+
+void CDecBase::SetFrameSize(int nWidth, int nHeight)
+{
+    m_nWidth = nWidth;
+    m_nHeight = nHeight < 0 ? -nHeight : nHeight;
+}
+
+void CDecBase::SetOutput(uint32_t dwCode, bool bFlip, int nStride)
+{
+    m_dwOutCode = dwCode;
+    m_bFlip = bFlip;
+    m_nOutStride = nStride;
+}
+
+void CDecBase::ReleaseStaging()
+{
+    std::vector<uint8_t>().swap(m_vecStaging);
+    m_nStagingStride = m_nStagingHeight = 0;
+    m_current = FrameBuffer{};
+}
+
+HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLength, bool bStamped,
+                          uint8_t* pbOut, uint32_t dwOutLength)
+{
+    if (bPreroll || !IsUsable())
+        return S_FALSE;
+    if (pbIn == nullptr)
+        return S_FALSE;
+
+    const uint8_t* pbPayload = pbIn;
+    uint32_t dwPayload = dwInLength;
+    if (bStamped && dwInLength != 0) {
+        if (!m_parse.Parse(pbIn, dwInLength))
+            return S_FALSE;
+        const StampRecord& stamp = m_parse.Record();
+        pbPayload = stamp.pbPayload;
+        dwPayload = stamp.dwPayloadLength;
+        if (m_pBlend != nullptr) {
+            if (std::u16string_view(stamp.szTime) != std::u16string_view(m_lastStamp.szTime)) {
+                m_pBlend->RemoveItem(m_pTimeText);
+                m_pTimeText = m_pBlend->AddText(stamp.szTime, m_nWidth, m_nHeight, 0);
+            }
+            if (std::u16string_view(stamp.szCaption) != std::u16string_view(m_lastStamp.szCaption)) {
+                m_pBlend->RemoveItem(m_pCaptionText);
+                m_pCaptionText = m_pBlend->AddText(stamp.szCaption, m_nWidth, m_nHeight, 3);
+            }
+        }
+        m_postProc.SetValues(m_cBrightness, m_cContrast, m_cHue, m_cSaturation);
+        m_postProc.SetMirror((stamp.bMirror ^ m_bMirror) != 0);
+        m_postProc.SetRotate((stamp.bRotate ^ m_bRotate) != 0);
+        m_lastStamp = stamp;
+    }
+
+    FrameBuffer picture;
+    const int nDecode = Decode(pbPayload, dwPayload, picture, m_nLumaStride, m_nChromaStride);
+    if (nDecode == 1)
+        return S_FALSE;
+    if (nDecode != 0)
+        return nDecode;
+    picture.nStride = m_nLumaStride;
+    picture.nHeight = m_nHeight;
+
+    if (m_postProc.IsActive() || (m_pBlend != nullptr && m_pBlend->HasItems())) {
+        // Work on a copy: the decoder predicts the next pictures from its own.
+        const int nChromaRows = (m_nHeight + 1) / 2;
+        const size_t nLuma = static_cast<size_t>(m_nLumaStride) * m_nHeight + 64;
+        const size_t nChroma = static_cast<size_t>(m_nLumaStride / 2) * nChromaRows + 64;
+        if (m_vecStaging.empty() || m_nStagingStride != m_nLumaStride || m_nStagingHeight != m_nHeight) {
+            m_vecStaging.assign(nLuma + 2 * nChroma, 0);
+            m_nStagingStride = m_nLumaStride;
+            m_nStagingHeight = m_nHeight;
+        }
+        m_current.pY = m_vecStaging.data();
+        m_current.pU = m_current.pY + nLuma;
+        m_current.pV = m_current.pU + nChroma;
+        m_current.nStride = m_nLumaStride;
+        m_current.nHeight = m_nHeight;
+        std::memcpy(m_current.pY, picture.pY, static_cast<size_t>(m_nLumaStride) * m_nHeight);
+        for (int r = 0; r < nChromaRows; ++r) {
+            std::memcpy(m_current.pU + static_cast<size_t>(r) * (m_nLumaStride / 2),
+                        picture.pU + static_cast<size_t>(r) * m_nChromaStride, m_nLumaStride / 2);
+            std::memcpy(m_current.pV + static_cast<size_t>(r) * (m_nLumaStride / 2),
+                        picture.pV + static_cast<size_t>(r) * m_nChromaStride, m_nLumaStride / 2);
+        }
+    } else {
+        m_current = picture;
+    }
+
+    if (dwOutLength < static_cast<uint64_t>(m_nHeight) * static_cast<uint64_t>(m_nOutStride)) {
+        OutputDebugString("TransForm nOutLen < m_nOutStride");
+        return S_FALSE;
+    }
+    if (dwOutLength < static_cast<uint64_t>(m_nHeight) * static_cast<uint64_t>(m_nWidth + m_nWidth / 2)) {
+        OutputDebugString("TransForm nOutLen < m_nImageWidth");
+        return S_FALSE;
+    }
+    if (pbOut == nullptr)
+        return S_FALSE;
+
+    try {
+        if (m_postProc.IsActive())
+            m_postProc.Apply(m_current, m_nWidth, m_nHeight);
+        if (m_pBlend != nullptr)
+            m_pBlend->Blend(m_current, m_nWidth, m_nHeight);
+    } catch (...) {
+        OutputDebugString("TransForm OutputImageToStream __except");
+    }
+    try {
+        ConvertImage(m_current, m_nWidth, m_nHeight, pbOut, m_nOutStride,
+                     m_dwOutCode | (m_bFlip ? CSP_VFLIP : 0));
+    } catch (...) {
+        OutputDebugString("TransForm OutputImage __except");
+    }
+    return S_OK;
+}
+
+int CDecBase::SaveSnapshot(const std::string& strPath)
+{
+    if (strPath.empty() || m_current.pY == nullptr || m_nWidth <= 0 || m_nHeight <= 0)
+        return 0;
+    std::unique_ptr<FILE, int (*)(FILE*)> pFile(std::fopen(strPath.c_str(), "wb"), std::fclose);
+    if (!pFile)
+        return 0;
+    // Rows are padded to four bytes as every bitmap reader expects; the usual camera widths
+    // are multiples of four and need no padding.
+    const uint32_t dwRow = (static_cast<uint32_t>(m_nWidth) * 3 + 3) & ~3u;
+    const uint32_t dwImage = dwRow * static_cast<uint32_t>(m_nHeight);
+    std::vector<uint8_t> vecPixels(dwImage, 0);
+    ConvertImage(m_current, m_nWidth, m_nHeight, vecPixels.data(), static_cast<int>(dwRow),
+                 CSP_BGR | CSP_VFLIP);
+
+    uint8_t byHeader[58] = {};
+    auto put16 = [&](int nAt, uint32_t dw) {
+        byHeader[nAt] = dw & 0xFF;
+        byHeader[nAt + 1] = (dw >> 8) & 0xFF;
+    };
+    auto put32 = [&](int nAt, uint32_t dw) {
+        put16(nAt, dw & 0xFFFF);
+        put16(nAt + 2, dw >> 16);
+    };
+    byHeader[0] = 'B';
+    byHeader[1] = 'M';
+    put32(2, 58 + dwImage);
+    put32(10, 58);
+    put32(14, 40);
+    put32(18, static_cast<uint32_t>(m_nWidth));
+    put32(22, static_cast<uint32_t>(m_nHeight));
+    put16(26, 1);
+    put16(28, 24);
+    put32(34, dwImage);
+    if (std::fwrite(byHeader, 1, sizeof byHeader, pFile.get()) != sizeof byHeader ||
+        std::fwrite(vecPixels.data(), 1, vecPixels.size(), pFile.get()) != vecPixels.size())
+        return 0;
+    return std::fclose(pFile.release()) == 0 ? 1 : 0;
+}

@@ -1,0 +1,26 @@
+// H.264 decoding library with the call shape the filter was designed around: open, decode a
+// record, close. Decode consumes the input it is given and hands back at most one picture;
+// with empty input it returns the pictures the decoder still holds back, one per call.
+#pragma once
+
+#include <cstdint>
+
+struct KwDecodeRecord {
+    const uint8_t* pbInput = nullptr; // advanced by the library as it consumes
+    uint32_t dwInputLength = 0;
+    uint32_t dwWidth = 0;  // of the returned picture (filled by the library)
+    uint32_t dwHeight = 0; // likewise
+    int32_t nStride = 0;   // luma; chroma has half of it
+    uint8_t* pY = nullptr; // null while no picture is ready
+    uint8_t* pU = nullptr;
+    uint8_t* pV = nullptr;
+};
+
+using KwHandle = struct KwDecoder*;
+
+// Null when the decoder cannot be created.
+KwHandle Kw_h264_dec_open();
+// Negative on a decoding error; 0 otherwise, with pY set when a picture came out. The picture
+// stays valid until the next call on the handle.
+int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord);
+void Kw_h264_dec_close(KwHandle hDecoder);

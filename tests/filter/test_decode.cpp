@@ -1,0 +1,136 @@
+// The back-ends on streams encoded by libavcodec, and their behaviour on broken input.
+#include "filter/dech264.h"
+#include "filter/decmpeg4.h"
+#include "filter_streams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+
+namespace {
+
+struct CodecCase {
+    const char* pszEncoder;
+    bool bBFrames;
+    std::unique_ptr<CDecBase> (*pfnCreate)();
+};
+
+std::unique_ptr<CDecBase> MakeH264()
+{
+    return std::make_unique<CDecH264>();
+}
+std::unique_ptr<CDecBase> MakeMpeg4()
+{
+    return std::make_unique<CDecMpeg4>();
+}
+
+const CodecCase g_cases[] = {{"libx264", true, MakeH264}, {"mpeg4", false, MakeMpeg4}};
+
+std::unique_ptr<CDecBase> MakeBackEnd(const CodecCase& codec, int nWidth, int nHeight)
+{
+    auto pBackEnd = codec.pfnCreate();
+    pBackEnd->SetFrameSize(nWidth, nHeight);
+    pBackEnd->SetOutput(CSP_I420, false, nWidth);
+    return pBackEnd;
+}
+
+TEST(Decode, StreamsDecodeCloseToTheirSourceAndEndOfStreamDrainsHeldPictures)
+{
+    for (const CodecCase& codec : g_cases) {
+        const TestStream stream = EncodeStream(codec.pszEncoder, 176, 144, 20, codec.bBFrames);
+        ASSERT_EQ(20u, stream.vecPackets.size()) << codec.pszEncoder;
+        auto pBackEnd = MakeBackEnd(codec, 176, 144);
+        ASSERT_TRUE(pBackEnd->IsUsable());
+        std::vector<uint8_t> vecOut(176 * 144 * 4);
+        size_t nPictures = 0;
+        auto check = [&] {
+            ASSERT_LT(nPictures, stream.vecSources.size());
+            const uint8_t* pSource = stream.vecSources[nPictures].data();
+            EXPECT_GT(Psnr(vecOut.data(), 176, pSource, 176, 176, 144), 35.0)
+                << codec.pszEncoder << " picture " << nPictures;
+            EXPECT_GT(Psnr(vecOut.data() + 176 * 144, 88, pSource + 176 * 144, 88, 88, 72), 35.0);
+            ++nPictures;
+        };
+        for (const auto& vecPacket : stream.vecPackets) {
+            const HRESULT hr = pBackEnd->Process(false, vecPacket.data(), vecPacket.size(), false,
+                                                 vecOut.data(), vecOut.size());
+            ASSERT_TRUE(hr == S_OK || hr == S_FALSE);
+            if (hr == S_OK)
+                check();
+        }
+        if (codec.bBFrames) {
+            EXPECT_LT(nPictures, stream.vecPackets.size()) << "the stream should hold pictures back";
+        }
+        pBackEnd->SetEndOfStream(true);
+        const uint8_t byNothing = 0;
+        while (pBackEnd->Process(false, &byNothing, 0, false, vecOut.data(), vecOut.size()) == S_OK)
+            check();
+        EXPECT_EQ(stream.vecSources.size(), nPictures) << codec.pszEncoder;
+    }
+}
+
+TEST(Decode, CutAndCorruptedStreamsGiveNoPictureNotACrash)
+{
+    for (const CodecCase& codec : g_cases) {
+        const TestStream stream = EncodeStream(codec.pszEncoder, 96, 64, 4, false);
+        ASSERT_GE(stream.vecPackets.size(), 3u);
+        std::vector<uint8_t> vecAll;
+        for (size_t i = 0; i < 3; ++i)
+            vecAll.insert(vecAll.end(), stream.vecPackets[i].begin(), stream.vecPackets[i].end());
+        std::vector<uint8_t> vecOut(96 * 64 * 4);
+        // Cut at every byte: the head and the tail arrive as two samples of a fresh decoder.
+        for (size_t nCut = 0; nCut <= vecAll.size(); ++nCut) {
+            auto pBackEnd = MakeBackEnd(codec, 96, 64);
+            std::vector<uint8_t> vecHead(vecAll.begin(), vecAll.begin() + nCut);
+            std::vector<uint8_t> vecTail(vecAll.begin() + nCut, vecAll.end());
+            for (auto* pPart : {&vecHead, &vecTail}) {
+                const HRESULT hr = pBackEnd->Process(false, pPart->data(), pPart->size(), false,
+                                                     vecOut.data(), vecOut.size());
+                ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << codec.pszEncoder << " cut " << nCut;
+            }
+        }
+        // Random damage inside the coded data, the stream headers included.
+        std::mt19937 rng(11);
+        for (int nRound = 0; nRound < 150; ++nRound) {
+            auto pBackEnd = MakeBackEnd(codec, 96, 64);
+            for (const auto& vecPacket : stream.vecPackets) {
+                std::vector<uint8_t> vecDamaged = vecPacket;
+                for (int k = 0; k < 1 + nRound % 8; ++k)
+                    vecDamaged[4 + rng() % (vecDamaged.size() - 4)] ^= static_cast<uint8_t>(1 + rng() % 255);
+                const HRESULT hr = pBackEnd->Process(false, vecDamaged.data(), vecDamaged.size(), false,
+                                                     vecOut.data(), vecOut.size());
+                ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << codec.pszEncoder << " round " << nRound;
+            }
+        }
+    }
+}
+
+TEST(Decode, MissingXvidCoreLeavesMpeg4UndecodableWithoutError)
+{
+    setenv("VISTREL_XVIDCORE", "libxvidcore-not-installed.so.9", 1);
+    CDecMpeg4 backEnd;
+    unsetenv("VISTREL_XVIDCORE");
+    EXPECT_FALSE(backEnd.IsUsable());
+    const TestStream stream = EncodeStream("mpeg4", 96, 64, 1, false);
+    std::vector<uint8_t> vecOut(96 * 64 * 4);
+    backEnd.SetFrameSize(96, 64);
+    EXPECT_EQ(S_FALSE, backEnd.Process(false, stream.vecPackets[0].data(), stream.vecPackets[0].size(), false,
+                                       vecOut.data(), vecOut.size()));
+}
+
+TEST(Decode, PicturesSmallerThanTheFrameAreNotRead)
+{
+    // A stream smaller than the type the filter was set up with.
+    for (const CodecCase& codec : g_cases) {
+        auto pBackEnd = MakeBackEnd(codec, 176, 144);
+        std::vector<uint8_t> vecOut(176 * 144 * 4);
+        const TestStream small = EncodeStream(codec.pszEncoder, 96, 64, 2, false);
+        for (const auto& vecPacket : small.vecPackets)
+            EXPECT_EQ(S_FALSE, pBackEnd->Process(false, vecPacket.data(), vecPacket.size(), false,
+                                                 vecOut.data(), vecOut.size()));
+    }
+}
+
+} // namespace

@@ -1,0 +1,307 @@
+// Colour adjustment, orientation, overlays, the sample pipeline and snapshots.
+#include "filter/decbase.h"
+#include "filter_test_support.h"
+#include "platform/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+namespace {
+
+TEST(PostProc, TablesExistExactlyWhenTheValuesNeedThem)
+{
+    struct Case {
+        int8_t b, c, h, s;
+        bool bLuma, bChroma, bHue;
+        int nLuma100; // luma table at 100, or -1
+    } const cases[] = {
+        {0, 0, 0, 0, false, false, false, -1},   {3, 0, 0, 0, false, false, false, -1},
+        {-4, 0, 0, 0, true, false, false, 99},   {-1, 0, 0, 0, true, false, false, 99},
+        {40, 0, 0, 0, true, false, false, 110},  {0, 64, 0, 0, true, true, false, 142},
+        {0, 0, 0, -128, false, true, false, -1}, {0, 0, 20, 0, false, false, true, -1},
+        {8, 10, 20, 30, true, false, true, 108},
+    };
+    for (const Case& c : cases) {
+        CVideoPostProc post;
+        post.SetValues(c.b, c.c, c.h, c.s);
+        EXPECT_EQ(c.bLuma, post.LumaTable() != nullptr) << int(c.b) << " " << int(c.c);
+        EXPECT_EQ(c.bChroma, post.ChromaTable() != nullptr) << int(c.b) << " " << int(c.c);
+        EXPECT_EQ(c.bHue, post.HueTableU() != nullptr) << int(c.h);
+        if (c.nLuma100 >= 0 && post.LumaTable() != nullptr) {
+            EXPECT_EQ(c.nLuma100, post.LumaTable()[100]) << int(c.b) << " " << int(c.c);
+        }
+    }
+    // Saturation -128 takes all colour out; neutral hue at full saturation keeps grey grey.
+    CVideoPostProc post;
+    post.SetValues(0, 0, 0, -128);
+    EXPECT_EQ(128, post.ChromaTable()[20]);
+    post.SetValues(0, 0, 64, 0);
+    EXPECT_EQ(128, post.HueTableU()[128 * 256 + 128]);
+    EXPECT_EQ(128, post.HueTableV()[128 * 256 + 128]);
+}
+
+TEST(PostProc, MirrorRotateAndBothMoveEveryPixelWhereExpected)
+{
+    const int w = 22, h = 10, stride = 32;
+    for (int nMode = 0; nMode < 4; ++nMode) {
+        const bool bMirror = nMode & 1, bRotate = nMode & 2;
+        TestPicture picture(w, h, stride, 5);
+        TestPicture original(w, h, stride, 5);
+        CVideoPostProc post;
+        post.SetMirror(bMirror);
+        post.SetRotate(bRotate);
+        EXPECT_EQ(nMode != 0, post.IsActive());
+        post.Apply(picture.frame, w, h);
+        auto check = [&](const std::vector<uint8_t>& vecAfter, const std::vector<uint8_t>& vecBefore, int pw,
+                         int ph, int ps) {
+            for (int r = 0; r < ph; ++r)
+                for (int c = 0; c < pw; ++c) {
+                    const int sr =
+                        bRotate != bMirror && bRotate ? ph - 1 - r : (bRotate && bMirror ? ph - 1 - r : r);
+                    const int sc = bMirror != bRotate ? pw - 1 - c : c;
+                    ASSERT_EQ(vecBefore[sr * ps + sc], vecAfter[r * ps + c])
+                        << nMode << " at " << r << "," << c;
+                }
+            // Padding beyond the width is left alone.
+            for (int r = 0; r < ph; ++r)
+                ASSERT_EQ(vecBefore[r * ps + pw], vecAfter[r * ps + pw]);
+        };
+        check(picture.vecY, original.vecY, w, h, stride);
+        check(picture.vecU, original.vecU, w / 2, h / 2, stride / 2);
+        check(picture.vecV, original.vecV, w / 2, h / 2, stride / 2);
+    }
+}
+
+TEST(Overlay, TextIsWhiteWithADarkOutlineAtItsCornerAndKeyedIntoThePicture)
+{
+    CBlendBitmap blend;
+    std::vector<uint32_t> vecPixels;
+    int nWidth = 0, nHeight = 0;
+    // Chinese glyphs must come from the font, not as empty boxes of nothing.
+    ASSERT_TRUE(blend.RenderText(u"摄像机", 704, vecPixels, nWidth, nHeight));
+    EXPECT_EQ(0, nWidth % 4);
+    EXPECT_EQ(0, nHeight % 2);
+    size_t nWhite = 0, nOutline = 0;
+    for (uint32_t dw : vecPixels) {
+        nWhite += dw == 0xFFFFFF;
+        nOutline += dw == 0x0D0D0D;
+    }
+    EXPECT_GT(nWhite, 50u);
+    EXPECT_GT(nOutline, 50u);
+    // Nothing bright borders the key colour along a row or column: the outline closes it in.
+    for (int y = 0; y < nHeight; ++y)
+        for (int x = 0; x < nWidth; ++x)
+            if ((vecPixels[y * nWidth + x] & 0xFF) >= 0x80) {
+                auto dark = [&](int xx, int yy) {
+                    return xx >= 0 && yy >= 0 && xx < nWidth && yy < nHeight &&
+                           vecPixels[yy * nWidth + xx] == 0;
+                };
+                ASSERT_FALSE(dark(x - 1, y) || dark(x + 1, y) || dark(x, y - 1) || dark(x, y + 1))
+                    << x << "," << y;
+            }
+    // Bigger frames get bigger text.
+    int nSmallW = 0, nSmallH = 0;
+    ASSERT_TRUE(blend.RenderText(u"摄像机", 320, vecPixels, nSmallW, nSmallH));
+    EXPECT_LT(nSmallH, nHeight);
+
+    const int W = 352, H = 288;
+    for (int nPosition = 0; nPosition < 4; ++nPosition) {
+        CBlendBitmap corner;
+        OverlayItem* pItem = corner.AddText(u"Cam 1 门口", W, H, nPosition);
+        ASSERT_NE(nullptr, pItem);
+        const int nRight = (W - pItem->nWidth - 2 + 1) & ~1, nBottom = (H - pItem->nHeight - 2 + 1) & ~1;
+        EXPECT_EQ(nPosition % 2 == 1 ? nRight : 2, pItem->nX) << nPosition;
+        EXPECT_EQ(nPosition >= 2 ? nBottom : 2, pItem->nY) << nPosition;
+        // Blend into a mid-grey frame: key-black stays picture, text becomes Y 235.
+        TestPicture picture(W, H, W, 1);
+        std::fill(picture.vecY.begin(), picture.vecY.end(), 128);
+        corner.Blend(picture.frame, W, H);
+        int nBright = 0, nChanged = 0;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; ++x) {
+                const uint8_t by = picture.vecY[y * W + x];
+                const bool bInside = x >= pItem->nX && x < pItem->nX + pItem->nWidth && y >= pItem->nY &&
+                                     y < pItem->nY + pItem->nHeight;
+                if (!bInside) {
+                    ASSERT_EQ(128, by) << "outside the item at " << x << "," << y;
+                }
+                nBright += by == 235;
+                nChanged += by != 128;
+            }
+        EXPECT_GT(nBright, 20);
+        EXPECT_LT(nChanged, pItem->nWidth * pItem->nHeight / 2)
+            << "the key colour must show the picture through";
+    }
+    EXPECT_EQ(nullptr, blend.AddText(u"x", W, H, 4));
+    EXPECT_EQ(nullptr, blend.AddText(u"", W, H, 0));
+}
+
+TEST(Overlay, BitmapsAreClippedToTheFrameAndRemovable)
+{
+    const int W = 64, H = 32;
+    // A 100x40 white bitmap with a key-coloured hole, placed half outside on every side.
+    std::vector<uint32_t> vecBitmap(100 * 40, 0xFFFFFF);
+    for (int y = 10; y < 20; ++y)
+        for (int x = 10; x < 20; ++x)
+            vecBitmap[y * 100 + x] = 0x00FF00;
+    for (auto [x, y] : {std::pair{-40, -20}, std::pair{30, 10}, std::pair{-90, 0}}) {
+        CBlendBitmap blend;
+        OverlayItem* pItem = blend.AddBitmap(x, y, 100, 40, vecBitmap.data(), 0x00FF00);
+        ASSERT_NE(nullptr, pItem);
+        EXPECT_TRUE(blend.SetItemValue(pItem, 7));
+        // The frame sits inside a larger buffer so writes past it would show.
+        TestPicture picture(W, H, W * 2, 2);
+        const std::vector<uint8_t> vecBefore = picture.vecY;
+        blend.Blend(picture.frame, W, H);
+        for (int r = 0; r < H; ++r)
+            for (int c = W; c < 2 * W; ++c)
+                ASSERT_EQ(vecBefore[r * 2 * W + c], picture.vecY[r * 2 * W + c]);
+        EXPECT_TRUE(blend.RemoveItem(pItem));
+        EXPECT_FALSE(blend.RemoveItem(pItem));
+        EXPECT_FALSE(blend.HasItems());
+    }
+}
+
+// A back-end that hands out one fixed picture.
+class CFakeDecoder : public CDecBase {
+public:
+    CFakeDecoder(int w, int h) : m_picture(w, h, w + 16, 9) {}
+    bool IsUsable() const override { return true; }
+    int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
+               int& nChromaStride) override
+    {
+        m_vecLastPayload.assign(pbData, pbData + dwLength);
+        if (dwLength == 0)
+            return 1;
+        picture = m_picture.frame;
+        nLumaStride = m_picture.frame.nStride;
+        nChromaStride = nLumaStride / 2;
+        return 0;
+    }
+    TestPicture m_picture;
+    std::vector<uint8_t> m_vecLastPayload;
+};
+
+struct TraceCapture {
+    std::vector<std::string> vecLines;
+    std::mutex mutex;
+    TraceCapture()
+    {
+        SetTraceSink([this](const char* psz) {
+            std::lock_guard<std::mutex> lock(mutex);
+            vecLines.emplace_back(psz);
+        });
+    }
+    ~TraceCapture() { ResetTraceSink(); }
+};
+
+TEST(Pipeline, StampDrivesOverlaysAndOrientationAndSmallBuffersAreRefused)
+{
+    const int W = 352, H = 288;
+    CBlendBitmap blend;
+    CFakeDecoder decoder(W, H);
+    decoder.SetOverlayManager(&blend);
+    decoder.SetFrameSize(W, H);
+    decoder.SetOutput(CSP_I420, false, W);
+    decoder.SetColorAdjust(40, 0, 0, 0);
+    std::vector<uint8_t> vecOut(W * H * 3 / 2);
+
+    // Unstamped: colour adjust does not apply and nothing is drawn.
+    const uint8_t byPlain[] = {1, 2, 3};
+    ASSERT_EQ(S_OK, decoder.Process(false, byPlain, 3, false, vecOut.data(), vecOut.size()));
+    for (int y = 0; y < H; ++y)
+        ASSERT_EQ(0, std::memcmp(vecOut.data() + y * W, decoder.m_picture.frame.pY + y * (W + 16), W));
+    EXPECT_FALSE(blend.HasItems());
+
+    // Stamped with a caption and the mirror flag: payload after the header, time text top
+    // left, caption bottom right, picture mirrored and brightened.
+    std::vector<uint8_t> vecStamp = {0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 4, 'A', 0, 'B', 0};
+    vecStamp[0] = static_cast<uint8_t>(vecStamp.size());
+    vecStamp.insert(vecStamp.end(), {7, 8, 9});
+    ASSERT_EQ(S_OK,
+              decoder.Process(false, vecStamp.data(), vecStamp.size(), true, vecOut.data(), vecOut.size()));
+    EXPECT_EQ(std::vector<uint8_t>({7, 8, 9}), decoder.m_vecLastPayload);
+    EXPECT_TRUE(blend.HasItems());
+    // Middle row, far from the overlays: mirrored and brightened by 40 >> 2.
+    const uint8_t* pSource = decoder.m_picture.frame.pY + (H / 2) * (W + 16);
+    for (int x = 0; x < W; ++x)
+        ASSERT_EQ(std::min(255, pSource[W - 1 - x] + 10), vecOut[(H / 2) * W + x]) << x;
+    // The decoder's own picture is never changed.
+    TestPicture pristine(W, H, W + 16, 9);
+    EXPECT_EQ(pristine.vecY, decoder.m_picture.vecY);
+
+    // The client's mirror cancels the stamp's.
+    decoder.SetMirror(1);
+    ASSERT_EQ(S_OK,
+              decoder.Process(false, vecStamp.data(), vecStamp.size(), true, vecOut.data(), vecOut.size()));
+    for (int x = 0; x < W; ++x)
+        ASSERT_EQ(std::min(255, pSource[x] + 10), vecOut[(H / 2) * W + x]) << x;
+
+    // A broken header and a too small output buffer drop the sample.
+    TraceCapture trace;
+    EXPECT_EQ(S_FALSE, decoder.Process(false, vecStamp.data(), 10, true, vecOut.data(), vecOut.size()));
+    EXPECT_EQ(S_FALSE, decoder.Process(false, byPlain, 3, false, vecOut.data(), W * H - 1));
+    EXPECT_EQ(S_FALSE, decoder.Process(false, byPlain, 3, false, vecOut.data(), W * H));
+    EXPECT_EQ(S_FALSE, decoder.Process(true, byPlain, 3, false, vecOut.data(), vecOut.size()));
+    EXPECT_EQ(
+        std::vector<std::string>({"TransForm nOutLen < m_nOutStride", "TransForm nOutLen < m_nImageWidth"}),
+        trace.vecLines);
+}
+
+std::string RunCommand(const std::string& strCommand)
+{
+    std::string strOut;
+    FILE* pPipe = popen(strCommand.c_str(), "r");
+    if (pPipe == nullptr)
+        return strOut;
+    char sz[256];
+    while (std::fgets(sz, sizeof sz, pPipe) != nullptr)
+        strOut += sz;
+    pclose(pPipe);
+    return strOut;
+}
+
+TEST(Snapshot, ImageMagickReadsTheBitmapWithTheRightSizeAndPixels)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("vistrel-snap-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    for (auto [W, H] : {std::pair{704, 576}, std::pair{37, 20}}) {
+        CFakeDecoder decoder(W, H);
+        decoder.SetFrameSize(W, H);
+        decoder.SetOutput(CSP_BGRA, false, W * 4);
+        const std::string strPath = (dir / ("snap" + std::to_string(W) + ".bmp")).string();
+        EXPECT_EQ(0, decoder.SaveSnapshot(strPath)) << "no picture yet";
+        std::vector<uint8_t> vecOut(W * H * 4);
+        const uint8_t by = 1;
+        ASSERT_EQ(S_OK, decoder.Process(false, &by, 1, false, vecOut.data(), vecOut.size()));
+        ASSERT_EQ(1, decoder.SaveSnapshot(strPath));
+        EXPECT_EQ(0, decoder.SaveSnapshot(""));
+        EXPECT_EQ(0, decoder.SaveSnapshot((dir / "missing" / "x.bmp").string()));
+        if (W == 704) {
+            EXPECT_EQ(1216512u + 58u, std::filesystem::file_size(strPath));
+        }
+        EXPECT_EQ("BMP3 " + std::to_string(W) + " " + std::to_string(H),
+                  RunCommand("identify -format '%m %w %h' '" + strPath + "'"));
+        // Pixels as ImageMagick reads them, top row first, against our own conversion.
+        const std::string strRaw = RunCommand("convert '" + strPath + "' -depth 8 bgr:- | od -An -v -tu1");
+        std::vector<uint8_t> vecRead;
+        for (size_t nAt = 0; nAt < strRaw.size();) {
+            char* pEnd = nullptr;
+            const long n = std::strtol(strRaw.c_str() + nAt, &pEnd, 10);
+            if (pEnd == strRaw.c_str() + nAt)
+                break;
+            vecRead.push_back(static_cast<uint8_t>(n));
+            nAt = pEnd - strRaw.c_str();
+        }
+        std::vector<uint8_t> vecExpected(W * H * 3);
+        ConvertImage(decoder.m_picture.frame, W, H, vecExpected.data(), W * 3, CSP_BGR);
+        EXPECT_EQ(vecExpected, vecRead) << W << "x" << H;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
