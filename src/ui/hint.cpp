@@ -47,7 +47,6 @@ void CBalloonHint::ShowAt(QWidget* pAnchor, const QString& strText, bool bError)
     }
     move(ptAt);
     show();
-    raise();
     update();
     m_pHideTimer->start(HINT_SHOW_MS);
 }

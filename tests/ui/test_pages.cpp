@@ -1,0 +1,306 @@
+// The configuration pages against a device manager of chosen records: the polling rule, the
+// save rule with the shared checks and their messages, and the "Apply to" list.
+#include "ui_test_support.h"
+
+#include "core/language.h"
+#include "ui/hint.h"
+#include "ui/pages/dlgalarm.h"
+#include "ui/pages/dlgapplyto.h"
+#include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgconfigmotion.h"
+#include "ui/pages/dlgconfigsystem.h"
+#include "ui/pages/dlgnetworkcable.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace uitest;
+
+namespace {
+
+class PagesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        GetLanguageManager()->LoadLanguage(9);
+        CConfigPage::s_nConfirmAnswer = 1;
+        DeviceInfo& camera = manager.Add(100, CAMERA_TYPE_SINGLE, u"Front door");
+        camera.stNetParam.ucConnType = LAN_CONN_STATIC;
+        camera.stNetParam.dwIP = 0xC6120005;
+        camera.stNetParam.dwNetmask = 0xFFFFFF00;
+        camera.stPort.usPort1 = 5000;
+        camera.stMotion.bThreshold = 10;
+        for (MotionRegion& region : camera.stMotion.region)
+            region.bSensitivity = 89;
+        camera.stSnapshotServer.ucPicCount = 5;
+        camera.stSnapshotServer.usTimeInterval = 60;
+        camera.stSnapshotServer.ulServerIP = 0xC6120002;
+        camera.stSnapshotServer.ulServerPort = 2121;
+        pCamera = &camera;
+    }
+    void TearDown() override { CConfigPage::s_nConfirmAnswer = -1; }
+
+    PageContext Context() { return {&manager, &commands, &bus, nullptr}; }
+    // Every group the pages show has arrived.
+    void AnswerAll(DeviceInfo& device)
+    {
+        DeviceQueryBlock& q = device.stQuery;
+        q.bCmdGetTimeFormat = q.bCmdGetCameraPort = q.bCmdGetNetParam = q.bCmdGetMotion = q.bCmdGetDoInfo =
+            q.bCmdGetSnapshotServer = 1;
+    }
+
+    CFakeManager manager;
+    CRecordingCommands commands;
+    CNotifyManager bus;
+    DeviceInfo* pCamera = nullptr;
+};
+
+template <typename T> T* Child(QWidget* pPage, const char* pszName)
+{
+    T* pChild = pPage->findChild<T*>(QString::fromLatin1(pszName));
+    EXPECT_NE(pChild, nullptr) << pszName;
+    return pChild;
+}
+
+QString HintText(const CConfigPage* pPage)
+{
+    return pPage->GetHint()->isVisible() ? pPage->GetHint()->GetText() : QString();
+}
+
+} // namespace
+
+// Every page waits for its group: three ticks after the first look it is still waiting and
+// disabled, the fourth gives up with the error hint; data arriving fills and enables it.
+TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives)
+{
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    ASSERT_GE(pane.GetPages().size(), 7u);
+    for (CConfigPage* pPage : pane.GetPages()) {
+        SCOPED_TRACE(pPage->metaObject()->className());
+        // The password page needs no camera data.
+        if (dynamic_cast<CDlgSystemPassword*>(pPage) != nullptr) {
+            EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled);
+            continue;
+        }
+        EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Waiting);
+        EXPECT_EQ(pPage->GetWaitCount(), 1u);
+        pPage->UpdateChildWindowValue();
+        pPage->UpdateChildWindowValue();
+        EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Waiting);
+        EXPECT_FALSE(pPage->GetSaveButton()->isEnabled());
+        pPage->UpdateChildWindowValue();
+        EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Failed);
+        EXPECT_EQ(pPage->GetHint()->GetText(), QStringLiteral("Get Information Fail"));
+        EXPECT_TRUE(pPage->GetHint()->IsError());
+    }
+    // Selecting again restarts the count; now the data is there.
+    AnswerAll(*pCamera);
+    bus.Notify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
+    for (CConfigPage* pPage : pane.GetPages()) {
+        SCOPED_TRACE(pPage->metaObject()->className());
+        EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled);
+        EXPECT_TRUE(pPage->GetSaveButton()->isEnabled());
+    }
+    EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgNetworkCable>(), "ip")->text(),
+              QStringLiteral("198.18.0.5"));
+    EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgNetworkCable>(), "camera")->text(), QStringLiteral("5000"));
+    EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgConfigSystem>(), "name")->text(),
+              QStringLiteral("Front door"));
+    EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgAlarmSnapshotServer>(), "server")->text(),
+              QStringLiteral("198.18.0.2"));
+    EXPECT_TRUE(commands.m_vecSent.empty());
+}
+
+// The real timer: a silent camera ends in the error hint on its own, a cancelled selection
+// stops the waiting, and a recorder is never polled.
+TEST_F(PagesTest, TimerGivesUpOnASilentCameraAndARecorderIsNeverPolled)
+{
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    auto* pMotion = pane.FindPage<CDlgConfigMotionDetection>();
+    auto* pCable = pane.FindPage<CDlgNetworkCable>();
+    bus.Notify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
+    EXPECT_EQ(pCable->GetPollState(), CConfigPage::PollState::Idle);
+    bus.Notify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return pMotion->GetPollState() == CConfigPage::PollState::Failed; }, 5000));
+    EXPECT_EQ(pMotion->GetWaitCount(), CConfigPage::POLL_GIVE_UP);
+    EXPECT_EQ(HintText(pMotion), QStringLiteral("Get Information Fail"));
+
+    DeviceInfo& recorder = manager.Add(200, CAMERA_TYPE_PARENT, u"Recorder");
+    manager.m_pSelected = &recorder;
+    CDlgCamConfigPane paneRecorder(Context());
+    bus.Notify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(&recorder));
+    QTest::qWait(CConfigPage::POLL_INTERVAL_MS * 2);
+    for (CConfigPage* pPage : paneRecorder.GetPages()) {
+        EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Idle);
+        EXPECT_EQ(pPage->GetWaitCount(), 0u);
+    }
+}
+
+namespace {
+
+struct SaveCase {
+    const char* pszName;
+    std::function<CConfigPage*(CDlgCamConfigPane&)> fnPage;
+    std::function<void(CConfigPage*)> fnEdit;
+    // Refused: the message at the control named; accepted: the command line and the hint.
+    const char* pszControl;
+    const char* pszHint;
+    const char* pszSent;
+};
+
+template <typename Page> std::function<CConfigPage*(CDlgCamConfigPane&)> PageOf()
+{
+    return [](CDlgCamConfigPane& pane) { return pane.FindPage<Page>(); };
+}
+
+std::function<void(CConfigPage*)> SetEdit(const char* pszName, const char* pszText)
+{
+    return [=](CConfigPage* pPage) { Child<QLineEdit>(pPage, pszName)->setText(QString::fromUtf8(pszText)); };
+}
+
+std::function<void(CConfigPage*)> Both(std::function<void(CConfigPage*)> a,
+                                       std::function<void(CConfigPage*)> b)
+{
+    return [=](CConfigPage* pPage) {
+        a(pPage);
+        b(pPage);
+    };
+}
+
+void PortSave(CConfigPage* pPage)
+{
+    static_cast<CDlgNetworkCable*>(pPage)->OnBtnSavePort();
+}
+
+} // namespace
+
+// Each check refuses with its message at its control and sends nothing; a good value is sent
+// once, written back into the record, and confirmed with the page's success hint.
+TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
+{
+    const std::string strDevice = std::to_string(pCamera->GetID());
+    const SaveCase aCases[] = {
+        {"port below", PageOf<CDlgNetworkCable>(), SetEdit("camera", "3478"), "camera",
+         "The port range is from 3479 to 7997!", nullptr},
+        {"port above", PageOf<CDlgNetworkCable>(), SetEdit("camera", "7998"), "camera",
+         "The port range is from 3479 to 7997!", nullptr},
+        {"port lowest", PageOf<CDlgNetworkCable>(), SetEdit("camera", "3479"), nullptr, "OK",
+         "CameraPort 100 3479"},
+        {"port highest", PageOf<CDlgNetworkCable>(), SetEdit("camera", "7997"), nullptr, "OK",
+         "CameraPort 100 7997"},
+        {"port random", PageOf<CDlgNetworkCable>(),
+         [](CConfigPage* p) { p->findChildren<QCheckBox*>().front()->setChecked(true); }, nullptr, "OK",
+         "CameraPort 100 0"},
+        {"address", PageOf<CDlgNetworkCable>(), SetEdit("ip", "198.18.0.256"), "ip", "Invalid IP address!",
+         nullptr},
+        {"gateway", PageOf<CDlgNetworkCable>(), SetEdit("gateway", "198.18.0"), "gateway",
+         "Invalid IP address!", nullptr},
+        {"address saved", PageOf<CDlgNetworkCable>(), SetEdit("ip", "198.18.0.9"), nullptr, "Saved.",
+         "SetNetParam 0 SER100 3 3323068425 4294967040"},
+        {"pppoe passwords", PageOf<CDlgNetworkCable>(),
+         Both([](CConfigPage* p) { p->findChildren<QRadioButton*>().front()->setChecked(true); },
+              Both(SetEdit("pppoe_password", "abc"), SetEdit("pppoe_confirm", "abd"))),
+         "pppoe_confirm", "The passwords do not match", nullptr},
+        {"name with space", PageOf<CDlgConfigSystem>(), SetEdit("name", " Lobby"), nullptr, "OK", nullptr},
+        {"name", PageOf<CDlgConfigSystem>(), SetEdit("name", "Lobby"), nullptr, "OK", "SetName 100 Lobby"},
+        {"old password", PageOf<CDlgSystemPassword>(), Both(SetEdit("old", "x"), SetEdit("new", "n")), "old",
+         "Password is not correct!", nullptr},
+        {"confirm password", PageOf<CDlgSystemPassword>(),
+         Both(SetEdit("new", "n1"), SetEdit("confirm", "n2")), "confirm", "The passwords do not match",
+         nullptr},
+        {"password", PageOf<CDlgSystemPassword>(), Both(SetEdit("new", "n1"), SetEdit("confirm", "n1")),
+         nullptr, "OK", "SetPassword 100 n1"},
+        {"no photos", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("count", "0"), "count",
+         "The port range is from 1 to 127!", nullptr},
+        {"interval", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("interval", "65536"), "interval",
+         "The port range is from 1 to 65535!", nullptr},
+        {"server", PageOf<CDlgAlarmSnapshotServer>(),
+         Both([](CConfigPage* p) { Child<QCheckBox>(p, "enable")->setChecked(true); },
+              SetEdit("server", "255.255.255.255")),
+         "server", "Invalid IP address!", nullptr},
+        {"snapshot", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("count", "127"), nullptr, "OK",
+         "Snapshot 100 254 0 60 3323068418 2121"},
+        {"do", PageOf<CDlgAlarmTriggers>(),
+         [](CConfigPage* p) { Child<QCheckBox>(p, "di")->setChecked(true); }, nullptr, "OK",
+         "SetDo 100 0001/0000"},
+        {"motion", PageOf<CDlgConfigMotionDetection>(),
+         [](CConfigPage* p) { Child<QCheckBox>(p, "enable")->setChecked(true); }, nullptr, "OK",
+         "SetMotion 100 10 1:0,0,0,0/89 0:0,0,0,0/89 0:0,0,0,0/89"},
+    };
+    for (const SaveCase& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        AnswerAll(*pCamera);
+        manager.m_pSelected = pCamera;
+        CDlgCamConfigPane pane(Context());
+        CConfigPage* pPage = c.fnPage(pane);
+        ASSERT_NE(pPage, nullptr);
+        ASSERT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled);
+        commands.m_vecSent.clear();
+        c.fnEdit(pPage);
+        if (std::string(c.pszName).rfind("port", 0) == 0)
+            PortSave(pPage);
+        else
+            pPage->OnBtnSave();
+        EXPECT_EQ(HintText(pPage), QString::fromUtf8(c.pszHint));
+        if (c.pszControl != nullptr) {
+            EXPECT_TRUE(pPage->GetHint()->IsError());
+            EXPECT_EQ(pPage->GetHint()->GetAnchor(), pPage->GetKeyControl(c.pszControl));
+            EXPECT_TRUE(commands.m_vecSent.empty());
+        } else {
+            EXPECT_FALSE(pPage->GetHint()->IsError());
+            if (c.pszSent != nullptr)
+                EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{c.pszSent});
+            else
+                EXPECT_TRUE(commands.m_vecSent.empty());
+        }
+    }
+    // What was sent is what the record now holds.
+    EXPECT_EQ(pCamera->stNetParam.dwIP, 0xC6120009u);
+    EXPECT_EQ(pCamera->stPort.usPort1, 0);
+    EXPECT_EQ(pCamera->stSnapshotServer.ucPicCount, 127);
+    EXPECT_EQ(pCamera->stDo.abDo[3], 1);
+    EXPECT_EQ(pCamera->stMotion.region[0].bEnable, 1);
+}
+
+// Three cameras besides the one shown, one of them offline: all are listed, "Select All" and
+// "Invert Selection" pick, and only the present ones get the settings.
+TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
+{
+    manager.Add(101, CAMERA_TYPE_SINGLE, u"Garden");
+    manager.Add(102, CAMERA_TYPE_SINGLE, u"Garage", false);
+    manager.Add(103, CAMERA_TYPE_SINGLE, u"Hall");
+    CDlgApplyTo dialog(&manager, pCamera->GetID());
+    ASSERT_EQ(dialog.GetList()->count(), 3);
+    EXPECT_TRUE(dialog.GetChosen().empty());
+    dialog.GetList()->item(0)->setCheckState(Qt::Checked);
+    dialog.OnBtnInvert();
+    EXPECT_EQ(dialog.GetChosen(), (std::vector<DWORD>{102, 103}));
+    dialog.OnBtnSelectAll();
+    ASSERT_EQ(dialog.GetChosen(), (std::vector<DWORD>{101, 102, 103}));
+    EXPECT_EQ(dialog.GetList()->item(1)->toolTip(), QStringLiteral("Camera Offline!"));
+
+    DoInfo info{};
+    info.abDo[0] = 1;
+    const auto vecResults = ApplyToCameras(&manager, dialog.GetChosen(), [&](DeviceInfo& device) {
+        DoInfo own = info;
+        own.dwID = device.GetID();
+        device.stDo = own;
+        commands.Cmd_SetDo(device.GetID(), own);
+    });
+    ASSERT_EQ(vecResults.size(), 3u);
+    EXPECT_TRUE(vecResults[0].bSent);
+    EXPECT_FALSE(vecResults[1].bSent);
+    EXPECT_TRUE(vecResults[2].bSent);
+    EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"SetDo 101 1000/0000", "SetDo 103 1000/0000"}));
+}

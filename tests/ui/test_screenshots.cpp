@@ -1,0 +1,63 @@
+// Every page in the three languages saved as PNG for a person to look at (run under Xvfb
+// for the real look; the offscreen platform gives the same layout). Each picture must show
+// the whole page: a page that needs more room than its pane gives is a layout fault.
+#include "ui_test_support.h"
+
+#include "core/language.h"
+#include "ui/pages/configpage.h"
+#include "ui/pages/dlgapplyto.h"
+#include "ui/pages/dlgcamconfigpane.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTabWidget>
+
+#include <gtest/gtest.h>
+
+using namespace uitest;
+
+TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
+{
+    const QString strDir = QStringLiteral(VISTREL_SCREENSHOT_DIR);
+    QDir().mkpath(strDir);
+    for (const auto& [nLanguage, pszTag] : {std::pair{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}}) {
+        GetLanguageManager()->LoadLanguage(nLanguage);
+        CFakeManager manager;
+        CRecordingCommands commands;
+        CNotifyManager bus;
+        DeviceInfo& camera = manager.Add(100, CAMERA_TYPE_SINGLE, u"Front door");
+        manager.Add(101, CAMERA_TYPE_SINGLE, u"Garden");
+        DeviceQueryBlock& q = camera.stQuery;
+        q.bCmdGetTimeFormat = q.bCmdGetCameraPort = q.bCmdGetNetParam = q.bCmdGetMotion = q.bCmdGetDoInfo =
+            q.bCmdGetSnapshotServer = 1;
+        camera.stMotion.region[0] = {10, 10, 60, 70, 89, 1};
+        manager.m_pSelected = &camera;
+        CDlgCamConfigPane pane({&manager, &commands, &bus, nullptr});
+        pane.resize(pane.sizeHint());
+        pane.show();
+        int nShot = 0;
+        for (CConfigPage* pPage : pane.GetPages()) {
+            // Show the page's tab (and its sub-tab).
+            for (QWidget* pWidget = pPage; pWidget != nullptr; pWidget = pWidget->parentWidget()) {
+                if (auto* pTabs = qobject_cast<QTabWidget*>(
+                        pWidget->parentWidget() ? pWidget->parentWidget()->parentWidget() : nullptr))
+                    pTabs->setCurrentWidget(pWidget);
+            }
+            QCoreApplication::processEvents();
+            SCOPED_TRACE(std::string(pszTag) + " " + pPage->metaObject()->className());
+            EXPECT_GE(pPage->width(), pPage->minimumSizeHint().width());
+            EXPECT_GE(pPage->height(), pPage->minimumSizeHint().height());
+            const QString strFile = QStringLiteral("%1/%2_%3_%4.png")
+                                        .arg(strDir, QString::fromLatin1(pszTag))
+                                        .arg(++nShot, 2, 10, QLatin1Char('0'))
+                                        .arg(QString::fromLatin1(pPage->metaObject()->className()));
+            EXPECT_TRUE(pane.grab().save(strFile));
+        }
+        CDlgApplyTo dialog(&manager, camera.GetID());
+        dialog.show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(
+            dialog.grab().save(QStringLiteral("%1/%2_applyto.png").arg(strDir, QString::fromLatin1(pszTag))));
+    }
+    GetLanguageManager()->LoadLanguage(9);
+}

@@ -1,0 +1,137 @@
+// Test harness of the pages: a device manager holding chosen records, commands that are
+// recorded instead of sent, and a bus of the test's own.
+#pragma once
+
+#include "core/notify.h"
+#include "device/devicemanager.h"
+#include "device/idownloadmanager.h"
+#include "ui/pages/pagecommands.h"
+
+#include <QString>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace uitest {
+
+class CFakeManager : public IDeviceManager {
+public:
+    DeviceInfo& Add(DWORD dwID, DWORD enType, const char16_t* pszName, bool bPresent = true)
+    {
+        auto pDevice = std::make_unique<DeviceInfo>();
+        pDevice->stItem.dwDVIPID = dwID;
+        std::char_traits<char16_t>::copy(pDevice->stItem.szName, pszName,
+                                         std::char_traits<char16_t>::length(pszName));
+        std::snprintf(pDevice->stItem.szSerial, sizeof(pDevice->stItem.szSerial), "SER%u", dwID);
+        pDevice->enCameraType = enType;
+        pDevice->bIsExist = bPresent ? 1 : 0;
+        DeviceInfo& device = *pDevice;
+        m_mapDevices[dwID] = pDevice.get();
+        m_vecOwned.push_back(std::move(pDevice));
+        return device;
+    }
+
+    const DeviceMap& GetDevices() const override { return m_mapDevices; }
+    void GetAllSortedDevices(SortedDeviceMap& mapSorted) override
+    {
+        for (const auto& [dwID, pDevice] : m_mapDevices)
+            mapSorted.emplace(std::to_string(dwID), pDevice);
+    }
+    bool HasValidDevice() const override { return !m_mapDevices.empty(); }
+    void SearchDevices(DWORD) override {}
+    void ReSearchDevices() override {}
+    void SelectDevice(DWORD dwID, DWORD, DWORD) override { m_pSelected = m_mapDevices.at(dwID); }
+    void CancelSelectDevice() override { m_pSelected = nullptr; }
+    DeviceInfo* GetSelectDevice() const override { return m_pSelected; }
+    DWORD GetPlayType() const override
+    {
+        return m_pSelected != nullptr ? PLAY_TYPE_REALTIME : PLAY_TYPE_NONE;
+    }
+    DeviceInfo* GetDevice(const char*, DWORD) const override { return nullptr; }
+    DeviceInfo* GetDevice(DWORD dwID, DWORD dwMask) const override
+    {
+        const auto it = m_mapDevices.find(dwID);
+        return it != m_mapDevices.end() && (it->second->enCameraType & dwMask) != 0 ? it->second : nullptr;
+    }
+    DeviceInfo* GetParentDevice(DWORD) const override { return nullptr; }
+    void GetNetworkExtendInfo() override {}
+    void SetPassword(const BYTE (&)[PASSWORD_LEN]) override {}
+    void GetAllRecordInfo() override {}
+    void GetRecordInfo(DeviceInfo*) override {}
+    void GetRecordInfo(DWORD) override {}
+    void ReScanWifi() override {}
+
+    DeviceInfo* m_pSelected = nullptr;
+
+private:
+    DeviceMap m_mapDevices;
+    std::vector<std::unique_ptr<DeviceInfo>> m_vecOwned;
+};
+
+// Every command as one line "Name id values".
+class CRecordingCommands : public IPageCommands {
+public:
+    void Cmd_SetName(DWORD dwID, const std::u16string& strName) override
+    {
+        Add("SetName", dwID, QString::fromStdU16String(strName).toStdString());
+    }
+    void Cmd_SetPassword(DWORD dwID, const BYTE (&)[PASSWORD_LEN], const BYTE (&pbNew)[PASSWORD_LEN]) override
+    {
+        Add("SetPassword", dwID,
+            std::string(reinterpret_cast<const char*>(pbNew),
+                        strnlen(reinterpret_cast<const char*>(pbNew), PASSWORD_LEN)));
+    }
+    void Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat) override
+    {
+        Add("SetTimeFormat", dwID, std::to_string(byFormat));
+    }
+    void Cmd_CameraPort(DWORD dwID, WORD usPort) override { Add("CameraPort", dwID, std::to_string(usPort)); }
+    void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) override { Add("Upnp", dwID, std::to_string(bConnect)); }
+    void Cmd_SetNTP(DWORD dwID, const NtpInfo&) override { Add("SetNTP", dwID, ""); }
+    void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) override
+    {
+        std::string s = std::to_string(info.bThreshold);
+        for (const MotionRegion& r : info.region)
+            s += " " + std::to_string(r.bEnable) + ":" + std::to_string(r.bLeft) + "," +
+                 std::to_string(r.bTop) + "," + std::to_string(r.bRight) + "," + std::to_string(r.bBottom) +
+                 "/" + std::to_string(r.bSensitivity);
+        Add("SetMotion", dwID, s);
+    }
+    void Cmd_SetDo(DWORD dwID, const DoInfo& info) override
+    {
+        std::string s;
+        for (BYTE b : info.abDo)
+            s += std::to_string(b);
+        s += "/";
+        for (BYTE b : info.abSms)
+            s += std::to_string(b);
+        Add("SetDo", dwID, s);
+    }
+    void Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam, DWORD ulServerIP,
+                                   DWORD ulServerPort, DWORD) override
+    {
+        Add("Snapshot", dwID,
+            std::to_string(ucEnable) + " " + std::to_string(ucMode) + " " + std::to_string(usParam) + " " +
+                std::to_string(ulServerIP) + " " + std::to_string(ulServerPort));
+    }
+    void Cmd_SetRecordSD(DWORD dwID, const RecordInfo&) override { Add("SetRecordSD", dwID, ""); }
+    void Cmd_SetRecordNas(DWORD dwID, const RecordInfo&) override { Add("SetRecordNas", dwID, ""); }
+    void Cmd_SetNetParam(const NetParamRecord& record) override
+    {
+        Add("SetNetParam", 0,
+            std::string(record.szSerial) + " " + std::to_string(record.ucConnType) + " " +
+                std::to_string(record.dwIP) + " " + std::to_string(record.dwNetmask));
+    }
+
+    std::vector<std::string> m_vecSent;
+
+private:
+    void Add(const char* pszName, DWORD dwID, const std::string& strValues)
+    {
+        m_vecSent.push_back(std::string(pszName) + " " + std::to_string(dwID) + " " + strValues);
+    }
+};
+
+} // namespace uitest
