@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "mediaconfig.h"
 #include "wire.h"
 
 namespace camsim {
@@ -289,6 +290,7 @@ struct Camera {
     std::map<int, std::vector<Bytes>> rectimeAccepted; // requests 50..66 as received, for the media side
     std::uint32_t dwLastDownloadAckCount = 0;
     VideoSession video;
+    MediaConfig media;
     FirmwareSession firmware;
 
     Counters counters;

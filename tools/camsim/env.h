@@ -26,6 +26,14 @@ public:
     // The camera's address changed (network parameters set): its sockets follow.
     virtual void MoveCamera(Camera& host, std::uint32_t dwNewAddr) = 0;
     virtual void Log(const std::string& strLine) = 0;
+
+    // What the media side needs to hear of; the event loop's media engine takes it.
+    virtual void OnVideoStart(Camera& cam, bool bByMulticast) {}
+    virtual void OnVideoStop(Camera& cam) {}
+    virtual void OnRecTimeMedia(Camera& cam, std::uint8_t bCode, const std::uint8_t* pBody, std::size_t nBody)
+    {
+    }
+    virtual void OnTalkAudio(Camera& cam, const std::uint8_t* pData, std::size_t nLen) {}
 };
 
 // Where a reply to one received request goes.

@@ -12,6 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "firmware.h"
+#include "media.h"
 #include "scenario.h"
 #include "sim.h"
 
@@ -88,6 +89,62 @@ int SendControl(const std::string& strPath, const std::string& strLine)
     return answer.rfind("{\"ok\":true", 0) == 0 || answer.find("\"ok\":true") != std::string::npos ? 0 : 1;
 }
 
+// Prints (and with strOut writes) the SD frame a camera of the scenario holds at a second and
+// an index within it, as the download and playback send it.
+int PrintSdFrame(const Scenario& scenario, const std::vector<std::string>& args, const std::string& strOut)
+{
+    if (args.size() != 3) {
+        std::cerr << "vistrel-camsim: --sd-frame takes CAMERA-ID SECONDS INDEX" << std::endl;
+        return 2;
+    }
+    const auto dwId = static_cast<std::uint32_t>(std::strtoul(args[0].c_str(), nullptr, 0));
+    std::uint32_t dwTime = 0;
+    if (!ParseTime(args[1], dwTime)) {
+        std::cerr << "vistrel-camsim: not a time: " << args[1] << std::endl;
+        return 2;
+    }
+    const auto dwIndex = static_cast<std::uint32_t>(std::strtoul(args[2].c_str(), nullptr, 0));
+    const Camera* pCam = nullptr;
+    for (auto& c : scenario.cameras)
+        if (Camera* p = c->FindById(dwId))
+            pCam = p;
+    if (!pCam) {
+        std::cerr << "vistrel-camsim: no camera " << dwId << std::endl;
+        return 1;
+    }
+    std::string strError;
+    auto sd = GetClip(pCam->media.sd, strError);
+    if (!sd) {
+        std::cerr << "vistrel-camsim: " << strError << std::endl;
+        return 1;
+    }
+    SdPosition pos;
+    if (dwIndex >= static_cast<std::uint32_t>(sd->cfg.nFps) || !SdAt(*pCam, *sd, dwTime, dwIndex, pos)) {
+        std::cerr << "vistrel-camsim: camera " << dwId << " has no recorded frame " << dwIndex << " at "
+                  << dwTime << std::endl;
+        return 1;
+    }
+    const Bytes frame = SdFrame(*pCam, *sd, pCam->media.bStampFlags, pos);
+    const std::size_t nEs = CodecDataOffset(frame);
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "{\"camera\":%u,\"time\":%u,\"index\":%u,\"frame\":%u,\"key\":%s,\"size\":%zu,"
+                  "\"crc\":\"%08x\",\"es_size\":%zu,\"es_crc\":\"%08x\"}",
+                  dwId, dwTime, dwIndex, pos.dwFrame, frame[1] == 0 ? "true" : "false", frame.size(),
+                  Crc32(frame.data(), frame.size()), frame.size() - nEs,
+                  Crc32(frame.data() + nEs, frame.size() - nEs));
+    std::cout << line << std::endl;
+    if (!strOut.empty()) {
+        std::ofstream out(strOut, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        if (!out) {
+            std::cerr << "vistrel-camsim: cannot write " << strOut << std::endl;
+            return 1;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -96,6 +153,8 @@ int main(int argc, char** argv)
     std::string strScenario, strControl, strAddresses, strOut, strVersion, strCheck, strSend;
     std::vector<std::string> interfaces;
     std::vector<std::string> sendLines;
+    std::string strMediaLog;
+    bool bSdFrame = false;
     std::size_t nSize = 0;
     std::uint32_t dwSeed = 1;
     bool bVerbose = false, bMakeImage = false;
@@ -115,7 +174,11 @@ int main(int argc, char** argv)
     app.add_option("--check-image", strCheck, "check a firmware image and print its version");
     app.add_option("--send", strSend,
                    "control socket of a running simulator; sends the remaining arguments as one command");
-    app.add_option("command", sendLines, "command for --send");
+    app.add_option("--media-log", strMediaLog,
+                   "one line per sent media frame to this file (- for standard output)");
+    app.add_flag("--sd-frame", bSdFrame,
+                 "print the SD frame CAMERA-ID SECONDS INDEX of the scenario (-o writes its bytes) and exit");
+    app.add_option("command", sendLines, "command for --send, or the arguments of --sd-frame");
     CLI11_PARSE(app, argc, argv);
 
     if (bMakeImage) {
@@ -155,11 +218,14 @@ int main(int argc, char** argv)
         std::cerr << "vistrel-camsim: " << strScenario << ": " << e.what() << std::endl;
         return 2;
     }
+    if (bSdFrame)
+        return PrintSdFrame(scenario, sendLines, strOut);
     const std::size_t nCameras = scenario.cameras.size();
     SimOptions options;
     options.interfaces = interfaces;
     options.strControlPath = strControl;
     options.bVerbose = bVerbose;
+    options.strMediaLog = strMediaLog;
     CSimulator sim(std::move(scenario), options);
     std::string strError;
     if (!sim.Open(strError)) {

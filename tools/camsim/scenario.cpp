@@ -1,5 +1,7 @@
 #include "scenario.h"
 
+#include "mediaconfig.h"
+
 #include <algorithm>
 #include <ctime>
 #include <fstream>
@@ -265,6 +267,8 @@ void Configure(Camera& c, const json& j, int n, std::mt19937& rng)
         for (const auto& [k, v] : j.at("presets").items())
             c.presets[static_cast<std::uint32_t>(std::stoul(k))] = v.get<std::string>();
     c.usMsVersion = static_cast<std::uint16_t>(GetU32(j, "ms_version", 1));
+    if (j.contains("media"))
+        ParseMediaJson(j.at("media").dump(), c.media);
     if (j.contains("recordings")) {
         for (const auto& r : j.at("recordings")) {
             Recording rec;
@@ -468,6 +472,7 @@ Scenario LoadScenario(const std::string& strJson, const std::vector<std::uint32_
                     ch->dwVideoStatus = GetU32(cjj, "video_status", cam->dwVideoStatus);
                     ch->ignore = cam->ignore;
                     ch->usMsVersion = cam->usMsVersion;
+                    ch->media = cam->media;
                     if (cjj.contains("recordings")) {
                         for (const auto& r : cjj.at("recordings"))
                             ch->recordings.push_back(

@@ -37,7 +37,8 @@ void OnSignal(int)
 
 bool IsOurGroup(std::uint32_t dwAddr)
 {
-    return dwAddr == GROUP_VIEWER_REPLY || dwAddr == GROUP_VIEWER_REPLY_ENC || dwAddr == GROUP_LAN_REPLY;
+    return dwAddr == GROUP_VIEWER_REPLY || dwAddr == GROUP_VIEWER_REPLY_ENC || dwAddr == GROUP_LAN_REPLY ||
+           dwAddr == GROUP_MEDIA;
 }
 
 sockaddr_in SockAddr(std::uint32_t dwAddr, std::uint16_t usPort)
@@ -68,6 +69,13 @@ void InstallSignalHandlers()
 CSimulator::CSimulator(Scenario scenario, SimOptions options)
     : m_scenario(std::move(scenario)), m_options(std::move(options)), m_viewer(*this), m_lan(*this)
 {
+    m_media = std::make_unique<CMediaEngine>(
+        *this,
+        [this](Camera& root, std::uint32_t dwDst, std::uint16_t usPort, const Bytes& data) {
+            SendMedia(root, dwDst, usPort, data);
+        },
+        [this](Camera& cam, Bytes packet) { m_viewer.QueueRecTimeReply(cam, std::move(packet)); },
+        m_scenario.dwSeed);
 }
 
 CSimulator::~CSimulator()
@@ -180,6 +188,8 @@ void CSimulator::CloseCamera(Camera& cam)
     for (int fd : {it->second.fdViewer, it->second.fdViewerEnc, it->second.fdLan})
         if (fd >= 0)
             Unwatch(fd);
+    if (it->second.fdMedia >= 0)
+        close(it->second.fdMedia);
     m_camSocks.erase(it);
 }
 
@@ -223,7 +233,7 @@ bool CSimulator::Open(std::string& strError)
     // Three sockets per camera; a thousand cameras need more than the usual soft limit.
     rlimit rl{};
     if (getrlimit(RLIMIT_NOFILE, &rl) == 0) {
-        const rlim_t need = 3 * m_scenario.cameras.size() + 64;
+        const rlim_t need = 4 * m_scenario.cameras.size() + 64;
         if (rl.rlim_cur < need) {
             rl.rlim_cur = std::max<rlim_t>(need, std::min<rlim_t>(rl.rlim_max, 65536));
             if (rl.rlim_max < rl.rlim_cur)
@@ -270,6 +280,23 @@ bool CSimulator::Open(std::string& strError)
             !OpenGroup(Kind::ViewerGroupEnc, GROUP_VIEWER_REQ_ENC, PORT_VIEWER_MCAST_ENC, strError) ||
             !OpenGroup(Kind::LanGroup, GROUP_LAN_REQ, PORT_LAN_MCAST, strError))
             return false;
+    }
+
+    // Every clip is encoded before the first request can arrive.
+    std::vector<Camera*> cams;
+    for (auto& cam : m_scenario.cameras)
+        cams.push_back(cam.get());
+    if (!m_media->Prepare(cams, strError))
+        return false;
+    if (!m_options.strMediaLog.empty()) {
+        if (m_options.strMediaLog != "-") {
+            m_mediaLog.open(m_options.strMediaLog, std::ios::out | std::ios::trunc);
+            if (!m_mediaLog) {
+                strError = "cannot write " + m_options.strMediaLog;
+                return false;
+            }
+        }
+        m_media->SetFrameLog(m_options.strMediaLog == "-" ? &std::cout : &m_mediaLog);
     }
 
     if (!m_options.strControlPath.empty()) {
@@ -328,6 +355,56 @@ void CSimulator::Send(Camera& host, Channel ch, std::uint32_t dwDst, std::uint16
         else
             fn();
     }
+}
+
+void CSimulator::SendMedia(Camera& root, std::uint32_t dwDst, std::uint16_t usPort, const Bytes& data)
+{
+    if (!IsOurGroup(dwDst) && !IsLabAddress(dwDst) && !IsLoopback(dwDst)) {
+        m_uDroppedUnsafe++;
+        Log("refused to send media to " + AddrToText(dwDst));
+        return;
+    }
+    auto it = m_camSocks.find(&root);
+    if (it == m_camSocks.end() || !root.bOnline || root.uBackAt)
+        return; // moved away, offline or rebooting: the stream goes nowhere
+    int& fd = it->second.fdMedia;
+    if (fd < 0) {
+        std::string strError;
+        fd = OpenUdp(root.dwAddr, 0, false, strError);
+        if (fd < 0 && IsLabAddress(root.dwAddr))
+            fd = OpenUdp(root.dwAddr, 0, true, strError);
+        if (fd < 0) {
+            Log("camera " + std::to_string(root.dwId) + ": no media socket: " + strError);
+            return;
+        }
+        // A key frame leaves as one burst of segments.
+        const int nBuf = 4 << 20;
+        if (setsockopt(fd, SOL_SOCKET, SO_SNDBUFFORCE, &nBuf, sizeof nBuf) != 0)
+            setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &nBuf, sizeof nBuf);
+    }
+    const sockaddr_in sa = SockAddr(dwDst, usPort);
+    if (sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) < 0)
+        Log(Errno("media sendto " + AddrToText(dwDst)));
+}
+
+void CSimulator::OnVideoStart(Camera& cam, bool bByMulticast)
+{
+    m_media->OnVideoStart(cam, bByMulticast);
+}
+
+void CSimulator::OnVideoStop(Camera& cam)
+{
+    m_media->OnVideoStop(cam);
+}
+
+void CSimulator::OnRecTimeMedia(Camera& cam, std::uint8_t bCode, const std::uint8_t* pBody, std::size_t nBody)
+{
+    m_media->OnRecTime(cam, bCode, pBody, nBody);
+}
+
+void CSimulator::OnTalkAudio(Camera& cam, const std::uint8_t* pData, std::size_t nLen)
+{
+    m_media->OnTalkAudio(cam, pData, nLen);
 }
 
 void CSimulator::MoveCamera(Camera& host, std::uint32_t dwNewAddr)
@@ -523,12 +600,12 @@ std::string CSimulator::Control(const std::string& strLine)
     if (cmd.empty())
         return fail("empty command");
     if (cmd == "help")
-        return ok(
-            {{"commands",
-              {"list", "dump <cam>", "offline <cam>", "online <cam>", "reboot <cam> [ms]",
-               "video-status <cam> <n>", "password <cam> [text]", "address <cam> <ip>",
-               "faults <cam|all> <json>", "reset-counters <cam|all>", "firmware <cam> <version>", "quit"}},
-             {"camera", "#index, address, serial or id"}});
+        return ok({{"commands",
+                    {"list", "dump <cam>", "offline <cam>", "online <cam>", "reboot <cam> [ms]",
+                     "video-status <cam> <n>", "password <cam> [text]", "address <cam> <ip>",
+                     "faults <cam|all> <json>", "media <cam>", "reset-counters <cam|all>",
+                     "firmware <cam> <version>", "quit"}},
+                   {"camera", "#index, address, serial or id"}});
     if (cmd == "quit") {
         Stop();
         return ok();
@@ -561,6 +638,8 @@ std::string CSimulator::Control(const std::string& strLine)
     std::getline(in >> std::ws, arg);
     if (cmd == "dump")
         return ok({{"camera", json::parse(DumpCamera(cam))}});
+    if (cmd == "media")
+        return ok({{"media", json::parse(m_media->Stats(cam))}});
     if (cmd == "offline" || cmd == "online") {
         Camera& root = cam.Root();
         root.uRebootGen++; // ends a reboot in progress too

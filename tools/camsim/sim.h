@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 
 #include "env.h"
 #include "lan.h"
+#include "media.h"
 #include "scenario.h"
 #include "viewer.h"
 
@@ -24,6 +26,7 @@ struct SimOptions {
         interfaces;             // to join the request groups on; empty: those holding camera addresses
     std::string strControlPath; // Unix socket for line commands; empty: none
     bool bVerbose = false;
+    std::string strMediaLog; // one line per sent media frame; "-" for standard output
 };
 
 class CSimulator : public IEnv {
@@ -47,6 +50,11 @@ public:
     void After(std::uint32_t dwMs, std::function<void()> fn) override;
     void MoveCamera(Camera& host, std::uint32_t dwNewAddr) override;
     void Log(const std::string& strLine) override;
+    void OnVideoStart(Camera& cam, bool bByMulticast) override;
+    void OnVideoStop(Camera& cam) override;
+    void OnRecTimeMedia(Camera& cam, std::uint8_t bCode, const std::uint8_t* pBody,
+                        std::size_t nBody) override;
+    void OnTalkAudio(Camera& cam, const std::uint8_t* pData, std::size_t nLen) override;
 
 private:
     enum class Kind {
@@ -85,7 +93,11 @@ private:
     std::map<int, Sock> m_socks;
     struct CamSocks {
         int fdViewer = -1, fdViewerEnc = -1, fdLan = -1;
+        int fdMedia = -1; // opened with the first media datagram; not read
     };
+    void SendMedia(Camera& root, std::uint32_t dwDst, std::uint16_t usPort, const Bytes& data);
+    std::unique_ptr<CMediaEngine> m_media;
+    std::ofstream m_mediaLog;
     std::map<Camera*, CamSocks> m_camSocks;
     std::multimap<std::uint64_t, std::function<void()>> m_timers;
     std::vector<std::uint32_t> m_groupIfIndex;
