@@ -1,0 +1,18 @@
+// Export of downloaded AVI files to MP4, which every player opens: the stamp headers are
+// stripped and the H.264 video is remuxed as it is, the GSM audio becomes AAC, and the
+// recording's start time becomes the file's creation time.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct AviExportResult {
+    bool bOk = false;
+    std::string strError;
+    long long llVideoFrames = 0;
+    long long llAudioSamples = 0;
+    long long llStartTime = 0; // camera seconds of the first frame
+};
+
+// The files are joined in the order given. Files whose video is not H.264 are refused.
+AviExportResult ExportAviToMp4(const std::vector<std::string>& vecInputs, const std::string& strOutput);
