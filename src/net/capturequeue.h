@@ -4,6 +4,7 @@
 
 #include "platform/wintypes.h"
 
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -33,7 +34,11 @@ ICaptureListener* GetCaptureListener();
 
 class CCaptureQueue {
 public:
-    static constexpr int RING_SIZE = 32768;
+    // Every camera's answer to one search or query pass can arrive while the GUI thread is
+    // busy, so the queue is deep; it is bound by entries and by bytes, whichever comes first,
+    // so that a stalled GUI thread costs at most MAX_QUEUED_BYTES per socket.
+    static constexpr int RING_SIZE = 8192; // holds RING_SIZE - 1 entries
+    static constexpr std::size_t MAX_QUEUED_BYTES = 8u << 20;
 
     CCaptureQueue();
     virtual ~CCaptureQueue();
@@ -43,8 +48,8 @@ public:
     // Tells the owner that data was put (also after a drop). Capture thread.
     virtual void NotifyData() = 0;
 
-    // Capture thread: copies the payload in; address and port as on the wire. A full ring
-    // keeps nothing and traces the drop.
+    // Capture thread: copies the payload in; address and port as on the wire. A full queue
+    // (entries or bytes) keeps nothing and traces the drop.
     void Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet);
     // GUI thread: the oldest entry, cut to nBufLen; address and port in host order. 0 when
     // empty.
@@ -61,6 +66,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::deque<Entry> m_entries;
+    std::size_t m_nBytes = 0; // payload bytes held
     // Ring positions (modulo RING_SIZE), kept for the drop trace.
     int m_nRead = 0;
     int m_nWrite = 0;

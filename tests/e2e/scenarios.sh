@@ -318,9 +318,10 @@ upgrade() {
   # A test-only give-up time keeps the run short; the program itself waits three minutes.
   cli --json upgrade UPG1 UPG2 UPG3 STALL1 --image-dir "$images" --timeout 400 --test-give-up-ms 15000
   expect_rc "one camera stopped answering" 6
+  expect_eq "one document" "$(jq -s length "$work/out")" 1
   expect_eq "results" "$(jq -sc '.[-1].results | map([.serial, .result])' "$work/out")" \
     '[["UPG1","Write finished, reboot."],["UPG2","Write finished, reboot."],["UPG3","Write finished, reboot."],["STALL1","Camera doesn'"'"'t response"]]'
-  expect_eq "progress lines" "$(jq -sc '[.[] | select(.percent? == 50) | .serial] | unique' "$work/out")" '["UPG1","UPG2","UPG3"]'
+  expect_eq "progress" "$(jq -c '[.progress[] | select(.percent? == 50) | .serial] | unique' "$work/out")" '["UPG1","UPG2","UPG3"]'
   sleep 3
   expect_eq "new firmware" "$(dump UPG1 | jq -r .firmware)" 9.9.9
 }

@@ -94,6 +94,29 @@ TEST_F(CaptureQueueTest, FullRingKeepsAllButOneAndTracesTheDrop)
     EXPECT_EQ(queue.GetQueuedCount(), nSize - 1);
 }
 
+TEST_F(CaptureQueueTest, BytesBoundTheQueueBeforeEntriesDo)
+{
+    TraceCapture trace;
+    CCountingQueue queue;
+    const std::string strPayload(1500, 'b');
+    const int nFit = static_cast<int>(CCaptureQueue::MAX_QUEUED_BYTES / strPayload.size());
+    ASSERT_LT(nFit, CCaptureQueue::RING_SIZE - 1);
+    auto put = [&] {
+        queue.Put(reinterpret_cast<const BYTE*>(strPayload.data()), static_cast<DWORD>(strPayload.size()), 0,
+                  0);
+    };
+    for (int i = 0; i < nFit + 10; ++i)
+        put();
+    EXPECT_EQ(queue.GetQueuedCount(), nFit);
+    EXPECT_EQ(trace.Count("Drop Packets"), 10);
+    // Reading one frees its bytes for exactly one more.
+    EXPECT_EQ(TakeOne(queue).size(), strPayload.size());
+    put();
+    put();
+    EXPECT_EQ(queue.GetQueuedCount(), nFit);
+    EXPECT_EQ(trace.Count("Drop Packets"), 11);
+}
+
 TEST_F(CaptureQueueTest, LongPayloadIsCutToTheCallersBuffer)
 {
     CCountingQueue queue;
