@@ -4,6 +4,7 @@
 #include "core/language.h"
 #include "core/log.h"
 #include "core/startup.h"
+#include "device/mediacontext.h"
 #include "platform/locale.h"
 #include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
@@ -29,6 +30,9 @@ void StartEngines()
     CEngOffCmd::GetInstance()->Init();
     // Rides on the viewer engine and becomes its record-time sink.
     CMSCmd::GetInstance();
+    // The media engine exists from start-up; the video pane (or a command) gives it its sink.
+    CEngMedia::GetInstance();
+    RegisterDeviceMediaContext();
     GetConfigCameraType();
     GetConfigFileDServer();
     VLOG(3, "StartupEngines::StartEngines: end }");

@@ -71,6 +71,7 @@ public:
     WORD GetLocalPort() const { return m_usLocalPort; }
     DWORD GetGroupIP() const { return m_dwGroupIP; }
     HWND GetOwnWindow() const { return m_hOwnWnd; }
+    const CMediaReassembler& GetMediaReassembler() const { return m_media; }
 
     // The IDS_UDP_PORT_BIND_ERROR text with the port in place of its %d.
     static std::u16string FormatBindErrorText(WORD usPort);

@@ -9,6 +9,7 @@
 #include "platform/wintypes.h"
 
 #include <cstddef>
+#include <vector>
 
 // Media types: (type byte AND 0xF1) OR 1.
 constexpr BYTE MEDIA_TYPE_MPEG4 = 0x11;
@@ -33,14 +34,14 @@ constexpr DWORD DOWNLOAD_FRAME_AUDIO = 1;
 constexpr DWORD DOWNLOAD_FRAME_VIDEO = 3;
 
 // Media ports: live, playback A, SD download, playback B; unicast then multicast.
-constexpr WORD MEDIA_PORT_LIVE = 8103;
-constexpr WORD MEDIA_PORT_LIVE_MC = 8100;
-constexpr WORD MEDIA_PORT_PLAYBACK_A = 8106;
-constexpr WORD MEDIA_PORT_PLAYBACK_A_MC = 8104;
-constexpr WORD MEDIA_PORT_DOWNLOAD = 8107;
-constexpr WORD MEDIA_PORT_DOWNLOAD_MC = 8105;
-constexpr WORD MEDIA_PORT_PLAYBACK_B = 8110;
-constexpr WORD MEDIA_PORT_PLAYBACK_B_MC = 8108;
+constexpr WORD MEDIA_GROUP_PORT_LIVE = 8103;
+constexpr WORD MEDIA_GROUP_PORT_LIVE_MC = 8100;
+constexpr WORD MEDIA_GROUP_PORT_PLAYBACK_A = 8106;
+constexpr WORD MEDIA_GROUP_PORT_PLAYBACK_A_MC = 8104;
+constexpr WORD MEDIA_GROUP_PORT_DOWNLOAD = 8107;
+constexpr WORD MEDIA_GROUP_PORT_DOWNLOAD_MC = 8105;
+constexpr WORD MEDIA_GROUP_PORT_PLAYBACK_B = 8110;
+constexpr WORD MEDIA_GROUP_PORT_PLAYBACK_B_MC = 8108;
 constexpr DWORD MEDIA_GROUP_IP = 0xEC050715; // 236.5.7.21
 
 // One media frame as DecodeMedia reads it; what the media sink receives. Points into the
@@ -84,6 +85,8 @@ public:
     virtual bool GetSelectedDevice(DWORD* pdwID) = 0;
     // 1 live view, 2 and 3 the playback streams.
     virtual DWORD GetSelectedPlayType() = 0;
+    // The camera answered a search (it has a search item).
+    virtual bool HasSearchItem(DWORD dwID) = 0;
     // The live path check: when the camera's recorded media path differs from nType (1 for
     // unicast) and its change-of-address mark is set, clears the mark and returns true: the
     // caller then sends start video again.
@@ -142,9 +145,10 @@ public:
     // Null: the context the device layer registered (SetDefaultMediaContext).
     void SetContext(IMediaContext* pContext) { m_pMediaContext = pContext; }
 
-    // Reads one frame header. 1 with *pFrame filled, 0 for an invalid type; throws
-    // CParserException when the frame is shorter than what it declares.
-    static int DecodeMedia(const BYTE* pData, DWORD nLen, MediaFrame* pFrame);
+    // Reads one frame header and turns a stamp header's two time values to host order in
+    // place. 1 with *pFrame filled, 0 for an invalid type; throws CParserException when the
+    // frame is shorter than what it declares.
+    static int DecodeMedia(BYTE* pData, DWORD nLen, MediaFrame* pFrame);
 
     // One reassembled unit from a media group.
     void ReceiveData(BYTE* pData, int nLen, DWORD dwFromIP, WORD usFromPort, SocketGroup* pGroup);
@@ -171,6 +175,8 @@ private:
     MediaSinkFun m_pMediaFun = nullptr;
     BOOL m_bInit = 0;
     SocketGroup* m_apGroups[GROUP_COUNT] = {};
+    // Send sequences of one download datagram; kept so that its capacity is reused.
+    std::vector<DWORD> m_nvecSeq;
 };
 
 // The context the device layer registers at start-up (null: none; frames are then dropped

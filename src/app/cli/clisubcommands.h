@@ -20,3 +20,5 @@ using CliSubcommands = std::vector<CliSubcommand>;
 // One adder per command file; main calls each once before parsing.
 // get, ptz (clicontrol.cpp).
 void AddControlCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// live (clilive.cpp).
+void AddLiveCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

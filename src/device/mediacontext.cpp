@@ -1,0 +1,129 @@
+#include "device/mediacontext.h"
+
+#include "core/log.h"
+#include "core/notify.h"
+#include "core/notifyids.h"
+#include "device/devicemanager.h"
+#include "device/idownloadmanager.h"
+#include "protocol/engcmd.h"
+#include "protocol/mscmd.h"
+
+IDeviceManager* CDeviceMediaContext::Devices() const
+{
+    return m_deps.pDevices != nullptr ? m_deps.pDevices : GetDeviceManager();
+}
+
+IDownloadRecordManager* CDeviceMediaContext::Downloads() const
+{
+    return m_deps.pDownloads != nullptr ? m_deps.pDownloads : GetDownloadRecordManager();
+}
+
+bool CDeviceMediaContext::GetSelectedDevice(DWORD* pdwID)
+{
+    const DeviceInfo* pDevice = Devices()->GetSelectDevice();
+    if (pDevice == nullptr)
+        return false;
+    *pdwID = pDevice->GetID();
+    return true;
+}
+
+DWORD CDeviceMediaContext::GetSelectedPlayType()
+{
+    return Devices()->GetPlayType();
+}
+
+bool CDeviceMediaContext::HasSearchItem(DWORD dwID)
+{
+    CEngCmd* pEngCmd = m_deps.pEngCmd != nullptr ? m_deps.pEngCmd : GetEngCmd();
+    return pEngCmd->FindAnyItem(dwID) != nullptr;
+}
+
+bool CDeviceMediaContext::TakeChangeIp(DWORD, int)
+{
+    // The device manager keeps no change-of-address mark: the 20 s video heartbeat already
+    // sends start video along the camera's current route.
+    return false;
+}
+
+void CDeviceMediaContext::ResendStartVideo()
+{
+    const DeviceInfo* pDevice = Devices()->GetSelectDevice();
+    if (pDevice == nullptr)
+        return;
+    CEngCmd* pEngCmd = m_deps.pEngCmd != nullptr ? m_deps.pEngCmd : GetEngCmd();
+    pEngCmd->Cmd_StartVideo(pDevice->GetID(), pDevice->stPassword.pbEncryptedID, 0, FALSE);
+}
+
+bool CDeviceMediaContext::IsDownloading(DWORD dwID)
+{
+    IDownloadRecordManager* pDownloads = Downloads();
+    return pDownloads != nullptr && pDownloads->IsDownloading(dwID);
+}
+
+bool CDeviceMediaContext::HasDownloading()
+{
+    IDownloadRecordManager* pDownloads = Downloads();
+    return pDownloads != nullptr && pDownloads->HasDownloading();
+}
+
+bool CDeviceMediaContext::GetDownloadDevice(DWORD dwID, WORD* pusMsVersion)
+{
+    IDeviceManager* pDevices = Devices();
+    const DeviceInfo* pDevice = pDevices->GetDevice(dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
+        return false;
+    // A channel is as present as its recorder, and speaks its recorder's record-time version.
+    const DeviceInfo* pParent =
+        pDevice->enCameraType == CAMERA_TYPE_CHILD ? pDevices->GetParentDevice(dwID) : nullptr;
+    if (!pDevice->bIsExist && (pParent == nullptr || !pParent->bIsExist))
+        return false;
+    *pusMsVersion =
+        pDevice->usMsVersion != 0 || pParent == nullptr ? pDevice->usMsVersion : pParent->usMsVersion;
+    return true;
+}
+
+DWORD CDeviceMediaContext::GetMaxContinuousAck(DWORD dwID)
+{
+    const DeviceInfo* pDevice = Devices()->GetDevice(dwID, CAMERA_MASK_VIDEO);
+    return pDevice != nullptr ? pDevice->GetMaxContinuousAck() : 0;
+}
+
+void CDeviceMediaContext::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
+{
+    ++m_dwFedFrames;
+    IDownloadRecordManager* pDownloads = Downloads();
+    if (pDownloads == nullptr) {
+        VLOG(2, "CDeviceMediaContext::FeedMediaData: no download manager, uSendSeq:%u",
+             static_cast<unsigned>(dwSendSeq));
+        return;
+    }
+    pDownloads->FeedMediaData(frame, dwSendSeq);
+}
+
+void CDeviceMediaContext::SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount,
+                                          DWORD unMaxContinuousAck)
+{
+    CMSCmd* pMsCmd = m_deps.pMsCmd != nullptr ? m_deps.pMsCmd : CMSCmd::GetInstance();
+    pMsCmd->SendAck(dwID, pSequences, nCount, unMaxContinuousAck);
+}
+
+void CDeviceMediaContext::NotifyPlayPosition(const DWORD* pPosition)
+{
+    CNotifyManager* pNotify = m_deps.pNotify != nullptr ? m_deps.pNotify : GetNotifyManager();
+    // Raising an id nobody subscribed to is a fatal check on the bus; playback without its
+    // pane has nobody to tell.
+    if (pNotify->IsRegistered(DWORD_NOTIFYID_RECORD_DOWNLOAD_DATA))
+        pNotify->Notify(DWORD_NOTIFYID_RECORD_DOWNLOAD_DATA, reinterpret_cast<UINT_PTR>(pPosition));
+}
+
+CDeviceMediaContext* GetDeviceMediaContext()
+{
+    static CDeviceMediaContext s_context;
+    return &s_context;
+}
+
+void RegisterDeviceMediaContext()
+{
+    SetDefaultMediaContext(GetDeviceMediaContext());
+    GetMediaDataValid().SetSource(GetDeviceMediaContext());
+}
