@@ -1,0 +1,217 @@
+// The pages against the camera simulator in the network lab: the real engines and device
+// manager fill them from the camera, what is saved is read back from the simulator's own
+// record, refused values never reach it, a silent camera gives up and a recorder is not polled.
+#include "app/startup_engines.h"
+#include "core/notify.h"
+#include "device/devicemanager.h"
+#include "device/devicenotifications.h"
+#include "ui/hint.h"
+#include "ui/pages/configpage.h"
+#include "ui/pages/dlgalarm.h"
+#include "ui/pages/dlgapplyto.h"
+#include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgconfigmotion.h"
+#include "ui/pages/dlgconfigsystem.h"
+#include "ui/pages/dlgnetworkcable.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSlider>
+#include <QTest>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+
+using json = nlohmann::json;
+
+namespace {
+
+// The main window's place on the bus: every notification of the device manager has a listener.
+class CQuietSink : public INotifySink {
+public:
+    void NotifySink(DWORD, UINT_PTR) override {}
+};
+
+json Sim(const QStringList& args)
+{
+    QProcess process;
+    process.start(
+        QString::fromLocal8Bit(std::getenv("PAGES_SIM")),
+        QStringList{QStringLiteral("--send"), QString::fromLocal8Bit(std::getenv("PAGES_SIM_CTL"))} + args);
+    process.waitForFinished(5000);
+    return json::parse(process.readAllStandardOutput().toStdString(), nullptr, false);
+}
+
+// The simulator's record of one camera.
+json Camera(const char* pszSerial)
+{
+    const json answer = Sim({QStringLiteral("dump"), QString::fromLatin1(pszSerial)});
+    return answer.is_object() && answer.contains("camera") ? answer["camera"] : json::object();
+}
+
+json Settings(const char* pszSerial)
+{
+    const json camera = Camera(pszSerial);
+    return camera.contains("settings") ? camera["settings"] : json::object();
+}
+
+class LabPagesTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        LoadSettingsAndLanguage();
+        StartEngines();
+        static CQuietSink s_sink;
+        for (const DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
+            GetNotifyManager()->RegisterNotify(dwID, &s_sink);
+        GetDeviceManager()->SearchDevices(10000);
+    }
+
+    DeviceInfo* WaitForDevice(DWORD dwID)
+    {
+        DeviceInfo* pDevice = nullptr;
+        QTest::qWaitFor(
+            [&] {
+                pDevice = GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_ALL);
+                return pDevice != nullptr && pDevice->bIsExist;
+            },
+            20000);
+        return pDevice;
+    }
+    void Select(DeviceInfo* pDevice)
+    {
+        GetDeviceManager()->CancelSelectDevice();
+        GetDeviceManager()->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
+    }
+    static bool AllFilled(const CDlgCamConfigPane& pane)
+    {
+        for (const CConfigPage* pPage : pane.GetPages()) {
+            if (pPage->GetPollState() != CConfigPage::PollState::Filled)
+                return false;
+        }
+        return true;
+    }
+    // The page asks again (as a new selection does) until the device manager has the group.
+    static bool Fill(CDlgCamConfigPane& pane)
+    {
+        return QTest::qWaitFor(
+            [&] {
+                for (CConfigPage* pPage : pane.GetPages()) {
+                    if (pPage->GetPollState() == CConfigPage::PollState::Failed)
+                        pPage->StartPolling();
+                }
+                return AllFilled(pane);
+            },
+            20000);
+    }
+};
+
+template <typename T> T* Child(QWidget* pPage, const char* pszName)
+{
+    T* pChild = pPage->findChild<T*>(QString::fromLatin1(pszName));
+    EXPECT_NE(pChild, nullptr) << pszName;
+    return pChild;
+}
+
+} // namespace
+
+TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
+{
+    DeviceInfo* pDevice = WaitForDevice(700);
+    ASSERT_NE(pDevice, nullptr);
+    Select(pDevice);
+    CDlgCamConfigPane pane;
+    ASSERT_TRUE(Fill(pane));
+    const json before = Settings("PAGES1");
+    auto* pCable = pane.FindPage<CDlgNetworkCable>();
+    EXPECT_EQ(Child<QLineEdit>(pCable, "camera")->text().toInt(), before["ports"]["camera"].get<int>());
+    auto* pSystem = pane.FindPage<CDlgConfigSystem>();
+    EXPECT_EQ(Child<QLineEdit>(pSystem, "name")->text(), QStringLiteral("Porch"));
+
+    // Refused values: nothing reaches the camera.
+    const json countsBefore = Camera("PAGES1");
+    Child<QLineEdit>(pCable, "camera")->setText(QStringLiteral("7998"));
+    pCable->OnBtnSavePort();
+    EXPECT_EQ(pCable->GetHint()->GetText(), QStringLiteral("The port range is from 3479 to 7997!"));
+    auto* pSnapshot = pane.FindPage<CDlgAlarmSnapshotServer>();
+    Child<QLineEdit>(pSnapshot, "count")->setText(QStringLiteral("0"));
+    pSnapshot->OnBtnSave();
+    EXPECT_EQ(pSnapshot->GetHint()->GetText(), QStringLiteral("The port range is from 1 to 127!"));
+    QTest::qWait(500);
+    EXPECT_EQ(Camera("PAGES1")["last_set"], countsBefore["last_set"]);
+
+    // Saved values, one page of each kind.
+    Child<QLineEdit>(pCable, "camera")->setText(QStringLiteral("3479"));
+    pCable->OnBtnSavePort();
+    EXPECT_EQ(pCable->GetHint()->GetText(), QStringLiteral("OK"));
+    Child<QCheckBox>(pSnapshot, "enable")->setChecked(true);
+    Child<QLineEdit>(pSnapshot, "count")->setText(QStringLiteral("9"));
+    Child<QLineEdit>(pSnapshot, "interval")->setText(QStringLiteral("45"));
+    Child<QLineEdit>(pSnapshot, "server")->setText(QStringLiteral("198.18.0.2"));
+    Child<QLineEdit>(pSnapshot, "port")->setText(QStringLiteral("2121"));
+    pSnapshot->OnBtnSave();
+    auto* pMotion = pane.FindPage<CDlgConfigMotionDetection>();
+    Child<QSlider>(pMotion, "threshold")->setValue(42);
+    pMotion->OnBtnSave();
+    auto* pDo = pane.FindPage<CDlgAlarmTriggers>();
+    Child<QCheckBox>(pDo, "area2")->setChecked(true);
+    Child<QCheckBox>(pDo, "di")->setChecked(true);
+    pDo->OnBtnSave();
+    Child<QCheckBox>(pSystem, "showtime")->setChecked(true);
+    Child<QLineEdit>(pSystem, "name")->setText(QStringLiteral("Back porch"));
+    pSystem->OnBtnSave();
+    EXPECT_EQ(pSystem->GetHint()->GetText(), QStringLiteral("OK"));
+
+    json after;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            after = Settings("PAGES1");
+            return after["ports"]["camera"] == 3479 && after["motion"]["threshold"] == 42 &&
+                   after["time_format"] == 1;
+        },
+        5000))
+        << after.dump();
+    EXPECT_EQ(after["snapshot_server"]["enable"], (9 << 1) | 1);
+    EXPECT_EQ(after["snapshot_server"]["param"], 45);
+    EXPECT_EQ(after["snapshot_server"]["server_ip"], "198.18.0.2");
+    EXPECT_EQ(after["snapshot_server"]["server_port"], 2121);
+    int nDo = 0;
+    for (int i = 0; i < 4; ++i)
+        nDo |= pDo->GetBox(i)->isChecked() ? 1 << i : 0;
+    EXPECT_EQ(nDo & 0xA, 0xA);
+    EXPECT_EQ(after["alarm_outputs"][0], nDo) << after.dump();
+    const json camera = Camera("PAGES1");
+    EXPECT_EQ(camera["name"], "Back porch");
+    // The refusals above were judged on this record of what was set.
+    EXPECT_TRUE(camera["last_set"].contains("motion")) << camera["last_set"].dump();
+}
+
+TEST_F(LabPagesTest, SilentCameraGivesUpAndRecorderIsNotPolled)
+{
+    DeviceInfo* pSilent = WaitForDevice(701);
+    ASSERT_NE(pSilent, nullptr);
+    GetDeviceManager()->CancelSelectDevice();
+    Sim({QStringLiteral("offline"), QStringLiteral("PAGES2")});
+    // A camera that has not answered anything yet.
+    pSilent->ClearQueryBlock();
+    Select(pSilent);
+    CDlgCamConfigPane pane;
+    auto* pMotion = pane.FindPage<CDlgConfigMotionDetection>();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return pMotion->GetPollState() == CConfigPage::PollState::Failed; }, 4000));
+    EXPECT_EQ(pMotion->GetHint()->GetText(), QStringLiteral("Get Information Fail"));
+    EXPECT_FALSE(pMotion->GetSaveButton()->isEnabled());
+    Sim({QStringLiteral("online"), QStringLiteral("PAGES2")});
+
+    DeviceInfo* pRecorder = WaitForDevice(800);
+    ASSERT_NE(pRecorder, nullptr);
+    Select(pRecorder);
+    CDlgCamConfigPane paneRecorder;
+    QTest::qWait(1500);
+    for (const CConfigPage* pPage : paneRecorder.GetPages())
+        EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Idle) << pPage->metaObject()->className();
+    GetDeviceManager()->CancelSelectDevice();
+}
