@@ -76,4 +76,44 @@ inline double BestLagSnr(const std::vector<BYTE>& ref, const std::vector<BYTE>& 
     return dBest;
 }
 
+// Normalised correlation of `ref` with `test` delayed by nLag samples, over their overlap.
+inline double CorrelationAt(const std::vector<double>& r, const std::vector<double>& t, std::size_t nFrom,
+                            std::size_t nTo, int nLag)
+{
+    double dCross = 0, dR = 0, dT = 0;
+    for (std::size_t i = nFrom; i < nTo && i < r.size(); ++i) {
+        const std::ptrdiff_t j = std::ptrdiff_t(i) + nLag;
+        if (j < 0)
+            continue;
+        if (std::size_t(j) >= t.size())
+            break;
+        dCross += r[i] * t[std::size_t(j)];
+        dR += r[i] * r[i];
+        dT += t[std::size_t(j)] * t[std::size_t(j)];
+    }
+    return dR > 0 && dT > 0 ? dCross / std::sqrt(dR * dT) : 0;
+}
+
+// Where `ref` appears in `test`: the delay (-800..nMaxLag samples; negative when the start of the
+// reference is missing) found with a 2-second excerpt of the reference, then the correlation of
+// the whole reference at that delay.
+inline double PeakCorrelation(const std::vector<BYTE>& ref, const std::vector<BYTE>& test, int nMaxLag,
+                              int* pnLag = nullptr)
+{
+    const std::vector<double> r = Samples(ref), t = Samples(test);
+    const std::size_t nFrom = r.size() / 4, nTo = std::min(r.size(), nFrom + 16000);
+    double dBest = -1;
+    int nBestLag = 0;
+    for (int lag = -800; lag <= nMaxLag && lag < int(t.size()); ++lag) {
+        const double d = CorrelationAt(r, t, nFrom, nTo, lag);
+        if (d > dBest) {
+            dBest = d;
+            nBestLag = lag;
+        }
+    }
+    if (pnLag)
+        *pnLag = nBestLag;
+    return CorrelationAt(r, t, 0, r.size(), nBestLag);
+}
+
 } // namespace audiotest
