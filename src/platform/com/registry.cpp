@@ -434,3 +434,34 @@ DWORD CRegistry::DeleteTree(const std::string& strKey) const
         return hive.keys.size() == nBefore ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
     });
 }
+
+DWORD CRegistry::ReplaceTree(const std::string& strKey, const std::vector<Change>& vChanges) const
+{
+    if (!ValidKey(strKey))
+        return ERROR_INVALID_PARAMETER;
+    for (const Change& change : vChanges)
+        if (!ValidKey(change.strKey) || !(SameName(change.strKey, strKey) || IsBelow(change.strKey, strKey)))
+            return ERROR_INVALID_PARAMETER;
+    return Modify(m_strPath, [&](Hive& hive) {
+        std::erase_if(hive.keys, [&](const Key& key) {
+            return SameName(key.strName, strKey) || IsBelow(key.strName, strKey);
+        });
+        CreateKeyIn(hive, strKey);
+        for (const Change& change : vChanges)
+            CreateKeyIn(hive, change.strKey)->values[change.strName] = change.strValue;
+        return ERROR_SUCCESS;
+    });
+}
+
+DWORD CRegistry::ReadTree(const std::string& strKey, std::vector<std::pair<std::string, Values>>* pKeys) const
+{
+    pKeys->clear();
+    Hive hive;
+    const DWORD dwError = Read(m_strPath, &hive);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    for (const Key& key : hive.keys)
+        if (SameName(key.strName, strKey) || IsBelow(key.strName, strKey))
+            pKeys->emplace_back(key.strName, key.values);
+    return pKeys->empty() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}

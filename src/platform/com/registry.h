@@ -43,8 +43,17 @@ public:
     // Deletes the key with all its subkeys; ERROR_FILE_NOT_FOUND if it does not exist.
     DWORD DeleteTree(const std::string& strKey) const;
 
-    // One key: its values by name. Exposed for the file format's tests.
     using Values = std::map<std::string, std::string>;
+    struct Change {
+        std::string strKey;
+        std::string strName;
+        std::string strValue;
+    };
+    // Replaces the key's whole subtree by the given values (keys made as needed), in one write:
+    // a reader sees the old subtree or the new one, never a mix.
+    DWORD ReplaceTree(const std::string& strKey, const std::vector<Change>& vChanges) const;
+    // The key and every key below it, with their values, from one read of the file.
+    DWORD ReadTree(const std::string& strKey, std::vector<std::pair<std::string, Values>>* pKeys) const;
 
 private:
     std::string m_strPath;

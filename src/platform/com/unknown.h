@@ -145,7 +145,7 @@ public:
             p->Release();
     }
     // For out-parameters: drops the current pointer first.
-    T** operator&()
+    T** ReleaseAndGetAddressOf()
     {
         Reset();
         return &m_p;

@@ -1,6 +1,7 @@
 #include "platform/mediagraph/allocator.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "platform/com/comapi.h"
 
@@ -265,8 +266,12 @@ HRESULT CBaseAllocator::Commit()
         m_bChanged = false;
     }
     m_bCommitted = true;
-    // The allocator lives at least as long as it is committed or lends samples.
-    NonDelegatingAddRef();
+    // The allocator lives at least as long as it is committed or lends samples; a commit during
+    // an unfinished decommit keeps the reference it still holds.
+    if (!m_bHoldsRef) {
+        m_bHoldsRef = true;
+        NonDelegatingAddRef();
+    }
     return S_OK;
 }
 
@@ -281,7 +286,7 @@ HRESULT CBaseAllocator::Decommit()
         m_bDecommitInProgress = m_lAllocated != static_cast<long>(m_lFree.size());
         if (!m_bDecommitInProgress) {
             Free();
-            bRelease = true;
+            bRelease = std::exchange(m_bHoldsRef, false);
         }
         m_cvFree.notify_all();
     }
@@ -331,7 +336,7 @@ HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* pBuffer)
             // The last sample of a decommitted allocator is back.
             Free();
             m_bDecommitInProgress = false;
-            bRelease = true;
+            bRelease = std::exchange(m_bHoldsRef, false);
         }
         m_cvFree.notify_one();
     }

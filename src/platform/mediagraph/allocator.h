@@ -113,6 +113,7 @@ protected:
     bool m_bChanged = false; // properties changed since the last Alloc
     bool m_bCommitted = false;
     bool m_bDecommitInProgress = false;
+    bool m_bHoldsRef = false; // the reference kept while committed or lending samples
     std::unique_ptr<CMediaType> m_pNextType;
 };
 

@@ -2,6 +2,7 @@
 // graph's event sink.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/mediagraph/critsec.h"
@@ -43,7 +44,7 @@ public:
     const std::u16string& FilterName() const { return m_strName; }
 
 protected:
-    FILTER_STATE m_State = State_Stopped;
+    std::atomic<FILTER_STATE> m_State{State_Stopped}; // read by the streaming thread
     REFERENCE_TIME m_tStart = 0;
     CCritSec* m_pLock;
     CLSID m_clsid;

@@ -13,9 +13,10 @@ public:
     ~CVideoTransformFilter() override;
 
     // The transform filter's Receive plus: a type attached to the input sample becomes the input
-    // pin's type (streaming restarted around it) and is passed on, attached to the output sample;
-    // a type attached to the output sample by downstream becomes the output pin's type; the
-    // transform is timed into m_itrAvgDecode.
+    // pin's type (streaming restarted around it); a type attached to the output sample by
+    // downstream becomes the output pin's type, and then, as after a discontinuity, nothing is
+    // delivered until a sync point (at most 30 samples); the transform is timed into
+    // m_itrAvgDecode (100 ns units, average over about 16 samples).
     HRESULT Receive(IMediaSample* pSample) override;
     // Resets the skip statistics; derived filters that override it call it.
     HRESULT StartStreaming() override;

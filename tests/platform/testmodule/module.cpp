@@ -1,5 +1,8 @@
-// A tiny component module for the component layer's tests: two counter classes.
+// A tiny component module for the component and media graph tests: two counter classes and
+// four registered filters of different merit (one refuses every type, one is not to be used).
 #include "platform/com/server.h"
+#include "platform/mediagraph/filtermapper.h"
+#include "testmodule/testfilters.h"
 #include "testmodule/testmodule.h"
 
 namespace {
@@ -39,9 +42,33 @@ CUnknown* CreateCounterOther(IUnknown* pUnk, HRESULT* phr)
     return new CTestCounter(pUnk, CLSID_TestCounterOther);
 }
 
+template <const CLSID* pClsid, bool bRefuse> CUnknown* CreateInverter(IUnknown* pUnk, HRESULT* phr)
+{
+    return new CTestInverter(pUnk, *pClsid, bRefuse);
+}
+
+const AMOVIESETUP_MEDIATYPE g_inputTypes[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_TestIn}};
+const AMOVIESETUP_MEDIATYPE g_outputTypes[] = {{&MEDIATYPE_Video, nullptr}};
+const AMOVIESETUP_PIN g_pins[] = {
+    {u"Input", FALSE, FALSE, FALSE, FALSE, nullptr, u"Output", 1, g_inputTypes},
+    {u"Output", FALSE, TRUE, FALSE, FALSE, nullptr, u"Input", 1, g_outputTypes},
+};
+const AMOVIESETUP_FILTER g_setupHigh = {&CLSID_TestInverterHigh, u"Test Inverter High", MERIT_NORMAL, 2,
+                                        g_pins};
+const AMOVIESETUP_FILTER g_setupLow = {&CLSID_TestInverterLow, u"Test Inverter Low", MERIT_UNLIKELY, 2,
+                                       g_pins};
+const AMOVIESETUP_FILTER g_setupRefuser = {&CLSID_TestRefuser, u"Test Refuser", MERIT_PREFERRED, 2, g_pins};
+const AMOVIESETUP_FILTER g_setupUnused = {&CLSID_TestUnused, u"Test Unused", MERIT_DO_NOT_USE, 2, g_pins};
+
 const CFactoryTemplate g_Templates[] = {
     {u"Test Counter", &CLSID_TestCounter, CreateCounter, nullptr, nullptr},
     {u"Test Counter Other", &CLSID_TestCounterOther, CreateCounterOther, nullptr, nullptr},
+    {u"Test Inverter High", &CLSID_TestInverterHigh, CreateInverter<&CLSID_TestInverterHigh, false>, nullptr,
+     &g_setupHigh},
+    {u"Test Inverter Low", &CLSID_TestInverterLow, CreateInverter<&CLSID_TestInverterLow, false>, nullptr,
+     &g_setupLow},
+    {u"Test Refuser", &CLSID_TestRefuser, CreateInverter<&CLSID_TestRefuser, true>, nullptr, &g_setupRefuser},
+    {u"Test Unused", &CLSID_TestUnused, CreateInverter<&CLSID_TestUnused, false>, nullptr, &g_setupUnused},
 };
 constexpr int g_cTemplates = sizeof(g_Templates) / sizeof(g_Templates[0]);
 
@@ -59,23 +86,12 @@ COM_EXPORT HRESULT DllCanUnloadNow()
 
 COM_EXPORT HRESULT DllRegisterServer()
 {
-    const std::string strPath = GetModuleFileNameOf(reinterpret_cast<const void*>(&DllRegisterServer));
-    for (const CFactoryTemplate& t : g_Templates) {
-        const std::u16string strName(t.m_Name);
-        const HRESULT hr =
-            AMovieSetupRegisterServer(*t.m_ClsID, std::string(strName.begin(), strName.end()), strPath);
-        if (FAILED(hr))
-            return hr;
-    }
-    return S_OK;
+    return AMovieDllRegisterServer2(TRUE, g_Templates, g_cTemplates,
+                                    reinterpret_cast<const void*>(&DllRegisterServer));
 }
 
 COM_EXPORT HRESULT DllUnregisterServer()
 {
-    for (const CFactoryTemplate& t : g_Templates) {
-        const HRESULT hr = AMovieSetupUnregisterServer(*t.m_ClsID);
-        if (FAILED(hr))
-            return hr;
-    }
-    return S_OK;
+    return AMovieDllRegisterServer2(FALSE, g_Templates, g_cTemplates,
+                                    reinterpret_cast<const void*>(&DllUnregisterServer));
 }
