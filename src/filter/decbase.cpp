@@ -45,7 +45,8 @@ void CDecBase::ReleaseStaging()
 HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLength, bool bStamped,
                           uint8_t* pbOut, uint32_t dwOutLength)
 {
-    if (bPreroll || !IsUsable())
+    // A back-end without a frame size or an output format has nothing to deliver.
+    if (bPreroll || !IsUsable() || m_nWidth <= 0 || m_nHeight <= 0 || m_nOutStride <= 0)
         return S_FALSE;
     if (pbIn == nullptr)
         return S_FALSE;
