@@ -196,20 +196,34 @@ std::string CheckVideoConfig(const VideoConfig& cfg)
     return {};
 }
 
+namespace {
+
+std::mutex g_cacheMutex;
+std::map<VideoConfig, std::shared_ptr<const Clip>> g_cache;
+
+} // namespace
+
+std::shared_ptr<const Clip> PeekClip(const VideoConfig& cfg)
+{
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    auto it = g_cache.find(cfg);
+    return it == g_cache.end() ? nullptr : it->second;
+}
+
 std::shared_ptr<const Clip> GetClip(const VideoConfig& cfg, std::string& strError)
 {
-    static std::mutex mtx;
-    static std::map<VideoConfig, std::shared_ptr<const Clip>> cache;
-    std::lock_guard<std::mutex> lock(mtx);
-    if (auto it = cache.find(cfg); it != cache.end())
-        return it->second;
+    if (auto clip = PeekClip(cfg))
+        return clip;
     strError = CheckVideoConfig(cfg);
     if (!strError.empty())
         return nullptr;
-    auto clip = Encode(cfg, strError);
-    if (clip)
-        cache[cfg] = clip;
-    return clip;
+    // Encoded outside the lock, so that a reader is never held up; two threads asking for the
+    // same configuration at once get the same bytes.
+    std::shared_ptr<const Clip> clip = Encode(cfg, strError);
+    if (!clip)
+        return nullptr;
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    return g_cache.emplace(cfg, clip).first->second;
 }
 
 } // namespace camsim

@@ -37,8 +37,11 @@ struct Clip {
 
 // The clip of a configuration, encoded on first use and shared afterwards. Deterministic: the
 // same configuration always gives the same bytes (single-threaded encoders, fixed pattern).
-// Null with a message when the encoder is missing or refuses the configuration.
+// Null with a message when the encoder is missing or refuses the configuration. Thread-safe.
 std::shared_ptr<const Clip> GetClip(const VideoConfig& cfg, std::string& strError);
+
+// The clip if it has been encoded already, else null; never waits for an encoder.
+std::shared_ptr<const Clip> PeekClip(const VideoConfig& cfg);
 
 // Checks sizes and rates before anything is encoded; empty when usable.
 std::string CheckVideoConfig(const VideoConfig& cfg);

@@ -365,7 +365,11 @@ CMediaEngine::CMediaEngine(IEnv& env, SendFn send, RecTimeFn rectime, std::uint3
 {
 }
 
-CMediaEngine::~CMediaEngine() = default;
+CMediaEngine::~CMediaEngine()
+{
+    if (m_encoder.joinable())
+        m_encoder.join();
+}
 
 CMediaEngine::PerCamera& CMediaEngine::State(Camera& cam)
 {
@@ -374,19 +378,13 @@ CMediaEngine::PerCamera& CMediaEngine::State(Camera& cam)
         p = std::make_unique<PerCamera>();
         // Media draws from its own generator: the control plane's outcomes stay as they were.
         p->rng.seed(m_dwSeed * 104729u + static_cast<std::uint32_t>(cam.nIndex) * 31u + (cam.dwId & 0xFFFF));
-        std::string strError;
-        p->liveClip = GetClip(cam.media.live, strError);
-        if (cam.media.switchTo)
-            p->switchClip = GetClip(*cam.media.switchTo, strError);
-        p->sdClip = GetClip(cam.media.sd, strError);
-        if (!strError.empty())
-            m_env.Log("camera " + std::to_string(cam.dwId) + ": " + strError);
     }
     return *p;
 }
 
-bool CMediaEngine::Prepare(const std::vector<Camera*>& cameras, std::string& strError)
+bool CMediaEngine::Prepare(const std::vector<Camera*>& cameras, std::string& strError, bool bWait)
 {
+    std::vector<VideoConfig> todo;
     for (Camera* pCam : cameras) {
         std::vector<Camera*> all{pCam};
         for (auto& ch : pCam->children)
@@ -400,10 +398,8 @@ bool CMediaEngine::Prepare(const std::vector<Camera*>& cameras, std::string& str
             if (!c->recordings.empty())
                 cfgs.push_back(c->media.sd);
             for (const auto& v : cfgs)
-                if (!GetClip(v, strError)) {
-                    strError = "camera " + std::to_string(c->dwId) + ": " + strError;
-                    return false;
-                }
+                if (std::find(todo.begin(), todo.end(), v) == todo.end())
+                    todo.push_back(v);
             if (!c->media.strAudioWav.empty() && !m_wavs.count(c->media.strAudioWav)) {
                 std::vector<std::int16_t> s;
                 if (!ReadWav8k(c->media.strAudioWav, s, strError))
@@ -412,6 +408,22 @@ bool CMediaEngine::Prepare(const std::vector<Camera*>& cameras, std::string& str
             }
         }
     }
+    if (bWait) {
+        for (const auto& v : todo)
+            if (!GetClip(v, strError))
+                return false;
+        return true;
+    }
+    // The configurations were checked when the scenario was read; what can still fail is the
+    // encoder itself, and that is reported where the simulator's messages go.
+    m_encoder = std::thread([todo] {
+        for (const auto& v : todo) {
+            std::string strError;
+            if (!GetClip(v, strError))
+                std::fprintf(stderr, "vistrel-camsim: cannot encode %dx%d: %s\n", v.nWidth, v.nHeight,
+                             strError.c_str());
+        }
+    });
     return true;
 }
 
@@ -494,7 +506,7 @@ void CMediaEngine::Tick(Camera* pCam, std::uint64_t uGen)
 
     std::uint64_t next = UINT64_MAX;
     if (pc.streams[PerCamera::LIVE].bActive) {
-        const VideoConfig& v = (pc.bSwitched ? pc.switchClip : pc.liveClip)->cfg;
+        const VideoConfig& v = pc.bSwitched ? *pCam->media.switchTo : pCam->media.live;
         next = std::min(next, pc.uVideoBase + (pc.uVideoCount * 1000) / static_cast<std::uint64_t>(v.nFps));
         if (pCam->media.bAudio)
             next = std::min(next, pc.uAudioBase + pc.uAudioCount * AUDIO_PERIOD_MS);
@@ -517,8 +529,18 @@ void CMediaEngine::Tick(Camera* pCam, std::uint64_t uGen)
 void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
 {
     Stream& st = pc.streams[PerCamera::LIVE];
-    if (!st.bActive || !pc.liveClip)
+    if (!st.bActive)
         return;
+    if (!pc.liveClip)
+        pc.liveClip = PeekClip(cam.media.live);
+    if (!pc.switchClip && cam.media.switchTo)
+        pc.switchClip = PeekClip(*cam.media.switchTo);
+    if (!pc.liveClip || (cam.media.switchTo && !pc.switchClip)) {
+        // Still being encoded: look again shortly.
+        pc.uVideoBase = pc.uAudioBase = now + 50;
+        pc.uVideoCount = pc.uAudioCount = 0;
+        return;
+    }
     if (cam.media.switchTo && pc.switchClip && !pc.bSwitched &&
         now - st.uStarted >= cam.media.dwSwitchAfterMs) {
         pc.bSwitched = true;
@@ -703,13 +725,12 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
             pc.n.downloadResent++;
         }
     while (!dl.bExhausted && dl.inflight.size() < cam.media.dwSdWindow) {
-        const std::uint32_t dwTime = SdFrameTime(cam, *pc.sdClip, dl.pos);
-        if (!dl.bHavePos || dwTime > dl.dwEnd) {
+        if (!dl.bHavePos || SdFrameTime(cam, *pc.sdClip, dl.pos) > dl.dwEnd) {
             dl.bExhausted = true;
             break;
         }
         std::uint32_t dwSub = 0;
-        SdFrameTime(cam, *pc.sdClip, dl.pos, &dwSub);
+        const std::uint32_t dwTime = SdFrameTime(cam, *pc.sdClip, dl.pos, &dwSub);
         const Bytes frame = SdFrame(cam, *pc.sdClip, cam.media.bStampFlags, dl.pos);
         const std::uint32_t len = static_cast<std::uint32_t>(SUBPACKET_HEADER_LEN + frame.size());
         if (len > 0xFFFF && cam.usMsVersion < 4)
@@ -821,8 +842,13 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
         const std::uint32_t dwStart = r.ReadUInt32();
         r.ReadUInt32();
         const std::uint32_t dwEnd = r.ReadUInt32();
-        if (!pc.sdClip)
+        std::string strError;
+        if (!pc.sdClip && !cam.recordings.empty())
+            pc.sdClip = GetClip(cam.media.sd, strError);
+        if (!pc.sdClip) {
+            EndOfRecording(cam, pc); // an empty card: nothing to play or fetch
             return;
+        }
         if (dwMode == 4) {
             auto& dl = pc.dl;
             dl.bActive = true;

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera.h"
@@ -80,8 +81,9 @@ public:
     CMediaEngine(IEnv& env, SendFn send, RecTimeFn rectime, std::uint32_t dwSeed);
     ~CMediaEngine();
 
-    // Encodes every configuration the cameras use and reads their audio files.
-    bool Prepare(const std::vector<Camera*>& cameras, std::string& strError);
+    // Reads the cameras' audio files and encodes every configuration they use: before it
+    // returns with bWait, else on a thread of its own (a stream starts once its clip is there).
+    bool Prepare(const std::vector<Camera*>& cameras, std::string& strError, bool bWait = true);
     // Where the per-frame lines go (none by default).
     void SetFrameLog(std::ostream* pLog) { m_pLog = pLog; }
 
@@ -117,6 +119,7 @@ private:
     std::ostream* m_pLog = nullptr;
     std::map<const Camera*, std::unique_ptr<PerCamera>> m_cams;
     std::map<std::string, std::vector<std::int16_t>> m_wavs;
+    std::thread m_encoder;
 };
 
 } // namespace camsim

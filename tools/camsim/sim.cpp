@@ -282,11 +282,11 @@ bool CSimulator::Open(std::string& strError)
             return false;
     }
 
-    // Every clip is encoded before the first request can arrive.
+    // The clips are encoded beside the event loop: the cameras answer at once.
     std::vector<Camera*> cams;
     for (auto& cam : m_scenario.cameras)
         cams.push_back(cam.get());
-    if (!m_media->Prepare(cams, strError))
+    if (!m_media->Prepare(cams, strError, false))
         return false;
     if (!m_options.strMediaLog.empty()) {
         if (m_options.strMediaLog != "-") {
