@@ -251,7 +251,7 @@ void CDownloadRecord::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
     if (dwSendSeq == a) {
         WriteFrame(frame);
         ++a;
-        m_pDevice->dwReceiveTime = frame.stFrame.dwMediaTime;
+        m_pDevice->dwReceiveTime = DownloadMediaTime(frame);
     } else if (dwSendSeq - a > REORDER_WINDOW || m_nHeldBytes + frame.stFrame.nLen > REORDER_MAX_BYTES) {
         // The camera resends it: it is not acknowledged as continuous.
         VLOG(2, "CDownloadRecord::FeedMediaData: too far ahead uSendSeq:%u, unMaxContinuousAck:%u, held:%u",
@@ -263,7 +263,6 @@ void CDownloadRecord::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
         held.frame.stFrame.pData = held.vecData.data();
         // The packet view points into the socket buffer; nothing after this call may use it.
         held.frame.pPacket = nullptr;
-        held.frame.nPacketLen = 0;
         m_nHeldBytes += held.vecData.size();
     } else {
         VLOG(4, "CDownloadRecord::FeedMediaData: uSendSeq:%d", static_cast<int>(dwSendSeq));
@@ -271,13 +270,13 @@ void CDownloadRecord::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
     for (auto it = m_mapReorder.begin(); it != m_mapReorder.end() && it->first == a;
          it = m_mapReorder.begin()) {
         WriteFrame(it->second.frame);
-        m_pDevice->dwReceiveTime = it->second.frame.stFrame.dwMediaTime;
+        m_pDevice->dwReceiveTime = DownloadMediaTime(it->second.frame);
         m_nHeldBytes -= it->second.vecData.size();
         m_mapReorder.erase(it);
         ++a;
     }
     const std::uint64_t ullBytes =
-        static_cast<std::uint64_t>(m_pDevice->dwReceiveRemainder) + frame.stFrame.nRawLen;
+        static_cast<std::uint64_t>(m_pDevice->dwReceiveRemainder) + DownloadRawLen(frame);
     m_pDevice->dwReceiveKB += static_cast<DWORD>(ullBytes / 1024);
     m_pDevice->dwReceiveRemainder = static_cast<DWORD>(ullBytes % 1024);
     m_pDevice->dwMaxContinuousAck = a;

@@ -60,12 +60,12 @@ void CDownloadRecordAVI::OnError(int nErrorID)
 bool CDownloadRecordAVI::FeedMediaData(const DownloadFrame& frame)
 {
     const MediaFrame& media = frame.stFrame;
-    if (media.dwMediaTime < m_dwStartTimeSec || media.dwMediaTime > m_dwEndTimeSec) {
+    if (DownloadMediaTime(frame) < m_dwStartTimeSec || DownloadMediaTime(frame) > m_dwEndTimeSec) {
         VLOG(3,
              "CDownloadRecordAVI::FeedMediaData end } error time m_dwStartTimeSec:%d, m_dwEndTimeSec:%d, "
              "mediatime:%d",
              static_cast<int>(m_dwStartTimeSec), static_cast<int>(m_dwEndTimeSec),
-             static_cast<int>(media.dwMediaTime));
+             static_cast<int>(DownloadMediaTime(frame)));
         return false;
     }
     if (m_enFailure != DownloadFailure::NONE)
@@ -95,7 +95,7 @@ bool CDownloadRecordAVI::WriteVideoData(const DownloadFrame& frame)
     const bool bResult =
         m_pWriter->WriteVideo(media.pData, media.nLen, media.usSequence, media.bySubSequence);
     if (bResult)
-        m_dwLastTime = media.dwMediaTime;
+        m_dwLastTime = DownloadMediaTime(frame);
     if (m_bWriteError)
         Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
     return bResult;
@@ -120,7 +120,7 @@ bool CDownloadRecordAVI::CreateAviFile(const DownloadFrame& frame)
         Fail(DownloadFailure::FOLDER, "cannot create the folder " + m_strFolder + ": " + ec.message());
         return false;
     }
-    const std::string strStamp = Stamp(frame.stFrame.dwMediaTime);
+    const std::string strStamp = Stamp(DownloadMediaTime(frame));
     if (strStamp.empty()) {
         VLOG(1, "CDownloadRecordAVI::CreateAviFile: end } !pTm");
         return false;
@@ -144,8 +144,8 @@ bool CDownloadRecordAVI::CreateAviFile(const DownloadFrame& frame)
         Fail(DownloadFailure::OPEN_FILE, "cannot create " + strPath + ": " + std::strerror(nErrno));
         return false;
     }
-    m_dwFileStartTime = frame.stFrame.dwMediaTime;
-    m_dwLastTime = frame.stFrame.dwMediaTime;
+    m_dwFileStartTime = DownloadMediaTime(frame);
+    m_dwLastTime = DownloadMediaTime(frame);
     return true;
 }
 

@@ -9,7 +9,18 @@
 
 #include <string>
 
-struct DownloadFrame;
+#include "protocol/engmedia.h"
+
+// The media time of a downloaded frame (seconds): the first value of its sub-packet header.
+inline DWORD DownloadMediaTime(const DownloadFrame& frame)
+{
+    return frame.dwValue1;
+}
+// The bytes a downloaded frame took on the wire: its sub-packet, header included.
+inline DWORD DownloadRawLen(const DownloadFrame& frame)
+{
+    return frame.nPacketLen + SD_SUBPACKET_HEADER_LEN;
+}
 
 // Why a range cannot go on; the task stops on anything but NONE.
 enum class DownloadFailure {

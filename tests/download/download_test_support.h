@@ -75,10 +75,10 @@ struct OwnedFrame {
     OwnedFrame(DWORD dwID, DWORD dwTime, WORD usSeq, BYTE bySub, const std::vector<BYTE>& payload,
                bool bAudio = false)
     {
+        const DWORD dwMicro = usSeq % 15 * 66666u;
         if (!bAudio) {
             vecData.assign(10, 0);
             vecData[0] = 10;
-            DWORD dwMicro = usSeq % 15 * 66666;
             std::memcpy(&vecData[2], &dwTime, 4);
             std::memcpy(&vecData[6], &dwMicro, 4);
         }
@@ -86,9 +86,10 @@ struct OwnedFrame {
         frame.stFrame.ulCameraID = dwID;
         frame.stFrame.usSequence = usSeq;
         frame.stFrame.bySubSequence = bySub;
-        frame.stFrame.dwMediaTime = dwTime;
+        frame.dwValue1 = dwTime;
+        frame.dwValue2 = dwMicro;
         frame.stFrame.nCodec = bAudio ? MEDIA_CODEC_AUDIO : MEDIA_CODEC_H264;
-        frame.stFrame.nRawLen = static_cast<DWORD>(vecData.size()) + 8;
+        frame.nPacketLen = static_cast<DWORD>(vecData.size()) + 8;
         frame.dwFrameClass = bAudio ? DOWNLOAD_FRAME_AUDIO : DOWNLOAD_FRAME_VIDEO;
         Fix();
     }

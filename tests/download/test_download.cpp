@@ -202,7 +202,7 @@ TEST(DownloadRecord, FramesAreWrittenInSendOrderWhateverOrderTheyArriveIn)
                 manager.FeedMediaData(frames[q].frame, q + CDownloadRecord::REORDER_WINDOW + 50);
         }
         for (const OwnedFrame& f : frames)
-            dwBytes += f.frame.stFrame.nRawLen;
+            dwBytes += DownloadRawLen(f.frame);
         EXPECT_EQ(fx.device.dwMaxContinuousAck, frames.size());
         EXPECT_EQ(manager.GetTask(CAMERA)->GetHeldFrames(), 0u);
         EXPECT_EQ(fx.device.dwReceiveTime, T0 + 3);

@@ -353,6 +353,14 @@ TEST(FpsStat, MeasuresTheRateAndReportsOnlySteadyRateChanges)
         EXPECT_NEAR(stat.GetFrameRate(), 2 * 10000.0 / 666 * 299.0 / 299.5, 0.5);
     }
     {
+        SCOPED_TRACE("frames without a codec header marked 1 still count as frames");
+        CFPSStat stat;
+        for (int i = 0; i < 150; ++i)
+            stat.Offer(static_cast<WORD>(i), i % 15 == 0 ? 0 : 1, i * 666);
+        EXPECT_NEAR(stat.GetFrameRate(), 10000.0 / 666, 0.1);
+        EXPECT_FALSE(stat.CheckFrameRateChange());
+    }
+    {
         SCOPED_TRACE("15 then 25 per second: a change");
         CFPSStat stat;
         std::int64_t t = 0;
@@ -435,8 +443,9 @@ TEST(AviProcess, FfprobeAndFfmpegReadWhatWeWrite)
             CAVIProcess process(&owner);
             const std::u16string strPath = Utf8ToWide(strAvi);
             ASSERT_TRUE(process.Create(strPath.c_str(), u"Camera 1", bRaw, REZORIR_MODE_H264, -1, -1, -1));
-            if (bRaw)
+            if (bRaw) {
                 ASSERT_TRUE(process.SetAudioFormat(1, 1, 8000));
+            }
             for (int n = 0; n < nFrames; ++n) {
                 const std::vector<BYTE>& au = vecFrames[n];
                 for (std::size_t nOff = 0, u = 0; nOff < au.size(); nOff += nSegment, ++u) {

@@ -155,7 +155,7 @@ bool CAVIProcess::WriteVideo(const BYTE* pData, DWORD dwLen, WORD usSequence, BY
     m_fpsStat.Offer(usSequence, bySubSequence,
                     static_cast<std::int64_t>(dwSeconds) * 10000 +
                         static_cast<std::int64_t>(dwMicroseconds / 100));
-    if (bySubSequence == 0 && (m_fpsStat.IsSpanExceeded() || m_fpsStat.CheckFrameRateChange())) {
+    if (m_fpsStat.IsSpanExceeded() || m_fpsStat.CheckFrameRateChange()) {
         m_bEndPending = true;
         if (bSize) {
             m_pOwner->NeedReCreateFile();

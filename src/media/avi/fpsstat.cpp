@@ -11,19 +11,23 @@ void CFPSStat::Reset()
 
 void CFPSStat::Offer(WORD usSequence, BYTE bySubSequence, std::int64_t llTime)
 {
+    // A frame starts with sub-sequence 0 or with a new sequence: cameras mark the frames
+    // that do not begin with a codec header with a non-zero sub-sequence too, and those must
+    // count or the measured rate would be the key-frame rate.
+    bool bFrameStart = bySubSequence == 0;
     if (!m_bStarted) {
-        if (bySubSequence != 0)
+        if (!bFrameStart)
             return;
         m_bStarted = true;
         m_llFirstTime = llTime;
         m_llLastTime = llTime;
     } else {
+        bFrameStart = bFrameStart || usSequence != m_usLastSequence;
         const bool bContinues =
             usSequence == m_usLastSequence && bySubSequence == static_cast<BYTE>(m_byLastSubSequence + 1);
-        if (!bContinues && bySubSequence != 0)
+        if (!bContinues && !bFrameStart)
             return;
-        if (bySubSequence == 0 &&
-            llTime >= m_llFirstTime + static_cast<std::int64_t>(m_dwSpanLimit) * 10000) {
+        if (bFrameStart && llTime >= m_llFirstTime + static_cast<std::int64_t>(m_dwSpanLimit) * 10000) {
             m_bSpanExceeded = true;
             return;
         }
@@ -42,7 +46,7 @@ void CFPSStat::Offer(WORD usSequence, BYTE bySubSequence, std::int64_t llTime)
     m_byLastSubSequence = bySubSequence;
     ++m_dwCount;
 
-    if (bySubSequence != 0)
+    if (!bFrameStart)
         return;
     if (m_nRing == RING_SIZE ||
         (m_nRing > 0 && usSequence != static_cast<WORD>(m_ausRingSequence[m_nRing - 1] + 1)))
