@@ -120,12 +120,20 @@ CheckResult CheckAddress(const std::string& strKey, const std::string& strText, 
     return std::nullopt;
 }
 
+CheckError RangeError(const std::string& strKey, long nMin, long nMax)
+{
+    if (strKey.find("port") != std::string::npos)
+        return MakeError(strKey, IDS_HINT_PORTRANGE, {nMin, nMax});
+    return MakeTextError(strKey,
+                         "a whole number from " + std::to_string(nMin) + " to " + std::to_string(nMax));
+}
+
 CheckResult CheckNumber(const std::string& strKey, const std::string& strText, long nMin, long nMax,
                         long& nValue)
 {
     long n = 0;
     if (!ParseDecimal(strText, n) || n < nMin || n > nMax)
-        return MakeError(strKey, IDS_HINT_PORTRANGE, {nMin, nMax});
+        return RangeError(strKey, nMin, nMax);
     nValue = n;
     return std::nullopt;
 }

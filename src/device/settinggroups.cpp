@@ -629,7 +629,7 @@ CheckResult BuildSnapshot(const KeyValues& kv, const SnapshotServerInfo& current
         const long nMax = nCount < SNAPSHOT_COUNT_MIN         ? SNAPSHOT_COUNT_MAX
                           : nInterval < SNAPSHOT_INTERVAL_MIN ? SNAPSHOT_INTERVAL_MAX
                                                               : SNAPSHOT_PORT_MAX;
-        return MakeError(pszKey, IDS_HINT_PORTRANGE, {1, nMax});
+        return RangeError(pszKey, 1, nMax);
     }
     request.ucEnable = static_cast<BYTE>((byEnable ? 1 : 0) | (nCount << 1));
     request.ucMode = byMode;

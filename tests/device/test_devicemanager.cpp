@@ -3,6 +3,9 @@
 
 #include <gmock/gmock.h>
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 using namespace devicetest;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
@@ -56,6 +59,40 @@ TEST_F(DeviceManagerSetup, SearchTimerSweepAndScanFinish)
     Send(DM_MSG_SCAN_FINISH, 1, 0);
     ASSERT_EQ(m_sink.m_vecSeen.size(), 1u);
     EXPECT_EQ(m_sink.m_vecSeen[0], std::make_pair(DWORD{124}, UINT_PTR{0}));
+}
+
+// The timers really run, each at its own period: over 2.5 s of the event loop the 1 s ones
+// fire one to three times, a 300 ms search about eight times, and the 10 s and 20 s ones not
+// at all. (Timers only ever fire late, so a loaded machine cannot make the zero counts fail.)
+TEST_F(DeviceManagerSetup, TimersRunAtTheirPeriods)
+{
+    SearchItem& item = NewItem(1, "Cam", "SN1");
+    item.bHasSD = 1;
+    Scan(item);
+    m_downloads.m_setDownloading.insert(1);
+    m_pManager->SelectDevice(1, CAMERA_TYPE_SINGLE, PLAY_TYPE_REALTIME);
+    m_pManager->SearchDevices(300);
+    m_engines.Take();
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < 2500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    KillTimer(m_pManager->GetWindow(), TR_USER_SCAN);
+
+    EXPECT_GE(m_engines.Count("SearchByMulticast"), 3); // 5, every 300 ms
+    EXPECT_LE(m_engines.Count("SearchByMulticast"), 9);
+    EXPECT_GE(m_engines.Count("Pump"), 1); // 10, every second
+    EXPECT_LE(m_engines.Count("Pump"), 3);
+    EXPECT_GE(m_engines.Count("GetVersion 1"), 1); // 6, every second
+    EXPECT_LE(m_engines.Count("GetVersion 1"), 3);
+    const std::vector<std::string> vecCalls = m_engines.Take();
+    auto count = [&](const std::string& strPrefix) {
+        return std::count_if(vecCalls.begin(), vecCalls.end(),
+                             [&](const std::string& s) { return s.rfind(strPrefix, 0) == 0; });
+    };
+    EXPECT_EQ(count("StartVideo"), 0);    // 7 and 9, every 20 s
+    EXPECT_EQ(count("Query3GStatus"), 0); // 11, every 10 s
 }
 
 TEST_F(DeviceManagerSetup, MessagesWithoutHandlerOrPayloadAndBadTimersAreRefused)

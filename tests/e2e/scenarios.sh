@@ -246,6 +246,9 @@ offline_online() {
   # of its last answer and of the report.
   expect_eq "silent for twice the period first" "$(jq -s '([.[] | select(.serial == "OFF1" and .event == "offline")][0].tick)
       - ([.[] | select(.serial == "OFF1" and .event != "offline")] | last | .tick) >= 20000' "$work/watch")" true
+  # ... and reported within the next check or two (the presence check runs every second).
+  expect_eq "reported soon after" "$(jq -s '([.[] | select(.serial == "OFF1" and .event == "offline")][0].tick)
+      - ([.[] | select(.serial == "OFF1" and .event != "offline")] | last | .tick) <= 23000' "$work/watch")" true
   sim online OFF1 >/dev/null
   for _ in $(seq 20); do
     [[ $(jq -sc '[.[] | select(.event == "online" and .serial == "OFF1")] | length' "$work/watch") == 2 ]] && break
