@@ -139,7 +139,8 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
     auto* pSnapshot = pane.FindPage<CDlgAlarmSnapshotServer>();
     Child<QLineEdit>(pSnapshot, "count")->setText(QStringLiteral("0"));
     pSnapshot->OnBtnSave();
-    EXPECT_EQ(pSnapshot->GetHint()->GetText(), QStringLiteral("The port range is from 1 to 127!"));
+    EXPECT_EQ(pSnapshot->GetHint()->GetAnchor(), pSnapshot->GetKeyControl("count"));
+    EXPECT_TRUE(pSnapshot->GetHint()->IsError());
     QTest::qWait(500);
     EXPECT_EQ(Camera("PAGES1")["last_set"], countsBefore["last_set"]);
 

@@ -5,18 +5,23 @@
 #include "core/language.h"
 #include "ui/hint.h"
 #include "ui/pages/dlgalarm.h"
+#include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
+#include "ui/pages/dlgrecord.h"
+#include "ui/pages/dlgsystemntp.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimeEdit>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +49,16 @@ protected:
         camera.stSnapshotServer.usTimeInterval = 60;
         camera.stSnapshotServer.ulServerIP = 0xC6120002;
         camera.stSnapshotServer.ulServerPort = 2121;
+        camera.stRecordSD.dwSessionMode = MakeSessionMode(1000, 30, 8);
+        camera.stRecordNas.dwSessionMode = MakeSessionMode(1000, 30, 8);
+        camera.stRecordNas.dwValueA = 1024;
+        camera.stRecordNas.dwValueB = 0xC6120002;
+        std::strcpy(camera.stRecordNas.szNasPath, "/rec");
+        std::strcpy(camera.stRecordNas.szNasAccount, "cam");
+        std::strcpy(camera.stRecordNas.szNasPassword, "pw");
+        std::strcpy(camera.stMail.szServer, "smtp.lab");
+        std::strcpy(camera.stMail.szSender, "cam@lab");
+        std::strcpy(camera.stNtp.szNtpServer, "ntp.lab");
         pCamera = &camera;
     }
     void TearDown() override { CConfigPage::s_nConfirmAnswer = -1; }
@@ -54,7 +69,8 @@ protected:
     {
         DeviceQueryBlock& q = device.stQuery;
         q.bCmdGetTimeFormat = q.bCmdGetCameraPort = q.bCmdGetNetParam = q.bCmdGetMotion = q.bCmdGetDoInfo =
-            q.bCmdGetSnapshotServer = 1;
+            q.bCmdGetSnapshotServer = q.bCmdGetNTP = q.bCmdGetMailInfo = q.bCmdGetAlarmTime =
+                q.bCmdGetRecordSD = q.bCmdGetRecordNas = 1;
     }
 
     CFakeManager manager;
@@ -70,6 +86,14 @@ template <typename T> T* Child(QWidget* pPage, const char* pszName)
     return pChild;
 }
 
+// The shared checks' message for a number out of its range.
+std::string RangeText(const char* pszKey, long nMin, long nMax)
+{
+    const CheckError error = RangeError(pszKey, nMin, nMax);
+    return error.dwStringID != 0 ? FillNumbers(PageText(error.dwStringID).toStdString(), error.vecArgs)
+                                 : error.strText;
+}
+
 QString HintText(const CConfigPage* pPage)
 {
     return pPage->GetHint()->isVisible() ? pPage->GetHint()->GetText() : QString();
@@ -83,7 +107,7 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
 {
     manager.m_pSelected = pCamera;
     CDlgCamConfigPane pane(Context());
-    ASSERT_GE(pane.GetPages().size(), 7u);
+    ASSERT_EQ(pane.GetPages().size(), 12u);
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
         // The password page needs no camera data.
@@ -155,8 +179,8 @@ struct SaveCase {
     std::function<void(CConfigPage*)> fnEdit;
     // Refused: the message at the control named; accepted: the command line and the hint.
     const char* pszControl;
-    const char* pszHint;
-    const char* pszSent;
+    std::string strHint;
+    std::string strSent; // empty: nothing
 };
 
 template <typename Page> std::function<CConfigPage*(CDlgCamConfigPane&)> PageOf()
@@ -167,6 +191,23 @@ template <typename Page> std::function<CConfigPage*(CDlgCamConfigPane&)> PageOf(
 std::function<void(CConfigPage*)> SetEdit(const char* pszName, const char* pszText)
 {
     return [=](CConfigPage* pPage) { Child<QLineEdit>(pPage, pszName)->setText(QString::fromUtf8(pszText)); };
+}
+
+std::function<void(CConfigPage*)> SetCombo(const char* pszName, int nIndex)
+{
+    return [=](CConfigPage* pPage) { Child<QComboBox>(pPage, pszName)->setCurrentIndex(nIndex); };
+}
+
+std::function<void(CConfigPage*)> SetComboText(const char* pszName, const char* pszText)
+{
+    return [=](CConfigPage* pPage) {
+        Child<QComboBox>(pPage, pszName)->setEditText(QString::fromUtf8(pszText));
+    };
+}
+
+std::function<void(CConfigPage*)> Check(const char* pszName)
+{
+    return [=](CConfigPage* pPage) { Child<QAbstractButton>(pPage, pszName)->setChecked(true); };
 }
 
 std::function<void(CConfigPage*)> Both(std::function<void(CConfigPage*)> a,
@@ -192,9 +233,9 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
     const std::string strDevice = std::to_string(pCamera->GetID());
     const SaveCase aCases[] = {
         {"port below", PageOf<CDlgNetworkCable>(), SetEdit("camera", "3478"), "camera",
-         "The port range is from 3479 to 7997!", nullptr},
+         "The port range is from 3479 to 7997!", ""},
         {"port above", PageOf<CDlgNetworkCable>(), SetEdit("camera", "7998"), "camera",
-         "The port range is from 3479 to 7997!", nullptr},
+         "The port range is from 3479 to 7997!", ""},
         {"port lowest", PageOf<CDlgNetworkCable>(), SetEdit("camera", "3479"), nullptr, "OK",
          "CameraPort 100 3479"},
         {"port highest", PageOf<CDlgNetworkCable>(), SetEdit("camera", "7997"), nullptr, "OK",
@@ -203,37 +244,94 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          [](CConfigPage* p) { p->findChildren<QCheckBox*>().front()->setChecked(true); }, nullptr, "OK",
          "CameraPort 100 0"},
         {"address", PageOf<CDlgNetworkCable>(), SetEdit("ip", "198.18.0.256"), "ip", "Invalid IP address!",
-         nullptr},
+         ""},
         {"gateway", PageOf<CDlgNetworkCable>(), SetEdit("gateway", "198.18.0"), "gateway",
-         "Invalid IP address!", nullptr},
+         "Invalid IP address!", ""},
         {"address saved", PageOf<CDlgNetworkCable>(), SetEdit("ip", "198.18.0.9"), nullptr, "Saved.",
          "SetNetParam 0 SER100 3 3323068425 4294967040"},
         {"pppoe passwords", PageOf<CDlgNetworkCable>(),
          Both([](CConfigPage* p) { p->findChildren<QRadioButton*>().front()->setChecked(true); },
               Both(SetEdit("pppoe_password", "abc"), SetEdit("pppoe_confirm", "abd"))),
-         "pppoe_confirm", "The passwords do not match", nullptr},
-        {"name with space", PageOf<CDlgConfigSystem>(), SetEdit("name", " Lobby"), nullptr, "OK", nullptr},
+         "pppoe_confirm", "The passwords do not match", ""},
+        {"name with space", PageOf<CDlgConfigSystem>(), SetEdit("name", " Lobby"), nullptr, "OK", ""},
         {"name", PageOf<CDlgConfigSystem>(), SetEdit("name", "Lobby"), nullptr, "OK", "SetName 100 Lobby"},
         {"old password", PageOf<CDlgSystemPassword>(), Both(SetEdit("old", "x"), SetEdit("new", "n")), "old",
-         "Password is not correct!", nullptr},
+         "Password is not correct!", ""},
         {"confirm password", PageOf<CDlgSystemPassword>(),
-         Both(SetEdit("new", "n1"), SetEdit("confirm", "n2")), "confirm", "The passwords do not match",
-         nullptr},
+         Both(SetEdit("new", "n1"), SetEdit("confirm", "n2")), "confirm", "The passwords do not match", ""},
         {"password", PageOf<CDlgSystemPassword>(), Both(SetEdit("new", "n1"), SetEdit("confirm", "n1")),
          nullptr, "OK", "SetPassword 100 n1"},
         {"no photos", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("count", "0"), "count",
-         "The port range is from 1 to 127!", nullptr},
+         RangeText("count", 1, 127), ""},
         {"interval", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("interval", "65536"), "interval",
-         "The port range is from 1 to 65535!", nullptr},
+         RangeText("interval", 1, 65535), ""},
         {"server", PageOf<CDlgAlarmSnapshotServer>(),
          Both([](CConfigPage* p) { Child<QCheckBox>(p, "enable")->setChecked(true); },
               SetEdit("server", "255.255.255.255")),
-         "server", "Invalid IP address!", nullptr},
+         "server", "Invalid IP address!", ""},
         {"snapshot", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("count", "127"), nullptr, "OK",
          "Snapshot 100 254 0 60 3323068418 2121"},
         {"do", PageOf<CDlgAlarmTriggers>(),
          [](CConfigPage* p) { Child<QCheckBox>(p, "di")->setChecked(true); }, nullptr, "OK",
          "SetDo 100 0001/0000"},
+        {"sd bps low", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "100"), "bps",
+         "The minimum BPS is 375", ""},
+        {"sd bps high", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "10001"), "bps",
+         "The maximal BPS is 10000!", ""},
+        {"sd no fps", PageOf<CDlgConfigSDRecord>(), SetCombo("fps", -1), "fps", "Invalid value!", ""},
+        {"sd", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "2000"), nullptr, "OK",
+         "SetRecordSD 100 131087392"},
+        {"nas size", PageOf<CDlgConfigNASRecord>(), SetEdit("size", "0"), "size", "Invalid", ""},
+        {"nas address", PageOf<CDlgConfigNASRecord>(), SetEdit("ip", "0.0.0.0"), "ip", "Invalid IP", ""},
+        {"nas path", PageOf<CDlgConfigNASRecord>(), SetEdit("path", ""), "path", "Invalid path", ""},
+        {"nas account", PageOf<CDlgConfigNASRecord>(), SetEdit("account", ""), "account", "Select an account",
+         ""},
+        {"nas passwords", PageOf<CDlgConfigNASRecord>(), SetEdit("confirm", "px"), "confirm",
+         "Password error", ""},
+        {"nas", PageOf<CDlgConfigNASRecord>(), SetEdit("path", "/cam1"), nullptr, "OK",
+         "SetRecordNas 100 65551392 1024 3323068418 /cam1 cam pw"},
+        {"dst mode", PageOf<CDlgSystemNTP>(), Check("dst"), "dst", "Select DST mode!", ""},
+        {"dst time", PageOf<CDlgSystemNTP>(),
+         Both(Check("dst"),
+              [](CConfigPage* p) { p->findChildren<QRadioButton*>().front()->setChecked(true); }),
+         "dst_start", "Select the duration of DST!", ""},
+        {"ntp", PageOf<CDlgSystemNTP>(),
+         Both(Both(Check("dst"),
+                   [](CConfigPage* p) { p->findChildren<QRadioButton*>().back()->setChecked(true); }),
+              [](CConfigPage* p) {
+                  // From the last Sunday of March, 2 o'clock, to the last Sunday of October, 3 o'clock.
+                  for (const auto& [pszRow, nMonth, nHour] :
+                       {std::tuple{"dst_start", 2, 2}, {"dst_end", 9, 3}}) {
+                      const std::string strRow = pszRow;
+                      Child<QComboBox>(p, (strRow + "_ordinal").c_str())->setCurrentIndex(3);
+                      Child<QComboBox>(p, (strRow + "_weekday").c_str())->setCurrentIndex(6);
+                      Child<QComboBox>(p, (strRow + "_month2").c_str())->setCurrentIndex(nMonth);
+                      Child<QComboBox>(p, (strRow + "_hour2").c_str())->setCurrentIndex(nHour);
+                  }
+                  auto* pZone = Child<QComboBox>(p, "zone");
+                  pZone->setCurrentIndex(pZone->findData(330));
+              }),
+         nullptr, "OK",
+         "SetNTP 100 0 330 ntp.lab 2 0 0 " + std::to_string(MakeDstWeekdayWord(3, true, 1, 7, 2)) + " " +
+             std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3))},
+        {"mail server", PageOf<CDlgAlarmEmail>(), SetEdit("server", ""), "server", "Select a server", ""},
+        {"mail sender", PageOf<CDlgAlarmEmail>(), SetEdit("sender", "camlab"), "sender", "Invalid content",
+         ""},
+        {"mail", PageOf<CDlgAlarmEmail>(),
+         [](CConfigPage* p) {
+             auto* pMail = static_cast<CDlgAlarmEmail*>(p);
+             EXPECT_TRUE(pMail->AddRecipient(QStringLiteral("a@lab")));
+             EXPECT_TRUE(pMail->AddRecipient(QStringLiteral("b@lab")));
+             Child<QPlainTextEdit>(p, "message")->setPlainText(QStringLiteral("<NETCAMNAME> <TIME>"));
+         },
+         nullptr, "OK", "SetMail 100 smtp.lab cam@lab 2 a@lab b@lab [<NETCAMNAME> <TIME>]"},
+        {"alarm time", PageOf<CDlgAlarmTime>(),
+         Both(Check("enable"),
+              [](CConfigPage* p) {
+                  Child<QTimeEdit>(p, "start")->setTime(QTime(8, 30));
+                  Child<QTimeEdit>(p, "end")->setTime(QTime(18, 5));
+              }),
+         nullptr, "OK", "AlarmTime 100 1 " + std::to_string(8 | (30 << 8) | (18 << 16) | (5 << 24))},
         {"motion", PageOf<CDlgConfigMotionDetection>(),
          [](CConfigPage* p) { Child<QCheckBox>(p, "enable")->setChecked(true); }, nullptr, "OK",
          "SetMotion 100 10 1:0,0,0,0/89 0:0,0,0,0/89 0:0,0,0,0/89"},
@@ -252,15 +350,15 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
             PortSave(pPage);
         else
             pPage->OnBtnSave();
-        EXPECT_EQ(HintText(pPage), QString::fromUtf8(c.pszHint));
+        EXPECT_EQ(HintText(pPage).toStdString(), c.strHint);
         if (c.pszControl != nullptr) {
             EXPECT_TRUE(pPage->GetHint()->IsError());
             EXPECT_EQ(pPage->GetHint()->GetAnchor(), pPage->GetKeyControl(c.pszControl));
             EXPECT_TRUE(commands.m_vecSent.empty());
         } else {
             EXPECT_FALSE(pPage->GetHint()->IsError());
-            if (c.pszSent != nullptr)
-                EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{c.pszSent});
+            if (!c.strSent.empty())
+                EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{c.strSent});
             else
                 EXPECT_TRUE(commands.m_vecSent.empty());
         }
@@ -271,6 +369,22 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
     EXPECT_EQ(pCamera->stSnapshotServer.ucPicCount, 127);
     EXPECT_EQ(pCamera->stDo.abDo[3], 1);
     EXPECT_EQ(pCamera->stMotion.region[0].bEnable, 1);
+    EXPECT_EQ(pCamera->stNtp.nTimeZone, 330);
+    EXPECT_EQ(pCamera->stMail.nRecipients, 2);
+}
+
+// The recipient list holds five; the sixth is refused at the list.
+TEST_F(PagesTest, MailboxHoldsFiveRecipients)
+{
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    auto* pMail = pane.FindPage<CDlgAlarmEmail>();
+    for (int i = 0; i < MAIL_MAX_RECIPIENTS; ++i)
+        EXPECT_TRUE(pMail->AddRecipient(QStringLiteral("r%1@lab").arg(i)));
+    EXPECT_FALSE(pMail->AddRecipient(QStringLiteral("r6@lab")));
+    EXPECT_EQ(HintText(pMail), QStringLiteral("Mailbox full"));
+    EXPECT_EQ(pMail->GetRecipients()->count(), MAIL_MAX_RECIPIENTS);
 }
 
 // Three cameras besides the one shown, one of them offline: all are listed, "Select All" and

@@ -89,7 +89,14 @@ public:
     }
     void Cmd_CameraPort(DWORD dwID, WORD usPort) override { Add("CameraPort", dwID, std::to_string(usPort)); }
     void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) override { Add("Upnp", dwID, std::to_string(bConnect)); }
-    void Cmd_SetNTP(DWORD dwID, const NtpInfo&) override { Add("SetNTP", dwID, ""); }
+    void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) override
+    {
+        Add("SetNTP", dwID,
+            std::to_string(info.usNtpSync) + " " + std::to_string(info.nTimeZone) + " " + info.szNtpServer +
+                " " + std::to_string(info.byDstMode) + " " + std::to_string(info.dwMode1Start) + " " +
+                std::to_string(info.dwMode1End) + " " + std::to_string(info.dwMode2Start) + " " +
+                std::to_string(info.dwMode2End));
+    }
     void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) override
     {
         std::string s = std::to_string(info.bThreshold);
@@ -109,6 +116,18 @@ public:
             s += std::to_string(b);
         Add("SetDo", dwID, s);
     }
+    void Cmd_SetMail(DWORD dwID, const MailInfo& info) override
+    {
+        std::string s =
+            std::string(info.szServer) + " " + info.szSender + " " + std::to_string(info.nRecipients);
+        for (int i = 0; i < info.nRecipients && i < MAIL_MAX_RECIPIENTS; ++i)
+            s += std::string(" ") + info.aszRecipient[i];
+        Add("SetMail", dwID, s + " [" + info.szMessage + "]");
+    }
+    void Cmd_AlarmTime(DWORD dwID, DWORD dwEnable, DWORD dwPeriod) override
+    {
+        Add("AlarmTime", dwID, std::to_string(dwEnable) + " " + std::to_string(dwPeriod));
+    }
     void Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam, DWORD ulServerIP,
                                    DWORD ulServerPort, DWORD) override
     {
@@ -116,8 +135,17 @@ public:
             std::to_string(ucEnable) + " " + std::to_string(ucMode) + " " + std::to_string(usParam) + " " +
                 std::to_string(ulServerIP) + " " + std::to_string(ulServerPort));
     }
-    void Cmd_SetRecordSD(DWORD dwID, const RecordInfo&) override { Add("SetRecordSD", dwID, ""); }
-    void Cmd_SetRecordNas(DWORD dwID, const RecordInfo&) override { Add("SetRecordNas", dwID, ""); }
+    void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) override
+    {
+        Add("SetRecordSD", dwID, std::to_string(info.dwSessionMode));
+    }
+    void Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info) override
+    {
+        Add("SetRecordNas", dwID,
+            std::to_string(info.dwSessionMode) + " " + std::to_string(info.dwValueA) + " " +
+                std::to_string(info.dwValueB) + " " + info.szNasPath + " " + info.szNasAccount + " " +
+                info.szNasPassword);
+    }
     void Cmd_SetNetParam(const NetParamRecord& record) override
     {
         Add("SetNetParam", 0,

@@ -3,9 +3,12 @@
 #include "core/stringids.h"
 #include "ui/pages/configpage.h"
 #include "ui/pages/dlgalarm.h"
+#include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
+#include "ui/pages/dlgrecord.h"
+#include "ui/pages/dlgsystemntp.h"
 
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -30,13 +33,18 @@ CDlgCamConfigPane::CDlgCamConfigPane(const PageContext& context, QWidget* pParen
     auto* pSystem = new QTabWidget(this);
     pSystem->addTab(AddPage<CDlgConfigSystem>(), PageText(IDS_CTL_PAGE2));
     pSystem->addTab(AddPage<CDlgSystemPassword>(), PageText(IDS_ST_PASSWORD));
+    pSystem->addTab(AddPage<CDlgSystemNTP>(), PageText(IDS_CTLTIP_TIME));
     m_pTabs->addTab(pSystem, PageText(IDS_CTL_PAGE2));
 
     m_pTabs->addTab(AddPage<CDlgConfigMotionDetection>(), PageText(IDS_CTL_PAGE3));
 
     auto* pAlarm = new QTabWidget(this);
+    pAlarm->addTab(AddPage<CDlgAlarmEmail>(), PageText(IDS_BTN_ALARMEVENT));
     pAlarm->addTab(AddPage<CDlgAlarmTriggers>(false), PageText(IDS_BTN_DOEVENT));
     pAlarm->addTab(AddPage<CDlgAlarmTriggers>(true), PageText(IDS_ALARM_SHORTMESSAGE));
     pAlarm->addTab(AddPage<CDlgAlarmSnapshotServer>(), PageText(IDS_SNAPSHOT_SERVER));
+    pAlarm->addTab(AddPage<CDlgAlarmTime>(), PageText(IDS_ALARM_TIME));
     m_pTabs->addTab(pAlarm, PageText(IDS_CTL_PAGE4));
+    m_pTabs->addTab(AddPage<CDlgConfigSDRecord>(), PageText(IDS_CTL_PAGE5));
+    m_pTabs->addTab(AddPage<CDlgConfigNASRecord>(), PageText(IDS_CTL_PAGE6));
 }

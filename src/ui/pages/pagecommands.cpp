@@ -47,6 +47,17 @@ void CPageCommands::Cmd_SetDo(DWORD dwID, const DoInfo& info)
     GetEngCmd()->Cmd_SetDo(dwID, info);
 }
 
+void CPageCommands::Cmd_SetMail(DWORD dwID, const MailInfo& info)
+{
+    GetEngCmd()->Cmd_SetMail(dwID, info);
+}
+
+void CPageCommands::Cmd_AlarmTime(DWORD dwID, DWORD dwEnable, DWORD dwPeriod)
+{
+    // Operation 1 writes; 0 only asks.
+    GetEngCmd()->Cmd_AlarmTime(dwID, 1, dwEnable, dwPeriod);
+}
+
 void CPageCommands::Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam,
                                               DWORD ulServerIP, DWORD ulServerPort, DWORD ulSessionMode)
 {

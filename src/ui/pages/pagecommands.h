@@ -27,6 +27,9 @@ public:
     virtual void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) = 0;
     virtual void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) = 0;
     virtual void Cmd_SetDo(DWORD dwID, const DoInfo& info) = 0;
+    virtual void Cmd_SetMail(DWORD dwID, const MailInfo& info) = 0;
+    // dwPeriod: start hour, start minute, end hour, end minute from the low byte up.
+    virtual void Cmd_AlarmTime(DWORD dwID, DWORD dwEnable, DWORD dwPeriod) = 0;
     virtual void Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam,
                                            DWORD ulServerIP, DWORD ulServerPort, DWORD ulSessionMode) = 0;
     virtual void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) = 0;
@@ -46,6 +49,8 @@ public:
     void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) override;
     void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) override;
     void Cmd_SetDo(DWORD dwID, const DoInfo& info) override;
+    void Cmd_SetMail(DWORD dwID, const MailInfo& info) override;
+    void Cmd_AlarmTime(DWORD dwID, DWORD dwEnable, DWORD dwPeriod) override;
     void Cmd_ControlSnapshotServer(DWORD dwID, BYTE ucEnable, BYTE ucMode, WORD usParam, DWORD ulServerIP,
                                    DWORD ulServerPort, DWORD ulSessionMode) override;
     void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) override;

@@ -1,0 +1,48 @@
+// Recording pages: the SD card's and the NAS's recording stream, the NAS's server and store,
+// and the SD card's capacity.
+#pragma once
+
+#include "ui/pages/configpage.h"
+
+class CStreamFields;
+class QLabel;
+class QLineEdit;
+
+class CDlgRecordBase : public CConfigPage {
+    Q_OBJECT
+public:
+    CDlgRecordBase(const PageContext& context, bool bNas, QWidget* pParent);
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    bool m_bNas;
+    CStreamFields* m_pStream = nullptr;
+    QLabel* m_pLabelCapacity = nullptr; // SD
+    QLineEdit* m_pEditSize = nullptr;   // NAS from here
+    QLineEdit* m_pEditIP = nullptr;
+    QLineEdit* m_pEditPath = nullptr;
+    QLineEdit* m_pEditAccount = nullptr;
+    QLineEdit* m_pEditPassword = nullptr;
+    QLineEdit* m_pEditConfirm = nullptr;
+};
+
+class CDlgConfigSDRecord : public CDlgRecordBase {
+    Q_OBJECT
+public:
+    CDlgConfigSDRecord(const PageContext& context, QWidget* pParent) : CDlgRecordBase(context, false, pParent)
+    {
+    }
+};
+
+class CDlgConfigNASRecord : public CDlgRecordBase {
+    Q_OBJECT
+public:
+    CDlgConfigNASRecord(const PageContext& context, QWidget* pParent) : CDlgRecordBase(context, true, pParent)
+    {
+    }
+};

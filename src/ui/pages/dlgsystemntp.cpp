@@ -1,0 +1,274 @@
+#include "ui/pages/dlgsystemntp.h"
+
+#include "core/stringids.h"
+#include "device/deviceinfo.h"
+#include "device/settinggroups.h"
+#include "ui/pages/pagewidgets.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Offered beside the camera's own server.
+const char* const g_apszNtpServers[5] = {"pool.ntp.org", "time.nist.gov", "time.google.com", "ntp.ubuntu.com",
+                                         "time.cloudflare.com"};
+// Zones with their usual offsets, in minutes.
+const int g_anZones[] = {-720, -660, -600, -570, -540, -480, -420, -360, -300, -270, -240, -210, -180,
+                         -120, -60,  0,    60,   120,  180,  210,  240,  270,  300,  330,  345,  360,
+                         390,  420,  480,  525,  540,  570,  600,  630,  660,  720,  765,  780,  840};
+const DWORD g_adwMonth[12] = {IDS_CMB_DST_MON_1, IDS_CMB_DST_MON_2,  IDS_CMB_DST_MON_3,  IDS_CMB_DST_MON_4,
+                              IDS_CMB_DST_MON_5, IDS_CMB_DST_MON_6,  IDS_CMB_DST_MON_7,  IDS_CMB_DST_MON_8,
+                              IDS_CMB_DST_MON_9, IDS_CMB_DST_MON_10, IDS_CMB_DST_MON_11, IDS_CMB_DST_MON_12};
+const DWORD g_adwWeekday[7] = {IDS_CMB_DST_WEEKDAY_1, IDS_CMB_DST_WEEKDAY_2, IDS_CMB_DST_WEEKDAY_3,
+                               IDS_CMB_DST_WEEKDAY_4, IDS_CMB_DST_WEEKDAY_5, IDS_CMB_DST_WEEKDAY_6,
+                               IDS_CMB_DST_WEEKDAY_7};
+// Ordinals: 1 to 3 from the month's start, then 1 to 3 from its end.
+const DWORD g_adwOrdinal[6] = {IDS_CMB_DST_WEEK_1,   IDS_CMB_DST_WEEK_2,   IDS_CMB_DST_WEEK_3,
+                               IDS_CMB_DST_WEEK_R_1, IDS_CMB_DST_WEEK_R_2, IDS_CMB_DST_WEEK_R_3};
+
+QString ZoneText(int nMinutes)
+{
+    const int nAbs = nMinutes < 0 ? -nMinutes : nMinutes;
+    const QString strOffset = QStringLiteral("%1%2:%3")
+                                  .arg(nMinutes < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+                                  .arg(nAbs / 60, 2, 10, QLatin1Char('0'))
+                                  .arg(nAbs % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("(GMT%1)").arg(strOffset);
+}
+
+QComboBox* MakeCombo(QWidget* pParent, const QString& strName)
+{
+    auto* pCombo = new QComboBox(pParent);
+    pCombo->setObjectName(strName);
+    return pCombo;
+}
+
+void SelectData(QComboBox* pCombo, int nValue)
+{
+    pCombo->setCurrentIndex(pCombo->findData(nValue));
+}
+
+} // namespace
+
+CDlgSystemNTP::DstRow CDlgSystemNTP::MakeRow(const char* pszName)
+{
+    const QString strName = QString::fromLatin1(pszName);
+    DstRow row{};
+    row.pMonth1 = MakeCombo(this, strName + QStringLiteral("_month1"));
+    row.pMonth2 = MakeCombo(this, strName + QStringLiteral("_month2"));
+    for (int i = 0; i < 12; ++i) {
+        row.pMonth1->addItem(PageText(g_adwMonth[i]), i + 1);
+        row.pMonth2->addItem(PageText(g_adwMonth[i]), i + 1);
+    }
+    row.pDay = MakeCombo(this, strName + QStringLiteral("_day"));
+    for (int i = 1; i <= 31; ++i)
+        row.pDay->addItem(PageText(IDS_CMB_DST_DAY_UNIT).replace(QStringLiteral("%d"), QString::number(i)),
+                          i);
+    row.pHour1 = MakeCombo(this, strName + QStringLiteral("_hour1"));
+    row.pHour2 = MakeCombo(this, strName + QStringLiteral("_hour2"));
+    for (int i = 0; i < 24; ++i) {
+        const QString strHour =
+            PageText(IDS_CMB_DST_TIME_OCLOCK).replace(QStringLiteral("%d"), QString::number(i));
+        row.pHour1->addItem(strHour, i);
+        row.pHour2->addItem(strHour, i);
+    }
+    row.pOrdinal = MakeCombo(this, strName + QStringLiteral("_ordinal"));
+    for (int i = 0; i < 6; ++i)
+        row.pOrdinal->addItem(PageText(g_adwOrdinal[i]), i);
+    row.pWeekday = MakeCombo(this, strName + QStringLiteral("_weekday"));
+    for (int i = 0; i < 7; ++i)
+        row.pWeekday->addItem(PageText(g_adwWeekday[i]), i + 1);
+    for (QComboBox* pCombo :
+         {row.pMonth1, row.pDay, row.pHour1, row.pOrdinal, row.pWeekday, row.pMonth2, row.pHour2})
+        pCombo->setCurrentIndex(-1);
+    return row;
+}
+
+void CDlgSystemNTP::BuildControls(QVBoxLayout* pLayout)
+{
+    auto* pGrid = new QGridLayout;
+    m_pChkSync = new QCheckBox(PageText(IDS_ST_USENTP), this);
+    m_pChkSync->setObjectName(QStringLiteral("sync"));
+    pGrid->addWidget(m_pChkSync, 0, 0, 1, 2);
+    pGrid->addWidget(new QLabel(PageText(IDS_ST_NTPSERVER), this), 1, 0);
+    m_pComboServer = MakeCombo(this, QStringLiteral("server"));
+    m_pComboServer->setEditable(true);
+    for (const char* pszServer : g_apszNtpServers)
+        m_pComboServer->addItem(QString::fromLatin1(pszServer));
+    pGrid->addWidget(m_pComboServer, 1, 1);
+    pGrid->addWidget(new QLabel(PageText(IDS_ST_TIMEZONE), this), 2, 0);
+    m_pComboZone = MakeCombo(this, QStringLiteral("zone"));
+    for (const int nZone : g_anZones)
+        m_pComboZone->addItem(ZoneText(nZone), nZone);
+    pGrid->addWidget(m_pComboZone, 2, 1);
+    pGrid->setColumnStretch(1, 1);
+    pLayout->addLayout(pGrid);
+
+    auto* pBoxDst = new QGroupBox(this);
+    auto* pDst = new QGridLayout(pBoxDst);
+    m_pChkDst = new QCheckBox(PageText(IDS_CC_USEDST), pBoxDst);
+    m_pChkDst->setObjectName(QStringLiteral("dst"));
+    pDst->addWidget(m_pChkDst, 0, 0, 1, 5);
+    m_pRadioMode1 = new QRadioButton(PageText(IDS_ST_DST1_MODE), pBoxDst);
+    m_pRadioMode2 = new QRadioButton(PageText(IDS_ST_DST2_MODE), pBoxDst);
+    auto* pModes = new QButtonGroup(this);
+    pModes->addButton(m_pRadioMode1);
+    pModes->addButton(m_pRadioMode2);
+    m_rowStart = MakeRow("dst_start");
+    m_rowEnd = MakeRow("dst_end");
+    const QString strStart = PageText(IDS_ST_STARTTIME);
+    const QString strEnd = PageText(IDS_ST_ENDTIME);
+    pDst->addWidget(m_pRadioMode1, 1, 0, 1, 5);
+    int nRow = 2;
+    for (const auto& [pRow, pstrText] : {std::pair{&m_rowStart, &strStart}, {&m_rowEnd, &strEnd}}) {
+        pDst->addWidget(new QLabel(*pstrText, pBoxDst), nRow, 0);
+        pDst->addWidget(pRow->pMonth1, nRow, 1);
+        pDst->addWidget(pRow->pDay, nRow, 2);
+        pDst->addWidget(pRow->pHour1, nRow, 3);
+        ++nRow;
+    }
+    pDst->addWidget(m_pRadioMode2, nRow++, 0, 1, 5);
+    for (const auto& [pRow, pstrText] : {std::pair{&m_rowStart, &strStart}, {&m_rowEnd, &strEnd}}) {
+        pDst->addWidget(new QLabel(*pstrText, pBoxDst), nRow, 0);
+        pDst->addWidget(pRow->pOrdinal, nRow, 1);
+        pDst->addWidget(pRow->pWeekday, nRow, 2);
+        pDst->addWidget(pRow->pMonth2, nRow, 3);
+        pDst->addWidget(pRow->pHour2, nRow, 4);
+        ++nRow;
+    }
+    pLayout->addWidget(pBoxDst);
+    for (QAbstractButton* pButton :
+         std::initializer_list<QAbstractButton*>{m_pChkDst, m_pRadioMode1, m_pRadioMode2})
+        connect(pButton, &QAbstractButton::toggled, this, [this] { UpdateDstControls(); });
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout);
+    BindKey("sync", m_pChkSync);
+    BindKey("server", m_pComboServer);
+    BindKey("zone", m_pComboZone);
+    BindKey("dst", m_pChkDst);
+    BindKey("dst_start", m_pRadioMode1);
+    BindKey("dst_end", m_pRadioMode1);
+    UpdateDstControls();
+}
+
+void CDlgSystemNTP::UpdateDstControls()
+{
+    const bool bDst = m_pChkDst->isChecked();
+    m_pRadioMode1->setEnabled(bDst);
+    m_pRadioMode2->setEnabled(bDst);
+    for (DstRow* pRow : {&m_rowStart, &m_rowEnd}) {
+        for (QComboBox* pCombo : {pRow->pMonth1, pRow->pDay, pRow->pHour1})
+            pCombo->setEnabled(bDst && m_pRadioMode1->isChecked());
+        for (QComboBox* pCombo : {pRow->pOrdinal, pRow->pWeekday, pRow->pMonth2, pRow->pHour2})
+            pCombo->setEnabled(bDst && m_pRadioMode2->isChecked());
+    }
+}
+
+bool CDlgSystemNTP::IsReceived(const DeviceInfo& device) const
+{
+    return device.stQuery.bCmdGetNTP != 0;
+}
+
+void CDlgSystemNTP::FillRow(DstRow& row, DWORD dwMode1, DWORD dwMode2)
+{
+    if (dwMode1 != 0) {
+        SelectData(row.pMonth1, static_cast<int>(dwMode1 & 0xFF));
+        SelectData(row.pDay, static_cast<int>((dwMode1 >> 8) & 0xFF));
+        SelectData(row.pHour1, static_cast<int>((dwMode1 >> 16) & 0xFF));
+    }
+    if (dwMode2 != 0) {
+        const bool bFromEnd = (dwMode2 & 0x100) != 0;
+        const int nOrdinal = static_cast<int>((dwMode2 >> 9) & 0x7F);
+        SelectData(row.pMonth2, static_cast<int>(dwMode2 & 0xFF));
+        SelectData(row.pOrdinal, nOrdinal >= 1 && nOrdinal <= 3 ? nOrdinal - 1 + (bFromEnd ? 3 : 0) : -1);
+        SelectData(row.pWeekday, static_cast<int>((dwMode2 >> 16) & 0xFF));
+        SelectData(row.pHour2, static_cast<int>((dwMode2 >> 24) & 0xFF));
+    }
+}
+
+void CDlgSystemNTP::FillControls(const DeviceInfo& device)
+{
+    const NtpInfo& ntp = device.stNtp;
+    m_pChkSync->setChecked(ntp.usNtpSync != 0);
+    const QString strServer = QString::fromStdString(FieldText(ntp.szNtpServer));
+    if (!strServer.isEmpty() && m_pComboServer->findText(strServer) < 0)
+        m_pComboServer->insertItem(0, strServer);
+    m_pComboServer->setEditText(strServer);
+    int nZone = m_pComboZone->findData(static_cast<int>(ntp.nTimeZone));
+    if (nZone < 0) {
+        m_pComboZone->addItem(ZoneText(ntp.nTimeZone), static_cast<int>(ntp.nTimeZone));
+        nZone = m_pComboZone->count() - 1;
+    }
+    m_pComboZone->setCurrentIndex(nZone);
+    m_pChkDst->setChecked(ntp.byDstMode != 0);
+    m_pRadioMode1->setChecked(ntp.byDstMode == 1);
+    m_pRadioMode2->setChecked(ntp.byDstMode == 2);
+    FillRow(m_rowStart, ntp.dwMode1Start, ntp.dwMode2Start);
+    FillRow(m_rowEnd, ntp.dwMode1End, ntp.dwMode2End);
+    UpdateDstControls();
+}
+
+std::string CDlgSystemNTP::RowText(const DstRow& row, bool bByDate) const
+{
+    auto fnPart = [](const QComboBox* pCombo) { return pCombo->currentData().toInt(); };
+    if (bByDate) {
+        for (const QComboBox* pCombo : {row.pMonth1, row.pDay, row.pHour1}) {
+            if (pCombo->currentIndex() < 0)
+                return std::string();
+        }
+        return std::to_string(fnPart(row.pMonth1)) + "/" + std::to_string(fnPart(row.pDay)) + "/" +
+               std::to_string(fnPart(row.pHour1));
+    }
+    for (const QComboBox* pCombo : {row.pOrdinal, row.pWeekday, row.pMonth2, row.pHour2}) {
+        if (pCombo->currentIndex() < 0)
+            return std::string();
+    }
+    const int nOrdinal = fnPart(row.pOrdinal);
+    const std::string strOrdinal = (nOrdinal >= 3 ? "L" : "") + std::to_string(nOrdinal % 3 + 1);
+    return std::to_string(fnPart(row.pMonth2)) + "/" + strOrdinal + "/" +
+           std::to_string(fnPart(row.pWeekday)) + "/" + std::to_string(fnPart(row.pHour2));
+}
+
+void CDlgSystemNTP::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    const int nZone = m_pComboZone->currentData().toInt();
+    const int nAbs = nZone < 0 ? -nZone : nZone;
+    char szZone[16];
+    std::snprintf(szZone, sizeof(szZone), "%c%02d:%02d", nZone < 0 ? '-' : '+', nAbs / 60, nAbs % 60);
+    KeyValues kv{{"sync", m_pChkSync->isChecked() ? "on" : "off"},
+                 {"server", m_pComboServer->currentText().trimmed().toStdString()},
+                 {"zone", szZone}};
+    if (!m_pChkDst->isChecked()) {
+        kv["dst"] = "off";
+    } else {
+        if (!m_pRadioMode1->isChecked() && !m_pRadioMode2->isChecked()) {
+            Refuse(MakeError("dst", IDS_HINT_SET_DST_NO_MODE));
+            return;
+        }
+        const bool bByDate = m_pRadioMode1->isChecked();
+        kv["dst"] = bByDate ? "date" : "weekday";
+        kv["dst_start"] = RowText(m_rowStart, bByDate);
+        kv["dst_end"] = RowText(m_rowEnd, bByDate);
+        if (kv["dst_start"].empty() || kv["dst_end"].empty()) {
+            Refuse(MakeError("dst_start", IDS_HINT_SET_DST_NO_TIME));
+            return;
+        }
+    }
+    NtpInfo info = pDevice->stNtp;
+    if (Refuse(BuildNtp(kv, info)))
+        return;
+    info.dwID = pDevice->GetID();
+    pDevice->stNtp = info;
+    Commands()->Cmd_SetNTP(pDevice->GetID(), info);
+    ShowHint(GetSaveButton(), IDS_HINT_SETNTPSUC, false);
+}
