@@ -10,9 +10,11 @@
 // A known camera with a capability record is in place first, so that routed paths are live.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/configfile.h"
+#include "core/log.h"
 #include "protocol/engcmd.h"
 #include "protocol/packetcipher.h"
 
@@ -57,18 +59,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbData, std::size_t nS
     static CNullSockets s_sockets;
     static CFuzzConfig s_config;
     static CConfigCameraType s_types("/nonexistent-vistrel-fuzz/");
+    // One engine for many inputs: building one (cipher tables, socket groups) costs more than
+    // most inputs. It is built again once inputs have left many search items behind, so that
+    // look-ups stay short and memory bounded.
+    static std::unique_ptr<CEngCmd> s_pEngine;
+    constexpr std::size_t MAX_ITEMS = 64;
+    if (s_pEngine == nullptr || s_pEngine->GetItemCount() > MAX_ITEMS) {
+        g_nDebugLevel = 0; // no log formatting in the hot path
+        s_pEngine.reset();
+        EngCmdDeps deps;
+        deps.pSockets = &s_sockets;
+        deps.pConfig = &s_config;
+        deps.pCameraTypes = &s_types;
+        s_pEngine = std::make_unique<CEngCmd>(deps);
+        s_pEngine->Init();
+        s_pEngine->SetPresetNamelessCheck([](DWORD dwID) { return (dwID & 1) != 0; });
+    }
+    CEngCmd& engine = *s_pEngine;
     const std::uint8_t byMode = pbData[0];
     ++pbData;
     --nSize;
-
-    // A fresh engine per input keeps runs independent of each other.
-    EngCmdDeps deps;
-    deps.pSockets = &s_sockets;
-    deps.pConfig = &s_config;
-    deps.pCameraTypes = &s_types;
-    CEngCmd engine(deps);
-    engine.Init();
-    engine.SetPresetNamelessCheck([](DWORD dwID) { return (dwID & 1) != 0; });
+    // The known camera and its capability record, refreshed for every input so that routed
+    // paths are live whatever the previous input did to them.
     {
         std::vector<std::uint8_t> search;
         Header(search, 0x81);

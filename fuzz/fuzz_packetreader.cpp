@@ -1,6 +1,7 @@
 // libFuzzer target: the packet reader and writer must never touch a byte outside their buffer,
 // whatever sequence of reads a parser makes over whatever datagram arrives; the packet cipher
 // must leave any length intact.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -11,13 +12,19 @@
 
 namespace {
 
+// Past a few dozen operations an input only repeats what shorter ones reach, and every failed
+// operation is a thrown exception, the slowest thing here: the bounds keep each input fast.
+constexpr std::size_t MAX_OPS = 64;
+constexpr int MAX_THROWS = 8;
+
 // Reads driven by the input itself: each op byte picks an operation and, for sized ones, the
 // next byte its size, so every path of the reader meets every length.
 void DriveReader(const std::uint8_t* pbOps, std::size_t nOps, const std::uint8_t* pbData, std::size_t nLen)
 {
     CPacketReader reader(pbData, nLen);
     std::uint8_t abSink[256];
-    for (std::size_t i = 0; i < nOps; ++i) {
+    int nThrown = 0;
+    for (std::size_t i = 0; i < nOps && nThrown < MAX_THROWS; ++i) {
         const std::size_t nArg = i + 1 < nOps ? pbOps[i + 1] : 0;
         try {
             switch (pbOps[i] % 11) {
@@ -59,6 +66,7 @@ void DriveReader(const std::uint8_t* pbOps, std::size_t nOps, const std::uint8_t
                 break;
             }
         } catch (const CParserException&) {
+            ++nThrown;
         }
         if (reader.GetPosition() > reader.GetLength())
             __builtin_trap();
@@ -70,7 +78,8 @@ void DriveWriter(const std::uint8_t* pbOps, std::size_t nOps, std::size_t nCapac
     std::vector<std::uint8_t> buffer(nCapacity);
     CPacketWriter writer(buffer.data(), buffer.size());
     const std::uint8_t abSource[256] = {};
-    for (std::size_t i = 0; i < nOps; ++i) {
+    int nThrown = 0;
+    for (std::size_t i = 0; i < nOps && nThrown < MAX_THROWS; ++i) {
         const std::size_t nArg = i + 1 < nOps ? pbOps[i + 1] : 0;
         try {
             switch (pbOps[i] % 8) {
@@ -100,6 +109,7 @@ void DriveWriter(const std::uint8_t* pbOps, std::size_t nOps, std::size_t nCapac
                 break;
             }
         } catch (const CParserException&) {
+            ++nThrown;
         }
         if (writer.GetPosition() > writer.GetCapacity())
             __builtin_trap();
@@ -110,9 +120,10 @@ void DriveWriter(const std::uint8_t* pbOps, std::size_t nOps, std::size_t nCapac
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbData, std::size_t nSize)
 {
+    const std::size_t nOps = std::min(nSize, MAX_OPS);
     // Exact-size copy so that the sanitizer sees any read one past the end.
     std::vector<std::uint8_t> datagram(pbData, pbData + nSize);
-    DriveReader(pbData, nSize, datagram.data(), datagram.size());
+    DriveReader(pbData, nOps, datagram.data(), datagram.size());
 
     // An encrypted datagram is deciphered in place before parsing; a round trip restores it.
     std::vector<std::uint8_t> copy = datagram;
@@ -121,6 +132,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbData, std::size_t nS
     if (copy != datagram)
         __builtin_trap();
 
-    DriveWriter(pbData, nSize, nSize ? pbData[0] : 0);
+    DriveWriter(pbData, nOps, nSize ? pbData[0] : 0);
     return 0;
 }
