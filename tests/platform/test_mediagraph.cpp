@@ -300,6 +300,15 @@ TEST_F(MediaGraph, SamplesFlowThroughTheTransformOnTheStreamingThread)
     ComPtr<IMediaEvent> pEvent;
     ASSERT_EQ(pGraph.As(IID_IMediaControl, &pControl), S_OK);
     ASSERT_EQ(pGraph.As(IID_IMediaEvent, &pEvent), S_OK);
+    // The renderer's video interfaces are reached through the graph; no filter has a window.
+    ComPtr<IBasicVideo> pBasicVideo;
+    ComPtr<IVideoWindow> pVideoWindow;
+    ASSERT_EQ(pGraph.As(IID_IBasicVideo, &pBasicVideo), S_OK);
+    long nWidth = 0;
+    long nHeight = 0;
+    EXPECT_EQ(pBasicVideo->GetVideoSize(&nWidth, &nHeight), S_OK);
+    EXPECT_EQ(nWidth * 1000 + nHeight, 16 * 1000 + 16);
+    EXPECT_EQ(pGraph.As(IID_IVideoWindow, &pVideoWindow), E_NOINTERFACE);
     OAFilterState state = -1;
     EXPECT_EQ(pControl->GetState(0, &state), S_OK);
     EXPECT_EQ(state, State_Stopped);

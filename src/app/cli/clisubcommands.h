@@ -22,3 +22,5 @@ using CliSubcommands = std::vector<CliSubcommand>;
 void AddControlCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // live (clilive.cpp).
 void AddLiveCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// download, recordings, export (clirecord.cpp).
+void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

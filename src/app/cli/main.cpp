@@ -107,6 +107,7 @@ int main(int argc, char** argv)
     // Subcommands of their own command files (clisubcommands.h), one adder call each.
     CliSubcommands vecSubcommands;
     AddControlCommands(cli, options, vecSubcommands);
+    AddRecordCommands(cli, options, vecSubcommands);
     AddLiveCommands(cli, options, vecSubcommands);
 
     try {

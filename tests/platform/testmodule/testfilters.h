@@ -135,13 +135,40 @@ struct ReceivedSample {
     std::thread::id thread;
 };
 
-class CTestRenderer : public CBaseFilter {
+// Keeps what it receives; answers IBasicVideo with the connection's picture size, as a video
+// renderer does through the graph.
+class CTestRenderer : public CBaseFilter, public IBasicVideo {
 public:
     explicit CTestRenderer(std::vector<GUID> vAccepted)
         : CBaseFilter("Test renderer", nullptr, &m_csFilter, CLSID_TestRenderer),
           m_pin(this, &m_csFilter, &m_hr), m_vAccepted(std::move(vAccepted))
     {
     }
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override
+    {
+        if (riid == IID_IBasicVideo)
+            return GetInterface(static_cast<IBasicVideo*>(this), ppv);
+        return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+    }
+    HRESULT GetVideoSize(long* pWidth, long* pHeight) override
+    {
+        const BITMAPINFOHEADER* pbmi = GetBitmapInfoHeader(&m_pin.CurrentMediaType());
+        if (!m_pin.IsConnected() || pbmi == nullptr)
+            return VFW_E_NOT_CONNECTED;
+        *pWidth = pbmi->biWidth;
+        *pHeight = pbmi->biHeight;
+        return S_OK;
+    }
+    HRESULT get_SourceWidth(long*) override { return E_NOTIMPL; }
+    HRESULT get_SourceHeight(long*) override { return E_NOTIMPL; }
+    HRESULT SetSourcePosition(long, long, long, long) override { return E_NOTIMPL; }
+    HRESULT SetDefaultSourcePosition() override { return E_NOTIMPL; }
+    HRESULT SetDestinationPosition(long, long, long, long) override { return E_NOTIMPL; }
+    HRESULT GetDestinationPosition(long*, long*, long*, long*) override { return E_NOTIMPL; }
+    HRESULT SetDefaultDestinationPosition() override { return E_NOTIMPL; }
+    HRESULT GetCurrentImage(long*, long*) override { return E_NOTIMPL; }
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override { return n == 0 ? &m_pin : nullptr; }
     CBaseInputPin& Pin() { return m_pin; }

@@ -1,0 +1,609 @@
+// vistrel-cli download, recordings and export: the SD-card recordings of cameras, fetched for
+// a time range into AVI files (resuming what earlier files hold), the calendar of what a card
+// holds, and the export of downloaded files to MP4.
+#include "app/cli/cliclient.h"
+#include "app/cli/clicommands.h"
+#include "app/cli/clidevice.h"
+#include "app/cli/clisubcommands.h"
+#include "core/log.h"
+#include "core/notify.h"
+#include "download/aviexport.h"
+#include "download/downloadenv.h"
+#include "download/downloadmanager.h"
+#include "protocol/engmedia.h"
+#include "protocol/mscmd.h"
+#include "protocol/password.h"
+
+#include <QSocketNotifier>
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+
+using nlohmann::json;
+
+namespace {
+
+constexpr int kTickMs = 200;
+constexpr int kPlainProgressMs = 2000;
+
+struct DownloadArgs {
+    std::vector<std::string> vecCameras;
+    std::string strFrom;
+    std::string strTo;
+    std::string strDir;
+    std::string strPassword;
+    std::string strPasswordFile;
+    int nIdleSeconds = 60;
+};
+
+struct RecordingsArgs {
+    std::string strCamera;
+    std::string strDay;
+    std::string strPassword;
+    std::string strPasswordFile;
+};
+
+struct ExportArgs {
+    std::vector<std::string> vecInputs;
+    std::string strOutput;
+};
+
+// Camera times count the camera's wall clock as if it were UTC, with or without the "Z".
+bool ParseCameraTime(const std::string& strText, DWORD& dwTime)
+{
+    std::tm tm{};
+    char chSep = 0;
+    char szZone[4] = {};
+    const int n = std::sscanf(strText.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%3s", &tm.tm_year, &tm.tm_mon,
+                              &tm.tm_mday, &chSep, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, szZone);
+    if ((n != 7 && n != 8) || (chSep != 'T' && chSep != ' ') || (n == 8 && std::string(szZone) != "Z"))
+        return false;
+    if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+        tm.tm_min > 59 || tm.tm_sec > 59 || tm.tm_year < 1970 || tm.tm_year > 2105)
+        return false;
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    const long long llTime = timegm(&tm);
+    if (llTime < 0 || llTime > 0xFFFFFFFFLL)
+        return false;
+    dwTime = static_cast<DWORD>(llTime);
+    return true;
+}
+
+std::string CameraTimeText(DWORD dwTime)
+{
+    const std::time_t t = dwTime;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char sz[32];
+    std::strftime(sz, sizeof sz, "%Y-%m-%d %H:%M:%S", &tm);
+    return sz;
+}
+
+std::string BytesText(double dBytes)
+{
+    char sz[32];
+    if (dBytes >= 1048576.0)
+        std::snprintf(sz, sizeof sz, "%.1f MiB", dBytes / 1048576.0);
+    else
+        std::snprintf(sz, sizeof sz, "%.0f KiB", dBytes / 1024.0);
+    return sz;
+}
+
+std::string DurationText(long long llSeconds)
+{
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%02lld:%02lld:%02lld", llSeconds / 3600, llSeconds / 60 % 60,
+                  llSeconds % 60);
+    return sz;
+}
+
+// Ctrl-C and SIGTERM reach the event loop through a pipe.
+int g_aRecordSignalPipe[2] = {-1, -1};
+
+void OnRecordStopSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_aRecordSignalPipe[1], &c, 1);
+}
+
+class CStopSignals {
+public:
+    CStopSignals()
+    {
+        if (::pipe(g_aRecordSignalPipe) != 0)
+            return;
+        m_pNotifier = std::make_unique<QSocketNotifier>(g_aRecordSignalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, [this] { m_bStop = true; });
+        std::signal(SIGINT, OnRecordStopSignal);
+        std::signal(SIGTERM, OnRecordStopSignal);
+    }
+    ~CStopSignals()
+    {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        m_pNotifier.reset();
+        for (int& fd : g_aRecordSignalPipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    }
+    bool IsStopped() const { return m_bStop; }
+
+private:
+    bool m_bStop = false;
+    std::unique_ptr<QSocketNotifier> m_pNotifier;
+};
+
+// The process-wide environment with the record folder of --dir.
+class CCliDownloadEnv : public IDownloadEnv {
+public:
+    explicit CCliDownloadEnv(std::string strDir) : m_strDir(std::move(strDir))
+    {
+        if (!m_strDir.empty() && m_strDir.back() != '/')
+            m_strDir += '/';
+    }
+    DeviceInfo* GetDevice(DWORD dwID) override { return Default()->GetDevice(dwID); }
+    void SendStartDownload(DWORD dwID, DWORD dwStart, DWORD dwEnd) override
+    {
+        Default()->SendStartDownload(dwID, dwStart, dwEnd);
+    }
+    void SendStopDownload(DWORD dwID) override { Default()->SendStopDownload(dwID); }
+    std::string GetRecordPath() override { return m_strDir.empty() ? Default()->GetRecordPath() : m_strDir; }
+    CNotifyManager* GetNotify() override { return Default()->GetNotify(); }
+
+private:
+    static IDownloadEnv* Default() { return GetDefaultDownloadEnv(); }
+    std::string m_strDir;
+};
+
+// What one camera's download has done so far. The device's counters start again with each
+// range, so the totals of finished ranges are kept here.
+struct CameraProgress {
+    DeviceInfo* pDevice = nullptr;
+    std::string strKey;
+    std::string strFolder;
+    bool bStarted = false;
+    bool bDone = false;
+    int nExit = CLI_EXIT_OK;
+    std::string strResult;
+    double dBaseBytes = 0;
+    double dBaseFrames = 0;
+    double dLastBytes = 0;
+    double dLastFrames = 0;
+    std::chrono::steady_clock::time_point lastData;
+
+    double Bytes() const { return dBaseBytes + dLastBytes; }
+    double Frames() const { return dBaseFrames + dLastFrames; }
+    void Sample()
+    {
+        const double dBytes = pDevice->dwReceiveKB * 1024.0 + pDevice->dwReceiveRemainder;
+        const double dFrames = pDevice->dwMaxContinuousAck;
+        if (dBytes < dLastBytes || dFrames < dLastFrames) { // a new range began
+            dBaseBytes += dLastBytes;
+            dBaseFrames += dLastFrames;
+        }
+        if (dBytes != dLastBytes)
+            lastData = std::chrono::steady_clock::now();
+        dLastBytes = dBytes;
+        dLastFrames = dFrames;
+    }
+};
+
+std::string ProgressLine(const CameraProgress& p, DWORD dwFrom, DWORD dwTo, double dSeconds)
+{
+    const DWORD dwAt = std::clamp(p.pDevice->dwReceiveTime, dwFrom, dwTo);
+    const double dDone = dwTo > dwFrom ? static_cast<double>(dwAt - dwFrom) / (dwTo - dwFrom) : 1.0;
+    const double dRate = dSeconds > 0 ? p.Bytes() / dSeconds : 0;
+    std::ostringstream out;
+    out << p.strKey << " ";
+    if (p.bDone) {
+        out << p.strResult << ", ";
+    } else {
+        const int nBar = 20;
+        const int nFill = static_cast<int>(dDone * nBar);
+        out << "[" << std::string(nFill, '#') << std::string(nBar - nFill, '.') << "] "
+            << static_cast<int>(dDone * 100) << "% " << CameraTimeText(dwAt) << ", ";
+    }
+    out << BytesText(p.Bytes()) << ", " << BytesText(dRate) << "/s, " << static_cast<long long>(p.Frames())
+        << " frames";
+    if (!p.bDone && dDone > 0.001 && dSeconds > 1)
+        out << ", " << DurationText(static_cast<long long>(dSeconds * (1 - dDone) / dDone)) << " left";
+    return out.str();
+}
+
+int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassword, bool bPasswordFile)
+{
+    DWORD dwFrom = 0;
+    DWORD dwTo = 0;
+    if (!ParseCameraTime(args.strFrom, dwFrom) || !ParseCameraTime(args.strTo, dwTo) || dwFrom >= dwTo) {
+        PrintError(
+            options,
+            "--from and --to take times like 2024-05-02T08:15:00Z or \"2024-05-02 08:15:00\", from first",
+            CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+    if (static_cast<int>(args.vecCameras.size()) > MAX_DOWNLOAD_CAM) {
+        PrintError(options, "at most " + std::to_string(MAX_DOWNLOAD_CAM) + " cameras download at once",
+                   CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+    std::optional<std::string> password;
+    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr,
+                                                 bPasswordFile ? &args.strPasswordFile : nullptr,
+                                                 std::getenv("VISTREL_PASSWORD"), password);
+    if (!strError.empty()) {
+        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+
+    CCliClient client;
+    if (!StartClient(client, options))
+        return CLI_EXIT_FAILURE;
+    std::vector<CameraProgress> vecCameras;
+    for (const std::string& strCamera : args.vecCameras) {
+        DeviceInfo* pDevice = FindOrReport(client, options, strCamera);
+        if (pDevice == nullptr)
+            return CLI_EXIT_NOT_FOUND;
+        if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
+            PrintError(options, strCamera + " is a recorder: download from its channels",
+                       CLI_EXIT_BAD_ARGUMENTS);
+            return CLI_EXIT_BAD_ARGUMENTS;
+        }
+        for (const CameraProgress& other : vecCameras) {
+            if (other.pDevice == pDevice) {
+                PrintError(options, "camera given twice: " + strCamera, CLI_EXIT_BAD_ARGUMENTS);
+                return CLI_EXIT_BAD_ARGUMENTS;
+            }
+        }
+        if (const int nExit = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
+            nExit != CLI_EXIT_OK)
+            return nExit;
+        // A camera without a check value still wants a token from the sequence numbers it
+        // announced; the download's start video sends the stored one as it is.
+        if (!pDevice->stPassword.HasPassword())
+            MakeToken(pDevice->stPassword);
+        CameraProgress progress;
+        progress.pDevice = pDevice;
+        progress.strKey = pDevice->GetSerial();
+        vecCameras.push_back(progress);
+    }
+
+    CEngMedia* pEngine = CEngMedia::GetInstance();
+    try {
+        pEngine->Init(nullptr, nullptr);
+    } catch (const CExceptionBase&) {
+        PrintError(options, "the media ports are taken", CLI_EXIT_FAILURE);
+        return CLI_EXIT_FAILURE;
+    }
+    CCliDownloadEnv env(args.strDir);
+    CDownloadRecordManager manager(&env);
+    IDownloadRecordManager* pOldManager = SetDownloadRecordManager(&manager);
+    CStopSignals stopSignals;
+    const auto start = std::chrono::steady_clock::now();
+    for (CameraProgress& p : vecCameras) {
+        DeviceInfo* pDevice = p.pDevice;
+        p.strFolder = MakeDownloadFolder(env.GetRecordPath(), pDevice->GetName(), pDevice->GetID());
+        pDevice->dwDownloadStart = dwFrom;
+        pDevice->dwDownloadEnd = dwTo;
+        // Start video with the download flag: the camera sends to the download port.
+        client.Manager()->GetRecordInfo(pDevice);
+        p.lastData = start;
+        p.bStarted = manager.Download(pDevice->GetID());
+        if (!p.bStarted) {
+            p.bDone = true;
+            p.strResult = "already downloaded";
+        }
+    }
+
+    const bool bTerminal = !options.bJson && ::isatty(STDERR_FILENO);
+    int nLinesDrawn = 0;
+    auto lastPlain = start;
+    auto draw = [&](bool bFinal) {
+        const auto now = std::chrono::steady_clock::now();
+        const double dSeconds = std::chrono::duration<double>(now - start).count();
+        if (bTerminal) {
+            std::string strOut;
+            if (nLinesDrawn > 0)
+                strOut += "\x1b[" + std::to_string(nLinesDrawn) + "F";
+            for (const CameraProgress& p : vecCameras)
+                strOut += "\x1b[2K" + ProgressLine(p, dwFrom, dwTo, dSeconds) + "\n";
+            std::cerr << strOut << std::flush;
+            nLinesDrawn = static_cast<int>(vecCameras.size());
+        } else if (!options.bJson &&
+                   (bFinal || now - lastPlain >= std::chrono::milliseconds(kPlainProgressMs))) {
+            lastPlain = now;
+            for (const CameraProgress& p : vecCameras)
+                std::cout << ProgressLine(p, dwFrom, dwTo, dSeconds) << std::endl;
+        }
+    };
+
+    client.RunUntil(
+        [&] {
+            bool bAllDone = true;
+            const auto now = std::chrono::steady_clock::now();
+            for (CameraProgress& p : vecCameras) {
+                if (p.bDone)
+                    continue;
+                const DWORD dwID = p.pDevice->GetID();
+                if (manager.IsDownloading(dwID)) {
+                    p.Sample();
+                    if (stopSignals.IsStopped()) {
+                        manager.CancelDownload(dwID);
+                        p.bDone = true;
+                        p.nExit = CLI_EXIT_FAILURE;
+                        p.strResult = "cancelled";
+                    } else if (now - p.lastData >= std::chrono::seconds(args.nIdleSeconds)) {
+                        manager.CancelDownload(dwID);
+                        p.bDone = true;
+                        p.nExit = CLI_EXIT_TIMEOUT;
+                        p.strResult = "no data for " + std::to_string(args.nIdleSeconds) + " s";
+                    }
+                } else {
+                    p.bDone = true;
+                    const std::string strFailure = manager.GetFailure(dwID);
+                    p.nExit = strFailure.empty() ? CLI_EXIT_OK : CLI_EXIT_FAILURE;
+                    p.strResult = strFailure.empty() ? "done" : "stopped: " + strFailure;
+                }
+                bAllDone = bAllDone && p.bDone;
+            }
+            draw(false);
+            return bAllDone;
+        },
+        INT32_MAX);
+    draw(true);
+    SetDownloadRecordManager(pOldManager);
+
+    int nExit = CLI_EXIT_OK;
+    json results = json::array();
+    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (const CameraProgress& p : vecCameras) {
+        results.push_back({{"serial", p.strKey},
+                           {"id", p.pDevice->GetID()},
+                           {"folder", p.strFolder},
+                           {"result", p.strResult},
+                           {"exit", p.nExit},
+                           {"bytes", static_cast<long long>(p.Bytes())},
+                           {"frames", static_cast<long long>(p.Frames())},
+                           {"files", manager.GetFinishedFiles(p.pDevice->GetID())}});
+        if (p.nExit != CLI_EXIT_OK && !options.bJson)
+            std::cerr << p.strKey << ": " << p.strResult << std::endl;
+        // A failure outranks a time-out.
+        if (p.nExit == CLI_EXIT_FAILURE || nExit == CLI_EXIT_OK)
+            nExit = p.nExit;
+    }
+    if (options.bJson)
+        std::cout << json{{"ok", nExit == CLI_EXIT_OK}, {"exit", nExit},     {"from", dwFrom}, {"to", dwTo},
+                          {"seconds", dSeconds},        {"cameras", results}}
+                         .dump()
+                  << std::endl;
+    return nExit;
+}
+
+json FlagCells(const BYTE* pFlags, int nCount, const char* pszName)
+{
+    json cells = json::array();
+    for (int i = 0; i < nCount; ++i)
+        if (pFlags[i] & 1)
+            cells.push_back({{pszName, i}, {"event", (pFlags[i] & 0x1E) != 0}});
+    return cells;
+}
+
+int CmdRecordings(const CliOptions& options, const RecordingsArgs& args, bool bPassword, bool bPasswordFile)
+{
+    DWORD dwDay = 0;
+    if (!args.strDay.empty()) {
+        int nYear = 0, nMonth = 0, nDay = 0;
+        if (std::sscanf(args.strDay.c_str(), "%4d-%2d-%2d", &nYear, &nMonth, &nDay) != 3 || nMonth < 1 ||
+            nMonth > 12 || nDay < 1 || nDay > 31) {
+            PrintError(options, "--day takes a date like 2024-05-02", CLI_EXIT_BAD_ARGUMENTS);
+            return CLI_EXIT_BAD_ARGUMENTS;
+        }
+        dwDay = static_cast<DWORD>(nYear * 10000 + nMonth * 100 + nDay);
+    }
+    std::optional<std::string> password;
+    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr,
+                                                 bPasswordFile ? &args.strPasswordFile : nullptr,
+                                                 std::getenv("VISTREL_PASSWORD"), password);
+    if (!strError.empty()) {
+        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+    CCliClient client;
+    if (!StartClient(client, options))
+        return CLI_EXIT_FAILURE;
+    DeviceInfo* pDevice = FindOrReport(client, options, args.strCamera);
+    if (pDevice == nullptr)
+        return CLI_EXIT_NOT_FOUND;
+    if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
+        PrintError(options, args.strCamera + " is a recorder: ask its channels", CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+    if (const int nExit = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
+        nExit != CLI_EXIT_OK)
+        return nExit;
+
+    const DWORD dwID = pDevice->GetID();
+    CMSCmd* pMs = CMSCmd::GetInstance();
+    std::optional<std::vector<DWORD>> days;
+    std::optional<std::vector<BYTE>> hours;
+    std::map<DWORD, std::vector<BYTE>> mapMinutes;
+    client.Subscribe(pMs, MS_EVENT_REC_DATE, [&](WPARAM, LPARAM lParam) {
+        const RecDateInfo* pInfo = reinterpret_cast<const RecDateInfo*>(lParam);
+        if (pInfo->dwValue == dwID)
+            days.emplace(pInfo->pDays, pInfo->pDays + pInfo->dwCount);
+    });
+    client.Subscribe(pMs, MS_EVENT_REC_HOUR, [&](WPARAM, LPARAM lParam) {
+        const RecHourInfo* pInfo = reinterpret_cast<const RecHourInfo*>(lParam);
+        if (pInfo->adwValue[0] == dwID && pInfo->adwValue[1] == dwDay)
+            hours.emplace(pInfo->abyHours, pInfo->abyHours + 24);
+    });
+    client.Subscribe(pMs, MS_EVENT_REC_MINUTE, [&](WPARAM, LPARAM lParam) {
+        const RecMinuteInfo* pInfo = reinterpret_cast<const RecMinuteInfo*>(lParam);
+        if (pInfo->adwValue[0] == dwID && pInfo->adwValue[1] == dwDay && pInfo->adwValue[2] < 24)
+            mapMinutes[pInfo->adwValue[2]].assign(pInfo->abyMinutes, pInfo->abyMinutes + 60);
+    });
+    const int nWaitMs = options.nWaitSeconds * 1000;
+    auto timeout = [&](const std::string& strWhat) {
+        PrintError(options, "the camera did not answer the " + strWhat + " query", CLI_EXIT_TIMEOUT);
+        return CLI_EXIT_TIMEOUT;
+    };
+    auto dayText = [](DWORD d) {
+        char sz[16];
+        std::snprintf(sz, sizeof sz, "%04u-%02u-%02u", d / 10000, d / 100 % 100, d % 100);
+        return std::string(sz);
+    };
+
+    if (dwDay == 0) {
+        pMs->Cmd_GetRecDate(dwID);
+        if (!client.RunUntil([&] { return days.has_value(); }, nWaitMs))
+            return timeout("days");
+        json list = json::array();
+        for (const DWORD d : *days)
+            list.push_back(dayText(d));
+        if (options.bJson) {
+            std::cout << json{{"ok", true}, {"id", dwID}, {"days", list}}.dump() << std::endl;
+        } else {
+            for (const auto& d : list)
+                std::cout << d.get<std::string>() << std::endl;
+        }
+        return CLI_EXIT_OK;
+    }
+
+    pMs->Cmd_GetRecHour(dwID, dwDay, 0);
+    if (!client.RunUntil([&] { return hours.has_value(); }, nWaitMs))
+        return timeout("hours");
+    std::vector<DWORD> vecHours;
+    for (DWORD h = 0; h < 24; ++h)
+        if ((*hours)[h] & 1)
+            vecHours.push_back(h);
+    for (const DWORD h : vecHours)
+        pMs->Cmd_GetRecMinute(dwID, 0, dwDay, h);
+    if (!client.RunUntil([&] { return mapMinutes.size() == vecHours.size(); }, nWaitMs * 2))
+        return timeout("minutes");
+
+    json jsonHours = json::array();
+    for (const DWORD h : vecHours) {
+        jsonHours.push_back({{"hour", h},
+                             {"event", ((*hours)[h] & 0x1E) != 0},
+                             {"minutes", FlagCells(mapMinutes[h].data(), 60, "minute")}});
+    }
+    if (options.bJson) {
+        std::cout << json{{"ok", true}, {"id", dwID}, {"day", dayText(dwDay)}, {"hours", jsonHours}}.dump()
+                  << std::endl;
+        return CLI_EXIT_OK;
+    }
+    // One line per hour: the recorded minutes as runs, events marked with "*".
+    std::cout << "day " << dayText(dwDay) << std::endl;
+    for (const json& hour : jsonHours) {
+        std::string strRuns;
+        int nRunStart = -1;
+        int nPrevious = -2;
+        bool bRunEvent = false;
+        auto flush = [&] {
+            if (nRunStart < 0)
+                return;
+            char sz[32];
+            if (nRunStart == nPrevious)
+                std::snprintf(sz, sizeof sz, " %02d%s", nRunStart, bRunEvent ? "*" : "");
+            else
+                std::snprintf(sz, sizeof sz, " %02d-%02d%s", nRunStart, nPrevious, bRunEvent ? "*" : "");
+            strRuns += sz;
+        };
+        for (const json& cell : hour["minutes"]) {
+            const int m = cell["minute"].get<int>();
+            if (m != nPrevious + 1) {
+                flush();
+                nRunStart = m;
+                bRunEvent = false;
+            }
+            bRunEvent = bRunEvent || cell["event"].get<bool>();
+            nPrevious = m;
+        }
+        flush();
+        char szHour[16];
+        std::snprintf(szHour, sizeof szHour, "%02d:", hour["hour"].get<int>());
+        std::cout << szHour << strRuns << std::endl;
+    }
+    return CLI_EXIT_OK;
+}
+
+int CmdExport(const CliOptions& options, const ExportArgs& args)
+{
+    const AviExportResult result = ExportAviToMp4(args.vecInputs, args.strOutput);
+    if (!result.bOk) {
+        PrintError(options, result.strError, CLI_EXIT_FAILURE);
+        std::remove(args.strOutput.c_str()); // never leave half a file behind
+        return CLI_EXIT_FAILURE;
+    }
+    const json j = {{"ok", true},
+                    {"output", args.strOutput},
+                    {"video_frames", result.llVideoFrames},
+                    {"audio_samples", result.llAudioSamples},
+                    {"start", CameraTimeText(static_cast<DWORD>(result.llStartTime))}};
+    if (options.bJson)
+        std::cout << j.dump() << std::endl;
+    else
+        std::cout << args.strOutput << ": " << result.llVideoFrames << " frames, "
+                  << result.llAudioSamples / 8000.0 << " s of audio, from " << j["start"].get<std::string>()
+                  << std::endl;
+    return CLI_EXIT_OK;
+}
+
+} // namespace
+
+void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
+{
+    auto pDownload = std::make_shared<DownloadArgs>();
+    CLI::App* pDownloadApp = cli.add_subcommand(
+        "download",
+        "SD-card recordings of up to 4 cameras for a time range into AVI files (resumes what is there)");
+    pDownloadApp->add_option("cameras", pDownload->vecCameras, "serials or ids")->required();
+    pDownloadApp->add_option("--from", pDownload->strFrom, "start, camera clock: 2024-05-02T08:15:00Z")
+        ->required();
+    pDownloadApp->add_option("--to", pDownload->strTo, "end, camera clock")->required();
+    pDownloadApp->add_option("--dir", pDownload->strDir, "record folder (default: the configured one)");
+    CLI::Option* pPassword =
+        pDownloadApp->add_option("--password", pDownload->strPassword, "camera password");
+    CLI::Option* pPasswordFile = pDownloadApp->add_option("--password-file", pDownload->strPasswordFile,
+                                                          "file whose first line is it");
+    pDownloadApp
+        ->add_option("--idle-timeout", pDownload->nIdleSeconds, "give up a camera silent this long (s)")
+        ->check(CLI::Range(1, 3600));
+    vec.push_back({pDownloadApp, [pDownload, pPassword, pPasswordFile, &options] {
+                       return CmdDownload(options, *pDownload, pPassword->count() > 0,
+                                          pPasswordFile->count() > 0);
+                   }});
+
+    auto pRecordings = std::make_shared<RecordingsArgs>();
+    CLI::App* pRecordingsApp = cli.add_subcommand(
+        "recordings", "the days with recordings on a camera's SD card, or one day's hours and minutes");
+    pRecordingsApp->add_option("camera", pRecordings->strCamera, "serial or id")->required();
+    pRecordingsApp->add_option("--day", pRecordings->strDay, "a day: 2024-05-02");
+    CLI::Option* pRecPassword =
+        pRecordingsApp->add_option("--password", pRecordings->strPassword, "camera password");
+    CLI::Option* pRecPasswordFile = pRecordingsApp->add_option(
+        "--password-file", pRecordings->strPasswordFile, "file whose first line is it");
+    vec.push_back({pRecordingsApp, [pRecordings, pRecPassword, pRecPasswordFile, &options] {
+                       return CmdRecordings(options, *pRecordings, pRecPassword->count() > 0,
+                                            pRecPasswordFile->count() > 0);
+                   }});
+
+    auto pExport = std::make_shared<ExportArgs>();
+    CLI::App* pExportApp =
+        cli.add_subcommand("export", "downloaded AVI files into one MP4 that any player opens");
+    pExportApp->add_option("files", pExport->vecInputs, "AVI files, in order")
+        ->required()
+        ->check(CLI::ExistingFile);
+    pExportApp->add_option("-o,--output", pExport->strOutput, "the MP4 file")->required();
+    vec.push_back({pExportApp, [pExport, &options] { return CmdExport(options, *pExport); }});
+}
