@@ -18,6 +18,16 @@ namespace {
 const char* const OWN_WINDOW_CLASS = "CSocketUdp Internal window class";
 constexpr UINT_PTR HOLD_TIMER_ID = 1;
 constexpr long SOCKET_EVENTS = FD_READ | FD_WRITE | FD_CLOSE;
+// What the kernel may hold for a socket while the GUI thread is busy: a thousand cameras
+// answer one search or query pass within milliseconds, and each datagram, however small,
+// takes about a kilobyte of it. The system's limit (net.core.rmem_max) may cut it down.
+constexpr int KERNEL_RECEIVE_BUFFER_BYTES = 4 << 20;
+
+void SetReceiveBuffer(SOCKET s)
+{
+    int nBufSize = std::max(CSocketUdp::RECEIVE_BUFFER_BYTES, KERNEL_RECEIVE_BUFFER_BYTES);
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
+}
 
 // Live sockets, for the window class they share. GUI thread only.
 int g_nSocketInstances = 0;
@@ -129,8 +139,7 @@ int CSocketUdp::Register(DWORD dwLocalIP, WORD usPort)
         Close();
         throw CExceptionBase(FormatBindErrorText(usPort));
     }
-    const int nBufSize = RECEIVE_BUFFER_BYTES;
-    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
+    SetReceiveBuffer(m_hSocket);
     DebugTrace(1, "Register Socket:Mode %d, port=%d", m_nMode, usPort);
     if (m_nMode != MODE_SOCKET) {
         if (ICaptureListener* pListener = GetCaptureListener())
@@ -166,8 +175,7 @@ int CSocketUdp::JoinGroup(DWORD dwGroupIP, WORD usPort, DWORD dwLocalIP)
         close(s);
         return 0;
     }
-    const int nBufSize = RECEIVE_BUFFER_BYTES;
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
+    SetReceiveBuffer(s);
     m_hGroupSocket = s;
     m_bJoined = 1;
     SelectSocketEvents();
