@@ -496,7 +496,7 @@ TEST(CamsimMedia, PlaybackFollowsPauseSpeedNextFrameAndEnds)
     EXPECT_EQ(rig.RecTimeReplies().size(), 1u); // queued behind the first, unacknowledged one
 }
 
-TEST(CamsimMedia, TalkAudioIsDecodedIntoTheCamerasWavFile)
+TEST(CamsimMedia, TalkAudioIsDecodedIntoTheCamerasWavFileWhichAnotherCameraStreams)
 {
     const std::string path = ::testing::TempDir() + "camsim_talk.wav";
     Rig rig(Scenario1(R"({"talk_wav":")" + path + R"("})"));
@@ -524,5 +524,21 @@ TEST(CamsimMedia, TalkAudioIsDecodedIntoTheCamerasWavFile)
     ASSERT_TRUE(ReadWav8k(path, s, err)) << err;
     EXPECT_NEAR(ToneHz(s), 1000, 20);
     EXPECT_NE(rig.media->Stats(rig.Cam()).find("\"talk_bad\":1"), std::string::npos);
+
+    // The file as a camera's sound instead of the tone.
+    Rig speaker(Scenario1(R"({"audio_wav":")" + path + R"("})"));
+    speaker.StartVideo(PORT_LIVE, 0);
+    speaker.env.Advance(1000);
+    g = gsm_create();
+    std::vector<std::int16_t> heard;
+    for (const auto& u : Reassemble(speaker.out))
+        for (std::size_t k = 8; u[0] == TYPE_AUDIO && k < u.size(); k += 33) {
+            gsm_signal pcm[160];
+            ASSERT_EQ(gsm_decode(g, const_cast<gsm_byte*>(&u[k]), pcm), 0);
+            heard.insert(heard.end(), pcm, pcm + 160);
+        }
+    gsm_destroy(g);
+    EXPECT_GE(heard.size(), 8000u);
+    EXPECT_NEAR(ToneHz(heard), 1000, 30);
     std::remove(path.c_str());
 }

@@ -937,10 +937,13 @@ void CMediaEngine::OnTalkAudio(Camera& cam, const std::uint8_t* p, std::size_t n
     if (!pc.gsmDec)
         pc.gsmDec = gsm_create();
     if (!pc.talkWav.is_open()) {
-        pc.talkWav.open(cam.media.strTalkWav,
-                        std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
+        // "{id}" lets one default serve every camera.
+        std::string strPath = cam.media.strTalkWav;
+        if (auto at = strPath.find("{id}"); at != std::string::npos)
+            strPath.replace(at, 4, std::to_string(cam.dwId));
+        pc.talkWav.open(strPath, std::ios::binary | std::ios::in | std::ios::out | std::ios::trunc);
         if (!pc.talkWav) {
-            m_env.Log("camera " + std::to_string(cam.dwId) + ": cannot write " + cam.media.strTalkWav);
+            m_env.Log("camera " + std::to_string(cam.dwId) + ": cannot write " + strPath);
             cam.media.strTalkWav.clear();
             return;
         }
