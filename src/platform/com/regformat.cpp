@@ -1,5 +1,7 @@
 #include "platform/com/regformat.h"
 
+#include <unordered_map>
+
 namespace {
 
 constexpr const char* kHeader = "; Vistrel class registry: class ids, their modules and registered filters.";
@@ -106,6 +108,7 @@ RegistryHive ParseRegistryText(std::string_view strText)
 {
     RegistryHive hive;
     RegistryKey* pKey = nullptr;
+    std::unordered_map<std::string, std::size_t> mapIndex; // lower-case name -> key
     std::size_t nStart = 0;
     while (nStart < strText.size()) {
         std::size_t nEnd = strText.find('\n', nStart);
@@ -126,14 +129,13 @@ RegistryHive ParseRegistryText(std::string_view strText)
                 pKey = nullptr;
                 continue;
             }
-            pKey = nullptr;
-            for (RegistryKey& key : hive.keys)
-                if (SameName(key.strName, strName))
-                    pKey = &key;
-            if (pKey == nullptr) {
+            std::string strLower = strName;
+            for (char& c : strLower)
+                c = Lower(c);
+            const auto [it, bNew] = mapIndex.try_emplace(std::move(strLower), hive.keys.size());
+            if (bNew)
                 hive.keys.push_back(RegistryKey{strName, {}});
-                pKey = &hive.keys.back();
-            }
+            pKey = &hive.keys[it->second];
             continue;
         }
         std::string strName;
