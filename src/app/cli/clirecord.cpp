@@ -42,6 +42,8 @@ struct DownloadArgs {
     std::string strPassword;
     std::string strPasswordFile;
     int nIdleSeconds = 60;
+    // Test-only: the file size limit in MiB (0: the program's own).
+    unsigned int uTestMaxFileMiB = 0;
 };
 
 struct RecordingsArgs {
@@ -287,6 +289,8 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
     }
     CCliDownloadEnv env(args.strDir);
     CDownloadRecordManager manager(&env);
+    if (args.uTestMaxFileMiB != 0)
+        manager.SetMaxFileMiBForTest(args.uTestMaxFileMiB);
     IDownloadRecordManager* pOldManager = SetDownloadRecordManager(&manager);
     CStopSignals stopSignals;
     const auto start = std::chrono::steady_clock::now();
@@ -579,6 +583,9 @@ void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
     pDownloadApp
         ->add_option("--idle-timeout", pDownload->nIdleSeconds, "give up a camera silent this long (s)")
         ->check(CLI::Range(1, 3600));
+    pDownloadApp->add_option("--test-max-file-mib", pDownload->uTestMaxFileMiB)
+        ->group("")
+        ->check(CLI::Range(1, 300));
     vec.push_back({pDownloadApp, [pDownload, pPassword, pPasswordFile, &options] {
                        return CmdDownload(options, *pDownload, pPassword->count() > 0,
                                           pPasswordFile->count() > 0);
