@@ -16,6 +16,7 @@ extern "C" {
 }
 
 #include "fake_env.h"
+#include "lan.h"
 #include "media.h"
 #include "scenario.h"
 #include "viewer.h"
@@ -319,6 +320,15 @@ TEST(CamsimMedia, LiveStreamsReassembleToLoggedFramesDecodeAndStopWithoutHeartbe
         EXPECT_EQ(sizes.size(), pictures.size());
         for (const auto& s : sizes)
             EXPECT_EQ(s, std::make_pair(176, 144));
+        // A reboot forgets the stream, heartbeat time or not.
+        rig.StartVideo(PORT_LIVE, 0);
+        rig.env.Advance(100);
+        EXPECT_GT(rig.out.size(), nAfterTimeout);
+        RebootCamera(rig.env, rig.Cam(), 200);
+        rig.env.Advance(10);
+        const std::size_t nAtReboot = rig.out.size();
+        rig.env.Advance(2000);
+        EXPECT_EQ(rig.out.size(), nAtReboot) << "streaming after a reboot";
     }
 }
 

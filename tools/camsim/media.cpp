@@ -306,6 +306,7 @@ struct CMediaEngine::PerCamera {
     std::mt19937 rng;
     std::shared_ptr<const Clip> liveClip, switchClip, sdClip;
     std::uint64_t uTickAt = 0, uTickGen = 0;
+    std::uint64_t uRamGen = 0; // the camera's reboot count as last seen
 
     // Live
     std::uint64_t uVideoBase = 0, uVideoCount = 0, uAudioBase = 0, uAudioCount = 0;
@@ -378,6 +379,16 @@ CMediaEngine::PerCamera& CMediaEngine::State(Camera& cam)
         p = std::make_unique<PerCamera>();
         // Media draws from its own generator: the control plane's outcomes stay as they were.
         p->rng.seed(m_dwSeed * 104729u + static_cast<std::uint32_t>(cam.nIndex) * 31u + (cam.dwId & 0xFFFF));
+        p->uRamGen = cam.rectime.uGeneration;
+    }
+    // A reboot loses what the camera kept in memory: its streams, playback and download.
+    if (p->uRamGen != cam.rectime.uGeneration) {
+        p->uRamGen = cam.rectime.uGeneration;
+        for (Stream& st : p->streams)
+            st.bActive = false;
+        p->pb.bActive = false;
+        p->dl.bActive = false;
+        p->dl.inflight.clear();
     }
     return *p;
 }
