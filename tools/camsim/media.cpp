@@ -571,6 +571,8 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
         const EncodedFrame& f = clip.frames[pc.dwClipFrame];
         std::uint32_t dwSec = 0, dwMicro = 0;
         RealTime(dwSec, dwMicro);
+        // The camera's clock runs in its own time zone (minutes east of UTC).
+        dwSec += static_cast<std::uint32_t>(static_cast<std::int32_t>(cam.Root().ntp.sTimeZone) * 60);
         const std::uint16_t usSeq = NextSeq(cam, st.usPort);
         const Bytes frame = BuildVideoFrame(LiveType(cam.media, clip.cfg.enCodec), f.bKey, usSeq, cam.dwId,
                                             cam.media.bStampFlags, dwSec, dwMicro, f.es);
