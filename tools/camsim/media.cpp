@@ -1,5 +1,8 @@
 #include "media.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -428,6 +431,8 @@ bool CMediaEngine::Prepare(const std::vector<Camera*>& cameras, std::string& str
     // The configurations were checked when the scenario was read; what can still fail is the
     // encoder itself, and that is reported where the simulator's messages go.
     m_encoder = std::thread([todo] {
+        // Lowest priority: the cameras' answers must not wait for the encoder.
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 19);
         for (const auto& v : todo) {
             std::string strError;
             if (!GetClip(v, strError))
