@@ -368,7 +368,7 @@ CMemAllocator::CMemAllocator(const char* pName, IUnknown* pUnk, HRESULT* phr)
 CMemAllocator::~CMemAllocator()
 {
     std::lock_guard lock(m_mutex);
-    Free();
+    CMemAllocator::Free();
 }
 
 CUnknown* CMemAllocator::CreateInstance(IUnknown* pUnk, HRESULT* phr)
@@ -398,13 +398,13 @@ HRESULT CMemAllocator::Alloc()
             return E_OUTOFMEMORY;
         }
         m_vBlocks.push_back(pBlock);
-        std::uintptr_t uData =
-            reinterpret_cast<std::uintptr_t>(pBlock) + static_cast<std::uintptr_t>(m_lPrefix);
-        uData =
-            (uData + static_cast<std::uintptr_t>(cbAlign) - 1) & ~(static_cast<std::uintptr_t>(cbAlign) - 1);
+        BYTE* pData = static_cast<BYTE*>(pBlock) + m_lPrefix;
+        const std::uintptr_t uMisalign =
+            reinterpret_cast<std::uintptr_t>(pData) % static_cast<std::uintptr_t>(cbAlign);
+        if (uMisalign != 0)
+            pData += cbAlign - static_cast<long>(uMisalign);
         HRESULT hr = S_OK;
-        auto* pSample = new (std::nothrow)
-            CMediaSample("Memory sample", this, &hr, reinterpret_cast<BYTE*>(uData), m_lSize);
+        auto* pSample = new (std::nothrow) CMediaSample("Memory sample", this, &hr, pData, m_lSize);
         if (pSample == nullptr) {
             Free();
             return E_OUTOFMEMORY;

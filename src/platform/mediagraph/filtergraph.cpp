@@ -131,9 +131,9 @@ public:
     explicit CFilterGraph(IUnknown* pUnk) : CUnknown("Filter graph", pUnk) {}
     ~CFilterGraph() override
     {
-        Stop();
+        CFilterGraph::Stop();
         while (!m_vFilters.empty())
-            RemoveFilter(m_vFilters.back().pFilter);
+            CFilterGraph::RemoveFilter(m_vFilters.back().pFilter);
     }
 
     static CUnknown* CreateInstance(IUnknown* pUnk, HRESULT*)

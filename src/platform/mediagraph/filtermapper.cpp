@@ -173,8 +173,8 @@ public:
                 }
                 for (const auto& [major, minor] : pin.vTypes)
                     for (DWORD i = 0; i < cInputTypes && !bInputMatches; ++i)
-                        bInputMatches =
-                            Matches(major, pInputTypes[2 * i]) && Matches(minor, pInputTypes[2 * i + 1]);
+                        bInputMatches = Matches(major, pInputTypes[2 * std::size_t(i)]) &&
+                                        Matches(minor, pInputTypes[2 * std::size_t(i) + 1]);
             }
             if (bInputMatches && (bHasOutput || !bWantOutputs))
                 pResult->push_back(filter.info);

@@ -96,7 +96,7 @@ CMediaType::CMediaType(const AM_MEDIA_TYPE& mt)
     Set(mt);
 }
 
-CMediaType::CMediaType(const CMediaType& mt) : AM_MEDIA_TYPE()
+CMediaType::CMediaType(const CMediaType& mt) : AM_MEDIA_TYPE(mt)
 {
     InitMediaType();
     Set(mt);

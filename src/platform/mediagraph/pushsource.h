@@ -64,5 +64,5 @@ protected:
     bool m_bDropped = false;
     std::thread m_thread;
     CMediaType m_mtOffered;
-    long m_cbBuffer = 1024 * 1024;
+    long m_cbBuffer = 1024L * 1024;
 };

@@ -110,7 +110,7 @@ HRESULT CVideoTransformFilter::Receive(IMediaSample* pSample)
     m_tDecodeStart = timeGetTime();
     hr = Transform(pSample, pOutSample);
     const REFERENCE_TIME tDecode = timeGetTime() - static_cast<DWORD>(m_tDecodeStart);
-    m_itrAvgDecode = static_cast<int>(tDecode * 625 + 15 * (m_itrAvgDecode / 16));
+    m_itrAvgDecode = static_cast<int>(tDecode * 625 + REFERENCE_TIME(15) * (m_itrAvgDecode / 16));
 
     if (m_nWaitForKey > 0)
         --m_nWaitForKey;
