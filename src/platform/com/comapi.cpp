@@ -34,9 +34,10 @@ struct ComState {
 
 ComState& State()
 {
-    // Never destroyed: modules and class objects may still be asked for during exit.
-    static ComState* pState = new ComState;
-    return *pState;
+    // Made by the first registration (static initialisers of the classes built in), so it outlives
+    // them; in a module it goes with the module, leaving nothing behind when the module unloads.
+    static ComState state;
+    return state;
 }
 
 } // namespace

@@ -193,7 +193,8 @@ void CPushSourcePin::ThreadProc()
             bDiscontinuity = true;
             continue;
         }
-        std::memcpy(pBuffer, item.data.data(), item.data.size());
+        if (!item.data.empty())
+            std::memcpy(pBuffer, item.data.data(), item.data.size());
         pSample->SetActualDataLength(static_cast<long>(item.data.size()));
         pSample->SetSyncPoint(item.bSyncPoint);
         pSample->SetDiscontinuity(item.bDiscontinuity || bDiscontinuity);
