@@ -37,3 +37,8 @@ check() { # id camera multicast codec width height
 check 701 "$cam_addr" 0 h264 320 240
 check 702 198.18.0.200 1 m4v 352 288
 echo "ok: both streams arrived as logged"
+
+# Lost, reordered and doubled segments: the frames that complete are still the ones logged.
+"$sim" --send "$work/ctl.sock" media-faults 701 '{"out":{"loss":0.05,"reorder":0.05,"duplicate":0.05}}'
+"$probe" "$client_addr" "$cam_addr" 701 pw 11 22 3 2 "$work/media.log" "$work/701.es"
+echo "ok: a lossy stream delivers only frames as logged"

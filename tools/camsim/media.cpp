@@ -581,10 +581,11 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
         const std::uint16_t usSeq = NextSeq(cam, st.usPort);
         const Bytes frame = BuildVideoFrame(LiveType(cam.media, clip.cfg.enCodec), f.bKey, usSeq, cam.dwId,
                                             cam.media.bStampFlags, dwSec, dwMicro, f.es);
-        SendUnit(cam, pc, st, usSeq, frame);
+        // Logged first: a test that has the frame may read the line at once.
         LogFrame(cam, "live", st.usRequestedPort,
                  " size_wh=" + std::to_string(clip.cfg.nWidth) + "x" + std::to_string(clip.cfg.nHeight),
                  frame);
+        SendUnit(cam, pc, st, usSeq, frame);
         pc.n.liveFrames++;
         pc.n.liveBytes += frame.size();
         pc.dwClipFrame = (pc.dwClipFrame + 1) % static_cast<std::uint32_t>(clip.frames.size());
@@ -617,8 +618,8 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
         }
         const std::uint16_t usSeq = NextSeq(cam, st.usPort);
         const Bytes frame = BuildAudioFrame(usSeq, cam.dwId, gsmOut, sizeof gsmOut);
-        SendUnit(cam, pc, st, usSeq, frame);
         LogFrame(cam, "audio", st.usRequestedPort, "", frame);
+        SendUnit(cam, pc, st, usSeq, frame);
         pc.n.audioFrames++;
         pc.uAudioCount++;
     }
@@ -694,9 +695,9 @@ void CMediaEngine::SendPlaybackFrame(Camera& cam, PerCamera& pc)
     PutU32(unit, dwTime);
     PutU32(unit, dwSub);
     unit.insert(unit.end(), frame.begin(), frame.end());
-    SendUnit(cam, pc, st, usSeq, unit);
     LogFrame(cam, pc.pb.nStream == PerCamera::PLAYBACK_A ? "playbackA" : "playbackB", st.usRequestedPort,
              " time=" + std::to_string(dwTime) + " sub=" + std::to_string(dwSub), frame);
+    SendUnit(cam, pc, st, usSeq, unit);
     pc.n.playbackFrames++;
 }
 

@@ -603,8 +603,8 @@ std::string CSimulator::Control(const std::string& strLine)
         return ok({{"commands",
                     {"list", "dump <cam>", "offline <cam>", "online <cam>", "reboot <cam> [ms]",
                      "video-status <cam> <n>", "password <cam> [text]", "address <cam> <ip>",
-                     "faults <cam|all> <json>", "media <cam>", "reset-counters <cam|all>",
-                     "firmware <cam> <version>", "quit"}},
+                     "faults <cam|all> <json>", "media <cam>", "media-faults <cam|all> <json>",
+                     "reset-counters <cam|all>", "firmware <cam> <version>", "quit"}},
                    {"camera", "#index, address, serial or id"}});
     if (cmd == "quit") {
         Stop();
@@ -625,7 +625,7 @@ std::string CSimulator::Control(const std::string& strLine)
     if (sel.empty())
         return fail(cmd + ": which camera?");
     std::vector<Camera*> targets;
-    if (sel == "all" && (cmd == "faults" || cmd == "reset-counters")) {
+    if (sel == "all" && (cmd == "faults" || cmd == "media-faults" || cmd == "reset-counters")) {
         for (auto& c : m_scenario.cameras)
             targets.push_back(c.get());
     } else if (Camera* p = Select(sel)) {
@@ -682,6 +682,18 @@ std::string CSimulator::Control(const std::string& strLine)
         if (arg.empty())
             return fail("firmware needs a version");
         cam.Root().strFirmware = arg;
+        return ok();
+    }
+    if (cmd == "media-faults") {
+        try {
+            for (Camera* p : targets) {
+                FaultSpec f;
+                ParseFaults(arg, f);
+                p->media.faults = f;
+            }
+        } catch (const CScenarioError& e) {
+            return fail(e.what());
+        }
         return ok();
     }
     if (cmd == "faults") {
