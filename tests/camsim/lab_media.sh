@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Lab test of the simulator's live streams over real sockets: an H.264 camera by unicast and an
 # MPEG-4 camera by multicast; the probe reassembles what arrives and checks it against the
-# simulator's media log, and ffprobe reads the codec data it saved.
-#   lab_media.sh <vistrel-camsim> <media_probe>
+# simulator's media log, and ffprobe reads the codec data it saved. Then SD downloads, clean and
+# lossy, acknowledged as a client does, checked against the log and the --sd-frame tool.
+#   lab_media.sh <vistrel-camsim> <media_probe> <sd_probe>
 set -euo pipefail
-sim=$1 probe=$2
+sim=$1 probe=$2 sdprobe=$3
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 
@@ -14,7 +15,9 @@ cat >"$work/scenario.json" <<JSON
 { "seed": 3,
   "defaults": { "sequence_ids": [11, 22], "password": "pw",
                 "media": { "width": 320, "height": 240, "fps": 20, "kbps": 400 } },
-  "cameras": [ { "address": "$cam_addr", "id": 701 },
+  "cameras": [ { "address": "$cam_addr", "id": 701, "recordings": [ { "start": 1000000, "end": 1000010 } ],
+                 "media": { "sd": { "width": 176, "height": 144, "fps": 10, "gop": 10, "kbps": 200 },
+                            "sd_window": 16, "sd_resend_ms": 200 } },
                { "address": "198.18.0.200", "id": 702, "unicast_capable": false,
                  "media": { "codec": "mpeg4", "stamped": false, "width": 352, "height": 288 } } ] }
 JSON
@@ -42,3 +45,15 @@ echo "ok: both streams arrived as logged"
 "$sim" --send "$work/ctl.sock" media-faults 701 '{"out":{"loss":0.05,"reorder":0.05,"duplicate":0.05}}'
 "$probe" "$client_addr" "$cam_addr" 701 pw 11 22 3 2 "$work/media.log" "$work/701.es"
 echo "ok: a lossy stream delivers only frames as logged"
+
+# The media faults stay on for the second download: what is lost is sent again.
+for range in "1000002 1000004" "1000005 1000007"; do
+  read -r from until <<<"$range"
+  "$sdprobe" "$client_addr" "$cam_addr" 701 pw 11 22 "$from" "$until" "$work/media.log" | tee "$work/sd.out"
+  want=$("$sim" --scenario "$work/scenario.json" --sd-frame 701 "$from" 0 | sed 's/.*"crc":"\([0-9a-f]*\)".*/\1/')
+  grep -q "first_crc=$want" "$work/sd.out" || { echo "FAIL: the first frame is not --sd-frame's $want"; exit 1; }
+  [[ $range == "1000002 1000004" ]] && \
+    "$sim" --send "$work/ctl.sock" media-faults 701 '{"out":{"loss":0.05,"reorder":0.05,"duplicate":0.05}}' >/dev/null
+done
+"$sim" --send "$work/ctl.sock" media 701
+echo "ok: downloads complete and as logged"
