@@ -229,3 +229,16 @@ bool FitsField(const std::string& strText, std::size_t nField)
 {
     return strText.size() < nField;
 }
+
+CheckResult CheckTourRange(const std::vector<TourRange>& vecRanges, const TourRange& range, std::size_t nMax)
+{
+    if (vecRanges.size() >= nMax)
+        return MakeError("range", IDS_HINT_MAX_TIMERANGE, {static_cast<long>(nMax)});
+    if (range.dwEnd <= range.dwStart)
+        return MakeError("end", IDS_HINT_MT_TIME_ERROR);
+    for (const TourRange& other : vecRanges) {
+        if (range.dwStart < other.dwEnd && other.dwStart < range.dwEnd)
+            return MakeError("start", IDS_HINT_OVERLAP_TIME);
+    }
+    return std::nullopt;
+}

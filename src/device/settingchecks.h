@@ -102,3 +102,12 @@ template <typename Lookup> std::string FormatCheckError(const CheckError& error,
         strMessage = error.strKey + ": " + strMessage;
     return strMessage;
 }
+
+// Patrol tour time ranges, minutes of the day: a new range ends after it starts, overlaps none
+// of the ranges already there, and finds room (at most nMax ranges).
+constexpr std::size_t TOUR_RANGES_MAX = 64;
+struct TourRange {
+    DWORD dwStart;
+    DWORD dwEnd;
+};
+CheckResult CheckTourRange(const std::vector<TourRange>& vecRanges, const TourRange& range, std::size_t nMax);

@@ -5,7 +5,9 @@
 #include "device/devicemanager.h"
 #include "device/devicenotifications.h"
 #include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgcamsetpane.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -136,7 +138,10 @@ void CPlaceholderMainWindow::OnBtnSetConfig()
         m_pConfigure = new QDialog(this);
         m_pConfigure->setWindowTitle(tr("Configure"));
         auto* pLayout = new QVBoxLayout(m_pConfigure);
-        pLayout->addWidget(new CDlgCamConfigPane(PageContext(), m_pConfigure));
+        auto* pPanes = new QHBoxLayout;
+        pPanes->addWidget(new CDlgCamConfigPane(PageContext(), m_pConfigure), 1);
+        pPanes->addWidget(new CDlgCamSetPane(PageContext(), m_pConfigure));
+        pLayout->addLayout(pPanes);
     }
     m_pConfigure->show();
     m_pConfigure->raise();

@@ -107,11 +107,12 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
 {
     manager.m_pSelected = pCamera;
     CDlgCamConfigPane pane(Context());
-    ASSERT_EQ(pane.GetPages().size(), 12u);
+    ASSERT_EQ(pane.GetPages().size(), 13u);
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
-        // The password page needs no camera data.
-        if (dynamic_cast<CDlgSystemPassword*>(pPage) != nullptr) {
+        // The password and dome pages need no camera data.
+        if (dynamic_cast<CDlgSystemPassword*>(pPage) != nullptr ||
+            dynamic_cast<CDlgSystemDome*>(pPage) != nullptr) {
             EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled);
             continue;
         }

@@ -7,6 +7,7 @@
 #include "ui/pages/configpage.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgcamsetpane.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,13 +31,24 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         DeviceQueryBlock& q = camera.stQuery;
         q.bCmdGetTimeFormat = q.bCmdGetCameraPort = q.bCmdGetNetParam = q.bCmdGetMotion = q.bCmdGetDoInfo =
             q.bCmdGetSnapshotServer = 1;
+        q.bCmdGetNTP = q.bCmdGetMailInfo = q.bCmdGetAlarmTime = q.bCmdGetRecordSD = q.bCmdGetRecordNas =
+            q.bCmdGetPreset = q.bCmdAutoScanSchedule = 1;
         camera.stMotion.region[0] = {10, 10, 60, 70, 89, 1};
         manager.m_pSelected = &camera;
-        CDlgCamConfigPane pane({&manager, &commands, &bus, nullptr});
-        pane.resize(pane.sizeHint());
-        pane.show();
+        CDlgCamConfigPane paneConfig({&manager, &commands, &bus, nullptr});
+        CDlgCamSetPane paneSet({&manager, &commands, &bus, nullptr});
+        std::vector<std::pair<QWidget*, CConfigPage*>> vecPages;
+        for (CConfigPage* pPage : paneConfig.GetPages())
+            vecPages.emplace_back(&paneConfig, pPage);
+        for (CConfigPage* pPage : paneSet.GetPages())
+            vecPages.emplace_back(&paneSet, pPage);
+        for (QWidget* pPane : {static_cast<QWidget*>(&paneConfig), static_cast<QWidget*>(&paneSet)}) {
+            pPane->resize(pPane->sizeHint());
+            pPane->show();
+        }
         int nShot = 0;
-        for (CConfigPage* pPage : pane.GetPages()) {
+        for (const auto& [pPaneWidget, pPage] : vecPages) {
+            QWidget& pane = *pPaneWidget;
             // Show the page's tab (and its sub-tab).
             for (QWidget* pWidget = pPage; pWidget != nullptr; pWidget = pWidget->parentWidget()) {
                 if (auto* pTabs = qobject_cast<QTabWidget*>(

@@ -146,6 +146,39 @@ public:
                 std::to_string(info.dwValueB) + " " + info.szNasPath + " " + info.szNasAccount + " " +
                 info.szNasPassword);
     }
+    void Cmd_PTZMove(DWORD dwID, BYTE byClass, BYTE byCommand, BYTE bySpeed1, BYTE bySpeed2) override
+    {
+        Add("PTZMove", dwID,
+            std::to_string(byClass) + " " + std::to_string(byCommand) + " " + std::to_string(bySpeed1) + " " +
+                std::to_string(bySpeed2));
+    }
+    void Cmd_PTZRelease(DWORD dwID) override { Add("PTZRelease", dwID, ""); }
+    void Cmd_PTZScan(DWORD dwID, bool bStart) override { Add("PTZScan", dwID, bStart ? "1" : "0"); }
+    void Cmd_SetPreset(DWORD dwID, BYTE byNumber, const std::string& strName) override
+    {
+        Add("SetPreset", dwID, std::to_string(byNumber) + " " + strName);
+    }
+    void Cmd_DeletePreset(DWORD dwID, BYTE byNumber) override
+    {
+        Add("DeletePreset", dwID, std::to_string(byNumber));
+    }
+    void Cmd_GotoPreset(DWORD dwID, BYTE byNumber) override
+    {
+        Add("GotoPreset", dwID, std::to_string(byNumber));
+    }
+    void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) override
+    {
+        std::string s = std::to_string(schedule.byOperation) + " " + std::to_string(schedule.byValue);
+        for (int k = 0; k < schedule.byPeriodCount; ++k)
+            s += " " + std::to_string(schedule.aPeriod[k].dwNumber) + ":" +
+                 std::to_string(schedule.aPeriod[k].dwStart) + "-" +
+                 std::to_string(schedule.aPeriod[k].dwEnd);
+        Add("AutoScanSchedule", dwID, s);
+    }
+    void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override
+    {
+        Add("SetDome", dwID, std::to_string(info.byAddress) + " " + std::to_string(info.usBaudRate));
+    }
     void Cmd_SetNetParam(const NetParamRecord& record) override
     {
         Add("SetNetParam", 0,

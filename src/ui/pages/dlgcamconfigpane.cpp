@@ -34,6 +34,7 @@ CDlgCamConfigPane::CDlgCamConfigPane(const PageContext& context, QWidget* pParen
     pSystem->addTab(AddPage<CDlgConfigSystem>(), PageText(IDS_CTL_PAGE2));
     pSystem->addTab(AddPage<CDlgSystemPassword>(), PageText(IDS_ST_PASSWORD));
     pSystem->addTab(AddPage<CDlgSystemNTP>(), PageText(IDS_CTLTIP_TIME));
+    pSystem->addTab(AddPage<CDlgSystemDome>(), PageText(IDS_TITLE_SETDOME));
     m_pTabs->addTab(pSystem, PageText(IDS_CTL_PAGE2));
 
     m_pTabs->addTab(AddPage<CDlgConfigMotionDetection>(), PageText(IDS_CTL_PAGE3));

@@ -7,9 +7,11 @@
 #include "ui/pages/pagewidgets.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 void CDlgConfigSystem::BuildControls(QVBoxLayout* pLayout)
@@ -108,4 +110,56 @@ void CDlgSystemPassword::OnBtnSave()
         return;
     Commands()->Cmd_SetPassword(pOwner->GetID(), change.abOld, change.abNew);
     ShowHint(GetSaveButton(), IDS_HINT_SETPASSWDSUC, false);
+}
+
+namespace {
+constexpr long DOME_ADDRESS_MAX = 32;
+const int g_anBaud[] = {1200, 2400, 4800, 9600, 19200};
+constexpr int DOME_DEFAULT_BAUD = 2400;
+} // namespace
+
+void CDlgSystemDome::BuildControls(QVBoxLayout* pLayout)
+{
+    auto* pForm = new QFormLayout;
+    m_pEditAddress = MakeEdit(this, "address", 3);
+    m_pEditAddress->setText(QStringLiteral("1"));
+    m_pComboBaud = new QComboBox(this);
+    m_pComboBaud->setObjectName(QStringLiteral("baud"));
+    for (const int nBaud : g_anBaud)
+        m_pComboBaud->addItem(QString::number(nBaud), nBaud);
+    m_pComboBaud->setCurrentIndex(m_pComboBaud->findData(DOME_DEFAULT_BAUD));
+    pForm->addRow(PageText(IDS_ST_DOME_PORT), m_pEditAddress);
+    pForm->addRow(PageText(IDS_ST_DOME_BAUDRATE), m_pComboBaud);
+    pLayout->addLayout(pForm);
+    auto* pBtnDefault = new QPushButton(PageText(IDS_CMB_DOME_DEFAULT), this);
+    connect(pBtnDefault, &QPushButton::clicked, this, [this] {
+        m_pEditAddress->setText(QStringLiteral("1"));
+        m_pComboBaud->setCurrentIndex(m_pComboBaud->findData(DOME_DEFAULT_BAUD));
+    });
+    pLayout->addWidget(pBtnDefault, 0, Qt::AlignLeft);
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout);
+    BindKey("address", m_pEditAddress);
+    BindKey("baud", m_pComboBaud);
+}
+
+void CDlgSystemDome::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    long nAddress = 0;
+    if (!ParseDecimal(EditText(m_pEditAddress), nAddress) || nAddress < 0 || nAddress > DOME_ADDRESS_MAX) {
+        Refuse(MakeError("address", IDS_HINT_PORTRANGE, {0, DOME_ADDRESS_MAX}));
+        return;
+    }
+    if (m_pComboBaud->currentIndex() < 0) {
+        Refuse(MakeError("baud", IDS_HINT_SEL_BAUDRATE_ERROR));
+        return;
+    }
+    DomeInfo info{};
+    info.byAddress = static_cast<BYTE>(nAddress);
+    info.usBaudRate = static_cast<WORD>(m_pComboBaud->currentData().toInt());
+    Commands()->Cmd_SetDome(pDevice->GetID(), info);
+    ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
 }

@@ -39,3 +39,21 @@ private:
     QLineEdit* m_pEditNew = nullptr;
     QLineEdit* m_pEditConfirm = nullptr;
 };
+
+// The dome's address and baud rate.
+class CDlgSystemDome : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    // The camera does not report these: the page starts from the defaults.
+    bool IsReceived(const DeviceInfo&) const override { return true; }
+    void FillControls(const DeviceInfo&) override {}
+
+private:
+    QLineEdit* m_pEditAddress = nullptr;
+    class QComboBox* m_pComboBaud = nullptr;
+};

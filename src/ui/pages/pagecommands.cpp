@@ -75,6 +75,49 @@ void CPageCommands::Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info)
     GetEngCmd()->Cmd_SetRecordNas(dwID, info);
 }
 
+void CPageCommands::Cmd_PTZMove(DWORD dwID, BYTE byClass, BYTE byCommand, BYTE bySpeed1, BYTE bySpeed2)
+{
+    GetEngCmd()->Cmd_PTZMove(dwID, byClass, byCommand, bySpeed1, bySpeed2);
+}
+
+void CPageCommands::Cmd_PTZRelease(DWORD dwID)
+{
+    GetEngCmd()->Cmd_PTZRelease(dwID);
+}
+
+void CPageCommands::Cmd_PTZScan(DWORD dwID, bool bStart)
+{
+    if (bStart)
+        GetEngCmd()->Cmd_PTZStartScan(dwID);
+    else
+        GetEngCmd()->Cmd_PTZStopScan(dwID);
+}
+
+void CPageCommands::Cmd_SetPreset(DWORD dwID, BYTE byNumber, const std::string& strName)
+{
+    GetEngCmd()->Cmd_SetPreset(dwID, byNumber, strName);
+}
+
+void CPageCommands::Cmd_DeletePreset(DWORD dwID, BYTE byNumber)
+{
+    GetEngCmd()->Cmd_DeletePreset(dwID, byNumber);
+}
+
+void CPageCommands::Cmd_GotoPreset(DWORD dwID, BYTE byNumber)
+{
+    GetEngCmd()->Cmd_GotoPreset(dwID, byNumber);
+}
+
+void CPageCommands::Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule)
+{
+    GetEngCmd()->Cmd_AutoScanSchedule(dwID, schedule);
+}
+
+void CPageCommands::Cmd_SetDome(DWORD dwID, const DomeInfo& info)
+{
+    GetEngCmd()->Cmd_SetDome(dwID, info);
+}
+
 void CPageCommands::Cmd_SetNetParam(const NetParamRecord& record)
 {
     CEngOffCmd::GetInstance()->Cmd_SetNetParam(record);

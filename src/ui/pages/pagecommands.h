@@ -34,6 +34,15 @@ public:
                                            DWORD ulServerIP, DWORD ulServerPort, DWORD ulSessionMode) = 0;
     virtual void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) = 0;
     virtual void Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info) = 0;
+    // Pan, tilt and zoom: a movement key until released, the patrol, the presets and the tour.
+    virtual void Cmd_PTZMove(DWORD dwID, BYTE byClass, BYTE byCommand, BYTE bySpeed1, BYTE bySpeed2) = 0;
+    virtual void Cmd_PTZRelease(DWORD dwID) = 0;
+    virtual void Cmd_PTZScan(DWORD dwID, bool bStart) = 0;
+    virtual void Cmd_SetPreset(DWORD dwID, BYTE byNumber, const std::string& strName) = 0;
+    virtual void Cmd_DeletePreset(DWORD dwID, BYTE byNumber) = 0;
+    virtual void Cmd_GotoPreset(DWORD dwID, BYTE byNumber) = 0;
+    virtual void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) = 0;
+    virtual void Cmd_SetDome(DWORD dwID, const DomeInfo& info) = 0;
     // LAN engine.
     virtual void Cmd_SetNetParam(const NetParamRecord& record) = 0;
 };
@@ -55,6 +64,14 @@ public:
                                    DWORD ulServerPort, DWORD ulSessionMode) override;
     void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) override;
     void Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info) override;
+    void Cmd_PTZMove(DWORD dwID, BYTE byClass, BYTE byCommand, BYTE bySpeed1, BYTE bySpeed2) override;
+    void Cmd_PTZRelease(DWORD dwID) override;
+    void Cmd_PTZScan(DWORD dwID, bool bStart) override;
+    void Cmd_SetPreset(DWORD dwID, BYTE byNumber, const std::string& strName) override;
+    void Cmd_DeletePreset(DWORD dwID, BYTE byNumber) override;
+    void Cmd_GotoPreset(DWORD dwID, BYTE byNumber) override;
+    void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) override;
+    void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override;
     void Cmd_SetNetParam(const NetParamRecord& record) override;
 };
 

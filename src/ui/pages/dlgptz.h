@@ -1,0 +1,94 @@
+// Pan, tilt and zoom: the eight direction keys and the patrol with the preset list
+// (CDlgCamSetPTZ), the preset editor (CDlgPTZPreset) and the patrol tour schedule
+// (CDlgPTZScanSchedule).
+#pragma once
+
+#include "device/settingchecks.h"
+#include "ui/pages/configpage.h"
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QSpinBox;
+class QTimeEdit;
+
+// Direction keys: the movement command byte of each, from up left to right down.
+struct PtzDirection {
+    BYTE byCommand;
+    DWORD dwTooltip;
+};
+const PtzDirection (&GetPtzDirections())[8];
+
+class CDlgCamSetPTZ : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    // A direction key pressed (its index in GetPtzDirections) and released.
+    void OnDirectionPressed(int nIndex);
+    void OnDirectionReleased();
+    QListWidget* GetPresetList() const { return m_pList; }
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QSpinBox* m_pSpeed1 = nullptr;
+    QSpinBox* m_pSpeed2 = nullptr;
+    QCheckBox* m_pChkPatrol = nullptr;
+    QListWidget* m_pList = nullptr;
+};
+
+class CDlgPTZPreset : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    // Add and Change store the preset under its number; Delete and Clear all remove.
+    void OnBtnAdd();
+    void OnBtnDelete();
+    void OnBtnClearAll();
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    // The present camera, else the "Camera Offline!" hint and null.
+    DeviceInfo* PresentDevice();
+    bool ReadPreset(BYTE& byNumber, std::string& strName);
+
+    QListWidget* m_pList = nullptr;
+    QLineEdit* m_pEditNumber = nullptr;
+    QLineEdit* m_pEditName = nullptr;
+};
+
+class CDlgPTZScanSchedule : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+    // Adds the range of the time fields to the chosen tour group; false with its hint.
+    bool OnBtnAdd();
+    void OnBtnDelete();
+    void OnBtnClearAll();
+    QListWidget* GetRanges() const { return m_pList; }
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    void ShowRanges();
+
+    AutoScanSchedule m_stEdit{};
+    std::vector<AutoScanPeriod> m_vecPeriods;
+    QCheckBox* m_pChkEnable = nullptr;
+    QComboBox* m_pComboGroup = nullptr;
+    QTimeEdit* m_pStart = nullptr;
+    QTimeEdit* m_pEnd = nullptr;
+    QListWidget* m_pList = nullptr;
+};
