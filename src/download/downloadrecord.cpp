@@ -75,7 +75,7 @@ CDownloadRecord::CDownloadRecord(DeviceInfo* pDevice, IDownloadEnv* pEnv) : m_pD
 
 CDownloadRecord::~CDownloadRecord()
 {
-    DestroyWriter();
+    DestroyWriter(false);
 }
 
 bool CDownloadRecord::IsRecordAlreadyDownload()
@@ -172,11 +172,11 @@ void CDownloadRecord::Download()
     m_pWriter->SetMaxFileMiBForTest(m_dwMaxFileMiB);
 }
 
-void CDownloadRecord::DestroyWriter()
+void CDownloadRecord::DestroyWriter(bool bWhole)
 {
     if (m_pWriter == nullptr)
         return;
-    m_pWriter->CloseAviFile(); // finalises and names the last file
+    m_pWriter->CloseAviFile(bWhole); // finalises and names the last file
     m_nFiles += m_pWriter->GetFileCount();
     if (m_pWriter->GetFailure() != DownloadFailure::NONE && m_enFailure == DownloadFailure::NONE) {
         m_enFailure = m_pWriter->GetFailure();
@@ -188,7 +188,7 @@ void CDownloadRecord::DestroyWriter()
 bool CDownloadRecord::DownloadNext()
 {
     m_pEnv->SendStopDownload(m_pDevice->GetID());
-    DestroyWriter();
+    DestroyWriter(true);
     m_mapReorder.clear();
     m_nHeldBytes = 0;
     if (!m_listNeed.empty())
@@ -205,7 +205,7 @@ void CDownloadRecord::CancelDownload()
     m_listNeed.clear();
     m_mapReorder.clear();
     m_nHeldBytes = 0;
-    DestroyWriter();
+    DestroyWriter(false);
 }
 
 void CDownloadRecord::CheckTask()

@@ -69,7 +69,8 @@ private:
     };
 
     void WriteFrame(const DownloadFrame& frame);
-    void DestroyWriter();
+    // bWhole false: the range was stopped before its end.
+    void DestroyWriter(bool bWhole);
 
     DeviceInfo* m_pDevice;
     IDownloadEnv* m_pEnv;

@@ -92,6 +92,11 @@ bool CDownloadRecordAVI::WriteVideoData(const DownloadFrame& frame)
 {
     const MediaFrame& media = frame.stFrame;
     m_bReCreate = false;
+    if (m_pWriter->GetVideoCount() == 0 || DownloadMediaTime(frame) != m_dwLastTime) {
+        m_bMarkHasVideo = m_pWriter->GetVideoCount() > 0;
+        m_dwMarkTime = m_dwLastTime;
+        m_pWriter->SetRollbackPoint();
+    }
     const bool bResult =
         m_pWriter->WriteVideo(media.pData, media.nLen, media.usSequence, media.bySubSequence);
     if (bResult)
@@ -149,10 +154,17 @@ bool CDownloadRecordAVI::CreateAviFile(const DownloadFrame& frame)
     return true;
 }
 
-void CDownloadRecordAVI::CloseAviFile()
+void CDownloadRecordAVI::CloseAviFile(bool bWholeLastSecond)
 {
     if (m_pWriter == nullptr)
         return;
+    bool bEmpty = false;
+    if (!bWholeLastSecond && !m_bWriteError && m_pWriter->GetVideoCount() > 0 &&
+        m_pWriter->RollbackToPoint()) {
+        bEmpty = !m_bMarkHasVideo;
+        m_dwLastTime = m_dwMarkTime;
+        VLOG(3, "CDownloadRecordAVI::CloseAviFile: last second cut, ends at %u", m_dwLastTime);
+    }
     DestroyREZORIR(m_pWriter); // finalises the file; a failed final write sets m_bWriteError
     m_pWriter = nullptr;
     m_bReCreate = false;
@@ -162,6 +174,12 @@ void CDownloadRecordAVI::CloseAviFile()
         return;
     }
     const std::string strSrc = m_strFolder + strStart + ".avi";
+    if (bEmpty && !m_bWriteError) {
+        // Nothing whole was in it.
+        std::remove(strSrc.c_str());
+        VLOG(3, "CDownloadRecordAVI::CloseAviFile: end } removed empty szSrcFile:%s", strSrc.c_str());
+        return;
+    }
     if (m_bWriteError) {
         Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
         VLOG(1, "CDownloadRecordAVI::CloseAviFile: end } incomplete, left as szSrcFile:%s", strSrc.c_str());

@@ -47,8 +47,10 @@ public:
     bool FeedMediaData(const DownloadFrame& frame);
     bool CreateAviFile(const DownloadFrame& frame);
     // Finalises the open file and gives it its final name; a file whose writing failed
-    // keeps its provisional name, which later downloads do not count.
-    void CloseAviFile();
+    // keeps its provisional name, which later downloads do not count. bWholeLastSecond false
+    // (the range was stopped, its last second may be cut): the last second is cut from the
+    // file, which is named by the second before, so that the next download fetches it whole.
+    void CloseAviFile(bool bWholeLastSecond = true);
 
     DownloadFailure GetFailure() const { return m_enFailure; }
     const std::string& GetFailureText() const { return m_strFailure; }
@@ -73,6 +75,9 @@ private:
     REZORIR* m_pWriter = nullptr;
     DWORD m_dwFileStartTime = 0;
     DWORD m_dwLastTime = 0;
+    // The rollback point: set where each second's first video frame begins.
+    DWORD m_dwMarkTime = 0;
+    bool m_bMarkHasVideo = false;
     bool m_bReCreate = false;
     bool m_bWriteError = false;
     DWORD m_dwMaxFileMiB = MAX_FILE_MIB;

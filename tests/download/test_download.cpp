@@ -378,3 +378,28 @@ TEST(DownloadRecordManager, RangesAreFetchedOneAfterAnotherAndACoveredRangeStart
     EXPECT_FALSE(manager.HasDownloading());
     EXPECT_EQ(fx.env.vecRequests.back(), "52 16909060");
 }
+
+// A range stopped in the middle of a second loses that second from its file, so that the
+// next download, which starts after the file's end, fetches it whole.
+TEST(DownloadRecordAVI, AStoppedRangeCutsItsLastSecond)
+{
+    for (const int nSeconds : {3, 1}) {
+        DownloadFixture fx;
+        const std::vector<OwnedFrame> frames = Recording(T0, nSeconds);
+        {
+            CDownloadRecordAVI avi(T0, T0 + 10, fx.strFolder);
+            for (std::size_t i = 0; i + 10 < frames.size(); ++i) // the last second is cut short
+                avi.FeedMediaData(frames[i].frame);
+            avi.CloseAviFile(false);
+        }
+        if (nSeconds == 1) {
+            EXPECT_EQ(ListFolder(fx.strFolder), std::vector<std::string>{}); // nothing whole was in it
+            continue;
+        }
+        EXPECT_EQ(ListFolder(fx.strFolder), std::vector<std::string>{"240101000000-240101000001.avi"});
+        std::vector<std::vector<BYTE>> vecWhole = SentVideo(frames);
+        vecWhole.resize(30);
+        EXPECT_EQ(WrittenVideo(fx.strFolder), vecWhole);
+        EXPECT_EQ(ReadAviChunks(fx.strFolder + "240101000000-240101000001.avi").size(), 60u);
+    }
+}

@@ -76,6 +76,25 @@ void CAVIProcess::SetMaxSpan(DWORD dwSeconds)
     m_fpsStat.SetSpanLimit(dwSeconds);
 }
 
+bool CAVIProcess::SetRollbackPoint()
+{
+    if (m_pWriter == nullptr)
+        return false;
+    m_pWriter->Mark();
+    return true;
+}
+
+bool CAVIProcess::RollbackToPoint()
+{
+    if (m_pWriter == nullptr)
+        return false;
+    if (!m_pWriter->Truncate()) {
+        ReportWriteError();
+        return false;
+    }
+    return true;
+}
+
 void CAVIProcess::ReportWriteError()
 {
     if (m_bErrorReported)

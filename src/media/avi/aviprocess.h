@@ -31,6 +31,9 @@ public:
         m_ullMaxFileSize = static_cast<std::uint64_t>(dwMiB) * 1048576;
     }
     void SetMaxSpan(DWORD dwSeconds) override;
+    bool SetRollbackPoint() override;
+    bool RollbackToPoint() override;
+    DWORD GetVideoCount() override { return m_pWriter != nullptr ? m_pWriter->GetVideoCount() : 0; }
 
     // The stamp header rebuilt with the caption into abyOut; its length, or 0 when the
     // incoming header is too short or leaves no payload.

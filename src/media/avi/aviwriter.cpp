@@ -1,6 +1,7 @@
 #include "media/avi/aviwriter.h"
 
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -59,6 +60,7 @@ bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int
     m_bWriteError = false;
     m_vecIndex.clear();
     m_vecIndex.reserve(4096);
+    m_mark = MarkPoint();
     BYTE abyHeader[HEADER_LEN];
     BuildHeader(abyHeader, HEADER_LEN);
     return Put(abyHeader, sizeof abyHeader);
@@ -222,6 +224,28 @@ bool AVIWriter::WriteAudioChunk(const BYTE* pData, DWORD dwLen)
     if (!WriteChunk(Fourcc("01wb"), INDEX_FLAG_KEY, pData, dwLen, nullptr, 0))
         return false;
     ++m_dwAudioCount;
+    return true;
+}
+
+void AVIWriter::Mark()
+{
+    m_mark = {m_dwMovieBytes, m_dwVideoCount, m_dwAudioCount, m_vecIndex.size()};
+}
+
+bool AVIWriter::Truncate()
+{
+    if (m_pFile == nullptr)
+        return false;
+    const long long llLength = static_cast<long long>(HEADER_LEN) + m_mark.dwMovieBytes;
+    if (std::fflush(m_pFile) != 0 || ::ftruncate(::fileno(m_pFile), llLength) != 0 ||
+        std::fseek(m_pFile, llLength, SEEK_SET) != 0) {
+        m_bWriteError = true;
+        return false;
+    }
+    m_dwMovieBytes = m_mark.dwMovieBytes;
+    m_dwVideoCount = m_mark.dwVideoCount;
+    m_dwAudioCount = m_mark.dwAudioCount;
+    m_vecIndex.resize(m_mark.nIndex);
     return true;
 }
 

@@ -39,6 +39,10 @@ public:
     // Pads, writes the index, rewrites the header and closes. False when anything written
     // since Open failed to reach the file.
     bool Close();
+    // Remembers the current end of the file; Truncate cuts the file and its index back to it.
+    void Mark();
+    bool Truncate();
+    DWORD GetVideoCount() const { return m_dwVideoCount; }
 
     // Bytes in the file so far (header, chunks and pad bytes).
     std::uint64_t GetFileLength() const { return HEADER_LEN + m_dwMovieBytes; }
@@ -71,4 +75,10 @@ private:
     WORD m_wAudioFormatTag = 49;
     bool m_bWriteError = false;
     std::vector<IndexEntry> m_vecIndex;
+    struct MarkPoint {
+        DWORD dwMovieBytes = 0;
+        DWORD dwVideoCount = 0;
+        DWORD dwAudioCount = 0;
+        std::size_t nIndex = 0;
+    } m_mark;
 };

@@ -39,6 +39,13 @@ public:
     virtual void SetMaxSpan(DWORD dwSeconds) = 0;
     // Finalises and closes an open file.
     virtual ~REZORIR() = default;
+    // A point to cut the file back to, and the cut: what was written after the point goes
+    // (a download stopped in the middle of a second drops that second, which the next one
+    // fetches whole). False without an open file or when the file system refuses.
+    virtual bool SetRollbackPoint() = 0;
+    virtual bool RollbackToPoint() = 0;
+    // Video chunks in the file.
+    virtual DWORD GetVideoCount() = 0;
 };
 
 REZORIR* CreateREZORIR(IREZORIROwner* pOwner);

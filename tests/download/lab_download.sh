@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Downloads from the simulator's SD recordings in the network lab, checked frame by frame
+# against what the card holds. Run through lab-run.sh (ctest does that):
+#   lab_download.sh CASE <vistrel-cli> <vistrel-camsim> <data folder>
+scenario=$1
+export E2E_CLI=$2 E2E_SIM=$3 E2E_DATA=$4
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../e2e/lib.sh
+source "$here/../e2e/lib.sh"
+
+REC_START=1714637700 # 2024-05-02T08:15:00Z
+FPS=10
+CLIP=20
+rec=$work/rec
+
+# sd_scenario FAULTS CAMERAS: cameras SD1.. with a ten-minute recording at 10 frames per second.
+sd_scenario() {
+  local faults=$1 count=${2:-1}
+  scenario_file sd "{ \"seed\": 3, \"defaults\": { \"recordings\": [ { \"start\": $REC_START, \"end\": $((REC_START + 600)) } ],
+      \"media\": { \"sd\": { \"width\": 320, \"height\": 240, \"fps\": $FPS, \"kbps\": 300, \"gop\": 10 }, \"faults\": $faults } },
+    \"cameras\": [ { \"id\": 4660, \"serial\": \"SD{n}\", \"name\": \"Cam {n}\", \"count\": $count } ] }"
+}
+
+# verify ID FIRST LAST FOLDER: the files hold exactly the frames of seconds FIRST..LAST.
+verify() {
+  local result
+  result=$("$here/verify_download.py" "$E2E_SIM" "$scenario_path" "$LAB_CAMERA_ADDRS_1" "$1" "$REC_START" "$FPS" "$CLIP" \
+    "$2" "$3" "$4")
+  local rc=$?
+  if ((rc == 0)); then pass "frames of $4 match the card: $result"; else fail "frames of $4: $result"; fi
+}
+
+t() { echo $((REC_START + $1)); }
+iso() { date -u -d "@$(t "$1")" +%Y-%m-%dT%H:%M:%SZ; }
+
+download_clean() {
+  scenario_path=$(sd_scenario '{}')
+  start_sim "$scenario_path"
+  cli --json download SD1 --from "$(iso 10)" --to "$(iso 40)" --dir "$rec"
+  expect_rc "download" 0
+  expect_eq "frames" "$(jq '.cameras[0].frames' "$work/out")" 310
+  verify 4660 "$(t 10)" "$(t 40)" "$rec/Cam 1"
+  # Everything is on disk: nothing is fetched again.
+  cli --json download SD1 --from "$(iso 10)" --to "$(iso 40)" --dir "$rec"
+  expect_rc "again" 0
+  expect_eq "nothing fetched" "$(jq -r '.cameras[0].result' "$work/out")" "already downloaded"
+  finish
+}
+
+download_lossy() {
+  scenario_path=$(sd_scenario '{ "out": { "loss": 0.05, "reorder": 0.05, "duplicate": 0.05 }, "in": { "loss": 0.05 } }')
+  start_sim "$scenario_path"
+  cli --json download SD1 --from "$(iso 100)" --to "$(iso 160)" --dir "$rec"
+  expect_rc "download at 5 % loss" 0
+  expect_eq "some were sent again" "$(sim media SD1 | jq '.media.download_resent > 0')" true
+  verify 4660 "$(t 100)" "$(t 160)" "$rec/Cam 1"
+  finish
+}
+
+download_resume() {
+  scenario_path=$(sd_scenario '{}')
+  start_sim "$scenario_path"
+  # Interrupted after some seconds of the range: the open file is closed and named.
+  "$E2E_CLI" download SD1 --from "$(iso 0)" --to "$(iso 300)" --dir "$rec" >"$work/out1" 2>&1 &
+  local pid=$!
+  local _
+  for _ in $(seq 100); do
+    sleep 0.2
+    [[ -n $(find "$rec" -name '*.avi' -size +100k 2>/dev/null) ]] && break
+  done
+  kill -INT "$pid"
+  wait "$pid"
+  expect_eq "interrupted exit" "$?" 1
+  local files
+  files=$(cd "$rec/Cam 1" && ls)
+  expect_eq "one named file" "$(echo "$files" | grep -c '^[0-9]\{12\}-[0-9]\{12\}\.avi$')" 1
+  local held_end
+  held_end=$(echo "$files" | sed -n 's/^[0-9]\{12\}-\([0-9]\{12\}\)\.avi$/\1/p')
+  held_end=$(date -u -d "20${held_end:0:2}-${held_end:2:2}-${held_end:4:2} ${held_end:6:2}:${held_end:8:2}:${held_end:10:2}" +%s)
+  cli --json download SD1 --from "$(iso 0)" --to "$(iso 300)" --dir "$rec"
+  expect_rc "resume" 0
+  # The second request starts one second after what the first file holds.
+  local start
+  start=$(dump SD1 | jq -r '.record_time.accepted["50"][-1]' | cut -c13-20)
+  expect_eq "resumed from" "$((16#$start))" "$((held_end + 1))"
+  verify 4660 "$(t 0)" "$(t 300)" "$rec/Cam 1"
+  finish
+}
+
+download_four() {
+  scenario_path=$(sd_scenario '{}' 5)
+  start_sim "$scenario_path" "$LAB_CAMERA_NS_1" "$LAB_CAMERA_ADDRS_1"
+  cli --json download SD1 SD2 SD3 SD4 SD5 --from "$(iso 0)" --to "$(iso 20)" --dir "$rec"
+  expect_rc "a fifth camera is refused" 2
+  cli --json download SD1 SD2 SD3 SD4 --from "$(iso 0)" --to "$(iso 20)" --dir "$rec"
+  expect_rc "four at once" 0
+  local n
+  for n in 1 2 3 4; do
+    verify $((4660 + n - 1)) "$(t 0)" "$(t 20)" "$rec/Cam $n"
+  done
+  finish
+}
+
+download_split() {
+  scenario_path=$(sd_scenario '{}')
+  start_sim "$scenario_path"
+  # 300 kbit/s for 60 s is about 2.2 MiB: a 1 MiB limit makes three files, split at key frames.
+  cli --json download SD1 --from "$(iso 200)" --to "$(iso 259)" --dir "$rec" --test-max-file-mib 1
+  expect_rc "download" 0
+  expect_eq "files" "$(jq '.cameras[0].files' "$work/out")" 3
+  verify 4660 "$(t 200)" "$(t 259)" "$rec/Cam 1"
+  finish
+}
+
+"$scenario"
