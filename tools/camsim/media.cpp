@@ -878,8 +878,10 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
             dl.inflight.clear();
             dl.bHavePos = SdSeek(cam, *pc.sdClip, dwStart, false, dl.pos);
             // Frames before the range start (back to the key frame) would be refused by the
-            // receiver's range check: begin at the first whole second inside the range.
-            while (dl.bHavePos && SdFrameTime(cam, *pc.sdClip, dl.pos) < dwStart)
+            // receiver's range check: begin at the first key frame inside the range.
+            const auto gop = static_cast<std::uint32_t>(pc.sdClip->cfg.nGop);
+            while (dl.bHavePos &&
+                   (SdFrameTime(cam, *pc.sdClip, dl.pos) < dwStart || dl.pos.dwFrame % gop != 0))
                 if (!SdNext(cam, *pc.sdClip, false, dl.pos))
                     dl.bHavePos = false;
             m_env.Log("camera " + std::to_string(cam.dwId) + ": download " + std::to_string(dwStart) + ".." +

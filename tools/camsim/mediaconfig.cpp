@@ -24,7 +24,8 @@ int GetInt(const json& j, const char* key, int def)
     return j.at(key).get<int>();
 }
 
-void ParseVideo(const json& j, VideoConfig& v)
+// The SD card keeps a key frame every second, so that any second can start a download.
+void ParseVideo(const json& j, VideoConfig& v, bool bSd = false)
 {
     if (j.contains("codec")) {
         const std::string s = j.at("codec").get<std::string>();
@@ -40,9 +41,9 @@ void ParseVideo(const json& j, VideoConfig& v)
     const int nOldFps = v.nFps;
     v.nFps = GetInt(j, "fps", v.nFps);
     v.nKbps = GetInt(j, "kbps", v.nKbps);
-    // Unless given, the key-frame interval stays two seconds and the clip four.
+    // Unless given, the key-frame interval stays two seconds (SD: one) and the clip two intervals.
     if (!j.contains("gop") && v.nFps != nOldFps)
-        v.nGop = 2 * v.nFps;
+        v.nGop = bSd ? v.nFps : 2 * v.nFps;
     v.nGop = GetInt(j, "gop", v.nGop);
     if (!j.contains("clip_frames"))
         v.nClipFrames = std::max(v.nGop, ((2 * v.nGop + v.nGop - 1) / v.nGop) * v.nGop);
@@ -101,7 +102,7 @@ void ParseMediaJson(const std::string& strJson, MediaConfig& cfg)
         cfg.strAudioWav = j.value("audio_wav", cfg.strAudioWav);
         cfg.strTalkWav = j.value("talk_wav", cfg.strTalkWav);
         if (j.contains("sd"))
-            ParseVideo(j.at("sd"), cfg.sd);
+            ParseVideo(j.at("sd"), cfg.sd, true);
         cfg.dwSdWindow = static_cast<std::uint32_t>(GetInt(j, "sd_window", static_cast<int>(cfg.dwSdWindow)));
         cfg.dwSdResendMs =
             static_cast<std::uint32_t>(GetInt(j, "sd_resend_ms", static_cast<int>(cfg.dwSdResendMs)));
