@@ -110,6 +110,11 @@ TEST_F(Registry, RoundTripsKeysAndValuesThroughAReadableFile)
                     entry.path().filename() == "Classes.reg.lock");
     }
     EXPECT_EQ(nFiles, 2);
+
+    // Without VISTREL_HOME the registry lives next to the program.
+    ::unsetenv("VISTREL_HOME");
+    const std::string strExe = std::filesystem::read_symlink("/proc/self/exe").string();
+    EXPECT_EQ(CRegistry::ClassesRoot().Path(), strExe.substr(0, strExe.rfind('/') + 1) + "Classes.reg");
 }
 
 TEST_F(Registry, DamagedFileIsReadButNeverWrittenOver)
