@@ -51,7 +51,7 @@ inline void SetName(DeviceInfo& device, const std::u16string& strName)
 inline std::vector<BYTE> KeyFrame(bool bSmall = false, std::size_t nLen = 64)
 {
     std::vector<BYTE> v =
-        bSmall ? std::vector<BYTE>{0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x0A, 0xDA, 0x0B, 0x13, 0x40}
+        bSmall ? std::vector<BYTE>{0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x0A, 0xF4, 0x16, 0x27, 0x20}
                : std::vector<BYTE>{0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x0D, 0xDA, 0x05, 0x07, 0xE8, 0x40};
     v.insert(v.end(), {0, 0, 0, 1, 0x65});
     while (v.size() < nLen)

@@ -1,7 +1,7 @@
 #include "media/avi/aviprocess.h"
 
-#include "media/avi/picturesize.h"
 #include "platform/codepage.h"
+#include "protocol/videosize.h"
 
 #include <algorithm>
 #include <cstring>
@@ -145,11 +145,13 @@ bool CAVIProcess::WriteVideo(const BYTE* pData, DWORD dwLen, WORD usSequence, BY
     // starts with a picture a player can decode and no frame in between is lost.
     bool bSize = false;
     if (bySubSequence == 0) {
-        int nWidth = 0;
-        int nHeight = 0;
+        std::uint32_t uWidth = 0;
+        std::uint32_t uHeight = 0;
         bSize = m_nStreamMode == REZORIR_MODE_MPEG4
-                    ? GetMpeg4PictureSize(pPayload, dwPayloadLen, nWidth, nHeight)
-                    : GetH264PictureSize(pPayload, dwPayloadLen, nWidth, nHeight);
+                    ? videosize::ReadMpeg4Size(pPayload, dwPayloadLen, &uWidth, &uHeight)
+                    : videosize::ReadH264Size(pPayload, dwPayloadLen, &uWidth, &uHeight);
+        const int nWidth = static_cast<int>(std::min<std::uint32_t>(uWidth, 0xFFFF));
+        const int nHeight = static_cast<int>(std::min<std::uint32_t>(uHeight, 0xFFFF));
         const bool bHasSize = m_nWidth > 0 && m_nHeight > 0;
         if (bSize && (nWidth < 1 || nHeight < 1))
             return false;
