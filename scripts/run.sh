@@ -17,6 +17,8 @@ mkdir -p "$VISTREL_HOME"
 for f in Vistrel.ini CameraType.ini; do
   [[ -f $VISTREL_HOME/$f ]] || cp "$root/data/$f" "$VISTREL_HOME/$f"
 done
+# The client creates the video decoder by class id from the class registry in VISTREL_HOME.
+"$root/build/release/tools/regsvr/vistrel-regsvr" "$root/build/release/src/filter/libZebH264Filter.so" >/dev/null
 
 export VISTREL_CLIENT=$root/build/release/src/app/vistrel
 export VISTREL_CLI=$root/build/release/src/app/cli/vistrel-cli

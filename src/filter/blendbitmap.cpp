@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
+#include <map>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
@@ -37,21 +38,29 @@ std::vector<uint8_t> RgbToPlanar420(const uint32_t* pPixels, int nWidth, int nHe
     const int nEven = (nWidth + 1) & ~1;
     const int nChromaWidth = nEven / 2, nChromaHeight = nHeight / 2;
     std::vector<uint8_t> vecPlanes(static_cast<size_t>(nEven) * nHeight + 2 * nChromaWidth * nChromaHeight);
-    auto pixel = [&](int x, int y) { return x < nWidth ? pPixels[static_cast<size_t>(y) * nWidth + x] : 0u; };
-    for (int y = 0; y < nHeight; ++y)
-        for (int x = 0; x < nEven; ++x) {
-            const uint32_t dw = pixel(x, y);
-            vecPlanes[static_cast<size_t>(y) * nEven + x] =
-                LumaOf((dw >> 16) & 0xFF, (dw >> 8) & 0xFF, dw & 0xFF);
-        }
+    // The column that makes an odd width even is black.
+    const uint32_t dwPad = 0;
+    uint8_t* pY = vecPlanes.data();
+    for (int y = 0; y < nHeight; ++y) {
+        const uint32_t* pRow = pPixels + static_cast<size_t>(y) * nWidth;
+        uint8_t* pOut = pY + static_cast<size_t>(y) * nEven;
+        for (int x = 0; x < nWidth; ++x)
+            pOut[x] = LumaOf((pRow[x] >> 16) & 0xFF, (pRow[x] >> 8) & 0xFF, pRow[x] & 0xFF);
+        if (nEven != nWidth)
+            pOut[nWidth] = LumaOf(0, 0, 0);
+    }
     uint8_t* pU = vecPlanes.data() + static_cast<size_t>(nEven) * nHeight;
     uint8_t* pV = pU + nChromaWidth * nChromaHeight;
-    for (int cy = 0; cy < nChromaHeight; ++cy)
+    for (int cy = 0; cy < nChromaHeight; ++cy) {
+        const uint32_t* pTop = pPixels + static_cast<size_t>(cy) * 2 * nWidth;
+        const uint32_t* pBottom = pTop + nWidth;
         for (int cx = 0; cx < nChromaWidth; ++cx) {
+            const bool bFull = cx * 2 + 1 < nWidth;
+            const uint32_t dwBlock[4] = {pTop[cx * 2], bFull ? pTop[cx * 2 + 1] : dwPad, pBottom[cx * 2],
+                                         bFull ? pBottom[cx * 2 + 1] : dwPad};
             // The block's mean colour.
             int r = 0, g = 0, b = 0;
-            for (int k = 0; k < 4; ++k) {
-                const uint32_t dw = pixel(cx * 2 + (k & 1), cy * 2 + (k >> 1));
+            for (uint32_t dw : dwBlock) {
                 r += (dw >> 16) & 0xFF;
                 g += (dw >> 8) & 0xFF;
                 b += dw & 0xFF;
@@ -59,6 +68,7 @@ std::vector<uint8_t> RgbToPlanar420(const uint32_t* pPixels, int nWidth, int nHe
             pU[cy * nChromaWidth + cx] = BlueDiffOf((r + 2) / 4, (g + 2) / 4, (b + 2) / 4);
             pV[cy * nChromaWidth + cx] = RedDiffOf((r + 2) / 4, (g + 2) / 4, (b + 2) / 4);
         }
+    }
     return vecPlanes;
 }
 
@@ -66,6 +76,45 @@ struct CBlendBitmap::Font {
     FT_Library hLibrary = nullptr;
     FT_Face hFace = nullptr;
     bool bSyntheticBold = false;
+    int nPixels = 0; // size set on the face
+
+    // Rendered glyphs by size and glyph index: the time text changes every second but its
+    // digits do not.
+    struct Glyph {
+        std::vector<uint8_t> vecCoverage; // nWidth x nRows
+        int nWidth = 0, nRows = 0, nLeft = 0, nTop = 0;
+        long nAdvance = 0; // 26.6
+    };
+    std::map<std::pair<int, FT_UInt>, Glyph> mapGlyphs;
+
+    // The glyph of a character at the size last set on the face.
+    const Glyph& GetGlyph(int nPixels, char32_t c)
+    {
+        const FT_UInt uIndex = FT_Get_Char_Index(hFace, c);
+        const auto key = std::make_pair(nPixels, uIndex);
+        if (auto it = mapGlyphs.find(key); it != mapGlyphs.end())
+            return it->second;
+        if (mapGlyphs.size() >= 4096)
+            mapGlyphs.clear();
+        Glyph& glyph = mapGlyphs[key];
+        if (FT_Load_Glyph(hFace, uIndex, FT_LOAD_DEFAULT) != 0)
+            return glyph;
+        if (bSyntheticBold)
+            FT_GlyphSlot_Embolden(hFace->glyph);
+        glyph.nAdvance = hFace->glyph->advance.x;
+        if (FT_Render_Glyph(hFace->glyph, FT_RENDER_MODE_NORMAL) != 0)
+            return glyph;
+        const FT_Bitmap& bitmap = hFace->glyph->bitmap;
+        glyph.nWidth = static_cast<int>(bitmap.width);
+        glyph.nRows = static_cast<int>(bitmap.rows);
+        glyph.nLeft = hFace->glyph->bitmap_left;
+        glyph.nTop = hFace->glyph->bitmap_top;
+        glyph.vecCoverage.resize(static_cast<size_t>(glyph.nWidth) * glyph.nRows);
+        for (int r = 0; r < glyph.nRows; ++r)
+            std::copy_n(bitmap.buffer + r * bitmap.pitch, glyph.nWidth,
+                        glyph.vecCoverage.data() + r * glyph.nWidth);
+        return glyph;
+    }
 
     ~Font()
     {
@@ -80,15 +129,23 @@ struct CBlendBitmap::Font {
     {
         if (FT_Init_FreeType(&hLibrary) != 0)
             return false;
+        // A configuration of our own, freed after the look-up: the process-wide default one
+        // would stay allocated for as long as the process runs, also after the module is gone.
+        FcConfig* pConfig = FcInitLoadConfigAndFonts();
+        if (pConfig == nullptr)
+            return false;
         FcPattern* pPattern =
             FcNameParse(reinterpret_cast<const FcChar8*>("Arial Unicode MS:bold:lang=zh-cn"));
-        if (pPattern == nullptr)
+        if (pPattern == nullptr) {
+            FcConfigDestroy(pConfig);
             return false;
-        FcConfigSubstitute(nullptr, pPattern, FcMatchPattern);
+        }
+        FcConfigSubstitute(pConfig, pPattern, FcMatchPattern);
         FcDefaultSubstitute(pPattern);
         FcResult result = FcResultNoMatch;
-        FcPattern* pMatch = FcFontMatch(nullptr, pPattern, &result);
+        FcPattern* pMatch = FcFontMatch(pConfig, pPattern, &result);
         FcPatternDestroy(pPattern);
+        FcConfigDestroy(pConfig);
         if (pMatch == nullptr)
             return false;
         FcChar8* pszFile = nullptr;
@@ -127,15 +184,23 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     if (strText.empty())
         return false;
     if (!m_pFont) {
-        auto pFont = std::make_unique<Font>();
-        if (!pFont->Open())
+        if (m_bFontFailed)
             return false;
+        auto pFont = std::make_unique<Font>();
+        if (!pFont->Open()) {
+            m_bFontFailed = true;
+            return false;
+        }
         m_pFont = std::move(pFont);
     }
     FT_Face hFace = m_pFont->hFace;
     const int nPixels = (FontPoints(nFrameWidth) * SCREEN_DPI + 36) / 72;
-    if (FT_Set_Pixel_Sizes(hFace, 0, nPixels) != 0)
-        return false;
+    // Setting a size runs the font's hinting program: only when it changes.
+    if (m_pFont->nPixels != nPixels) {
+        if (FT_Set_Pixel_Sizes(hFace, 0, nPixels) != 0)
+            return false;
+        m_pFont->nPixels = nPixels;
+    }
 
     std::vector<char32_t> vecChars;
     for (size_t i = 0; i < strText.size(); ++i) {
@@ -147,18 +212,9 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
             break;
         vecChars.push_back(c);
     }
-    const FT_Int32 nLoad = FT_LOAD_DEFAULT;
-    auto loadGlyph = [&](char32_t c) {
-        if (FT_Load_Char(hFace, c, nLoad) != 0)
-            return false;
-        if (m_pFont->bSyntheticBold)
-            FT_GlyphSlot_Embolden(hFace->glyph);
-        return true;
-    };
     long nTextWidth = 0;
     for (char32_t c : vecChars)
-        if (loadGlyph(c))
-            nTextWidth += hFace->glyph->advance.x;
+        nTextWidth += m_pFont->GetGlyph(nPixels, c).nAdvance;
     const int nTextWidthPx = static_cast<int>((nTextWidth + 63) >> 6);
     const int nAscender = static_cast<int>((hFace->size->metrics.ascender + 63) >> 6);
     const int nTextHeightPx = static_cast<int>((hFace->size->metrics.height + 63) >> 6);
@@ -168,43 +224,41 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     if (nWidth <= 0 || nHeight <= 0)
         return false;
     vecPixels.assign(static_cast<size_t>(nWidth) * nHeight, 0);
-    std::vector<uint8_t> vecMask(vecPixels.size(), 0);
+    // Coverage with a one-pixel border, so the outline needs no edge tests.
+    const int nPadded = nWidth + 2;
+    std::vector<uint8_t> vecMask(static_cast<size_t>(nPadded) * (nHeight + 2), 0);
+    uint8_t* pMask = vecMask.data() + nPadded + 1;
 
     // Centred on one line.
     long nPenX = static_cast<long>((nWidth - nTextWidthPx) / 2) << 6;
     const int nBaseline = (nHeight - nTextHeightPx) / 2 + nAscender;
     for (char32_t c : vecChars) {
-        if (!loadGlyph(c) || FT_Render_Glyph(hFace->glyph, FT_RENDER_MODE_NORMAL) != 0)
-            continue;
-        const FT_Bitmap& bitmap = hFace->glyph->bitmap;
-        const int nLeft = static_cast<int>(nPenX >> 6) + hFace->glyph->bitmap_left;
-        const int nTop = nBaseline - hFace->glyph->bitmap_top;
-        for (unsigned r = 0; r < bitmap.rows; ++r)
-            for (unsigned x = 0; x < bitmap.width; ++x) {
-                const int px = nLeft + static_cast<int>(x), py = nTop + static_cast<int>(r);
-                if (px < 0 || py < 0 || px >= nWidth || py >= nHeight)
-                    continue;
-                uint8_t& byMask = vecMask[static_cast<size_t>(py) * nWidth + px];
-                byMask = std::max(byMask, bitmap.buffer[r * bitmap.pitch + x]);
-            }
-        nPenX += hFace->glyph->advance.x;
+        const Font::Glyph& glyph = m_pFont->GetGlyph(nPixels, c);
+        const int nLeft = static_cast<int>(nPenX >> 6) + glyph.nLeft;
+        const int nTop = nBaseline - glyph.nTop;
+        nPenX += glyph.nAdvance;
+        const int r0 = std::max(0, -nTop), r1 = std::min(glyph.nRows, nHeight - nTop);
+        const int x0 = std::max(0, -nLeft), x1 = std::min(glyph.nWidth, nWidth - nLeft);
+        for (int r = r0; r < r1; ++r) {
+            uint8_t* pDst = pMask + static_cast<ptrdiff_t>(nTop + r) * nPadded;
+            const uint8_t* pSrc = glyph.vecCoverage.data() + static_cast<size_t>(r) * glyph.nWidth;
+            for (int x = x0; x < x1; ++x)
+                pDst[nLeft + x] = std::max(pDst[nLeft + x], pSrc[x]);
+        }
     }
-    for (size_t i = 0; i < vecMask.size(); ++i)
-        vecPixels[i] = vecMask[i] * 0x010101u;
 
     // The outline keeps white text readable on white scenes: every black pixel that borders
     // the text along a row or a column turns dark grey.
-    for (int y = 0; y < nHeight; ++y)
+    uint32_t* pPixels = vecPixels.data();
+    for (int y = 0; y < nHeight; ++y) {
+        const uint8_t* pRow = pMask + static_cast<ptrdiff_t>(y) * nPadded;
+        uint32_t* pOut = pPixels + static_cast<size_t>(y) * nWidth;
         for (int x = 0; x < nWidth; ++x) {
-            const size_t i = static_cast<size_t>(y) * nWidth + x;
-            if (vecMask[i] != 0)
-                continue;
-            const bool bBorder = (x > 0 && vecMask[i - 1] != 0) || (x + 1 < nWidth && vecMask[i + 1] != 0) ||
-                                 (y > 0 && vecMask[i - nWidth] != 0) ||
-                                 (y + 1 < nHeight && vecMask[i + nWidth] != 0);
-            if (bBorder)
-                vecPixels[i] = OUTLINE_COLOR;
+            const uint8_t* p = pRow + x;
+            const uint32_t dwNeighbours = p[-1] | p[1] | p[-nPadded] | p[nPadded];
+            pOut[x] = *p != 0 ? *p * 0x010101u : (dwNeighbours != 0 ? OUTLINE_COLOR : 0);
         }
+    }
     return true;
 }
 

@@ -60,5 +60,6 @@ public:
 private:
     struct Font;
     std::unique_ptr<Font> m_pFont;
+    bool m_bFontFailed = false; // tried once: the font set does not change while we run
     std::list<OverlayItem> m_listItems;
 };

@@ -1,7 +1,24 @@
 #include "filter/decmpeg4.h"
 
+#include "protocol/videosize.h"
+
 #include <cstdlib>
 #include <dlfcn.h>
+
+namespace {
+
+constexpr size_t INPUT_PADDING = 64;
+
+// A video object layer start code, 00 00 01 20..2F.
+bool ContainsStreamHeader(const uint8_t* pb, uint32_t dwLength)
+{
+    for (uint32_t i = 0; i + 3 < dwLength; ++i)
+        if (pb[i] == 0 && pb[i + 1] == 0 && pb[i + 2] == 1 && (pb[i + 3] & 0xF0) == 0x20)
+            return true;
+    return false;
+}
+
+} // namespace
 
 std::string CDecMpeg4::CoreFileName()
 {
@@ -47,7 +64,18 @@ int CDecMpeg4::Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& pic
         return 1;
     m_create.width = m_nWidth;
     m_create.height = m_nHeight;
-    const uint8_t* pbInput = pbData;
+    // A stream header is checked before the core sees it: the core would reallocate its
+    // pictures for whatever size a damaged header claims. Only headers of the frame's size pass.
+    if (ContainsStreamHeader(pbData, dwLength)) {
+        uint32_t dwWidth = 0, dwHeight = 0;
+        if (!videosize::ReadMpeg4Size(pbData, dwLength, &dwWidth, &dwHeight) ||
+            dwWidth != static_cast<uint32_t>(m_nWidth) || dwHeight != static_cast<uint32_t>(m_nHeight))
+            return 1;
+    }
+    // The core reads whole words ahead of its position: it gets a copy with zeros after the end.
+    m_vecInput.assign(pbData, pbData + dwLength);
+    m_vecInput.resize(static_cast<size_t>(dwLength) + INPUT_PADDING, 0);
+    const uint8_t* pbInput = m_vecInput.data();
     int nRemaining = static_cast<int>(dwLength);
     for (;;) {
         m_frame = xvid_dec_frame_t{};
@@ -73,20 +101,30 @@ int CDecMpeg4::Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& pic
         xvid_dec_stats_t stats{};
         stats.version = XVID_VERSION;
         const int nUsed = m_pfnDecore(m_hDecoder, XVID_DEC_DECODE, &m_frame, &stats);
-        if (nUsed < 0 || stats.type == XVID_TYPE_NOTHING)
+        if (nUsed < 0) {
+            // A broken stream header may have resized the core without telling us: no picture
+            // goes into our planes again before the next header we have seen.
+            m_vecPicture.clear();
+            return 1;
+        }
+        if (stats.type == XVID_TYPE_NOTHING)
             return 1;
         if (stats.type == XVID_TYPE_VOL) {
-            if (stats.data.vol.width != m_nWidth || stats.data.vol.height != m_nHeight)
+            // The core now writes pictures of this size: our planes always follow it, and
+            // exist only while it is the frame's size.
+            m_nVolWidth = stats.data.vol.width;
+            m_nVolHeight = stats.data.vol.height;
+            if (m_nVolWidth != m_nWidth || m_nVolHeight != m_nHeight || m_nVolWidth <= 0 ||
+                m_nVolHeight <= 0) {
+                m_vecPicture.clear();
                 return 1;
-            if (stats.data.vol.width != m_nVolWidth || stats.data.vol.height != m_nVolHeight ||
-                m_vecPicture.empty()) {
-                m_nVolWidth = stats.data.vol.width;
-                m_nVolHeight = stats.data.vol.height;
-                m_nPictureStride = (m_nVolWidth + 15) & ~15;
-                m_vecPicture.assign(static_cast<size_t>(m_nPictureStride) * m_nVolHeight +
-                                        2 * static_cast<size_t>(m_nPictureStride / 2) *
-                                            ((m_nVolHeight + 1) / 2),
-                                    0);
+            }
+            const int nStride = (m_nVolWidth + 15) & ~15;
+            const size_t nSize = static_cast<size_t>(nStride) * m_nVolHeight +
+                                 2 * static_cast<size_t>(nStride / 2) * ((m_nVolHeight + 1) / 2);
+            if (m_vecPicture.size() != nSize || m_nPictureStride != nStride) {
+                m_nPictureStride = nStride;
+                m_vecPicture.assign(nSize, 0);
             }
             // A header that consumed nothing would be seen again forever.
             if (nUsed == 0 || nUsed >= nRemaining)

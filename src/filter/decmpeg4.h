@@ -32,4 +32,5 @@ private:
     int m_nVolHeight = 0;
     int m_nPictureStride = 0;
     std::vector<uint8_t> m_vecPicture;
+    std::vector<uint8_t> m_vecInput;
 };
