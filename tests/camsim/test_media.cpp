@@ -463,9 +463,16 @@ TEST(CamsimMedia, PlaybackFollowsPauseSpeedNextFrameAndEnds)
         PutU32(b, 0);
         rig.RecTime(50, b);
     };
+    std::size_t nAudio = 0;
     auto times = [&] {
         std::vector<std::uint32_t> v;
+        nAudio = 0;
         for (const auto& u : Reassemble(rig.out)) {
+            if (u[12] == TYPE_AUDIO) {
+                EXPECT_EQ(u.size(), 12 + 8 + 99u);
+                ++nAudio;
+                continue;
+            }
             EXPECT_EQ(u[12], TYPE_H264_STAMPED);
             EXPECT_EQ(BE32(&u[4]), BE32(&u[12 + 10])); // the position is the frame's time
             v.push_back(BE32(&u[4]) * 10 + BE32(&u[8]) / 100000);
@@ -473,9 +480,11 @@ TEST(CamsimMedia, PlaybackFollowsPauseSpeedNextFrameAndEnds)
         return v;
     };
     play(2, 1, 1000002);
+    rig.RecTime(58, {0, 0, 0, 1}); // with the camera's sound
     rig.env.Advance(1050);
     auto v = times();
     ASSERT_GE(v.size(), 10u);
+    EXPECT_NEAR(static_cast<double>(nAudio), 1050.0 / AUDIO_PERIOD_MS, 2);
     EXPECT_EQ(v.front(), 10000020u);
     for (std::size_t i = 1; i < v.size(); ++i)
         EXPECT_EQ(v[i], v[i - 1] + 1);

@@ -324,7 +324,7 @@ struct CMediaEngine::PerCamera {
         std::uint8_t bSpeed = 1;
         SdPosition pos;
         bool bHavePos = false;
-        std::uint64_t uNext = 0;
+        std::uint64_t uNext = 0, uAudioNext = 0;
         std::uint32_t dwSession = 0;
         int nStream = PLAYBACK_A;
     } pb;
@@ -527,8 +527,11 @@ void CMediaEngine::Tick(Camera* pCam, std::uint64_t uGen)
         if (pCam->media.bAudio)
             next = std::min(next, pc.uAudioBase + pc.uAudioCount * AUDIO_PERIOD_MS);
     }
-    if (pc.pb.bActive && !pc.pb.bPaused && pc.pb.bSpeed != 0 && pc.streams[pc.pb.nStream].bActive)
+    if (pc.pb.bActive && !pc.pb.bPaused && pc.pb.bSpeed != 0 && pc.streams[pc.pb.nStream].bActive) {
         next = std::min(next, pc.pb.uNext);
+        if (pc.pb.bAudio && pCam->media.bAudio && pc.pb.bSpeed == 1)
+            next = std::min(next, pc.pb.uAudioNext);
+    }
     if (pc.dl.bActive)
         next = std::min(next, now + DOWNLOAD_TICK_MS);
     bool bAny = false;
@@ -597,31 +600,36 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
         pc.uAudioBase = now;
         pc.uAudioCount = 0;
     }
-    if (!pc.gsmEnc)
-        pc.gsmEnc = gsm_create();
-    const std::vector<std::int16_t>* pWav = nullptr;
-    if (auto it = m_wavs.find(cam.media.strAudioWav); it != m_wavs.end())
-        pWav = &it->second;
     while (pc.uAudioBase + pc.uAudioCount * AUDIO_PERIOD_MS <= now) {
         std::uint8_t gsmOut[GSM_FRAMES_PER_AUDIO * 33];
-        for (std::size_t k = 0; k < GSM_FRAMES_PER_AUDIO; ++k) {
-            gsm_signal pcm[160];
-            for (int i = 0; i < 160; ++i, ++pc.nAudioPos) {
-                if (pWav) {
-                    pcm[i] = (*pWav)[pc.nAudioPos % pWav->size()];
-                } else {
-                    const double t = static_cast<double>(pc.nAudioPos % 8000) / 8000.0;
-                    pcm[i] = static_cast<gsm_signal>(8000.0 * std::sin(2.0 * M_PI * cam.media.nToneHz * t));
-                }
-            }
-            gsm_encode(pc.gsmEnc, pcm, gsmOut + 33 * k);
-        }
+        EncodeAudio(cam, pc, gsmOut);
         const std::uint16_t usSeq = NextSeq(cam, st.usPort);
         const Bytes frame = BuildAudioFrame(usSeq, cam.dwId, gsmOut, sizeof gsmOut);
         LogFrame(cam, "audio", st.usRequestedPort, "", frame);
         SendUnit(cam, pc, st, usSeq, frame);
         pc.n.audioFrames++;
         pc.uAudioCount++;
+    }
+}
+
+void CMediaEngine::EncodeAudio(Camera& cam, PerCamera& pc, std::uint8_t* pOut)
+{
+    if (!pc.gsmEnc)
+        pc.gsmEnc = gsm_create();
+    const std::vector<std::int16_t>* pWav = nullptr;
+    if (auto it = m_wavs.find(cam.media.strAudioWav); it != m_wavs.end())
+        pWav = &it->second;
+    for (std::size_t k = 0; k < GSM_FRAMES_PER_AUDIO; ++k) {
+        gsm_signal pcm[160];
+        for (int i = 0; i < 160; ++i, ++pc.nAudioPos) {
+            if (pWav) {
+                pcm[i] = (*pWav)[pc.nAudioPos % pWav->size()];
+            } else {
+                const double t = static_cast<double>(pc.nAudioPos % 8000) / 8000.0;
+                pcm[i] = static_cast<gsm_signal>(8000.0 * std::sin(2.0 * M_PI * cam.media.nToneHz * t));
+            }
+        }
+        gsm_encode(pc.gsmEnc, pcm, pOut + 33 * k);
     }
 }
 
@@ -718,6 +726,29 @@ void CMediaEngine::TickPlayback(Camera& cam, PerCamera& pc, std::uint64_t now)
     const double dInterval = (pb.bSpeed & 32) ? dPeriod * std::max(1, pb.bSpeed & 31) : dPeriod / pb.bSpeed;
     if (pb.uNext + 1000 < now)
         pb.uNext = now;
+    // Sound only at normal speed, as the recording's own audio would be.
+    if (pb.bAudio && cam.media.bAudio && pb.bSpeed == 1) {
+        if (pb.uAudioNext + 1000 < now)
+            pb.uAudioNext = now;
+        Stream& st = pc.streams[pb.nStream];
+        for (; pb.uAudioNext <= now; pb.uAudioNext += AUDIO_PERIOD_MS) {
+            std::uint8_t gsmOut[GSM_FRAMES_PER_AUDIO * 33];
+            EncodeAudio(cam, pc, gsmOut);
+            std::uint32_t dwSub = 0;
+            const std::uint32_t dwTime = SdFrameTime(cam, *pc.sdClip, pb.pos, &dwSub);
+            const std::uint16_t usSeq = NextSeq(cam, st.usPort);
+            const Bytes frame = BuildAudioFrame(usSeq, cam.dwId, gsmOut, sizeof gsmOut);
+            Bytes unit;
+            PutU32(unit, pb.dwSession);
+            PutU32(unit, dwTime);
+            PutU32(unit, dwSub);
+            unit.insert(unit.end(), frame.begin(), frame.end());
+            LogFrame(cam, pb.nStream == PerCamera::PLAYBACK_A ? "playbackA" : "playbackB", st.usRequestedPort,
+                     " time=" + std::to_string(dwTime) + " sub=" + std::to_string(dwSub), frame);
+            SendUnit(cam, pc, st, usSeq, unit);
+            pc.n.audioFrames++;
+        }
+    }
     int nBurst = 0;
     while (pb.bActive && pb.uNext <= now && nBurst++ < 64) {
         SendPlaybackFrame(cam, pc);
@@ -893,7 +924,7 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
             pb.bSpeed = bSpeed;
             pb.dwSession++;
             pb.bHavePos = SdSeek(cam, *pc.sdClip, dwStart, pb.bEventsOnly, pb.pos);
-            pb.uNext = m_env.NowMs();
+            pb.uNext = pb.uAudioNext = m_env.NowMs();
             if (!pb.bHavePos) {
                 pb.bActive = false;
                 EndOfRecording(cam, pc);
@@ -914,14 +945,15 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
         break;
     case 56:
         pb.bPaused = false;
-        pb.uNext = m_env.NowMs();
+        pb.uNext = pb.uAudioNext = m_env.NowMs();
         break;
     case 58:
         pb.bAudio = r.ReadUInt32() != 0;
+        pb.uAudioNext = m_env.NowMs();
         break;
     case 60:
         pb.bSpeed = r.ReadUInt8();
-        pb.uNext = m_env.NowMs();
+        pb.uNext = pb.uAudioNext = m_env.NowMs();
         break;
     case 62:
         pb.bEventsOnly = r.ReadUInt32() == 3;

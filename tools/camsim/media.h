@@ -110,6 +110,7 @@ private:
                   const Bytes& frame);
     void OnDownloadAck(Camera& cam, const std::uint8_t* pBody, std::size_t nBody);
     void SendPlaybackFrame(Camera& cam, PerCamera& pc);
+    void EncodeAudio(Camera& cam, PerCamera& pc, std::uint8_t* pOut); // 3 GSM frames, 99 bytes
     void EndOfRecording(Camera& cam, PerCamera& pc);
 
     IEnv& m_env;
