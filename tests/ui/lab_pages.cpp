@@ -8,6 +8,7 @@
 #include "ui/hint.h"
 #include "ui/pages/configpage.h"
 #include "ui/pages/dlgalarm.h"
+#include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgconfigmotion.h"
@@ -19,6 +20,7 @@
 #include <QProcess>
 #include <QSlider>
 #include <QTest>
+#include <QTimeEdit>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -205,6 +207,34 @@ TEST_F(LabPagesTest, SilentCameraGivesUpAndRecorderIsNotPolled)
         QTest::qWaitFor([&] { return pMotion->GetPollState() == CConfigPage::PollState::Failed; }, 4000));
     EXPECT_EQ(pMotion->GetHint()->GetText(), QStringLiteral("Get Information Fail"));
     EXPECT_FALSE(pMotion->GetSaveButton()->isEnabled());
+
+    // Apply to: the silent camera, once the client has noticed that it is gone, and a present one.
+    GetDeviceManager()->CancelSelectDevice();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pSilent->bIsExist == 0; }, 90000));
+    DeviceInfo* pPorch = WaitForDevice(700);
+    ASSERT_NE(pPorch, nullptr);
+    ASSERT_NE(WaitForDevice(702), nullptr);
+    Select(pPorch);
+    CDlgCamConfigPane paneApply;
+    ASSERT_TRUE(Fill(paneApply));
+    auto* pTime = paneApply.FindPage<CDlgAlarmTime>();
+    Child<QCheckBox>(pTime, "enable")->setChecked(true);
+    Child<QTimeEdit>(pTime, "start")->setTime(QTime(7, 45));
+    Child<QTimeEdit>(pTime, "end")->setTime(QTime(19, 10));
+    const auto vecResults = pTime->ApplyTo({701, 702});
+    ASSERT_EQ(vecResults.size(), 2u);
+    EXPECT_FALSE(vecResults[0].bSent);
+    EXPECT_TRUE(vecResults[1].bSent);
+    const unsigned uPeriod = 7u | (45u << 8) | (19u << 16) | (10u << 24);
+    json shed;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            shed = Settings("PAGES3");
+            return shed["alarm_time"]["enable"] == 1 && shed["alarm_time"]["period"] == uPeriod;
+        },
+        5000))
+        << shed.dump();
+    EXPECT_NE(Settings("PAGES2")["alarm_time"]["period"], uPeriod);
     Sim({QStringLiteral("online"), QStringLiteral("PAGES2")});
 
     DeviceInfo* pRecorder = WaitForDevice(800);

@@ -405,17 +405,19 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     ASSERT_EQ(dialog.GetChosen(), (std::vector<DWORD>{101, 102, 103}));
     EXPECT_EQ(dialog.GetList()->item(1)->toolTip(), QStringLiteral("Camera Offline!"));
 
-    DoInfo info{};
-    info.abDo[0] = 1;
-    const auto vecResults = ApplyToCameras(&manager, dialog.GetChosen(), [&](DeviceInfo& device) {
-        DoInfo own = info;
-        own.dwID = device.GetID();
-        device.stDo = own;
-        commands.Cmd_SetDo(device.GetID(), own);
-    });
+    // The DO page's triggers go to the present ones; each keeps its own SMS triggers.
+    manager.GetDevice(103, CAMERA_MASK_ALL)->stDo.abSms[2] = 1;
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    auto* pDo = pane.FindPage<CDlgAlarmTriggers>();
+    pDo->GetBox(0)->setChecked(true);
+    const auto vecResults = pDo->ApplyTo(dialog.GetChosen());
     ASSERT_EQ(vecResults.size(), 3u);
     EXPECT_TRUE(vecResults[0].bSent);
     EXPECT_FALSE(vecResults[1].bSent);
     EXPECT_TRUE(vecResults[2].bSent);
-    EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"SetDo 101 1000/0000", "SetDo 103 1000/0000"}));
+    EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"SetDo 101 1000/0000", "SetDo 103 1000/0010"}));
+    EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: OK\nGarage: Camera Offline!\nHall: OK"));
+    EXPECT_TRUE(pDo->GetHint()->IsError());
 }

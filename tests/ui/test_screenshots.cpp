@@ -34,6 +34,7 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         q.bCmdGetNTP = q.bCmdGetMailInfo = q.bCmdGetAlarmTime = q.bCmdGetRecordSD = q.bCmdGetRecordNas =
             q.bCmdGetPreset = q.bCmdAutoScanSchedule = 1;
         camera.stMotion.region[0] = {10, 10, 60, 70, 89, 1};
+        camera.stRecordSD.dwSessionMode = camera.stRecordNas.dwSessionMode = MakeSessionMode(1000, 30, 8);
         manager.m_pSelected = &camera;
         CDlgCamConfigPane paneConfig({&manager, &commands, &bus, nullptr});
         CDlgCamSetPane paneSet({&manager, &commands, &bus, nullptr});

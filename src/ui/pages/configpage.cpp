@@ -6,12 +6,15 @@
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
 #include "ui/hint.h"
+#include "ui/pages/dlgapplyto.h"
 
 #include <QHBoxLayout>
+
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 int CConfigPage::s_nConfirmAnswer = -1;
 
@@ -113,10 +116,15 @@ QWidget* CConfigPage::GetKeyControl(const std::string& strKey) const
     return it == m_mapKeys.end() ? nullptr : it->second.data();
 }
 
-QPushButton* CConfigPage::AddSaveButton(QVBoxLayout* pLayout)
+QPushButton* CConfigPage::AddSaveButton(QVBoxLayout* pLayout, bool bApplyTo)
 {
     auto* pRow = new QHBoxLayout;
     pRow->addStretch(1);
+    if (bApplyTo) {
+        m_pBtnApplyTo = new QPushButton(PageText(IDS_BTN_APPLYTO), m_pBody);
+        connect(m_pBtnApplyTo, &QPushButton::clicked, this, &CConfigPage::OnBtnApplyTo);
+        pRow->addWidget(m_pBtnApplyTo);
+    }
     m_pBtnSave = new QPushButton(PageText(IDS_BTN_SAVE), m_pBody);
     m_pBtnSave->setMinimumWidth(90);
     connect(m_pBtnSave, &QPushButton::clicked, this, [this] { OnBtnSave(); });
@@ -167,4 +175,35 @@ bool CConfigPage::IsDownloading(DWORD dwID) const
 {
     IDownloadRecordManager* pDownloads = m_context.Downloads();
     return pDownloads != nullptr && pDownloads->IsDownloading(dwID);
+}
+
+std::vector<ApplyToResult> CConfigPage::ApplyTo(const std::vector<DWORD>& vecIDs)
+{
+    if (!CheckEdited())
+        return {};
+    const std::vector<ApplyToResult> vecResults =
+        ApplyToCameras(m_context.Manager(), vecIDs, [this](DeviceInfo& device) { SendTo(device); });
+    QString strReport;
+    for (const ApplyToResult& result : vecResults) {
+        const DeviceInfo* pDevice = m_context.Manager()->GetDevice(result.dwID, CAMERA_MASK_VIDEO);
+        const QString strName =
+            pDevice != nullptr ? QString::fromStdU16String(pDevice->GetName()) : QString::number(result.dwID);
+        strReport +=
+            QStringLiteral("%1: %2\n")
+                .arg(strName, PageText(result.bSent ? IDS_HINT_SETNAMESUC : IDS_HINT_CAMERANOTONLINE));
+    }
+    ShowHintText(
+        m_pBtnApplyTo != nullptr ? static_cast<QWidget*>(m_pBtnApplyTo) : this, strReport.trimmed(),
+        std::any_of(vecResults.begin(), vecResults.end(), [](const ApplyToResult& r) { return !r.bSent; }));
+    return vecResults;
+}
+
+void CConfigPage::OnBtnApplyTo()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || !CheckEdited())
+        return;
+    CDlgApplyTo dialog(m_context.Manager(), pDevice->GetID(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        ApplyTo(dialog.GetChosen());
 }

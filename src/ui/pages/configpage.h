@@ -15,6 +15,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 class CBalloonHint;
 class QTimer;
@@ -44,6 +45,13 @@ public:
     // Validate, write back, send, confirm. Pages without a save button keep the default.
     virtual void OnBtnSave() {}
 
+    // "Apply to...": the page's values go to the chosen cameras too (each keeps what the page does
+    // not edit). Runs the page's checks first; nothing is sent when one fails. Returns per camera
+    // what was done, after showing it.
+    std::vector<struct ApplyToResult> ApplyTo(const std::vector<DWORD>& vecIDs);
+    void OnBtnApplyTo();
+    QPushButton* GetApplyToButton() const { return m_pBtnApplyTo; }
+
     PollState GetPollState() const { return m_enPollState; }
     DWORD GetWaitCount() const { return m_dwWaitCount; }
     CBalloonHint* GetHint() const { return m_pHint; }
@@ -56,8 +64,13 @@ protected:
     virtual bool IsReceived(const DeviceInfo& device) const = 0;
     virtual void FillControls(const DeviceInfo& device) = 0;
 
-    // A save button at the bottom right of the page, wired to OnBtnSave.
-    QPushButton* AddSaveButton(QVBoxLayout* pLayout);
+    // A save button at the bottom right of the page, wired to OnBtnSave; with bApplyTo an
+    // "Apply to..." button beside it (the page then implements CheckEdited and SendTo).
+    QPushButton* AddSaveButton(QVBoxLayout* pLayout, bool bApplyTo = false);
+    // Runs the checks on the edited values (hints as on save); false when one fails.
+    virtual bool CheckEdited() { return false; }
+    // Writes the checked values into a camera's record and sends them to it.
+    virtual void SendTo(DeviceInfo&) {}
     // The check key's message at its control.
     void BindKey(const std::string& strKey, QWidget* pControl) { m_mapKeys[strKey] = pControl; }
     // Shows the message of a failed check at its control and says so.
@@ -86,5 +99,6 @@ private:
     CBalloonHint* m_pHint;
     QWidget* m_pBody = nullptr;
     QPushButton* m_pBtnSave = nullptr;
+    QPushButton* m_pBtnApplyTo = nullptr;
     std::map<std::string, QPointer<QWidget>> m_mapKeys;
 };

@@ -13,6 +13,9 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 const char* const g_apszTriggerKeys[4] = {"area1", "area2", "area3", "di"};
 } // namespace
@@ -32,7 +35,7 @@ void CDlgAlarmTriggers::BuildControls(QVBoxLayout* pLayout)
         BindKey(g_apszTriggerKeys[i], m_apChk[i]);
     }
     pLayout->addStretch(1);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, true);
 }
 
 bool CDlgAlarmTriggers::IsReceived(const DeviceInfo& device) const
@@ -47,20 +50,30 @@ void CDlgAlarmTriggers::FillControls(const DeviceInfo& device)
         m_apChk[i]->setChecked(pbTriggers[i] != 0);
 }
 
-void CDlgAlarmTriggers::OnBtnSave()
+bool CDlgAlarmTriggers::CheckEdited()
 {
-    DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr)
-        return;
     KeyValues kv;
     for (int i = 0; i < 4; ++i)
         kv[g_apszTriggerKeys[i]] = m_apChk[i]->isChecked() ? "on" : "off";
-    DoInfo info = pDevice->stDo;
-    if (Refuse(BuildTriggers(kv, m_bSms ? info.abSms : info.abDo)))
+    return !Refuse(BuildTriggers(kv, m_abEdited));
+}
+
+void CDlgAlarmTriggers::SendTo(DeviceInfo& device)
+{
+    // The other page's triggers stay as the camera has them.
+    DoInfo info = device.stDo;
+    std::copy(std::begin(m_abEdited), std::end(m_abEdited), m_bSms ? info.abSms : info.abDo);
+    info.dwID = device.GetID();
+    device.stDo = info;
+    Commands()->Cmd_SetDo(device.GetID(), info);
+}
+
+void CDlgAlarmTriggers::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || !CheckEdited())
         return;
-    info.dwID = pDevice->GetID();
-    pDevice->stDo = info;
-    Commands()->Cmd_SetDo(pDevice->GetID(), info);
+    SendTo(*pDevice);
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
 }
 

@@ -18,12 +18,15 @@ public:
     QCheckBox* GetBox(int nIndex) const { return m_apChk[nIndex]; }
 
 protected:
+    bool CheckEdited() override;
+    void SendTo(DeviceInfo& device) override;
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
 
 private:
     bool m_bSms;
+    BYTE m_abEdited[4] = {};
     QCheckBox* m_apChk[4] = {};
 };
 

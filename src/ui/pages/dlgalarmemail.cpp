@@ -159,7 +159,7 @@ void CDlgAlarmTime::BuildControls(QVBoxLayout* pLayout)
     pLayout->addLayout(pForm);
     pLayout->addWidget(new QLabel(PageText(IDS_ALARM_SET), this));
     pLayout->addStretch(1);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, true);
 }
 
 bool CDlgAlarmTime::IsReceived(const DeviceInfo& device) const
@@ -177,18 +177,23 @@ void CDlgAlarmTime::FillControls(const DeviceInfo& device)
         QTime(static_cast<int>((dwPeriod >> 16) & 0xFF) % 24, static_cast<int>(dwPeriod >> 24) % 60));
 }
 
-void CDlgAlarmTime::OnBtnSave()
+void CDlgAlarmTime::SendTo(DeviceInfo& device)
 {
-    DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr)
-        return;
     const QTime start = m_pStart->time();
     const QTime end = m_pEnd->time();
     const DWORD dwPeriod = static_cast<DWORD>(start.hour()) | (static_cast<DWORD>(start.minute()) << 8) |
                            (static_cast<DWORD>(end.hour()) << 16) | (static_cast<DWORD>(end.minute()) << 24);
     const DWORD dwEnable = m_pChkEnable->isChecked() ? 1 : 0;
-    pDevice->stAlarmTime.dwEnable = dwEnable;
-    pDevice->stAlarmTime.dwPeriod = dwPeriod;
-    Commands()->Cmd_AlarmTime(pDevice->GetID(), dwEnable, dwPeriod);
+    device.stAlarmTime.dwEnable = dwEnable;
+    device.stAlarmTime.dwPeriod = dwPeriod;
+    Commands()->Cmd_AlarmTime(device.GetID(), dwEnable, dwPeriod);
+}
+
+void CDlgAlarmTime::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    SendTo(*pDevice);
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
 }

@@ -43,6 +43,8 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    bool CheckEdited() override { return true; }
+    void SendTo(DeviceInfo& device) override;
 
 private:
     QCheckBox* m_pChkEnable = nullptr;

@@ -19,7 +19,7 @@ CDlgRecordBase::CDlgRecordBase(const PageContext& context, bool bNas, QWidget* p
 
 void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
 {
-    auto* pBoxStream = new QGroupBox(PageText(IDS_CC_STARTRECORD), this);
+    auto* pBoxStream = new QGroupBox(PageText(IDS_ST_QUALITY), this);
     auto* pStreamLayout = new QVBoxLayout(pBoxStream);
     m_pStream = new CStreamFields("", pBoxStream);
     pStreamLayout->addWidget(m_pStream);
