@@ -13,7 +13,7 @@ constexpr DWORD Fourcc(const char (&sz)[5])
 }
 
 constexpr DWORD VIDEO_FOURCC[] = {Fourcc("xvid"), Fourcc("tsxd"), Fourcc("tshd"), Fourcc("h264")};
-constexpr std::size_t FILE_BUFFER = 1 << 20;
+constexpr std::size_t FILE_BUFFER = 256 << 10;
 
 // Little-endian writer over the fixed header.
 class CHeaderWriter {
@@ -59,7 +59,7 @@ bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int
     m_dwMovieBytes = 0;
     m_bWriteError = false;
     m_vecIndex.clear();
-    m_vecIndex.reserve(4096);
+    m_vecIndex.reserve(1024);
     m_mark = MarkPoint();
     BYTE abyHeader[HEADER_LEN];
     BuildHeader(abyHeader, HEADER_LEN);
