@@ -398,4 +398,61 @@ TEST_F(MediaGraph, FormatChangeOnASampleAndTransformErrorsReachTheGraph)
     ASSERT_EQ(pControl->Stop(), S_OK);
 }
 
+// Stopping and running the graph again and again while another thread keeps pushing: every stop
+// returns (no thread waits for another forever), every buffer comes back, and after the last run
+// samples still arrive.
+TEST_F(MediaGraph, RepeatedStopAndRunWhileSamplesArePushed)
+{
+    ComPtr<IGraphBuilder> pGraph = MakeGraph();
+    auto pSource = Make<CTestSource>(MakeVideoType(MEDIASUBTYPE_TestIn, 16, 16));
+    auto pInverter = Make<CTestInverter>(nullptr, CLSID_TestInverterHigh, false);
+    auto pRenderer = Make<CTestRenderer>(std::vector<GUID>{MEDIASUBTYPE_TestOutA});
+    ASSERT_EQ(pGraph->AddFilter(pSource.Get(), u"Source"), S_OK);
+    ASSERT_EQ(pGraph->AddFilter(pInverter.Get(), u"Inverter"), S_OK);
+    ASSERT_EQ(pGraph->AddFilter(pRenderer.Get(), u"Renderer"), S_OK);
+    ASSERT_EQ(pGraph->Render(PinOf(pSource.Get(), 0)), S_OK);
+    ComPtr<IMediaControl> pControl;
+    ASSERT_EQ(pGraph.As(IID_IMediaControl, &pControl), S_OK);
+    pSource->Pin().SetMaxQueue(8);
+
+    std::atomic<bool> bDone{false};
+    std::thread pusher([&] {
+        const BYTE abPicture[] = {0x01, 0x02, 0x03, 0x04};
+        while (!bDone)
+            if (pSource->Pin().Push(abPicture, sizeof(abPicture), TRUE) != S_OK)
+                std::this_thread::yield(); // queue full
+    });
+    // Stopped and joined on every way out, a failed assertion included.
+    struct Joiner {
+        std::atomic<bool>& bDone;
+        std::thread& thread;
+        ~Joiner()
+        {
+            bDone = true;
+            thread.join();
+        }
+    } joiner{bDone, pusher};
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(pControl->Run(), S_OK);
+        if (i % 3 == 0) {
+            ASSERT_EQ(pControl->Pause(), S_OK);
+        }
+        ASSERT_EQ(pControl->Stop(), S_OK);
+        for (CBaseFilter* pFilter :
+             {static_cast<CBaseFilter*>(pSource.Get()), static_cast<CBaseFilter*>(pInverter.Get())}) {
+            auto* pAllocator =
+                static_cast<CBaseOutputPin*>(pFilter->GetPin(pFilter == pSource.Get() ? 0 : 1))->Allocator();
+            ASSERT_NE(pAllocator, nullptr);
+            EXPECT_EQ(static_cast<CBaseAllocator*>(pAllocator)->OutstandingBuffers(), 0) << "run " << i;
+        }
+    }
+    const std::size_t nBefore = pRenderer->Samples().size();
+    ASSERT_EQ(pControl->Run(), S_OK);
+    EXPECT_TRUE(pRenderer->WaitFor(nBefore + 10));
+    ASSERT_EQ(pControl->Stop(), S_OK);
+    for (const ReceivedSample& sample : pRenderer->Samples()) {
+        ASSERT_EQ(sample.data, (std::vector<BYTE>{0xFE, 0xFD, 0xFC, 0xFB}));
+    }
+}
+
 } // namespace
