@@ -12,7 +12,8 @@ BYTE* CSpacePool::AllocSpace()
 {
     if (m_vecFree.empty()) {
         constexpr std::size_t nChunkBytes = std::size_t{BLOCK_SIZE} * CHUNK_BLOCKS;
-        m_vecChunks.push_back(std::make_unique<BYTE[]>(nChunkBytes));
+        // Segments overwrite what they use: no need to clear the chunk.
+        m_vecChunks.push_back(std::make_unique_for_overwrite<BYTE[]>(nChunkBytes));
         BYTE* pChunk = m_vecChunks.back().get();
         m_mapChunks[pChunk] = nChunkBytes;
         DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
@@ -48,6 +49,8 @@ void LINKITEM::Flush(Slot& slot)
     for (auto& [dwOffset, pBlock] : slot.vecSegments)
         pPool->ReleaseSpace(pBlock);
     slot.vecSegments.clear();
+    if (slot.nFinalLen != 0)
+        --nFinalSlots;
     slot.usSequence = 0;
     slot.dwTick = 0;
     slot.nFinalLen = 0;
@@ -129,6 +132,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE
     slot.dwTick = dwNow;
     if (bSegment == 0) {
         slot.vecSegments.emplace_back(0, pBlock);
+        ++nFinalSlots;
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = 0;
         return true;
@@ -143,6 +147,8 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE
         slot.vecSegments.insert(it, {dwOffset, pBlock});
     }
     if (bSegment == 1) {
+        if (slot.nFinalLen == 0)
+            ++nFinalSlots;
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = dwOffset;
     }
@@ -252,9 +258,17 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
     const DWORD nLimit = std::min(nFrameBufSize, MAX_FRAME_LEN);
     for (auto& [qwKey, pLink] : m_mapLinks) {
         LINKITEM& link = *pLink;
+        if (link.nFinalSlots == 0)
+            continue;
         DWORD nFrameLen = 0;
         bool bAnyComplete = false;
+        int nCandidates = link.nFinalSlots;
         for (LINKITEM::Slot& slot : link.slots) {
+            if (nCandidates == 0)
+                break;
+            if (slot.nFinalLen == 0)
+                continue;
+            --nCandidates;
             const DWORD nLen = link.CompleteLength(slot);
             if (nLen == 0)
                 continue;

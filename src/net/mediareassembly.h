@@ -74,6 +74,9 @@ struct LINKITEM {
     CSpacePool* pPool; // not owned
     std::vector<Slot> slots;
     BOOL bIdle = 0;
+    // Slots whose final segment has arrived: only these can be complete, so a sender with
+    // none is passed over without a scan.
+    int nFinalSlots = 0;
 
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
