@@ -532,8 +532,8 @@ void CMediaEngine::Tick(Camera* pCam, std::uint64_t uGen)
         if (pc.pb.bAudio && pCam->media.bAudio && pc.pb.bSpeed == 1)
             next = std::min(next, pc.pb.uAudioNext);
     }
-    if (pc.dl.bActive)
-        next = std::min(next, now + DOWNLOAD_TICK_MS);
+    if (pc.dl.bActive) // until the download's start video names a port, it waits idly
+        next = std::min(next, now + (pc.streams[PerCamera::DOWNLOAD].bActive ? DOWNLOAD_TICK_MS : 200));
     bool bAny = false;
     for (const Stream& st : pc.streams)
         bAny = bAny || st.bActive;
