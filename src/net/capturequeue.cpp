@@ -68,7 +68,8 @@ void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD us
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1) || m_nBytes + nLen > MAX_QUEUED_BYTES) {
+        const std::size_t nCharge = nLen + ENTRY_OVERHEAD_BYTES;
+        if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1) || m_nBytes + nCharge > MAX_QUEUED_BYTES) {
             DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
         } else {
             Entry& entry = m_entries.emplace_back();
@@ -78,7 +79,7 @@ void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD us
             entry.nLen = nLen;
             entry.dwIP = dwIPNet;
             entry.usPort = usPortNet;
-            m_nBytes += nLen;
+            m_nBytes += nCharge;
             m_nWrite = (m_nWrite + 1) % RING_SIZE;
         }
     }
@@ -98,7 +99,7 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
         *pdwIP = ntohl(entry.dwIP);
     if (pusPort != nullptr)
         *pusPort = ntohs(entry.usPort);
-    m_nBytes -= entry.nLen;
+    m_nBytes -= entry.nLen + ENTRY_OVERHEAD_BYTES;
     m_entries.pop_front();
     m_nRead = (m_nRead + 1) % RING_SIZE;
     return nCopy;

@@ -36,9 +36,11 @@ class CCaptureQueue {
 public:
     // Every camera's answer to one search or query pass can arrive while the GUI thread is
     // busy, so the queue is deep; it is bound by entries and by bytes, whichever comes first,
-    // so that a stalled GUI thread costs at most MAX_QUEUED_BYTES per socket.
-    static constexpr int RING_SIZE = 8192; // holds RING_SIZE - 1 entries
+    // so that a stalled GUI thread costs at most MAX_QUEUED_BYTES per socket. An entry is
+    // charged its payload and ENTRY_OVERHEAD_BYTES for its bookkeeping.
+    static constexpr int RING_SIZE = 32768; // holds RING_SIZE - 1 entries
     static constexpr std::size_t MAX_QUEUED_BYTES = 8u << 20;
+    static constexpr std::size_t ENTRY_OVERHEAD_BYTES = 64;
 
     CCaptureQueue();
     virtual ~CCaptureQueue();
@@ -66,7 +68,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::deque<Entry> m_entries;
-    std::size_t m_nBytes = 0; // payload bytes held
+    std::size_t m_nBytes = 0; // bytes charged for what is held
     // Ring positions (modulo RING_SIZE), kept for the drop trace.
     int m_nRead = 0;
     int m_nWrite = 0;

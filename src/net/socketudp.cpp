@@ -23,10 +23,10 @@ constexpr long SOCKET_EVENTS = FD_READ | FD_WRITE | FD_CLOSE;
 // takes about a kilobyte of it. The system's limit (net.core.rmem_max) may cut it down.
 constexpr int KERNEL_RECEIVE_BUFFER_BYTES = 4 << 20;
 
-void SetReceiveBuffer(SOCKET s)
+void SetReceiveBuffer(SOCKET s, int nBufSize = KERNEL_RECEIVE_BUFFER_BYTES)
 {
-    int nBufSize = std::max(CSocketUdp::RECEIVE_BUFFER_BYTES, KERNEL_RECEIVE_BUFFER_BYTES);
-    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
+    if (s != INVALID_SOCKET)
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, &nBufSize, sizeof(nBufSize));
 }
 
 // Live sockets, for the window class they share. GUI thread only.
@@ -302,6 +302,9 @@ LRESULT CSocketUdp::OnOwnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
         m_nState = STATE_CAPTURE;
         m_hNotifyWnd = m_hMgrWnd;
         SelectSocketEvents();
+        // From now on the socket itself is never read: what the kernel keeps for it is waste.
+        SetReceiveBuffer(m_hSocket, RECEIVE_BUFFER_BYTES);
+        SetReceiveBuffer(m_hGroupSocket, RECEIVE_BUFFER_BYTES);
         KillTimer(m_hOwnWnd, HOLD_TIMER_ID);
         return SendMessage(m_hMgrWnd, uMsg, 0, lParam);
     }

@@ -3,6 +3,7 @@
 #include "core/configfile.h"
 #include "core/log.h"
 #include "net/localaddress.h"
+#include "net/socketudp.h"
 #include "platform/codepage.h"
 #include "protocol/checksum.h"
 #include "protocol/lancmd.h"
@@ -26,7 +27,19 @@ public:
     void StartSweep(SocketGroup* pGroup) override { CSocketManager::GetInstance()->StartSweep(pGroup); }
     int SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, SocketGroup* pGroup) override
     {
-        // No socket of its own: every socket of the group sends one copy.
+        // A camera on the /24 network of one of our interfaces is reached through that
+        // interface alone: a copy from every interface would only make it answer each one, and
+        // with a thousand cameras behind several addresses that multiplies every query pass.
+        // Multicast, and a camera on no network of ours, take every socket of the group.
+        const bool bMulticast = (dwIP >> 28) == 0xE;
+        if (pGroup != nullptr && !bMulticast) {
+            for (int i = 0; i < pGroup->nSockets; ++i) {
+                const CSocketUdp* pSocket = pGroup->ppSockets[i];
+                if (pSocket != nullptr && (pSocket->GetLocalIP() & 0xFFFFFF00) == (dwIP & 0xFFFFFF00))
+                    return CSocketManager::GetInstance()->SendTo(pData, nLen, dwIP, usPort, pGroup,
+                                                                 pGroup->dwMsgBase + static_cast<UINT>(i));
+            }
+        }
         return CSocketManager::GetInstance()->SendTo(pData, nLen, dwIP, usPort, pGroup, 0);
     }
     DWORD GetLocalAddress(UINT hSocket) override

@@ -99,7 +99,8 @@ TEST_F(CaptureQueueTest, BytesBoundTheQueueBeforeEntriesDo)
     TraceCapture trace;
     CCountingQueue queue;
     const std::string strPayload(1500, 'b');
-    const int nFit = static_cast<int>(CCaptureQueue::MAX_QUEUED_BYTES / strPayload.size());
+    const int nFit = static_cast<int>(CCaptureQueue::MAX_QUEUED_BYTES /
+                                      (strPayload.size() + CCaptureQueue::ENTRY_OVERHEAD_BYTES));
     ASSERT_LT(nFit, CCaptureQueue::RING_SIZE - 1);
     auto put = [&] {
         queue.Put(reinterpret_cast<const BYTE*>(strPayload.data()), static_cast<DWORD>(strPayload.size()), 0,
