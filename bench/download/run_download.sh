@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Download throughput from the simulator to AVI files on disk against the UDP goodput of the
+# lab link with the same packet size, at 0 % and 5 % loss. Makes its own lab:
+#   bench/download/run_download.sh [build folder] [seconds of recording]
+# Prints one JSON line per measurement and the ratios. SD_WINDOW sets the simulator's send
+# window (sub-packets in flight, default 64).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=${1:-$root/build/release}
+seconds=${2:-60}
+if [[ -z ${LAB_PREFIX:-} ]]; then
+  exec "$root/scripts/lab/lab-run.sh" --cameras 1 -- "$0" "$build" "$seconds"
+fi
+
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+export VISTREL_HOME=$work/home
+mkdir -p "$VISTREL_HOME"
+cp "$root/data/CameraType.ini" "$VISTREL_HOME/"
+printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n' >"$VISTREL_HOME/Vistrel.ini"
+cam_addr=${LAB_CAMERA_ADDRS_1%% *}
+client_addr=${LAB_CLIENT_ADDRS%% *}
+start=1714637700
+
+# The link: 1280-byte datagrams (the simulator's segment size) from the camera namespace to the
+# client for three seconds, counted at the client.
+python3 - "$client_addr" >"$work/goodput.json" <<'PY' &
+import json, socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+s.bind((sys.argv[1], 9999))
+s.settimeout(2)
+n = 0
+first = last = None
+try:
+    while True:
+        d = s.recv(2048)
+        last = time.monotonic()
+        first = first or last
+        n += len(d)
+except socket.timeout:
+    pass
+print(json.dumps({"goodput_mib_s": n / 1048576 / max(last - first, 1e-9) if first else 0, "bytes": n}))
+PY
+sleep 0.5
+ip netns exec "$LAB_CAMERA_NS_1" python3 - "$client_addr" <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+payload = b"x" * 1280
+end = time.monotonic() + 3
+while time.monotonic() < end:
+    for _ in range(64):
+        try:
+            s.sendto(payload, (sys.argv[1], 9999))
+        except BlockingIOError:
+            pass
+PY
+wait
+goodput=$(jq .goodput_mib_s "$work/goodput.json")
+echo "{\"udp_1280\": $(cat "$work/goodput.json")}"
+
+cat >"$work/sd.json" <<JSON
+{ "seed": 9, "defaults": { "recordings": [ { "start": $start, "end": $((start + seconds + 10)) } ],
+    "media": { "sd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "gop": 50 }, "sd_window": ${SD_WINDOW:-64} } },
+  "cameras": [ { "id": 4660, "serial": "SD1", "name": "Clean" },
+               { "id": 4661, "serial": "SD2", "name": "Lossy",
+                 "media": { "faults": { "out": { "loss": 0.05 }, "in": { "loss": 0.05 } } } } ] }
+JSON
+addrs="$cam_addr $(echo "$cam_addr" | awk -F. '{print $1"."$2"."$3"."$4+1}')"
+ip netns exec "$LAB_CAMERA_NS_1" ip addr add "${addrs##* }/24" dev "$LAB_CAMERA_IF" 2>/dev/null || true
+ip netns exec "$LAB_CAMERA_NS_1" "$build/tools/camsim/vistrel-camsim" --scenario "$work/sd.json" --addresses "$addrs" \
+  --control "$work/ctl.sock" >"$work/sim.out" 2>&1 &
+sleep 3 # the clip encodes at start-up
+from=$(date -u -d "@$start" +%Y-%m-%dT%H:%M:%SZ)
+to=$(date -u -d "@$((start + seconds - 1))" +%Y-%m-%dT%H:%M:%SZ)
+for cam in SD1 SD2; do
+  "$build/src/app/cli/vistrel-cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
+  jq -c --arg cam "$cam" --argjson g "$goodput" \
+    '{camera: $cam, exit, seconds, bytes: .cameras[0].bytes, frames: .cameras[0].frames,
+      mib_s: (.cameras[0].bytes / 1048576 / .seconds), ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g)}' \
+    "$work/$cam.json"
+done
