@@ -212,13 +212,6 @@ __attribute__((target("sse2"))) int BgraSse2(const RowPair& rows, int nWidth)
     return nBlocks;
 }
 
-__attribute__((target("avx2"))) inline __m256i MulAdd2Avx(__m256i a, __m256i b, __m256i coef)
-{
-    const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), coef), SCALEBITS_OUT);
-    const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), coef), SCALEBITS_OUT);
-    return _mm256_packs_epi32(lo, hi);
-}
-
 __attribute__((target("avx2"))) int BgraAvx2(const RowPair& rows, int nWidth)
 {
     const int nBlocks = nWidth & ~15;
