@@ -57,6 +57,9 @@ void AudioManager::OnCaptureData(CAudioCapture*, const BYTE* pData, int nLen)
 
 AudioManager& GetAudioManager()
 {
+    // The device layer comes first so that it is still there when the manager closes its
+    // devices at exit.
+    GetAudioBackend();
     static AudioManager manager;
     return manager;
 }
