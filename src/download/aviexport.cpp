@@ -353,7 +353,10 @@ AviExportResult ExportAviToMp4(const std::vector<std::string>& vecInputs, const 
                 }
                 continue;
             }
-            const bool bFirst = std::memcmp(ref.achID, "00db", 4) == 0;
+            // "00db" starts a frame; so does a chunk of another time (stamped) or one that
+            // begins with a start code (bare): cameras mark frames without a codec header
+            // "00dc" as well as the later segments of one frame.
+            bool bFirst = std::memcmp(ref.achID, "00db", 4) == 0;
             long long llMicros = -1;
             if (bStamped) {
                 if (dwLen == 0 || p[0] < 10 || p[0] >= dwLen)
@@ -366,6 +369,10 @@ AviExportResult ExportAviToMp4(const std::vector<std::string>& vecInputs, const 
                 const DWORD dwHeader = p[0];
                 p += dwHeader;
                 dwLen -= dwHeader;
+                bFirst = bFirst || vecFrames.empty() || vecFrames.back().llMicros != llMicros;
+            } else {
+                bFirst = bFirst || (dwLen >= 3 && p[0] == 0 && p[1] == 0 &&
+                                    (p[2] == 1 || (dwLen >= 4 && p[2] == 0 && p[3] == 1)));
             }
             if (bFirst || vecFrames.empty()) {
                 VideoFrame frame;

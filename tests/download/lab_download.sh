@@ -40,6 +40,22 @@ download_clean() {
   expect_rc "download" 0
   expect_eq "frames" "$(jq '.cameras[0].frames' "$work/out")" 310
   verify 4660 "$(t 10)" "$(t 40)" "$rec/Cam 1"
+  # The card's calendar: one hour with minutes 15 to 25 of one day. (The day's query goes
+  # first: a new client starts its record-time numbers at 1 again, and a camera takes a
+  # number equal to the last one it handled as a repeat.)
+  cli --json recordings SD1 --day 2024-05-02
+  expect_rc "recordings of a day" 0
+  expect_eq "hours" "$(jq -c '[.hours[] | [.hour, (.minutes | map(.minute) | [first, last])]]' "$work/out")" '[[8,[15,25]]]'
+  cli --json recordings SD1
+  expect_rc "recordings" 0
+  expect_eq "days" "$(jq -c .days "$work/out")" '["2024-05-02"]'
+  # Export: the MP4 holds every frame and ffmpeg decodes it without a complaint.
+  cli --json export "$rec/Cam 1/"*.avi -o "$work/out.mp4"
+  expect_rc "export" 0
+  expect_eq "exported frames" "$(jq .video_frames "$work/out")" 310
+  expect_eq "mp4 decodes" "$(ffmpeg -v error -i "$work/out.mp4" -f null - 2>&1 | head -c 300)" ""
+  expect_eq "creation time" "$(ffprobe -v error -show_entries format_tags=creation_time -of csv=p=0 "$work/out.mp4")" \
+    "2024-05-02T08:15:10.000000Z"
   # Everything is on disk: nothing is fetched again.
   cli --json download SD1 --from "$(iso 10)" --to "$(iso 40)" --dir "$rec"
   expect_rc "again" 0
