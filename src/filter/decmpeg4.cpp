@@ -1,8 +1,12 @@
 #include "filter/decmpeg4.h"
 
+#include "platform/module.h"
 #include "protocol/videosize.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+
 #include <dlfcn.h>
 
 namespace {
@@ -22,8 +26,36 @@ bool ContainsStreamHeader(const uint8_t* pb, uint32_t dwLength)
 
 std::string CDecMpeg4::CoreFileName()
 {
-    const char* pszName = std::getenv("VISTREL_XVIDCORE");
-    return pszName != nullptr && *pszName != '\0' ? pszName : "libxvidcore.so.4";
+    // The client's settings file; the module reads it itself, read-only, as it is loaded into
+    // programs that do not pass settings on.
+    std::ifstream file(GetProgramFolder() + "Vistrel.ini");
+    auto lower = [](std::string str) {
+        std::transform(str.begin(), str.end(), str.begin(), [](unsigned char c) { return std::tolower(c); });
+        return str;
+    };
+    auto trim = [](const std::string& str) {
+        const size_t nFirst = str.find_first_not_of(" \t\r");
+        return nFirst == std::string::npos ? std::string()
+                                           : str.substr(nFirst, str.find_last_not_of(" \t\r") - nFirst + 1);
+    };
+    bool bInSection = false;
+    for (std::string strLine; std::getline(file, strLine);) {
+        strLine = trim(strLine);
+        if (strLine.empty() || strLine[0] == ';')
+            continue;
+        if (strLine[0] == '[') {
+            bInSection = lower(strLine) == "[filter]";
+            continue;
+        }
+        const size_t nEqual = strLine.find('=');
+        if (bInSection && nEqual != std::string::npos &&
+            lower(trim(strLine.substr(0, nEqual))) == "xvidcore") {
+            const std::string strValue = trim(strLine.substr(nEqual + 1));
+            if (!strValue.empty())
+                return strValue;
+        }
+    }
+    return "libxvidcore.so.4";
 }
 
 CDecMpeg4::CDecMpeg4()

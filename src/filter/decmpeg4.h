@@ -17,7 +17,8 @@ public:
     int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                int& nChromaStride) override;
 
-    // The core's file name: VISTREL_XVIDCORE when set, else "libxvidcore.so.4".
+    // The core's file name: "xvidcore" of section [FILTER] in the program folder's
+    // Vistrel.ini when given, else "libxvidcore.so.4".
     static std::string CoreFileName();
 
 private:

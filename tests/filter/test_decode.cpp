@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <random>
+#include <unistd.h>
 
 namespace {
 
@@ -109,9 +112,17 @@ TEST(Decode, CutAndCorruptedStreamsGiveNoPictureNotACrash)
 
 TEST(Decode, MissingXvidCoreLeavesMpeg4UndecodableWithoutError)
 {
-    setenv("VISTREL_XVIDCORE", "libxvidcore-not-installed.so.9", 1);
+    // The core's name comes from the settings file in the program folder.
+    const auto home = std::filesystem::temp_directory_path() / ("vistrel-xvid-" + std::to_string(getpid()));
+    std::filesystem::create_directories(home);
+    std::ofstream(home / "Vistrel.ini")
+        << "[LANGUAGE]\nID=9\n[Filter]\n XvidCore = libxvidcore-not-installed.so.9\n";
+    setenv("VISTREL_HOME", home.c_str(), 1);
+    EXPECT_EQ("libxvidcore-not-installed.so.9", CDecMpeg4::CoreFileName());
     CDecMpeg4 backEnd;
-    unsetenv("VISTREL_XVIDCORE");
+    unsetenv("VISTREL_HOME");
+    std::filesystem::remove_all(home);
+    EXPECT_EQ("libxvidcore.so.4", CDecMpeg4::CoreFileName()) << "no setting: the installed core";
     EXPECT_FALSE(backEnd.IsUsable());
     const TestStream stream = EncodeStream("mpeg4", 96, 64, 1, false);
     std::vector<uint8_t> vecOut(96 * 64 * 4);
