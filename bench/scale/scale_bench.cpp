@@ -391,6 +391,12 @@ private:
                 nAllCompleteMs = std::max(nAllCompleteMs, track.nCompleteMs);
             } else {
                 ++nIncomplete;
+                // Which cameras, and on which route: a pattern here names the cause.
+                std::printf("incomplete_device %u %u.%u.%u.%u multicast=%d sweep=%d\n",
+                            static_cast<unsigned>(device.GetID()), (device.stItem.dwIP >> 24) & 255,
+                            (device.stItem.dwIP >> 16) & 255, (device.stItem.dwIP >> 8) & 255,
+                            device.stItem.dwIP & 255, device.stItem.bFoundByMulticast,
+                            device.stItem.bFoundBySweep);
             }
         });
         Print("queries_complete_devices", nComplete);
