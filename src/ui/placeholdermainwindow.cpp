@@ -131,9 +131,11 @@ void CPlaceholderMainWindow::OnBtnSetConfig()
     const DeviceInfo* pDevice = pManager->GetDevice(pItem->text(COL_ID).toUInt(), CAMERA_MASK_ALL);
     if (pDevice == nullptr)
         return;
-    // The pages show the selected camera: select the one chosen here.
+    // The pages show the selected camera: select the one chosen here. A recorder has no
+    // settings or video of its own; its pages stay empty.
     pManager->CancelSelectDevice();
-    pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
+    if (pDevice->enCameraType != CAMERA_TYPE_PARENT)
+        pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
     if (m_pConfigure == nullptr) {
         m_pConfigure = new QDialog(this);
         m_pConfigure->setWindowTitle(tr("Configure"));

@@ -99,7 +99,7 @@ protected:
     // The page asks again (as a new selection does) until the device manager has the group.
     static bool Fill(CDlgCamConfigPane& pane)
     {
-        return QTest::qWaitFor(
+        const bool bFilled = QTest::qWaitFor(
             [&] {
                 for (CConfigPage* pPage : pane.GetPages()) {
                     if (pPage->GetPollState() == CConfigPage::PollState::Failed)
@@ -107,7 +107,11 @@ protected:
                 }
                 return AllFilled(pane);
             },
-            20000);
+            45000); // the device manager asks for a few groups per second, on a busy machine slower
+        for (const CConfigPage* pPage : pane.GetPages()) {
+            EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled) << pPage->metaObject()->className();
+        }
+        return bFilled;
     }
 };
 

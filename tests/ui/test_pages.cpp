@@ -11,6 +11,7 @@
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
+#include "ui/pages/dlgnetworklinks.h"
 #include "ui/pages/dlgrecord.h"
 #include "ui/pages/dlgsystemntp.h"
 
@@ -59,6 +60,10 @@ protected:
         std::strcpy(camera.stMail.szServer, "smtp.lab");
         std::strcpy(camera.stMail.szSender, "cam@lab");
         std::strcpy(camera.stNtp.szNtpServer, "ntp.lab");
+        camera.stQuery.bHasWifi = camera.stQuery.bHas3G = 1;
+        std::strcpy(threeG.szAPN, "3gnet");
+        std::strcpy(threeG.szTelNum, "*99");
+        threeG.bUseDefaultDial = 1;
         pCamera = &camera;
     }
     void TearDown() override { CConfigPage::s_nConfirmAnswer = -1; }
@@ -70,13 +75,17 @@ protected:
         DeviceQueryBlock& q = device.stQuery;
         q.bCmdGetTimeFormat = q.bCmdGetCameraPort = q.bCmdGetNetParam = q.bCmdGetMotion = q.bCmdGetDoInfo =
             q.bCmdGetSnapshotServer = q.bCmdGetNTP = q.bCmdGetMailInfo = q.bCmdGetAlarmTime =
-                q.bCmdGetRecordSD = q.bCmdGetRecordNas = 1;
+                q.bCmdGetRecordSD = q.bCmdGetRecordNas = q.bCmdGetWirelessParam = q.bCmdGet3GQuery = 1;
+        device.pWifiRecord = &wifi;
+        device.pThreeGRecord = &threeG;
     }
 
     CFakeManager manager;
     CRecordingCommands commands;
     CNotifyManager bus;
     DeviceInfo* pCamera = nullptr;
+    WifiRecord wifi{};
+    ThreeGRecord threeG{};
 };
 
 template <typename T> T* Child(QWidget* pPage, const char* pszName)
@@ -107,7 +116,7 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
 {
     manager.m_pSelected = pCamera;
     CDlgCamConfigPane pane(Context());
-    ASSERT_EQ(pane.GetPages().size(), 13u);
+    ASSERT_EQ(pane.GetPages().size(), 15u);
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
         // The password and dome pages need no camera data.
@@ -275,6 +284,15 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
         {"do", PageOf<CDlgAlarmTriggers>(),
          [](CConfigPage* p) { Child<QCheckBox>(p, "di")->setChecked(true); }, nullptr, "OK",
          "SetDo 100 0001/0000"},
+        {"wifi ssid", PageOf<CDlgWifiNetwork>(), SetComboText("ssid", ""), "ssid", "Failed", ""},
+        {"wifi channel", PageOf<CDlgWifiNetwork>(), Both(SetCombo("type", 1), SetCombo("channel", -1)), "channel",
+         "Failed", ""},
+        {"wifi", PageOf<CDlgWifiNetwork>(),
+         Both(SetCombo("type", 1), Both(SetCombo("channel", 0), SetComboText("ssid", "labnet"))), nullptr,
+         "Saved.", "WifiSet 0 labnet 1 1"},
+        {"3g apn", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("apn", "")), "apn", "Invalid value!", ""},
+        {"3g", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("tel", "*99#")), nullptr, "Saved.",
+         "3GSet 0 SER100 0 3gnet *99#"},
         {"sd bps low", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "100"), "bps",
          "The minimum BPS is 375", ""},
         {"sd bps high", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "10001"), "bps",

@@ -5,6 +5,7 @@
 #include "core/notify.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "device/settinggroups.h"
 #include "ui/pages/pagecommands.h"
 
 #include <QString>
@@ -179,6 +180,20 @@ public:
     {
         Add("SetDome", dwID, std::to_string(info.byAddress) + " " + std::to_string(info.usBaudRate));
     }
+    void Cmd_WifiSet(const WifiRecord& record) override
+    {
+        Add("WifiSet", 0,
+            std::string(record.stBlock.Ssid, record.stBlock.SsidLength) + " " +
+                std::to_string(record.stBlock.NetworkType) + " " +
+                std::to_string(record.stBlock.AdhocChannel));
+    }
+    void Cmd_3GSet(const char* pszSerial, const ThreeGRequest& request) override
+    {
+        Add("3GSet", 0,
+            std::string(pszSerial) + " " + std::to_string(request.bUseDefaultDial) + " " + request.strAPN +
+                " " + request.strTelNum);
+    }
+    void ReScanWifi() override { Add("ReScanWifi", 0, ""); }
     void Cmd_SetNetParam(const NetParamRecord& record) override
     {
         Add("SetNetParam", 0,

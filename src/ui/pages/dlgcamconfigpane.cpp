@@ -7,6 +7,7 @@
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
+#include "ui/pages/dlgnetworklinks.h"
 #include "ui/pages/dlgrecord.h"
 #include "ui/pages/dlgsystemntp.h"
 
@@ -28,7 +29,11 @@ CDlgCamConfigPane::CDlgCamConfigPane(const PageContext& context, QWidget* pParen
     m_pTabs = new QTabWidget(this);
     pLayout->addWidget(m_pTabs);
 
-    m_pTabs->addTab(AddPage<CDlgNetworkCable>(), PageText(IDS_CTL_PAGE1));
+    auto* pNetwork = new QTabWidget(this);
+    pNetwork->addTab(AddPage<CDlgNetworkCable>(), PageText(IDS_ST_NETWIRED));
+    pNetwork->addTab(AddPage<CDlgWifiNetwork>(), PageText(IDS_CTL_WIFIBASIC));
+    pNetwork->addTab(AddPage<CDlgNetworkWire3G>(), PageText(IDS_3G_MODE));
+    m_pTabs->addTab(pNetwork, PageText(IDS_CTL_PAGE1));
 
     auto* pSystem = new QTabWidget(this);
     pSystem->addTab(AddPage<CDlgConfigSystem>(), PageText(IDS_CTL_PAGE2));

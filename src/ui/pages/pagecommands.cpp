@@ -3,6 +3,7 @@
 #include "core/notify.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "device/settinggroups.h"
 #include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
 
@@ -121,6 +122,24 @@ void CPageCommands::Cmd_SetDome(DWORD dwID, const DomeInfo& info)
 void CPageCommands::Cmd_SetNetParam(const NetParamRecord& record)
 {
     CEngOffCmd::GetInstance()->Cmd_SetNetParam(record);
+}
+
+void CPageCommands::Cmd_WifiSet(const WifiRecord& record)
+{
+    CEngOffCmd::GetInstance()->Cmd_WifiSet(record);
+}
+
+void CPageCommands::Cmd_3GSet(const char* pszSerial, const ThreeGRequest& request)
+{
+    CEngOffCmd::GetInstance()->Cmd_3GSet(pszSerial, request.bOperation, request.bConnectType,
+                                         request.bUseDefaultDial, request.bIs3GCam, request.strAPN.c_str(),
+                                         request.strTelNum.c_str(), request.strAccount.c_str(),
+                                         request.strPassword.c_str());
+}
+
+void CPageCommands::ReScanWifi()
+{
+    GetDeviceManager()->ReScanWifi();
 }
 
 IDeviceManager* PageContext::Manager() const

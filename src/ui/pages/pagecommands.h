@@ -45,6 +45,10 @@ public:
     virtual void Cmd_SetDome(DWORD dwID, const DomeInfo& info) = 0;
     // LAN engine.
     virtual void Cmd_SetNetParam(const NetParamRecord& record) = 0;
+    virtual void Cmd_WifiSet(const WifiRecord& record) = 0;
+    virtual void Cmd_3GSet(const char* pszSerial, const struct ThreeGRequest& request) = 0;
+    // The device manager asks the camera for a new survey.
+    virtual void ReScanWifi() = 0;
 };
 
 class CPageCommands : public IPageCommands {
@@ -73,6 +77,9 @@ public:
     void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) override;
     void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override;
     void Cmd_SetNetParam(const NetParamRecord& record) override;
+    void Cmd_WifiSet(const WifiRecord& record) override;
+    void Cmd_3GSet(const char* pszSerial, const ThreeGRequest& request) override;
+    void ReScanWifi() override;
 };
 
 // Everything a page talks to; null members take the process-wide objects.

@@ -1,0 +1,210 @@
+#include "ui/pages/dlgnetworklinks.h"
+
+#include "core/stringids.h"
+#include "device/deviceinfo.h"
+#include "device/settinggroups.h"
+#include "ui/pages/pagewidgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace {
+
+QString SsidText(const char* pszSsid, std::size_t nLen)
+{
+    return QString::fromUtf8(pszSsid, static_cast<qsizetype>(strnlen(pszSsid, nLen)));
+}
+
+} // namespace
+
+void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
+{
+    auto* pForm = new QFormLayout;
+    m_pComboType = new QComboBox(this);
+    m_pComboType->setObjectName(QStringLiteral("type"));
+    m_pComboType->addItem(PageText(IDS_WIFI_INFRAST), QStringLiteral("infra"));
+    m_pComboType->addItem(PageText(IDS_WIFI_ADHOC), QStringLiteral("adhoc"));
+    m_pComboSsid = new QComboBox(this);
+    m_pComboSsid->setObjectName(QStringLiteral("ssid"));
+    m_pComboSsid->setEditable(true);
+    m_pComboChannel = new QComboBox(this);
+    m_pComboChannel->setObjectName(QStringLiteral("channel"));
+    for (int i = 1; i <= 14; ++i)
+        m_pComboChannel->addItem(QString::number(i), i);
+    m_pEditKey = MakeEdit(this, "key", 64);
+    m_pEditKey->setEchoMode(QLineEdit::Password);
+    pForm->addRow(PageText(IDS_STADV_NETTYPE), m_pComboType);
+    pForm->addRow(PageText(IDS_STADV_APSELECT), m_pComboSsid);
+    pForm->addRow(PageText(IDS_STADV_ADHOCCHANNEL), m_pComboChannel);
+    pForm->addRow(PageText(IDS_STSEC_PASSWD), m_pEditKey);
+    pLayout->addLayout(pForm);
+    m_pSurvey = new QTreeWidget(this);
+    m_pSurvey->setObjectName(QStringLiteral("survey"));
+    m_pSurvey->setRootIsDecorated(false);
+    m_pSurvey->setHeaderLabels({PageText(IDS_STSURVEY_HEAD1), PageText(IDS_STSURVEY_BSSID)});
+    m_pSurvey->header()->setStretchLastSection(true);
+    connect(m_pSurvey, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* pItem) {
+        m_pComboSsid->setEditText(pItem->data(0, Qt::UserRole).toString());
+    });
+    pLayout->addWidget(m_pSurvey, 1);
+    auto* pRow = new QHBoxLayout;
+    auto* pBtnRescan = new QPushButton(PageText(IDS_CTL_WIFISCAN), this);
+    connect(pBtnRescan, &QPushButton::clicked, this, &CDlgWifiNetwork::OnBtnRescan);
+    pRow->addWidget(pBtnRescan);
+    pRow->addStretch(1);
+    pLayout->addLayout(pRow);
+    AddSaveButton(pLayout);
+    BindKey("type", m_pComboType);
+    BindKey("ssid", m_pComboSsid);
+    BindKey("channel", m_pComboChannel);
+    BindKey("key", m_pEditKey);
+}
+
+bool CDlgWifiNetwork::IsReceived(const DeviceInfo& device) const
+{
+    return device.stQuery.bHasWifi == 0 ||
+           (device.stQuery.bCmdGetWirelessParam != 0 && device.pWifiRecord != nullptr);
+}
+
+void CDlgWifiNetwork::FillControls(const DeviceInfo& device)
+{
+    m_pSurvey->clear();
+    m_pComboSsid->clear();
+    const WifiRecord* pRecord = device.stQuery.bHasWifi != 0 ? device.pWifiRecord : nullptr;
+    GetSaveButton()->setEnabled(pRecord != nullptr);
+    if (pRecord == nullptr)
+        return;
+    const WifiSettingsBlock& block = pRecord->stBlock;
+    m_pComboType->setCurrentIndex(block.NetworkType == 1 ? 1 : 0);
+    m_pComboChannel->setCurrentIndex(m_pComboChannel->findData(static_cast<int>(block.AdhocChannel)));
+    for (std::size_t i = 0; i < pRecord->SurveyCount(); ++i) {
+        const WifiSurveyEntry* pEntry = pRecord->SurveyEntry(i);
+        if (pEntry == nullptr)
+            continue;
+        const bool bHidden = pEntry->SsidLength == 0 || pEntry->SsidLength > sizeof(pEntry->Ssid);
+        const QString strSsid = bHidden ? QString() : SsidText(pEntry->Ssid, pEntry->SsidLength);
+        auto* pItem = new QTreeWidgetItem(m_pSurvey);
+        pItem->setText(0, bHidden ? PageText(IDS_ST_WIFINOSSID) : strSsid);
+        pItem->setData(0, Qt::UserRole, strSsid);
+        const BYTE* pb = pEntry->abyBSSID;
+        pItem->setText(
+            1, QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", pb[0], pb[1], pb[2], pb[3], pb[4], pb[5]));
+        if (!bHidden)
+            m_pComboSsid->addItem(strSsid);
+    }
+    m_pComboSsid->setEditText(
+        SsidText(block.Ssid, std::min<std::size_t>(block.SsidLength, sizeof(block.Ssid))));
+}
+
+void CDlgWifiNetwork::OnBtnRescan()
+{
+    Commands()->ReScanWifi();
+}
+
+void CDlgWifiNetwork::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->pWifiRecord == nullptr)
+        return;
+    KeyValues kv{{"type", m_pComboType->currentData().toString().toStdString()},
+                 {"ssid", m_pComboSsid->currentText().toStdString()}};
+    if (!m_pEditKey->text().isEmpty())
+        kv["key"] = EditText(m_pEditKey);
+    if (m_pComboType->currentIndex() == 1) {
+        if (m_pComboChannel->currentIndex() < 0) {
+            Refuse(MakeError("channel", IDS_HINT_SETNETWORKFAIL));
+            return;
+        }
+        kv["channel"] = std::to_string(m_pComboChannel->currentData().toInt());
+    }
+    WifiRecord record;
+    std::memcpy(&record, pDevice->pWifiRecord, sizeof(record));
+    if (Refuse(BuildWifi(kv, *pDevice->pWifiRecord, record.stBlock)))
+        return;
+    Commands()->Cmd_WifiSet(record);
+    ShowHint(GetSaveButton(), IDS_HINT_SETNETWORKSUC, false);
+}
+
+void CDlgNetworkWire3G::BuildControls(QVBoxLayout* pLayout)
+{
+    m_pLabelState = new QLabel(this);
+    m_pLabelState->setObjectName(QStringLiteral("state"));
+    pLayout->addWidget(m_pLabelState);
+    auto* pBox = new QGroupBox(PageText(IDS_CUSTOM_DIAL), this);
+    auto* pForm = new QFormLayout(pBox);
+    m_pChkCustom = new QCheckBox(PageText(IDS_CUSTOM_DIAL), pBox);
+    m_pChkCustom->setObjectName(QStringLiteral("dial"));
+    m_pEditApn = MakeEdit(pBox, "apn", 31);
+    m_pEditTel = MakeEdit(pBox, "tel", 31);
+    m_pEditAccount = MakeEdit(pBox, "account", 31);
+    m_pEditPassword = MakeEdit(pBox, "password", 31);
+    m_pEditPassword->setEchoMode(QLineEdit::Password);
+    pForm->addRow(m_pChkCustom);
+    pForm->addRow(PageText(IDS_APN), m_pEditApn);
+    pForm->addRow(PageText(IDS_TELNUM), m_pEditTel);
+    pForm->addRow(PageText(IDS_ST_ACCOUNT), m_pEditAccount);
+    pForm->addRow(PageText(IDS_ST_PASSWORD), m_pEditPassword);
+    pLayout->addWidget(pBox);
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout);
+    for (QLineEdit* pEdit : {m_pEditApn, m_pEditTel, m_pEditAccount, m_pEditPassword})
+        BindKey(pEdit->objectName().toStdString(), pEdit);
+    BindKey("dial", m_pChkCustom);
+}
+
+bool CDlgNetworkWire3G::IsReceived(const DeviceInfo& device) const
+{
+    return device.stQuery.bHas3G == 0 ||
+           (device.stQuery.bCmdGet3GQuery != 0 && device.pThreeGRecord != nullptr);
+}
+
+void CDlgNetworkWire3G::FillControls(const DeviceInfo& device)
+{
+    const ThreeGRecord* pRecord = device.stQuery.bHas3G != 0 ? device.pThreeGRecord : nullptr;
+    GetSaveButton()->setEnabled(pRecord != nullptr);
+    if (pRecord == nullptr)
+        return;
+    m_pChkCustom->setChecked(pRecord->bUseDefaultDial == 0);
+    m_pEditApn->setText(QString::fromStdString(FieldText(pRecord->szAPN)));
+    m_pEditTel->setText(QString::fromStdString(FieldText(pRecord->szTelNum)));
+    m_pEditAccount->setText(QString::fromStdString(FieldText(pRecord->szAccount)));
+    m_pEditPassword->setText(QString::fromStdString(FieldText(pRecord->szPassword)));
+    if (device.stQuery.bCmdGet3GStatus != 0) {
+        const ThreeGStatus& status = device.st3GStatus;
+        m_pLabelState->setText(QStringLiteral("%1 %2   %3 %4")
+                                   .arg(PageText(IDS_3GSIGNAL))
+                                   .arg(status.unSignal)
+                                   .arg(PageText(IDS_3GDIALSTATE))
+                                   .arg(status.unDial));
+    }
+}
+
+void CDlgNetworkWire3G::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->pThreeGRecord == nullptr)
+        return;
+    const KeyValues kv{{"dial", m_pChkCustom->isChecked() ? "custom" : "default"},
+                       {"apn", EditText(m_pEditApn)},
+                       {"tel", EditText(m_pEditTel)},
+                       {"account", EditText(m_pEditAccount)},
+                       {"password", EditText(m_pEditPassword)}};
+    ThreeGRequest request;
+    request.bConnectType = pDevice->pThreeGRecord->bConnectType;
+    request.bIs3GCam = pDevice->stQuery.bHas3G;
+    if (Refuse(BuildThreeG(kv, request)))
+        return;
+    Commands()->Cmd_3GSet(pDevice->GetSerial(), request);
+    ShowHint(GetSaveButton(), IDS_HINT_SETNETWORKSUC, false);
+}

@@ -1,0 +1,53 @@
+// Wireless links: the Wi-Fi basic settings with the survey of the networks the camera sees,
+// and the 3G dial settings with the link state.
+#pragma once
+
+#include "ui/pages/configpage.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTreeWidget;
+
+class CDlgWifiNetwork : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+    void OnBtnRescan();
+    QTreeWidget* GetSurvey() const { return m_pSurvey; }
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    // A camera without Wi-Fi has nothing to wait for.
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QComboBox* m_pComboType = nullptr;
+    QComboBox* m_pComboSsid = nullptr;
+    QComboBox* m_pComboChannel = nullptr;
+    QLineEdit* m_pEditKey = nullptr;
+    QTreeWidget* m_pSurvey = nullptr;
+};
+
+class CDlgNetworkWire3G : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QLabel* m_pLabelState = nullptr;
+    QCheckBox* m_pChkCustom = nullptr;
+    QLineEdit* m_pEditApn = nullptr;
+    QLineEdit* m_pEditTel = nullptr;
+    QLineEdit* m_pEditAccount = nullptr;
+    QLineEdit* m_pEditPassword = nullptr;
+};
