@@ -109,7 +109,8 @@ protected:
             },
             45000); // the device manager asks for a few groups per second, on a busy machine slower
         for (const CConfigPage* pPage : pane.GetPages()) {
-            EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled) << pPage->metaObject()->className();
+            EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled)
+                << pPage->metaObject()->className();
         }
         return bFilled;
     }
