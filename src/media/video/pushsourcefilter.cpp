@@ -1,0 +1,197 @@
+#include "media/video/pushsourcefilter.h"
+
+#include "core/log.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Segments of one frame beyond this are dropped: the decoder never gets a sample larger than
+// the pin's buffers.
+constexpr std::size_t kMaxFrame = 1024 * 1024;
+
+DWORD FourCCOfMode(int nMode)
+{
+    return nMode == 2 ? MakeFourCC("TSHD") : nMode == 1 ? MakeFourCC("TSXD") : MakeFourCC("XVID");
+}
+
+} // namespace
+
+CUnknown* CPushSourceFilter::CreateInstance(IUnknown* pUnk, HRESULT* phr)
+{
+    auto* pFilter = new (std::nothrow) CPushSourceFilter(pUnk, phr);
+    if (pFilter == nullptr)
+        *phr = E_OUTOFMEMORY;
+    return pFilter;
+}
+
+CPushSourceFilter::CPushSourceFilter(IUnknown* pUnk, HRESULT* phr)
+    : CBaseFilter("push source", pUnk, &m_lock, CLSID_PushSource)
+{
+    m_pPin = new (std::nothrow) CPushSourcePin("push source pin", this, &m_lock, phr, u"Output");
+    if (m_pPin == nullptr) {
+        *phr = E_OUTOFMEMORY;
+        return;
+    }
+    m_pPin->SetBufferSize(static_cast<long>(kMaxFrame));
+    UpdateOfferedType();
+}
+
+CPushSourceFilter::~CPushSourceFilter()
+{
+    delete m_pPin;
+}
+
+HRESULT CPushSourceFilter::NonDelegatingQueryInterface(REFIID riid, void** ppv)
+{
+    if (riid == IID_SourceCtrl)
+        return GetInterface(static_cast<SourceCtrl*>(this), ppv);
+    return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+}
+
+CBasePin* CPushSourceFilter::GetPin(int n)
+{
+    return n == 0 ? m_pPin : nullptr;
+}
+
+void CPushSourceFilter::UpdateOfferedType()
+{
+    CMediaType mt;
+    mt.SetType(&MEDIATYPE_Video);
+    const DWORD dwFourCC = FourCCOfMode(m_nMode);
+    const GUID subtype = FourCCGuid(dwFourCC);
+    mt.SetSubtype(&subtype);
+    mt.SetFormatType(&FORMAT_VideoInfo);
+    mt.SetVariableSize();
+    mt.SetTemporalCompression(TRUE);
+    auto* pInfo = reinterpret_cast<VIDEOINFOHEADER*>(mt.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    if (pInfo == nullptr)
+        return;
+    pInfo->rcSource = {0, 0, m_nWidth, m_nHeight};
+    pInfo->rcTarget = pInfo->rcSource;
+    pInfo->AvgTimePerFrame = 400000; // 25 frames a second; nothing downstream clocks by it
+    BITMAPINFOHEADER& bmi = pInfo->bmiHeader;
+    bmi.biSize = sizeof(BITMAPINFOHEADER);
+    bmi.biWidth = m_nWidth;
+    bmi.biHeight = m_nHeight;
+    bmi.biPlanes = 1;
+    bmi.biBitCount = 24;
+    bmi.biCompression = dwFourCC;
+    bmi.biSizeImage = static_cast<DWORD>(m_nWidth * m_nHeight * 3);
+    m_pPin->SetOfferedType(mt);
+}
+
+HRESULT CPushSourceFilter::SetVideoSize(int nWidth, int nHeight)
+{
+    if (nWidth <= 0 || nHeight <= 0)
+        return E_INVALIDARG;
+    CAutoLock lock(&m_lock);
+    if (m_pPin->IsConnected())
+        return VFW_E_ALREADY_CONNECTED;
+    m_nWidth = nWidth;
+    m_nHeight = nHeight;
+    UpdateOfferedType();
+    return S_OK;
+}
+
+HRESULT CPushSourceFilter::SetStreamMode(int nMode)
+{
+    if (nMode < 0 || nMode > 2)
+        return E_INVALIDARG;
+    CAutoLock lock(&m_lock);
+    if (m_pPin->IsConnected())
+        return VFW_E_ALREADY_CONNECTED;
+    m_nMode = nMode;
+    UpdateOfferedType();
+    return S_OK;
+}
+
+HRESULT CPushSourceFilter::PushData(const BYTE* pData, long nLen, BOOL bFirst)
+{
+    if (pData == nullptr || nLen < 0)
+        return E_POINTER;
+    std::lock_guard lock(m_mutexFrame);
+    HRESULT hr = S_OK;
+    if (bFirst) {
+        hr = DeliverGathered();
+        m_bGathering = true;
+    }
+    if (!m_bGathering)
+        return S_FALSE; // the rest of a frame whose start was never seen
+    if (m_vFrame.size() + static_cast<std::size_t>(nLen) > kMaxFrame) {
+        VLOG(2, "CPushSourceFilter::PushData: frame over %zu bytes dropped", kMaxFrame);
+        m_vFrame.clear();
+        m_bGathering = false;
+        ++m_dwDropped;
+        return S_FALSE;
+    }
+    m_vFrame.insert(m_vFrame.end(), pData, pData + nLen);
+    return hr;
+}
+
+HRESULT CPushSourceFilter::FlushFrame()
+{
+    std::lock_guard lock(m_mutexFrame);
+    return DeliverGathered();
+}
+
+HRESULT CPushSourceFilter::DeliverGathered()
+{
+    if (!m_bGathering || m_vFrame.empty()) {
+        m_vFrame.clear();
+        return S_OK;
+    }
+    const BOOL bKey = IsKeyFrame(m_vFrame.data(), m_vFrame.size(), m_nMode);
+    const HRESULT hr = m_pPin->Push(m_vFrame.data(), static_cast<long>(m_vFrame.size()), bKey);
+    if (hr == S_OK)
+        ++m_dwDelivered;
+    else
+        ++m_dwDropped;
+    m_vFrame.clear();
+    m_bGathering = false;
+    return hr;
+}
+
+HRESULT CPushSourceFilter::GetCounts(DWORD* pdwDelivered, DWORD* pdwDropped)
+{
+    std::lock_guard lock(m_mutexFrame);
+    if (pdwDelivered != nullptr)
+        *pdwDelivered = m_dwDelivered;
+    if (pdwDropped != nullptr)
+        *pdwDropped = m_dwDropped;
+    return S_OK;
+}
+
+bool CPushSourceFilter::IsKeyFrame(const BYTE* pData, std::size_t nLen, int nMode)
+{
+    if (nMode > 0) {
+        // The stamp header's first byte is its own length.
+        if (nLen == 0 || pData[0] > nLen)
+            return false;
+        const std::size_t nSkip = pData[0];
+        pData += nSkip;
+        nLen -= nSkip;
+    }
+    // Only the start of the frame is looked at: parameter sets and the first slice or VOP
+    // header come first.
+    const std::size_t nScan = nLen < 256 ? nLen : 256;
+    for (std::size_t i = 0; i + 4 < nScan; ++i) {
+        if (pData[i] != 0 || pData[i + 1] != 0 || pData[i + 2] != 1)
+            continue;
+        const BYTE byCode = pData[i + 3];
+        if (nMode == 2) {
+            const int nNal = byCode & 0x1F;
+            if (nNal == 5 || nNal == 7)
+                return true;
+            if (nNal == 1)
+                return false;
+        } else {
+            if (byCode >= 0x20 && byCode <= 0x2F) // video object layer
+                return true;
+            if (byCode == 0xB6) // VOP: coding type in the top two bits
+                return (pData[i + 4] >> 6) == 0;
+        }
+    }
+    return false;
+}

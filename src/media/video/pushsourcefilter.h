@@ -1,0 +1,49 @@
+// The push source of the live view: frame segments from the video pane go in through
+// SourceCtrl, whole frames leave as samples on the pin's own streaming thread.
+#pragma once
+
+#include "media/video/sourcectrl.h"
+#include "platform/mediagraph/basefilter.h"
+#include "platform/mediagraph/pushsource.h"
+
+#include <vector>
+
+class CPushSourceFilter : public CBaseFilter, public SourceCtrl {
+public:
+    static CUnknown* CreateInstance(IUnknown* pUnk, HRESULT* phr);
+
+    CPushSourceFilter(IUnknown* pUnk, HRESULT* phr);
+    ~CPushSourceFilter() override;
+
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override;
+
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override;
+
+    HRESULT SetVideoSize(int nWidth, int nHeight) override;
+    HRESULT PushData(const BYTE* pData, long nLen, BOOL bFirst) override;
+    HRESULT FlushFrame() override;
+    HRESULT GetCounts(DWORD* pdwDelivered, DWORD* pdwDropped) override;
+    HRESULT SetStreamMode(int nMode) override;
+
+    // Whether a frame, as the session pushes it (stamp header first for modes 1 and 2), is a
+    // key frame: an H.264 IDR or parameter set, an MPEG-4 video object layer or intra VOP.
+    static bool IsKeyFrame(const BYTE* pData, std::size_t nLen, int nMode);
+
+private:
+    void UpdateOfferedType();
+    // Hands the gathered frame to the pin; under m_mutexFrame.
+    HRESULT DeliverGathered();
+
+    CCritSec m_lock;
+    CPushSourcePin* m_pPin = nullptr;
+    std::mutex m_mutexFrame; // the frame being gathered (pane thread) against Stop
+    std::vector<BYTE> m_vFrame;
+    bool m_bGathering = false;
+    int m_nWidth = 720;
+    int m_nHeight = 576;
+    int m_nMode = 0;
+    DWORD m_dwDelivered = 0;
+    DWORD m_dwDropped = 0;
+};

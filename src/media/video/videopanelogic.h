@@ -1,0 +1,119 @@
+// The video pane without its window: media frames of the shown camera go to its video session
+// and audio to the audio manager; pane commands arrive over the notification bus. The Qt
+// widget (src/ui/videopane.h) is the view; without one, the session renders to memory.
+#pragma once
+
+#include "core/notify.h"
+#include "media/video/videosession.h"
+#include "protocol/engmedia.h"
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct DeviceInfo;
+class AudioManager;
+
+// What the logic asks of its window.
+class IVideoPaneView {
+public:
+    // Command 0xA1: the child video window the renderer presents in.
+    virtual IVideoPresenter* CreateVideoWindow() = 0;
+    virtual void DestroyVideoWindow() = 0;
+    // The session built for a new picture size: lay the video window out again.
+    virtual void OnPictureSize(DWORD nWidth, DWORD nHeight) = 0;
+    // Repaint the pane (the waiting text goes when video arrives).
+    virtual void InvalidatePane() = 0;
+    // The snapshot was written to the temporary file; the view offers to save it.
+    virtual void OnSnapshotTaken(const std::string& strTempPath) = 0;
+
+protected:
+    ~IVideoPaneView() = default;
+};
+
+class CVideoPaneLogic : public INotifySink {
+public:
+    static constexpr std::size_t WORK_BUFFER_SIZE = 1024000;
+
+    struct Hooks {
+        // The application's selected play type (1 live view).
+        std::function<DWORD()> fnPlayType;
+        // Audio request 78 to the camera.
+        std::function<int(DWORD dwID, const BYTE* pData, int nLen)> fnSendAudio;
+        AudioManager* pAudio = nullptr;
+        // Where Snapshot writes; the platform's mapping of "C:\Temp.tmp".
+        std::string strSnapshotPath;
+        // Makes the session for a shown device (tests put a recording one in).
+        std::function<std::unique_ptr<CVideoSession>(IVideoPresenter* pOwner)> fnMakeSession;
+    };
+
+    // pView may be null (no window: render to memory). Default hooks use the device manager,
+    // the viewer command engine and the process's audio manager.
+    explicit CVideoPaneLogic(IVideoPaneView* pView);
+    CVideoPaneLogic(IVideoPaneView* pView, Hooks hooks);
+    ~CVideoPaneLogic() override;
+    CVideoPaneLogic(const CVideoPaneLogic&) = delete;
+    CVideoPaneLogic& operator=(const CVideoPaneLogic&) = delete;
+
+    // Subscribes to the pane commands, and to the media engine's frames (creating the engine
+    // when there is none) and the audio manager's captured blocks.
+    void Attach();
+    void Detach();
+
+    // The media callback: audio to FeedAudioData, video to FeedVideoData.
+    int OnMediaFrame(const MediaFrame& frame);
+    int FeedVideoData(const MediaFrame& frame);
+    int FeedAudioData(const MediaFrame& frame);
+    void SendAudioData(const BYTE* pData, int nLen);
+
+    // Pane commands (also reachable through the bus).
+    void ShowDevice(DeviceInfo* pDevice);
+    void StopDevice(DeviceInfo* pDevice);
+    void SetColorAdjust(DWORD dwValue);
+    bool Snapshot();
+    void OpenLocalMic();
+    void OpenLocalSpk();
+    void ResetSequence();
+    // Double click or a key while full screen; false when the window did not switch.
+    bool ToggleFullScreen();
+
+    void NotifySink(DWORD dwNotifyID, UINT_PTR dwParam) override;
+
+    DeviceInfo* Device() const { return m_pDevice; }
+    CVideoSession* Session() const { return m_pSession.get(); }
+    DWORD PictureWidth() const { return m_nPictureWidth; }
+    DWORD PictureHeight() const { return m_nPictureHeight; }
+    bool IsFullScreen() const { return m_bFullScreen; }
+    // Painting: a session whose graph is not running yet shows the waiting text.
+    bool ShowsWaitingText() const { return m_pSession && !m_pSession->IsRunning(); }
+    void SetWaitingTextShown() { m_bWaitingShown = true; }
+    const std::string& SnapshotPath() const { return m_hooks.strSnapshotPath; }
+
+    struct Counters {
+        std::uint64_t qwReceived = 0;  // video segments of the shown camera
+        std::uint64_t qwFiltered = 0;  // dropped as old or another camera's
+        std::uint64_t qwOversized = 0; // stamped first segments too long for the work buffer
+        std::uint64_t qwSegments = 0;  // handed to the session
+    };
+    const Counters& GetCounters() const { return m_counters; }
+
+    // The caption shown for the device: its name, or its channel entry's for a recorder.
+    static std::u16string CaptionOf(const DeviceInfo& device, DWORD dwCameraID);
+
+private:
+    IVideoPaneView* m_pView;
+    Hooks m_hooks;
+    bool m_bAttached = false;
+    DeviceInfo* m_pDevice = nullptr;
+    std::unique_ptr<CVideoSession> m_pSession;
+    IVideoPresenter* m_pPresenter = nullptr;
+    WORD m_usLastSequence = 0;
+    BYTE m_byLastSubSequence = 0;
+    DWORD m_nPictureWidth = 0;
+    DWORD m_nPictureHeight = 0;
+    double m_dZoom = 1.0;
+    bool m_bFullScreen = false;
+    bool m_bWaitingShown = false;
+    std::vector<BYTE> m_vWork;
+    Counters m_counters;
+};

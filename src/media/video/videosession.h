@@ -1,0 +1,106 @@
+// One camera's decoding graph: push source -> decoder filter -> renderer. Frame segments go in
+// through AddBuffer; the graph is built for the picture size of the first segment and built
+// anew whenever that size changes.
+#pragma once
+
+#include "media/video/sourcectrl.h"
+#include "media/video/videorenderer.h"
+#include "platform/mediagraph/interfaces.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct IZEBDecoder;
+class CVideoRenderer;
+
+// What the pane hands to AddBuffer; width and height are written back.
+struct VideoBuffer {
+    const BYTE* pData = nullptr;
+    DWORD nLen = 0;
+    WORD usSequence = 0;
+    BYTE bySubSequence = 0;
+    int nMode = 0; // 0 plain MPEG-4, 1 MPEG-4 with stamp header, 2 H.264 with stamp header
+    DWORD nWidth = 0;
+    DWORD nHeight = 0;
+};
+
+// Picture-size limits of a live stream.
+inline constexpr DWORD VIDEO_MIN_WIDTH = 40;
+inline constexpr DWORD VIDEO_MAX_WIDTH = 1920;
+inline constexpr DWORD VIDEO_MIN_HEIGHT = 30;
+inline constexpr DWORD VIDEO_MAX_HEIGHT = 1080;
+
+// The graphs alive in this process, by item name "FilterGraph %08x pid %08x".
+std::vector<std::string> ListRunningGraphs();
+
+class CVideoSession {
+public:
+    enum { ADD_DROPPED = 0, ADD_PUSHED = 1, ADD_REBUILT = 2 };
+
+    // pOwner: the child video window; null renders to memory only.
+    explicit CVideoSession(IVideoPresenter* pOwner, IVideoPresenter* pDrain = nullptr);
+    virtual ~CVideoSession();
+    CVideoSession(const CVideoSession&) = delete;
+    CVideoSession& operator=(const CVideoSession&) = delete;
+
+    virtual int AddBuffer(VideoBuffer* pBuffer);
+    // Ends any graph first; false (with the failure logged) leaves the session without one.
+    bool BuildGraph(IVideoPresenter* pOwner, DWORD nWidth, DWORD nHeight);
+    void EndSession();
+    // Applied now when a graph runs, and kept for the next build.
+    void SetColorAdjust(int nBrightness, int nContrast, int nHue, int nSaturation);
+    // Relative rectangle in 1/10000 of the owner's client size (left, top, right, bottom), or
+    // null for the whole client area.
+    void SetVideoPosition(const RECT* prcRelative = nullptr);
+    bool SetFullScreen(bool bFullScreen);
+    bool IsFullScreen() const { return m_bFullScreen; }
+    // The decoder's current picture as a 24-bit bitmap file.
+    bool Snapshot(const char* pszPath);
+
+    bool IsRunning() const { return m_bRunning; }
+    DWORD Width() const { return m_nWidth; }
+    DWORD Height() const { return m_nHeight; }
+    int StreamMode() const { return m_nMode; }
+
+    struct Stats {
+        std::uint64_t qwPushed = 0;   // frames handed to the decoder
+        std::uint64_t qwDropped = 0;  // frames the source or AddBuffer dropped
+        std::uint64_t qwRendered = 0; // pictures presented
+        std::uint64_t qwRenderNs = 0; // time spent presenting them
+        std::uint64_t qwPushNs = 0;   // time spent in AddBuffer (gathering and queueing)
+        std::uint64_t qwBuilds = 0;   // graphs built
+    };
+    // Counts of this session over all the graphs it built.
+    Stats GetStats() const;
+
+private:
+    bool BuildGraphInner(IVideoPresenter* pOwner, DWORD nWidth, DWORD nHeight);
+    void ReleaseAll();
+    void AccumulateGraphStats();
+
+    IVideoPresenter* m_pOwner;
+    IVideoPresenter* m_pDrain;
+    DWORD m_nWidth = 0;
+    DWORD m_nHeight = 0;
+    int m_nSequence = -1;   // the frame being assembled
+    int m_nLastSubSeq = -1; // last sub-sequence pushed
+    int m_nMode = 0;
+    IGraphBuilder* m_pGraph = nullptr;
+    IMediaControl* m_pMediaControl = nullptr;
+    IVideoWindow* m_pVideoWindow = nullptr;
+    IBasicVideo* m_pBasicVideo = nullptr;
+    SourceCtrl* m_pSourceCtrl = nullptr;
+    IZEBDecoder* m_pDecoder = nullptr;
+    IBaseFilter* m_pSourceFilter = nullptr;
+    IBaseFilter* m_pDecoderFilter = nullptr;
+    CVideoRenderer* m_pRenderer = nullptr; // our renderer when Render picked it; not referenced
+    std::string m_strRotName;
+    bool m_bHasRelative = false;
+    RECT m_rcRelative{};
+    int m_anColor[4] = {};
+    bool m_bRunning = false;
+    bool m_bFullScreen = false;
+    Stats m_stats;      // of graphs already ended
+    Stats m_statsGraph; // the current graph's AddBuffer counts
+};

@@ -1,0 +1,458 @@
+// Live view without a window: the pane logic with a recorded frame sequence, and the whole
+// graph (push source, the decoder module, renderer) against FFmpeg's own encoding and decoding
+// of the same pictures.
+#include "device/deviceinfo.h"
+#include "device/devicemanager.h"
+#include "media/audio/audiomanager.h"
+#include "media/video/pushsourcefilter.h"
+#include "media/video/videopanelogic.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<BYTE> ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<BYTE>(std::istreambuf_iterator<char>(in), {});
+}
+
+int Run(const std::string& strCommand)
+{
+    const int nStatus = std::system(strCommand.c_str());
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+// A class registry of this test's own with the decoder module in it.
+class VideoEnv : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        m_dir = fs::temp_directory_path() / ("vistrel-video-" + std::to_string(getpid()));
+        fs::create_directories(m_dir);
+        setenv("VISTREL_HOME", m_dir.c_str(), 1);
+        setenv("TMPDIR", m_dir.c_str(), 1);
+        ASSERT_EQ(Run(std::string(VISTREL_REGSVR) + " " + FILTER_MODULE + " >/dev/null 2>&1"), 0);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    static fs::path Dir() { return fs::path(getenv("VISTREL_HOME")); }
+
+private:
+    fs::path m_dir;
+};
+const auto* g_pEnv = ::testing::AddGlobalTestEnvironment(new VideoEnv);
+
+// Frames of FFmpeg's test pattern as the camera sends them: one codec frame each, split at
+// picture start codes, headers with the key frame they precede.
+struct Clip {
+    std::vector<std::vector<BYTE>> vFrames;
+    std::vector<std::vector<BYTE>> vRgb; // FFmpeg's decoding of each frame, RGB24
+};
+
+Clip MakeClip(bool bH264, int nWidth, int nHeight, int nFrames)
+{
+    Clip clip;
+    const fs::path es = VideoEnv::Dir() / (std::string("clip") + (bH264 ? ".h264" : ".m4v"));
+    const fs::path rgb = VideoEnv::Dir() / "clip.rgb";
+    const std::string strSize = std::to_string(nWidth) + "x" + std::to_string(nHeight);
+    const std::string strCodec = bH264 ? "-c:v libx264 -bf 0 -g 5 -x264-params repeat-headers=1 -f h264"
+                                       : "-c:v mpeg4 -bf 0 -g 5 -f m4v";
+    if (Run("ffmpeg -v error -y -f lavfi -i testsrc=size=" + strSize + ":rate=25 -frames:v " +
+            std::to_string(nFrames) + " -pix_fmt yuv420p " + strCodec + " " + es.string()) != 0 ||
+        Run("ffmpeg -v error -y -i " + es.string() + " -f rawvideo -pix_fmt rgb24 " + rgb.string()) != 0)
+        return clip;
+    const std::vector<BYTE> vEs = ReadFile(es);
+    const std::vector<BYTE> vRgb = ReadFile(rgb);
+    const std::size_t nPicture = static_cast<std::size_t>(nWidth) * nHeight * 3;
+    for (std::size_t i = 0; i + nPicture <= vRgb.size(); i += nPicture)
+        clip.vRgb.emplace_back(vRgb.begin() + i, vRgb.begin() + i + nPicture);
+    // A frame starts at its first picture (VOP 0xB6, or an H.264 slice, type 1 or 5) or at the
+    // headers before it.
+    std::vector<std::size_t> vStarts;
+    bool bSeenPicture = false;
+    for (std::size_t i = 0; i + 4 < vEs.size(); ++i) {
+        if (vEs[i] != 0 || vEs[i + 1] != 0 || vEs[i + 2] != 1)
+            continue;
+        const int nCode = bH264 ? (vEs[i + 3] & 0x1F) : vEs[i + 3];
+        const std::size_t nStart = i > 0 && vEs[i - 1] == 0 ? i - 1 : i;
+        const bool bPicture = bH264 ? (nCode == 1 || nCode == 5) : nCode == 0xB6;
+        if (vStarts.empty() || bSeenPicture) {
+            vStarts.push_back(nStart);
+            bSeenPicture = false;
+        }
+        bSeenPicture = bSeenPicture || bPicture;
+    }
+    vStarts.push_back(vEs.size());
+    for (std::size_t i = 0; i + 1 < vStarts.size(); ++i)
+        clip.vFrames.emplace_back(vEs.begin() + vStarts[i], vEs.begin() + vStarts[i + 1]);
+    return clip;
+}
+
+// Mean absolute difference of a 24-bit BMP against an RGB24 picture; -1 when sizes differ.
+double BmpDifference(const std::vector<BYTE>& vBmp, const std::vector<BYTE>& vRgb, int nWidth, int nHeight)
+{
+    if (vBmp.size() < 54 || vBmp[0] != 'B' || vBmp[1] != 'M')
+        return -1;
+    int32_t nW = 0;
+    int32_t nH = 0;
+    std::memcpy(&nW, &vBmp[18], 4);
+    std::memcpy(&nH, &vBmp[22], 4);
+    uint32_t nOffset = 0;
+    std::memcpy(&nOffset, &vBmp[10], 4);
+    if (nW != nWidth || std::abs(nH) != nHeight || vBmp[28] != 24)
+        return -1;
+    const std::size_t nStride = (static_cast<std::size_t>(nW) * 3 + 3) & ~std::size_t(3);
+    if (vBmp.size() < nOffset + nStride * nHeight)
+        return -1;
+    double dSum = 0;
+    for (int y = 0; y < nHeight; ++y) {
+        const BYTE* pRow = &vBmp[nOffset + nStride * (nH > 0 ? nHeight - 1 - y : y)];
+        for (int x = 0; x < nWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                dSum += std::abs(int(pRow[x * 3 + 2 - c]) - int(vRgb[(y * nWidth + x) * 3 + c]));
+    }
+    return dSum / (double(nWidth) * nHeight * 3);
+}
+
+// The frame as the media engine hands it over: stamped types carry the 10-byte stamp header.
+std::vector<BYTE> Stamped(const std::vector<BYTE>& vCodec)
+{
+    std::vector<BYTE> v = {10, 0, 0x00, 0x5E, 0x10, 0x66, 0, 0, 0, 0};
+    v.insert(v.end(), vCodec.begin(), vCodec.end());
+    return v;
+}
+
+struct Feeder {
+    CVideoPaneLogic& pane;
+    DWORD dwID;
+    DWORD nCodec;
+    BYTE bStamped;
+    WORD usSequence = 1;
+    std::vector<int> vResults;
+
+    // One frame in segments of up to nSegment bytes, as reassembly delivers them.
+    void Frame(const std::vector<BYTE>& vFrame, std::size_t nSegment = 1400)
+    {
+        for (std::size_t nOff = 0, nSub = 0; nOff < vFrame.size(); nOff += nSegment, ++nSub) {
+            MediaFrame frame;
+            frame.pData = vFrame.data() + nOff;
+            frame.nLen = static_cast<DWORD>(std::min(nSegment, vFrame.size() - nOff));
+            frame.ulCameraID = dwID;
+            frame.usSequence = usSequence;
+            frame.bySubSequence = static_cast<BYTE>(nSub);
+            frame.nCodec = nCodec;
+            frame.bStamped = nSub == 0 ? bStamped : 0;
+            vResults.push_back(pane.OnMediaFrame(frame));
+        }
+        ++usSequence;
+    }
+};
+
+class NullAudio : public AudioManager {
+public:
+    bool StartPlay(HWND, int, DWORD, WORD, WORD, BYTE, BYTE) override { return ++nPlayStarts, true; }
+    void StopPlay() override {}
+    bool StartCapture(int, DWORD, WORD, WORD) override { return ++nCaptureStarts, true; }
+    void StopCapture() override {}
+    int nPlayStarts = 0;
+    int nCaptureStarts = 0;
+};
+
+CVideoPaneLogic::Hooks TestHooks(NullAudio& audio, std::vector<std::pair<DWORD, int>>* pSent = nullptr)
+{
+    CVideoPaneLogic::Hooks hooks;
+    hooks.fnPlayType = [] { return DWORD(PLAY_TYPE_REALTIME); };
+    hooks.fnSendAudio = [pSent](DWORD dwID, const BYTE*, int nLen) {
+        if (pSent != nullptr)
+            pSent->push_back({dwID, nLen});
+        return nLen;
+    };
+    hooks.pAudio = &audio;
+    hooks.strSnapshotPath = (VideoEnv::Dir() / "Temp.tmp").string();
+    return hooks;
+}
+
+std::unique_ptr<DeviceInfo> MakeDevice(DWORD dwID, const char16_t* pszName)
+{
+    auto pDevice = std::make_unique<DeviceInfo>();
+    pDevice->stItem.dwDVIPID = dwID;
+    std::char_traits<char16_t>::copy(pDevice->stItem.szName, pszName,
+                                     std::char_traits<char16_t>::length(pszName));
+    return pDevice;
+}
+
+template <class Pred> bool WaitFor(Pred pred)
+{
+    for (int i = 0; i < 300 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return pred();
+}
+
+} // namespace
+
+// Both codecs and all three stream modes through the real graph: the graph is built for the
+// stream's size (result 2 once, then 1), every frame reaches the renderer, the snapshot is the
+// picture FFmpeg decodes from the same stream, and the graph is listed while it lives.
+TEST(VideoLive, GraphDecodesWhatFfmpegEncoded)
+{
+    struct Case {
+        const char* pszName;
+        bool bH264;
+        DWORD nCodec;
+        BYTE bStamped;
+    };
+    const Case aCases[] = {{"MPEG-4 plain", false, MEDIA_CODEC_MPEG4, 0},
+                           {"MPEG-4 stamped", false, MEDIA_CODEC_MPEG4, 1},
+                           {"H.264 stamped", true, MEDIA_CODEC_H264, 1}};
+    for (const Case& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        const Clip clip = MakeClip(c.bH264, 352, 288, 12);
+        ASSERT_EQ(clip.vFrames.size(), 12u);
+        NullAudio audio;
+        CVideoPaneLogic pane(nullptr, TestHooks(audio));
+        auto pDevice = MakeDevice(7, u"Gate");
+        pDevice->bNoCaption = 1; // the comparison wants the picture without the caption
+        pane.ShowDevice(pDevice.get());
+        Feeder feed{pane, 7, c.nCodec, c.bStamped};
+        for (const auto& vFrame : clip.vFrames)
+            feed.Frame(c.bStamped ? Stamped(vFrame) : vFrame);
+        EXPECT_EQ(std::count(feed.vResults.begin(), feed.vResults.end(), 0), 0);
+        EXPECT_EQ(pane.PictureWidth(), 352u);
+        EXPECT_EQ(pane.PictureHeight(), 288u);
+        ASSERT_TRUE(pane.Session()->IsRunning());
+        EXPECT_EQ(pane.Session()->GetStats().qwBuilds, 1u);
+        EXPECT_EQ(ListRunningGraphs().size(), 1u);
+        // The last frame waits for the next one to start; the eleven before it are shown.
+        ASSERT_TRUE(WaitFor([&] { return pane.Session()->GetStats().qwRendered >= 11; }))
+            << pane.Session()->GetStats().qwRendered;
+        ASSERT_TRUE(pane.Snapshot());
+        const std::vector<BYTE> vBmp = ReadFile(pane.SnapshotPath());
+        double dBest = 1e9;
+        std::size_t nBest = 0;
+        for (std::size_t i = 0; i < clip.vRgb.size(); ++i) {
+            const double d = BmpDifference(vBmp, clip.vRgb[i], 352, 288);
+            if (d >= 0 && d < dBest) {
+                dBest = d;
+                nBest = i;
+            }
+        }
+        EXPECT_LT(dBest, 6.0);
+        EXPECT_EQ(nBest, 10u);
+        pane.StopDevice(pDevice.get());
+        EXPECT_TRUE(ListRunningGraphs().empty());
+    }
+}
+
+// A camera switching from 352x288 to 640x480 mid-stream: the graph is built anew (result 2),
+// the pane takes the new size and pictures keep coming at it; a gap in the sub-sequences of a
+// frame stops that frame, and the next frame starts cleanly.
+TEST(VideoLive, SizeChangeRebuildsAndGapsDropTheRestOfAFrame)
+{
+    const Clip small = MakeClip(false, 352, 288, 6);
+    const Clip large = MakeClip(false, 640, 480, 6);
+    ASSERT_EQ(small.vFrames.size(), 6u);
+    ASSERT_EQ(large.vFrames.size(), 6u);
+    NullAudio audio;
+    CVideoPaneLogic pane(nullptr, TestHooks(audio));
+    auto pDevice = MakeDevice(9, u"Yard");
+    pane.ShowDevice(pDevice.get());
+    Feeder feed{pane, 9, MEDIA_CODEC_MPEG4, 0};
+    for (const auto& vFrame : small.vFrames)
+        feed.Frame(vFrame, 500);
+    ASSERT_TRUE(WaitFor([&] { return pane.Session()->GetStats().qwRendered >= 5; }));
+
+    // The camera's own frames after the switch, key frame first, through the pane.
+    feed.usSequence = 200;
+    for (const auto& vFrame : large.vFrames)
+        feed.Frame(vFrame, 500);
+    EXPECT_EQ(pane.PictureWidth(), 640u);
+    EXPECT_EQ(pane.PictureHeight(), 480u);
+    EXPECT_EQ(pane.Session()->GetStats().qwBuilds, 2u);
+    ASSERT_TRUE(WaitFor([&] { return pane.Session()->GetStats().qwRendered >= 10; }));
+    ASSERT_TRUE(pane.Snapshot());
+    EXPECT_LT(BmpDifference(ReadFile(pane.SnapshotPath()), large.vRgb[4], 640, 480), 6.0);
+
+    // Back to the first size straight at the session: segment 0 rebuilds, 1 is pushed, 3 after
+    // a missing 2 is not.
+    VideoBuffer buffer;
+    const std::vector<BYTE>& vKey = small.vFrames[0];
+    ASSERT_GT(vKey.size(), 2000u);
+    const int anExpected[] = {2, 1, 0};
+    const BYTE abSub[] = {0, 1, 3};
+    for (int i = 0; i < 3; ++i) {
+        buffer.pData = vKey.data() + abSub[i] * 500;
+        buffer.nLen = 500;
+        buffer.usSequence = 100;
+        buffer.bySubSequence = abSub[i];
+        EXPECT_EQ(pane.Session()->AddBuffer(&buffer), anExpected[i]) << "sub " << int(abSub[i]);
+    }
+    EXPECT_EQ(buffer.nWidth, 352u);
+    EXPECT_EQ(pane.Session()->GetStats().qwBuilds, 3u);
+    buffer.pData = small.vFrames[1].data();
+    buffer.nLen = static_cast<DWORD>(small.vFrames[1].size());
+    buffer.usSequence = 101;
+    buffer.bySubSequence = 0;
+    EXPECT_EQ(pane.Session()->AddBuffer(&buffer), 1); // the next frame starts cleanly
+}
+
+namespace {
+
+// Records what the pane hands to its session instead of decoding it.
+class RecordingSession : public CVideoSession {
+public:
+    explicit RecordingSession(std::vector<std::vector<BYTE>>* pLog) : CVideoSession(nullptr), m_pLog(pLog) {}
+    int AddBuffer(VideoBuffer* pBuffer) override
+    {
+        m_pLog->emplace_back(pBuffer->pData, pBuffer->pData + pBuffer->nLen);
+        return 1;
+    }
+
+private:
+    std::vector<std::vector<BYTE>>* m_pLog;
+};
+
+} // namespace
+
+// The pane's filter, counters, caption rebuild and commands over a recorded sequence.
+TEST(VideoPane, RecordedSequence)
+{
+    NullAudio audio;
+    std::vector<std::pair<DWORD, int>> vSent;
+    CVideoPaneLogic::Hooks hooks = TestHooks(audio, &vSent);
+    std::vector<std::vector<BYTE>> vPushed;
+    hooks.fnMakeSession = [&](IVideoPresenter*) { return std::make_unique<RecordingSession>(&vPushed); };
+    CVideoPaneLogic pane(nullptr, hooks);
+    auto pDevice = MakeDevice(5, u"Cam\u00e91");
+    auto pOther = MakeDevice(6, u"Other");
+
+    const std::vector<BYTE> vStamped = Stamped({0, 0, 1, 0xB6, 0x10, 0x20});
+    struct Step {
+        DWORD dwID;
+        WORD usSeq;
+        BYTE bySub;
+        BYTE bStamped;
+        int nExpected;
+    };
+    // Taken, another camera, older frame, same pair again, next segment, wrap past 65535.
+    const Step aSteps[] = {{5, 10, 0, 1, 1}, {6, 11, 0, 1, 0},    {5, 9, 0, 1, 0},     {5, 10, 0, 1, 0},
+                           {5, 10, 1, 0, 1}, {5, 20000, 0, 1, 1}, {5, 40000, 0, 1, 1}, {5, 65535, 0, 1, 1},
+                           {5, 2, 0, 1, 1},  {5, 1, 0, 1, 0}};
+    // Nothing is taken before a device is shown.
+    MediaFrame frame;
+    frame.pData = vStamped.data();
+    frame.nLen = static_cast<DWORD>(vStamped.size());
+    frame.ulCameraID = 5;
+    frame.nCodec = MEDIA_CODEC_MPEG4;
+    EXPECT_EQ(pane.FeedVideoData(frame), 0);
+
+    pane.Attach();
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_START, reinterpret_cast<UINT_PTR>(pDevice.get()));
+    ASSERT_EQ(pane.Device(), pDevice.get());
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_START, reinterpret_cast<UINT_PTR>(pOther.get()));
+    EXPECT_EQ(pane.Device(), pDevice.get()); // one device at a time
+    DWORD nBytes = 0;
+    for (const Step& s : aSteps) {
+        frame.ulCameraID = s.dwID;
+        frame.usSequence = s.usSeq;
+        frame.bySubSequence = s.bySub;
+        frame.bStamped = s.bStamped;
+        EXPECT_EQ(pane.OnMediaFrame(frame), s.nExpected) << s.usSeq << "/" << int(s.bySub);
+        nBytes += s.nExpected ? frame.nLen : 0;
+    }
+    EXPECT_EQ(pDevice->dwFrameCount, 6u);
+    EXPECT_EQ(pDevice->dwByteCount, nBytes);
+    ASSERT_EQ(vPushed.size(), 6u);
+
+    // A stamped first segment: header length L + N + 1, N caption bytes of UTF-16 after it.
+    const std::vector<BYTE>& vFirst = vPushed[0];
+    const std::u16string strName = u"Cam\u00e91";
+    ASSERT_EQ(vFirst.size(), vStamped.size() + 1 + 2 * strName.size());
+    EXPECT_EQ(vFirst[0], 10 + 1 + 2 * strName.size());
+    EXPECT_EQ(vFirst[10], 2 * strName.size());
+    EXPECT_EQ(vFirst[11 + 6], 0xE9); // the fourth character, low byte first
+    EXPECT_EQ(std::vector<BYTE>(vFirst.begin() + vFirst[0], vFirst.end()),
+              std::vector<BYTE>(vStamped.begin() + 10, vStamped.end()));
+    EXPECT_EQ(vPushed[1], vStamped); // a later segment is passed as it came
+
+    // Hidden name: N = 0 clears the caption.
+    pDevice->bNoCaption = 1;
+    frame.ulCameraID = 5;
+    frame.usSequence = 3;
+    frame.bySubSequence = 0;
+    frame.bStamped = 1;
+    EXPECT_EQ(pane.OnMediaFrame(frame), 1);
+    EXPECT_EQ(vPushed.back()[0], 11);
+    EXPECT_EQ(vPushed.back()[10], 0);
+
+    // A frame whose rebuilt length passes the work buffer is dropped, not written past it.
+    std::vector<BYTE> vHuge = Stamped(std::vector<BYTE>(CVideoPaneLogic::WORK_BUFFER_SIZE, 0x55));
+    frame.pData = vHuge.data();
+    frame.nLen = static_cast<DWORD>(vHuge.size());
+    frame.usSequence = 4;
+    EXPECT_EQ(pane.OnMediaFrame(frame), 0);
+    EXPECT_EQ(pane.GetCounters().qwOversized, 1u);
+
+    // 0xA8 resets the filter: an older frame number is taken again.
+    frame.pData = vStamped.data();
+    frame.nLen = static_cast<DWORD>(vStamped.size());
+    frame.usSequence = 1;
+    EXPECT_EQ(pane.OnMediaFrame(frame), 0);
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, 0);
+    EXPECT_EQ(pane.OnMediaFrame(frame), 1);
+
+    // Talk and listen follow the device's flags; captured audio goes out as request 78.
+    pane.SendAudioData(vStamped.data(), 33);
+    EXPECT_TRUE(vSent.empty());
+    pDevice->bSpeakToCam = 1;
+    pDevice->bListenFromCam = 1;
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_SPEAK_TO_CAMERA, 0);
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_LISTEN_FROM_CAMERA, 0);
+    EXPECT_EQ(audio.nCaptureStarts, 1);
+    EXPECT_EQ(audio.nPlayStarts, 1);
+    pane.SendAudioData(vStamped.data(), 33);
+    ASSERT_EQ(vSent.size(), 1u);
+    EXPECT_EQ(vSent[0], std::make_pair(DWORD(5), 33));
+
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_STOP, reinterpret_cast<UINT_PTR>(pDevice.get()));
+    EXPECT_EQ(pane.Device(), nullptr);
+    pane.Detach();
+}
+
+// Key frames are marked as sync points: H.264 IDR or SPS, MPEG-4 VOL or intra VOP.
+TEST(VideoPushSource, KeyFrames)
+{
+    struct Case {
+        std::vector<BYTE> v;
+        int nMode;
+        bool bKey;
+    };
+    const std::vector<BYTE> stamp = {10, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    auto withStamp = [&](std::vector<BYTE> v) {
+        v.insert(v.begin(), stamp.begin(), stamp.end());
+        return v;
+    };
+    const Case aCases[] = {
+        {withStamp({0, 0, 0, 1, 0x67, 0x42}), 2, true},
+        {withStamp({0, 0, 0, 1, 0x65, 0x88}), 2, true},
+        {withStamp({0, 0, 0, 1, 0x41, 0x9A}), 2, false},
+        {{0, 0, 1, 0x20, 0x08}, 0, true},
+        {{0, 0, 1, 0xB6, 0x10}, 0, true},
+        {{0, 0, 1, 0xB6, 0x50}, 0, false},
+        {withStamp({0, 0, 1, 0xB6, 0x50}), 1, false},
+        {{30, 0, 0, 1}, 1, false},
+    };
+    for (const Case& c : aCases)
+        EXPECT_EQ(CPushSourceFilter::IsKeyFrame(c.v.data(), c.v.size(), c.nMode), c.bKey);
+}
