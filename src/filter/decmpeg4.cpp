@@ -13,13 +13,19 @@ namespace {
 
 constexpr size_t INPUT_PADDING = 64;
 
-// A video object layer start code, 00 00 01 20..2F.
-bool ContainsStreamHeader(const uint8_t* pb, uint32_t dwLength)
+// True when every video object layer header (start code 00 00 01 20..2F) in the data can be
+// read and gives this size; the core resizes itself to any header it meets.
+bool StreamHeadersFit(const uint8_t* pb, uint32_t dwLength, int nWidth, int nHeight)
 {
-    for (uint32_t i = 0; i + 3 < dwLength; ++i)
-        if (pb[i] == 0 && pb[i + 1] == 0 && pb[i + 2] == 1 && (pb[i + 3] & 0xF0) == 0x20)
-            return true;
-    return false;
+    for (uint32_t i = 0; i + 3 < dwLength; ++i) {
+        if (pb[i] != 0 || pb[i + 1] != 0 || pb[i + 2] != 1 || (pb[i + 3] & 0xF0) != 0x20)
+            continue;
+        uint32_t dwWidth = 0, dwHeight = 0;
+        if (!videosize::ReadMpeg4Size(pb + i, dwLength - i, &dwWidth, &dwHeight) ||
+            dwWidth != static_cast<uint32_t>(nWidth) || dwHeight != static_cast<uint32_t>(nHeight))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -98,12 +104,8 @@ int CDecMpeg4::Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& pic
     m_create.height = m_nHeight;
     // A stream header is checked before the core sees it: the core would reallocate its
     // pictures for whatever size a damaged header claims. Only headers of the frame's size pass.
-    if (ContainsStreamHeader(pbData, dwLength)) {
-        uint32_t dwWidth = 0, dwHeight = 0;
-        if (!videosize::ReadMpeg4Size(pbData, dwLength, &dwWidth, &dwHeight) ||
-            dwWidth != static_cast<uint32_t>(m_nWidth) || dwHeight != static_cast<uint32_t>(m_nHeight))
-            return 1;
-    }
+    if (!StreamHeadersFit(pbData, dwLength, m_nWidth, m_nHeight))
+        return 1;
     // The core reads whole words ahead of its position: it gets a copy with zeros after the end.
     m_vecInput.assign(pbData, pbData + dwLength);
     m_vecInput.resize(static_cast<size_t>(dwLength) + INPUT_PADDING, 0);
