@@ -7,13 +7,16 @@
 #include "core/log.h"
 #include "net/socketmanager.h"
 #include "protocol/engmedia.h"
+#include "protocol/password.h"
 
 #include <nlohmann/json.hpp>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -37,7 +40,7 @@ struct LiveStats {
     std::uint64_t qwVideoFrames = 0;
     std::uint64_t qwAudioFrames = 0;
     std::uint64_t qwVideoBytes = 0;
-    std::uint64_t qwMissing = 0; // frame numbers skipped between consecutive video frames
+    std::uint64_t qwMissing = 0; // frame numbers skipped between consecutive frames
     int nLastSequence = -1;
     DWORD nWidth = 0;
     DWORD nHeight = 0;
@@ -48,13 +51,39 @@ struct LiveStats {
 };
 LiveStats* g_pLive = nullptr;
 
+// CRC-32 of the frame as it travelled: the 8-byte header rebuilt from the fields and the
+// stamp's two times back in network order, so that it compares with the sender's own CRC.
+uLong WireCrc(const MediaFrame& frame)
+{
+    BYTE byType = frame.nCodec == MEDIA_CODEC_AUDIO  ? 0x20
+                  : frame.nCodec == MEDIA_CODEC_H264 ? 0x60
+                  : frame.bStamped                   ? 0x50
+                                                     : 0x11;
+    byType |= frame.byMode;
+    const BYTE abHeader[8] = {byType,
+                              frame.bySubSequence,
+                              static_cast<BYTE>(frame.usSequence >> 8),
+                              static_cast<BYTE>(frame.usSequence),
+                              static_cast<BYTE>(frame.ulCameraID),
+                              static_cast<BYTE>(frame.ulCameraID >> 8),
+                              static_cast<BYTE>(frame.ulCameraID >> 16),
+                              static_cast<BYTE>(frame.ulCameraID >> 24)};
+    uLong uCrc = crc32(0, abHeader, sizeof(abHeader));
+    DWORD nDone = 0;
+    if (frame.bStamped && frame.nLen >= 10) {
+        BYTE abStamp[10];
+        std::memcpy(abStamp, frame.pData, sizeof(abStamp));
+        for (int i = 0; i < 2; ++i)
+            std::reverse(abStamp + 2 + 4 * i, abStamp + 6 + 4 * i);
+        uCrc = crc32(uCrc, abStamp, sizeof(abStamp));
+        nDone = sizeof(abStamp);
+    }
+    return crc32(uCrc, frame.pData + nDone, frame.nLen - nDone);
+}
+
 void LiveSink(MediaFrame* pFrame)
 {
     LiveStats& s = *g_pLive;
-    if (pFrame->nCodec == MEDIA_CODEC_AUDIO) {
-        ++s.qwAudioFrames;
-        return;
-    }
     const BYTE* pData = pFrame->pData;
     DWORD nLen = pFrame->nLen;
     // The stamp header is ours, not the codec's: the saved stream starts after it.
@@ -62,12 +91,27 @@ void LiveSink(MediaFrame* pFrame)
         nLen -= pData[0];
         pData += pData[0];
     }
+    if (s.frameLog.is_open()) {
+        char szLine[200];
+        std::snprintf(szLine, sizeof(szLine),
+                      "frame id=%u seq=%u sub=%u codec=%u size=%u crc=%08lx es_size=%u es_crc=%08lx\n",
+                      static_cast<unsigned>(pFrame->ulCameraID), pFrame->usSequence, pFrame->bySubSequence,
+                      static_cast<unsigned>(pFrame->nCodec),
+                      static_cast<unsigned>(pFrame->nLen + MEDIA_HEADER_LEN), WireCrc(*pFrame),
+                      static_cast<unsigned>(nLen), crc32(0, pData, nLen));
+        s.frameLog << szLine;
+    }
+    // Video and audio frames of one stream share the frame numbers.
     if (s.nLastSequence >= 0) {
         const WORD usGap = static_cast<WORD>(pFrame->usSequence - s.nLastSequence);
         if (usGap > 1 && usGap < 0x8000)
             s.qwMissing += usGap - 1;
     }
     s.nLastSequence = pFrame->usSequence;
+    if (pFrame->nCodec == MEDIA_CODEC_AUDIO) {
+        ++s.qwAudioFrames;
+        return;
+    }
     ++s.qwVideoFrames;
     s.qwVideoBytes += nLen;
     s.nCodec = pFrame->nCodec;
@@ -78,17 +122,6 @@ void LiveSink(MediaFrame* pFrame)
     s.bSawVideo = true;
     if (s.save.is_open())
         s.save.write(reinterpret_cast<const char*>(pData), nLen);
-    if (s.frameLog.is_open()) {
-        const uLong uCrcPayload = crc32(0, pFrame->pData, pFrame->nLen);
-        const uLong uCrcStream = crc32(0, pData, nLen);
-        char szLine[160];
-        std::snprintf(szLine, sizeof(szLine),
-                      "frame id=%u seq=%u sub=%u codec=%u len=%u crc=%08lx es_len=%u es_crc=%08lx\n",
-                      static_cast<unsigned>(pFrame->ulCameraID), pFrame->usSequence, pFrame->bySubSequence,
-                      static_cast<unsigned>(pFrame->nCodec), static_cast<unsigned>(pFrame->nLen), uCrcPayload,
-                      static_cast<unsigned>(nLen), uCrcStream);
-        s.frameLog << szLine;
-    }
 }
 
 // Segments and frames the media sockets dropped as malformed, refused or too long.
@@ -147,6 +180,11 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
     const int nPassword = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
     if (nPassword != CLI_EXIT_OK)
         return nPassword;
+
+    // A camera without a check value still wants a token from the sequence numbers it
+    // announced (with the all-zero key); start video sends the stored one as it is.
+    if (!pDevice->stPassword.HasPassword())
+        MakeToken(pDevice->stPassword);
 
     stats.dwCameraID = pDevice->GetID();
     g_pLive = &stats;

@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# Media end to end: vistrel-cli live and download against the simulator's streams in the lab.
+# Every frame the client hands to its sink is checked against the simulator's media log (frame
+# number, size and CRC-32 of the whole frame as sent). Run through lab-run.sh:
+#   media.sh SCENARIO <vistrel-cli> <vistrel-camsim> <data folder>
+scenario=$1
+export E2E_CLI=$2 E2E_SIM=$3 E2E_DATA=$4
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
+source "$here/lib.sh"
+
+# start_media_sim SCENARIO_FILE: the simulator with its media log, ready.
+start_media_sim() {
+  sim_ctl=$work/ctl.sock
+  ip netns exec "$LAB_CAMERA_NS_1" "$E2E_SIM" --scenario "$1" --addresses "$LAB_CAMERA_ADDRS_1" \
+    --control "$sim_ctl" --media-log "$work/media.log" >"$work/sim.out" 2>&1 &
+  sim_pids+=($!)
+  local _
+  for _ in $(seq 300); do
+    [[ -S $sim_ctl ]] && break
+    sleep 0.1
+  done
+  # The clips are encoded at start-up; the first answer on the control socket comes after.
+  if ! sim list >/dev/null; then
+    fail "simulator did not start: $(cat "$work/sim.out")"
+    exit 1
+  fi
+}
+
+# check_frames FRAME_LOG: every frame received is one the simulator sent, byte for byte.
+# Prints "received video audio unmatched".
+check_frames() {
+  awk '
+    FNR == NR { for (i = 2; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
+                sent[f["cam"] " " f["seq"] " " f["size"] " " f["crc"]] = 1; next }
+    { for (i = 2; i <= NF; i++) { split($i, kv, "="); f[kv[1]] = kv[2] }
+      n++; if (f["codec"] == 0) a++; else v++
+      if (!((f["id"] " " f["seq"] " " f["size"] " " f["crc"]) in sent)) bad++ }
+    END { printf "%d %d %d %d\n", n, v, a, bad }' "$work/media.log" "$1"
+}
+
+# live_check NAME CAMERA SECONDS EXT [cli options...]: live view with its frame log and saved
+# stream; sets received, video, audio, unmatched.
+live_check() {
+  local name=$1 camera=$2 seconds=$3 ext=$4
+  shift 4
+  cli --json --wait 30 live "$camera" --seconds "$seconds" --save "$work/$name.$ext" --frame-log "$work/$name.frames" "$@"
+  expect_rc "$name: live" 0
+  read -r received video audio unmatched < <(check_frames "$work/$name.frames")
+  echo "$name: $received frames ($video video, $audio audio), $(jq -c '{fps, kbps, width, height, missing_frames, dropped_frames, dropped_segments}' "$work/out")"
+  expect_eq "$name: every frame is one the camera sent" "$unmatched" 0
+  if ((video < 25)); then fail "$name: only $video video frames"; fi
+}
+
+# probe FILE: "codec width height frames" as ffprobe reads an elementary stream.
+probe() {
+  ffprobe -v error -count_frames -select_streams v:0 \
+    -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0 "$1" | tr ',' ' '
+}
+
+live_h264() {
+  start_media_sim "$(scenario_file h264 '{ "seed": 11, "cameras": [ { "id": 4660, "serial": "VS0001" } ] }')"
+  live_check h264 VS0001 8 h264
+  expect_eq "h264: picture size reported" "$(jq -c '[.codec, .width, .height]' "$work/out")" '["H.264",1280,720]'
+  expect_eq "h264: ffprobe reads the saved stream" "$(probe "$work/h264.h264")" "h264 1280 720 $video"
+  expect_eq "h264: audio came along" "$((audio > 0))" 1
+}
+
+live_mpeg4() {
+  # Plain MPEG-4 (0x11) by multicast, and stamped MPEG-4 (0x51) by unicast.
+  start_media_sim "$(scenario_file mpeg4 '{ "seed": 12, "cameras": [
+      { "id": 501, "serial": "MP4PLAIN", "unicast_capable": false,
+        "media": { "codec": "mpeg4", "stamped": false, "width": 640, "height": 480, "kbps": 1000, "audio": false } },
+      { "id": 502, "serial": "MP4STAMP",
+        "media": { "codec": "mpeg4", "stamped": true, "width": 352, "height": 288, "kbps": 500 } } ] }')"
+  live_check plain MP4PLAIN 8 m4v
+  expect_eq "plain: picture size reported" "$(jq -c '[.codec, .width, .height]' "$work/out")" '["MPEG-4",640,480]'
+  expect_eq "plain: ffprobe reads the saved stream" "$(probe "$work/plain.m4v")" "mpeg4 640 480 $video"
+  expect_eq "plain: came by multicast" "$(sim media MP4PLAIN | jq -r .media.streams.live.to)" "236.5.7.21:8100"
+  live_check stamped MP4STAMP 8 m4v
+  expect_eq "stamped: ffprobe reads the saved stream" "$(probe "$work/stamped.m4v")" "mpeg4 352 288 $video"
+}
+
+live_faults() {
+  # 5 % loss, reordering and duplication of the segments: frames go missing, none is corrupt.
+  start_media_sim "$(scenario_file faults '{ "seed": 13, "cameras": [ { "id": 4661, "serial": "VSLOSS",
+      "media": { "faults": { "out": { "loss": 0.05, "reorder": 0.05, "duplicate": 0.05 } } } } ] }')"
+  live_check faults VSLOSS 10 h264
+  expect_eq "faults: segments were faulted" "$(($(sim media VSLOSS | jq .media.faulted_segments) > 0))" 1
+  expect_eq "faults: lost frames are counted" "$(($(jq .missing_frames "$work/out") > 0))" 1
+}
+
+live_unselected() {
+  # Both cameras stream to the multicast group; only the selected one may reach the sink.
+  start_media_sim "$(scenario_file two '{ "seed": 14, "cameras": [
+      { "id": 701, "serial": "CAMA", "unicast_capable": false },
+      { "id": 702, "serial": "CAMB", "unicast_capable": false } ] }')"
+  # A client that dies without stopping leaves camera B streaming until its heartbeat runs out.
+  timeout -s KILL 8 "$E2E_CLI" live CAMB --seconds 60 >/dev/null 2>&1
+  local before
+  before=$(sim media CAMB | jq .media.live_frames)
+  live_check selected CAMA 6 h264
+  expect_eq "unselected: camera B kept streaming" "$(($(sim media CAMB | jq .media.live_frames) > before + 50))" 1
+  expect_eq "unselected: nothing of camera B reached the sink" "$(awk '$2 != "id=701"' "$work/selected.frames" | wc -l)" 0
+}
+
+live_encrypted() {
+  start_media_sim "$(scenario_file enc '{ "seed": 15, "cameras": [ { "id": 4670, "serial": "VSENC",
+      "cipher": "encrypted", "password": "s3cret", "encrypt_version": 1 } ] }')"
+  cli --json live VSENC --seconds 3 --password wrong
+  expect_rc "encrypted: wrong password" 4
+  live_check encrypted VSENC 8 h264 --password s3cret
+}
+
+sd_download() {
+  # Several sub-packets per download datagram, one acknowledgement each.
+  start_media_sim "$(scenario_file sd '{ "seed": 16, "cameras": [ { "id": 4680, "serial": "VSSD", "ms_version": 4,
+      "recordings": [ { "start": "2024-05-01T10:00:00Z", "end": "2024-05-01T10:01:00Z" } ],
+      "media": { "sd_datagram_bytes": 12000 } } ] }')"
+  mkdir -p "$work/rec"
+  cli --json download VSSD --from 2024-05-01T10:00:10Z --to 2024-05-01T10:00:20Z --dir "$work/rec" --idle-timeout 20
+  expect_rc "download" 0
+  local m
+  m=$(sim media VSSD | jq -c .media)
+  echo "download: $m"
+  local sent acked acks
+  sent=$(jq .download_sent <<<"$m")
+  acked=$(jq .download_acked <<<"$m")
+  acks=$(jq .download_acks <<<"$m")
+  expect_eq "download: every sub-packet acknowledged" "$acked" "$sent"
+  expect_eq "download: fewer acknowledgements than sub-packets" "$((acks > 0 && acks < sent))" 1
+}
+
+"$scenario"
+finish
