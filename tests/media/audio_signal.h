@@ -104,8 +104,9 @@ inline double PeakCorrelation(const std::vector<BYTE>& ref, const std::vector<BY
 }
 
 // Speech through a real device may lose a few milliseconds here and there (a starved device
-// thread drops a period); each half second of the reference that carries sound is therefore
-// matched on its own, within 40 ms of the overall delay nLag. Returns the median correlation.
+// thread drops a period, a player underruns); each half second of the reference that carries
+// sound is therefore matched on its own, within 40 ms of where the one before it was found
+// (starting at the overall delay nLag). Returns the median correlation.
 inline double MedianSegmentCorrelation(const std::vector<BYTE>& ref, const std::vector<BYTE>& test, int nLag)
 {
     const std::vector<double> r = Samples(ref), t = Samples(test);
@@ -121,8 +122,15 @@ inline double MedianSegmentCorrelation(const std::vector<BYTE>& ref, const std::
         if (dWindow < 0.1 * dEnergy * nWindow / r.size())
             continue;
         double dBest = -1;
-        for (int lag = nLag - 320; lag <= nLag + 320; ++lag)
-            dBest = std::max(dBest, CorrelationAt(r, t, nFrom, nFrom + nWindow, lag));
+        int nBest = nLag;
+        for (int lag = nLag - 320; lag <= nLag + 320; ++lag) {
+            const double d = CorrelationAt(r, t, nFrom, nFrom + nWindow, lag);
+            if (d > dBest) {
+                dBest = d;
+                nBest = lag;
+            }
+        }
+        nLag = nBest; // gaps add up: the next half second is looked for from here
         results.push_back(dBest);
     }
     if (results.empty())

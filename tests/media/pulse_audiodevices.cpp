@@ -130,7 +130,7 @@ TEST(AudioPulse, CaptureTakesTheInputDevice)
     });
     ASSERT_TRUE(manager.StartCapture(-1, 8000, 16, 1));
     RunEventsFor(std::chrono::milliseconds(1500));
-    Background play("paplay --latency-msec=20 --device=" + std::string(std::getenv("VISTREL_PULSE_SINK")) +
+    Background play("paplay --latency-msec=100 --device=" + std::string(std::getenv("VISTREL_PULSE_SINK")) +
                     " " + AUDIO_TEST_SPEECH);
     const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (waitpid(play.pid, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < tEnd)

@@ -24,3 +24,5 @@ void AddControlCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
 void AddLiveCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // download, recordings, export (clirecord.cpp).
 void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// listen, talk (cliaudio.cpp).
+void AddAudioCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
