@@ -190,7 +190,8 @@ TEST(AudioPulse, PlayAndCaptureTogether)
     int nLag = 0;
     const double dCorr = PeakCorrelation(speech, sink.pcm, 32000, &nLag);
     const double dMedian = MedianSegmentCorrelation(speech, sink.pcm, nLag);
-    std::printf("duplex: correlation %.3f (median of half seconds %.3f), delay %d ms\n", dCorr, dMedian, nLag / 8);
+    std::printf("duplex: correlation %.3f (median of half seconds %.3f), delay %d ms\n", dCorr, dMedian,
+                nLag / 8);
     EXPECT_GT(dMedian, 0.8);
 }
 
