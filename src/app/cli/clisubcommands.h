@@ -26,3 +26,5 @@ void AddLiveCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // listen, talk (cliaudio.cpp).
 void AddAudioCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// snapshot (clisnapshot.cpp).
+void AddSnapshotCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

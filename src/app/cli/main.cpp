@@ -109,6 +109,7 @@ int main(int argc, char** argv)
     AddControlCommands(cli, options, vecSubcommands);
     AddRecordCommands(cli, options, vecSubcommands);
     AddLiveCommands(cli, options, vecSubcommands);
+    AddSnapshotCommands(cli, options, vecSubcommands);
     AddAudioCommands(cli, options, vecSubcommands);
 
     try {
