@@ -52,10 +52,11 @@ live_check() {
   if ((video < 25)); then fail "$name: only $video video frames"; fi
 }
 
-# probe FILE: "codec width height frames" as ffprobe reads an elementary stream.
+# probe FILE: "codec width height frames" as ffprobe reads an elementary stream; frames are
+# counted by the parser, so a picture whose reference was lost on the way still counts.
 probe() {
-  ffprobe -v error -count_frames -select_streams v:0 \
-    -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0 "$1" | tr ',' ' '
+  ffprobe -v error -count_packets -select_streams v:0 \
+    -show_entries stream=codec_name,width,height,nb_read_packets -of csv=p=0 "$1" | tr ',' ' '
 }
 
 live_h264() {
