@@ -104,8 +104,14 @@ password() {
       "encrypt_version": 1 }, { "id": 78, "serial": "OPEN1" } ] }')"
   cli --json search --seconds 2
   expect_eq "password flag" "$(row PW1 | jq .has_password),$(row OPEN1 | jq .has_password)" true,false
-  cli info PW1 --password wrong
+  cli --json info PW1 --password wrong
   expect_rc "wrong password refused" 4
+  expect_eq "one document saying why" "$(jq -sc '[length, .[0].ok, .[0].error.code]' "$work/out")" '[1,false,"wrong_password"]'
+  VISTREL_PASSWORD=s3cret cli --json info PW1
+  expect_rc "password from the environment" 0
+  printf 's3cret\n' >"$work/pw"
+  cli --json upgrade PW1 --image-dir "$work" --password-file "$work/pw" --password wrong
+  expect_rc "two password sources refused" 2
   cli --json info PW1 --password s3cret
   expect_rc "right password" 0
   expect_eq "token accepted" "$(jq -r .token "$work/out")" accepted
