@@ -8,7 +8,7 @@
 #include "download/downloadmanager.h"
 #include "platform/msgwindow.h"
 #include "ui/messagedialog.h"
-#include "ui/placeholdermainwindow.h"
+#include "ui/main/dlgmain.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -66,7 +66,7 @@ int CVistrelApp::InitInstance()
         // Step 9: the main window runs modally; it creates the device manager and starts
         // the search.
         {
-            CPlaceholderMainWindow mainWindow;
+            CDlgMain mainWindow;
             mainWindow.exec();
         }
         if (g_pendingException)

@@ -1,0 +1,300 @@
+#include "ui/main/camlist.h"
+
+#include "core/log.h"
+#include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "device/idownloadmanager.h"
+#include "ui/main/dlgpassword.h"
+#include "ui/main/mainmessage.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace {
+
+// Column 0 shows the name; the id rides along as item data.
+constexpr int ROLE_ID = Qt::UserRole + 1;
+
+// A round status mark: green while the camera records, amber when recording is set but idle,
+// grey otherwise.
+QIcon StatusIcon(DWORD dwTipID)
+{
+    QColor color(0x8a, 0x94, 0x9e);
+    if (dwTipID == IDS_CAMERA_SD_RECORDING || dwTipID == IDS_CAMERA_NAS_RECORDING)
+        color = QColor(0x2e, 0xa0, 0x43);
+    else if (dwTipID == IDS_CAMERA_SD_ENABLE_NOT_RECORDING || dwTipID == IDS_CAMERA_NAS_ENABLE_NOT_RECORDING)
+        color = QColor(0xd9, 0x8c, 0x1f);
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(color.darker(140), 2));
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(5, 5, 22, 22));
+    return QIcon(pixmap);
+}
+
+bool DeviceDownloading(DWORD dwID)
+{
+    IDownloadRecordManager* pDownloads = GetDownloadRecordManager();
+    return pDownloads != nullptr && pDownloads->IsDownloading(dwID);
+}
+
+} // namespace
+
+DWORD CamStatusTipID(const DeviceInfo& device)
+{
+    // NAS recording wins when a share is set up; otherwise the card's state. A recording that is
+    // set up but has not written anything to the card counts as idle.
+    const RecordInfo& nas = device.stRecordNas;
+    if (device.stQuery.bCmdGetRecordNas != 0 && nas.szNasPath[0] != '\0' && nas.dwSessionMode != 0)
+        return device.stSDInfo.byState != 0 ? IDS_CAMERA_NAS_RECORDING : IDS_CAMERA_NAS_ENABLE_NOT_RECORDING;
+    if (device.stItem.bHasSD == 0 || device.stQuery.bCmdGetRecordSD == 0)
+        return IDS_CAMERA;
+    if (device.stRecordSD.dwSessionMode == 0)
+        return IDS_CAMERA_SD_NOT_ENABLE_RECORD;
+    return device.stSDInfo.byState != 0 ? IDS_CAMERA_SD_RECORDING : IDS_CAMERA_SD_ENABLE_NOT_RECORDING;
+}
+
+CDlgDeviceListBase::CDlgDeviceListBase(DWORD enPlayType, QWidget* pParent)
+    : QWidget(pParent), m_enPlayType(enPlayType)
+{
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    m_pTree = new QTreeWidget(this);
+    m_pTree->setObjectName(QStringLiteral("camList"));
+    m_pTree->setColumnCount(1);
+    m_pTree->setHeaderHidden(true);
+    m_pTree->setRootIsDecorated(true);
+    m_pTree->setIconSize(QSize(16, 16));
+    m_pTree->header()->setStretchLastSection(true);
+    pLayout->addWidget(m_pTree, 1);
+    m_pButtons = new QVBoxLayout;
+    pLayout->addLayout(m_pButtons);
+    // A double click outside the rows gives no item and so is ignored.
+    connect(m_pTree, &QTreeWidget::itemActivated, this,
+            [this](QTreeWidgetItem* pItem, int) { OnItemActivated(pItem); });
+}
+
+void CDlgDeviceListBase::SetOrderByName(bool bByName)
+{
+    m_bOrderByName = bByName;
+    RefreshList();
+}
+
+void CDlgDeviceListBase::Retranslate()
+{
+    RefreshList();
+}
+
+void CDlgDeviceListBase::FillItem(QTreeWidgetItem* pItem, const DeviceInfo& device)
+{
+    const DWORD dwTipID = CamStatusTipID(device);
+    pItem->setText(0, QString::fromStdU16String(device.GetName()));
+    pItem->setData(0, ROLE_ID, static_cast<uint>(device.GetID()));
+    pItem->setToolTip(0, MainText(dwTipID));
+    pItem->setIcon(0, StatusIcon(dwTipID));
+}
+
+void CDlgDeviceListBase::RefreshList()
+{
+    CDeviceManager* pManager = GetDeviceManager();
+    const QTreeWidgetItem* pCurrent = m_pTree->currentItem();
+    const uint uCurrent = pCurrent != nullptr ? pCurrent->data(0, ROLE_ID).toUInt() : 0;
+
+    std::vector<DeviceInfo*> vecDevices;
+    if (m_bOrderByName) {
+        SortedDeviceMap mapSorted;
+        pManager->GetAllSortedDevices(mapSorted);
+        for (const auto& entry : mapSorted)
+            vecDevices.push_back(entry.second);
+    } else {
+        for (const auto& [dwID, pDevice] : pManager->GetDevices()) {
+            if (pDevice->bIsExist)
+                vecDevices.push_back(pDevice);
+        }
+    }
+
+    m_pTree->setUpdatesEnabled(false);
+    m_pTree->clear();
+    QTreeWidgetItem* pSelect = nullptr;
+    for (DeviceInfo* pDevice : vecDevices) {
+        auto* pItem = new QTreeWidgetItem(m_pTree);
+        FillItem(pItem, *pDevice);
+        if (pDevice->GetID() == uCurrent)
+            pSelect = pItem;
+        for (const auto& pChild : pDevice->vecChildren) {
+            if (pChild == nullptr)
+                continue;
+            auto* pChildItem = new QTreeWidgetItem(pItem);
+            FillItem(pChildItem, *pChild);
+            if (pChild->GetID() == uCurrent)
+                pSelect = pChildItem;
+        }
+        pItem->setExpanded(true);
+    }
+    if (pSelect != nullptr)
+        m_pTree->setCurrentItem(pSelect);
+    m_pTree->setUpdatesEnabled(true);
+}
+
+void CDlgDeviceListBase::OnItemActivated(QTreeWidgetItem* pItem)
+{
+    if (pItem == nullptr)
+        return;
+    OpenDevice(pItem->data(0, ROLE_ID).toUInt());
+}
+
+DWORD CDlgDeviceListBase::RefuseOpen(const DeviceInfo&) const
+{
+    return 0;
+}
+
+bool CDlgDeviceListBase::OpenDevice(DWORD dwID)
+{
+    CDeviceManager* pManager = GetDeviceManager();
+    DeviceInfo* pDevice = pManager->GetDevice(dwID, CAMERA_MASK_ALL);
+    if (pDevice == nullptr)
+        return false;
+    VLOG(3, "CDlgDeviceListBase::OpenDevice: id:%u, enPlayType:%u", dwID, m_enPlayType);
+    // A recorder has no video of its own; its channels are opened one by one.
+    if (pDevice->enCameraType == CAMERA_TYPE_PARENT)
+        return false;
+
+    if (!PasswordMatches(pDevice->stPassword)) {
+        std::optional<QString> typed;
+        if (g_fnPasswordHook) {
+            typed = g_fnPasswordHook();
+        } else {
+            CDlgPassword dlg(this);
+            if (dlg.exec() == QDialog::Accepted)
+                typed = dlg.GetPassword();
+        }
+        if (!typed)
+            return false;
+        BYTE abPassword[PASSWORD_LEN] = {};
+        if (!PasswordFromText(typed->toStdString(), abPassword)) {
+            ShowMainMessage(MainText(IDS_HINT_PASSERR), this);
+            return false;
+        }
+        // The device manager tries it on every camera: one password often opens several.
+        pManager->SetPassword(abPassword);
+        if (!PasswordMatches(pDevice->stPassword)) {
+            ShowMainMessage(MainText(IDS_HINT_PASSERR), this);
+            return false;
+        }
+    }
+
+    if (const DWORD dwRefusal = RefuseOpen(*pDevice); dwRefusal != 0) {
+        ShowMainMessage(MainText(dwRefusal), this);
+        return false;
+    }
+
+    pManager->CancelSelectDevice();
+    pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, m_enPlayType);
+    return true;
+}
+
+// --- Live view ---
+
+CDlgRealplayCamList::CDlgRealplayCamList(QWidget* pParent) : CDlgDeviceListBase(PLAY_TYPE_REALTIME, pParent)
+{
+    m_pStatus = new QLabel(this);
+    m_pStatus->setObjectName(QStringLiteral("searchStatus"));
+    m_pBtnOrder = new QPushButton(this);
+    m_pBtnOrder->setCheckable(true);
+    m_pBtnSearch = new QPushButton(this);
+    ButtonArea()->addWidget(m_pStatus);
+    auto* pRow = new QHBoxLayout;
+    pRow->addWidget(m_pBtnOrder);
+    pRow->addWidget(m_pBtnSearch);
+    ButtonArea()->addLayout(pRow);
+    connect(m_pBtnOrder, &QPushButton::toggled, this, [this](bool bChecked) { SetOrderByName(bChecked); });
+    connect(m_pBtnSearch, &QPushButton::clicked, this, [this] {
+        SetScanning(true);
+        GetDeviceManager()->ReSearchDevices();
+    });
+    Retranslate();
+}
+
+void CDlgRealplayCamList::Retranslate()
+{
+    m_pBtnOrder->setText(MainText(IDS_CTLTIP_NAMESORT));
+    m_pBtnSearch->setText(MainText(IDS_CTL_SEARCHCAMERA));
+    ShowScanState();
+    CDlgDeviceListBase::Retranslate();
+}
+
+void CDlgRealplayCamList::SetScanning(bool bScanning)
+{
+    // A finish without a re-search (the engine's own sweeps) changes nothing shown.
+    if (!bScanning && m_enScan == ScanState::Idle)
+        return;
+    m_enScan = bScanning ? ScanState::Scanning : ScanState::Finished;
+    ShowScanState();
+}
+
+void CDlgRealplayCamList::ShowScanState()
+{
+    if (m_enScan == ScanState::Idle)
+        m_pStatus->clear();
+    else
+        m_pStatus->setText(MainText(m_enScan == ScanState::Scanning ? IDS_CTL_SCANNING : IDS_CTL_NOSCANNING));
+}
+
+QString CDlgRealplayCamList::GetStatusText() const
+{
+    return m_pStatus->text();
+}
+
+// --- Playback ---
+
+CDlgPlaybackCamList::CDlgPlaybackCamList(QWidget* pParent) : CDlgDeviceListBase(PLAY_TYPE_PLAYBACK, pParent)
+{
+    m_pBtnAuto = new QPushButton(this);
+    m_pBtnSD = new QPushButton(this);
+    m_pBtnNas = new QPushButton(this);
+    // The source decides the play type the next opened camera is selected with: the card's
+    // recordings, or the second kind for recordings on the share.
+    const std::pair<QPushButton*, DWORD> sources[] = {{m_pBtnAuto, PLAY_TYPE_PLAYBACK},
+                                                      {m_pBtnSD, PLAY_TYPE_PLAYBACK},
+                                                      {m_pBtnNas, PLAY_TYPE_PLAYBACK_OPT}};
+    for (const auto& [pButton, enPlayType] : sources) {
+        pButton->setCheckable(true);
+        pButton->setAutoExclusive(true);
+        ButtonArea()->addWidget(pButton);
+        connect(pButton, &QPushButton::clicked, this,
+                [this, enPlayType = enPlayType] { m_enPlayType = enPlayType; });
+    }
+    m_pBtnAuto->setChecked(true);
+    Retranslate();
+}
+
+void CDlgPlaybackCamList::Retranslate()
+{
+    m_pBtnAuto->setText(MainText(IDS_PLAYSOURCE_PBAUTO));
+    m_pBtnSD->setText(MainText(IDS_PLAYSOURCE_PBSDCARD));
+    m_pBtnNas->setText(MainText(IDS_PLAYSOURCE_PBNAS));
+    CDlgDeviceListBase::Retranslate();
+}
+
+DWORD CDlgPlaybackCamList::RefuseOpen(const DeviceInfo& device) const
+{
+    // A card taken by another viewer is only known from the camera's answer to the start of
+    // playback (video status 4), which the main window reports; a stale status must not lock the
+    // camera out once the other viewer has gone.
+    if (DeviceDownloading(device.GetID()))
+        return IDS_STOPDOWNLOAD_PLAYBACK;
+    return 0;
+}
+
+// --- Configuration ---
+
+CDlgConfigCamList::CDlgConfigCamList(QWidget* pParent) : CDlgDeviceListBase(PLAY_TYPE_REALTIME, pParent) {}

@@ -1,0 +1,90 @@
+// The three camera lists of the main window: live view, playback and configuration. Each shows
+// the cameras by id or by name, recorders with their channels under them, a status picture and
+// a recording tooltip, and opens a camera with its own play type on a double click.
+#pragma once
+
+#include "platform/wintypes.h"
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QVBoxLayout;
+struct DeviceInfo;
+
+// The tooltip string id for a camera's recording state.
+DWORD CamStatusTipID(const DeviceInfo& device);
+
+class CDlgDeviceListBase : public QWidget {
+    Q_OBJECT
+public:
+    CDlgDeviceListBase(DWORD enPlayType, QWidget* pParent);
+
+    // Rebuilds the rows from the device manager, keeping the highlighted camera.
+    void RefreshList();
+    virtual void Retranslate();
+
+    // The password rule, the list's refusals, then selection with the list's play type.
+    // Returns whether the camera was selected.
+    bool OpenDevice(DWORD dwID);
+
+    QTreeWidget* GetTree() const { return m_pTree; }
+    DWORD GetPlayType() const { return m_enPlayType; }
+    void SetOrderByName(bool bByName);
+
+protected:
+    // A refusal of this list for pDevice (0: none).
+    virtual DWORD RefuseOpen(const DeviceInfo& device) const;
+    QVBoxLayout* ButtonArea() const { return m_pButtons; }
+
+    DWORD m_enPlayType;
+
+private:
+    void FillItem(QTreeWidgetItem* pItem, const DeviceInfo& device);
+    void OnItemActivated(QTreeWidgetItem* pItem);
+
+    QTreeWidget* m_pTree;
+    QVBoxLayout* m_pButtons;
+    bool m_bOrderByName = false;
+};
+
+class CDlgRealplayCamList : public CDlgDeviceListBase {
+    Q_OBJECT
+public:
+    explicit CDlgRealplayCamList(QWidget* pParent = nullptr);
+    void Retranslate() override;
+    // The search is running (true) or has finished.
+    void SetScanning(bool bScanning);
+    QString GetStatusText() const;
+
+private:
+    QPushButton* m_pBtnOrder;
+    QPushButton* m_pBtnSearch;
+    QLabel* m_pStatus;
+    // Nothing is shown until the first re-search.
+    enum class ScanState { Idle, Scanning, Finished } m_enScan = ScanState::Idle;
+    void ShowScanState();
+};
+
+class CDlgPlaybackCamList : public CDlgDeviceListBase {
+    Q_OBJECT
+public:
+    explicit CDlgPlaybackCamList(QWidget* pParent = nullptr);
+    void Retranslate() override;
+
+protected:
+    DWORD RefuseOpen(const DeviceInfo& device) const override;
+
+private:
+    QPushButton* m_pBtnAuto;
+    QPushButton* m_pBtnSD;
+    QPushButton* m_pBtnNas;
+};
+
+class CDlgConfigCamList : public CDlgDeviceListBase {
+    Q_OBJECT
+public:
+    explicit CDlgConfigCamList(QWidget* pParent = nullptr);
+};

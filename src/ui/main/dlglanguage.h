@@ -1,0 +1,25 @@
+// "Select language": English, Simplified or Traditional Chinese. OK stores the choice, reloads the
+// text tables and tells every open window to re-label itself.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+
+class CDlgLanguage : public QDialog {
+    Q_OBJECT
+public:
+    explicit CDlgLanguage(QWidget* pParent = nullptr);
+
+    int GetLanguageID() const;
+    void SetLanguageID(int nLanguageID);
+    void accept() override;
+
+    // Stores nLanguageID, loads its tables and raises the language-changed notification.
+    static void ApplyLanguage(int nLanguageID);
+
+private:
+    QComboBox* m_pCombo;
+    QCheckBox* m_pCheckHide;
+};

@@ -1,0 +1,398 @@
+#include "ui/main/dlgmain.h"
+
+#include "core/configfile.h"
+#include "core/log.h"
+#include "core/notifyids.h"
+#include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "device/devicenotifications.h"
+#include "device/idownloadmanager.h"
+#include "ui/main/camlist.h"
+#include "ui/main/dlglanguage.h"
+#include "ui/main/mainmessage.h"
+#include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgcamsetpane.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace {
+
+constexpr DWORD NOTIFY_FIRST = 46;
+constexpr DWORD NOTIFY_LAST = 181;
+
+// Video-status values of a start-video refusal.
+constexpr DWORD VIDEO_STATUS_INTERNET_MODE = 1;
+constexpr DWORD VIDEO_STATUS_BUSY = 2;
+constexpr DWORD VIDEO_STATUS_PASSWORD = 3;
+constexpr DWORD VIDEO_STATUS_RECORD_OCCUPIED = 4;
+
+// Tab buttons, in their order on the bar.
+constexpr DWORD TAB_TEXTS[] = {IDS_REALTIME, IDS_PLAYBACK, IDS_CONFIG, IDS_CTL_UPDATEFIRM,
+                               IDS_BTN_RECORDDOWNLOAD};
+
+} // namespace
+
+void CDlgMain::CLanguageSink::NotifySink(DWORD dwNotifyID, UINT_PTR)
+{
+    if (dwNotifyID == DWORD_NOTIFYID_LANGUAGE_CHANGED)
+        m_pOwner->Retranslate();
+}
+
+CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
+{
+    setObjectName(QStringLiteral("dlgMain"));
+    setWindowTitle(QStringLiteral("Vistrel"));
+    setWindowFlags(windowFlags() | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint);
+    resize(1100, 700);
+
+    auto* pLayout = new QVBoxLayout(this);
+    auto* pBar = new QHBoxLayout;
+    for (int i = 0; i < 5; ++i) {
+        m_apTabs[i] = new QPushButton(this);
+        m_apTabs[i]->setObjectName(QStringLiteral("mainTab%1").arg(i));
+        m_apTabs[i]->setProperty("mainTab", true);
+        pBar->addWidget(m_apTabs[i]);
+    }
+    // The first three switch the tab; firmware and download open their dialogs.
+    for (int i = 0; i < 3; ++i)
+        m_apTabs[i]->setCheckable(true);
+    connect(m_apTabs[0], &QPushButton::clicked, this, &CDlgMain::OnBtnReal);
+    connect(m_apTabs[1], &QPushButton::clicked, this, &CDlgMain::OnBtnPlayBack);
+    connect(m_apTabs[2], &QPushButton::clicked, this, &CDlgMain::OnBtnSetConfig);
+    connect(m_apTabs[3], &QPushButton::clicked, this, &CDlgMain::OnBtnUpdateCam);
+    connect(m_apTabs[4], &QPushButton::clicked, this, &CDlgMain::OnBtnDownloadRecord);
+    pBar->addStretch(1);
+    m_pBtnLanguage = new QPushButton(this);
+    m_pBtnRegister = new QPushButton(this);
+    m_pBtnAbout = new QPushButton(this);
+    m_pBtnMin = new QPushButton(this);
+    m_pBtnClose = new QPushButton(this);
+    for (QPushButton* pButton : {m_pBtnLanguage, m_pBtnRegister, m_pBtnAbout, m_pBtnMin, m_pBtnClose}) {
+        pButton->setAutoDefault(false);
+        pBar->addWidget(pButton);
+    }
+    for (QPushButton* pButton : m_apTabs)
+        pButton->setAutoDefault(false);
+    connect(m_pBtnLanguage, &QPushButton::clicked, this, &CDlgMain::OnBtnLanguage);
+    connect(m_pBtnRegister, &QPushButton::clicked, this, &CDlgMain::OnBtnWebsite);
+    connect(m_pBtnAbout, &QPushButton::clicked, this, &CDlgMain::OnBtnVersion);
+    connect(m_pBtnMin, &QPushButton::clicked, this, &CDlgMain::OnBtnMin);
+    connect(m_pBtnClose, &QPushButton::clicked, this, &CDlgMain::OnBtnClose);
+    pLayout->addLayout(pBar);
+
+    auto* pSplitter = new QSplitter(Qt::Horizontal, this);
+    m_pListStack = new QStackedWidget(pSplitter);
+    m_pRealplayList = new CDlgRealplayCamList(m_pListStack);
+    m_pPlaybackList = new CDlgPlaybackCamList(m_pListStack);
+    m_pConfigList = new CDlgConfigCamList(m_pListStack);
+    m_pListStack->addWidget(m_pRealplayList);
+    m_pListStack->addWidget(m_pPlaybackList);
+    m_pListStack->addWidget(m_pConfigList);
+    m_pListStack->setMinimumWidth(220);
+
+    m_pRightStack = new QStackedWidget(pSplitter);
+    // The video area: live or played-back video of the selected camera.
+    m_pVideoArea = new QFrame(m_pRightStack);
+    m_pVideoArea->setObjectName(QStringLiteral("videoArea"));
+    m_pVideoArea->setFrameShape(QFrame::StyledPanel);
+    m_pVideoArea->setMinimumSize(352, 288);
+    auto* pVideoLayout = new QVBoxLayout(m_pVideoArea);
+    m_pVideoLabel = new QLabel(m_pVideoArea);
+    m_pVideoLabel->setAlignment(Qt::AlignCenter);
+    pVideoLayout->addWidget(m_pVideoLabel);
+    m_pRightStack->addWidget(m_pVideoArea);
+
+    // Configuration: the camera's pages and the camera-setting pane side by side.
+    auto* pConfig = new QWidget(m_pRightStack);
+    auto* pConfigLayout = new QHBoxLayout(pConfig);
+    pConfigLayout->setContentsMargins(0, 0, 0, 0);
+    pConfigLayout->addWidget(new CDlgCamConfigPane(PageContext(), pConfig), 1);
+    pConfigLayout->addWidget(new CDlgCamSetPane(PageContext(), pConfig));
+    m_pRightStack->addWidget(pConfig);
+    pSplitter->setStretchFactor(1, 1);
+    pLayout->addWidget(pSplitter, 1);
+
+    // Presence and list notifications come in bursts (a recorder and its channels, a search
+    // answered by many cameras): rebuild the lists once per burst.
+    m_pRefreshTimer = new QTimer(this);
+    m_pRefreshTimer->setSingleShot(true);
+    m_pRefreshTimer->setInterval(100);
+    connect(m_pRefreshTimer, &QTimer::timeout, this, [this] {
+        m_pRealplayList->RefreshList();
+        m_pPlaybackList->RefreshList();
+        m_pConfigList->RefreshList();
+    });
+
+    Retranslate();
+    m_apTabs[0]->setChecked(true);
+
+    Subscribe(true);
+    try {
+        GetDeviceManager()->SearchDevices(10000);
+    } catch (...) {
+        // No destructor runs for a half-built window: the bus must not keep our address.
+        Subscribe(false);
+        throw;
+    }
+}
+
+CDlgMain::~CDlgMain()
+{
+    Subscribe(false);
+}
+
+void CDlgMain::Subscribe(bool bRegister)
+{
+    CNotifyManager* pNotify = GetNotifyManager();
+    auto apply = [&](DWORD dwID, INotifySink* pSink) {
+        if (bRegister)
+            pNotify->RegisterNotify(dwID, pSink);
+        else
+            pNotify->RemoveNotify(dwID, pSink);
+    };
+    for (DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
+        apply(dwID, this);
+    apply(DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH, this);
+    apply(DWORD_NOTIFYID_LANGUAGE_CHANGED, &m_languageSink);
+}
+
+QWidget* CDlgMain::GetVideoArea() const
+{
+    return m_pVideoArea;
+}
+
+void CDlgMain::Retranslate()
+{
+    for (int i = 0; i < 5; ++i)
+        m_apTabs[i]->setText(MainText(TAB_TEXTS[i]));
+    m_pBtnLanguage->setText(MainText(IDS_LANGUAGE_SELECT));
+    m_pBtnRegister->setText(MainText(IDS_WEBSITE_REGISTER));
+    m_pBtnAbout->setText(MainText(IDS_WIN_ABOUT));
+    m_pBtnMin->setText(MainText(IDS_CTLTIP_MINBOX));
+    m_pBtnClose->setText(MainText(IDS_CTLTIP_CLOSE));
+    m_pVideoLabel->setText(MainText(IDS_ST_CAMERA));
+    m_pRealplayList->Retranslate();
+    m_pPlaybackList->Retranslate();
+    m_pConfigList->Retranslate();
+}
+
+bool CDlgMain::IsDownloading(DWORD dwID)
+{
+    IDownloadRecordManager* pDownloads = GetDownloadRecordManager();
+    return pDownloads != nullptr && pDownloads->IsDownloading(dwID);
+}
+
+void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
+{
+    FATAL_CHECK(dwNotifyID >= NOTIFY_FIRST && dwNotifyID <= NOTIFY_LAST);
+    auto* pDevice = reinterpret_cast<DeviceInfo*>(dwParam);
+    CDeviceManager* pManager = GetDeviceManager();
+    switch (dwNotifyID) {
+    case DWORD_NOTIFYID_CAMERA_EXIST_ONLINE:
+        FATAL_CHECK(pDevice != nullptr);
+        m_pRefreshTimer->start();
+        break;
+    case DWORD_NOTIFYID_CAMERA_EXIST_OFFLINE:
+        FATAL_CHECK(pDevice != nullptr);
+        m_pRefreshTimer->start();
+        if (pManager->GetSelectDevice() == pDevice)
+            pManager->CancelSelectDevice();
+        if (IsDownloading(pDevice->GetID()))
+            HandleVideoStatusError(false, true, IDS_SELCAMERA_OFFLINE, pDevice);
+        break;
+    case DWORD_NOTIFYID_CAMERA_LIST_INFO:
+        FATAL_CHECK(pDevice != nullptr);
+        m_pRefreshTimer->start();
+        if (pDevice->stItem.bHasSD == 0 && IsDownloading(pDevice->GetID()))
+            HandleVideoStatusError(false, true, IDS_DOWNLOAD_NOSDCARD, pDevice);
+        break;
+    case DWORD_NOTIFYID_CAMERA_SCAN_FINISH:
+        m_pRealplayList->SetScanning(false);
+        m_pRefreshTimer->start();
+        break;
+    case DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR: {
+        FATAL_CHECK(pDevice != nullptr);
+        const bool bSelected = pManager->GetSelectDevice() == pDevice;
+        const DWORD enPlayType = pManager->GetPlayType();
+        const bool bDownloading = IsDownloading(pDevice->GetID());
+        VLOG(3, "CDlgMain::NotifySink: video status:%u, id:%u, selected:%d, play type:%u, downloading:%d",
+             pDevice->dwCameraVideoStatus, pDevice->GetID(), bSelected ? 1 : 0, enPlayType,
+             bDownloading ? 1 : 0);
+        switch (pDevice->dwCameraVideoStatus) {
+        case VIDEO_STATUS_INTERNET_MODE:
+            if (bSelected && enPlayType == PLAY_TYPE_REALTIME)
+                HandleVideoStatusError(true, false, IDS_INTERNETMODE_PLAY_BY_OTHER, pDevice);
+            break;
+        case VIDEO_STATUS_BUSY:
+            if (bSelected && enPlayType == PLAY_TYPE_REALTIME)
+                HandleVideoStatusError(true, false, IDS_PLAY_TOO_MANY_BY_OTHER, pDevice);
+            break;
+        case VIDEO_STATUS_PASSWORD:
+            // The stored password no longer opens the camera: forget it so the next open asks.
+            if (bSelected || bDownloading) {
+                std::memset(pDevice->stPassword.pszInputPassword, 0,
+                            sizeof(pDevice->stPassword.pszInputPassword));
+                HandleVideoStatusError(bSelected, bDownloading, IDS_PLAY_ERROR_PASSWORD, pDevice);
+            }
+            break;
+        case VIDEO_STATUS_RECORD_OCCUPIED: {
+            const bool bPlayback =
+                bSelected && (enPlayType == PLAY_TYPE_PLAYBACK || enPlayType == PLAY_TYPE_PLAYBACK_OPT);
+            // One message when both the playback and a download of this camera end.
+            if (bPlayback || bDownloading)
+                HandleVideoStatusError(bPlayback, bDownloading, IDS_RECORD_PLAY_BY_OTHER, pDevice);
+            break;
+        }
+        default:
+            FATAL_CHECK(false, "unknown video status %u", pDevice->dwCameraVideoStatus);
+        }
+        break;
+    }
+    case DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH:
+        FATAL_CHECK(pDevice != nullptr);
+        if (IDownloadRecordManager* pDownloads = GetDownloadRecordManager())
+            pDownloads->CancelDownload(pDevice->GetID());
+        ShowMainMessage(
+            MainTextWithName(IDS_CAMERA_DOWNLOAD_FINISH, QString::fromStdU16String(pDevice->GetName())),
+            this);
+        break;
+    default:
+        break;
+    }
+}
+
+void CDlgMain::HandleVideoStatusError(bool bCancelSelectDevice, bool bCancelDownload, DWORD dwErrorText,
+                                      DeviceInfo* pDevice)
+{
+    FATAL_CHECK(pDevice != nullptr);
+    if (bCancelSelectDevice)
+        GetDeviceManager()->CancelSelectDevice();
+    if (bCancelDownload) {
+        if (IDownloadRecordManager* pDownloads = GetDownloadRecordManager())
+            pDownloads->CancelDownload(pDevice->GetID());
+    }
+    ShowMainMessage(MainTextWithName(dwErrorText, QString::fromStdU16String(pDevice->GetName())), this);
+}
+
+void CDlgMain::SwitchTab(BtnType enType)
+{
+    m_enBtnType = enType;
+    for (int i = 0; i < 3; ++i)
+        m_apTabs[i]->setChecked(i == enType);
+    m_pListStack->setCurrentIndex(enType);
+    m_pRightStack->setCurrentIndex(enType == BTN_CONFIG ? 1 : 0);
+    // The selection belongs to the tab it was made in: live video does not carry over into
+    // playback, nor a playback into configuration.
+    CDeviceManager* pManager = GetDeviceManager();
+    const DWORD enWanted = enType == BTN_PLAYBACK ? m_pPlaybackList->GetPlayType() : PLAY_TYPE_REALTIME;
+    if (pManager->GetSelectDevice() != nullptr && pManager->GetPlayType() != enWanted)
+        pManager->CancelSelectDevice();
+}
+
+void CDlgMain::OnBtnReal()
+{
+    SwitchTab(BTN_REALTIME);
+}
+
+void CDlgMain::OnBtnPlayBack()
+{
+    SwitchTab(BTN_PLAYBACK);
+}
+
+void CDlgMain::OnBtnSetConfig()
+{
+    SwitchTab(BTN_CONFIG);
+}
+
+void CDlgMain::OnBtnUpdateCam()
+{
+    m_apTabs[3]->setChecked(false);
+    if (!GetDeviceManager()->HasValidDevice()) {
+        ShowMainMessage(MainText(IDS_NO_UPDATE_CAMERA), this);
+        return;
+    }
+    VLOG(2, "CDlgMain::OnBtnUpdateCam: the firmware dialog is not part of this build");
+}
+
+void CDlgMain::OnBtnDownloadRecord()
+{
+    if (!GetDeviceManager()->HasValidDevice()) {
+        ShowMainMessage(MainText(IDS_NO_DOWNLOAD_CAMERA), this);
+        return;
+    }
+    VLOG(2, "CDlgMain::OnBtnDownloadRecord: the download dialog is not part of this build");
+}
+
+void CDlgMain::OnBtnLanguage()
+{
+    CDlgLanguage dlg(this);
+    dlg.exec();
+}
+
+void CDlgMain::OnBtnVersion()
+{
+    ShowMainMessage(MainText(IDS_VER_NAME) + QStringLiteral(" Vistrel\n") + MainText(IDS_VER_VESION) +
+                        QStringLiteral(" ") + QStringLiteral(VISTREL_VERSION_TEXT),
+                    this);
+}
+
+void CDlgMain::OnBtnWebsite()
+{
+    const QString strSite = QString::fromStdU16String(GetConfigFileManager()->GetWebsite());
+    if (strSite.isEmpty())
+        return;
+    QDesktopServices::openUrl(QUrl::fromUserInput(strSite));
+}
+
+void CDlgMain::OnBtnMin()
+{
+    showMinimized();
+}
+
+bool CDlgMain::RefuseClose()
+{
+    IDownloadRecordManager* pDownloads = GetDownloadRecordManager();
+    if (pDownloads == nullptr || !pDownloads->HasDownloading())
+        return false;
+    ShowMainMessage(MainText(IDS_STOPDOWNLOAD_CLOSEAPP), this);
+    return true;
+}
+
+void CDlgMain::OnBtnClose()
+{
+    if (RefuseClose())
+        return;
+    m_bClosing = true;
+    done(QDialog::Rejected);
+}
+
+void CDlgMain::reject()
+{
+    // Escape and the window manager's close come here too.
+    if (!m_bClosing && RefuseClose())
+        return;
+    m_bClosing = true;
+    QDialog::reject();
+}
+
+void CDlgMain::closeEvent(QCloseEvent* pEvent)
+{
+    if (!m_bClosing && RefuseClose()) {
+        pEvent->ignore();
+        return;
+    }
+    m_bClosing = true;
+    QDialog::closeEvent(pEvent);
+}

@@ -1,0 +1,94 @@
+// The main window: the tabs, the camera lists, the video area and the configuration panes, and
+// the dialogs opened from its buttons. It turns the device manager's notifications into camera
+// lists and, for refusals, into messages for the user.
+#pragma once
+
+#include "core/notify.h"
+
+#include <QDialog>
+
+class CDlgConfigCamList;
+class CDlgPlaybackCamList;
+class CDlgRealplayCamList;
+class CDlgDeviceListBase;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QTimer;
+struct DeviceInfo;
+
+class CDlgMain : public QDialog, public INotifySink {
+    Q_OBJECT
+public:
+    // The active tab (m_enBtnType).
+    enum BtnType { BTN_REALTIME, BTN_PLAYBACK, BTN_CONFIG };
+
+    explicit CDlgMain(QWidget* pParent = nullptr);
+    ~CDlgMain() override;
+
+    void NotifySink(DWORD dwNotifyID, UINT_PTR dwParam) override;
+
+    // Cancels the selection and/or the device's download as asked, then shows dwErrorText with
+    // the device's name.
+    void HandleVideoStatusError(bool bCancelSelectDevice, bool bCancelDownload, DWORD dwErrorText,
+                                DeviceInfo* pDevice);
+
+    void OnBtnReal();
+    void OnBtnPlayBack();
+    void OnBtnSetConfig();
+    void OnBtnUpdateCam();
+    void OnBtnDownloadRecord();
+    void OnBtnLanguage();
+    void OnBtnVersion();
+    void OnBtnWebsite();
+    void OnBtnMin();
+    void OnBtnClose();
+
+    BtnType GetBtnType() const { return m_enBtnType; }
+    CDlgRealplayCamList* GetRealplayList() const { return m_pRealplayList; }
+    CDlgPlaybackCamList* GetPlaybackList() const { return m_pPlaybackList; }
+    CDlgConfigCamList* GetConfigList() const { return m_pConfigList; }
+    QWidget* GetVideoArea() const;
+    // Every text of the window, from the current language's tables.
+    void Retranslate();
+
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    class CLanguageSink : public INotifySink {
+    public:
+        explicit CLanguageSink(CDlgMain* pOwner) : m_pOwner(pOwner) {}
+        void NotifySink(DWORD dwNotifyID, UINT_PTR dwParam) override;
+
+    private:
+        CDlgMain* m_pOwner;
+    };
+
+    void SwitchTab(BtnType enType);
+    void Subscribe(bool bRegister);
+    bool RefuseClose();
+    static bool IsDownloading(DWORD dwID);
+
+    BtnType m_enBtnType = BTN_REALTIME;
+    CLanguageSink m_languageSink{this};
+    QPushButton* m_apTabs[5] = {};
+    QPushButton* m_pBtnLanguage;
+    QPushButton* m_pBtnRegister;
+    QPushButton* m_pBtnAbout;
+    QPushButton* m_pBtnMin;
+    QPushButton* m_pBtnClose;
+    QStackedWidget* m_pListStack;
+    QStackedWidget* m_pRightStack;
+    CDlgRealplayCamList* m_pRealplayList;
+    CDlgPlaybackCamList* m_pPlaybackList;
+    CDlgConfigCamList* m_pConfigList;
+    QFrame* m_pVideoArea;
+    QLabel* m_pVideoLabel;
+    QTimer* m_pRefreshTimer;
+    // Set while the window may close: the close button and reject() both pass through the check.
+    bool m_bClosing = false;
+};

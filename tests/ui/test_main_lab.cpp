@@ -1,0 +1,350 @@
+// The main window against the camera simulator in the network lab: the real engines and device
+// manager fill the camera lists, opening a camera follows the password rule, the camera's
+// refusals become the user's messages and cancel what they must, the close is refused while a
+// download runs, and a language change re-labels the open window.
+#include "app/startup_engines.h"
+#include "core/language.h"
+#include "core/notify.h"
+#include "core/notifyids.h"
+#include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "device/idownloadmanager.h"
+#include "ui/main/camlist.h"
+#include "ui/main/dlglanguage.h"
+#include "ui/main/dlgmain.h"
+#include "ui/main/mainmessage.h"
+
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <set>
+
+using json = nlohmann::json;
+
+namespace {
+
+json Sim(const QStringList& args)
+{
+    QProcess process;
+    process.start(QString::fromLocal8Bit(std::getenv("MAIN_SIM")),
+                  QStringList{QStringLiteral("--send"), QString::fromLocal8Bit(std::getenv("MAIN_SIM_CTL"))} +
+                      args);
+    process.waitForFinished(5000);
+    return json::parse(process.readAllStandardOutput().toStdString(), nullptr, false);
+}
+
+QString English(DWORD dwStringID)
+{
+    return QString::fromStdU16String(GetLanguageManager()->GetString(dwStringID));
+}
+
+// Downloads as the window sees them, without a camera's card behind them.
+class CFakeDownloads : public IDownloadRecordManager {
+public:
+    bool Download(DWORD) override { return false; }
+    void DownloadNext(DWORD) override {}
+    void CancelDownload(DWORD dwID) override { m_setRunning.erase(dwID); }
+    void CancelAllDownload() override { m_setRunning.clear(); }
+    bool IsDownloading(DWORD dwID) override { return m_setRunning.count(dwID) != 0; }
+    bool HasDownloading() override { return !m_setRunning.empty(); }
+    int GetDownloadCount() override { return static_cast<int>(m_setRunning.size()); }
+    void CheckTask() override {}
+    void FeedMediaData(const DownloadFrame&, DWORD) override {}
+
+    std::set<DWORD> m_setRunning;
+};
+
+class MainWindowLab : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        LoadSettingsAndLanguage();
+        StartEngines();
+        SetDownloadRecordManager(&s_downloads);
+        s_pMain = new CDlgMain;
+        s_pMain->show();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_pMain;
+        s_pMain = nullptr;
+    }
+
+    void SetUp() override
+    {
+        m_vecMessages.clear();
+        g_fnMainMessageHook = [this](const QString& strText) { m_vecMessages.push_back(strText); };
+        g_fnPasswordHook = nullptr;
+        s_downloads.m_setRunning.clear();
+        s_pMain->OnBtnReal();
+    }
+    void TearDown() override
+    {
+        g_fnMainMessageHook = nullptr;
+        g_fnPasswordHook = nullptr;
+        GetDeviceManager()->CancelSelectDevice();
+    }
+
+    static DeviceInfo* WaitForDevice(DWORD dwID)
+    {
+        DeviceInfo* pDevice = nullptr;
+        QTest::qWaitFor(
+            [&] {
+                pDevice = GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_ALL);
+                return pDevice != nullptr && pDevice->bIsExist;
+            },
+            20000);
+        return pDevice;
+    }
+    static QStringList TopNames(const QTreeWidget* pTree)
+    {
+        QStringList names;
+        for (int i = 0; i < pTree->topLevelItemCount(); ++i)
+            names << pTree->topLevelItem(i)->text(0);
+        return names;
+    }
+    bool WaitForMessage(const QString& strText, int nTimeout = 10000)
+    {
+        return QTest::qWaitFor([&] { return m_vecMessages.contains(strText); }, nTimeout);
+    }
+
+    static inline CFakeDownloads s_downloads;
+    static inline CDlgMain* s_pMain = nullptr;
+    QStringList m_vecMessages;
+};
+
+TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
+{
+    for (DWORD dwID : {900u, 901u, 902u, 950u})
+        ASSERT_NE(WaitForDevice(dwID), nullptr) << dwID;
+    ASSERT_NE(WaitForDevice(95002), nullptr);
+    QTreeWidget* pTree = s_pMain->GetRealplayList()->GetTree();
+    const QStringList byID{QStringLiteral("Zulu"), QStringLiteral("Attic"), QStringLiteral("Locked"),
+                           QStringLiteral("Recorder")};
+    ASSERT_TRUE(QTest::qWaitFor([&] { return TopNames(pTree) == byID; }, 5000))
+        << TopNames(pTree).join(',').toStdString();
+
+    // The recorder's channels sit under it, and every row carries one of the recording tooltips.
+    const QTreeWidgetItem* pRecorder = pTree->topLevelItem(3);
+    ASSERT_EQ(pRecorder->childCount(), 2);
+    EXPECT_EQ(pRecorder->child(0)->text(0), QStringLiteral("Channel 1"));
+    EXPECT_EQ(pRecorder->child(1)->text(0), QStringLiteral("Channel 2"));
+    const std::set<QString> tips{English(IDS_CAMERA_SD_RECORDING),
+                                 English(IDS_CAMERA_SD_ENABLE_NOT_RECORDING),
+                                 English(IDS_CAMERA_SD_NOT_ENABLE_RECORD),
+                                 English(IDS_CAMERA_NAS_RECORDING),
+                                 English(IDS_CAMERA_NAS_ENABLE_NOT_RECORDING),
+                                 English(IDS_CAMERA)};
+    for (int i = 0; i < pTree->topLevelItemCount(); ++i)
+        EXPECT_EQ(tips.count(pTree->topLevelItem(i)->toolTip(0)), 1u) << i;
+
+    // Order by name, and back.
+    auto* pOrder = s_pMain->GetRealplayList()->findChildren<QPushButton*>().at(0);
+    pOrder->click();
+    EXPECT_EQ(TopNames(pTree), (QStringList{QStringLiteral("Attic"), QStringLiteral("Locked"),
+                                            QStringLiteral("Recorder"), QStringLiteral("Zulu")}));
+    pOrder->click();
+    EXPECT_EQ(TopNames(pTree), byID);
+
+    // Re-search: the status reads searching, then finished; the cameras stay.
+    s_pMain->GetRealplayList()->findChildren<QPushButton*>().at(1)->click();
+    EXPECT_EQ(s_pMain->GetRealplayList()->GetStatusText(), English(IDS_CTL_SCANNING));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return s_pMain->GetRealplayList()->GetStatusText() == English(IDS_CTL_NOSCANNING); }, 30000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return TopNames(pTree) == byID; }, 5000));
+}
+
+TEST_F(MainWindowLab, PasswordCameraAsksRefusesAWrongOneAndAsksAgainAfterAWrongPasswordStatus)
+{
+    DeviceInfo* pLocked = WaitForDevice(902);
+    ASSERT_NE(pLocked, nullptr);
+    CDeviceManager* pManager = GetDeviceManager();
+    int nAsked = 0;
+    QString strTyped = QStringLiteral("nope");
+    g_fnPasswordHook = [&]() -> std::optional<QString> {
+        ++nAsked;
+        return strTyped;
+    };
+    CDlgRealplayCamList* pList = s_pMain->GetRealplayList();
+
+    EXPECT_FALSE(pList->OpenDevice(902));
+    EXPECT_EQ(nAsked, 1);
+    EXPECT_EQ(m_vecMessages, QStringList{English(IDS_HINT_PASSERR)});
+    EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+
+    strTyped = QStringLiteral("open1");
+    ASSERT_TRUE(pList->OpenDevice(902));
+    EXPECT_EQ(nAsked, 2);
+    EXPECT_EQ(pManager->GetSelectDevice(), pLocked);
+    EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_REALTIME));
+    // The stored password passes now: opening again does not ask.
+    pManager->CancelSelectDevice();
+    ASSERT_TRUE(pList->OpenDevice(902));
+    EXPECT_EQ(nAsked, 2);
+
+    // The camera's password changes under us while it shows video: its refusal deselects and
+    // forgets the stored password, so the next open asks again.
+    Sim({QStringLiteral("password"), QStringLiteral("902"), QStringLiteral("open2")});
+    EXPECT_TRUE(WaitForMessage(
+        English(IDS_PLAY_ERROR_PASSWORD).replace(QStringLiteral("%s"), QStringLiteral("Locked")), 30000))
+        << m_vecMessages.join('|').toStdString();
+    EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+    EXPECT_EQ(PasswordToText(pLocked->stPassword.pszInputPassword), "");
+    g_fnPasswordHook = [&]() -> std::optional<QString> {
+        ++nAsked;
+        return std::nullopt;
+    };
+    EXPECT_FALSE(pList->OpenDevice(902));
+    EXPECT_EQ(nAsked, 3);
+    Sim({QStringLiteral("password"), QStringLiteral("902"), QStringLiteral("open1")});
+}
+
+// Each video-status refusal shows its message with the camera's name and cancels the selection
+// where the window's table says so; one that does not apply to the current view shows nothing.
+TEST_F(MainWindowLab, VideoStatusRefusalsShowTheirMessagesAndCancel)
+{
+    DeviceInfo* pAttic = WaitForDevice(901);
+    ASSERT_NE(pAttic, nullptr);
+    CDeviceManager* pManager = GetDeviceManager();
+    struct Row {
+        int nStatus;
+        bool bPlayback;
+        DWORD dwText; // 0: no message, the selection stays
+    };
+    const Row rows[] = {
+        {1, false, IDS_INTERNETMODE_PLAY_BY_OTHER},
+        {2, false, IDS_PLAY_TOO_MANY_BY_OTHER},
+        {4, true, IDS_RECORD_PLAY_BY_OTHER},
+        {4, false, 0},
+        {2, true, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message()
+                     << "status " << row.nStatus << (row.bPlayback ? " playback" : " live"));
+        Sim({QStringLiteral("video-status"), QStringLiteral("901"), QStringLiteral("0")});
+        // Answers to the previous row's requests are still on their way.
+        QTest::qWait(1000);
+        m_vecMessages.clear();
+        Sim({QStringLiteral("video-status"), QStringLiteral("901"), QString::number(row.nStatus)});
+        if (row.bPlayback)
+            s_pMain->OnBtnPlayBack();
+        else
+            s_pMain->OnBtnReal();
+        CDlgDeviceListBase* pList = row.bPlayback
+                                        ? static_cast<CDlgDeviceListBase*>(s_pMain->GetPlaybackList())
+                                        : s_pMain->GetRealplayList();
+        ASSERT_TRUE(pList->OpenDevice(901));
+        if (row.dwText != 0) {
+            const QString strWant =
+                English(row.dwText).replace(QStringLiteral("%s"), QStringLiteral("Attic"));
+            EXPECT_TRUE(WaitForMessage(strWant)) << m_vecMessages.join('|').toStdString();
+            EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+        } else {
+            ASSERT_TRUE(
+                QTest::qWaitFor([&] { return pAttic->dwCameraVideoStatus == DWORD(row.nStatus); }, 10000));
+            QTest::qWait(300);
+            EXPECT_TRUE(m_vecMessages.isEmpty()) << m_vecMessages.join('|').toStdString();
+            EXPECT_EQ(pManager->GetSelectDevice(), pAttic);
+        }
+        pManager->CancelSelectDevice();
+    }
+    Sim({QStringLiteral("video-status"), QStringLiteral("901"), QStringLiteral("0")});
+
+    s_downloads.m_setRunning = {901};
+    m_vecMessages.clear();
+    s_pMain->OnBtnPlayBack();
+    // The playback list refuses a camera that is downloading.
+    EXPECT_FALSE(s_pMain->GetPlaybackList()->OpenDevice(901));
+    EXPECT_EQ(m_vecMessages, QStringList{English(IDS_STOPDOWNLOAD_PLAYBACK)});
+
+    // A finished download is reported by name.
+    m_vecMessages.clear();
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH, reinterpret_cast<UINT_PTR>(pAttic));
+    EXPECT_EQ(
+        m_vecMessages,
+        QStringList{
+            English(IDS_CAMERA_DOWNLOAD_FINISH).replace(QStringLiteral("%s"), QStringLiteral("Attic"))});
+    EXPECT_FALSE(s_downloads.IsDownloading(901));
+}
+
+TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
+{
+    DeviceInfo* pZulu = WaitForDevice(900);
+    ASSERT_NE(pZulu, nullptr);
+    CDeviceManager* pManager = GetDeviceManager();
+    ASSERT_TRUE(s_pMain->GetRealplayList()->OpenDevice(900));
+    EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_REALTIME));
+    // Live video does not follow into playback.
+    s_pMain->OnBtnPlayBack();
+    EXPECT_EQ(s_pMain->GetBtnType(), CDlgMain::BTN_PLAYBACK);
+    EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+    ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
+    EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_PLAYBACK));
+    // Recordings on the share are the second kind of playback.
+    s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(2)->click();
+    ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
+    EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_PLAYBACK_OPT));
+    s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(0)->click();
+    // A recorder has no video of its own and is not selected.
+    s_pMain->OnBtnSetConfig();
+    EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+    EXPECT_FALSE(s_pMain->GetConfigList()->OpenDevice(950));
+    EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+    ASSERT_TRUE(s_pMain->GetConfigList()->OpenDevice(95001));
+    EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_REALTIME));
+}
+
+TEST_F(MainWindowLab, CloseIsRefusedWhileADownloadRuns)
+{
+    s_downloads.m_setRunning = {900};
+    s_pMain->OnBtnClose();
+    EXPECT_TRUE(s_pMain->isVisible());
+    EXPECT_FALSE(s_pMain->close());
+    EXPECT_TRUE(s_pMain->isVisible());
+    EXPECT_EQ(m_vecMessages,
+              (QStringList{English(IDS_STOPDOWNLOAD_CLOSEAPP), English(IDS_STOPDOWNLOAD_CLOSEAPP)}));
+    s_downloads.m_setRunning.clear();
+}
+
+TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindow)
+{
+    auto* pTab = s_pMain->findChild<QPushButton*>(QStringLiteral("mainTab0"));
+    ASSERT_NE(pTab, nullptr);
+    EXPECT_EQ(pTab->text(), QStringLiteral("Real Time"));
+    for (const int nLanguageID : {2052, 1028}) {
+        CDlgLanguage::ApplyLanguage(nLanguageID);
+        EXPECT_EQ(pTab->text(), English(IDS_REALTIME)); // the tables now hold this language
+        EXPECT_NE(pTab->text(), QStringLiteral("Real Time")) << nLanguageID;
+        EXPECT_EQ(s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(0)->text(),
+                  English(IDS_PLAYSOURCE_PBAUTO));
+    }
+    CDlgLanguage::ApplyLanguage(9);
+    EXPECT_EQ(pTab->text(), QStringLiteral("Real Time"));
+}
+
+// Last: the camera goes away while it is selected and downloading.
+TEST_F(MainWindowLab, OfflineCameraIsDeselectedAndItsDownloadCancelled)
+{
+    DeviceInfo* pZulu = WaitForDevice(900);
+    ASSERT_NE(pZulu, nullptr);
+    ASSERT_TRUE(s_pMain->GetRealplayList()->OpenDevice(900));
+    s_downloads.m_setRunning = {900};
+    Sim({QStringLiteral("offline"), QStringLiteral("900")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pZulu->bIsExist == 0; }, 90000));
+    EXPECT_EQ(GetDeviceManager()->GetSelectDevice(), nullptr);
+    EXPECT_FALSE(s_downloads.IsDownloading(900));
+    EXPECT_EQ(
+        m_vecMessages,
+        QStringList{English(IDS_SELCAMERA_OFFLINE).replace(QStringLiteral("%s"), QStringLiteral("Zulu"))});
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return s_pMain->GetRealplayList()->GetTree()->topLevelItemCount() == 3; }, 5000));
+    Sim({QStringLiteral("online"), QStringLiteral("900")});
+}
+
+} // namespace

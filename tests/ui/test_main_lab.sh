@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The main window against the camera simulator, inside the network lab (lab-run.sh):
+#   test_main_lab.sh <ui_main_lab> <vistrel-camsim> <data folder>
+set -uo pipefail
+test_bin=$1 sim=$2 data=$3
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+  [[ -n $sim_pid ]] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export VISTREL_HOME=$work/home
+mkdir -p "$VISTREL_HOME"
+cp "$data/CameraType.ini" "$VISTREL_HOME/"
+printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n' >"$VISTREL_HOME/Vistrel.ini"
+# Ids against names: by id the list reads Zulu, Attic, Locked, Recorder; by name it does not.
+cat >"$work/scenario.json" <<'JSON'
+{ "seed": 23, "cameras": [
+  { "id": 900, "serial": "MAINZ", "name": "Zulu" },
+  { "id": 901, "serial": "MAINA", "name": "Attic" },
+  { "id": 902, "serial": "MAINL", "name": "Locked", "password": "open1" },
+  { "id": 950, "serial": "MAINNVR", "name": "Recorder", "channels": 2 } ] }
+JSON
+export MAIN_SIM=$sim MAIN_SIM_CTL=$work/ctl.sock
+ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/scenario.json" --addresses "$LAB_CAMERA_ADDRS_1" \
+  --control "$MAIN_SIM_CTL" >"$work/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do
+  [[ -S $MAIN_SIM_CTL ]] && break
+  sleep 0.1
+done
+[[ -S $MAIN_SIM_CTL ]] || { echo "simulator did not start: $(cat "$work/sim.out")" >&2; exit 1; }
+QT_QPA_PLATFORM=offscreen "$test_bin"
