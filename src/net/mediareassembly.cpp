@@ -103,6 +103,8 @@ int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
 int LINKITEM::FindSegmentedSlot(DWORD usSequence, DWORD dwNow)
 {
     // Only a slot that holds segments counts as the frame's: free slots all read 0.
+    if (!slots[nLastSlot].IsEmpty() && slots[nLastSlot].usSequence == usSequence)
+        return nLastSlot;
     for (int i = 0; i < SLOT_COUNT; ++i) {
         if (!slots[i].IsEmpty() && slots[i].usSequence == usSequence)
             return i;
@@ -125,6 +127,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE
         return false;
     }
     Slot& slot = slots[nSlot];
+    nLastSlot = nSlot;
     bIdle = 0;
     BYTE* pBlock = pPool->AllocSpace();
     std::memcpy(pBlock, pPayload, nLen);

@@ -77,6 +77,9 @@ struct LINKITEM {
     // Slots whose final segment has arrived: only these can be complete, so a sender with
     // none is passed over without a scan.
     int nFinalSlots = 0;
+    // The slot the previous segment went to: a frame's segments come together, and at most
+    // one slot holds a sequence, so checking it first spares the scan.
+    int nLastSlot = 0;
 
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
