@@ -265,6 +265,7 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          "pppoe_confirm", "The passwords do not match", ""},
         {"name with space", PageOf<CDlgConfigSystem>(), SetEdit("name", " Lobby"), nullptr, "OK", ""},
         {"name", PageOf<CDlgConfigSystem>(), SetEdit("name", "Lobby"), nullptr, "OK", "SetName 100 Lobby"},
+        {"dserver", PageOf<CDlgConfigSystem>(), SetCombo("dserver", 1), nullptr, "OK", "DServer 100 0"},
         {"old password", PageOf<CDlgSystemPassword>(), Both(SetEdit("old", "x"), SetEdit("new", "n")), "old",
          "Password is not correct!", ""},
         {"confirm password", PageOf<CDlgSystemPassword>(),

@@ -88,6 +88,10 @@ public:
     {
         Add("SetTimeFormat", dwID, std::to_string(byFormat));
     }
+    void Cmd_DServerConnect(DWORD dwID, BYTE bConnect) override
+    {
+        Add("DServer", dwID, std::to_string(bConnect));
+    }
     void Cmd_CameraPort(DWORD dwID, WORD usPort) override { Add("CameraPort", dwID, std::to_string(usPort)); }
     void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) override { Add("Upnp", dwID, std::to_string(bConnect)); }
     void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) override

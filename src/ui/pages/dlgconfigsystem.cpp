@@ -23,6 +23,12 @@ void CDlgConfigSystem::BuildControls(QVBoxLayout* pLayout)
         new QCheckBox(PageText(IDS_ST_DISPLAYTIME) + QStringLiteral(" (DD-MM-YYYY week HH:mm:ss)"), this);
     m_pChkShowTime->setObjectName(QStringLiteral("showtime"));
     pForm->addRow(QString(), m_pChkShowTime);
+    m_pComboDServer = new QComboBox(this);
+    m_pComboDServer->setObjectName(QStringLiteral("dserver"));
+    m_pComboDServer->addItem(PageText(IDS_MODE_CONNECT1), 1);
+    m_pComboDServer->addItem(PageText(IDS_MODE_NOSERVER), 0);
+    m_pComboDServer->setCurrentIndex(-1);
+    pForm->addRow(PageText(IDS_MODE_DSVR), m_pComboDServer);
     pLayout->addLayout(pForm);
     pLayout->addStretch(1);
     AddSaveButton(pLayout);
@@ -62,6 +68,9 @@ void CDlgConfigSystem::OnBtnSave()
         pDevice->bTimeFormat = byFormat;
         Commands()->Cmd_SetTimeFormat(pDevice->GetID(), byFormat);
     }
+    if (m_pComboDServer->currentIndex() >= 0)
+        Commands()->Cmd_DServerConnect(pDevice->GetID(),
+                                       static_cast<BYTE>(m_pComboDServer->currentData().toInt()));
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
 }
 

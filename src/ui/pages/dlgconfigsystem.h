@@ -20,6 +20,8 @@ protected:
 private:
     QLineEdit* m_pEditName = nullptr;
     QCheckBox* m_pChkShowTime = nullptr;
+    // The camera does not report its choice: nothing is chosen until the user chooses.
+    class QComboBox* m_pComboDServer = nullptr;
 };
 
 class CDlgSystemPassword : public CConfigPage {

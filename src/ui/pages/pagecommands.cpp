@@ -23,6 +23,11 @@ void CPageCommands::Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat)
     GetEngCmd()->Cmd_SetTimeFormat(dwID, byFormat);
 }
 
+void CPageCommands::Cmd_DServerConnect(DWORD dwID, BYTE bConnect)
+{
+    GetEngCmd()->Cmd_DServerConnect(dwID, bConnect);
+}
+
 void CPageCommands::Cmd_CameraPort(DWORD dwID, WORD usPort)
 {
     GetEngCmd()->Cmd_CameraPort(dwID, 0, usPort);

@@ -22,6 +22,7 @@ public:
     virtual void Cmd_SetPassword(DWORD dwID, const BYTE (&pbOld)[PASSWORD_LEN],
                                  const BYTE (&pbNew)[PASSWORD_LEN]) = 0;
     virtual void Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat) = 0;
+    virtual void Cmd_DServerConnect(DWORD dwID, BYTE bConnect) = 0;
     virtual void Cmd_CameraPort(DWORD dwID, WORD usPort) = 0;
     virtual void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) = 0;
     virtual void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) = 0;
@@ -57,6 +58,7 @@ public:
     void Cmd_SetPassword(DWORD dwID, const BYTE (&pbOld)[PASSWORD_LEN],
                          const BYTE (&pbNew)[PASSWORD_LEN]) override;
     void Cmd_SetTimeFormat(DWORD dwID, BYTE byFormat) override;
+    void Cmd_DServerConnect(DWORD dwID, BYTE bConnect) override;
     void Cmd_CameraPort(DWORD dwID, WORD usPort) override;
     void Cmd_UpnpConnect(DWORD dwID, BYTE bConnect) override;
     void Cmd_SetNTP(DWORD dwID, const NtpInfo& info) override;
