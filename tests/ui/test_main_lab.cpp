@@ -13,7 +13,12 @@
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
 #include "ui/main/mainmessage.h"
+#include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgcamsetpane.h"
 
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -326,6 +331,49 @@ TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindow)
     }
     CDlgLanguage::ApplyLanguage(9);
     EXPECT_EQ(pTab->text(), QStringLiteral("Real Time"));
+}
+
+// Every tab in the three languages at the default size, saved for looking at; no text of the
+// window's own controls is cut off (the hosted configuration pages have tests of their own).
+TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
+{
+    ASSERT_NE(WaitForDevice(950), nullptr);
+    QTest::qWait(300);
+    const QString strDir = QStringLiteral(VISTREL_MAIN_SCREENSHOT_DIR);
+    QDir().mkpath(strDir);
+    const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
+    for (const auto& [nLanguageID, pszName] : languages) {
+        CDlgLanguage::ApplyLanguage(nLanguageID);
+        for (int nTab = 0; nTab < 3; ++nTab) {
+            if (nTab == 0)
+                s_pMain->OnBtnReal();
+            else if (nTab == 1)
+                s_pMain->OnBtnPlayBack();
+            else
+                s_pMain->OnBtnSetConfig();
+            QTest::qWait(50);
+            const QString strFile =
+                QStringLiteral("%1/main_%2_tab%3.png").arg(strDir).arg(QLatin1String(pszName)).arg(nTab);
+            EXPECT_TRUE(s_pMain->grab().save(strFile)) << strFile.toStdString();
+            for (QWidget* pWidget : s_pMain->findChildren<QWidget*>()) {
+                if (!pWidget->isVisible() || pWidget->parentWidget() == nullptr)
+                    continue;
+                bool bHosted = false;
+                for (QWidget* p = pWidget; p != nullptr; p = p->parentWidget())
+                    bHosted =
+                        bHosted || qobject_cast<CDlgCamConfigPane*>(p) || qobject_cast<CDlgCamSetPane*>(p);
+                const bool bText =
+                    qobject_cast<QPushButton*>(pWidget) || qobject_cast<QCheckBox*>(pWidget) ||
+                    (qobject_cast<QLabel*>(pWidget) && !qobject_cast<QLabel*>(pWidget)->wordWrap());
+                if (bHosted || !bText)
+                    continue;
+                EXPECT_GE(pWidget->width(), pWidget->minimumSizeHint().width())
+                    << pszName << " tab " << nTab << " " << pWidget->metaObject()->className() << " "
+                    << pWidget->objectName().toStdString();
+            }
+        }
+    }
+    CDlgLanguage::ApplyLanguage(9);
 }
 
 // Last: the camera goes away while it is selected and downloading.

@@ -212,10 +212,9 @@ CDlgRealplayCamList::CDlgRealplayCamList(QWidget* pParent) : CDlgDeviceListBase(
     m_pBtnOrder->setCheckable(true);
     m_pBtnSearch = new QPushButton(this);
     ButtonArea()->addWidget(m_pStatus);
-    auto* pRow = new QHBoxLayout;
-    pRow->addWidget(m_pBtnOrder);
-    pRow->addWidget(m_pBtnSearch);
-    ButtonArea()->addLayout(pRow);
+    // One above the other: side by side they do not fit a narrow list in every language.
+    ButtonArea()->addWidget(m_pBtnOrder);
+    ButtonArea()->addWidget(m_pBtnSearch);
     connect(m_pBtnOrder, &QPushButton::toggled, this, [this](bool bChecked) { SetOrderByName(bChecked); });
     connect(m_pBtnSearch, &QPushButton::clicked, this, [this] {
         SetScanning(true);

@@ -100,7 +100,9 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     m_pListStack->addWidget(m_pRealplayList);
     m_pListStack->addWidget(m_pPlaybackList);
     m_pListStack->addWidget(m_pConfigList);
-    m_pListStack->setMinimumWidth(220);
+
+    // Room for a channel's name under its recorder.
+    m_pListStack->setMinimumWidth(200);
 
     m_pRightStack = new QStackedWidget(pSplitter);
     // The video area: live or played-back video of the selected camera.
@@ -122,6 +124,7 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     pConfigLayout->addWidget(new CDlgCamSetPane(PageContext(), pConfig));
     m_pRightStack->addWidget(pConfig);
     pSplitter->setStretchFactor(1, 1);
+    pSplitter->setSizes({240, 860});
     pLayout->addWidget(pSplitter, 1);
 
     // Presence and list notifications come in bursts (a recorder and its channels, a search
