@@ -6,9 +6,18 @@
 #include "device/devicenotifications.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
+#include "ui/videopane.h"
+
+#include "protocol/password.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSlider>
+#include <QTimer>
+#include <QCoreApplication>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -33,18 +42,35 @@ QString AddressText(DWORD dwIP)
 CPlaceholderMainWindow::CPlaceholderMainWindow(QWidget* pParent) : QDialog(pParent)
 {
     setWindowTitle(QStringLiteral("Vistrel"));
-    setMinimumSize(720, 420);
+    setMinimumSize(1100, 520);
     auto* pLayout = new QVBoxLayout(this);
     m_pList = new QTreeWidget(this);
     m_pList->setColumnCount(COL_COUNT);
     m_pList->setHeaderLabels({tr("Name"), tr("Serial"), tr("Id"), tr("Address"), tr("State")});
     m_pList->setRootIsDecorated(true);
     m_pList->header()->setStretchLastSection(true);
-    pLayout->addWidget(m_pList);
+    // The camera list beside the live picture.
+    auto* pRow = new QHBoxLayout;
+    pRow->addWidget(m_pList, 2);
+    auto* pLive = new QVBoxLayout;
+    m_pVideoPane = new CDlgVideoPane(this);
+    m_pVideoPane->setMinimumSize(480, 300);
+    pLive->addWidget(m_pVideoPane, 1);
+    pLive->addWidget(MakeLiveToolbar());
+    m_pStatus = new QLabel(this);
+    m_pStatus->setObjectName(QStringLiteral("liveStatus"));
+    pLive->addWidget(m_pStatus);
+    connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, m_pStatus, &QLabel::setText);
+    pRow->addLayout(pLive, 3);
+    pLayout->addLayout(pRow);
     auto* pBtnConfigure = new QPushButton(tr("Configure"), this);
     connect(pBtnConfigure, &QPushButton::clicked, this, &CPlaceholderMainWindow::OnBtnSetConfig);
-    connect(m_pList, &QTreeWidget::itemDoubleClicked, this, &CPlaceholderMainWindow::OnBtnSetConfig);
+    connect(m_pList, &QTreeWidget::itemDoubleClicked, this, &CPlaceholderMainWindow::OnLiveView);
     pLayout->addWidget(pBtnConfigure, 0, Qt::AlignRight);
+
+    const QStringList vArgs = QCoreApplication::arguments();
+    if (const qsizetype nLive = vArgs.indexOf(QStringLiteral("--live")); nLive >= 0 && nLive + 1 < vArgs.size())
+        m_strAutoLive = vArgs[nLive + 1];
 
     CNotifyManager* pNotify = GetNotifyManager();
     for (DWORD dwID : DEVICE_MANAGER_NOTIFICATIONS)
@@ -105,6 +131,13 @@ void CPlaceholderMainWindow::ShowDevice(const DeviceInfo& device, bool bOnline)
     pItem->setText(COL_ID, QString::number(device.GetID()));
     pItem->setText(COL_ADDRESS, AddressText(device.stItem.dwIP));
     pItem->setText(COL_STATE, bOnline ? tr("online") : tr("offline"));
+    // "--live SERIAL" (scripted runs): live view of that camera as soon as it is online.
+    if (bOnline && !m_strAutoLive.isEmpty() &&
+        (m_strAutoLive == pItem->text(COL_SERIAL) || m_strAutoLive == pItem->text(COL_ID))) {
+        m_strAutoLive.clear();
+        m_pList->setCurrentItem(pItem);
+        QTimer::singleShot(0, this, &CPlaceholderMainWindow::OnLiveView);
+    }
     // A recorder's channels are announced through the recorder.
     for (const auto& pChild : device.vecChildren) {
         if (pChild == nullptr)
@@ -147,4 +180,84 @@ void CPlaceholderMainWindow::OnBtnSetConfig()
     }
     m_pConfigure->show();
     m_pConfigure->raise();
+}
+
+QWidget* CPlaceholderMainWindow::MakeLiveToolbar()
+{
+    auto* pBar = new QWidget(this);
+    auto* pLayout = new QHBoxLayout(pBar);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    auto* pSnapshot = new QPushButton(tr("Snapshot"), pBar);
+    connect(pSnapshot, &QPushButton::clicked, m_pVideoPane, &CDlgVideoPane::TakeSnapshot);
+    auto* pMic = new QPushButton(tr("Microphone"), pBar);
+    pMic->setCheckable(true);
+    connect(pMic, &QPushButton::toggled, m_pVideoPane, &CDlgVideoPane::SetMicrophone);
+    auto* pSpeaker = new QPushButton(tr("Speaker"), pBar);
+    pSpeaker->setCheckable(true);
+    connect(pSpeaker, &QPushButton::toggled, m_pVideoPane, &CDlgVideoPane::SetSpeaker);
+    auto* pStop = new QPushButton(tr("Stop"), pBar);
+    connect(pStop, &QPushButton::clicked, this, [this, pMic, pSpeaker] {
+        pMic->setChecked(false);
+        pSpeaker->setChecked(false);
+        GetDeviceManager()->CancelSelectDevice();
+        m_pVideoPane->StopVideo();
+    });
+    for (QWidget* pWidget : {static_cast<QWidget*>(pSnapshot), static_cast<QWidget*>(pMic),
+                             static_cast<QWidget*>(pSpeaker), static_cast<QWidget*>(pStop)})
+        pLayout->addWidget(pWidget);
+    // Brightness, contrast, hue and saturation, each -128..127 with 0 neutral.
+    auto* apSliders = new QSlider*[4];
+    const QString astrNames[4] = {tr("B"), tr("C"), tr("H"), tr("S")};
+    for (int i = 0; i < 4; ++i) {
+        pLayout->addWidget(new QLabel(astrNames[i], pBar));
+        apSliders[i] = new QSlider(Qt::Horizontal, pBar);
+        apSliders[i]->setRange(-128, 127);
+        apSliders[i]->setValue(0);
+        apSliders[i]->setMaximumWidth(80);
+        pLayout->addWidget(apSliders[i]);
+    }
+    std::shared_ptr<QSlider*[]> pSliders(apSliders);
+    for (int i = 0; i < 4; ++i)
+        connect(apSliders[i], &QSlider::valueChanged, this, [this, pSliders] {
+            m_pVideoPane->SetColorAdjust(pSliders[0]->value(), pSliders[1]->value(), pSliders[2]->value(),
+                                         pSliders[3]->value());
+        });
+    pLayout->addStretch(1);
+    return pBar;
+}
+
+void CPlaceholderMainWindow::OnLiveView()
+{
+    const QTreeWidgetItem* pItem = m_pList->currentItem();
+    if (pItem == nullptr)
+        return;
+    CDeviceManager* pManager = GetDeviceManager();
+    DeviceInfo* pDevice = pManager->GetDevice(pItem->text(COL_ID).toUInt(), CAMERA_MASK_ALL);
+    if (pDevice == nullptr || pDevice->enCameraType == CAMERA_TYPE_PARENT)
+        return;
+    // A channel goes by its recorder's password.
+    DeviceInfo* pOwner = pManager->GetParentDevice(pDevice->GetID());
+    if (pOwner == nullptr)
+        pOwner = pDevice;
+    if (pOwner->stPassword.HasPassword() && !PasswordMatches(pOwner->stPassword)) {
+        bool bOk = false;
+        const QString strPassword = QInputDialog::getText(this, tr("Password"), tr("Password of %1:").arg(
+                                                              QString::fromStdU16String(pOwner->GetName())),
+                                                          QLineEdit::Password, QString(), &bOk);
+        if (!bOk)
+            return;
+        BYTE abTyped[PASSWORD_LEN] = {};
+        if (!PasswordFromText(strPassword.toStdString(), abTyped) || !CheckPassword(pOwner->stPassword, abTyped)) {
+            QMessageBox::warning(this, windowTitle(), tr("The password is wrong."));
+            return;
+        }
+    } else if (!pOwner->stPassword.HasPassword()) {
+        MakeToken(pOwner->stPassword);
+    }
+    if (pOwner != pDevice)
+        pDevice->stPassword = pOwner->stPassword;
+    // Selection raises the stop and start commands the video pane follows.
+    pManager->CancelSelectDevice();
+    m_pVideoPane->StopVideo();
+    pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
 }

@@ -7,6 +7,8 @@
 
 #include <QDialog>
 
+class CDlgVideoPane;
+class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
 struct DeviceInfo;
@@ -25,7 +27,13 @@ private:
 
     // Selects the highlighted camera and shows its configuration pages.
     void OnBtnSetConfig();
+    // Selects the double-clicked camera for live view, after its password when it has one.
+    void OnLiveView();
+    QWidget* MakeLiveToolbar();
 
     QTreeWidget* m_pList;
     QDialog* m_pConfigure = nullptr;
+    CDlgVideoPane* m_pVideoPane = nullptr;
+    QLabel* m_pStatus = nullptr;
+    QString m_strAutoLive;
 };

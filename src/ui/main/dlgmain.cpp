@@ -12,6 +12,7 @@
 #include "ui/main/mainmessage.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
+#include "ui/videopane.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -114,6 +115,8 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     m_pVideoLabel = new QLabel(m_pVideoArea);
     m_pVideoLabel->setAlignment(Qt::AlignCenter);
     pVideoLayout->addWidget(m_pVideoLabel);
+    // The live picture of the camera selected for live view.
+    pVideoLayout->addWidget(new CDlgVideoPane(m_pVideoArea), 1);
     m_pRightStack->addWidget(m_pVideoArea);
 
     // Configuration: the camera's pages and the camera-setting pane side by side.

@@ -1,0 +1,243 @@
+#include "ui/videopane.h"
+
+#include "core/language.h"
+#include "core/log.h"
+#include "device/deviceinfo.h"
+#include "platform/paths.h"
+#include "ui/videorendererwidget.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPainter>
+
+namespace {
+
+constexpr DWORD IDS_VIDEO_WAITING = 2107;
+constexpr DWORD IDS_VIDEO_WAITING_ALT = 2400;
+
+} // namespace
+
+CDlgVideoPane::CDlgVideoPane(QWidget* pParent) : QWidget(pParent)
+{
+    setMinimumSize(160, 120);
+    m_background.load(QString::fromStdString(GetProgramFilePath("PictureSkin\\Pic_Video_Background.jpg")));
+    m_pLogic = std::make_unique<CVideoPaneLogic>(this);
+    m_pLogic->Attach();
+    m_clickTimer.setSingleShot(true);
+    m_clickTimer.setInterval(30);
+    connect(&m_clickTimer, &QTimer::timeout, this, &CDlgVideoPane::OnClickTimer);
+    m_statsTimer.setInterval(1000);
+    connect(&m_statsTimer, &QTimer::timeout, this, [this] { Q_EMIT statisticsChanged(TakeStatistics()); });
+    m_statsTimer.start();
+}
+
+CDlgVideoPane::~CDlgVideoPane()
+{
+    m_pLogic.reset(); // ends the session before the video window goes
+}
+
+IVideoPresenter* CDlgVideoPane::CreateVideoWindow()
+{
+    if (m_pVideo == nullptr) {
+        m_pVideo = new CVideoRendererWidget(this);
+        connect(m_pVideo, &CVideoRendererWidget::mousePressed, this,
+                [this](Qt::MouseButton button, QPoint pos) {
+                    const QPoint ptPane = m_pVideo->mapTo(this, pos);
+                    Q_EMIT paneMessage(
+                        button == Qt::RightButton ? WM_VIDEO_RBUTTONDOWN : WM_VIDEO_LBUTTONDOWN, ptPane);
+                });
+        connect(m_pVideo, &CVideoRendererWidget::mouseReleased, this, &CDlgVideoPane::OnVideoReleased);
+        connect(m_pVideo, &CVideoRendererWidget::mouseMoved, this,
+                [this](QPoint pos) { Q_EMIT paneMessage(WM_VIDEO_MOUSEMOVE, m_pVideo->mapTo(this, pos)); });
+        connect(m_pVideo, &CVideoRendererWidget::keyPressed, this, &CDlgVideoPane::ToggleFullScreen);
+    }
+    LayoutVideo();
+    m_pVideo->show();
+    return m_pVideo;
+}
+
+void CDlgVideoPane::DestroyVideoWindow()
+{
+    delete m_pVideo;
+    m_pVideo = nullptr;
+    update();
+}
+
+void CDlgVideoPane::OnPictureSize(DWORD, DWORD)
+{
+    LayoutVideo();
+}
+
+void CDlgVideoPane::InvalidatePane()
+{
+    update();
+}
+
+void CDlgVideoPane::LayoutVideo()
+{
+    if (m_pVideo == nullptr || m_pVideo->isFullScreen())
+        return;
+    const DWORD nPicW = m_pLogic->PictureWidth();
+    const DWORD nPicH = m_pLogic->PictureHeight();
+    QRect rc = rect();
+    if (nPicW > 0 && nPicH > 0) {
+        // As large as fits with the picture's aspect ratio, centred.
+        const QSize size = QSize(int(nPicW), int(nPicH)).scaled(rect().size(), Qt::KeepAspectRatio);
+        rc = QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+    }
+    if (m_pVideo->geometry() != rc) {
+        m_pVideo->setGeometry(rc);
+        if (CVideoSession* pSession = m_pLogic->Session())
+            pSession->SetVideoPosition();
+    }
+}
+
+void CDlgVideoPane::resizeEvent(QResizeEvent*)
+{
+    LayoutVideo();
+}
+
+void CDlgVideoPane::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::black);
+    if (m_pVideo == nullptr) {
+        if (!m_background.isNull())
+            painter.drawPixmap((width() - m_background.width()) / 2, (height() - m_background.height()) / 2,
+                               m_background);
+        return;
+    }
+    const DeviceInfo* pDevice = m_pLogic->Device();
+    if (pDevice != nullptr && m_pLogic->ShowsWaitingText() && !pDevice->bNoCaption) {
+        const DWORD dwText = pDevice->bShowWaiting ? IDS_VIDEO_WAITING_ALT : IDS_VIDEO_WAITING;
+        QString strText = QString::fromStdU16String(GetLanguageManager()->GetString(dwText));
+        const QString strName = QString::fromStdU16String(pDevice->GetName());
+        strText = strText.contains(QLatin1String("%s")) ? strText.replace(QLatin1String("%s"), strName)
+                                                        : strText + QLatin1Char(' ') + strName;
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, strText);
+        m_pLogic->SetWaitingTextShown();
+    }
+}
+
+void CDlgVideoPane::OnVideoReleased(Qt::MouseButton button, QPoint pos)
+{
+    const QPoint ptPane = m_pVideo != nullptr ? m_pVideo->mapTo(this, pos) : pos;
+    if (button == Qt::RightButton) {
+        Q_EMIT paneMessage(WM_VIDEO_RBUTTONUP, ptPane);
+        return;
+    }
+    if (button != Qt::LeftButton)
+        return;
+    ++m_nButtonUps;
+    m_ptLastUp = ptPane;
+    if (!m_clickTimer.isActive())
+        m_clickTimer.start();
+}
+
+void CDlgVideoPane::OnClickTimer()
+{
+    if (m_nButtonUps < 2) {
+        Q_EMIT paneMessage(WM_VIDEO_CLICK, m_ptLastUp);
+    } else {
+        VLOG(4, "Mouse double click!!!!!!!!!!!");
+        ToggleFullScreen();
+    }
+    m_nButtonUps = 0;
+}
+
+void CDlgVideoPane::ToggleFullScreen()
+{
+    m_pLogic->ToggleFullScreen();
+    if (!m_pLogic->IsFullScreen())
+        LayoutVideo();
+}
+
+void CDlgVideoPane::TakeSnapshot()
+{
+    m_pLogic->Snapshot();
+}
+
+void CDlgVideoPane::OnSnapshotTaken(const std::string& strTempPath)
+{
+    const QString strTemp = QString::fromStdString(strTempPath);
+    QString strDefault = strTemp;
+    if (strDefault.endsWith(QLatin1String(".tmp"), Qt::CaseInsensitive))
+        strDefault = strDefault.left(strDefault.size() - 4) + QLatin1String(".bmp");
+    const QString strPath = QFileDialog::getSaveFileName(this, tr("Save picture"), strDefault,
+                                                         QStringLiteral("Bitmap files(*.bmp;*dib)"));
+    if (strPath.isEmpty() || strPath.compare(strTemp, Qt::CaseInsensitive) == 0)
+        return;
+    QFile::remove(strPath);
+    // A rename cannot cross file systems; the copy can.
+    if (!QFile::rename(strTemp, strPath) && QFile::copy(strTemp, strPath))
+        QFile::remove(strTemp);
+}
+
+void CDlgVideoPane::SetMicrophone(bool bOn)
+{
+    if (DeviceInfo* pDevice = m_pLogic->Device())
+        pDevice->bSpeakToCam = bOn ? 1 : 0;
+    m_pLogic->OpenLocalMic();
+}
+
+void CDlgVideoPane::SetSpeaker(bool bOn)
+{
+    if (DeviceInfo* pDevice = m_pLogic->Device())
+        pDevice->bListenFromCam = bOn ? 1 : 0;
+    m_pLogic->OpenLocalSpk();
+}
+
+void CDlgVideoPane::SetColorAdjust(int nBrightness, int nContrast, int nHue, int nSaturation)
+{
+    const DWORD dwValue = static_cast<BYTE>(nBrightness) |
+                          static_cast<DWORD>(static_cast<BYTE>(nContrast)) << 8 |
+                          static_cast<DWORD>(static_cast<BYTE>(nHue)) << 16 |
+                          static_cast<DWORD>(static_cast<BYTE>(nSaturation)) << 24;
+    m_pLogic->SetColorAdjust(dwValue);
+}
+
+void CDlgVideoPane::StopVideo()
+{
+    m_pLogic->StopDevice(m_pLogic->Device());
+}
+
+QString CDlgVideoPane::TakeStatistics()
+{
+    DeviceInfo* pDevice = m_pLogic->Device();
+    if (pDevice == nullptr)
+        return QString();
+    const DWORD dwFrames = pDevice->dwFrameCount + pDevice->dwLastFrameCount;
+    const DWORD dwBytes = pDevice->dwByteCount + pDevice->dwLastByteCount;
+    pDevice->dwLastFrameCount = pDevice->dwFrameCount;
+    pDevice->dwLastByteCount = pDevice->dwByteCount;
+    pDevice->dwFrameCount = 0;
+    pDevice->dwByteCount = 0;
+    QString strText = QString::asprintf("%2.1f fps, %2.1f Kbps", dwFrames * 0.5, dwBytes / 256.0);
+    // Per-stage figures since the last call.
+    const CVideoPaneLogic::Counters& counters = m_pLogic->GetCounters();
+    CVideoSession::Stats stats;
+    if (CVideoSession* pSession = m_pLogic->Session())
+        stats = pSession->GetStats();
+    const auto nDecoded = stats.qwPushed - std::min(stats.qwPushed, m_lastStats.qwPushed);
+    const auto nRendered = stats.qwRendered - std::min(stats.qwRendered, m_lastStats.qwRendered);
+    const auto nRenderNs = stats.qwRenderNs - std::min(stats.qwRenderNs, m_lastStats.qwRenderNs);
+    const auto nPushNs = stats.qwPushNs - std::min(stats.qwPushNs, m_lastStats.qwPushNs);
+    const auto nDropped = (stats.qwDropped - std::min(stats.qwDropped, m_lastStats.qwDropped)) +
+                          (counters.qwFiltered - m_lastCounters.qwFiltered) +
+                          (counters.qwOversized - m_lastCounters.qwOversized);
+    const auto nReceived = counters.qwReceived - m_lastCounters.qwReceived;
+    strText += QString::asprintf(
+        " | segments %llu, frames to decoder %llu, rendered %llu, dropped %llu | "
+        "push %.2f ms/frame, render %.2f ms/frame",
+        static_cast<unsigned long long>(nReceived), static_cast<unsigned long long>(nDecoded),
+        static_cast<unsigned long long>(nRendered), static_cast<unsigned long long>(nDropped),
+        nDecoded ? nPushNs / 1e6 / double(nDecoded) : 0.0,
+        nRendered ? nRenderNs / 1e6 / double(nRendered) : 0.0);
+    if (stats.qwRendered < m_lastStats.qwRendered || stats.qwPushed < m_lastStats.qwPushed)
+        stats = CVideoSession::Stats{}; // a new session: count from zero
+    m_lastStats = stats;
+    m_lastCounters = counters;
+    return strText;
+}

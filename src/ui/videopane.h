@@ -1,0 +1,78 @@
+// The video pane: the live picture of the selected camera with its waiting text and
+// background, laid out to keep the picture's aspect ratio. Self-contained: it follows the pane
+// commands on the notification bus (the device manager's selection shows a camera here) and
+// reports its figures through statisticsChanged once a second.
+#pragma once
+
+#include "media/video/videopanelogic.h"
+
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <memory>
+
+class CVideoRendererWidget;
+
+// The pane's private messages to its owner (mouse in the video window, pane coordinates).
+enum : int {
+    WM_VIDEO_LBUTTONDOWN = 0x8086,
+    WM_VIDEO_CLICK = 0x8087,
+    WM_VIDEO_RBUTTONDOWN = 0x8088,
+    WM_VIDEO_RBUTTONUP = 0x8089,
+    WM_VIDEO_MOUSEMOVE = 0x808A,
+};
+
+class CDlgVideoPane : public QWidget, public IVideoPaneView {
+    Q_OBJECT
+public:
+    explicit CDlgVideoPane(QWidget* pParent = nullptr);
+    ~CDlgVideoPane() override;
+
+    CVideoPaneLogic& Logic() { return *m_pLogic; }
+    // The video window, while a camera is shown.
+    CVideoRendererWidget* VideoWindow() const { return m_pVideo; }
+
+    // Pane commands, as the toolbar sends them (also reachable on the bus).
+    void TakeSnapshot();
+    void SetMicrophone(bool bOn);
+    void SetSpeaker(bool bOn);
+    void SetColorAdjust(int nBrightness, int nContrast, int nHue, int nSaturation);
+    void StopVideo();
+    void ToggleFullScreen();
+
+    // "%2.1f fps, %2.1f Kbps" of the shown camera over the last two seconds, then the stage
+    // figures; shifts the device's interval counters as the information pane's timer does.
+    QString TakeStatistics();
+
+    // IVideoPaneView
+    IVideoPresenter* CreateVideoWindow() override;
+    void DestroyVideoWindow() override;
+    void OnPictureSize(DWORD nWidth, DWORD nHeight) override;
+    void InvalidatePane() override;
+    void OnSnapshotTaken(const std::string& strTempPath) override;
+
+Q_SIGNALS:
+    void paneMessage(int nMessage, QPoint pos);
+    void statisticsChanged(const QString& strText);
+
+protected:
+    void paintEvent(QPaintEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
+
+private:
+    void LayoutVideo();
+    void OnVideoReleased(Qt::MouseButton button, QPoint pos);
+    void OnClickTimer();
+
+    std::unique_ptr<CVideoPaneLogic> m_pLogic;
+    CVideoRendererWidget* m_pVideo = nullptr;
+    QPixmap m_background;
+    QTimer m_clickTimer;
+    int m_nButtonUps = 0;
+    QPoint m_ptLastUp;
+    QTimer m_statsTimer;
+    CVideoSession::Stats m_lastStats;
+    CVideoPaneLogic::Counters m_lastCounters;
+};
