@@ -10,6 +10,7 @@
 #include "download/aviexport.h"
 #include "download/downloadenv.h"
 #include "download/downloadmanager.h"
+#include "net/socketudp.h"
 #include "protocol/engmedia.h"
 #include "protocol/mscmd.h"
 #include "protocol/password.h"
@@ -106,6 +107,22 @@ std::string DurationText(long long llSeconds)
     std::snprintf(sz, sizeof sz, "%02lld:%02lld:%02lld", llSeconds / 3600, llSeconds / 60 % 60,
                   llSeconds % 60);
     return sz;
+}
+
+// Segments and frames the download sockets dropped as malformed, refused or too long.
+json DownloadSocketDrops()
+{
+    std::uint64_t qwSegments = 0;
+    std::uint64_t qwFrames = 0;
+    CEngMedia* pEngine = CEngMedia::GetInstance();
+    for (const int nGroup : {CEngMedia::GROUP_DOWNLOAD, CEngMedia::GROUP_DOWNLOAD_MC}) {
+        const SocketGroup* pGroup = pEngine->GetGroup(nGroup);
+        for (int j = 0; pGroup != nullptr && j < pGroup->nSockets; ++j) {
+            qwSegments += pGroup->ppSockets[j]->GetMediaReassembler().GetDroppedSegments();
+            qwFrames += pGroup->ppSockets[j]->GetMediaReassembler().GetDroppedFrames();
+        }
+    }
+    return {{"segments", qwSegments}, {"frames", qwFrames}};
 }
 
 // Ctrl-C and SIGTERM reach the event loop through a pipe.
@@ -386,8 +403,13 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
             nExit = p.nExit;
     }
     if (options.bJson)
-        std::cout << json{{"ok", nExit == CLI_EXIT_OK}, {"exit", nExit},     {"from", dwFrom}, {"to", dwTo},
-                          {"seconds", dSeconds},        {"cameras", results}}
+        std::cout << json{{"ok", nExit == CLI_EXIT_OK},
+                          {"exit", nExit},
+                          {"from", dwFrom},
+                          {"to", dwTo},
+                          {"seconds", dSeconds},
+                          {"socket_drops", DownloadSocketDrops()},
+                          {"cameras", results}}
                          .dump()
                   << std::endl;
     return nExit;
