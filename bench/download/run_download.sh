@@ -3,7 +3,8 @@
 # lab link with the same packet size, at 0 % and 5 % loss. Makes its own lab:
 #   bench/download/run_download.sh [build folder] [seconds of recording]
 # Prints one JSON line per measurement and the ratios. SD_WINDOW sets the simulator's send
-# window (sub-packets in flight, default 64).
+# window (sub-packets in flight, default 64). The cameras report record-time version 4: key
+# frames of 720p pass 64 KiB, which only that version can describe.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/release}
@@ -60,7 +61,7 @@ goodput=$(jq .goodput_mib_s "$work/goodput.json")
 echo "{\"udp_1280\": $(cat "$work/goodput.json")}"
 
 cat >"$work/sd.json" <<JSON
-{ "seed": 9, "defaults": { "recordings": [ { "start": $start, "end": $((start + seconds + 10)) } ],
+{ "seed": 9, "defaults": { "ms_version": 4, "recordings": [ { "start": $start, "end": $((start + seconds + 10)) } ],
     "media": { "sd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "gop": 50 }, "sd_window": ${SD_WINDOW:-64} } },
   "cameras": [ { "id": 4660, "serial": "SD1", "name": "Clean" },
                { "id": 4661, "serial": "SD2", "name": "Lossy",
