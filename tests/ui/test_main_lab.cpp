@@ -9,6 +9,7 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
@@ -17,7 +18,9 @@
 #include "ui/pages/dlgcamsetpane.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -285,6 +288,23 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     CDeviceManager* pManager = GetDeviceManager();
     ASSERT_TRUE(s_pMain->GetRealplayList()->OpenDevice(900));
     EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_REALTIME));
+    // The information pane shows the selected camera as the simulator has it, and copies its id.
+    CDlgCamInfoPane* pInfo = s_pMain->GetInfoPane();
+    const json camera = Sim({QStringLiteral("dump"), QStringLiteral("900")})["camera"];
+    pInfo->OnTimerStat();
+    EXPECT_EQ(pInfo->GetValueText(CDlgCamInfoPane::ROW_SERIAL), QStringLiteral("MAINZ"));
+    EXPECT_EQ(pInfo->GetValueText(CDlgCamInfoPane::ROW_IP).toStdString(),
+              camera.value("address", std::string("?")));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            pInfo->OnTimerStat();
+            return pInfo->GetValueText(CDlgCamInfoPane::ROW_VERSION).toStdString() ==
+                   camera.value("firmware", std::string("?"));
+        },
+        10000))
+        << pInfo->GetValueText(CDlgCamInfoPane::ROW_VERSION).toStdString() << " " << camera.dump();
+    ASSERT_TRUE(pInfo->OnBtnCopy());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("MAINZ"));
     // Live video does not follow into playback.
     s_pMain->OnBtnPlayBack();
     EXPECT_EQ(s_pMain->GetBtnType(), CDlgMain::BTN_PLAYBACK);

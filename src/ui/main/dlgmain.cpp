@@ -7,6 +7,7 @@
 #include "device/devicemanager.h"
 #include "device/devicenotifications.h"
 #include "device/idownloadmanager.h"
+#include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/mainmessage.h"
@@ -95,10 +96,17 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
 
     auto* pSplitter = new QSplitter(Qt::Horizontal, this);
     m_pListStack = new QStackedWidget(pSplitter);
-    m_pRealplayList = new CDlgRealplayCamList(m_pListStack);
+    // Live view: the list, and under it what is known about the selected camera.
+    auto* pRealplay = new QWidget(m_pListStack);
+    auto* pRealplayLayout = new QVBoxLayout(pRealplay);
+    pRealplayLayout->setContentsMargins(0, 0, 0, 0);
+    m_pRealplayList = new CDlgRealplayCamList(pRealplay);
+    m_pInfoPane = new CDlgCamInfoPane(pRealplay);
+    pRealplayLayout->addWidget(m_pRealplayList, 1);
+    pRealplayLayout->addWidget(m_pInfoPane);
     m_pPlaybackList = new CDlgPlaybackCamList(m_pListStack);
     m_pConfigList = new CDlgConfigCamList(m_pListStack);
-    m_pListStack->addWidget(m_pRealplayList);
+    m_pListStack->addWidget(pRealplay);
     m_pListStack->addWidget(m_pPlaybackList);
     m_pListStack->addWidget(m_pConfigList);
 
@@ -190,6 +198,7 @@ void CDlgMain::Retranslate()
     m_pBtnClose->setText(MainText(IDS_CTLTIP_CLOSE));
     m_pVideoLabel->setText(MainText(IDS_ST_CAMERA));
     m_pRealplayList->Retranslate();
+    m_pInfoPane->Retranslate();
     m_pPlaybackList->Retranslate();
     m_pConfigList->Retranslate();
 }

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 
+class CDlgCamInfoPane;
 class CDlgConfigCamList;
 class CDlgPlaybackCamList;
 class CDlgRealplayCamList;
@@ -49,6 +50,7 @@ public:
     CDlgRealplayCamList* GetRealplayList() const { return m_pRealplayList; }
     CDlgPlaybackCamList* GetPlaybackList() const { return m_pPlaybackList; }
     CDlgConfigCamList* GetConfigList() const { return m_pConfigList; }
+    CDlgCamInfoPane* GetInfoPane() const { return m_pInfoPane; }
     QWidget* GetVideoArea() const;
     // Every text of the window, from the current language's tables.
     void Retranslate();
@@ -86,6 +88,7 @@ private:
     CDlgRealplayCamList* m_pRealplayList;
     CDlgPlaybackCamList* m_pPlaybackList;
     CDlgConfigCamList* m_pConfigList;
+    CDlgCamInfoPane* m_pInfoPane;
     QFrame* m_pVideoArea;
     QLabel* m_pVideoLabel;
     QTimer* m_pRefreshTimer;

@@ -1,0 +1,35 @@
+// Facts about the selected camera under the live-view list: its serial number (with a copy to
+// the clipboard), model, firmware, address and the video it delivers, refreshed every second.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QTimer;
+struct DeviceInfo;
+
+class CDlgCamInfoPane : public QWidget {
+    Q_OBJECT
+public:
+    explicit CDlgCamInfoPane(QWidget* pParent = nullptr);
+
+    void Retranslate();
+    // Shows the selected camera now (the timer does this every second).
+    void OnTimerStat();
+    // Puts the shown serial number on the clipboard; "Copy Fail" when there is none to copy or
+    // the clipboard does not take it.
+    bool OnBtnCopy();
+    QString GetValueText(int nRow) const;
+
+    enum Row { ROW_SERIAL, ROW_TYPE, ROW_VERSION, ROW_IP, ROW_STAT, ROW_COUNT };
+
+private:
+    void ShowDevice(const DeviceInfo* pDevice);
+
+    QLabel* m_apTitle[ROW_COUNT] = {};
+    QLabel* m_apValue[ROW_COUNT] = {};
+    QPushButton* m_pBtnCopy;
+    QPushButton* m_pBtnRegister;
+    QTimer* m_pStatTimer;
+};
