@@ -121,9 +121,13 @@ void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
             pAddressed = pParent;
     }
     m_apValue[ROW_IP]->setText(AddressText(pAddressed->stItem.dwIP));
-    // The previous whole second's frames and bytes.
-    m_apValue[ROW_STAT]->setText(QString::asprintf("%2.1f fps, %2.1f Kbps", double(pDevice->dwLastFrameCount),
-                                                   double(pDevice->dwLastByteCount) * 8.0 / 1000.0));
+}
+
+void CDlgCamInfoPane::SetVideoStat(const QString& strText)
+{
+    // The pane's text leads with "%2.1f fps, %2.1f Kbps"; its stage figures follow on.
+    const QString strFirst = strText.section(QLatin1Char('\n'), 0, 0);
+    m_apValue[ROW_STAT]->setText(GetDeviceManager()->GetSelectDevice() != nullptr ? strFirst : QString());
 }
 
 bool CDlgCamInfoPane::OnBtnCopy()

@@ -21,6 +21,8 @@ public:
     // the clipboard does not take it.
     bool OnBtnCopy();
     QString GetValueText(int nRow) const;
+    // The video figures of the shown camera, as the video pane measures them.
+    void SetVideoStat(const QString& strText);
 
     enum Row { ROW_SERIAL, ROW_TYPE, ROW_VERSION, ROW_IP, ROW_STAT, ROW_COUNT };
 

@@ -11,6 +11,7 @@
 #include "ui/main/camlist.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/shortcutpane.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
 #include "ui/videopane.h"
@@ -21,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTimer>
@@ -120,12 +122,17 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     m_pVideoArea->setFrameShape(QFrame::StyledPanel);
     m_pVideoArea->setMinimumSize(352, 288);
     auto* pVideoLayout = new QVBoxLayout(m_pVideoArea);
-    m_pVideoLabel = new QLabel(m_pVideoArea);
-    m_pVideoLabel->setAlignment(Qt::AlignCenter);
-    pVideoLayout->addWidget(m_pVideoLabel);
-    // The live picture of the camera selected for live view.
-    pVideoLayout->addWidget(new CDlgVideoPane(m_pVideoArea), 1);
+    pVideoLayout->setContentsMargins(0, 0, 0, 0);
+    // The live picture of the camera selected for live view; it shows its own waiting text.
+    m_pVideoPane = new CDlgVideoPane(m_pVideoArea);
+    pVideoLayout->addWidget(m_pVideoPane, 1);
+    // F11 shows the picture alone on the screen, and again returns.
+    auto* pFullScreen = new QShortcut(QKeySequence(Qt::Key_F11), this);
+    connect(pFullScreen, &QShortcut::activated, m_pVideoPane, &CDlgVideoPane::ToggleFullScreen);
     m_pRightStack->addWidget(m_pVideoArea);
+    m_pShortcutPane = new CDlgShortcutKeyPane(m_pVideoPane, pRealplay);
+    pRealplayLayout->addWidget(m_pShortcutPane);
+    connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, m_pInfoPane, &CDlgCamInfoPane::SetVideoStat);
 
     // Configuration: the camera's pages and the camera-setting pane side by side.
     auto* pConfig = new QWidget(m_pRightStack);
@@ -196,7 +203,7 @@ void CDlgMain::Retranslate()
     m_pBtnAbout->setText(MainText(IDS_WIN_ABOUT));
     m_pBtnMin->setText(MainText(IDS_CTLTIP_MINBOX));
     m_pBtnClose->setText(MainText(IDS_CTLTIP_CLOSE));
-    m_pVideoLabel->setText(MainText(IDS_ST_CAMERA));
+    m_pShortcutPane->Retranslate();
     m_pRealplayList->Retranslate();
     m_pInfoPane->Retranslate();
     m_pPlaybackList->Retranslate();
@@ -275,6 +282,10 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         }
         break;
     }
+    case DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME:
+        // Talk and listen belong to the camera that was shown.
+        m_pShortcutPane->ResetAudio();
+        break;
     case DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH:
         FATAL_CHECK(pDevice != nullptr);
         if (IDownloadRecordManager* pDownloads = GetDownloadRecordManager())

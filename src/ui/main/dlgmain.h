@@ -8,6 +8,8 @@
 #include <QDialog>
 
 class CDlgCamInfoPane;
+class CDlgShortcutKeyPane;
+class CDlgVideoPane;
 class CDlgConfigCamList;
 class CDlgPlaybackCamList;
 class CDlgRealplayCamList;
@@ -51,6 +53,7 @@ public:
     CDlgPlaybackCamList* GetPlaybackList() const { return m_pPlaybackList; }
     CDlgConfigCamList* GetConfigList() const { return m_pConfigList; }
     CDlgCamInfoPane* GetInfoPane() const { return m_pInfoPane; }
+    CDlgShortcutKeyPane* GetShortcutPane() const { return m_pShortcutPane; }
     QWidget* GetVideoArea() const;
     // Every text of the window, from the current language's tables.
     void Retranslate();
@@ -90,7 +93,8 @@ private:
     CDlgConfigCamList* m_pConfigList;
     CDlgCamInfoPane* m_pInfoPane;
     QFrame* m_pVideoArea;
-    QLabel* m_pVideoLabel;
+    CDlgVideoPane* m_pVideoPane;
+    CDlgShortcutKeyPane* m_pShortcutPane;
     QTimer* m_pRefreshTimer;
     // Set while the window may close: the close button and reject() both pass through the check.
     bool m_bClosing = false;

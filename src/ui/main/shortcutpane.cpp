@@ -1,0 +1,66 @@
+#include "ui/main/shortcutpane.h"
+
+#include "core/stringids.h"
+#include "ui/main/mainmessage.h"
+#include "ui/videopane.h"
+
+#include <QHBoxLayout>
+#include <QPushButton>
+
+CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pParent)
+    : QWidget(pParent), m_pVideoPane(pVideoPane)
+{
+    setObjectName(QStringLiteral("shortcutPane"));
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->setContentsMargins(0, 0, 0, 0);
+    m_pBtnSnapshot = new QPushButton(this);
+    m_pBtnMic = new QPushButton(this);
+    m_pBtnSpeaker = new QPushButton(this);
+    m_pBtnMic->setCheckable(true);
+    m_pBtnSpeaker->setCheckable(true);
+    // The keys work anywhere in the window, not only with the button focused.
+    m_pBtnSnapshot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    m_pBtnMic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    m_pBtnSpeaker->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    for (QPushButton* pButton : {m_pBtnSnapshot, m_pBtnMic, m_pBtnSpeaker}) {
+        pButton->setAutoDefault(false);
+        pLayout->addWidget(pButton);
+    }
+    connect(m_pBtnSnapshot, &QPushButton::clicked, m_pVideoPane, &CDlgVideoPane::TakeSnapshot);
+    connect(m_pBtnMic, &QPushButton::toggled, this, [this](bool bOn) {
+        m_pVideoPane->SetMicrophone(bOn);
+        Retranslate();
+    });
+    connect(m_pBtnSpeaker, &QPushButton::toggled, this, [this](bool bOn) {
+        m_pVideoPane->SetSpeaker(bOn);
+        Retranslate();
+    });
+    Retranslate();
+}
+
+void CDlgShortcutKeyPane::Retranslate()
+{
+    m_pBtnSnapshot->setText(MainText(IDS_BTN_SNAP));
+    // The button offers what a click does next.
+    m_pBtnMic->setText(MainText(m_pBtnMic->isChecked() ? IDS_BTN_PCMICCLOSE : IDS_BTN_PCMICOPEN));
+    m_pBtnSpeaker->setText(MainText(m_pBtnSpeaker->isChecked() ? IDS_BTN_PCSPEAKCLOSE : IDS_BTN_PCSPEAKOPEN));
+    m_pBtnSnapshot->setToolTip(m_pBtnSnapshot->shortcut().toString(QKeySequence::NativeText));
+    m_pBtnMic->setToolTip(m_pBtnMic->shortcut().toString(QKeySequence::NativeText));
+    m_pBtnSpeaker->setToolTip(m_pBtnSpeaker->shortcut().toString(QKeySequence::NativeText));
+}
+
+void CDlgShortcutKeyPane::ResetAudio()
+{
+    m_pBtnMic->setChecked(false);
+    m_pBtnSpeaker->setChecked(false);
+}
+
+bool CDlgShortcutKeyPane::IsMicrophoneOn() const
+{
+    return m_pBtnMic->isChecked();
+}
+
+bool CDlgShortcutKeyPane::IsSpeakerOn() const
+{
+    return m_pBtnSpeaker->isChecked();
+}
