@@ -142,7 +142,21 @@ struct Feeder {
     WORD usSequence = 1;
     std::vector<int> vResults;
 
-    // One frame in segments of up to nSegment bytes, as reassembly delivers them.
+    // One frame whole, as cameras send it: a non-zero marker on frames without codec headers.
+    void WholeFrame(const std::vector<BYTE>& vFrame, int nMode)
+    {
+        MediaFrame frame;
+        frame.pData = vFrame.data();
+        frame.nLen = static_cast<DWORD>(vFrame.size());
+        frame.ulCameraID = dwID;
+        frame.usSequence = usSequence++;
+        frame.bySubSequence = CPushSourceFilter::IsKeyFrame(vFrame.data(), vFrame.size(), nMode) ? 0 : 1;
+        frame.nCodec = nCodec;
+        frame.bStamped = bStamped;
+        vResults.push_back(pane.OnMediaFrame(frame));
+    }
+
+    // One frame in segments of up to nSegment bytes, each numbered.
     void Frame(const std::vector<BYTE>& vFrame, std::size_t nSegment = 1400)
     {
         for (std::size_t nOff = 0, nSub = 0; nOff < vFrame.size(); nOff += nSegment, ++nSub) {
@@ -202,7 +216,8 @@ template <class Pred> bool WaitFor(Pred pred)
 
 } // namespace
 
-// Both codecs and all three stream modes through the real graph: the graph is built for the
+// Both codecs and all three stream modes, in numbered segments and as whole frames with the
+// key marker, through the real graph: the graph is built for the
 // stream's size (result 2 once, then 1), every frame reaches the renderer, the snapshot is the
 // picture FFmpeg decodes from the same stream, and the graph is listed while it lives.
 TEST(VideoLive, GraphDecodesWhatFfmpegEncoded)
@@ -212,10 +227,12 @@ TEST(VideoLive, GraphDecodesWhatFfmpegEncoded)
         bool bH264;
         DWORD nCodec;
         BYTE bStamped;
+        bool bWhole; // whole frames with the key marker, or numbered segments
     };
-    const Case aCases[] = {{"MPEG-4 plain", false, MEDIA_CODEC_MPEG4, 0},
-                           {"MPEG-4 stamped", false, MEDIA_CODEC_MPEG4, 1},
-                           {"H.264 stamped", true, MEDIA_CODEC_H264, 1}};
+    const Case aCases[] = {{"MPEG-4 plain", false, MEDIA_CODEC_MPEG4, 0, false},
+                           {"MPEG-4 stamped, whole frames", false, MEDIA_CODEC_MPEG4, 1, true},
+                           {"H.264 stamped", true, MEDIA_CODEC_H264, 1, false},
+                           {"H.264 stamped, whole frames", true, MEDIA_CODEC_H264, 1, true}};
     for (const Case& c : aCases) {
         SCOPED_TRACE(c.pszName);
         const Clip clip = MakeClip(c.bH264, 352, 288, 12);
@@ -226,8 +243,12 @@ TEST(VideoLive, GraphDecodesWhatFfmpegEncoded)
         pDevice->bNoCaption = 1; // the comparison wants the picture without the caption
         pane.ShowDevice(pDevice.get());
         Feeder feed{pane, 7, c.nCodec, c.bStamped};
-        for (const auto& vFrame : clip.vFrames)
-            feed.Frame(c.bStamped ? Stamped(vFrame) : vFrame);
+        for (const auto& vFrame : clip.vFrames) {
+            if (c.bWhole)
+                feed.WholeFrame(c.bStamped ? Stamped(vFrame) : vFrame, c.bH264 ? 2 : c.bStamped);
+            else
+                feed.Frame(c.bStamped ? Stamped(vFrame) : vFrame);
+        }
         EXPECT_EQ(std::count(feed.vResults.begin(), feed.vResults.end(), 0), 0);
         EXPECT_EQ(pane.PictureWidth(), 352u);
         EXPECT_EQ(pane.PictureHeight(), 288u);

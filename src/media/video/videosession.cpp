@@ -82,11 +82,19 @@ CVideoSession::~CVideoSession()
 int CVideoSession::AddBuffer(VideoBuffer* pBuffer)
 {
     const auto start = std::chrono::steady_clock::now();
+    // Cameras send every frame whole, marking the ones without codec headers with a non-zero
+    // byte here: such a frame with a new sequence is a frame of its own, not the rest of one.
+    bool bWholeFrame = false;
     if (m_nSequence != pBuffer->usSequence && pBuffer->bySubSequence != 0) {
-        VLOG(3, "AddBuffer: discard packet, old seq:%d, new seq:%d, subseq:%d", m_nSequence,
-             pBuffer->usSequence, pBuffer->bySubSequence);
-        ++m_statsGraph.qwDropped;
-        return ADD_DROPPED;
+        if (m_pSourceCtrl == nullptr || m_nSequence < 0) {
+            VLOG(3, "AddBuffer: discard packet, old seq:%d, new seq:%d, subseq:%d", m_nSequence,
+                 pBuffer->usSequence, pBuffer->bySubSequence);
+            ++m_statsGraph.qwDropped;
+            return ADD_DROPPED;
+        }
+        bWholeFrame = true;
+        m_nSequence = pBuffer->usSequence;
+        m_nLastSubSeq = pBuffer->bySubSequence - 1;
     }
     int nResult = ADD_DROPPED;
     m_nMode = pBuffer->nMode;
@@ -133,7 +141,7 @@ int CVideoSession::AddBuffer(VideoBuffer* pBuffer)
         m_nLastSubSeq = -1;
     }
     if (m_pSourceCtrl != nullptr && pBuffer->bySubSequence == m_nLastSubSeq + 1) {
-        const bool bFirst = pBuffer->bySubSequence == 0;
+        const bool bFirst = pBuffer->bySubSequence == 0 || bWholeFrame;
         m_pSourceCtrl->PushData(pBuffer->pData, static_cast<long>(pBuffer->nLen), bFirst ? TRUE : FALSE);
         if (bFirst)
             ++m_statsGraph.qwPushed;
