@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <set>
 
 using nlohmann::json;
 
@@ -40,12 +41,18 @@ struct LiveStats {
     std::uint64_t qwVideoFrames = 0;
     std::uint64_t qwAudioFrames = 0;
     std::uint64_t qwVideoBytes = 0;
-    std::uint64_t qwMissing = 0; // frame numbers skipped between consecutive frames
-    int nLastSequence = -1;
+    // Frame numbers seen, unwrapped past 65535.
+    std::set<std::int64_t> setSeen;
+    std::int64_t llLast = 0;
+    std::uint64_t Missing() const
+    {
+        return setSeen.empty()
+                   ? 0
+                   : static_cast<std::uint64_t>(*setSeen.rbegin() - *setSeen.begin() + 1) - setSeen.size();
+    }
     DWORD nWidth = 0;
     DWORD nHeight = 0;
     DWORD nCodec = MEDIA_CODEC_AUDIO;
-    bool bSawVideo = false;
     std::ofstream save;
     std::ofstream frameLog;
 };
@@ -101,13 +108,14 @@ void LiveSink(MediaFrame* pFrame)
                       static_cast<unsigned>(nLen), crc32(0, pData, nLen));
         s.frameLog << szLine;
     }
-    // Video and audio frames of one stream share the frame numbers.
-    if (s.nLastSequence >= 0) {
-        const WORD usGap = static_cast<WORD>(pFrame->usSequence - s.nLastSequence);
-        if (usGap > 1 && usGap < 0x8000)
-            s.qwMissing += usGap - 1;
-    }
-    s.nLastSequence = pFrame->usSequence;
+    // Video and audio frames of one stream share the frame numbers, and frames are handed
+    // out in slot order, not number order: count the numbers never seen within the span.
+    const std::int64_t llSequence =
+        s.setSeen.empty()
+            ? pFrame->usSequence
+            : s.llLast + static_cast<std::int16_t>(pFrame->usSequence - static_cast<WORD>(s.llLast));
+    s.llLast = llSequence;
+    s.setSeen.insert(llSequence);
     if (pFrame->nCodec == MEDIA_CODEC_AUDIO) {
         ++s.qwAudioFrames;
         return;
@@ -115,11 +123,11 @@ void LiveSink(MediaFrame* pFrame)
     ++s.qwVideoFrames;
     s.qwVideoBytes += nLen;
     s.nCodec = pFrame->nCodec;
-    if (pFrame->bySubSequence == 0 || !s.bSawVideo) {
+    // Only a key frame's sequence header tells the size; others carry the default.
+    if (pFrame->bySubSequence == 0) {
         s.nWidth = pFrame->nWidth;
         s.nHeight = pFrame->nHeight;
     }
-    s.bSawVideo = true;
     if (s.save.is_open())
         s.save.write(reinterpret_cast<const char*>(pData), nLen);
 }
@@ -219,7 +227,7 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
         {"audio_frames", stats.qwAudioFrames},
         {"fps", dSeconds > 0 ? static_cast<double>(stats.qwVideoFrames) / dSeconds : 0.0},
         {"kbps", dSeconds > 0 ? static_cast<double>(stats.qwVideoBytes) * 8 / 1000 / dSeconds : 0.0},
-        {"missing_frames", stats.qwMissing},
+        {"missing_frames", stats.Missing()},
         {"dropped_frames", qwDroppedFrames},
         {"dropped_segments", qwDroppedSegments},
     };
@@ -236,7 +244,7 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
                     "segments\n",
                     static_cast<unsigned long long>(stats.qwVideoFrames),
                     static_cast<unsigned long long>(stats.qwAudioFrames),
-                    static_cast<unsigned long long>(stats.qwMissing),
+                    static_cast<unsigned long long>(stats.Missing()),
                     static_cast<unsigned long long>(qwDroppedFrames),
                     static_cast<unsigned long long>(qwDroppedSegments));
     }
