@@ -15,6 +15,8 @@ PACKAGES=(
   jq
   # headless display for the GUI client
   xvfb xauth
+  # the live-view lab test double-clicks a camera in the desktop client under Xvfb
+  xdotool
   # network lab
   iproute2 iputils-ping socat
   # command-line client and simulator

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Live view end to end in the network lab, against the simulator's test pattern (moving bands,
+# chroma rising left to right, the frame number white on black at the top left):
+#  - vistrel-cli snapshot of an H.264 and an MPEG-4 camera: ImageMagick reads a BMP of the
+#    stream's size whose counter box is black with white digits and whose colours follow the
+#    pattern, within a tolerance;
+#  - the desktop client under Xvfb: a double click opens a camera that switches from 720x576 to
+#    1280x720 mid-stream; screenshots before and after show the pattern's colours in the pane,
+#    and the picture goes on changing after the switch.
+#   lab_video.sh <vistrel-cli> <vistrel> <vistrel-camsim> <vistrel-regsvr> <decoder module> <data dir>
+set -uo pipefail
+cli=$1 client=$2 sim=$3 regsvr=$4 module=$5 data=$6
+work=$(mktemp -d)
+pid=
+failures=0
+cleanup() {
+  [[ -n $pid ]] && { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
+  if ((failures)); then
+    echo "--- simulator"; tail -n 20 "$work/sim.out" 2>/dev/null
+    echo "--- client log"; tail -n 30 "$work"/home/DebugInfo.*.log 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+export VISTREL_HOME=$work/home
+mkdir -p "$VISTREL_HOME"
+cp "$data/CameraType.ini" "$data/Vistrel.ini" "$VISTREL_HOME/"
+"$regsvr" "$module" >/dev/null || { echo "FAIL: registering the decoder"; exit 1; }
+
+read -r addr1 addr2 addr3 _ <<<"$LAB_CAMERA_ADDRS_1"
+cat >"$work/scenario.json" <<JSON
+{ "seed": 3,
+  "defaults": { "password": "pw" },
+  "cameras": [
+    { "address": "$addr1", "id": 5101, "serial": "VL0001", "name": "H264 cam",
+      "media": { "codec": "h264", "width": 1280, "height": 720, "kbps": 2000 } },
+    { "address": "$addr2", "id": 5102, "serial": "VL0002", "name": "MPEG4 cam",
+      "media": { "codec": "mpeg4", "width": 704, "height": 576, "kbps": 1500 } } ] }
+JSON
+ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/scenario.json" --addresses "$LAB_CAMERA_ADDRS_1" \
+  >"$work/sim.out" 2>&1 &
+pid=$!
+
+# mean CROP FILE [CHANNEL]: mean 0..255 of a region (WxH+X+Y), grey or one channel.
+mean() {
+  local ch=${3:-Gray}
+  convert "$2" -crop "$1" +repage -colorspace sRGB -channel "$ch" -separate -format '%[fx:round(mean*255)]' info:
+}
+
+# The pattern's counter box: nScale = max(2, h/60); box 7 nScale high, 24 nScale + nScale wide;
+# the row band under the digits is black, the band through the last glyph row has white in it.
+check_snapshot() {
+  local serial=$1 want_w=$2 want_h=$3 file=$work/$1.bmp
+  "$cli" --wait 30 snapshot "$serial" -o "$file" --seconds 30 --password pw >"$work/$serial.out" 2>&1
+  local rc=$?
+  if ((rc != 0)); then fail "$serial: snapshot exit $rc: $(cat "$work/$serial.out")"; return; fi
+  local size
+  size=$(identify -format '%wx%h %[channels]' "$file")
+  [[ $size == "${want_w}x${want_h} srgb" ]] || fail "$serial: snapshot is '$size', want ${want_w}x${want_h}"
+  local s=$((want_h / 60 < 2 ? 2 : want_h / 60))
+  local box_w=$((25 * s))
+  local under below glyph left right
+  under=$(mean "${box_w}x$((s - 1))+0+$((6 * s))" "$file")
+  glyph=$(mean "$((box_w - 2 * s))x$((s - 1))+$s+$((5 * s))" "$file")
+  below=$(mean "${box_w}x$((2 * s))+0+$((8 * s))" "$file")
+  # Chroma: blue grows to the right, red to the left (bottom half, clear of the overlays).
+  left=$(mean "$((want_w / 8))x$((want_h / 4))+0+$((want_h / 2))" "$file" Blue)
+  right=$(mean "$((want_w / 8))x$((want_h / 4))+$((want_w * 5 / 8))+$((want_h / 2))" "$file" Blue)
+  echo "$serial: $size, counter box band $under, glyph row $glyph, pattern below $below, blue left $left right $right"
+  ((under <= 40)) || fail "$serial: the counter box is not black ($under)"
+  ((glyph >= under + 25)) || fail "$serial: no white digits in the counter box ($glyph vs $under)"
+  ((below >= 50)) || fail "$serial: no pattern under the counter box ($below)"
+  ((right >= left + 30)) || fail "$serial: the colours do not follow the pattern (blue $left -> $right)"
+}
+
+check_snapshot VL0001 1280 720
+check_snapshot VL0002 704 576
+
+# The desktop client next to one camera that switches size: a double click on the list's only
+# row, then its password.
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+cat >"$work/switch.json" <<JSON
+{ "seed": 4, "defaults": { "password": "pw" },
+  "cameras": [ { "address": "$addr3", "id": 5103, "serial": "VL0003", "name": "Switching",
+                 "media": { "width": 720, "height": 576, "switch": { "after_s": 10, "width": 1280, "height": 720 } } } ] }
+JSON
+ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/switch.json" --addresses "$LAB_CAMERA_ADDRS_1" \
+  >"$work/sim.out" 2>&1 &
+pid=$!
+saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:round(mean*1000)]' info:; }
+xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  "$0" --close-after 40000 &
+  client=$!
+  for _ in $(seq 100); do
+    win=$(xdotool search --name "^Vistrel" 2>/dev/null | head -1)
+    [[ -n $win ]] && break
+    sleep 0.2
+  done
+  sleep 6
+  eval "$(xdotool getwindowgeometry --shell "$win")"
+  xdotool mousemove $((X + 100)) $((Y + 48)) click --repeat 2 --delay 80 1
+  sleep 1; xdotool type pw; xdotool key Return
+  sleep 5; import -window root "$1/before.png"
+  sleep 1; import -window root "$1/before2.png"
+  sleep 9; import -window root "$1/after.png"
+  sleep 1; import -window root "$1/after2.png"
+  kill $client; wait $client 2>/dev/null' "$client" "$work"
+for shot in before before2 after after2; do
+  [[ -f $work/$shot.png ]] || { fail "no screenshot $shot"; continue; }
+  sat=$(saturation "$work/$shot.png")
+  echo "desktop $shot: saturation $sat/1000"
+  ((sat >= 150)) || fail "desktop $shot: the pane shows no picture (saturation $sat/1000)"
+done
+if [[ -f $work/after.png && -f $work/after2.png ]]; then
+  diff=$(compare -metric AE -fuzz 5% "$work/after.png" "$work/after2.png" null: 2>&1)
+  echo "desktop after the switch: $diff pixels changed in a second"
+  ((${diff%%.*} >= 10000)) || fail "desktop: the picture stopped after the size switch ($diff)"
+fi
+if [[ -n ${VISTREL_SCREENSHOT_DIR:-} ]]; then
+  mkdir -p "$VISTREL_SCREENSHOT_DIR" && cp "$work"/*.png "$VISTREL_SCREENSHOT_DIR/"
+fi
+((failures == 0)) && echo "lab_video: all checks passed"
+exit $((failures > 0))
