@@ -9,8 +9,10 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "download/downloadmanager.h"
 #include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
+#include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
 #include "ui/main/mainmessage.h"
@@ -20,6 +22,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDir>
+#include <QDirIterator>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
@@ -394,6 +397,70 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
         }
     }
     CDlgLanguage::ApplyLanguage(9);
+}
+
+// The download dialog against the real download manager: the checks refuse a range outside the
+// recording, then the camera's whole recording comes down to the end into the record folder.
+TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
+{
+    DeviceInfo* pAttic = WaitForDevice(901);
+    ASSERT_NE(pAttic, nullptr);
+    IDownloadRecordManager* pOld = SetDownloadRecordManager(CDownloadRecordManager::GetInstance());
+    g_fnConfirmHook = [](const QString&) { return true; };
+    {
+        CDlgDownloadRecord dlg(s_pMain);
+        dlg.show();
+        // Nothing chosen yet.
+        dlg.OnBtnDownload();
+        EXPECT_EQ(m_vecMessages, QStringList{English(IDS_SELECT_DOWNLOAD_CAMERA)});
+        ASSERT_TRUE(dlg.SelectCamera(901));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !dlg.GetCellText(901, CDlgDownloadRecord::COL_RECORD_RANGE).isEmpty(); }, 15000));
+        // Camera times show as stamped, whatever the PC's zone.
+        EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_RECORD_RANGE),
+                  QStringLiteral("2024-05-01 10:00:00 - 2024-05-01 10:00:30"));
+        const DWORD dwStart = pAttic->dwRecordTimeStart;
+        const DWORD dwEnd = pAttic->dwRecordTimeEnd;
+        const struct {
+            DWORD dwFrom, dwTo, dwText;
+        } refusals[] = {{dwStart - 1, dwEnd, IDS_HINT_TIME_ERROR1},
+                        {dwStart, dwEnd + 1, IDS_HINT_TIME_ERROR2},
+                        {dwStart + 10, dwStart + 5, IDS_HINT_TIME_ERROR3}};
+        for (const auto& refusal : refusals) {
+            m_vecMessages.clear();
+            dlg.SetRange(refusal.dwFrom, refusal.dwTo);
+            dlg.OnBtnDownload();
+            EXPECT_EQ(m_vecMessages, QStringList{English(refusal.dwText)});
+        }
+        m_vecMessages.clear();
+        dlg.OnBtnStop();
+        EXPECT_EQ(m_vecMessages, QStringList{English(IDS_SELECT_NOTDOWNLOAD_CAMERA)});
+
+        m_vecMessages.clear();
+        dlg.SetRange(dwStart, dwEnd);
+        dlg.OnBtnDownload();
+        EXPECT_TRUE(GetDownloadRecordManager()->IsDownloading(901));
+        // The window will not close under a running download.
+        EXPECT_FALSE(s_pMain->close());
+        ASSERT_TRUE(WaitForMessage(
+            English(IDS_CAMERA_DOWNLOAD_FINISH).replace(QStringLiteral("%s"), QStringLiteral("Attic")),
+            90000))
+            << m_vecMessages.join('|').toStdString();
+        QTest::qWait(1100);
+        EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_PERCENT), QStringLiteral("Progress: 100%"));
+        EXPECT_NE(dlg.GetCellText(901, CDlgDownloadRecord::COL_DATA), QStringLiteral("0.00 MB"));
+        EXPECT_EQ(CDownloadRecordManager::GetInstance()->GetFailure(901), "");
+    }
+    qint64 nBytes = 0;
+    for (QDirIterator it(QString::fromLocal8Bit(std::getenv("MAIN_RECORD_DIR")), {QStringLiteral("*.avi")},
+                         QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        it.next();
+        nBytes += it.fileInfo().size();
+    }
+    EXPECT_GT(nBytes, 10000);
+    g_fnConfirmHook = nullptr;
+    SetDownloadRecordManager(pOld);
 }
 
 // Last: the camera goes away while it is selected and downloading.

@@ -14,12 +14,15 @@ trap cleanup EXIT
 export VISTREL_HOME=$work/home
 mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$VISTREL_HOME/"
-printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n' >"$VISTREL_HOME/Vistrel.ini"
+printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n[PATH]\nrecord=%s/record/\n' "$work" >"$VISTREL_HOME/Vistrel.ini"
+export MAIN_RECORD_DIR=$work/record
 # Ids against names: by id the list reads Zulu, Attic, Locked, Recorder; by name it does not.
 cat >"$work/scenario.json" <<'JSON'
 { "seed": 23, "cameras": [
   { "id": 900, "serial": "MAINZ", "name": "Zulu" },
-  { "id": 901, "serial": "MAINA", "name": "Attic" },
+  { "id": 901, "serial": "MAINA", "name": "Attic",
+    "recordings": [ { "start": "2024-05-01T10:00:00Z", "end": "2024-05-01T10:00:30Z" } ],
+    "media": { "sd": { "width": 320, "height": 240, "fps": 10, "kbps": 200, "gop": 10 } } },
   { "id": 902, "serial": "MAINL", "name": "Locked", "password": "open1" },
   { "id": 950, "serial": "MAINNVR", "name": "Recorder", "channels": 2 } ] }
 JSON

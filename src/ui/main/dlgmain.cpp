@@ -9,6 +9,7 @@
 #include "device/idownloadmanager.h"
 #include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
+#include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/mainmessage.h"
 #include "ui/main/shortcutpane.h"
@@ -358,7 +359,8 @@ void CDlgMain::OnBtnDownloadRecord()
         ShowMainMessage(MainText(IDS_NO_DOWNLOAD_CAMERA), this);
         return;
     }
-    VLOG(2, "CDlgMain::OnBtnDownloadRecord: the download dialog is not part of this build");
+    CDlgDownloadRecord dlg(this);
+    dlg.exec();
 }
 
 void CDlgMain::OnBtnLanguage()
