@@ -15,6 +15,7 @@
 #include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
+#include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
@@ -132,17 +133,17 @@ protected:
 
 TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
 {
-    for (DWORD dwID : {900u, 901u, 902u, 950u})
+    for (DWORD dwID : {900u, 901u, 902u, 903u, 950u})
         ASSERT_NE(WaitForDevice(dwID), nullptr) << dwID;
     ASSERT_NE(WaitForDevice(95002), nullptr);
     QTreeWidget* pTree = s_pMain->GetRealplayList()->GetTree();
     const QStringList byID{QStringLiteral("Zulu"), QStringLiteral("Attic"), QStringLiteral("Locked"),
-                           QStringLiteral("Recorder")};
+                           QStringLiteral("Upgrade"), QStringLiteral("Recorder")};
     ASSERT_TRUE(QTest::qWaitFor([&] { return TopNames(pTree) == byID; }, 5000))
         << TopNames(pTree).join(',').toStdString();
 
     // The recorder's channels sit under it, and every row carries one of the recording tooltips.
-    const QTreeWidgetItem* pRecorder = pTree->topLevelItem(3);
+    const QTreeWidgetItem* pRecorder = pTree->topLevelItem(4);
     ASSERT_EQ(pRecorder->childCount(), 2);
     EXPECT_EQ(pRecorder->child(0)->text(0), QStringLiteral("Channel 1"));
     EXPECT_EQ(pRecorder->child(1)->text(0), QStringLiteral("Channel 2"));
@@ -158,8 +159,9 @@ TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
     // Order by name, and back.
     auto* pOrder = s_pMain->GetRealplayList()->findChildren<QPushButton*>().at(0);
     pOrder->click();
-    EXPECT_EQ(TopNames(pTree), (QStringList{QStringLiteral("Attic"), QStringLiteral("Locked"),
-                                            QStringLiteral("Recorder"), QStringLiteral("Zulu")}));
+    EXPECT_EQ(TopNames(pTree),
+              (QStringList{QStringLiteral("Attic"), QStringLiteral("Locked"), QStringLiteral("Recorder"),
+                           QStringLiteral("Upgrade"), QStringLiteral("Zulu")}));
     pOrder->click();
     EXPECT_EQ(TopNames(pTree), byID);
 
@@ -463,6 +465,45 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
     SetDownloadRecordManager(pOld);
 }
 
+// The firmware dialog: no image, no sending; with one, the camera takes it to the end and
+// reboots with the new version.
+TEST_F(MainWindowLab, FirmwareDialogUpgradesACamera)
+{
+    ASSERT_NE(WaitForDevice(903), nullptr);
+    CDlgUpdateCam dlg(s_pMain);
+    dlg.show();
+    ASSERT_TRUE(dlg.SelectCamera(903));
+    dlg.SetImageFolder(QStringLiteral("/nonexistent"));
+    EXPECT_EQ(dlg.GetVersionText(), English(IDS_ST_NOTFINDVERSION));
+    dlg.OnBtnUpdate();
+    EXPECT_TRUE(dlg.Upgrade().GetEntries().empty());
+
+    dlg.SetImageFolder(QString::fromLocal8Bit(std::getenv("MAIN_IMAGE_DIR")));
+    EXPECT_EQ(dlg.GetVersionText(), English(IDS_ST_VERSIONINDIR) + QStringLiteral(" 9.9.9"));
+    dlg.OnBtnUpdate();
+    const QString strDone = QStringLiteral("Upgrade (%1)").arg(English(IDS_UPDATE_WAITREBOOT));
+    QStringList seen;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            if (seen.isEmpty() || seen.back() != dlg.GetRowText(903))
+                seen << dlg.GetRowText(903);
+            return dlg.GetRowText(903) == strDone;
+        },
+        60000))
+        << seen.join('|').toStdString();
+    // The rows show the transfer's progress on the way (the samples here miss some steps).
+    const QString strSending = QStringLiteral("Upgrade (%1 ").arg(English(IDS_UPDATE_DOWNLOADING));
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](const QString& strRow) {
+        return strRow.startsWith(strSending) && strRow.endsWith(QStringLiteral("%)"));
+    })) << seen.join('|').toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Sim({QStringLiteral("dump"), QStringLiteral("903")})["camera"].value(
+                       "firmware", std::string()) == "9.9.9";
+        },
+        15000));
+}
+
 // Last: the camera goes away while it is selected and downloading.
 TEST_F(MainWindowLab, OfflineCameraIsDeselectedAndItsDownloadCancelled)
 {
@@ -478,7 +519,7 @@ TEST_F(MainWindowLab, OfflineCameraIsDeselectedAndItsDownloadCancelled)
         m_vecMessages,
         QStringList{English(IDS_SELCAMERA_OFFLINE).replace(QStringLiteral("%s"), QStringLiteral("Zulu"))});
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return s_pMain->GetRealplayList()->GetTree()->topLevelItemCount() == 3; }, 5000));
+        [&] { return s_pMain->GetRealplayList()->GetTree()->topLevelItemCount() == 4; }, 5000));
     Sim({QStringLiteral("online"), QStringLiteral("900")});
 }
 

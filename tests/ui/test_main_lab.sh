@@ -16,7 +16,7 @@ mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$VISTREL_HOME/"
 printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n[PATH]\nrecord=%s/record/\n' "$work" >"$VISTREL_HOME/Vistrel.ini"
 export MAIN_RECORD_DIR=$work/record
-# Ids against names: by id the list reads Zulu, Attic, Locked, Recorder; by name it does not.
+# Ids against names: by id the list reads Zulu, Attic, Locked, Upgrade, Recorder; by name it does not.
 cat >"$work/scenario.json" <<'JSON'
 { "seed": 23, "cameras": [
   { "id": 900, "serial": "MAINZ", "name": "Zulu" },
@@ -24,8 +24,12 @@ cat >"$work/scenario.json" <<'JSON'
     "recordings": [ { "start": "2024-05-01T10:00:00Z", "end": "2024-05-01T10:00:30Z" } ],
     "media": { "sd": { "width": 320, "height": 240, "fps": 10, "kbps": 200, "gop": 10 } } },
   { "id": 902, "serial": "MAINL", "name": "Locked", "password": "open1" },
+  { "id": 903, "serial": "MAINU", "name": "Upgrade", "firmware_write_ms": 1000, "reboot_ms": 2000 },
   { "id": 950, "serial": "MAINNVR", "name": "Recorder", "channels": 2 } ] }
 JSON
+export MAIN_IMAGE_DIR=$work/images
+mkdir -p "$MAIN_IMAGE_DIR"
+"$sim" --make-image --version 9.9.9 --size 30000 -o "$MAIN_IMAGE_DIR/8126.Img" >/dev/null || exit 1
 export MAIN_SIM=$sim MAIN_SIM_CTL=$work/ctl.sock
 ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/scenario.json" --addresses "$LAB_CAMERA_ADDRS_1" \
   --control "$MAIN_SIM_CTL" >"$work/sim.out" 2>&1 &

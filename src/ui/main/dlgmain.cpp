@@ -11,6 +11,7 @@
 #include "ui/main/camlist.h"
 #include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
+#include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/main/shortcutpane.h"
 #include "ui/pages/dlgcamconfigpane.h"
@@ -350,7 +351,8 @@ void CDlgMain::OnBtnUpdateCam()
         ShowMainMessage(MainText(IDS_NO_UPDATE_CAMERA), this);
         return;
     }
-    VLOG(2, "CDlgMain::OnBtnUpdateCam: the firmware dialog is not part of this build");
+    CDlgUpdateCam dlg(this);
+    dlg.exec();
 }
 
 void CDlgMain::OnBtnDownloadRecord()
