@@ -158,6 +158,13 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
         m_pConfigList->RefreshList();
     });
 
+    // One look for the window's own controls: the tab bar reads as tabs, the active one marked.
+    setStyleSheet(QStringLiteral(
+        "QPushButton[mainTab=\"true\"] { padding: 5px 14px; border: 1px solid #8a949e; border-radius: 4px;"
+        " background: #f4f6f8; }"
+        "QPushButton[mainTab=\"true\"]:checked { background: #1f4e79; color: white; border-color: #1f4e79; }"
+        "QPushButton[mainTab=\"true\"]:focus { border: 2px solid #2f7fc1; }"
+        "QTreeWidget#camList::item { padding: 2px 0; }"));
     Retranslate();
     m_apTabs[0]->setChecked(true);
 
