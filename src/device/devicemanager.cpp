@@ -681,8 +681,9 @@ void CDeviceManager::StartVedio()
             static_cast<int>(pDevice->GetID()), static_cast<int>(pDevice->enCameraType),
             static_cast<int>(m_enPlayType), MaskSecret(strToken).c_str());
     }
-    if (password.HasPassword())
-        MakeToken(password);
+    // Also without a check value: the camera still checks the token against the sequence
+    // numbers it announced (under the empty password), and stored zeros are refused.
+    MakeToken(password);
     m_pEngines->Cmd_StartVideo(pDevice->GetID(), password.pbEncryptedID, StreamTypeOfPlayType(m_enPlayType),
                                FALSE);
     if (m_enPlayType == PLAY_TYPE_PLAYBACK || m_enPlayType == PLAY_TYPE_PLAYBACK_OPT)

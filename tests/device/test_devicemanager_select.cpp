@@ -37,7 +37,11 @@ protected:
 TEST_F(DeviceSelectTest, LiveViewStartsAndEndsKeepingOnlyTheCapabilityFlag)
 {
     DeviceInfo* pDevice = Device(1);
-    std::memset(pDevice->stPassword.pbEncryptedID, 0xAB, 16); // no password: sent as stored
+    // No password: a stale stored token is not sent; the token is made under the empty password.
+    std::memset(pDevice->stPassword.pbEncryptedID, 0xAB, 16);
+    PasswordInfo expected = pDevice->stPassword;
+    MakeToken(expected);
+    ASSERT_NE(Hex(expected.pbEncryptedID, 16), Filled(0xAB));
     pDevice->stQuery.nQueryPass = 4;
     pDevice->stQuery.bCmdGetSensor = 1;
     pDevice->stQuery.bCmdGetVersion = 1;
@@ -45,7 +49,7 @@ TEST_F(DeviceSelectTest, LiveViewStartsAndEndsKeepingOnlyTheCapabilityFlag)
     m_pManager->SelectDevice(1, CAMERA_TYPE_SINGLE, PLAY_TYPE_REALTIME);
     EXPECT_EQ(m_pManager->GetSelectDevice(), pDevice);
     EXPECT_EQ(m_pManager->GetPlayType(), PLAY_TYPE_REALTIME);
-    EXPECT_THAT(m_engines.Take(), ElementsAre("StartVideo 1 " + Filled(0xAB) + " 0 0"));
+    EXPECT_THAT(m_engines.Take(), ElementsAre("StartVideo 1 " + Hex(expected.pbEncryptedID, 16) + " 0 0"));
     EXPECT_THAT(m_sink.Ids(), ElementsAre(161u, 141u));
     EXPECT_EQ(m_sink.m_vecSeen[1].second, reinterpret_cast<UINT_PTR>(pDevice));
 
