@@ -22,24 +22,6 @@ WORD Read16(const BYTE* p)
     return static_cast<WORD>((p[0] << 8) | p[1]);
 }
 
-// Like pcap_open_live, but in immediate mode: Linux's packet ring otherwise hands packets over
-// only when a block fills or the read time-out passes, so live media would arrive in bursts
-// of up to a second (a burst of camera audio overflows the player's ring).
-pcap_t* OpenLive(const char* pszDevice, char* pszError)
-{
-    pcap_t* pHandle = pcap_create(pszDevice, pszError);
-    if (pHandle == nullptr)
-        return nullptr;
-    if (pcap_set_snaplen(pHandle, CPcapListener::SNAP_LEN) != 0 || pcap_set_promisc(pHandle, 1) != 0 ||
-        pcap_set_timeout(pHandle, CPcapListener::READ_TIMEOUT_MS) != 0 ||
-        pcap_set_immediate_mode(pHandle, 1) != 0 || pcap_activate(pHandle) < 0) {
-        std::snprintf(pszError, PCAP_ERRBUF_SIZE, "%s", pcap_geterr(pHandle));
-        pcap_close(pHandle);
-        return nullptr;
-    }
-    return pHandle;
-}
-
 } // namespace
 
 CPcapListener::~CPcapListener()
@@ -74,7 +56,7 @@ BOOL CPcapListener::Start()
         if (pAddr->netmask != nullptr && pAddr->netmask->sa_family == AF_INET)
             netmask = reinterpret_cast<const sockaddr_in*>(pAddr->netmask)->sin_addr.s_addr;
 
-        pcap_t* pHandle = OpenLive(pDev->name, szError);
+        pcap_t* pHandle = pcap_open_live(pDev->name, SNAP_LEN, 1, READ_TIMEOUT_MS, szError);
         if (pHandle == nullptr)
             continue;
         if (pcap_datalink(pHandle) != DLT_EN10MB) {
