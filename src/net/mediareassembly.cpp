@@ -59,7 +59,7 @@ void LINKITEM::Flush(Slot& slot)
 
 void LINKITEM::FlushAll()
 {
-    for (Slot& slot : slots)
+    for (Slot& slot : vecSlots)
         Flush(slot);
     bIdle = 1;
 }
@@ -67,12 +67,12 @@ void LINKITEM::FlushAll()
 int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
 {
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        if (slots[i].IsEmpty())
+        if (vecSlots[i].IsEmpty())
             return i;
     }
     int nFound = -1;
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        Slot& slot = slots[i];
+        Slot& slot = vecSlots[i];
         const DWORD dwAge = dwNow - slot.dwTick;
         if (dwAge > 3000) {
             DebugTrace(1, "Assemble error:time escape %d seconds, throw %d packets, Sequence=%d",
@@ -87,15 +87,15 @@ int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
     // The oldest by sequence, allowing for the 16-bit wrap.
     DWORD dwReference = usSequence;
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        const auto nDiff = static_cast<std::int32_t>(dwReference - slots[i].usSequence);
+        const auto nDiff = static_cast<std::int32_t>(dwReference - vecSlots[i].usSequence);
         if ((nDiff >= 1 && nDiff <= 4094) || nDiff < -61439) {
-            dwReference = slots[i].usSequence;
+            dwReference = vecSlots[i].usSequence;
             nFound = i;
         }
     }
     if (nFound >= 0) {
         DebugTrace(1, "Discard oldest packet!!!");
-        Flush(slots[nFound]);
+        Flush(vecSlots[nFound]);
     }
     return nFound;
 }
@@ -103,10 +103,10 @@ int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
 int LINKITEM::FindSegmentedSlot(DWORD usSequence, DWORD dwNow)
 {
     // Only a slot that holds segments counts as the frame's: free slots all read 0.
-    if (!slots[nLastSlot].IsEmpty() && slots[nLastSlot].usSequence == usSequence)
+    if (!vecSlots[nLastSlot].IsEmpty() && vecSlots[nLastSlot].usSequence == usSequence)
         return nLastSlot;
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        if (!slots[i].IsEmpty() && slots[i].usSequence == usSequence)
+        if (!vecSlots[i].IsEmpty() && vecSlots[i].usSequence == usSequence)
             return i;
     }
     return FindFreeOrReclaim(usSequence, dwNow);
@@ -126,7 +126,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE
         VLOG(2, "CSocketUdp::LINKITEM::Insert: no space for index usSeq:%d", usSequence);
         return false;
     }
-    Slot& slot = slots[nSlot];
+    Slot& slot = vecSlots[nSlot];
     nLastSlot = nSlot;
     bIdle = 0;
     BYTE* pBlock = pPool->AllocSpace();
@@ -266,7 +266,7 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
         DWORD nFrameLen = 0;
         bool bAnyComplete = false;
         int nCandidates = link.nFinalSlots;
-        for (LINKITEM::Slot& slot : link.slots) {
+        for (LINKITEM::Slot& slot : link.vecSlots) {
             if (nCandidates == 0)
                 break;
             if (slot.nFinalLen == 0)

@@ -55,7 +55,7 @@ struct LINKITEM {
         bool IsEmpty() const { return vecSegments.empty(); }
     };
 
-    explicit LINKITEM(CSpacePool* pPool) : pPool(pPool), slots(SLOT_COUNT) {}
+    explicit LINKITEM(CSpacePool* pPool) : pPool(pPool), vecSlots(SLOT_COUNT) {}
 
     // Files one segment (header already parsed). False when no slot could be had; the
     // segment is then dropped.
@@ -72,7 +72,7 @@ struct LINKITEM {
     int FindSingleSlot(DWORD usSequence, DWORD dwNow);
 
     CSpacePool* pPool; // not owned
-    std::vector<Slot> slots;
+    std::vector<Slot> vecSlots;
     BOOL bIdle = 0;
     // Slots whose final segment has arrived: only these can be complete, so a sender with
     // none is passed over without a scan.
