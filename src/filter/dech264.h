@@ -16,3 +16,9 @@ public:
 private:
     KwHandle m_hDecoder = nullptr;
 };
+
+// One sample through a decoder of the Kw call shape, for the back-ends built on it: 0 with a
+// picture at least nWidth x nHeight, 1 without one. With bEndOfStream and no picture from the
+// sample, the next held-back picture is asked for.
+int DecodeKwPicture(KwHandle hDecoder, const uint8_t* pbData, uint32_t dwLength, bool bEndOfStream,
+                    int nWidth, int nHeight, FrameBuffer& picture, int& nLumaStride, int& nChromaStride);

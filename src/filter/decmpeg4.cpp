@@ -1,5 +1,7 @@
 #include "filter/decmpeg4.h"
 
+#include "filter/dech264.h"
+
 #include "platform/module.h"
 #include "protocol/videosize.h"
 
@@ -61,12 +63,18 @@ std::string CDecMpeg4::CoreFileName()
                 return strValue;
         }
     }
-    return "libxvidcore.so.4";
+    return std::string();
 }
 
-CDecMpeg4::CDecMpeg4()
+CDecMpeg4::CDecMpeg4() : CDecMpeg4(CoreFileName()) {}
+
+CDecMpeg4::CDecMpeg4(const std::string& strXvidCore)
 {
-    m_hModule = dlopen(CoreFileName().c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (strXvidCore.empty()) {
+        m_hAvDecoder = Kw_mpeg4_dec_open();
+        return;
+    }
+    m_hModule = dlopen(strXvidCore.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_hModule == nullptr)
         return;
     m_pfnGlobal = reinterpret_cast<XvidFunc>(dlsym(m_hModule, "xvid_global"));
@@ -93,19 +101,29 @@ CDecMpeg4::~CDecMpeg4()
         m_pfnDecore(m_hDecoder, XVID_DEC_DESTROY, nullptr, nullptr);
     if (m_hModule != nullptr)
         dlclose(m_hModule);
+    Kw_h264_dec_close(m_hAvDecoder);
 }
 
 int CDecMpeg4::Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                       int& nChromaStride)
 {
+    // A stream header is checked before the decoder sees it: it would resize its pictures to
+    // whatever a damaged header claims. Only headers of the frame's size pass.
+    if (pbData != nullptr && !StreamHeadersFit(pbData, dwLength, m_nWidth, m_nHeight))
+        return 1;
+    if (m_hAvDecoder != nullptr)
+        return DecodeKwPicture(m_hAvDecoder, pbData, dwLength, m_bEndOfStream, m_nWidth, m_nHeight, picture,
+                               nLumaStride, nChromaStride);
+    return DecodeXvid(pbData, dwLength, picture, nLumaStride, nChromaStride);
+}
+
+int CDecMpeg4::DecodeXvid(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
+                          int& nChromaStride)
+{
     if (m_hDecoder == nullptr || pbData == nullptr || dwLength == 0)
         return 1;
     m_create.width = m_nWidth;
     m_create.height = m_nHeight;
-    // A stream header is checked before the core sees it: the core would reallocate its
-    // pictures for whatever size a damaged header claims. Only headers of the frame's size pass.
-    if (!StreamHeadersFit(pbData, dwLength, m_nWidth, m_nHeight))
-        return 1;
     // The core reads whole words ahead of its position: it gets a copy with zeros after the end.
     m_vecInput.assign(pbData, pbData + dwLength);
     m_vecInput.resize(static_cast<size_t>(dwLength) + INPUT_PADDING, 0);

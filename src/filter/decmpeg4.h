@@ -1,8 +1,12 @@
-// MPEG-4 Part 2 back-end on the Xvid core, loaded when the back-end is created. Without the
-// core the back-end stays unusable and the filter shows nothing, without an error.
+// MPEG-4 Part 2 back-end. It decodes on libavcodec's decoder unless the settings name an Xvid
+// core, which is then loaded when the back-end is created; without that core the back-end stays
+// unusable and the filter shows nothing, without an error. The Xvid core is not the default: it
+// keeps state from damaged samples that no check of the next sample can see, and crashed on
+// such a sequence.
 #pragma once
 
 #include "filter/decbase.h"
+#include "filter/kw264dec.h"
 
 #include <string>
 #include <vector>
@@ -10,18 +14,26 @@
 
 class CDecMpeg4 : public CDecBase {
 public:
+    // The decoder the settings choose.
     CDecMpeg4();
+    // The Xvid core of this file name, or libavcodec's decoder when the name is empty.
+    explicit CDecMpeg4(const std::string& strXvidCore);
     ~CDecMpeg4() override;
 
-    bool IsUsable() const override { return m_hDecoder != nullptr; }
+    bool IsUsable() const override { return m_hDecoder != nullptr || m_hAvDecoder != nullptr; }
+    bool UsesXvidCore() const { return m_hDecoder != nullptr; }
     int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                int& nChromaStride) override;
 
-    // The core's file name: "xvidcore" of section [FILTER] in the program folder's
-    // Vistrel.ini when given, else "libxvidcore.so.4".
+    // The Xvid core's file name: "xvidcore" of section [FILTER] in the program folder's
+    // Vistrel.ini (for the installed one, "libxvidcore.so.4"); empty when none is named.
     static std::string CoreFileName();
 
 private:
+    int DecodeXvid(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
+                   int& nChromaStride);
+
+    KwHandle m_hAvDecoder = nullptr;
     using XvidFunc = int (*)(void*, int, void*, void*);
     void* m_hModule = nullptr;
     XvidFunc m_pfnGlobal = nullptr;

@@ -17,9 +17,11 @@ struct KwDecoder {
     std::vector<uint8_t> vecRepacked; // when the decoder's chroma stride is not half the luma's
 };
 
-KwHandle Kw_h264_dec_open()
+namespace {
+
+KwHandle OpenDecoder(AVCodecID codecId)
 {
-    const AVCodec* pCodec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    const AVCodec* pCodec = avcodec_find_decoder(codecId);
     if (pCodec == nullptr)
         return nullptr;
     auto* pDecoder = new KwDecoder;
@@ -36,6 +38,18 @@ KwHandle Kw_h264_dec_open()
         return nullptr;
     }
     return pDecoder;
+}
+
+} // namespace
+
+KwHandle Kw_h264_dec_open()
+{
+    return OpenDecoder(AV_CODEC_ID_H264);
+}
+
+KwHandle Kw_mpeg4_dec_open()
+{
+    return OpenDecoder(AV_CODEC_ID_MPEG4);
 }
 
 void Kw_h264_dec_close(KwHandle hDecoder)

@@ -20,6 +20,8 @@ using KwHandle = struct KwDecoder*;
 
 // Null when the decoder cannot be created.
 KwHandle Kw_h264_dec_open();
+// The same call shape over libavcodec's MPEG-4 Part 2 decoder.
+KwHandle Kw_mpeg4_dec_open();
 // Negative on a decoding error; 0 otherwise, with pY set when a picture came out. The picture
 // stays valid until the next call on the handle.
 int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord);

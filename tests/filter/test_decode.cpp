@@ -28,8 +28,13 @@ std::unique_ptr<CDecBase> MakeMpeg4()
 {
     return std::make_unique<CDecMpeg4>();
 }
+std::unique_ptr<CDecBase> MakeMpeg4OnXvid()
+{
+    return std::make_unique<CDecMpeg4>("libxvidcore.so.4");
+}
 
-const CodecCase g_cases[] = {{"libx264", true, MakeH264}, {"mpeg4", false, MakeMpeg4}};
+const CodecCase g_cases[] = {
+    {"libx264", true, MakeH264}, {"mpeg4", false, MakeMpeg4}, {"mpeg4", false, MakeMpeg4OnXvid}};
 
 std::unique_ptr<CDecBase> MakeBackEnd(const CodecCase& codec, int nWidth, int nHeight)
 {
@@ -122,8 +127,10 @@ TEST(Decode, MissingXvidCoreLeavesMpeg4UndecodableWithoutError)
     CDecMpeg4 backEnd;
     unsetenv("VISTREL_HOME");
     std::filesystem::remove_all(home);
-    EXPECT_EQ("libxvidcore.so.4", CDecMpeg4::CoreFileName()) << "no setting: the installed core";
+    EXPECT_EQ("", CDecMpeg4::CoreFileName()) << "no setting: libavcodec's decoder";
     EXPECT_FALSE(backEnd.IsUsable());
+    EXPECT_FALSE(CDecMpeg4().UsesXvidCore());
+    EXPECT_TRUE(CDecMpeg4().IsUsable());
     const TestStream stream = EncodeStream("mpeg4", 96, 64, 1, false);
     std::vector<uint8_t> vecOut(96 * 64 * 4);
     backEnd.SetFrameSize(96, 64);
