@@ -33,8 +33,8 @@ struct Pipeline {
                 pBackEnds[i] = std::make_unique<CDecH264>();
             else
                 pBackEnds[i] = std::make_unique<CDecMpeg4>();
-            // Text rendering costs far more than the rest: half of the back-ends draw no overlays.
-            pBackEnds[i]->SetOverlayManager(i < 4 ? &blend : nullptr);
+            // Text rendering costs far more than the rest: one back-end of each kind draws overlays.
+            pBackEnds[i]->SetOverlayManager(i < 2 ? &blend : nullptr);
             pBackEnds[i]->SetFrameSize(WIDTH, HEIGHT);
             const int8_t* pColour = colours[i / 2];
             pBackEnds[i]->SetColorAdjust(pColour[0], pColour[1], pColour[2], pColour[3]);
