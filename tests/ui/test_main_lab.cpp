@@ -10,11 +10,14 @@
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
 #include "download/downloadmanager.h"
+#include "protocol/engcmd.h"
 #include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
+#include "ui/main/dlgcammicset.h"
 #include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
+#include "ui/main/dlgnetworkextendinfo.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/pages/dlgcamconfigpane.h"
@@ -28,6 +31,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -310,6 +314,86 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
         << pInfo->GetValueText(CDlgCamInfoPane::ROW_VERSION).toStdString() << " " << camera.dump();
     ASSERT_TRUE(pInfo->OnBtnCopy());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("MAINZ"));
+    // The D-server link and the port mapping as the camera reports them; Repair asks it to
+    // connect, and the pane follows the camera when it starts mapping ports.
+    auto waitRow = [&](int nRow, const QString& strWant) {
+        const bool bSeen = QTest::qWaitFor(
+            [&] {
+                pInfo->OnTimerStat();
+                return pInfo->GetValueText(nRow) == strWant;
+            },
+            15000);
+        EXPECT_TRUE(bSeen) << nRow << ": " << pInfo->GetValueText(nRow).toStdString();
+    };
+    waitRow(CDlgCamInfoPane::ROW_DSERVER,
+            English(IDS_MODE_UNREGISTER).replace(QStringLiteral("%s"), QStringLiteral("d.example.lab")));
+    waitRow(CDlgCamInfoPane::ROW_UPNP, English(IDS_ST_UPNPNOTUSE));
+    ASSERT_TRUE(pInfo->OnBtnRepair());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return Sim({QStringLiteral("dump"),
+                        QStringLiteral("900")})["camera"]["settings"]["dserver_link"] == 1;
+        },
+        5000));
+    GetEngCmd()->Cmd_UpnpConnect(900, 1);
+    GetEngCmd()->Cmd_UpnpQuery(900);
+    waitRow(CDlgCamInfoPane::ROW_UPNP, English(IDS_ST_UPNPTRYING));
+    // The video figures of the last second, from the stream the camera sends.
+    const QRegularExpression statForm(QStringLiteral("^(\\d+\\.\\d) fps, \\d+\\.\\d Kbps$"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QRegularExpressionMatch match =
+                statForm.match(pInfo->GetValueText(CDlgCamInfoPane::ROW_STAT));
+            return match.hasMatch() && match.captured(1).toDouble() > 0;
+        },
+        15000))
+        << pInfo->GetValueText(CDlgCamInfoPane::ROW_STAT).toStdString();
+    // Detail: the addresses the camera reports for itself and the ports it is reached on.
+    {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return pManager->GetSelectDevice()->stQuery.bCmdGetNetParam != 0; },
+                                    10000));
+        CDlgNetworkExtendInfo dlg(s_pMain);
+        ASSERT_TRUE(dlg.Request());
+        const json net = camera["settings"]["network"];
+        QStringList want;
+        for (const char* pszKey : {"address", "netmask", "gateway", "dns1", "dns2"})
+            want << QString::fromStdString(net.value(pszKey, std::string("?")));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return dlg.GetAddressText() == want.join(QStringLiteral("\n\n")); }, 5000))
+            << dlg.GetAddressText().toStdString() << " / " << net.dump();
+        const json ports = camera["settings"]["ports"];
+        EXPECT_EQ(
+            dlg.GetPortText(),
+            QStringLiteral("%1(all)\n%2(all)").arg(ports.value("app", 0)).arg(ports.value("mobile", 0)));
+    }
+    // Microphone setting: each change reaches the camera at once and leaves its switch alone.
+    {
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return pManager->GetSelectDevice()->stQuery.bCmdGetVolume != 0; }, 10000));
+        const json before = camera["settings"]["volume"];
+        CDlgShortcutKeyCamMicSet dlg(pManager->GetSelectDevice(), s_pMain);
+        EXPECT_EQ(dlg.GetVolume(), before.value("vol_microphone", -1));
+        const std::pair<CDlgShortcutKeyCamMicSet::MicType, int> steps[] = {
+            {CDlgShortcutKeyCamMicSet::MIC_OUTER, dlg.GetVolume()},
+            {CDlgShortcutKeyCamMicSet::MIC_OUTER, 37},
+            {CDlgShortcutKeyCamMicSet::MIC_INTER, 37}};
+        for (const auto& [enType, nVolume] : steps) {
+            dlg.SetMicType(enType);
+            dlg.SetVolume(nVolume);
+            json now;
+            EXPECT_TRUE(QTest::qWaitFor(
+                [&] {
+                    now =
+                        Sim({QStringLiteral("dump"), QStringLiteral("900")})["camera"]["settings"]["volume"];
+                    return now.value("microphone_type", -1) == enType &&
+                           now.value("vol_microphone", -1) == nVolume;
+                },
+                5000))
+                << enType << " " << nVolume << " " << now.dump();
+            EXPECT_EQ(now.value("mic_enable", false), before.value("mic_enable", true));
+        }
+    }
+    EXPECT_TRUE(m_vecMessages.isEmpty()) << m_vecMessages.join('|').toStdString();
     // Live video does not follow into playback.
     s_pMain->OnBtnPlayBack();
     EXPECT_EQ(s_pMain->GetBtnType(), CDlgMain::BTN_PLAYBACK);
@@ -520,6 +604,10 @@ TEST_F(MainWindowLab, OfflineCameraIsDeselectedAndItsDownloadCancelled)
         QStringList{English(IDS_SELCAMERA_OFFLINE).replace(QStringLiteral("%s"), QStringLiteral("Zulu"))});
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return s_pMain->GetRealplayList()->GetTree()->topLevelItemCount() == 4; }, 5000));
+    // Nothing to ask for details any more.
+    m_vecMessages.clear();
+    EXPECT_FALSE(CDlgNetworkExtendInfo(s_pMain).Request());
+    EXPECT_EQ(m_vecMessages, QStringList{English(IDS_MSG_CAMERANOTONLINE)});
     Sim({QStringLiteral("online"), QStringLiteral("900")});
 }
 

@@ -3,6 +3,9 @@
 #include "core/configfile.h"
 #include "core/stringids.h"
 #include "device/devicemanager.h"
+#include "protocol/engcmd.h"
+#include "protocol/engoffcmd.h"
+#include "ui/main/dlgnetworkextendinfo.h"
 #include "ui/main/mainmessage.h"
 
 #include <QClipboard>
@@ -11,20 +14,33 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 
 #include <arpa/inet.h>
 
 #include <cstring>
+#include <iterator>
 
 namespace {
 
 // TR_STAT: the video figures are per second.
 constexpr int TR_STAT_MS = 1000;
 
-constexpr DWORD ROW_TITLES[CDlgCamInfoPane::ROW_COUNT] = {IDS_ST_SERIAL, IDS_BTN_TYPE, IDS_ST_IMGVER,
-                                                          IDS_ST_CAMERAIP, IDS_ST_STATTITLE};
+constexpr DWORD ROW_TITLES[CDlgCamInfoPane::ROW_COUNT] = {
+    IDS_ST_SERIAL,       IDS_BTN_TYPE,    IDS_ST_IMGVER,   IDS_ST_CAMERAIP,
+    IDS_ST_DSERVERTITLE, IDS_UPNP_STATUS, IDS_ST_STATTITLE};
+
+// The D-server link as the camera's D-server reply states it in the first of its six state
+// bytes; the server's name follows in brackets.
+constexpr DWORD DSERVER_STATE_TEXTS[] = {IDS_MODE_UNREGISTER, IDS_MODE_CONNECT, IDS_MODE_TRYCONNECT};
+constexpr BYTE DSERVER_STATE_FAILED = 3;
+
+// Port mapping: the first byte of the UPnP state says whether the camera maps ports at all, the
+// low half of the fourth byte how far it got.
+constexpr DWORD UPNP_STATE_TEXTS[] = {IDS_ST_UPNPTRYING, IDS_ST_UPNPSUCCESS, IDS_ST_UPNPFAIL,
+                                      IDS_ST_UPNPNOTSUPPORT};
 
 QString FieldText(const char* pszField, std::size_t nSize)
 {
@@ -54,11 +70,22 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
         pGrid->addWidget(m_apTitle[i], i, 0);
         pGrid->addWidget(m_apValue[i], i, 1);
     }
+    // States run longer than the list is wide: they wrap rather than hide their end.
+    for (int nRow : {ROW_DSERVER, ROW_UPNP})
+        m_apValue[nRow]->setWordWrap(true);
     m_pBtnCopy = new QPushButton(this);
+    m_pBtnDetail = new QPushButton(this);
+    m_pBtnRepair = new QPushButton(this);
     m_pBtnRegister = new QPushButton(this);
     pGrid->addWidget(m_pBtnCopy, ROW_SERIAL, 2);
+    pGrid->addWidget(m_pBtnDetail, ROW_IP, 2);
+    pGrid->addWidget(m_pBtnRepair, ROW_DSERVER, 2);
     pGrid->addWidget(m_pBtnRegister, ROW_COUNT, 0, 1, 3);
     pGrid->setColumnStretch(1, 1);
+    for (QPushButton* pButton : {m_pBtnCopy, m_pBtnDetail, m_pBtnRepair, m_pBtnRegister})
+        pButton->setAutoDefault(false);
+    connect(m_pBtnDetail, &QPushButton::clicked, this, &CDlgCamInfoPane::OnBtnDetail);
+    connect(m_pBtnRepair, &QPushButton::clicked, this, &CDlgCamInfoPane::OnBtnRepair);
     connect(m_pBtnCopy, &QPushButton::clicked, this, [this] {
         if (!OnBtnCopy())
             ShowMainMessage(MainText(IDS_COPY_FAIL), this);
@@ -80,6 +107,8 @@ void CDlgCamInfoPane::Retranslate()
     for (int i = 0; i < ROW_COUNT; ++i)
         m_apTitle[i]->setText(MainText(ROW_TITLES[i]));
     m_pBtnCopy->setText(MainText(IDS_BTN_COPYSERIAL));
+    m_pBtnDetail->setText(MainText(IDS_BTN_IPDETAIL));
+    m_pBtnRepair->setText(MainText(IDS_CTL_RECONNSVR));
     m_pBtnRegister->setText(MainText(IDS_CTL_REGISTER));
     OnTimerStat();
 }
@@ -99,10 +128,12 @@ void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
     if (pDevice == nullptr) {
         for (QLabel* pValue : m_apValue)
             pValue->clear();
-        m_pBtnCopy->setEnabled(false);
+        for (QPushButton* pButton : {m_pBtnCopy, m_pBtnDetail, m_pBtnRepair})
+            pButton->setEnabled(false);
         return;
     }
-    m_pBtnCopy->setEnabled(true);
+    for (QPushButton* pButton : {m_pBtnCopy, m_pBtnDetail, m_pBtnRepair})
+        pButton->setEnabled(true);
     m_apValue[ROW_SERIAL]->setText(FieldText(pDevice->stItem.szSerial, sizeof(pDevice->stItem.szSerial)));
     QString strType;
     if (pDevice->stQuery.bCmdGetSensor) {
@@ -121,13 +152,63 @@ void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
             pAddressed = pParent;
     }
     m_apValue[ROW_IP]->setText(AddressText(pAddressed->stItem.dwIP));
+    // Links to the outside belong to the recorder, not to its channels.
+    m_apValue[ROW_DSERVER]->setText(DServerText(*pAddressed));
+    m_apValue[ROW_UPNP]->setText(UpnpText(*pAddressed));
+}
+
+QString CDlgCamInfoPane::DServerText(const DeviceInfo& device)
+{
+    if (device.stQuery.bCmdGetDServerIP == 0)
+        return MainText(IDS_UNKNOWN);
+    const BYTE byState = device.stDServer.abyState[0];
+    if (byState == DSERVER_STATE_FAILED)
+        return MainText(IDS_MODE_FAILCONNECT);
+    if (byState >= std::size(DSERVER_STATE_TEXTS))
+        return MainText(IDS_UNKNOWN);
+    return MainTextWithName(DSERVER_STATE_TEXTS[byState],
+                            FieldText(device.stDServer.szServer2, sizeof(device.stDServer.szServer2)));
+}
+
+QString CDlgCamInfoPane::UpnpText(const DeviceInfo& device)
+{
+    if (device.stQuery.bCmdGetUpnpStatus == 0)
+        return QString();
+    if (device.stUpnp.abValue[0] == 0)
+        return MainText(IDS_ST_UPNPNOTUSE);
+    const BYTE byState = device.stUpnp.byLow;
+    return MainText(byState < std::size(UPNP_STATE_TEXTS) ? UPNP_STATE_TEXTS[byState] : IDS_ST_UPNPFAIL);
+}
+
+bool CDlgCamInfoPane::OnBtnRepair()
+{
+    CDeviceManager* pManager = GetDeviceManager();
+    const DeviceInfo* pDevice = pManager->GetSelectDevice();
+    if (pDevice != nullptr && pDevice->enCameraType == CAMERA_TYPE_CHILD)
+        pDevice = pManager->GetParentDevice(pDevice->GetID());
+    if (pDevice == nullptr || pDevice->bIsExist == 0) {
+        ShowMainMessage(MainText(IDS_MSG_CAMERANOTONLINE), this);
+        return false;
+    }
+    GetEngCmd()->Cmd_DServerConnect(pDevice->GetID(), 1);
+    CEngOffCmd::GetInstance()->Cmd_GetDServer(pDevice->GetID());
+    return true;
+}
+
+void CDlgCamInfoPane::OnBtnDetail()
+{
+    CDlgNetworkExtendInfo dlg(this);
+    if (dlg.Request())
+        dlg.exec();
 }
 
 void CDlgCamInfoPane::SetVideoStat(const QString& strText)
 {
     // The pane's text leads with "%2.1f fps, %2.1f Kbps"; its stage figures follow on.
-    const QString strFirst = strText.section(QLatin1Char('\n'), 0, 0);
-    m_apValue[ROW_STAT]->setText(GetDeviceManager()->GetSelectDevice() != nullptr ? strFirst : QString());
+    static const QRegularExpression s_lead(QStringLiteral("^\\s*\\d+\\.\\d fps, \\d+\\.\\d Kbps"));
+    const QRegularExpressionMatch match = s_lead.match(strText);
+    const bool bShow = match.hasMatch() && GetDeviceManager()->GetSelectDevice() != nullptr;
+    m_apValue[ROW_STAT]->setText(bShow ? match.captured(0).trimmed() : QString());
 }
 
 bool CDlgCamInfoPane::OnBtnCopy()

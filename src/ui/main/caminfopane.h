@@ -1,5 +1,6 @@
 // Facts about the selected camera under the live-view list: its serial number (with a copy to
-// the clipboard), model, firmware, address and the video it delivers, refreshed every second.
+// the clipboard), model, firmware, address (with its network details), its D-server link and
+// port mapping, and the video it delivers, refreshed every second.
 #pragma once
 
 #include <QWidget>
@@ -23,8 +24,14 @@ public:
     QString GetValueText(int nRow) const;
     // The video figures of the shown camera, as the video pane measures them.
     void SetVideoStat(const QString& strText);
+    // Asks the selected camera to connect to its D-server again, then for the link's state.
+    bool OnBtnRepair();
+    void OnBtnDetail();
 
-    enum Row { ROW_SERIAL, ROW_TYPE, ROW_VERSION, ROW_IP, ROW_STAT, ROW_COUNT };
+    enum Row { ROW_SERIAL, ROW_TYPE, ROW_VERSION, ROW_IP, ROW_DSERVER, ROW_UPNP, ROW_STAT, ROW_COUNT };
+
+    static QString DServerText(const DeviceInfo& device);
+    static QString UpnpText(const DeviceInfo& device);
 
 private:
     void ShowDevice(const DeviceInfo* pDevice);
@@ -32,6 +39,8 @@ private:
     QLabel* m_apTitle[ROW_COUNT] = {};
     QLabel* m_apValue[ROW_COUNT] = {};
     QPushButton* m_pBtnCopy;
+    QPushButton* m_pBtnDetail;
+    QPushButton* m_pBtnRepair;
     QPushButton* m_pBtnRegister;
     QTimer* m_pStatTimer;
 };

@@ -1,6 +1,8 @@
 #include "ui/main/shortcutpane.h"
 
 #include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "ui/main/dlgcammicset.h"
 #include "ui/main/mainmessage.h"
 #include "ui/videopane.h"
 
@@ -16,17 +18,19 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
     m_pBtnSnapshot = new QPushButton(this);
     m_pBtnMic = new QPushButton(this);
     m_pBtnSpeaker = new QPushButton(this);
+    m_pBtnMicSet = new QPushButton(this);
     m_pBtnMic->setCheckable(true);
     m_pBtnSpeaker->setCheckable(true);
     // The keys work anywhere in the window, not only with the button focused.
     m_pBtnSnapshot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     m_pBtnMic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     m_pBtnSpeaker->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
-    for (QPushButton* pButton : {m_pBtnSnapshot, m_pBtnMic, m_pBtnSpeaker}) {
+    for (QPushButton* pButton : {m_pBtnSnapshot, m_pBtnMic, m_pBtnSpeaker, m_pBtnMicSet}) {
         pButton->setAutoDefault(false);
         pLayout->addWidget(pButton);
     }
     connect(m_pBtnSnapshot, &QPushButton::clicked, m_pVideoPane, &CDlgVideoPane::TakeSnapshot);
+    connect(m_pBtnMicSet, &QPushButton::clicked, this, &CDlgShortcutKeyPane::OnBtnMicSet);
     connect(m_pBtnMic, &QPushButton::toggled, this, [this](bool bOn) {
         m_pVideoPane->SetMicrophone(bOn);
         Retranslate();
@@ -41,6 +45,7 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
 void CDlgShortcutKeyPane::Retranslate()
 {
     m_pBtnSnapshot->setText(MainText(IDS_BTN_SNAP));
+    m_pBtnMicSet->setText(MainText(IDS_CAMERA_MICROPHONE_SET));
     // The button offers what a click does next.
     m_pBtnMic->setText(MainText(m_pBtnMic->isChecked() ? IDS_BTN_PCMICCLOSE : IDS_BTN_PCMICOPEN));
     m_pBtnSpeaker->setText(MainText(m_pBtnSpeaker->isChecked() ? IDS_BTN_PCSPEAKCLOSE : IDS_BTN_PCSPEAKOPEN));
@@ -63,4 +68,22 @@ bool CDlgShortcutKeyPane::IsMicrophoneOn() const
 bool CDlgShortcutKeyPane::IsSpeakerOn() const
 {
     return m_pBtnSpeaker->isChecked();
+}
+
+bool CDlgShortcutKeyPane::OnBtnMicSet()
+{
+    DeviceInfo* pDevice = GetDeviceManager()->GetSelectDevice();
+    if (pDevice == nullptr || pDevice->bIsExist == 0) {
+        ShowMainMessage(MainText(IDS_MSG_CAMERANOTONLINE), this);
+        return false;
+    }
+    // Without the camera's own values the dialog would send zeros: a silent, switched-off
+    // microphone.
+    if (pDevice->stQuery.bCmdGetVolume == 0) {
+        ShowMainMessage(MainText(IDS_GETINFO_FAIL), this);
+        return false;
+    }
+    CDlgShortcutKeyCamMicSet dlg(pDevice, this);
+    dlg.exec();
+    return true;
 }

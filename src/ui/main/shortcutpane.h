@@ -1,5 +1,6 @@
 // Shortcut keys of live view under the camera information: a snapshot, talking to the camera
-// through the PC microphone and listening to it on the PC speaker. Each has a keyboard shortcut.
+// through the PC microphone and listening to it on the PC speaker (each with a keyboard
+// shortcut), and the camera's own microphone setting.
 #pragma once
 
 #include <QWidget>
@@ -17,10 +18,14 @@ public:
     void ResetAudio();
     bool IsMicrophoneOn() const;
     bool IsSpeakerOn() const;
+    // Opens the camera's microphone setting; false (with the reason shown) when there is no
+    // camera or its microphone settings have not come yet.
+    bool OnBtnMicSet();
 
 private:
     CDlgVideoPane* m_pVideoPane;
     QPushButton* m_pBtnSnapshot;
     QPushButton* m_pBtnMic;
     QPushButton* m_pBtnSpeaker;
+    QPushButton* m_pBtnMicSet;
 };
