@@ -208,8 +208,14 @@ void CPcapListener::Stop()
             // The thread uses the handle and this listener: never free them under it.
             pAdapter->hThread.join();
         }
-        if (pAdapter->pHandle != nullptr)
+        if (pAdapter->pHandle != nullptr) {
+            // What the kernel's ring lost never reached a queue's drop trace.
+            pcap_stat stats{};
+            if (pcap_stats(pAdapter->pHandle, &stats) == 0 && stats.ps_drop != 0)
+                DebugTrace(1, "Capture of %x: %u packets received, %u dropped by the kernel", dwIP,
+                           stats.ps_recv, stats.ps_drop);
             pcap_close(pAdapter->pHandle);
+        }
         pAdapter->mapPorts.clear();
     }
     m_mapAdapters.clear();

@@ -33,7 +33,11 @@ class CPcapListener : public ICaptureListener {
 public:
     static constexpr DWORD MAX_UDP_LEN = 1500;
     static constexpr int SNAP_LEN = 65536;
-    static constexpr int READ_TIMEOUT_MS = 1000;
+    // How long the kernel may hold captured packets before it hands them over. At a second,
+    // live audio and video came in one-second bursts. Immediate mode is no cure: its ring
+    // keeps one 64 KiB slot per frame on interfaces with offloads (about 30 frames in all), so
+    // a burst of camera replies overflowed it.
+    static constexpr int READ_TIMEOUT_MS = 10;
     static constexpr int STOP_WAIT_MS = 13000;
 
     CPcapListener() = default;

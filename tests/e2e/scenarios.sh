@@ -316,13 +316,15 @@ loss() {
 
 upgrade() {
   start_sim "$(scenario_file upg '{ "seed": 13, "defaults": { "firmware_write_ms": 1000, "reboot_ms": 2000 },
-      "cameras": [ { "count": 3, "id": 900, "serial": "UPG{n}" }, { "id": 950, "serial": "STALL1" } ] }')"
+      "cameras": [ { "count": 3, "id": 900, "serial": "UPG{n}" },
+      { "id": 950, "serial": "STALL1", "faults": { "out": { "delay_ms": 40 } } } ] }')"
   local images=$work/images
   mkdir -p "$images"
   "$E2E_SIM" --make-image --version 9.9.9 --size 150000 -o "$images/8126.Img" >/dev/null
   cli --json upgrade UPG1 UPG2 UPG3 --image-dir "$work/none"
   expect_rc "missing image" 2
-  # The fourth camera goes quiet in the middle of its transfer.
+  # The fourth camera goes quiet in the middle of its transfer: its late acknowledgements
+  # stretch the transfer (one chunk per acknowledgement) well past the moment it goes quiet.
   ( sleep 1.5; sim offline STALL1 >/dev/null ) &
   # A test-only give-up time keeps the run short; the program itself waits three minutes.
   cli --json upgrade UPG1 UPG2 UPG3 STALL1 --image-dir "$images" --timeout 400 --test-give-up-ms 15000
