@@ -239,5 +239,6 @@ QString CDlgVideoPane::TakeStatistics()
         stats = CVideoSession::Stats{}; // a new session: count from zero
     m_lastStats = stats;
     m_lastCounters = counters;
+    VLOG(4, "Video pane: %s", strText.toUtf8().constData());
     return strText;
 }

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 
 #include <cstring>
 
@@ -13,20 +14,39 @@ CVideoRendererWidget::CVideoRendererWidget(QWidget* pParent) : QWidget(pParent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    m_size = size();
+}
+
+QRect CVideoRendererWidget::TargetRect() const
+{
+    return m_bFull || m_rcVideo.isEmpty() ? QRect(QPoint(0, 0), m_size) : m_rcVideo;
 }
 
 void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth, int nHeight)
 {
+    QRect rcTarget;
     {
         std::lock_guard lock(m_mutex);
-        if (m_image.width() != nWidth || m_image.height() != nHeight)
-            m_image = QImage(nWidth, nHeight, QImage::Format_RGB32);
-        for (int y = 0; y < nHeight; ++y)
-            std::memcpy(m_image.scanLine(y), pPixels + static_cast<std::size_t>(y) * nWidth,
-                        static_cast<std::size_t>(nWidth) * 4);
+        rcTarget = TargetRect();
     }
-    // Painting belongs to the GUI thread.
-    QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+    if (rcTarget.isEmpty())
+        rcTarget = QRect(0, 0, nWidth, nHeight);
+    // Scaled here, on the streaming thread: the picture is read in place, not copied first.
+    const QImage source(reinterpret_cast<const uchar*>(pPixels), nWidth, nHeight, nWidth * 4,
+                        QImage::Format_RGB32);
+    QImage image = rcTarget.size() == source.size()
+                       ? source.copy()
+                       : source.scaled(rcTarget.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    {
+        std::lock_guard lock(m_mutex);
+        m_image = std::move(image);
+        m_rcImage = rcTarget;
+    }
+    ++m_qwPresented;
+    // Painting belongs to the GUI thread; one request at a time is enough, as a paint shows
+    // the latest picture.
+    if (!m_bUpdatePending.exchange(true))
+        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
 }
 
 void CVideoRendererWidget::SetVideoVisible(bool bVisible)
@@ -51,6 +71,10 @@ bool CVideoRendererWidget::SetVideoFullScreen(bool bFullScreen)
 {
     if (bFullScreen == isFullScreen())
         return true;
+    {
+        std::lock_guard lock(m_mutex);
+        m_bFull = bFullScreen;
+    }
     if (bFullScreen) {
         m_pHomeParent = parentWidget();
         m_rcHome = geometry();
@@ -76,19 +100,42 @@ void CVideoRendererWidget::GetClientSize(long* pnWidth, long* pnHeight)
 QImage CVideoRendererWidget::CurrentImage()
 {
     std::lock_guard lock(m_mutex);
-    return m_image.copy();
+    return m_image;
+}
+
+void CVideoRendererWidget::resizeEvent(QResizeEvent*)
+{
+    std::lock_guard lock(m_mutex);
+    m_size = size();
 }
 
 void CVideoRendererWidget::paintEvent(QPaintEvent*)
 {
+    m_bUpdatePending = false;
+    QImage image;
+    QRect rcImage;
+    bool bVisible = true;
+    {
+        // A shallow copy: the streaming thread replaces the picture, never writes into it.
+        std::lock_guard lock(m_mutex);
+        image = m_image;
+        rcImage = m_rcImage;
+        bVisible = m_bVideoVisible;
+    }
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    std::lock_guard lock(m_mutex);
-    if (!m_bVideoVisible || m_image.isNull())
+    if (!bVisible || image.isNull()) {
+        painter.fillRect(rect(), Qt::black);
         return;
-    const QRect rcTarget = isFullScreen() || m_rcVideo.isEmpty() ? rect() : m_rcVideo;
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, rcTarget.size() != m_image.size());
-    painter.drawImage(rcTarget, m_image);
+    }
+    // Bars around the picture only; the picture itself is copied, not drawn over black.
+    const QRegion bars = QRegion(rect()) - QRegion(rcImage);
+    for (const QRect& rc : bars)
+        painter.fillRect(rc, Qt::black);
+    if (rcImage.size() == image.size())
+        painter.drawImage(rcImage.topLeft(), image);
+    else
+        painter.drawImage(rcImage, image); // the window changed size since: until the next picture
+    ++m_qwPainted;
 }
 
 void CVideoRendererWidget::mousePressEvent(QMouseEvent* pEvent)

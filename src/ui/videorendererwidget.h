@@ -1,5 +1,7 @@
 // The pane's child video window: the renderer presents decoded pictures here from its
-// streaming thread; painting scales the latest one to the window.
+// streaming thread, which also scales them to the window; painting only copies the latest one
+// to the screen, so that a large picture does not hold up the GUI thread (which also reads the
+// network).
 #pragma once
 
 #include "media/video/videorenderer.h"
@@ -7,6 +9,8 @@
 #include <QImage>
 #include <QWidget>
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 
 class CVideoRendererWidget : public QWidget, public IVideoPresenter {
@@ -21,8 +25,11 @@ public:
     bool SetVideoFullScreen(bool bFullScreen) override;
     void GetClientSize(long* pnWidth, long* pnHeight) override;
 
-    // The picture last presented (a copy), for screenshots and tests.
+    // The picture last presented, as scaled for the window.
     QImage CurrentImage();
+    // Pictures presented and pictures painted (a paint shows the latest picture only).
+    std::uint64_t FramesPresented() const { return m_qwPresented.load(); }
+    std::uint64_t FramesPainted() const { return m_qwPainted.load(); }
 
 Q_SIGNALS:
     // Mouse and key input in pane terms: the pane turns them into its private messages.
@@ -37,12 +44,21 @@ protected:
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
+    QRect TargetRect() const; // under m_mutex
+
     std::mutex m_mutex;
-    QImage m_image;
+    QImage m_image;  // the latest picture, already at the size of m_rcImage
+    QRect m_rcImage; // where it goes
+    QSize m_size;    // this window's size, for the streaming thread
+    bool m_bFull = false;
     bool m_bVideoVisible = true;
     QRect m_rcVideo; // where the video goes inside this window; empty: all of it
+    std::atomic<bool> m_bUpdatePending{false};
+    std::atomic<std::uint64_t> m_qwPresented{0};
+    std::atomic<std::uint64_t> m_qwPainted{0};
     QWidget* m_pHomeParent = nullptr;
     QRect m_rcHome;
 };

@@ -366,10 +366,11 @@ TEST(VideoPane, RecordedSequence)
         BYTE bStamped;
         int nExpected;
     };
-    // Taken, another camera, older frame, same pair again, next segment, wrap past 65535.
-    const Step aSteps[] = {{5, 10, 0, 1, 1}, {6, 11, 0, 1, 0},    {5, 9, 0, 1, 0},     {5, 10, 0, 1, 0},
-                           {5, 10, 1, 0, 1}, {5, 20000, 0, 1, 1}, {5, 40000, 0, 1, 1}, {5, 65535, 0, 1, 1},
-                           {5, 2, 0, 1, 1},  {5, 1, 0, 1, 0}};
+    // The first frame whatever its number (here in the upper half of the circle), taken, another
+    // camera, older frame, same pair again, next segment, wrap past 65535.
+    const Step aSteps[] = {{5, 40000, 0, 1, 1}, {5, 10, 0, 1, 1}, {6, 11, 0, 1, 0},    {5, 9, 0, 1, 0},
+                           {5, 10, 0, 1, 0},    {5, 10, 1, 0, 1}, {5, 20000, 0, 1, 1}, {5, 40000, 0, 1, 1},
+                           {5, 65535, 0, 1, 1}, {5, 2, 0, 1, 1},  {5, 1, 0, 1, 0}};
     // Nothing is taken before a device is shown.
     MediaFrame frame;
     frame.pData = vStamped.data();
@@ -392,12 +393,12 @@ TEST(VideoPane, RecordedSequence)
         EXPECT_EQ(pane.OnMediaFrame(frame), s.nExpected) << s.usSeq << "/" << int(s.bySub);
         nBytes += s.nExpected ? frame.nLen : 0;
     }
-    EXPECT_EQ(pDevice->dwFrameCount, 6u);
+    EXPECT_EQ(pDevice->dwFrameCount, 7u);
     EXPECT_EQ(pDevice->dwByteCount, nBytes);
-    ASSERT_EQ(vPushed.size(), 6u);
+    ASSERT_EQ(vPushed.size(), 7u);
 
     // A stamped first segment: header length L + N + 1, N caption bytes of UTF-16 after it.
-    const std::vector<BYTE>& vFirst = vPushed[0];
+    const std::vector<BYTE>& vFirst = vPushed[1];
     const std::u16string strName = u"Cam\u00e91";
     ASSERT_EQ(vFirst.size(), vStamped.size() + 1 + 2 * strName.size());
     EXPECT_EQ(vFirst[0], 10 + 1 + 2 * strName.size());
@@ -405,7 +406,7 @@ TEST(VideoPane, RecordedSequence)
     EXPECT_EQ(vFirst[11 + 6], 0xE9); // the fourth character, low byte first
     EXPECT_EQ(std::vector<BYTE>(vFirst.begin() + vFirst[0], vFirst.end()),
               std::vector<BYTE>(vStamped.begin() + 10, vStamped.end()));
-    EXPECT_EQ(vPushed[1], vStamped); // a later segment is passed as it came
+    EXPECT_EQ(vPushed[2], vStamped); // a later segment is passed as it came
 
     // Hidden name: N = 0 clears the caption.
     pDevice->bNoCaption = 1;
@@ -432,6 +433,32 @@ TEST(VideoPane, RecordedSequence)
     EXPECT_EQ(pane.OnMediaFrame(frame), 0);
     GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, 0);
     EXPECT_EQ(pane.OnMediaFrame(frame), 1);
+
+    // The engine's frames of one delivery, in the socket layer's slot order: held until the
+    // delivery ends, then all taken in number order (0 first after a reset), around the wrap.
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, 0);
+    const WORD ausArrival[] = {0, 3, 1, 2, 65534, 4, 65535};
+    std::vector<std::vector<BYTE>> vPayloads;
+    for (WORD us : ausArrival)
+        vPayloads.push_back({0, 0, 1, 0xB6, static_cast<BYTE>(us >> 8), static_cast<BYTE>(us)});
+    const std::size_t nBefore = vPushed.size();
+    frame.bStamped = 0;
+    for (std::size_t i = 0; i < vPayloads.size(); ++i) {
+        frame.pData = vPayloads[i].data();
+        frame.nLen = static_cast<DWORD>(vPayloads[i].size());
+        frame.usSequence = ausArrival[i];
+        pane.QueueMediaFrame(frame);
+    }
+    vPayloads.clear(); // the queue holds copies
+    EXPECT_EQ(pane.QueuedFrames(), 7u);
+    EXPECT_EQ(vPushed.size(), nBefore);
+    pane.FlushQueuedFrames();
+    EXPECT_EQ(pane.QueuedFrames(), 0u);
+    std::vector<int> vOrder;
+    for (std::size_t i = nBefore; i < vPushed.size(); ++i)
+        vOrder.push_back(static_cast<WORD>(vPushed[i][4] << 8 | vPushed[i][5]));
+    EXPECT_EQ(vOrder, (std::vector<int>{65534, 65535, 0, 1, 2, 3, 4}));
+    EXPECT_EQ(pane.GetCounters().qwReordered, 4u); // 1, 2, 65534, 65535
 
     // Talk and listen follow the device's flags; captured audio goes out as request 78.
     pane.SendAudioData(vStamped.data(), 33);

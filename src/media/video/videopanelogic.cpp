@@ -6,6 +6,9 @@
 #include "platform/paths.h"
 #include "protocol/engcmd.h"
 
+#include "platform/msgwindow.h"
+
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -20,8 +23,26 @@ void PaneMediaSink(MediaFrame* pFrame)
 {
     auto* pLogic = static_cast<CVideoPaneLogic*>(CEngMedia::GetInstance()->GetContext());
     if (pLogic != nullptr && pFrame != nullptr)
-        pLogic->OnMediaFrame(*pFrame);
+        pLogic->QueueMediaFrame(*pFrame);
 }
+
+// The queued frames go on once the socket layer's delivery has returned to the event loop.
+constexpr char kFlushClass[] = "VideoPaneFrameFlush";
+constexpr UINT WM_FLUSH_FRAMES = WM_USER + 1;
+
+LRESULT FlushWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_FLUSH_FRAMES) {
+        if (auto* pLogic = reinterpret_cast<CVideoPaneLogic*>(GetWindowUserData(hWnd)))
+            pLogic->FlushQueuedFrames();
+        return 0;
+    }
+    return DefWindowProc(hWnd, uMsg, wParam, lParam);
+}
+
+// A delivery larger than this goes on at once: a second of 1080p at 8 Mbit/s is about 1 MB.
+constexpr std::size_t kMaxQueuedFrames = 512;
+constexpr std::size_t kMaxQueuedBytes = 8u << 20;
 
 // The talk codec the camera plays: GSM 06.10 in its AVI variant.
 constexpr BYTE kSpeakerCodec = 74;
@@ -68,6 +89,11 @@ void CVideoPaneLogic::Attach()
     else
         pEngine->SetMediaSink(this, &PaneMediaSink);
     m_hooks.pAudio->SetCaptureCallback([this](const BYTE* pData, int nLen) { SendAudioData(pData, nLen); });
+    static const bool s_bRegistered = RegisterWindowClass(kFlushClass, &FlushWndProc);
+    (void)s_bRegistered;
+    m_hFlushWnd = CreateMsgWindow(kFlushClass, kFlushClass);
+    if (m_hFlushWnd != nullptr)
+        SetWindowUserData(m_hFlushWnd, reinterpret_cast<LPARAM>(this));
     m_bAttached = true;
 }
 
@@ -80,6 +106,12 @@ void CVideoPaneLogic::Detach()
     CEngMedia* pEngine = CEngMedia::GetInstance();
     if (pEngine->GetContext() == this)
         pEngine->SetMediaSink(nullptr, nullptr);
+    if (m_hFlushWnd != nullptr)
+        DestroyWindow(m_hFlushWnd);
+    m_hFlushWnd = nullptr;
+    m_bFlushPosted = false;
+    m_vQueue.clear();
+    m_nQueuedBytes = 0;
     m_bAttached = false;
 }
 
@@ -117,6 +149,55 @@ int CVideoPaneLogic::OnMediaFrame(const MediaFrame& frame)
     return frame.nCodec == MEDIA_CODEC_AUDIO ? FeedAudioData(frame) : FeedVideoData(frame);
 }
 
+void CVideoPaneLogic::QueueMediaFrame(const MediaFrame& frame)
+{
+    if (m_hFlushWnd == nullptr) {
+        OnMediaFrame(frame);
+        return;
+    }
+    QueuedFrame queued{frame, std::vector<BYTE>(frame.pData, frame.pData + frame.nLen)};
+    m_nQueuedBytes += frame.nLen;
+    m_vQueue.push_back(std::move(queued));
+    if (m_vQueue.size() >= kMaxQueuedFrames || m_nQueuedBytes >= kMaxQueuedBytes) {
+        FlushQueuedFrames();
+        return;
+    }
+    if (!m_bFlushPosted)
+        m_bFlushPosted = PostMessage(m_hFlushWnd, WM_FLUSH_FRAMES, 0, 0);
+}
+
+void CVideoPaneLogic::FlushQueuedFrames()
+{
+    m_bFlushPosted = false;
+    if (m_vQueue.empty())
+        return;
+    std::vector<QueuedFrame> vFrames;
+    vFrames.swap(m_vQueue);
+    m_nQueuedBytes = 0;
+    // Numbers are ordered on the circle around the first frame of the delivery.
+    const WORD usBase = static_cast<WORD>(vFrames.front().frame.usSequence - 0x8000);
+    WORD usNewest = 0;
+    for (const QueuedFrame& queued : vFrames) {
+        const WORD us = static_cast<WORD>(queued.frame.usSequence - usBase);
+        if (us < usNewest)
+            ++m_counters.qwReordered;
+        usNewest = std::max(us, usNewest);
+    }
+    std::stable_sort(vFrames.begin(), vFrames.end(), [usBase](const QueuedFrame& a, const QueuedFrame& b) {
+        const WORD usA = static_cast<WORD>(a.frame.usSequence - usBase);
+        const WORD usB = static_cast<WORD>(b.frame.usSequence - usBase);
+        return usA != usB ? usA < usB : a.frame.bySubSequence < b.frame.bySubSequence;
+    });
+    for (QueuedFrame& queued : vFrames) {
+        queued.frame.pData = queued.vData.data();
+        OnMediaFrame(queued.frame);
+    }
+    // The socket layer hands out whole units, one per frame number: the last frame of the
+    // delivery is complete, so it need not wait a frame period for the next one to start.
+    if (m_pSession)
+        m_pSession->FlushFrame();
+}
+
 std::u16string CVideoPaneLogic::CaptionOf(const DeviceInfo& device, DWORD dwCameraID)
 {
     for (const auto& pChild : device.vecChildren)
@@ -135,10 +216,11 @@ int CVideoPaneLogic::FeedVideoData(const MediaFrame& frame)
         // Frame numbers wrap at 65536: "older" is judged on the circle, so that the picture
         // goes on past the wrap instead of stopping until the camera's next reset.
         const auto nDelta = static_cast<std::int16_t>(static_cast<WORD>(frame.usSequence - m_usLastSequence));
-        if (nDelta < 0 || (nDelta == 0 && frame.bySubSequence <= m_byLastSubSequence)) {
+        if (!m_bSequenceFree && (nDelta < 0 || (nDelta == 0 && frame.bySubSequence <= m_byLastSubSequence))) {
             ++m_counters.qwFiltered;
             return 0;
         }
+        m_bSequenceFree = false;
         m_usLastSequence = frame.usSequence;
         m_byLastSubSequence = frame.bySubSequence;
     }
@@ -223,6 +305,7 @@ void CVideoPaneLogic::ShowDevice(DeviceInfo* pDevice)
     m_pDevice = pDevice;
     m_usLastSequence = 0;
     m_byLastSubSequence = 0;
+    m_bSequenceFree = true;
     m_pPresenter = m_pView != nullptr ? m_pView->CreateVideoWindow() : nullptr;
     m_pSession = m_hooks.fnMakeSession(m_pPresenter);
     if (m_pView != nullptr)
@@ -233,6 +316,21 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
 {
     if (m_pDevice == nullptr || (pDevice != nullptr && pDevice != m_pDevice))
         return;
+    if (m_pSession) {
+        // One line per viewing, so that a lost picture can be traced to its stage.
+        const CVideoSession::Stats stats = m_pSession->GetStats();
+        VLOG(
+            3,
+            "Live view of %u ended: %llu video frames received, %llu filtered, %llu oversized, "
+            "%llu frames to the decoder, %llu rendered, %llu dropped, %llu graphs, %llu put back in order",
+            static_cast<unsigned>(m_pDevice->GetID()), static_cast<unsigned long long>(m_counters.qwReceived),
+            static_cast<unsigned long long>(m_counters.qwFiltered),
+            static_cast<unsigned long long>(m_counters.qwOversized),
+            static_cast<unsigned long long>(stats.qwPushed),
+            static_cast<unsigned long long>(stats.qwRendered),
+            static_cast<unsigned long long>(stats.qwDropped), static_cast<unsigned long long>(stats.qwBuilds),
+            static_cast<unsigned long long>(m_counters.qwReordered));
+    }
     m_pSession.reset();
     if (m_pView != nullptr && m_pPresenter != nullptr)
         m_pView->DestroyVideoWindow();
@@ -287,6 +385,7 @@ void CVideoPaneLogic::ResetSequence()
 {
     m_usLastSequence = 0;
     m_byLastSubSequence = 0;
+    m_bSequenceFree = true;
 }
 
 bool CVideoPaneLogic::ToggleFullScreen()

@@ -62,6 +62,14 @@ public:
 
     // The media callback: audio to FeedAudioData, video to FeedVideoData.
     int OnMediaFrame(const MediaFrame& frame);
+    // The media engine's frames, as it delivers them. The socket layer hands out the frames it
+    // has completed in the order of its slots, not of their numbers, so the frames of one
+    // delivery are held until it ends and then go to OnMediaFrame in number order: the live
+    // filter would otherwise drop every frame that came after a newer one. Without Attach (no
+    // message window) a frame goes on at once.
+    void QueueMediaFrame(const MediaFrame& frame);
+    void FlushQueuedFrames();
+    std::size_t QueuedFrames() const { return m_vQueue.size(); }
     int FeedVideoData(const MediaFrame& frame);
     int FeedAudioData(const MediaFrame& frame);
     void SendAudioData(const BYTE* pData, int nLen);
@@ -94,6 +102,7 @@ public:
         std::uint64_t qwFiltered = 0;  // dropped as old or another camera's
         std::uint64_t qwOversized = 0; // stamped first segments too long for the work buffer
         std::uint64_t qwSegments = 0;  // handed to the session
+        std::uint64_t qwReordered = 0; // delivered after a newer frame, put back in order
     };
     const Counters& GetCounters() const { return m_counters; }
 
@@ -116,4 +125,16 @@ private:
     bool m_bWaitingShown = false;
     std::vector<BYTE> m_vWork;
     Counters m_counters;
+    // Nothing accepted since the device was shown or the filter reset: the next frame is taken
+    // whatever its number (a camera's numbers may start anywhere on the circle).
+    bool m_bSequenceFree = true;
+
+    struct QueuedFrame {
+        MediaFrame frame;
+        std::vector<BYTE> vData;
+    };
+    std::vector<QueuedFrame> m_vQueue;
+    std::size_t m_nQueuedBytes = 0;
+    HWND m_hFlushWnd = nullptr;
+    bool m_bFlushPosted = false;
 };

@@ -155,6 +155,12 @@ int CVideoSession::AddBuffer(VideoBuffer* pBuffer)
     return nResult;
 }
 
+void CVideoSession::FlushFrame()
+{
+    if (m_pSourceCtrl != nullptr)
+        m_pSourceCtrl->FlushFrame();
+}
+
 bool CVideoSession::BuildGraph(IVideoPresenter* pOwner, DWORD nWidth, DWORD nHeight)
 {
     EndSession();

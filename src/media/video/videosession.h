@@ -45,6 +45,8 @@ public:
     CVideoSession& operator=(const CVideoSession&) = delete;
 
     virtual int AddBuffer(VideoBuffer* pBuffer);
+    // The frame being assembled is complete: send it on now.
+    void FlushFrame();
     // Ends any graph first; false (with the failure logged) leaves the session without one.
     bool BuildGraph(IVideoPresenter* pOwner, DWORD nWidth, DWORD nHeight);
     void EndSession();
