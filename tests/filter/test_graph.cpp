@@ -9,6 +9,8 @@
 
 #include <dlfcn.h>
 #include <memory>
+#include <set>
+#include <sstream>
 
 namespace {
 
@@ -20,6 +22,21 @@ TEST(FilterModule, RegistersCreatesBothClassesAndUnregisters)
     ASSERT_NE(std::string::npos, module.Output().find("exit:0")) << module.Output();
     // The loader's handle line comes out as the module loads.
     EXPECT_NE(std::string::npos, module.Output().find("handle:")) << module.Output();
+    // It exports its four entry points and nothing of its insides (the sanitizers' own
+    // symbols aside, in that tree).
+    const std::string strNm = RunQuiet(std::string("nm -D --defined-only --format=posix ") + FILTER_MODULE);
+    ASSERT_NE(std::string::npos, strNm.find("exit:0")) << strNm;
+    std::istringstream exports(strNm.substr(0, strNm.rfind("exit:")));
+    std::set<std::string> setExports;
+    for (std::string strLine; std::getline(exports, strLine);) {
+        const std::string strName = strLine.substr(0, strLine.find(' '));
+        if (strName.rfind("__asan", 0) != 0 && strName.rfind("__odr_asan", 0) != 0 &&
+            strName.rfind("___asan", 0) != 0)
+            setExports.insert(strName);
+    }
+    EXPECT_EQ((std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                                     "DllUnregisterServer"}),
+              setExports);
 
     const std::string strKey = "CLSID\\{6362657A-1111-0010-8000-00AA00389B71}";
     std::string strValue;
