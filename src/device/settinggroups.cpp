@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 
 namespace {
@@ -667,4 +668,13 @@ CheckResult BuildMicrophone(const KeyValues& kv, MicrophoneRequest& request)
         return error;
     request.bMicrophoneType = static_cast<BYTE>(nType);
     return std::nullopt;
+}
+
+void GetPcClock(DWORD& dwUtc, LONG& nOffsetMinutes)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    dwUtc = static_cast<DWORD>(now);
+    nOffsetMinutes = static_cast<LONG>(local.tm_gmtoff / 60);
 }

@@ -81,3 +81,6 @@ struct MicrophoneRequest {
     BYTE bMicrophoneType = 0;
 };
 CheckResult BuildMicrophone(const KeyValues& kv, MicrophoneRequest& request);
+
+// The PC's clock as a camera takes it: UTC seconds and the PC's offset from UTC in minutes.
+void GetPcClock(DWORD& dwUtc, LONG& nOffsetMinutes);

@@ -169,6 +169,10 @@ constexpr DWORD ONLINE_MOTION = 0x1000000;
 constexpr DWORD ONLINE_THREE_VALUES = 0x4000000;
 constexpr DWORD ONLINE_TIME_SETTING = 0x8000000;
 constexpr DWORD ONLINE_SYSTEM_SETTING = 0x10000000;
+// The system setting's operation (the low byte of its word): 1 restarts the camera.
+constexpr BYTE SYSTEM_SETTING_REBOOT = 1;
+// SD operation (request 39) 1 removes every recording on the card.
+constexpr BYTE SD_OPERATION_CLEAR = 1;
 constexpr DWORD ONLINE_GET_VOLUME = 0x20000000;
 constexpr DWORD ONLINE_VOLUME = 0x40000000;
 constexpr DWORD ONLINE_MICROPHONE_CHANGED = 0x80000000;

@@ -4,10 +4,10 @@
 #include "core/log.h"
 #include "device/deviceinfo.h"
 #include "platform/paths.h"
+#include "ui/main/dlgsnapshot.h"
 #include "ui/videorendererwidget.h"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QPainter>
 
@@ -161,18 +161,9 @@ void CDlgVideoPane::TakeSnapshot()
 
 void CDlgVideoPane::OnSnapshotTaken(const std::string& strTempPath)
 {
-    const QString strTemp = QString::fromStdString(strTempPath);
-    QString strDefault = strTemp;
-    if (strDefault.endsWith(QLatin1String(".tmp"), Qt::CaseInsensitive))
-        strDefault = strDefault.left(strDefault.size() - 4) + QLatin1String(".bmp");
-    const QString strPath = QFileDialog::getSaveFileName(this, tr("Save picture"), strDefault,
-                                                         QStringLiteral("Bitmap files(*.bmp;*dib)"));
-    if (strPath.isEmpty() || strPath.compare(strTemp, Qt::CaseInsensitive) == 0)
-        return;
-    QFile::remove(strPath);
-    // A rename cannot cross file systems; the copy can.
-    if (!QFile::rename(strTemp, strPath) && QFile::copy(strTemp, strPath))
-        QFile::remove(strTemp);
+    // The picture is shown first; saving and printing are the dialog's.
+    CDlgSnapshot dlg(QString::fromStdString(strTempPath), this);
+    dlg.exec();
 }
 
 void CDlgVideoPane::SetMicrophone(bool bOn)

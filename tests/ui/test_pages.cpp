@@ -14,19 +14,24 @@
 #include "ui/pages/dlgnetworklinks.h"
 #include "ui/pages/dlgrecord.h"
 #include "ui/pages/dlgsystemntp.h"
+#include "ui/pages/dlgsystemrtsp.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimeEdit>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
+#include <set>
 
 using namespace uitest;
 
@@ -115,8 +120,9 @@ QString HintText(const CConfigPage* pPage)
 TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives)
 {
     manager.m_pSelected = pCamera;
+    commands.m_bRtspAnswers = false;
     CDlgCamConfigPane pane(Context());
-    ASSERT_EQ(pane.GetPages().size(), 15u);
+    ASSERT_EQ(pane.GetPages().size(), 16u);
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
         // The password and dome pages need no camera data.
@@ -138,6 +144,7 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
     }
     // Selecting again restarts the count; now the data is there.
     AnswerAll(*pCamera);
+    commands.m_bRtspAnswers = true;
     bus.Notify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
@@ -439,4 +446,165 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"SetDo 101 1000/0000", "SetDo 103 1000/0010"}));
     EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: OK\nGarage: Camera Offline!\nHall: OK"));
     EXPECT_TRUE(pDo->GetHint()->IsError());
+}
+
+namespace {
+
+// A download runs for the cameras listed.
+class CFakeDownloads : public IDownloadRecordManager {
+public:
+    bool Download(DWORD) override { return false; }
+    void DownloadNext(DWORD) override {}
+    void CancelDownload(DWORD) override {}
+    void CancelAllDownload() override {}
+    bool IsDownloading(DWORD dwID) override { return m_setIDs.count(dwID) != 0; }
+    bool HasDownloading() override { return !m_setIDs.empty(); }
+    int GetDownloadCount() override { return static_cast<int>(m_setIDs.size()); }
+    void CheckTask() override {}
+    void FeedMediaData(const DownloadFrame&, DWORD) override {}
+    std::set<DWORD> m_setIDs;
+};
+
+} // namespace
+
+// Reboot and "Clear all records": each refusal in its order with its message and nothing
+// sent, a "no" to the question sends nothing, a "yes" sends the one command.
+TEST_F(PagesTest, RebootAndClearRecordsRefuseInOrderThenAskThenSend)
+{
+    struct ActionCase {
+        const char* pszName;
+        bool bReboot;
+        bool bHasSD, bDownloading, bRecording;
+        int nAnswer;
+        const char* pszHint;
+        bool bError;
+        std::vector<std::string> vecSent;
+    };
+    const char* const pszStopReboot =
+        "Camera Downloading in Process, \r\n\r\n Please Stop Downloading then Restart the Camera!";
+    const char* const pszStopClear =
+        "Camera Downloading in Process, \r\n\r\n Please Stop Downloading then Delete the Recording!";
+    const ActionCase aCases[] = {
+        {"reboot while downloading", true, true, true, false, 1, pszStopReboot, true, {}},
+        {"reboot declined", true, true, false, false, 0, "", false, {}},
+        {"reboot", true, false, false, true, 1, "The camera is rebooting...", false, {"Reboot 100 "}},
+        {"clear without card", false, false, true, true, 1, "No SD card", true, {}},
+        {"clear while downloading", false, true, true, true, 1, pszStopClear, true, {}},
+        {"clear while recording",
+         false,
+         true,
+         false,
+         true,
+         1,
+         "SD Card Recording in Process, can not clear!",
+         true,
+         {}},
+        {"clear declined", false, true, false, false, 0, "", false, {}},
+        {"clear", false, true, false, false, 1, "OK", false, {"ClearSDRecords 100 "}},
+    };
+    CFakeDownloads downloads;
+    for (const ActionCase& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        AnswerAll(*pCamera);
+        pCamera->stItem.bHasSD = c.bHasSD ? 1 : 0;
+        pCamera->stSDInfo.byState = c.bRecording ? 1 : 0;
+        downloads.m_setIDs.clear();
+        if (c.bDownloading)
+            downloads.m_setIDs.insert(pCamera->GetID());
+        manager.m_pSelected = pCamera;
+        CDlgCamConfigPane pane({&manager, &commands, &bus, &downloads});
+        commands.m_vecSent.clear();
+        CConfigPage::s_nConfirmAnswer = c.nAnswer;
+        CConfigPage* pPage = nullptr;
+        if (c.bReboot) {
+            auto* pSystem = pane.FindPage<CDlgConfigSystem>();
+            pSystem->OnBtnReboot();
+            pPage = pSystem;
+            if (*c.pszHint != '\0')
+                EXPECT_EQ(pSystem->GetHint()->GetAnchor(), pSystem->GetRebootButton());
+        } else {
+            auto* pSD = pane.FindPage<CDlgConfigSDRecord>();
+            pSD->OnBtnClearRecords();
+            pPage = pSD;
+        }
+        EXPECT_EQ(HintText(pPage).toStdString(), c.pszHint);
+        if (*c.pszHint != '\0')
+            EXPECT_EQ(pPage->GetHint()->IsError(), c.bError);
+        EXPECT_EQ(commands.m_vecSent, c.vecSent);
+    }
+}
+
+// "Update camera time" sends the PC's clock: UTC seconds now and the local offset.
+TEST_F(PagesTest, UpdateCameraTimeSendsThePcClock)
+{
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    auto* pTime = pane.FindPage<CDlgSystemNTP>();
+    const qint64 nBefore = QDateTime::currentSecsSinceEpoch();
+    Child<QPushButton>(pTime, "update_time")->click();
+    const qint64 nAfter = QDateTime::currentSecsSinceEpoch();
+    ASSERT_EQ(commands.m_vecSent.size(), 1u);
+    unsigned long uUtc = 0;
+    long nOffset = 0;
+    ASSERT_EQ(std::sscanf(commands.m_vecSent[0].c_str(), "SetCameraTime 100 %lu %ld", &uUtc, &nOffset), 2);
+    EXPECT_GE(static_cast<qint64>(uUtc), nBefore);
+    EXPECT_LE(static_cast<qint64>(uUtc), nAfter);
+    EXPECT_EQ(nOffset * 60, QDateTime::currentDateTime().offsetFromUtc());
+    EXPECT_EQ(HintText(pTime), QStringLiteral("OK"));
+}
+
+// The RTSP page asks the camera itself: filled from its answer, each stream checked with the
+// stream rules (the refused one comes to the front), the write carries both session words, a
+// camera that never answers leaves "Get info error" and an offline one "Camera Offline!".
+TEST_F(PagesTest, RtspPageAsksFillsChecksBothStreamsAndSends)
+{
+    commands.m_rtsp = {0, 1, 30, 4, 2048, 15, 2, 512};
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    {
+        CDlgCamConfigPane pane(Context());
+        auto* pRtsp = pane.FindPage<CDlgSystemRTSP>();
+        ASSERT_EQ(pRtsp->GetPollState(), CConfigPage::PollState::Filled);
+        EXPECT_TRUE(Child<QCheckBox>(pRtsp, "auth")->isChecked());
+        EXPECT_EQ(Child<QComboBox>(pRtsp, "sub_bps")->currentText(), QStringLiteral("512"));
+        auto* pChannel = Child<QComboBox>(pRtsp, "channel");
+        Child<QComboBox>(pRtsp, "sub_bps")->setEditText(QStringLiteral("10001"));
+        pRtsp->OnBtnSave();
+        EXPECT_EQ(HintText(pRtsp), QStringLiteral("The maximal BPS is 10000!"));
+        EXPECT_EQ(pRtsp->GetHint()->GetAnchor(), pRtsp->GetKeyControl("sub_bps"));
+        EXPECT_EQ(pChannel->currentIndex(), 1);
+        EXPECT_TRUE(commands.m_vecSent.empty());
+        Child<QComboBox>(pRtsp, "sub_bps")->setEditText(QStringLiteral("768"));
+        Child<QCheckBox>(pRtsp, "auth")->setChecked(false);
+        pRtsp->OnBtnSave();
+        EXPECT_EQ(HintText(pRtsp), QStringLiteral("OK"));
+        EXPECT_EQ(commands.m_vecSent,
+                  (std::vector<std::string>{"RTSP 100 0 " + std::to_string(MakeSessionMode(2048, 30, 4)) +
+                                            " " + std::to_string(MakeSessionMode(768, 15, 2))}));
+        pCamera->bIsExist = 0;
+        pRtsp->OnBtnSave();
+        EXPECT_EQ(HintText(pRtsp), QStringLiteral("Camera Offline!"));
+        pCamera->bIsExist = 1;
+    }
+    // A camera that does not answer: the page gives up, and its save says there is nothing.
+    commands.m_bRtspAnswers = false;
+    commands.m_vecSent.clear();
+    DeviceInfo& other = manager.Add(101, CAMERA_TYPE_SINGLE, u"Garden");
+    AnswerAll(other);
+    manager.m_pSelected = &other;
+    CDlgCamConfigPane pane(Context());
+    auto* pRtsp = pane.FindPage<CDlgSystemRTSP>();
+    for (int i = 0; i < 3; ++i)
+        pRtsp->UpdateChildWindowValue();
+    EXPECT_EQ(pRtsp->GetPollState(), CConfigPage::PollState::Failed);
+    pRtsp->OnBtnSave();
+    EXPECT_EQ(HintText(pRtsp), QStringLiteral("Get info error"));
+    EXPECT_TRUE(commands.m_vecSent.empty());
+    // A late answer fills the page.
+    RtspInfo late = commands.m_rtsp;
+    late.dwID = 101;
+    for (const auto& [nSink, fnSink] : commands.m_mapRtspSinks)
+        fnSink(late);
+    EXPECT_EQ(pRtsp->GetPollState(), CConfigPage::PollState::Filled);
 }

@@ -198,6 +198,40 @@ public:
                 " " + request.strTelNum);
     }
     void ReScanWifi() override { Add("ReScanWifi", 0, ""); }
+    void Cmd_Reboot(DWORD dwID) override { Add("Reboot", dwID, ""); }
+    void Cmd_SetCameraTime(DWORD dwID, DWORD dwUtc, LONG nOffsetMinutes) override
+    {
+        Add("SetCameraTime", dwID, std::to_string(dwUtc) + " " + std::to_string(nOffsetMinutes));
+    }
+    void Cmd_ClearSDRecords(DWORD dwID) override { Add("ClearSDRecords", dwID, ""); }
+    // A read is answered at once from m_rtsp (when m_bRtspAnswers); writes are recorded.
+    void Cmd_ControlRTSP(DWORD dwID, DWORD ulOperation, DWORD ulEnable, DWORD ulSessionMode,
+                         DWORD ulSubSessionMode) override
+    {
+        if (ulOperation == 0) {
+            if (m_bRtspAnswers) {
+                RtspInfo info = m_rtsp;
+                info.dwID = dwID;
+                for (const auto& [nSink, fnSink] : m_mapRtspSinks)
+                    fnSink(info);
+            }
+            return;
+        }
+        Add("RTSP", dwID,
+            std::to_string(ulEnable) + " " + std::to_string(ulSessionMode) + " " +
+                std::to_string(ulSubSessionMode));
+    }
+    int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) override
+    {
+        m_mapRtspSinks[++m_nSinks] = std::move(fnSink);
+        return m_nSinks;
+    }
+    void RemoveRtspSink(int nSink) override { m_mapRtspSinks.erase(nSink); }
+
+    RtspInfo m_rtsp{};
+    bool m_bRtspAnswers = true;
+    std::map<int, std::function<void(const RtspInfo&)>> m_mapRtspSinks;
+    int m_nSinks = 0;
     void Cmd_SetNetParam(const NetParamRecord& record) override
     {
         Add("SetNetParam", 0,

@@ -181,6 +181,9 @@ json CameraJson(const Camera& c)
         sensorSets[std::to_string(k)] = v;
     s["sensor_sets"] = sensorSets;
     s["sd_operation"] = c.bLastSdOperation;
+    s["sd_clears"] = c.uSdClears;
+    s["reboots_asked"] = c.uRebootsAsked;
+    s["clock"] = {{"utc", c.dwClockUtc}, {"offset", c.nClockOffset}, {"sets", c.uClockSets}};
     if (!c.IsChild()) {
         s["network"] = {{"conn_type", c.net.ucConnType},          {"address", AddrToText(c.dwAddr)},
                         {"netmask", AddrToText(c.net.dwNetmask)}, {"gateway", AddrToText(c.net.dwGateway)},

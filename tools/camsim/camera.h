@@ -257,6 +257,12 @@ struct Camera {
     std::uint8_t bSdInfoByte = 1;
     std::uint32_t dwSdRecordState = 0;
     std::uint8_t bLastSdOperation = 0;
+    std::uint64_t uSdClears = 0;     // SD operation 1: every recording removed
+    std::uint64_t uRebootsAsked = 0; // system setting 1 from a client
+    // The clock as a client last set it: UTC seconds, offset in minutes, when (sim ms).
+    std::uint32_t dwClockUtc = 0;
+    std::int32_t nClockOffset = 0;
+    std::uint64_t uClockSetAt = 0, uClockSets = 0;
     MailSettings mail;
     std::uint8_t abDo[2]{};
     NtpSettings ntp;

@@ -1,5 +1,7 @@
 #include "viewer.h"
 
+#include "lan.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -491,8 +493,18 @@ void CViewerProtocol::Dispatch(Camera& cam, const ReplyRoute& route, std::uint8_
         return;
     case 39: {
         cam.bLastSdOperation = r.ReadUInt8();
-        // 0 done, 1 no card to work on.
-        const std::uint8_t bResult = cam.bHasSD ? 0 : 1;
+        // 0 done, 1 no card to work on, 2 the card is recording and cannot be cleared.
+        std::uint8_t bResult = cam.bHasSD ? 0 : 1;
+        if (bResult == 0 && cam.bLastSdOperation == 1) {
+            if (cam.bSdInfoByte != 0) {
+                bResult = 2;
+            } else {
+                // The calendar stays: the media side may be reading it; the space is free.
+                cam.adwSdInfo[2] += cam.adwSdInfo[1];
+                cam.adwSdInfo[1] = 0;
+                cam.uSdClears++;
+            }
+        }
         cam.sdRecord.trailing[5] = bResult;
         cam.lastSet["sd_operation"] = std::to_string(cam.bLastSdOperation);
         PutU8(b, bResult);
@@ -676,13 +688,27 @@ void CViewerProtocol::OnOnline(Camera& cam, const ReplyRoute& route, const std::
         else
             ack();
         return;
+    case 0x10000000:
+        ack();
+        // Operation 1 (low byte) restarts the camera, after the acknowledgement went out.
+        if ((a[0] & 0xFF) == 1) {
+            cam.Root().uRebootsAsked++;
+            RebootCamera(m_env, cam.Root(), cam.Root().dwRebootMs);
+        }
+        return;
+    case 0x8000000:
+        // The PC's clock: UTC seconds and the PC's offset from UTC in minutes.
+        cam.dwClockUtc = a[0];
+        cam.nClockOffset = static_cast<std::int32_t>(a[1]);
+        cam.uClockSetAt = m_env.NowMs();
+        cam.uClockSets++;
+        ack();
+        return;
     case 0x10000:
     case 0x800000:
-    case 0x10000000:
     case 1:
     case 0x80000000:
     case 16384:
-    case 0x8000000:
         ack();
         return;
     case 0x400000:

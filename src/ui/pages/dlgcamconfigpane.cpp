@@ -10,6 +10,7 @@
 #include "ui/pages/dlgnetworklinks.h"
 #include "ui/pages/dlgrecord.h"
 #include "ui/pages/dlgsystemntp.h"
+#include "ui/pages/dlgsystemrtsp.h"
 
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -39,6 +40,7 @@ CDlgCamConfigPane::CDlgCamConfigPane(const PageContext& context, QWidget* pParen
     pSystem->addTab(AddPage<CDlgConfigSystem>(), PageText(IDS_CTL_PAGE2));
     pSystem->addTab(AddPage<CDlgSystemPassword>(), PageText(IDS_ST_PASSWORD));
     pSystem->addTab(AddPage<CDlgSystemNTP>(), PageText(IDS_CTLTIP_TIME));
+    pSystem->addTab(AddPage<CDlgSystemRTSP>(), PageText(IDS_RTSP));
     pSystem->addTab(AddPage<CDlgSystemDome>(), PageText(IDS_TITLE_SETDOME));
     m_pTabs->addTab(pSystem, PageText(IDS_CTL_PAGE2));
 

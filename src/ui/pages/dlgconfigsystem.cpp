@@ -30,6 +30,10 @@ void CDlgConfigSystem::BuildControls(QVBoxLayout* pLayout)
     m_pComboDServer->setCurrentIndex(-1);
     pForm->addRow(PageText(IDS_MODE_DSVR), m_pComboDServer);
     pLayout->addLayout(pForm);
+    m_pBtnReboot = new QPushButton(PageText(IDS_CTL_RESETDVIP), this);
+    m_pBtnReboot->setObjectName(QStringLiteral("reboot"));
+    connect(m_pBtnReboot, &QPushButton::clicked, this, &CDlgConfigSystem::OnBtnReboot);
+    pLayout->addWidget(m_pBtnReboot, 0, Qt::AlignLeft);
     pLayout->addStretch(1);
     AddSaveButton(pLayout);
     BindKey("name", m_pEditName);
@@ -72,6 +76,22 @@ void CDlgConfigSystem::OnBtnSave()
         Commands()->Cmd_DServerConnect(pDevice->GetID(),
                                        static_cast<BYTE>(m_pComboDServer->currentData().toInt()));
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+}
+
+void CDlgConfigSystem::OnBtnReboot()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    // A restart would cut the download off half-way.
+    if (IsDownloading(pDevice->GetID())) {
+        ShowHint(m_pBtnReboot, IDS_STOPDOWNLOAD_RESTART, true);
+        return;
+    }
+    if (!Confirm(IDS_MSG_RESTART))
+        return;
+    Commands()->Cmd_Reboot(pDevice->GetID());
+    ShowHint(m_pBtnReboot, IDS_HINT_RESETDVIP, false);
 }
 
 void CDlgSystemPassword::BuildControls(QVBoxLayout* pLayout)

@@ -11,6 +11,9 @@ class CDlgConfigSystem : public CConfigPage {
 public:
     using CConfigPage::CConfigPage;
     void OnBtnSave() override;
+    // Refused while a download from the camera runs; asks first.
+    void OnBtnReboot();
+    QPushButton* GetRebootButton() const { return m_pBtnReboot; }
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;
@@ -22,6 +25,7 @@ private:
     QCheckBox* m_pChkShowTime = nullptr;
     // The camera does not report its choice: nothing is chosen until the user chooses.
     class QComboBox* m_pComboDServer = nullptr;
+    QPushButton* m_pBtnReboot = nullptr;
 };
 
 class CDlgSystemPassword : public CConfigPage {

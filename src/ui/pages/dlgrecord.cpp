@@ -10,6 +10,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 CDlgRecordBase::CDlgRecordBase(const PageContext& context, bool bNas, QWidget* pParent)
@@ -31,6 +32,10 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
         m_pLabelCapacity = new QLabel(this);
         m_pLabelCapacity->setObjectName(QStringLiteral("capacity"));
         pLayout->addWidget(m_pLabelCapacity);
+        m_pBtnClear = new QPushButton(PageText(IDS_CTL_CLEARSDRECORD), this);
+        m_pBtnClear->setObjectName(QStringLiteral("clear"));
+        connect(m_pBtnClear, &QPushButton::clicked, this, &CDlgRecordBase::OnBtnClearRecords);
+        pLayout->addWidget(m_pBtnClear, 0, Qt::AlignLeft);
     } else {
         auto* pForm = new QFormLayout;
         m_pEditSize = MakeEdit(this, "size", 9);
@@ -108,4 +113,26 @@ void CDlgRecordBase::OnBtnSave()
         Commands()->Cmd_SetRecordSD(pDevice->GetID(), info);
     }
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+}
+
+void CDlgRecordBase::OnBtnClearRecords()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    DWORD dwRefusal = 0;
+    if (pDevice->stItem.bHasSD == 0)
+        dwRefusal = IDS_HINT_NOSDCARD;
+    else if (IsDownloading(pDevice->GetID()))
+        dwRefusal = IDS_STOPDOWNLOAD_CLEARRECORD;
+    else if (pDevice->stSDInfo.byState != 0)
+        dwRefusal = IDS_CLEARRECORD_FAIL_RECORDING;
+    if (dwRefusal != 0) {
+        ShowHint(m_pBtnClear, dwRefusal, true);
+        return;
+    }
+    if (!Confirm(IDS_MSG_CLEARRECORDFILE))
+        return;
+    Commands()->Cmd_ClearSDRecords(pDevice->GetID());
+    ShowHint(m_pBtnClear, IDS_HINT_SETNAMESUC, false);
 }

@@ -13,6 +13,8 @@ class CDlgRecordBase : public CConfigPage {
 public:
     CDlgRecordBase(const PageContext& context, bool bNas, QWidget* pParent);
     void OnBtnSave() override;
+    // SD: "Clear all records", refused without a card, while downloading or recording; asks first.
+    void OnBtnClearRecords();
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;
@@ -23,7 +25,8 @@ private:
     bool m_bNas;
     CStreamFields* m_pStream = nullptr;
     QLabel* m_pLabelCapacity = nullptr; // SD
-    QLineEdit* m_pEditSize = nullptr;   // NAS from here
+    class QPushButton* m_pBtnClear = nullptr;
+    QLineEdit* m_pEditSize = nullptr; // NAS from here
     QLineEdit* m_pEditIP = nullptr;
     QLineEdit* m_pEditPath = nullptr;
     QLineEdit* m_pEditAccount = nullptr;

@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -108,6 +109,10 @@ void CDlgSystemNTP::BuildControls(QVBoxLayout* pLayout)
     for (const int nZone : g_anZones)
         m_pComboZone->addItem(ZoneText(nZone), nZone);
     pGrid->addWidget(m_pComboZone, 2, 1);
+    auto* pBtnClock = new QPushButton(PageText(IDS_ST_UPDATETIME), this);
+    pBtnClock->setObjectName(QStringLiteral("update_time"));
+    connect(pBtnClock, &QPushButton::clicked, this, &CDlgSystemNTP::OnBtnUpdateTime);
+    pGrid->addWidget(pBtnClock, 3, 1, Qt::AlignLeft);
     pGrid->setColumnStretch(1, 1);
     pLayout->addLayout(pGrid);
 
@@ -271,4 +276,16 @@ void CDlgSystemNTP::OnBtnSave()
     pDevice->stNtp = info;
     Commands()->Cmd_SetNTP(pDevice->GetID(), info);
     ShowHint(GetSaveButton(), IDS_HINT_SETNTPSUC, false);
+}
+
+void CDlgSystemNTP::OnBtnUpdateTime()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    DWORD dwUtc = 0;
+    LONG nOffset = 0;
+    GetPcClock(dwUtc, nOffset);
+    Commands()->Cmd_SetCameraTime(pDevice->GetID(), dwUtc, nOffset);
+    ShowHint(findChild<QPushButton*>(QStringLiteral("update_time")), IDS_HINT_SETNAMESUC, false);
 }

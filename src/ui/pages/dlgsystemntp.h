@@ -13,6 +13,8 @@ class CDlgSystemNTP : public CConfigPage {
 public:
     using CConfigPage::CConfigPage;
     void OnBtnSave() override;
+    // "Update camera time": the camera's clock from the PC's.
+    void OnBtnUpdateTime();
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;

@@ -4,6 +4,7 @@
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
 #include "device/settinggroups.h"
+#include "platform/msgwindow.h"
 #include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
 
@@ -145,6 +146,64 @@ void CPageCommands::Cmd_3GSet(const char* pszSerial, const ThreeGRequest& reques
 void CPageCommands::ReScanWifi()
 {
     GetDeviceManager()->ReScanWifi();
+}
+
+void CPageCommands::Cmd_Reboot(DWORD dwID)
+{
+    GetEngCmd()->Cmd_SystemSetting(dwID, SYSTEM_SETTING_REBOOT, 0);
+}
+
+void CPageCommands::Cmd_SetCameraTime(DWORD dwID, DWORD dwUtc, LONG nOffsetMinutes)
+{
+    GetEngCmd()->Cmd_TimeSetting(dwID, dwUtc, static_cast<DWORD>(nOffsetMinutes));
+}
+
+void CPageCommands::Cmd_ClearSDRecords(DWORD dwID)
+{
+    GetEngCmd()->Cmd_SDOperation(dwID, SD_OPERATION_CLEAR);
+}
+
+void CPageCommands::Cmd_ControlRTSP(DWORD dwID, DWORD ulOperation, DWORD ulEnable, DWORD ulSessionMode,
+                                    DWORD ulSubSessionMode)
+{
+    GetEngCmd()->Cmd_ControlRTSP(dwID, ulOperation, ulEnable, ulSessionMode, ulSubSessionMode);
+}
+
+namespace {
+constexpr UINT WM_PAGE_RTSP = WM_USER + 59;
+}
+
+int CPageCommands::AddRtspSink(std::function<void(const RtspInfo&)> fnSink)
+{
+    if (m_hWnd == nullptr) {
+        m_hWnd = GetWindowsManage()->CreateMsgWindow("ConfigPages", this);
+        GetEngCmd()->RegisterResponse(VIEWER_EVT_RTSP, m_hWnd, WM_PAGE_RTSP, 0);
+    }
+    const int nSink = m_nNextSink++;
+    m_mapRtspSinks[nSink] = std::move(fnSink);
+    return nSink;
+}
+
+void CPageCommands::RemoveRtspSink(int nSink)
+{
+    m_mapRtspSinks.erase(nSink);
+    // The pages go before the engines do: the last one takes the window along.
+    if (m_mapRtspSinks.empty() && m_hWnd != nullptr) {
+        GetEngCmd()->RemoveResponse(VIEWER_EVT_RTSP, m_hWnd);
+        GetWindowsManage()->DestroyMsgWindow(m_hWnd);
+        m_hWnd = nullptr;
+    }
+}
+
+void CPageCommands::OnWndProcSink(HWND, UINT uMsg, WPARAM, LPARAM lParam)
+{
+    if (uMsg != WM_PAGE_RTSP || lParam == 0)
+        return;
+    // The record is on the engine's stack: each sink copies what it keeps.
+    const RtspInfo info = *reinterpret_cast<const RtspInfo*>(lParam);
+    const auto mapSinks = m_mapRtspSinks;
+    for (const auto& [nSink, fnSink] : mapSinks)
+        fnSink(info);
 }
 
 IDeviceManager* PageContext::Manager() const

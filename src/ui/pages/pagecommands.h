@@ -3,11 +3,14 @@
 // bus and download manager; tests put recorders in their place.
 #pragma once
 
+#include "core/windowsmanage.h"
 #include "platform/wintypes.h"
 #include "protocol/lancmd.h"
 #include "protocol/password.h"
 #include "protocol/viewerrecords.h"
 
+#include <functional>
+#include <map>
 #include <string>
 
 class CNotifyManager;
@@ -50,9 +53,20 @@ public:
     virtual void Cmd_3GSet(const char* pszSerial, const struct ThreeGRequest& request) = 0;
     // The device manager asks the camera for a new survey.
     virtual void ReScanWifi() = 0;
+    // Restart the camera.
+    virtual void Cmd_Reboot(DWORD dwID) = 0;
+    // The camera's clock from the PC's: UTC seconds and the PC's offset from UTC in minutes.
+    virtual void Cmd_SetCameraTime(DWORD dwID, DWORD dwUtc, LONG nOffsetMinutes) = 0;
+    virtual void Cmd_ClearSDRecords(DWORD dwID) = 0;
+    // Operation 0 reads; the answer comes to the RTSP sinks.
+    virtual void Cmd_ControlRTSP(DWORD dwID, DWORD ulOperation, DWORD ulEnable, DWORD ulSessionMode,
+                                 DWORD ulSubSessionMode) = 0;
+    // The RTSP settings live only in the camera's answers: each sink sees every one until removed.
+    virtual int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) = 0;
+    virtual void RemoveRtspSink(int nSink) = 0;
 };
 
-class CPageCommands : public IPageCommands {
+class CPageCommands : public IPageCommands, public IWndProcSink {
 public:
     void Cmd_SetName(DWORD dwID, const std::u16string& strName) override;
     void Cmd_SetPassword(DWORD dwID, const BYTE (&pbOld)[PASSWORD_LEN],
@@ -82,6 +96,20 @@ public:
     void Cmd_WifiSet(const WifiRecord& record) override;
     void Cmd_3GSet(const char* pszSerial, const ThreeGRequest& request) override;
     void ReScanWifi() override;
+    void Cmd_Reboot(DWORD dwID) override;
+    void Cmd_SetCameraTime(DWORD dwID, DWORD dwUtc, LONG nOffsetMinutes) override;
+    void Cmd_ClearSDRecords(DWORD dwID) override;
+    void Cmd_ControlRTSP(DWORD dwID, DWORD ulOperation, DWORD ulEnable, DWORD ulSessionMode,
+                         DWORD ulSubSessionMode) override;
+    int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) override;
+    void RemoveRtspSink(int nSink) override;
+    void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    // A window for the engine's RTSP answers while any sink is there.
+    HWND m_hWnd = nullptr;
+    int m_nNextSink = 1;
+    std::map<int, std::function<void(const RtspInfo&)>> m_mapRtspSinks;
 };
 
 // Everything a page talks to; null members take the process-wide objects.
