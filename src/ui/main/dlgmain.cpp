@@ -13,6 +13,7 @@
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/playbackpane.h"
 #include "ui/main/shortcutpane.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
@@ -128,6 +129,10 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     // The live picture of the camera selected for live view; it shows its own waiting text.
     m_pVideoPane = new CDlgVideoPane(m_pVideoArea);
     pVideoLayout->addWidget(m_pVideoPane, 1);
+    // The remote playback controls under the picture, in the playback tab only.
+    m_pPlaybackPane = new CDlgPlaybackPane(m_pVideoArea);
+    m_pPlaybackPane->setVisible(false);
+    pVideoLayout->addWidget(m_pPlaybackPane);
     // F11 shows the picture alone on the screen, and again returns.
     auto* pFullScreen = new QShortcut(QKeySequence(Qt::Key_F11), this);
     connect(pFullScreen, &QShortcut::activated, m_pVideoPane, &CDlgVideoPane::ToggleFullScreen);
@@ -328,6 +333,7 @@ void CDlgMain::SwitchTab(BtnType enType)
         m_apTabs[i]->setChecked(i == enType);
     m_pListStack->setCurrentIndex(enType);
     m_pRightStack->setCurrentIndex(enType == BTN_CONFIG ? 1 : 0);
+    m_pPlaybackPane->setVisible(enType == BTN_PLAYBACK);
     // The selection belongs to the tab it was made in: live video does not carry over into
     // playback, nor a playback into configuration.
     CDeviceManager* pManager = GetDeviceManager();

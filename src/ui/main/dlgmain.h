@@ -12,6 +12,7 @@ class CDlgShortcutKeyPane;
 class CDlgVideoPane;
 class CDlgConfigCamList;
 class CDlgPlaybackCamList;
+class CDlgPlaybackPane;
 class CDlgRealplayCamList;
 class CDlgDeviceListBase;
 class QFrame;
@@ -54,6 +55,7 @@ public:
     CDlgConfigCamList* GetConfigList() const { return m_pConfigList; }
     CDlgCamInfoPane* GetInfoPane() const { return m_pInfoPane; }
     CDlgShortcutKeyPane* GetShortcutPane() const { return m_pShortcutPane; }
+    CDlgPlaybackPane* GetPlaybackPane() const { return m_pPlaybackPane; }
     QWidget* GetVideoArea() const;
     // Every text of the window, from the current language's tables.
     void Retranslate();
@@ -95,6 +97,7 @@ private:
     QFrame* m_pVideoArea;
     CDlgVideoPane* m_pVideoPane;
     CDlgShortcutKeyPane* m_pShortcutPane;
+    CDlgPlaybackPane* m_pPlaybackPane;
     QTimer* m_pRefreshTimer;
     // Set while the window may close: the close button and reject() both pass through the check.
     bool m_bClosing = false;
