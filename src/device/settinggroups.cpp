@@ -520,6 +520,11 @@ CheckResult BuildMail(const KeyValues& kv, MailInfo& info)
     return std::nullopt;
 }
 
+CheckResult BuildQuality(const KeyValues& kv, bool bPal, DWORD& dwMode)
+{
+    return ApplyStream(kv, "", bPal, dwMode);
+}
+
 CheckResult BuildRecord(const KeyValues& kv, bool bNas, RecordInfo& info)
 {
     bool bPal = true;

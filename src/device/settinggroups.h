@@ -56,6 +56,10 @@ CheckResult BuildMail(const KeyValues& kv, MailInfo& info);
 // SD (bNas false) or NAS recording.
 CheckResult BuildRecord(const KeyValues& kv, bool bNas, RecordInfo& info);
 
+// The live stream's frame rate, resolution and bit rate (keys fps, res, bps) over the camera's
+// present session-mode word, with the bit-rate floors of its video standard.
+CheckResult BuildQuality(const KeyValues& kv, bool bPal, DWORD& dwMode);
+
 struct RtspRequest {
     bool bAuthenticate = false;
     DWORD dwMainMode = 0;

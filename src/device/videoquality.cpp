@@ -1,6 +1,7 @@
 #include "device/videoquality.h"
 
 #include "core/log.h"
+#include "protocol/viewerrecords.h"
 
 #include <array>
 #include <initializer_list>
@@ -147,4 +148,14 @@ CVideoQuality& GetVideoQuality()
 {
     static CVideoQuality s_videoQuality;
     return s_videoQuality;
+}
+
+LiveQuality LiveQualityOfReport(const DWORD* padwWords)
+{
+    LiveQuality quality;
+    quality.dwFps = SessionModeFrameRate(padwWords[0]);
+    quality.dwRes = SessionModeResolution(padwWords[0]);
+    quality.dwBps = SessionModeBitrate(padwWords[0]);
+    quality.bPal = (padwWords[1] & VIDEO_REPORT_PAL) != 0;
+    return quality;
 }

@@ -37,3 +37,15 @@ public:
 
 // Process-wide instance, created at first use and kept until exit.
 CVideoQuality& GetVideoQuality();
+
+// The live stream as the camera's video report (the answer to the video report request) gives
+// it: the first word is a session-mode word (frame rate, resolution, bit rate), bit 0 of the
+// second word the camera's video standard (1 PAL, 0 NTSC), which decides the bit-rate floors.
+struct LiveQuality {
+    DWORD dwFps = 0;
+    DWORD dwRes = 0;
+    DWORD dwBps = 0;
+    bool bPal = false;
+};
+constexpr DWORD VIDEO_REPORT_PAL = 1;
+LiveQuality LiveQualityOfReport(const DWORD* padwWords);

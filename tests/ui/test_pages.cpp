@@ -3,11 +3,13 @@
 #include "ui_test_support.h"
 
 #include "core/language.h"
+#include "device/videoquality.h"
 #include "ui/hint.h"
 #include "ui/pages/dlgalarm.h"
 #include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgcamsetpane.h"
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
@@ -15,6 +17,9 @@
 #include "ui/pages/dlgrecord.h"
 #include "ui/pages/dlgsystemntp.h"
 #include "ui/pages/dlgsystemrtsp.h"
+#include "ui/pages/pagecamera.h"
+#include "ui/pages/pagecolor.h"
+#include "ui/pages/pagequality.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +29,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTimeEdit>
 
@@ -607,4 +614,152 @@ TEST_F(PagesTest, RtspPageAsksFillsChecksBothStreamsAndSends)
     for (const auto& [nSink, fnSink] : commands.m_mapRtspSinks)
         fnSink(late);
     EXPECT_EQ(pRtsp->GetPollState(), CConfigPage::PollState::Filled);
+}
+
+namespace {
+
+// The sink of the video pane's colour notification.
+class CColorSink : public INotifySink {
+public:
+    void NotifySink(DWORD, UINT_PTR dwParam) override { m_vecValues.push_back(static_cast<DWORD>(dwParam)); }
+    std::vector<DWORD> m_vecValues;
+};
+
+} // namespace
+
+// The camera-setting pane's quality, sensor and colour pages: each check refuses at its control
+// with nothing sent; an accepted save sends what changed, writes it back and says "OK". The
+// quality floors follow the camera's reported standard, the sensor page is the family's own.
+TEST_F(PagesTest, CameraSettingPagesCheckSendAndWriteBack)
+{
+    pCamera->stVideoReport.adwWord[0] = MakeSessionMode(1000, 25, 7); // PAL camera reporting 25 fps
+    pCamera->stVideoReport.adwWord[1] = VIDEO_REPORT_PAL;
+    pCamera->stSensorCap.dwCameraUIType = CAMERA_UI_TYPE_M;
+    pCamera->bT9QXMode = 0x01; // auto
+    pCamera->bT9QXHorizontal = 1;
+    pCamera->bT9QXSharpness = 40;
+    pCamera->bT9QXTargetY = 100;
+    DeviceQueryBlock& q = pCamera->stQuery;
+    q.bCmdGetVideoReport = q.bCmdGetSensor = q.bCmdGetT9QX = 1;
+    auto fnNtsc = [this](CConfigPage*) { pCamera->stVideoReport.adwWord[1] = 0; };
+    auto fnHd30 = Both(SetCombo("res", 3), SetCombo("fps", 9));
+    struct Case {
+        const char* pszName;
+        std::function<CConfigPage*(CDlgCamSetPane&)> fnPage;
+        std::function<void(CConfigPage*)> fnEdit;
+        const char* pszControl; // refused at this control, else accepted
+        std::string strHint;
+        std::vector<std::string> vecSent;
+    };
+    auto fnQuality = [](CDlgCamSetPane& pane) {
+        return static_cast<CConfigPage*>(pane.FindPage<CDlgCamSetQuality>());
+    };
+    auto fnSensor = [](CDlgCamSetPane& pane) {
+        return static_cast<CConfigPage*>(pane.FindPage<CDlgCamSetCam9P031>());
+    };
+    const Case aCases[] = {
+        {"sensor unchanged", fnSensor, [](CConfigPage*) {}, nullptr, "OK", {}},
+        {"sensor registers",
+         fnSensor,
+         [](CConfigPage* p) {
+             Child<QCheckBox>(p, "auto")->setChecked(false);
+             Child<QCheckBox>(p, "rotate")->setChecked(true);
+             Child<QRadioButton>(p, "ntsc")->setChecked(true);
+             Child<QSlider>(p, "brightness")->setValue(200);
+         },
+         nullptr,
+         "OK",
+         {"Sensor 100 000d02 0", "Sensor 100 010d02 1", "Sensor 100 020d02 1", "Sensor 100 050d02 200"}},
+        {"no frame rate", fnQuality, SetCombo("fps", -1), "fps", "Invalid value!", {}},
+        {"no resolution", fnQuality, SetCombo("res", -1), "res", "Invalid value!", {}},
+        {"no bit rate", fnQuality, SetComboText("bps", ""), "bps", "Invalid value!", {}},
+        {"PAL HD floor",
+         fnQuality,
+         Both(fnHd30, SetComboText("bps", "374")),
+         "bps",
+         "The minimum BPS is 375",
+         {}},
+        {"NTSC HD floor",
+         fnQuality,
+         Both(fnNtsc, Both(fnHd30, SetComboText("bps", "1124"))),
+         "bps",
+         "The minimum BPS is 1125",
+         {}},
+        {"above the top", fnQuality, SetComboText("bps", "10001"), "bps", "The maximal BPS is 10000!", {}},
+        {"PAL HD at the floor",
+         fnQuality,
+         Both(fnHd30, SetComboText("bps", "375")),
+         nullptr,
+         "OK",
+         {"Quality 100 30 8 375"}},
+        {"unchanged reported pair", fnQuality, [](CConfigPage*) {}, nullptr, "OK", {"Quality 100 30 7 1000"}},
+    };
+    for (const Case& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        pCamera->stVideoReport.adwWord[0] = MakeSessionMode(1000, 25, 7);
+        pCamera->stVideoReport.adwWord[1] = VIDEO_REPORT_PAL;
+        manager.m_pSelected = pCamera;
+        CDlgCamSetPane pane(Context());
+        CConfigPage* pPage = c.fnPage(pane);
+        ASSERT_NE(pPage, nullptr);
+        ASSERT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled);
+        commands.m_vecSent.clear();
+        c.fnEdit(pPage);
+        pPage->OnBtnSave();
+        EXPECT_EQ(HintText(pPage).toStdString(), c.strHint);
+        EXPECT_EQ(pPage->GetHint()->IsError(), c.pszControl != nullptr);
+        if (c.pszControl != nullptr)
+            EXPECT_EQ(pPage->GetHint()->GetAnchor(), pPage->GetKeyControl(c.pszControl));
+        EXPECT_EQ(commands.m_vecSent, c.vecSent);
+    }
+    // Written back: the last quality and sensor saves.
+    EXPECT_EQ(pCamera->stVideoReport.adwWord[0], MakeSessionMode(1000, 30, 7));
+    EXPECT_EQ(pCamera->bT9QXMode, 0);
+    EXPECT_EQ(pCamera->bT9QXFreq, 1);
+    EXPECT_EQ(pCamera->bT9QXVertical, 1);
+    EXPECT_EQ(pCamera->bT9QXTargetY, 200);
+
+    // The pane shows the camera's family; "Defaults" asks, then reads back and waits.
+    manager.m_pSelected = pCamera;
+    CDlgCamSetPane pane(Context());
+    auto* pSensor = pane.FindPage<CDlgCamSetCam9P031>();
+    EXPECT_EQ(static_cast<QStackedWidget*>(pSensor->parentWidget())->currentWidget(), pSensor);
+    EXPECT_EQ(Child<QSlider>(pSensor, "sharpness")->value(), 40);
+    EXPECT_TRUE(Child<QRadioButton>(pSensor, "ntsc")->isChecked());
+    commands.m_vecSent.clear();
+    CConfigPage::s_nConfirmAnswer = 0;
+    pSensor->OnBtnDefaults();
+    EXPECT_TRUE(commands.m_vecSent.empty());
+    CConfigPage::s_nConfirmAnswer = 1;
+    pSensor->OnBtnDefaults();
+    EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"Sensor 100 000d03 0", "Sensor 100 000d01 174"}));
+    EXPECT_EQ(pSensor->GetPollState(), CConfigPage::PollState::Waiting);
+    pCamera->stQuery.bCmdGetT9QX = 1;
+    pSensor->UpdateChildWindowValue();
+    EXPECT_EQ(pSensor->GetPollState(), CConfigPage::PollState::Filled);
+
+    // A 9900 camera gets its own page and register layout.
+    DeviceInfo& other = manager.Add(101, CAMERA_TYPE_SINGLE, u"Garden");
+    other.stSensorCap.dwCameraUIType = CAMERA_UI_TYPE_D;
+    other.stQuery.bCmdGetSensor = other.stQuery.bCmdGetT9QY = 1;
+    other.bT9QK = 0x11;
+    manager.m_pSelected = &other;
+    CDlgCamSetPane pane9900(Context());
+    auto* p9900 = pane9900.FindPage<CDlgCamSetCam9900>();
+    EXPECT_EQ(static_cast<QStackedWidget*>(p9900->parentWidget())->currentWidget(), p9900);
+    EXPECT_TRUE(Child<QRadioButton>(p9900, "ntsc")->isChecked());
+    commands.m_vecSent.clear();
+    Child<QCheckBox>(p9900, "mirror")->setChecked(true);
+    p9900->OnBtnSave();
+    EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"Sensor 101 000802 25"});
+
+    // Colour: every change reaches the video pane at once, as signed bytes brightness first.
+    CColorSink sink;
+    bus.RegisterNotify(DWORD_NOTIFYID_VIDEO_COLOR, &sink);
+    auto* pColor = pane9900.FindPage<CDlgCamSetColor>();
+    Child<QSlider>(pColor, "brightness")->setValue(-5);
+    Child<QSlider>(pColor, "saturation")->setValue(10);
+    pColor->OnBtnDefaults();
+    bus.RemoveNotify(DWORD_NOTIFYID_VIDEO_COLOR, &sink);
+    EXPECT_EQ(sink.m_vecValues, (std::vector<DWORD>{0xFBu, 0x0A0000FBu, 0u}));
 }

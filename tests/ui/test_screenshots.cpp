@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QStackedWidget>
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
@@ -35,6 +36,11 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
             q.bCmdGetPreset = q.bCmdAutoScanSchedule = 1;
         camera.stMotion.region[0] = {10, 10, 60, 70, 89, 1};
         camera.stRecordSD.dwSessionMode = camera.stRecordNas.dwSessionMode = MakeSessionMode(1000, 30, 8);
+        camera.stVideoReport.adwWord[0] = MakeSessionMode(1000, 25, 7);
+        camera.stSensorCap.dwCameraUIType = 2; // 9P031
+        camera.bT9QXSharpness = 40;
+        camera.bT9QXTargetY = 128;
+        q.bCmdGetVideoReport = q.bCmdGetSensor = q.bCmdGetT9QX = 1;
         manager.m_pSelected = &camera;
         CDlgCamConfigPane paneConfig({&manager, &commands, &bus, nullptr});
         CDlgCamSetPane paneSet({&manager, &commands, &bus, nullptr});
@@ -52,6 +58,9 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
             QWidget& pane = *pPaneWidget;
             // Show the page's tab (and its sub-tab).
             for (QWidget* pWidget = pPage; pWidget != nullptr; pWidget = pWidget->parentWidget()) {
+                // The sensor pages share one tab: show the one in turn.
+                if (auto* pStack = qobject_cast<QStackedWidget*>(pWidget->parentWidget()))
+                    pStack->setCurrentWidget(pWidget);
                 if (auto* pTabs = qobject_cast<QTabWidget*>(
                         pWidget->parentWidget() ? pWidget->parentWidget()->parentWidget() : nullptr))
                     pTabs->setCurrentWidget(pWidget);

@@ -10,6 +10,7 @@
 
 #include <QString>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -183,6 +184,19 @@ public:
     void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override
     {
         Add("SetDome", dwID, std::to_string(info.byAddress) + " " + std::to_string(info.usBaudRate));
+    }
+    void Cmd_VideoQuality(DWORD dwID, DWORD dwMode) override
+    {
+        Add("Quality", dwID,
+            std::to_string(SessionModeFrameRate(dwMode)) + " " +
+                std::to_string(SessionModeResolution(dwMode)) + " " +
+                std::to_string(SessionModeBitrate(dwMode)));
+    }
+    void Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue) override
+    {
+        char szWord[16];
+        std::snprintf(szWord, sizeof(szWord), "%06x", static_cast<unsigned>(dwControl));
+        Add("Sensor", dwID, std::string(szWord) + " " + std::to_string(dwValue));
     }
     void Cmd_WifiSet(const WifiRecord& record) override
     {

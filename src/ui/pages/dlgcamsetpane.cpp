@@ -2,7 +2,11 @@
 
 #include "core/stringids.h"
 #include "ui/pages/dlgptz.h"
+#include "ui/pages/pagecamera.h"
+#include "ui/pages/pagecolor.h"
+#include "ui/pages/pagequality.h"
 
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -22,4 +26,24 @@ CDlgCamSetPane::CDlgCamSetPane(const PageContext& context, QWidget* pParent)
         pPtz->addTab(apPages[i], PageText(adwTabs[i]));
     }
     m_pTabs->addTab(pPtz, PageText(IDS_CTL_PAGE7));
+
+    // One sensor page per family; the one of the selected camera's family shows itself when
+    // it fills.
+    auto* pSensor = new QStackedWidget(this);
+    for (CConfigPage* pPage : {static_cast<CConfigPage*>(new CDlgCamSetCam9900(m_context, pSensor)),
+                               static_cast<CConfigPage*>(new CDlgCamSetCam9P031(m_context, pSensor)),
+                               static_cast<CConfigPage*>(new CDlgCamSetCamHDDome(m_context, pSensor))}) {
+        pSensor->addWidget(pPage);
+        pPage->OnInitDialog();
+        m_vecPages.push_back(pPage);
+    }
+    m_pTabs->addTab(pSensor, PageText(IDS_CTL_PAGE8));
+    CConfigPage* pQuality = new CDlgCamSetQuality(m_context, this);
+    CConfigPage* pColor = new CDlgCamSetColor(m_context, this);
+    for (const auto& [pPage, dwTab] :
+         {std::pair{pQuality, IDS_CTL_PAGE9}, std::pair{pColor, IDS_CTL_PAGE10}}) {
+        pPage->OnInitDialog();
+        m_vecPages.push_back(pPage);
+        m_pTabs->addTab(pPage, PageText(dwTab));
+    }
 }

@@ -1,5 +1,5 @@
-// The camera-setting pane: pan, tilt and zoom with its presets and patrol tour. Any window can
-// host it.
+// The camera-setting pane: pan, tilt and zoom with its presets and patrol tour, the sensor page of
+// the camera's family, the live stream's quality and the picture's colour. Any window can host it.
 #pragma once
 
 #include "ui/pages/pagecommands.h"

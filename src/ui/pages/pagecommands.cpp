@@ -143,6 +143,16 @@ void CPageCommands::Cmd_3GSet(const char* pszSerial, const ThreeGRequest& reques
                                          request.strPassword.c_str());
 }
 
+void CPageCommands::Cmd_VideoQuality(DWORD dwID, DWORD dwMode)
+{
+    GetEngCmd()->Cmd_VideoQuality(dwID, dwMode);
+}
+
+void CPageCommands::Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue)
+{
+    GetEngCmd()->Cmd_SensorControl(dwID, dwControl, dwValue);
+}
+
 void CPageCommands::ReScanWifi()
 {
     GetDeviceManager()->ReScanWifi();

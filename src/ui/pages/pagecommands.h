@@ -47,6 +47,9 @@ public:
     virtual void Cmd_GotoPreset(DWORD dwID, BYTE byNumber) = 0;
     virtual void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) = 0;
     virtual void Cmd_SetDome(DWORD dwID, const DomeInfo& info) = 0;
+    // The live stream's session-mode word; a sensor control word and its value.
+    virtual void Cmd_VideoQuality(DWORD dwID, DWORD dwMode) = 0;
+    virtual void Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue) = 0;
     // LAN engine.
     virtual void Cmd_SetNetParam(const NetParamRecord& record) = 0;
     virtual void Cmd_WifiSet(const WifiRecord& record) = 0;
@@ -92,6 +95,8 @@ public:
     void Cmd_GotoPreset(DWORD dwID, BYTE byNumber) override;
     void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) override;
     void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override;
+    void Cmd_VideoQuality(DWORD dwID, DWORD dwMode) override;
+    void Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue) override;
     void Cmd_SetNetParam(const NetParamRecord& record) override;
     void Cmd_WifiSet(const WifiRecord& record) override;
     void Cmd_3GSet(const char* pszSerial, const ThreeGRequest& request) override;

@@ -63,8 +63,10 @@ CStreamFields::CStreamFields(const std::string& strPrefix, QWidget* pParent)
 
 void CStreamFields::SetMode(DWORD dwSessionMode)
 {
-    m_pFps->setCurrentIndex(m_pFps->findData(static_cast<uint>(SessionModeFrameRate(dwSessionMode))));
-    m_pRes->setCurrentIndex(m_pRes->findData(static_cast<uint>(SessionModeResolution(dwSessionMode))));
+    // Cameras report either code of a pair (25 or 30, CIF or QVGA): the list entry takes both.
+    const CVideoQuality& quality = GetVideoQuality();
+    m_pFps->setCurrentIndex(quality.GetFpsIndex(SessionModeFrameRate(dwSessionMode)));
+    m_pRes->setCurrentIndex(quality.GetResIndex(SessionModeResolution(dwSessionMode)));
     m_pBps->setEditText(QString::number(SessionModeBitrate(dwSessionMode)));
 }
 

@@ -340,4 +340,17 @@ TEST_F(NetLab, SweepReachesEveryOtherHostOnceAndCompletesOncePerEntry)
     EXPECT_EQ(nTargets8102, 253);
     EXPECT_EQ(nTargets8113, 253);
     EXPECT_EQ(perTarget.count("198.18.0.1:8102"), 0u);
+
+    // Completion is counted once per round: a late report after the round is no second
+    // completion, and a new round (both groups restarted) completes once, after its last
+    // socket. The reports below are what the sweep threads send.
+    m_receiver.sweepCompletes.clear();
+    SendMessage(m_pManager->GetWindow(), CSocketManager::WM_SWEEP_COMPLETE, 0, 1);
+    EXPECT_TRUE(m_receiver.sweepCompletes.empty());
+    m_pManager->StartSweep(pSweep1);
+    m_pManager->StartSweep(pSweep2);
+    SendMessage(m_pManager->GetWindow(), CSocketManager::WM_SWEEP_COMPLETE, 0, 1);
+    EXPECT_TRUE(m_receiver.sweepCompletes.empty());
+    SendMessage(m_pManager->GetWindow(), CSocketManager::WM_SWEEP_COMPLETE, 0, 1);
+    EXPECT_EQ(m_receiver.sweepCompletes, (std::vector<SocketGroup*>{pPlain, pSweep1, pSweep2}));
 }
