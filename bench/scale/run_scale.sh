@@ -86,12 +86,25 @@ wait $sim
 exit $rc
 EOF
 
+# How often the kernel's neighbour table was full: it is shared by every namespace of the
+# machine (1024 entries by default), and a camera without an entry gets no unicast at all.
+neigh_table_fulls() {
+  local -a names values
+  local line col=-1 total=0 i
+  { read -r -a names
+    for i in "${!names[@]}"; do [[ ${names[i]} == table_fulls ]] && col=$i; done
+    while read -r -a values; do ((col >= 0)) && total=$((total + 16#${values[col]})); done
+  } </proc/net/stat/arp_cache 2>/dev/null
+  echo $total
+}
+fulls_before=$(neigh_table_fulls)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date +%s)
 rc=0
 SCALE_WORK=$work SCALE_CAMSIM=$camsim SCALE_BENCH=$bench SCALE_CAMERAS=$cameras SCALE_STEADY=$steady SCALE_TRACE=$trace \
   "$root/scripts/lab/lab-run.sh" --camera-addrs "$cameras" -- bash "$work/inner.sh" || rc=$?
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
+fulls_after=$(neigh_table_fulls)
 if [[ -n $keep ]]; then
   mkdir -p "$keep"
   cp -r "$work/." "$keep/"
@@ -105,12 +118,15 @@ fi
 # The figures, then the table.
 if ((trace)); then
   echo "capture_ring_drops $(grep -c 'Drop Packets' "$work/bench.err")" >>"$work/bench.out"
+  echo "send_errors $(grep -c '^Send To .* error' "$work/bench.err")" >>"$work/bench.out"
 fi
+echo "neigh_table_fulls $((fulls_after - fulls_before))" >>"$work/bench.out"
 cat "$work/bench.out"
 echo
 awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_after="$load_after" \
   -v took=$(($(date +%s) - started)) -v cores="$(nproc)" '
   $1 == "kind_flags" { kinds = kinds "  " $0 "\n"; next }
+  $1 == "socket_drops" || $1 == "incomplete_device" { next }
   { v[$1] = $2 }
   function ratio(value, target) { return value < 0 ? "-" : sprintf("%.2f", value / target) }
   function verdict(value, target) { return value < 0 ? "MISSED" : (value <= target ? "met" : "MISSED") }
@@ -138,6 +154,10 @@ awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_afte
     row("  of them read from sockets (rest: capture)", v["start_in_datagrams"], "", "", "")
     row("socket queue overflows (start / steady)", v["start_rcvbuf_errors"] " / " v["steady_rcvbuf_errors"], "", "", "")
     if ("capture_ring_drops" in v) row("capture ring drops (whole run)", v["capture_ring_drops"], "", "", "")
+    if ("send_errors" in v) row("sends refused by the kernel (whole run)", v["send_errors"], "", "", "")
+    row("datagrams lost in socket buffers, start-up", v["start_socket_drops"], "", "", "")
+    row("  unicast sends dropped by the kernel, start", v["start_sndbuf_errors"], "", "", "")
+    row("neighbour table full (machine-wide, run)", v["neigh_table_fulls"], "", "", "")
     row("offline notifications in steady state", v["steady_offline_notifications"], "0", "", v["steady_offline_notifications"] == 0 ? "met" : "MISSED")
     row("client CPU in start-up (s)", sprintf("%.2f", v["start_cpu_s"]), "", "", "")
     row("simulator CPU over the run (s)", v["camsim_cpu_s"], "", "", "")

@@ -103,6 +103,9 @@ struct UdpCounters {
     long long nOutDatagrams = 0;
     long long nInErrors = 0;
     long long nRcvbufErrors = 0;
+    // Sends the kernel dropped without telling the sender: among them, those to a camera for
+    // which no neighbour entry could be made.
+    long long nSndbufErrors = 0;
     long long nRxPackets = 0; // frames received on the namespace's interfaces
 };
 
@@ -157,11 +160,42 @@ UdpCounters ReadUdpCounters()
                 counters.nInErrors = nValue;
             else if (vecNames[i] == "RcvbufErrors")
                 counters.nRcvbufErrors = nValue;
+            else if (vecNames[i] == "SndbufErrors")
+                counters.nSndbufErrors = nValue;
         }
         break;
     }
     counters.nRxPackets = ReadRxPackets();
     return counters;
+}
+
+// Datagrams each of the client's sockets lost to a full receive buffer, by local address and port
+// (the namespace holds the client alone).
+std::map<std::string, long long> ReadSocketDrops()
+{
+    std::map<std::string, long long> mapDrops;
+    std::ifstream file("/proc/self/net/udp");
+    std::string strLine;
+    std::getline(file, strLine);
+    while (std::getline(file, strLine)) {
+        std::istringstream fields(strLine);
+        std::vector<std::string> vecFields;
+        for (std::string strField; fields >> strField;)
+            vecFields.push_back(strField);
+        if (vecFields.size() < 13)
+            continue;
+        const std::string& strLocal = vecFields[1]; // hex address:port, address in host byte order
+        const std::size_t nColon = strLocal.find(':');
+        if (nColon == std::string::npos)
+            continue;
+        const unsigned long dwAddr = std::stoul(strLocal.substr(0, nColon), nullptr, 16);
+        const unsigned long usPort = std::stoul(strLocal.substr(nColon + 1), nullptr, 16);
+        char szKey[32];
+        std::snprintf(szKey, sizeof(szKey), "%lu.%lu.%lu.%lu:%lu", dwAddr & 255, (dwAddr >> 8) & 255,
+                      (dwAddr >> 16) & 255, (dwAddr >> 24) & 255, usPort);
+        mapDrops[szKey] += std::stoll(vecFields.back());
+    }
+    return mapDrops;
 }
 
 double CpuSeconds()
@@ -428,6 +462,14 @@ private:
         Print("start_rcvbuf_errors", udp.nRcvbufErrors - m_startUdp.nRcvbufErrors);
         Print("start_in_errors", udp.nInErrors - m_startUdp.nInErrors);
         Print("start_peak_rss_kib", PeakRssKiB());
+        Print("start_sndbuf_errors", udp.nSndbufErrors - m_startUdp.nSndbufErrors);
+        long long nSocketDrops = 0;
+        for (const auto& [strSocket, nDrops] : ReadSocketDrops()) {
+            nSocketDrops += nDrops;
+            if (nDrops > 0)
+                std::printf("socket_drops %s %lld\n", strSocket.c_str(), nDrops);
+        }
+        Print("start_socket_drops", nSocketDrops);
     }
 
     void BeginSteady()
