@@ -212,50 +212,54 @@ __attribute__((target("sse2"))) int BgraSse2(const RowPair& rows, int nWidth)
     return nBlocks;
 }
 
+// The high halves of luma + chroma for the even and the odd pixels, in pixel order.
+__attribute__((target("avx2"))) inline __m256i HighHalves(__m256i lumaEven, __m256i lumaOdd, __m256i chroma)
+{
+    return _mm256_blend_epi16(_mm256_srli_epi32(_mm256_add_epi32(lumaEven, chroma), 16),
+                              _mm256_add_epi32(lumaOdd, chroma), 0xAA);
+}
+
+// Sixteen pixels per step. Luma and chroma enter scaled by 8, so the 13-bit fixed-point result
+// is the high half of each exact 32-bit sum: one madd takes the even pixels, one the odd, both
+// share the chroma sums of their pair, and one blend puts the results back in pixel order.
 __attribute__((target("avx2"))) int BgraAvx2(const RowPair& rows, int nWidth)
 {
     const int nBlocks = nWidth & ~15;
     const __m256i c16 = _mm256_set1_epi16(16), c128 = _mm256_set1_epi16(128);
-    const __m256i coefY = _mm256_set1_epi32(PairCoef(FIX_Y, 0));
+    const __m256i coefEven = _mm256_set1_epi32(PairCoef(FIX_Y, 0));
+    const __m256i coefOdd = _mm256_set1_epi32(PairCoef(0, FIX_Y));
     const __m256i coefB = _mm256_set1_epi32(PairCoef(FIX_BU, 0));
-    const __m256i coefG = _mm256_set1_epi32(PairCoef(FIX_GU, FIX_GV));
+    const __m256i coefG = _mm256_set1_epi32(PairCoef(-FIX_GU, -FIX_GV));
     const __m256i coefR = _mm256_set1_epi32(PairCoef(0, FIX_RV));
     const __m256i zero = _mm256_setzero_si256();
     for (int x = 0; x < nBlocks; x += 16) {
         const __m128i u8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows.pU + x / 2));
         const __m128i v8 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows.pV + x / 2));
-        const __m256i u = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u8, u8)), c128);
-        const __m256i v = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi8(v8, v8)), c128);
-        // The chroma terms, exact in 32 bits, serve both rows.
-        const __m256i uvLo = _mm256_unpacklo_epi16(u, v), uvHi = _mm256_unpackhi_epi16(u, v);
-        const __m256i bLo = _mm256_madd_epi16(uvLo, coefB), bHi = _mm256_madd_epi16(uvHi, coefB);
-        const __m256i gLo = _mm256_madd_epi16(uvLo, coefG), gHi = _mm256_madd_epi16(uvHi, coefG);
-        const __m256i rLo = _mm256_madd_epi16(uvLo, coefR), rHi = _mm256_madd_epi16(uvHi, coefR);
+        // (u, v) pairs of the eight chroma samples, one per 32-bit lane.
+        const __m256i uv =
+            _mm256_slli_epi16(_mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi8(u8, v8)), c128), 3);
+        const __m256i chromaB = _mm256_madd_epi16(uv, coefB);
+        const __m256i chromaG = _mm256_madd_epi16(uv, coefG);
+        const __m256i chromaR = _mm256_madd_epi16(uv, coefR);
         for (int r = 0; r < 2; ++r) {
             const uint8_t* pY = r == 0 ? rows.pY0 : rows.pY1;
             uint8_t* pDst = r == 0 ? rows.pDst0 : rows.pDst1;
             if (pDst == nullptr)
                 break;
-            const __m256i y = _mm256_sub_epi16(
-                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pY + x))), c16);
-            const __m256i yLo = _mm256_madd_epi16(_mm256_unpacklo_epi16(y, zero), coefY);
-            const __m256i yHi = _mm256_madd_epi16(_mm256_unpackhi_epi16(y, zero), coefY);
-            const __m256i b =
-                _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(yLo, bLo), SCALEBITS_OUT),
-                                   _mm256_srai_epi32(_mm256_add_epi32(yHi, bHi), SCALEBITS_OUT));
-            const __m256i g =
-                _mm256_packs_epi32(_mm256_srai_epi32(_mm256_sub_epi32(yLo, gLo), SCALEBITS_OUT),
-                                   _mm256_srai_epi32(_mm256_sub_epi32(yHi, gHi), SCALEBITS_OUT));
-            const __m256i r16 =
-                _mm256_packs_epi32(_mm256_srai_epi32(_mm256_add_epi32(yLo, rLo), SCALEBITS_OUT),
-                                   _mm256_srai_epi32(_mm256_add_epi32(yHi, rHi), SCALEBITS_OUT));
-            // Lanes are per 128 bits: lane k holds pixels 8k..8k+7 of each channel.
-            const __m256i bg = _mm256_packus_epi16(b, g); // lane k: B(8k..8k+7) G(8k..8k+7)
-            const __m256i ra = _mm256_packus_epi16(r16, zero);
-            const __m256i bgra0 = _mm256_unpacklo_epi8(bg, _mm256_srli_si256(bg, 8));
-            const __m256i bgra1 = _mm256_unpacklo_epi8(ra, zero);
-            const __m256i p0 = _mm256_unpacklo_epi16(bgra0, bgra1); // pixels 0-3 | 8-11
-            const __m256i p1 = _mm256_unpackhi_epi16(bgra0, bgra1); // pixels 4-7 | 12-15
+            const __m256i y = _mm256_slli_epi16(
+                _mm256_sub_epi16(
+                    _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pY + x))), c16),
+                3);
+            const __m256i lumaEven = _mm256_madd_epi16(y, coefEven);
+            const __m256i lumaOdd = _mm256_madd_epi16(y, coefOdd);
+            // Lane k holds pixels 8k..8k+7 of each channel.
+            const __m256i bg = _mm256_packus_epi16(HighHalves(lumaEven, lumaOdd, chromaB),
+                                                   HighHalves(lumaEven, lumaOdd, chromaG));
+            const __m256i ra = _mm256_packus_epi16(HighHalves(lumaEven, lumaOdd, chromaR), zero);
+            const __m256i br = _mm256_unpacklo_epi8(bg, ra); // B R pairs
+            const __m256i ga = _mm256_unpackhi_epi8(bg, ra); // G 0 pairs
+            const __m256i p0 = _mm256_unpacklo_epi8(br, ga); // pixels 0-3 | 8-11
+            const __m256i p1 = _mm256_unpackhi_epi8(br, ga); // pixels 4-7 | 12-15
             uint8_t* pOut = pDst + x * 4;
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(pOut), _mm256_permute2x128_si256(p0, p1, 0x20));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(pOut + 32),

@@ -96,6 +96,33 @@ TEST(ColorConvert, MatchesXvidCoreForEveryCodeGeometryFlipAndVariant)
     ForcePlainConverters(false);
 }
 
+TEST(ColorConvert, FastRgb32EqualsPlainForEveryYuvTriple)
+{
+    if (std::string(ConverterVariant()) == "plain")
+        GTEST_SKIP() << "no fast variant on this processor";
+    // One picture per U: its 256 chroma columns take every V, and the 2x2 luma blocks of the
+    // 64 row pairs every Y.
+    const int nWidth = 512, nHeight = 128;
+    TestPicture picture(nWidth, nHeight, nWidth, 1);
+    for (int y = 0; y < nHeight; ++y)
+        for (int x = 0; x < nWidth; ++x)
+            picture.vecY[y * nWidth + x] = static_cast<uint8_t>((y / 2) * 4 + (y % 2) * 2 + x % 2);
+    std::vector<uint8_t> vecFast(nWidth * nHeight * 4), vecPlain(vecFast.size());
+    for (int u = 0; u < 256; ++u) {
+        for (int r = 0; r < nHeight / 2; ++r)
+            for (int c = 0; c < nWidth / 2; ++c) {
+                picture.vecU[r * nWidth / 2 + c] = static_cast<uint8_t>(u);
+                picture.vecV[r * nWidth / 2 + c] = static_cast<uint8_t>(c);
+            }
+        ForcePlainConverters(false);
+        ASSERT_EQ(0, ConvertImage(picture.frame, nWidth, nHeight, vecFast.data(), nWidth * 4, CSP_BGRA));
+        ForcePlainConverters(true);
+        ASSERT_EQ(0, ConvertImage(picture.frame, nWidth, nHeight, vecPlain.data(), nWidth * 4, CSP_BGRA));
+        ASSERT_EQ(vecPlain, vecFast) << "U " << u;
+    }
+    ForcePlainConverters(false);
+}
+
 TEST(ColorConvert, RgbWithinOneOfLibswscale)
 {
     const int nWidth = 96, nHeight = 40;
