@@ -337,5 +337,30 @@ upgrade() {
   expect_eq "new firmware" "$(dump UPG1 | jq -r .firmware)" 9.9.9
 }
 
+# reboot and time sync: the simulator keeps the clock it was given and restarts on request; a
+# camera that ignores the restart keeps answering, which is a refusal.
+system_commands() {
+  start_sim "$(scenario_file sys '{ "seed": 19, "cameras": [ { "id": 310, "serial": "SYS1", "name": "Clock" },
+      { "id": 311, "serial": "SYS2", "name": "Stubborn", "ignore": ["online:0x10000000"] } ] }')"
+  local before after utc z
+  before=$(date +%s)
+  cli --json time sync SYS1
+  expect_rc "time sync" 0
+  after=$(date +%s)
+  utc=$(dump SYS1 | jq .settings.clock.utc)
+  expect_eq "clock set once" "$(dump SYS1 | jq .settings.clock.sets)" 1
+  expect_eq "clock from the PC" "$((utc >= before && utc <= after))" 1
+  z=$(date +%z)
+  expect_eq "offset from UTC" "$(dump SYS1 | jq .settings.clock.offset)" \
+    "$((${z:0:1}1 * (10#${z:1:2} * 60 + 10#${z:3:2})))"
+  expect_eq "reported" "$(jq -c '[.utc == '"$utc"', .sent]' "$work/out")" '[true,true]'
+  cli --json reboot SYS1
+  expect_rc "reboot" 0
+  expect_eq "restart asked once, camera down" "$(dump SYS1 | jq -c '[.settings.reboots_asked, .rebooting]')" '[1,true]'
+  cli --json reboot SYS2 --wait 4
+  expect_rc "restart ignored" 5
+  expect_eq "still up" "$(dump SYS2 | jq -c '[.settings.reboots_asked, .rebooting]')" '[0,false]'
+}
+
 "$scenario"
 finish

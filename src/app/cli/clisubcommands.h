@@ -28,3 +28,5 @@ void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 void AddAudioCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // snapshot (clisnapshot.cpp).
 void AddSnapshotCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// reboot, time (clisystem.cpp).
+void AddSystemCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

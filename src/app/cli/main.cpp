@@ -111,6 +111,7 @@ int main(int argc, char** argv)
     AddLiveCommands(cli, options, vecSubcommands);
     AddSnapshotCommands(cli, options, vecSubcommands);
     AddAudioCommands(cli, options, vecSubcommands);
+    AddSystemCommands(cli, options, vecSubcommands);
 
     try {
         cli.parse(argc, argv);
