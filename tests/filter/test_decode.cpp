@@ -15,6 +15,7 @@
 namespace {
 
 struct CodecCase {
+    const char* pszName;
     const char* pszEncoder;
     bool bBFrames;
     std::unique_ptr<CDecBase> (*pfnCreate)();
@@ -33,8 +34,9 @@ std::unique_ptr<CDecBase> MakeMpeg4OnXvid()
     return std::make_unique<CDecMpeg4>("libxvidcore.so.4");
 }
 
-const CodecCase g_cases[] = {
-    {"libx264", true, MakeH264}, {"mpeg4", false, MakeMpeg4}, {"mpeg4", false, MakeMpeg4OnXvid}};
+const CodecCase g_cases[] = {{"H.264", "libx264", true, MakeH264},
+                             {"MPEG-4", "mpeg4", false, MakeMpeg4},
+                             {"MPEG-4 on the Xvid core", "mpeg4", false, MakeMpeg4OnXvid}};
 
 std::unique_ptr<CDecBase> MakeBackEnd(const CodecCase& codec, int nWidth, int nHeight)
 {
@@ -48,7 +50,7 @@ TEST(Decode, StreamsDecodeCloseToTheirSourceAndEndOfStreamDrainsHeldPictures)
 {
     for (const CodecCase& codec : g_cases) {
         const TestStream stream = EncodeStream(codec.pszEncoder, 176, 144, 20, codec.bBFrames);
-        ASSERT_EQ(20u, stream.vecPackets.size()) << codec.pszEncoder;
+        ASSERT_EQ(20u, stream.vecPackets.size()) << codec.pszName;
         auto pBackEnd = MakeBackEnd(codec, 176, 144);
         ASSERT_TRUE(pBackEnd->IsUsable());
         std::vector<uint8_t> vecOut(176 * 144 * 4);
@@ -57,7 +59,7 @@ TEST(Decode, StreamsDecodeCloseToTheirSourceAndEndOfStreamDrainsHeldPictures)
             ASSERT_LT(nPictures, stream.vecSources.size());
             const uint8_t* pSource = stream.vecSources[nPictures].data();
             EXPECT_GT(Psnr(vecOut.data(), 176, pSource, 176, 176, 144), 35.0)
-                << codec.pszEncoder << " picture " << nPictures;
+                << codec.pszName << " picture " << nPictures;
             EXPECT_GT(Psnr(vecOut.data() + 176 * 144, 88, pSource + 176 * 144, 88, 88, 72), 35.0);
             ++nPictures;
         };
@@ -75,7 +77,7 @@ TEST(Decode, StreamsDecodeCloseToTheirSourceAndEndOfStreamDrainsHeldPictures)
         const uint8_t byNothing = 0;
         while (pBackEnd->Process(false, &byNothing, 0, false, vecOut.data(), vecOut.size()) == S_OK)
             check();
-        EXPECT_EQ(stream.vecSources.size(), nPictures) << codec.pszEncoder;
+        EXPECT_EQ(stream.vecSources.size(), nPictures) << codec.pszName;
     }
 }
 
@@ -96,7 +98,7 @@ TEST(Decode, CutAndCorruptedStreamsGiveNoPictureNotACrash)
             for (auto* pPart : {&vecHead, &vecTail}) {
                 const HRESULT hr = pBackEnd->Process(false, pPart->data(), pPart->size(), false,
                                                      vecOut.data(), vecOut.size());
-                ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << codec.pszEncoder << " cut " << nCut;
+                ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << codec.pszName << " cut " << nCut;
             }
         }
         // Random damage inside the coded data, the stream headers included.
@@ -109,7 +111,7 @@ TEST(Decode, CutAndCorruptedStreamsGiveNoPictureNotACrash)
                     vecDamaged[4 + rng() % (vecDamaged.size() - 4)] ^= static_cast<uint8_t>(1 + rng() % 255);
                 const HRESULT hr = pBackEnd->Process(false, vecDamaged.data(), vecDamaged.size(), false,
                                                      vecOut.data(), vecOut.size());
-                ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << codec.pszEncoder << " round " << nRound;
+                ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << codec.pszName << " round " << nRound;
             }
         }
     }
