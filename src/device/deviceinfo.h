@@ -179,6 +179,12 @@ struct DeviceInfo {
     DWORD dwLastByteCount = 0;
     BYTE bNoCaption = 0;
     BYTE bShowWaiting = 0;
+    // Set when a search reply brings the camera from an address other than the stored one:
+    // its live stream may now take another path, and the media engine then sends start video
+    // again. Cleared by the media engine.
+    BYTE bChangeIp = 0;
+    // Path of the camera's last live frame: 1 unicast, 0 multicast, -1 none yet.
+    int nMediaPath = -1;
     // Download path: the range asked for, the media time of the last frame written in order,
     // the bytes received (KiB and remainder) and the next send sequence expected.
     DWORD dwDownloadStart = 0;

@@ -805,6 +805,12 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         VLOG(4, "CDeviceManager::OnCmdUserScan: new device");
         pDevice = new DeviceInfo();
         m_mapDevices[pItem->dwDVIPID] = pDevice;
+    } else if (pDevice->stItem.dwIP != 0 && pDevice->stItem.dwIP != pItem->dwIP) {
+        // The camera moved (new address by hand or by DHCP): its streams, a recorder's
+        // channels' too, may change path.
+        pDevice->bChangeIp = 1;
+        for (auto& pChild : pDevice->vecChildren)
+            pChild->bChangeIp = 1;
     }
     CopyItemToDevice(pDevice, *pItem);
     // A recorder's channels are present while it is.

@@ -8,6 +8,8 @@
 #include "protocol/engcmd.h"
 #include "protocol/mscmd.h"
 
+#include <utility>
+
 IDeviceManager* CDeviceMediaContext::Devices() const
 {
     return m_deps.pDevices != nullptr ? m_deps.pDevices : GetDeviceManager();
@@ -38,11 +40,19 @@ bool CDeviceMediaContext::HasSearchItem(DWORD dwID)
     return pEngCmd->FindAnyItem(dwID) != nullptr;
 }
 
-bool CDeviceMediaContext::TakeChangeIp(DWORD, int)
+bool CDeviceMediaContext::TakeChangeIp(DWORD dwID, int nType)
 {
-    // The device manager keeps no change-of-address mark: the 20 s video heartbeat already
-    // sends start video along the camera's current route.
-    return false;
+    DeviceInfo* pDevice = Devices()->GetDevice(dwID, CAMERA_MASK_VIDEO);
+    if (pDevice == nullptr)
+        return false;
+    const int nRecorded = std::exchange(pDevice->nMediaPath, nType);
+    if (nRecorded == nType || !pDevice->bChangeIp)
+        return false;
+    // A camera that can send unicast and does is on the path start video asked for.
+    if (pDevice->stItem.bUnicastCapable && nType == 1)
+        return false;
+    pDevice->bChangeIp = 0;
+    return true;
 }
 
 void CDeviceMediaContext::ResendStartVideo()

@@ -1,4 +1,5 @@
 // Device manager: selection, video and heartbeats, the reply handlers and their notifications.
+#include "device/mediacontext.h"
 #include "device_test_support.h"
 
 #include <gmock/gmock.h>
@@ -342,6 +343,49 @@ TEST_F(DeviceSelectTest, CameraMistakesAreDroppedNotFatal)
     volume.dwID = 777;
     Send(DM_MSG_GET_VOLUME, 0, reinterpret_cast<LPARAM>(&volume));
     EXPECT_THAT(m_sink.m_vecSeen, IsEmpty());
+}
+
+
+// A camera answering from a new address is marked, and so are a recorder's channels; the live
+// path check takes the mark once, when the stream comes by another path than its last frame,
+// but never for the unicast of a camera that can send unicast.
+TEST_F(DeviceSelectTest, NewAddressMarksTheCameraForOneMoreStartVideo)
+{
+    MediaContextDeps deps;
+    deps.pDevices = m_pManager.get();
+    CDeviceMediaContext context(deps);
+    struct Step {
+        DWORD dwID;
+        int nType;
+        bool bResend;
+    };
+    const auto Run = [&](const std::vector<Step>& steps) {
+        for (const Step& step : steps)
+            EXPECT_EQ(context.TakeChangeIp(step.dwID, step.nType), step.bResend)
+                << step.dwID << " path " << step.nType;
+    };
+    // Same address again: no mark, whatever the path does.
+    Scan(NewItem(1, "Cam", "SN1"));
+    Run({{1, 1, false}, {1, 0, false}});
+
+    SearchItem& moved = NewItem(1, "Cam", "SN1");
+    moved.dwIP = 0x7F000002;
+    Scan(moved);
+    EXPECT_EQ(Device(1)->bChangeIp, 1);
+    Run({{1, 0, false}, {1, 1, true}, {1, 0, false}});
+    EXPECT_EQ(Device(1)->bChangeIp, 0);
+
+    SearchItem& unicast = NewItem(1, "Cam", "SN1");
+    unicast.dwIP = 0x7F000003;
+    unicast.bUnicastCapable = 1;
+    Scan(unicast);
+    Run({{1, 1, false}, {1, 0, true}, {1, 1, false}});
+
+    SearchItem& recorder = NewParent(10, {11, 12});
+    recorder.dwIP = 0x7F000009;
+    Scan(recorder);
+    EXPECT_EQ(Device(12)->bChangeIp, 1);
+    Run({{11, 0, true}, {12, 1, true}, {11, 1, false}});
 }
 
 } // namespace
