@@ -4,9 +4,10 @@
 #  - vistrel-cli snapshot of an H.264 and an MPEG-4 camera: ImageMagick reads a BMP of the
 #    stream's size whose counter box is black with white digits and whose colours follow the
 #    pattern, within a tolerance;
-#  - the desktop client under Xvfb: a double click opens a camera that switches from 720x576 to
-#    1280x720 mid-stream; screenshots before and after show the pattern's colours in the pane,
-#    and the picture goes on changing after the switch.
+#  - the desktop client under Xvfb: a double click opens a camera that switches from 1280x720 at
+#    4 Mbit/s to 1920x1080 at 8 Mbit/s mid-stream; screenshots before and after show the
+#    pattern's colours in the pane, the picture goes on changing after the switch, and every
+#    frame the camera sent is rendered.
 #   lab_video.sh <vistrel-cli> <vistrel> <vistrel-camsim> <vistrel-regsvr> <decoder module> <data dir>
 set -uo pipefail
 cli=$1 client=$2 sim=$3 regsvr=$4 module=$5 data=$6
@@ -78,21 +79,28 @@ check_snapshot() {
 check_snapshot VL0001 1280 720
 check_snapshot VL0002 704 576
 
-# The desktop client next to one camera that switches size: a double click on the list's only
-# row, then its password.
+# The desktop client next to one camera that switches from 1280x720 at 4 Mbit/s to 1920x1080 at
+# 8 Mbit/s: a double click on the list's only row, then its password. Every frame the camera
+# sends is rendered, on both sides of the switch.
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 cat >"$work/switch.json" <<JSON
 { "seed": 4, "defaults": { "password": "pw" },
   "cameras": [ { "address": "$addr3", "id": 5103, "serial": "VL0003", "name": "Switching",
-                 "media": { "width": 720, "height": 576, "switch": { "after_s": 10, "width": 1280, "height": 720 } } } ] }
+                 "media": { "width": 1280, "height": 720, "kbps": 4000, "gop": 25, "clip_frames": 25,
+                            "switch": { "after_s": 6, "width": 1920, "height": 1080, "kbps": 8000 } } } ] }
 JSON
 ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/switch.json" --addresses "$LAB_CAMERA_ADDRS_1" \
-  >"$work/sim.out" 2>&1 &
+  --control "$work/ctl" >"$work/sim.out" 2>&1 &
 pid=$!
 saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:round(mean*1000)]' info:; }
+# The simulator encodes its clips first, which takes a while on a loaded machine: the steps
+# wait for the stream (and for its switch) rather than for a fixed time.
 xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
-  "$0" --close-after 40000 &
+  work=$1 sim=$2
+  media() { "$sim" --send "$work/ctl" media VL0003; }
+  until_media() { for _ in $(seq 150); do media | jq -e "$1" >/dev/null && return; sleep 0.2; done; }
+  "$0" --close-after 120000 &
   client=$!
   for _ in $(seq 100); do
     win=$(xdotool search --name "^Vistrel" 2>/dev/null | head -1)
@@ -103,11 +111,21 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   eval "$(xdotool getwindowgeometry --shell "$win")"
   xdotool mousemove $((X + 100)) $((Y + 48)) click --repeat 2 --delay 80 1
   sleep 1; xdotool type pw; xdotool key Return
-  sleep 5; import -window root "$1/before.png"
-  sleep 1; import -window root "$1/before2.png"
-  sleep 9; import -window root "$1/after.png"
-  sleep 1; import -window root "$1/after2.png"
-  kill $client; wait $client 2>/dev/null' "$client" "$work"
+  until_media ".media.live_frames > 0"
+  sleep 3; import -window root "$work/before.png"
+  sleep 1; import -window root "$work/before2.png"
+  until_media ".media.switched"
+  sleep 3; import -window root "$work/after.png"
+  sleep 1; import -window root "$work/after2.png"
+  # The camera falls silent; what it sent is counted before the client ends the view. Its
+  # counter goes on while it is silent, so it is read on both sides of the silence.
+  media >"$work/media-before.json"
+  "$sim" --send "$work/ctl" offline VL0003 >/dev/null
+  media >"$work/media.json"
+  sleep 2
+  # Escape closes the main window, which ends the view.
+  xdotool windowfocus --sync "$win" key Escape
+  wait $client' "$client" "$work" "$sim"
 for shot in before before2 after after2; do
   [[ -f $work/$shot.png ]] || { fail "no screenshot $shot"; continue; }
   sat=$(saturation "$work/$shot.png")
@@ -118,6 +136,23 @@ if [[ -f $work/after.png && -f $work/after2.png ]]; then
   diff=$(compare -metric AE -fuzz 5% "$work/after.png" "$work/after2.png" null: 2>&1)
   echo "desktop after the switch: $diff pixels changed in a second"
   ((${diff%%.*} >= 10000)) || fail "desktop: the picture stopped after the size switch ($diff)"
+fi
+# Frames sent against the client's own count per stage, taken when it ends the view: all that
+# left the camera before it fell silent reached the pane, and the pane rendered every one.
+sent_min=$(jq -r ".media.live_frames // empty" "$work/media-before.json" 2>/dev/null)
+sent_max=$(jq -r ".media.live_frames // empty" "$work/media.json" 2>/dev/null)
+line=$(grep -h "Live view of 5103 ended" "$work"/home/DebugInfo.*.log | tail -1)
+echo "desktop: camera sent $sent_min..$sent_max video frames; client: ${line#*ended: }"
+rendered=$(sed -n 's/.* \([0-9]*\) rendered.*/\1/p' <<<"$line")
+received=$(sed -n 's/.*: \([0-9]*\) video frames received.*/\1/p' <<<"$line")
+graphs=$(sed -n 's/.* \([0-9]*\) graphs.*/\1/p' <<<"$line")
+if [[ -z $sent_min || -z $sent_max || -z $rendered ]]; then
+  fail "desktop: no frame counts (camera: $(cat "$work/media.json" 2>/dev/null); client: '$line')"
+else
+  ((received >= sent_min && received <= sent_max)) ||
+    fail "desktop: $received frames reached the pane, the camera sent $sent_min..$sent_max"
+  ((rendered == received)) || fail "desktop: $rendered of $received frames rendered"
+  ((graphs == 2)) || fail "desktop: $graphs graphs built, want 2 (one per size)"
 fi
 if [[ -n ${VISTREL_SCREENSHOT_DIR:-} ]]; then
   mkdir -p "$VISTREL_SCREENSHOT_DIR" && cp "$work"/*.png "$VISTREL_SCREENSHOT_DIR/"

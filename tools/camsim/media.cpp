@@ -555,7 +555,8 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
     if (!pc.switchClip && cam.media.switchTo)
         pc.switchClip = PeekClip(*cam.media.switchTo);
     if (!pc.liveClip || (cam.media.switchTo && !pc.switchClip)) {
-        // Still being encoded: look again shortly.
+        // Still being encoded: look again shortly. A switch counts its time from the first frame.
+        st.uStarted = now;
         pc.uVideoBase = pc.uAudioBase = now + 50;
         pc.uVideoCount = pc.uAudioCount = 0;
         return;
