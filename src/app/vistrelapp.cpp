@@ -1,14 +1,16 @@
 #include "app/vistrelapp.h"
 
 #include "app/startup_engines.h"
+#include "core/configfile.h"
 #include "core/language.h"
 #include "core/log.h"
 #include "core/stringids.h"
 #include "device/idownloadmanager.h"
 #include "download/downloadmanager.h"
 #include "platform/msgwindow.h"
-#include "ui/messagedialog.h"
+#include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
+#include "ui/messagedialog.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -63,6 +65,11 @@ int CVistrelApp::InitInstance()
         StartEngines();
         SetDownloadRecordManager(CDownloadRecordManager::GetInstance());
 
+        // Unless the user asked not to see it, the language is offered before the window opens.
+        if (GetConfigFileManager()->IsShowDialogue()) {
+            CDlgLanguage dlgLanguage;
+            dlgLanguage.exec();
+        }
         // Step 9: the main window runs modally; it creates the device manager and starts
         // the search.
         {

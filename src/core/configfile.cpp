@@ -129,6 +129,27 @@ bool CConfigFileManager::SetLanguageID(int nLanguageID)
     return bRet;
 }
 
+bool CConfigFileManager::SetShowDialogue(bool bShow)
+{
+    m_bShowDialogue = bShow;
+    if (!m_bFileExist)
+        return false;
+    return WritePrivateProfileString(u"LANGUAGE", u"ShowDialogue", bShow ? u"1" : u"0",
+                                     m_strFilePath.c_str()) != FALSE;
+}
+
+std::u16string CConfigFileManager::GetWindowValue(const char16_t* pszKey)
+{
+    return ReadWide(u"WINDOW", pszKey, u"", m_strFilePath);
+}
+
+bool CConfigFileManager::SetWindowValue(const char16_t* pszKey, const std::u16string& strValue)
+{
+    if (!m_bFileExist)
+        return false;
+    return WritePrivateProfileString(u"WINDOW", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
+}
+
 // ---------------------------------------------------------------------------------------
 
 CConfigCameraType::CConfigCameraType(const std::string& strFolder)

@@ -26,6 +26,11 @@ public:
     virtual int GetDebugLevel();
     // Keeps the id and, only when the file exists, writes it to LANGUAGE/ID.
     virtual bool SetLanguageID(int nLanguageID);
+    // Written like the language id: whether the language dialog shows at start-up, and the main
+    // window's place and last tab (section WINDOW; an empty text when not stored).
+    virtual bool SetShowDialogue(bool bShow);
+    virtual std::u16string GetWindowValue(const char16_t* pszKey);
+    virtual bool SetWindowValue(const char16_t* pszKey, const std::u16string& strValue);
     virtual ~CConfigFileManager();
 
     CConfigFileManager(const CConfigFileManager&) = delete;

@@ -170,6 +170,17 @@ const std::u16string& CLanguageManager::GetString(DWORD dwStringID) const
     return s_strEmpty;
 }
 
+DWORD CLanguageManager::FindStringID(const std::u16string& strText) const
+{
+    for (const auto* pTable : {&m_mapCurrent, &m_mapEnglish}) {
+        for (const auto& [dwID, strValue] : *pTable) {
+            if (strValue == strText)
+                return dwID;
+        }
+    }
+    return 0;
+}
+
 void CLanguageManager::FillTable(int nResourceID, std::map<DWORD, std::u16string>& mapTable) const
 {
     // A missing table leaves the map empty; the English fallback then supplies the texts.

@@ -52,6 +52,8 @@ public:
     // The current table's text, else the English one, else an empty text. Valid until
     // the next LoadLanguage.
     virtual const std::u16string& GetString(DWORD dwStringID) const;
+    // The lowest id whose text (current table, else English) is strText; 0 when none is.
+    DWORD FindStringID(const std::u16string& strText) const;
 
     int GetCurrentLanguage() const { return m_nLanguageID; }
     const std::string& GetLanguageFolder() const { return m_strLanguageFolder; }

@@ -3,6 +3,7 @@
 // refusals become the user's messages and cancel what they must, the close is refused while a
 // download runs, and a language change re-labels the open window.
 #include "app/startup_engines.h"
+#include "core/configfile.h"
 #include "core/language.h"
 #include "core/notify.h"
 #include "core/notifyids.h"
@@ -10,6 +11,7 @@
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
 #include "download/downloadmanager.h"
+#include "platform/module.h"
 #include "protocol/engcmd.h"
 #include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
@@ -25,13 +27,16 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -426,20 +431,80 @@ TEST_F(MainWindowLab, CloseIsRefusedWhileADownloadRuns)
     s_downloads.m_setRunning.clear();
 }
 
-TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindow)
+// Texts of the window (hosted configuration pages included) that are still English table texts
+// with another wording in the current language.
+QStringList LeftInEnglish(QWidget* pRoot)
+{
+    static CLanguageManager s_english;
+    s_english.LoadLanguage(9);
+    QStringList texts;
+    for (QWidget* pWidget : pRoot->findChildren<QWidget*>()) {
+        if (auto* pLabel = qobject_cast<QLabel*>(pWidget))
+            texts << pLabel->text();
+        else if (auto* pButton = qobject_cast<QAbstractButton*>(pWidget))
+            texts << pButton->text();
+        else if (auto* pGroup = qobject_cast<QGroupBox*>(pWidget))
+            texts << pGroup->title();
+        else if (auto* pTabs = qobject_cast<QTabBar*>(pWidget))
+            for (int i = 0; i < pTabs->count(); ++i)
+                texts << pTabs->tabText(i);
+        else if (auto* pCombo = qobject_cast<QComboBox*>(pWidget))
+            for (int i = 0; i < pCombo->count(); ++i)
+                texts << pCombo->itemText(i);
+    }
+    QStringList left;
+    for (const QString& strText : texts) {
+        const DWORD dwID = strText.isEmpty() ? 0 : s_english.FindStringID(strText.toStdU16String());
+        if (dwID != 0 && QString::fromStdU16String(GetLanguageManager()->GetString(dwID)) != strText)
+            left << strText;
+    }
+    return left;
+}
+
+// A change of language re-labels the whole open window, the hosted configuration pages too, and
+// is stored with the choice of showing the dialog at start-up; the window's place and last tab
+// are kept in the configuration as well.
+TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindowAndSettingsAreKept)
 {
     auto* pTab = s_pMain->findChild<QPushButton*>(QStringLiteral("mainTab0"));
     ASSERT_NE(pTab, nullptr);
     EXPECT_EQ(pTab->text(), QStringLiteral("Real Time"));
+    s_pMain->OnBtnSetConfig();
+    QTest::qWait(50);
     for (const int nLanguageID : {2052, 1028}) {
-        CDlgLanguage::ApplyLanguage(nLanguageID);
-        EXPECT_EQ(pTab->text(), English(IDS_REALTIME)); // the tables now hold this language
+        {
+            CDlgLanguage dlg(s_pMain);
+            dlg.SetLanguageID(nLanguageID);
+            dlg.SetShowAtStartup(nLanguageID == 2052);
+            dlg.accept();
+        }
+        EXPECT_EQ(GetLanguageManager()->GetCurrentLanguage(), nLanguageID);
         EXPECT_NE(pTab->text(), QStringLiteral("Real Time")) << nLanguageID;
-        EXPECT_EQ(s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(0)->text(),
-                  English(IDS_PLAYSOURCE_PBAUTO));
+        const QStringList left = LeftInEnglish(s_pMain);
+        EXPECT_TRUE(left.isEmpty()) << nLanguageID << ": " << left.join('|').toStdString();
+        // Stored in the file, as a fresh reader finds it.
+        CConfigFileManager stored(GetProgramFolder());
+        EXPECT_EQ(stored.GetLanguageID(), nLanguageID);
+        EXPECT_EQ(stored.IsShowDialogue(), nLanguageID == 2052);
     }
     CDlgLanguage::ApplyLanguage(9);
     EXPECT_EQ(pTab->text(), QStringLiteral("Real Time"));
+    EXPECT_TRUE(LeftInEnglish(s_pMain).isEmpty());
+
+    // Closing keeps the place and the tab; the next window opens with them.
+    const QRect place(40, 30, 1000, 650);
+    s_pMain->setGeometry(place);
+    QTest::qWait(50);
+    const QRect saved = s_pMain->geometry();
+    s_pMain->SaveWindowState();
+    s_pMain->OnBtnReal();
+    s_pMain->setGeometry(QRect(10, 10, 900, 600));
+    s_pMain->RestoreWindowState();
+    EXPECT_EQ(s_pMain->GetBtnType(), CDlgMain::BTN_CONFIG);
+    EXPECT_EQ(s_pMain->geometry().size(), saved.size());
+    CConfigFileManager stored(GetProgramFolder());
+    EXPECT_EQ(stored.GetWindowValue(u"tab"), u"2");
+    s_pMain->OnBtnReal();
 }
 
 // Every tab in the three languages at the default size, saved for looking at; no text of the

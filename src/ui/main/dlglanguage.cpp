@@ -64,9 +64,15 @@ void CDlgLanguage::SetLanguageID(int nLanguageID)
         m_pCombo->setCurrentIndex(nIndex);
 }
 
+void CDlgLanguage::SetShowAtStartup(bool bShow)
+{
+    m_pCheckHide->setChecked(!bShow);
+}
+
 void CDlgLanguage::accept()
 {
     const int nLanguageID = GetLanguageID();
+    GetConfigFileManager()->SetShowDialogue(!m_pCheckHide->isChecked());
     QDialog::accept();
     if (nLanguageID != GetLanguageManager()->GetCurrentLanguage())
         ApplyLanguage(nLanguageID);

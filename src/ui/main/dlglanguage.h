@@ -1,5 +1,6 @@
-// "Select language": English, Simplified or Traditional Chinese. OK stores the choice, reloads the
-// text tables and tells every open window to re-label itself.
+// "Select language": English, Simplified or Traditional Chinese. OK stores the choice and whether
+// the dialog shows at start-up, reloads the text tables and tells every open window to re-label
+// itself.
 #pragma once
 
 #include <QDialog>
@@ -15,6 +16,7 @@ public:
     int GetLanguageID() const;
     void SetLanguageID(int nLanguageID);
     void accept() override;
+    void SetShowAtStartup(bool bShow);
 
     // Stores nLanguageID, loads its tables and raises the language-changed notification.
     static void ApplyLanguage(int nLanguageID);

@@ -17,6 +17,7 @@
 #include "ui/main/shortcutpane.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
+#include "ui/textrelabel.h"
 #include "ui/videopane.h"
 
 #include <QCloseEvent>
@@ -145,8 +146,13 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     auto* pConfig = new QWidget(m_pRightStack);
     auto* pConfigLayout = new QHBoxLayout(pConfig);
     pConfigLayout->setContentsMargins(0, 0, 0, 0);
-    pConfigLayout->addWidget(new CDlgCamConfigPane(PageContext(), pConfig), 1);
-    pConfigLayout->addWidget(new CDlgCamSetPane(PageContext(), pConfig));
+    auto* pConfigPane = new CDlgCamConfigPane(PageContext(), pConfig);
+    auto* pSetPane = new CDlgCamSetPane(PageContext(), pConfig);
+    pConfigLayout->addWidget(pConfigPane, 1);
+    pConfigLayout->addWidget(pSetPane);
+    // The hosted panes and their pages follow a language change like the window's own texts.
+    for (QWidget* pPane : {static_cast<QWidget*>(pConfigPane), static_cast<QWidget*>(pSetPane)})
+        new CTextRelabeler(pPane, GetNotifyManager());
     m_pRightStack->addWidget(pConfig);
     pSplitter->setStretchFactor(1, 1);
     pSplitter->setSizes({240, 860});
@@ -172,6 +178,7 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
         "QTreeWidget#camList::item { padding: 2px 0; }"));
     Retranslate();
     m_apTabs[0]->setChecked(true);
+    RestoreWindowState();
 
     Subscribe(true);
     try {
@@ -342,6 +349,27 @@ void CDlgMain::SwitchTab(BtnType enType)
         pManager->CancelSelectDevice();
 }
 
+void CDlgMain::RestoreWindowState()
+{
+    CConfigFileManager* pConfig = GetConfigFileManager();
+    const QByteArray geometry =
+        QByteArray::fromBase64(QString::fromStdU16String(pConfig->GetWindowValue(u"geometry")).toLatin1());
+    // A stored place that no screen shows any more is corrected by Qt.
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+    bool bOk = false;
+    const int nTab = QString::fromStdU16String(pConfig->GetWindowValue(u"tab")).toInt(&bOk);
+    if (bOk && nTab >= BTN_REALTIME && nTab <= BTN_CONFIG)
+        SwitchTab(static_cast<BtnType>(nTab));
+}
+
+void CDlgMain::SaveWindowState()
+{
+    CConfigFileManager* pConfig = GetConfigFileManager();
+    pConfig->SetWindowValue(u"geometry", QString::fromLatin1(saveGeometry().toBase64()).toStdU16String());
+    pConfig->SetWindowValue(u"tab", QString::number(m_enBtnType).toStdU16String());
+}
+
 void CDlgMain::OnBtnReal()
 {
     SwitchTab(BTN_REALTIME);
@@ -428,6 +456,12 @@ void CDlgMain::reject()
         return;
     m_bClosing = true;
     QDialog::reject();
+}
+
+void CDlgMain::done(int nResult)
+{
+    SaveWindowState();
+    QDialog::done(nResult);
 }
 
 void CDlgMain::closeEvent(QCloseEvent* pEvent)

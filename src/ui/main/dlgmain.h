@@ -59,8 +59,12 @@ public:
     QWidget* GetVideoArea() const;
     // Every text of the window, from the current language's tables.
     void Retranslate();
+    // The window's place and last tab, kept in the configuration between runs.
+    void RestoreWindowState();
+    void SaveWindowState();
 
     void reject() override;
+    void done(int nResult) override;
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;

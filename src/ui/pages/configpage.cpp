@@ -7,6 +7,7 @@
 #include "device/idownloadmanager.h"
 #include "ui/hint.h"
 #include "ui/pages/dlgapplyto.h"
+#include "ui/textrelabel.h"
 
 #include <QHBoxLayout>
 
@@ -50,6 +51,8 @@ void CConfigPage::OnInitDialog()
     pOuter->addWidget(m_pBody);
     auto* pLayout = new QVBoxLayout(m_pBody);
     BuildControls(pLayout);
+    // The page follows a change of language from then on.
+    new CTextRelabeler(this, m_context.Bus());
     // Nothing to edit until the camera's values are in.
     m_pBody->setEnabled(false);
 

@@ -1,0 +1,164 @@
+#include "ui/textrelabel.h"
+
+#include "core/language.h"
+#include "core/log.h"
+#include "core/notifyids.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QTabBar>
+#include <QWidget>
+
+#include <functional>
+
+namespace {
+
+// Dynamic properties on each widget: the id of what it showed and that text, per kind of text.
+constexpr char ROOT_PROPERTY[] = "vistrelRelabelRoot";
+
+// One kind of text a widget shows: how many, read and write one.
+struct TextSlot {
+    const char* pszName;
+    std::function<int(QWidget*)> fnCount;
+    std::function<QString(QWidget*, int)> fnGet;
+    std::function<void(QWidget*, int, const QString&)> fnSet;
+};
+
+template <class T> bool Is(QWidget* pWidget)
+{
+    return qobject_cast<T*>(pWidget) != nullptr;
+}
+
+const std::vector<TextSlot>& Slots()
+{
+    static const std::vector<TextSlot> s_slots = {
+        {"vtText",
+         [](QWidget* p) { return Is<QLabel>(p) || Is<QAbstractButton>(p) || Is<QGroupBox>(p) ? 1 : 0; },
+         [](QWidget* p, int) {
+             if (auto* pLabel = qobject_cast<QLabel*>(p))
+                 return pLabel->text();
+             if (auto* pButton = qobject_cast<QAbstractButton*>(p))
+                 return pButton->text();
+             return qobject_cast<QGroupBox*>(p)->title();
+         },
+         [](QWidget* p, int, const QString& str) {
+             if (auto* pLabel = qobject_cast<QLabel*>(p))
+                 pLabel->setText(str);
+             else if (auto* pButton = qobject_cast<QAbstractButton*>(p))
+                 pButton->setText(str);
+             else
+                 qobject_cast<QGroupBox*>(p)->setTitle(str);
+         }},
+        {"vtTip", [](QWidget*) { return 1; }, [](QWidget* p, int) { return p->toolTip(); },
+         [](QWidget* p, int, const QString& str) { p->setToolTip(str); }},
+        {"vtItem",
+         [](QWidget* p) {
+             auto* pCombo = qobject_cast<QComboBox*>(p);
+             return pCombo != nullptr ? pCombo->count() : 0;
+         },
+         [](QWidget* p, int i) { return qobject_cast<QComboBox*>(p)->itemText(i); },
+         [](QWidget* p, int i, const QString& str) { qobject_cast<QComboBox*>(p)->setItemText(i, str); }},
+        {"vtTab",
+         [](QWidget* p) {
+             auto* pTabs = qobject_cast<QTabBar*>(p);
+             return pTabs != nullptr ? pTabs->count() : 0;
+         },
+         [](QWidget* p, int i) { return qobject_cast<QTabBar*>(p)->tabText(i); },
+         [](QWidget* p, int i, const QString& str) { qobject_cast<QTabBar*>(p)->setTabText(i, str); }},
+    };
+    return s_slots;
+}
+
+// pRoot and its descendants, without subtrees that have a relabeler of their own.
+void Walk(QWidget* pRoot, QWidget* pWidget, const std::function<void(QWidget*)>& fnVisit)
+{
+    if (pWidget != pRoot && pWidget->property(ROOT_PROPERTY).toBool())
+        return;
+    fnVisit(pWidget);
+    for (QObject* pChild : pWidget->children()) {
+        if (auto* pChildWidget = qobject_cast<QWidget*>(pChild))
+            Walk(pRoot, pChildWidget, fnVisit);
+    }
+}
+
+QByteArray IdName(const TextSlot& slot, int i)
+{
+    return QByteArray(slot.pszName) + "Id" + QByteArray::number(i);
+}
+
+QByteArray WasName(const TextSlot& slot, int i)
+{
+    return QByteArray(slot.pszName) + "Was" + QByteArray::number(i);
+}
+
+} // namespace
+
+CTextRelabeler::CTextRelabeler(QWidget* pRoot, CNotifyManager* pBus)
+    : QObject(pRoot), m_pRoot(pRoot), m_pBus(pBus)
+{
+    pRoot->setProperty(ROOT_PROPERTY, true);
+    // Widgets made after this are noted when the tree is next shown.
+    pRoot->installEventFilter(this);
+    Record();
+    m_pBus->RegisterNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
+}
+
+CTextRelabeler::~CTextRelabeler()
+{
+    m_pBus->RemoveNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
+}
+
+void CTextRelabeler::Record()
+{
+    const CLanguageManager* pLanguage = GetLanguageManager();
+    Walk(m_pRoot, m_pRoot, [&](QWidget* pWidget) {
+        for (const TextSlot& slot : Slots()) {
+            const int nCount = slot.fnCount(pWidget);
+            for (int i = 0; i < nCount; ++i) {
+                const QString strNow = slot.fnGet(pWidget, i);
+                // Already noted and still showing what it showed then.
+                if (pWidget->property(WasName(slot, i)).toString() == strNow && !strNow.isEmpty())
+                    continue;
+                const DWORD dwID = strNow.isEmpty() ? 0 : pLanguage->FindStringID(strNow.toStdU16String());
+                pWidget->setProperty(IdName(slot, i), dwID == 0 ? QVariant() : QVariant(uint(dwID)));
+                pWidget->setProperty(WasName(slot, i), dwID == 0 ? QVariant() : QVariant(strNow));
+            }
+        }
+    });
+}
+
+void CTextRelabeler::Relabel()
+{
+    const CLanguageManager* pLanguage = GetLanguageManager();
+    Walk(m_pRoot, m_pRoot, [&](QWidget* pWidget) {
+        for (const TextSlot& slot : Slots()) {
+            const int nCount = slot.fnCount(pWidget);
+            for (int i = 0; i < nCount; ++i) {
+                const QVariant id = pWidget->property(IdName(slot, i));
+                // Changed by its owner since it was noted: the owner's text stands.
+                if (!id.isValid() || slot.fnGet(pWidget, i) != pWidget->property(WasName(slot, i)).toString())
+                    continue;
+                const QString strNew = QString::fromStdU16String(pLanguage->GetString(id.toUInt()));
+                slot.fnSet(pWidget, i, strNew);
+                pWidget->setProperty(WasName(slot, i), strNew);
+            }
+        }
+    });
+}
+
+void CTextRelabeler::NotifySink(DWORD dwNotifyID, UINT_PTR)
+{
+    FATAL_CHECK(dwNotifyID == DWORD_NOTIFYID_LANGUAGE_CHANGED);
+    Relabel();
+    Record();
+}
+
+bool CTextRelabeler::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    if (pWatched == m_pRoot && pEvent->type() == QEvent::Show)
+        Record();
+    return QObject::eventFilter(pWatched, pEvent);
+}
