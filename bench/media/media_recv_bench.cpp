@@ -5,6 +5,10 @@
 // receiving socket first (its buffer enlarged so nothing is dropped) and then times the drain
 // alone. Also reports whether the segment pool grew after the first round.
 //
+// On a shared machine a round now and then loses the processor for tens of milliseconds, and
+// those rounds dominate the totals; the ratio of the median rounds is the one that compares the
+// code paths (both are printed).
+//
 //   media_recv_bench [rounds (30)] [frames per burst (40)] [frame bytes (40000)]
 #include "net/mediadatavalid.h"
 #include "net/socketmanager.h"
@@ -17,6 +21,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -145,6 +150,12 @@ int BoundSocket(WORD usPort)
     return fd;
 }
 
+double Median(std::vector<double> vec)
+{
+    std::sort(vec.begin(), vec.end());
+    return vec.empty() ? 0 : vec[vec.size() / 2];
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -198,6 +209,7 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     double dPlain = 0, dMmsg = 0, dMedia = 0;
+    std::vector<double> vecPlain, vecMmsg, vecMedia;
     long nDatagrams = 0;
     std::size_t nChunksAfterFirst = 0;
     for (int nRound = 0; nRound < nRounds; ++nRound) {
@@ -212,7 +224,8 @@ int main(int argc, char** argv)
             socklen_t nLen = sizeof(from);
             recvfrom(fdPlain, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &nLen);
         }
-        dPlain += std::chrono::duration<double>(Clock::now() - start).count();
+        vecPlain.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        dPlain += vecPlain.back();
 
         Send(fdSend, usMmsgPort, burst);
         start = Clock::now();
@@ -221,14 +234,16 @@ int main(int argc, char** argv)
             if (n > 0)
                 nGot += n;
         }
-        dMmsg += std::chrono::duration<double>(Clock::now() - start).count();
+        vecMmsg.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        dMmsg += vecMmsg.back();
 
         const long nTarget = g_nFrames + nFrames;
         Send(fdSend, usPort, burst);
         start = Clock::now();
         while (g_nFrames < nTarget)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        dMedia += std::chrono::duration<double>(Clock::now() - start).count();
+        vecMedia.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        dMedia += vecMedia.back();
         if (nRound == 0)
             nChunksAfterFirst = media.GetPool().GetChunkCount();
     }
@@ -246,6 +261,14 @@ int main(int argc, char** argv)
                 dMediaRate * 1280 / 1e6);
     std::printf("ratio media/recvfrom:     %.3f\n", dMediaRate / dPlainRate);
     std::printf("ratio media/recvmmsg:     %.3f\n", dMediaRate / dMmsgRate);
+    const double dPerRound = static_cast<double>(nDatagrams) / nRounds;
+    const double dPlainMedian = dPerRound / Median(vecPlain);
+    const double dMmsgMedian = dPerRound / Median(vecMmsg);
+    const double dMediaMedian = dPerRound / Median(vecMedia);
+    std::printf("median rounds: recvfrom %.0f, recvmmsg %.0f, media %.0f segments/s\n", dPlainMedian,
+                dMmsgMedian, dMediaMedian);
+    std::printf("median ratio media/recvfrom: %.3f\n", dMediaMedian / dPlainMedian);
+    std::printf("median ratio media/recvmmsg: %.3f\n", dMediaMedian / dMmsgMedian);
     std::printf(
         "pool chunks: %zu after the first round, %zu after the last; dropped segments %u, frames %u\n",
         nChunksAfterFirst, media.GetPool().GetChunkCount(), static_cast<unsigned>(media.GetDroppedSegments()),
