@@ -2,7 +2,8 @@
 # Download throughput from the simulator to AVI files on disk against the UDP goodput of the
 # lab link with the same packet size, at 0 % and 5 % loss. Makes its own lab:
 #   bench/download/run_download.sh [build folder] [seconds of recording]
-# Prints one JSON line per measurement and the ratios. SD_WINDOW sets the simulator's send
+# Prints one JSON line per measurement and the ratios, over the whole command and over the data
+# phase alone. SD_WINDOW sets the simulator's send
 # window (sub-packets in flight, default 64). The cameras report record-time version 4: key
 # frames of 720p pass 64 KiB, which only that version can describe.
 set -euo pipefail
@@ -76,8 +77,13 @@ from=$(date -u -d "@$start" +%Y-%m-%dT%H:%M:%SZ)
 to=$(date -u -d "@$((start + seconds - 1))" +%Y-%m-%dT%H:%M:%SZ)
 for cam in SD1 SD2; do
   "$build/src/app/cli/vistrel-cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
+  # The whole command includes the record-time requests before the first frame; the data phase
+  # runs from the first to the last byte.
   jq -c --arg cam "$cam" --argjson g "$goodput" \
-    '{camera: $cam, exit, seconds, bytes: .cameras[0].bytes, frames: .cameras[0].frames,
-      mib_s: (.cameras[0].bytes / 1048576 / .seconds), ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g)}' \
+    '{camera: $cam, exit, seconds, data_seconds: .cameras[0].data_seconds, bytes: .cameras[0].bytes,
+      frames: .cameras[0].frames, mib_s: (.cameras[0].bytes / 1048576 / .seconds),
+      ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g),
+      data_mib_s: (.cameras[0].bytes / 1048576 / .cameras[0].data_seconds),
+      data_ratio_to_udp: (.cameras[0].bytes / 1048576 / .cameras[0].data_seconds / $g)}' \
     "$work/$cam.json"
 done

@@ -368,8 +368,9 @@ TEST(CamsimMedia, PictureSizeSwitchAndMediaFaultsAreSeededApartFromTheControlPla
 
 TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
 {
+    // One sub-packet per datagram, so each can be lost on its own.
     Rig rig(Scenario1(R"({"sd":{"width":176,"height":144,"fps":10,"gop":10,"clip_frames":20,"kbps":200},
-                          "sd_window":8,"sd_resend_ms":400})"));
+                          "sd_window":8,"sd_resend_ms":400,"sd_datagram_bytes":100})"));
     Camera& cam = rig.Cam();
     std::string err;
     const auto sd = GetClip(cam.media.sd, err);
@@ -426,6 +427,32 @@ TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
     rig.env.Advance(400);
     collect();
     EXPECT_EQ(nSubs - nBefore, 8u) << "3, 4, 6, 7 and 8 to 11 again";
+
+    // Send sequence -> segment sequences of the datagrams from rig.out[nFrom] on that carry it.
+    auto segmentSeqs = [&](std::size_t nFrom) {
+        std::map<std::uint32_t, std::vector<std::uint16_t>> m;
+        for (std::size_t i = nFrom; i < rig.out.size(); ++i) {
+            const Bytes& d = rig.out[i].data;
+            if (d.size() >= 8 + 20 && BE32(&d[4]) == 0)
+                m[BE32(&d[8 + 8])].push_back(static_cast<std::uint16_t>(d[2] << 8 | d[3]));
+        }
+        return m;
+    };
+    // Three later datagrams acknowledged: 3 and 4 are taken as lost and go again at once, each
+    // under the segment sequence of its first copy, so the receiver can join the copies.
+    const std::size_t nMark = rig.out.size();
+    ack({6}, 3);
+    ack({7}, 3);
+    ack({8}, 3);
+    rig.env.Advance(5);
+    const auto again = segmentSeqs(nMark);
+    const auto first = segmentSeqs(0);
+    // (12 to 14 are new, in the room the acknowledgements made.)
+    ASSERT_EQ(std::distance(again.begin(), again.lower_bound(12)), 2);
+    for (std::uint32_t q : {3u, 4u}) {
+        ASSERT_EQ(again.count(q), 1u) << q;
+        EXPECT_EQ(again.at(q).front(), first.at(q).front()) << q;
+    }
 
     // The range holds two seconds of ten frames; each is the SD frame of its time.
     for (std::uint32_t q = 12; q < 40 && rig.RecTimeReplies().empty(); q += 4) {

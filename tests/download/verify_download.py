@@ -41,11 +41,14 @@ def main():
     sim, scenario, addr, cam, rec_start, fps, clip, first, last, folder = sys.argv[1:11]
     rec_start, fps, clip, first, last = int(rec_start), int(fps), int(clip), int(first), int(last)
     expected = {}
-    for k in range(clip):
+    for second in range((clip + fps - 1) // fps):
         out = subprocess.run([sim, "--scenario", scenario, "--addresses", addr, "--sd-frame", cam,
-                              str(rec_start + k // fps), str(k % fps)], capture_output=True, text=True, check=True)
-        info = json.loads(out.stdout)
-        expected[k] = (int(info["es_crc"], 16), bool(info["key"]))
+                              str(rec_start + second), "all"], capture_output=True, text=True, check=True)
+        for line in out.stdout.splitlines():
+            info = json.loads(line)
+            k = second * fps + info["index"]
+            if k < clip:
+                expected[k] = (int(info["es_crc"], 16), bool(info["key"]))
     errors = []
     frames = []
     files = sorted(f for f in os.listdir(folder) if f.endswith(".avi"))

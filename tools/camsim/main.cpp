@@ -103,7 +103,9 @@ int PrintSdFrame(const Scenario& scenario, const std::vector<std::string>& args,
         std::cerr << "vistrel-camsim: not a time: " << args[1] << std::endl;
         return 2;
     }
-    const auto dwIndex = static_cast<std::uint32_t>(std::strtoul(args[2].c_str(), nullptr, 0));
+    // "all" prints every frame of the second: a checker needs the clip once, not once a frame.
+    const bool bAll = args[2] == "all" && strOut.empty();
+    const auto dwFirst = bAll ? 0u : static_cast<std::uint32_t>(std::strtoul(args[2].c_str(), nullptr, 0));
     const Camera* pCam = nullptr;
     for (auto& c : scenario.cameras)
         if (Camera* p = c->FindById(dwId))
@@ -118,28 +120,32 @@ int PrintSdFrame(const Scenario& scenario, const std::vector<std::string>& args,
         std::cerr << "vistrel-camsim: " << strError << std::endl;
         return 1;
     }
-    SdPosition pos;
-    if (dwIndex >= static_cast<std::uint32_t>(sd->cfg.nFps) || !SdAt(*pCam, *sd, dwTime, dwIndex, pos)) {
-        std::cerr << "vistrel-camsim: camera " << dwId << " has no recorded frame " << dwIndex << " at "
-                  << dwTime << std::endl;
-        return 1;
-    }
-    const Bytes frame = SdFrame(*pCam, *sd, pCam->media.bStampFlags, pos);
-    const std::size_t nEs = CodecDataOffset(frame);
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "{\"camera\":%u,\"time\":%u,\"index\":%u,\"frame\":%u,\"key\":%s,\"size\":%zu,"
-                  "\"crc\":\"%08x\",\"es_size\":%zu,\"es_crc\":\"%08x\"}",
-                  dwId, dwTime, dwIndex, pos.dwFrame, frame[1] == 0 ? "true" : "false", frame.size(),
-                  Crc32(frame.data(), frame.size()), frame.size() - nEs,
-                  Crc32(frame.data() + nEs, frame.size() - nEs));
-    std::cout << line << std::endl;
-    if (!strOut.empty()) {
-        std::ofstream out(strOut, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
-        if (!out) {
-            std::cerr << "vistrel-camsim: cannot write " << strOut << std::endl;
+    const std::uint32_t dwLast = bAll ? static_cast<std::uint32_t>(sd->cfg.nFps) - 1 : dwFirst;
+    for (std::uint32_t dwIndex = dwFirst; dwIndex <= dwLast; ++dwIndex) {
+        SdPosition pos;
+        if (dwIndex >= static_cast<std::uint32_t>(sd->cfg.nFps) || !SdAt(*pCam, *sd, dwTime, dwIndex, pos)) {
+            std::cerr << "vistrel-camsim: camera " << dwId << " has no recorded frame " << dwIndex << " at "
+                      << dwTime << std::endl;
             return 1;
+        }
+        const Bytes frame = SdFrame(*pCam, *sd, pCam->media.bStampFlags, pos);
+        const std::size_t nEs = CodecDataOffset(frame);
+        char line[256];
+        std::snprintf(line, sizeof line,
+                      "{\"camera\":%u,\"time\":%u,\"index\":%u,\"frame\":%u,\"key\":%s,\"size\":%zu,"
+                      "\"crc\":\"%08x\",\"es_size\":%zu,\"es_crc\":\"%08x\"}",
+                      dwId, dwTime, dwIndex, pos.dwFrame, frame[1] == 0 ? "true" : "false", frame.size(),
+                      Crc32(frame.data(), frame.size()), frame.size() - nEs,
+                      Crc32(frame.data() + nEs, frame.size() - nEs));
+        std::cout << line << std::endl;
+        if (!strOut.empty()) {
+            std::ofstream out(strOut, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(frame.data()),
+                      static_cast<std::streamsize>(frame.size()));
+            if (!out) {
+                std::cerr << "vistrel-camsim: cannot write " << strOut << std::endl;
+                return 1;
+            }
         }
     }
     return 0;

@@ -23,6 +23,10 @@ namespace camsim {
 namespace {
 
 constexpr std::uint32_t DOWNLOAD_TICK_MS = 10;
+// A resent download datagram keeps its segment sequence this long (the receiver drops a
+// half-assembled frame after three seconds).
+constexpr std::uint64_t SAME_SEGMENT_SEQ_MS = 2000;
+constexpr std::uint32_t FAST_RESEND_AFTER = 3;
 constexpr std::uint8_t RECTIME_END = 0x40; // end of playback or of a download range
 
 std::string Hex8(std::uint32_t v)
@@ -332,7 +336,17 @@ struct CMediaEngine::PerCamera {
     // Download
     struct Pending {
         Bytes sub;
-        std::uint64_t uSentAt = 0;
+        std::uint64_t uUnit = 0;
+    };
+    // A datagram as it went out. It is sent again byte for byte under the same segment sequence,
+    // so the receiver's reassembly can fill a frame from the segments of several copies.
+    struct Unit {
+        Bytes bytes;
+        std::uint16_t usSeq = 0;
+        std::uint64_t uFirstSent = 0, uSentAt = 0;
+        std::vector<std::uint32_t> subs; // its sub-packets' send sequences
+        std::size_t nOpen = 0;           // those not yet acknowledged
+        std::uint32_t dwLater = 0;       // acknowledgements of later datagrams since it was last sent
     };
     struct {
         bool bActive = false, bExhausted = false;
@@ -341,6 +355,24 @@ struct CMediaEngine::PerCamera {
         bool bHavePos = false;
         std::uint32_t dwNextSeq = 0;
         std::map<std::uint32_t, Pending> inflight;
+        std::map<std::uint64_t, Unit> units; // by send order
+        std::uint64_t uNextUnit = 0;
+        void Reset()
+        {
+            inflight.clear();
+            units.clear();
+        }
+        // One sub-packet acknowledged: 1 when it was still outstanding.
+        std::size_t Ack(std::uint32_t q)
+        {
+            auto it = inflight.find(q);
+            if (it == inflight.end())
+                return 0;
+            if (auto u = units.find(it->second.uUnit); u != units.end() && --u->second.nOpen == 0)
+                units.erase(u);
+            inflight.erase(it);
+            return 1;
+        }
     } dl;
 
     // Talk audio to the camera
@@ -350,9 +382,9 @@ struct CMediaEngine::PerCamera {
 
     struct {
         std::uint64_t liveFrames = 0, liveBytes = 0, audioFrames = 0, playbackFrames = 0, downloadSent = 0,
-                      downloadResent = 0, downloadAcked = 0, downloadAcks = 0, downloadRanges = 0,
-                      oversize = 0, talkFrames = 0, talkBad = 0, heartbeatStops = 0, segments = 0,
-                      faulted = 0;
+                      downloadResent = 0, downloadFastResent = 0, downloadAcked = 0, downloadAcks = 0,
+                      downloadRanges = 0, oversize = 0, talkFrames = 0, talkBad = 0, heartbeatStops = 0,
+                      segments = 0, faulted = 0;
     } n;
 
     ~PerCamera()
@@ -391,7 +423,7 @@ CMediaEngine::PerCamera& CMediaEngine::State(Camera& cam)
             st.bActive = false;
         p->pb.bActive = false;
         p->dl.bActive = false;
-        p->dl.inflight.clear();
+        p->dl.Reset();
     }
     return *p;
 }
@@ -769,12 +801,36 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
     Stream& st = pc.streams[PerCamera::DOWNLOAD];
     if (!dl.bActive || !st.bActive || !pc.sdClip)
         return;
-    std::vector<std::uint32_t> toSend;
-    for (auto& [q, p] : dl.inflight)
-        if (p.uSentAt + cam.media.dwSdResendMs <= now) {
-            toSend.push_back(q);
-            pc.n.downloadResent++;
+    // What is due again: unacknowledged for the resend time, or passed over by the
+    // acknowledgements of later datagrams (uSentAt 0).
+    for (auto& [id, u] : dl.units) {
+        if (u.uSentAt + cam.media.dwSdResendMs > now)
+            continue;
+        if (u.nOpen < u.subs.size()) {
+            // Part of it was acknowledged, so it arrived: what is left goes as a new datagram.
+            Bytes bytes;
+            std::vector<std::uint32_t> open;
+            for (std::uint32_t q : u.subs)
+                if (auto it = dl.inflight.find(q); it != dl.inflight.end()) {
+                    bytes.insert(bytes.end(), it->second.sub.begin(), it->second.sub.end());
+                    open.push_back(q);
+                }
+            u.bytes = std::move(bytes);
+            u.subs = std::move(open);
+            u.usSeq = NextSeq(cam, st.usPort);
+            u.uFirstSent = now;
+        } else if (now - u.uFirstSent > SAME_SEGMENT_SEQ_MS) {
+            // Within the receiver's reassembly time the same sequence lets it combine copies; an
+            // older datagram goes under a new one, so it never meets a later frame's segments.
+            u.usSeq = NextSeq(cam, st.usPort);
+            u.uFirstSent = now;
         }
+        SendUnit(cam, pc, st, u.usSeq, u.bytes);
+        u.uSentAt = now;
+        u.dwLater = 0;
+        pc.n.downloadResent += u.nOpen;
+    }
+    std::vector<std::uint32_t> fresh;
     while (!dl.bExhausted && dl.inflight.size() < cam.media.dwSdWindow) {
         if (!dl.bHavePos || SdFrameTime(cam, *pc.sdClip, dl.pos) > dl.dwEnd) {
             dl.bExhausted = true;
@@ -800,25 +856,30 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
                      " sub=" + std::to_string(dwSub),
                  frame);
         dl.inflight[dl.dwNextSeq].sub = std::move(sub);
-        toSend.push_back(dl.dwNextSeq++);
+        fresh.push_back(dl.dwNextSeq++);
         pc.n.downloadSent++;
         if (!SdNext(cam, *pc.sdClip, false, dl.pos))
             dl.bExhausted = true;
     }
-    // Sub-packets travel together up to the unit size.
-    Bytes unit;
+    // New sub-packets travel together up to the unit size.
+    PerCamera::Unit unit;
     auto flush = [&] {
-        if (unit.empty())
+        if (unit.bytes.empty())
             return;
-        SendUnit(cam, pc, st, NextSeq(cam, st.usPort), unit);
-        unit.clear();
+        unit.usSeq = NextSeq(cam, st.usPort);
+        unit.uFirstSent = unit.uSentAt = now;
+        SendUnit(cam, pc, st, unit.usSeq, unit.bytes);
+        dl.units[dl.uNextUnit++] = std::move(unit);
+        unit = PerCamera::Unit();
     };
-    for (std::uint32_t q : toSend) {
+    for (std::uint32_t q : fresh) {
         auto& p = dl.inflight[q];
-        if (!unit.empty() && unit.size() + p.sub.size() > cam.media.dwSdDatagramBytes)
+        if (!unit.bytes.empty() && unit.bytes.size() + p.sub.size() > cam.media.dwSdDatagramBytes)
             flush();
-        unit.insert(unit.end(), p.sub.begin(), p.sub.end());
-        p.uSentAt = now;
+        unit.bytes.insert(unit.bytes.end(), p.sub.begin(), p.sub.end());
+        unit.subs.push_back(q);
+        unit.nOpen++;
+        p.uUnit = dl.uNextUnit;
     }
     flush();
     if (dl.bExhausted && dl.inflight.empty()) {
@@ -843,15 +904,33 @@ void CMediaEngine::OnDownloadAck(Camera& cam, const std::uint8_t* p, std::size_t
         q = r.ReadUInt32();
     const std::uint32_t dwContinuous = r.ReadUInt32();
     pc.n.downloadAcks++;
-    auto& inflight = pc.dl.inflight;
-    for (std::uint32_t q : seqs)
-        pc.n.downloadAcked += inflight.erase(q);
-    // Everything below the continuous mark has arrived, whether listed or not.
-    while (!inflight.empty() && inflight.begin()->first < dwContinuous) {
-        inflight.erase(inflight.begin());
-        pc.n.downloadAcked++;
+    auto& dl = pc.dl;
+    // The latest datagram this acknowledgement shows to have arrived.
+    std::uint64_t uLatest = 0;
+    bool bAny = false;
+    for (std::uint32_t q : seqs) {
+        if (auto it = dl.inflight.find(q); it != dl.inflight.end()) {
+            uLatest = bAny ? std::max(uLatest, it->second.uUnit) : it->second.uUnit;
+            bAny = true;
+        }
+        pc.n.downloadAcked += dl.Ack(q);
     }
-    if (pc.dl.bActive)
+    // Everything below the continuous mark has arrived, whether listed or not.
+    while (!dl.inflight.empty() && dl.inflight.begin()->first < dwContinuous)
+        pc.n.downloadAcked += dl.Ack(dl.inflight.begin()->first);
+    // A datagram passed over by the acknowledgements of three later ones is taken as lost and
+    // sent again at once, as a camera does, instead of after the whole resend time; three
+    // allow for some reordering on the way.
+    if (bAny)
+        for (auto& [id, u] : dl.units) {
+            if (id >= uLatest)
+                break;
+            if (u.uSentAt != 0 && ++u.dwLater >= FAST_RESEND_AFTER) {
+                u.uSentAt = 0;
+                pc.n.downloadFastResent++;
+            }
+        }
+    if (dl.bActive)
         Schedule(cam, 0);
 }
 
@@ -907,7 +986,7 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
             dl.dwStart = dwStart;
             dl.dwEnd = dwEnd;
             dl.dwNextSeq = 0;
-            dl.inflight.clear();
+            dl.Reset();
             dl.bHavePos = SdSeek(cam, *pc.sdClip, dwStart, false, dl.pos);
             // Frames before the range start (back to the key frame) would be refused by the
             // receiver's range check: begin at the first key frame inside the range.
@@ -939,7 +1018,7 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
     case 52:
         pb.bActive = false;
         pc.dl.bActive = false;
-        pc.dl.inflight.clear();
+        pc.dl.Reset();
         break;
     case 54:
         pb.bPaused = true;
@@ -1069,6 +1148,7 @@ std::string CMediaEngine::Stats(const Camera& cam) const
     j["download_active"] = pc.dl.bActive;
     j["download_sent"] = pc.n.downloadSent;
     j["download_resent"] = pc.n.downloadResent;
+    j["download_fast_resent"] = pc.n.downloadFastResent;
     j["download_acked"] = pc.n.downloadAcked;
     j["download_acks"] = pc.n.downloadAcks;
     j["download_inflight"] = pc.dl.inflight.size();

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
+#include <optional>
 #include <memory>
 #include <sstream>
 #include <unistd.h>
@@ -200,6 +201,7 @@ struct CameraProgress {
     double dLastBytes = 0;
     double dLastFrames = 0;
     std::chrono::steady_clock::time_point lastData;
+    std::optional<std::chrono::steady_clock::time_point> firstData;
 
     double Bytes() const { return dBaseBytes + dLastBytes; }
     double Frames() const { return dBaseFrames + dLastFrames; }
@@ -211,8 +213,11 @@ struct CameraProgress {
             dBaseBytes += dLastBytes;
             dBaseFrames += dLastFrames;
         }
-        if (dBytes != dLastBytes)
+        if (dBytes != dLastBytes) {
             lastData = std::chrono::steady_clock::now();
+            if (!firstData)
+                firstData = lastData;
+        }
         dLastBytes = dBytes;
         dLastFrames = dFrames;
     }
@@ -370,6 +375,8 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
                         p.strResult = "no data for " + std::to_string(args.nIdleSeconds) + " s";
                     }
                 } else {
+                    // The last frames may have come since the previous look.
+                    p.Sample();
                     p.bDone = true;
                     const std::string strFailure = manager.GetFailure(dwID);
                     p.nExit = strFailure.empty() ? CLI_EXIT_OK : CLI_EXIT_FAILURE;
@@ -395,6 +402,10 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
                            {"exit", p.nExit},
                            {"bytes", static_cast<long long>(p.Bytes())},
                            {"frames", static_cast<long long>(p.Frames())},
+                           // From the first to the last data seen: the transfer without the
+                           // requests before it.
+                           {"data_seconds",
+                            p.firstData ? std::chrono::duration<double>(p.lastData - *p.firstData).count() : 0.0},
                            {"files", manager.GetFinishedFiles(p.pDevice->GetID())}});
         if (p.nExit != CLI_EXIT_OK && !options.bJson)
             std::cerr << p.strKey << ": " << p.strResult << std::endl;
