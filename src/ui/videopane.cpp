@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "ui/main/dlgsnapshot.h"
 #include "ui/videorendererwidget.h"
+#include "ui/videotoolbar.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +28,8 @@ CDlgVideoPane::CDlgVideoPane(QWidget* pParent) : QWidget(pParent)
     m_clickTimer.setSingleShot(true);
     m_clickTimer.setInterval(30);
     connect(&m_clickTimer, &QTimer::timeout, this, &CDlgVideoPane::OnClickTimer);
+    m_pToolbar = new CVideoToolbar(this);
+    connect(this, &CDlgVideoPane::statisticsChanged, m_pToolbar, &CVideoToolbar::Refresh);
     m_statsTimer.setInterval(1000);
     connect(&m_statsTimer, &QTimer::timeout, this, [this] { Q_EMIT statisticsChanged(TakeStatistics()); });
     m_statsTimer.start();
@@ -74,17 +77,28 @@ void CDlgVideoPane::InvalidatePane()
     update();
 }
 
+QRect CDlgVideoPane::VideoArea() const
+{
+    const int nBar = m_pToolbar != nullptr ? m_pToolbar->sizeHint().height() : 0;
+    return QRect(0, 0, width(), std::max(0, height() - nBar));
+}
+
 void CDlgVideoPane::LayoutVideo()
 {
+    if (m_pToolbar != nullptr) {
+        const QRect rcArea = VideoArea();
+        m_pToolbar->setGeometry(0, rcArea.bottom() + 1, width(), height() - rcArea.height());
+    }
     if (m_pVideo == nullptr || m_pVideo->isFullScreen())
         return;
     const DWORD nPicW = m_pLogic->PictureWidth();
     const DWORD nPicH = m_pLogic->PictureHeight();
-    QRect rc = rect();
+    const QRect rcArea = VideoArea();
+    QRect rc = rcArea;
     if (nPicW > 0 && nPicH > 0) {
         // As large as fits with the picture's aspect ratio, centred.
-        const QSize size = QSize(int(nPicW), int(nPicH)).scaled(rect().size(), Qt::KeepAspectRatio);
-        rc = QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size);
+        const QSize size = QSize(int(nPicW), int(nPicH)).scaled(rcArea.size(), Qt::KeepAspectRatio);
+        rc = QRect(QPoint((rcArea.width() - size.width()) / 2, (rcArea.height() - size.height()) / 2), size);
     }
     if (m_pVideo->geometry() != rc) {
         m_pVideo->setGeometry(rc);
@@ -102,10 +116,11 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
+    const QRect rcArea = VideoArea();
     if (m_pVideo == nullptr) {
         if (!m_background.isNull())
-            painter.drawPixmap((width() - m_background.width()) / 2, (height() - m_background.height()) / 2,
-                               m_background);
+            painter.drawPixmap((rcArea.width() - m_background.width()) / 2,
+                               (rcArea.height() - m_background.height()) / 2, m_background);
         return;
     }
     const DeviceInfo* pDevice = m_pLogic->Device();
@@ -116,7 +131,7 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
         strText = strText.contains(QLatin1String("%s")) ? strText.replace(QLatin1String("%s"), strName)
                                                         : strText + QLatin1Char(' ') + strName;
         painter.setPen(Qt::white);
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, strText);
+        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextWordWrap, strText);
         m_pLogic->SetWaitingTextShown();
     }
 }

@@ -14,6 +14,7 @@
 #include <memory>
 
 class CVideoRendererWidget;
+class CVideoToolbar;
 
 // The pane's private messages to its owner (mouse in the video window, pane coordinates).
 enum : int {
@@ -33,6 +34,9 @@ public:
     CVideoPaneLogic& Logic() { return *m_pLogic; }
     // The video window, while a camera is shown.
     CVideoRendererWidget* VideoWindow() const { return m_pVideo; }
+    CVideoToolbar* Toolbar() const { return m_pToolbar; }
+    // The part of the pane the picture and the waiting texts use (above the toolbar).
+    QRect VideoArea() const;
 
     // Pane commands, as the toolbar sends them (also reachable on the bus).
     void TakeSnapshot();
@@ -68,6 +72,7 @@ private:
 
     std::unique_ptr<CVideoPaneLogic> m_pLogic;
     CVideoRendererWidget* m_pVideo = nullptr;
+    CVideoToolbar* m_pToolbar = nullptr;
     QPixmap m_background;
     QTimer m_clickTimer;
     int m_nButtonUps = 0;

@@ -1,0 +1,81 @@
+#include "ui/videotoolbar.h"
+
+#include "device/deviceinfo.h"
+#include "ui/videopane.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPane)
+{
+    setObjectName(QStringLiteral("videoToolbar"));
+    setAutoFillBackground(true); // the pane paints black under its children
+    auto* pLayout = new QVBoxLayout(this);
+    pLayout->setContentsMargins(4, 2, 4, 2);
+    pLayout->setSpacing(2);
+    auto* pRow = new QHBoxLayout;
+    pLayout->addLayout(pRow);
+
+    auto button = [this, pRow](const QString& strText, bool bCheckable) {
+        auto* pButton = new QToolButton(this);
+        pButton->setText(strText);
+        pButton->setCheckable(bCheckable);
+        pRow->addWidget(pButton);
+        return pButton;
+    };
+    m_pSnapshot = button(tr("Snapshot"), false);
+    m_pMicrophone = button(tr("Microphone"), true);
+    m_pSpeaker = button(tr("Speaker"), true);
+    connect(m_pSnapshot, &QToolButton::clicked, m_pPane, &CDlgVideoPane::TakeSnapshot);
+    connect(m_pMicrophone, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetMicrophone);
+    connect(m_pSpeaker, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetSpeaker);
+
+    // Each adjustment is one signed byte of the colour command.
+    const QString astrColor[4] = {tr("Brightness"), tr("Contrast"), tr("Hue"), tr("Saturation")};
+    for (int i = 0; i < 4; ++i) {
+        m_apColor[i] = new QSlider(Qt::Horizontal, this);
+        m_apColor[i]->setRange(-128, 127);
+        m_apColor[i]->setValue(0);
+        m_apColor[i]->setToolTip(astrColor[i]);
+        m_apColor[i]->setAccessibleName(astrColor[i]);
+        m_apColor[i]->setMaximumWidth(90);
+        pRow->addWidget(m_apColor[i]);
+        connect(m_apColor[i], &QSlider::valueChanged, this, &CVideoToolbar::ApplyColor);
+    }
+    pRow->addStretch(1);
+    m_pStop = button(tr("Stop"), false);
+    connect(m_pStop, &QToolButton::clicked, m_pPane, &CDlgVideoPane::StopVideo);
+
+    m_pStatus = new QLabel(this);
+    m_pStatus->setObjectName(QStringLiteral("videoStatus"));
+    m_pStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    pLayout->addWidget(m_pStatus);
+    Refresh(QString());
+}
+
+void CVideoToolbar::ApplyColor()
+{
+    m_pPane->SetColorAdjust(m_apColor[0]->value(), m_apColor[1]->value(), m_apColor[2]->value(),
+                            m_apColor[3]->value());
+}
+
+void CVideoToolbar::Refresh(const QString& strStatistics)
+{
+    const DeviceInfo* pDevice = m_pPane->Logic().Device();
+    for (QWidget* pWidget : {static_cast<QWidget*>(m_pSnapshot), static_cast<QWidget*>(m_pMicrophone),
+                             static_cast<QWidget*>(m_pSpeaker), static_cast<QWidget*>(m_pStop)})
+        pWidget->setEnabled(pDevice != nullptr);
+    for (QSlider* pSlider : m_apColor)
+        pSlider->setEnabled(pDevice != nullptr);
+    // The buttons show the flags without sending the commands again.
+    const QSignalBlocker blockMic(m_pMicrophone);
+    const QSignalBlocker blockSpeaker(m_pSpeaker);
+    m_pMicrophone->setChecked(pDevice != nullptr && pDevice->bSpeakToCam != 0);
+    m_pSpeaker->setChecked(pDevice != nullptr && pDevice->bListenFromCam != 0);
+    // The first part ("%2.1f fps, %2.1f Kbps") is the status line; the stage figures follow.
+    m_pStatus->setText(strStatistics);
+    m_pStatus->setToolTip(strStatistics);
+}
