@@ -25,6 +25,7 @@
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -39,11 +40,13 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <map>
 #include <set>
 
 using json = nlohmann::json;
@@ -164,6 +167,29 @@ TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
                                  English(IDS_CAMERA)};
     for (int i = 0; i < pTree->topLevelItemCount(); ++i)
         EXPECT_EQ(tips.count(pTree->topLevelItem(i)->toolTip(0)), 1u) << i;
+
+    // The marks catch up with the recording settings as the replies come, with no list
+    // notification: Attic's card does not record. One mark per state, and more than one state
+    // (the recorder's recording is not known).
+    auto findTop = [&](const QString& strName) {
+        const QList<QTreeWidgetItem*> items = pTree->findItems(strName, Qt::MatchExactly);
+        return items.isEmpty() ? nullptr : items.first();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const QTreeWidgetItem* pAttic = findTop(QStringLiteral("Attic"));
+            return pAttic != nullptr && pAttic->toolTip(0) == English(IDS_CAMERA_SD_NOT_ENABLE_RECORD);
+        },
+        15000));
+    std::map<QString, QRgb> mapMark;
+    std::set<QRgb> setMarks;
+    for (QTreeWidgetItemIterator it(pTree); *it != nullptr; ++it) {
+        const QRgb rgb = (*it)->icon(0).pixmap(32, 32).toImage().pixel(16, 16);
+        EXPECT_EQ(mapMark.emplace((*it)->toolTip(0), rgb).first->second, rgb) << (*it)->text(0).toStdString();
+        setMarks.insert(rgb);
+    }
+    EXPECT_EQ(setMarks.size(), mapMark.size());
+    EXPECT_GE(mapMark.size(), 2u);
 
     // Order by name, and back.
     auto* pOrder = s_pMain->GetRealplayList()->findChildren<QPushButton*>().at(0);
@@ -505,6 +531,44 @@ TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindowAndSettingsAreKept)
     CConfigFileManager stored(GetProgramFolder());
     EXPECT_EQ(stored.GetWindowValue(u"tab"), u"2");
     s_pMain->OnBtnReal();
+}
+
+// The keyboard alone reaches every control of the live-view tab: Tab walks each visible, enabled
+// control once, the tab bar first and left to right, and comes back to where it started.
+TEST_F(MainWindowLab, TabKeyWalksEveryControlOnceBarFirst)
+{
+    ASSERT_NE(WaitForDevice(900), nullptr);
+    s_pMain->activateWindow();
+    QApplication::setActiveWindow(s_pMain);
+    auto* pFirst = s_pMain->findChild<QPushButton*>(QStringLiteral("mainTab0"));
+    ASSERT_NE(pFirst, nullptr);
+    pFirst->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == pFirst; }, 2000));
+    std::set<QWidget*> setReachable;
+    for (QWidget* pWidget : s_pMain->findChildren<QWidget*>()) {
+        if (pWidget->isVisible() && pWidget->isEnabled() && (pWidget->focusPolicy() & Qt::TabFocus) != 0)
+            setReachable.insert(pWidget);
+    }
+    QList<QWidget*> walk;
+    for (std::size_t i = 0; i <= setReachable.size(); ++i) {
+        walk << QApplication::focusWidget();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (QApplication::focusWidget() == pFirst)
+            break;
+    }
+    QStringList names;
+    for (QWidget* pWidget : walk)
+        names << QStringLiteral("%1(%2)").arg(QLatin1String(pWidget->metaObject()->className()),
+                                              pWidget->objectName());
+    EXPECT_EQ(QApplication::focusWidget(), pFirst) << names.join(' ').toStdString();
+    EXPECT_EQ(std::set<QWidget*>(walk.begin(), walk.end()), setReachable) << names.join(' ').toStdString();
+    EXPECT_EQ(static_cast<std::size_t>(walk.size()), setReachable.size()) << names.join(' ').toStdString();
+    // The bar: the five tabs and the five window buttons, left to right.
+    ASSERT_GE(walk.size(), 10);
+    for (int i = 1; i < 10; ++i) {
+        EXPECT_TRUE(qobject_cast<QPushButton*>(walk[i]) != nullptr) << names.join(' ').toStdString();
+        EXPECT_GT(walk[i]->mapTo(s_pMain, QPoint()).x(), walk[i - 1]->mapTo(s_pMain, QPoint()).x()) << i;
+    }
 }
 
 // Every tab in the three languages at the default size, saved for looking at; no text of the

@@ -12,7 +12,9 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
 #include <cstring>
@@ -23,14 +25,17 @@ namespace {
 constexpr int ROLE_ID = Qt::UserRole + 1;
 
 // A round status mark: green while the camera records, amber when recording is set but idle,
-// grey otherwise.
+// grey when the card does not record, blue for a camera whose recording is not known (no card,
+// or its settings have not come yet).
 QIcon StatusIcon(DWORD dwTipID)
 {
-    QColor color(0x8a, 0x94, 0x9e);
+    QColor color(0x2f, 0x7f, 0xc1);
     if (dwTipID == IDS_CAMERA_SD_RECORDING || dwTipID == IDS_CAMERA_NAS_RECORDING)
         color = QColor(0x2e, 0xa0, 0x43);
     else if (dwTipID == IDS_CAMERA_SD_ENABLE_NOT_RECORDING || dwTipID == IDS_CAMERA_NAS_ENABLE_NOT_RECORDING)
         color = QColor(0xd9, 0x8c, 0x1f);
+    else if (dwTipID == IDS_CAMERA_SD_NOT_ENABLE_RECORD)
+        color = QColor(0x8a, 0x94, 0x9e);
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -81,6 +86,23 @@ CDlgDeviceListBase::CDlgDeviceListBase(DWORD enPlayType, QWidget* pParent)
     // A double click outside the rows gives no item and so is ignored.
     connect(m_pTree, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* pItem, int) { OnItemActivated(pItem); });
+    m_pStatusTimer = new QTimer(this);
+    m_pStatusTimer->setInterval(1000);
+    connect(m_pStatusTimer, &QTimer::timeout, this, &CDlgDeviceListBase::UpdateStatus);
+    m_pStatusTimer->start();
+}
+
+void CDlgDeviceListBase::UpdateStatus()
+{
+    CDeviceManager* pManager = GetDeviceManager();
+    for (QTreeWidgetItemIterator it(m_pTree); *it != nullptr; ++it) {
+        const DeviceInfo* pDevice = pManager->GetDevice((*it)->data(0, ROLE_ID).toUInt(), CAMERA_MASK_ALL);
+        if (pDevice == nullptr)
+            continue;
+        const QString strTip = MainText(CamStatusTipID(*pDevice));
+        if ((*it)->toolTip(0) != strTip)
+            FillItem(*it, *pDevice);
+    }
 }
 
 void CDlgDeviceListBase::SetOrderByName(bool bByName)

@@ -24,6 +24,9 @@ public:
 
     // Rebuilds the rows from the device manager, keeping the highlighted camera.
     void RefreshList();
+    // Renews the rows' status marks and tooltips: the recording states come with replies that
+    // raise no list notification, so the list looks again every second.
+    void UpdateStatus();
     virtual void Retranslate();
 
     // The password rule, the list's refusals, then selection with the list's play type.
@@ -46,6 +49,7 @@ private:
     void OnItemActivated(QTreeWidgetItem* pItem);
 
     QTreeWidget* m_pTree;
+    class QTimer* m_pStatusTimer;
     QVBoxLayout* m_pButtons;
     bool m_bOrderByName = false;
 };
