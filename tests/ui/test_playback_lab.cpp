@@ -26,7 +26,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 using json = nlohmann::json;
 
@@ -78,19 +77,6 @@ std::string PlayBody(DWORD dwMode, int nByte, int nSpeed, DWORD dwStart)
     std::snprintf(sz, sizeof sz, "%08x%02x%02x%08x00000000%08x00000000", dwMode, nByte, nSpeed, dwStart,
                   2145916800u);
     return sz;
-}
-
-// Camera seconds of a UTC time written out, as the scenario gives its recordings.
-DWORD Utc(int nYear, int nMonth, int nDay, int nHour, int nMinute, int nSecond)
-{
-    std::tm tm{};
-    tm.tm_year = nYear - 1900;
-    tm.tm_mon = nMonth - 1;
-    tm.tm_mday = nDay;
-    tm.tm_hour = nHour;
-    tm.tm_min = nMinute;
-    tm.tm_sec = nSecond;
-    return static_cast<DWORD>(timegm(&tm));
 }
 
 // The window's own texts in the pane fit their controls; false (and a failure when bExpect)
@@ -214,7 +200,8 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
     pPane->GetNextMinuteButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return Accepted(50).size() == 2; }, 10000));
     EXPECT_EQ(Accepted(56).size(), 1u);
-    EXPECT_EQ(Accepted(50).back(), PlayBody(2, 0, 1, Utc(2024, 5, 1, 10, 1, 0)));
+    // 2024-05-01 10:01:00 UTC, from `date -u`.
+    EXPECT_EQ(Accepted(50).back(), PlayBody(2, 0, 1, 1714557660));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pMinutes->GetCurrent() == 1; }, 15000));
     EXPECT_GT(SimPlaybackFrames(), nSimPaused);
 

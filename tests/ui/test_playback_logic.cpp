@@ -77,7 +77,7 @@ TEST(PlaybackTime, MarksAndDayTexts)
         EXPECT_EQ(PlaybackDayText(dwDay), pszText) << dwDay;
 }
 
-// Requests as "code id values".
+// Requests as "code id values", joined by "; ".
 class CRecordingRequests : public IPlaybackRequests {
 public:
     void GetRecDate(DWORD dwID) override { Add("33", {dwID}); }
@@ -95,26 +95,25 @@ public:
     void SetSpeed(DWORD dwID, BYTE bySpeed) override { Add("60", {dwID, bySpeed}); }
     void SetMode(DWORD dwID, DWORD dwMode) override { Add("62", {dwID, dwMode}); }
 
-    std::vector<std::string> Take()
-    {
-        std::vector<std::string> vec;
-        vec.swap(m_vecSent);
-        return vec;
-    }
+    std::string m_strSent;
 
 private:
     void Add(const char* pszCode, std::initializer_list<DWORD> values)
     {
-        std::string s = pszCode;
+        m_strSent += (m_strSent.empty() ? "" : "; ") + std::string(pszCode);
         for (DWORD dw : values)
-            s += " " + std::to_string(dw);
-        m_vecSent.push_back(s);
+            m_strSent += " " + std::to_string(dw);
     }
-    std::vector<std::string> m_vecSent;
 };
 
-using Button = CPlaybackPaneLogic::Button;
-using Strings = std::vector<std::string>;
+// What the pane shows: the button, then day index, hour, minute and second.
+std::string Shown(const CPlaybackPaneLogic& logic)
+{
+    const char* apszButtons[] = {"Play", "Pause", "Resume", "NextFrame"};
+    return std::string(apszButtons[static_cast<int>(logic.ShownButton())]) + " " +
+           std::to_string(logic.DayIndex()) + " " + std::to_string(logic.SelectedHour()) + " " +
+           std::to_string(logic.SelectedMinute()) + " " + std::to_string(logic.Second());
+}
 
 TEST(PlaybackPaneLogic, OneSessionFromSelectionToTheEnd)
 {
@@ -125,226 +124,78 @@ TEST(PlaybackPaneLogic, OneSessionFromSelectionToTheEnd)
     DeviceInfo* pSelected = nullptr;
     CRecordingRequests requests;
     CPlaybackPaneLogic logic({[&] { return pSelected; }, &requests});
-
     const DWORD adwDays[] = {20240501, 20240502};
-    auto days = [&](DWORD dwID) {
-        const RecDateInfo info{dwID, 2, adwDays};
-        logic.OnDays(info);
-    };
+    auto days = [&](DWORD dwID) { logic.OnDays(RecDateInfo{dwID, 2, adwDays}); };
+    // Hours 10 normal, 11 event, 12 flagged without a recording; minutes 0 normal, 1 event.
     auto hours = [&](DWORD dwID, DWORD dwDay) {
-        RecHourInfo info{{dwID, dwDay}, {}};
-        info.abyHours[10] = 1;
-        info.abyHours[11] = 3;
-        info.abyHours[12] = 2;
-        info.abyHours[23] = 1;
-        logic.OnHours(info);
+        logic.OnHours(RecHourInfo{{dwID, dwDay}, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 3, 2}});
     };
     auto minutes = [&](DWORD dwID, DWORD dwDay, DWORD dwHour) {
-        RecMinuteInfo info{{dwID, dwDay, dwHour}, {}};
-        info.abyMinutes[0] = 1;
-        info.abyMinutes[1] = 0x05;
-        info.abyMinutes[59] = 1;
-        logic.OnMinutes(info);
+        logic.OnMinutes(RecMinuteInfo{{dwID, dwDay, dwHour}, {1, 0x05}});
     };
 
-    // Each step, the requests it sends, and what the pane shows after it: button, day index,
-    // hour, minute, second.
-    const struct Step {
+    // Each step, the requests it sends (seconds from `date -u`) and what the pane shows after it.
+    const struct {
         const char* pszWhat;
         std::function<void()> fnDo;
-        Strings vecSent;
-        Button enButton;
-        int nDay, nHour, nMinute, nSecond;
+        const char* pszSent;
+        const char* pszShown;
     } steps[] = {
-        {"stopped: choices do nothing",
-         [&] { logic.OnNextMinute(), logic.OnSpeedChosen(1), logic.OnPause(); },
-         {},
-         Button::Play,
-         -1,
-         -1,
-         -1,
-         0},
-        {"start without a camera", [&] { logic.Start(); }, {}, Button::Play, -1, -1, -1, 0},
-        {"start",
-         [&] { pSelected = &device, logic.Start(); },
-         {"33 900", "50 900 2 0 1 1", "58 900 1"},
-         Button::Pause,
-         -1,
-         -1,
-         -1,
-         0},
-        {"days of another camera", [&] { days(901); }, {}, Button::Pause, -1, -1, -1, 0},
-        {"days", [&] { days(900); }, {"20 900 20240501 0"}, Button::Pause, 0, -1, -1, 0},
-        {"hours of another day", [&] { hours(900, 20240502); }, {}, Button::Pause, 0, -1, -1, 0},
-        {"hours", [&] { hours(900, 20240501); }, {"22 900 0 20240501 10"}, Button::Pause, 0, 10, -1, 0},
-        {"minutes of another hour", [&] { minutes(900, 20240501, 11); }, {}, Button::Pause, 0, 10, -1, 0},
-        {"minutes", [&] { minutes(900, 20240501, 10); }, {}, Button::Pause, 0, 10, -1, 0},
-        {"position in a new minute", [&] { logic.OnPosition(1714557607); }, {}, Button::Pause, 0, 10, 0, 0},
-        {"position in the same minute",
-         [&] { logic.OnPosition(1714557607); },
-         {},
-         Button::Pause,
-         0,
-         10,
-         0,
-         7},
-        {"unmarked hour", [&] { logic.OnHourChosen(12); }, {}, Button::Pause, 0, 10, 0, 7},
-        {"selected hour", [&] { logic.OnHourChosen(10); }, {}, Button::Pause, 0, 10, 0, 7},
-        {"event hour",
-         [&] { logic.OnHourChosen(11); },
-         {"22 900 0 20240501 11", "50 900 2 0 1 1714561200"},
-         Button::Pause,
-         0,
-         11,
-         -1,
-         0},
-        {"minute of an old bar", [&] { logic.OnMinuteChosen(1); }, {}, Button::Pause, 0, 11, -1, 0},
-        {"minutes of hour 11", [&] { minutes(900, 20240501, 11); }, {}, Button::Pause, 0, 11, -1, 0},
-        {"unmarked minute", [&] { logic.OnMinuteChosen(30); }, {}, Button::Pause, 0, 11, -1, 0},
-        {"event minute",
-         [&] { logic.OnMinuteChosen(1); },
-         {"50 900 2 0 1 1714561260"},
-         Button::Pause,
-         0,
-         11,
-         1,
-         0},
-        {"seconds slider",
-         [&] { logic.OnSecondMoved(30); },
-         {"50 900 2 0 1 1714561290"},
-         Button::Pause,
-         0,
-         11,
-         1,
-         30},
-        {"previous minute",
-         [&] { logic.OnPreviousMinute(); },
-         {"50 900 2 0 1 1714561200"},
-         Button::Pause,
-         0,
-         11,
-         1,
-         30},
-        {"position in another hour",
-         [&] { logic.OnPosition(1714607970); },
-         {"22 900 0 20240501 23"},
-         Button::Pause,
-         0,
-         23,
-         -1,
-         0},
-        {"position in a new minute of it",
-         [&] { logic.OnPosition(1714607970); },
-         {},
-         Button::Pause,
-         0,
-         23,
-         59,
-         0},
-        {"next minute at 23:59",
-         [&] { logic.OnNextMinute(); },
-         {"50 900 2 0 1 1714608000"},
-         Button::Pause,
-         0,
-         23,
-         59,
-         0},
-        {"position on the next day",
-         [&] { logic.OnPosition(1714608000); },
-         {"20 900 20240502 0"},
-         Button::Pause,
-         1,
-         -1,
-         -1,
-         0},
-        {"position on a day not listed",
-         [&] { logic.OnPosition(1714694400); },
-         {},
-         Button::Pause,
-         1,
-         -1,
-         -1,
-         0},
-        {"day chosen",
-         [&] { logic.OnDayChosen(0); },
-         {"20 900 20240501 0", "50 900 2 0 1 1714521600"},
-         Button::Pause,
-         0,
-         -1,
-         -1,
-         0},
-        {"pause", [&] { logic.OnPause(); }, {"54 900"}, Button::Resume, 0, -1, -1, 0},
-        {"1/4X speed while paused",
-         [&] { logic.OnSpeedChosen(6); },
-         {"60 900 36"},
-         Button::Resume,
-         0,
-         -1,
-         -1,
-         0},
-        {"frame by frame", [&] { logic.OnSpeedChosen(8); }, {"60 900 0"}, Button::NextFrame, 0, -1, -1, 0},
-        {"next frame", [&] { logic.OnNextFrame(); }, {"66 900"}, Button::NextFrame, 0, -1, -1, 0},
-        {"normal speed", [&] { logic.OnSpeedChosen(0); }, {"60 900 1"}, Button::Resume, 0, -1, -1, 0},
-        {"resume", [&] { logic.OnResume(); }, {"56 900"}, Button::Pause, 0, -1, -1, 0},
-        {"events only", [&] { logic.OnModeChosen(1); }, {"62 900 3"}, Button::Pause, 0, -1, -1, 0},
-        {"plays events only",
-         [&] { logic.OnDayChosen(1); },
-         {"20 900 20240502 0", "50 900 3 30 1 1714608000"},
-         Button::Pause,
-         1,
-         -1,
-         -1,
-         0},
-        {"end of another camera",
-         [&] { EXPECT_FALSE(logic.OnFinish(901, true)); },
-         {},
-         Button::Pause,
-         1,
-         -1,
-         -1,
-         0},
-        {"end while hidden",
-         [&] { EXPECT_FALSE(logic.OnFinish(900, false)); },
-         {},
-         Button::Pause,
-         1,
-         -1,
-         -1,
-         0},
-        {"end",
-         [&] { EXPECT_TRUE(logic.OnFinish(900, true)); },
-         {"58 900 0", "52 900"},
-         Button::Play,
-         -1,
-         -1,
-         -1,
-         0},
-        {"play again",
-         [&] { logic.Start(); },
-         {"33 900", "50 900 2 0 1 1", "58 900 1"},
-         Button::Pause,
-         -1,
-         -1,
-         -1,
-         0},
-        {"selection cancelled", [&] { logic.Stop(); }, {"58 900 0", "52 900"}, Button::Play, -1, -1, -1, 0},
+        // clang-format off
+        {"stopped: choices do nothing", [&] { logic.OnNextMinute(), logic.OnSpeedChosen(1), logic.OnPause(); }, "", "Play -1 -1 -1 0"},
+        {"start without a camera", [&] { logic.Start(); }, "", "Play -1 -1 -1 0"},
+        {"start", [&] { pSelected = &device, logic.Start(); }, "33 900; 50 900 2 0 1 1; 58 900 1", "Pause -1 -1 -1 0"},
+        {"days of another camera", [&] { days(901); }, "", "Pause -1 -1 -1 0"},
+        {"days", [&] { days(900); }, "20 900 20240501 0", "Pause 0 -1 -1 0"},
+        {"hours of another day", [&] { hours(900, 20240502); }, "", "Pause 0 -1 -1 0"},
+        {"hours", [&] { hours(900, 20240501); }, "22 900 0 20240501 10", "Pause 0 10 -1 0"},
+        {"minutes of another hour", [&] { minutes(900, 20240501, 11); }, "", "Pause 0 10 -1 0"},
+        {"minutes", [&] { minutes(900, 20240501, 10); }, "", "Pause 0 10 -1 0"},
+        {"position in a new minute", [&] { logic.OnPosition(1714557607); }, "", "Pause 0 10 0 0"},
+        {"position in the same minute", [&] { logic.OnPosition(1714557607); }, "", "Pause 0 10 0 7"},
+        {"unmarked hour", [&] { logic.OnHourChosen(12); }, "", "Pause 0 10 0 7"},
+        {"selected hour", [&] { logic.OnHourChosen(10); }, "", "Pause 0 10 0 7"},
+        {"event hour", [&] { logic.OnHourChosen(11); }, "22 900 0 20240501 11; 50 900 2 0 1 1714561200", "Pause 0 11 -1 0"},
+        {"minute of a cleared bar", [&] { logic.OnMinuteChosen(1); }, "", "Pause 0 11 -1 0"},
+        {"minutes of hour 11", [&] { minutes(900, 20240501, 11); }, "", "Pause 0 11 -1 0"},
+        {"unmarked minute", [&] { logic.OnMinuteChosen(30); }, "", "Pause 0 11 -1 0"},
+        {"event minute", [&] { logic.OnMinuteChosen(1); }, "50 900 2 0 1 1714561260", "Pause 0 11 1 0"},
+        {"seconds slider", [&] { logic.OnSecondMoved(30); }, "50 900 2 0 1 1714561290", "Pause 0 11 1 30"},
+        {"previous minute", [&] { logic.OnPreviousMinute(); }, "50 900 2 0 1 1714561200", "Pause 0 11 1 30"},
+        {"position in another hour", [&] { logic.OnPosition(1714607970); }, "22 900 0 20240501 23", "Pause 0 23 -1 0"},
+        {"position in a new minute of it", [&] { logic.OnPosition(1714607970); }, "", "Pause 0 23 59 0"},
+        {"next minute at 23:59", [&] { logic.OnNextMinute(); }, "50 900 2 0 1 1714608000", "Pause 0 23 59 0"},
+        {"position on the next day", [&] { logic.OnPosition(1714608000); }, "20 900 20240502 0", "Pause 1 -1 -1 0"},
+        {"position on a day not listed", [&] { logic.OnPosition(1714694400); }, "", "Pause 1 -1 -1 0"},
+        {"day chosen", [&] { logic.OnDayChosen(0); }, "20 900 20240501 0; 50 900 2 0 1 1714521600", "Pause 0 -1 -1 0"},
+        {"pause", [&] { logic.OnPause(); }, "54 900", "Resume 0 -1 -1 0"},
+        {"1/4X speed while paused", [&] { logic.OnSpeedChosen(6); }, "60 900 36", "Resume 0 -1 -1 0"},
+        {"frame by frame", [&] { logic.OnSpeedChosen(8); }, "60 900 0", "NextFrame 0 -1 -1 0"},
+        {"next frame", [&] { logic.OnNextFrame(); }, "66 900", "NextFrame 0 -1 -1 0"},
+        {"normal speed", [&] { logic.OnSpeedChosen(0); }, "60 900 1", "Resume 0 -1 -1 0"},
+        {"resume", [&] { logic.OnResume(); }, "56 900", "Pause 0 -1 -1 0"},
+        {"events only", [&] { logic.OnModeChosen(1); }, "62 900 3", "Pause 0 -1 -1 0"},
+        {"plays events only", [&] { logic.OnDayChosen(1); }, "20 900 20240502 0; 50 900 3 30 1 1714608000", "Pause 1 -1 -1 0"},
+        {"end of another camera", [&] { EXPECT_FALSE(logic.OnFinish(901, true)); }, "", "Pause 1 -1 -1 0"},
+        {"end while hidden", [&] { EXPECT_FALSE(logic.OnFinish(900, false)); }, "", "Pause 1 -1 -1 0"},
+        {"end", [&] { EXPECT_TRUE(logic.OnFinish(900, true)); }, "58 900 0; 52 900", "Play -1 -1 -1 0"},
+        {"play again", [&] { logic.Start(); }, "33 900; 50 900 2 0 1 1; 58 900 1", "Pause -1 -1 -1 0"},
+        {"selection cancelled", [&] { logic.Stop(); }, "58 900 0; 52 900", "Play -1 -1 -1 0"},
+        // clang-format on
     };
-    for (const Step& step : steps) {
-        SCOPED_TRACE(step.pszWhat);
+    for (const auto& step : steps) {
         step.fnDo();
-        EXPECT_EQ(requests.Take(), step.vecSent);
-        EXPECT_EQ(logic.ShownButton(), step.enButton);
-        EXPECT_EQ(logic.DayIndex(), step.nDay);
-        EXPECT_EQ(logic.SelectedHour(), step.nHour);
-        EXPECT_EQ(logic.SelectedMinute(), step.nMinute);
-        EXPECT_EQ(logic.Second(), step.nSecond);
+        EXPECT_EQ(requests.m_strSent, step.pszSent) << step.pszWhat;
+        EXPECT_EQ(Shown(logic), step.pszShown) << step.pszWhat;
+        requests.m_strSent.clear();
         if (std::string(step.pszWhat) == "minutes of hour 11") {
-            EXPECT_EQ(logic.MinuteBar()[0], BarMark::Normal);
-            EXPECT_EQ(logic.MinuteBar()[1], BarMark::Event);
-            EXPECT_EQ(logic.MinuteBar()[2], BarMark::None);
-            EXPECT_EQ(logic.HourBar()[10], BarMark::Normal);
-            EXPECT_EQ(logic.HourBar()[11], BarMark::Event);
-            EXPECT_EQ(logic.HourBar()[12], BarMark::None);
+            const BarMark aHours[] = {logic.HourBar()[10], logic.HourBar()[11], logic.HourBar()[12]};
+            const BarMark aMinutes[] = {logic.MinuteBar()[0], logic.MinuteBar()[1], logic.MinuteBar()[2]};
+            for (const BarMark* pMarks : {aHours, aMinutes}) {
+                EXPECT_EQ(pMarks[0], BarMark::Normal);
+                EXPECT_EQ(pMarks[1], BarMark::Event);
+                EXPECT_EQ(pMarks[2], BarMark::None);
+            }
         }
     }
     EXPECT_TRUE(logic.Days().empty());

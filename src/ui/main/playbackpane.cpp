@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -50,6 +51,7 @@ CTimeBar::CTimeBar(int nCells, int nLabelStep, QWidget* pParent)
 {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
 }
 
 QColor CTimeBar::ColorOf(BarMark enMark)
@@ -76,6 +78,8 @@ void CTimeBar::SetCells(const BarMark* pMarks, int nCurrent)
         return;
     m_vecMarks = vecMarks;
     m_nCurrent = nCurrent;
+    if (nCurrent >= 0 && !hasFocus())
+        m_nKeyCell = nCurrent;
     update();
 }
 
@@ -108,6 +112,10 @@ void CTimeBar::paintEvent(QPaintEvent*)
         const QRect rc = CellRect(i);
         painter.fillRect(rc.adjusted(0, 0, -1, 0),
                          i == m_nCurrent ? CurrentColor() : ColorOf(m_vecMarks[static_cast<std::size_t>(i)]));
+        if (hasFocus() && i == m_nKeyCell) {
+            painter.setPen(palette().color(QPalette::Highlight));
+            painter.drawRect(rc.adjusted(0, 0, -2, -1));
+        }
         if (i % m_nLabelStep == 0) {
             painter.setPen(palette().color(QPalette::WindowText));
             painter.drawText(QRect(rc.left(), kCellHeight, 40, kLabelHeight), Qt::AlignLeft | Qt::AlignTop,
@@ -124,6 +132,28 @@ void CTimeBar::mousePressEvent(QMouseEvent* pEvent)
     const int nCell = nX * static_cast<int>(m_vecMarks.size()) / width();
     if (nX >= 0 && nCell < static_cast<int>(m_vecMarks.size()))
         Q_EMIT cellClicked(nCell);
+}
+
+void CTimeBar::keyPressEvent(QKeyEvent* pEvent)
+{
+    const int nCells = static_cast<int>(m_vecMarks.size());
+    switch (pEvent->key()) {
+    case Qt::Key_Left:
+        m_nKeyCell = (m_nKeyCell + nCells - 1) % nCells;
+        break;
+    case Qt::Key_Right:
+        m_nKeyCell = (m_nKeyCell + 1) % nCells;
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        Q_EMIT cellClicked(m_nKeyCell);
+        return;
+    default:
+        QWidget::keyPressEvent(pEvent);
+        return;
+    }
+    update();
 }
 
 // --- Pane ---

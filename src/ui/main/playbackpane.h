@@ -20,7 +20,7 @@ class QSlider;
 class QStackedWidget;
 
 // A row of cells (24 hours or 60 minutes): unmarked, normal or event, the current one marked
-// apart; a click on a cell reports it.
+// apart; a click on a cell reports it, and so do the arrow keys followed by Enter or Space.
 class CTimeBar : public QWidget {
     Q_OBJECT
 public:
@@ -42,9 +42,12 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     int m_nLabelStep;
+    // The cell the keyboard points at while the bar has the focus.
+    int m_nKeyCell = 0;
     std::vector<BarMark> m_vecMarks;
     int m_nCurrent = -1;
 };
