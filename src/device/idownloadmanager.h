@@ -23,6 +23,14 @@ public:
     virtual void CheckTask() = 0;
     virtual void FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq) = 0;
     virtual ~IDownloadRecordManager() = default;
+    // Whether the camera's task holds or has written the sub-packet: only those may be
+    // acknowledged, or the camera would never send a dropped one again.
+    virtual bool IsKept(DWORD dwID, DWORD dwSendSeq)
+    {
+        (void)dwID;
+        (void)dwSendSeq;
+        return true;
+    }
 };
 
 // The registered manager, or null before start-up registered one.

@@ -110,6 +110,12 @@ void CDeviceMediaContext::FeedMediaData(const DownloadFrame& frame, DWORD dwSend
     pDownloads->FeedMediaData(frame, dwSendSeq);
 }
 
+bool CDeviceMediaContext::IsDownloadKept(DWORD dwID, DWORD dwSendSeq)
+{
+    IDownloadRecordManager* pDownloads = Downloads();
+    return pDownloads != nullptr && pDownloads->IsKept(dwID, dwSendSeq);
+}
+
 void CDeviceMediaContext::SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount,
                                           DWORD unMaxContinuousAck)
 {

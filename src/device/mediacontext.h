@@ -34,6 +34,7 @@ public:
     bool GetDownloadDevice(DWORD dwID, WORD* pusMsVersion) override;
     DWORD GetMaxContinuousAck(DWORD dwID) override;
     void FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq) override;
+    bool IsDownloadKept(DWORD dwID, DWORD dwSendSeq) override;
     void SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount,
                          DWORD unMaxContinuousAck) override;
     void NotifyPlayPosition(const DWORD* pPosition) override;

@@ -139,3 +139,9 @@ void CDownloadRecordManager::FeedMediaData(const DownloadFrame& frame, DWORD dwS
         Finish(dwID, "CDownloadRecordManager::FeedMediaData");
     }
 }
+
+bool CDownloadRecordManager::IsKept(DWORD dwID, DWORD dwSendSeq)
+{
+    const CDownloadRecord* pTask = GetTask(dwID);
+    return pTask != nullptr && pTask->IsKept(dwSendSeq);
+}

@@ -40,6 +40,7 @@ public:
     int GetDownloadCount() override { return static_cast<int>(m_mapTasks.size()); }
     void CheckTask() override;
     void FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq) override;
+    bool IsKept(DWORD dwID, DWORD dwSendSeq) override;
 
     // The camera's task, null when none.
     CDownloadRecord* GetTask(DWORD dwID);

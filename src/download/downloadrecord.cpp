@@ -241,6 +241,11 @@ void CDownloadRecord::WriteFrame(const DownloadFrame& frame)
     }
 }
 
+bool CDownloadRecord::IsKept(DWORD dwSendSeq) const
+{
+    return dwSendSeq < m_pDevice->dwMaxContinuousAck || m_mapReorder.count(dwSendSeq) != 0;
+}
+
 void CDownloadRecord::FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq)
 {
     DWORD a = m_pDevice->dwMaxContinuousAck;

@@ -45,6 +45,8 @@ public:
     void CancelDownload();
     void CheckTask();
     void FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq);
+    // Written in order or held for later.
+    bool IsKept(DWORD dwSendSeq) const;
 
     void CalcHaveTime();
     void AddMapTime(const std::string& strFile);

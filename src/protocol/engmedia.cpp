@@ -321,7 +321,12 @@ void CEngMedia::ReceiveDownload(BYTE* pData, int nLen)
         download.pPacket = pFrame;
         download.nPacketLen = nFrameLen;
         pContext->FeedMediaData(download, uSendSeq);
-        nvecSeq.push_back(uSendSeq);
+        // A sub-packet the task could not keep stays unacknowledged, so the camera sends it again.
+        if (pContext->IsDownloadKept(download.stFrame.ulCameraID, uSendSeq))
+            nvecSeq.push_back(uSendSeq);
+        else
+            VLOG(2, "CEngMedia::ReceiveData: SDDownload not kept uSendSeq:%u",
+                 static_cast<unsigned>(uSendSeq));
         reader.SetPosition(nStart + unTotalPacketLen);
     }
     if (nvecSeq.empty()) {

@@ -100,6 +100,13 @@ public:
     // Up to which send sequence the download task has every sub-packet.
     virtual DWORD GetMaxContinuousAck(DWORD dwID) = 0;
     virtual void FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq) = 0;
+    // Whether the download task kept the sub-packet just fed (only those are acknowledged).
+    virtual bool IsDownloadKept(DWORD dwID, DWORD dwSendSeq)
+    {
+        (void)dwID;
+        (void)dwSendSeq;
+        return true;
+    }
     // The download acknowledgement: every sequence of one datagram, in arrival order.
     virtual void SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount,
                                  DWORD unMaxContinuousAck) = 0;

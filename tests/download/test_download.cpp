@@ -198,8 +198,13 @@ TEST(DownloadRecord, FramesAreWrittenInSendOrderWhateverOrderTheyArriveIn)
         DWORD dwBytes = 0;
         for (const DWORD q : vecOrder) {
             manager.FeedMediaData(frames[q].frame, q);
-            if (bShuffle && q == 40) // far beyond the window: dropped, to be sent again
-                manager.FeedMediaData(frames[q].frame, q + CDownloadRecord::REORDER_WINDOW + 50);
+            // Only what is written or held may be acknowledged.
+            EXPECT_TRUE(manager.IsKept(CAMERA, q)) << q;
+            if (bShuffle && q == 40) { // far beyond the window: dropped, to be sent again
+                const DWORD dwFar = q + CDownloadRecord::REORDER_WINDOW + 50;
+                manager.FeedMediaData(frames[q].frame, dwFar);
+                EXPECT_FALSE(manager.IsKept(CAMERA, dwFar));
+            }
         }
         for (const OwnedFrame& f : frames)
             dwBytes += DownloadRawLen(f.frame);

@@ -257,6 +257,7 @@ public:
         feeds.push_back({dwSendSeq, frame.dwValue1, frame.dwValue2, frame.dwFrameClass, frame.nPacketLen,
                          frame.stFrame.ulCameraID});
     }
+    bool IsDownloadKept(DWORD, DWORD dwSendSeq) override { return dwSendSeq != dwNotKept; }
     void SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount, DWORD unMax) override
     {
         acks.push_back({dwID, std::vector<DWORD>(pSequences, pSequences + nCount), unMax});
@@ -282,6 +283,7 @@ public:
     DWORD dwDownloading = CAMERA_ID;
     bool bDeviceOnline = true;
     WORD usMsVersion = 4;
+    DWORD dwNotKept = 0xFFFFFFFF; // the task drops this sequence
     std::vector<Feed> feeds;
     std::vector<Ack> acks;
     std::vector<std::pair<DWORD, DWORD>> positions;
@@ -412,6 +414,7 @@ TEST_F(EngMediaReceive, DownloadDatagramsFeedEachSubPacketAndAckOnce)
         WORD usMsVersion;
         std::vector<DWORD> vecFed;
         std::vector<DWORD> vecAcked; // empty: no acknowledgement
+        DWORD dwNotKept = 0xFFFFFFFF;
     };
     Bytes three = SubPacket(5, video);
     Append(three, SubPacket(6, audio));
@@ -426,6 +429,7 @@ TEST_F(EngMediaReceive, DownloadDatagramsFeedEachSubPacketAndAckOnce)
     trailer.resize(trailer.size() + 20, 0);
     const std::vector<Case> cases = {
         {"three sub-packets", three, 4, {5, 6, 7}, {5, 6, 7}},
+        {"one the task could not keep is not acknowledged", three, 4, {5, 6, 7}, {5, 7}, 6},
         {"length 20 stops the datagram", badSecond, 4, {5}, {}},
         {"length beyond the datagram", overlong, 4, {5}, {}},
         {"invalid type stops the datagram", badType, 4, {5}, {}},
@@ -440,6 +444,7 @@ TEST_F(EngMediaReceive, DownloadDatagramsFeedEachSubPacketAndAckOnce)
         m_context.feeds.clear();
         m_context.acks.clear();
         m_context.usMsVersion = c.usMsVersion;
+        m_context.dwNotKept = c.dwNotKept;
         Receive(CEngMedia::GROUP_DOWNLOAD, c.datagram);
         std::vector<DWORD> fed;
         for (const auto& feed : m_context.feeds) {

@@ -24,8 +24,8 @@
 #include <cstdio>
 #include <ctime>
 #include <iostream>
-#include <optional>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
@@ -395,18 +395,19 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
     json results = json::array();
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (const CameraProgress& p : vecCameras) {
-        results.push_back({{"serial", p.strKey},
-                           {"id", p.pDevice->GetID()},
-                           {"folder", p.strFolder},
-                           {"result", p.strResult},
-                           {"exit", p.nExit},
-                           {"bytes", static_cast<long long>(p.Bytes())},
-                           {"frames", static_cast<long long>(p.Frames())},
-                           // From the first to the last data seen: the transfer without the
-                           // requests before it.
-                           {"data_seconds",
-                            p.firstData ? std::chrono::duration<double>(p.lastData - *p.firstData).count() : 0.0},
-                           {"files", manager.GetFinishedFiles(p.pDevice->GetID())}});
+        results.push_back(
+            {{"serial", p.strKey},
+             {"id", p.pDevice->GetID()},
+             {"folder", p.strFolder},
+             {"result", p.strResult},
+             {"exit", p.nExit},
+             {"bytes", static_cast<long long>(p.Bytes())},
+             {"frames", static_cast<long long>(p.Frames())},
+             // From the first to the last data seen: the transfer without the
+             // requests before it.
+             {"data_seconds",
+              p.firstData ? std::chrono::duration<double>(p.lastData - *p.firstData).count() : 0.0},
+             {"files", manager.GetFinishedFiles(p.pDevice->GetID())}});
         if (p.nExit != CLI_EXIT_OK && !options.bJson)
             std::cerr << p.strKey << ": " << p.strResult << std::endl;
         // A failure outranks a time-out.
