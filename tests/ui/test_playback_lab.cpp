@@ -187,7 +187,7 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
     pPane->GetTransportButton()->click();
     EXPECT_EQ(pPane->GetTransportButton()->text(), QStringLiteral("Resume"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return Accepted(54).size() == 1; }, 10000));
-    QTest::qWait(1500);
+    QTest::qWait(2000);
     const auto nSimPaused = SimPlaybackFrames();
     const auto nShownPaused = pVideo->Logic().GetCounters().qwSegments;
     QTest::qWait(1000);
