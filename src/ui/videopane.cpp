@@ -19,12 +19,15 @@ constexpr DWORD IDS_VIDEO_WAITING_ALT = 2400;
 
 } // namespace
 
-CDlgVideoPane::CDlgVideoPane(QWidget* pParent) : QWidget(pParent)
+CDlgVideoPane::CDlgVideoPane(QWidget* pParent) : CDlgVideoPane(pParent, CVideoPaneLogic::Hooks{}, true) {}
+
+CDlgVideoPane::CDlgVideoPane(QWidget* pParent, CVideoPaneLogic::Hooks hooks, bool bAttach) : QWidget(pParent)
 {
     setMinimumSize(160, 120);
     m_background.load(QString::fromStdString(GetProgramFilePath("PictureSkin\\Pic_Video_Background.jpg")));
-    m_pLogic = std::make_unique<CVideoPaneLogic>(this);
-    m_pLogic->Attach();
+    m_pLogic = std::make_unique<CVideoPaneLogic>(this, std::move(hooks));
+    if (bAttach)
+        m_pLogic->Attach();
     m_clickTimer.setSingleShot(true);
     m_clickTimer.setInterval(30);
     connect(&m_clickTimer, &QTimer::timeout, this, &CDlgVideoPane::OnClickTimer);

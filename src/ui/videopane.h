@@ -29,6 +29,9 @@ class CDlgVideoPane : public QWidget, public IVideoPaneView {
     Q_OBJECT
 public:
     explicit CDlgVideoPane(QWidget* pParent = nullptr);
+    // With hooks of the caller's; without bAttach the pane follows neither the bus nor the media
+    // engine (tests feed it directly).
+    CDlgVideoPane(QWidget* pParent, CVideoPaneLogic::Hooks hooks, bool bAttach);
     ~CDlgVideoPane() override;
 
     CVideoPaneLogic& Logic() { return *m_pLogic; }

@@ -11,7 +11,6 @@
 CVideoRendererWidget::CVideoRendererWidget(QWidget* pParent) : QWidget(pParent)
 {
     setObjectName(QStringLiteral("VideoMessageParent"));
-    setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     m_size = size();
@@ -82,6 +81,8 @@ bool CVideoRendererWidget::SetVideoFullScreen(bool bFullScreen)
         setWindowFlag(Qt::Window, true);
         showFullScreen();
     } else {
+        // The state goes too: a child still marked full screen would never be laid out again.
+        setWindowState(windowState() & ~Qt::WindowFullScreen);
         setWindowFlag(Qt::Window, false);
         setParent(m_pHomeParent);
         setGeometry(m_rcHome);
@@ -122,11 +123,10 @@ void CVideoRendererWidget::paintEvent(QPaintEvent*)
         rcImage = m_rcImage;
         bVisible = m_bVideoVisible;
     }
-    QPainter painter(this);
-    if (!bVisible || image.isNull()) {
-        painter.fillRect(rect(), Qt::black);
+    // Without a picture the window shows the pane behind it: its waiting text.
+    if (!bVisible || image.isNull())
         return;
-    }
+    QPainter painter(this);
     // Bars around the picture only; the picture itself is copied, not drawn over black.
     const QRegion bars = QRegion(rect()) - QRegion(rcImage);
     for (const QRect& rc : bars)

@@ -55,7 +55,7 @@ public:
     // Relative rectangle in 1/10000 of the owner's client size (left, top, right, bottom), or
     // null for the whole client area.
     void SetVideoPosition(const RECT* prcRelative = nullptr);
-    bool SetFullScreen(bool bFullScreen);
+    virtual bool SetFullScreen(bool bFullScreen);
     bool IsFullScreen() const { return m_bFullScreen; }
     // The decoder's current picture as a 24-bit bitmap file.
     bool Snapshot(const char* pszPath);

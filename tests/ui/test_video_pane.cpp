@@ -1,0 +1,167 @@
+// The video pane as a widget, offscreen: the picture's aspect kept in every layout, the waiting
+// texts, the click and the double click that switches full screen.
+#include "device/deviceinfo.h"
+#include "device/devicemanager.h"
+#include "media/audio/audiomanager.h"
+#include "ui/videopane.h"
+#include "ui/videorendererwidget.h"
+#include "ui/videotoolbar.h"
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace {
+
+class SilentAudio : public AudioManager {
+public:
+    bool StartPlay(HWND, int, DWORD, WORD, WORD, BYTE, BYTE) override { return true; }
+    void StopPlay() override {}
+    bool StartCapture(int, DWORD, WORD, WORD) override { return true; }
+    void StopCapture() override {}
+};
+
+// Reports the picture size it is given instead of decoding; full screen goes to the video
+// window as the renderer's does.
+class SizedSession : public CVideoSession {
+public:
+    SizedSession(IVideoPresenter* pOwner, const QSize* pSize)
+        : CVideoSession(pOwner), m_pOwner(pOwner), m_pSize(pSize)
+    {
+    }
+    int AddBuffer(VideoBuffer* pBuffer) override
+    {
+        const bool bNew = m_size != *m_pSize;
+        m_size = *m_pSize;
+        pBuffer->nWidth = static_cast<DWORD>(m_size.width());
+        pBuffer->nHeight = static_cast<DWORD>(m_size.height());
+        return bNew ? ADD_REBUILT : ADD_PUSHED;
+    }
+    bool SetFullScreen(bool bFullScreen) override
+    {
+        return m_pOwner != nullptr && m_pOwner->SetVideoFullScreen(bFullScreen);
+    }
+
+private:
+    IVideoPresenter* m_pOwner;
+    const QSize* m_pSize;
+    QSize m_size;
+};
+
+// Light pixels (text) in the middle third of the video area.
+int LightPixels(CDlgVideoPane& pane)
+{
+    const QImage image = pane.grab(pane.VideoArea()).toImage();
+    int nLight = 0;
+    for (int y = image.height() / 3; y < image.height() * 2 / 3; ++y)
+        for (int x = 0; x < image.width(); ++x)
+            nLight += qGray(image.pixel(x, y)) > 128;
+    return nLight;
+}
+
+} // namespace
+
+TEST(VideoPaneWidget, LayoutWaitingTextsAndFullScreen)
+{
+    SilentAudio audio;
+    QSize picture;
+    CVideoPaneLogic::Hooks hooks;
+    hooks.fnPlayType = [] { return DWORD(PLAY_TYPE_REALTIME); };
+    hooks.fnSendAudio = [](DWORD, const BYTE*, int nLen) { return nLen; };
+    hooks.pAudio = &audio;
+    hooks.fnMakeSession = [&](IVideoPresenter* pOwner) {
+        return std::make_unique<SizedSession>(pOwner, &picture);
+    };
+    CDlgVideoPane pane(nullptr, hooks, false);
+    pane.resize(800, 600);
+    pane.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+    EXPECT_EQ(pane.VideoWindow(), nullptr);
+    EXPECT_FALSE(pane.Toolbar()->StopButton()->isEnabled());
+
+    DeviceInfo device;
+    device.stItem.dwDVIPID = 31;
+    std::char_traits<char16_t>::copy(device.stItem.szName, u"Porch", 5);
+    // The waiting text until video runs, unless the name is hidden.
+    for (const BYTE bNoCaption : {BYTE(0), BYTE(1)}) {
+        device.bNoCaption = bNoCaption;
+        pane.Logic().ShowDevice(&device);
+        ASSERT_NE(pane.VideoWindow(), nullptr);
+        const int nLight = LightPixels(pane);
+        if (bNoCaption)
+            EXPECT_EQ(nLight, 0);
+        else
+            EXPECT_GT(nLight, 50);
+        pane.Logic().StopDevice(&device);
+        EXPECT_EQ(pane.VideoWindow(), nullptr);
+    }
+
+    device.bNoCaption = 0;
+    pane.Logic().ShowDevice(&device);
+    const BYTE abFrame[] = {0, 0, 1, 0xB6, 0x10};
+    MediaFrame frame;
+    frame.pData = abFrame;
+    frame.nLen = sizeof(abFrame);
+    frame.ulCameraID = 31;
+    frame.nCodec = MEDIA_CODEC_MPEG4;
+    // The picture as large as fits with its own aspect, centred, for each size and pane size.
+    struct Layout {
+        QSize pane;
+        QSize picture;
+    };
+    const Layout aLayouts[] = {{{800, 600}, {1280, 720}},  {{800, 600}, {704, 576}},
+                               {{800, 600}, {1920, 1080}}, {{400, 800}, {1920, 1080}},
+                               {{1000, 500}, {352, 288}},  {{1000, 500}, {40, 1080}}};
+    for (const Layout& l : aLayouts) {
+        SCOPED_TRACE(QStringLiteral("%1x%2 in %3x%4")
+                         .arg(l.picture.width())
+                         .arg(l.picture.height())
+                         .arg(l.pane.width())
+                         .arg(l.pane.height())
+                         .toStdString());
+        pane.resize(l.pane);
+        picture = l.picture;
+        ++frame.usSequence;
+        EXPECT_EQ(pane.Logic().FeedVideoData(frame), 1);
+        const QRect rcArea = pane.VideoArea();
+        const QRect rcVideo = pane.VideoWindow()->geometry();
+        EXPECT_EQ(rcArea.width(), l.pane.width());
+        EXPECT_LT(rcArea.height(), l.pane.height()); // the toolbar is under the picture
+        // Touches two opposite sides, and its sides keep the picture's ratio within a pixel.
+        EXPECT_TRUE(rcVideo.width() == rcArea.width() || rcVideo.height() == rcArea.height());
+        EXPECT_LE(std::abs(rcVideo.width() * l.picture.height() - rcVideo.height() * l.picture.width()),
+                  std::max(l.picture.width(), l.picture.height()));
+        EXPECT_LE(std::abs(rcVideo.center().x() - rcArea.center().x()), 1);
+        EXPECT_LE(std::abs(rcVideo.center().y() - rcArea.center().y()), 1);
+    }
+
+    // One click is reported as a click; two within the 30 ms toggle full screen and back, and
+    // a key while full screen leaves it too.
+    QSignalSpy spy(&pane, &CDlgVideoPane::paneMessage);
+    CVideoRendererWidget* pVideo = pane.VideoWindow();
+    const QRect rcHome = pVideo->geometry();
+    QTest::mouseClick(pVideo, Qt::LeftButton);
+    QTest::qWait(80);
+    auto count = [&](int nMessage) {
+        return std::count_if(spy.begin(), spy.end(),
+                             [&](const QList<QVariant>& args) { return args[0].toInt() == nMessage; });
+    };
+    EXPECT_EQ(count(WM_VIDEO_CLICK), 1);
+    spy.clear();
+    QTest::mouseClick(pVideo, Qt::LeftButton);
+    QTest::mouseClick(pVideo, Qt::LeftButton);
+    QTest::qWait(80);
+    EXPECT_EQ(count(WM_VIDEO_CLICK), 0);
+    EXPECT_TRUE(pane.Logic().IsFullScreen());
+    EXPECT_TRUE(pVideo->isFullScreen());
+    QTest::keyClick(pVideo, Qt::Key_Space);
+    EXPECT_FALSE(pane.Logic().IsFullScreen());
+    EXPECT_FALSE(pVideo->isFullScreen());
+    EXPECT_EQ(pVideo->parentWidget(), &pane);
+    EXPECT_EQ(pVideo->geometry(), rcHome);
+    pane.resize(600, 900); // and it is laid out again
+    EXPECT_EQ(pVideo->geometry().center().x(), pane.VideoArea().center().x());
+    EXPECT_NE(pVideo->geometry(), rcHome);
+    pane.Logic().StopDevice(&device);
+}
