@@ -240,6 +240,16 @@ TEST_F(LabPagesTest, SilentCameraGivesUpAndRecorderIsNotPolled)
         5000))
         << shed.dump();
     EXPECT_NE(Settings("PAGES2")["alarm_time"]["period"], uPeriod);
+    // The read-back: per camera what was sent and what the camera answered when asked again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pTime->IsReadBackDone(); }, CConfigPage::READBACK_MS + 3000));
+    const auto& vecBack = pTime->GetReadBack();
+    ASSERT_EQ(vecBack.size(), 2u);
+    EXPECT_FALSE(vecBack[0].bSent);
+    EXPECT_TRUE(vecBack[1].bAnswered);
+    EXPECT_EQ(vecBack[1].strSent, QStringLiteral("[x] 07:45-19:10"));
+    EXPECT_EQ(vecBack[1].strAnswered, vecBack[1].strSent);
+    EXPECT_EQ(pTime->GetHint()->GetText(),
+              QStringLiteral("Silent: Camera Offline!\nShed: [x] 07:45-19:10 \u2192 [x] 07:45-19:10"));
     Sim({QStringLiteral("online"), QStringLiteral("PAGES2")});
 
     DeviceInfo* pRecorder = WaitForDevice(800);

@@ -36,6 +36,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <set>
@@ -129,7 +130,7 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
     manager.m_pSelected = pCamera;
     commands.m_bRtspAnswers = false;
     CDlgCamConfigPane pane(Context());
-    ASSERT_EQ(pane.GetPages().size(), 16u);
+    ASSERT_EQ(pane.GetPages().size(), 17u);
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
         // The password and dome pages need no camera data.
@@ -305,6 +306,12 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
         {"wifi", PageOf<CDlgWifiNetwork>(),
          Both(SetCombo("type", 1), Both(SetCombo("channel", 0), SetComboText("ssid", "labnet"))), nullptr,
          "Saved.", "WifiSet 0 labnet 1 1"},
+        {"web auth address", PageOf<CDlgWifiWebAuth>(), SetEdit("ac_ip", "255.255.255.255"), "ac_ip",
+         "Invalid IP address!", ""},
+        {"web auth", PageOf<CDlgWifiWebAuth>(),
+         Both(SetEdit("ac_ip", "198.18.0.3"),
+              Both(SetEdit("ac_name", "portal-with-a-long-name"), SetEdit("password", "secret-pw-too-long"))),
+         nullptr, "Saved.", "WifiSet 0  0 0 ac 3323068419 portal-with-a-long-n  secret-pw-"},
         {"3g apn", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("apn", "")), "apn", "Invalid value!", ""},
         {"3g", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("tel", "*99#")), nullptr, "Saved.",
          "3GSet 0 SER100 0 3gnet *99#"},
@@ -453,6 +460,30 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"SetDo 101 1000/0000", "SetDo 103 1000/0010"}));
     EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: OK\nGarage: Camera Offline!\nHall: OK"));
     EXPECT_TRUE(pDo->GetHint()->IsError());
+
+    // The read-back asks each camera it sent to again: Garden answers what was sent, Hall kept
+    // its old triggers; the report shows both sides per camera, with the error look.
+    EXPECT_EQ(commands.m_vecAsked, (std::vector<std::string>{"GetDo 101", "GetDo 103"}));
+    EXPECT_FALSE(pDo->IsReadBackDone());
+    manager.GetDevice(101, CAMERA_MASK_ALL)->stQuery.bCmdGetDoInfo = 1;
+    DeviceInfo* pHall = manager.GetDevice(103, CAMERA_MASK_ALL);
+    pHall->stDo.abDo[0] = 0;
+    pHall->stDo.abDo[2] = 1;
+    pHall->stQuery.bCmdGetDoInfo = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pDo->IsReadBackDone(); }, 3000));
+    EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: Area I \u2192 Area I\nGarage: Camera Offline!\n"
+                                            "Hall: Area I \u2192 Area III"));
+    EXPECT_TRUE(pDo->GetHint()->IsError());
+    const auto& vecBack = pDo->GetReadBack();
+    ASSERT_EQ(vecBack.size(), 3u);
+    EXPECT_TRUE(vecBack[0].bAnswered && vecBack[2].bAnswered && !vecBack[1].bAnswered);
+
+    // A camera that never answers the read-back is reported so once the time is up.
+    pDo->GetBox(1)->setChecked(true);
+    pDo->ApplyTo({101});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pDo->IsReadBackDone(); }, CConfigPage::READBACK_MS + 2000));
+    EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: Area I, Area II \u2192 Get info error"));
+    EXPECT_GE(std::count(commands.m_vecAsked.begin(), commands.m_vecAsked.end(), "GetDo 101"), 3);
 }
 
 namespace {

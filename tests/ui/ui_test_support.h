@@ -203,7 +203,15 @@ public:
         Add("WifiSet", 0,
             std::string(record.stBlock.Ssid, record.stBlock.SsidLength) + " " +
                 std::to_string(record.stBlock.NetworkType) + " " +
-                std::to_string(record.stBlock.AdhocChannel));
+                std::to_string(record.stBlock.AdhocChannel) +
+                (record.stWebAuth.dwValue != 0
+                     ? " ac " + std::to_string(record.stWebAuth.dwValue) + " " +
+                           std::string(record.stWebAuth.szAddress, strnlen(record.stWebAuth.szAddress, 20)) +
+                           " " +
+                           std::string(record.stWebAuth.szAccount, strnlen(record.stWebAuth.szAccount, 20)) +
+                           " " +
+                           std::string(record.stWebAuth.szPassword, strnlen(record.stWebAuth.szPassword, 10))
+                     : std::string()));
     }
     void Cmd_3GSet(const char* pszSerial, const ThreeGRequest& request) override
     {
@@ -241,6 +249,14 @@ public:
         return m_nSinks;
     }
     void RemoveRtspSink(int nSink) override { m_mapRtspSinks.erase(nSink); }
+    void Cmd_GetDo(DWORD dwID) override { m_vecAsked.push_back("GetDo " + std::to_string(dwID)); }
+    void Cmd_GetAlarmTime(DWORD dwID) override
+    {
+        m_vecAsked.push_back("GetAlarmTime " + std::to_string(dwID));
+    }
+
+    // Reads, apart from what changes a camera.
+    std::vector<std::string> m_vecAsked;
 
     RtspInfo m_rtsp{};
     bool m_bRtspAnswers = true;

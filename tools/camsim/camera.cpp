@@ -192,7 +192,10 @@ json CameraJson(const Camera& c)
         json survey = json::array();
         for (const auto& e : c.wifi.survey)
             survey.push_back(e.strSsid);
-        s["wifi"] = {{"block", Hex(c.wifi.block)}, {"web_auth", c.wifi.bWebAuth}, {"survey", survey}};
+        s["wifi"] = {{"block", Hex(c.wifi.block)}, {"web_auth", c.wifi.bWebAuth},
+                     {"web_auth_ip", AddrToText(c.wifi.dwWebAuthValue)},
+                     {"web_auth_rest", Hex(c.wifi.webAuthRest)},
+                     {"survey", survey}};
         s["three_g"] = {{"connect_type", c.threeG.bConnectType},
                         {"use_default_dial", c.threeG.bUseDefaultDial},
                         {"apn", c.threeG.strApn},

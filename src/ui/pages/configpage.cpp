@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <map>
 
 int CConfigPage::s_nConfirmAnswer = -1;
 
@@ -184,21 +185,81 @@ std::vector<ApplyToResult> CConfigPage::ApplyTo(const std::vector<DWORD>& vecIDs
 {
     if (!CheckEdited())
         return {};
-    const std::vector<ApplyToResult> vecResults =
-        ApplyToCameras(m_context.Manager(), vecIDs, [this](DeviceInfo& device) { SendTo(device); });
+    std::map<DWORD, QString> mapSent;
+    std::vector<ApplyToResult> vecResults =
+        ApplyToCameras(m_context.Manager(), vecIDs, [this, &mapSent](DeviceInfo& device) {
+            SendTo(device);
+            mapSent[device.GetID()] = GroupText(device);
+            // Only the camera's next answer counts as what it holds.
+            ForgetGroup(device);
+            AskGroup(device);
+        });
     QString strReport;
-    for (const ApplyToResult& result : vecResults) {
-        const DeviceInfo* pDevice = m_context.Manager()->GetDevice(result.dwID, CAMERA_MASK_VIDEO);
-        const QString strName =
-            pDevice != nullptr ? QString::fromStdU16String(pDevice->GetName()) : QString::number(result.dwID);
-        strReport +=
-            QStringLiteral("%1: %2\n")
-                .arg(strName, PageText(result.bSent ? IDS_HINT_SETNAMESUC : IDS_HINT_CAMERANOTONLINE));
+    for (ApplyToResult& result : vecResults) {
+        result.strSent = mapSent[result.dwID];
+        strReport += QStringLiteral("%1: %2\n")
+                         .arg(ApplyToName(result.dwID),
+                              PageText(result.bSent ? IDS_HINT_SETNAMESUC : IDS_HINT_CAMERANOTONLINE));
     }
     ShowHintText(
         m_pBtnApplyTo != nullptr ? static_cast<QWidget*>(m_pBtnApplyTo) : this, strReport.trimmed(),
         std::any_of(vecResults.begin(), vecResults.end(), [](const ApplyToResult& r) { return !r.bSent; }));
+    m_vecReadBack = vecResults;
+    m_nReadBackMs = 0;
+    if (m_pReadBackTimer == nullptr) {
+        m_pReadBackTimer = new QTimer(this);
+        m_pReadBackTimer->setInterval(POLL_INTERVAL_MS);
+        connect(m_pReadBackTimer, &QTimer::timeout, this, &CConfigPage::OnReadBackTick);
+    }
+    m_pReadBackTimer->start();
     return vecResults;
+}
+
+QString CConfigPage::ApplyToName(DWORD dwID) const
+{
+    const DeviceInfo* pDevice = m_context.Manager()->GetDevice(dwID, CAMERA_MASK_VIDEO);
+    return pDevice != nullptr ? QString::fromStdU16String(pDevice->GetName()) : QString::number(dwID);
+}
+
+void CConfigPage::OnReadBackTick()
+{
+    if (m_nReadBackMs < 0)
+        return;
+    m_nReadBackMs += POLL_INTERVAL_MS;
+    bool bPending = false;
+    for (ApplyToResult& result : m_vecReadBack) {
+        const DeviceInfo* pDevice = m_context.Manager()->GetDevice(result.dwID, CAMERA_MASK_VIDEO);
+        if (!result.bSent || result.bAnswered || pDevice == nullptr)
+            continue;
+        if (IsReceived(*pDevice)) {
+            result.bAnswered = true;
+            result.strAnswered = GroupText(*pDevice);
+        } else if (m_nReadBackMs < READBACK_MS) {
+            // A lost request or answer costs one tick.
+            AskGroup(*pDevice);
+            bPending = true;
+        }
+    }
+    if (bPending)
+        return;
+    m_pReadBackTimer->stop();
+    m_nReadBackMs = -1;
+    // Per camera: what was sent and what the camera holds now (or that it did not answer).
+    QString strReport;
+    bool bAllSame = true;
+    for (const ApplyToResult& result : m_vecReadBack) {
+        QString strLine;
+        if (!result.bSent)
+            strLine = PageText(IDS_HINT_CAMERANOTONLINE);
+        else if (!result.bAnswered)
+            strLine = QStringLiteral("%1 \u2192 %2").arg(result.strSent, PageText(IDS_HINT_DQ_GET_INFO_FAIL));
+        else
+            strLine = QStringLiteral("%1 \u2192 %2").arg(result.strSent, result.strAnswered);
+        bAllSame = bAllSame && result.bSent && result.bAnswered && result.strSent == result.strAnswered;
+        strReport += QStringLiteral("%1: %2\n").arg(ApplyToName(result.dwID), strLine);
+    }
+    ShowHintText(m_pBtnApplyTo != nullptr ? static_cast<QWidget*>(m_pBtnApplyTo) : this, strReport.trimmed(),
+                 !bAllSame);
 }
 
 void CConfigPage::OnBtnApplyTo()

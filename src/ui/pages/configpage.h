@@ -50,6 +50,11 @@ public:
     // what was done, after showing it.
     std::vector<struct ApplyToResult> ApplyTo(const std::vector<DWORD>& vecIDs);
     void OnBtnApplyTo();
+    // After an "Apply to" the page reads each camera's group back (READBACK_MS at most) and then
+    // reports per camera what was sent and what the camera holds.
+    static constexpr int READBACK_MS = 6000;
+    bool IsReadBackDone() const { return m_nReadBackMs < 0; }
+    const std::vector<struct ApplyToResult>& GetReadBack() const { return m_vecReadBack; }
     QPushButton* GetApplyToButton() const { return m_pBtnApplyTo; }
 
     PollState GetPollState() const { return m_enPollState; }
@@ -71,6 +76,11 @@ protected:
     virtual bool CheckEdited() { return false; }
     // Writes the checked values into a camera's record and sends them to it.
     virtual void SendTo(DeviceInfo&) {}
+    // The read-back of "Apply to": the group in a record as a short text, forgetting the group
+    // so that only a new answer counts, and asking the camera for it.
+    virtual QString GroupText(const DeviceInfo&) const { return QString(); }
+    virtual void ForgetGroup(DeviceInfo&) {}
+    virtual void AskGroup(const DeviceInfo&) {}
     // The check key's message at its control.
     void BindKey(const std::string& strKey, QWidget* pControl) { m_mapKeys[strKey] = pControl; }
     // Shows the message of a failed check at its control and says so.
@@ -85,6 +95,8 @@ protected:
     const PageContext& Context() const { return m_context; }
     IPageCommands* Commands() const { return m_context.Commands(); }
     bool IsDownloading(DWORD dwID) const;
+    // A camera's name for the "Apply to" report.
+    QString ApplyToName(DWORD dwID) const;
 
 public:
     // For tests: the answer the next confirmation gets without asking (-1: ask).
@@ -100,5 +112,9 @@ private:
     QWidget* m_pBody = nullptr;
     QPushButton* m_pBtnSave = nullptr;
     QPushButton* m_pBtnApplyTo = nullptr;
+    void OnReadBackTick();
+    QTimer* m_pReadBackTimer = nullptr;
+    int m_nReadBackMs = -1; // -1: no read-back running
+    std::vector<struct ApplyToResult> m_vecReadBack;
     std::map<std::string, QPointer<QWidget>> m_mapKeys;
 };

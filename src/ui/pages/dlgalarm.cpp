@@ -68,6 +68,28 @@ void CDlgAlarmTriggers::SendTo(DeviceInfo& device)
     Commands()->Cmd_SetDo(device.GetID(), info);
 }
 
+QString CDlgAlarmTriggers::GroupText(const DeviceInfo& device) const
+{
+    // The names of the triggers that are on, as the boxes read.
+    const BYTE* pbTriggers = m_bSms ? device.stDo.abSms : device.stDo.abDo;
+    QStringList listOn;
+    for (int i = 0; i < 4; ++i) {
+        if (pbTriggers[i] != 0)
+            listOn << m_apChk[i]->text();
+    }
+    return listOn.isEmpty() ? QStringLiteral("-") : listOn.join(QStringLiteral(", "));
+}
+
+void CDlgAlarmTriggers::ForgetGroup(DeviceInfo& device)
+{
+    device.stQuery.bCmdGetDoInfo = 0;
+}
+
+void CDlgAlarmTriggers::AskGroup(const DeviceInfo& device)
+{
+    Commands()->Cmd_GetDo(device.GetID());
+}
+
 void CDlgAlarmTriggers::OnBtnSave()
 {
     DeviceInfo* pDevice = SelectedDevice();

@@ -20,6 +20,9 @@ public:
 protected:
     bool CheckEdited() override;
     void SendTo(DeviceInfo& device) override;
+    QString GroupText(const DeviceInfo& device) const override;
+    void ForgetGroup(DeviceInfo& device) override;
+    void AskGroup(const DeviceInfo& device) override;
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;

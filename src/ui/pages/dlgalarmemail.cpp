@@ -189,6 +189,26 @@ void CDlgAlarmTime::SendTo(DeviceInfo& device)
     Commands()->Cmd_AlarmTime(device.GetID(), dwEnable, dwPeriod);
 }
 
+QString CDlgAlarmTime::GroupText(const DeviceInfo& device) const
+{
+    // "[x] 08:30-18:05": the switch, then the period as the page shows it.
+    const DWORD dwPeriod = device.stAlarmTime.dwPeriod;
+    return QString::asprintf(
+        "[%c] %02u:%02u-%02u:%02u", device.stAlarmTime.dwEnable != 0 ? 'x' : ' ',
+        static_cast<unsigned>(dwPeriod & 0xFF), static_cast<unsigned>((dwPeriod >> 8) & 0xFF),
+        static_cast<unsigned>((dwPeriod >> 16) & 0xFF), static_cast<unsigned>(dwPeriod >> 24));
+}
+
+void CDlgAlarmTime::ForgetGroup(DeviceInfo& device)
+{
+    device.stQuery.bCmdGetAlarmTime = 0;
+}
+
+void CDlgAlarmTime::AskGroup(const DeviceInfo& device)
+{
+    Commands()->Cmd_GetAlarmTime(device.GetID());
+}
+
 void CDlgAlarmTime::OnBtnSave()
 {
     DeviceInfo* pDevice = SelectedDevice();

@@ -45,6 +45,9 @@ protected:
     void FillControls(const DeviceInfo& device) override;
     bool CheckEdited() override { return true; }
     void SendTo(DeviceInfo& device) override;
+    QString GroupText(const DeviceInfo& device) const override;
+    void ForgetGroup(DeviceInfo& device) override;
+    void AskGroup(const DeviceInfo& device) override;
 
 private:
     QCheckBox* m_pChkEnable = nullptr;

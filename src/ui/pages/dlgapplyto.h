@@ -5,6 +5,7 @@
 #include "platform/wintypes.h"
 
 #include <QDialog>
+#include <QString>
 
 #include <functional>
 #include <vector>
@@ -18,6 +19,10 @@ struct DeviceInfo;
 struct ApplyToResult {
     DWORD dwID = 0;
     bool bSent = false; // false: the camera was offline
+    // What the page sent and, once the camera answered the read-back, what it holds.
+    QString strSent;
+    bool bAnswered = false;
+    QString strAnswered;
 };
 
 // Sends with fnSend to every chosen camera that is present and reports, per camera, what was

@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -132,6 +133,70 @@ void CDlgWifiNetwork::OnBtnSave()
     std::memcpy(&record, pDevice->pWifiRecord, sizeof(record));
     if (Refuse(BuildWifi(kv, *pDevice->pWifiRecord, record.stBlock)))
         return;
+    Commands()->Cmd_WifiSet(record);
+    ShowHint(GetSaveButton(), IDS_HINT_SETNETWORKSUC, false);
+}
+
+void CDlgWifiWebAuth::BuildControls(QVBoxLayout* pLayout)
+{
+    const WifiWebAuthBlock block{};
+    auto* pForm = new QFormLayout;
+    m_pEditIP = MakeEdit(this, "ac_ip", 15);
+    m_pEditName = MakeEdit(this, "ac_name", sizeof(block.szAddress));
+    m_pEditAccount = MakeEdit(this, "account", sizeof(block.szAccount));
+    m_pEditPassword = MakeEdit(this, "password", sizeof(block.szPassword));
+    m_pEditPassword->setEchoMode(QLineEdit::Password);
+    pForm->addRow(PageText(IDS_ST_PMT_IP), m_pEditIP);
+    pForm->addRow(PageText(IDS_ST_SERVER), m_pEditName);
+    pForm->addRow(PageText(IDS_ST_ACCOUNT), m_pEditAccount);
+    pForm->addRow(PageText(IDS_ST_PASSWORD), m_pEditPassword);
+    pLayout->addLayout(pForm);
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout);
+    for (QLineEdit* pEdit : {m_pEditIP, m_pEditName, m_pEditAccount, m_pEditPassword})
+        BindKey(pEdit->objectName().toStdString(), pEdit);
+}
+
+bool CDlgWifiWebAuth::IsReceived(const DeviceInfo& device) const
+{
+    return device.stQuery.bHasWifi == 0 ||
+           (device.stQuery.bCmdGetWirelessParam != 0 && device.pWifiRecord != nullptr);
+}
+
+void CDlgWifiWebAuth::FillControls(const DeviceInfo& device)
+{
+    const WifiRecord* pRecord = device.stQuery.bHasWifi != 0 ? device.pWifiRecord : nullptr;
+    GetSaveButton()->setEnabled(pRecord != nullptr);
+    if (pRecord == nullptr)
+        return;
+    const WifiWebAuthBlock& block = pRecord->stWebAuth;
+    m_pEditIP->setText(block.dwValue != 0 ? AddressText(block.dwValue) : QString());
+    m_pEditName->setText(QString::fromStdString(FieldText(block.szAddress)));
+    m_pEditAccount->setText(QString::fromStdString(FieldText(block.szAccount)));
+    m_pEditPassword->setText(QString::fromStdString(FieldText(block.szPassword)));
+}
+
+void CDlgWifiWebAuth::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->pWifiRecord == nullptr)
+        return;
+    DWORD dwIP = 0;
+    if (Refuse(CheckAddress("ac_ip", EditText(m_pEditIP), true, dwIP)))
+        return;
+    // The record the camera sent, with this block edited: the rest goes back unchanged.
+    WifiRecord record;
+    std::memcpy(&record, pDevice->pWifiRecord, sizeof(record));
+    WifiWebAuthBlock& block = record.stWebAuth;
+    block.dwValue = dwIP;
+    // Fixed fields, zero-padded; a full field has no terminator (the edits hold no more).
+    auto fnCopy = [](char* pszField, std::size_t nSize, const std::string& strText) {
+        std::memset(pszField, 0, nSize);
+        std::memcpy(pszField, strText.data(), std::min(nSize, strText.size()));
+    };
+    fnCopy(block.szAddress, sizeof(block.szAddress), EditText(m_pEditName));
+    fnCopy(block.szAccount, sizeof(block.szAccount), EditText(m_pEditAccount));
+    fnCopy(block.szPassword, sizeof(block.szPassword), EditText(m_pEditPassword));
     Commands()->Cmd_WifiSet(record);
     ShowHint(GetSaveButton(), IDS_HINT_SETNETWORKSUC, false);
 }

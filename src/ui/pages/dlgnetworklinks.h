@@ -32,6 +32,26 @@ private:
     QTreeWidget* m_pSurvey = nullptr;
 };
 
+// The access controller of the Wi-Fi network's web authentication: its address and name, and
+// the account the camera logs in with. Sent with the camera's other Wi-Fi settings.
+class CDlgWifiWebAuth : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QLineEdit* m_pEditIP = nullptr;
+    QLineEdit* m_pEditName = nullptr;
+    QLineEdit* m_pEditAccount = nullptr;
+    QLineEdit* m_pEditPassword = nullptr;
+};
+
 class CDlgNetworkWire3G : public CConfigPage {
     Q_OBJECT
 public:

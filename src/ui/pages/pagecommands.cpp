@@ -179,6 +179,17 @@ void CPageCommands::Cmd_ControlRTSP(DWORD dwID, DWORD ulOperation, DWORD ulEnabl
     GetEngCmd()->Cmd_ControlRTSP(dwID, ulOperation, ulEnable, ulSessionMode, ulSubSessionMode);
 }
 
+void CPageCommands::Cmd_GetDo(DWORD dwID)
+{
+    GetEngCmd()->Cmd_GetDo(dwID);
+}
+
+void CPageCommands::Cmd_GetAlarmTime(DWORD dwID)
+{
+    // Operation 0 only asks.
+    GetEngCmd()->Cmd_AlarmTime(dwID, 0, 0, 0);
+}
+
 namespace {
 constexpr UINT WM_PAGE_RTSP = WM_USER + 59;
 }

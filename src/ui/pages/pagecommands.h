@@ -67,6 +67,9 @@ public:
     // The RTSP settings live only in the camera's answers: each sink sees every one until removed.
     virtual int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) = 0;
     virtual void RemoveRtspSink(int nSink) = 0;
+    // Reads for the read-back after "Apply to"; the device manager files the answers.
+    virtual void Cmd_GetDo(DWORD dwID) = 0;
+    virtual void Cmd_GetAlarmTime(DWORD dwID) = 0;
 };
 
 class CPageCommands : public IPageCommands, public IWndProcSink {
@@ -108,6 +111,8 @@ public:
                          DWORD ulSubSessionMode) override;
     int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) override;
     void RemoveRtspSink(int nSink) override;
+    void Cmd_GetDo(DWORD dwID) override;
+    void Cmd_GetAlarmTime(DWORD dwID) override;
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
 private:
