@@ -590,8 +590,11 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
             else
                 s_pMain->OnBtnSetConfig();
             QTest::qWait(50);
-            const QString strFile =
-                QStringLiteral("%1/main_%2_tab%3.png").arg(strDir).arg(QLatin1String(pszName)).arg(nTab);
+            // A run at another scale names its pictures apart ("main_x2_...").
+            const QString strFile = QStringLiteral("%1/main_%2%3_tab%4.png")
+                                        .arg(strDir, qEnvironmentVariable("MAIN_SCREENSHOT_TAG"))
+                                        .arg(QLatin1String(pszName))
+                                        .arg(nTab);
             EXPECT_TRUE(s_pMain->grab().save(strFile)) << strFile.toStdString();
             for (QWidget* pWidget : s_pMain->findChildren<QWidget*>()) {
                 if (!pWidget->isVisible() || pWidget->parentWidget() == nullptr)

@@ -70,9 +70,11 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
         pGrid->addWidget(m_apTitle[i], i, 0);
         pGrid->addWidget(m_apValue[i], i, 1);
     }
-    // States run longer than the list is wide: they wrap rather than hide their end.
+    // Titles and states run longer than the list is wide: they wrap rather than hide their end.
     for (int nRow : {ROW_DSERVER, ROW_UPNP})
         m_apValue[nRow]->setWordWrap(true);
+    for (QLabel* pTitle : m_apTitle)
+        pTitle->setWordWrap(true);
     m_pBtnCopy = new QPushButton(this);
     m_pBtnDetail = new QPushButton(this);
     m_pBtnRepair = new QPushButton(this);

@@ -150,8 +150,10 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     auto* pSetPane = new CDlgCamSetPane(PageContext(), pConfig);
     pConfigLayout->addWidget(pConfigPane, 1);
     pConfigLayout->addWidget(pSetPane);
-    // The hosted panes and their pages follow a language change like the window's own texts.
-    for (QWidget* pPane : {static_cast<QWidget*>(pConfigPane), static_cast<QWidget*>(pSetPane)})
+    // The hosted panes and their pages, and the video pane's controls, follow a language change
+    // like the window's own texts.
+    for (QWidget* pPane : {static_cast<QWidget*>(pConfigPane), static_cast<QWidget*>(pSetPane),
+                           static_cast<QWidget*>(m_pVideoPane)})
         new CTextRelabeler(pPane, GetNotifyManager());
     m_pRightStack->addWidget(pConfig);
     pSplitter->setStretchFactor(1, 1);
