@@ -146,8 +146,8 @@ void CDlgWifiWebAuth::BuildControls(QVBoxLayout* pLayout)
     m_pEditAccount = MakeEdit(this, "account", sizeof(block.szAccount));
     m_pEditPassword = MakeEdit(this, "password", sizeof(block.szPassword));
     m_pEditPassword->setEchoMode(QLineEdit::Password);
-    pForm->addRow(PageText(IDS_ST_PMT_IP), m_pEditIP);
-    pForm->addRow(PageText(IDS_ST_SERVER), m_pEditName);
+    pForm->addRow(PageText(IDS_ST_ADDR), m_pEditIP);
+    pForm->addRow(PageText(IDS_CTLTIP_NAME), m_pEditName);
     pForm->addRow(PageText(IDS_ST_ACCOUNT), m_pEditAccount);
     pForm->addRow(PageText(IDS_ST_PASSWORD), m_pEditPassword);
     pLayout->addLayout(pForm);
