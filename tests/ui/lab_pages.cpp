@@ -241,7 +241,7 @@ TEST_F(LabPagesTest, SilentCameraGivesUpAndRecorderIsNotPolled)
         << shed.dump();
     EXPECT_NE(Settings("PAGES2")["alarm_time"]["period"], uPeriod);
     // The read-back: per camera what was sent and what the camera answered when asked again.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pTime->IsReadBackDone(); }, CConfigPage::READBACK_MS + 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pTime->IsReadBackDone(); }, CConfigPage::READBACK_MS + 10000));
     const auto& vecBack = pTime->GetReadBack();
     ASSERT_EQ(vecBack.size(), 2u);
     EXPECT_FALSE(vecBack[0].bSent);

@@ -470,7 +470,7 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     pHall->stDo.abDo[0] = 0;
     pHall->stDo.abDo[2] = 1;
     pHall->stQuery.bCmdGetDoInfo = 1;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pDo->IsReadBackDone(); }, 3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pDo->IsReadBackDone(); }, 10000));
     EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: Area I \u2192 Area I\nGarage: Camera Offline!\n"
                                             "Hall: Area I \u2192 Area III"));
     EXPECT_TRUE(pDo->GetHint()->IsError());
@@ -481,7 +481,7 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     // A camera that never answers the read-back is reported so once the time is up.
     pDo->GetBox(1)->setChecked(true);
     pDo->ApplyTo({101});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return pDo->IsReadBackDone(); }, CConfigPage::READBACK_MS + 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pDo->IsReadBackDone(); }, CConfigPage::READBACK_MS + 10000));
     EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: Area I, Area II \u2192 Get info error"));
     EXPECT_GE(std::count(commands.m_vecAsked.begin(), commands.m_vecAsked.end(), "GetDo 101"), 3);
 }
