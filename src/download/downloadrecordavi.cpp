@@ -149,6 +149,7 @@ bool CDownloadRecordAVI::CreateAviFile(const DownloadFrame& frame)
         Fail(DownloadFailure::OPEN_FILE, "cannot create " + strPath + ": " + std::strerror(nErrno));
         return false;
     }
+    m_pWriter->SetAudioFormat(AUDIO_FORMAT_TAG, 1, AUDIO_RATE);
     m_dwFileStartTime = DownloadMediaTime(frame);
     m_dwLastTime = DownloadMediaTime(frame);
     return true;

@@ -34,6 +34,10 @@ class CDownloadRecordAVI : public IREZORIROwner {
 public:
     static constexpr DWORD MAX_FILE_MIB = 300;
     static constexpr DWORD MAX_SPAN_SECONDS = 65535;
+    // The camera's audio goes in as 8 kHz mono PCM, decoded from its 33-byte GSM frames: a
+    // GSM 06.10 stream (tag 49) with the writer's header is one no player reads.
+    static constexpr WORD AUDIO_FORMAT_TAG = 1;
+    static constexpr DWORD AUDIO_RATE = 8000;
 
     // strFolder: UTF-8, ending with '/'.
     CDownloadRecordAVI(DWORD dwStartTime, DWORD dwEndTime, std::string strFolder);

@@ -88,6 +88,22 @@ TEST(AviExport, DownloadedFilesBecomeOneMp4ThatPlayersOpen)
     ASSERT_EQ(vecFiles,
               (std::vector<std::string>{"240502081500-240502081501.avi", "240502081502-240502081503.avi"}));
 
+    // The camera's GSM is in the files as PCM that players read, sample for sample what sox
+    // decodes from the same frames.
+    const std::string strFirst = strFolder + vecFiles[0];
+    EXPECT_EQ(
+        RunTool("ffprobe -v error -select_streams a -show_entries stream=codec_name,sample_rate,channels "
+                "-of csv=p=0 '" +
+                strFirst + "'"),
+        "pcm_s16le,8000,1\n");
+    RunTool("ffmpeg -v error -i '" + strFirst + "' -map 0:a -f s16le -y " + strDir + "/avi.pcm");
+    RunTool("sox " + strDir + "/tone.gsm -t raw -e signed -b 16 " + strDir + "/sox.pcm");
+    const std::vector<BYTE> aviPcm = ReadFile(strDir + "/avi.pcm");
+    const std::vector<BYTE> soxPcm = ReadFile(strDir + "/sox.pcm");
+    ASSERT_EQ(aviPcm.size(), 30u * 2 * 320);
+    ASSERT_GE(soxPcm.size(), aviPcm.size());
+    EXPECT_TRUE(std::equal(aviPcm.begin(), aviPcm.end(), soxPcm.begin()));
+
     const std::string strMp4 = strDir + "/out.mp4";
     const AviExportResult result = ExportAviToMp4({strFolder + vecFiles[0], strFolder + vecFiles[1]}, strMp4);
     ASSERT_TRUE(result.bOk) << result.strError;
