@@ -340,13 +340,20 @@ TEST(CamsimViewer, SetsChangeWhatTheNextQueryReturns)
     EXPECT_EQ(BE32(rt, 16), 0x11110000u);
     EXPECT_EQ(BE32(rt, 20), 0x22220000u);
 
-    // Sensor read echoes 174 in the low byte of the second word.
-    cam.sensorRegs = {1, 2, 3, 4, 5, 6};
+    // Sensor read echoes 174 in the low byte of the second word; the sixth register is the
+    // fourth word's low byte. Sub-command 2 writes one register, 3 restores the scenario's.
+    cam.sensorRegs = cam.sensorRegsDefault = {1, 2, 3, 4, 5, 6};
+    rig.Online(id, 256, {0x050d02, 200});
+    rig.Reply(8);
+    EXPECT_EQ(cam.sensorRegs[5], 200);
+    rig.Online(id, 256, {0x0d03, 0});
+    rig.Reply(8);
     rig.Online(id, 256, {0x0801, 174});
     const Bytes se = rig.Reply(8);
     EXPECT_EQ(BE32(se, 4), 0x100u);
     EXPECT_EQ(BE32(se, 12), 174u | 1u << 8 | 2u << 16 | 3u << 24);
-    EXPECT_EQ(BE32(se, 16), 4u | 5u << 8 | 6u << 16);
+    EXPECT_EQ(BE32(se, 16), 4u | 5u << 8);
+    EXPECT_EQ(BE32(se, 20), 6u);
 
     // Presets: set two, delete one, read the list (kind 15).
     rig.Online(id, 16, {0xC0030001, 0x446F6F72, 0, 0, 0});

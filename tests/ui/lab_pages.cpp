@@ -11,14 +11,20 @@
 #include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
+#include "ui/pages/dlgcamsetpane.h"
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
+#include "ui/pages/pagecamera.h"
+#include "ui/pages/pagequality.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QSlider>
+#include <QStackedWidget>
 #include <QTest>
 #include <QTimeEdit>
 
@@ -88,7 +94,7 @@ protected:
         GetDeviceManager()->CancelSelectDevice();
         GetDeviceManager()->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
     }
-    static bool AllFilled(const CDlgCamConfigPane& pane)
+    template <typename Pane> static bool AllFilled(const Pane& pane)
     {
         for (const CConfigPage* pPage : pane.GetPages()) {
             if (pPage->GetPollState() != CConfigPage::PollState::Filled)
@@ -97,7 +103,7 @@ protected:
         return true;
     }
     // The page asks again (as a new selection does) until the device manager has the group.
-    static bool Fill(CDlgCamConfigPane& pane)
+    template <typename Pane> static bool Fill(Pane& pane)
     {
         const bool bFilled = QTest::qWaitFor(
             [&] {
@@ -259,5 +265,66 @@ TEST_F(LabPagesTest, SilentCameraGivesUpAndRecorderIsNotPolled)
     QTest::qWait(1500);
     for (const CConfigPage* pPage : paneRecorder.GetPages())
         EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Idle) << pPage->metaObject()->className();
+    GetDeviceManager()->CancelSelectDevice();
+}
+
+// The camera-setting pane against a 9P031 camera: quality and sensor pages fill from what the
+// camera reports, a bit rate under the standard's floor never reaches it, saved values become
+// its own, and "Defaults" brings the camera's registers back into the page.
+TEST_F(LabPagesTest, CameraSettingPagesReadBackFromTheCamera)
+{
+    DeviceInfo* pDevice = WaitForDevice(702);
+    ASSERT_NE(pDevice, nullptr);
+    Select(pDevice);
+    CDlgCamSetPane pane;
+    ASSERT_TRUE(Fill(pane));
+    auto* pQuality = pane.FindPage<CDlgCamSetQuality>();
+    EXPECT_EQ(Child<QComboBox>(pQuality, "fps")->currentText(), QStringLiteral("30/25"));
+    EXPECT_EQ(Child<QComboBox>(pQuality, "res")->currentText(), QStringLiteral("D1/VGA"));
+    EXPECT_EQ(Child<QComboBox>(pQuality, "bps")->currentText(), QStringLiteral("1000"));
+    EXPECT_EQ(Child<QLabel>(pQuality, "standard")->text(), QStringLiteral("PAL"));
+    auto* pSensor = pane.FindPage<CDlgCamSetCam9P031>();
+    EXPECT_EQ(static_cast<QStackedWidget*>(pSensor->parentWidget())->currentWidget(), pSensor);
+    EXPECT_EQ(Child<QSlider>(pSensor, "sharpness")->value(), 0x28);
+    EXPECT_EQ(Child<QSlider>(pSensor, "brightness")->value(), 0x80);
+    EXPECT_TRUE(Child<QCheckBox>(pSensor, "mirror")->isChecked());
+
+    const json before = Camera("PAGES3");
+    Child<QComboBox>(pQuality, "res")->setCurrentIndex(3);
+    Child<QComboBox>(pQuality, "bps")->setEditText(QStringLiteral("374"));
+    pQuality->OnBtnSave();
+    EXPECT_EQ(pQuality->GetHint()->GetText(), QStringLiteral("The minimum BPS is 375"));
+    QTest::qWait(500);
+    EXPECT_EQ(Camera("PAGES3")["last_set"], before["last_set"]);
+
+    Child<QComboBox>(pQuality, "fps")->setCurrentIndex(8);
+    Child<QComboBox>(pQuality, "bps")->setEditText(QStringLiteral("2000"));
+    pQuality->OnBtnSave();
+    EXPECT_EQ(pQuality->GetHint()->GetText(), QStringLiteral("OK"));
+    Child<QCheckBox>(pSensor, "rotate")->setChecked(true);
+    Child<QSlider>(pSensor, "brightness")->setValue(200);
+    pSensor->OnBtnSave();
+    json after;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            after = Settings("PAGES3");
+            return after["video_report"][0] == MakeSessionMode(2000, 15, 8) &&
+                   after["sensor_regs"] == "0100010128c8";
+        },
+        5000))
+        << after.dump();
+
+    // The camera's defaults come back into the page through a fresh read.
+    CConfigPage::s_nConfirmAnswer = 1;
+    pSensor->OnBtnDefaults();
+    CConfigPage::s_nConfirmAnswer = -1;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return pSensor->GetPollState() == CConfigPage::PollState::Filled &&
+                   Child<QSlider>(pSensor, "brightness")->value() == 0x80;
+        },
+        5000));
+    EXPECT_FALSE(Child<QCheckBox>(pSensor, "rotate")->isChecked());
+    EXPECT_EQ(Settings("PAGES3")["sensor_regs"], "010000012880");
     GetDeviceManager()->CancelSelectDevice();
 }

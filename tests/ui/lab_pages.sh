@@ -19,7 +19,8 @@ cat >"$work/scenario.json" <<'JSON'
 { "seed": 19, "cameras": [
   { "id": 700, "serial": "PAGES1", "name": "Porch" },
   { "id": 701, "serial": "PAGES2", "name": "Silent" },
-  { "id": 702, "serial": "PAGES3", "name": "Shed" },
+  { "id": 702, "serial": "PAGES3", "name": "Shed", "sensor_id": 8, "sensor_regs": "010000012880",
+    "video_report": [65548828, 1, 0, 0] },
   { "id": 800, "serial": "PAGESNVR", "name": "Recorder", "channels": 1 } ] }
 JSON
 export PAGES_SIM=$sim PAGES_SIM_CTL=$work/ctl.sock

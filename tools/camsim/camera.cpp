@@ -176,6 +176,7 @@ json CameraJson(const Camera& c)
     s["dome"] = {{"address", c.bDomeAddress}, {"baud", c.usDomeBaud}};
     s["dserver_link"] = c.bDServerLink;
     s["sensor_regs"] = Hex(c.sensorRegs);
+    s["video_report"] = {c.adwVideoReport[0], c.adwVideoReport[1], c.adwVideoReport[2], c.adwVideoReport[3]};
     json sensorSets = json::object();
     for (const auto& [k, v] : c.sensorSets)
         sensorSets[std::to_string(k)] = v;

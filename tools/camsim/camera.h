@@ -242,6 +242,7 @@ struct Camera {
     std::uint32_t dwCapWord1 = 0, dwCapWord2Flags = 0, dwCapWord3 = 0, dwCapWord4 = 0;
     std::uint32_t adwVideoReport[4]{};
     std::array<std::uint8_t, 6> sensorRegs{};
+    std::array<std::uint8_t, 6> sensorRegsDefault{};   // as the scenario gave them
     std::map<std::uint32_t, std::uint32_t> sensorSets; // control word -> value, as last set
     VolumeSettings volume;
     MotionSettings motion;

@@ -263,6 +263,7 @@ void Configure(Camera& c, const json& j, int n, std::mt19937& rng)
             c.adwVideoReport[i] = v[i].get<std::uint32_t>();
     }
     GetHex(j, "sensor_regs", c.sensorRegs);
+    c.sensorRegsDefault = c.sensorRegs;
     c.usCameraPort = static_cast<std::uint16_t>(GetU32(j, "camera_port", 80));
     if (j.contains("presets"))
         for (const auto& [k, v] : j.at("presets").items())

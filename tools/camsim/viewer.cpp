@@ -705,6 +705,13 @@ void CViewerProtocol::OnOnline(Camera& cam, const ReplyRoute& route, const std::
         ack();
         return;
     case 0x10000:
+        // The live stream's session-mode word; the video report gives it back.
+        if (a[0] == 359) {
+            cam.adwVideoReport[0] = a[1];
+            cam.lastSet["quality"] = std::to_string(a[1]);
+        }
+        ack();
+        return;
     case 0x800000:
     case 1:
     case 0x80000000:
@@ -810,8 +817,15 @@ void CViewerProtocol::OnOnline(Camera& cam, const ReplyRoute& route, const std::
             reply(0x100, {dwControl,
                           (dwValue & 0xFF) | std::uint32_t(g[0]) << 8 | std::uint32_t(g[1]) << 16 |
                               std::uint32_t(g[2]) << 24,
-                          std::uint32_t(g[3]) | std::uint32_t(g[4]) << 8 | std::uint32_t(g[5]) << 16});
+                          std::uint32_t(g[3]) | std::uint32_t(g[4]) << 8, std::uint32_t(g[5])});
         } else {
+            // Sub-command 2 writes the register named by the further byte, 3 restores them all.
+            const std::uint32_t dwSub = dwControl & 0xFF;
+            const std::uint32_t dwReg = (dwControl >> 16) & 0xFF;
+            if (dwSub == 2 && dwReg < cam.sensorRegs.size())
+                cam.sensorRegs[dwReg] = static_cast<std::uint8_t>(dwValue);
+            else if (dwSub == 3)
+                cam.sensorRegs = cam.sensorRegsDefault;
             cam.sensorSets[dwControl] = dwValue;
             cam.lastSet["sensor"] = Words(a, 2);
             reply(0x100, {dwControl, dwValue});
