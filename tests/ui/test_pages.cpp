@@ -4,7 +4,10 @@
 
 #include "core/language.h"
 #include "device/videoquality.h"
+#include "media/video/videopanelogic.h"
+#include "platform/paths.h"
 #include "ui/hint.h"
+#include "ui/mdpic.h"
 #include "ui/pages/dlgalarm.h"
 #include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgapplyto.h"
@@ -31,6 +34,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
 
@@ -739,8 +743,9 @@ TEST_F(PagesTest, CameraSettingPagesCheckSendAndWriteBack)
         pPage->OnBtnSave();
         EXPECT_EQ(HintText(pPage).toStdString(), c.strHint);
         EXPECT_EQ(pPage->GetHint()->IsError(), c.pszControl != nullptr);
-        if (c.pszControl != nullptr)
+        if (c.pszControl != nullptr) {
             EXPECT_EQ(pPage->GetHint()->GetAnchor(), pPage->GetKeyControl(c.pszControl));
+        }
         EXPECT_EQ(commands.m_vecSent, c.vecSent);
     }
     // Written back: the last quality and sensor saves.
@@ -793,4 +798,50 @@ TEST_F(PagesTest, CameraSettingPagesCheckSendAndWriteBack)
     pColor->OnBtnDefaults();
     bus.RemoveNotify(DWORD_NOTIFYID_VIDEO_COLOR, &sink);
     EXPECT_EQ(sink.m_vecValues, (std::vector<DWORD>{0xFBu, 0x0A0000FBu, 0u}));
+}
+
+namespace {
+
+// The live view as the motion page meets it on the bus: it writes its picture when asked.
+class CLiveView : public INotifySink {
+public:
+    void NotifySink(DWORD, UINT_PTR dwParam) override
+    {
+        m_vecAsked.push_back(dwParam);
+        if (m_bPicture) {
+            QImage image(64, 48, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            image.save(QString::fromStdString(MapDesignPath("C:\\Temp.tmp")), "BMP");
+        }
+    }
+    bool m_bPicture = false;
+    std::vector<UINT_PTR> m_vecAsked;
+};
+
+} // namespace
+
+// The motion page asks the live view for its picture as the motion page (so nothing is offered
+// to the user), keeps asking while there is none, and shows it behind the areas when it comes.
+TEST_F(PagesTest, MotionPageShowsTheLiveViewsPictureBehindTheAreas)
+{
+    QTemporaryDir dir;
+    const QByteArray strOldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", dir.path().toLocal8Bit());
+    CLiveView view;
+    bus.RegisterNotify(DWORD_NOTIFYID_WANT_SNAPSHOT, &view);
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    auto* pMotion = pane.FindPage<CDlgConfigMotionDetection>();
+    auto fnShown = [&] { return pMotion->GetPicture()->grab().toImage().pixelColor(100, 100); };
+    ASSERT_EQ(view.m_vecAsked.size(), 1u);
+    EXPECT_NE(fnShown(), QColor(Qt::red));
+    view.m_bPicture = true;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fnShown() == QColor(Qt::red); }, 3000));
+    const std::size_t nAsked = view.m_vecAsked.size();
+    QTest::qWait(1500);
+    EXPECT_EQ(view.m_vecAsked.size(), nAsked); // a picture ends the asking
+    EXPECT_EQ(view.m_vecAsked, std::vector<UINT_PTR>(nAsked, SNAPSHOT_FOR_MOTION));
+    bus.RemoveNotify(DWORD_NOTIFYID_WANT_SNAPSHOT, &view);
+    qputenv("TMPDIR", strOldTemp);
 }

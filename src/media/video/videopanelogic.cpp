@@ -128,7 +128,7 @@ void CVideoPaneLogic::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         SetColorAdjust(static_cast<DWORD>(dwParam));
         break;
     case DWORD_NOTIFYID_WANT_SNAPSHOT:
-        Snapshot();
+        Snapshot(dwParam != SNAPSHOT_FOR_MOTION);
         break;
     case DWORD_NOTIFYID_SPEAK_TO_CAMERA:
         OpenLocalMic();
@@ -354,13 +354,13 @@ void CVideoPaneLogic::SetColorAdjust(DWORD dwValue)
         static_cast<std::int8_t>(dwValue >> 16), static_cast<std::int8_t>(dwValue >> 24));
 }
 
-bool CVideoPaneLogic::Snapshot()
+bool CVideoPaneLogic::Snapshot(bool bOffer)
 {
     if (!m_pSession || !m_pSession->Snapshot(m_hooks.strSnapshotPath.c_str())) {
         VLOG(2, "Snapshot: no picture to save");
         return false;
     }
-    if (m_pView != nullptr)
+    if (bOffer && m_pView != nullptr)
         m_pView->OnSnapshotTaken(m_hooks.strSnapshotPath);
     return true;
 }

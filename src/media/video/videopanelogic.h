@@ -31,6 +31,11 @@ protected:
     ~IVideoPaneView() = default;
 };
 
+// Who asks for a snapshot through the bus: the user's picture is offered for saving, the motion
+// page only reads the file as the background of its region picture.
+constexpr UINT_PTR SNAPSHOT_FOR_USER = 0;
+constexpr UINT_PTR SNAPSHOT_FOR_MOTION = 1;
+
 class CVideoPaneLogic : public INotifySink {
 public:
     static constexpr std::size_t WORK_BUFFER_SIZE = 1024000;
@@ -78,7 +83,7 @@ public:
     void ShowDevice(DeviceInfo* pDevice);
     void StopDevice(DeviceInfo* pDevice);
     void SetColorAdjust(DWORD dwValue);
-    bool Snapshot();
+    bool Snapshot(bool bOffer = true);
     void OpenLocalMic();
     void OpenLocalSpk();
     void ResetSequence();

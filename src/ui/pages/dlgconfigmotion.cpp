@@ -3,10 +3,13 @@
 #include "core/stringids.h"
 #include "device/deviceinfo.h"
 #include "device/settinggroups.h"
+#include "media/video/videopanelogic.h"
+#include "platform/paths.h"
 #include "ui/mdpic.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +17,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -22,6 +26,8 @@ constexpr int PIC_WIDTH = 320;
 constexpr int PIC_HEIGHT = 240;
 constexpr int SENS_MIN = 60;
 constexpr int SENS_MAX = 99;
+constexpr int SNAPSHOT_RETRY_MS = 1000;
+constexpr int SNAPSHOT_TRIES = 5;
 } // namespace
 
 void CDlgConfigMotionDetection::BuildControls(QVBoxLayout* pLayout)
@@ -31,6 +37,9 @@ void CDlgConfigMotionDetection::BuildControls(QVBoxLayout* pLayout)
     m_pPic->setFixedSize(PIC_WIDTH, PIC_HEIGHT);
     pTop->addWidget(m_pPic, 0, Qt::AlignTop);
     connect(m_pPic, &CMDPic::RegionChanged, this, [this](unsigned) { OnRegionChanged(); });
+    m_pSnapshotTimer = new QTimer(this);
+    m_pSnapshotTimer->setInterval(SNAPSHOT_RETRY_MS);
+    connect(m_pSnapshotTimer, &QTimer::timeout, this, &CDlgConfigMotionDetection::OnWantSnapshot);
 
     auto* pSide = new QVBoxLayout;
     auto* pAreaGroup = new QButtonGroup(this);
@@ -159,6 +168,34 @@ void CDlgConfigMotionDetection::FillControls(const DeviceInfo& device)
             m_pPic->SetRectPercent(i, {region.bLeft, region.bTop, region.bRight, region.bBottom});
     }
     ShowArea();
+    // A new camera's areas must not sit on the last camera's picture.
+    m_pPic->SetBackground(QImage());
+    m_nSnapshotTries = 0;
+    OnWantSnapshot();
+}
+
+void CDlgConfigMotionDetection::OnWantSnapshot()
+{
+    CNotifyManager* pBus = Context().Bus();
+    // Without a live view there is no picture: the areas stay on the plain colour.
+    if (!pBus->IsRegistered(DWORD_NOTIFYID_WANT_SNAPSHOT)) {
+        m_pSnapshotTimer->stop();
+        return;
+    }
+    // The live view writes its picture synchronously; an old file would show another camera.
+    const QString strPath = QString::fromStdString(MapDesignPath("C:\\Temp.tmp"));
+    QFile::remove(strPath);
+    pBus->Notify(DWORD_NOTIFYID_WANT_SNAPSHOT, SNAPSHOT_FOR_MOTION);
+    QImage image;
+    if (image.load(strPath)) {
+        m_pPic->SetBackground(image);
+        m_pSnapshotTimer->stop();
+        return;
+    }
+    if (++m_nSnapshotTries < SNAPSHOT_TRIES)
+        m_pSnapshotTimer->start();
+    else
+        m_pSnapshotTimer->stop();
 }
 
 void CDlgConfigMotionDetection::SelectArea(int nIndex)

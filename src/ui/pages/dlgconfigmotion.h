@@ -11,6 +11,7 @@ class QCheckBox;
 class QRadioButton;
 class QSlider;
 class QSpinBox;
+class QTimer;
 
 class CDlgConfigMotionDetection : public CConfigPage {
     Q_OBJECT
@@ -32,6 +33,9 @@ private:
     void OnRegionChanged();
     void ShowArea();
     void OnCoordinatesEdited();
+    // The live view's still picture behind the areas: asked for when the page fills and again
+    // each second until one arrives (the first picture may still be on its way).
+    void OnWantSnapshot();
 
     MotionInfo m_stEdit{};
     int m_nArea = 0;
@@ -44,4 +48,6 @@ private:
     QSlider* m_pSliderThreshold = nullptr;
     QSlider* m_pSliderSens = nullptr;
     QSpinBox* m_apSpin[4] = {}; // left, top, right, bottom in percent
+    QTimer* m_pSnapshotTimer = nullptr;
+    int m_nSnapshotTries = 0;
 };
