@@ -362,5 +362,27 @@ system_commands() {
   expect_eq "still up" "$(dump SYS2 | jq -c '[.settings.reboots_asked, .rebooting]')" '[0,false]'
 }
 
+quality() {
+  # 1000 kbit/s, 25 fps, D1: a PAL camera and an NTSC one.
+  start_sim "$(scenario_file qual '{ "seed": 23, "cameras": [
+      { "id": 320, "serial": "QUAL1", "video_report": [65548828, 1, 0, 0] },
+      { "id": 321, "serial": "QUAL2", "video_report": [65548828, 0, 0, 0] } ] }')"
+  cli --json quality QUAL1
+  expect_rc "read" 0
+  expect_eq "reported" "$(jq -c '[.fps, .resolution, .bitrate, .standard]' "$work/out")" '[25,7,1000,"pal"]'
+  cli --json quality QUAL1 resolution=8 fps=30 bitrate=375
+  expect_rc "PAL HD floor" 0
+  expect_eq "camera's stream" "$(dump QUAL1 | jq '.settings.video_report[0]')" $(((375 << 16) | (30 << 9) | (8 << 2)))
+  expect_eq "read back" "$(jq -c '[.fps, .resolution, .bitrate, .verified]' "$work/out")" '[30,8,375,true]'
+  cli --json quality QUAL2 resolution=8 fps=30 bitrate=1124
+  expect_rc "NTSC HD floor" 2
+  expect_eq "message" "$(jq -r .error.message "$work/out")" "bitrate: The minimum BPS is 1125"
+  cli --json quality QUAL2 bitrate=10001
+  expect_rc "above the top" 2
+  cli --json quality QUAL2 fps=9
+  expect_rc "no such frame rate" 2
+  expect_eq "nothing sent" "$(dump QUAL2 | jq -c .last_set)" '{}'
+}
+
 "$scenario"
 finish

@@ -30,3 +30,5 @@ void AddAudioCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 void AddSnapshotCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // reboot, time (clisystem.cpp).
 void AddSystemCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// quality (cliquality.cpp).
+void AddQualityCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

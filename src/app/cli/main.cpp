@@ -112,6 +112,7 @@ int main(int argc, char** argv)
     AddSnapshotCommands(cli, options, vecSubcommands);
     AddAudioCommands(cli, options, vecSubcommands);
     AddSystemCommands(cli, options, vecSubcommands);
+    AddQualityCommands(cli, options, vecSubcommands);
 
     try {
         cli.parse(argc, argv);
