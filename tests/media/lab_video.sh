@@ -102,15 +102,19 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   until_media() { for _ in $(seq 150); do media | jq -e "$1" >/dev/null && return; sleep 0.2; done; }
   "$0" --close-after 120000 &
   client=$!
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     win=$(xdotool search --name "^Vistrel" 2>/dev/null | head -1)
     [[ -n $win ]] && break
     sleep 0.2
   done
   sleep 6
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  xdotool mousemove $((X + 100)) $((Y + 48)) click --repeat 2 --delay 80 1
-  sleep 1; xdotool type pw; xdotool key Return
+  # The list may still be filling: the double click is tried again until the camera streams.
+  for _ in 1 2 3; do
+    xdotool mousemove $((X + 100)) $((Y + 48)) click --repeat 2 --delay 80 1
+    sleep 1; xdotool type pw; xdotool key Return
+    for _ in $(seq 25); do media | jq -e ".media.streams.live.active" >/dev/null && break 2; sleep 0.2; done
+  done
   until_media ".media.live_frames > 0"
   sleep 3; import -window root "$work/before.png"
   sleep 1; import -window root "$work/before2.png"

@@ -10,6 +10,7 @@ namespace {
 // Segments of one frame beyond this are dropped: the decoder never gets a sample larger than
 // the pin's buffers.
 constexpr std::size_t kMaxFrame = 1024 * 1024;
+constexpr std::size_t kMaxQueuedFrames = 250;
 
 DWORD FourCCOfMode(int nMode)
 {
@@ -35,6 +36,10 @@ CPushSourceFilter::CPushSourceFilter(IUnknown* pUnk, HRESULT* phr)
         return;
     }
     m_pPin->SetBufferSize(static_cast<long>(kMaxFrame));
+    // Frames come in bursts whenever the GUI thread was held up (a dialog, opening an audio
+    // device, the packet capture's delivery): ten seconds at 25 frames/s are taken and decoded
+    // late rather than dropped, as a drop blanks the picture until the next key frame.
+    m_pPin->SetMaxQueue(kMaxQueuedFrames);
     UpdateOfferedType();
 }
 
