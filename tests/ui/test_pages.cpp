@@ -318,7 +318,7 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          nullptr, "Saved.", "WifiSet 0  0 0 ac 3323068419 portal-with-a-long-n  secret-pw-"},
         {"3g apn", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("apn", "")), "apn", "Invalid value!", ""},
         {"3g", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("tel", "*99#")), nullptr, "Saved.",
-         "3GSet 0 SER100 0 3gnet *99#"},
+         "3GSet 0 SER100 0 3gnet *99# link 0"},
         {"sd bps low", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "100"), "bps",
          "The minimum BPS is 375", ""},
         {"sd bps high", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "10001"), "bps",
@@ -574,6 +574,28 @@ TEST_F(PagesTest, RebootAndClearRecordsRefuseInOrderThenAskThenSend)
             EXPECT_EQ(pPage->GetHint()->IsError(), c.bError);
         EXPECT_EQ(commands.m_vecSent, c.vecSent);
     }
+}
+
+// The wired/3G switch asks first; a "no" sends nothing and keeps the camera's link shown, a
+// "yes" sends the camera's own dial settings with the new link.
+TEST_F(PagesTest, LinkSwitchAsksThenSendsTheDialSettingsWithTheNewLink)
+{
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    auto* p3G = pane.FindPage<CDlgNetworkWire3G>();
+    auto* pLink = Child<QComboBox>(p3G, "link");
+    EXPECT_EQ(pLink->currentIndex(), 0);
+    pLink->setCurrentIndex(1);
+    CConfigPage::s_nConfirmAnswer = 0;
+    p3G->OnBtnSwitch();
+    EXPECT_TRUE(commands.m_vecSent.empty());
+    EXPECT_EQ(pLink->currentIndex(), 0);
+    pLink->setCurrentIndex(1);
+    CConfigPage::s_nConfirmAnswer = 1;
+    p3G->OnBtnSwitch();
+    EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"3GSet 0 SER100 1 3gnet *99 link 1"});
+    EXPECT_EQ(HintText(p3G), QStringLiteral("Saved."));
 }
 
 // "Update camera time" sends the PC's clock: UTC seconds now and the local offset.

@@ -217,7 +217,7 @@ public:
     {
         Add("3GSet", 0,
             std::string(pszSerial) + " " + std::to_string(request.bUseDefaultDial) + " " + request.strAPN +
-                " " + request.strTelNum);
+                " " + request.strTelNum + " link " + std::to_string(request.bConnectType));
     }
     void ReScanWifi() override { Add("ReScanWifi", 0, ""); }
     void Cmd_Reboot(DWORD dwID) override { Add("Reboot", dwID, ""); }

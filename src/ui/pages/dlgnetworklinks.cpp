@@ -206,6 +206,19 @@ void CDlgNetworkWire3G::BuildControls(QVBoxLayout* pLayout)
     m_pLabelState = new QLabel(this);
     m_pLabelState->setObjectName(QStringLiteral("state"));
     pLayout->addWidget(m_pLabelState);
+    auto* pLinkRow = new QHBoxLayout;
+    pLinkRow->addWidget(new QLabel(PageText(IDS_ST_CONNTYPE), this));
+    m_pComboLink = new QComboBox(this);
+    m_pComboLink->setObjectName(QStringLiteral("link"));
+    m_pComboLink->addItem(PageText(IDS_ST_NETWIRED), 0);
+    m_pComboLink->addItem(PageText(IDS_3G_MODE), 1);
+    pLinkRow->addWidget(m_pComboLink);
+    auto* pBtnSwitch = new QPushButton(PageText(IDS_BTN_SET), this);
+    pBtnSwitch->setObjectName(QStringLiteral("switch"));
+    connect(pBtnSwitch, &QPushButton::clicked, this, &CDlgNetworkWire3G::OnBtnSwitch);
+    pLinkRow->addWidget(pBtnSwitch);
+    pLinkRow->addStretch(1);
+    pLayout->addLayout(pLinkRow);
     auto* pBox = new QGroupBox(PageText(IDS_CUSTOM_DIAL), this);
     auto* pForm = new QFormLayout(pBox);
     m_pChkCustom = new QCheckBox(PageText(IDS_CUSTOM_DIAL), pBox);
@@ -240,6 +253,7 @@ void CDlgNetworkWire3G::FillControls(const DeviceInfo& device)
     GetSaveButton()->setEnabled(pRecord != nullptr);
     if (pRecord == nullptr)
         return;
+    m_pComboLink->setCurrentIndex(pRecord->bConnectType == 0 ? 0 : 1);
     m_pChkCustom->setChecked(pRecord->bUseDefaultDial == 0);
     m_pEditApn->setText(QString::fromStdString(FieldText(pRecord->szAPN)));
     m_pEditTel->setText(QString::fromStdString(FieldText(pRecord->szTelNum)));
@@ -272,4 +286,30 @@ void CDlgNetworkWire3G::OnBtnSave()
         return;
     Commands()->Cmd_3GSet(pDevice->GetSerial(), request);
     ShowHint(GetSaveButton(), IDS_HINT_SETNETWORKSUC, false);
+}
+
+void CDlgNetworkWire3G::OnBtnSwitch()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->pThreeGRecord == nullptr)
+        return;
+    const ThreeGRecord& current = *pDevice->pThreeGRecord;
+    const BYTE bTarget = static_cast<BYTE>(m_pComboLink->currentData().toInt());
+    if (bTarget == (current.bConnectType == 0 ? 0 : 1))
+        return;
+    if (!Confirm(bTarget == 0 ? IDS_MSG_NET_SWITCH_TO_WIRED : IDS_MSG_NET_SWITCH_TO_WIRELESS)) {
+        m_pComboLink->setCurrentIndex(current.bConnectType == 0 ? 0 : 1);
+        return;
+    }
+    // The dial settings go back as the camera has them; only the link changes.
+    ThreeGRequest request;
+    request.bConnectType = bTarget;
+    request.bUseDefaultDial = current.bUseDefaultDial;
+    request.bIs3GCam = pDevice->stQuery.bHas3G;
+    request.strAPN = FieldText(current.szAPN);
+    request.strTelNum = FieldText(current.szTelNum);
+    request.strAccount = FieldText(current.szAccount);
+    request.strPassword = FieldText(current.szPassword);
+    Commands()->Cmd_3GSet(pDevice->GetSerial(), request);
+    ShowHint(m_pComboLink, IDS_HINT_SETNETWORKSUC, false);
 }

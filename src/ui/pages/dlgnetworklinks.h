@@ -57,6 +57,8 @@ class CDlgNetworkWire3G : public CConfigPage {
 public:
     using CConfigPage::CConfigPage;
     void OnBtnSave() override;
+    // The wired/3G switch: asks first, then sends the camera's 3G settings with the new link.
+    void OnBtnSwitch();
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;
@@ -65,6 +67,7 @@ protected:
 
 private:
     QLabel* m_pLabelState = nullptr;
+    QComboBox* m_pComboLink = nullptr;
     QCheckBox* m_pChkCustom = nullptr;
     QLineEdit* m_pEditApn = nullptr;
     QLineEdit* m_pEditTel = nullptr;
