@@ -119,12 +119,13 @@ void CTextRelabeler::Record()
             const int nCount = slot.fnCount(pWidget);
             for (int i = 0; i < nCount; ++i) {
                 const QString strNow = slot.fnGet(pWidget, i);
-                // Already noted and still showing what it showed then.
-                if (pWidget->property(WasName(slot, i)).toString() == strNow && !strNow.isEmpty())
+                // Already looked at and still showing what it showed then (a table text or not).
+                const QVariant was = pWidget->property(WasName(slot, i));
+                if (was.isValid() && was.toString() == strNow)
                     continue;
                 const DWORD dwID = strNow.isEmpty() ? 0 : pLanguage->FindStringID(strNow.toStdU16String());
                 pWidget->setProperty(IdName(slot, i), dwID == 0 ? QVariant() : QVariant(uint(dwID)));
-                pWidget->setProperty(WasName(slot, i), dwID == 0 ? QVariant() : QVariant(strNow));
+                pWidget->setProperty(WasName(slot, i), strNow);
             }
         }
     });
