@@ -6,8 +6,8 @@
 #    pattern, within a tolerance;
 #  - the desktop client under Xvfb: a double click opens a camera that switches from 1280x720 at
 #    4 Mbit/s to 1920x1080 at 8 Mbit/s mid-stream; screenshots before and after show the
-#    pattern's colours in the pane, the picture goes on changing after the switch, and every
-#    frame the camera sent is rendered.
+#    pattern's colours in the pane, the picture goes on changing after the switch, every frame
+#    the camera sent is rendered, and with the speaker on the camera's tone reaches a null sink.
 #   lab_video.sh <vistrel-cli> <vistrel> <vistrel-camsim> <vistrel-regsvr> <decoder module> <data dir>
 set -uo pipefail
 cli=$1 client=$2 sim=$3 regsvr=$4 module=$5 data=$6
@@ -96,7 +96,9 @@ pid=$!
 saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:round(mean*1000)]' info:; }
 # The simulator encodes its clips first, which takes a while on a loaded machine: the steps
 # wait for the stream (and for its switch) rather than for a fixed time.
-xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+# Beside a PulseAudio server of its own: with the pane's speaker on, the camera's tone is
+# recorded from the null sink's monitor.
+"$(dirname "$0")/with-pulse.sh" xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   work=$1 sim=$2
   media() { "$sim" --send "$work/ctl" media VL0003; }
   until_media() { for _ in $(seq 150); do media | jq -e "$1" >/dev/null && return; sleep 0.2; done; }
@@ -118,6 +120,12 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   until_media ".media.live_frames > 0"
   sleep 3; import -window root "$work/before.png"
   sleep 1; import -window root "$work/before2.png"
+  # The speaker button of the toolbar under the picture.
+  xdotool mousemove $((X + 415)) $((Y + 659)) click 1
+  sleep 2
+  timeout 3 parec -d "$VISTREL_PULSE_SOURCE" --rate=8000 --channels=1 --format=s16le --raw >"$work/speaker.raw"
+  import -window root "$work/speaker.png"
+  xdotool mousemove $((X + 415)) $((Y + 659)) click 1
   until_media ".media.switched"
   sleep 3; import -window root "$work/after.png"
   sleep 1; import -window root "$work/after2.png"
@@ -130,6 +138,12 @@ xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   # Escape closes the main window, which ends the view.
   xdotool windowfocus --sync "$win" key Escape
   wait $client' "$client" "$work" "$sim"
+# The simulator's tone is 440 Hz; sox estimates the frequency of what the sink played.
+read -r tone rms < <(sox -t raw -r 8000 -e signed -b 16 -c 1 "$work/speaker.raw" -n stat 2>&1 |
+  awk '/Rough +frequency/ { f = $3 } /RMS +amplitude/ { r = $3 } END { printf "%d %.4f\n", f, r }')
+echo "desktop speaker: ${tone:-?} Hz, RMS amplitude ${rms:-?} in $(stat -c %s "$work/speaker.raw" 2>/dev/null) bytes"
+((${tone:-0} >= 400 && ${tone:-0} <= 480)) || fail "desktop: the speaker did not play the camera's tone (${tone:-?} Hz)"
+[[ ${rms:-0} != 0.0000 ]] || fail "desktop: the speaker played silence"
 for shot in before before2 after after2; do
   [[ -f $work/$shot.png ]] || { fail "no screenshot $shot"; continue; }
   sat=$(saturation "$work/$shot.png")
