@@ -21,11 +21,12 @@ sd_scenario() {
     \"cameras\": [ { \"id\": 4660, \"serial\": \"SD{n}\", \"name\": \"Cam {n}\", \"count\": $count } ] }"
 }
 
-# verify ID FIRST LAST FOLDER: the files hold exactly the frames of seconds FIRST..LAST.
+# verify ID FIRST LAST FOLDER [SWITCH]: the files hold exactly the frames of seconds FIRST..LAST
+# (from second SWITCH on, those of the card's other picture size).
 verify() {
   local result
   result=$("$here/verify_download.py" "$E2E_SIM" "$scenario_path" "$LAB_CAMERA_ADDRS_1" "$1" "$REC_START" "$FPS" "$CLIP" \
-    "$2" "$3" "$4")
+    "$2" "$3" "$4" ${5:+"$5"})
   local rc=$?
   if ((rc == 0)); then pass "frames of $4 match the card: $result"; else fail "frames of $4: $result"; fi
 }
@@ -127,13 +128,25 @@ download_four() {
 }
 
 download_split() {
+  # The card changes picture size at 240: the file open then ends with 239 and the next one
+  # starts with the new size, besides the splits of a 1 MiB size limit.
   scenario_path=$(sd_scenario '{}')
+  jq --argjson at "$(t 240)" '.defaults.media.sd_switch = { at: $at, width: 176, height: 144 }' "$scenario_path" \
+    >"$work/split.json"
+  scenario_path=$work/split.json
   start_sim "$scenario_path"
-  # 300 kbit/s for 60 s is about 2.2 MiB: a 1 MiB limit makes three files, split at key frames.
+  # 300 kbit/s for 60 s is about 2.2 MiB: a 1 MiB limit makes three or more files, split at key frames.
   cli --json download SD1 --from "$(iso 200)" --to "$(iso 259)" --dir "$rec" --test-max-file-mib 1
   expect_rc "download" 0
-  expect_eq "files" "$(jq '.cameras[0].files' "$work/out")" 3
-  verify 4660 "$(t 200)" "$(t 259)" "$rec/Cam 1"
+  expect_eq "three files or more" "$(jq '.cameras[0].files >= 3' "$work/out")" true
+  local at switched before
+  at=$(date -u -d "@$(t 240)" +%y%m%d%H%M%S)
+  switched=$(cd "$rec/Cam 1" && ls "$at"-*.avi)
+  before=$(cd "$rec/Cam 1" && ls | grep -- "-$(date -u -d "@$(t 239)" +%y%m%d%H%M%S).avi")
+  size() { ffprobe -v error -select_streams v -show_entries stream=width,height -of csv=p=0 "$rec/Cam 1/$1"; }
+  expect_eq "size before the change" "$(size "$before")" "320,240"
+  expect_eq "size after it" "$(size "$switched")" "176,144"
+  verify 4660 "$(t 200)" "$(t 259)" "$rec/Cam 1" "$(t 240)"
   finish
 }
 

@@ -1,13 +1,13 @@
 #!/usr/bin/env python3
 """Checks downloaded AVI files against what the simulator's SD card holds.
 
-verify_download.py SIM SCENARIO ADDR CAMERA_ID REC_START FPS CLIP_FRAMES FIRST LAST FOLDER
+verify_download.py SIM SCENARIO ADDR CAMERA_ID REC_START FPS CLIP_FRAMES FIRST LAST FOLDER [SWITCH]
 
 Every video chunk of the files in FOLDER (in name order) must be the codec data of the
 recording's frame its stamp names, byte for byte (CRC-32 against the simulator's --sd-frame),
 the frames must run from second FIRST to second LAST without a gap or a repeat, and each file
-must be named by the seconds of its first and last frame. Prints one JSON line; exit 1 on a
-mismatch.
+must be named by the seconds of its first and last frame. From second SWITCH on, the card holds
+the clip at its other picture size. Prints one JSON line; exit 1 on a mismatch.
 """
 import calendar
 import json
@@ -40,15 +40,22 @@ def chunks(path):
 def main():
     sim, scenario, addr, cam, rec_start, fps, clip, first, last, folder = sys.argv[1:11]
     rec_start, fps, clip, first, last = int(rec_start), int(fps), int(clip), int(first), int(last)
-    expected = {}
-    for second in range((clip + fps - 1) // fps):
-        out = subprocess.run([sim, "--scenario", scenario, "--addresses", addr, "--sd-frame", cam,
-                              str(rec_start + second), "all"], capture_output=True, text=True, check=True)
-        for line in out.stdout.splitlines():
-            info = json.loads(line)
-            k = second * fps + info["index"]
-            if k < clip:
-                expected[k] = (int(info["es_crc"], 16), bool(info["key"]))
+    switch = int(sys.argv[11]) if len(sys.argv) > 11 else None
+
+    def clip_from(start):
+        # Frame n of the recording is clip frame n % clip: one period read from second start.
+        table = {}
+        for second in range((clip + fps - 1) // fps):
+            out = subprocess.run([sim, "--scenario", scenario, "--addresses", addr, "--sd-frame", cam,
+                                  str(start + second), "all"], capture_output=True, text=True, check=True)
+            for line in out.stdout.splitlines():
+                info = json.loads(line)
+                k = ((start - rec_start + second) * fps + info["index"]) % clip
+                table[k] = (int(info["es_crc"], 16), bool(info["key"]))
+        return table
+
+    expected = clip_from(rec_start)
+    switched = clip_from(switch) if switch is not None else None
     errors = []
     frames = []
     files = sorted(f for f in os.listdir(folder) if f.endswith(".avi"))
@@ -61,7 +68,7 @@ def main():
             seconds, micros = struct.unpack_from("<II", payload, 2)
             n = (seconds - rec_start) * fps + round(micros * fps / 1000000)
             times.append(seconds)
-            crc, key = expected[n % clip]
+            crc, key = (switched if switch is not None and seconds >= switch else expected)[n % clip]
             if zlib.crc32(payload[header:]) != crc:
                 errors.append("%s: frame %d differs" % (name, n))
             if (cid == b"00db") != key:

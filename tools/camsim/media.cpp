@@ -237,7 +237,14 @@ Bytes SdFrame(const Camera& cam, const Clip& sd, std::uint8_t bStampFlags, const
 {
     std::uint32_t dwSub = 0;
     const std::uint32_t dwTime = SdFrameTime(cam, sd, pos, &dwSub);
-    const EncodedFrame& f = sd.frames[pos.dwFrame % sd.frames.size()];
+    // The card's second picture size: the same frames, encoded at the other size.
+    std::shared_ptr<const Clip> other;
+    if (cam.media.sdSwitch && dwTime >= cam.media.dwSdSwitchAt) {
+        std::string strError;
+        other = GetClip(*cam.media.sdSwitch, strError);
+    }
+    const Clip& clip = other ? *other : sd;
+    const EncodedFrame& f = clip.frames[pos.dwFrame % clip.frames.size()];
     const std::uint8_t bType = sd.cfg.enCodec == VideoCodec::H264 ? TYPE_H264_STAMPED : TYPE_MPEG4_STAMPED;
     return BuildVideoFrame(bType, f.bKey, static_cast<std::uint16_t>(pos.dwFrame), cam.dwId, bStampFlags,
                            dwTime, dwSub, f.es);
@@ -443,6 +450,8 @@ bool CMediaEngine::Prepare(const std::vector<Camera*>& cameras, std::string& str
                 cfgs.push_back(*c->media.switchTo);
             if (!c->recordings.empty())
                 cfgs.push_back(c->media.sd);
+            if (!c->recordings.empty() && c->media.sdSwitch)
+                cfgs.push_back(*c->media.sdSwitch);
             for (const auto& v : cfgs)
                 if (std::find(todo.begin(), todo.end(), v) == todo.end())
                     todo.push_back(v);

@@ -103,6 +103,19 @@ void ParseMediaJson(const std::string& strJson, MediaConfig& cfg)
         cfg.strTalkWav = j.value("talk_wav", cfg.strTalkWav);
         if (j.contains("sd"))
             ParseVideo(j.at("sd"), cfg.sd, true);
+        if (j.contains("sd_switch")) {
+            const json& s = j.at("sd_switch");
+            VideoConfig v = cfg.sd;
+            v.nWidth = GetInt(s, "width", v.nWidth);
+            v.nHeight = GetInt(s, "height", v.nHeight);
+            if (const std::string err = CheckVideoConfig(v); !err.empty())
+                Fail("sd_switch: " + err);
+            const std::int64_t llAt = s.value("at", std::int64_t(-1));
+            if (llAt < 0 || llAt > 0xFFFFFFFFll)
+                Fail("sd_switch needs \"at\" (seconds since 1970)");
+            cfg.sdSwitch = v;
+            cfg.dwSdSwitchAt = static_cast<std::uint32_t>(llAt);
+        }
         cfg.dwSdWindow = static_cast<std::uint32_t>(GetInt(j, "sd_window", static_cast<int>(cfg.dwSdWindow)));
         cfg.dwSdResendMs =
             static_cast<std::uint32_t>(GetInt(j, "sd_resend_ms", static_cast<int>(cfg.dwSdResendMs)));

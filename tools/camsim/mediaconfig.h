@@ -31,6 +31,9 @@ struct MediaConfig {
     std::string strTalkWav;  // received talk audio is decoded into this WAV file
 
     VideoConfig sd{VideoCodec::H264, 640, 360, 25, 800, 25, 100};
+    // From second dwSdSwitchAt on, the card holds this picture size (the rest as sd).
+    std::optional<VideoConfig> sdSwitch;
+    std::uint32_t dwSdSwitchAt = 0;
     std::uint32_t dwSdWindow = 64;           // sub-packets sent and not yet acknowledged
     std::uint32_t dwSdResendMs = 400;        // an unacknowledged sub-packet is sent again after this
     std::uint32_t dwSdDatagramBytes = 16000; // sub-packets are gathered into units up to this size
