@@ -26,6 +26,7 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         GetLanguageManager()->LoadLanguage(nLanguage);
         CFakeManager manager;
         CRecordingCommands commands;
+        commands.m_rtsp = {0, 1, 30, 4, 2048, 15, 2, 512}; // what the RTSP page is answered
         CNotifyManager bus;
         DeviceInfo& camera = manager.Add(100, CAMERA_TYPE_SINGLE, u"Front door");
         manager.Add(101, CAMERA_TYPE_SINGLE, u"Garden");
