@@ -124,8 +124,7 @@ CheckError RangeError(const std::string& strKey, long nMin, long nMax)
 {
     if (strKey.find("port") != std::string::npos)
         return MakeError(strKey, IDS_HINT_PORTRANGE, {nMin, nMax});
-    return MakeTextError(strKey,
-                         "a whole number from " + std::to_string(nMin) + " to " + std::to_string(nMax));
+    return MakeError(strKey, IDS_HINT_NUMBER_RANGE, {nMin, nMax});
 }
 
 CheckResult CheckNumber(const std::string& strKey, const std::string& strText, long nMin, long nMax,

@@ -45,8 +45,8 @@ CheckResult CheckAddress(const std::string& strKey, const std::string& strText, 
 
 // A whole decimal number in [nMin, nMax]; else "The port range is from %d to %d!", the
 // message the pages use for every bounded number.
-// The error of a number out of its range: the page's port message for a port, else a text that
-// names the range (the key names the field).
+// The error of a number out of its range: the page's port message for a port, else the
+// language's range message (the key names the field).
 CheckError RangeError(const std::string& strKey, long nMin, long nMax);
 CheckResult CheckNumber(const std::string& strKey, const std::string& strText, long nMin, long nMax,
                         long& nValue);

@@ -161,14 +161,10 @@ TEST(SettingGroups, SnapshotRangesAndServer)
                                                           {"port", "65536"}}) {
         const CheckResult result = BuildSnapshot(KV({{strKey, strValue}}), current, request);
         ASSERT_TRUE(result) << strKey << "=" << strValue;
-        // The port keeps the page's message; other numbers name their own range.
-        if (strKey == "port") {
-            EXPECT_EQ(result->dwStringID, IDS_HINT_PORTRANGE);
-        } else {
-            EXPECT_EQ(result->dwStringID, 0u);
-            EXPECT_EQ(result->strText,
-                      strKey == "count" ? "a whole number from 1 to 127" : "a whole number from 1 to 65535");
-        }
+        // The port keeps the page's message; other numbers name their own range, in the
+        // language's words.
+        EXPECT_EQ(result->dwStringID, strKey == "port" ? IDS_HINT_PORTRANGE : IDS_HINT_NUMBER_RANGE);
+        EXPECT_EQ(result->vecArgs, (std::vector<long>{1, strKey == "count" ? 127 : 65535}));
         EXPECT_EQ(result->strKey, strKey);
     }
     EXPECT_EQ(BuildSnapshot(KV({{"server", "255.255.255.255"}}), current, request)->dwStringID,
