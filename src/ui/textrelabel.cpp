@@ -13,10 +13,12 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace {
 
-// Dynamic properties on each widget: the id of what it showed and that text, per kind of text.
+// Marks a subtree that has a relabeler of its own.
 constexpr char ROOT_PROPERTY[] = "vistrelRelabelRoot";
 
 // One kind of text a widget shows: how many, read and write one.
@@ -84,25 +86,29 @@ void Walk(QWidget* pRoot, QWidget* pWidget, const std::function<void(QWidget*)>&
     }
 }
 
-QByteArray IdName(const TextSlot& slot, int i)
-{
-    return QByteArray(slot.pszName) + "Id" + QByteArray::number(i);
-}
+} // namespace
 
-QByteArray WasName(const TextSlot& slot, int i)
+namespace {
+
+// The three languages' tables, to find the id of a text in the language it was shown in.
+const CLanguageManager& TablesOf(int nLanguageID)
 {
-    return QByteArray(slot.pszName) + "Was" + QByteArray::number(i);
+    static std::map<int, std::unique_ptr<CLanguageManager>> s_mapTables;
+    std::unique_ptr<CLanguageManager>& pTables = s_mapTables[nLanguageID];
+    if (pTables == nullptr) {
+        pTables = std::make_unique<CLanguageManager>();
+        pTables->LoadLanguage(nLanguageID);
+    }
+    return *pTables;
 }
 
 } // namespace
 
 CTextRelabeler::CTextRelabeler(QWidget* pRoot, CNotifyManager* pBus)
-    : QObject(pRoot), m_pRoot(pRoot), m_pBus(pBus)
+    : QObject(pRoot), m_pRoot(pRoot), m_pBus(pBus),
+      m_nShownLanguage(GetLanguageManager()->GetCurrentLanguage())
 {
     pRoot->setProperty(ROOT_PROPERTY, true);
-    // Widgets made after this are noted when the tree is next shown.
-    pRoot->installEventFilter(this);
-    Record();
     m_pBus->RegisterNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
 }
 
@@ -111,55 +117,27 @@ CTextRelabeler::~CTextRelabeler()
     m_pBus->RemoveNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
 }
 
-void CTextRelabeler::Record()
+void CTextRelabeler::Relabel()
 {
     const CLanguageManager* pLanguage = GetLanguageManager();
+    // Whatever the tree shows now was written in the language shown so far, whenever it was set.
+    const CLanguageManager& shown = TablesOf(m_nShownLanguage);
     Walk(m_pRoot, m_pRoot, [&](QWidget* pWidget) {
         for (const TextSlot& slot : Slots()) {
             const int nCount = slot.fnCount(pWidget);
             for (int i = 0; i < nCount; ++i) {
                 const QString strNow = slot.fnGet(pWidget, i);
-                // Already looked at and still showing what it showed then (a table text or not).
-                const QVariant was = pWidget->property(WasName(slot, i));
-                if (was.isValid() && was.toString() == strNow)
-                    continue;
-                const DWORD dwID = strNow.isEmpty() ? 0 : pLanguage->FindStringID(strNow.toStdU16String());
-                pWidget->setProperty(IdName(slot, i), dwID == 0 ? QVariant() : QVariant(uint(dwID)));
-                pWidget->setProperty(WasName(slot, i), strNow);
+                const DWORD dwID = strNow.isEmpty() ? 0 : shown.FindStringID(strNow.toStdU16String());
+                if (dwID != 0)
+                    slot.fnSet(pWidget, i, QString::fromStdU16String(pLanguage->GetString(dwID)));
             }
         }
     });
-}
-
-void CTextRelabeler::Relabel()
-{
-    const CLanguageManager* pLanguage = GetLanguageManager();
-    Walk(m_pRoot, m_pRoot, [&](QWidget* pWidget) {
-        for (const TextSlot& slot : Slots()) {
-            const int nCount = slot.fnCount(pWidget);
-            for (int i = 0; i < nCount; ++i) {
-                const QVariant id = pWidget->property(IdName(slot, i));
-                // Changed by its owner since it was noted: the owner's text stands.
-                if (!id.isValid() || slot.fnGet(pWidget, i) != pWidget->property(WasName(slot, i)).toString())
-                    continue;
-                const QString strNew = QString::fromStdU16String(pLanguage->GetString(id.toUInt()));
-                slot.fnSet(pWidget, i, strNew);
-                pWidget->setProperty(WasName(slot, i), strNew);
-            }
-        }
-    });
+    m_nShownLanguage = pLanguage->GetCurrentLanguage();
 }
 
 void CTextRelabeler::NotifySink(DWORD dwNotifyID, UINT_PTR)
 {
     FATAL_CHECK(dwNotifyID == DWORD_NOTIFYID_LANGUAGE_CHANGED);
     Relabel();
-    Record();
-}
-
-bool CTextRelabeler::eventFilter(QObject* pWatched, QEvent* pEvent)
-{
-    if (pWatched == m_pRoot && pEvent->type() == QEvent::Show)
-        Record();
-    return QObject::eventFilter(pWatched, pEvent);
 }

@@ -1,7 +1,6 @@
-// Keeps a tree of widgets in the current language: notes which table text each label, button,
-// group title, list item, tab and tooltip shows, and after a language change shows the new
-// wording of those texts. Texts the widgets' owners set later (camera values, states) are
-// theirs to renew.
+// Keeps a tree of widgets in the current language: after a language change, each label, button,
+// group title, list item, tab and tooltip that shows a table text of the previous language
+// shows that text's new wording. Other texts (camera values) stay as their owners set them.
 #pragma once
 
 #include "core/notify.h"
@@ -17,16 +16,12 @@ public:
     CTextRelabeler(QWidget* pRoot, CNotifyManager* pBus);
     ~CTextRelabeler() override;
 
-    // Notes the string ids of what the tree shows now, in the current language.
-    void Record();
-    // Shows the current language's texts for what was noted.
+    // Shows the current language's wording of every table text the tree shows.
     void Relabel();
     void NotifySink(DWORD dwNotifyID, UINT_PTR dwParam) override;
-
-protected:
-    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
     QWidget* m_pRoot;
     CNotifyManager* m_pBus;
+    int m_nShownLanguage;
 };
