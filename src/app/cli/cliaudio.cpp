@@ -102,28 +102,10 @@ struct PcmRecorder : IAudioCaptureSink {
 DeviceInfo* OpenCamera(CCliClient& client, const CliOptions& options, const AudioArgs& args, bool bPassword,
                        bool bPasswordFile, int& nExit)
 {
-    std::optional<std::string> password;
-    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr,
-                                                 bPasswordFile ? &args.strPasswordFile : nullptr,
-                                                 std::getenv("VISTREL_PASSWORD"), password);
-    nExit = CLI_EXIT_BAD_ARGUMENTS;
-    if (!strError.empty()) {
-        PrintError(options, strError, nExit);
-        return nullptr;
-    }
-    nExit = CLI_EXIT_FAILURE;
-    if (!StartClient(client, options))
-        return nullptr;
-    nExit = CLI_EXIT_NOT_FOUND;
-    DeviceInfo* pDevice = FindOrReport(client, options, args.strCamera);
-    if (pDevice == nullptr)
-        return nullptr;
-    if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-        nExit = CLI_EXIT_BAD_ARGUMENTS;
-        PrintError(options, "a recorder has no audio of its own: address one of its channels", nExit);
-        return nullptr;
-    }
-    nExit = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
+    DeviceInfo* pDevice = nullptr;
+    nExit = OpenCamera(client, options, args.strCamera, bPassword ? &args.strPassword : nullptr,
+                       bPasswordFile ? &args.strPasswordFile : nullptr,
+                       "a recorder has no audio of its own: address one of its channels", pDevice);
     if (nExit != CLI_EXIT_OK)
         return nullptr;
     // A camera without a check value still wants a token made from the sequence numbers it

@@ -20,6 +20,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -186,6 +187,35 @@ int ApplyPassword(CCliClient& client, const CliOptions& options, DeviceInfo* pDe
     // A channel goes by its recorder's token.
     if (pOwner != pDevice)
         pDevice->stPassword = pOwner->stPassword;
+    return CLI_EXIT_OK;
+}
+
+int OpenCamera(CCliClient& client, const CliOptions& options, const std::string& strCamera,
+               const std::string* pPassword, const std::string* pPasswordFile,
+               const std::string& strRecorderRefusal, DeviceInfo*& pDevice)
+{
+    pDevice = nullptr;
+    std::optional<std::string> password;
+    const std::string strError =
+        ResolvePassword(pPassword, pPasswordFile, std::getenv("VISTREL_PASSWORD"), password);
+    if (!strError.empty()) {
+        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+    if (!StartClient(client, options))
+        return CLI_EXIT_FAILURE;
+    DeviceInfo* pFound = FindOrReport(client, options, strCamera);
+    if (pFound == nullptr)
+        return CLI_EXIT_NOT_FOUND;
+    // The viewer engine addresses a recorder's channels, not the recorder, for media and settings.
+    if (pFound->enCameraType == CAMERA_TYPE_PARENT) {
+        PrintError(options, strRecorderRefusal, CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
+    }
+    if (const int nExit = ApplyPassword(client, options, pFound, password ? &*password : nullptr, true);
+        nExit != CLI_EXIT_OK)
+        return nExit;
+    pDevice = pFound;
     return CLI_EXIT_OK;
 }
 

@@ -38,6 +38,12 @@ DeviceInfo* FindOrReport(CCliClient& client, const CliOptions& options, const st
 DeviceInfo* PasswordOwner(CCliClient& client, DeviceInfo* pDevice);
 int ApplyPassword(CCliClient& client, const CliOptions& options, DeviceInfo* pDevice,
                   const std::string* pPassword, bool bRequired);
+// What a command on one camera starts with: the password from the options (or the
+// environment), start-up, the camera, which must not be a recorder (strRecorderRefusal says
+// why), and its password. Returns the exit code; CLI_EXIT_OK with pDevice set.
+int OpenCamera(CCliClient& client, const CliOptions& options, const std::string& strCamera,
+               const std::string* pPassword, const std::string* pPasswordFile,
+               const std::string& strRecorderRefusal, DeviceInfo*& pDevice);
 
 int CmdSearch(const CliOptions& options, int nSeconds);
 int CmdInfo(const CliOptions& options, const std::string& strCamera, const std::string* pPassword);

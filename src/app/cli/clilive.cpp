@@ -155,14 +155,6 @@ const char* CodecText(DWORD nCodec)
 
 int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, bool bPasswordFile)
 {
-    std::optional<std::string> password;
-    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr,
-                                                 bPasswordFile ? &args.strPasswordFile : nullptr,
-                                                 std::getenv("VISTREL_PASSWORD"), password);
-    if (!strError.empty()) {
-        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
     LiveStats stats;
     if (!args.strSave.empty()) {
         stats.save.open(args.strSave, std::ios::binary | std::ios::trunc);
@@ -175,19 +167,13 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
         stats.frameLog.open(args.strFrameLog, std::ios::trunc);
 
     CCliClient client;
-    if (!StartClient(client, options))
-        return CLI_EXIT_FAILURE;
-    DeviceInfo* pDevice = FindOrReport(client, options, args.strCamera);
-    if (pDevice == nullptr)
-        return CLI_EXIT_NOT_FOUND;
-    if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-        PrintError(options, "a recorder has no video of its own: address one of its channels",
-                   CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
-    const int nPassword = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
-    if (nPassword != CLI_EXIT_OK)
-        return nPassword;
+    DeviceInfo* pDevice = nullptr;
+    if (const int nExit =
+            OpenCamera(client, options, args.strCamera, bPassword ? &args.strPassword : nullptr,
+                       bPasswordFile ? &args.strPasswordFile : nullptr,
+                       "a recorder has no video of its own: address one of its channels", pDevice);
+        nExit != CLI_EXIT_OK)
+        return nExit;
 
     // A camera without a check value still wants a token from the sequence numbers it
     // announced (with the all-zero key); start video sends the stored one as it is.

@@ -448,25 +448,11 @@ int CmdRecordings(const CliOptions& options, const RecordingsArgs& args, bool bP
         }
         dwDay = static_cast<DWORD>(nYear * 10000 + nMonth * 100 + nDay);
     }
-    std::optional<std::string> password;
-    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr,
-                                                 bPasswordFile ? &args.strPasswordFile : nullptr,
-                                                 std::getenv("VISTREL_PASSWORD"), password);
-    if (!strError.empty()) {
-        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
     CCliClient client;
-    if (!StartClient(client, options))
-        return CLI_EXIT_FAILURE;
-    DeviceInfo* pDevice = FindOrReport(client, options, args.strCamera);
-    if (pDevice == nullptr)
-        return CLI_EXIT_NOT_FOUND;
-    if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-        PrintError(options, args.strCamera + " is a recorder: ask its channels", CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
-    if (const int nExit = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
+    DeviceInfo* pDevice = nullptr;
+    if (const int nExit = OpenCamera(client, options, args.strCamera, bPassword ? &args.strPassword : nullptr,
+                                     bPasswordFile ? &args.strPasswordFile : nullptr,
+                                     args.strCamera + " is a recorder: ask its channels", pDevice);
         nExit != CLI_EXIT_OK)
         return nExit;
 

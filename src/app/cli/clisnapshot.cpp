@@ -24,27 +24,13 @@ struct SnapshotArgs {
 
 int CmdSnapshot(const CliOptions& options, const SnapshotArgs& args, bool bPassword)
 {
-    std::optional<std::string> password;
-    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr, nullptr,
-                                                 std::getenv("VISTREL_PASSWORD"), password);
-    if (!strError.empty()) {
-        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
     CCliClient client;
-    if (!StartClient(client, options))
-        return CLI_EXIT_FAILURE;
-    DeviceInfo* pDevice = FindOrReport(client, options, args.strCamera);
-    if (pDevice == nullptr)
-        return CLI_EXIT_NOT_FOUND;
-    if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-        PrintError(options, "a recorder has no video of its own: address one of its channels",
-                   CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
-    const int nPassword = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
-    if (nPassword != CLI_EXIT_OK)
-        return nPassword;
+    DeviceInfo* pDevice = nullptr;
+    if (const int nExit =
+            OpenCamera(client, options, args.strCamera, bPassword ? &args.strPassword : nullptr, nullptr,
+                       "a recorder has no video of its own: address one of its channels", pDevice);
+        nExit != CLI_EXIT_OK)
+        return nExit;
     if (!pDevice->stPassword.HasPassword())
         MakeToken(pDevice->stPassword);
 

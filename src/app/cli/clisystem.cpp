@@ -44,26 +44,9 @@ void PrintOkDocument(const CliOptions& options, json j)
 int Prepare(CCliClient& client, const CliOptions& options, const SystemArgs& args, bool bPassword,
             bool bPasswordFile, DeviceInfo*& pDevice)
 {
-    std::optional<std::string> password;
-    const std::string strError = ResolvePassword(bPassword ? &args.strPassword : nullptr,
-                                                 bPasswordFile ? &args.strPasswordFile : nullptr,
-                                                 std::getenv("VISTREL_PASSWORD"), password);
-    if (!strError.empty()) {
-        PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
-    if (!StartClient(client, options))
-        return CLI_EXIT_FAILURE;
-    pDevice = FindOrReport(client, options, args.strCamera);
-    if (pDevice == nullptr)
-        return CLI_EXIT_NOT_FOUND;
-    if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-        // The viewer engine addresses no recorder itself, only its channels.
-        PrintError(options, args.strCamera + " is a recorder: address one of its channels",
-                   CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
-    return ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
+    return OpenCamera(client, options, args.strCamera, bPassword ? &args.strPassword : nullptr,
+                      bPasswordFile ? &args.strPasswordFile : nullptr,
+                      args.strCamera + " is a recorder: address one of its channels", pDevice);
 }
 
 // Sends the restart, then asks for the version until the camera stops answering: a camera
