@@ -1,5 +1,7 @@
 #include "ui/videotoolbar.h"
 
+#include "core/language.h"
+#include "core/stringids.h"
 #include "device/deviceinfo.h"
 #include "ui/videopane.h"
 
@@ -8,6 +10,15 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+namespace {
+// Texts come from the language tables, so the toolbar starts in the chosen language and the
+// main window's relabeler finds them on a change.
+QString TableText(DWORD dwStringID)
+{
+    return QString::fromStdU16String(GetLanguageManager()->GetString(dwStringID));
+}
+} // namespace
 
 CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPane)
 {
@@ -26,15 +37,16 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
         pRow->addWidget(pButton);
         return pButton;
     };
-    m_pSnapshot = button(tr("Snapshot"), false);
-    m_pMicrophone = button(tr("Microphone"), true);
-    m_pSpeaker = button(tr("Speaker"), true);
+    m_pSnapshot = button(TableText(IDS_BTN_SNAP), false);
+    m_pMicrophone = button(TableText(IDS_CTLTIP_MIC), true);
+    m_pSpeaker = button(TableText(IDS_CTLTIP_SPEAKER), true);
     connect(m_pSnapshot, &QToolButton::clicked, m_pPane, &CDlgVideoPane::TakeSnapshot);
     connect(m_pMicrophone, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetMicrophone);
     connect(m_pSpeaker, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetSpeaker);
 
     // Each adjustment is one signed byte of the colour command.
-    const QString astrColor[4] = {tr("Brightness"), tr("Contrast"), tr("Hue"), tr("Saturation")};
+    const QString astrColor[4] = {TableText(IDS_CTLTIP_B), TableText(IDS_CTLTIP_C), TableText(IDS_CTLTIP_H),
+                                  TableText(IDS_CTLTIP_S)};
     for (int i = 0; i < 4; ++i) {
         m_apColor[i] = new QSlider(Qt::Horizontal, this);
         m_apColor[i]->setRange(-128, 127);
@@ -46,7 +58,7 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
         connect(m_apColor[i], &QSlider::valueChanged, this, &CVideoToolbar::ApplyColor);
     }
     pRow->addStretch(1);
-    m_pStop = button(tr("Stop"), false);
+    m_pStop = button(TableText(IDS_BTN_STOP), false);
     connect(m_pStop, &QToolButton::clicked, m_pPane, &CDlgVideoPane::StopVideo);
 
     m_pStatus = new QLabel(this);
