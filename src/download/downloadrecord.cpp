@@ -141,10 +141,13 @@ void CDownloadRecord::AddMapTime(const std::string& strFile)
 
 void CDownloadRecord::CalcNeedTime()
 {
+    // Need ranges end on their last second (the end is fetched too) while a have pair ends one
+    // second after its file: a file ending one second before the requested end still leaves
+    // that second to fetch.
     DWORD s = m_pDevice->dwDownloadStart;
     const DWORD e = m_pDevice->dwDownloadEnd;
     for (const TimeRange& have : m_listHave) {
-        if (s >= e)
+        if (s > e)
             break;
         if (s < have.first) {
             m_listNeed.emplace_back(s, std::min(have.first - 1, e));
@@ -153,7 +156,7 @@ void CDownloadRecord::CalcNeedTime()
             s = have.second;
         }
     }
-    if (s < e)
+    if (s <= e)
         m_listNeed.emplace_back(s, e);
 }
 

@@ -84,7 +84,11 @@ download_lossy() {
 }
 
 download_resume() {
-  scenario_path=$(sd_scenario '{}')
+  # The card paced to a few sub-packets per acknowledgement delayed by 2 ms, so that the range
+  # takes seconds and the interruption falls inside it (unpaced, it is done in a fraction of one).
+  scenario_path=$(sd_scenario '{ "in": { "delay_ms": 2 } }')
+  jq '.defaults.media.sd_window = 4' "$scenario_path" >"$work/paced.json"
+  scenario_path=$work/paced.json
   start_sim "$scenario_path"
   # Interrupted after some seconds of the range: the open file is closed and named.
   "$E2E_CLI" download SD1 --from "$(iso 0)" --to "$(iso 300)" --dir "$rec" >"$work/out1" 2>&1 &

@@ -129,6 +129,12 @@ TEST(DownloadRecord, FilesOnDiskLeaveOnlyTheMissingRanges)
          T0 + 400,
          {{T0, T0 + 61}, {T0 + 300, T0 + 361}},
          {{T0 + 61, T0 + 299}, {T0 + 361, T0 + 400}}},
+        {"a file ending one second before the end leaves the last second",
+         {"240101000000-240101000059.avi"},
+         T0,
+         T0 + 60,
+         {{T0, T0 + 60}},
+         {{T0 + 60, T0 + 60}}},
         {"fully covered", {"240101000000-240101010000.avi"}, T0 + 10, T0 + 3000, {{T0, T0 + 3601}}, {}},
     };
     for (const auto& c : aCases) {
