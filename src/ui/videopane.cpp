@@ -233,17 +233,27 @@ QString CDlgVideoPane::TakeStatistics()
     const auto nRendered = stats.qwRendered - std::min(stats.qwRendered, m_lastStats.qwRendered);
     const auto nRenderNs = stats.qwRenderNs - std::min(stats.qwRenderNs, m_lastStats.qwRenderNs);
     const auto nPushNs = stats.qwPushNs - std::min(stats.qwPushNs, m_lastStats.qwPushNs);
+    const auto nDecodeNs = stats.qwDecodeNs - std::min(stats.qwDecodeNs, m_lastStats.qwDecodeNs);
+    const auto nTimed = stats.qwTimed - std::min(stats.qwTimed, m_lastStats.qwTimed);
+    const auto nLatencyNs = stats.qwLatencyNs - std::min(stats.qwLatencyNs, m_lastStats.qwLatencyNs);
+    std::uint64_t qwPeakNs = 0;
+    std::uint64_t qwKeyPeakNs = 0;
+    if (CVideoSession* pSession = m_pLogic->Session())
+        pSession->TakeLatencyPeaks(&qwPeakNs, &qwKeyPeakNs);
     const auto nDropped = (stats.qwDropped - std::min(stats.qwDropped, m_lastStats.qwDropped)) +
                           (counters.qwFiltered - m_lastCounters.qwFiltered) +
                           (counters.qwOversized - m_lastCounters.qwOversized);
     const auto nReceived = counters.qwReceived - m_lastCounters.qwReceived;
     strText += QString::asprintf(
         " | segments %llu, frames to decoder %llu, rendered %llu, dropped %llu | "
-        "push %.2f ms/frame, render %.2f ms/frame",
+        "push %.2f ms/frame, decode %.2f ms/frame, render %.2f ms/frame | "
+        "arrival to window %.2f ms, longest %.2f ms, longest key frame %.2f ms",
         static_cast<unsigned long long>(nReceived), static_cast<unsigned long long>(nDecoded),
         static_cast<unsigned long long>(nRendered), static_cast<unsigned long long>(nDropped),
         nDecoded ? nPushNs / 1e6 / double(nDecoded) : 0.0,
-        nRendered ? nRenderNs / 1e6 / double(nRendered) : 0.0);
+        nDecoded ? nDecodeNs / 1e6 / double(nDecoded) : 0.0,
+        nRendered ? nRenderNs / 1e6 / double(nRendered) : 0.0,
+        nTimed ? nLatencyNs / 1e6 / double(nTimed) : 0.0, qwPeakNs / 1e6, qwKeyPeakNs / 1e6);
     if (stats.qwRendered < m_lastStats.qwRendered || stats.qwPushed < m_lastStats.qwPushed)
         stats = CVideoSession::Stats{}; // a new session: count from zero
     m_lastStats = stats;

@@ -328,6 +328,57 @@ TEST(VideoLive, SizeChangeRebuildsAndGapsDropTheRestOfAFrame)
     EXPECT_EQ(pane.Session()->AddBuffer(&buffer), 1); // the next frame starts cleanly
 }
 
+// A frame's time runs from the arrival of its last segment to its pixels reaching the window:
+// the wait for the rest of a frame is not counted, the wait for the next frame to start (which
+// sends the gathered one on) is; every picture, and the key frame apart, is timed.
+TEST(VideoLive, FrameTimeRunsFromLastSegmentToWindow)
+{
+    using namespace std::chrono_literals;
+    constexpr auto kRestLate = 300ms;               // between a frame's first and last segments
+    constexpr auto kNextLate = 40ms;                // between a frame's last segment and the next frame
+    const Clip clip = MakeClip(false, 352, 288, 5); // one key frame, then four others
+    ASSERT_EQ(clip.vFrames.size(), 5u);
+    NullAudio audio;
+    CVideoPaneLogic pane(nullptr, TestHooks(audio));
+    auto pDevice = MakeDevice(8, u"Dock");
+    pane.ShowDevice(pDevice.get());
+    WORD usSequence = 1;
+    for (const auto& vCodec : clip.vFrames) {
+        const std::vector<BYTE> vFrame = Stamped(vCodec);
+        const std::size_t nHalf = vFrame.size() / 2;
+        for (BYTE bySub = 0; bySub < 2; ++bySub) {
+            MediaFrame frame;
+            frame.pData = vFrame.data() + (bySub ? nHalf : 0);
+            frame.nLen = static_cast<DWORD>(bySub ? vFrame.size() - nHalf : nHalf);
+            frame.ulCameraID = 8;
+            frame.usSequence = usSequence;
+            frame.bySubSequence = bySub;
+            frame.nCodec = MEDIA_CODEC_MPEG4;
+            frame.bStamped = bySub == 0;
+            pane.QueueMediaFrame(frame);
+            std::this_thread::sleep_for(bySub ? kNextLate : kRestLate);
+        }
+        ++usSequence;
+    }
+    pane.Session()->FlushFrame();
+    ASSERT_TRUE(WaitFor([&] { return pane.Session()->GetStats().qwRendered >= 5; }));
+    const CVideoSession::Stats stats = pane.Session()->GetStats();
+    EXPECT_EQ(stats.qwTimed, stats.qwRendered);
+    EXPECT_EQ(stats.qwKeyTimed, 1u);
+    const auto mean = std::chrono::nanoseconds(stats.qwLatencyNs / stats.qwTimed);
+    EXPECT_GE(mean, kNextLate);
+    EXPECT_LT(std::chrono::nanoseconds(stats.qwKeyLatencyMaxNs), kRestLate);
+    EXPECT_GT(stats.qwDecodeNs, 0u);
+    std::uint64_t qwPeak = 0;
+    std::uint64_t qwKeyPeak = 0;
+    pane.Session()->TakeLatencyPeaks(&qwPeak, &qwKeyPeak);
+    EXPECT_EQ(qwKeyPeak, stats.qwKeyLatencyMaxNs);
+    EXPECT_GE(qwPeak, qwKeyPeak);
+    pane.Session()->TakeLatencyPeaks(&qwPeak, &qwKeyPeak);
+    EXPECT_EQ(qwPeak + qwKeyPeak, 0u); // taken
+    pane.StopDevice(pDevice.get());
+}
+
 namespace {
 
 // Records what the pane hands to its session instead of decoding it.

@@ -114,6 +114,11 @@ HRESULT CPushSourceFilter::SetStreamMode(int nMode)
 
 HRESULT CPushSourceFilter::PushData(const BYTE* pData, long nLen, BOOL bFirst)
 {
+    return PushDataAt(pData, nLen, bFirst, LiveClockNow());
+}
+
+HRESULT CPushSourceFilter::PushDataAt(const BYTE* pData, long nLen, BOOL bFirst, REFERENCE_TIME tArrival)
+{
     if (pData == nullptr || nLen < 0)
         return E_POINTER;
     std::lock_guard lock(m_mutexFrame);
@@ -132,6 +137,7 @@ HRESULT CPushSourceFilter::PushData(const BYTE* pData, long nLen, BOOL bFirst)
         return S_FALSE;
     }
     m_vFrame.insert(m_vFrame.end(), pData, pData + nLen);
+    m_tArrival = tArrival;
     return hr;
 }
 
@@ -148,7 +154,8 @@ HRESULT CPushSourceFilter::DeliverGathered()
         return S_OK;
     }
     const BOOL bKey = IsKeyFrame(m_vFrame.data(), m_vFrame.size(), m_nMode);
-    const HRESULT hr = m_pPin->Push(m_vFrame.data(), static_cast<long>(m_vFrame.size()), bKey);
+    const HRESULT hr =
+        m_pPin->Push(m_vFrame.data(), static_cast<long>(m_vFrame.size()), bKey, FALSE, nullptr, &m_tArrival);
     if (hr == S_OK)
         ++m_dwDelivered;
     else
@@ -165,6 +172,14 @@ HRESULT CPushSourceFilter::GetCounts(DWORD* pdwDelivered, DWORD* pdwDropped)
         *pdwDelivered = m_dwDelivered;
     if (pdwDropped != nullptr)
         *pdwDropped = m_dwDropped;
+    return S_OK;
+}
+
+HRESULT CPushSourceFilter::GetDeliveryTime(std::uint64_t* pqwNanoseconds)
+{
+    if (pqwNanoseconds == nullptr)
+        return E_POINTER;
+    *pqwNanoseconds = m_pPin->DeliveryNanoseconds();
     return S_OK;
 }
 

@@ -26,6 +26,8 @@ public:
     HRESULT FlushFrame() override;
     HRESULT GetCounts(DWORD* pdwDelivered, DWORD* pdwDropped) override;
     HRESULT SetStreamMode(int nMode) override;
+    HRESULT PushDataAt(const BYTE* pData, long nLen, BOOL bFirst, REFERENCE_TIME tArrival) override;
+    HRESULT GetDeliveryTime(std::uint64_t* pqwNanoseconds) override;
 
     // Whether a frame, as the session pushes it (stamp header first for modes 1 and 2), is a
     // key frame: an H.264 IDR or parameter set, an MPEG-4 video object layer or intra VOP.
@@ -41,6 +43,7 @@ private:
     std::mutex m_mutexFrame; // the frame being gathered (pane thread) against Stop
     std::vector<BYTE> m_vFrame;
     bool m_bGathering = false;
+    REFERENCE_TIME m_tArrival = 0; // of the gathered frame's latest segment
     int m_nWidth = 720;
     int m_nHeight = 576;
     int m_nMode = 0;

@@ -151,11 +151,14 @@ int CVideoPaneLogic::OnMediaFrame(const MediaFrame& frame)
 
 void CVideoPaneLogic::QueueMediaFrame(const MediaFrame& frame)
 {
+    const REFERENCE_TIME tArrival = LiveClockNow();
     if (m_hFlushWnd == nullptr) {
+        m_tArrival = tArrival;
         OnMediaFrame(frame);
+        m_tArrival = 0;
         return;
     }
-    QueuedFrame queued{frame, std::vector<BYTE>(frame.pData, frame.pData + frame.nLen)};
+    QueuedFrame queued{frame, std::vector<BYTE>(frame.pData, frame.pData + frame.nLen), tArrival};
     m_nQueuedBytes += frame.nLen;
     m_vQueue.push_back(std::move(queued));
     if (m_vQueue.size() >= kMaxQueuedFrames || m_nQueuedBytes >= kMaxQueuedBytes) {
@@ -190,8 +193,10 @@ void CVideoPaneLogic::FlushQueuedFrames()
     });
     for (QueuedFrame& queued : vFrames) {
         queued.frame.pData = queued.vData.data();
+        m_tArrival = queued.tArrival;
         OnMediaFrame(queued.frame);
     }
+    m_tArrival = 0;
     // The socket layer hands out whole units, one per frame number: the last frame of the
     // delivery is complete, so it need not wait a frame period for the next one to start.
     if (m_pSession)
@@ -239,6 +244,7 @@ int CVideoPaneLogic::FeedVideoData(const MediaFrame& frame)
     buffer.nLen = frame.nLen;
     buffer.usSequence = frame.usSequence;
     buffer.bySubSequence = frame.bySubSequence;
+    buffer.tArrival = m_tArrival;
     buffer.nMode = frame.nCodec == MEDIA_CODEC_H264 ? 2 : frame.bStamped ? 1 : 0;
 
     if (frame.bStamped && frame.bySubSequence == 0) {
@@ -322,14 +328,18 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
         VLOG(
             3,
             "Live view of %u ended: %llu video frames received, %llu filtered, %llu oversized, "
-            "%llu frames to the decoder, %llu rendered, %llu dropped, %llu graphs, %llu put back in order",
+            "%llu frames to the decoder, %llu rendered, %llu dropped, %llu graphs, %llu put back in order; "
+            "arrival to window %.2f ms, key frames %.2f ms, longest %.2f ms",
             static_cast<unsigned>(m_pDevice->GetID()), static_cast<unsigned long long>(m_counters.qwReceived),
             static_cast<unsigned long long>(m_counters.qwFiltered),
             static_cast<unsigned long long>(m_counters.qwOversized),
             static_cast<unsigned long long>(stats.qwPushed),
             static_cast<unsigned long long>(stats.qwRendered),
             static_cast<unsigned long long>(stats.qwDropped), static_cast<unsigned long long>(stats.qwBuilds),
-            static_cast<unsigned long long>(m_counters.qwReordered));
+            static_cast<unsigned long long>(m_counters.qwReordered),
+            stats.qwTimed ? stats.qwLatencyNs / 1e6 / double(stats.qwTimed) : 0.0,
+            stats.qwKeyTimed ? stats.qwKeyLatencyNs / 1e6 / double(stats.qwKeyTimed) : 0.0,
+            stats.qwKeyLatencyMaxNs / 1e6);
     }
     m_pSession.reset();
     if (m_pView != nullptr && m_pPresenter != nullptr)

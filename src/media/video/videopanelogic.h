@@ -137,7 +137,11 @@ private:
     struct QueuedFrame {
         MediaFrame frame;
         std::vector<BYTE> vData;
+        REFERENCE_TIME tArrival = 0;
     };
+    // When the frame being fed reached the pane (LiveClockNow): the frames of a delivery wait
+    // for the event loop, and that wait is part of their way to the window.
+    REFERENCE_TIME m_tArrival = 0;
     std::vector<QueuedFrame> m_vQueue;
     std::size_t m_nQueuedBytes = 0;
     HWND m_hFlushWnd = nullptr;

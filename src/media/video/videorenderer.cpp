@@ -1,8 +1,10 @@
 #include "media/video/videorenderer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <utility>
 
 CVideoRendererPin::CVideoRendererPin(CVideoRenderer* pRenderer, CCritSec* pLock, HRESULT* phr)
     : CBaseInputPin("video renderer pin", pRenderer, pLock, phr, u"Input"), m_pRenderer(pRenderer)
@@ -108,11 +110,39 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
     }
     if (m_pPresenter != nullptr && m_bVisible)
         m_pPresenter->PresentFrame(m_vPicture.data(), m_nWidth, m_nHeight);
+    REFERENCE_TIME tArrival = 0;
+    REFERENCE_TIME tEnd = 0;
+    if (SUCCEEDED(pSample->GetTime(&tArrival, &tEnd))) {
+        const REFERENCE_TIME tNow = LiveClockNow();
+        const std::uint64_t qwNs = tNow > tArrival ? static_cast<std::uint64_t>(tNow - tArrival) * 100 : 0;
+        ++m_latency.qwFrames;
+        m_latency.qwNs += qwNs;
+        m_qwPeakNs = std::max(m_qwPeakNs, qwNs);
+        if (pSample->IsSyncPoint() == S_OK) {
+            ++m_latency.qwKeyFrames;
+            m_latency.qwKeyNs += qwNs;
+            m_latency.qwKeyMaxNs = std::max(m_latency.qwKeyMaxNs, qwNs);
+            m_qwKeyPeakNs = std::max(m_qwKeyPeakNs, qwNs);
+        }
+    }
     ++m_qwFrames;
     m_qwRenderNs += static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
             .count());
     return S_OK;
+}
+
+CVideoRenderer::Latency CVideoRenderer::GetLatency() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_latency;
+}
+
+void CVideoRenderer::TakeLatencyPeaks(std::uint64_t* pqwMaxNs, std::uint64_t* pqwKeyMaxNs)
+{
+    std::lock_guard lock(m_mutex);
+    *pqwMaxNs = std::exchange(m_qwPeakNs, 0);
+    *pqwKeyMaxNs = std::exchange(m_qwKeyPeakNs, 0);
 }
 
 HRESULT CVideoRenderer::put_WindowStyle(long nStyle)

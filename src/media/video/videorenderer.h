@@ -89,6 +89,18 @@ public:
     // Frames shown (or kept, without an owner) and the time spent presenting them.
     std::uint64_t FramesRendered() const { return m_qwFrames.load(); }
     std::uint64_t RenderNanoseconds() const { return m_qwRenderNs.load(); }
+    // From a frame's arrival (its sample's start time, LiveClockNow) to its pixels handed to the
+    // window, over the pictures that carried one; key frames apart. Longest values since the
+    // last call of TakeLatencyPeaks.
+    struct Latency {
+        std::uint64_t qwFrames = 0;
+        std::uint64_t qwNs = 0;
+        std::uint64_t qwKeyFrames = 0;
+        std::uint64_t qwKeyNs = 0;
+        std::uint64_t qwKeyMaxNs = 0; // over the renderer's life
+    };
+    Latency GetLatency() const;
+    void TakeLatencyPeaks(std::uint64_t* pqwMaxNs, std::uint64_t* pqwKeyMaxNs);
 
 private:
     friend class CVideoRendererPin;
@@ -97,7 +109,7 @@ private:
 
     CCritSec m_lock;
     CVideoRendererPin* m_pPin = nullptr;
-    std::mutex m_mutex; // the picture and the window state, between the streaming thread and callers
+    mutable std::mutex m_mutex; // the picture and the window state, between the streaming thread and callers
     IVideoPresenter* m_pPresenter = nullptr;
     OAHWND m_drain = 0;
     long m_nStyle = 0;
@@ -112,4 +124,7 @@ private:
     std::vector<std::uint32_t> m_vPicture; // the last picture, top row first
     std::atomic<std::uint64_t> m_qwFrames{0};
     std::atomic<std::uint64_t> m_qwRenderNs{0};
+    Latency m_latency;               // under m_mutex
+    std::uint64_t m_qwPeakNs = 0;    // under m_mutex
+    std::uint64_t m_qwKeyPeakNs = 0; // under m_mutex
 };

@@ -6,12 +6,14 @@
 #include "platform/mediagraph/filtergraph.h"
 #include "protocol/videosize.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -142,7 +144,8 @@ int CVideoSession::AddBuffer(VideoBuffer* pBuffer)
     }
     if (m_pSourceCtrl != nullptr && pBuffer->bySubSequence == m_nLastSubSeq + 1) {
         const bool bFirst = pBuffer->bySubSequence == 0 || bWholeFrame;
-        m_pSourceCtrl->PushData(pBuffer->pData, static_cast<long>(pBuffer->nLen), bFirst ? TRUE : FALSE);
+        m_pSourceCtrl->PushDataAt(pBuffer->pData, static_cast<long>(pBuffer->nLen), bFirst ? TRUE : FALSE,
+                                  pBuffer->tArrival != 0 ? pBuffer->tArrival : LiveClockNow());
         if (bFirst)
             ++m_statsGraph.qwPushed;
         m_nLastSubSeq = pBuffer->bySubSequence;
@@ -327,11 +330,43 @@ void CVideoSession::AccumulateGraphStats()
         m_pSourceCtrl->GetCounts(&dwDelivered, &dwDropped);
         m_stats.qwDropped += dwDropped;
     }
+    AddGraphTimes(&m_stats);
     if (m_pRenderer != nullptr) {
-        m_stats.qwRendered += m_pRenderer->FramesRendered();
-        m_stats.qwRenderNs += m_pRenderer->RenderNanoseconds();
+        std::uint64_t qwMax = 0;
+        std::uint64_t qwKeyMax = 0;
+        m_pRenderer->TakeLatencyPeaks(&qwMax, &qwKeyMax);
+        m_qwPeakNs = std::max(m_qwPeakNs, qwMax);
+        m_qwKeyPeakNs = std::max(m_qwKeyPeakNs, qwKeyMax);
     }
     m_statsGraph = Stats{};
+}
+
+void CVideoSession::AddGraphTimes(Stats* pStats) const
+{
+    if (m_pRenderer == nullptr)
+        return;
+    const std::uint64_t qwRenderNs = m_pRenderer->RenderNanoseconds();
+    pStats->qwRendered += m_pRenderer->FramesRendered();
+    pStats->qwRenderNs += qwRenderNs;
+    std::uint64_t qwDeliverNs = 0;
+    if (m_pSourceCtrl != nullptr && SUCCEEDED(m_pSourceCtrl->GetDeliveryTime(&qwDeliverNs)))
+        pStats->qwDecodeNs += qwDeliverNs - std::min(qwDeliverNs, qwRenderNs);
+    const CVideoRenderer::Latency latency = m_pRenderer->GetLatency();
+    pStats->qwTimed += latency.qwFrames;
+    pStats->qwLatencyNs += latency.qwNs;
+    pStats->qwKeyTimed += latency.qwKeyFrames;
+    pStats->qwKeyLatencyNs += latency.qwKeyNs;
+    pStats->qwKeyLatencyMaxNs = std::max(pStats->qwKeyLatencyMaxNs, latency.qwKeyMaxNs);
+}
+
+void CVideoSession::TakeLatencyPeaks(std::uint64_t* pqwMaxNs, std::uint64_t* pqwKeyMaxNs)
+{
+    std::uint64_t qwMax = 0;
+    std::uint64_t qwKeyMax = 0;
+    if (m_pRenderer != nullptr)
+        m_pRenderer->TakeLatencyPeaks(&qwMax, &qwKeyMax);
+    *pqwMaxNs = std::max(std::exchange(m_qwPeakNs, 0), qwMax);
+    *pqwKeyMaxNs = std::max(std::exchange(m_qwKeyPeakNs, 0), qwKeyMax);
 }
 
 CVideoSession::Stats CVideoSession::GetStats() const
@@ -347,10 +382,7 @@ CVideoSession::Stats CVideoSession::GetStats() const
         m_pSourceCtrl->GetCounts(&dwDelivered, &dwDropped);
         stats.qwDropped += dwDropped;
     }
-    if (m_pRenderer != nullptr) {
-        stats.qwRendered += m_pRenderer->FramesRendered();
-        stats.qwRenderNs += m_pRenderer->RenderNanoseconds();
-    }
+    AddGraphTimes(&stats);
     return stats;
 }
 

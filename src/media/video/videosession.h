@@ -23,6 +23,7 @@ struct VideoBuffer {
     int nMode = 0; // 0 plain MPEG-4, 1 MPEG-4 with stamp header, 2 H.264 with stamp header
     DWORD nWidth = 0;
     DWORD nHeight = 0;
+    REFERENCE_TIME tArrival = 0; // when the client received it (LiveClockNow); 0: now
 };
 
 // Picture-size limits of a live stream.
@@ -72,14 +73,25 @@ public:
         std::uint64_t qwRenderNs = 0; // time spent presenting them
         std::uint64_t qwPushNs = 0;   // time spent in AddBuffer (gathering and queueing)
         std::uint64_t qwBuilds = 0;   // graphs built
+        std::uint64_t qwDecodeNs = 0; // the decoder filter's time on the frames, rendering excluded
+        // Arrival to pixels handed to the window (CVideoRenderer::Latency).
+        std::uint64_t qwTimed = 0;
+        std::uint64_t qwLatencyNs = 0;
+        std::uint64_t qwKeyTimed = 0;
+        std::uint64_t qwKeyLatencyNs = 0;
+        std::uint64_t qwKeyLatencyMaxNs = 0;
     };
     // Counts of this session over all the graphs it built.
     Stats GetStats() const;
+    // The longest arrival-to-window times (all frames, key frames) since the last call.
+    void TakeLatencyPeaks(std::uint64_t* pqwMaxNs, std::uint64_t* pqwKeyMaxNs);
 
 private:
     bool BuildGraphInner(IVideoPresenter* pOwner, DWORD nWidth, DWORD nHeight);
     void ReleaseAll();
     void AccumulateGraphStats();
+    // Adds the current graph's renderer and source figures.
+    void AddGraphTimes(Stats* pStats) const;
 
     IVideoPresenter* m_pOwner;
     IVideoPresenter* m_pDrain;
@@ -103,6 +115,8 @@ private:
     int m_anColor[4] = {};
     bool m_bRunning = false;
     bool m_bFullScreen = false;
-    Stats m_stats;      // of graphs already ended
-    Stats m_statsGraph; // the current graph's AddBuffer counts
+    Stats m_stats;                // of graphs already ended
+    Stats m_statsGraph;           // the current graph's AddBuffer counts
+    std::uint64_t m_qwPeakNs = 0; // of graphs ended since the last TakeLatencyPeaks
+    std::uint64_t m_qwKeyPeakNs = 0;
 };

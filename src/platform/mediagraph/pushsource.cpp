@@ -1,5 +1,6 @@
 #include "platform/mediagraph/pushsource.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/mediagraph/basefilter.h"
@@ -22,7 +23,7 @@ CPushSourcePin::~CPushSourcePin()
 }
 
 HRESULT CPushSourcePin::Push(const BYTE* pData, long cbData, BOOL bSyncPoint, BOOL bDiscontinuity,
-                             const AM_MEDIA_TYPE* pmtChange)
+                             const AM_MEDIA_TYPE* pmtChange, const REFERENCE_TIME* ptStart)
 {
     if (cbData < 0 || (pData == nullptr && cbData > 0))
         return E_INVALIDARG;
@@ -36,6 +37,10 @@ HRESULT CPushSourcePin::Push(const BYTE* pData, long cbData, BOOL bSyncPoint, BO
     }
     item.bSyncPoint = bSyncPoint;
     item.bDiscontinuity = bDiscontinuity;
+    if (ptStart != nullptr) {
+        item.bTime = true;
+        item.tStart = *ptStart;
+    }
     {
         std::lock_guard lock(m_mutex);
         if (m_queue.size() >= m_nMaxQueue) {
@@ -200,8 +205,14 @@ void CPushSourcePin::ThreadProc()
         pSample->SetDiscontinuity(item.bDiscontinuity || bDiscontinuity);
         if (item.pType)
             pSample->SetMediaType(item.pType.get());
+        if (item.bTime)
+            pSample->SetTime(&item.tStart, nullptr);
         bDiscontinuity = false;
+        const auto start = std::chrono::steady_clock::now();
         hr = Deliver(pSample);
+        m_qwDeliverNs += static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+                .count());
         pSample->Release();
         // Downstream stopping before this pin (the graph stops downstream first) is no error.
         if (FAILED(hr) && hr != VFW_E_WRONG_STATE && hr != VFW_E_NOT_COMMITTED) {

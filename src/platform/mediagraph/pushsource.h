@@ -5,7 +5,9 @@
 // caller's.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -22,9 +24,10 @@ public:
 
     // Queues one sample. A type, when given, is attached to the sample (a format change
     // downstream will follow). S_FALSE when the queue is full (the sample is dropped, and the
-    // next one is marked a discontinuity), E_OUTOFMEMORY when the copy cannot be made.
+    // next one is marked a discontinuity), E_OUTOFMEMORY when the copy cannot be made. A start
+    // time, when given, goes on the sample.
     HRESULT Push(const BYTE* pData, long cbData, BOOL bSyncPoint, BOOL bDiscontinuity = FALSE,
-                 const AM_MEDIA_TYPE* pmtChange = nullptr);
+                 const AM_MEDIA_TYPE* pmtChange = nullptr, const REFERENCE_TIME* ptStart = nullptr);
     // Queues an end of stream: delivered after the samples before it.
     HRESULT PushEndOfStream();
     // Samples waiting; the limit (default 64) counts samples, not bytes.
@@ -43,6 +46,8 @@ public:
     // At least one buffer of the largest size set by SetBufferSize (default 1 MB), 4 buffers.
     HRESULT DecideBufferSize(IMemAllocator* pAlloc, ALLOCATOR_PROPERTIES* pRequest) override;
     void SetBufferSize(long cbBuffer) { m_cbBuffer = cbBuffer; }
+    // Time spent in Deliver, that is downstream's handling of the samples on this thread.
+    std::uint64_t DeliveryNanoseconds() const { return m_qwDeliverNs.load(); }
 
 protected:
     struct Item {
@@ -50,6 +55,8 @@ protected:
         BOOL bSyncPoint = FALSE;
         BOOL bDiscontinuity = FALSE;
         BOOL bEndOfStream = FALSE;
+        bool bTime = false;
+        REFERENCE_TIME tStart = 0;
         std::unique_ptr<CMediaType> pType;
     };
     void ThreadProc();
@@ -65,4 +72,5 @@ protected:
     std::thread m_thread;
     CMediaType m_mtOffered;
     long m_cbBuffer = 1024L * 1024;
+    std::atomic<std::uint64_t> m_qwDeliverNs{0};
 };
