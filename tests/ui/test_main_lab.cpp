@@ -20,6 +20,7 @@
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
 #include "ui/main/dlgnetworkextendinfo.h"
+#include "ui/main/dlgselectdserver.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/pages/dlgcamconfigpane.h"
@@ -39,6 +40,7 @@
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -359,13 +361,63 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     waitRow(CDlgCamInfoPane::ROW_DSERVER,
             English(IDS_MODE_UNREGISTER).replace(QStringLiteral("%s"), QStringLiteral("d.example.lab")));
     waitRow(CDlgCamInfoPane::ROW_UPNP, English(IDS_ST_UPNPNOTUSE));
-    ASSERT_TRUE(pInfo->OnBtnRepair());
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            return Sim({QStringLiteral("dump"),
-                        QStringLiteral("900")})["camera"]["settings"]["dserver_link"] == 1;
-        },
-        5000));
+    {
+        // No servers to choose from: the camera is asked to connect to its own.
+        const CConfigFileDServer noList(QDir::tempPath().toStdString() + "/no-such-folder/");
+        pInfo->SetDServerList(&noList);
+        ASSERT_TRUE(pInfo->OnBtnRepair());
+        pInfo->SetDServerList(nullptr);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return Sim({QStringLiteral("dump"),
+                            QStringLiteral("900")})["camera"]["settings"]["dserver_link"] == 1;
+            },
+            5000));
+    }
+    {
+        // The settings file lists servers: Repair offers them with the camera's own chosen,
+        // refuses none and one without an address, and tells the camera the chosen one along
+        // with the rest of its own record (the second name, as the client holds it).
+        QStringList rows, refusals;
+        int nPreselected = -1;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* pDlg = qobject_cast<CDlgSelectDServer*>(QApplication::activeModalWidget());
+            if (pDlg == nullptr)
+                return;
+            answer.stop();
+            rows = pDlg->GetRowTexts();
+            nPreselected = pDlg->GetServer();
+            for (int nServer : {0, 3}) {
+                pDlg->SetServer(nServer);
+                pDlg->accept();
+            }
+            refusals = m_vecMessages;
+            m_vecMessages.clear();
+            pDlg->SetServer(2);
+            pDlg->accept();
+        });
+        answer.start(20);
+        ASSERT_TRUE(pInfo->OnBtnRepair());
+        EXPECT_EQ(rows, (QStringList{QStringLiteral("Lab (d.example.lab)"),
+                                     QStringLiteral("Second (d2.example.lab)"),
+                                     QStringLiteral("Blank (0.0.0.0)")}));
+        EXPECT_EQ(nPreselected, 1);
+        EXPECT_EQ(refusals, (QStringList{English(IDS_HINT_SERVER_EMPTY), English(IDS_HINT_SERVER_INVALID)}));
+        json told;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                told = Sim({QStringLiteral("dump"), QStringLiteral("900")})["camera"]["last_set"];
+                return told.value("dserver_connect", std::string()) == "d2.example.lab";
+            },
+            5000))
+            << told.dump();
+        const std::string strBlock =
+            QByteArray("d.example.lab").leftJustified(31, '\0').toHex().toStdString();
+        EXPECT_EQ(told.value("dserver_block", std::string()), strBlock) << told.dump();
+        waitRow(CDlgCamInfoPane::ROW_DSERVER,
+                English(IDS_MODE_CONNECT).replace(QStringLiteral("%s"), QStringLiteral("d2.example.lab")));
+    }
     GetEngCmd()->Cmd_UpnpConnect(900, 1);
     GetEngCmd()->Cmd_UpnpQuery(900);
     waitRow(CDlgCamInfoPane::ROW_UPNP, English(IDS_ST_UPNPTRYING));

@@ -15,6 +15,8 @@ export VISTREL_HOME=$work/home
 mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$VISTREL_HOME/"
 printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n[PATH]\nrecord=%s/record/\n' "$work" >"$VISTREL_HOME/Vistrel.ini"
+# Servers to choose from on Repair; the third has no address.
+printf '[SERVER]\nset=1\nservernum=3\n[server_1]\nname=Lab\nurl=d.example.lab\n[server_2]\nname=Second\nurl=d2.example.lab\n[server_3]\nname=Blank\n' >>"$VISTREL_HOME/Vistrel.ini"
 export MAIN_RECORD_DIR=$work/record
 # Ids against names: by id the list reads Zulu, Attic, Locked, Upgrade, Recorder; by name it does not.
 cat >"$work/scenario.json" <<'JSON'

@@ -213,12 +213,21 @@ void CLanProtocol::Dispatch(Camera& cam, const LanIn& in, std::uint8_t bCode, co
         PutText(b, cam.strDServer2, 31);
         Reply(cam, bMc, dwSrc, 0x85, b);
         return;
-    case 8:
+    case 8: {
         r.Skip(32);
         cam.strDServerConnectText = r.ReadFixedString(31);
-        r.Skip(31);
+        std::array<std::uint8_t, 31> block{};
+        r.Read(block.data(), block.size());
         cam.lastSet["dserver_connect"] = cam.strDServerConnectText;
+        cam.lastSet["dserver_block"] = ToHex(block.data(), block.size());
+        // The camera moves to the server it was told and reports the link up there.
+        if (!cam.strDServerConnectText.empty()) {
+            cam.strDServer1 = cam.strDServerConnectText;
+            cam.strDServer2.clear();
+            cam.dserverBytes[0] = 1;
+        }
         return;
+    }
     case 41:
     case 43:
         Reply(cam, bMc, dwSrc, static_cast<std::uint8_t>(bCode + 0x80), BuildWifiReply(cam));

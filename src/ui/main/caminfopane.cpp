@@ -6,6 +6,7 @@
 #include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
 #include "ui/main/dlgnetworkextendinfo.h"
+#include "ui/main/dlgselectdserver.h"
 #include "ui/main/mainmessage.h"
 
 #include <QClipboard>
@@ -20,6 +21,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -192,8 +194,41 @@ bool CDlgCamInfoPane::OnBtnRepair()
         ShowMainMessage(MainText(IDS_MSG_CAMERANOTONLINE), this);
         return false;
     }
-    GetEngCmd()->Cmd_DServerConnect(pDevice->GetID(), 1);
-    CEngOffCmd::GetInstance()->Cmd_GetDServer(pDevice->GetID());
+    const DWORD dwID = pDevice->GetID();
+    const CConfigFileDServer* pServers = m_pDServers != nullptr ? m_pDServers : GetConfigFileDServer();
+    if (!pServers->IsFileExist() || !pServers->IsSet() || pServers->GetServerCount() == 0) {
+        GetEngCmd()->Cmd_DServerConnect(dwID, 1);
+        CEngOffCmd::GetInstance()->Cmd_GetDServer(dwID);
+        return true;
+    }
+    // The camera's own D-server record goes back with the choice: until it came there is
+    // nothing to send but zeros the camera would take for settings.
+    if (pDevice->stQuery.bCmdGetDServerIP == 0) {
+        CEngOffCmd::GetInstance()->Cmd_GetDServer(dwID);
+        ShowMainMessage(MainText(IDS_GETINFO_FAIL), this);
+        return false;
+    }
+    CDlgSelectDServer dlg(*pServers,
+                          FieldText(pDevice->stDServer.szServer, sizeof(pDevice->stDServer.szServer)), this);
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    // The camera may have gone while the user chose.
+    pDevice = pManager->GetDevice(dwID, CAMERA_MASK_ALL);
+    if (pDevice == nullptr || pDevice->bIsExist == 0) {
+        ShowMainMessage(MainText(IDS_MSG_CAMERANOTONLINE), this);
+        return false;
+    }
+    // Both fields zero-ended and as wide as the command reads them.
+    char szSerial[sizeof(pDevice->stDServer.szSerial)] = {};
+    std::memcpy(szSerial, pDevice->stItem.szSerial,
+                strnlen(pDevice->stItem.szSerial, sizeof(pDevice->stItem.szSerial)));
+    char szServer[sizeof(pDevice->stDServer.szServer)] = {};
+    const std::string strUrl = dlg.GetServerUrl();
+    std::memcpy(szServer, strUrl.data(), std::min(strUrl.size(), sizeof(szServer) - 1));
+    static_assert(sizeof(pDevice->stDServer.szServer2) == 31);
+    CEngOffCmd::GetInstance()->Cmd_ConnectDServer(
+        szSerial, szServer, reinterpret_cast<const BYTE*>(pDevice->stDServer.szServer2));
+    CEngOffCmd::GetInstance()->Cmd_GetDServer(dwID);
     return true;
 }
 

@@ -9,6 +9,7 @@ class QLabel;
 class QPushButton;
 class QTimer;
 struct DeviceInfo;
+class CConfigFileDServer;
 
 class CDlgCamInfoPane : public QWidget {
     Q_OBJECT
@@ -24,8 +25,12 @@ public:
     QString GetValueText(int nRow) const;
     // The video figures of the shown camera, as the video pane measures them.
     void SetVideoStat(const QString& strText);
-    // Asks the selected camera to connect to its D-server again, then for the link's state.
+    // Asks the selected camera to connect to its D-server again, then for the link's state. When
+    // the settings file lists servers to choose from (SERVER/set), the user picks one first and
+    // the camera is told that server.
     bool OnBtnRepair();
+    // The server list Repair offers; null for the program's own.
+    void SetDServerList(const CConfigFileDServer* pServers) { m_pDServers = pServers; }
     void OnBtnDetail();
 
     enum Row { ROW_SERIAL, ROW_TYPE, ROW_VERSION, ROW_IP, ROW_DSERVER, ROW_UPNP, ROW_STAT, ROW_COUNT };
@@ -43,4 +48,5 @@ private:
     QPushButton* m_pBtnRepair;
     QPushButton* m_pBtnRegister;
     QTimer* m_pStatTimer;
+    const CConfigFileDServer* m_pDServers = nullptr;
 };
