@@ -82,5 +82,8 @@ void CDlgLanguage::ApplyLanguage(int nLanguageID)
 {
     GetConfigFileManager()->SetLanguageID(nLanguageID);
     GetLanguageManager()->LoadLanguage(nLanguageID);
-    GetNotifyManager()->Notify(DWORD_NOTIFYID_LANGUAGE_CHANGED, 0);
+    // At start-up the dialog comes before any window that listens; raising an id nobody
+    // subscribed to is a fatal check, and the choice would end the program.
+    if (GetNotifyManager()->IsRegistered(DWORD_NOTIFYID_LANGUAGE_CHANGED))
+        GetNotifyManager()->Notify(DWORD_NOTIFYID_LANGUAGE_CHANGED, 0);
 }
