@@ -197,6 +197,9 @@ struct DeviceInfo {
     DWORD GetID() const { return stItem.dwDVIPID; }
     const char16_t* GetName() const { return stItem.szName; }
     const char* GetSerial() const { return stItem.szSerial; }
+    // The camera encodes HD (the resolution lists offer it): bit 16 of the second word of its
+    // capability report.
+    bool SupportsHD() const { return stSensorCap.bCapBit16 != 0; }
     DWORD GetReceiveTime() const { return dwReceiveTime; }
     DWORD GetMaxContinuousAck() const { return dwMaxContinuousAck; }
     DWORD GetReceiveData() const { return dwReceiveKB; }

@@ -56,7 +56,8 @@ struct Rig {
 
 const char* kTwo = R"({"cameras":[
   {"address":"198.18.0.10","serial":"LAN-A","wifi":true,"three_g":true,"three_g_strings":false,
-   "wifi_survey":[{"ssid":"lab-net","auth":6,"enc":4},{"ssid":"hidden","hidden":true}]},
+   "wifi_survey":[{"ssid":"lab-net","auth":6,"enc":4},{"ssid":"hidden","hidden":true}],
+   "wifi_speed":540,"wifi_quality":70},
   {"address":"198.18.0.11","serial":"LAN-B","firmware_write_ms":1000,"reboot_ms":2000,"firmware_max_size":100000}]})";
 
 } // namespace
@@ -132,9 +133,16 @@ TEST(CamsimLan, WifiReplyAndSet)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&w[e0 + 8])), "lab-net");
     EXPECT_EQ(w[e0 + 40], 6);
     EXPECT_EQ(w[e0 + 48 + 7], 0); // hidden network: no SSID length
+    // Wired, cable in, Wi-Fi down; the survey header starts with speed and quality.
+    EXPECT_EQ(w[27], 0);
+    EXPECT_EQ(BE32(w, 28), 1u);
+    EXPECT_EQ(w[32], 0);
+    EXPECT_EQ(BE32(w, 292), 540u);
+    EXPECT_EQ(w[296], 70);
 
     Bytes set = rig.Serial("LAN-A");
     set.insert(set.end(), 4 + 20, 0);
+    set[32] = 1; // the wireless link
     Bytes block(232, 0);
     block[3] = 4;
     block[4] = 'h';
@@ -149,6 +157,9 @@ TEST(CamsimLan, WifiReplyAndSet)
     rig.Request(43, rig.Serial("LAN-A"));
     const Bytes w2 = rig.Reply(0xAB);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&w2[56 + 4]), 4), "home");
+    // The switched link is the one in use: its Wi-Fi is up.
+    EXPECT_EQ(w2[32], 1);
+    EXPECT_EQ(w2[27], 1);
 }
 
 TEST(CamsimLan, FirmwareUpgradeAssemblesChecksAndReboots)

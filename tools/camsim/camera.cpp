@@ -157,6 +157,11 @@ json CameraJson(const Camera& c)
     s["mail"] = {{"server1", c.mail.strServer1}, {"server2", c.mail.strServer2},
                  {"sender", c.mail.strSender},   {"flags", c.mail.bFlags},
                  {"message", c.mail.strMessage}, {"recipients", c.mail.recipients}};
+    // The fields the client names: authentication, account, subject and password.
+    s["mail"].update({{"byte", c.mail.bByte},
+                      {"sender2", c.mail.strSender2},
+                      {"text128", c.mail.strText128},
+                      {"text64", c.mail.strText64}});
     s["alarm_outputs"] = {c.abDo[0], c.abDo[1]};
     s["ntp"] = {{"sync", c.ntp.usSync},
                 {"time_zone", c.ntp.sTimeZone},
@@ -193,10 +198,13 @@ json CameraJson(const Camera& c)
         json survey = json::array();
         for (const auto& e : c.wifi.survey)
             survey.push_back(e.strSsid);
-        s["wifi"] = {{"block", Hex(c.wifi.block)}, {"web_auth", c.wifi.bWebAuth},
+        s["wifi"] = {{"block", Hex(c.wifi.block)},
+                     {"web_auth", c.wifi.bWebAuth},
                      {"web_auth_ip", AddrToText(c.wifi.dwWebAuthValue)},
                      {"web_auth_rest", Hex(c.wifi.webAuthRest)},
-                     {"survey", survey}};
+                     {"survey", survey},
+                     {"link", c.wifi.settings4[0] != 0 ? "wireless" : "wired"},
+                     {"up", c.wifi.bReplyByte != 0}};
         s["three_g"] = {{"connect_type", c.threeG.bConnectType},
                         {"use_default_dial", c.threeG.bUseDefaultDial},
                         {"apn", c.threeG.strApn},

@@ -113,9 +113,13 @@ struct WifiSurveyEntry {
     std::uint32_t dwExtra = 0;
 };
 
+// The link state travels in fields the client only carries otherwise: the reply byte is "Wi-Fi
+// link up", the reply value "cable plugged in", the first settings byte the link the camera is
+// set to use (0 wired, 1 wireless), and the survey header starts with the link speed in
+// 100 kbit/s (32-bit big-endian) and the link quality in percent.
 struct WifiSettings {
     std::uint8_t bReplyByte = 0;
-    std::uint32_t dwReplyValue = 0;
+    std::uint32_t dwReplyValue = 1;
     std::array<std::uint8_t, 4> settings4{};
     std::uint32_t adwSettings5[5]{};
     std::array<std::uint8_t, 232> block{}; // the last four bytes are two 16-bit values, kept big-endian

@@ -242,6 +242,11 @@ void CLanProtocol::Dispatch(Camera& cam, const LanIn& in, std::uint8_t bCode, co
         r.Read(w.block.data() + 228, 4); // the two 16-bit values, kept as they travel
         w.dwWebAuthValue = r.ReadUInt32();
         r.Read(w.webAuthRest.data(), w.webAuthRest.size());
+        // A new link takes effect at once: the Wi-Fi link is up exactly while it is the one used.
+        if (w.settings4[0] != cam.wifi.settings4[0]) {
+            w.bReplyByte = w.settings4[0] != 0 ? 1 : 0;
+            cam.lastSet["wifi_link"] = w.settings4[0] != 0 ? "wireless" : "wired";
+        }
         cam.wifi = w;
         cam.lastSet["wifi"] = ToHex(w.block.data() + 4, 32);
         PutText(b, cam.strSerial, 20);

@@ -304,6 +304,18 @@ void Configure(Camera& c, const json& j, int n, std::mt19937& rng)
         c.wifi.block[3] = static_cast<std::uint8_t>(std::min<std::size_t>(ssid.size(), 32));
         std::copy_n(ssid.begin(), std::min<std::size_t>(ssid.size(), 32), c.wifi.block.begin() + 4);
     }
+    if (j.contains("wifi_link")) {
+        const std::string link = j.at("wifi_link").get<std::string>();
+        if (link != "wired" && link != "wireless")
+            Fail("field \"wifi_link\" is wired or wireless");
+        c.wifi.settings4[0] = link == "wireless" ? 1 : 0;
+    }
+    c.wifi.bReplyByte = Get<bool>(j, "wifi_up", c.wifi.settings4[0] != 0) ? 1 : 0;
+    c.wifi.dwReplyValue = Get<bool>(j, "cable", true) ? 1 : 0;
+    const std::uint32_t dwSpeed = GetU32(j, "wifi_speed", 0);
+    for (int i = 0; i < 4; ++i)
+        c.wifi.surveyHeader[i] = static_cast<std::uint8_t>(dwSpeed >> (24 - 8 * i));
+    c.wifi.surveyHeader[4] = GetU8(j, "wifi_quality", 0);
     if (j.contains("wifi_survey")) {
         int i = 0;
         for (const auto& e : j.at("wifi_survey")) {

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
@@ -132,8 +133,12 @@ void CDlgConfigMotionDetection::BuildControls(QVBoxLayout* pLayout)
         m_pPic->ClearSlot(m_nArea);
         ShowArea();
     });
+    auto* pBtnRefresh = new QPushButton(PageText(IDS_BTN_REFRESH), this);
+    pBtnRefresh->setObjectName(QStringLiteral("refresh"));
+    connect(pBtnRefresh, &QPushButton::clicked, this, &CDlgConfigMotionDetection::OnBtnRefresh);
     pButtons->addWidget(pBtnWhole);
     pButtons->addWidget(pBtnClear);
+    pButtons->addWidget(pBtnRefresh);
     pSide->addLayout(pButtons);
     pSide->addStretch(1);
     pTop->addLayout(pSide, 1);
@@ -172,6 +177,21 @@ void CDlgConfigMotionDetection::FillControls(const DeviceInfo& device)
     m_pPic->SetBackground(QImage());
     m_nSnapshotTries = 0;
     OnWantSnapshot();
+}
+
+void CDlgConfigMotionDetection::OnBtnRefresh()
+{
+    m_nSnapshotTries = 0;
+    OnWantSnapshot();
+}
+
+void CDlgConfigMotionDetection::showEvent(QShowEvent* pEvent)
+{
+    CConfigPage::showEvent(pEvent);
+    // Only a filled page has a camera whose picture it shows; a spontaneous show is the window
+    // coming back from the taskbar, not the page being chosen again.
+    if (!pEvent->spontaneous() && GetPollState() == PollState::Filled)
+        OnBtnRefresh();
 }
 
 void CDlgConfigMotionDetection::OnWantSnapshot()

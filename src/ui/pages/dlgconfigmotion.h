@@ -22,6 +22,12 @@ public:
     void SelectArea(int nIndex);
     // The edited values as they would be sent.
     MotionInfo GetEdited() const { return m_stEdit; }
+    // Asks the live view for a new picture; the shown one stays until it comes.
+    void OnBtnRefresh();
+
+protected:
+    // Back on the page, the picture is the camera's present one.
+    void showEvent(QShowEvent* pEvent) override;
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;

@@ -3,6 +3,7 @@
 #include "core/stringids.h"
 #include "device/deviceinfo.h"
 #include "device/settinggroups.h"
+#include "device/videoquality.h"
 #include "ui/pages/pagewidgets.h"
 
 #include <QCheckBox>
@@ -75,11 +76,18 @@ void CDlgSystemRTSP::OnRtspInfo(const RtspInfo& info)
         UpdateChildWindowValue();
 }
 
-void CDlgSystemRTSP::FillControls(const DeviceInfo&)
+void CDlgSystemRTSP::FillControls(const DeviceInfo& device)
 {
     if (!m_info)
         return;
     m_pChkAuth->setChecked(m_info->bEnableAuthenticate != 0);
+    // HD for a camera that can encode it, or that streams it already.
+    const int nHD = CVideoQuality::kResCount - 1;
+    const CVideoQuality& quality = GetVideoQuality();
+    const bool bHD = device.SupportsHD() || quality.GetResIndex(m_info->ucMainResolution) == nHD ||
+                     quality.GetResIndex(m_info->ucSubResolution) == nHD;
+    m_pMain->SetHD(bHD);
+    m_pSub->SetHD(bHD);
     m_pMain->SetMode(MakeSessionMode(m_info->usMainBitrate, m_info->ucMainFps, m_info->ucMainResolution));
     m_pSub->SetMode(MakeSessionMode(m_info->usSubBitrate, m_info->ucSubFps, m_info->ucSubResolution));
 }

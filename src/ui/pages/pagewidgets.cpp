@@ -70,6 +70,17 @@ void CStreamFields::SetMode(DWORD dwSessionMode)
     m_pBps->setEditText(QString::number(SessionModeBitrate(dwSessionMode)));
 }
 
+void CStreamFields::SetHD(bool bHD)
+{
+    const CVideoQuality& quality = GetVideoQuality();
+    const int nCount = quality.GetResCount(bHD ? TRUE : FALSE);
+    while (m_pRes->count() > nCount)
+        m_pRes->removeItem(m_pRes->count() - 1);
+    for (int i = m_pRes->count(); i < nCount; ++i)
+        m_pRes->addItem(QString::fromStdU16String(quality.GetResText(i)),
+                        static_cast<uint>(quality.GetResValue(i)));
+}
+
 void CStreamFields::AddKeys(std::map<std::string, std::string>& kv) const
 {
     kv[m_strPrefix + "fps"] =

@@ -33,6 +33,8 @@ class CStreamFields : public QWidget {
 public:
     CStreamFields(const std::string& strPrefix, QWidget* pParent);
     void SetMode(DWORD dwSessionMode);
+    // Offers HD or not (it is offered until told); call before SetMode.
+    void SetHD(bool bHD);
     // The keys for the checks; a combo without a choice gives an empty value.
     void AddKeys(std::map<std::string, std::string>& kv) const;
     QComboBox* GetFps() const { return m_pFps; }
