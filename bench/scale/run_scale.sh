@@ -75,9 +75,24 @@ if ! grep -q 'ready' "$SCALE_WORK/camsim.log"; then
 fi
 read -r -a stat <"/proc/$sim/stat"
 sim_ticks0=$((stat[13] + stat[14]))
+# With --trace: the client namespace's neighbour entries by state every 100 ms, and the table's
+# machine-wide entry count, to set them against the client's sweep and query passes.
+sampler=''
+if ((SCALE_TRACE)); then
+  while :; do
+    { read -r _; read -r all _; } </proc/1/net/stat/arp_cache
+    ip -4 neigh show | awk -v t="$(date +%s%3N)" -v all=$((16#$all)) '
+      { n[$NF]++; total++; if ($NF == "INCOMPLETE" || $NF == "FAILED") printf "addr %s %s\n", $NF, $1 }
+      END { printf "sample %s %d %d %d %d\n", t, total, n["INCOMPLETE"], n["FAILED"], all }'
+    sleep 0.1
+  done >"$SCALE_WORK/neigh.log" 2>/dev/null &
+  sampler=$!
+fi
+echo "client_start_epoch_ms $(date +%s%3N)" >"$SCALE_WORK/neigh.start"
 VISTREL_TRACE=$SCALE_TRACE VISTREL_HOME=$SCALE_WORK/home "$SCALE_BENCH" --cameras "$SCALE_CAMERAS" --steady-seconds "$SCALE_STEADY" \
   >"$SCALE_WORK/bench.out" 2>"$SCALE_WORK/bench.err"
 rc=$?
+[[ -n $sampler ]] && kill $sampler 2>/dev/null
 read -r -a stat <"/proc/$sim/stat"
 awk -v t=$((stat[13] + stat[14] - sim_ticks0)) -v hz="$(getconf CLK_TCK)" \
   'BEGIN { printf "camsim_cpu_s %.2f\n", t / hz }' >>"$SCALE_WORK/bench.out"
@@ -121,12 +136,33 @@ if ((trace)); then
   echo "send_errors $(grep -c '^Send To .* error' "$work/bench.err")" >>"$work/bench.out"
 fi
 echo "neigh_table_fulls $((fulls_after - fulls_before))" >>"$work/bench.out"
+if [[ -s $work/neigh.log ]]; then
+  # Peaks of the samples; the unresolved addresses are those the sweep found empty, plus any
+  # camera whose entry failed.
+  awk -v t0="$(cut -d' ' -f2 "$work/neigh.start")" '
+    $1 == "addr" { seen[$3] = 1; next }
+    $1 == "sample" {
+      t = $2 - t0
+      if ($3 > total) total = $3
+      if ($4 > inc) { inc = $4; inc_at = t }
+      if ($6 > all) { all = $6; all_at = t }
+      if ($6 >= 1024 && full_first == "") full_first = t
+      if ($6 >= 1024) full_last = t
+    }
+    END {
+      for (a in seen) unresolved++
+      printf "neigh_client_peak %d\nneigh_incomplete_peak %d\nneigh_incomplete_peak_at_ms %d\n", total, inc, inc_at
+      printf "neigh_machine_peak %d\nneigh_machine_peak_at_ms %d\nneigh_unresolved_addresses %d\n", all, all_at, unresolved
+      printf "neigh_machine_full_ms %s %s\n", full_first == "" ? -1 : full_first, full_last == "" ? -1 : full_last
+    }' "$work/neigh.log" >>"$work/bench.out"
+fi
 cat "$work/bench.out"
 echo
 awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_after="$load_after" \
   -v took=$(($(date +%s) - started)) -v cores="$(nproc)" '
   $1 == "kind_flags" { kinds = kinds "  " $0 "\n"; next }
   $1 == "socket_drops" || $1 == "incomplete_device" { next }
+  $1 == "neigh_machine_full_ms" { v[$1] = $2 " to " $3; next }
   { v[$1] = $2 }
   function ratio(value, target) { return value < 0 ? "-" : sprintf("%.2f", value / target) }
   function verdict(value, target) { return value < 0 ? "MISSED" : (value <= target ? "met" : "MISSED") }
@@ -158,6 +194,12 @@ awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_afte
     row("datagrams lost in socket buffers, start-up", v["start_socket_drops"], "", "", "")
     row("  unicast sends dropped by the kernel, start", v["start_sndbuf_errors"], "", "", "")
     row("neighbour table full (machine-wide, run)", v["neigh_table_fulls"], "", "", "")
+    if ("neigh_client_peak" in v) {
+      row("  client entries, peak (incomplete, at ms)", v["neigh_client_peak"] " (" v["neigh_incomplete_peak"] ", " v["neigh_incomplete_peak_at_ms"] ")", "", "", "")
+      row("  machine-wide entries, peak (at ms)", v["neigh_machine_peak"] " (" v["neigh_machine_peak_at_ms"] ")", "", "", "")
+      row("  addresses never resolved", v["neigh_unresolved_addresses"], "", "", "")
+      row("  machine-wide table at 1024 (first, last ms)", v["neigh_machine_full_ms"], "", "", "")
+    }
     row("offline notifications in steady state", v["steady_offline_notifications"], "0", "", v["steady_offline_notifications"] == 0 ? "met" : "MISSED")
     row("client CPU in start-up (s)", sprintf("%.2f", v["start_cpu_s"]), "", "", "")
     row("simulator CPU over the run (s)", v["camsim_cpu_s"], "", "", "")
