@@ -77,7 +77,7 @@ void CSocketSweep::ThreadProc()
             break;
         bool bStopped = false;
         for (DWORD dwIP : SweepTargets(GetLocalIP())) {
-            SendTo(m_pSweepPacket.data(), nLen, dwIP, m_usSweepPort);
+            SendOnce(m_pSweepPacket.data(), nLen, dwIP, m_usSweepPort);
             std::this_thread::sleep_for(std::chrono::milliseconds(SWEEP_INTERVAL_MS));
             if (m_bStop) {
                 bStopped = true;

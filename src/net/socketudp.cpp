@@ -3,6 +3,7 @@
 #include "core/language.h"
 #include "core/log.h"
 #include "core/stringids.h"
+#include "platform/ticks.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +18,7 @@ namespace {
 
 const char* const OWN_WINDOW_CLASS = "CSocketUdp Internal window class";
 constexpr UINT_PTR HOLD_TIMER_ID = 1;
+constexpr UINT_PTR RESEND_TIMER_ID = 2;
 constexpr long SOCKET_EVENTS = FD_READ | FD_WRITE | FD_CLOSE;
 // What the kernel may hold for a socket while the GUI thread is busy: a thousand cameras
 // answer one search or query pass within milliseconds, and each datagram, however small,
@@ -207,6 +209,10 @@ int CSocketUdp::Close()
             pListener->Register(this, m_dwLocalIP, m_usLocalPort, 0);
     }
     CloseGroupSocket();
+    if (!m_deferred.IsEmpty()) {
+        m_deferred.Clear();
+        KillTimer(m_hOwnWnd, RESEND_TIMER_ID);
+    }
     if (m_hSocket != INVALID_SOCKET) {
         closesocket(m_hSocket);
         m_hSocket = INVALID_SOCKET;
@@ -215,15 +221,35 @@ int CSocketUdp::Close()
     return 1;
 }
 
-int CSocketUdp::SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
+ssize_t CSocketUdp::RawSend(const BYTE* pData, std::size_t nLen, DWORD dwIP, WORD usPort, bool bReportDrop)
 {
     // A fresh destination per call: the sweep thread and the GUI thread send through the
     // same socket.
     const sockaddr_in sin = MakeAddress(dwIP, usPort);
+    const int nOn = 1;
+    const int nOff = 0;
+    // Without IP_RECVERR the kernel counts such a drop and reports success.
+    if (bReportDrop)
+        setsockopt(m_hSocket, IPPROTO_IP, IP_RECVERR, &nOn, sizeof(nOn));
+    const ssize_t n = sendto(m_hSocket, pData, nLen, 0, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
+    const int nError = errno;
+    if (bReportDrop) {
+        // Switching it off empties the error queue; an ICMP error that came in meanwhile is
+        // cleared too, or it would fail the socket's next call.
+        setsockopt(m_hSocket, IPPROTO_IP, IP_RECVERR, &nOff, sizeof(nOff));
+        int nPending = 0;
+        socklen_t nPendingLen = sizeof(nPending);
+        getsockopt(m_hSocket, SOL_SOCKET, SO_ERROR, &nPending, &nPendingLen);
+    }
+    errno = nError;
+    return n;
+}
+
+int CSocketUdp::SendOnce(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
+{
     ssize_t n = -1;
     if (nLen >= 0)
-        n = sendto(m_hSocket, pData, static_cast<size_t>(nLen & 0xFFFF), 0,
-                   reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
+        n = RawSend(pData, static_cast<std::size_t>(nLen & 0xFFFF), dwIP, usPort, false);
     else
         errno = EINVAL;
     if (n < 0) {
@@ -232,6 +258,57 @@ int CSocketUdp::SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
         return -1;
     }
     return static_cast<int>(n);
+}
+
+int CSocketUdp::SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
+{
+    if (nLen < 0)
+        return SendOnce(pData, nLen, dwIP, usPort);
+    const std::size_t nBytes = static_cast<std::size_t>(nLen & 0xFFFF);
+    // Behind a datagram to the same destination that still waits: keep their order.
+    if (m_deferred.Holds(dwIP) && Defer(pData, nBytes, dwIP, usPort))
+        return static_cast<int>(nBytes);
+    const ssize_t n = RawSend(pData, nBytes, dwIP, usPort, true);
+    if (n >= 0)
+        return static_cast<int>(n);
+    if ((errno == ENOBUFS || errno == EAGAIN) && Defer(pData, nBytes, dwIP, usPort))
+        return static_cast<int>(nBytes);
+    DebugTrace(1, "Send To %s:%d error, reason:%x\n", DottedAddress(dwIP).c_str(), usPort,
+               static_cast<unsigned>(errno));
+    return -1;
+}
+
+bool CSocketUdp::Defer(const BYTE* pData, std::size_t nLen, DWORD dwIP, WORD usPort)
+{
+    // Without a window there is no timer to send it again.
+    if (m_hOwnWnd == nullptr || !m_deferred.Add(pData, nLen, dwIP, usPort, GetTickCount()))
+        return false;
+    if (m_deferred.GetCount() == 1)
+        SetTimer(m_hOwnWnd, RESEND_TIMER_ID, RESEND_INTERVAL_MS);
+    return true;
+}
+
+void CSocketUdp::ResendDeferred()
+{
+    m_deferred.DropExpired(GetTickCount(), [](const CDeferredSends::Datagram& datagram) {
+        DebugTrace(1, "Send To %s:%d error, reason:%x\n", DottedAddress(datagram.dwIP).c_str(),
+                   datagram.usPort, static_cast<unsigned>(ENOBUFS));
+    });
+    while (!m_deferred.IsEmpty()) {
+        const CDeferredSends::Datagram& datagram = m_deferred.Front();
+        const ssize_t n = RawSend(reinterpret_cast<const BYTE*>(datagram.strData.data()),
+                                  datagram.strData.size(), datagram.dwIP, datagram.usPort, true);
+        // Still no room: every datagram behind waits too, and each refused try costs the
+        // kernel a search of its table.
+        if (n < 0 && (errno == ENOBUFS || errno == EAGAIN))
+            break;
+        if (n < 0)
+            DebugTrace(1, "Send To %s:%d error, reason:%x\n", DottedAddress(datagram.dwIP).c_str(),
+                       datagram.usPort, static_cast<unsigned>(errno));
+        m_deferred.PopFront();
+    }
+    if (m_deferred.IsEmpty())
+        KillTimer(m_hOwnWnd, RESEND_TIMER_ID);
 }
 
 int CSocketUdp::ReadSocket(SOCKET s, BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
@@ -307,6 +384,10 @@ LRESULT CSocketUdp::OnOwnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam)
         SetReceiveBuffer(m_hGroupSocket, RECEIVE_BUFFER_BYTES);
         KillTimer(m_hOwnWnd, HOLD_TIMER_ID);
         return SendMessage(m_hMgrWnd, uMsg, 0, lParam);
+    }
+    if (uMsg == WM_TIMER && wParam == RESEND_TIMER_ID) {
+        ResendDeferred();
+        return 0;
     }
     if (uMsg == WM_TIMER && wParam == HOLD_TIMER_ID) {
         KillTimer(m_hOwnWnd, HOLD_TIMER_ID);

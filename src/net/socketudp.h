@@ -3,6 +3,7 @@
 #pragma once
 
 #include "net/capturequeue.h"
+#include "net/deferredsends.h"
 #include "net/localaddress.h"
 #include "net/mediareassembly.h"
 #include "platform/asyncsocket.h"
@@ -27,6 +28,8 @@ public:
     static constexpr int STATE_CAPTURE = 2;
 
     static constexpr UINT DEFAULT_HOLD_MS = 5000;
+    // How often datagrams the kernel refused for now are offered again.
+    static constexpr UINT RESEND_INTERVAL_MS = 100;
     static constexpr int RECEIVE_BUFFER_BYTES = 65535;
 
     // pAddresses: where SetMulticastInterface finds the n-th local address (nullptr: this
@@ -47,8 +50,13 @@ public:
     void SetMode(int nMode);
     int Close();
 
-    // One datagram of the low 16 bits of nLen bytes; bytes sent or -1.
+    // One datagram of the low 16 bits of nLen bytes; bytes sent or -1. A datagram the kernel
+    // cannot take for now (no room for the destination's neighbour entry, a full queue) waits
+    // and is sent again, in order, every RESEND_INTERVAL_MS for up to
+    // CDeferredSends::LIFETIME_MS; it counts as sent. GUI thread only.
     int SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort);
+    // Datagrams waiting to be sent again.
+    std::size_t GetDeferredCount() const { return m_deferred.GetCount(); }
     // One datagram from the current source: bytes, 0 when nothing is queued, below 0 on a
     // socket error. Address and port in host order.
     int Receive(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort);
@@ -76,7 +84,16 @@ public:
     // The IDS_UDP_PORT_BIND_ERROR text with the port in place of its %d.
     static std::u16string FormatBindErrorText(WORD usPort);
 
+protected:
+    // One sendto and nothing kept: for the sweep thread, whose probes are not worth a retry.
+    int SendOnce(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort);
+
 private:
+    // sendto of nLen bytes. With bReportDrop, a datagram the kernel drops for want of room fails
+    // with ENOBUFS instead of vanishing behind a successful call.
+    ssize_t RawSend(const BYTE* pData, std::size_t nLen, DWORD dwIP, WORD usPort, bool bReportDrop);
+    bool Defer(const BYTE* pData, std::size_t nLen, DWORD dwIP, WORD usPort);
+    void ResendDeferred();
     static LRESULT OwnWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
     LRESULT OnOwnMessage(UINT uMsg, WPARAM wParam, LPARAM lParam);
     // Points the socket's events where mode and state say they go.
@@ -104,6 +121,7 @@ private:
     HWND m_hOwnWnd = nullptr;
     HWND m_hMgrWnd = nullptr;
     UINT m_uHoldMs = DEFAULT_HOLD_MS;
+    CDeferredSends m_deferred;
     // Segments of media groups waiting for the rest of their frame.
     CMediaReassembler m_media;
 };

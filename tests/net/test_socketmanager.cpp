@@ -279,3 +279,49 @@ TEST(SocketSweep, TargetsEveryOtherHostOfTheNetwork)
         EXPECT_EQ(dwIP & 0xFFFFFF00u, 0xC6120000u);
     }
 }
+
+// The list of refused datagrams: one copy per destination and payload however often a pass
+// repeats it, a destination's datagrams stay in order behind its first, bounded by count and
+// bytes, and what waited too long (across a tick wrap) is handed back oldest first.
+TEST(DeferredSends, KeepsOrderDropsRepeatsBoundsAndExpires)
+{
+    CDeferredSends deferred;
+    const auto add = [&](const std::string& strData, DWORD dwIP, DWORD dwTick) {
+        return deferred.Add(reinterpret_cast<const BYTE*>(strData.data()), strData.size(), dwIP, 8102,
+                            dwTick);
+    };
+    const DWORD dwStart = 0xFFFFF000u; // wraps during the test
+    EXPECT_FALSE(deferred.Holds(0xC612000A));
+    EXPECT_TRUE(add("volume", 0xC612000A, dwStart));
+    EXPECT_TRUE(add("version", 0xC612000A, dwStart));
+    EXPECT_TRUE(add("volume", 0xC612000B, dwStart + 500));
+    EXPECT_TRUE(add("volume", 0xC612000A, dwStart + 1000)); // the next pass's copy
+    EXPECT_EQ(deferred.GetCount(), 3u);
+    EXPECT_EQ(deferred.GetBytes(), 19u);
+    EXPECT_TRUE(deferred.Holds(0xC612000A) && deferred.Holds(0xC612000B));
+
+    std::vector<std::string> dropped;
+    deferred.DropExpired(dwStart + CDeferredSends::LIFETIME_MS,
+                         [&](const auto& d) { dropped.push_back(d.strData); });
+    EXPECT_TRUE(dropped.empty());
+    deferred.DropExpired(dwStart + CDeferredSends::LIFETIME_MS + 1,
+                         [&](const auto& d) { dropped.push_back(d.strData); });
+    EXPECT_EQ(dropped, (std::vector<std::string>{"volume", "version"}));
+    EXPECT_FALSE(deferred.Holds(0xC612000A));
+    ASSERT_EQ(deferred.GetCount(), 1u);
+    EXPECT_EQ(deferred.Front().dwIP, 0xC612000Bu);
+    deferred.PopFront();
+    EXPECT_TRUE(deferred.IsEmpty() && deferred.GetBytes() == 0 && !deferred.Holds(0xC612000B));
+    // A payload sent again once its copy has gone is queued again.
+    EXPECT_TRUE(add("volume", 0xC612000A, 0));
+    deferred.Clear();
+
+    const std::string strBig(CDeferredSends::MAX_BYTES / 2, 'x');
+    EXPECT_TRUE(add(strBig, 1, 0));
+    EXPECT_TRUE(add(strBig, 2, 0));
+    EXPECT_FALSE(add("y", 3, 0));
+    deferred.Clear();
+    for (std::size_t i = 0; i < CDeferredSends::MAX_DATAGRAMS; ++i)
+        ASSERT_TRUE(add(std::to_string(i), 1, 0));
+    EXPECT_FALSE(add("one more", 1, 0));
+}

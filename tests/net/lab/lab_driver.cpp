@@ -354,3 +354,41 @@ TEST_F(NetLab, SweepReachesEveryOtherHostOnceAndCompletesOncePerEntry)
     SendMessage(m_pManager->GetWindow(), CSocketManager::WM_SWEEP_COMPLETE, 0, 1);
     EXPECT_EQ(m_receiver.sweepCompletes, (std::vector<SocketGroup*>{pPlain, pSweep1, pSweep2}));
 }
+
+// Lab: one camera address; the client's link is shaped to a small queue, so a burst is refused
+// by the kernel as a full neighbour table refuses it. Every datagram still reaches the camera,
+// once and in order.
+TEST_F(NetLab, RefusedSendsReachTheCameraLaterOnceAndInOrder)
+{
+    QProcess tc;
+    tc.start("tc", {"qdisc", "replace", "dev", "eth0", "root", "tbf", "rate", "400kbit", "burst", "1600",
+                    "limit", "1600"});
+    if (!tc.waitForFinished(5000) || tc.exitCode() != 0)
+        GTEST_SKIP() << "tc cannot shape the lab link here";
+    CPeer receiver(m_strCamera, {"recv", "8001"});
+    ASSERT_TRUE(receiver.WaitReady());
+    MakeManager(false);
+    SocketGroup* pGroup = m_pManager->CreateSocket(0, 8001, 1, &m_receiver);
+    ASSERT_NE(pGroup, nullptr);
+    CSocketUdp* pSocket = pGroup->ppSockets[0];
+
+    constexpr int COUNT = 200;
+    std::vector<std::string> sent;
+    for (int i = 0; i < COUNT; ++i) {
+        char sz[16];
+        std::snprintf(sz, sizeof(sz), "q-%03d-", i);
+        sent.push_back(std::string(sz) + std::string(100, 'p'));
+        ASSERT_EQ(pSocket->SendTo(reinterpret_cast<const BYTE*>(sent.back().data()), 106, 0xC612000A, 8001),
+                  106);
+        // The next pass repeats what waits: it must not arrive twice.
+        if (i == COUNT - 1)
+            pSocket->SendTo(reinterpret_cast<const BYTE*>(sent[COUNT / 2].data()), 106, 0xC612000A, 8001);
+    }
+    EXPECT_GT(pSocket->GetDeferredCount(), 0u) << "the shaped link took the whole burst";
+    ASSERT_TRUE(PumpUntil([&] { return pSocket->GetDeferredCount() == 0; }, 15000));
+    PumpFor(500);
+    std::vector<std::string> got;
+    for (const std::string& strLine : receiver.Stop())
+        got.push_back(strLine.substr(strLine.rfind(' ') + 1));
+    EXPECT_EQ(got, sent);
+}
