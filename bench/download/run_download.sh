@@ -3,9 +3,11 @@
 # lab link with the same packet size, at 0 % and 5 % loss. Makes its own lab:
 #   bench/download/run_download.sh [build folder] [seconds of recording]
 # Prints one JSON line per measurement and the ratios, over the whole command and over the data
-# phase alone. SD_WINDOW sets the simulator's send
-# window (sub-packets in flight, default 64). The cameras report record-time version 4: key
-# frames of 720p pass 64 KiB, which only that version can describe.
+# phase alone, then what the simulator sent for it. SD_WINDOW sets the simulator's send window
+# (sub-packets in flight, default 64); DL_CAMERAS picks the cameras (SD1 clean, SD2 lossy);
+# DL_WRAP runs each measured download under a profiler, e.g. DL_WRAP="strace -c -f". The cameras
+# report record-time version 4: key frames of 720p pass 64 KiB, which only that version can
+# describe.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/release}
@@ -25,8 +27,11 @@ client_addr=${LAB_CLIENT_ADDRS%% *}
 start=1714637700
 
 # The link: 1280-byte datagrams (the simulator's segment size) from the camera namespace to the
-# client for three seconds, counted at the client.
-python3 - "$client_addr" >"$work/goodput.json" <<'PY' &
+# client for three seconds, counted at the client. Measured again before each download: on a
+# shared machine the link's rate moves with the load, and a ratio is only fair against a rate
+# measured beside it.
+goodput_json() {
+  python3 - "$client_addr" >"$work/goodput.json" <<'PY' &
 import json, socket, sys, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
@@ -45,8 +50,9 @@ except socket.timeout:
     pass
 print(json.dumps({"goodput_mib_s": n / 1048576 / max(last - first, 1e-9) if first else 0, "bytes": n}))
 PY
-sleep 0.5
-ip netns exec "$LAB_CAMERA_NS_1" python3 - "$client_addr" <<'PY'
+  local receiver=$!
+  sleep 0.5
+  ip netns exec "$LAB_CAMERA_NS_1" python3 - "$client_addr" <<'PY'
 import socket, sys, time
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 payload = b"x" * 1280
@@ -58,13 +64,15 @@ while time.monotonic() < end:
         except BlockingIOError:
             pass
 PY
-wait
-goodput=$(jq .goodput_mib_s "$work/goodput.json")
-echo "{\"udp_1280\": $(cat "$work/goodput.json")}"
+  wait "$receiver"
+  echo "{\"udp_1280\": $(cat "$work/goodput.json")}"
+}
 
+# The live stream as the card, so that the simulator encodes one clip.
 cat >"$work/sd.json" <<JSON
 { "seed": 9, "defaults": { "ms_version": 4, "recordings": [ { "start": $start, "end": $((start + seconds + 10)) } ],
-    "media": { "sd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "gop": 50 }, "sd_window": ${SD_WINDOW:-64} } },
+    "media": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "gop": 50,
+               "sd": { "width": 1280, "height": 720, "fps": 25, "kbps": 4000, "gop": 50 }, "sd_window": ${SD_WINDOW:-64} } },
   "cameras": [ { "id": 4660, "serial": "SD1", "name": "Clean" },
                { "id": 4661, "serial": "SD2", "name": "Lossy",
                  "media": { "faults": { "out": { "loss": 0.05 }, "in": { "loss": 0.05 } } } } ] }
@@ -73,22 +81,31 @@ addrs="$cam_addr $(echo "$cam_addr" | awk -F. '{print $1"."$2"."$3"."$4+1}')"
 ip netns exec "$LAB_CAMERA_NS_1" ip addr add "${addrs##* }/24" dev "$LAB_CAMERA_IF" 2>/dev/null || true
 ip netns exec "$LAB_CAMERA_NS_1" "$build/tools/camsim/vistrel-camsim" --scenario "$work/sd.json" --addresses "$addrs" \
   --control "$work/ctl.sock" >"$work/sim.out" 2>&1 &
-sleep 3 # the clip encodes at start-up
+for _ in $(seq 600); do # the clip encodes at start-up
+  grep -q "clips encoded" "$work/sim.out" && break
+  sleep 0.2
+done
 from=$(date -u -d "@$start" +%Y-%m-%dT%H:%M:%SZ)
 to=$(date -u -d "@$((start + seconds - 1))" +%Y-%m-%dT%H:%M:%SZ)
 # One second first, so the measured downloads do not wait for the simulator's encoder.
 "$build/src/app/cli/vistrel-cli" --json download SD1 --from "$from" --to "$(date -u -d "@$((start + 1))" +%Y-%m-%dT%H:%M:%SZ)" \
   --dir "$work/warm" >/dev/null || true
-for cam in SD1 SD2; do
-  "$build/src/app/cli/vistrel-cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
+for cam in ${DL_CAMERAS:-SD1 SD2}; do
+  goodput_json
+  goodput=$(jq .goodput_mib_s "$work/goodput.json")
+  ${DL_WRAP:-} "$build/src/app/cli/vistrel-cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
   # The whole command includes the record-time requests before the first frame; the data phase
   # runs from the first to the last byte the command saw (sampled every 20 ms between batches,
   # so it can come out short).
   jq -c --arg cam "$cam" --argjson g "$goodput" \
     '{camera: $cam, exit, seconds, data_seconds: .cameras[0].data_seconds, bytes: .cameras[0].bytes,
-      frames: .cameras[0].frames, mib_s: (.cameras[0].bytes / 1048576 / .seconds),
+      frames: .cameras[0].frames, socket_drops, mib_s: (.cameras[0].bytes / 1048576 / .seconds),
       ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g),
       data_mib_s: (.cameras[0].bytes / 1048576 / .cameras[0].data_seconds),
       data_ratio_to_udp: (.cameras[0].bytes / 1048576 / .cameras[0].data_seconds / $g)}' \
     "$work/$cam.json"
+  # What the card sent: first sends, resends (after the timer or passed over) and acknowledgements.
+  "$build/tools/camsim/vistrel-camsim" --send "$work/ctl.sock" media "$cam" |
+    jq -c --arg cam "$cam" '.media | {camera: $cam, sent: .download_sent, resent: .download_resent,
+      fast_resent: .download_fast_resent, timer_resent: .download_timer_resent, acks: .download_acks, segments}' || true
 done

@@ -453,6 +453,17 @@ TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
         ASSERT_EQ(again.count(q), 1u) << q;
         EXPECT_EQ(again.at(q).front(), first.at(q).front()) << q;
     }
+    // Only what left after those copies can pass them over: 9 to 11 were already on the way
+    // (the timer sent them before), 12 to 14 went out after.
+    const std::size_t nMark2 = rig.out.size();
+    for (std::uint32_t q : {9u, 10u, 11u})
+        ack({q}, 3);
+    rig.env.Advance(5);
+    EXPECT_EQ(segmentSeqs(nMark2).count(3), 0u) << "acknowledgements of older copies";
+    for (std::uint32_t q : {12u, 13u, 14u})
+        ack({q}, 3);
+    rig.env.Advance(5);
+    EXPECT_EQ(segmentSeqs(nMark2).count(3), 1u);
 
     // The range holds two seconds of ten frames; each is the SD frame of its time.
     for (std::uint32_t q = 12; q < 40 && rig.RecTimeReplies().empty(); q += 4) {
