@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 // --- CSpacePool ---
 
@@ -18,7 +19,9 @@ BYTE* CSpacePool::AllocSpace()
         m_mapChunks[pChunk] = nChunkBytes;
         DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
         m_vecFree.reserve(m_vecChunks.size() * CHUNK_BLOCKS);
-        for (DWORD i = 0; i < CHUNK_BLOCKS; ++i)
+        // Highest first, so that blocks go out in address order: a frame's segments, which
+        // come in order, then lie one after another and need no copy to be assembled.
+        for (DWORD i = CHUNK_BLOCKS; i-- > 0;)
             m_vecFree.push_back(pChunk + std::size_t{i} * BLOCK_SIZE);
     }
     BYTE* pBlock = m_vecFree.back();
@@ -46,26 +49,40 @@ void CSpacePool::ReleaseSpace(BYTE* pBlock)
 
 void LINKITEM::Flush(Slot& slot)
 {
-    for (auto& [dwOffset, pBlock] : slot.vecSegments)
-        pPool->ReleaseSpace(pBlock);
+    // Highest address first, so that the next frame takes the blocks in address order again
+    // (a one-datagram frame read between two segments of a frame breaks the order once).
+    if (!slot.bInPlace)
+        std::sort(slot.vecSegments.begin(), slot.vecSegments.end(),
+                  [](const auto& a, const auto& b) { return std::less<>()(a.second, b.second); });
+    for (auto it = slot.vecSegments.rbegin(); it != slot.vecSegments.rend(); ++it)
+        pPool->ReleaseSpace(it->second);
+    if (!slot.vecSegments.empty())
+        --nBusySlots;
+    if (slot.nCompleteLen != 0)
+        --nCompleteSlots;
     slot.vecSegments.clear();
-    if (slot.nFinalLen != 0)
-        --nFinalSlots;
     slot.usSequence = 0;
     slot.dwTick = 0;
     slot.nFinalLen = 0;
     slot.dwFinalOffset = 0;
+    slot.nCompleteLen = 0;
+    slot.bInPlace = false;
 }
 
 void LINKITEM::FlushAll()
 {
     for (Slot& slot : vecSlots)
         Flush(slot);
+    vecReady.clear();
+    bReadyStale = false;
     bIdle = 1;
 }
 
 int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
 {
+    // In steady traffic the previous frame is gone when the next one starts.
+    if (nBusySlots == 0)
+        return 0;
     for (int i = 0; i < SLOT_COUNT; ++i) {
         if (vecSlots[i].IsEmpty())
             return i;
@@ -105,7 +122,7 @@ int LINKITEM::FindSegmentedSlot(DWORD usSequence, DWORD dwNow)
     // Only a slot that holds segments counts as the frame's: free slots all read 0.
     if (!vecSlots[nLastSlot].IsEmpty() && vecSlots[nLastSlot].usSequence == usSequence)
         return nLastSlot;
-    for (int i = 0; i < SLOT_COUNT; ++i) {
+    for (int i = 0; i < SLOT_COUNT && nBusySlots > 0; ++i) {
         if (!vecSlots[i].IsEmpty() && vecSlots[i].usSequence == usSequence)
             return i;
     }
@@ -117,8 +134,7 @@ int LINKITEM::FindSingleSlot(DWORD usSequence, DWORD dwNow)
     return FindFreeOrReclaim(usSequence, dwNow);
 }
 
-bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE* pPayload, DWORD nLen,
-                      DWORD dwNow)
+bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD nLen, DWORD dwNow)
 {
     const int nSlot =
         bSegment == 0 ? FindSingleSlot(usSequence, dwNow) : FindSegmentedSlot(usSequence, dwNow);
@@ -129,19 +145,23 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE
     Slot& slot = vecSlots[nSlot];
     nLastSlot = nSlot;
     bIdle = 0;
-    BYTE* pBlock = pPool->AllocSpace();
-    std::memcpy(pBlock, pPayload, nLen);
+    bReadyStale = true;
+    if (slot.IsEmpty())
+        ++nBusySlots;
     slot.usSequence = usSequence;
     slot.dwTick = dwNow;
     if (bSegment == 0) {
         slot.vecSegments.emplace_back(0, pBlock);
-        ++nFinalSlots;
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = 0;
+        UpdateComplete(slot);
         return true;
     }
-    auto it = std::lower_bound(slot.vecSegments.begin(), slot.vecSegments.end(), dwOffset,
-                               [](const auto& seg, DWORD dwKey) { return seg.first < dwKey; });
+    // Segments mostly come in order: then the new one simply goes last.
+    auto it = slot.vecSegments.end();
+    if (!slot.vecSegments.empty() && slot.vecSegments.back().first >= dwOffset)
+        it = std::lower_bound(slot.vecSegments.begin(), slot.vecSegments.end(), dwOffset,
+                              [](const auto& seg, DWORD dwKey) { return seg.first < dwKey; });
     if (it != slot.vecSegments.end() && it->first == dwOffset) {
         VLOG(2, "CSocketUdp::LINKITEM::Insert: Receive repeat packet! uOffsetFact:%d",
              static_cast<int>(dwOffset));
@@ -150,15 +170,25 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE
         slot.vecSegments.insert(it, {dwOffset, pBlock});
     }
     if (bSegment == 1) {
-        if (slot.nFinalLen == 0)
-            ++nFinalSlots;
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = dwOffset;
     }
+    UpdateComplete(slot);
     return true;
 }
 
-DWORD LINKITEM::CompleteLength(const Slot& slot) const
+void LINKITEM::UpdateComplete(Slot& slot)
+{
+    const bool bWasComplete = slot.nCompleteLen != 0;
+    slot.nCompleteLen = 0;
+    // Offsets are distinct and sorted: only a count that fits the final offset is worth the walk.
+    if (slot.nFinalLen != 0 && slot.dwFinalOffset % CSpacePool::BLOCK_SIZE == 0 &&
+        slot.vecSegments.size() == slot.dwFinalOffset / CSpacePool::BLOCK_SIZE + 1)
+        slot.nCompleteLen = CompleteLength(slot, &slot.bInPlace);
+    nCompleteSlots += (slot.nCompleteLen != 0) - bWasComplete;
+}
+
+DWORD LINKITEM::CompleteLength(const Slot& slot, bool* pbInPlace) const
 {
     if (slot.nFinalLen == 0 || slot.vecSegments.empty())
         return 0;
@@ -166,13 +196,46 @@ DWORD LINKITEM::CompleteLength(const Slot& slot) const
     // sequence: never complete, reclaimed in time.
     if (slot.vecSegments.back().first != slot.dwFinalOffset)
         return 0;
+    const BYTE* pFirst = slot.vecSegments.front().second;
+    bool bInPlace = true;
     DWORD dwExpected = 0;
     for (const auto& [dwOffset, pBlock] : slot.vecSegments) {
         if (dwOffset != dwExpected)
             return 0;
+        // As addresses: two chunks may happen to touch, and a frame may then span both.
+        bInPlace = bInPlace && reinterpret_cast<std::uintptr_t>(pBlock) ==
+                                   reinterpret_cast<std::uintptr_t>(pFirst) + dwOffset;
         dwExpected += CSpacePool::BLOCK_SIZE;
     }
+    if (pbInPlace != nullptr)
+        *pbInPlace = bInPlace;
     return slot.dwFinalOffset + slot.nFinalLen;
+}
+
+void LINKITEM::CollectReady()
+{
+    vecReady.clear();
+    bReadyStale = false;
+    for (int i = 0; i < SLOT_COUNT && static_cast<int>(vecReady.size()) < nCompleteSlots; ++i) {
+        const Slot& slot = vecSlots[i];
+        if (slot.nCompleteLen != 0)
+            vecReady.push_back({static_cast<WORD>(slot.usSequence), i, slot.nCompleteLen, slot.bInPlace});
+    }
+    if (vecReady.size() < 2)
+        return;
+    // Frame numbers wrap: count them from the oldest, the one the others are all ahead of
+    // (a burst spans far less than half the number range).
+    WORD usOldest = vecReady.front().usAge;
+    for (const Ready& r : vecReady) {
+        if (static_cast<std::int16_t>(r.usAge - usOldest) < 0)
+            usOldest = r.usAge;
+    }
+    for (Ready& r : vecReady)
+        r.usAge = static_cast<WORD>(r.usAge - usOldest);
+    // Newest first: the oldest is taken from the back.
+    std::sort(vecReady.begin(), vecReady.end(), [](const Ready& a, const Ready& b) {
+        return a.usAge != b.usAge ? a.usAge > b.usAge : a.nSlot > b.nSlot;
+    });
 }
 
 void LINKITEM::Assemble(const Slot& slot, BYTE* pBuf) const
@@ -192,7 +255,36 @@ CMediaDataValid& CMediaReassembler::Valid() const
     return m_pValid != nullptr ? *m_pValid : GetMediaDataValid();
 }
 
+BYTE* CMediaReassembler::GetReadBlock()
+{
+    if (m_pReadBlock == nullptr)
+        m_pReadBlock = m_pool.AllocSpace();
+    return m_pReadBlock;
+}
+
+void CMediaReassembler::ReturnReadBlock()
+{
+    m_pool.ReleaseSpace(m_pReadBlock);
+    m_pReadBlock = nullptr;
+}
+
 bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
+{
+    return OnDatagram(pData, nLen, dwIP, usPort, GetTickCount());
+}
+
+bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow)
+{
+    return Accept(pData, pData + SEGMENT_HEADER, nLen, dwIP, usPort, dwNow);
+}
+
+bool CMediaReassembler::OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow)
+{
+    return Accept(pHeader, nullptr, nLen, dwIP, usPort, dwNow);
+}
+
+bool CMediaReassembler::Accept(const BYTE* pData, const BYTE* pPayload, int nLen, DWORD dwIP, WORD usPort,
+                               DWORD dwNow)
 {
     if (nLen < SEGMENT_HEADER + 1) {
         VLOG(2, "CSocketUdp::ReceiveMediaPacket: end } nLen < 9 return 0");
@@ -245,57 +337,71 @@ bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD
         ++m_dwDroppedSegments;
         return true;
     }
-    if (!link.Insert(bSegment, usSequence, static_cast<DWORD>(qwOffset), pData + SEGMENT_HEADER, nSegLen,
-                     GetTickCount())) {
+    BYTE* pBlock = GetReadBlock();
+    if (pPayload != nullptr)
+        std::memcpy(pBlock, pPayload, nSegLen);
+    if (!link.Insert(bSegment, usSequence, static_cast<DWORD>(qwOffset), pBlock, nSegLen, dwNow)) {
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: rt Media packet failed!");
         ++m_dwDroppedSegments;
         return true;
     }
+    m_pReadBlock = nullptr; // the slot (or, for a repeat, the pool) has it now
+    if (link.AllHeldComplete())
+        m_bFrameReady = true;
     VLOG(5, "CSocketUdp::ReceiveMediaPacket: bSegment:%d, usSequence:%d, uOffset:%d, segmentlen:%d", bSegment,
          usSequence, static_cast<int>(uOffset), static_cast<int>(nSegLen));
     return true;
 }
 
-int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort)
+int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort,
+                                BYTE** ppFrame)
 {
     const DWORD nLimit = std::min(nFrameBufSize, MAX_FRAME_LEN);
     for (auto& [qwKey, pLink] : m_mapLinks) {
         LINKITEM& link = *pLink;
-        if (link.nFinalSlots == 0)
+        if (link.nCompleteSlots == 0)
+            continue;
+        if (link.bReadyStale)
+            link.CollectReady();
+        if (link.vecReady.empty())
             continue;
         DWORD nFrameLen = 0;
-        bool bAnyComplete = false;
-        int nCandidates = link.nFinalSlots;
-        for (LINKITEM::Slot& slot : link.vecSlots) {
-            if (nCandidates == 0)
-                break;
-            if (slot.nFinalLen == 0)
-                continue;
-            --nCandidates;
-            const DWORD nLen = link.CompleteLength(slot);
-            if (nLen == 0)
-                continue;
-            bAnyComplete = true;
-            if (nLen > nLimit) {
+        BYTE* pFrame = pFrameBuf;
+        while (!link.vecReady.empty()) {
+            const LINKITEM::Ready ready = link.vecReady.back();
+            link.vecReady.pop_back();
+            LINKITEM::Slot& slot = link.vecSlots[ready.nSlot];
+            if (ready.nLen > nLimit) {
                 ++m_dwDroppedFrames;
                 link.Flush(slot);
                 continue;
             }
-            link.Assemble(slot, pFrameBuf);
+            // The blocks go back to the pool at once; nothing takes them before the next
+            // read, by when the caller is done with the frame.
+            if (ready.bInPlace && ppFrame != nullptr) {
+                pFrame = slot.vecSegments.front().second;
+                ++m_dwInPlaceFrames;
+            } else {
+                link.Assemble(slot, pFrameBuf);
+                ++m_dwCopiedFrames;
+            }
             link.Flush(slot);
-            nFrameLen = nLen;
+            nFrameLen = ready.nLen;
             break;
         }
-        if (!bAnyComplete)
-            continue;
-        if (nFrameLen != 0 && Valid().CheckFrame(pFrameBuf, nFrameLen)) {
+        if (nFrameLen != 0 && Valid().CheckFrame(pFrame, nFrameLen)) {
             *pdwIP = static_cast<DWORD>(qwKey >> 16);
             *pusPort = static_cast<WORD>(qwKey & 0xFFFF);
+            m_pFrame = pFrame;
+            if (ppFrame != nullptr)
+                *ppFrame = pFrame;
+            m_bHandingOut = true;
             return static_cast<int>(nFrameLen);
         }
         if (nFrameLen != 0)
             ++m_dwDroppedFrames;
         link.FlushAll();
     }
+    m_bHandingOut = false;
     return 0;
 }

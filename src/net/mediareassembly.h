@@ -2,7 +2,8 @@
 //
 // A frame larger than one datagram arrives as 1280-byte segments, each with the frame's
 // sequence number and its offset. Segments wait in 500 frame slots per sender until the
-// frame is complete; a complete frame is copied once, into the caller's buffer.
+// frame is complete. A frame whose blocks lie one after another in the pool is handed out
+// where it lies; any other is copied once, into the caller's buffer.
 #pragma once
 
 #include "net/mediadatavalid.h"
@@ -51,18 +52,26 @@ struct LINKITEM {
         std::vector<std::pair<DWORD, BYTE*>> vecSegments;
         DWORD nFinalLen = 0;
         DWORD dwFinalOffset = 0;
+        // Kept up to date as segments are filed: the frame's length once complete, else 0,
+        // and whether its blocks lie one after another in offset order, so that the frame
+        // can be read where it is.
+        DWORD nCompleteLen = 0;
+        bool bInPlace = false;
 
         bool IsEmpty() const { return vecSegments.empty(); }
     };
 
     explicit LINKITEM(CSpacePool* pPool) : pPool(pPool), vecSlots(SLOT_COUNT) {}
 
-    // Files one segment (header already parsed). False when no slot could be had; the
-    // segment is then dropped.
-    bool Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, const BYTE* pPayload, DWORD nLen,
-                DWORD dwNow);
-    // Length of the slot's frame when it is complete, else 0.
-    DWORD CompleteLength(const Slot& slot) const;
+    // Files one segment (header already parsed) whose payload is in pBlock, a block of the
+    // pool; the slot keeps the block, or the pool takes it back for a repeat. False when no
+    // slot could be had: the block then stays the caller's.
+    bool Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD nLen, DWORD dwNow);
+    // Length of the slot's frame when it is complete, else 0; *pbInPlace as Slot::bInPlace.
+    DWORD CompleteLength(const Slot& slot, bool* pbInPlace = nullptr) const;
+    // Every frame the sender holds is complete: none older can still be waiting for a
+    // segment, so they can go out now, oldest first.
+    bool AllHeldComplete() const { return nCompleteSlots > 0 && nCompleteSlots == nBusySlots; }
     // Copies a complete slot's frame to pBuf (which holds at least its length).
     void Assemble(const Slot& slot, BYTE* pBuf) const;
     void Flush(Slot& slot);
@@ -74,15 +83,30 @@ struct LINKITEM {
     CSpacePool* pPool; // not owned
     std::vector<Slot> vecSlots;
     BOOL bIdle = 0;
-    // Slots whose final segment has arrived: only these can be complete, so a sender with
-    // none is passed over without a scan.
-    int nFinalSlots = 0;
+    // Slots holding segments, and complete ones: a sender with none complete is passed over
+    // without a scan.
+    int nBusySlots = 0;
+    int nCompleteSlots = 0;
     // The slot the previous segment went to: a frame's segments come together, and at most
     // one slot holds a sequence, so checking it first spares the scan.
     int nLastSlot = 0;
 
+    // Complete frames found after the last segment filed, newest frame number first, so that
+    // a burst completing several frames hands them out oldest first rather than in slot
+    // order (a freed slot takes a later frame). Rebuilt when a segment has been filed since.
+    struct Ready {
+        WORD usAge; // frame number counted from the oldest complete one
+        int nSlot;
+        DWORD nLen;
+        bool bInPlace;
+    };
+    std::vector<Ready> vecReady;
+    bool bReadyStale = false;
+    void CollectReady();
+
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
+    void UpdateComplete(Slot& slot);
 };
 
 class CMediaReassembler {
@@ -97,11 +121,36 @@ public:
     CMediaReassembler& operator=(const CMediaReassembler&) = delete;
 
     // One received datagram. False when the receive call must end now and return 0 (short
-    // datagram, or no media needed).
+    // datagram, or no media needed). dwNow: the tick of the read (one per burst is enough
+    // for an age counted in seconds).
+    bool OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow);
     bool OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort);
-    // Hands out one complete, accepted frame: its length with the sender's address and port,
-    // or 0 when there is none.
-    int Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort);
+    // Where a socket reads the payload of its next datagram straight into: a pool block,
+    // kept until a segment is filed in it. Its header goes elsewhere (OnReadBlock).
+    BYTE* GetReadBlock();
+    // After the last read of a burst: the unused read block goes back on top of the pool, so
+    // that blocks keep going out in the order the last frames gave them back.
+    void ReturnReadBlock();
+    // The datagram just read: its 8-byte header in pHeader, its payload in the read block,
+    // nLen bytes in all. Returns as OnDatagram.
+    bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow);
+    // True once after a datagram completed a frame of a sender that holds only complete
+    // frames: the read may stop there and hand them out while they are still in the cache.
+    bool TakeFrameReady()
+    {
+        const bool b = m_bFrameReady;
+        m_bFrameReady = false;
+        return b;
+    }
+    // The last Assemble handed out a frame: more may be ready without reading.
+    bool IsHandingOut() const { return m_bHandingOut; }
+    // Hands out one complete, accepted frame, the oldest complete frame of its sender first:
+    // its length with the sender's address and port, or 0 when there is none. With ppFrame,
+    // a frame lying whole in the pool is not copied: *ppFrame says where it is (pFrameBuf or
+    // a pool block), valid until the next read.
+    int Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort, BYTE** ppFrame = nullptr);
+    // Where the frame the last Assemble handed out lies.
+    BYTE* GetFrame() const { return m_pFrame; }
 
     const CSpacePool& GetPool() const { return m_pool; }
     std::size_t GetSenderCount() const { return m_mapLinks.size(); }
@@ -109,12 +158,25 @@ public:
     DWORD GetDroppedSegments() const { return m_dwDroppedSegments; }
     DWORD GetDroppedFrames() const { return m_dwDroppedFrames; }
 
+    // Frames handed out where they lay, and copied.
+    DWORD GetInPlaceFrames() const { return m_dwInPlaceFrames; }
+    DWORD GetCopiedFrames() const { return m_dwCopiedFrames; }
+
 private:
     CMediaDataValid& Valid() const;
+    // The checks and filing common to both reads. pPayload: where the payload is, or null when
+    // it was read into the read block already.
+    bool Accept(const BYTE* pHeader, const BYTE* pPayload, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow);
 
     CMediaDataValid* m_pValid;
     CSpacePool m_pool;
     std::map<std::uint64_t, std::unique_ptr<LINKITEM>> m_mapLinks;
     DWORD m_dwDroppedSegments = 0;
     DWORD m_dwDroppedFrames = 0;
+    DWORD m_dwInPlaceFrames = 0;
+    DWORD m_dwCopiedFrames = 0;
+    BYTE* m_pReadBlock = nullptr;
+    bool m_bFrameReady = false;
+    bool m_bHandingOut = false;
+    BYTE* m_pFrame = nullptr;
 };

@@ -189,6 +189,8 @@ void CSocketManager::OnSocketMessage(SocketGroup* pGroup, UINT uMsg, LPARAM lPar
     for (;;) {
         DWORD dwIP = 0;
         WORD usPort = 0;
+        // A media frame may be handed out where it lies in the socket's pool.
+        BYTE* pData = pGroup->pRecvBuf;
         int rt;
         if (pGroup->bIsCmdPort) {
             rt = pSocket->Receive(pGroup->pRecvBuf, static_cast<int>(pGroup->nRecvBufSize), &dwIP, &usPort);
@@ -196,13 +198,15 @@ void CSocketManager::OnSocketMessage(SocketGroup* pGroup, UINT uMsg, LPARAM lPar
             VLOG(5, "CSocketManager::WndProc: ReceiveMediaPacket");
             DWORD nSize = pGroup->nRecvBufSize;
             rt = pSocket->ReceiveMediaPacket(pGroup->pRecvBuf, &nSize, &dwIP, &usPort);
+            if (rt > 0)
+                pData = pSocket->GetMediaReassembler().GetFrame();
         }
         VLOG(5, "CSocketManager::WndProc: bIsCmdPort:%d, rt:%d, nDataLen:%d, dwIP:%d, usPort:%d",
              pGroup->bIsCmdPort, rt, static_cast<int>(pGroup->nRecvBufSize), static_cast<int>(dwIP), usPort);
         if (rt < 1)
             break;
         if (pGroup->pReceiver != nullptr)
-            pGroup->pReceiver->OnReceive(pGroup->pRecvBuf, rt, dwIP, usPort, pGroup, uMsg);
+            pGroup->pReceiver->OnReceive(pData, rt, dwIP, usPort, pGroup, uMsg);
     }
 }
 
