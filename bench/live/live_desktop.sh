@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The desktop client showing one simulated camera under Xvfb, at 1280x720 4 Mbit/s and at
 # 1920x1080 8 Mbit/s (25 frames/s, H.264): the client's CPU over a steady stretch, and the pane's
-# own per-second figures (frames rendered, push and render time per frame). Run inside the lab:
+# own per-second figures (frames rendered and dropped, push, decode and render time per frame,
+# and the time from a frame's last segment reaching the client to its pixels handed to the
+# window, key frames apart). Run inside the lab:
 #   scripts/lab/lab-run.sh -- bench/live/live_desktop.sh <build tree> <data folder> [seconds]
 set -uo pipefail
 build=$1 data=$2 seconds=${3:-15}
@@ -55,8 +57,17 @@ for cfg in "1280 720 4000" "1920 1080 8000"; do
       match($0, /rendered [0-9]+/); r += substr($0, RSTART + 9, RLENGTH - 9)
       match($0, /dropped [0-9]+/); d += substr($0, RSTART + 8, RLENGTH - 8)
       match($0, /push [0-9.]+/); p += substr($0, RSTART + 5, RLENGTH - 5)
-      match($0, /render [0-9.]+ ms/); q += substr($0, RSTART + 7, RLENGTH - 10); n++ }
-    END { printf "%d s: rendered %d, dropped %d, push %.2f ms/frame, render (decoder output to window) %.2f ms/frame\n", n, r, d, p / n, q / n }' >"$work/stages"
+      match($0, /decode [0-9.]+/); c += substr($0, RSTART + 7, RLENGTH - 7)
+      match($0, /render [0-9.]+ ms/); q += substr($0, RSTART + 7, RLENGTH - 10)
+      match($0, /window [0-9.]+/); v = substr($0, RSTART + 7, RLENGTH - 7) + 0
+      match($0, /rendered [0-9]+/); nr = substr($0, RSTART + 9, RLENGTH - 9); lw += v * nr
+      match($0, /longest [0-9.]+/); v = substr($0, RSTART + 8, RLENGTH - 8) + 0; if (v > lm) lm = v
+      match($0, /longest key frame [0-9.]+/); v = substr($0, RSTART + 18, RLENGTH - 18) + 0
+      if (v > 0) { kn++; ks += v; if (v > km) km = v }
+      n++ }
+    END {
+      printf "%d s: rendered %d, dropped %d, push %.2f ms/frame, decode %.2f ms/frame, render (copy, scale, hand to window) %.2f ms/frame\n", n, r, d, p / n, c / n, q / n
+      printf "  arrival of a frame'"'"'s last segment to its pixels handed to the window: mean %.2f ms, longest %.2f ms; key frames (%d): mean %.2f ms, longest %.2f ms\n", r ? lw / r : 0, lm, kn, kn ? ks / kn : 0, km }' >"$work/stages"
   awk -v t0="$t0" -v t1="$t1" -v s0="$s0" -v s1="$s1" -v f0="$f0" -v f1="$f1" -v hz="$hz" -v cfg="${w}x$h ${kbps} kbit/s" \
     'BEGIN { printf "%s: camera sent %d frames in %.1f s; client CPU %.1f %% of one core; ", cfg, f1 - f0, s1 - s0, 100 * (t1 - t0) / hz / (s1 - s0) }'
   cat "$work/stages"
