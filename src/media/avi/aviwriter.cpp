@@ -49,7 +49,10 @@ bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int
     m_pFile = std::fopen(strPath.c_str(), "wb");
     if (m_pFile == nullptr)
         return false;
-    std::setvbuf(m_pFile, nullptr, _IOFBF, FILE_BUFFER);
+    // The buffer is ours: given none, the C library keeps its 4 KiB one whatever size is asked
+    // for, and a file of frames goes out in a write call every few kilobytes.
+    m_vecFileBuffer.resize(FILE_BUFFER);
+    std::setvbuf(m_pFile, m_vecFileBuffer.data(), _IOFBF, m_vecFileBuffer.size());
     m_nVideoType = nVideoType;
     m_nWidth = nWidth;
     m_nHeight = nHeight;

@@ -63,6 +63,7 @@ private:
     bool Put(const void* pData, std::size_t nLen);
 
     std::FILE* m_pFile = nullptr;
+    std::vector<char> m_vecFileBuffer; // the stream's buffer; outlives every file it served
     DWORD m_dwVideoCount = 0;
     DWORD m_dwAudioCount = 0;
     DWORD m_dwMovieBytes = 0;
