@@ -7,7 +7,9 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSaveFile>
 #include <QSlider>
+#include <QTextStream>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -30,16 +32,18 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
     auto* pRow = new QHBoxLayout;
     pLayout->addLayout(pRow);
 
-    auto button = [this, pRow](const QString& strText, bool bCheckable) {
+    auto button = [this, pRow](const char* pszName, const QString& strText, bool bCheckable) {
         auto* pButton = new QToolButton(this);
+        pButton->setObjectName(QLatin1String(pszName));
         pButton->setText(strText);
+        pButton->setAccessibleName(strText);
         pButton->setCheckable(bCheckable);
         pRow->addWidget(pButton);
         return pButton;
     };
-    m_pSnapshot = button(TableText(IDS_BTN_SNAP), false);
-    m_pMicrophone = button(TableText(IDS_CTLTIP_MIC), true);
-    m_pSpeaker = button(TableText(IDS_CTLTIP_SPEAKER), true);
+    m_pSnapshot = button("videoSnapshot", TableText(IDS_BTN_SNAP), false);
+    m_pMicrophone = button("videoMicrophone", TableText(IDS_CTLTIP_MIC), true);
+    m_pSpeaker = button("videoSpeaker", TableText(IDS_CTLTIP_SPEAKER), true);
     connect(m_pSnapshot, &QToolButton::clicked, m_pPane, &CDlgVideoPane::TakeSnapshot);
     connect(m_pMicrophone, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetMicrophone);
     connect(m_pSpeaker, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetSpeaker);
@@ -58,7 +62,7 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
         connect(m_apColor[i], &QSlider::valueChanged, this, &CVideoToolbar::ApplyColor);
     }
     pRow->addStretch(1);
-    m_pStop = button(TableText(IDS_BTN_STOP), false);
+    m_pStop = button("videoStop", TableText(IDS_BTN_STOP), false);
     connect(m_pStop, &QToolButton::clicked, m_pPane, &CDlgVideoPane::StopVideo);
 
     m_pStatus = new QLabel(this);
@@ -90,4 +94,24 @@ void CVideoToolbar::Refresh(const QString& strStatistics)
     // The first part ("%2.1f fps, %2.1f Kbps") is the status line; the stage figures follow.
     m_pStatus->setText(strStatistics);
     m_pStatus->setToolTip(strStatistics);
+    WriteWidgetMap();
+}
+
+void CVideoToolbar::WriteWidgetMap() const
+{
+    // Scripted runs under a bare X server click the buttons where this says they are, by name.
+    static const QString strPath = qEnvironmentVariable("VISTREL_WIDGET_MAP");
+    if (strPath.isEmpty() || !isVisible())
+        return;
+    QSaveFile file(strPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream out(&file);
+    for (const QToolButton* pButton : findChildren<QToolButton*>()) {
+        const QPoint pt = pButton->mapToGlobal(QPoint(0, 0));
+        out << pButton->objectName() << ' ' << pt.x() << ' ' << pt.y() << ' ' << pButton->width() << ' '
+            << pButton->height() << '\n';
+    }
+    out.flush();
+    file.commit();
 }

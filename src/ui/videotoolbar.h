@@ -27,6 +27,8 @@ public:
 
 private:
     void ApplyColor();
+    // With VISTREL_WIDGET_MAP set: each button's object name and screen rectangle, one a line.
+    void WriteWidgetMap() const;
 
     CDlgVideoPane* m_pPane;
     QToolButton* m_pSnapshot;

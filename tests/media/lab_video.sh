@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-export VISTREL_HOME=$work/home
+export VISTREL_HOME=$work/home VISTREL_WIDGET_MAP=$work/widgets
 mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$data/Vistrel.ini" "$VISTREL_HOME/"
 "$regsvr" "$module" >/dev/null || { echo "FAIL: registering the decoder"; exit 1; }
@@ -120,12 +120,18 @@ saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:r
   until_media ".media.live_frames > 0"
   sleep 3; import -window root "$work/before.png"
   sleep 1; import -window root "$work/before2.png"
-  # The speaker button of the toolbar under the picture.
-  xdotool mousemove $((X + 415)) $((Y + 659)) click 1
+  # The speaker button of the toolbar under the picture, found by its name in the map the
+  # client writes once a second.
+  speaker() {
+    read -r _ bx by bw bh < <(grep "^videoSpeaker " "$VISTREL_WIDGET_MAP")
+    [[ -n ${bh:-} ]] || { echo "no speaker button in the widget map" >&2; return; }
+    xdotool mousemove $((bx + bw / 2)) $((by + bh / 2)) click 1
+  }
+  speaker
   sleep 2
   timeout 3 parec -d "$VISTREL_PULSE_SOURCE" --rate=8000 --channels=1 --format=s16le --raw >"$work/speaker.raw"
   import -window root "$work/speaker.png"
-  xdotool mousemove $((X + 415)) $((Y + 659)) click 1
+  speaker
   until_media ".media.switched"
   sleep 3; import -window root "$work/after.png"
   sleep 1; import -window root "$work/after2.png"
