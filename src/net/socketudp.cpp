@@ -231,7 +231,11 @@ ssize_t CSocketUdp::RawSend(const BYTE* pData, std::size_t nLen, DWORD dwIP, WOR
     // Without IP_RECVERR the kernel counts such a drop and reports success.
     if (bReportDrop)
         setsockopt(m_hSocket, IPPROTO_IP, IP_RECVERR, &nOn, sizeof(nOn));
-    const ssize_t n = sendto(m_hSocket, pData, nLen, 0, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
+    ssize_t n = sendto(m_hSocket, pData, nLen, 0, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
+    // An ICMP error about an earlier datagram, recorded while reports were on, fails the next
+    // call instead of this datagram; the call has cleared it.
+    if (n < 0 && bReportDrop && (errno == ECONNREFUSED || errno == EHOSTUNREACH))
+        n = sendto(m_hSocket, pData, nLen, 0, reinterpret_cast<const sockaddr*>(&sin), sizeof(sin));
     const int nError = errno;
     if (bReportDrop) {
         // Switching it off empties the error queue; an ICMP error that came in meanwhile is
