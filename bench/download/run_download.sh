@@ -27,43 +27,15 @@ client_addr=${LAB_CLIENT_ADDRS%% *}
 start=1714637700
 
 # The link: 1280-byte datagrams (the simulator's segment size) from the camera namespace to the
-# client for three seconds, counted at the client. Measured again before each download: on a
-# shared machine the link's rate moves with the load, and a ratio is only fair against a rate
-# measured beside it.
+# client for three seconds, counted at the client by udp_goodput, which moves 64 datagrams per
+# system call (a sender that cannot keep up would measure itself, not the link). Measured again
+# before each download: on a shared machine the link's rate moves with the load, and a ratio is
+# only fair against a rate measured beside it.
 goodput_json() {
-  python3 - "$client_addr" >"$work/goodput.json" <<'PY' &
-import json, socket, sys, time
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
-s.bind((sys.argv[1], 9999))
-s.settimeout(15)  # the sender may start late on a busy machine
-n = 0
-first = last = None
-try:
-    while True:
-        d = s.recv(2048)
-        last = time.monotonic()
-        first = first or last
-        s.settimeout(2)
-        n += len(d)
-except socket.timeout:
-    pass
-print(json.dumps({"goodput_mib_s": n / 1048576 / max(last - first, 1e-9) if first else 0, "bytes": n}))
-PY
+  "$build/bench/download/udp_goodput" recv "$client_addr" 9999 >"$work/goodput.json" &
   local receiver=$!
   sleep 0.5
-  ip netns exec "$LAB_CAMERA_NS_1" python3 - "$client_addr" <<'PY'
-import socket, sys, time
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-payload = b"x" * 1280
-end = time.monotonic() + 3
-while time.monotonic() < end:
-    for _ in range(64):
-        try:
-            s.sendto(payload, (sys.argv[1], 9999))
-        except BlockingIOError:
-            pass
-PY
+  ip netns exec "$LAB_CAMERA_NS_1" "$build/bench/download/udp_goodput" send "$client_addr" 9999 3
   wait "$receiver"
   echo "{\"udp_1280\": $(cat "$work/goodput.json")}"
 }
