@@ -245,7 +245,8 @@ int main(int argc, char** argv)
         dCpu = ThreadCpu();
         start = Clock::now();
         for (long nGot = 0; nGot < nCount;) {
-            const int n = recvmmsg(fdMmsg, msgs.data(), MMSG_BATCH, 0, nullptr);
+            // Without MSG_WAITFORONE a call would wait for a whole batch past the end of the burst.
+            const int n = recvmmsg(fdMmsg, msgs.data(), MMSG_BATCH, MSG_WAITFORONE, nullptr);
             if (n > 0)
                 nGot += n;
         }

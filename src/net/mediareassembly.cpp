@@ -14,8 +14,8 @@ BYTE* CSpacePool::AllocSpace()
     if (m_vecFree.empty()) {
         constexpr std::size_t nChunkBytes = std::size_t{BLOCK_SIZE} * CHUNK_BLOCKS;
         // Segments overwrite what they use: no need to clear the chunk.
-        m_vecChunks.push_back(std::make_unique_for_overwrite<BYTE[]>(nChunkBytes));
-        BYTE* pChunk = m_vecChunks.back().get();
+        m_vecChunks.push_back(std::make_unique_for_overwrite<BYTE[]>(HEAD_ROOM + nChunkBytes));
+        BYTE* pChunk = m_vecChunks.back().get() + HEAD_ROOM;
         m_mapChunks[pChunk] = nChunkBytes;
         DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
         m_vecFree.reserve(m_vecChunks.size() * CHUNK_BLOCKS);

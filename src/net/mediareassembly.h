@@ -21,6 +21,9 @@ class CSpacePool {
 public:
     static constexpr DWORD BLOCK_SIZE = 1280;
     static constexpr DWORD CHUNK_BLOCKS = 100;
+    // Bytes in front of every chunk's first block, so that a read may put a datagram's header
+    // just before any block (what it covers there is put back after the read).
+    static constexpr std::size_t HEAD_ROOM = 64;
 
     CSpacePool() = default;
     CSpacePool(const CSpacePool&) = delete;
