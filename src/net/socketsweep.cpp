@@ -77,6 +77,12 @@ void CSocketSweep::ThreadProc()
             break;
         bool bStopped = false;
         for (DWORD dwIP : SweepTargets(GetLocalIP())) {
+            // While the kernel refuses our datagrams its neighbour table is full, and each probe
+            // of an empty address would hold a freed place for seconds: the waiting queries get
+            // the places first, for a while.
+            for (int nWaitedMs = 0; CSocketUdp::AnySendsDeferred() && !m_bStop && nWaitedMs < MAX_YIELD_MS;
+                 nWaitedMs += SWEEP_INTERVAL_MS)
+                std::this_thread::sleep_for(std::chrono::milliseconds(SWEEP_INTERVAL_MS));
             SendOnce(m_pSweepPacket.data(), nLen, dwIP, m_usSweepPort);
             std::this_thread::sleep_for(std::chrono::milliseconds(SWEEP_INTERVAL_MS));
             if (m_bStop) {

@@ -1,5 +1,6 @@
 // A socket of a sweep group: its thread sends one packet to every other host of the
-// socket's /24 network, 50 ms apart, each time its event is signalled.
+// socket's /24 network, 50 ms apart (longer while datagrams of the process wait for the
+// kernel), each time its event is signalled.
 #pragma once
 
 #include "net/socketudp.h"
@@ -15,6 +16,8 @@ class CSocketSweep : public CSocketUdp {
 public:
     static constexpr int SWEEP_INTERVAL_MS = 50;
     static constexpr int STOP_WAIT_MS = 3000;
+    // Longest wait of one probe while other datagrams of the process wait for the kernel.
+    static constexpr int MAX_YIELD_MS = static_cast<int>(CDeferredSends::LIFETIME_MS);
 
     using CSocketUdp::CSocketUdp;
     ~CSocketSweep() override;

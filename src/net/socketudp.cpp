@@ -33,6 +33,8 @@ void SetReceiveBuffer(SOCKET s, int nBufSize = KERNEL_RECEIVE_BUFFER_BYTES)
 
 // Live sockets, for the window class they share. GUI thread only.
 int g_nSocketInstances = 0;
+// Sockets holding refused datagrams; read by the sweep threads.
+std::atomic<int> g_nSocketsDeferring{0};
 
 sockaddr_in MakeAddress(DWORD dwIP, WORD usPort)
 {
@@ -211,6 +213,7 @@ int CSocketUdp::Close()
     CloseGroupSocket();
     if (!m_deferred.IsEmpty()) {
         m_deferred.Clear();
+        --g_nSocketsDeferring;
         KillTimer(m_hOwnWnd, RESEND_TIMER_ID);
     }
     if (m_hSocket != INVALID_SOCKET) {
@@ -282,13 +285,20 @@ int CSocketUdp::SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort)
     return -1;
 }
 
+bool CSocketUdp::AnySendsDeferred()
+{
+    return g_nSocketsDeferring.load() > 0;
+}
+
 bool CSocketUdp::Defer(const BYTE* pData, std::size_t nLen, DWORD dwIP, WORD usPort)
 {
     // Without a window there is no timer to send it again.
     if (m_hOwnWnd == nullptr || !m_deferred.Add(pData, nLen, dwIP, usPort, GetTickCount()))
         return false;
-    if (m_deferred.GetCount() == 1)
+    if (m_deferred.GetCount() == 1) {
+        ++g_nSocketsDeferring;
         SetTimer(m_hOwnWnd, RESEND_TIMER_ID, RESEND_INTERVAL_MS);
+    }
     return true;
 }
 
@@ -311,8 +321,10 @@ void CSocketUdp::ResendDeferred()
                        datagram.usPort, static_cast<unsigned>(errno));
         m_deferred.PopFront();
     }
-    if (m_deferred.IsEmpty())
+    if (m_deferred.IsEmpty()) {
+        --g_nSocketsDeferring;
         KillTimer(m_hOwnWnd, RESEND_TIMER_ID);
+    }
 }
 
 int CSocketUdp::ReadSocket(SOCKET s, BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)

@@ -57,6 +57,8 @@ public:
     int SendTo(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort);
     // Datagrams waiting to be sent again.
     std::size_t GetDeferredCount() const { return m_deferred.GetCount(); }
+    // Whether any socket of the process holds refused datagrams. Any thread.
+    static bool AnySendsDeferred();
     // One datagram from the current source: bytes, 0 when nothing is queued, below 0 on a
     // socket error. Address and port in host order.
     int Receive(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort);

@@ -357,7 +357,7 @@ TEST_F(NetLab, SweepReachesEveryOtherHostOnceAndCompletesOncePerEntry)
 
 // Lab: one camera address; the client's link is shaped to a small queue, so a burst is refused
 // by the kernel as a full neighbour table refuses it. Every datagram still reaches the camera,
-// once and in order.
+// once and in order, and a sweep started meanwhile waits until they are out.
 TEST_F(NetLab, RefusedSendsReachTheCameraLaterOnceAndInOrder)
 {
     QProcess tc;
@@ -365,7 +365,7 @@ TEST_F(NetLab, RefusedSendsReachTheCameraLaterOnceAndInOrder)
                     "limit", "1600"});
     if (!tc.waitForFinished(5000) || tc.exitCode() != 0)
         GTEST_SKIP() << "tc cannot shape the lab link here";
-    CPeer receiver(m_strCamera, {"recv", "8001"});
+    CPeer receiver(m_strCamera, {"recv", "8001,8102"});
     ASSERT_TRUE(receiver.WaitReady());
     MakeManager(false);
     SocketGroup* pGroup = m_pManager->CreateSocket(0, 8001, 1, &m_receiver);
@@ -385,10 +385,14 @@ TEST_F(NetLab, RefusedSendsReachTheCameraLaterOnceAndInOrder)
             pSocket->SendTo(reinterpret_cast<const BYTE*>(sent[COUNT / 2].data()), 106, 0xC612000A, 8001);
     }
     EXPECT_GT(pSocket->GetDeferredCount(), 0u) << "the shaped link took the whole burst";
+    const BYTE probe[] = "probe";
+    ASSERT_NE(m_pManager->CreateSweepGroup(8102, probe, 5, &m_receiver), nullptr);
     ASSERT_TRUE(PumpUntil([&] { return pSocket->GetDeferredCount() == 0; }, 15000));
-    PumpFor(500);
+    // The sweep reaches .10 after the eight addresses before it.
+    PumpFor(1500);
     std::vector<std::string> got;
     for (const std::string& strLine : receiver.Stop())
         got.push_back(strLine.substr(strLine.rfind(' ') + 1));
+    sent.push_back("probe");
     EXPECT_EQ(got, sent);
 }
