@@ -11,8 +11,10 @@ client=$build/src/app/vistrel sim=$build/tools/camsim/vistrel-camsim
 work=$(mktemp -d)
 pid=
 trap '[[ -n $pid ]] && kill $pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
-export VISTREL_HOME=$work/home
-mkdir -p "$VISTREL_HOME"
+# A runtime folder of its own: the client's one-instance lock lives there, and another client
+# running on the machine would otherwise make this one end at once.
+export VISTREL_HOME=$work/home XDG_RUNTIME_DIR=$work/run
+mkdir -p "$VISTREL_HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 cp "$data/CameraType.ini" "$data/Vistrel.ini" "$VISTREL_HOME/"
 sed -i 's/^level=.*/level=4/' "$VISTREL_HOME/Vistrel.ini" # the pane's per-second line
 "$build/tools/regsvr/vistrel-regsvr" "$build/src/filter/libZebH264Filter.so" >/dev/null

@@ -68,6 +68,7 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
     m_pStatus = new QLabel(this);
     m_pStatus->setObjectName(QStringLiteral("videoStatus"));
     m_pStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_pStatus->setMinimumHeight(2 * m_pStatus->fontMetrics().lineSpacing());
     pLayout->addWidget(m_pStatus);
     Refresh(QString());
 }
@@ -92,7 +93,13 @@ void CVideoToolbar::Refresh(const QString& strStatistics)
     m_pMicrophone->setChecked(pDevice != nullptr && pDevice->bSpeakToCam != 0);
     m_pSpeaker->setChecked(pDevice != nullptr && pDevice->bListenFromCam != 0);
     // The first part ("%2.1f fps, %2.1f Kbps") is the status line; the stage figures follow.
-    m_pStatus->setText(strStatistics);
+    // Two lines, counts and then times, so that the times are not cut off at the pane's width.
+    QString strShown = strStatistics;
+    const int nFirst = strShown.indexOf(QLatin1String(" | "));
+    const int nSecond = nFirst < 0 ? -1 : strShown.indexOf(QLatin1String(" | "), nFirst + 3);
+    if (nSecond >= 0)
+        strShown.replace(nSecond, 3, QLatin1Char('\n'));
+    m_pStatus->setText(strShown);
     m_pStatus->setToolTip(strStatistics);
     WriteWidgetMap();
 }
