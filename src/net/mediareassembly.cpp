@@ -12,7 +12,7 @@
 BYTE* CSpacePool::AllocSpace()
 {
     if (m_vecFree.empty()) {
-        constexpr std::size_t nChunkBytes = std::size_t{BLOCK_SIZE} * CHUNK_BLOCKS;
+        constexpr std::size_t nChunkBytes = CHUNK_BYTES;
         // Segments overwrite what they use: no need to clear the chunk.
         m_vecChunks.push_back(std::make_unique_for_overwrite<BYTE[]>(HEAD_ROOM + nChunkBytes));
         BYTE* pChunk = m_vecChunks.back().get() + HEAD_ROOM;
@@ -33,12 +33,21 @@ void CSpacePool::ReleaseSpace(BYTE* pBlock)
 {
     if (pBlock == nullptr)
         return;
+    // Blocks mostly come back to the chunk the previous one came back to.
+    const auto uBlock = reinterpret_cast<std::uintptr_t>(pBlock);
+    const auto uHit = reinterpret_cast<std::uintptr_t>(m_pHitChunk);
+    if (m_pHitChunk != nullptr && uBlock >= uHit && uBlock - uHit < CHUNK_BYTES &&
+        (uBlock - uHit) % BLOCK_SIZE == 0) {
+        m_vecFree.push_back(pBlock);
+        return;
+    }
     auto it = m_mapChunks.upper_bound(pBlock);
     if (it != m_mapChunks.begin()) {
         --it;
         const auto nOffset = static_cast<std::size_t>(pBlock - it->first);
         if (pBlock >= it->first && nOffset < it->second && nOffset % BLOCK_SIZE == 0) {
             m_vecFree.push_back(pBlock);
+            m_pHitChunk = it->first;
             return;
         }
     }
@@ -166,6 +175,8 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
         VLOG(2, "CSocketUdp::LINKITEM::Insert: Receive repeat packet! uOffsetFact:%d",
              static_cast<int>(dwOffset));
         pPool->ReleaseSpace(pBlock);
+    } else if (it == slot.vecSegments.end()) {
+        slot.vecSegments.emplace_back(dwOffset, pBlock);
     } else {
         slot.vecSegments.insert(it, {dwOffset, pBlock});
     }
@@ -305,10 +316,15 @@ bool CMediaReassembler::Accept(const BYTE* pData, const BYTE* pPayload, int nLen
     valid.bMediaIdle = 0;
 
     const std::uint64_t qwKey = (static_cast<std::uint64_t>(dwIP) << 16) | usPort;
-    auto it = m_mapLinks.find(qwKey);
-    if (it == m_mapLinks.end())
-        it = m_mapLinks.emplace(qwKey, std::make_unique<LINKITEM>(&m_pool)).first;
-    LINKITEM& link = *it->second;
+    // A burst mostly comes from one sender; links live as long as the socket.
+    if (m_pLastLink == nullptr || m_qwLastKey != qwKey) {
+        auto it = m_mapLinks.find(qwKey);
+        if (it == m_mapLinks.end())
+            it = m_mapLinks.emplace(qwKey, std::make_unique<LINKITEM>(&m_pool)).first;
+        m_pLastLink = it->second.get();
+        m_qwLastKey = qwKey;
+    }
+    LINKITEM& link = *m_pLastLink;
 
     const BYTE bSegment = pData[0];
     const auto usSequence = static_cast<WORD>(pData[2] << 8 | pData[3]);

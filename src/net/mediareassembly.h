@@ -21,6 +21,7 @@ class CSpacePool {
 public:
     static constexpr DWORD BLOCK_SIZE = 1280;
     static constexpr DWORD CHUNK_BLOCKS = 100;
+    static constexpr std::size_t CHUNK_BYTES = std::size_t{BLOCK_SIZE} * CHUNK_BLOCKS;
     // Bytes in front of every chunk's first block, so that a read may put a datagram's header
     // just before any block (what it covers there is put back after the read).
     static constexpr std::size_t HEAD_ROOM = 64;
@@ -41,6 +42,8 @@ private:
     // Chunk start -> its size in bytes; the chunks themselves are owned by m_vecChunks.
     std::map<const BYTE*, std::size_t> m_mapChunks;
     std::vector<std::unique_ptr<BYTE[]>> m_vecChunks;
+    // The chunk the last block taken back lay in.
+    const BYTE* m_pHitChunk = nullptr;
 };
 
 // The frame slots of one sender.
@@ -182,4 +185,6 @@ private:
     bool m_bFrameReady = false;
     bool m_bHandingOut = false;
     BYTE* m_pFrame = nullptr;
+    LINKITEM* m_pLastLink = nullptr;
+    std::uint64_t m_qwLastKey = 0;
 };
