@@ -27,7 +27,8 @@ for cfg in "1280 720 4000" "1920 1080 8000"; do
   ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/sc.json" --addresses "$LAB_CAMERA_ADDRS_1" \
     --control "$work/ctl" >"$work/sim.out" 2>&1 &
   pid=$!
-  xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+  # A display number of its own choosing: several runs on one machine race for the first free one.
+  xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1280x800x24" bash -c '
     work=$1 sim=$2 seconds=$3
     media() { "$sim" --send "$work/ctl" media VLB; }
     "$0" --close-after 300000 &

@@ -334,7 +334,7 @@ TEST(VideoLive, SizeChangeRebuildsAndGapsDropTheRestOfAFrame)
 TEST(VideoLive, FrameTimeRunsFromLastSegmentToWindow)
 {
     using namespace std::chrono_literals;
-    constexpr auto kRestLate = 300ms;               // between a frame's first and last segments
+    constexpr auto kRestLate = 500ms;               // between a frame's first and last segments
     constexpr auto kNextLate = 40ms;                // between a frame's last segment and the next frame
     const Clip clip = MakeClip(false, 352, 288, 5); // one key frame, then four others
     ASSERT_EQ(clip.vFrames.size(), 5u);

@@ -115,6 +115,7 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
     if (SUCCEEDED(pSample->GetTime(&tArrival, &tEnd))) {
         const REFERENCE_TIME tNow = LiveClockNow();
         const std::uint64_t qwNs = tNow > tArrival ? static_cast<std::uint64_t>(tNow - tArrival) * 100 : 0;
+        std::lock_guard lockLatency(m_mutexLatency);
         ++m_latency.qwFrames;
         m_latency.qwNs += qwNs;
         m_qwPeakNs = std::max(m_qwPeakNs, qwNs);
@@ -134,13 +135,13 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
 
 CVideoRenderer::Latency CVideoRenderer::GetLatency() const
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mutexLatency);
     return m_latency;
 }
 
 void CVideoRenderer::TakeLatencyPeaks(std::uint64_t* pqwMaxNs, std::uint64_t* pqwKeyMaxNs)
 {
-    std::lock_guard lock(m_mutex);
+    std::lock_guard lock(m_mutexLatency);
     *pqwMaxNs = std::exchange(m_qwPeakNs, 0);
     *pqwKeyMaxNs = std::exchange(m_qwKeyPeakNs, 0);
 }

@@ -109,7 +109,7 @@ private:
 
     CCritSec m_lock;
     CVideoRendererPin* m_pPin = nullptr;
-    mutable std::mutex m_mutex; // the picture and the window state, between the streaming thread and callers
+    std::mutex m_mutex; // the picture and the window state, between the streaming thread and callers
     IVideoPresenter* m_pPresenter = nullptr;
     OAHWND m_drain = 0;
     long m_nStyle = 0;
@@ -124,7 +124,10 @@ private:
     std::vector<std::uint32_t> m_vPicture; // the last picture, top row first
     std::atomic<std::uint64_t> m_qwFrames{0};
     std::atomic<std::uint64_t> m_qwRenderNs{0};
-    Latency m_latency;               // under m_mutex
-    std::uint64_t m_qwPeakNs = 0;    // under m_mutex
-    std::uint64_t m_qwKeyPeakNs = 0; // under m_mutex
+    // Apart from m_mutex, which is held while a picture is scaled: reading the figures does not
+    // wait for that.
+    mutable std::mutex m_mutexLatency;
+    Latency m_latency;
+    std::uint64_t m_qwPeakNs = 0;
+    std::uint64_t m_qwKeyPeakNs = 0;
 };
