@@ -2,6 +2,7 @@
 
 #include "core/language.h"
 #include "core/log.h"
+#include "core/stringids.h"
 #include "device/deviceinfo.h"
 #include "platform/paths.h"
 #include "ui/main/dlgsnapshot.h"
@@ -127,7 +128,15 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
         return;
     }
     const DeviceInfo* pDevice = m_pLogic->Device();
-    if (pDevice != nullptr && m_pLogic->ShowsWaitingText() && !pDevice->bNoCaption) {
+    const CVideoSession* pSession = m_pLogic->Session();
+    if (pDevice != nullptr && m_pLogic->ShowsWaitingText() && pSession != nullptr &&
+        pSession->DecoderMissing()) {
+        // No picture will come: say why instead of waiting for ever.
+        painter.setPen(Qt::white);
+        painter.drawText(rcArea, Qt::AlignCenter | Qt::TextWordWrap,
+                         QString::fromStdU16String(GetLanguageManager()->GetString(IDS_HINT_NODECODER)));
+        m_pLogic->SetWaitingTextShown();
+    } else if (pDevice != nullptr && m_pLogic->ShowsWaitingText() && !pDevice->bNoCaption) {
         const DWORD dwText = pDevice->bShowWaiting ? IDS_VIDEO_WAITING_ALT : IDS_VIDEO_WAITING;
         QString strText = QString::fromStdU16String(GetLanguageManager()->GetString(dwText));
         const QString strName = QString::fromStdU16String(pDevice->GetName());

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main window against the camera simulator, inside the network lab (lab-run.sh):
-#   test_main_lab.sh <ui_main_lab> <vistrel-camsim> <data folder>
+#   test_main_lab.sh <ui_main_lab> <vistrel-camsim> <data folder> <vistrel-regsvr> <decoder module>
 set -uo pipefail
-test_bin=$1 sim=$2 data=$3
+test_bin=$1 sim=$2 data=$3 regsvr=$4 module=$5
 work=$(mktemp -d)
 sim_pid=
 cleanup() {
@@ -14,6 +14,8 @@ trap cleanup EXIT
 export VISTREL_HOME=$work/home
 mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$VISTREL_HOME/"
+# Live pictures go through the decoder module, as in the installed program.
+"$regsvr" "$module" >/dev/null || { echo "registering the decoder failed" >&2; exit 1; }
 printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n[PATH]\nrecord=%s/record/\n' "$work" >"$VISTREL_HOME/Vistrel.ini"
 # Servers to choose from on Repair; the third has no address.
 printf '[SERVER]\nset=1\nservernum=3\n[server_1]\nname=Lab\nurl=d.example.lab\n[server_2]\nname=Second\nurl=d2.example.lab\n[server_3]\nname=Blank\n' >>"$VISTREL_HOME/Vistrel.ini"

@@ -205,8 +205,10 @@ bool CVideoSession::BuildGraphInner(IVideoPresenter* pOwner, DWORD nWidth, DWORD
         return false;
     }
 
-    if (FAILED(CoCreateInstance(CLSID_ZebDecoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                reinterpret_cast<void**>(&m_pDecoderFilter)))) {
+    m_bDecoderMissing =
+        FAILED(CoCreateInstance(CLSID_ZebDecoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(&m_pDecoderFilter)));
+    if (m_bDecoderMissing) {
         VLOG(1, "Can't create decode filter");
         return false;
     }

@@ -7,6 +7,7 @@
 #include "media/video/videorenderer.h"
 #include "platform/mediagraph/interfaces.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,6 +63,8 @@ public:
     bool Snapshot(const char* pszPath);
 
     bool IsRunning() const { return m_bRunning; }
+    // The last build found no decoder to create (the module is not installed or registered).
+    bool DecoderMissing() const { return m_bDecoderMissing; }
     DWORD Width() const { return m_nWidth; }
     DWORD Height() const { return m_nHeight; }
     int StreamMode() const { return m_nMode; }
@@ -115,6 +118,8 @@ private:
     int m_anColor[4] = {};
     bool m_bRunning = false;
     bool m_bFullScreen = false;
+    // Set on the streaming thread, read by the pane.
+    std::atomic<bool> m_bDecoderMissing{false};
     Stats m_stats;                // of graphs already ended
     Stats m_statsGraph;           // the current graph's AddBuffer counts
     std::uint64_t m_qwPeakNs = 0; // of graphs ended since the last TakeLatencyPeaks

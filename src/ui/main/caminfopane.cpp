@@ -70,7 +70,9 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
         m_apValue[i] = new QLabel(this);
         m_apValue[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         pGrid->addWidget(m_apTitle[i], i, 0);
-        pGrid->addWidget(m_apValue[i], i, 1);
+        // Rows without a button of their own give their value the button's room as well.
+        const bool bButton = i == ROW_SERIAL || i == ROW_IP || i == ROW_DSERVER;
+        pGrid->addWidget(m_apValue[i], i, 1, 1, bButton ? 1 : 2);
     }
     // Titles and states run longer than the list is wide: they wrap rather than hide their end.
     for (int nRow : {ROW_DSERVER, ROW_UPNP})

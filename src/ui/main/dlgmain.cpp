@@ -116,8 +116,11 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     m_pListStack->addWidget(m_pPlaybackList);
     m_pListStack->addWidget(m_pConfigList);
 
-    // Room for a channel's name under its recorder.
-    m_pListStack->setMinimumWidth(200);
+    // Room for a channel's name under its recorder; the stack itself grows to what its pages
+    // need (the information pane's values and buttons), so the splitter never cuts them off.
+    for (QWidget* pList : {static_cast<QWidget*>(m_pRealplayList), static_cast<QWidget*>(m_pPlaybackList),
+                           static_cast<QWidget*>(m_pConfigList)})
+        pList->setMinimumWidth(200);
 
     m_pRightStack = new QStackedWidget(pSplitter);
     // The video area: live or played-back video of the selected camera.
