@@ -1,6 +1,7 @@
 #include "device/settinggroups.h"
 
 #include "core/stringids.h"
+#include "device/recordlayout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -86,6 +87,29 @@ CheckResult ApplyStream(const KeyValues& kv, const std::string& strPrefix, bool 
     return std::nullopt;
 }
 
+template <std::size_t N> std::string FieldText(const char (&szField)[N])
+{
+    return std::string(szField, strnlen(szField, N));
+}
+
+// Exactly 2 * N hex digits.
+template <std::size_t N> bool ParseHexBytes(const std::string& strText, BYTE (&abBytes)[N])
+{
+    if (strText.size() != 2 * N)
+        return false;
+    for (std::size_t i = 0; i < 2 * N; ++i) {
+        const char c = strText[i];
+        const int nDigit = c >= '0' && c <= '9'   ? c - '0'
+                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                  : -1;
+        if (nDigit < 0)
+            return false;
+        abBytes[i / 2] = static_cast<BYTE>((abBytes[i / 2] << 4) | nDigit);
+    }
+    return true;
+}
+
 CheckResult ParseStandard(const KeyValues& kv, bool& bPal)
 {
     bPal = true;
@@ -135,6 +159,22 @@ CheckResult ParseDstPoint(const std::string& strKey, const std::string& strText,
 
 } // namespace
 
+namespace {
+
+// The recording options both recording groups take.
+std::vector<std::string> WithRecordOptions(std::vector<std::string> vecKeys)
+{
+    for (const char* pszKey : {"record", "audio", "overwrite", "bootup", "manual", "event", "area1", "area2",
+                               "area3", "di", "schedule_on", "schedule"})
+        vecKeys.emplace_back(pszKey);
+    return vecKeys;
+}
+
+} // namespace
+#define RECORD_OPTION_HELP                                                                                   \
+    "record= audio= overwrite= bootup= manual= event= area1..3= di= schedule_on= (on|off) "                  \
+    "schedule=HEX (24 bytes, one per hour from 00:00, bit 0 Monday .. bit 6 Sunday)"
+
 const std::vector<SettingGroup>& GetSettingGroups()
 {
     static const std::vector<SettingGroup> s_groups = {
@@ -163,12 +203,17 @@ const std::vector<SettingGroup>& GetSettingGroups()
         {"do", {"area1", "area2", "area3", "di"}, "area1..3=on|off di=on|off"},
         {"sms", {"area1", "area2", "area3", "di"}, "area1..3=on|off di=on|off"},
         {"mail",
-         {"server", "sender", "recipients", "message"},
-         "server= sender= recipients=a@b,c@d (at most 5) message="},
-        {"sd", {"fps", "res", "bps", "standard"}, "fps= res= bps= standard=pal|ntsc"},
+         {"server", "sender", "recipients", "message", "subject", "auth", "account", "password", "confirm",
+          "enable", "area1", "area2", "area3", "di"},
+         "server= sender= recipients=a@b,c@d (at most 5) subject= message= auth=on|off account= password= "
+         "confirm= enable=on|off area1..3=on|off di=on|off"},
+        {"sd", WithRecordOptions({"fps", "res", "bps", "standard"}),
+         "fps= res= bps= standard=pal|ntsc " RECORD_OPTION_HELP},
         {"nas",
-         {"fps", "res", "bps", "standard", "ip", "path", "account", "password", "confirm", "size"},
-         "fps= res= bps= standard=pal|ntsc ip= path= account= password= confirm= size=MB"},
+         WithRecordOptions(
+             {"fps", "res", "bps", "standard", "ip", "path", "account", "password", "confirm", "size"}),
+         "fps= res= bps= standard=pal|ntsc ip= path= account= password= confirm= "
+         "size=MB " RECORD_OPTION_HELP},
         {"rtsp",
          {"auth", "main_fps", "main_res", "main_bps", "sub_fps", "sub_res", "sub_bps", "standard"},
          "auth=on|off main_fps= main_res= main_bps= sub_fps= sub_res= sub_bps= standard=pal|ntsc"},
@@ -495,12 +540,49 @@ CheckResult BuildMail(const KeyValues& kv, MailInfo& info)
             return MakeError("sender", IDS_HINT_EMAIL_INVALID);
         CopyField(info.szSender, strText);
     }
-    if (kv.contains("message")) {
-        if (auto error =
-                ApplyText(kv, "message", sizeof(info.szMessage) - 1, IDS_HINT_EMAIL_INVALID, strText))
-            return error;
-        CopyField(info.szMessage, strText);
+    // Server log-in: an account and a password are needed only while authentication is on.
+    BYTE byAuth = info.byValue != 0 ? 1 : 0;
+    if (auto error = ApplySwitch(kv, "auth", byAuth))
+        return error;
+    std::string strAccount = FieldText(info.szSender2);
+    if (auto error = ApplyText(kv, "account", sizeof(info.szSender2) - 1, IDS_HINT_ACCOUNT_EMPTY, strAccount))
+        return error;
+    std::string strPassword = FieldText(info.szText2);
+    if (auto error =
+            ApplyText(kv, "password", sizeof(info.szText2) - 1, IDS_HINT_PASSWORD_EMPTY, strPassword))
+        return error;
+    if (const std::string* pConfirm = Find(kv, "confirm"); pConfirm != nullptr && *pConfirm != strPassword)
+        return MakeError("confirm", IDS_HINT_PASSWORD_UNEQUAL);
+    if (byAuth != 0 && (kv.contains("auth") || kv.contains("account") || kv.contains("password"))) {
+        if (strAccount.empty())
+            return MakeError("account", IDS_HINT_ACCOUNT_EMPTY);
+        if (strPassword.empty())
+            return MakeError("password", IDS_HINT_PASSWORD_EMPTY);
     }
+    // A camera's own value other than 1 means on as well; it stays.
+    if (byAuth == 0 || info.byValue == 0)
+        info.byValue = byAuth;
+    CopyField(info.szSender2, strAccount);
+    CopyField(info.szText2, strPassword);
+
+    // The mail itself: a subject or a body, each within its field.
+    std::string strSubject = FieldText(info.szText1);
+    if (auto error = ApplyText(kv, "subject", sizeof(info.szText1) - 1, IDS_HINT_EMAIL_INVALID, strSubject))
+        return error;
+    std::string strMessage = FieldText(info.szMessage);
+    if (auto error = ApplyText(kv, "message", sizeof(info.szMessage) - 1, IDS_HINT_EMAIL_INVALID, strMessage))
+        return error;
+    if ((kv.contains("subject") || kv.contains("message")) && strSubject.empty() && strMessage.empty())
+        return MakeError(kv.contains("subject") ? "subject" : "message", IDS_HINT_EMAIL_EMPTY);
+    CopyField(info.szText1, strSubject);
+    CopyField(info.szMessage, strMessage);
+
+    if (auto error = ApplySwitch(kv, "enable", info.abFlag[4]))
+        return error;
+    BYTE abEvents[4] = {info.abFlag[0], info.abFlag[1], info.abFlag[2], info.abFlag[3]};
+    if (auto error = BuildTriggers(kv, abEvents))
+        return error;
+    std::copy(std::begin(abEvents), std::end(abEvents), info.abFlag);
     if (const std::string* pList = Find(kv, "recipients")) {
         std::vector<std::string> vecRecipients =
             pList->empty() ? std::vector<std::string>() : SplitList(*pList, ',');
@@ -532,6 +614,28 @@ CheckResult BuildRecord(const KeyValues& kv, bool bNas, RecordInfo& info)
         return error;
     if (auto error = ApplyStream(kv, "", bPal, info.dwSessionMode))
         return error;
+    for (const auto& [pszKey, pbyValue] : {std::pair{"record", &info.abSingle[recordlayout::RECORD_ON]},
+                                           {"audio", &info.abSingle[recordlayout::RECORD_AUDIO]},
+                                           {"overwrite", &info.abSingle[recordlayout::RECORD_OVERWRITE]},
+                                           {"bootup", &info.abThree[recordlayout::RECORD_BOOTUP]},
+                                           {"manual", &info.abThree[recordlayout::RECORD_MANUAL]},
+                                           {"schedule_on", &info.abThree[recordlayout::RECORD_SCHEDULE_ON]},
+                                           {"event", &info.byOne}}) {
+        if (auto error = ApplySwitch(kv, pszKey, *pbyValue))
+            return error;
+    }
+    BYTE abEvents[4] = {info.abFour[0], info.abFour[1], info.abFour[2], info.abFour[3]};
+    if (auto error = BuildTriggers(kv, abEvents))
+        return error;
+    std::copy(std::begin(abEvents), std::end(abEvents), info.abFour);
+    if (const std::string* pSchedule = Find(kv, "schedule")) {
+        BYTE abSchedule[24] = {};
+        if (!ParseHexBytes(*pSchedule, abSchedule))
+            return MakeTextError("schedule",
+                                 "expected 48 hex digits: a byte per hour from 00:00, bit 0 Monday .. "
+                                 "bit 6 Sunday");
+        std::copy(std::begin(abSchedule), std::end(abSchedule), info.abSchedule);
+    }
     if (!bNas)
         return std::nullopt;
 

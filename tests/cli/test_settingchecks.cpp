@@ -253,6 +253,14 @@ TEST(SettingGroups, NasAndRecordingChecks)
     EXPECT_FALSE(BuildRecord(KV({{"path", "/rec"}, {"account", "cam"}, {"password", "x"}, {"confirm", "x"}}),
                              true, info));
     EXPECT_STREQ(info.szNasPath, "/rec");
+    // The timetable as "set" takes it: 24 bytes in hex, hour 0 first; anything else changes nothing.
+    EXPECT_EQ(BuildRecord(KV({{"schedule", std::string(46, '0')}}), false, info)->strKey, "schedule");
+    EXPECT_EQ(BuildRecord(KV({{"schedule", std::string(47, '0') + "g"}}), false, info)->strKey, "schedule");
+    EXPECT_FALSE(
+        BuildRecord(KV({{"schedule", "7F" + std::string(44, '0') + "c1"}, {"event", "on"}}), false, info));
+    EXPECT_EQ(info.abSchedule[0], 0x7F);
+    EXPECT_EQ(info.abSchedule[23], 0xC1);
+    EXPECT_EQ(info.byOne, 1);
 }
 
 TEST(SettingGroups, MailMotionAndWifi)
@@ -264,6 +272,14 @@ TEST(SettingGroups, MailMotionAndWifi)
     EXPECT_FALSE(BuildMail(KV({{"recipients", "a@x,b@x"}, {"server", "smtp.lab"}}), mail));
     EXPECT_EQ(mail.nRecipients, 2);
     EXPECT_STREQ(mail.aszRecipient[1], "b@x");
+    // The log-in is asked for only with authentication; the subject has 128 bytes.
+    EXPECT_EQ(BuildMail(KV({{"auth", "on"}}), mail)->dwStringID, IDS_HINT_ACCOUNT_EMPTY);
+    EXPECT_FALSE(BuildMail(KV({{"auth", "off"}, {"account", ""}}), mail));
+    EXPECT_EQ(BuildMail(KV({{"subject", std::string(129, 's')}}), mail)->dwStringID, IDS_HINT_EMAIL_INVALID);
+    EXPECT_FALSE(
+        BuildMail(KV({{"auth", "on"}, {"account", "cam"}, {"password", "pw"}, {"subject", "Alarm"}}), mail));
+    EXPECT_EQ(mail.byValue, 1);
+    EXPECT_STREQ(mail.szText1, "Alarm");
 
     MotionInfo motion{};
     EXPECT_FALSE(

@@ -5,6 +5,7 @@
 #include "device/settinggroups.h"
 #include "ui/pages/pagewidgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -18,15 +19,45 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
+namespace {
+
+const char* const g_apszEventKeys[4] = {"area1", "area2", "area3", "di"};
+
+// An OK and a Cancel button at a dialog's bottom right.
+QPushButton* AddDialogButtons(QDialog* pDialog, QVBoxLayout* pLayout)
+{
+    auto* pRow = new QHBoxLayout;
+    pRow->addStretch(1);
+    auto* pBtnOk = new QPushButton(PageText(IDS_CTLTIP_OK), pDialog);
+    auto* pBtnCancel = new QPushButton(PageText(IDS_CTLTIP_CANCEL), pDialog);
+    pBtnOk->setObjectName(QStringLiteral("ok"));
+    pBtnOk->setDefault(true);
+    QObject::connect(pBtnCancel, &QPushButton::clicked, pDialog, &QDialog::reject);
+    pRow->addWidget(pBtnOk);
+    pRow->addWidget(pBtnCancel);
+    pLayout->addLayout(pRow);
+    return pBtnOk;
+}
+
+} // namespace
+
 void CDlgAlarmEmail::BuildControls(QVBoxLayout* pLayout)
 {
-    auto* pBoxServer = new QGroupBox(PageText(IDS_BTN_SERVER_SET), this);
-    auto* pForm = new QFormLayout(pBoxServer);
-    m_pEditServer = MakeEdit(pBoxServer, "server", MAIL_FIELD_LEN - 1);
-    m_pEditSender = MakeEdit(pBoxServer, "sender", MAIL_FIELD_LEN - 1);
-    pForm->addRow(PageText(IDS_ST_SERVER), m_pEditServer);
-    pForm->addRow(PageText(IDS_ST_SENDER), m_pEditSender);
-    pLayout->addWidget(pBoxServer);
+    m_pChkEnable = new QCheckBox(PageText(IDS_ST_ENABLEALARM), this);
+    m_pChkEnable->setObjectName(QStringLiteral("enable"));
+    pLayout->addWidget(m_pChkEnable);
+    BindKey("enable", m_pChkEnable);
+    auto* pBoxEvents = new QGroupBox(PageText(IDS_CTLTIP_EVENT), this);
+    auto* pEvents = new QHBoxLayout(pBoxEvents);
+    const DWORD adwEvents[4] = {IDS_CC_REG1, IDS_CC_REG2, IDS_CC_REG3, IDS_CC_REG4};
+    for (int i = 0; i < 4; ++i) {
+        m_apChkEvent[i] = new QCheckBox(PageText(adwEvents[i]), pBoxEvents);
+        m_apChkEvent[i]->setObjectName(QString::fromLatin1(g_apszEventKeys[i]));
+        pEvents->addWidget(m_apChkEvent[i]);
+        BindKey(g_apszEventKeys[i], m_apChkEvent[i]);
+    }
+    pEvents->addStretch(1);
+    pLayout->addWidget(pBoxEvents);
 
     auto* pBoxList = new QGroupBox(PageText(IDS_ST_RECEIVER), this);
     auto* pListLayout = new QGridLayout(pBoxList);
@@ -56,31 +87,37 @@ void CDlgAlarmEmail::BuildControls(QVBoxLayout* pLayout)
     });
     pLayout->addWidget(pBoxList);
 
-    auto* pBoxMessage = new QGroupBox(PageText(IDS_ST_SUBJECT), this);
-    auto* pMessage = new QVBoxLayout(pBoxMessage);
-    m_pEditMessage = new QPlainTextEdit(pBoxMessage);
-    m_pEditMessage->setObjectName(QStringLiteral("message"));
-    m_pEditMessage->setMaximumHeight(80);
-    pMessage->addWidget(m_pEditMessage);
-    auto* pTokens = new QHBoxLayout;
-    for (const auto& [dwText, pszToken] : {std::pair{IDS_BTN_MAIL_CAMNAME, "<NETCAMNAME>"},
-                                           {IDS_BTN_MAIL_CAMID, "<SERIALNUMBER>"},
-                                           {IDS_BTN_MAIL_DURATION, "<TIME>"},
-                                           {IDS_CTLTIP_EVENT, "<MOTIONDESC>"}}) {
-        auto* pBtn = new QPushButton(PageText(dwText), pBoxMessage);
-        const QString strToken = QString::fromLatin1(pszToken);
-        connect(pBtn, &QPushButton::clicked, this,
-                [this, strToken] { m_pEditMessage->insertPlainText(strToken); });
-        pTokens->addWidget(pBtn);
+    // The server and the message, as the camera has them, each with the dialog that edits it.
+    auto* pMail = new QGridLayout;
+    m_pLabelServer = new QLabel(this);
+    m_pLabelSubject = new QLabel(this);
+    m_pLabelServer->setObjectName(QStringLiteral("server_summary"));
+    m_pLabelSubject->setObjectName(QStringLiteral("subject_summary"));
+    for (QLabel* pLabel : {m_pLabelServer, m_pLabelSubject}) {
+        pLabel->setTextFormat(Qt::PlainText);
+        pLabel->setMinimumWidth(120);
+        pLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     }
-    pMessage->addLayout(pTokens);
-    pLayout->addWidget(pBoxMessage);
+    m_pBtnServer = new QPushButton(PageText(IDS_BTN_SERVER_SET), this);
+    m_pBtnMessage = new QPushButton(PageText(IDS_ST_EE_TITLE), this);
+    m_pBtnServer->setObjectName(QStringLiteral("set_server"));
+    m_pBtnMessage->setObjectName(QStringLiteral("edit_email"));
+    connect(m_pBtnServer, &QPushButton::clicked, this, &CDlgAlarmEmail::OnBtnSetServer);
+    connect(m_pBtnMessage, &QPushButton::clicked, this, &CDlgAlarmEmail::OnBtnEditEmail);
+    pMail->addWidget(m_pBtnServer, 0, 0);
+    pMail->addWidget(m_pLabelServer, 0, 1);
+    pMail->addWidget(m_pBtnMessage, 1, 0);
+    pMail->addWidget(m_pLabelSubject, 1, 1);
+    pMail->setColumnStretch(1, 1);
+    pLayout->addLayout(pMail);
     pLayout->addStretch(1);
     AddSaveButton(pLayout);
-    BindKey("server", m_pEditServer);
-    BindKey("sender", m_pEditSender);
     BindKey("recipients", m_pEditRecipient);
-    BindKey("message", m_pEditMessage);
+    // Until a dialog is open its keys' messages point at the button that opens it.
+    for (const char* pszKey : {"server", "sender", "auth", "account", "password", "confirm"})
+        BindKey(pszKey, m_pBtnServer);
+    for (const char* pszKey : {"subject", "message"})
+        BindKey(pszKey, m_pBtnMessage);
 }
 
 bool CDlgAlarmEmail::IsReceived(const DeviceInfo& device) const
@@ -91,13 +128,57 @@ bool CDlgAlarmEmail::IsReceived(const DeviceInfo& device) const
 void CDlgAlarmEmail::FillControls(const DeviceInfo& device)
 {
     const MailInfo& mail = device.stMail;
-    m_pEditServer->setText(QString::fromStdString(FieldText(mail.szServer)));
-    m_pEditSender->setText(QString::fromStdString(FieldText(mail.szSender)));
-    m_pEditMessage->setPlainText(QString::fromStdString(FieldText(mail.szMessage)));
+    m_pChkEnable->setChecked(mail.abFlag[4] != 0);
+    for (int i = 0; i < 4; ++i)
+        m_apChkEvent[i]->setChecked(mail.abFlag[i] != 0);
     m_pList->clear();
     const int nCount = mail.nRecipients < 0 ? 0 : std::min<int>(mail.nRecipients, MAIL_MAX_RECIPIENTS);
     for (int i = 0; i < nCount; ++i)
         m_pList->addItem(QString::fromStdString(FieldText(mail.aszRecipient[i])));
+    ShowSummary(mail);
+}
+
+void CDlgAlarmEmail::ShowSummary(const MailInfo& mail)
+{
+    m_pLabelServer->setText(
+        QString::fromStdString(FieldText(mail.szServer) + "  " + FieldText(mail.szSender)));
+    m_pLabelSubject->setText(QString::fromStdString(FieldText(mail.szText1)));
+}
+
+CDlgAlarmEmailSetServer* CDlgAlarmEmail::OnBtnSetServer()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return nullptr;
+    auto* pDialog = new CDlgAlarmEmailSetServer(this, pDevice->stMail);
+    pDialog->open();
+    return pDialog;
+}
+
+CDlgAlarmEmailEditEmail* CDlgAlarmEmail::OnBtnEditEmail()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return nullptr;
+    auto* pDialog = new CDlgAlarmEmailEditEmail(this, pDevice->stMail);
+    pDialog->open();
+    return pDialog;
+}
+
+bool CDlgAlarmEmail::SaveMail(const KeyValues& kv, QWidget* pConfirmAt)
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return false;
+    MailInfo info = pDevice->stMail;
+    if (Refuse(BuildMail(kv, info)))
+        return false;
+    info.dwID = pDevice->GetID();
+    pDevice->stMail = info;
+    Commands()->Cmd_SetMail(pDevice->GetID(), info);
+    ShowSummary(info);
+    ShowHint(pConfirmAt, IDS_HINT_SETNAMESUC, false);
+    return true;
 }
 
 bool CDlgAlarmEmail::AddRecipient(const QString& strAddress)
@@ -123,23 +204,126 @@ void CDlgAlarmEmail::DeleteRecipient()
 
 void CDlgAlarmEmail::OnBtnSave()
 {
-    DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr)
-        return;
     std::string strRecipients;
     for (int i = 0; i < m_pList->count(); ++i)
         strRecipients += (i == 0 ? "" : ",") + m_pList->item(i)->text().toStdString();
-    const KeyValues kv{{"server", EditText(m_pEditServer)},
-                       {"sender", EditText(m_pEditSender)},
-                       {"recipients", strRecipients},
+    KeyValues kv{{"enable", m_pChkEnable->isChecked() ? "on" : "off"}, {"recipients", strRecipients}};
+    for (int i = 0; i < 4; ++i)
+        kv[g_apszEventKeys[i]] = m_apChkEvent[i]->isChecked() ? "on" : "off";
+    SaveMail(kv, GetSaveButton());
+}
+
+CDlgAlarmEmailSetServer::CDlgAlarmEmailSetServer(CDlgAlarmEmail* pPage, const MailInfo& mail)
+    : QDialog(pPage), m_pPage(pPage)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(PageText(IDS_BTN_SERVER_SET));
+    auto* pLayout = new QVBoxLayout(this);
+    auto* pForm = new QFormLayout;
+    m_pEditServer = MakeEdit(this, "server", MAIL_FIELD_LEN - 1);
+    m_pEditSender = MakeEdit(this, "sender", MAIL_FIELD_LEN - 1);
+    m_pChkAuth = new QCheckBox(PageText(IDS_ST_VERIFY), this);
+    m_pChkAuth->setObjectName(QStringLiteral("auth"));
+    m_pEditAccount = MakeEdit(this, "account", sizeof(mail.szSender2) - 1);
+    m_pEditPassword = MakeEdit(this, "password", sizeof(mail.szText2) - 1);
+    m_pEditConfirm = MakeEdit(this, "confirm", sizeof(mail.szText2) - 1);
+    m_pEditPassword->setEchoMode(QLineEdit::Password);
+    m_pEditConfirm->setEchoMode(QLineEdit::Password);
+    m_pEditServer->setMinimumWidth(260);
+    pForm->addRow(PageText(IDS_ST_SERVER), m_pEditServer);
+    pForm->addRow(PageText(IDS_ST_SENDER), m_pEditSender);
+    pForm->addRow(QString(), m_pChkAuth);
+    pForm->addRow(PageText(IDS_ST_ACCOUNT), m_pEditAccount);
+    pForm->addRow(PageText(IDS_ST_PASSWORD), m_pEditPassword);
+    pForm->addRow(PageText(IDS_ST_CONFIRM), m_pEditConfirm);
+    pLayout->addLayout(pForm);
+    connect(AddDialogButtons(this, pLayout), &QPushButton::clicked, this, &CDlgAlarmEmailSetServer::OnBtnOk);
+    // The log-in is asked for only with authentication.
+    for (QLineEdit* pEdit : {m_pEditAccount, m_pEditPassword, m_pEditConfirm})
+        connect(m_pChkAuth, &QCheckBox::toggled, pEdit, &QWidget::setEnabled);
+
+    m_pEditServer->setText(QString::fromStdString(FieldText(mail.szServer)));
+    m_pEditSender->setText(QString::fromStdString(FieldText(mail.szSender)));
+    m_pEditAccount->setText(QString::fromStdString(FieldText(mail.szSender2)));
+    m_pEditPassword->setText(QString::fromStdString(FieldText(mail.szText2)));
+    m_pEditConfirm->setText(m_pEditPassword->text());
+    m_pChkAuth->setChecked(true);
+    m_pChkAuth->setChecked(mail.byValue != 0);
+    for (QWidget* pControl : std::initializer_list<QWidget*>{m_pEditServer, m_pEditSender, m_pChkAuth,
+                                                             m_pEditAccount, m_pEditPassword, m_pEditConfirm})
+        pPage->BindDialogKey(pControl->objectName().toStdString(), pControl);
+}
+
+void CDlgAlarmEmailSetServer::OnBtnOk()
+{
+    KeyValues kv{{"server", EditText(m_pEditServer)},
+                 {"sender", EditText(m_pEditSender)},
+                 {"auth", m_pChkAuth->isChecked() ? "on" : "off"},
+                 {"account", EditText(m_pEditAccount)},
+                 {"password", EditText(m_pEditPassword)},
+                 {"confirm", EditText(m_pEditConfirm)}};
+    if (!m_pChkAuth->isChecked()) {
+        // Without authentication the log-in stays as the camera has it.
+        kv.erase("account");
+        kv.erase("password");
+        kv.erase("confirm");
+    }
+    if (m_pPage->SaveMail(kv, m_pPage->findChild<QPushButton*>(QStringLiteral("set_server"))))
+        accept();
+}
+
+CDlgAlarmEmailEditEmail::CDlgAlarmEmailEditEmail(CDlgAlarmEmail* pPage, const MailInfo& mail)
+    : QDialog(pPage), m_pPage(pPage)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(PageText(IDS_ST_EE_TITLE));
+    auto* pLayout = new QVBoxLayout(this);
+    auto* pForm = new QFormLayout;
+    m_pEditSubject = MakeEdit(this, "subject", sizeof(mail.szText1) - 1);
+    m_pEditSubject->setMinimumWidth(360);
+    pForm->addRow(PageText(IDS_ST_SUBJECT), m_pEditSubject);
+    pLayout->addLayout(pForm);
+    m_pEditMessage = new QPlainTextEdit(this);
+    m_pEditMessage->setObjectName(QStringLiteral("message"));
+    m_pEditMessage->setMinimumHeight(100);
+    pLayout->addWidget(m_pEditMessage);
+    m_pLastEdit = m_pEditMessage;
+    // The placeholders the camera fills in when it sends the mail.
+    auto* pTokens = new QHBoxLayout;
+    for (const auto& [dwText, pszToken] : {std::pair{IDS_BTN_MAIL_CAMNAME, "<NETCAMNAME>"},
+                                           {IDS_BTN_MAIL_CAMID, "<SERIALNUMBER>"},
+                                           {IDS_BTN_MAIL_DURATION, "<TIME>"},
+                                           {IDS_CTLTIP_EVENT, "<MOTIONDESC>"}}) {
+        auto* pBtn = new QPushButton(PageText(dwText), this);
+        pBtn->setFocusPolicy(Qt::NoFocus);
+        pBtn->setObjectName(QString::fromLatin1(pszToken));
+        const QString strToken = QString::fromLatin1(pszToken);
+        connect(pBtn, &QPushButton::clicked, this, [this, strToken] {
+            if (m_pLastEdit == m_pEditSubject)
+                m_pEditSubject->insert(strToken);
+            else
+                m_pEditMessage->insertPlainText(strToken);
+        });
+        pTokens->addWidget(pBtn);
+    }
+    pLayout->addLayout(pTokens);
+    connect(AddDialogButtons(this, pLayout), &QPushButton::clicked, this, &CDlgAlarmEmailEditEmail::OnBtnOk);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* pNow) {
+        if (pNow == m_pEditSubject || pNow == m_pEditMessage)
+            m_pLastEdit = pNow;
+    });
+    m_pEditSubject->setText(QString::fromStdString(FieldText(mail.szText1)));
+    m_pEditMessage->setPlainText(QString::fromStdString(FieldText(mail.szMessage)));
+    pPage->BindDialogKey("subject", m_pEditSubject);
+    pPage->BindDialogKey("message", m_pEditMessage);
+}
+
+void CDlgAlarmEmailEditEmail::OnBtnOk()
+{
+    const KeyValues kv{{"subject", EditText(m_pEditSubject)},
                        {"message", m_pEditMessage->toPlainText().toStdString()}};
-    MailInfo info = pDevice->stMail;
-    if (Refuse(BuildMail(kv, info)))
-        return;
-    info.dwID = pDevice->GetID();
-    pDevice->stMail = info;
-    Commands()->Cmd_SetMail(pDevice->GetID(), info);
-    ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+    if (m_pPage->SaveMail(kv, m_pPage->findChild<QPushButton*>(QStringLiteral("edit_email"))))
+        accept();
 }
 
 void CDlgAlarmTime::BuildControls(QVBoxLayout* pLayout)

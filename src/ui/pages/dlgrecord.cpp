@@ -2,16 +2,24 @@
 
 #include "core/stringids.h"
 #include "device/deviceinfo.h"
+#include "device/recordlayout.h"
 #include "device/settinggroups.h"
+#include "ui/pages/dlgrecordschedule.h"
 #include "ui/pages/pagewidgets.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
-#include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QVBoxLayout>
+
+using namespace recordlayout;
 
 CDlgRecordBase::CDlgRecordBase(const PageContext& context, bool bNas, QWidget* pParent)
     : CConfigPage(context, pParent), m_bNas(bNas)
@@ -20,24 +28,89 @@ CDlgRecordBase::CDlgRecordBase(const PageContext& context, bool bNas, QWidget* p
 
 void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
 {
+    // What is recorded and when, beside the stream it is recorded with.
+    auto* pTop = new QHBoxLayout;
+    auto* pBoxOptions = new QGroupBox(PageText(IDS_ST_SETRECORD_TITLE), this);
+    auto* pOptions = new QGridLayout(pBoxOptions);
+    auto addOption = [&](QAbstractButton* pButton, const char* pszKey, int nRow, int nColumn) {
+        pButton->setObjectName(QString::fromLatin1(pszKey));
+        pOptions->addWidget(pButton, nRow, nColumn);
+        m_vecOptions.emplace_back(pszKey, pButton);
+        BindKey(pszKey, pButton);
+    };
+    addOption(new QCheckBox(PageText(m_bNas ? IDS_ST_ENBLE_NASRECORD : IDS_CC_STARTRECORD), pBoxOptions),
+              "record", 0, 0);
+    addOption(new QCheckBox(PageText(IDS_CC_SOUND), pBoxOptions), "audio", 0, 1);
+    addOption(new QCheckBox(PageText(IDS_CHECK_AUTOSAVERECORD), pBoxOptions), "bootup", 1, 0);
+    addOption(new QCheckBox(PageText(IDS_CC_KEYRECORD), pBoxOptions), "manual", 1, 1);
+    // Two pairs of choices, each its own group of radio buttons.
+    for (const auto& [dwOff, dwOn, pszKey, nRow] :
+         {std::tuple{IDS_CC_FULLSTOP, IDS_CC_REWRITE, "overwrite", 2},
+          {IDS_CC_COMMON, IDS_CC_EVENT, "event", 3}}) {
+        auto* pGroup = new QButtonGroup(pBoxOptions);
+        auto* pOff = new QRadioButton(PageText(dwOff), pBoxOptions);
+        auto* pOn = new QRadioButton(PageText(dwOn), pBoxOptions);
+        pOff->setObjectName(QStringLiteral("not_") + QString::fromLatin1(pszKey));
+        pGroup->addButton(pOff);
+        pGroup->addButton(pOn);
+        pOptions->addWidget(pOff, nRow, 0);
+        addOption(pOn, pszKey, nRow, 1);
+    }
+    // The events that start an event recording.
+    auto* pEvents = new QHBoxLayout;
+    const DWORD adwEvents[4] = {IDS_CC_REG1, IDS_CC_REG2, IDS_CC_REG3, IDS_CC_REG4};
+    const char* apszEvents[4] = {"area1", "area2", "area3", "di"};
+    QAbstractButton* pEvent = m_vecOptions.back().second;
+    for (int i = 0; i < 4; ++i) {
+        auto* pBox = new QCheckBox(PageText(adwEvents[i]), pBoxOptions);
+        pBox->setObjectName(QString::fromLatin1(apszEvents[i]));
+        pBox->setEnabled(false);
+        connect(pEvent, &QAbstractButton::toggled, pBox, &QWidget::setEnabled);
+        pEvents->addWidget(pBox);
+        m_vecOptions.emplace_back(apszEvents[i], pBox);
+        BindKey(apszEvents[i], pBox);
+    }
+    pEvents->addStretch(1);
+    pOptions->addLayout(pEvents, 4, 0, 1, 2);
+    pTop->addWidget(pBoxOptions, 1);
+
     auto* pBoxStream = new QGroupBox(PageText(IDS_ST_QUALITY), this);
     auto* pStreamLayout = new QVBoxLayout(pBoxStream);
     m_pStream = new CStreamFields("", pBoxStream);
     pStreamLayout->addWidget(m_pStream);
-    pLayout->addWidget(pBoxStream);
+    pStreamLayout->addStretch(1);
+    pTop->addWidget(pBoxStream);
+    pLayout->addLayout(pTop);
     BindKey("fps", m_pStream->GetFps());
     BindKey("res", m_pStream->GetRes());
     BindKey("bps", m_pStream->GetBps());
+
+    auto* pBoxSchedule = new QGroupBox(PageText(IDS_CTL_SCHEDULE), this);
+    auto* pScheduleLayout = new QVBoxLayout(pBoxSchedule);
+    auto* pChkSchedule = new QCheckBox(PageText(IDS_CC_SCHEDULE), pBoxSchedule);
+    pChkSchedule->setObjectName(QStringLiteral("schedule_on"));
+    m_vecOptions.emplace_back("schedule_on", pChkSchedule);
+    BindKey("schedule_on", pChkSchedule);
+    pScheduleLayout->addWidget(pChkSchedule);
+    m_pSchedule = new CDlgRecordSchedule(pBoxSchedule);
+    m_pSchedule->setObjectName(QStringLiteral("schedule"));
+    m_pSchedule->setToolTip(PageText(IDS_CTLTIP_SCHEDULE_GRID));
+    BindKey("schedule", m_pSchedule);
+    pScheduleLayout->addWidget(m_pSchedule);
+    pLayout->addWidget(pBoxSchedule);
+
     if (!m_bNas) {
+        auto* pRow = new QHBoxLayout;
         m_pLabelCapacity = new QLabel(this);
         m_pLabelCapacity->setObjectName(QStringLiteral("capacity"));
-        pLayout->addWidget(m_pLabelCapacity);
         m_pBtnClear = new QPushButton(PageText(IDS_CTL_CLEARSDRECORD), this);
         m_pBtnClear->setObjectName(QStringLiteral("clear"));
         connect(m_pBtnClear, &QPushButton::clicked, this, &CDlgRecordBase::OnBtnClearRecords);
-        pLayout->addWidget(m_pBtnClear, 0, Qt::AlignLeft);
+        pRow->addWidget(m_pLabelCapacity, 1);
+        pRow->addWidget(m_pBtnClear);
+        pLayout->addLayout(pRow);
     } else {
-        auto* pForm = new QFormLayout;
+        auto* pForm = new QGridLayout;
         m_pEditSize = MakeEdit(this, "size", 9);
         m_pEditIP = MakeEdit(this, "ip", 15);
         m_pEditPath = MakeEdit(this, "path", 32);
@@ -46,12 +119,17 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
         m_pEditConfirm = MakeEdit(this, "confirm", 16);
         m_pEditPassword->setEchoMode(QLineEdit::Password);
         m_pEditConfirm->setEchoMode(QLineEdit::Password);
-        pForm->addRow(PageText(IDS_ST_NAS_MAX_STORAGE_SIZE), m_pEditSize);
-        pForm->addRow(PageText(IDS_ST_NAS_IP), m_pEditIP);
-        pForm->addRow(PageText(IDS_ST_NAS_PATH), m_pEditPath);
-        pForm->addRow(PageText(IDS_ST_NAS_ACCOUNT), m_pEditAccount);
-        pForm->addRow(PageText(IDS_ST_NAS_PASSWORD), m_pEditPassword);
-        pForm->addRow(PageText(IDS_ST_NAS_PASSWORD_COMFIRM), m_pEditConfirm);
+        // Two columns of label and edit: server and store on the left, the log-in on the right.
+        const std::pair<DWORD, QLineEdit*> aRows[] = {{IDS_ST_NAS_IP, m_pEditIP},
+                                                      {IDS_ST_NAS_ACCOUNT, m_pEditAccount},
+                                                      {IDS_ST_NAS_PATH, m_pEditPath},
+                                                      {IDS_ST_NAS_PASSWORD, m_pEditPassword},
+                                                      {IDS_ST_NAS_MAX_STORAGE_SIZE, m_pEditSize},
+                                                      {IDS_ST_NAS_PASSWORD_COMFIRM, m_pEditConfirm}};
+        for (int i = 0; i < 6; ++i) {
+            pForm->addWidget(new QLabel(PageText(aRows[i].first), this), i / 2, (i % 2) * 2);
+            pForm->addWidget(aRows[i].second, i / 2, (i % 2) * 2 + 1);
+        }
         pLayout->addLayout(pForm);
         for (QLineEdit* pEdit :
              {m_pEditSize, m_pEditIP, m_pEditPath, m_pEditAccount, m_pEditPassword, m_pEditConfirm})
@@ -70,6 +148,28 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
 {
     const RecordInfo& info = m_bNas ? device.stRecordNas : device.stRecordSD;
     m_pStream->SetMode(info.dwSessionMode);
+    // The record's bytes by the keys the checks take them under.
+    const std::map<std::string, BYTE> mapBytes = {{"record", info.abSingle[RECORD_ON]},
+                                                  {"audio", info.abSingle[RECORD_AUDIO]},
+                                                  {"overwrite", info.abSingle[RECORD_OVERWRITE]},
+                                                  {"bootup", info.abThree[RECORD_BOOTUP]},
+                                                  {"manual", info.abThree[RECORD_MANUAL]},
+                                                  {"schedule_on", info.abThree[RECORD_SCHEDULE_ON]},
+                                                  {"event", info.byOne},
+                                                  {"area1", info.abFour[0]},
+                                                  {"area2", info.abFour[1]},
+                                                  {"area3", info.abFour[2]},
+                                                  {"di", info.abFour[3]}};
+    for (const auto& [strKey, pButton] : m_vecOptions) {
+        pButton->setChecked(mapBytes.at(strKey) != 0);
+        if (strKey == "overwrite" || strKey == "event") {
+            // The radio pair's other half.
+            if (auto* pOff =
+                    findChild<QAbstractButton*>(QStringLiteral("not_") + QString::fromStdString(strKey)))
+                pOff->setChecked(mapBytes.at(strKey) == 0);
+        }
+    }
+    m_pSchedule->SetSchedule(info.abSchedule);
     if (!m_bNas) {
         // Capacity in MB as the camera reports it, when it has.
         const SDInfo& sd = device.stSDInfo;
@@ -96,6 +196,11 @@ void CDlgRecordBase::OnBtnSave()
         return;
     KeyValues kv;
     m_pStream->AddKeys(kv);
+    for (const auto& [strKey, pButton] : m_vecOptions)
+        kv[strKey] = pButton->isChecked() ? "on" : "off";
+    BYTE abSchedule[24] = {};
+    m_pSchedule->GetSchedule(abSchedule);
+    kv["schedule"] = ScheduleHex(abSchedule);
     if (m_bNas) {
         for (QLineEdit* pEdit :
              {m_pEditSize, m_pEditIP, m_pEditPath, m_pEditAccount, m_pEditPassword, m_pEditConfirm})

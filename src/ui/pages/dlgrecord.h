@@ -1,10 +1,13 @@
-// Recording pages: the SD card's and the NAS's recording stream, the NAS's server and store,
-// and the SD card's capacity.
+// Recording pages: when and what the SD card or the NAS records (the options, the events and
+// the weekly timetable), its stream, the NAS's server and store, and the SD card's capacity.
 #pragma once
 
 #include "ui/pages/configpage.h"
 
+class CDlgRecordSchedule;
 class CStreamFields;
+class QAbstractButton;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 
@@ -15,6 +18,7 @@ public:
     void OnBtnSave() override;
     // SD: "Clear all records", refused without a card, while downloading or recording; asks first.
     void OnBtnClearRecords();
+    CDlgRecordSchedule* GetSchedule() const { return m_pSchedule; }
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;
@@ -23,6 +27,9 @@ protected:
 
 private:
     bool m_bNas;
+    // The on/off options by their keys ("event" is the event-recording choice).
+    std::vector<std::pair<std::string, QAbstractButton*>> m_vecOptions;
+    CDlgRecordSchedule* m_pSchedule = nullptr;
     CStreamFields* m_pStream = nullptr;
     QLabel* m_pLabelCapacity = nullptr; // SD
     class QPushButton* m_pBtnClear = nullptr;

@@ -1,0 +1,68 @@
+// What the unnamed bytes of the recording and mail records mean to this client. The cameras'
+// records carry them without names; this is the one place that gives them theirs, and the
+// simulator keeps them the same way.
+//
+// Recording record (SD and NAS alike):
+//   abSingle[0]  recording on ("Start recording", "Enable NAS")
+//   abSingle[1]  record audio
+//   abSingle[2]  overwrite the oldest when full (0: stop when full)
+//   abThree[0]   start recording at boot-up
+//   abThree[1]   manual recording
+//   abThree[2]   the schedule is on ("Enable sch.")
+//   byOne        0 continuous ("Normal recording"), 1 "Event recording"
+//   abFour[0..3] the events that start a recording: areas I, II, III and the digital input
+//   abSchedule   one byte per hour of the day (byte 0 is 00:00-01:00); in it bit d is weekday d,
+//                Monday 0 .. Sunday 6. Bit 7 is not ours: it is kept as the camera sent it.
+// Value A, bytes C and D and the trailing bytes keep their old meaning (NAS size, address...).
+//
+// Mail record:
+//   szServer     the SMTP server; szServer2 is not ours and is kept as read
+//   byValue      authentication: 0 none, otherwise log in with the account and password
+//   szSender     the sender's address; szSender2 the account
+//   abFlag[0..3] the events that send a mail: areas I, II, III and the digital input
+//   abFlag[4]    e-mail alarm on
+//   szText1      the subject (128 bytes); szText2 the password (64 bytes)
+//   szMessage    the body, with the placeholders the page offers
+#pragma once
+
+#include "protocol/viewerrecords.h"
+
+#include <string>
+
+namespace recordlayout {
+
+constexpr int RECORD_ON = 0; // abSingle
+constexpr int RECORD_AUDIO = 1;
+constexpr int RECORD_OVERWRITE = 2;
+constexpr int RECORD_BOOTUP = 0; // abThree
+constexpr int RECORD_MANUAL = 1;
+constexpr int RECORD_SCHEDULE_ON = 2;
+
+constexpr int SCHEDULE_DAYS = 7;
+constexpr int SCHEDULE_HOURS = 24;
+constexpr BYTE SCHEDULE_ALL_DAYS = 0x7F;
+
+inline bool IsScheduled(const BYTE (&abSchedule)[24], int nDay, int nHour)
+{
+    return ((abSchedule[nHour] >> nDay) & 1) != 0;
+}
+
+inline void SetScheduled(BYTE (&abSchedule)[24], int nDay, int nHour, bool bOn)
+{
+    const BYTE byBit = static_cast<BYTE>(1u << nDay);
+    abSchedule[nHour] = static_cast<BYTE>(bOn ? abSchedule[nHour] | byBit : abSchedule[nHour] & ~byBit);
+}
+
+// The schedule as 48 hex digits, hour 0 first (the form "set" takes and shows).
+inline std::string ScheduleHex(const BYTE (&abSchedule)[24])
+{
+    static const char s_szDigits[] = "0123456789abcdef";
+    std::string strHex;
+    for (const BYTE by : abSchedule) {
+        strHex += s_szDigits[by >> 4];
+        strHex += s_szDigits[by & 15];
+    }
+    return strHex;
+}
+
+} // namespace recordlayout
