@@ -15,13 +15,20 @@
 #include "ui/pages/dlgconfigmotion.h"
 #include "ui/pages/dlgconfigsystem.h"
 #include "ui/pages/dlgnetworkcable.h"
+#include "ui/pages/dlgnetworklinks.h"
+#include "ui/pages/dlgrecord.h"
+#include "ui/pages/dlgrecordschedule.h"
+#include "ui/pages/dlgsystemntp.h"
 #include "ui/pages/pagecamera.h"
 #include "ui/pages/pagequality.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QSlider>
 #include <QStackedWidget>
@@ -143,6 +150,24 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
     EXPECT_EQ(Child<QLineEdit>(pCable, "camera")->text().toInt(), before["ports"]["camera"].get<int>());
     auto* pSystem = pane.FindPage<CDlgConfigSystem>();
     EXPECT_EQ(Child<QLineEdit>(pSystem, "name")->text(), QStringLiteral("Porch"));
+    // The Wi-Fi link as the camera reports it; switched to wired, the camera's next report shows
+    // it and the network is gone.
+    auto* pWifi = pane.FindPage<CDlgNetworkWifiPane>();
+    EXPECT_EQ(Child<QLabel>(pWifi, "link_ssid")->text(), QStringLiteral("labnet"));
+    EXPECT_EQ(Child<QLabel>(pWifi, "link_speed")->text(), QStringLiteral("54.0 MBps"));
+    EXPECT_EQ(Child<QLabel>(pWifi, "link_quality")->text(), QStringLiteral("Good"));
+    Child<QComboBox>(pWifi, "link")->setCurrentIndex(0);
+    CConfigPage::s_nConfirmAnswer = 1;
+    pWifi->OnBtnSave();
+    CConfigPage::s_nConfirmAnswer = -1;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return pWifi->GetPollState() == CConfigPage::PollState::Filled &&
+                   Child<QLabel>(pWifi, "link_ssid")->text() == QStringLiteral("No wireless network");
+        },
+        5000));
+    EXPECT_EQ(Child<QComboBox>(pWifi, "link")->currentIndex(), 0);
+    EXPECT_EQ(Settings("PAGES1")["wifi"]["link"], "wired");
 
     // Refused values: nothing reaches the camera.
     const json countsBefore = Camera("PAGES1");
@@ -174,6 +199,46 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
     Child<QCheckBox>(pDo, "area2")->setChecked(true);
     Child<QCheckBox>(pDo, "di")->setChecked(true);
     pDo->OnBtnSave();
+    // Recording: options, events and a timetable painted with the mouse; the mail's server,
+    // log-in and message through their dialogs, then the page's own switch and events.
+    auto* pSD = pane.FindPage<CDlgConfigSDRecord>();
+    for (const char* pszOption : {"record", "bootup", "event", "area1", "di", "schedule_on"})
+        Child<QAbstractButton>(pSD, pszOption)->setChecked(true);
+    CDlgRecordSchedule* pGrid = pSD->GetSchedule();
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(-1, 0).center());
+    for (const auto& [enType, nHour, buttons] :
+         {std::tuple{QEvent::MouseButtonPress, 20, Qt::MouseButtons(Qt::LeftButton)},
+          {QEvent::MouseMove, 23, Qt::MouseButtons(Qt::LeftButton)},
+          {QEvent::MouseButtonRelease, 23, Qt::MouseButtons(Qt::NoButton)}}) {
+        const QPoint point = pGrid->CellRect(6, nHour).center();
+        QMouseEvent event(enType, point, pGrid->mapToGlobal(point),
+                          enType == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(pGrid, &event);
+    }
+    // The simulated card has no stream yet: one is chosen.
+    Child<QComboBox>(pSD, "fps")->setCurrentIndex(0);
+    Child<QComboBox>(pSD, "res")->setCurrentIndex(0);
+    Child<QComboBox>(pSD, "bps")->setEditText(QStringLiteral("2000"));
+    pSD->OnBtnSave();
+    EXPECT_EQ(pSD->GetHint()->GetText(), QStringLiteral("OK"));
+    auto* pMail = pane.FindPage<CDlgAlarmEmail>();
+    CDlgAlarmEmailSetServer* pServer = pMail->OnBtnSetServer();
+    Child<QLineEdit>(pServer, "server")->setText(QStringLiteral("smtp.lab.test"));
+    Child<QLineEdit>(pServer, "sender")->setText(QStringLiteral("porch@lab.test"));
+    Child<QCheckBox>(pServer, "auth")->setChecked(true);
+    Child<QLineEdit>(pServer, "account")->setText(QStringLiteral("porch"));
+    Child<QLineEdit>(pServer, "password")->setText(QStringLiteral("s3cret"));
+    Child<QLineEdit>(pServer, "confirm")->setText(QStringLiteral("s3cret"));
+    pServer->OnBtnOk();
+    CDlgAlarmEmailEditEmail* pEditor = pMail->OnBtnEditEmail();
+    Child<QLineEdit>(pEditor, "subject")->setText(QStringLiteral("Alarm at <NETCAMNAME>"));
+    Child<QPlainTextEdit>(pEditor, "message")->setPlainText(QStringLiteral("<MOTIONDESC> for <TIME>"));
+    pEditor->OnBtnOk();
+    Child<QCheckBox>(pMail, "enable")->setChecked(true);
+    Child<QCheckBox>(pMail, "area2")->setChecked(true);
+    pMail->OnBtnSave();
+    EXPECT_EQ(pMail->GetHint()->GetText(), QStringLiteral("OK"));
     Child<QCheckBox>(pSystem, "showtime")->setChecked(true);
     Child<QLineEdit>(pSystem, "name")->setText(QStringLiteral("Back porch"));
     pSystem->OnBtnSave();
@@ -189,6 +254,20 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
         5000))
         << after.dump();
     EXPECT_EQ(after["snapshot_server"]["enable"], (9 << 1) | 1);
+    // Hour 0 on every day; Sunday 20:00 to midnight.
+    EXPECT_EQ(after["sd_record"]["schedule"], "7f" + std::string(38, '0') + "40404040") << after.dump();
+    EXPECT_EQ(after["sd_record"]["three"], "010000");
+    EXPECT_EQ(after["sd_record"]["three2"], "010001");
+    EXPECT_EQ(after["sd_record"]["one"], 1);
+    EXPECT_EQ(after["sd_record"]["four"], "01000001");
+    EXPECT_EQ(after["mail"]["server1"], "smtp.lab.test");
+    EXPECT_EQ(after["mail"]["sender"], "porch@lab.test");
+    EXPECT_EQ(after["mail"]["byte"], 1);
+    EXPECT_EQ(after["mail"]["sender2"], "porch");
+    EXPECT_EQ(after["mail"]["text64"], "s3cret");
+    EXPECT_EQ(after["mail"]["text128"], "Alarm at <NETCAMNAME>");
+    EXPECT_EQ(after["mail"]["message"], "<MOTIONDESC> for <TIME>");
+    EXPECT_EQ(after["mail"]["flags"], 0x10 | 0x02);
     EXPECT_EQ(after["snapshot_server"]["param"], 45);
     EXPECT_EQ(after["snapshot_server"]["server_ip"], "198.18.0.2");
     EXPECT_EQ(after["snapshot_server"]["server_port"], 2121);
@@ -313,6 +392,18 @@ TEST_F(LabPagesTest, CameraSettingPagesReadBackFromTheCamera)
         },
         5000))
         << after.dump();
+
+    // Apply to: the values go to the Porch camera and come back in its next video report.
+    ASSERT_NE(WaitForDevice(700), nullptr);
+    Child<QComboBox>(pQuality, "res")->setCurrentIndex(2);
+    Child<QComboBox>(pQuality, "bps")->setEditText(QStringLiteral("1500"));
+    pQuality->ApplyTo({700});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return pQuality->IsReadBackDone(); }, CConfigPage::READBACK_MS + 10000));
+    ASSERT_EQ(pQuality->GetReadBack().size(), 1u);
+    EXPECT_TRUE(pQuality->GetReadBack()[0].bAnswered);
+    EXPECT_EQ(pQuality->GetReadBack()[0].strAnswered, QStringLiteral("15/12 D1/VGA 1500"));
+    EXPECT_EQ(Settings("PAGES1")["video_report"][0], MakeSessionMode(1500, 15, 7));
 
     // The camera's defaults come back into the page through a fresh read.
     CConfigPage::s_nConfirmAnswer = 1;

@@ -18,20 +18,26 @@
 #include "ui/pages/dlgnetworkcable.h"
 #include "ui/pages/dlgnetworklinks.h"
 #include "ui/pages/dlgrecord.h"
+#include "ui/pages/dlgrecordschedule.h"
 #include "ui/pages/dlgsystemntp.h"
 #include "ui/pages/dlgsystemrtsp.h"
 #include "ui/pages/pagecamera.h"
 #include "ui/pages/pagecolor.h"
 #include "ui/pages/pagequality.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -68,6 +74,7 @@ protected:
         camera.stSnapshotServer.ulServerIP = 0xC6120002;
         camera.stSnapshotServer.ulServerPort = 2121;
         camera.stRecordSD.dwSessionMode = MakeSessionMode(1000, 30, 8);
+        camera.stRecordSD.abSchedule[23] = 0x80; // not a day: the pages keep it
         camera.stRecordNas.dwSessionMode = MakeSessionMode(1000, 30, 8);
         camera.stRecordNas.dwValueA = 1024;
         camera.stRecordNas.dwValueB = 0xC6120002;
@@ -134,7 +141,7 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
     manager.m_pSelected = pCamera;
     commands.m_bRtspAnswers = false;
     CDlgCamConfigPane pane(Context());
-    ASSERT_EQ(pane.GetPages().size(), 17u);
+    ASSERT_EQ(pane.GetPages().size(), 18u);
     for (CConfigPage* pPage : pane.GetPages()) {
         SCOPED_TRACE(pPage->metaObject()->className());
         // The password and dome pages need no camera data.
@@ -210,6 +217,8 @@ struct SaveCase {
     const char* pszControl;
     std::string strHint;
     std::string strSent; // empty: nothing
+    // Instead of the page's save (a dialog's OK, a second button).
+    std::function<void(CConfigPage*)> fnSave = nullptr;
 };
 
 template <typename Page> std::function<CConfigPage*(CDlgCamConfigPane&)> PageOf()
@@ -251,6 +260,62 @@ std::function<void(CConfigPage*)> Both(std::function<void(CConfigPage*)> a,
 void PortSave(CConfigPage* pPage)
 {
     static_cast<CDlgNetworkCable*>(pPage)->OnBtnSavePort();
+}
+
+// The mail dialogs filled in and confirmed: edits by name, check boxes by "name=on|off".
+std::function<void(CConfigPage*)> MailDialog(bool bServer,
+                                             std::vector<std::pair<const char*, const char*>> vecFields)
+{
+    return [=](CConfigPage* p) {
+        auto* pPage = static_cast<CDlgAlarmEmail*>(p);
+        QDialog* pDialog = bServer ? static_cast<QDialog*>(pPage->OnBtnSetServer())
+                                   : static_cast<QDialog*>(pPage->OnBtnEditEmail());
+        for (const auto& [pszName, pszText] : vecFields) {
+            QWidget* pControl = pDialog->findChild<QWidget*>(QString::fromLatin1(pszName));
+            ASSERT_NE(pControl, nullptr) << pszName;
+            if (auto* pBox = qobject_cast<QCheckBox*>(pControl))
+                pBox->setChecked(std::string(pszText) == "on");
+            else if (auto* pEdit = qobject_cast<QLineEdit*>(pControl))
+                pEdit->setText(QString::fromUtf8(pszText));
+            else if (auto* pBody = qobject_cast<QPlainTextEdit*>(pControl)) {
+                pBody->setPlainText(QString::fromUtf8(pszText));
+                pBody->moveCursor(QTextCursor::End);
+                // A placeholder button writes at the cursor of the edit that had the focus last.
+                if (*pszText != 0)
+                    pDialog->findChild<QPushButton*>(QStringLiteral("<NETCAMNAME>"))->click();
+            }
+        }
+        pDialog->findChild<QPushButton*>(QStringLiteral("ok"))->click();
+        // Refused: the dialog stays open with the message at its control.
+        EXPECT_EQ(pDialog->isVisible(), pPage->GetHint()->IsError());
+    };
+}
+
+void SendMouse(QWidget* pWidget, QEvent::Type enType, const QPoint& point, Qt::MouseButton enButton,
+               Qt::MouseButtons buttons)
+{
+    QMouseEvent event(enType, point, pWidget->mapToGlobal(point), enButton, buttons, Qt::NoModifier);
+    QApplication::sendEvent(pWidget, &event);
+}
+
+// The timetable painted as a user would: a drag along Monday from 08:00 to 11:00, a click on
+// the 22:00 header (every day), then the keys: down to Tuesday 11:00, Space, Shift+Right.
+void PaintSchedule(CConfigPage* pPage)
+{
+    CDlgRecordSchedule* pGrid = static_cast<CDlgRecordBase*>(pPage)->GetSchedule();
+    SendMouse(pGrid, QEvent::MouseButtonPress, pGrid->CellRect(0, 8).center(), Qt::LeftButton,
+              Qt::LeftButton);
+    // One move over three cells: a fast drag paints the cells it jumped over too.
+    SendMouse(pGrid, QEvent::MouseMove, pGrid->CellRect(0, 11).center(), Qt::NoButton, Qt::LeftButton);
+    SendMouse(pGrid, QEvent::MouseButtonRelease, pGrid->CellRect(0, 11).center(), Qt::LeftButton,
+              Qt::NoButton);
+    // Moving without the button paints nothing.
+    SendMouse(pGrid, QEvent::MouseMove, pGrid->CellRect(3, 3).center(), Qt::NoButton, Qt::NoButton);
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(-1, 22).center());
+    QTest::keyClick(pGrid, Qt::Key_Down);
+    QTest::keyClick(pGrid, Qt::Key_Space);
+    QTest::keyClick(pGrid, Qt::Key_Right, Qt::ShiftModifier);
+    Child<QAbstractButton>(pPage, "schedule_on")->setChecked(true);
 }
 
 } // namespace
@@ -325,7 +390,21 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          "The maximal BPS is 10000!", ""},
         {"sd no fps", PageOf<CDlgConfigSDRecord>(), SetCombo("fps", -1), "fps", "Invalid value!", ""},
         {"sd", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "2000"), nullptr, "OK",
-         "SetRecordSD 100 131087392"},
+         "SetRecordSD 100 131087392 00000000000 23:80"},
+        {"sd options and timetable", PageOf<CDlgConfigSDRecord>(),
+         Both(Both(Check("record"), Check("audio")), Both(Check("event"), Both(Check("area2"), PaintSchedule))),
+         nullptr, "OK", "SetRecordSD 100 131087392 11000110100 08:01 09:01 10:01 11:03 12:02 22:7f 23:80"},
+        {"sd back to normal", PageOf<CDlgConfigSDRecord>(),
+         Both(Check("not_event"), [](CConfigPage* p) {
+             // The events stay as they were but cannot be changed while recording all the time.
+             EXPECT_FALSE(Child<QCheckBox>(p, "area2")->isEnabled());
+             EXPECT_TRUE(Child<QCheckBox>(p, "area2")->isChecked());
+             // The whole week, twice: on, then off again (bit 7 is not the page's).
+             auto* pGrid = static_cast<CDlgRecordBase*>(p)->GetSchedule();
+             QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(-1, -1).center());
+             QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(-1, -1).center());
+         }),
+         nullptr, "OK", "SetRecordSD 100 131087392 11000100100 23:80"},
         {"nas size", PageOf<CDlgConfigNASRecord>(), SetEdit("size", "0"), "size", "Invalid", ""},
         {"nas address", PageOf<CDlgConfigNASRecord>(), SetEdit("ip", "0.0.0.0"), "ip", "Invalid IP", ""},
         {"nas path", PageOf<CDlgConfigNASRecord>(), SetEdit("path", ""), "path", "Invalid path", ""},
@@ -359,17 +438,40 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          nullptr, "OK",
          "SetNTP 100 0 330 ntp.lab 2 0 0 " + std::to_string(MakeDstWeekdayWord(3, true, 1, 7, 2)) + " " +
              std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3))},
-        {"mail server", PageOf<CDlgAlarmEmail>(), SetEdit("server", ""), "server", "Select a server", ""},
-        {"mail sender", PageOf<CDlgAlarmEmail>(), SetEdit("sender", "camlab"), "sender", "Invalid content",
-         ""},
+        {"mail server", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "server", "Select a server", "",
+         MailDialog(true, {{"server", ""}})},
+        {"mail sender", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "sender", "Invalid content", "",
+         MailDialog(true, {{"sender", "camlab"}})},
+        {"mail account", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "account", "Invalid account name", "",
+         MailDialog(true, {{"auth", "on"}, {"account", ""}, {"password", "pw"}, {"confirm", "pw"}})},
+        {"mail password", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "password", "Invalid password", "",
+         MailDialog(true, {{"auth", "on"}, {"account", "cam"}})},
+        {"mail confirm", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "confirm", "Password error", "",
+         MailDialog(true, {{"auth", "on"}, {"account", "cam"}, {"password", "pw1"}, {"confirm", "pw2"}})},
+        {"mail server saved", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, nullptr, "OK",
+         "SetMail 100 smtp2.lab cam@lab 0 0/0000 auth=1 cam:pw {} []",
+         MailDialog(true, {{"server", "smtp2.lab"}, {"auth", "on"}, {"account", "cam"}, {"password", "pw"},
+                           {"confirm", "pw"}})},
+        {"mail log-in kept without authentication", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, nullptr, "OK",
+         "SetMail 100 smtp2.lab cam@lab 0 0/0000 auth=0 cam:pw {} []",
+         MailDialog(true, {{"auth", "off"}, {"account", ""}})},
+        {"mail no content", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "subject", "No content included", "",
+         MailDialog(false, {{"subject", ""}, {"message", ""}})},
+        {"mail message", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, nullptr, "OK",
+         "SetMail 100 smtp2.lab cam@lab 0 0/0000 auth=0 cam:pw {Alarm} [At <TIME>: <NETCAMNAME>]",
+         MailDialog(false, {{"subject", "Alarm"}, {"message", "At <TIME>: "}})},
         {"mail", PageOf<CDlgAlarmEmail>(),
          [](CConfigPage* p) {
              auto* pMail = static_cast<CDlgAlarmEmail*>(p);
              EXPECT_TRUE(pMail->AddRecipient(QStringLiteral("a@lab")));
              EXPECT_TRUE(pMail->AddRecipient(QStringLiteral("b@lab")));
-             Child<QPlainTextEdit>(p, "message")->setPlainText(QStringLiteral("<NETCAMNAME> <TIME>"));
+             Child<QCheckBox>(p, "enable")->setChecked(true);
+             Child<QCheckBox>(p, "area3")->setChecked(true);
+             // What the dialogs saved shows on the page.
+             EXPECT_EQ(Child<QLabel>(p, "subject_summary")->text(), QStringLiteral("Alarm"));
          },
-         nullptr, "OK", "SetMail 100 smtp.lab cam@lab 2 a@lab b@lab [<NETCAMNAME> <TIME>]"},
+         nullptr, "OK",
+         "SetMail 100 smtp2.lab cam@lab 2 a@lab b@lab 1/0010 auth=0 cam:pw {Alarm} [At <TIME>: <NETCAMNAME>]"},
         {"alarm time", PageOf<CDlgAlarmTime>(),
          Both(Check("enable"),
               [](CConfigPage* p) {
@@ -391,7 +493,9 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
         ASSERT_EQ(pPage->GetPollState(), CConfigPage::PollState::Filled);
         commands.m_vecSent.clear();
         c.fnEdit(pPage);
-        if (std::string(c.pszName).rfind("port", 0) == 0)
+        if (c.fnSave)
+            c.fnSave(pPage);
+        else if (std::string(c.pszName).rfind("port", 0) == 0)
             PortSave(pPage);
         else
             pPage->OnBtnSave();
@@ -598,6 +702,102 @@ TEST_F(PagesTest, LinkSwitchAsksThenSendsTheDialSettingsWithTheNewLink)
     EXPECT_EQ(HintText(p3G), QStringLiteral("Saved."));
 }
 
+// The Wi-Fi tab shows the link the camera reports (its network only while the Wi-Fi link is up,
+// speed and quality words from the survey header) and switches wired/wireless: it asks first,
+// refuses wired without a cable, sends the new link in the Wi-Fi settings and reads back.
+TEST_F(PagesTest, WifiPaneShowsTheLinkAndSwitchesItAfterAsking)
+{
+    std::strcpy(wifi.stBlock.Ssid, "labnet");
+    wifi.stBlock.SsidLength = 6;
+    struct StatusCase {
+        BYTE bLink, bUp;
+        DWORD dwSurveyLen, dwSpeed;
+        BYTE bQuality;
+        const char *pszSsid, *pszSpeed, *pszQuality;
+    };
+    const StatusCase aStatus[] = {
+        {0, 0, 36, 540, 90, "No wireless network", "", ""},
+        {1, 1, 36, 540, 80, "labnet", "54.0 MBps", "Very good"},
+        {1, 1, 36, 55, 79, "labnet", "5.5 MBps", "Good"},
+        {1, 1, 36, 1500, 40, "labnet", "150.0 MBps", "Common"},
+        {1, 1, 36, 10, 20, "labnet", "1.0 MBps", "Weak"},
+        {1, 1, 36, 10, 19, "labnet", "1.0 MBps", "Very weak"},
+        {1, 1, 36, 0x10000, 101, "labnet", "", ""}, // not a speed, not a percentage
+        {1, 1, 0, 540, 90, "labnet", "", ""},       // no survey: no header
+    };
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    for (const StatusCase& c : aStatus) {
+        SCOPED_TRACE(c.pszSsid + std::string(" ") + c.pszSpeed + " " + c.pszQuality);
+        wifi.abySettings[0] = c.bLink;
+        wifi.byStatus = c.bUp;
+        wifi.dwSurveyLen = c.dwSurveyLen;
+        for (int i = 0; i < 4; ++i)
+            wifi.abySurveyHeader[i] = static_cast<BYTE>(c.dwSpeed >> (24 - 8 * i));
+        wifi.abySurveyHeader[4] = c.bQuality;
+        CDlgCamConfigPane pane(Context());
+        auto* pWifi = pane.FindPage<CDlgNetworkWifiPane>();
+        ASSERT_EQ(pWifi->GetPollState(), CConfigPage::PollState::Filled);
+        EXPECT_EQ(Child<QLabel>(pWifi, "link_ssid")->text().toStdString(), c.pszSsid);
+        EXPECT_EQ(Child<QLabel>(pWifi, "link_speed")->text().toStdString(), c.pszSpeed);
+        EXPECT_EQ(Child<QLabel>(pWifi, "link_quality")->text().toStdString(), c.pszQuality);
+        EXPECT_EQ(Child<QComboBox>(pWifi, "link")->currentIndex(), c.bLink);
+    }
+
+    struct SwitchCase {
+        const char* pszName;
+        BYTE bLink;
+        DWORD dwCable;
+        int nTarget, nAnswer;
+        const char* pszHint;
+        std::vector<BYTE> vecSent; // the link of each Wi-Fi set
+        int nShownAfter;
+    };
+    const char* pszNoCable = "No ethernet detected, can not switch to wired network.";
+    const SwitchCase aSwitch[] = {
+        {"same link", 0, 1, 0, 1, "", {}, 0},
+        {"declined", 0, 1, 1, 0, "", {}, 0},
+        {"to wireless", 0, 0, 1, 1, "Saved.", {1}, 1},
+        {"to wired without cable", 1, 0, 0, 1, pszNoCable, {}, 0},
+        {"to wired", 1, 1, 0, 1, "Saved.", {0}, 0},
+    };
+    for (const SwitchCase& c : aSwitch) {
+        SCOPED_TRACE(c.pszName);
+        AnswerAll(*pCamera);
+        wifi.abySettings[0] = wifi.byStatus = c.bLink;
+        wifi.dwStatus = c.dwCable;
+        CDlgCamConfigPane pane(Context());
+        auto* pWifi = pane.FindPage<CDlgNetworkWifiPane>();
+        commands.m_vecSent.clear();
+        commands.m_vecWifiSettings.clear();
+        Child<QComboBox>(pWifi, "link")->setCurrentIndex(c.nTarget);
+        CConfigPage::s_nConfirmAnswer = c.nAnswer;
+        pWifi->OnBtnSave();
+        EXPECT_EQ(HintText(pWifi).toStdString(), c.pszHint);
+        EXPECT_EQ(commands.m_vecWifiSettings, c.vecSent);
+        if (c.vecSent.empty()) {
+            EXPECT_TRUE(commands.m_vecSent.empty());
+            EXPECT_EQ(Child<QComboBox>(pWifi, "link")->currentIndex(), c.nShownAfter);
+            if (*c.pszHint != '\0') {
+                EXPECT_TRUE(pWifi->GetHint()->IsError());
+                EXPECT_EQ(pWifi->GetHint()->GetAnchor(), pWifi->GetKeyControl("link"));
+            }
+            continue;
+        }
+        // The page shows what the camera reports next, not what it asked for.
+        ASSERT_EQ(commands.m_vecSent.size(), 2u);
+        EXPECT_EQ(commands.m_vecSent[1], "ReScanWifi 0 ");
+        EXPECT_EQ(pWifi->GetPollState(), CConfigPage::PollState::Waiting);
+        wifi.abySettings[0] = wifi.byStatus = c.vecSent[0];
+        pCamera->stQuery.bCmdGetWirelessParam = 1;
+        pWifi->UpdateChildWindowValue();
+        EXPECT_EQ(pWifi->GetPollState(), CConfigPage::PollState::Filled);
+        EXPECT_EQ(Child<QComboBox>(pWifi, "link")->currentIndex(), c.nShownAfter);
+        EXPECT_EQ(Child<QLabel>(pWifi, "link_ssid")->text(),
+                  c.nShownAfter == 1 ? QStringLiteral("labnet") : QStringLiteral("No wireless network"));
+    }
+}
+
 // "Update camera time" sends the PC's clock: UTC seconds now and the local offset.
 TEST_F(PagesTest, UpdateCameraTimeSendsThePcClock)
 {
@@ -692,7 +892,8 @@ TEST_F(PagesTest, CameraSettingPagesCheckSendAndWriteBack)
     pCamera->stVideoReport.adwWord[0] = MakeSessionMode(1000, 25, 7); // PAL camera reporting 25 fps
     pCamera->stVideoReport.adwWord[1] = VIDEO_REPORT_PAL;
     pCamera->stSensorCap.dwCameraUIType = CAMERA_UI_TYPE_M;
-    pCamera->bT9QXMode = 0x01; // auto
+    pCamera->stSensorCap.bCapBit16 = 1; // HD
+    pCamera->bT9QXMode = 0x01;          // auto
     pCamera->bT9QXHorizontal = 1;
     pCamera->bT9QXSharpness = 40;
     pCamera->bT9QXTargetY = 100;
@@ -822,6 +1023,119 @@ TEST_F(PagesTest, CameraSettingPagesCheckSendAndWriteBack)
     EXPECT_EQ(sink.m_vecValues, (std::vector<DWORD>{0xFBu, 0x0A0000FBu, 0u}));
 }
 
+// HD is offered to a camera whose capability report says it encodes HD, or that streams HD.
+// "Apply to" checks each camera by its own standard and HD ability: one that refuses gets
+// nothing and the report shows why beside what it holds; the time page applies alike.
+TEST_F(PagesTest, QualityOffersHDByCapabilityAndAppliesToEachCameraByItsOwnRules)
+{
+    struct HDCase {
+        BYTE bCapBit;
+        DWORD dwRes;
+        int nOffered;
+    };
+    for (const HDCase& c : {HDCase{0, 7, 3}, HDCase{1, 7, 4}, HDCase{0, 8, 4}}) {
+        SCOPED_TRACE(c.bCapBit * 10 + c.dwRes);
+        pCamera->stSensorCap.bCapBit16 = c.bCapBit;
+        pCamera->stVideoReport.adwWord[0] = MakeSessionMode(1000, 30, c.dwRes);
+        pCamera->stQuery.bCmdGetVideoReport = 1;
+        manager.m_pSelected = pCamera;
+        CDlgCamSetPane pane(Context());
+        auto* pRes = Child<QComboBox>(pane.FindPage<CDlgCamSetQuality>(), "res");
+        EXPECT_EQ(pRes->count(), c.nOffered);
+        EXPECT_EQ(pRes->currentIndex(), c.dwRes == 8 ? 3 : 2);
+    }
+
+    pCamera->stSensorCap.bCapBit16 = 1;
+    pCamera->stVideoReport.adwWord[1] = VIDEO_REPORT_PAL;
+    struct Target {
+        DWORD dwID;
+        const char16_t* pszName;
+        bool bPal, bHD;
+    };
+    for (const Target& t : {Target{101, u"Garden", true, true}, Target{102, u"Garage", false, true},
+                            Target{103, u"Hall", true, false}}) {
+        DeviceInfo& device = manager.Add(t.dwID, CAMERA_TYPE_SINGLE, t.pszName);
+        device.stVideoReport.adwWord[0] = MakeSessionMode(1000, 30, 7);
+        device.stVideoReport.adwWord[1] = t.bPal ? VIDEO_REPORT_PAL : 0;
+        device.stSensorCap.bCapBit16 = t.bHD ? 1 : 0;
+        device.stQuery.bCmdGetVideoReport = 1;
+        AnswerAll(device);
+    }
+    manager.m_pSelected = pCamera;
+    CDlgCamSetPane pane(Context());
+    auto* pQuality = pane.FindPage<CDlgCamSetQuality>();
+    ASSERT_NE(pQuality->GetApplyToButton(), nullptr);
+    Child<QComboBox>(pQuality, "res")->setCurrentIndex(3);
+    Child<QComboBox>(pQuality, "bps")->setEditText(QStringLiteral("400"));
+    commands.m_vecSent.clear();
+    pQuality->ApplyTo({101, 102, 103});
+    EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"Quality 101 30 8 400"});
+    EXPECT_EQ(commands.m_vecAsked,
+              (std::vector<std::string>{"GetVideoReport 101", "GetVideoReport 102", "GetVideoReport 103"}));
+    for (const DWORD dwID : {101u, 102u, 103u})
+        manager.GetDevice(dwID, CAMERA_MASK_ALL)->stQuery.bCmdGetVideoReport = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pQuality->IsReadBackDone(); }, 10000));
+    EXPECT_EQ(HintText(pQuality), QStringLiteral("Garden: 30/25 HD 400 \u2192 30/25 HD 400\n"
+                                                 "Garage: The minimum BPS is 1125 \u2192 30/25 D1/VGA 1000\n"
+                                                 "Hall: Invalid value! \u2192 30/25 D1/VGA 1000"));
+    EXPECT_TRUE(pQuality->GetHint()->IsError());
+
+    // A refused value is refused for every camera before anything is sent.
+    commands.m_vecSent.clear();
+    Child<QComboBox>(pQuality, "bps")->setEditText(QStringLiteral("374"));
+    EXPECT_TRUE(pQuality->ApplyTo({101}).empty());
+    EXPECT_EQ(HintText(pQuality), QStringLiteral("The minimum BPS is 375"));
+    EXPECT_TRUE(commands.m_vecSent.empty());
+
+    AnswerAll(*pCamera);
+    CDlgCamConfigPane paneConfig(Context());
+    auto* pTime = paneConfig.FindPage<CDlgSystemNTP>();
+    auto* pZone = Child<QComboBox>(pTime, "zone");
+    pZone->setCurrentIndex(pZone->findData(-210));
+    commands.m_vecAsked.clear();
+    pTime->ApplyTo({101});
+    ASSERT_EQ(commands.m_vecSent.size(), 1u);
+    EXPECT_EQ(commands.m_vecSent[0].rfind("SetNTP 101 0 -210 ntp.lab 0", 0), 0u) << commands.m_vecSent[0];
+    EXPECT_EQ(commands.m_vecAsked, std::vector<std::string>{"GetNTP 101"});
+    manager.GetDevice(101, CAMERA_MASK_ALL)->stQuery.bCmdGetNTP = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pTime->IsReadBackDone(); }, 10000));
+    EXPECT_EQ(HintText(pTime), QStringLiteral("Garden: - GMT-03:30 DST 0 \u2192 - GMT-03:30 DST 0"));
+
+    // A sensor page's controls go to a camera of its family whose registers are in, each
+    // register that changes once; another family, or registers not yet read, get nothing.
+    pCamera->stSensorCap.dwCameraUIType = CAMERA_UI_TYPE_M;
+    pCamera->stQuery.bCmdGetSensor = pCamera->stQuery.bCmdGetT9QX = 1;
+    const DWORD adwFamily[3] = {CAMERA_UI_TYPE_M, CAMERA_UI_TYPE_D, CAMERA_UI_TYPE_M};
+    for (DWORD i = 0; i < 3; ++i) {
+        DeviceInfo* pTarget = manager.GetDevice(101 + i, CAMERA_MASK_ALL);
+        pTarget->stSensorCap.dwCameraUIType = adwFamily[i];
+        pTarget->stQuery.bCmdGetSensor = 1;
+        pTarget->stQuery.bCmdGetT9QX = pTarget->stQuery.bCmdGetT9QY = i == 2 ? 0 : 1;
+        pTarget->bT9QXHorizontal = 1; // mirrored
+        pTarget->bT9QXSharpness = 40;
+    }
+    CDlgCamSetPane paneSensor(Context());
+    auto* pSensor = paneSensor.FindPage<CDlgCamSetCam9P031>();
+    ASSERT_EQ(pSensor->GetPollState(), CConfigPage::PollState::Filled);
+    Child<QCheckBox>(pSensor, "rotate")->setChecked(true);
+    Child<QSlider>(pSensor, "brightness")->setValue(200);
+    commands.m_vecSent.clear();
+    pSensor->ApplyTo({101, 102, 103});
+    EXPECT_EQ(commands.m_vecSent,
+              (std::vector<std::string>{"Sensor 101 020d02 1", "Sensor 101 030d02 0", "Sensor 101 040d02 0",
+                                        "Sensor 101 050d02 200", "Sensor 101 000d01 174",
+                                        "Sensor 103 000d01 174"}));
+    for (const DWORD dwID : {101u, 103u})
+        manager.GetDevice(dwID, CAMERA_MASK_ALL)->stQuery.bCmdGetT9QX = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pSensor->IsReadBackDone(); }, 10000));
+    EXPECT_EQ(HintText(pSensor),
+              QStringLiteral("Garden: PAL, Rotate, Sharpness 0, Brightness 200 \u2192 "
+                             "PAL, Rotate, Sharpness 0, Brightness 200\n"
+                             "Garage: Another sensor type \u2192 -\n"
+                             "Hall: Get info error \u2192 PAL, Mirror, Sharpness 40, Brightness 0"));
+    EXPECT_TRUE(pSensor->GetHint()->IsError());
+}
+
 namespace {
 
 // The live view as the motion page meets it on the bus: it writes its picture when asked.
@@ -832,11 +1146,12 @@ public:
         m_vecAsked.push_back(dwParam);
         if (m_bPicture) {
             QImage image(64, 48, QImage::Format_RGB32);
-            image.fill(Qt::red);
+            image.fill(m_color);
             image.save(QString::fromStdString(MapDesignPath("C:\\Temp.tmp")), "BMP");
         }
     }
     bool m_bPicture = false;
+    Qt::GlobalColor m_color = Qt::red;
     std::vector<UINT_PTR> m_vecAsked;
 };
 
@@ -864,6 +1179,15 @@ TEST_F(PagesTest, MotionPageShowsTheLiveViewsPictureBehindTheAreas)
     QTest::qWait(1500);
     EXPECT_EQ(view.m_vecAsked.size(), nAsked); // a picture ends the asking
     EXPECT_EQ(view.m_vecAsked, std::vector<UINT_PTR>(nAsked, SNAPSHOT_FOR_MOTION));
+    // Refresh, and the page shown again, each fetch the camera's present picture.
+    view.m_color = Qt::blue;
+    Child<QPushButton>(pMotion, "refresh")->click();
+    EXPECT_EQ(fnShown(), QColor(Qt::blue));
+    view.m_color = Qt::green;
+    QShowEvent show;
+    QCoreApplication::sendEvent(pMotion, &show);
+    EXPECT_EQ(fnShown(), QColor(Qt::green));
+    EXPECT_EQ(view.m_vecAsked.size(), nAsked + 2);
     bus.RemoveNotify(DWORD_NOTIFYID_WANT_SNAPSHOT, &view);
     qputenv("TMPDIR", strOldTemp);
 }

@@ -5,6 +5,7 @@
 
 #include "core/language.h"
 #include "ui/pages/configpage.h"
+#include "ui/pages/dlgalarmemail.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
@@ -15,6 +16,8 @@
 #include <QTabWidget>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using namespace uitest;
 
@@ -37,11 +40,29 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
             q.bCmdGetPreset = q.bCmdAutoScanSchedule = 1;
         camera.stMotion.region[0] = {10, 10, 60, 70, 89, 1};
         camera.stRecordSD.dwSessionMode = camera.stRecordNas.dwSessionMode = MakeSessionMode(1000, 30, 8);
+        // Working hours on weekdays, all of Sunday; a mail server and subject to show.
+        for (int h = 0; h < 24; ++h)
+            camera.stRecordSD.abSchedule[h] = static_cast<BYTE>((h >= 8 && h < 18 ? 0x1F : 0) | 0x40);
+        camera.stRecordSD.byOne = 1;
+        std::strcpy(camera.stMail.szServer, "smtp.example.lab");
+        std::strcpy(camera.stMail.szSender, "frontdoor@example.lab");
+        std::strcpy(camera.stMail.szText1, "<NETCAMNAME>: <MOTIONDESC> at <TIME>");
         camera.stVideoReport.adwWord[0] = MakeSessionMode(1000, 25, 7);
         camera.stSensorCap.dwCameraUIType = 2; // 9P031
         camera.bT9QXSharpness = 40;
         camera.bT9QXTargetY = 128;
         q.bCmdGetVideoReport = q.bCmdGetSensor = q.bCmdGetT9QX = 1;
+        // A camera on Wi-Fi: the status tab shows its network, speed and quality.
+        WifiRecord wifi{};
+        std::memcpy(wifi.stBlock.Ssid, "labnet-5G", 9);
+        wifi.stBlock.SsidLength = 9;
+        wifi.abySettings[0] = wifi.byStatus = 1;
+        wifi.dwSurveyLen = WIFI_SURVEY_HEADER_LEN;
+        wifi.abySurveyHeader[2] = 0x05; // 130.0 Mbit/s
+        wifi.abySurveyHeader[3] = 0x14;
+        wifi.abySurveyHeader[4] = 65;
+        camera.pWifiRecord = &wifi;
+        q.bHasWifi = q.bCmdGetWirelessParam = 1;
         manager.m_pSelected = &camera;
         CDlgCamConfigPane paneConfig({&manager, &commands, &bus, nullptr});
         CDlgCamSetPane paneSet({&manager, &commands, &bus, nullptr});
@@ -75,6 +96,20 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
                                         .arg(++nShot, 2, 10, QLatin1Char('0'))
                                         .arg(QString::fromLatin1(pPage->metaObject()->className()));
             EXPECT_TRUE(pane.grab().save(strFile));
+        }
+        // The mail page's two dialogs.
+        for (CConfigPage* pPage : paneConfig.GetPages()) {
+            if (auto* pMail = qobject_cast<CDlgAlarmEmail*>(pPage)) {
+                for (QDialog* pDialog : {static_cast<QDialog*>(pMail->OnBtnSetServer()),
+                                         static_cast<QDialog*>(pMail->OnBtnEditEmail())}) {
+                    QCoreApplication::processEvents();
+                    EXPECT_TRUE(pDialog->grab().save(
+                        QStringLiteral("%1/%2_%3.png")
+                            .arg(strDir, QString::fromLatin1(pszTag),
+                                 QString::fromLatin1(pDialog->metaObject()->className()))));
+                    pDialog->reject();
+                }
+            }
         }
         CDlgApplyTo dialog(&manager, camera.GetID());
         dialog.show();

@@ -128,7 +128,11 @@ public:
             std::string(info.szServer) + " " + info.szSender + " " + std::to_string(info.nRecipients);
         for (int i = 0; i < info.nRecipients && i < MAIL_MAX_RECIPIENTS; ++i)
             s += std::string(" ") + info.aszRecipient[i];
-        Add("SetMail", dwID, s + " [" + info.szMessage + "]");
+        // Switch and events, then the log-in and the subject.
+        s += " " + std::to_string(info.abFlag[4]) + "/" + std::to_string(info.abFlag[0]) +
+             std::to_string(info.abFlag[1]) + std::to_string(info.abFlag[2]) + std::to_string(info.abFlag[3]);
+        s += " auth=" + std::to_string(info.byValue) + " " + info.szSender2 + ":" + info.szText2;
+        Add("SetMail", dwID, s + " {" + info.szText1 + "} [" + info.szMessage + "]");
     }
     void Cmd_AlarmTime(DWORD dwID, DWORD dwEnable, DWORD dwPeriod) override
     {
@@ -143,7 +147,20 @@ public:
     }
     void Cmd_SetRecordSD(DWORD dwID, const RecordInfo& info) override
     {
-        Add("SetRecordSD", dwID, std::to_string(info.dwSessionMode));
+        // The options byte by byte, then the timetable's hours that are on for any day.
+        std::string s = std::to_string(info.dwSessionMode) + " ";
+        for (const BYTE* p : {info.abSingle, info.abThree})
+            s += std::to_string(p[0]) + std::to_string(p[1]) + std::to_string(p[2]);
+        s += std::to_string(info.byOne) + std::to_string(info.abFour[0]) + std::to_string(info.abFour[1]) +
+             std::to_string(info.abFour[2]) + std::to_string(info.abFour[3]);
+        for (int h = 0; h < 24; ++h) {
+            if (info.abSchedule[h] != 0) {
+                char szHour[8];
+                std::snprintf(szHour, sizeof(szHour), " %02d:%02x", h, info.abSchedule[h]);
+                s += szHour;
+            }
+        }
+        Add("SetRecordSD", dwID, s);
     }
     void Cmd_SetRecordNas(DWORD dwID, const RecordInfo& info) override
     {
@@ -200,6 +217,7 @@ public:
     }
     void Cmd_WifiSet(const WifiRecord& record) override
     {
+        m_vecWifiSettings.push_back(record.abySettings[0]);
         Add("WifiSet", 0,
             std::string(record.stBlock.Ssid, record.stBlock.SsidLength) + " " +
                 std::to_string(record.stBlock.NetworkType) + " " +
@@ -254,7 +272,14 @@ public:
     {
         m_vecAsked.push_back("GetAlarmTime " + std::to_string(dwID));
     }
+    void Cmd_GetVideoReport(DWORD dwID) override
+    {
+        m_vecAsked.push_back("GetVideoReport " + std::to_string(dwID));
+    }
+    void Cmd_GetNTP(DWORD dwID) override { m_vecAsked.push_back("GetNTP " + std::to_string(dwID)); }
 
+    // The first settings byte of each Wi-Fi set (the link the camera is to use).
+    std::vector<BYTE> m_vecWifiSettings;
     // Reads, apart from what changes a camera.
     std::vector<std::string> m_vecAsked;
 

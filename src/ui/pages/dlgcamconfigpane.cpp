@@ -32,6 +32,7 @@ CDlgCamConfigPane::CDlgCamConfigPane(const PageContext& context, QWidget* pParen
 
     auto* pNetwork = new QTabWidget(this);
     pNetwork->addTab(AddPage<CDlgNetworkCable>(), PageText(IDS_ST_NETWIRED));
+    pNetwork->addTab(AddPage<CDlgNetworkWifiPane>(), PageText(IDS_CTL_WIFI));
     pNetwork->addTab(AddPage<CDlgWifiNetwork>(), PageText(IDS_CTL_WIFIBASIC));
     pNetwork->addTab(AddPage<CDlgWifiWebAuth>(), PageText(IDS_CMCC_WEB_AUTH));
     pNetwork->addTab(AddPage<CDlgNetworkWire3G>(), PageText(IDS_3G_MODE));

@@ -3,6 +3,7 @@
 #include "core/stringids.h"
 #include "device/deviceinfo.h"
 #include "device/settinggroups.h"
+#include "device/wifilink.h"
 #include "ui/pages/pagewidgets.h"
 
 #include <QCheckBox>
@@ -27,7 +28,98 @@ QString SsidText(const char* pszSsid, std::size_t nLen)
     return QString::fromUtf8(pszSsid, static_cast<qsizetype>(strnlen(pszSsid, nLen)));
 }
 
+// The words of the link quality, from the best down.
+DWORD QualityWord(int nPercent)
+{
+    if (nPercent >= 80)
+        return IDS_SIGNAL_VERYGOOD;
+    if (nPercent >= 60)
+        return IDS_SIGNAL_GOOD;
+    if (nPercent >= 40)
+        return IDS_SIGNAL_COMMON;
+    if (nPercent >= 20)
+        return IDS_SIGNAL_BAD;
+    return IDS_SIGNAL_VERYBAD;
+}
+
 } // namespace
+
+void CDlgNetworkWifiPane::BuildControls(QVBoxLayout* pLayout)
+{
+    auto* pForm = new QFormLayout;
+    auto fnLabel = [this](const char* pszName) {
+        auto* pLabel = new QLabel(this);
+        pLabel->setObjectName(QString::fromLatin1(pszName));
+        return pLabel;
+    };
+    m_pLabelSsid = fnLabel("link_ssid");
+    m_pLabelSpeed = fnLabel("link_speed");
+    m_pLabelQuality = fnLabel("link_quality");
+    m_pComboLink = new QComboBox(this);
+    m_pComboLink->setObjectName(QStringLiteral("link"));
+    m_pComboLink->addItem(PageText(IDS_ST_NETWIRED), QStringLiteral("wired"));
+    m_pComboLink->addItem(PageText(IDS_ST_NETWIRELESS), QStringLiteral("wireless"));
+    pForm->addRow(PageText(IDS_ST_SSID), m_pLabelSsid);
+    pForm->addRow(PageText(IDS_STADV_RATE), m_pLabelSpeed);
+    pForm->addRow(PageText(IDS_ST_SIGNAL), m_pLabelQuality);
+    pForm->addRow(PageText(IDS_ST_CONNTYPE), m_pComboLink);
+    pLayout->addLayout(pForm);
+    pLayout->addStretch(1);
+    AddSaveButton(pLayout);
+    BindKey("link", m_pComboLink);
+}
+
+bool CDlgNetworkWifiPane::IsReceived(const DeviceInfo& device) const
+{
+    return device.stQuery.bHasWifi == 0 ||
+           (device.stQuery.bCmdGetWirelessParam != 0 && device.pWifiRecord != nullptr);
+}
+
+void CDlgNetworkWifiPane::FillControls(const DeviceInfo& device)
+{
+    const WifiRecord* pRecord = device.stQuery.bHasWifi != 0 ? device.pWifiRecord : nullptr;
+    GetSaveButton()->setEnabled(pRecord != nullptr);
+    m_pLabelSsid->setText(PageText(IDS_ST_NOWIFI));
+    m_pLabelSpeed->clear();
+    m_pLabelQuality->clear();
+    if (pRecord == nullptr)
+        return;
+    const WifiLinkState state = WifiLinkOfRecord(*pRecord);
+    m_pComboLink->setCurrentIndex(state.bWireless ? 1 : 0);
+    if (!state.bWifiUp)
+        return;
+    const WifiSettingsBlock& block = pRecord->stBlock;
+    m_pLabelSsid->setText(SsidText(block.Ssid, std::min<std::size_t>(block.SsidLength, sizeof(block.Ssid))));
+    if (state.nSpeed >= 0)
+        m_pLabelSpeed->setText(QString::asprintf("%3.1f MBps", state.nSpeed / 10.0));
+    if (state.nQuality >= 0)
+        m_pLabelQuality->setText(PageText(QualityWord(state.nQuality)));
+}
+
+void CDlgNetworkWifiPane::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->pWifiRecord == nullptr)
+        return;
+    const bool bWireless = WifiLinkOfRecord(*pDevice->pWifiRecord).bWireless;
+    const bool bToWireless = m_pComboLink->currentIndex() == 1;
+    if (bToWireless == bWireless)
+        return;
+    WifiRecord record;
+    std::memcpy(&record, pDevice->pWifiRecord, sizeof(record));
+    if (Refuse(BuildWifiLink({{"link", bToWireless ? "wireless" : "wired"}}, record)))
+        return;
+    if (!Confirm(bToWireless ? IDS_MSG_NET_SWITCH_TO_WIRELESS : IDS_MSG_NET_SWITCH_TO_WIRED)) {
+        m_pComboLink->setCurrentIndex(bWireless ? 1 : 0);
+        return;
+    }
+    Commands()->Cmd_WifiSet(record);
+    ShowHint(GetSaveButton(), IDS_HINT_SETNETWORKSUC, false);
+    // Show the link the camera reports next, not the one asked for.
+    pDevice->stQuery.bCmdGetWirelessParam = 0;
+    Commands()->ReScanWifi();
+    StartPolling();
+}
 
 void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
 {

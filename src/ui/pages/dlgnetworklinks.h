@@ -32,6 +32,26 @@ private:
     QTreeWidget* m_pSurvey = nullptr;
 };
 
+// The camera's Wi-Fi link as it is now (network, speed, quality) and the wired/wireless switch,
+// which asks first and refuses wired when no cable is plugged in. Saving is the switch.
+class CDlgNetworkWifiPane : public CConfigPage {
+    Q_OBJECT
+public:
+    using CConfigPage::CConfigPage;
+    void OnBtnSave() override;
+
+protected:
+    void BuildControls(QVBoxLayout* pLayout) override;
+    bool IsReceived(const DeviceInfo& device) const override;
+    void FillControls(const DeviceInfo& device) override;
+
+private:
+    QLabel* m_pLabelSsid = nullptr;
+    QLabel* m_pLabelSpeed = nullptr;
+    QLabel* m_pLabelQuality = nullptr;
+    QComboBox* m_pComboLink = nullptr;
+};
+
 // The access controller of the Wi-Fi network's web authentication: its address and name, and
 // the account the camera logs in with. Sent with the camera's other Wi-Fi settings.
 class CDlgWifiWebAuth : public CConfigPage {

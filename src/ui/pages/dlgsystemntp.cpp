@@ -153,7 +153,7 @@ void CDlgSystemNTP::BuildControls(QVBoxLayout* pLayout)
          std::initializer_list<QAbstractButton*>{m_pChkDst, m_pRadioMode1, m_pRadioMode2})
         connect(pButton, &QAbstractButton::toggled, this, [this] { UpdateDstControls(); });
     pLayout->addStretch(1);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, true);
     BindKey("sync", m_pChkSync);
     BindKey("server", m_pComboServer);
     BindKey("zone", m_pComboZone);
@@ -241,34 +241,40 @@ std::string CDlgSystemNTP::RowText(const DstRow& row, bool bByDate) const
            std::to_string(fnPart(row.pWeekday)) + "/" + std::to_string(fnPart(row.pHour2));
 }
 
-void CDlgSystemNTP::OnBtnSave()
+bool CDlgSystemNTP::EditedKeys(KeyValues& kv)
 {
-    DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr)
-        return;
     const int nZone = m_pComboZone->currentData().toInt();
     const int nAbs = nZone < 0 ? -nZone : nZone;
     char szZone[16];
     std::snprintf(szZone, sizeof(szZone), "%c%02d:%02d", nZone < 0 ? '-' : '+', nAbs / 60, nAbs % 60);
-    KeyValues kv{{"sync", m_pChkSync->isChecked() ? "on" : "off"},
-                 {"server", m_pComboServer->currentText().trimmed().toStdString()},
-                 {"zone", szZone}};
+    kv = {{"sync", m_pChkSync->isChecked() ? "on" : "off"},
+          {"server", m_pComboServer->currentText().trimmed().toStdString()},
+          {"zone", szZone}};
     if (!m_pChkDst->isChecked()) {
         kv["dst"] = "off";
-    } else {
-        if (!m_pRadioMode1->isChecked() && !m_pRadioMode2->isChecked()) {
-            Refuse(MakeError("dst", IDS_HINT_SET_DST_NO_MODE));
-            return;
-        }
-        const bool bByDate = m_pRadioMode1->isChecked();
-        kv["dst"] = bByDate ? "date" : "weekday";
-        kv["dst_start"] = RowText(m_rowStart, bByDate);
-        kv["dst_end"] = RowText(m_rowEnd, bByDate);
-        if (kv["dst_start"].empty() || kv["dst_end"].empty()) {
-            Refuse(MakeError("dst_start", IDS_HINT_SET_DST_NO_TIME));
-            return;
-        }
+        return true;
     }
+    if (!m_pRadioMode1->isChecked() && !m_pRadioMode2->isChecked()) {
+        Refuse(MakeError("dst", IDS_HINT_SET_DST_NO_MODE));
+        return false;
+    }
+    const bool bByDate = m_pRadioMode1->isChecked();
+    kv["dst"] = bByDate ? "date" : "weekday";
+    kv["dst_start"] = RowText(m_rowStart, bByDate);
+    kv["dst_end"] = RowText(m_rowEnd, bByDate);
+    if (kv["dst_start"].empty() || kv["dst_end"].empty()) {
+        Refuse(MakeError("dst_start", IDS_HINT_SET_DST_NO_TIME));
+        return false;
+    }
+    return true;
+}
+
+void CDlgSystemNTP::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    KeyValues kv;
+    if (pDevice == nullptr || !EditedKeys(kv))
+        return;
     NtpInfo info = pDevice->stNtp;
     if (Refuse(BuildNtp(kv, info)))
         return;
@@ -276,6 +282,52 @@ void CDlgSystemNTP::OnBtnSave()
     pDevice->stNtp = info;
     Commands()->Cmd_SetNTP(pDevice->GetID(), info);
     ShowHint(GetSaveButton(), IDS_HINT_SETNTPSUC, false);
+}
+
+bool CDlgSystemNTP::CheckEdited()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    KeyValues kv;
+    if (pDevice == nullptr || !EditedKeys(kv))
+        return false;
+    NtpInfo info = pDevice->stNtp;
+    if (Refuse(BuildNtp(kv, info)))
+        return false;
+    m_kvEdited = kv;
+    return true;
+}
+
+void CDlgSystemNTP::SendTo(DeviceInfo& device)
+{
+    // Every key is given, so the camera's own record only fills what the page does not show.
+    NtpInfo info = device.stNtp;
+    if (BuildNtp(m_kvEdited, info))
+        return;
+    info.dwID = device.GetID();
+    device.stNtp = info;
+    Commands()->Cmd_SetNTP(device.GetID(), info);
+}
+
+QString CDlgSystemNTP::GroupText(const DeviceInfo& device) const
+{
+    const NtpInfo& info = device.stNtp;
+    const int nAbs = info.nTimeZone < 0 ? -info.nTimeZone : info.nTimeZone;
+    return QStringLiteral("%1 GMT%2%3:%4 DST %5")
+        .arg(info.usNtpSync != 0 ? QString::fromStdString(FieldText(info.szNtpServer)) : QStringLiteral("-"),
+             info.nTimeZone < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+        .arg(nAbs / 60, 2, 10, QLatin1Char('0'))
+        .arg(nAbs % 60, 2, 10, QLatin1Char('0'))
+        .arg(info.byDstMode);
+}
+
+void CDlgSystemNTP::ForgetGroup(DeviceInfo& device)
+{
+    device.stQuery.bCmdGetNTP = 0;
+}
+
+void CDlgSystemNTP::AskGroup(const DeviceInfo& device)
+{
+    Commands()->Cmd_GetNTP(device.GetID());
 }
 
 void CDlgSystemNTP::OnBtnUpdateTime()

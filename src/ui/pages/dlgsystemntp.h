@@ -20,8 +20,18 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    // "Apply to": the zone, server and daylight saving go to each camera as they are here.
+    bool CheckEdited() override;
+    void SendTo(DeviceInfo& device) override;
+    QString GroupText(const DeviceInfo& device) const override;
+    void ForgetGroup(DeviceInfo& device) override;
+    void AskGroup(const DeviceInfo& device) override;
 
 private:
+    // The page's values as keys for the shared time check; false (with the hint) when the
+    // daylight-saving choice is not complete.
+    bool EditedKeys(KeyValues& kv);
+    KeyValues m_kvEdited;
     // One end of the period: mode 1 month, day, hour; mode 2 ordinal, weekday, month, hour.
     struct DstRow {
         QComboBox* pMonth1;

@@ -13,6 +13,8 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 // The standard is a register value of its own: 0 PAL (50 Hz), 1 NTSC (60 Hz) on the 9P031;
@@ -113,7 +115,7 @@ void CDlgCamSetCamBase::BuildControls(QVBoxLayout* pLayout)
     pRow->addWidget(pDefaults);
     pRow->addStretch(1);
     pLayout->addLayout(pRow);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, true);
 }
 
 BYTE CDlgCamSetCamBase::ControlNumber() const
@@ -159,35 +161,128 @@ void CDlgCamSetCamBase::FillControls(const DeviceInfo& device)
     }
 }
 
-void CDlgCamSetCamBase::OnBtnSave()
+BYTE& CDlgCamSetCamBase::ReceivedFlag(DeviceInfo& device) const
 {
-    DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr || pDevice->stSensorCap.dwCameraUIType != m_dwUIType)
-        return;
-    const std::vector<BYTE*> vecRegs = Registers(*pDevice);
-    std::vector<BYTE> vecNew;
-    for (const BYTE* pReg : vecRegs)
-        vecNew.push_back(*pReg);
+    return m_dwUIType == CAMERA_UI_TYPE_D ? device.stQuery.bCmdGetT9QY : device.stQuery.bCmdGetT9QX;
+}
+
+std::vector<int> CDlgCamSetCamBase::ControlValues() const
+{
+    std::vector<int> vecValues;
+    vecValues.reserve(m_vecControls.size());
+    for (QWidget* pControl : m_vecControls) {
+        if (auto* pSlider = qobject_cast<QSlider*>(pControl))
+            vecValues.push_back(pSlider->value());
+        else
+            vecValues.push_back(static_cast<QAbstractButton*>(pControl)->isChecked() ? 1 : 0);
+    }
+    return vecValues;
+}
+
+std::vector<BYTE> CDlgCamSetCamBase::Applied(const std::vector<BYTE*>& vecRegs,
+                                             const std::vector<int>& vecValues) const
+{
+    std::vector<BYTE> vecNew(vecRegs.size());
+    std::transform(vecRegs.begin(), vecRegs.end(), vecNew.begin(), [](const BYTE* pReg) { return *pReg; });
     for (std::size_t i = 0; i < m_vecFields.size(); ++i) {
         const SensorField& field = m_vecFields[i];
         BYTE& byReg = vecNew[field.nRegister];
-        if (auto* pSlider = qobject_cast<QSlider*>(m_vecControls[i]))
-            byReg = static_cast<BYTE>(pSlider->value());
-        else if (static_cast<QAbstractButton*>(m_vecControls[i])->isChecked())
+        if (field.byMask == 0xFF)
+            byReg = static_cast<BYTE>(vecValues[i]);
+        else if (vecValues[i] != 0)
             byReg |= field.byMask;
         else
             byReg &= static_cast<BYTE>(~field.byMask);
     }
+    return vecNew;
+}
+
+void CDlgCamSetCamBase::WriteRegisters(DeviceInfo& device, const std::vector<int>& vecValues)
+{
+    const std::vector<BYTE*> vecRegs = Registers(device);
+    const std::vector<BYTE> vecNew = Applied(vecRegs, vecValues);
     for (std::size_t nReg = 0; nReg < vecRegs.size(); ++nReg) {
         if (vecNew[nReg] == *vecRegs[nReg])
             continue;
         *vecRegs[nReg] = vecNew[nReg];
         Commands()->Cmd_SensorControl(
-            pDevice->GetID(),
+            device.GetID(),
             MakeSensorControlWord(SENSOR_SUBCOMMAND_WRITE_REG, ControlNumber(), static_cast<BYTE>(nReg)),
             vecNew[nReg]);
     }
+}
+
+void CDlgCamSetCamBase::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->stSensorCap.dwCameraUIType != m_dwUIType)
+        return;
+    WriteRegisters(*pDevice, ControlValues());
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+}
+
+bool CDlgCamSetCamBase::CheckEdited()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->stSensorCap.dwCameraUIType != m_dwUIType)
+        return false;
+    m_vecEdited = ControlValues();
+    return true;
+}
+
+void CDlgCamSetCamBase::SendTo(DeviceInfo& device)
+{
+    // Registers of another family mean other things; unread ones would be guessed.
+    if (device.stSensorCap.dwCameraUIType != m_dwUIType) {
+        m_mapRefused[device.GetID()] = PageText(IDS_HINT_SENSOR_OTHER);
+        return;
+    }
+    if (ReceivedFlag(device) == 0) {
+        m_mapRefused[device.GetID()] = PageText(IDS_HINT_DQ_GET_INFO_FAIL);
+        return;
+    }
+    WriteRegisters(device, m_vecEdited);
+}
+
+QString CDlgCamSetCamBase::GroupText(const DeviceInfo& device) const
+{
+    const auto it = m_mapRefused.find(device.GetID());
+    if (it != m_mapRefused.end())
+        return it->second;
+    if (device.stSensorCap.dwCameraUIType != m_dwUIType)
+        return QStringLiteral("-");
+    // The fields as the page would show them: the boxes that are on, then the sliders.
+    const std::vector<BYTE*> vecRegs = Registers(const_cast<DeviceInfo&>(device));
+    QStringList listOn;
+    QStringList listLevels;
+    for (const SensorField& field : m_vecFields) {
+        const BYTE byValue = *vecRegs[field.nRegister];
+        if (field.byMask == 0xFF)
+            listLevels << QStringLiteral("%1 %2").arg(PageText(field.dwLabel)).arg(byValue);
+        else if (std::string(field.pszKey) == "ntsc")
+            listOn << PageText((byValue & field.byMask) != 0 ? IDS_ST_NTSC : IDS_ST_PAL);
+        else if ((byValue & field.byMask) != 0)
+            listOn << PageText(field.dwLabel);
+    }
+    return (listOn + listLevels).join(QStringLiteral(", "));
+}
+
+void CDlgCamSetCamBase::ForgetGroup(DeviceInfo& device)
+{
+    m_mapRefused.erase(device.GetID());
+    // Another family's camera was not asked for these registers: nothing new will come.
+    if (device.stSensorCap.dwCameraUIType == m_dwUIType)
+        ReceivedFlag(device) = 0;
+}
+
+void CDlgCamSetCamBase::AskGroup(const DeviceInfo& device)
+{
+    // A camera of another family would answer with registers this page does not read.
+    if (device.stSensorCap.dwCameraUIType != m_dwUIType)
+        return;
+    Commands()->Cmd_SensorControl(device.GetID(),
+                                  MakeSensorControlWord(SENSOR_SUBCOMMAND_READ_REGS, ControlNumber(), 0),
+                                  SENSOR_READ_VALUE);
 }
 
 void CDlgCamSetCamBase::OnBtnDefaults()

@@ -10,6 +10,7 @@
 
 #include "ui/pages/configpage.h"
 
+#include <map>
 #include <vector>
 
 class QAbstractButton;
@@ -42,11 +43,27 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    // "Apply to": the page's controls go to cameras of the same family whose registers are in;
+    // each keeps the bits the page does not show. Others get nothing and say why.
+    bool CheckEdited() override;
+    void SendTo(DeviceInfo& device) override;
+    QString GroupText(const DeviceInfo& device) const override;
+    void ForgetGroup(DeviceInfo& device) override;
+    void AskGroup(const DeviceInfo& device) override;
 
 private:
     // The family's register bytes in the device record, in read order.
     std::vector<BYTE*> Registers(DeviceInfo& device) const;
     BYTE ControlNumber() const;
+    BYTE& ReceivedFlag(DeviceInfo& device) const;
+    // The controls' values (slider value, or 0/1) and the registers with them applied.
+    std::vector<int> ControlValues() const;
+    std::vector<BYTE> Applied(const std::vector<BYTE*>& vecRegs, const std::vector<int>& vecValues) const;
+    // Writes each register that changes, one sensor control each.
+    void WriteRegisters(DeviceInfo& device, const std::vector<int>& vecValues);
+
+    std::vector<int> m_vecEdited;
+    std::map<DWORD, QString> m_mapRefused; // as on the quality page
 
     DWORD m_dwUIType;
     const std::vector<SensorField>& m_vecFields;

@@ -190,6 +190,16 @@ void CPageCommands::Cmd_GetAlarmTime(DWORD dwID)
     GetEngCmd()->Cmd_AlarmTime(dwID, 0, 0, 0);
 }
 
+void CPageCommands::Cmd_GetVideoReport(DWORD dwID)
+{
+    GetEngCmd()->Cmd_QueryVideoReport(dwID);
+}
+
+void CPageCommands::Cmd_GetNTP(DWORD dwID)
+{
+    GetEngCmd()->Cmd_GetNTP(dwID);
+}
+
 namespace {
 constexpr UINT WM_PAGE_RTSP = WM_USER + 59;
 }

@@ -70,6 +70,8 @@ public:
     // Reads for the read-back after "Apply to"; the device manager files the answers.
     virtual void Cmd_GetDo(DWORD dwID) = 0;
     virtual void Cmd_GetAlarmTime(DWORD dwID) = 0;
+    virtual void Cmd_GetVideoReport(DWORD dwID) = 0;
+    virtual void Cmd_GetNTP(DWORD dwID) = 0;
 };
 
 class CPageCommands : public IPageCommands, public IWndProcSink {
@@ -113,6 +115,8 @@ public:
     void RemoveRtspSink(int nSink) override;
     void Cmd_GetDo(DWORD dwID) override;
     void Cmd_GetAlarmTime(DWORD dwID) override;
+    void Cmd_GetVideoReport(DWORD dwID) override;
+    void Cmd_GetNTP(DWORD dwID) override;
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
 private:

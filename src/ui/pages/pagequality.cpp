@@ -12,6 +12,21 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+namespace {
+
+bool IsHD(DWORD dwMode)
+{
+    return GetVideoQuality().GetResIndex(SessionModeResolution(dwMode)) == CVideoQuality::kResCount - 1;
+}
+
+// A camera streaming HD can do it, whatever its capability report says.
+bool CanHD(const DeviceInfo& device)
+{
+    return device.SupportsHD() || IsHD(device.stVideoReport.adwWord[0]);
+}
+
+} // namespace
+
 void CDlgCamSetQuality::BuildControls(QVBoxLayout* pLayout)
 {
     auto* pBox = new QGroupBox(PageText(IDS_ST_QUALITY), this);
@@ -25,7 +40,7 @@ void CDlgCamSetQuality::BuildControls(QVBoxLayout* pLayout)
     pBoxLayout->addLayout(pForm);
     pLayout->addWidget(pBox);
     pLayout->addStretch(1);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, true);
     BindKey("fps", m_pStream->GetFps());
     BindKey("res", m_pStream->GetRes());
     BindKey("bps", m_pStream->GetBps());
@@ -38,6 +53,7 @@ bool CDlgCamSetQuality::IsReceived(const DeviceInfo& device) const
 
 void CDlgCamSetQuality::FillControls(const DeviceInfo& device)
 {
+    m_pStream->SetHD(CanHD(device));
     m_pStream->SetMode(device.stVideoReport.adwWord[0]);
     const LiveQuality quality = LiveQualityOfReport(device.stVideoReport.adwWord);
     m_pLabelStandard->setText(PageText(quality.bPal ? IDS_ST_PAL : IDS_ST_NTSC));
@@ -57,4 +73,64 @@ void CDlgCamSetQuality::OnBtnSave()
     pDevice->stVideoReport.adwWord[0] = dwMode;
     Commands()->Cmd_VideoQuality(pDevice->GetID(), dwMode);
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+}
+
+bool CDlgCamSetQuality::CheckEdited()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return false;
+    KeyValues kv;
+    m_pStream->AddKeys(kv);
+    DWORD dwMode = pDevice->stVideoReport.adwWord[0];
+    if (Refuse(BuildQuality(kv, LiveQualityOfReport(pDevice->stVideoReport.adwWord).bPal, dwMode)))
+        return false;
+    m_kvEdited = kv;
+    return true;
+}
+
+void CDlgCamSetQuality::SendTo(DeviceInfo& device)
+{
+    DWORD dwMode = device.stVideoReport.adwWord[0];
+    CheckResult result =
+        BuildQuality(m_kvEdited, LiveQualityOfReport(device.stVideoReport.adwWord).bPal, dwMode);
+    if (!result && IsHD(dwMode) && !CanHD(device))
+        result = MakeError("res", IDS_HINT_VALUE_EMPTY_ERROR);
+    if (result) {
+        const CheckError& error = *result;
+        m_mapRefused[device.GetID()] =
+            error.dwStringID != 0
+                ? QString::fromStdString(FillNumbers(PageText(error.dwStringID).toStdString(), error.vecArgs))
+                : QString::fromStdString(error.strText);
+        return;
+    }
+    device.stVideoReport.adwWord[0] = dwMode;
+    Commands()->Cmd_VideoQuality(device.GetID(), dwMode);
+}
+
+QString CDlgCamSetQuality::GroupText(const DeviceInfo& device) const
+{
+    const auto it = m_mapRefused.find(device.GetID());
+    if (it != m_mapRefused.end())
+        return it->second;
+    const CVideoQuality& quality = GetVideoQuality();
+    const DWORD dwMode = device.stVideoReport.adwWord[0];
+    const int nFps = quality.GetFpsIndex(SessionModeFrameRate(dwMode));
+    const int nRes = quality.GetResIndex(SessionModeResolution(dwMode));
+    return QStringLiteral("%1 %2 %3")
+        .arg(nFps >= 0 ? QString::fromStdU16String(quality.GetFpsText(nFps)) : QStringLiteral("?"),
+             nRes >= 0 ? QString::fromStdU16String(quality.GetResText(nRes)) : QStringLiteral("?"))
+        .arg(SessionModeBitrate(dwMode));
+}
+
+void CDlgCamSetQuality::ForgetGroup(DeviceInfo& device)
+{
+    // The read-back shows what the camera holds from here on.
+    m_mapRefused.erase(device.GetID());
+    device.stQuery.bCmdGetVideoReport = 0;
+}
+
+void CDlgCamSetQuality::AskGroup(const DeviceInfo& device)
+{
+    Commands()->Cmd_GetVideoReport(device.GetID());
 }
