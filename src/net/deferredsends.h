@@ -14,8 +14,10 @@
 
 class CDeferredSends {
 public:
-    // How long a datagram may wait: the kernel frees entries a few seconds after they were
-    // last resolved, so a refusal lasts about that long.
+    // How long a datagram may wait. The kernel frees a place at once from an address that
+    // failed to resolve, five seconds after the last change from an unused one, and never from
+    // an entry confirmed within the last 15 to 45 s. Kept short all the same: a command that
+    // arrived after its caller stopped waiting for the answer would act unseen.
     static constexpr DWORD LIFETIME_MS = 10000;
     static constexpr std::size_t MAX_DATAGRAMS = 8192;
     static constexpr std::size_t MAX_BYTES = 4 << 20;
