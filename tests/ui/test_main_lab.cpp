@@ -153,6 +153,8 @@ protected:
 
 TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
 {
+    // The window opens searching, and says when the search is done.
+    EXPECT_EQ(s_pMain->GetRealplayList()->GetStatusText(), English(IDS_CTL_SCANNING));
     for (DWORD dwID : {900u, 901u, 902u, 903u, 950u})
         ASSERT_NE(WaitForDevice(dwID), nullptr) << dwID;
     ASSERT_NE(WaitForDevice(95002), nullptr);

@@ -255,7 +255,7 @@ void CDlgRealplayCamList::Retranslate()
 
 void CDlgRealplayCamList::SetScanning(bool bScanning)
 {
-    // A finish without a re-search (the engine's own sweeps) changes nothing shown.
+    // A finish after the first (the engine's own sweeps) changes nothing shown.
     if (!bScanning && m_enScan == ScanState::Idle)
         return;
     m_enScan = bScanning ? ScanState::Scanning : ScanState::Finished;

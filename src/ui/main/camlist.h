@@ -68,7 +68,8 @@ private:
     QPushButton* m_pBtnSearch;
     QLabel* m_pStatus;
     // Nothing is shown until the first re-search.
-    enum class ScanState { Idle, Scanning, Finished } m_enScan = ScanState::Idle;
+    // The device manager starts searching as the window opens.
+    enum class ScanState { Idle, Scanning, Finished } m_enScan = ScanState::Scanning;
     void ShowScanState();
 };
 
