@@ -113,7 +113,12 @@ void CDlgAlarmEmail::BuildControls(QVBoxLayout* pLayout)
     pLayout->addStretch(1);
     AddSaveButton(pLayout);
     BindKey("recipients", m_pEditRecipient);
-    // Until a dialog is open its keys' messages point at the button that opens it.
+    BindDialogButtons();
+}
+
+void CDlgAlarmEmail::BindDialogButtons()
+{
+    // While no dialog is open its keys' messages point at the button that opens it.
     for (const char* pszKey : {"server", "sender", "auth", "account", "password", "confirm"})
         BindKey(pszKey, m_pBtnServer);
     for (const char* pszKey : {"subject", "message"})
@@ -151,6 +156,7 @@ CDlgAlarmEmailSetServer* CDlgAlarmEmail::OnBtnSetServer()
     if (pDevice == nullptr)
         return nullptr;
     auto* pDialog = new CDlgAlarmEmailSetServer(this, pDevice->stMail);
+    connect(pDialog, &QDialog::finished, this, &CDlgAlarmEmail::BindDialogButtons);
     pDialog->open();
     return pDialog;
 }
@@ -161,6 +167,7 @@ CDlgAlarmEmailEditEmail* CDlgAlarmEmail::OnBtnEditEmail()
     if (pDevice == nullptr)
         return nullptr;
     auto* pDialog = new CDlgAlarmEmailEditEmail(this, pDevice->stMail);
+    connect(pDialog, &QDialog::finished, this, &CDlgAlarmEmail::BindDialogButtons);
     pDialog->open();
     return pDialog;
 }

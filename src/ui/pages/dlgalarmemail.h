@@ -42,6 +42,7 @@ protected:
 
 private:
     void ShowSummary(const MailInfo& mail);
+    void BindDialogButtons();
     QCheckBox* m_pChkEnable = nullptr;
     QCheckBox* m_apChkEvent[4] = {};
     QListWidget* m_pList = nullptr;
