@@ -126,14 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
             for (;;) {
                 DWORD dwIP = 0;
                 WORD usPort = 0;
+                // As the socket manager takes them: a frame whole in the pool stays there.
+                BYTE* pFrame = nullptr;
                 const int nFrame = reassembler.Assemble(
-                    s.frameBuf.data(), static_cast<DWORD>(s.frameBuf.size()), &dwIP, &usPort);
+                    s.frameBuf.data(), static_cast<DWORD>(s.frameBuf.size()), &dwIP, &usPort, &pFrame);
                 if (nFrame <= 0)
                     break;
-                s.work.assign(s.frameBuf.begin(), s.frameBuf.begin() + nFrame);
+                s.work.assign(pFrame, pFrame + nFrame);
                 s.engine.ReceiveData(s.work.data(), nFrame, dwIP, usPort,
                                      &s.groups[CEngMedia::GROUP_LIVE_MC]);
-                s.work.assign(s.frameBuf.begin(), s.frameBuf.begin() + nFrame);
+                s.work.assign(pFrame, pFrame + nFrame);
                 s.engine.ReceiveData(s.work.data(), nFrame, dwIP, usPort,
                                      &s.groups[CEngMedia::GROUP_PLAYBACK_A + 4 * (pData[1] & 1)]);
             }

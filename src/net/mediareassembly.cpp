@@ -286,16 +286,16 @@ bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD
 
 bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow)
 {
-    return Accept(pData, pData + SEGMENT_HEADER, nLen, dwIP, usPort, dwNow);
+    return Accept(pData, nLen, dwIP, usPort, dwNow, false);
 }
 
 bool CMediaReassembler::OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow)
 {
-    return Accept(pHeader, nullptr, nLen, dwIP, usPort, dwNow);
+    return Accept(pHeader, nLen, dwIP, usPort, dwNow, true);
 }
 
-bool CMediaReassembler::Accept(const BYTE* pData, const BYTE* pPayload, int nLen, DWORD dwIP, WORD usPort,
-                               DWORD dwNow)
+bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow,
+                               bool bInReadBlock)
 {
     if (nLen < SEGMENT_HEADER + 1) {
         VLOG(2, "CSocketUdp::ReceiveMediaPacket: end } nLen < 9 return 0");
@@ -354,8 +354,8 @@ bool CMediaReassembler::Accept(const BYTE* pData, const BYTE* pPayload, int nLen
         return true;
     }
     BYTE* pBlock = GetReadBlock();
-    if (pPayload != nullptr)
-        std::memcpy(pBlock, pPayload, nSegLen);
+    if (!bInReadBlock)
+        std::memcpy(pBlock, pData + SEGMENT_HEADER, nSegLen);
     if (!link.Insert(bSegment, usSequence, static_cast<DWORD>(qwOffset), pBlock, nSegLen, dwNow)) {
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: rt Media packet failed!");
         ++m_dwDroppedSegments;

@@ -170,9 +170,9 @@ public:
 
 private:
     CMediaDataValid& Valid() const;
-    // The checks and filing common to both reads. pPayload: where the payload is, or null when
-    // it was read into the read block already.
-    bool Accept(const BYTE* pHeader, const BYTE* pPayload, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow);
+    // The checks and filing common to both reads. bInReadBlock: the payload was read into the
+    // read block already; otherwise it follows the header in pData.
+    bool Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow, bool bInReadBlock);
 
     CMediaDataValid* m_pValid;
     CSpacePool m_pool;
