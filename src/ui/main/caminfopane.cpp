@@ -44,6 +44,9 @@ constexpr BYTE DSERVER_STATE_FAILED = 3;
 constexpr DWORD UPNP_STATE_TEXTS[] = {IDS_ST_UPNPTRYING, IDS_ST_UPNPSUCCESS, IDS_ST_UPNPFAIL,
                                       IDS_ST_UPNPNOTSUPPORT};
 
+// A bracket after which a line may break (a zero-width space follows it).
+const QString BREAKABLE_BRACKET = QStringLiteral("(\u200B");
+
 QString FieldText(const char* pszField, std::size_t nSize)
 {
     return QString::fromLatin1(pszField, static_cast<int>(strnlen(pszField, nSize)));
@@ -126,7 +129,9 @@ void CDlgCamInfoPane::OnTimerStat()
 
 QString CDlgCamInfoPane::GetValueText(int nRow) const
 {
-    return nRow >= 0 && nRow < ROW_COUNT ? m_apValue[nRow]->text() : QString();
+    return nRow >= 0 && nRow < ROW_COUNT
+               ? m_apValue[nRow]->text().replace(BREAKABLE_BRACKET, QStringLiteral("("))
+               : QString();
 }
 
 void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
@@ -159,7 +164,8 @@ void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
     }
     m_apValue[ROW_IP]->setText(AddressText(pAddressed->stItem.dwIP));
     // Links to the outside belong to the recorder, not to its channels.
-    m_apValue[ROW_DSERVER]->setText(DServerText(*pAddressed));
+    // The state and the server's name may break at the bracket: the column stays narrow.
+    m_apValue[ROW_DSERVER]->setText(DServerText(*pAddressed).replace(QLatin1Char('('), BREAKABLE_BRACKET));
     m_apValue[ROW_UPNP]->setText(UpnpText(*pAddressed));
 }
 

@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -32,6 +33,9 @@ CDlgSelectDServer::CDlgSelectDServer(const CConfigFileDServer& servers, const QS
         if (m_pList->currentRow() < 0 && QString::fromStdU16String(servers.GetServerUrl(i)) == strCurrent)
             m_pList->setCurrentRow(i - 1);
     }
+    // Wide enough for the longest row: the address at its end is what the user picks by.
+    m_pList->setMinimumWidth(m_pList->sizeHintForColumn(0) + 2 * m_pList->frameWidth() +
+                             m_pList->verticalScrollBar()->sizeHint().width());
     connect(m_pList, &QListWidget::itemDoubleClicked, this, &CDlgSelectDServer::accept);
     pLayout->addWidget(pLabel);
     pLayout->addWidget(m_pList);
