@@ -44,6 +44,9 @@ constexpr BYTE DSERVER_STATE_FAILED = 3;
 constexpr DWORD UPNP_STATE_TEXTS[] = {IDS_ST_UPNPTRYING, IDS_ST_UPNPSUCCESS, IDS_ST_UPNPFAIL,
                                       IDS_ST_UPNPNOTSUPPORT};
 
+// Titles longer than this wrap.
+constexpr int TITLE_WIDTH_MAX = 80;
+
 // A bracket after which a line may break (a zero-width space follows it).
 const QString BREAKABLE_BRACKET = QStringLiteral("(\u200B");
 
@@ -113,8 +116,13 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
 
 void CDlgCamInfoPane::Retranslate()
 {
-    for (int i = 0; i < ROW_COUNT; ++i)
+    for (int i = 0; i < ROW_COUNT; ++i) {
         m_apTitle[i]->setText(MainText(ROW_TITLES[i]));
+        // Short titles stay on one line: a Chinese title would otherwise break after every
+        // character and push the camera list above to a few rows.
+        m_apTitle[i]->setMinimumWidth(
+            std::min(m_apTitle[i]->fontMetrics().horizontalAdvance(m_apTitle[i]->text()), TITLE_WIDTH_MAX));
+    }
     m_pBtnCopy->setText(MainText(IDS_BTN_COPYSERIAL));
     m_pBtnDetail->setText(MainText(IDS_BTN_IPDETAIL));
     m_pBtnRepair->setText(MainText(IDS_CTL_RECONNSVR));
