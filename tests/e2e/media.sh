@@ -20,11 +20,18 @@ start_media_sim() {
     [[ -S $sim_ctl ]] && break
     sleep 0.1
   done
-  # The clips are encoded at start-up; the first answer on the control socket comes after.
   if ! sim list >/dev/null; then
     fail "simulator did not start: $(cat "$work/sim.out")"
     exit 1
   fi
+  # The clips are encoded in the background at the lowest priority, and a camera streams no
+  # video before its clip is ready: on a loaded machine that took longer than a live check.
+  for _ in $(seq 1200); do
+    grep -q "clips encoded" "$work/sim.out" && return 0
+    sleep 0.1
+  done
+  fail "simulator did not encode its clips in 120 s: $(cat "$work/sim.out")"
+  exit 1
 }
 
 # check_frames FRAME_LOG: every frame received is one the simulator sent, byte for byte.
