@@ -45,10 +45,19 @@ void CBalloonHint::ShowAt(QWidget* pAnchor, const QString& strText, bool bError)
             ptAt.setX(qBound(rcScreen.left(), ptAt.x(), qMax(rcScreen.left(), rcScreen.right() - width())));
         }
     }
+    m_pHideTimer->start(HINT_SHOW_MS);
+    if (pAnchor != nullptr && !pAnchor->isVisible()) {
+        hide();
+        return;
+    }
     move(ptAt);
     show();
     update();
-    m_pHideTimer->start(HINT_SHOW_MS);
+}
+
+bool CBalloonHint::IsActive() const
+{
+    return m_pHideTimer->isActive();
 }
 
 void CBalloonHint::HideHint()

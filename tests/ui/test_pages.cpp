@@ -129,7 +129,7 @@ std::string RangeText(const char* pszKey, long nMin, long nMax)
 
 QString HintText(const CConfigPage* pPage)
 {
-    return pPage->GetHint()->isVisible() ? pPage->GetHint()->GetText() : QString();
+    return pPage->GetHint()->IsActive() ? pPage->GetHint()->GetText() : QString();
 }
 
 } // namespace
@@ -160,6 +160,8 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
         EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Failed);
         EXPECT_EQ(pPage->GetHint()->GetText(), QStringLiteral("Get Information Fail"));
         EXPECT_TRUE(pPage->GetHint()->IsError());
+        // The pane is not shown: the hint is kept, not popped up over the rest of the window.
+        EXPECT_FALSE(pPage->GetHint()->isVisible());
     }
     // Selecting again restarts the count; now the data is there.
     AnswerAll(*pCamera);
@@ -186,6 +188,7 @@ TEST_F(PagesTest, TimerGivesUpOnASilentCameraAndARecorderIsNeverPolled)
 {
     manager.m_pSelected = pCamera;
     CDlgCamConfigPane pane(Context());
+    pane.show();
     auto* pMotion = pane.FindPage<CDlgConfigMotionDetection>();
     auto* pCable = pane.FindPage<CDlgNetworkCable>();
     bus.Notify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
@@ -195,6 +198,15 @@ TEST_F(PagesTest, TimerGivesUpOnASilentCameraAndARecorderIsNeverPolled)
         QTest::qWaitFor([&] { return pMotion->GetPollState() == CConfigPage::PollState::Failed; }, 5000));
     EXPECT_EQ(pMotion->GetWaitCount(), CConfigPage::POLL_GIVE_UP);
     EXPECT_EQ(HintText(pMotion), QStringLiteral("Get Information Fail"));
+    // Only the page in sight pops its hint up; the others keep theirs.
+    int nShown = 0;
+    for (CConfigPage* pPage : pane.GetPages()) {
+        if (pPage->GetPollState() == CConfigPage::PollState::Failed) {
+            EXPECT_EQ(pPage->GetHint()->isVisible(), pPage->isVisible()) << pPage->metaObject()->className();
+            nShown += pPage->GetHint()->isVisible() ? 1 : 0;
+        }
+    }
+    EXPECT_EQ(nShown, 1);
 
     DeviceInfo& recorder = manager.Add(200, CAMERA_TYPE_PARENT, u"Recorder");
     manager.m_pSelected = &recorder;

@@ -216,7 +216,7 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
         [&] {
             bSawEventHour = bSawEventHour || pHours->GetCurrent() == 11;
             bSawSecondDay = bSawSecondDay || pPane->GetDateList()->currentIndex() == 1;
-            return pPane->GetHint()->isVisible();
+            return pPane->GetHint()->IsActive();
         },
         30000));
     EXPECT_TRUE(bSawEventHour);

@@ -38,7 +38,7 @@ protected:
     PageContext Context() { return {&manager, &commands, &bus, nullptr}; }
     std::string Hint(const CConfigPage* pPage)
     {
-        return pPage->GetHint()->isVisible() ? pPage->GetHint()->GetText().toStdString() : std::string();
+        return pPage->GetHint()->IsActive() ? pPage->GetHint()->GetText().toStdString() : std::string();
     }
 
     CFakeManager manager;
