@@ -1055,6 +1055,13 @@ TEST_F(PagesTest, QualityOffersHDByCapabilityAndAppliesToEachCameraByItsOwnRules
         auto* pRes = Child<QComboBox>(pane.FindPage<CDlgCamSetQuality>(), "res");
         EXPECT_EQ(pRes->count(), c.nOffered);
         EXPECT_EQ(pRes->currentIndex(), c.dwRes == 8 ? 3 : 2);
+        // The card's recording stream follows the same rule.
+        pCamera->stRecordSD.dwSessionMode = MakeSessionMode(1000, 30, c.dwRes);
+        pCamera->stQuery.bCmdGetRecordSD = 1;
+        CDlgCamConfigPane config(Context());
+        auto* pRecordRes = Child<QComboBox>(config.FindPage<CDlgConfigSDRecord>(), "res");
+        EXPECT_EQ(pRecordRes->count(), c.nOffered);
+        EXPECT_EQ(pRecordRes->currentIndex(), c.dwRes == 8 ? 3 : 2);
     }
 
     pCamera->stSensorCap.bCapBit16 = 1;

@@ -4,6 +4,7 @@
 #include "device/deviceinfo.h"
 #include "device/recordlayout.h"
 #include "device/settinggroups.h"
+#include "device/videoquality.h"
 #include "ui/pages/dlgrecordschedule.h"
 #include "ui/pages/pagewidgets.h"
 
@@ -147,6 +148,11 @@ bool CDlgRecordBase::IsReceived(const DeviceInfo& device) const
 void CDlgRecordBase::FillControls(const DeviceInfo& device)
 {
     const RecordInfo& info = m_bNas ? device.stRecordNas : device.stRecordSD;
+    // HD only for a camera that can encode it, or that records HD already (so the list is never
+    // empty for what the camera holds).
+    const bool bRecordsHD = GetVideoQuality().GetResIndex(SessionModeResolution(info.dwSessionMode)) ==
+                            CVideoQuality::kResCount - 1;
+    m_pStream->SetHD(device.SupportsHD() || bRecordsHD);
     m_pStream->SetMode(info.dwSessionMode);
     // The record's bytes by the keys the checks take them under.
     const std::map<std::string, BYTE> mapBytes = {{"record", info.abSingle[RECORD_ON]},
