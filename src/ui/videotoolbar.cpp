@@ -69,6 +69,9 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
     m_pStatus->setObjectName(QStringLiteral("videoStatus"));
     m_pStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_pStatus->setMinimumHeight(2 * m_pStatus->fontMetrics().lineSpacing());
+    // The figures must not set the window's minimum width (it grew to some 1300 pixels): a
+    // narrow pane cuts them off, and the tool tip holds them whole.
+    m_pStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     pLayout->addWidget(m_pStatus);
     Refresh(QString());
 }
