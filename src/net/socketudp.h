@@ -62,7 +62,9 @@ public:
     // One datagram from the current source: bytes, 0 when nothing is queued, below 0 on a
     // socket error. Address and port in host order.
     int Receive(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort);
-    // One reassembled media frame into pFrameBuf; its length, or 0 when none is complete.
+    // One reassembled media frame, its length, or 0 when none is complete. The frame lies in the
+    // reassembler's GetFrame(): in pFrameBuf, or where its blocks lie in the pool when they follow
+    // each other (valid until the next call).
     int ReceiveMediaPacket(BYTE* pFrameBuf, DWORD* pnFrameBufSize, DWORD* pdwIP, WORD* pusPort);
 
     void NotifyData() override;
