@@ -98,8 +98,8 @@ void CVideoToolbar::Refresh(const QString& strStatistics)
     // The first part ("%2.1f fps, %2.1f Kbps") is the status line; the stage figures follow.
     // Two lines, counts and then times, so that the times are not cut off at the pane's width.
     QString strShown = strStatistics;
-    const int nFirst = strShown.indexOf(QLatin1String(" | "));
-    const int nSecond = nFirst < 0 ? -1 : strShown.indexOf(QLatin1String(" | "), nFirst + 3);
+    const qsizetype nFirst = strShown.indexOf(QLatin1String(" | "));
+    const qsizetype nSecond = nFirst < 0 ? -1 : strShown.indexOf(QLatin1String(" | "), nFirst + 3);
     if (nSecond >= 0)
         strShown.replace(nSecond, 3, QLatin1Char('\n'));
     m_pStatus->setText(strShown);
