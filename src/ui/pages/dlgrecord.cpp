@@ -179,11 +179,14 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
     if (!m_bNas) {
         // Capacity in MB as the camera reports it, when it has.
         const SDInfo& sd = device.stSDInfo;
+        const QString strUnit = PageText(IDS_ST_SDSPACEUNIT);
         m_pLabelCapacity->setText(device.stQuery.bCmdGetSDInfo != 0
-                                      ? QStringLiteral("SD: %1 MB / %2 MB / %3 MB")
+                                      ? QStringLiteral("%1: %2 %5 / %3 %5 / %4 %5")
+                                            .arg(PageText(IDS_ST_SDSPACETITLE))
                                             .arg(sd.dwCapacity)
                                             .arg(sd.dwRecorded)
                                             .arg(sd.dwRemaining)
+                                            .arg(strUnit)
                                       : QString());
         return;
     }
