@@ -29,6 +29,7 @@
 #include "ui/main/mainmessage.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
+#include "ui/simpattern.h"
 #include "ui/videopane.h"
 #include "ui/videorendererwidget.h"
 
@@ -682,14 +683,7 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
         15000));
     const QImage picture = pVideo->VideoWindow()->CurrentImage();
     ASSERT_FALSE(picture.isNull());
-    const auto blue = [&](int nLeft) {
-        long nSum = 0, nCount = 0;
-        for (int y = picture.height() / 2; y < picture.height() * 3 / 4; ++y)
-            for (int x = nLeft; x < nLeft + picture.width() / 8; ++x, ++nCount)
-                nSum += qBlue(picture.pixel(x, y));
-        return nCount != 0 ? nSum / nCount : 0;
-    };
-    EXPECT_GT(blue(picture.width() * 5 / 8), blue(0) + 20);
+    EXPECT_GT(uitest::LowerBlue(picture, picture.width() * 5 / 8), uitest::LowerBlue(picture, 0) + 20);
     const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
     for (const auto& [nLanguageID, pszName] : languages) {
         CDlgLanguage::ApplyLanguage(nLanguageID);

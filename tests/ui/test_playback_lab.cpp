@@ -10,6 +10,7 @@
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
 #include "ui/main/playbackpane.h"
+#include "ui/simpattern.h"
 #include "ui/videopane.h"
 #include "ui/videorendererwidget.h"
 
@@ -160,14 +161,7 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
     ASSERT_TRUE(QTest::qWaitFor([&] { return pWindow->FramesPresented() >= 5; }, 10000));
     const QImage picture = pWindow->CurrentImage();
     ASSERT_FALSE(picture.isNull());
-    const auto blue = [&](int nLeft) {
-        long nSum = 0, nCount = 0;
-        for (int y = picture.height() / 2; y < picture.height() * 3 / 4; ++y)
-            for (int x = nLeft; x < nLeft + picture.width() / 8; ++x, ++nCount)
-                nSum += qBlue(picture.pixel(x, y));
-        return nCount != 0 ? nSum / nCount : 0;
-    };
-    EXPECT_GT(blue(picture.width() * 5 / 8), blue(0) + 20);
+    EXPECT_GT(uitest::LowerBlue(picture, picture.width() * 5 / 8), uitest::LowerBlue(picture, 0) + 20);
 
     // The pane in the three languages, while it plays: nothing of its own cut off.
     const QString strDir = QStringLiteral(VISTREL_PLAYBACK_SCREENSHOT_DIR);
