@@ -15,6 +15,11 @@
 //                Monday 0 .. Sunday 6. Bit 7 is not ours: it is kept as the camera sent it.
 // Value A, bytes C and D and the trailing bytes keep their old meaning (NAS size, address...).
 //
+// Remaining minutes on the SD card are our estimate, not a camera figure: the card's remaining
+// MB (2^20 bytes) at the rate the camera records with, i.e. the bit rate of the saved recording
+// stream (kbit/s of 1000 bit) and, when audio is recorded, its GSM 06.10 audio at 1650 bytes/s.
+// It assumes recording all the time; event recording lasts longer.
+//
 // Mail record:
 //   szServer     the SMTP server; szServer2 is not ours and is kept as read
 //   byValue      authentication: 0 none, otherwise log in with the account and password
@@ -27,6 +32,7 @@
 
 #include "protocol/viewerrecords.h"
 
+#include <cstdint>
 #include <string>
 
 namespace recordlayout {
@@ -63,6 +69,18 @@ inline std::string ScheduleHex(const BYTE (&abSchedule)[24])
         strHex += s_szDigits[by & 15];
     }
     return strHex;
+}
+
+constexpr std::uint64_t AUDIO_BYTES_PER_SECOND = 1650;
+
+// -1 when the rate is unknown (no bit rate in the stream word): no figure beats a wrong one.
+inline long long RemainingMinutes(DWORD dwRemainingMB, DWORD dwSessionMode, bool bAudio)
+{
+    const std::uint64_t uKbps = SessionModeBitrate(dwSessionMode);
+    if (uKbps == 0)
+        return -1;
+    const std::uint64_t uBytesPerSecond = uKbps * 1000 / 8 + (bAudio ? AUDIO_BYTES_PER_SECOND : 0);
+    return static_cast<long long>(static_cast<std::uint64_t>(dwRemainingMB) * 1048576 / uBytesPerSecond / 60);
 }
 
 } // namespace recordlayout

@@ -692,6 +692,44 @@ TEST_F(PagesTest, RebootAndClearRecordsRefuseInOrderThenAskThenSend)
     }
 }
 
+// The card's figures, and the minutes left at the rate the camera records with: video plus its
+// GSM audio (1650 bytes/s) when audio is recorded. No rate or no card figures: nothing guessed.
+TEST_F(PagesTest, SdPageShowsRemainingMinutesAtTheRecordedRate)
+{
+    struct MinutesCase {
+        bool bSDInfo;
+        DWORD dwRemaining, dwKbps;
+        BYTE bAudio;
+        const char* pszText;
+    };
+    const MinutesCase aCases[] = {
+        {true, 6400, 2000, 0,
+         "SD capacity: 7600 MB   Recorded: 1200 MB   Remaining: 6400 MB\n"
+         "Remaining minutes: 447 min"},
+        {true, 6400, 2000, 1,
+         "SD capacity: 7600 MB   Recorded: 1200 MB   Remaining: 6400 MB\n"
+         "Remaining minutes: 444 min"},
+        // Past 32 bits of bytes.
+        {true, 4000000, 375, 1,
+         "SD capacity: 7600 MB   Recorded: 1200 MB   Remaining: 4000000 MB\n"
+         "Remaining minutes: 1440599 min"},
+        {true, 6400, 0, 0, "SD capacity: 7600 MB   Recorded: 1200 MB   Remaining: 6400 MB"},
+        {false, 6400, 2000, 0, ""},
+    };
+    for (const MinutesCase& c : aCases) {
+        SCOPED_TRACE(c.pszText);
+        AnswerAll(*pCamera);
+        pCamera->stQuery.bCmdGetSDInfo = c.bSDInfo ? 1 : 0;
+        pCamera->stSDInfo = {7600, 1200, c.dwRemaining, 0};
+        pCamera->stRecordSD.dwSessionMode = MakeSessionMode(c.dwKbps, 30, 8);
+        pCamera->stRecordSD.abSingle[1] = c.bAudio;
+        manager.m_pSelected = pCamera;
+        CDlgCamConfigPane pane(Context());
+        EXPECT_EQ(Child<QLabel>(pane.FindPage<CDlgConfigSDRecord>(), "capacity")->text().toStdString(),
+                  c.pszText);
+    }
+}
+
 // The wired/3G switch asks first; a "no" sends nothing and keeps the camera's link shown, a
 // "yes" sends the camera's own dial settings with the new link.
 TEST_F(PagesTest, LinkSwitchAsksThenSendsTheDialSettingsWithTheNewLink)

@@ -177,17 +177,29 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
     }
     m_pSchedule->SetSchedule(info.abSchedule);
     if (!m_bNas) {
-        // Capacity in MB as the camera reports it, when it has.
+        // Capacity in MB as the camera reports it, when it has; the minutes left at the rate the
+        // camera records with (what it holds, not unsaved edits), none when that rate is unknown.
         const SDInfo& sd = device.stSDInfo;
         const QString strUnit = PageText(IDS_ST_SDSPACEUNIT);
-        m_pLabelCapacity->setText(device.stQuery.bCmdGetSDInfo != 0
-                                      ? QStringLiteral("%1: %2 %5 / %3 %5 / %4 %5")
-                                            .arg(PageText(IDS_ST_SDSPACETITLE))
-                                            .arg(sd.dwCapacity)
-                                            .arg(sd.dwRecorded)
-                                            .arg(sd.dwRemaining)
-                                            .arg(strUnit)
-                                      : QString());
+        QString strText;
+        if (device.stQuery.bCmdGetSDInfo != 0) {
+            strText = QStringLiteral("%1: %2 %7   %3: %4 %7   %5: %6 %7")
+                          .arg(PageText(IDS_ST_SDSPACETITLE))
+                          .arg(sd.dwCapacity)
+                          .arg(PageText(IDS_ST_RECORDTIMETITLE))
+                          .arg(sd.dwRecorded)
+                          .arg(PageText(IDS_ST_SDREMAINTITLE))
+                          .arg(sd.dwRemaining)
+                          .arg(strUnit);
+            const long long nMinutes =
+                RemainingMinutes(sd.dwRemaining, info.dwSessionMode, info.abSingle[RECORD_AUDIO] != 0);
+            if (nMinutes >= 0)
+                strText += QStringLiteral("\n%1: %2 %3")
+                               .arg(PageText(IDS_ST_REMAINTIMETITLE))
+                               .arg(nMinutes)
+                               .arg(PageText(IDS_ST_MINUTETIMEUNIT));
+        }
+        m_pLabelCapacity->setText(strText);
         return;
     }
     m_pEditSize->setText(QString::number(info.dwValueA));
