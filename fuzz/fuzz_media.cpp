@@ -13,6 +13,7 @@
 
 #include "core/log.h"
 #include "net/mediareassembly.h"
+#include "platform/ticks.h"
 #include "platform/trace.h"
 #include "protocol/engmedia.h"
 
@@ -113,6 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         s.context.bNeeded = false;
         reassembler.OnDatagram(abNudge, sizeof(abNudge), 0xC6120505, 9000);
         s.context.bNeeded = true;
+        // Half the inputs are read as a media socket reads: payloads straight into the pool,
+        // every datagram of the input in one receive call until one ends it.
+        const bool bReadIntoPool = (pData[1] & 0x40) != 0;
+        if (bReadIntoPool)
+            reassembler.BeginCall(GetTickCount(), 0);
         std::size_t nPos = 2;
         while (nPos + 2 <= nSize) {
             const std::size_t nLen =
@@ -121,7 +127,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
             // Each datagram in a buffer of its own size, so that the sanitizer sees any overread.
             std::vector<BYTE> datagram(pData + nPos, pData + nPos + nLen);
             nPos += nLen;
-            if (!reassembler.OnDatagram(datagram.data(), static_cast<int>(datagram.size()), 0xC6120505, 9000))
+            bool bAccepted = false;
+            if (bReadIntoPool) {
+                if (nLen > CMediaReassembler::SEGMENT_HEADER)
+                    std::memcpy(reassembler.GetReadBlock(),
+                                datagram.data() + CMediaReassembler::SEGMENT_HEADER,
+                                std::min<std::size_t>(nLen - CMediaReassembler::SEGMENT_HEADER,
+                                                      CSpacePool::BLOCK_SIZE));
+                bAccepted =
+                    reassembler.OnReadBlock(datagram.data(), static_cast<int>(nLen), 0xC6120505, 9000);
+                if (!bAccepted) {
+                    reassembler.EndCall();
+                    reassembler.BeginCall(GetTickCount(), 0);
+                }
+            } else {
+                bAccepted = reassembler.OnDatagram(datagram.data(), static_cast<int>(datagram.size()),
+                                                   0xC6120505, 9000);
+            }
+            if (!bAccepted)
                 continue;
             for (;;) {
                 DWORD dwIP = 0;
@@ -140,6 +163,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
                                      &s.groups[CEngMedia::GROUP_PLAYBACK_A + 4 * (pData[1] & 1)]);
             }
         }
+        if (bReadIntoPool)
+            reassembler.EndCall();
     }
     s.work.assign(pData + 2, pData + nSize);
     s.engine.ReceiveData(s.work.data(), static_cast<int>(s.work.size()), 1, 2,

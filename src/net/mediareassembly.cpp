@@ -7,37 +7,52 @@
 #include <cstring>
 #include <functional>
 
+#include <sys/mman.h>
+
 // --- CSpacePool ---
 
-BYTE* CSpacePool::AllocSpace()
+CSpacePool::~CSpacePool()
 {
-    if (m_vecFree.empty()) {
-        constexpr std::size_t nChunkBytes = CHUNK_BYTES;
+    if (m_pReserved != nullptr)
+        munmap(m_pReserved - HEAD_ROOM, m_nReservedBytes);
+}
+
+void CSpacePool::Grow()
+{
+    constexpr std::size_t nChunkBytes = CHUNK_BYTES;
+    if (!m_bReserveTried) {
+        m_bReserveTried = true;
+        const std::size_t nBytes = HEAD_ROOM + RESERVED_CHUNKS * nChunkBytes;
+        void* p =
+            mmap(nullptr, nBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (p != MAP_FAILED) {
+            m_pReserved = static_cast<BYTE*>(p) + HEAD_ROOM;
+            m_nReservedBytes = nBytes;
+        }
+    }
+    BYTE* pChunk = nullptr;
+    if (m_pReserved != nullptr && m_nReservedUsed < RESERVED_CHUNKS) {
+        pChunk = m_pReserved + m_nReservedUsed * nChunkBytes;
+        ++m_nReservedUsed;
+    } else {
         // Segments overwrite what they use: no need to clear the chunk.
         m_vecChunks.push_back(std::make_unique_for_overwrite<BYTE[]>(HEAD_ROOM + nChunkBytes));
-        BYTE* pChunk = m_vecChunks.back().get() + HEAD_ROOM;
-        m_mapChunks[pChunk] = nChunkBytes;
-        DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
-        m_vecFree.reserve(m_vecChunks.size() * CHUNK_BLOCKS);
-        // Highest first, so that blocks go out in address order: a frame's segments, which
-        // come in order, then lie one after another and need no copy to be assembled.
-        for (DWORD i = CHUNK_BLOCKS; i-- > 0;)
-            m_vecFree.push_back(pChunk + std::size_t{i} * BLOCK_SIZE);
+        pChunk = m_vecChunks.back().get() + HEAD_ROOM;
     }
-    BYTE* pBlock = m_vecFree.back();
-    m_vecFree.pop_back();
-    return pBlock;
+    m_mapChunks[pChunk] = nChunkBytes;
+    DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
+    m_vecFree.reserve(m_mapChunks.size() * CHUNK_BLOCKS);
+    // Highest first, so that blocks go out in address order: a frame's segments, which come in
+    // order, then lie one after another and need no copy to be assembled.
+    for (DWORD i = CHUNK_BLOCKS; i-- > 0;)
+        m_vecFree.push_back(pChunk + std::size_t{i} * BLOCK_SIZE);
 }
 
 void CSpacePool::ReleaseSpace(BYTE* pBlock)
 {
     if (pBlock == nullptr)
         return;
-    // Blocks mostly come back to the chunk the previous one came back to.
-    const auto uBlock = reinterpret_cast<std::uintptr_t>(pBlock);
-    const auto uHit = reinterpret_cast<std::uintptr_t>(m_pHitChunk);
-    if (m_pHitChunk != nullptr && uBlock >= uHit && uBlock - uHit < CHUNK_BYTES &&
-        (uBlock - uHit) % BLOCK_SIZE == 0) {
+    if (IsReservedBlock(pBlock)) {
         m_vecFree.push_back(pBlock);
         return;
     }
@@ -47,11 +62,24 @@ void CSpacePool::ReleaseSpace(BYTE* pBlock)
         const auto nOffset = static_cast<std::size_t>(pBlock - it->first);
         if (pBlock >= it->first && nOffset < it->second && nOffset % BLOCK_SIZE == 0) {
             m_vecFree.push_back(pBlock);
-            m_pHitChunk = it->first;
             return;
         }
     }
     DebugTrace(0, "ReleaseSpace:Not an valid memory handle");
+}
+
+void CSpacePool::ReleaseRun(BYTE* pFirst, std::size_t nBlocks)
+{
+    if (nBlocks == 0)
+        return;
+    // Inside the reservation the two ends vouch for every block between them.
+    if (IsReservedBlock(pFirst) && IsReservedBlock(pFirst + (nBlocks - 1) * BLOCK_SIZE)) {
+        for (std::size_t i = nBlocks; i-- > 0;)
+            m_vecFree.push_back(pFirst + i * BLOCK_SIZE);
+        return;
+    }
+    for (std::size_t i = nBlocks; i-- > 0;)
+        ReleaseSpace(pFirst + i * BLOCK_SIZE);
 }
 
 // --- LINKITEM ---
@@ -60,11 +88,14 @@ void LINKITEM::Flush(Slot& slot)
 {
     // Highest address first, so that the next frame takes the blocks in address order again
     // (a one-datagram frame read between two segments of a frame breaks the order once).
-    if (!slot.bInPlace)
+    if (slot.bInPlace) {
+        pPool->ReleaseRun(slot.vecSegments.front().second, slot.vecSegments.size());
+    } else {
         std::sort(slot.vecSegments.begin(), slot.vecSegments.end(),
                   [](const auto& a, const auto& b) { return std::less<>()(a.second, b.second); });
-    for (auto it = slot.vecSegments.rbegin(); it != slot.vecSegments.rend(); ++it)
-        pPool->ReleaseSpace(it->second);
+        for (auto it = slot.vecSegments.rbegin(); it != slot.vecSegments.rend(); ++it)
+            pPool->ReleaseSpace(it->second);
+    }
     if (!slot.vecSegments.empty())
         --nBusySlots;
     if (slot.nCompleteLen != 0)
@@ -76,6 +107,8 @@ void LINKITEM::Flush(Slot& slot)
     slot.dwFinalOffset = 0;
     slot.nCompleteLen = 0;
     slot.bInPlace = false;
+    slot.dwFirstUs = 0;
+    slot.dwAssembleUs = 0;
 }
 
 void LINKITEM::FlushAll()
@@ -143,8 +176,11 @@ int LINKITEM::FindSingleSlot(DWORD usSequence, DWORD dwNow)
     return FindFreeOrReclaim(usSequence, dwNow);
 }
 
-bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD nLen, DWORD dwNow)
+bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD nLen, DWORD dwNow,
+                      DWORD dwNowUs)
 {
+    if (bSegment > 1 && AppendInOrder(usSequence, dwOffset, pBlock, dwNow))
+        return true;
     const int nSlot =
         bSegment == 0 ? FindSingleSlot(usSequence, dwNow) : FindSegmentedSlot(usSequence, dwNow);
     if (nSlot < 0) {
@@ -155,15 +191,17 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
     nLastSlot = nSlot;
     bIdle = 0;
     bReadyStale = true;
-    if (slot.IsEmpty())
+    if (slot.IsEmpty()) {
         ++nBusySlots;
+        slot.dwFirstUs = dwNowUs;
+    }
     slot.usSequence = usSequence;
     slot.dwTick = dwNow;
     if (bSegment == 0) {
         slot.vecSegments.emplace_back(0, pBlock);
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = 0;
-        UpdateComplete(slot);
+        UpdateComplete(slot, dwNowUs);
         return true;
     }
     // Segments mostly come in order: then the new one simply goes last.
@@ -184,19 +222,22 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = dwOffset;
     }
-    UpdateComplete(slot);
+    UpdateComplete(slot, dwNowUs);
     return true;
 }
 
-void LINKITEM::UpdateComplete(Slot& slot)
+void LINKITEM::UpdateComplete(Slot& slot, DWORD dwNowUs)
 {
     const bool bWasComplete = slot.nCompleteLen != 0;
     slot.nCompleteLen = 0;
+    slot.bInPlace = false;
     // Offsets are distinct and sorted: only a count that fits the final offset is worth the walk.
     if (slot.nFinalLen != 0 && slot.dwFinalOffset % CSpacePool::BLOCK_SIZE == 0 &&
         slot.vecSegments.size() == slot.dwFinalOffset / CSpacePool::BLOCK_SIZE + 1)
         slot.nCompleteLen = CompleteLength(slot, &slot.bInPlace);
     nCompleteSlots += (slot.nCompleteLen != 0) - bWasComplete;
+    if (slot.nCompleteLen != 0 && !bWasComplete)
+        slot.dwAssembleUs = dwNowUs - slot.dwFirstUs;
 }
 
 DWORD LINKITEM::CompleteLength(const Slot& slot, bool* pbInPlace) const
@@ -266,15 +307,18 @@ CMediaDataValid& CMediaReassembler::Valid() const
     return m_pValid != nullptr ? *m_pValid : GetMediaDataValid();
 }
 
-BYTE* CMediaReassembler::GetReadBlock()
+void CMediaReassembler::BeginCall(DWORD dwNow, DWORD dwNowUs)
 {
-    if (m_pReadBlock == nullptr)
-        m_pReadBlock = m_pool.AllocSpace();
-    return m_pReadBlock;
+    m_bInCall = true;
+    m_bNeedKnown = false;
+    m_dwCallTick = dwNow;
+    m_dwCallUs = dwNowUs;
 }
 
-void CMediaReassembler::ReturnReadBlock()
+void CMediaReassembler::EndCall()
 {
+    m_bInCall = false;
+    m_bNeedKnown = false;
     m_pool.ReleaseSpace(m_pReadBlock);
     m_pReadBlock = nullptr;
 }
@@ -289,11 +333,6 @@ bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD
     return Accept(pData, nLen, dwIP, usPort, dwNow, false);
 }
 
-bool CMediaReassembler::OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow)
-{
-    return Accept(pHeader, nLen, dwIP, usPort, dwNow, true);
-}
-
 bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow,
                                bool bInReadBlock)
 {
@@ -301,19 +340,22 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
         VLOG(2, "CSocketUdp::ReceiveMediaPacket: end } nLen < 9 return 0");
         return false;
     }
-    CMediaDataValid& valid = Valid();
-    if (!valid.IsNeedMediaData()) {
-        if (valid.bMediaIdle)
+    if (!m_bNeedKnown) {
+        CMediaDataValid& valid = Valid();
+        if (!valid.IsNeedMediaData()) {
+            if (valid.bMediaIdle)
+                return false;
+            for (auto& [qwKey, pLink] : m_mapLinks) {
+                if (!pLink->bIdle)
+                    pLink->FlushAll();
+            }
+            VLOG(5, "CSocketUdp::ReceiveMediaPacket: !GetMediaDataValid().IsNeedMediaData()");
+            valid.bMediaIdle = 1;
             return false;
-        for (auto& [qwKey, pLink] : m_mapLinks) {
-            if (!pLink->bIdle)
-                pLink->FlushAll();
         }
-        VLOG(5, "CSocketUdp::ReceiveMediaPacket: !GetMediaDataValid().IsNeedMediaData()");
-        valid.bMediaIdle = 1;
-        return false;
+        valid.bMediaIdle = 0;
+        m_bNeedKnown = m_bInCall;
     }
-    valid.bMediaIdle = 0;
 
     const std::uint64_t qwKey = (static_cast<std::uint64_t>(dwIP) << 16) | usPort;
     // A burst mostly comes from one sender; links live as long as the socket.
@@ -356,7 +398,8 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
     BYTE* pBlock = GetReadBlock();
     if (!bInReadBlock)
         std::memcpy(pBlock, pData + SEGMENT_HEADER, nSegLen);
-    if (!link.Insert(bSegment, usSequence, static_cast<DWORD>(qwOffset), pBlock, nSegLen, dwNow)) {
+    const DWORD dwNowUs = m_bInCall ? m_dwCallUs : dwNow * 1000;
+    if (!link.Insert(bSegment, usSequence, static_cast<DWORD>(qwOffset), pBlock, nSegLen, dwNow, dwNowUs)) {
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: rt Media packet failed!");
         ++m_dwDroppedSegments;
         return true;
@@ -364,8 +407,7 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
     m_pReadBlock = nullptr; // the slot (or, for a repeat, the pool) has it now
     if (link.AllHeldComplete())
         m_bFrameReady = true;
-    VLOG(5, "CSocketUdp::ReceiveMediaPacket: bSegment:%d, usSequence:%d, uOffset:%d, segmentlen:%d", bSegment,
-         usSequence, static_cast<int>(uOffset), static_cast<int>(nSegLen));
+    TraceFiled(bSegment, usSequence, uOffset, nSegLen);
     return true;
 }
 
@@ -394,6 +436,7 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
             }
             // The blocks go back to the pool at once; nothing takes them before the next
             // read, by when the caller is done with the frame.
+            m_dwFrameAssembleUs = slot.dwAssembleUs;
             if (ready.bInPlace && ppFrame != nullptr) {
                 pFrame = slot.vecSegments.front().second;
                 ++m_dwInPlaceFrames;

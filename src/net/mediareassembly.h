@@ -6,6 +6,7 @@
 // where it lies; any other is copied once, into the caller's buffer.
 #pragma once
 
+#include "core/log.h"
 #include "net/mediadatavalid.h"
 #include "platform/wintypes.h"
 
@@ -25,25 +26,53 @@ public:
     // Bytes in front of every chunk's first block, so that a read may put a datagram's header
     // just before any block (what it covers there is put back after the read).
     static constexpr std::size_t HEAD_ROOM = 64;
+    // Chunks are carved one after another from address space reserved at the first growth, so
+    // that a frame larger than one chunk can still lie in one piece. Pages take memory only
+    // once used; past the reservation chunks come from the heap.
+    static constexpr std::size_t RESERVED_CHUNKS = 128;
 
     CSpacePool() = default;
+    ~CSpacePool();
     CSpacePool(const CSpacePool&) = delete;
     CSpacePool& operator=(const CSpacePool&) = delete;
 
-    BYTE* AllocSpace();
+    BYTE* AllocSpace()
+    {
+        if (m_vecFree.empty())
+            Grow();
+        BYTE* pBlock = m_vecFree.back();
+        m_vecFree.pop_back();
+        return pBlock;
+    }
     // A block that did not come from this pool (or not at a block boundary) is not taken.
     void ReleaseSpace(BYTE* pBlock);
+    // nBlocks blocks lying one after another from pFirst, taken back highest first, as
+    // ReleaseSpace would take them one by one.
+    void ReleaseRun(BYTE* pFirst, std::size_t nBlocks);
 
     std::size_t GetChunkCount() const { return m_mapChunks.size(); }
     std::size_t GetFreeCount() const { return m_vecFree.size(); }
 
 private:
+    void Grow();
+    // A block boundary inside the chunks carved so far from the reservation.
+    bool IsReservedBlock(const BYTE* pBlock) const
+    {
+        const auto nOffset =
+            reinterpret_cast<std::uintptr_t>(pBlock) - reinterpret_cast<std::uintptr_t>(m_pReserved);
+        return m_pReserved != nullptr && nOffset < m_nReservedUsed * CHUNK_BYTES && nOffset % BLOCK_SIZE == 0;
+    }
+
     std::vector<BYTE*> m_vecFree;
-    // Chunk start -> its size in bytes; the chunks themselves are owned by m_vecChunks.
+    // Chunk start -> its size in bytes; the heap chunks themselves are owned by m_vecChunks.
     std::map<const BYTE*, std::size_t> m_mapChunks;
     std::vector<std::unique_ptr<BYTE[]>> m_vecChunks;
-    // The chunk the last block taken back lay in.
-    const BYTE* m_pHitChunk = nullptr;
+    // The reservation (its first chunk's first block; null when none could be had), its size
+    // and the chunks carved from it.
+    BYTE* m_pReserved = nullptr;
+    std::size_t m_nReservedBytes = 0;
+    std::size_t m_nReservedUsed = 0;
+    bool m_bReserveTried = false;
 };
 
 // The frame slots of one sender.
@@ -63,6 +92,9 @@ struct LINKITEM {
         // can be read where it is.
         DWORD nCompleteLen = 0;
         bool bInPlace = false;
+        // Microseconds: when the first segment came, and from then until the frame was complete.
+        DWORD dwFirstUs = 0;
+        DWORD dwAssembleUs = 0;
 
         bool IsEmpty() const { return vecSegments.empty(); }
     };
@@ -71,8 +103,22 @@ struct LINKITEM {
 
     // Files one segment (header already parsed) whose payload is in pBlock, a block of the
     // pool; the slot keeps the block, or the pool takes it back for a repeat. False when no
-    // slot could be had: the block then stays the caller's.
-    bool Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD nLen, DWORD dwNow);
+    // slot could be had: the block then stays the caller's. dwNowUs: dwNow in microseconds.
+    bool Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD nLen, DWORD dwNow,
+                DWORD dwNowUs = 0);
+    // Files a middle segment that continues, in order, the frame the previous segment went to:
+    // the usual case, quick to recognise. False, with nothing filed, for any other segment.
+    bool AppendInOrder(WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD dwNow)
+    {
+        Slot& last = vecSlots[nLastSlot];
+        // Without its final segment the frame cannot be complete yet, so nothing else changes.
+        if (last.usSequence != usSequence || last.nFinalLen != 0 || last.IsEmpty() ||
+            last.vecSegments.back().first + CSpacePool::BLOCK_SIZE != dwOffset)
+            return false;
+        last.vecSegments.emplace_back(dwOffset, pBlock);
+        last.dwTick = dwNow;
+        return true;
+    }
     // Length of the slot's frame when it is complete, else 0; *pbInPlace as Slot::bInPlace.
     DWORD CompleteLength(const Slot& slot, bool* pbInPlace = nullptr) const;
     // Every frame the sender holds is complete: none older can still be waiting for a
@@ -112,7 +158,7 @@ struct LINKITEM {
 
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
-    void UpdateComplete(Slot& slot);
+    void UpdateComplete(Slot& slot, DWORD dwNowUs);
 };
 
 class CMediaReassembler {
@@ -126,20 +172,49 @@ public:
     CMediaReassembler(const CMediaReassembler&) = delete;
     CMediaReassembler& operator=(const CMediaReassembler&) = delete;
 
+    // A receive call begins: its datagrams count as read at tick dwNow, dwNowUs in
+    // microseconds (one clock read per call is enough for ages counted in seconds, and gives
+    // the frames' gathering times to the resolution of the calls). Whether media is needed is
+    // asked once per call: nothing in a call can change the answer.
+    void BeginCall(DWORD dwNow, DWORD dwNowUs);
+    // After the last read of a call: the unused read block goes back on top of the pool, so
+    // that blocks keep going out in the order the last frames gave them back.
+    void EndCall();
     // One received datagram. False when the receive call must end now and return 0 (short
-    // datagram, or no media needed). dwNow: the tick of the read (one per burst is enough
-    // for an age counted in seconds).
+    // datagram, or no media needed). dwNow: the tick of the read; outside a call it also
+    // stands for the time of arrival.
     bool OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow);
     bool OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort);
     // Where a socket reads the payload of its next datagram straight into: a pool block,
     // kept until a segment is filed in it. Its header goes elsewhere (OnReadBlock).
-    BYTE* GetReadBlock();
-    // After the last read of a burst: the unused read block goes back on top of the pool, so
-    // that blocks keep going out in the order the last frames gave them back.
-    void ReturnReadBlock();
-    // The datagram just read: its 8-byte header in pHeader, its payload in the read block,
-    // nLen bytes in all. Returns as OnDatagram.
-    bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow);
+    BYTE* GetReadBlock()
+    {
+        if (m_pReadBlock == nullptr)
+            m_pReadBlock = m_pool.AllocSpace();
+        return m_pReadBlock;
+    }
+    // The datagram just read in the current call: its 8-byte header in pHeader, its payload
+    // in the read block, nLen bytes in all. Returns as OnDatagram.
+    bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort)
+    {
+        // A full middle segment of the frame its sender's previous segment went to, within any
+        // frame's reach, once this call knows media is needed: filed here, the rest goes the
+        // whole way.
+        if (nLen == SEGMENT_HEADER + static_cast<int>(CSpacePool::BLOCK_SIZE) && pHeader[0] > 1 &&
+            m_bNeedKnown && m_pLastLink != nullptr && m_qwLastKey == ((std::uint64_t{dwIP} << 16) | usPort)) {
+            const auto usSequence = static_cast<WORD>(pHeader[2] << 8 | pHeader[3]);
+            const DWORD uOffset = static_cast<DWORD>(pHeader[4]) << 24 |
+                                  static_cast<DWORD>(pHeader[5]) << 16 | static_cast<DWORD>(pHeader[6]) << 8 |
+                                  pHeader[7];
+            if (std::uint64_t{uOffset} * 256 + CSpacePool::BLOCK_SIZE <= MAX_FRAME_LEN &&
+                m_pLastLink->AppendInOrder(usSequence, uOffset * 256, m_pReadBlock, m_dwCallTick)) {
+                m_pReadBlock = nullptr;
+                TraceFiled(pHeader[0], usSequence, uOffset, CSpacePool::BLOCK_SIZE);
+                return true;
+            }
+        }
+        return Accept(pHeader, nLen, dwIP, usPort, m_dwCallTick, true);
+    }
     // True once after a datagram completed a frame of a sender that holds only complete
     // frames: the read may stop there and hand them out while they are still in the cache.
     bool TakeFrameReady()
@@ -157,6 +232,9 @@ public:
     int Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort, BYTE** ppFrame = nullptr);
     // Where the frame the last Assemble handed out lies.
     BYTE* GetFrame() const { return m_pFrame; }
+    // Microseconds from the first segment of the frame the last Assemble handed out to the
+    // datagram that completed it (0 for a frame in one datagram).
+    DWORD GetFrameAssembleUs() const { return m_dwFrameAssembleUs; }
 
     const CSpacePool& GetPool() const { return m_pool; }
     std::size_t GetSenderCount() const { return m_mapLinks.size(); }
@@ -170,6 +248,11 @@ public:
 
 private:
     CMediaDataValid& Valid() const;
+    static void TraceFiled(BYTE bSegment, WORD usSequence, DWORD uOffset, DWORD nSegLen)
+    {
+        VLOG(5, "CSocketUdp::ReceiveMediaPacket: bSegment:%d, usSequence:%d, uOffset:%d, segmentlen:%d",
+             bSegment, usSequence, static_cast<int>(uOffset), static_cast<int>(nSegLen));
+    }
     // The checks and filing common to both reads. bInReadBlock: the payload was read into the
     // read block already; otherwise it follows the header in pData.
     bool Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow, bool bInReadBlock);
@@ -187,4 +270,9 @@ private:
     BYTE* m_pFrame = nullptr;
     LINKITEM* m_pLastLink = nullptr;
     std::uint64_t m_qwLastKey = 0;
+    bool m_bInCall = false;
+    bool m_bNeedKnown = false; // media needed, asked in this call
+    DWORD m_dwCallTick = 0;
+    DWORD m_dwCallUs = 0;
+    DWORD m_dwFrameAssembleUs = 0;
 };

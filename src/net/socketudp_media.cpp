@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -57,8 +58,12 @@ int CSocketUdp::ReceiveMediaPacket(BYTE* pFrameBuf, DWORD* pnFrameBufSize, DWORD
             if (nFrame > 0)
                 return nFrame;
         }
-        // One tick for the burst: slot ages count in seconds.
+        // One tick for the burst: slot ages count in seconds. Frames' gathering times are
+        // counted in microseconds, as finely as the calls come.
         const DWORD dwNow = GetTickCount();
+        m_media.BeginCall(dwNow, static_cast<DWORD>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                        std::chrono::steady_clock::now().time_since_epoch())
+                                                        .count()));
         // Reads stop early where a frame is ready: handed out now, it is still in the cache,
         // and the rest of the burst waits in the socket meanwhile.
         enum { READ_EMPTY, READ_FRAME, READ_END_CALL };
@@ -90,7 +95,7 @@ int CSocketUdp::ReceiveMediaPacket(BYTE* pFrameBuf, DWORD* pnFrameBufSize, DWORD
                     const int nLen = ReadMediaSocket(s, m_media, abHeader, &dwIP, &usPort);
                     if (nLen <= 0)
                         break;
-                    if (!m_media.OnReadBlock(abHeader, nLen, dwIP, usPort, dwNow))
+                    if (!m_media.OnReadBlock(abHeader, nLen, dwIP, usPort))
                         return READ_END_CALL;
                     if (m_media.TakeFrameReady())
                         return READ_FRAME;
@@ -99,7 +104,7 @@ int CSocketUdp::ReceiveMediaPacket(BYTE* pFrameBuf, DWORD* pnFrameBufSize, DWORD
             return READ_EMPTY;
         };
         const bool bEndCall = read() == READ_END_CALL;
-        m_media.ReturnReadBlock();
+        m_media.EndCall();
         if (bEndCall)
             return 0;
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: break while");

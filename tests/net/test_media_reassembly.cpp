@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -79,27 +80,54 @@ std::vector<Bytes> Cut(const Bytes& frame, WORD usSequence)
     return out;
 }
 
-class MediaReassembly : public ::testing::Test {
+// Each case runs twice: datagrams handed over whole (as the capture path does), and read the
+// way a media socket reads them, the payload straight into the pool within one receive call.
+class MediaReassembly : public ::testing::TestWithParam<bool> {
 protected:
     MediaReassembly() : m_clock(1000), m_reassembler(&m_valid), m_frameBuf(CMediaReassembler::MAX_FRAME_LEN)
     {
         m_valid.SetSource(&m_source);
     }
 
-    bool Feed(const Bytes& d, WORD usPort = CAMERA_PORT)
+    bool Feed(const Bytes& d, WORD usPort = CAMERA_PORT) { return FeedAll({d}, usPort) == 1; }
+    // The datagrams accepted before one ended the call; a socket would read the rest in the
+    // next call, as this does.
+    std::size_t FeedAll(const std::vector<Bytes>& datagrams, WORD usPort = CAMERA_PORT)
     {
-        return m_reassembler.OnDatagram(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort);
+        std::size_t nAccepted = 0;
+        if (!GetParam()) {
+            for (const Bytes& d : datagrams)
+                nAccepted +=
+                    m_reassembler.OnDatagram(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort);
+            return nAccepted;
+        }
+        m_reassembler.BeginCall(GetTickCount(), m_dwNowUs);
+        for (const Bytes& d : datagrams) {
+            if (d.size() > CMediaReassembler::SEGMENT_HEADER)
+                std::memcpy(m_reassembler.GetReadBlock(), d.data() + CMediaReassembler::SEGMENT_HEADER,
+                            std::min<std::size_t>(d.size() - CMediaReassembler::SEGMENT_HEADER,
+                                                  CSpacePool::BLOCK_SIZE));
+            if (m_reassembler.OnReadBlock(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort)) {
+                ++nAccepted;
+            } else {
+                m_reassembler.EndCall();
+                m_reassembler.BeginCall(GetTickCount(), m_dwNowUs);
+            }
+        }
+        m_reassembler.EndCall();
+        return nAccepted;
     }
-    void FeedAll(const std::vector<Bytes>& datagrams)
+    // Both clocks: the tick the datagrams are filed at, and the time of the receive calls.
+    void Advance(DWORD dwMs)
     {
-        for (const Bytes& d : datagrams)
-            Feed(d);
+        m_clock.Advance(dwMs);
+        m_dwNowUs += dwMs * 1000;
     }
-    // Every frame the reassembler hands out now.
-    std::vector<Bytes> Drain()
+    // Every frame the reassembler hands out now, or the first nMax.
+    std::vector<Bytes> Drain(std::size_t nMax = SIZE_MAX)
     {
         std::vector<Bytes> out;
-        for (;;) {
+        while (out.size() < nMax) {
             DWORD dwIP = 0;
             WORD usPort = 0;
             // Frames lying whole in the pool come out where they are, the rest in the buffer.
@@ -111,9 +139,11 @@ protected:
             EXPECT_EQ(dwIP, CAMERA_IP);
             out.emplace_back(pFrame, pFrame + n);
         }
+        return out;
     }
 
     CFakeTickClock m_clock;
+    DWORD m_dwNowUs = 1000 * 1000;
     CFakeMediaSource m_source;
     CMediaDataValid m_valid;
     CMediaReassembler m_reassembler;
@@ -122,7 +152,7 @@ protected:
 
 // Whatever order, duplication or interleaving the segments of whole frames arrive in, each
 // frame comes out once and byte-identical.
-TEST_F(MediaReassembly, DeliversEveryCompleteFrameIntactInAnyArrivalOrder)
+TEST_P(MediaReassembly, DeliversEveryCompleteFrameIntactInAnyArrivalOrder)
 {
     struct Case {
         const char* pszName;
@@ -171,7 +201,7 @@ TEST_F(MediaReassembly, DeliversEveryCompleteFrameIntactInAnyArrivalOrder)
 
 // Frames that one burst completes come out oldest first, across the 16-bit wrap, whatever
 // slots they landed in.
-TEST_F(MediaReassembly, FramesOfOneBurstComeOutInFrameNumberOrder)
+TEST_P(MediaReassembly, FramesOfOneBurstComeOutInFrameNumberOrder)
 {
     enum Part { FIRST, REST, WHOLE, SINGLE, DRAIN };
     struct Step {
@@ -224,7 +254,7 @@ TEST_F(MediaReassembly, FramesOfOneBurstComeOutInFrameNumberOrder)
 }
 
 // A frame with a gap waits; the missing segment completes it.
-TEST_F(MediaReassembly, FrameWithGapWaitsForMissingSegment)
+TEST_P(MediaReassembly, FrameWithGapWaitsForMissingSegment)
 {
     const Bytes frame = MakeFrame(4 * 1280 - 100);
     const std::vector<Bytes> cut = Cut(frame, 9); // offsets 0, 5, 10, 15
@@ -238,7 +268,7 @@ TEST_F(MediaReassembly, FrameWithGapWaitsForMissingSegment)
 
 // Frames that cannot be assembled soundly never come out; the rest of the sender's traffic
 // still does.
-TEST_F(MediaReassembly, MalformedSegmentsAndForeignFramesAreDropped)
+TEST_P(MediaReassembly, MalformedSegmentsAndForeignFramesAreDropped)
 {
     const Bytes good = MakeFrame(3000, CAMERA_ID, 5);
     struct Case {
@@ -272,7 +302,7 @@ TEST_F(MediaReassembly, MalformedSegmentsAndForeignFramesAreDropped)
     EXPECT_EQ(Drain(), std::vector<Bytes>{good});
 }
 
-TEST_F(MediaReassembly, ShortDatagramEndsTheCall)
+TEST_P(MediaReassembly, ShortDatagramEndsTheCall)
 {
     const Bytes d = Segment(0, 1, 0, nullptr, 0);
     EXPECT_FALSE(Feed(d));
@@ -280,7 +310,7 @@ TEST_F(MediaReassembly, ShortDatagramEndsTheCall)
 
 // Frames of the downloading camera pass by the id at bytes 24..27; without a selection or a
 // download the sockets drop everything and flush once.
-TEST_F(MediaReassembly, MediaNotNeededFlushesOnceAndDiscards)
+TEST_P(MediaReassembly, MediaNotNeededFlushesOnceAndDiscards)
 {
     const Bytes frame = MakeFrame(3000);
     const std::vector<Bytes> cut = Cut(frame, 1);
@@ -306,7 +336,7 @@ TEST_F(MediaReassembly, MediaNotNeededFlushesOnceAndDiscards)
 
 // With every slot busy: slots idle over 3 s go first; otherwise the oldest sequence, where
 // 65530 counts as older than 1 when 3 arrives.
-TEST_F(MediaReassembly, FullSlotsAreReclaimedByAgeThenBySequence)
+TEST_P(MediaReassembly, FullSlotsAreReclaimedByAgeThenBySequence)
 {
     const Bytes half = MakeFrame(1280);
     auto fill = [&](WORD usFirst, int nCount) {
@@ -332,27 +362,71 @@ TEST_F(MediaReassembly, FullSlotsAreReclaimedByAgeThenBySequence)
 
     // By age: after 3 s every stale slot is flushed and the pool gets its blocks back.
     fill(2000, 1);
-    m_clock.Advance(3001);
+    Advance(3001);
     const std::size_t nFreeBefore = m_reassembler.GetPool().GetFreeCount();
     Feed(Segment(0, 7, 0, MakeFrame(300).data(), 300));
     EXPECT_EQ(Drain().size(), 1u);
     EXPECT_GT(m_reassembler.GetPool().GetFreeCount(), nFreeBefore + 400);
 }
 
-// Steady traffic reuses the same blocks: the pool stops growing after the first frames.
-TEST_F(MediaReassembly, PoolDoesNotGrowInSteadyState)
+// Steady traffic reuses the same blocks: the pool stops growing after the first frames. A
+// frame's blocks lie one after another, also across chunks, so none has to be copied.
+TEST_P(MediaReassembly, PoolDoesNotGrowInSteadyState)
 {
-    const Bytes frame = MakeFrame(40000);
-    for (int i = 0; i < 50; ++i) {
-        FeedAll(Cut(frame, static_cast<WORD>(i)));
-        ASSERT_EQ(Drain().size(), 1u);
+    WORD usSequence = 0;
+    for (const std::size_t nLen : {std::size_t{40000}, std::size_t{400000}}) {
+        SCOPED_TRACE(nLen);
+        const Bytes frame = MakeFrame(nLen);
+        std::size_t nChunks = 0;
+        for (int i = 0; i < 60; ++i) {
+            if (i == 10)
+                nChunks = m_reassembler.GetPool().GetChunkCount();
+            FeedAll(Cut(frame, usSequence++));
+            const std::vector<Bytes> got = Drain();
+            ASSERT_EQ(got.size(), 1u);
+            ASSERT_TRUE(got[0] == frame);
+        }
+        EXPECT_EQ(m_reassembler.GetPool().GetChunkCount(), nChunks);
     }
-    const std::size_t nChunks = m_reassembler.GetPool().GetChunkCount();
-    for (int i = 50; i < 500; ++i) {
-        FeedAll(Cut(frame, static_cast<WORD>(i)));
-        ASSERT_EQ(Drain().size(), 1u);
+    EXPECT_EQ(m_reassembler.GetCopiedFrames(), 0u);
+    EXPECT_EQ(m_reassembler.GetInPlaceFrames(), 120u);
+}
+
+// A frame's gathering time runs from its first segment's arrival to the arrival of the one
+// that completes it, whatever order they come in and whatever else arrives meanwhile.
+TEST_P(MediaReassembly, ReportsEachFramesGatheringTime)
+{
+    struct Step {
+        WORD usSequence;
+        std::size_t nSegment; // index into the frame's datagrams
+        DWORD dwAfterMs;      // since the step before
+    };
+    struct Case {
+        const char* pszName;
+        std::vector<Step> vecSteps;
+        std::vector<DWORD> vecExpectedUs; // by frame number order
+    };
+    // Frames 1 and 2 have three segments, frame 3 one datagram.
+    const Case cases[] = {
+        {"in order", {{1, 0, 0}, {1, 1, 4}, {1, 2, 3}}, {7000}},
+        {"final segment first", {{1, 2, 0}, {1, 0, 5}, {1, 1, 2}}, {7000}},
+        {"repeat after completion changes nothing", {{1, 0, 0}, {1, 1, 1}, {1, 2, 1}, {1, 2, 9}}, {2000}},
+        {"interleaved frames",
+         {{1, 0, 0}, {2, 0, 2}, {1, 1, 3}, {3, 0, 1}, {2, 1, 4}, {2, 2, 1}, {1, 2, 6}},
+         {17000, 9000, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        for (const Step& step : c.vecSteps) {
+            Advance(step.dwAfterMs);
+            Feed(Cut(MakeFrame(step.usSequence == 3 ? 600 : 3000, CAMERA_ID, step.usSequence),
+                     step.usSequence)[step.nSegment]);
+        }
+        std::vector<DWORD> vecUs;
+        while (!Drain(1).empty())
+            vecUs.push_back(m_reassembler.GetFrameAssembleUs());
+        EXPECT_EQ(vecUs, c.vecExpectedUs);
     }
-    EXPECT_EQ(m_reassembler.GetPool().GetChunkCount(), nChunks);
 }
 
 // Through a real media socket: a burst queued in the socket reaches the receiver whole, in
@@ -411,6 +485,11 @@ TEST(MediaSocket, BurstArrivesInOrderFrameByFrame)
     GetMediaDataValid().SetSource(pOldSource);
 }
 
+INSTANTIATE_TEST_SUITE_P(ReadPaths, MediaReassembly, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "ReadIntoPool" : "WholeDatagram";
+                         });
+
 TEST(SpacePool, TakesBackOnlyItsOwnBlocks)
 {
     CSpacePool pool;
@@ -424,6 +503,20 @@ TEST(SpacePool, TakesBackOnlyItsOwnBlocks)
     pool.ReleaseSpace(pBlock);
     EXPECT_EQ(pool.GetFreeCount(), CSpacePool::CHUNK_BLOCKS);
     EXPECT_EQ(pool.AllocSpace(), pBlock); // last in, first out
+
+    // A run of blocks goes back whole, lowest on top; a run that is not the pool's does not.
+    std::vector<BYTE*> vecRun;
+    for (int i = 0; i < 5; ++i)
+        vecRun.push_back(pool.AllocSpace());
+    ASSERT_EQ(vecRun.back(), vecRun.front() + 4 * CSpacePool::BLOCK_SIZE);
+    const std::size_t nFree = pool.GetFreeCount();
+    pool.ReleaseRun(foreign, 1);
+    pool.ReleaseRun(vecRun.front() + 1, 4);
+    EXPECT_EQ(pool.GetFreeCount(), nFree);
+    pool.ReleaseRun(vecRun.front(), 5);
+    EXPECT_EQ(pool.GetFreeCount(), nFree + 5);
+    for (BYTE* pExpected : vecRun)
+        EXPECT_EQ(pool.AllocSpace(), pExpected);
 }
 
 } // namespace
