@@ -299,7 +299,7 @@ bool CDeviceManager::FindLanDeviceBySerial(const char* pszSerial, LanDeviceRoute
         return false;
     // The LAN side hands zero-ended text; the records compare the 20-byte field.
     char szSerial[VIEWER_SERIAL_LEN] = {};
-    std::strncpy(szSerial, pszSerial, VIEWER_SERIAL_LEN);
+    std::memcpy(szSerial, pszSerial, strnlen(pszSerial, VIEWER_SERIAL_LEN));
     const DeviceInfo* pDevice = GetDevice(szSerial, CAMERA_MASK_TOP);
     if (pDevice == nullptr)
         return false;
@@ -776,7 +776,7 @@ void CDeviceManager::OnFirmwareWritten(const char* pszSerial)
 {
     FATAL_CHECK(pszSerial != nullptr);
     char szSerial[VIEWER_SERIAL_LEN] = {};
-    std::strncpy(szSerial, pszSerial, VIEWER_SERIAL_LEN);
+    std::memcpy(szSerial, pszSerial, strnlen(pszSerial, VIEWER_SERIAL_LEN));
     DeviceInfo* pDevice = GetDevice(szSerial, CAMERA_MASK_TOP);
     if (pDevice == nullptr || !IsSelected(pDevice)) {
         VLOG(3, "CDeviceManager::OnFirmwareWritten: end } not the current device");

@@ -86,8 +86,9 @@ TEST(CliGroups, SetTakesTheNamesInfoShowsAndGetFindsEverySetGroup)
         if (strSet == "name" || strSet == "password" || strSet == "rtsp")
             continue;
         EXPECT_TRUE(IsQueryGroupName(strInfo)) << strInfo;
-        if (strSet != "sms")
+        if (strSet != "sms") {
             EXPECT_EQ(SetGroupName(strInfo), strSet);
+        }
     }
     EXPECT_EQ(SetGroupName("do"), "do");
     EXPECT_EQ(SetGroupName("version"), "");
