@@ -175,11 +175,13 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     });
 
     // One look for the window's own controls: the tab bar reads as tabs, the active one marked.
+    // The focus frame is wider by what the margin gives up, so a focused tab keeps its size
+    // (a larger tab than the bar laid out cut off its text).
     setStyleSheet(QStringLiteral(
-        "QPushButton[mainTab=\"true\"] { padding: 5px 14px; border: 1px solid #8a949e; border-radius: 4px;"
-        " background: #f4f6f8; }"
+        "QPushButton[mainTab=\"true\"] { padding: 5px 14px; margin: 1px; border: 1px solid #8a949e;"
+        " border-radius: 4px; background: #f4f6f8; }"
         "QPushButton[mainTab=\"true\"]:checked { background: #1f4e79; color: white; border-color: #1f4e79; }"
-        "QPushButton[mainTab=\"true\"]:focus { border: 2px solid #2f7fc1; }"
+        "QPushButton[mainTab=\"true\"]:focus { margin: 0px; border: 2px solid #2f7fc1; }"
         "QTreeWidget#camList::item { padding: 2px 0; }"));
     Retranslate();
     m_apTabs[0]->setChecked(true);
@@ -309,7 +311,14 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         break;
     }
     case DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME:
-        // Talk and listen belong to the camera that was shown.
+    case DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK:
+        // Talk and listen belong to the view that ended. The camera's flags go too: left set,
+        // the next view showed both switched on with neither the microphone nor the speaker
+        // open, and a playback asked the camera for sound nobody had switched on.
+        if (pDevice != nullptr) {
+            pDevice->bSpeakToCam = 0;
+            pDevice->bListenFromCam = 0;
+        }
         m_pShortcutPane->ResetAudio();
         break;
     case DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH:

@@ -5,9 +5,11 @@
 #include "ui/main/dlgcammicset.h"
 #include "ui/main/mainmessage.h"
 #include "ui/videopane.h"
+#include "ui/videotoolbar.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QToolButton>
 
 CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pParent)
     : QWidget(pParent), m_pVideoPane(pVideoPane)
@@ -33,12 +35,41 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
     connect(m_pBtnMicSet, &QPushButton::clicked, this, &CDlgShortcutKeyPane::OnBtnMicSet);
     connect(m_pBtnMic, &QPushButton::toggled, this, [this](bool bOn) {
         m_pVideoPane->SetMicrophone(bOn);
-        Retranslate();
+        ShowAudio();
     });
     connect(m_pBtnSpeaker, &QPushButton::toggled, this, [this](bool bOn) {
         m_pVideoPane->SetSpeaker(bOn);
-        Retranslate();
+        ShowAudio();
     });
+    // The toolbar under the picture switches the same talk and listen: both places show one
+    // state, or a click on the other one would only repeat what is already on. Its buttons
+    // follow the shown camera's flags once a second, and so do these after them.
+    if (CVideoToolbar* pToolbar = m_pVideoPane->Toolbar()) {
+        for (QToolButton* pButton : {pToolbar->MicrophoneButton(), pToolbar->SpeakerButton()})
+            connect(pButton, &QToolButton::toggled, this, &CDlgShortcutKeyPane::FollowToolbar);
+        connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, this, &CDlgShortcutKeyPane::FollowToolbar);
+    }
+    Retranslate();
+}
+
+void CDlgShortcutKeyPane::FollowToolbar()
+{
+    const CVideoToolbar* pToolbar = m_pVideoPane->Toolbar();
+    const QSignalBlocker blockMic(m_pBtnMic);
+    const QSignalBlocker blockSpeaker(m_pBtnSpeaker);
+    m_pBtnMic->setChecked(pToolbar->MicrophoneButton()->isChecked());
+    m_pBtnSpeaker->setChecked(pToolbar->SpeakerButton()->isChecked());
+    Retranslate();
+}
+
+void CDlgShortcutKeyPane::ShowAudio()
+{
+    if (CVideoToolbar* pToolbar = m_pVideoPane->Toolbar()) {
+        const QSignalBlocker blockMic(pToolbar->MicrophoneButton());
+        const QSignalBlocker blockSpeaker(pToolbar->SpeakerButton());
+        pToolbar->MicrophoneButton()->setChecked(m_pBtnMic->isChecked());
+        pToolbar->SpeakerButton()->setChecked(m_pBtnSpeaker->isChecked());
+    }
     Retranslate();
 }
 

@@ -23,6 +23,10 @@ public:
     bool OnBtnMicSet();
 
 private:
+    // Shows the toolbar's talk and listen state here, and this pane's there.
+    void FollowToolbar();
+    void ShowAudio();
+
     CDlgVideoPane* m_pVideoPane;
     QPushButton* m_pBtnSnapshot;
     QPushButton* m_pBtnMic;
