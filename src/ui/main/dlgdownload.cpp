@@ -18,10 +18,13 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 std::function<bool(const QString&)> g_fnConfirmHook;
 
@@ -129,6 +132,7 @@ CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent) : QDialog(pParent)
     connect(m_pTimerProgress, &QTimer::timeout, this, &CDlgDownloadRecord::OnTimerProgress);
     m_pTimerProgress->start();
     FillList();
+    FitColumns();
 }
 
 void CDlgDownloadRecord::FillList()
@@ -184,7 +188,12 @@ void CDlgDownloadRecord::ShowRow(QTreeWidgetItem* pItem, const DeviceInfo& devic
     if (it == m_mapStarted.end())
         return;
     pItem->setText(COL_DOWNLOAD_RANGE, RangeText(device.dwDownloadStart, device.dwDownloadEnd));
-    const qint64 nSeconds = (NowMs() - it->second) / 1000;
+    const bool bRunning = Downloads()->IsDownloading(device.GetID());
+    // A finished or stopped download shows the time it took, not the time since it started.
+    if (!bRunning)
+        m_mapEnded.try_emplace(device.GetID(), NowMs());
+    const auto itEnded = m_mapEnded.find(device.GetID());
+    const qint64 nSeconds = ((itEnded != m_mapEnded.end() ? itEnded->second : NowMs()) - it->second) / 1000;
     pItem->setText(COL_TIME, QStringLiteral("%1:%2:%3")
                                  .arg(nSeconds / 3600, 2, 10, QLatin1Char('0'))
                                  .arg(nSeconds / 60 % 60, 2, 10, QLatin1Char('0'))
@@ -192,7 +201,7 @@ void CDlgDownloadRecord::ShowRow(QTreeWidgetItem* pItem, const DeviceInfo& devic
     const double dMB = (double(device.dwReceiveKB) + double(device.dwReceiveRemainder) / 1024.0) / 1024.0;
     pItem->setText(COL_DATA, QString::asprintf("%0.2f MB", dMB));
     int nPercent = 100;
-    if (Downloads()->IsDownloading(device.GetID())) {
+    if (bRunning) {
         // The media time written in order against the range asked for.
         const DWORD dwSpan = device.dwDownloadEnd - device.dwDownloadStart;
         const DWORD dwDone =
@@ -273,6 +282,18 @@ void CDlgDownloadRecord::OnTimerProgress()
                 GetDeviceManager()->GetDevice(pItem->data(0, ROLE_ID).toUInt(), CAMERA_MASK_VIDEO))
             ShowRow(pItem, *pDevice);
     }
+    FitColumns();
+}
+
+void CDlgDownloadRecord::FitColumns()
+{
+    // The columns size to their texts; the ranges of a started download came after the dialog
+    // took its size and pushed the percentage out of sight.
+    const QScreen* pScreen = screen();
+    const int nAvailable = pScreen != nullptr ? pScreen->availableGeometry().width() : width();
+    const int nNeeded = width() - m_pList->viewport()->width() + m_pList->header()->length();
+    if (nNeeded > width() && width() < nAvailable)
+        resize(std::min(nNeeded, nAvailable), height());
 }
 
 bool CDlgDownloadRecord::Confirm(const QString& strText)
@@ -330,6 +351,7 @@ void CDlgDownloadRecord::OnBtnDownload()
     // The start of video with the download flag sends the card's frames to the download port.
     GetDeviceManager()->GetRecordInfo(pDevice);
     m_mapStarted[pDevice->GetID()] = NowMs();
+    m_mapEnded.erase(pDevice->GetID());
     if (!pDownloads->Download(pDevice->GetID()))
         ShowMainMessage(MainText(IDS_DOWNLOAD_SUCCESS), this); // the range is on disk already
     OnTimerProgress();

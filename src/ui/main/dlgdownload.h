@@ -54,6 +54,8 @@ private:
     void OnTimerHeartbeat();
     void OnTimerProgress();
     void ShowRow(QTreeWidgetItem* pItem, const DeviceInfo& device);
+    // Widens the dialog (up to the screen) until every column shows whole.
+    void FitColumns();
     bool Confirm(const QString& strText);
 
     QTreeWidget* m_pList;
@@ -69,4 +71,6 @@ private:
     DWORD m_dwWaitingID = 0;
     // Tick count of each running download's start, by camera id.
     std::map<DWORD, qint64> m_mapStarted;
+    // Tick count at which a started download was first seen ended: its time stops there.
+    std::map<DWORD, qint64> m_mapEnded;
 };
