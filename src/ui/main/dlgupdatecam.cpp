@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -182,6 +183,10 @@ void CDlgUpdateCam::SetImageFolder(const QString& strFolder)
 
 void CDlgUpdateCam::ShowVersion()
 {
+    // The image itself pasted or typed in stands for its folder.
+    const QFileInfo typed(m_pFolder->text());
+    if (typed.isFile())
+        m_pFolder->setText(typed.absolutePath());
     bool bFound = false;
     const QString strVersion = ImageVersion(
         QString::fromStdString(CFirmwareUpgrade::ImagePath(m_pFolder->text().toStdString())), bFound);
@@ -215,8 +220,16 @@ void CDlgUpdateCam::OnBtnUpdate()
     bool bFound = false;
     ImageVersion(QString::fromStdString(CFirmwareUpgrade::ImagePath(m_pFolder->text().toStdString())),
                  bFound);
-    if (!bFound)
+    if (!bFound) {
+        // Each camera that would have been updated says why it was not.
+        for (int i = 0; i < m_pSelected->count(); ++i) {
+            QListWidgetItem* pItem = m_pSelected->item(i);
+            if (m_pUpgrade->FindEntry(pItem->data(ROLE_SERIAL).toByteArray().constData()) == nullptr)
+                pItem->setText(QStringLiteral("%1 (%2)").arg(pItem->data(Qt::UserRole + 3).toString(),
+                                                             MainText(IDS_UPDATE_ERROPENFILE)));
+        }
         return;
+    }
     for (int i = 0; i < m_pSelected->count(); ++i) {
         const QListWidgetItem* pItem = m_pSelected->item(i);
         m_pUpgrade->AddCamera(pItem->data(ROLE_SERIAL).toByteArray().constData(),
