@@ -27,11 +27,13 @@
 #include "ui/main/dlgselectdserver.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/shortcutpane.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
 #include "ui/simpattern.h"
 #include "ui/videopane.h"
 #include "ui/videorendererwidget.h"
+#include "ui/videotoolbar.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -48,6 +50,7 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -486,10 +489,21 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
         }
     }
     EXPECT_TRUE(m_vecMessages.isEmpty()) << m_vecMessages.join('|').toStdString();
+    // Talk and listen: the toolbar under the picture and the shortcut pane are one switch each,
+    // and neither stays on past the view.
+    CVideoToolbar* pToolbar = s_pMain->GetVideoArea()->findChild<CDlgVideoPane*>()->Toolbar();
+    CDlgShortcutKeyPane* pShortcuts = s_pMain->GetShortcutPane();
+    pToolbar->SpeakerButton()->click();
+    EXPECT_TRUE(pShortcuts->IsSpeakerOn());
+    pShortcuts->findChildren<QPushButton*>().at(1)->click(); // the PC microphone
+    EXPECT_TRUE(pToolbar->MicrophoneButton()->isChecked());
+    EXPECT_TRUE(pZulu->bSpeakToCam != 0 && pZulu->bListenFromCam != 0);
     // Live video does not follow into playback.
     s_pMain->OnBtnPlayBack();
     EXPECT_EQ(s_pMain->GetBtnType(), CDlgMain::BTN_PLAYBACK);
     EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+    EXPECT_FALSE(pZulu->bSpeakToCam != 0 || pZulu->bListenFromCam != 0);
+    EXPECT_FALSE(pShortcuts->IsSpeakerOn() || pShortcuts->IsMicrophoneOn());
     ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
     EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_PLAYBACK));
     // Recordings on the share are the second kind of playback.
@@ -788,6 +802,10 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
             90000))
             << m_vecMessages.join('|').toStdString();
         QTest::qWait(1100);
+        // The time it took stays; it does not run on after the end.
+        const QString strTook = dlg.GetCellText(901, CDlgDownloadRecord::COL_TIME);
+        QTest::qWait(1100);
+        EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_TIME), strTook);
         EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_PERCENT), QStringLiteral("Progress: 100%"));
         EXPECT_NE(dlg.GetCellText(901, CDlgDownloadRecord::COL_DATA), QStringLiteral("0.00 MB"));
         EXPECT_EQ(CDownloadRecordManager::GetInstance()->GetFailure(901), "");
@@ -816,8 +834,10 @@ TEST_F(MainWindowLab, FirmwareDialogUpgradesACamera)
     EXPECT_EQ(dlg.GetVersionText(), English(IDS_ST_NOTFINDVERSION));
     dlg.OnBtnUpdate();
     EXPECT_TRUE(dlg.Upgrade().GetEntries().empty());
+    EXPECT_EQ(dlg.GetRowText(903), QStringLiteral("Upgrade (%1)").arg(English(IDS_UPDATE_ERROPENFILE)));
 
-    dlg.SetImageFolder(QString::fromLocal8Bit(std::getenv("MAIN_IMAGE_DIR")));
+    // The image itself given instead of its folder.
+    dlg.SetImageFolder(QString::fromLocal8Bit(std::getenv("MAIN_IMAGE_DIR")) + QStringLiteral("/8126.Img"));
     EXPECT_EQ(dlg.GetVersionText(), English(IDS_ST_VERSIONINDIR) + QStringLiteral(" 9.9.9"));
     dlg.OnBtnUpdate();
     const QString strDone = QStringLiteral("Upgrade (%1)").arg(English(IDS_UPDATE_WAITREBOOT));
