@@ -74,8 +74,11 @@ void CSpacePool::ReleaseRun(BYTE* pFirst, std::size_t nBlocks)
         return;
     // Inside the reservation the two ends vouch for every block between them.
     if (IsReservedBlock(pFirst) && IsReservedBlock(pFirst + (nBlocks - 1) * BLOCK_SIZE)) {
-        for (std::size_t i = nBlocks; i-- > 0;)
-            m_vecFree.push_back(pFirst + i * BLOCK_SIZE);
+        const std::size_t nFree = m_vecFree.size();
+        m_vecFree.resize(nFree + nBlocks);
+        BYTE* pBlock = pFirst + nBlocks * BLOCK_SIZE;
+        for (auto it = m_vecFree.begin() + static_cast<std::ptrdiff_t>(nFree); it != m_vecFree.end(); ++it)
+            *it = pBlock -= BLOCK_SIZE;
         return;
     }
     for (std::size_t i = nBlocks; i-- > 0;)
@@ -107,6 +110,7 @@ void LINKITEM::Flush(Slot& slot)
     slot.dwFinalOffset = 0;
     slot.nCompleteLen = 0;
     slot.bInPlace = false;
+    slot.bRun = false;
     slot.dwFirstUs = 0;
     slot.dwAssembleUs = 0;
 }
@@ -198,6 +202,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
     slot.usSequence = usSequence;
     slot.dwTick = dwNow;
     if (bSegment == 0) {
+        slot.bRun = slot.vecSegments.empty();
         slot.vecSegments.emplace_back(0, pBlock);
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = 0;
@@ -214,9 +219,14 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
              static_cast<int>(dwOffset));
         pPool->ReleaseSpace(pBlock);
     } else if (it == slot.vecSegments.end()) {
+        slot.bRun = slot.vecSegments.empty()
+                        ? dwOffset == 0
+                        : slot.bRun && dwOffset == slot.vecSegments.back().first + CSpacePool::BLOCK_SIZE &&
+                              pBlock == slot.vecSegments.back().second + CSpacePool::BLOCK_SIZE;
         slot.vecSegments.emplace_back(dwOffset, pBlock);
     } else {
         slot.vecSegments.insert(it, {dwOffset, pBlock});
+        slot.bRun = false;
     }
     if (bSegment == 1) {
         slot.nFinalLen = nLen;
@@ -231,10 +241,16 @@ void LINKITEM::UpdateComplete(Slot& slot, DWORD dwNowUs)
     const bool bWasComplete = slot.nCompleteLen != 0;
     slot.nCompleteLen = 0;
     slot.bInPlace = false;
-    // Offsets are distinct and sorted: only a count that fits the final offset is worth the walk.
-    if (slot.nFinalLen != 0 && slot.dwFinalOffset % CSpacePool::BLOCK_SIZE == 0 &&
-        slot.vecSegments.size() == slot.dwFinalOffset / CSpacePool::BLOCK_SIZE + 1)
+    if (slot.bRun) {
+        if (slot.nFinalLen != 0 && slot.vecSegments.back().first == slot.dwFinalOffset) {
+            slot.nCompleteLen = slot.dwFinalOffset + slot.nFinalLen;
+            slot.bInPlace = true;
+        }
+    } else if (slot.nFinalLen != 0 && slot.dwFinalOffset % CSpacePool::BLOCK_SIZE == 0 &&
+               slot.vecSegments.size() == slot.dwFinalOffset / CSpacePool::BLOCK_SIZE + 1) {
+        // Offsets are distinct and sorted: only a count that fits the final offset is worth the walk.
         slot.nCompleteLen = CompleteLength(slot, &slot.bInPlace);
+    }
     nCompleteSlots += (slot.nCompleteLen != 0) - bWasComplete;
     if (slot.nCompleteLen != 0 && !bWasComplete)
         slot.dwAssembleUs = dwNowUs - slot.dwFirstUs;

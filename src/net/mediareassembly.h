@@ -92,6 +92,9 @@ struct LINKITEM {
         // can be read where it is.
         DWORD nCompleteLen = 0;
         bool bInPlace = false;
+        // The segments so far are at offsets 0, 1280, 2560, ... in blocks one after another:
+        // once the final one ends the run, the frame is complete where it lies, no walk needed.
+        bool bRun = false;
         // Microseconds: when the first segment came, and from then until the frame was complete.
         DWORD dwFirstUs = 0;
         DWORD dwAssembleUs = 0;
@@ -108,13 +111,16 @@ struct LINKITEM {
                 DWORD dwNowUs = 0);
     // Files a middle segment that continues, in order, the frame the previous segment went to:
     // the usual case, quick to recognise. False, with nothing filed, for any other segment.
-    bool AppendInOrder(WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD dwNow)
+    // Inlined into the socket's read loop (as is OnReadBlock), where a call would cost as much
+    // as the work.
+    [[gnu::always_inline]] bool AppendInOrder(WORD usSequence, DWORD dwOffset, BYTE* pBlock, DWORD dwNow)
     {
         Slot& last = vecSlots[nLastSlot];
         // Without its final segment the frame cannot be complete yet, so nothing else changes.
         if (last.usSequence != usSequence || last.nFinalLen != 0 || last.IsEmpty() ||
             last.vecSegments.back().first + CSpacePool::BLOCK_SIZE != dwOffset)
             return false;
+        last.bRun &= pBlock == last.vecSegments.back().second + CSpacePool::BLOCK_SIZE;
         last.vecSegments.emplace_back(dwOffset, pBlock);
         last.dwTick = dwNow;
         return true;
@@ -195,7 +201,7 @@ public:
     }
     // The datagram just read in the current call: its 8-byte header in pHeader, its payload
     // in the read block, nLen bytes in all. Returns as OnDatagram.
-    bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort)
+    [[gnu::always_inline]] bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort)
     {
         // A full middle segment of the frame its sender's previous segment went to, within any
         // frame's reach, once this call knows media is needed: filed here, the rest goes the
