@@ -4,10 +4,22 @@
 #include "platform/ticks.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 
 #include <sys/mman.h>
+
+namespace {
+
+std::atomic<DWORD> g_dwLastFrameAssembleUs{0};
+
+} // namespace
+
+DWORD GetLastFrameAssembleUs()
+{
+    return g_dwLastFrameAssembleUs.load(std::memory_order_relaxed);
+}
 
 // --- CSpacePool ---
 
@@ -468,6 +480,7 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
             *pdwIP = static_cast<DWORD>(qwKey >> 16);
             *pusPort = static_cast<WORD>(qwKey & 0xFFFF);
             m_pFrame = pFrame;
+            g_dwLastFrameAssembleUs.store(m_dwFrameAssembleUs, std::memory_order_relaxed);
             if (ppFrame != nullptr)
                 *ppFrame = pFrame;
             m_bHandingOut = true;

@@ -167,6 +167,10 @@ private:
     void UpdateComplete(Slot& slot, DWORD dwNowUs);
 };
 
+// The gathering time (as CMediaReassembler::GetFrameAssembleUs) of the frame some socket handed
+// out last: a receiver called while that frame is delivered finds its own there.
+DWORD GetLastFrameAssembleUs();
+
 class CMediaReassembler {
 public:
     static constexpr int READ_BUFFER = 2000;

@@ -6,6 +6,8 @@
 #include "media/audio/audiomanager.h"
 #include "media/video/pushsourcefilter.h"
 #include "media/video/videopanelogic.h"
+#include "net/mediareassembly.h"
+#include "platform/ticks.h"
 
 #include <gtest/gtest.h>
 
@@ -526,6 +528,77 @@ TEST(VideoPane, RecordedSequence)
 
     GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_STOP, reinterpret_cast<UINT_PTR>(pDevice.get()));
     EXPECT_EQ(pane.Device(), nullptr);
+    pane.Detach();
+}
+
+// The pane counts each received frame's gathering time as the socket layer measured it: the
+// frame a socket handed out last is the one being delivered, also when the pane feeds it only
+// after the delivery.
+TEST(VideoPane, CountsTheSocketLayersGatheringTime)
+{
+    CFakeTickClock clock(1000);
+    class CSource : public IMediaDataSource {
+    public:
+        bool GetCurrentDevice(DWORD* pdwID) override
+        {
+            *pdwID = 5;
+            return true;
+        }
+        bool HasDownloading() override { return false; }
+        bool IsDownloading(DWORD) override { return false; }
+    } source;
+    CMediaDataValid valid;
+    valid.SetSource(&source);
+    CMediaReassembler reassembler(&valid);
+    std::vector<BYTE> vFrameBuf(CMediaReassembler::MAX_FRAME_LEN);
+
+    NullAudio audio;
+    CVideoPaneLogic::Hooks hooks = TestHooks(audio);
+    std::vector<std::vector<BYTE>> vPushed;
+    hooks.fnMakeSession = [&](IVideoPresenter*) { return std::make_unique<RecordingSession>(&vPushed); };
+    CVideoPaneLogic pane(nullptr, hooks);
+    auto pDevice = MakeDevice(5, u"Yard");
+    pane.Attach();
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_START, reinterpret_cast<UINT_PTR>(pDevice.get()));
+    // Frames of three 1280-byte segments whose last comes so long after the first.
+    const DWORD adwSpanMs[] = {7, 0, 12};
+    for (WORD us = 0; us < 3; ++us) {
+        std::vector<BYTE> vFrame(3 * 1280, static_cast<BYTE>(us));
+        vFrame[0] = 0x11;
+        vFrame[2] = 0;
+        vFrame[3] = static_cast<BYTE>(us);
+        vFrame[4] = 5; // camera id, least significant byte first
+        vFrame[5] = vFrame[6] = vFrame[7] = 0;
+        for (DWORD i = 0; i < 3; ++i) {
+            if (i == 1)
+                clock.Advance(adwSpanMs[us]);
+            std::vector<BYTE> vDatagram = {
+                static_cast<BYTE>(i == 2 ? 1 : 2), 0, 0, static_cast<BYTE>(us), 0, 0, 0,
+                static_cast<BYTE>(i * 5)};
+            vDatagram.insert(vDatagram.end(), vFrame.begin() + i * 1280, vFrame.begin() + (i + 1) * 1280);
+            ASSERT_TRUE(reassembler.OnDatagram(vDatagram.data(), static_cast<int>(vDatagram.size()), 1, 2));
+        }
+        DWORD dwIP = 0;
+        WORD usPort = 0;
+        BYTE* pFrame = nullptr;
+        const int nLen = reassembler.Assemble(vFrameBuf.data(), static_cast<DWORD>(vFrameBuf.size()), &dwIP,
+                                              &usPort, &pFrame);
+        ASSERT_EQ(nLen, static_cast<int>(vFrame.size()));
+        MediaFrame frame;
+        frame.pData = pFrame + 8;
+        frame.nLen = static_cast<DWORD>(nLen - 8);
+        frame.ulCameraID = 5;
+        frame.usSequence = us;
+        frame.bySubSequence = 1;
+        frame.nCodec = MEDIA_CODEC_MPEG4;
+        pane.QueueMediaFrame(frame);
+    }
+    EXPECT_EQ(pane.QueuedFrames(), 3u); // fed only now, after the socket layer has moved on
+    pane.FlushQueuedFrames();
+    EXPECT_EQ(vPushed.size(), 3u);
+    EXPECT_EQ(pane.GetCounters().qwReceived, 3u);
+    EXPECT_EQ(pane.GetCounters().qwGatherUs, 19000u);
+    GetNotifyManager()->Notify(DWORD_NOTIFYID_VIDEO_STOP, reinterpret_cast<UINT_PTR>(pDevice.get()));
     pane.Detach();
 }
 

@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "device/devicemanager.h"
 #include "media/audio/audiomanager.h"
+#include "net/mediareassembly.h"
 #include "platform/paths.h"
 #include "protocol/engcmd.h"
 
@@ -152,13 +153,17 @@ int CVideoPaneLogic::OnMediaFrame(const MediaFrame& frame)
 void CVideoPaneLogic::QueueMediaFrame(const MediaFrame& frame)
 {
     const REFERENCE_TIME tArrival = LiveClockNow();
+    // The frame being delivered is the one the socket layer handed out last.
+    const DWORD dwGatherUs = GetLastFrameAssembleUs();
     if (m_hFlushWnd == nullptr) {
         m_tArrival = tArrival;
+        m_dwGatherUs = dwGatherUs;
         OnMediaFrame(frame);
         m_tArrival = 0;
+        m_dwGatherUs = 0;
         return;
     }
-    QueuedFrame queued{frame, std::vector<BYTE>(frame.pData, frame.pData + frame.nLen), tArrival};
+    QueuedFrame queued{frame, std::vector<BYTE>(frame.pData, frame.pData + frame.nLen), tArrival, dwGatherUs};
     m_nQueuedBytes += frame.nLen;
     m_vQueue.push_back(std::move(queued));
     if (m_vQueue.size() >= kMaxQueuedFrames || m_nQueuedBytes >= kMaxQueuedBytes) {
@@ -194,9 +199,11 @@ void CVideoPaneLogic::FlushQueuedFrames()
     for (QueuedFrame& queued : vFrames) {
         queued.frame.pData = queued.vData.data();
         m_tArrival = queued.tArrival;
+        m_dwGatherUs = queued.dwGatherUs;
         OnMediaFrame(queued.frame);
     }
     m_tArrival = 0;
+    m_dwGatherUs = 0;
     // The socket layer hands out whole units, one per frame number: the last frame of the
     // delivery is complete, so it need not wait a frame period for the next one to start.
     if (m_pSession)
@@ -230,6 +237,7 @@ int CVideoPaneLogic::FeedVideoData(const MediaFrame& frame)
         m_byLastSubSequence = frame.bySubSequence;
     }
     ++m_counters.qwReceived;
+    m_counters.qwGatherUs += m_dwGatherUs;
     ++m_pDevice->dwFrameCount;
     m_pDevice->dwByteCount += frame.nLen;
     if (!m_pSession)
@@ -329,7 +337,7 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
             3,
             "Live view of %u ended: %llu video frames received, %llu filtered, %llu oversized, "
             "%llu frames to the decoder, %llu rendered, %llu dropped, %llu graphs, %llu put back in order; "
-            "arrival to window %.2f ms, key frames %.2f ms, longest %.2f ms",
+            "arrival to window %.2f ms, key frames %.2f ms, longest %.2f ms; reassembly %.2f ms",
             static_cast<unsigned>(m_pDevice->GetID()), static_cast<unsigned long long>(m_counters.qwReceived),
             static_cast<unsigned long long>(m_counters.qwFiltered),
             static_cast<unsigned long long>(m_counters.qwOversized),
@@ -339,7 +347,8 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
             static_cast<unsigned long long>(m_counters.qwReordered),
             stats.qwTimed ? stats.qwLatencyNs / 1e6 / double(stats.qwTimed) : 0.0,
             stats.qwKeyTimed ? stats.qwKeyLatencyNs / 1e6 / double(stats.qwKeyTimed) : 0.0,
-            stats.qwKeyLatencyMaxNs / 1e6);
+            stats.qwKeyLatencyMaxNs / 1e6,
+            m_counters.qwReceived ? m_counters.qwGatherUs / 1e3 / double(m_counters.qwReceived) : 0.0);
     }
     m_pSession.reset();
     if (m_pView != nullptr && m_pPresenter != nullptr)

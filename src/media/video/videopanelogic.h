@@ -108,6 +108,7 @@ public:
         std::uint64_t qwOversized = 0; // stamped first segments too long for the work buffer
         std::uint64_t qwSegments = 0;  // handed to the session
         std::uint64_t qwReordered = 0; // delivered after a newer frame, put back in order
+        std::uint64_t qwGatherUs = 0;  // received frames' time from first segment to complete
     };
     const Counters& GetCounters() const { return m_counters; }
 
@@ -138,10 +139,13 @@ private:
         MediaFrame frame;
         std::vector<BYTE> vData;
         REFERENCE_TIME tArrival = 0;
+        DWORD dwGatherUs = 0;
     };
     // When the frame being fed reached the pane (LiveClockNow): the frames of a delivery wait
     // for the event loop, and that wait is part of their way to the window.
     REFERENCE_TIME m_tArrival = 0;
+    // How long the socket layer took to gather the frame being fed from its segments.
+    DWORD m_dwGatherUs = 0;
     std::vector<QueuedFrame> m_vQueue;
     std::size_t m_nQueuedBytes = 0;
     HWND m_hFlushWnd = nullptr;
