@@ -25,6 +25,8 @@ PACKAGES=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libxvidcore-dev
   libgsm1-dev libbcg729-dev libspandsp-dev portaudio19-dev
   libfreetype-dev libfontconfig-dev fonts-wqy-zenhei libqt6opengl6-dev
+  # Qt's own dialogs and buttons in Chinese
+  qt6-translations-l10n
   # media tests: oracles, a sound server with a null sink, speech samples, wire checks
   ffmpeg imagemagick sox libsox-fmt-all espeak-ng pulseaudio pulseaudio-utils tshark
 )

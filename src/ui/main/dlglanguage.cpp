@@ -9,9 +9,12 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 namespace {
@@ -82,8 +85,32 @@ void CDlgLanguage::ApplyLanguage(int nLanguageID)
 {
     GetConfigFileManager()->SetLanguageID(nLanguageID);
     GetLanguageManager()->LoadLanguage(nLanguageID);
+    InstallToolkitTranslation(nLanguageID);
     // At start-up the dialog comes before any window that listens; raising an id nobody
     // subscribed to is a fatal check, and the choice would end the program.
     if (GetNotifyManager()->IsRegistered(DWORD_NOTIFYID_LANGUAGE_CHANGED))
         GetNotifyManager()->Notify(DWORD_NOTIFYID_LANGUAGE_CHANGED, 0);
+}
+
+void CDlgLanguage::InstallToolkitTranslation(int nLanguageID)
+{
+    static QTranslator* s_pTranslator = nullptr;
+    if (s_pTranslator != nullptr) {
+        QCoreApplication::removeTranslator(s_pTranslator);
+        delete s_pTranslator;
+        s_pTranslator = nullptr;
+    }
+    const QString strLocale = nLanguageID == 2052   ? QStringLiteral("zh_CN")
+                              : nLanguageID == 1028 ? QStringLiteral("zh_TW")
+                                                    : QString();
+    if (strLocale.isEmpty() || QCoreApplication::instance() == nullptr)
+        return;
+    auto* pTranslator = new QTranslator(QCoreApplication::instance());
+    if (!pTranslator->load(QStringLiteral("qtbase_") + strLocale,
+                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete pTranslator; // English then, as before
+        return;
+    }
+    QCoreApplication::installTranslator(pTranslator);
+    s_pTranslator = pTranslator;
 }

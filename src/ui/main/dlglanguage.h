@@ -20,6 +20,9 @@ public:
 
     // Stores nLanguageID, loads its tables and raises the language-changed notification.
     static void ApplyLanguage(int nLanguageID);
+    // Qt's own dialogs and buttons (file chooser, Yes/No questions, calendar) in the language
+    // too, where the system has Qt's translations for it.
+    static void InstallToolkitTranslation(int nLanguageID);
 
 private:
     QComboBox* m_pCombo;

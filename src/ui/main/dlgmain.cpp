@@ -1,6 +1,7 @@
 #include "ui/main/dlgmain.h"
 
 #include "core/configfile.h"
+#include "core/language.h"
 #include "core/log.h"
 #include "core/notifyids.h"
 #include "core/stringids.h"
@@ -183,6 +184,7 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
         "QPushButton[mainTab=\"true\"]:checked { background: #1f4e79; color: white; border-color: #1f4e79; }"
         "QPushButton[mainTab=\"true\"]:focus { margin: 0px; border: 2px solid #2f7fc1; }"
         "QTreeWidget#camList::item { padding: 2px 0; }"));
+    CDlgLanguage::InstallToolkitTranslation(GetLanguageManager()->GetCurrentLanguage());
     Retranslate();
     m_apTabs[0]->setChecked(true);
     RestoreWindowState();
