@@ -4,6 +4,8 @@
 #include "core/stringids.h"
 #include "ui/main/mainmessage.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 namespace {
@@ -55,13 +58,24 @@ CDlgSnapshot::CDlgSnapshot(const QString& strPicturePath, QWidget* pParent)
 
 void CDlgSnapshot::OnBtnSave()
 {
-    QFileDialog dlg(this, MainText(IDS_BTN_SNAPSHOTSAVE), QFileInfo(m_strPicturePath).absolutePath(),
-                    BITMAP_FILTER);
+    // The save starts where the last one went (else the pictures folder) with a name of its
+    // own, not in the temporary file's folder with an empty name.
+    static QString s_strLastFolder;
+    QString strFolder = s_strLastFolder;
+    if (strFolder.isEmpty() || !QFileInfo(strFolder).isDir())
+        strFolder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (strFolder.isEmpty() || !QFileInfo(strFolder).isDir())
+        strFolder = QDir::homePath();
+    const QString strName =
+        QDateTime::currentDateTime().toString(QStringLiteral("'Snapshot_'yyyyMMdd_HHmmss'.bmp'"));
+    QFileDialog dlg(this, MainText(IDS_BTN_SNAPSHOTSAVE), QDir(strFolder).filePath(strName), BITMAP_FILTER);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setDefaultSuffix(QStringLiteral("bmp"));
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return;
-    SaveAs(dlg.selectedFiles().constFirst());
+    const QString strPath = dlg.selectedFiles().constFirst();
+    if (SaveAs(strPath))
+        s_strLastFolder = QFileInfo(strPath).absolutePath();
 }
 
 bool CDlgSnapshot::SaveAs(const QString& strPath)
