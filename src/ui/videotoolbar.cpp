@@ -68,7 +68,7 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
     m_pStatus = new QLabel(this);
     m_pStatus->setObjectName(QStringLiteral("videoStatus"));
     m_pStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_pStatus->setMinimumHeight(2 * m_pStatus->fontMetrics().lineSpacing());
+    m_pStatus->setMinimumHeight(3 * m_pStatus->fontMetrics().lineSpacing());
     // The figures must not set the window's minimum width (it grew to some 1300 pixels): a
     // narrow pane cuts them off, and the tool tip holds them whole.
     m_pStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -96,12 +96,13 @@ void CVideoToolbar::Refresh(const QString& strStatistics)
     m_pMicrophone->setChecked(pDevice != nullptr && pDevice->bSpeakToCam != 0);
     m_pSpeaker->setChecked(pDevice != nullptr && pDevice->bListenFromCam != 0);
     // The first part ("%2.1f fps, %2.1f Kbps") is the status line; the stage figures follow.
-    // Two lines, counts and then times, so that the times are not cut off at the pane's width.
+    // Three lines, counts, stage times and the times to the window, so that none is cut off at
+    // the pane's width.
     QString strShown = strStatistics;
     const qsizetype nFirst = strShown.indexOf(QLatin1String(" | "));
-    const qsizetype nSecond = nFirst < 0 ? -1 : strShown.indexOf(QLatin1String(" | "), nFirst + 3);
-    if (nSecond >= 0)
-        strShown.replace(nSecond, 3, QLatin1Char('\n'));
+    for (qsizetype nAt = nFirst < 0 ? -1 : strShown.indexOf(QLatin1String(" | "), nFirst + 3); nAt >= 0;
+         nAt = strShown.indexOf(QLatin1String(" | "), nAt + 1))
+        strShown.replace(nAt, 3, QLatin1Char('\n'));
     m_pStatus->setText(strShown);
     m_pStatus->setToolTip(strStatistics);
     WriteWidgetMap();
