@@ -66,24 +66,32 @@ CCaptureQueue::~CCaptureQueue()
 
 void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const std::size_t nCharge = nLen + ENTRY_OVERHEAD_BYTES;
-        if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1) || m_nBytes + nCharge > MAX_QUEUED_BYTES) {
-            DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
-        } else {
-            Entry& entry = m_entries.emplace_back();
-            entry.pData.reset(new BYTE[nLen > 0 ? nLen : 1]);
-            if (nLen > 0)
-                std::memcpy(entry.pData.get(), pPayload, nLen);
-            entry.nLen = nLen;
-            entry.dwIP = dwIPNet;
-            entry.usPort = usPortNet;
-            m_nBytes += nCharge;
-            m_nWrite = (m_nWrite + 1) % RING_SIZE;
-        }
-    }
+    PutQuiet(pPayload, nLen, dwIPNet, usPortNet);
     NotifyData();
+}
+
+void CCaptureQueue::PutQuiet(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::size_t nCharge = nLen + ENTRY_OVERHEAD_BYTES;
+    if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1) || m_nBytes + nCharge > MAX_QUEUED_BYTES) {
+        DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
+        return;
+    }
+    Entry& entry = m_entries.emplace_back();
+    if (nLen <= BLOCK_BYTES && !m_spare.empty()) {
+        entry.pData = std::move(m_spare.back());
+        m_spare.pop_back();
+    } else {
+        entry.pData.reset(new BYTE[std::max(nLen, BLOCK_BYTES)]);
+    }
+    if (nLen > 0)
+        std::memcpy(entry.pData.get(), pPayload, nLen);
+    entry.nLen = nLen;
+    entry.dwIP = dwIPNet;
+    entry.usPort = usPortNet;
+    m_nBytes += nCharge;
+    m_nWrite = (m_nWrite + 1) % RING_SIZE;
 }
 
 int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
@@ -100,6 +108,8 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
     if (pusPort != nullptr)
         *pusPort = ntohs(entry.usPort);
     m_nBytes -= entry.nLen + ENTRY_OVERHEAD_BYTES;
+    if (entry.nLen <= BLOCK_BYTES && m_spare.size() < MAX_SPARE_BLOCKS)
+        m_spare.push_back(std::move(m_entries.front().pData));
     m_entries.pop_front();
     m_nRead = (m_nRead + 1) % RING_SIZE;
     return nCopy;

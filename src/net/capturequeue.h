@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class CCaptureQueue;
 
@@ -36,11 +37,18 @@ class CCaptureQueue {
 public:
     // Every camera's answer to one search or query pass can arrive while the GUI thread is
     // busy, so the queue is deep; it is bound by entries and by bytes, whichever comes first,
-    // so that a stalled GUI thread costs at most MAX_QUEUED_BYTES per socket. An entry is
-    // charged its payload and ENTRY_OVERHEAD_BYTES for its bookkeeping.
+    // so that a stalled GUI thread (or a flooding camera) costs at most MAX_QUEUED_BYTES per
+    // socket. The byte bound matches the capture buffer: what the kernel held for a download's
+    // window must fit here too. An entry is charged its payload and ENTRY_OVERHEAD_BYTES for its
+    // bookkeeping.
     static constexpr int RING_SIZE = 32768; // holds RING_SIZE - 1 entries
-    static constexpr std::size_t MAX_QUEUED_BYTES = 8u << 20;
+    static constexpr std::size_t MAX_QUEUED_BYTES = 32u << 20;
     static constexpr std::size_t ENTRY_OVERHEAD_BYTES = 64;
+    // Payloads up to this size are kept in recycled blocks, no allocation per datagram; the
+    // capture listener passes nothing longer.
+    static constexpr DWORD BLOCK_BYTES = 1500;
+    // Blocks kept for reuse once read: about a download window's segments.
+    static constexpr std::size_t MAX_SPARE_BLOCKS = 4096;
 
     CCaptureQueue();
     virtual ~CCaptureQueue();
@@ -50,9 +58,11 @@ public:
     // Tells the owner that data was put (also after a drop). Capture thread.
     virtual void NotifyData() = 0;
 
-    // Capture thread: copies the payload in; address and port as on the wire. A full queue
-    // (entries or bytes) keeps nothing and traces the drop.
+    // Capture thread: copies the payload in and notifies; address and port as on the wire. A
+    // full queue (entries or bytes) keeps nothing and traces the drop.
     void Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet);
+    // The same without the notice: a capture thread that puts a batch notifies once after it.
+    void PutQuiet(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet);
     // GUI thread: the oldest entry, cut to nBufLen; address and port in host order. 0 when
     // empty.
     int Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort);
@@ -68,6 +78,8 @@ private:
 
     mutable std::mutex m_mutex;
     std::deque<Entry> m_entries;
+    // Blocks of BLOCK_BYTES read and free for the next put.
+    std::vector<std::unique_ptr<BYTE[]>> m_spare;
     std::size_t m_nBytes = 0; // bytes charged for what is held
     // Ring positions (modulo RING_SIZE), kept for the drop trace.
     int m_nRead = 0;

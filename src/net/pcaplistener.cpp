@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -56,9 +57,19 @@ BOOL CPcapListener::Start()
         if (pAddr->netmask != nullptr && pAddr->netmask->sa_family == AF_INET)
             netmask = reinterpret_cast<const sockaddr_in*>(pAddr->netmask)->sin_addr.s_addr;
 
-        pcap_t* pHandle = pcap_open_live(pDev->name, SNAP_LEN, 1, READ_TIMEOUT_MS, szError);
+        pcap_t* pHandle = pcap_create(pDev->name, szError);
         if (pHandle == nullptr)
             continue;
+        pcap_set_snaplen(pHandle, SNAP_LEN);
+        pcap_set_promisc(pHandle, 1);
+        pcap_set_timeout(pHandle, READ_TIMEOUT_MS);
+        pcap_set_buffer_size(pHandle, CAPTURE_BUFFER_BYTES);
+        // Above 0 is a warning (the device works); below 0 it cannot capture.
+        if (pcap_activate(pHandle) < 0) {
+            DebugTrace(1, "Cannot capture on %s: %s", pDev->name, pcap_geterr(pHandle));
+            pcap_close(pHandle);
+            continue;
+        }
         if (pcap_datalink(pHandle) != DLT_EN10MB) {
             pcap_close(pHandle);
             continue;
@@ -127,8 +138,17 @@ void CPcapListener::Register(CCaptureQueue* pQueue, DWORD dwLocalIP, WORD usPort
 
 void CPcapListener::CaptureThread(AdapterCapture* pAdapter)
 {
-    pcap_loop(pAdapter->pHandle, -1, &CPcapListener::PacketHandler,
-              reinterpret_cast<unsigned char*>(pAdapter));
+    // Every packet the kernel holds goes out in one dispatch, and the queues are told once.
+    for (;;) {
+        const int nRead = pcap_dispatch(pAdapter->pHandle, -1, &CPcapListener::PacketHandler,
+                                        reinterpret_cast<unsigned char*>(pAdapter));
+        pAdapter->pListener->NotifyPut(pAdapter);
+        if (nRead < 0) {
+            if (nRead == PCAP_ERROR)
+                DebugTrace(1, "Capture of %x failed: %s", pAdapter->dwIP, pcap_geterr(pAdapter->pHandle));
+            break;
+        }
+    }
     DebugTrace(1, "##########################PCAP Exit#################\n");
     std::lock_guard<std::mutex> lock(pAdapter->mutexDone);
     pAdapter->bDone = true;
@@ -139,10 +159,25 @@ void CPcapListener::PacketHandler(unsigned char* pUser, const pcap_pkthdr* pHead
                                   const unsigned char* pData)
 {
     auto* pAdapter = reinterpret_cast<AdapterCapture*>(pUser);
-    pAdapter->pListener->HandleFrame(pAdapter, pData, pHeader->caplen);
+    pAdapter->pListener->HandleFrame(pAdapter, pData, pHeader->caplen, true);
 }
 
-void CPcapListener::HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen)
+void CPcapListener::NotifyPut(AdapterCapture* pAdapter)
+{
+    if (pAdapter->vecPut.empty())
+        return;
+    // Under the lock, and only a queue still registered: a socket closed since its put may
+    // have freed it.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (const auto& [usPort, pQueue] : pAdapter->vecPut) {
+        const auto it = pAdapter->mapPorts.find(usPort);
+        if (it != pAdapter->mapPorts.end() && it->second == pQueue)
+            pQueue->NotifyData();
+    }
+    pAdapter->vecPut.clear();
+}
+
+void CPcapListener::HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen, bool bBatch)
 {
     // Every offset is checked against what was captured: a frame is cut at the snapshot
     // length and its header fields come from the wire.
@@ -189,7 +224,16 @@ void CPcapListener::HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DW
     const auto it = pAdapter->mapPorts.find(usDestPort);
     if (it == pAdapter->mapPorts.end())
         return;
-    it->second->Put(pUDP + UDP_HEADER_LEN, nUDPLen - UDP_HEADER_LEN, dwSrcNet, usSrcPortNet);
+    CCaptureQueue* pQueue = it->second;
+    if (!bBatch) {
+        pQueue->Put(pUDP + UDP_HEADER_LEN, nUDPLen - UDP_HEADER_LEN, dwSrcNet, usSrcPortNet);
+        return;
+    }
+    pQueue->PutQuiet(pUDP + UDP_HEADER_LEN, nUDPLen - UDP_HEADER_LEN, dwSrcNet, usSrcPortNet);
+    // A drop is announced too, as a single put would be.
+    std::vector<std::pair<WORD, CCaptureQueue*>>& vecPut = pAdapter->vecPut;
+    if (std::find(vecPut.begin(), vecPut.end(), std::make_pair(usDestPort, pQueue)) == vecPut.end())
+        vecPut.emplace_back(usDestPort, pQueue);
 }
 
 void CPcapListener::Stop()

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 struct pcap;
 struct pcap_pkthdr;
@@ -22,6 +24,8 @@ struct AdapterCapture {
     DWORD dwIP = 0; // the adapter's first IPv4 address, host order
     std::map<WORD, CCaptureQueue*> mapPorts;
     pcap* pHandle = nullptr;
+    // Queues (by port) that got data in the current dispatch; notified once at its end.
+    std::vector<std::pair<WORD, CCaptureQueue*>> vecPut;
 
     // Set by the capture thread when its loop has ended, for the bounded wait at stop.
     std::mutex mutexDone;
@@ -33,6 +37,9 @@ class CPcapListener : public ICaptureListener {
 public:
     static constexpr DWORD MAX_UDP_LEN = 1500;
     static constexpr int SNAP_LEN = 65536;
+    // The kernel's ring for one adapter. A camera sending a download keeps a window of
+    // datagrams in flight; the 2 MiB default overflowed while a burst was being handed on.
+    static constexpr int CAPTURE_BUFFER_BYTES = 32 << 20;
     // How long the kernel may hold captured packets before it hands them over. At a second,
     // live audio and video came in one-second bursts. Immediate mode is no cure: its ring
     // keeps one 64 KiB slot per frame on interfaces with offloads (about 30 frames in all), so
@@ -49,8 +56,12 @@ public:
     // Adds an adapter keyed by its address. Start does this for every opened device; a
     // listener fed by hand (no handle, no thread) gets its frames through HandleFrame.
     AdapterCapture* AddAdapter(DWORD dwIP, pcap* pHandle);
-    // One captured Ethernet frame of nCapLen bytes on the adapter.
-    void HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen);
+    // One captured Ethernet frame of nCapLen bytes on the adapter; its queue is notified at once,
+    // or with bBatch noted in the adapter's vecPut and notified by NotifyPut.
+    void HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen, bool bBatch = false);
+    // One notice per queue that got data since the last call: a wake-up of the GUI thread per
+    // dispatch, not per datagram. The adapter's capture thread.
+    void NotifyPut(AdapterCapture* pAdapter);
 
 private:
     static void PacketHandler(unsigned char* pUser, const pcap_pkthdr* pHeader, const unsigned char* pData);

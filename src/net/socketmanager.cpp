@@ -208,6 +208,12 @@ void CSocketManager::OnSocketMessage(SocketGroup* pGroup, UINT uMsg, LPARAM lPar
         if (pGroup->pReceiver != nullptr)
             pGroup->pReceiver->OnReceive(pData, rt, dwIP, usPort, pGroup, uMsg);
     }
+    if (pGroup->pReceiver != nullptr)
+        pGroup->pReceiver->OnDrainEnd(pGroup, uMsg);
+    // Capture notices come once per batch: what a read that ended the drain early left queued
+    // needs a notice of its own.
+    if (pSocket->GetState() == CSocketUdp::STATE_CAPTURE && pSocket->GetQueuedCount() > 0)
+        pSocket->NotifyData();
 }
 
 void CSocketManager::OnSweepDone()

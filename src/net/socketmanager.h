@@ -22,6 +22,13 @@ public:
                            UINT uMsg) = 0;
     // Every sweep that was started has finished.
     virtual void OnSweepComplete(int nReserved, SocketGroup* pGroup) = 0;
+    // One notice's drain of socket uMsg has ended (after its last OnReceive): what a receiver
+    // answers per burst rather than per datagram goes out here.
+    virtual void OnDrainEnd(SocketGroup* pGroup, UINT uMsg)
+    {
+        (void)pGroup;
+        (void)uMsg;
+    }
 
 protected:
     ~ISocketReceiver() = default;

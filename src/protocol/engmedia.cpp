@@ -4,6 +4,7 @@
 #include "protocol/packet.h"
 #include "protocol/videosize.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -162,10 +163,43 @@ int CEngMedia::DecodeMedia(BYTE* pData, DWORD nLen, MediaFrame* pFrame)
 
 void CEngMedia::OnReceive(BYTE* pData, int nLen, DWORD dwIP, WORD usPort, SocketGroup* pGroup, UINT)
 {
+    m_bBatchAcks = true;
     ReceiveData(pData, nLen, dwIP, usPort, pGroup);
+    m_bBatchAcks = false;
 }
 
 void CEngMedia::OnSweepComplete(int, SocketGroup*) {}
+
+void CEngMedia::OnDrainEnd(SocketGroup*, UINT)
+{
+    FlushAcks();
+}
+
+void CEngMedia::FlushAcks()
+{
+    IMediaContext* pContext = Context();
+    // A camera with nothing since the last drain leaves the list, so it holds only the cameras
+    // that send.
+    std::erase_if(m_vecPendingAcks, [&](PendingAck& pending) {
+        if (pending.vecSeq.empty())
+            return true;
+        if (pContext != nullptr)
+            SendAck(pContext, pending.dwID, pending.vecSeq.data(), pending.vecSeq.size());
+        pending.vecSeq.clear();
+        return false;
+    });
+}
+
+void CEngMedia::SendAck(IMediaContext* pContext, DWORD dwID, const DWORD* pSequences, std::size_t nCount)
+{
+    const DWORD unMaxContinuousAck = pContext->GetMaxContinuousAck(dwID);
+    for (std::size_t nDone = 0; nDone < nCount; nDone += ACK_MAX_SEQUENCES)
+        pContext->SendDownloadAck(dwID, pSequences + nDone, std::min(ACK_MAX_SEQUENCES, nCount - nDone),
+                                  unMaxContinuousAck);
+    VLOG(5, "CEngMedia::ReceiveData: SDDownload id:%d, uSendSeq:%d, unMaxContinuousAck:%d, size:%d",
+         static_cast<int>(dwID), static_cast<int>(pSequences[0]), static_cast<int>(unMaxContinuousAck),
+         static_cast<int>(nCount));
+}
 
 void CEngMedia::ReceiveData(BYTE* pData, int nLen, DWORD dwFromIP, WORD usFromPort, SocketGroup* pGroup)
 {
@@ -333,9 +367,19 @@ void CEngMedia::ReceiveDownload(BYTE* pData, int nLen)
         VLOG(1, "CEngMedia::ReceiveData: SDDownload !(nvecSeq.size() > 0)");
         return;
     }
-    const DWORD unMaxContinuousAck = pContext->GetMaxContinuousAck(dwID);
-    pContext->SendDownloadAck(dwID, nvecSeq.data(), nvecSeq.size(), unMaxContinuousAck);
-    VLOG(5, "CEngMedia::ReceiveData: SDDownload id:%d, uSendSeq:%d, unMaxContinuousAck:%d, size:%d",
-         static_cast<int>(dwID), static_cast<int>(nvecSeq.front()), static_cast<int>(unMaxContinuousAck),
-         static_cast<int>(nvecSeq.size()));
+    if (!m_bBatchAcks) {
+        SendAck(pContext, dwID, nvecSeq.data(), nvecSeq.size());
+        return;
+    }
+    auto it = std::find_if(m_vecPendingAcks.begin(), m_vecPendingAcks.end(),
+                           [dwID](const PendingAck& pending) { return pending.dwID == dwID; });
+    if (it == m_vecPendingAcks.end()) {
+        it = m_vecPendingAcks.emplace(m_vecPendingAcks.end());
+        it->dwID = dwID;
+    }
+    it->vecSeq.insert(it->vecSeq.end(), nvecSeq.begin(), nvecSeq.end());
+    if (it->vecSeq.size() >= ACK_BATCH_SEQUENCES) {
+        SendAck(pContext, dwID, it->vecSeq.data(), it->vecSeq.size());
+        it->vecSeq.clear();
+    }
 }

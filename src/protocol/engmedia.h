@@ -160,9 +160,18 @@ public:
     // One reassembled unit from a media group.
     void ReceiveData(BYTE* pData, int nLen, DWORD dwFromIP, WORD usFromPort, SocketGroup* pGroup);
 
-    // ISocketReceiver
+    // ISocketReceiver. Through OnReceive the download acknowledgements wait for the end of the
+    // drain (or ACK_BATCH_SEQUENCES sub-packets): one acknowledgement per camera then lists every
+    // sequence read meanwhile, in arrival order, with the continuous mark as it stands at the end.
+    // ReceiveData alone acknowledges each datagram at once.
     void OnReceive(BYTE* pData, int nLen, DWORD dwIP, WORD usPort, SocketGroup* pGroup, UINT uMsg) override;
     void OnSweepComplete(int nReserved, SocketGroup* pGroup) override;
+    void OnDrainEnd(SocketGroup* pGroup, UINT uMsg) override;
+
+    // A long drain still acknowledges this often, so the camera's window keeps moving.
+    static constexpr std::size_t ACK_BATCH_SEQUENCES = 32;
+    // Sequences per acknowledgement packet, well within what one viewer packet holds.
+    static constexpr std::size_t ACK_MAX_SEQUENCES = 256;
 
     SocketGroup* GetGroup(int nIndex) const { return m_apGroups[nIndex]; }
     // Which group a handle is (-1: none of ours).
@@ -175,6 +184,9 @@ private:
     void ReceiveLive(BYTE* pData, int nLen, int nType);
     void ReceivePlayback(BYTE* pData, int nLen, DWORD dwPlayType);
     void ReceiveDownload(BYTE* pData, int nLen);
+    // The acknowledgement of nCount sequences with the camera's continuous mark as it is now.
+    void SendAck(IMediaContext* pContext, DWORD dwID, const DWORD* pSequences, std::size_t nCount);
+    void FlushAcks();
 
     CSocketManager* m_pManager;
     IMediaContext* m_pMediaContext = nullptr;
@@ -184,6 +196,13 @@ private:
     SocketGroup* m_apGroups[GROUP_COUNT] = {};
     // Send sequences of one download datagram; kept so that its capacity is reused.
     std::vector<DWORD> m_nvecSeq;
+    // Inside OnReceive: acknowledgements are gathered in m_vecPendingAcks.
+    bool m_bBatchAcks = false;
+    struct PendingAck {
+        DWORD dwID = 0;
+        std::vector<DWORD> vecSeq;
+    };
+    std::vector<PendingAck> m_vecPendingAcks;
 };
 
 // The context the device layer registers at start-up (null: none; frames are then dropped

@@ -183,6 +183,34 @@ TEST_F(PacketHandlerTest, DeliversPayloadOfRegisteredPortOnly)
     EXPECT_EQ(TakeOne(m_queue), "options");
 }
 
+// The capture thread's dispatch: one notice per queue for the whole batch, drops included, and
+// none for a queue whose socket closed before the batch ended (it may be freed by then).
+TEST_F(PacketHandlerTest, ABatchNotifiesEachStillRegisteredQueueOnce)
+{
+    CCountingQueue other;
+    m_listener.Register(&other, LOOPBACK, 8002, 1);
+    FrameSpec spec;
+    const std::vector<BYTE> mine = BuildFrame(spec);
+    for (int i = 0; i < 3; ++i)
+        m_listener.HandleFrame(m_pAdapter, mine.data(), static_cast<DWORD>(mine.size()), true);
+    spec.usDstPort = 8002;
+    const std::vector<BYTE> frame = BuildFrame(spec);
+    m_listener.HandleFrame(m_pAdapter, frame.data(), static_cast<DWORD>(frame.size()), true);
+    EXPECT_EQ(m_queue.nNotified + other.nNotified, 0);
+    m_listener.NotifyPut(m_pAdapter);
+    EXPECT_EQ(m_queue.nNotified, 1);
+    EXPECT_EQ(other.nNotified, 1);
+    EXPECT_EQ(m_queue.GetQueuedCount(), 3);
+    EXPECT_EQ(TakeOne(m_queue), "hello");
+    m_listener.NotifyPut(m_pAdapter); // nothing new
+    EXPECT_EQ(m_queue.nNotified, 1);
+
+    m_listener.HandleFrame(m_pAdapter, frame.data(), static_cast<DWORD>(frame.size()), true);
+    m_listener.Register(&other, LOOPBACK, 8002, 0);
+    m_listener.NotifyPut(m_pAdapter);
+    EXPECT_EQ(other.nNotified, 1);
+}
+
 TEST_F(PacketHandlerTest, RegistrationFollowsTheAdapterAndTheQueue)
 {
     CCountingQueue other;

@@ -251,7 +251,7 @@ public:
         *pusMsVersion = usMsVersion;
         return bDeviceOnline;
     }
-    DWORD GetMaxContinuousAck(DWORD) override { return 77; }
+    DWORD GetMaxContinuousAck(DWORD) override { return dwMaxContinuous; }
     void FeedMediaData(const DownloadFrame& frame, DWORD dwSendSeq) override
     {
         feeds.push_back({dwSendSeq, frame.dwValue1, frame.dwValue2, frame.dwFrameClass, frame.nPacketLen,
@@ -284,6 +284,7 @@ public:
     bool bDeviceOnline = true;
     WORD usMsVersion = 4;
     DWORD dwNotKept = 0xFFFFFFFF; // the task drops this sequence
+    DWORD dwMaxContinuous = 77;
     std::vector<Feed> feeds;
     std::vector<Ack> acks;
     std::vector<std::pair<DWORD, DWORD>> positions;
@@ -474,6 +475,49 @@ TEST_F(EngMediaReceive, DownloadDatagramsFeedEachSubPacketAndAckOnce)
         EXPECT_TRUE(m_context.feeds.empty());
         EXPECT_TRUE(m_context.acks.empty());
     }
+}
+
+// Through the socket manager one drain gives one acknowledgement: every sequence of the drain in
+// arrival order, none of a datagram that stopped with an error, and the continuous mark as it is
+// at the end; a long drain acknowledges every ACK_BATCH_SEQUENCES sub-packets on the way.
+TEST_F(EngMediaReceive, ADrainIsAcknowledgedOnceWithTheMarkItEndsWith)
+{
+    Bytes video = Header(0x61, 1, 1);
+    Append(video, Stamp(1, 2));
+    Bytes three = SubPacket(5, video);
+    Append(three, SubPacket(6, video));
+    Append(three, SubPacket(7, video));
+    Bytes badSecond = SubPacket(9, video);
+    Append(badSecond, SubPacket(10, video, 20));
+    SocketGroup* pGroup = &m_groups[CEngMedia::GROUP_DOWNLOAD];
+    auto receive = [&](Bytes data) {
+        m_engine.OnReceive(data.data(), static_cast<int>(data.size()), 0xC6120505, 5000, pGroup, 0x8000);
+    };
+
+    receive(three);
+    receive(badSecond);
+    m_context.dwMaxContinuous = 9;
+    receive(SubPacket(8, video));
+    EXPECT_TRUE(m_context.acks.empty());
+    m_engine.OnDrainEnd(pGroup, 0x8000);
+    ASSERT_EQ(m_context.acks.size(), 1u);
+    EXPECT_EQ(m_context.acks[0].dwID, CAMERA_ID);
+    EXPECT_EQ(m_context.acks[0].seqs, (std::vector<DWORD>{5, 6, 7, 8}));
+    EXPECT_EQ(m_context.acks[0].dwMax, 9u);
+    // Nothing new, nothing sent.
+    m_engine.OnDrainEnd(pGroup, 0x8000);
+    EXPECT_EQ(m_context.acks.size(), 1u);
+
+    m_context.acks.clear();
+    const DWORD nBatch = static_cast<DWORD>(CEngMedia::ACK_BATCH_SEQUENCES);
+    for (DWORD q = 100; q < 100 + nBatch + 3; ++q)
+        receive(SubPacket(q, video));
+    ASSERT_EQ(m_context.acks.size(), 1u);
+    EXPECT_EQ(m_context.acks[0].seqs.size(), nBatch);
+    EXPECT_EQ(m_context.acks[0].seqs.back(), 100 + nBatch - 1);
+    m_engine.OnDrainEnd(pGroup, 0x8000);
+    ASSERT_EQ(m_context.acks.size(), 2u);
+    EXPECT_EQ(m_context.acks[1].seqs, (std::vector<DWORD>{100 + nBatch, 101 + nBatch, 102 + nBatch}));
 }
 
 } // namespace
