@@ -13,6 +13,11 @@
 //   abFour[0..3] the events that start a recording: areas I, II, III and the digital input
 //   abSchedule   one byte per hour of the day (byte 0 is 00:00-01:00); in it bit d is weekday d,
 //                Monday 0 .. Sunday 6. Bit 7 is not ours: it is kept as the camera sent it.
+//                These 24 bytes are the only timetable. A month's hours (up to 93 bytes) have no
+//                room in the record: the 16-byte block is written but never read back, and the
+//                five or six trailing bytes are kept as read. So the daily timetable (one day
+//                meaning every weekday) and the monthly one (a calendar whose dates show, and
+//                edit, their weekday's hours) are views of this week, not records of their own.
 // Value A, bytes C and D and the trailing bytes keep their old meaning (NAS size, address...).
 //
 // Remaining minutes on the SD card are our estimate, not a camera figure: the card's remaining

@@ -2,6 +2,7 @@
 
 #include "core/stringids.h"
 #include "device/recordlayout.h"
+#include "device/videoquality.h"
 
 #include <algorithm>
 #include <cstring>
@@ -605,6 +606,27 @@ CheckResult BuildMail(const KeyValues& kv, MailInfo& info)
 CheckResult BuildQuality(const KeyValues& kv, bool bPal, DWORD& dwMode)
 {
     return ApplyStream(kv, "", bPal, dwMode);
+}
+
+namespace {
+
+bool IsHD(DWORD dwMode)
+{
+    return GetVideoQuality().GetResIndex(SessionModeResolution(dwMode)) == CVideoQuality::kResCount - 1;
+}
+
+} // namespace
+
+bool OffersHD(bool bSupportsHD, DWORD dwCurrentMode)
+{
+    return bSupportsHD || IsHD(dwCurrentMode);
+}
+
+CheckResult CheckHD(bool bSupportsHD, DWORD dwCurrentMode, DWORD dwMode)
+{
+    if (IsHD(dwMode) && !OffersHD(bSupportsHD, dwCurrentMode))
+        return MakeError("res", IDS_HINT_VALUE_EMPTY_ERROR);
+    return std::nullopt;
 }
 
 CheckResult BuildRecord(const KeyValues& kv, bool bNas, RecordInfo& info)

@@ -59,6 +59,11 @@ CheckResult BuildRecord(const KeyValues& kv, bool bNas, RecordInfo& info);
 // The live stream's frame rate, resolution and bit rate (keys fps, res, bps) over the camera's
 // present session-mode word, with the bit-rate floors of its video standard.
 CheckResult BuildQuality(const KeyValues& kv, bool bPal, DWORD& dwMode);
+// HD is offered to a camera that encodes it (its capability report) or already streams or
+// records it in dwCurrentMode; a camera without it would keep its own stream.
+bool OffersHD(bool bSupportsHD, DWORD dwCurrentMode);
+// "res" refused with the quality page's message when dwMode asks for HD that is not offered.
+CheckResult CheckHD(bool bSupportsHD, DWORD dwCurrentMode, DWORD dwMode);
 
 struct RtspRequest {
     bool bAuthenticate = false;

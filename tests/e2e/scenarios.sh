@@ -365,7 +365,7 @@ system_commands() {
 quality() {
   # 1000 kbit/s, 25 fps, D1: a PAL camera and an NTSC one.
   start_sim "$(scenario_file qual '{ "seed": 23, "cameras": [
-      { "id": 320, "serial": "QUAL1", "video_report": [65548828, 1, 0, 0] },
+      { "id": 320, "serial": "QUAL1", "video_report": [65548828, 1, 0, 0], "capability": { "flags": 65536 } },
       { "id": 321, "serial": "QUAL2", "video_report": [65548828, 0, 0, 0] } ] }')"
   cli --json quality QUAL1
   expect_rc "read" 0
@@ -377,6 +377,10 @@ quality() {
   cli --json quality QUAL2 resolution=8 fps=30 bitrate=1124
   expect_rc "NTSC HD floor" 2
   expect_eq "message" "$(jq -r .error.message "$work/out")" "bitrate: The minimum BPS is 1125"
+  # QUAL2 neither encodes nor streams HD: refused as the quality page does.
+  cli --json quality QUAL2 resolution=8 fps=30 bitrate=1125
+  expect_rc "HD without the ability" 2
+  expect_eq "HD message" "$(jq -r .error.message "$work/out")" "resolution: Invalid value!"
   cli --json quality QUAL2 bitrate=10001
   expect_rc "above the top" 2
   cli --json quality QUAL2 fps=9

@@ -216,6 +216,13 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
                           Qt::NoModifier);
         QApplication::sendEvent(pGrid, &event);
     }
+    // The same week through the daily row (noon on every day) and a month's calendar
+    // (Wednesday 2 December 2026, 06:00: every Wednesday).
+    Child<QAbstractButton>(pSD, "daily")->click();
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(0, 12).center());
+    pGrid->SetMonth(QDate(2026, 12, 1));
+    Child<QAbstractButton>(pSD, "monthly")->click();
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->DateRect(2, 6).center());
     // The simulated card has no stream yet: one is chosen.
     Child<QComboBox>(pSD, "fps")->setCurrentIndex(0);
     Child<QComboBox>(pSD, "res")->setCurrentIndex(0);
@@ -254,8 +261,10 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
         5000))
         << after.dump();
     EXPECT_EQ(after["snapshot_server"]["enable"], (9 << 1) | 1);
-    // Hour 0 on every day; Sunday 20:00 to midnight.
-    EXPECT_EQ(after["sd_record"]["schedule"], "7f" + std::string(38, '0') + "40404040") << after.dump();
+    // Hours 0 and 12 on every day, 06:00 on Wednesdays; Sunday 20:00 to midnight.
+    EXPECT_EQ(after["sd_record"]["schedule"], "7f" + std::string(10, '0') + "04" + std::string(10, '0') +
+                                                  "7f" + std::string(14, '0') + "40404040")
+        << after.dump();
     EXPECT_EQ(after["sd_record"]["three"], "010000");
     EXPECT_EQ(after["sd_record"]["three2"], "010001");
     EXPECT_EQ(after["sd_record"]["one"], 1);

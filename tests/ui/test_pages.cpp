@@ -30,6 +30,7 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -49,6 +50,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <set>
 
 using namespace uitest;
@@ -330,6 +332,67 @@ void PaintSchedule(CConfigPage* pPage)
     Child<QAbstractButton>(pPage, "schedule_on")->setChecked(true);
 }
 
+void Drag(QWidget* pWidget, const QPoint& from, const QPoint& to)
+{
+    SendMouse(pWidget, QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    SendMouse(pWidget, QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton);
+    SendMouse(pWidget, QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+}
+
+// The daily row: Monday 09:00 set in the week shows hatched (some days only) and one click
+// makes it every day's; a drag over 13:00-15:00, the 22:00 header on and off again.
+void PaintDaily(CConfigPage* pPage)
+{
+    CDlgRecordSchedule* pGrid = static_cast<CDlgRecordBase*>(pPage)->GetSchedule();
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(0, 9).center());
+    Child<QAbstractButton>(pPage, "daily")->click();
+    EXPECT_FALSE(pGrid->IsOn(CDlgRecordSchedule::EVERY_DAY, 9));
+    EXPECT_TRUE(Child<QLabel>(pPage, "schedule_note")->text().contains(QStringLiteral("every day")));
+    const QRect row = pGrid->CellRect(0, 9);
+    // The row ends at the daily one: a click below it paints nothing.
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, row.center() + QPoint(0, row.height()));
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, row.center());
+    Drag(pGrid, pGrid->CellRect(0, 13).center(), pGrid->CellRect(0, 15).center());
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(-1, 22).center());
+}
+
+// December 2026 begins on a Tuesday. Monday the 7th at 08:00 shows on every Monday of the month;
+// Saturday the 12th 20:00-23:00 by a drag over its bars; the 25th's date marks every Friday.
+void PaintMonthly(CConfigPage* pPage)
+{
+    CDlgRecordSchedule* pGrid = static_cast<CDlgRecordBase*>(pPage)->GetSchedule();
+    pGrid->SetMonth(QDate(2026, 12, 17));
+    Child<QAbstractButton>(pPage, "monthly")->click();
+    EXPECT_TRUE(Child<QLabel>(pPage, "schedule_note")->text().contains(QStringLiteral("(2026-12)")));
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->DateRect(7, 8).center());
+    // What a date shows, painted by a grid of its own (the pane is not shown, so its layout
+    // squeezes the page's grid).
+    CDlgRecordSchedule view(nullptr);
+    BYTE abSchedule[24] = {};
+    pGrid->GetSchedule(abSchedule);
+    view.SetSchedule(abSchedule);
+    view.SetMonth(pGrid->GetMonth());
+    view.SetKind(CDlgRecordSchedule::Kind::Monthly);
+    view.resize(view.sizeHint());
+    const QImage image = view.grab().toImage();
+    const QColor on = view.palette().color(QPalette::Highlight);
+    for (const auto& [nDate, bOn] : {std::pair{7, true}, {14, true}, {28, true}, {8, false}, {21, true}})
+        EXPECT_EQ(image.pixelColor(view.DateRect(nDate, 8).center()) == on, bOn) << nDate;
+    Drag(pGrid, pGrid->DateRect(12, 20).center(), pGrid->DateRect(12, 23).center());
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->DateRect(25, -1).center());
+    Child<QAbstractButton>(pPage, "weekly")->click();
+}
+
+// The hours of a timetable as the recording command lists them: "hh:xx" for each set byte.
+std::string ScheduleBytes(const std::map<int, int>& mapHours)
+{
+    std::string strOut;
+    for (const auto& [nHour, nByte] : mapHours)
+        strOut += (strOut.empty() ? "" : " ") + QString::asprintf("%02d:%02x", nHour, nByte).toStdString();
+    return strOut;
+}
+
 } // namespace
 
 // Each check refuses with its message at its control and sends nothing; a good value is sent
@@ -417,6 +480,21 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
              QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(-1, -1).center());
          }),
          nullptr, "OK", "SetRecordSD 100 131087392 11000100100 23:80"},
+        {"sd daily timetable", PageOf<CDlgConfigSDRecord>(), PaintDaily, nullptr, "OK",
+         "SetRecordSD 100 131087392 11000100100 09:7f 13:7f 14:7f 15:7f 23:80"},
+        {"sd monthly timetable", PageOf<CDlgConfigSDRecord>(), PaintMonthly, nullptr, "OK",
+         "SetRecordSD 100 131087392 11000100100 " + [] {
+             std::map<int, int> mapHours;
+             for (int h = 0; h < 24; ++h)
+                 mapHours[h] = 0x10; // every Friday
+             for (int h : {9, 13, 14, 15})
+                 mapHours[h] = 0x7f;
+             mapHours[8] |= 0x01;
+             for (int h : {20, 21, 22, 23})
+                 mapHours[h] |= 0x20;
+             mapHours[23] |= 0x80;
+             return ScheduleBytes(mapHours);
+         }()},
         {"nas size", PageOf<CDlgConfigNASRecord>(), SetEdit("size", "0"), "size", "Invalid", ""},
         {"nas address", PageOf<CDlgConfigNASRecord>(), SetEdit("ip", "0.0.0.0"), "ip", "Invalid IP", ""},
         {"nas path", PageOf<CDlgConfigNASRecord>(), SetEdit("path", ""), "path", "Invalid path", ""},

@@ -9,7 +9,9 @@
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
+#include "ui/pages/dlgrecord.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
 #include <QStackedWidget>
@@ -44,6 +46,8 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         for (int h = 0; h < 24; ++h)
             camera.stRecordSD.abSchedule[h] = static_cast<BYTE>((h >= 8 && h < 18 ? 0x1F : 0) | 0x40);
         camera.stRecordSD.byOne = 1;
+        camera.stSDInfo = {7600, 1200, 6400, 0};
+        q.bCmdGetSDInfo = 1;
         std::strcpy(camera.stMail.szServer, "smtp.example.lab");
         std::strcpy(camera.stMail.szSender, "frontdoor@example.lab");
         std::strcpy(camera.stMail.szText1, "<NETCAMNAME>: <MOTIONDESC> at <TIME>");
@@ -75,10 +79,8 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
             pPane->resize(pPane->sizeHint());
             pPane->show();
         }
-        int nShot = 0;
-        for (const auto& [pPaneWidget, pPage] : vecPages) {
-            QWidget& pane = *pPaneWidget;
-            // Show the page's tab (and its sub-tab).
+        // Show the page's tab (and its sub-tab).
+        const auto ShowPage = [](QWidget* pPage) {
             for (QWidget* pWidget = pPage; pWidget != nullptr; pWidget = pWidget->parentWidget()) {
                 // The sensor pages share one tab: show the one in turn.
                 if (auto* pStack = qobject_cast<QStackedWidget*>(pWidget->parentWidget()))
@@ -88,6 +90,11 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
                     pTabs->setCurrentWidget(pWidget);
             }
             QCoreApplication::processEvents();
+        };
+        int nShot = 0;
+        for (const auto& [pPaneWidget, pPage] : vecPages) {
+            QWidget& pane = *pPaneWidget;
+            ShowPage(pPage);
             SCOPED_TRACE(std::string(pszTag) + " " + pPage->metaObject()->className());
             EXPECT_GE(pPage->width(), pPage->minimumSizeHint().width());
             EXPECT_GE(pPage->height(), pPage->minimumSizeHint().height());
@@ -96,6 +103,20 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
                                         .arg(++nShot, 2, 10, QLatin1Char('0'))
                                         .arg(QString::fromLatin1(pPage->metaObject()->className()));
             EXPECT_TRUE(pane.grab().save(strFile));
+        }
+        // The SD page's daily and monthly timetables (the weekly one is shot above).
+        if (auto* pSD = paneConfig.FindPage<CDlgConfigSDRecord>()) {
+            ShowPage(pSD);
+            for (const char* pszKind : {"daily", "monthly"}) {
+                SCOPED_TRACE(std::string(pszTag) + " SD " + pszKind);
+                pSD->findChild<QAbstractButton*>(QString::fromLatin1(pszKind))->click();
+                QCoreApplication::processEvents();
+                EXPECT_GE(pSD->width(), pSD->minimumSizeHint().width());
+                EXPECT_GE(pSD->height(), pSD->minimumSizeHint().height());
+                EXPECT_TRUE(paneConfig.grab().save(
+                    QStringLiteral("%1/%2_sd_%3.png")
+                        .arg(strDir, QString::fromLatin1(pszTag), QString::fromLatin1(pszKind))));
+            }
         }
         // The mail page's two dialogs.
         for (CConfigPage* pPage : paneConfig.GetPages()) {

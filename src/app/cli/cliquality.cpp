@@ -103,8 +103,20 @@ int CmdQuality(const CliOptions& options, const QualityArgs& args, bool bPasswor
     }
 
     // What is not given stays as the camera has it; the floors are those of its standard.
-    DWORD dwMode = MakeSessionMode(quality.dwBps, quality.dwFps, quality.dwRes);
-    if (auto error = BuildQuality(kv, quality.bPal, dwMode)) {
+    const DWORD dwCurrent = MakeSessionMode(quality.dwBps, quality.dwFps, quality.dwRes);
+    DWORD dwMode = dwCurrent;
+    CheckResult error = BuildQuality(kv, quality.bPal, dwMode);
+    if (!error && CheckHD(false, dwCurrent, dwMode)) {
+        // HD for a camera not streaming it, as the quality page offers it: only when its
+        // capability report, asked for once the camera was found, says it encodes HD.
+        if (!client.RunUntil([&] { return pDevice->stQuery.bCmdGetSensor != 0; },
+                             options.nWaitSeconds * 1000)) {
+            PrintError(options, "the camera did not report its capabilities", CLI_EXIT_TIMEOUT);
+            return CLI_EXIT_TIMEOUT;
+        }
+        error = CheckHD(pDevice->SupportsHD(), dwCurrent, dwMode);
+    }
+    if (error) {
         // Name the option the user typed, not the page's control.
         for (const auto& [strPage, strKey] :
              {std::pair{"fps", "fps"}, {"res", "resolution"}, {"bps", "bitrate"}}) {

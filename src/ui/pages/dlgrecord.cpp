@@ -92,12 +92,38 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
     pChkSchedule->setObjectName(QStringLiteral("schedule_on"));
     m_vecOptions.emplace_back("schedule_on", pChkSchedule);
     BindKey("schedule_on", pChkSchedule);
-    pScheduleLayout->addWidget(pChkSchedule);
+    // The switch, then the kind of timetable: three ways of editing the one week of hours.
+    auto* pKindRow = new QHBoxLayout;
+    pKindRow->addWidget(pChkSchedule);
+    pKindRow->addStretch(1);
     m_pSchedule = new CDlgRecordSchedule(pBoxSchedule);
+    auto* pKinds = new QButtonGroup(pBoxSchedule);
+    for (const auto& [dwText, pszName, enKind] :
+         {std::tuple{IDS_CC_DAY, "daily", CDlgRecordSchedule::Kind::Daily},
+          {IDS_CC_WEEK, "weekly", CDlgRecordSchedule::Kind::Weekly},
+          {IDS_CC_MONTH, "monthly", CDlgRecordSchedule::Kind::Monthly}}) {
+        auto* pKind = new QRadioButton(PageText(dwText), pBoxSchedule);
+        pKind->setObjectName(QString::fromLatin1(pszName));
+        pKind->setChecked(enKind == m_pSchedule->GetKind());
+        pKinds->addButton(pKind);
+        pKindRow->addWidget(pKind);
+        connect(pKind, &QAbstractButton::toggled, this, [this, enKind](bool bOn) {
+            if (bOn) {
+                m_pSchedule->SetKind(enKind);
+                UpdateScheduleNote();
+            }
+        });
+    }
+    pScheduleLayout->addLayout(pKindRow);
+    m_pScheduleNote = new QLabel(pBoxSchedule);
+    m_pScheduleNote->setObjectName(QStringLiteral("schedule_note"));
+    m_pScheduleNote->setWordWrap(true);
+    pScheduleLayout->addWidget(m_pScheduleNote);
     m_pSchedule->setObjectName(QStringLiteral("schedule"));
     m_pSchedule->setToolTip(PageText(IDS_CTLTIP_SCHEDULE_GRID));
     BindKey("schedule", m_pSchedule);
     pScheduleLayout->addWidget(m_pSchedule);
+    UpdateScheduleNote();
     pLayout->addWidget(pBoxSchedule);
 
     if (!m_bNas) {
@@ -140,6 +166,25 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
     AddSaveButton(pLayout);
 }
 
+// What the timetable shown means; the daily and monthly kinds say plainly that they edit the week.
+void CDlgRecordBase::UpdateScheduleNote()
+{
+    switch (m_pSchedule->GetKind()) {
+    case CDlgRecordSchedule::Kind::Daily:
+        m_pScheduleNote->setText(PageText(IDS_CC_SETDAYDATE) + QStringLiteral(": ") +
+                                 PageText(IDS_ST_SCHEDULE_DAILY_NOTE));
+        break;
+    case CDlgRecordSchedule::Kind::Weekly:
+        m_pScheduleNote->setText(PageText(IDS_ST_SETWEEKDATE));
+        break;
+    case CDlgRecordSchedule::Kind::Monthly:
+        m_pScheduleNote->setText(PageText(IDS_ST_SETMONTHDATE) +
+                                 m_pSchedule->GetMonth().toString(QStringLiteral(" (yyyy-MM): ")) +
+                                 PageText(IDS_ST_SCHEDULE_MONTHLY_NOTE));
+        break;
+    }
+}
+
 bool CDlgRecordBase::IsReceived(const DeviceInfo& device) const
 {
     return m_bNas ? device.stQuery.bCmdGetRecordNas != 0 : device.stQuery.bCmdGetRecordSD != 0;
@@ -150,9 +195,7 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
     const RecordInfo& info = m_bNas ? device.stRecordNas : device.stRecordSD;
     // HD only for a camera that can encode it, or that records HD already (so the list is never
     // empty for what the camera holds).
-    const bool bRecordsHD = GetVideoQuality().GetResIndex(SessionModeResolution(info.dwSessionMode)) ==
-                            CVideoQuality::kResCount - 1;
-    m_pStream->SetHD(device.SupportsHD() || bRecordsHD);
+    m_pStream->SetHD(OffersHD(device.SupportsHD(), info.dwSessionMode));
     m_pStream->SetMode(info.dwSessionMode);
     // The record's bytes by the keys the checks take them under.
     const std::map<std::string, BYTE> mapBytes = {{"record", info.abSingle[RECORD_ON]},

@@ -1,5 +1,6 @@
 // Recording pages: when and what the SD card or the NAS records (the options, the events and
-// the weekly timetable), its stream, the NAS's server and store, and the SD card's capacity.
+// the daily, weekly or monthly timetable), its stream, the NAS's server and store, and the SD
+// card's capacity.
 #pragma once
 
 #include "ui/pages/configpage.h"
@@ -26,10 +27,13 @@ protected:
     void FillControls(const DeviceInfo& device) override;
 
 private:
+    void UpdateScheduleNote();
+
     bool m_bNas;
     // The on/off options by their keys ("event" is the event-recording choice).
     std::vector<std::pair<std::string, QAbstractButton*>> m_vecOptions;
     CDlgRecordSchedule* m_pSchedule = nullptr;
+    QLabel* m_pScheduleNote = nullptr;
     CStreamFields* m_pStream = nullptr;
     QLabel* m_pLabelCapacity = nullptr; // SD
     class QPushButton* m_pBtnClear = nullptr;

@@ -14,15 +14,10 @@
 
 namespace {
 
-bool IsHD(DWORD dwMode)
-{
-    return GetVideoQuality().GetResIndex(SessionModeResolution(dwMode)) == CVideoQuality::kResCount - 1;
-}
-
 // A camera streaming HD can do it, whatever its capability report says.
 bool CanHD(const DeviceInfo& device)
 {
-    return device.SupportsHD() || IsHD(device.stVideoReport.adwWord[0]);
+    return OffersHD(device.SupportsHD(), device.stVideoReport.adwWord[0]);
 }
 
 } // namespace
@@ -94,8 +89,8 @@ void CDlgCamSetQuality::SendTo(DeviceInfo& device)
     DWORD dwMode = device.stVideoReport.adwWord[0];
     CheckResult result =
         BuildQuality(m_kvEdited, LiveQualityOfReport(device.stVideoReport.adwWord).bPal, dwMode);
-    if (!result && IsHD(dwMode) && !CanHD(device))
-        result = MakeError("res", IDS_HINT_VALUE_EMPTY_ERROR);
+    if (!result)
+        result = CheckHD(device.SupportsHD(), device.stVideoReport.adwWord[0], dwMode);
     if (result) {
         const CheckError& error = *result;
         m_mapRefused[device.GetID()] =
