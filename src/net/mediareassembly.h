@@ -217,7 +217,7 @@ public:
                                   static_cast<DWORD>(pHeader[5]) << 16 | static_cast<DWORD>(pHeader[6]) << 8 |
                                   pHeader[7];
             if (std::uint64_t{uOffset} * 256 + CSpacePool::BLOCK_SIZE <= MAX_FRAME_LEN &&
-                m_pLastLink->AppendInOrder(usSequence, uOffset * 256, m_pReadBlock, m_dwCallTick)) {
+                m_pLastLink->AppendInOrder(usSequence, uOffset * 256, GetReadBlock(), m_dwCallTick)) {
                 m_pReadBlock = nullptr;
                 TraceFiled(pHeader[0], usSequence, uOffset, CSpacePool::BLOCK_SIZE);
                 return true;
