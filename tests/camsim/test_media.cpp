@@ -438,12 +438,11 @@ TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
         }
         return m;
     };
-    // Three later datagrams acknowledged: 3 and 4 are taken as lost and go again at once, each
-    // under the segment sequence of its first copy, so the receiver can join the copies.
+    // Three later datagrams acknowledged (in one acknowledgement, as a receiver that answers a
+    // burst at once sends it): 3 and 4 are taken as lost and go again at once, each under the
+    // segment sequence of its first copy, so the receiver can join the copies.
     const std::size_t nMark = rig.out.size();
-    ack({6}, 3);
-    ack({7}, 3);
-    ack({8}, 3);
+    ack({6, 7, 8}, 3);
     rig.env.Advance(5);
     const auto again = segmentSeqs(nMark);
     const auto first = segmentSeqs(0);

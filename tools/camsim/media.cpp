@@ -943,27 +943,31 @@ void CMediaEngine::OnDownloadAck(Camera& cam, const std::uint8_t* p, std::size_t
     const std::uint32_t dwContinuous = r.ReadUInt32();
     pc.n.downloadAcks++;
     auto& dl = pc.dl;
-    // The latest copy this acknowledgement shows to have arrived, in send order: a resent
-    // datagram is passed over only by what went out after its resend, not by the copies that
-    // were already on the way.
-    std::uint64_t uLatest = 0;
+    // Where in send order the copies this acknowledgement shows to have arrived went out: a
+    // resent datagram is passed over only by what went out after its resend, not by the copies
+    // that were already on the way. A receiver may acknowledge many datagrams at once, so each
+    // datagram shown counts, not the acknowledgement.
+    std::vector<std::uint64_t> shown;
     for (std::uint32_t q : seqs) {
         if (auto it = dl.inflight.find(q); it != dl.inflight.end())
             if (auto u = dl.units.find(it->second.uUnit); u != dl.units.end())
-                uLatest = std::max(uLatest, u->second.uLastSend);
+                if (std::find(shown.begin(), shown.end(), u->second.uLastSend) == shown.end())
+                    shown.push_back(u->second.uLastSend);
         pc.n.downloadAcked += dl.Ack(q);
     }
     // Everything below the continuous mark has arrived, whether listed or not.
     while (!dl.inflight.empty() && dl.inflight.begin()->first < dwContinuous)
         pc.n.downloadAcked += dl.Ack(dl.inflight.begin()->first);
-    // A datagram passed over by the acknowledgements of three later ones is taken as lost and
-    // sent again at once, as a camera does, instead of after the whole resend time; three
-    // allow for some reordering on the way.
-    if (uLatest != 0)
+    // A datagram passed over by three later ones that arrived is taken as lost and sent again at
+    // once, as a camera does, instead of after the whole resend time; three allow for some
+    // reordering on the way.
+    if (!shown.empty())
         for (auto& [id, u] : dl.units) {
-            if (u.uLastSend >= uLatest)
+            if (u.uSentAt == 0)
                 continue;
-            if (u.uSentAt != 0 && ++u.dwLater >= FAST_RESEND_AFTER) {
+            for (std::uint64_t uSend : shown)
+                u.dwLater += uSend > u.uLastSend ? 1 : 0;
+            if (u.dwLater >= FAST_RESEND_AFTER) {
                 u.uSentAt = 0;
                 pc.n.downloadFastResent++;
             }
