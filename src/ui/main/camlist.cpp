@@ -190,29 +190,8 @@ bool CDlgDeviceListBase::OpenDevice(DWORD dwID)
     if (pDevice->enCameraType == CAMERA_TYPE_PARENT)
         return false;
 
-    if (!PasswordMatches(pDevice->stPassword)) {
-        std::optional<QString> typed;
-        if (g_fnPasswordHook) {
-            typed = g_fnPasswordHook();
-        } else {
-            CDlgPassword dlg(this);
-            if (dlg.exec() == QDialog::Accepted)
-                typed = dlg.GetPassword();
-        }
-        if (!typed)
-            return false;
-        BYTE abPassword[PASSWORD_LEN] = {};
-        if (!PasswordFromText(typed->toStdString(), abPassword)) {
-            ShowMainMessage(MainText(IDS_HINT_PASSERR), this);
-            return false;
-        }
-        // The device manager tries it on every camera: one password often opens several.
-        pManager->SetPassword(abPassword);
-        if (!PasswordMatches(pDevice->stPassword)) {
-            ShowMainMessage(MainText(IDS_HINT_PASSERR), this);
-            return false;
-        }
-    }
+    if (!EnsureDevicePassword(*pDevice, this))
+        return false;
 
     if (const DWORD dwRefusal = RefuseOpen(*pDevice); dwRefusal != 0) {
         ShowMainMessage(MainText(dwRefusal), this);

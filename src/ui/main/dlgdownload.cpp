@@ -5,6 +5,7 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "download/downloadmanager.h"
+#include "ui/main/dlgpassword.h"
 #include "ui/main/mainmessage.h"
 
 #include <QDateTime>
@@ -83,6 +84,8 @@ CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent) : QDialog(pParent)
                               MainText(IDS_DOWNLOADTIME_RANGE), MainText(IDS_ST_DOWNLOADTIME),
                               MainText(IDS_DOWNLOAD_DATA), MainText(IDS_DOWNLOAD_PERCENT)});
     m_pList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Every column as wide as its texts, the last one too, so the header says what they need.
+    m_pList->header()->setStretchLastSection(false);
     pLayout->addWidget(m_pList, 1);
 
     auto* pForm = new QFormLayout;
@@ -132,7 +135,6 @@ CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent) : QDialog(pParent)
     connect(m_pTimerProgress, &QTimer::timeout, this, &CDlgDownloadRecord::OnTimerProgress);
     m_pTimerProgress->start();
     FillList();
-    FitColumns();
 }
 
 void CDlgDownloadRecord::FillList()
@@ -289,6 +291,8 @@ void CDlgDownloadRecord::FitColumns()
 {
     // The columns size to their texts; the ranges of a started download came after the dialog
     // took its size and pushed the percentage out of sight.
+    if (!isVisible())
+        return; // the list has no width of its own before it is shown
     const QScreen* pScreen = screen();
     const int nAvailable = pScreen != nullptr ? pScreen->availableGeometry().width() : width();
     const int nNeeded = width() - m_pList->viewport()->width() + m_pList->header()->length();
@@ -340,11 +344,10 @@ void CDlgDownloadRecord::OnBtnDownload()
         ShowMainMessage(MainText(IDS_HINT_TIME_ERROR3), this);
         return;
     }
-    if (!PasswordMatches(pDevice->stPassword)) {
-        ShowMainMessage(
-            MainTextWithName(IDS_PLAY_ERROR_PASSWORD, QString::fromStdU16String(pDevice->GetName())), this);
+    // The refusal told the user to enter the password but gave no place to: it is asked here,
+    // as a double click in a camera list does.
+    if (!EnsureDevicePassword(*pDevice, this))
         return;
-    }
     VLOG(3, "CDlgDownloadRecord::OnBtnDownload: id:%u, %u - %u", pDevice->GetID(), dwStart, dwEnd);
     pDevice->dwDownloadStart = dwStart;
     pDevice->dwDownloadEnd = dwEnd;

@@ -1,6 +1,7 @@
 #include "ui/main/dlgpassword.h"
 
 #include "core/stringids.h"
+#include "device/devicemanager.h"
 #include "ui/main/mainmessage.h"
 
 #include <QDialogButtonBox>
@@ -32,4 +33,32 @@ CDlgPassword::CDlgPassword(QWidget* pParent) : QDialog(pParent)
 QString CDlgPassword::GetPassword() const
 {
     return m_pEdit->text();
+}
+
+bool EnsureDevicePassword(DeviceInfo& device, QWidget* pParent)
+{
+    if (PasswordMatches(device.stPassword))
+        return true;
+    std::optional<QString> typed;
+    if (g_fnPasswordHook) {
+        typed = g_fnPasswordHook();
+    } else {
+        CDlgPassword dlg(pParent);
+        if (dlg.exec() == QDialog::Accepted)
+            typed = dlg.GetPassword();
+    }
+    if (!typed)
+        return false;
+    BYTE abPassword[PASSWORD_LEN] = {};
+    if (!PasswordFromText(typed->toStdString(), abPassword)) {
+        ShowMainMessage(MainText(IDS_HINT_PASSERR), pParent);
+        return false;
+    }
+    // The device manager tries it on every camera: one password often opens several.
+    GetDeviceManager()->SetPassword(abPassword);
+    if (!PasswordMatches(device.stPassword)) {
+        ShowMainMessage(MainText(IDS_HINT_PASSERR), pParent);
+        return false;
+    }
+    return true;
 }

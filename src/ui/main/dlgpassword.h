@@ -5,6 +5,7 @@
 
 class QLabel;
 class QLineEdit;
+struct DeviceInfo;
 
 class CDlgPassword : public QDialog {
     Q_OBJECT
@@ -16,3 +17,7 @@ private:
     QLabel* m_pLabel;
     QLineEdit* m_pEdit;
 };
+
+// True when the stored password opens the device, after asking for one where it does not. A
+// typed password is tried on every camera; a wrong one is reported; Cancel returns false.
+bool EnsureDevicePassword(DeviceInfo& device, QWidget* pParent);
