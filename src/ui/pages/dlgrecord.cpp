@@ -123,6 +123,8 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
     m_pSchedule->setToolTip(PageText(IDS_CTLTIP_SCHEDULE_GRID));
     BindKey("schedule", m_pSchedule);
     pScheduleLayout->addWidget(m_pSchedule);
+    // The daily row is short: the room the other kinds need stays below it.
+    pScheduleLayout->addStretch(1);
     UpdateScheduleNote();
     pLayout->addWidget(pBoxSchedule);
 
