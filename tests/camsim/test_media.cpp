@@ -2,6 +2,7 @@
 // protocol, datagrams come out of the media engine, and the test reassembles and decodes them
 // on its own (libavcodec and libgsm are the oracles for the codec data).
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -370,7 +371,7 @@ TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
 {
     // One sub-packet per datagram, so each can be lost on its own.
     Rig rig(Scenario1(R"({"sd":{"width":176,"height":144,"fps":10,"gop":10,"clip_frames":20,"kbps":200},
-                          "sd_window":8,"sd_resend_ms":400,"sd_datagram_bytes":100})"));
+                          "sd_window":8,"sd_resend_ms":400,"sd_resend_min_ms":400,"sd_datagram_bytes":100})"));
     Camera& cam = rig.Cam();
     std::string err;
     const auto sd = GetClip(cam.media.sd, err);
@@ -483,6 +484,42 @@ TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
         EXPECT_TRUE(std::equal(es.rbegin(), es.rend(), sub.rbegin()));
     }
     EXPECT_EQ(rig.RecTimeReplies(), std::vector<std::uint8_t>{0x40}) << "end of the range";
+}
+
+// A datagram nobody acknowledges goes again after four round trips as the acknowledgements
+// measure them (at least sd_resend_min_ms), not after the longest time, and each timed resend
+// doubles its wait.
+TEST(CamsimMedia, SdDownloadResendTimeFollowsTheRoundTripAndBacksOff)
+{
+    Rig rig(Scenario1(R"({"sd":{"width":176,"height":144,"fps":10,"gop":10,"clip_frames":20,"kbps":200},
+                          "sd_window":2,"sd_resend_ms":400,"sd_resend_min_ms":20,"sd_datagram_bytes":100})"));
+    Bytes req;
+    PutU32(req, 4);
+    PutU8(req, 0);
+    PutU8(req, 0);
+    PutU32(req, 1000001);
+    PutU32(req, 0);
+    PutU32(req, 1000002);
+    PutU32(req, 0);
+    rig.RecTime(50, req);
+    rig.StartVideo(PORT_DOWNLOAD, 1);
+    rig.env.Advance(5);
+    // Sequence 0 acknowledged 5 ms after it went out: four round trips are below the shortest
+    // time, so 1 (sent with 0) and 2 (sent now) wait 20 ms.
+    Bytes ack;
+    PutU32(ack, 1);
+    PutU32(ack, 0);
+    PutU32(ack, 0);
+    rig.RecTime(65, ack);
+    auto timerResent = [&] {
+        return nlohmann::json::parse(rig.media->Stats(rig.Cam()))["download_timer_resent"];
+    };
+    rig.env.Advance(25);
+    EXPECT_EQ(timerResent(), 2) << "1 and 2 after 20 ms";
+    rig.env.Advance(30);
+    EXPECT_EQ(timerResent(), 2) << "the next wait is 40 ms";
+    rig.env.Advance(20);
+    EXPECT_EQ(timerResent(), 4);
 }
 
 TEST(CamsimMedia, PlaybackFollowsPauseSpeedNextFrameAndEnds)

@@ -367,6 +367,8 @@ struct CMediaEngine::PerCamera {
         std::vector<std::uint32_t> subs; // its sub-packets' send sequences
         std::size_t nOpen = 0;           // those not yet acknowledged
         std::uint32_t dwLater = 0;       // acknowledgements of later datagrams since it was last sent
+        bool bResent = false;            // its round trip is no longer known
+        std::uint32_t nTimerResends = 0; // each one doubles its resend time
     };
     struct {
         bool bActive = false, bExhausted = false;
@@ -378,10 +380,12 @@ struct CMediaEngine::PerCamera {
         std::map<std::uint64_t, Unit> units; // by send order
         std::uint64_t uNextUnit = 0;
         std::uint64_t uSends = 0; // datagrams sent, first copies and resends
+        double dSrttMs = -1;      // smoothed round trip; below 0 until the first one is measured
         void Reset()
         {
             inflight.clear();
             units.clear();
+            dSrttMs = -1;
         }
         // One sub-packet acknowledged: 1 when it was still outstanding.
         std::size_t Ack(std::uint32_t q)
@@ -836,12 +840,21 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
     if (!dl.bActive || !st.bActive || !pc.sdClip)
         return;
     // What is due again: unacknowledged for the resend time, or passed over by the
-    // acknowledgements of later datagrams (uSentAt 0).
+    // acknowledgements of later datagrams (uSentAt 0). A camera on a LAN sees round trips of a few
+    // milliseconds: four of them, not a fixed time made for slow links, say a datagram is lost.
+    const std::uint64_t uMax = cam.media.dwSdResendMs;
+    const std::uint64_t uRto =
+        dl.dSrttMs < 0 ? uMax
+                       : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(4 * dl.dSrttMs),
+                                                   cam.media.dwSdResendMinMs, uMax);
     for (auto& [id, u] : dl.units) {
-        if (u.uSentAt + cam.media.dwSdResendMs > now)
+        if (u.uSentAt + std::min(uMax, uRto << std::min<std::uint32_t>(u.nTimerResends, 8)) > now)
             continue;
-        if (u.uSentAt != 0)
+        if (u.uSentAt != 0) {
             pc.n.downloadTimerResent++;
+            u.nTimerResends++;
+        }
+        u.bResent = true;
         if (u.nOpen < u.subs.size()) {
             // Part of it was acknowledged, so it arrived: what is left goes as a new datagram.
             Bytes bytes;
@@ -948,11 +961,18 @@ void CMediaEngine::OnDownloadAck(Camera& cam, const std::uint8_t* p, std::size_t
     // that were already on the way. A receiver may acknowledge many datagrams at once, so each
     // datagram shown counts, not the acknowledgement.
     std::vector<std::uint64_t> shown;
+    const std::uint64_t now = m_env.NowMs();
     for (std::uint32_t q : seqs) {
         if (auto it = dl.inflight.find(q); it != dl.inflight.end())
-            if (auto u = dl.units.find(it->second.uUnit); u != dl.units.end())
+            if (auto u = dl.units.find(it->second.uUnit); u != dl.units.end()) {
                 if (std::find(shown.begin(), shown.end(), u->second.uLastSend) == shown.end())
                     shown.push_back(u->second.uLastSend);
+                // Only a datagram sent once tells its round trip.
+                if (!u->second.bResent) {
+                    const double dRtt = static_cast<double>(now - u->second.uSentAt);
+                    dl.dSrttMs = dl.dSrttMs < 0 ? dRtt : dl.dSrttMs * 7 / 8 + dRtt / 8;
+                }
+            }
         pc.n.downloadAcked += dl.Ack(q);
     }
     // Everything below the continuous mark has arrived, whether listed or not.

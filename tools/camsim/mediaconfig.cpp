@@ -125,6 +125,10 @@ void ParseMediaJson(const std::string& strJson, MediaConfig& cfg)
             Fail("sd_window must be 1 to 100000");
         if (cfg.dwSdResendMs < 10)
             Fail("sd_resend_ms must be at least 10");
+        cfg.dwSdResendMinMs = static_cast<std::uint32_t>(
+            GetInt(j, "sd_resend_min_ms", static_cast<int>(std::min(cfg.dwSdResendMinMs, cfg.dwSdResendMs))));
+        if (cfg.dwSdResendMinMs < 10 || cfg.dwSdResendMinMs > cfg.dwSdResendMs)
+            Fail("sd_resend_min_ms must be 10 to sd_resend_ms");
         if (cfg.dwSdDatagramBytes < 100 || cfg.dwSdDatagramBytes > 1000000)
             Fail("sd_datagram_bytes must be 100 to 1000000");
         if (j.contains("faults")) {

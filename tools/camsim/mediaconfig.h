@@ -36,6 +36,7 @@ struct MediaConfig {
     std::uint32_t dwSdSwitchAt = 0;
     std::uint32_t dwSdWindow = 64;           // sub-packets sent and not yet acknowledged
     std::uint32_t dwSdResendMs = 400;        // an unacknowledged sub-packet is sent again after this
+    std::uint32_t dwSdResendMinMs = 20;      // ... or after four round trips, but no sooner than this
     std::uint32_t dwSdDatagramBytes = 16000; // sub-packets are gathered into units up to this size
 
     std::optional<FaultSpec> faults; // media's own faults; absent: the camera's faults
