@@ -843,10 +843,10 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
     // acknowledgements of later datagrams (uSentAt 0). A camera on a LAN sees round trips of a few
     // milliseconds: four of them, not a fixed time made for slow links, say a datagram is lost.
     const std::uint64_t uMax = cam.media.dwSdResendMs;
-    const std::uint64_t uRto =
-        dl.dSrttMs < 0 ? uMax
-                       : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(4 * dl.dSrttMs),
-                                                   cam.media.dwSdResendMinMs, uMax);
+    const std::uint64_t uRto = dl.dSrttMs < 0
+                                   ? uMax
+                                   : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(4 * dl.dSrttMs),
+                                                               cam.media.dwSdResendMinMs, uMax);
     for (auto& [id, u] : dl.units) {
         if (u.uSentAt + std::min(uMax, uRto << std::min<std::uint32_t>(u.nTimerResends, 8)) > now)
             continue;
