@@ -47,8 +47,9 @@ constexpr DWORD UPNP_STATE_TEXTS[] = {IDS_ST_UPNPTRYING, IDS_ST_UPNPSUCCESS, IDS
 // Titles longer than this wrap.
 constexpr int TITLE_WIDTH_MAX = 80;
 
-// A bracket after which a line may break (a zero-width space follows it).
-const QString BREAKABLE_BRACKET = QStringLiteral("(\u200B");
+// The server's state and its address in brackets on lines of their own: a wrapped label got
+// less height than its lines when the window was short, and the address was cut off.
+const QString BREAKABLE_BRACKET = QStringLiteral("(\n");
 
 QString FieldText(const char* pszField, std::size_t nSize)
 {
@@ -81,8 +82,7 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
         pGrid->addWidget(m_apValue[i], i, 1, 1, bButton ? 1 : 2);
     }
     // Titles and states run longer than the list is wide: they wrap rather than hide their end.
-    for (int nRow : {ROW_DSERVER, ROW_UPNP})
-        m_apValue[nRow]->setWordWrap(true);
+    m_apValue[ROW_UPNP]->setWordWrap(true);
     for (QLabel* pTitle : m_apTitle)
         pTitle->setWordWrap(true);
     m_pBtnCopy = new QPushButton(this);
