@@ -1236,6 +1236,35 @@ TEST_F(PagesTest, QualityOffersHDByCapabilityAndAppliesToEachCameraByItsOwnRules
     ASSERT_TRUE(QTest::qWaitFor([&] { return pTime->IsReadBackDone(); }, 10000));
     EXPECT_EQ(HintText(pTime), QStringLiteral("Garden: - GMT-03:30 DST 0 \u2192 - GMT-03:30 DST 0"));
 
+    // SD recording in HD: the Garage has no card, the Hall no HD; the Garden keeps the bytes
+    // that are not the page's.
+    for (const auto& [dwID, bHasSD] : {std::pair{101u, true}, {102u, false}, {103u, true}}) {
+        DeviceInfo* pDevice = manager.GetDevice(dwID, CAMERA_MASK_ALL);
+        pDevice->stItem.bHasSD = bHasSD ? 1 : 0;
+        pDevice->stRecordSD.abTrailing[0] = 0x5A;
+    }
+    pCamera->stRecordSD.dwSessionMode = MakeSessionMode(1000, 30, 8);
+    CDlgCamConfigPane paneSD(Context());
+    auto* pSD = paneSD.FindPage<CDlgConfigSDRecord>();
+    Child<QCheckBox>(pSD, "record")->setChecked(true);
+    Child<QComboBox>(pSD, "bps")->setEditText(QStringLiteral("2000"));
+    commands.m_vecSent.clear();
+    commands.m_vecAsked.clear();
+    pSD->ApplyTo({101, 102, 103});
+    EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"SetRecordSD 101 131087392 10000000000"});
+    EXPECT_EQ(manager.GetDevice(101, CAMERA_MASK_ALL)->stRecordSD.abTrailing[0], 0x5A);
+    EXPECT_EQ(commands.m_vecAsked,
+              (std::vector<std::string>{"GetRecordSD 101", "GetRecordSD 102", "GetRecordSD 103"}));
+    for (const DWORD dwID : {101u, 102u, 103u})
+        manager.GetDevice(dwID, CAMERA_MASK_ALL)->stQuery.bCmdGetRecordSD = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pSD->IsReadBackDone(); }, 10000));
+    const QString strWeek = QString(48, QLatin1Char('0'));
+    EXPECT_EQ(HintText(pSD),
+              QStringLiteral("Garden: 10000000000 30/8/2000 %1 \u2192 10000000000 30/8/2000 %1\n"
+                             "Garage: No SD card \u2192 00000000000 0/0/0 %1\n"
+                             "Hall: Invalid value! \u2192 00000000000 0/0/0 %1")
+                  .arg(strWeek));
+
     // A sensor page's controls go to a camera of its family whose registers are in, each
     // register that changes once; another family, or registers not yet read, get nothing.
     pCamera->stSensorCap.dwCameraUIType = CAMERA_UI_TYPE_M;

@@ -165,7 +165,7 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
             BindKey(pEdit->objectName().toStdString(), pEdit);
     }
     pLayout->addStretch(1);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, !m_bNas);
 }
 
 // What the timetable shown means; the daily and monthly kinds say plainly that they edit the week.
@@ -255,12 +255,8 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
     m_pEditConfirm->setText(m_pEditPassword->text());
 }
 
-void CDlgRecordBase::OnBtnSave()
+void CDlgRecordBase::EditedKeys(KeyValues& kv) const
 {
-    DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr)
-        return;
-    KeyValues kv;
     m_pStream->AddKeys(kv);
     for (const auto& [strKey, pButton] : m_vecOptions)
         kv[strKey] = pButton->isChecked() ? "on" : "off";
@@ -272,6 +268,91 @@ void CDlgRecordBase::OnBtnSave()
              {m_pEditSize, m_pEditIP, m_pEditPath, m_pEditAccount, m_pEditPassword, m_pEditConfirm})
             kv[pEdit->objectName().toStdString()] = EditText(pEdit);
     }
+}
+
+bool CDlgRecordBase::CheckEdited()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return false;
+    KeyValues kv;
+    EditedKeys(kv);
+    RecordInfo info = pDevice->stRecordSD;
+    if (Refuse(BuildRecord(kv, false, info)))
+        return false;
+    m_kvEdited = kv;
+    return true;
+}
+
+void CDlgRecordBase::SendTo(DeviceInfo& device)
+{
+    // Every key the page shows is given: the camera's own record keeps only the bytes that are
+    // not the page's, so a record the camera has not sent yet is not written over.
+    RecordInfo info = device.stRecordSD;
+    CheckResult result;
+    if (device.stItem.bHasSD == 0)
+        result = MakeError("record", IDS_HINT_NOSDCARD);
+    else if (device.stQuery.bCmdGetRecordSD == 0)
+        result = MakeError("record", IDS_HINT_GET_INFO_FAIL);
+    else
+        result = BuildRecord(m_kvEdited, false, info);
+    if (!result)
+        result = CheckHD(device.SupportsHD(), device.stRecordSD.dwSessionMode, info.dwSessionMode);
+    if (result) {
+        m_mapRefused[device.GetID()] = result->dwStringID != 0
+                                           ? QString::fromStdString(FillNumbers(
+                                                 PageText(result->dwStringID).toStdString(), result->vecArgs))
+                                           : QString::fromStdString(result->strText);
+        return;
+    }
+    // The top bit of each hour is the target camera's, not the page's.
+    for (int h = 0; h < SCHEDULE_HOURS; ++h)
+        info.abSchedule[h] = static_cast<BYTE>((info.abSchedule[h] & SCHEDULE_ALL_DAYS) |
+                                               (device.stRecordSD.abSchedule[h] & ~SCHEDULE_ALL_DAYS));
+    info.dwID = device.GetID();
+    device.stRecordSD = info;
+    Commands()->Cmd_SetRecordSD(device.GetID(), info);
+}
+
+QString CDlgRecordBase::GroupText(const DeviceInfo& device) const
+{
+    if (const auto it = m_mapRefused.find(device.GetID()); it != m_mapRefused.end())
+        return it->second;
+    // The switches in the page's order, the stream and the week's hours.
+    const RecordInfo& info = device.stRecordSD;
+    QString strSwitches;
+    for (const BYTE by :
+         {info.abSingle[RECORD_ON], info.abSingle[RECORD_AUDIO], info.abSingle[RECORD_OVERWRITE],
+          info.abThree[RECORD_BOOTUP], info.abThree[RECORD_MANUAL], info.abThree[RECORD_SCHEDULE_ON],
+          info.byOne, info.abFour[0], info.abFour[1], info.abFour[2], info.abFour[3]})
+        strSwitches += by != 0 ? QLatin1Char('1') : QLatin1Char('0');
+    return QStringLiteral("%1 %2/%3/%4 %5")
+        .arg(strSwitches)
+        .arg(SessionModeFrameRate(info.dwSessionMode))
+        .arg(SessionModeResolution(info.dwSessionMode))
+        .arg(SessionModeBitrate(info.dwSessionMode))
+        .arg(QString::fromStdString(ScheduleHex(info.abSchedule)));
+}
+
+void CDlgRecordBase::ForgetGroup(DeviceInfo& device)
+{
+    // The read-back shows what the camera holds from here on.
+    m_mapRefused.erase(device.GetID());
+    device.stQuery.bCmdGetRecordSD = 0;
+}
+
+void CDlgRecordBase::AskGroup(const DeviceInfo& device)
+{
+    Commands()->Cmd_GetRecordSD(device.GetID());
+}
+
+void CDlgRecordBase::OnBtnSave()
+{
+    DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return;
+    KeyValues kv;
+    EditedKeys(kv);
     RecordInfo info = m_bNas ? pDevice->stRecordNas : pDevice->stRecordSD;
     if (Refuse(BuildRecord(kv, m_bNas, info)))
         return;

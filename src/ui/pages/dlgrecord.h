@@ -5,6 +5,8 @@
 
 #include "ui/pages/configpage.h"
 
+#include <map>
+
 class CDlgRecordSchedule;
 class CStreamFields;
 class QAbstractButton;
@@ -25,9 +27,17 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    // SD: "Apply to", each camera by its own card, HD ability and record.
+    bool CheckEdited() override;
+    void SendTo(DeviceInfo& device) override;
+    QString GroupText(const DeviceInfo& device) const override;
+    void ForgetGroup(DeviceInfo& device) override;
+    void AskGroup(const DeviceInfo& device) override;
 
 private:
     void UpdateScheduleNote();
+    // The page's values under the checks' keys.
+    void EditedKeys(KeyValues& kv) const;
 
     bool m_bNas;
     // The on/off options by their keys ("event" is the event-recording choice).
@@ -43,6 +53,8 @@ private:
     QLineEdit* m_pEditAccount = nullptr;
     QLineEdit* m_pEditPassword = nullptr;
     QLineEdit* m_pEditConfirm = nullptr;
+    KeyValues m_kvEdited;
+    std::map<DWORD, QString> m_mapRefused;
 };
 
 class CDlgConfigSDRecord : public CDlgRecordBase {

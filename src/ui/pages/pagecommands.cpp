@@ -200,6 +200,11 @@ void CPageCommands::Cmd_GetNTP(DWORD dwID)
     GetEngCmd()->Cmd_GetNTP(dwID);
 }
 
+void CPageCommands::Cmd_GetRecordSD(DWORD dwID)
+{
+    GetEngCmd()->Cmd_GetRecordSD(dwID);
+}
+
 namespace {
 constexpr UINT WM_PAGE_RTSP = WM_USER + 59;
 }
