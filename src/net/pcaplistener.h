@@ -41,10 +41,11 @@ public:
     // datagrams in flight; the 2 MiB default overflowed while a burst was being handed on.
     static constexpr int CAPTURE_BUFFER_BYTES = 32 << 20;
     // How long the kernel may hold captured packets before it hands them over. At a second,
-    // live audio and video came in one-second bursts. Immediate mode is no cure: its ring
-    // keeps one 64 KiB slot per frame on interfaces with offloads (about 30 frames in all), so
-    // a burst of camera replies overflowed it.
-    static constexpr int READ_TIMEOUT_MS = 10;
+    // live audio and video came in one-second bursts; at 10 ms every request and reply of a
+    // download's start waited for it. A busy link fills the kernel's blocks sooner anyway.
+    // Immediate mode is no cure: its ring keeps one 64 KiB slot per frame on interfaces with
+    // offloads, so a burst of camera replies overflowed it.
+    static constexpr int READ_TIMEOUT_MS = 1;
     static constexpr int STOP_WAIT_MS = 13000;
 
     CPcapListener() = default;
