@@ -5,6 +5,7 @@
 #include "core/notify.h"
 #include "device/devicemanager.h"
 #include "device/devicenotifications.h"
+#include "device/recordlayout.h"
 #include "ui/hint.h"
 #include "ui/pages/configpage.h"
 #include "ui/pages/dlgalarm.h"
@@ -344,6 +345,28 @@ TEST_F(LabPagesTest, SilentCameraGivesUpAndRecorderIsNotPolled)
     EXPECT_EQ(vecBack[1].strAnswered, vecBack[1].strSent);
     EXPECT_EQ(pTime->GetHint()->GetText(),
               QStringLiteral("Silent: Camera Offline!\nShed: [x] 07:45-19:10 \u2192 [x] 07:45-19:10"));
+
+    // SD recording to the Shed: the card's record there becomes the page's, hour by hour.
+    auto* pSD = paneApply.FindPage<CDlgConfigSDRecord>();
+    Child<QAbstractButton>(pSD, "manual")->setChecked(true);
+    CDlgRecordSchedule* pGrid = pSD->GetSchedule();
+    QTest::mouseClick(pGrid, Qt::LeftButton, Qt::NoModifier, pGrid->CellRect(2, 5).center());
+    Child<QComboBox>(pSD, "fps")->setCurrentIndex(0);
+    Child<QComboBox>(pSD, "res")->setCurrentIndex(0);
+    Child<QComboBox>(pSD, "bps")->setEditText(QStringLiteral("2000"));
+    BYTE abSchedule[24] = {};
+    pGrid->GetSchedule(abSchedule);
+    for (BYTE& by : abSchedule)
+        by &= recordlayout::SCHEDULE_ALL_DAYS; // the Shed's own top bits are kept
+    ASSERT_EQ(pSD->ApplyTo({702}).size(), 1u);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Settings("PAGES3")["sd_record"]["schedule"] == recordlayout::ScheduleHex(abSchedule); },
+        5000))
+        << Settings("PAGES3").dump();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pSD->IsReadBackDone(); }, CConfigPage::READBACK_MS + 10000));
+    ASSERT_EQ(pSD->GetReadBack().size(), 1u);
+    EXPECT_TRUE(pSD->GetReadBack()[0].bAnswered);
+    EXPECT_EQ(pSD->GetReadBack()[0].strAnswered, pSD->GetReadBack()[0].strSent);
     Sim({QStringLiteral("online"), QStringLiteral("PAGES2")});
 
     DeviceInfo* pRecorder = WaitForDevice(800);
