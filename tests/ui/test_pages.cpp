@@ -1265,6 +1265,29 @@ TEST_F(PagesTest, QualityOffersHDByCapabilityAndAppliesToEachCameraByItsOwnRules
                              "Hall: Invalid value! \u2192 00000000000 0/0/0 %1")
                   .arg(strWeek));
 
+    // Mail: the whole setting to the cameras whose record has come (each keeps its unnamed field).
+    std::strcpy(manager.GetDevice(101, CAMERA_MASK_ALL)->stMail.szServer2, "own");
+    manager.GetDevice(103, CAMERA_MASK_ALL)->stQuery.bCmdGetMailInfo = 0;
+    auto* pMail = paneSD.FindPage<CDlgAlarmEmail>();
+    Child<QCheckBox>(pMail, "enable")->setChecked(true);
+    Child<QCheckBox>(pMail, "area3")->setChecked(true);
+    EXPECT_TRUE(pMail->AddRecipient(QStringLiteral("a@lab")));
+    commands.m_vecSent.clear();
+    commands.m_vecAsked.clear();
+    pMail->ApplyTo({101, 102, 103});
+    EXPECT_EQ(commands.m_vecSent,
+              (std::vector<std::string>{"SetMail 101 smtp.lab cam@lab 1 a@lab 1/0010 auth=0 : {} []",
+                                        "SetMail 102 smtp.lab cam@lab 1 a@lab 1/0010 auth=0 : {} []"}));
+    EXPECT_STREQ(manager.GetDevice(101, CAMERA_MASK_ALL)->stMail.szServer2, "own");
+    EXPECT_EQ(commands.m_vecAsked, (std::vector<std::string>{"GetMail 101", "GetMail 102", "GetMail 103"}));
+    for (const DWORD dwID : {101u, 102u, 103u})
+        manager.GetDevice(dwID, CAMERA_MASK_ALL)->stQuery.bCmdGetMailInfo = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pMail->IsReadBackDone(); }, 10000));
+    EXPECT_EQ(HintText(pMail),
+              QStringLiteral("Garden: [x] smtp.lab cam@lab 0010 1 \u2192 [x] smtp.lab cam@lab 0010 1\n"
+                             "Garage: [x] smtp.lab cam@lab 0010 1 \u2192 [x] smtp.lab cam@lab 0010 1\n"
+                             "Hall: Get Information Fail \u2192 [ ]   0000 0"));
+
     // A sensor page's controls go to a camera of its family whose registers are in, each
     // register that changes once; another family, or registers not yet read, get nothing.
     pCamera->stSensorCap.dwCameraUIType = CAMERA_UI_TYPE_M;

@@ -111,7 +111,7 @@ void CDlgAlarmEmail::BuildControls(QVBoxLayout* pLayout)
     pMail->setColumnStretch(1, 1);
     pLayout->addLayout(pMail);
     pLayout->addStretch(1);
-    AddSaveButton(pLayout);
+    AddSaveButton(pLayout, true);
     BindKey("recipients", m_pEditRecipient);
     BindDialogButtons();
 }
@@ -209,7 +209,7 @@ void CDlgAlarmEmail::DeleteRecipient()
     delete m_pList->currentItem();
 }
 
-void CDlgAlarmEmail::OnBtnSave()
+KeyValues CDlgAlarmEmail::PageKeys() const
 {
     std::string strRecipients;
     for (int i = 0; i < m_pList->count(); ++i)
@@ -217,7 +217,65 @@ void CDlgAlarmEmail::OnBtnSave()
     KeyValues kv{{"enable", m_pChkEnable->isChecked() ? "on" : "off"}, {"recipients", strRecipients}};
     for (int i = 0; i < 4; ++i)
         kv[g_apszEventKeys[i]] = m_apChkEvent[i]->isChecked() ? "on" : "off";
-    SaveMail(kv, GetSaveButton());
+    return kv;
+}
+
+void CDlgAlarmEmail::OnBtnSave()
+{
+    SaveMail(PageKeys(), GetSaveButton());
+}
+
+bool CDlgAlarmEmail::CheckEdited()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr)
+        return false;
+    MailInfo info = pDevice->stMail;
+    if (Refuse(BuildMail(PageKeys(), info)))
+        return false;
+    m_mailEdited = info;
+    return true;
+}
+
+void CDlgAlarmEmail::SendTo(DeviceInfo& device)
+{
+    // A camera whose record has not come keeps it: its unnamed field is not known.
+    if (device.stQuery.bCmdGetMailInfo == 0) {
+        m_mapRefused[device.GetID()] = PageText(IDS_HINT_GET_INFO_FAIL);
+        return;
+    }
+    MailInfo info = m_mailEdited;
+    std::copy(std::begin(device.stMail.szServer2), std::end(device.stMail.szServer2), info.szServer2);
+    info.dwID = device.GetID();
+    device.stMail = info;
+    Commands()->Cmd_SetMail(device.GetID(), info);
+}
+
+QString CDlgAlarmEmail::GroupText(const DeviceInfo& device) const
+{
+    if (const auto it = m_mapRefused.find(device.GetID()); it != m_mapRefused.end())
+        return it->second;
+    // "[x] server sender 0010 2": the switch, where mail goes from, the events, the recipients.
+    const MailInfo& info = device.stMail;
+    QString strEvents;
+    for (int i = 0; i < 4; ++i)
+        strEvents += info.abFlag[i] != 0 ? QLatin1Char('1') : QLatin1Char('0');
+    return QStringLiteral("[%1] %2 %3 %4 %5")
+        .arg(info.abFlag[4] != 0 ? QLatin1Char('x') : QLatin1Char(' '))
+        .arg(QString::fromStdString(FieldText(info.szServer)),
+             QString::fromStdString(FieldText(info.szSender)), strEvents)
+        .arg(static_cast<int>(info.nRecipients));
+}
+
+void CDlgAlarmEmail::ForgetGroup(DeviceInfo& device)
+{
+    m_mapRefused.erase(device.GetID());
+    device.stQuery.bCmdGetMailInfo = 0;
+}
+
+void CDlgAlarmEmail::AskGroup(const DeviceInfo& device)
+{
+    Commands()->Cmd_GetMail(device.GetID());
 }
 
 CDlgAlarmEmailSetServer::CDlgAlarmEmailSetServer(CDlgAlarmEmail* pPage, const MailInfo& mail)

@@ -7,6 +7,8 @@
 
 #include <QDialog>
 
+#include <map>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -39,8 +41,17 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    // "Apply to": the whole mail setting as the page would save it; each camera keeps its own
+    // unnamed server field.
+    bool CheckEdited() override;
+    void SendTo(DeviceInfo& device) override;
+    QString GroupText(const DeviceInfo& device) const override;
+    void ForgetGroup(DeviceInfo& device) override;
+    void AskGroup(const DeviceInfo& device) override;
 
 private:
+    // The page's own keys: the switch, the events and the recipients.
+    KeyValues PageKeys() const;
     void ShowSummary(const MailInfo& mail);
     void BindDialogButtons();
     QCheckBox* m_pChkEnable = nullptr;
@@ -51,6 +62,8 @@ private:
     QPushButton* m_pBtnMessage = nullptr;
     QLabel* m_pLabelServer = nullptr;
     QLabel* m_pLabelSubject = nullptr;
+    MailInfo m_mailEdited{};
+    std::map<DWORD, QString> m_mapRefused;
 };
 
 class CDlgAlarmEmailSetServer : public QDialog {

@@ -205,6 +205,11 @@ void CPageCommands::Cmd_GetRecordSD(DWORD dwID)
     GetEngCmd()->Cmd_GetRecordSD(dwID);
 }
 
+void CPageCommands::Cmd_GetMail(DWORD dwID)
+{
+    GetEngCmd()->Cmd_GetMail(dwID);
+}
+
 namespace {
 constexpr UINT WM_PAGE_RTSP = WM_USER + 59;
 }
