@@ -124,7 +124,7 @@ int CDlgRecordSchedule::TitleWidth() const
 
 int CDlgRecordSchedule::SegmentWidth() const
 {
-    return (ColumnWidth() - TitleWidth() - 3) / BAR_HOURS;
+    return std::max(1, (ColumnWidth() - TitleWidth() - 3) / BAR_HOURS);
 }
 
 int CDlgRecordSchedule::BarHeight() const
