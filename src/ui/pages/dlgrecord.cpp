@@ -11,6 +11,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDate>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -221,6 +222,9 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
         }
     }
     m_pSchedule->SetSchedule(info.abSchedule);
+    // The calendar is this month's as of the camera's last answer, not of when the page was made.
+    m_pSchedule->SetMonth(QDate::currentDate());
+    UpdateScheduleNote();
     if (!m_bNas) {
         // Capacity in MB as the camera reports it, when it has; the minutes left at the rate the
         // camera records with (what it holds, not unsaved edits), none when that rate is unknown.
