@@ -39,6 +39,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QGroupBox>
@@ -583,6 +584,10 @@ TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindowAndSettingsAreKept)
         EXPECT_NE(pTab->text(), QStringLiteral("Real Time")) << nLanguageID;
         const QStringList left = LeftInEnglish(s_pMain);
         EXPECT_TRUE(left.isEmpty()) << nLanguageID << ": " << left.join('|').toStdString();
+        // Qt's own buttons (questions, file chooser) follow.
+        EXPECT_NE(QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(),
+                  QStringLiteral("Cancel"))
+            << nLanguageID;
         // Stored in the file, as a fresh reader finds it.
         CConfigFileManager stored(GetProgramFolder());
         EXPECT_EQ(stored.GetLanguageID(), nLanguageID);
@@ -591,6 +596,8 @@ TEST_F(MainWindowLab, LanguageChangeRelabelsTheOpenWindowAndSettingsAreKept)
     CDlgLanguage::ApplyLanguage(9);
     EXPECT_EQ(pTab->text(), QStringLiteral("Real Time"));
     EXPECT_TRUE(LeftInEnglish(s_pMain).isEmpty());
+    EXPECT_EQ(QDialogButtonBox(QDialogButtonBox::Cancel).button(QDialogButtonBox::Cancel)->text(),
+              QStringLiteral("Cancel"));
 
     // Closing keeps the place and the tab; the next window opens with them.
     const QRect place(40, 30, 1000, 650);
@@ -809,6 +816,23 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
         EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_PERCENT), QStringLiteral("Progress: 100%"));
         EXPECT_NE(dlg.GetCellText(901, CDlgDownloadRecord::COL_DATA), QStringLiteral("0.00 MB"));
         EXPECT_EQ(CDownloadRecordManager::GetInstance()->GetFailure(901), "");
+
+        // A camera whose password is not known: the dialog asks for it, as a list does, and
+        // the download starts with it.
+        int nAsked = 0;
+        g_fnPasswordHook = [&]() -> std::optional<QString> {
+            ++nAsked;
+            return QStringLiteral("open1");
+        };
+        ASSERT_TRUE(dlg.SelectCamera(902));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !dlg.GetCellText(902, CDlgDownloadRecord::COL_RECORD_RANGE).isEmpty(); }, 15000));
+        m_vecMessages.clear();
+        dlg.OnBtnDownload();
+        g_fnPasswordHook = nullptr;
+        EXPECT_EQ(nAsked, 1);
+        EXPECT_TRUE(GetDownloadRecordManager()->IsDownloading(902)) << m_vecMessages.join('|').toStdString();
+        GetDownloadRecordManager()->CancelDownload(902);
     }
     qint64 nBytes = 0;
     for (QDirIterator it(QString::fromLocal8Bit(std::getenv("MAIN_RECORD_DIR")), {QStringLiteral("*.avi")},

@@ -27,7 +27,9 @@ cat >"$work/scenario.json" <<'JSON'
   { "id": 901, "serial": "MAINA", "name": "Attic",
     "recordings": [ { "start": "2024-05-01T10:00:00Z", "end": "2024-05-01T10:00:30Z" } ],
     "media": { "sd": { "width": 320, "height": 240, "fps": 10, "kbps": 200, "gop": 10 } } },
-  { "id": 902, "serial": "MAINL", "name": "Locked", "password": "open1" },
+  { "id": 902, "serial": "MAINL", "name": "Locked", "password": "open1",
+    "recordings": [ { "start": "2024-05-01T10:00:00Z", "end": "2024-05-01T10:00:10Z" } ],
+    "media": { "sd": { "width": 320, "height": 240, "fps": 10, "kbps": 200, "gop": 10 } } },
   { "id": 903, "serial": "MAINU", "name": "Upgrade", "firmware_write_ms": 1000, "reboot_ms": 2000 },
   { "id": 950, "serial": "MAINNVR", "name": "Recorder", "channels": 2 } ] }
 JSON
