@@ -65,7 +65,7 @@ void CCliClient::Start()
     m_pManager->SearchDevices(10000);
 }
 
-bool CCliClient::RunUntil(const std::function<bool()>& fnDone, int nTimeoutMs)
+bool CCliClient::RunUntil(const std::function<bool()>& fnDone, int nTimeoutMs, int nPollMs)
 {
     if (fnDone())
         return true;
@@ -81,7 +81,7 @@ bool CCliClient::RunUntil(const std::function<bool()>& fnDone, int nTimeoutMs)
     QTimer deadline;
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    poll.start(20);
+    poll.start(nPollMs);
     deadline.start(nTimeoutMs);
     loop.exec();
     return bDone || fnDone();

@@ -39,8 +39,9 @@ public:
     void Start();
     CDeviceManager* Manager() const { return m_pManager; }
 
-    // Runs the event loop until fnDone holds (checked every 20 ms) or nTimeoutMs passed.
-    bool RunUntil(const std::function<bool()>& fnDone, int nTimeoutMs);
+    // Runs the event loop until fnDone holds (checked every nPollMs) or nTimeoutMs passed. A
+    // command whose end must be seen at once (a download's duration is its figure) looks oftener.
+    bool RunUntil(const std::function<bool()>& fnDone, int nTimeoutMs, int nPollMs = 20);
     void RunFor(int nMs);
 
     // A present device by serial (first 20 characters) or by id (decimal or 0x hex),

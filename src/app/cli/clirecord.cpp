@@ -35,6 +35,9 @@ namespace {
 
 constexpr int kTickMs = 200;
 constexpr int kPlainProgressMs = 2000;
+// The end of a download is looked for every millisecond; the terminal is redrawn ten times a second.
+constexpr int kDownloadPollMs = 1;
+constexpr int kTerminalDrawMs = 100;
 
 struct DownloadArgs {
     std::vector<std::string> vecCameras;
@@ -334,10 +337,12 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
     const bool bTerminal = !options.bJson && ::isatty(STDERR_FILENO);
     int nLinesDrawn = 0;
     auto lastPlain = start;
+    auto lastDrawn = start - std::chrono::milliseconds(kTerminalDrawMs);
     auto draw = [&](bool bFinal) {
         const auto now = std::chrono::steady_clock::now();
         const double dSeconds = std::chrono::duration<double>(now - start).count();
-        if (bTerminal) {
+        if (bTerminal && (bFinal || now - lastDrawn >= std::chrono::milliseconds(kTerminalDrawMs))) {
+            lastDrawn = now;
             std::string strOut;
             if (nLinesDrawn > 0)
                 strOut += "\x1b[" + std::to_string(nLinesDrawn) + "F";
@@ -387,7 +392,7 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
             draw(false);
             return bAllDone;
         },
-        INT32_MAX);
+        INT32_MAX, kDownloadPollMs);
     draw(true);
     SetDownloadRecordManager(pOldManager);
 
