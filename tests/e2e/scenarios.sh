@@ -381,6 +381,8 @@ quality() {
   cli --json quality QUAL2 resolution=8 fps=30 bitrate=1125
   expect_rc "HD without the ability" 2
   expect_eq "HD message" "$(jq -r .error.message "$work/out")" "resolution: Invalid value!"
+  cli --json set QUAL2 sd res=8 fps=30 bps=1125
+  expect_rc "SD recording in HD without the ability" 2
   cli --json quality QUAL2 bitrate=10001
   expect_rc "above the top" 2
   cli --json quality QUAL2 fps=9

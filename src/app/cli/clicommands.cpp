@@ -860,6 +860,17 @@ int CmdSet(const CliOptions& options, const std::string& strCamera, const std::s
         RecordInfo info = bNas ? d.stRecordNas : d.stRecordSD;
         if (auto error = BuildRecord(ctx.kv, bNas, info))
             return Fail(options, *error);
+        // HD only where the recording page offers it: the camera records HD already, or its
+        // capability report (asked for once it was found) says it encodes HD.
+        const DWORD dwCurrent = (bNas ? d.stRecordNas : d.stRecordSD).dwSessionMode;
+        if (CheckHD(false, dwCurrent, info.dwSessionMode)) {
+            if (!ctx.client.RunUntil([&] { return d.stQuery.bCmdGetSensor != 0; }, kConfirmWaitMs)) {
+                PrintError(options, "the camera did not report its capabilities", CLI_EXIT_TIMEOUT);
+                return CLI_EXIT_TIMEOUT;
+            }
+            if (auto error = CheckHD(d.SupportsHD(), dwCurrent, info.dwSessionMode))
+                return Fail(options, *error);
+        }
         (bNas ? d.stRecordNas : d.stRecordSD) = info;
         const json expected = GroupNow(ctx, read.pszQueryGroup);
         if (bNas)
