@@ -50,14 +50,23 @@ IVideoPresenter* CDlgVideoPane::CreateVideoWindow()
         m_pVideo = new CVideoRendererWidget(this);
         connect(m_pVideo, &CVideoRendererWidget::mousePressed, this,
                 [this](Qt::MouseButton button, QPoint pos) {
-                    const QPoint ptPane = m_pVideo->mapTo(this, pos);
+                    const QPoint ptPane = mapFromGlobal(m_pVideo->mapToGlobal(pos));
                     Q_EMIT paneMessage(
                         button == Qt::RightButton ? WM_VIDEO_RBUTTONDOWN : WM_VIDEO_LBUTTONDOWN, ptPane);
                 });
         connect(m_pVideo, &CVideoRendererWidget::mouseReleased, this, &CDlgVideoPane::OnVideoReleased);
-        connect(m_pVideo, &CVideoRendererWidget::mouseMoved, this,
-                [this](QPoint pos) { Q_EMIT paneMessage(WM_VIDEO_MOUSEMOVE, m_pVideo->mapTo(this, pos)); });
+        connect(m_pVideo, &CVideoRendererWidget::mouseMoved, this, [this](QPoint pos) {
+            Q_EMIT paneMessage(WM_VIDEO_MOUSEMOVE, mapFromGlobal(m_pVideo->mapToGlobal(pos)));
+        });
         connect(m_pVideo, &CVideoRendererWidget::keyPressed, this, &CDlgVideoPane::ToggleFullScreen);
+        // A double click made by hand spans more than the 30 ms count: the desktop's own
+        // double click toggles too, and the count starts again so it does not toggle twice.
+        connect(m_pVideo, &CVideoRendererWidget::doubleClicked, this, [this] {
+            m_clickTimer.stop();
+            m_nButtonUps = 0;
+            VLOG(4, "Mouse double click!!!!!!!!!!!");
+            ToggleFullScreen();
+        });
     }
     LayoutVideo();
     m_pVideo->show();
@@ -150,7 +159,9 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
 
 void CDlgVideoPane::OnVideoReleased(Qt::MouseButton button, QPoint pos)
 {
-    const QPoint ptPane = m_pVideo != nullptr ? m_pVideo->mapTo(this, pos) : pos;
+    // Through the screen: in full screen the video window is no child of the pane, and mapTo()
+    // from it crashed on the first click.
+    const QPoint ptPane = m_pVideo != nullptr ? mapFromGlobal(m_pVideo->mapToGlobal(pos)) : pos;
     if (button == Qt::RightButton) {
         Q_EMIT paneMessage(WM_VIDEO_RBUTTONUP, ptPane);
         return;
@@ -253,12 +264,14 @@ QString CDlgVideoPane::TakeStatistics()
                           (counters.qwFiltered - m_lastCounters.qwFiltered) +
                           (counters.qwOversized - m_lastCounters.qwOversized);
     const auto nReceived = counters.qwReceived - m_lastCounters.qwReceived;
+    const auto nGatherUs = counters.qwGatherUs - m_lastCounters.qwGatherUs;
     strText += QString::asprintf(
         " | segments %llu, frames to decoder %llu, rendered %llu, dropped %llu | "
-        "push %.2f ms/frame, decode %.2f ms/frame, render %.2f ms/frame | "
+        "reassembly %.2f ms/frame, push %.2f ms/frame, decode %.2f ms/frame, render %.2f ms/frame | "
         "arrival to window %.2f ms, longest %.2f ms, longest key frame %.2f ms",
         static_cast<unsigned long long>(nReceived), static_cast<unsigned long long>(nDecoded),
         static_cast<unsigned long long>(nRendered), static_cast<unsigned long long>(nDropped),
+        nReceived ? nGatherUs / 1e3 / double(nReceived) : 0.0,
         nDecoded ? nPushNs / 1e6 / double(nDecoded) : 0.0,
         nDecoded ? nDecodeNs / 1e6 / double(nDecoded) : 0.0,
         nRendered ? nRenderNs / 1e6 / double(nRendered) : 0.0,

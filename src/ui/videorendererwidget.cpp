@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
+#include <QScreen>
 
 #include <cstring>
 
@@ -24,12 +25,21 @@ QRect CVideoRendererWidget::TargetRect() const
 void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth, int nHeight)
 {
     QRect rcTarget;
+    bool bFull = false;
     {
         std::lock_guard lock(m_mutex);
         rcTarget = TargetRect();
+        bFull = m_bFull;
     }
     if (rcTarget.isEmpty())
         rcTarget = QRect(0, 0, nWidth, nHeight);
+    // Full screen keeps the picture's shape, with bars, as the pane does; a 16:9 picture on a
+    // 16:10 screen was stretched.
+    if (bFull && nWidth > 0 && nHeight > 0) {
+        const QSize fit = QSize(nWidth, nHeight).scaled(rcTarget.size(), Qt::KeepAspectRatio);
+        const QPoint ptFit((rcTarget.width() - fit.width()) / 2, (rcTarget.height() - fit.height()) / 2);
+        rcTarget = QRect(ptFit, fit);
+    }
     // Scaled here, on the streaming thread: the picture is read in place, not copied first.
     const QImage source(reinterpret_cast<const uchar*>(pPixels), nWidth, nHeight, nWidth * 4,
                         QImage::Format_RGB32);
@@ -77,9 +87,15 @@ bool CVideoRendererWidget::SetVideoFullScreen(bool bFullScreen)
     if (bFullScreen) {
         m_pHomeParent = parentWidget();
         m_rcHome = geometry();
+        // The screen the pane is on, covered whole even where no window manager does it.
+        QScreen* pScreen = m_pHomeParent != nullptr ? m_pHomeParent->screen() : screen();
         setParent(nullptr);
         setWindowFlag(Qt::Window, true);
+        if (pScreen != nullptr)
+            setGeometry(pScreen->geometry());
         showFullScreen();
+        // Keys go to the picture now (any key returns), not to the window behind it.
+        activateWindow();
     } else {
         // The state goes too: a child still marked full screen would never be laid out again.
         setWindowState(windowState() & ~Qt::WindowFullScreen);
@@ -146,6 +162,15 @@ void CVideoRendererWidget::mousePressEvent(QMouseEvent* pEvent)
 void CVideoRendererWidget::mouseReleaseEvent(QMouseEvent* pEvent)
 {
     Q_EMIT mouseReleased(pEvent->button(), pEvent->position().toPoint());
+}
+
+void CVideoRendererWidget::mouseDoubleClickEvent(QMouseEvent* pEvent)
+{
+    // The second press of the pair, as the pane counts presses; then the toggle, which may
+    // move this window in or out of the pane.
+    Q_EMIT mousePressed(pEvent->button(), pEvent->position().toPoint());
+    if (pEvent->button() == Qt::LeftButton)
+        Q_EMIT doubleClicked();
 }
 
 void CVideoRendererWidget::mouseMoveEvent(QMouseEvent* pEvent)

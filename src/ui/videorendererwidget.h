@@ -37,12 +37,15 @@ Q_SIGNALS:
     void mouseReleased(Qt::MouseButton button, QPoint pos);
     void mouseMoved(QPoint pos);
     void keyPressed();
+    // A double click at the desktop's own speed.
+    void doubleClicked();
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
     void mousePressEvent(QMouseEvent* pEvent) override;
     void mouseReleaseEvent(QMouseEvent* pEvent) override;
     void mouseMoveEvent(QMouseEvent* pEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
 

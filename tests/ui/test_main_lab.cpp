@@ -705,6 +705,20 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
     const QImage picture = pVideo->VideoWindow()->CurrentImage();
     ASSERT_FALSE(picture.isNull());
     EXPECT_GT(uitest::LowerBlue(picture, picture.width() * 5 / 8), uitest::LowerBlue(picture, 0) + 20);
+    {
+        // A double click shows the picture on the whole screen, a click there is only a click,
+        // and a double click there returns it.
+        CVideoRendererWidget* pWindow = pVideo->VideoWindow();
+        QTest::mouseDClick(pWindow, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return pWindow->isFullScreen(); }, 2000));
+        EXPECT_TRUE(pWindow->parentWidget() == nullptr);
+        QTest::mouseClick(pWindow, Qt::LeftButton);
+        QTest::qWait(100);
+        EXPECT_TRUE(pWindow->isFullScreen());
+        QTest::mouseDClick(pWindow, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !pWindow->isFullScreen(); }, 2000));
+        EXPECT_EQ(pWindow->parentWidget(), pVideo);
+    }
     const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
     for (const auto& [nLanguageID, pszName] : languages) {
         CDlgLanguage::ApplyLanguage(nLanguageID);
