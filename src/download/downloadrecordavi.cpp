@@ -59,7 +59,6 @@ void CDownloadRecordAVI::OnError(int nErrorID)
 
 bool CDownloadRecordAVI::FeedMediaData(const DownloadFrame& frame)
 {
-    const MediaFrame& media = frame.stFrame;
     if (DownloadMediaTime(frame) < m_dwStartTimeSec || DownloadMediaTime(frame) > m_dwEndTimeSec) {
         VLOG(3,
              "CDownloadRecordAVI::FeedMediaData end } error time m_dwStartTimeSec:%d, m_dwEndTimeSec:%d, "

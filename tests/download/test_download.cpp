@@ -217,8 +217,9 @@ TEST(DownloadRecord, FramesAreWrittenInSendOrderWhateverOrderTheyArriveIn)
         EXPECT_EQ(fx.device.dwMaxContinuousAck, frames.size());
         EXPECT_EQ(manager.GetTask(CAMERA)->GetHeldFrames(), 0u);
         EXPECT_EQ(fx.device.dwReceiveTime, T0 + 3);
-        if (!bShuffle)
+        if (!bShuffle) {
             EXPECT_EQ(fx.device.dwReceiveKB * 1024 + fx.device.dwReceiveRemainder, dwBytes);
+        }
 
         manager.DownloadNext(CAMERA);
         EXPECT_FALSE(manager.IsDownloading(CAMERA));

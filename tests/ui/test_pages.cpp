@@ -596,10 +596,11 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
             EXPECT_TRUE(commands.m_vecSent.empty());
         } else {
             EXPECT_FALSE(pPage->GetHint()->IsError());
-            if (!c.strSent.empty())
+            if (!c.strSent.empty()) {
                 EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{c.strSent});
-            else
+            } else {
                 EXPECT_TRUE(commands.m_vecSent.empty());
+            }
         }
     }
     // What was sent is what the record now holds.
@@ -756,16 +757,18 @@ TEST_F(PagesTest, RebootAndClearRecordsRefuseInOrderThenAskThenSend)
             auto* pSystem = pane.FindPage<CDlgConfigSystem>();
             pSystem->OnBtnReboot();
             pPage = pSystem;
-            if (*c.pszHint != '\0')
+            if (*c.pszHint != '\0') {
                 EXPECT_EQ(pSystem->GetHint()->GetAnchor(), pSystem->GetRebootButton());
+            }
         } else {
             auto* pSD = pane.FindPage<CDlgConfigSDRecord>();
             pSD->OnBtnClearRecords();
             pPage = pSD;
         }
         EXPECT_EQ(HintText(pPage).toStdString(), c.pszHint);
-        if (*c.pszHint != '\0')
+        if (*c.pszHint != '\0') {
             EXPECT_EQ(pPage->GetHint()->IsError(), c.bError);
+        }
         EXPECT_EQ(commands.m_vecSent, c.vecSent);
     }
 }
