@@ -38,8 +38,10 @@ public:
     static constexpr DWORD MAX_UDP_LEN = 1500;
     static constexpr int SNAP_LEN = 65536;
     // The kernel's ring for one adapter. A camera sending a download keeps a window of
-    // datagrams in flight; the 2 MiB default overflowed while a burst was being handed on.
-    static constexpr int CAPTURE_BUFFER_BYTES = 32 << 20;
+    // datagrams in flight; the 2 MiB default overflowed while a burst was being handed on. The
+    // ring is mapped whole into the process, so it counts in the client's memory: 8 MiB holds
+    // several windows, and a download was no faster with 32.
+    static constexpr int CAPTURE_BUFFER_BYTES = 8 << 20;
     // How long the kernel may hold captured packets before it hands them over. At a second,
     // live audio and video came in one-second bursts; at 10 ms every request and reply of a
     // download's start waited for it. A busy link fills the kernel's blocks sooner anyway.
