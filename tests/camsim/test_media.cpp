@@ -103,6 +103,22 @@ struct Rig {
         b.insert(b.end(), pkt.begin(), pkt.end());
         Request(89, b, nCam);
     }
+    // Download of the seconds 1000001..1000002 (request 50, version 4), then the start-video
+    // request that opens the download port, as the client sends them.
+    void StartSdDownload()
+    {
+        Bytes req;
+        PutU32(req, 4);
+        PutU8(req, 0);
+        PutU8(req, 0);
+        PutU32(req, 1000001);
+        PutU32(req, 0);
+        PutU32(req, 1000002);
+        PutU32(req, 0);
+        RecTime(50, req);
+        StartVideo(PORT_DOWNLOAD, 1);
+        env.Advance(5);
+    }
     // Record-time replies the camera sent, by command code, each once however often resent.
     std::vector<std::uint8_t> RecTimeReplies() const
     {
@@ -376,17 +392,7 @@ TEST(CamsimMedia, SdDownloadKeepsItsWindowResendsWhatIsNotAcknowledgedAndEnds)
     std::string err;
     const auto sd = GetClip(cam.media.sd, err);
     ASSERT_TRUE(sd);
-    Bytes req;
-    PutU32(req, 4);
-    PutU8(req, 0);
-    PutU8(req, 0);
-    PutU32(req, 1000001);
-    PutU32(req, 0);
-    PutU32(req, 1000002);
-    PutU32(req, 0);
-    rig.RecTime(50, req);
-    rig.StartVideo(PORT_DOWNLOAD, 1);
-    rig.env.Advance(5);
+    rig.StartSdDownload();
 
     // Sub-packets by send sequence, from every unit sent so far.
     std::map<std::uint32_t, Bytes> got;
@@ -493,17 +499,7 @@ TEST(CamsimMedia, SdDownloadResendTimeFollowsTheRoundTripAndBacksOff)
 {
     Rig rig(Scenario1(R"({"sd":{"width":176,"height":144,"fps":10,"gop":10,"clip_frames":20,"kbps":200},
                           "sd_window":2,"sd_resend_ms":400,"sd_resend_min_ms":20,"sd_datagram_bytes":100})"));
-    Bytes req;
-    PutU32(req, 4);
-    PutU8(req, 0);
-    PutU8(req, 0);
-    PutU32(req, 1000001);
-    PutU32(req, 0);
-    PutU32(req, 1000002);
-    PutU32(req, 0);
-    rig.RecTime(50, req);
-    rig.StartVideo(PORT_DOWNLOAD, 1);
-    rig.env.Advance(5);
+    rig.StartSdDownload();
     // Sequence 0 acknowledged 5 ms after it went out: four round trips are below the shortest
     // time, so 1 (sent with 0) and 2 (sent now) wait 20 ms.
     Bytes ack;
