@@ -143,14 +143,17 @@ bool CConfigPage::Refuse(const CheckResult& result)
         return false;
     const CheckError& error = *result;
     QWidget* pAnchor = GetKeyControl(error.strKey);
-    const QString strText =
-        error.dwStringID != 0
-            ? QString::fromStdString(FillNumbers(PageText(error.dwStringID).toStdString(), error.vecArgs))
-            : QString::fromStdString(error.strText);
     if (pAnchor == nullptr)
         pAnchor = m_pBtnSave != nullptr ? static_cast<QWidget*>(m_pBtnSave) : this;
-    ShowHintText(pAnchor, strText, true);
+    ShowHintText(pAnchor, CheckText(error), true);
     return true;
+}
+
+QString CConfigPage::CheckText(const CheckError& error)
+{
+    return error.dwStringID != 0
+               ? QString::fromStdString(FillNumbers(PageText(error.dwStringID).toStdString(), error.vecArgs))
+               : QString::fromStdString(error.strText);
 }
 
 void CConfigPage::ShowHint(QWidget* pAnchor, DWORD dwStringID, bool bError)
@@ -188,8 +191,10 @@ std::vector<ApplyToResult> CConfigPage::ApplyTo(const std::vector<DWORD>& vecIDs
     std::map<DWORD, QString> mapSent;
     std::vector<ApplyToResult> vecResults =
         ApplyToCameras(m_context.Manager(), vecIDs, [this, &mapSent](DeviceInfo& device) {
+            m_mapRefused.erase(device.GetID());
             SendTo(device);
-            mapSent[device.GetID()] = GroupText(device);
+            const auto it = m_mapRefused.find(device.GetID());
+            mapSent[device.GetID()] = it != m_mapRefused.end() ? it->second : GroupText(device);
             // Only the camera's next answer counts as what it holds.
             ForgetGroup(device);
             AskGroup(device);

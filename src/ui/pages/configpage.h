@@ -81,6 +81,12 @@ protected:
     virtual QString GroupText(const DeviceInfo&) const { return QString(); }
     virtual void ForgetGroup(DeviceInfo&) {}
     virtual void AskGroup(const DeviceInfo&) {}
+    // SendTo leaves a camera as it is, for the reason the "Apply to" report gives in place of
+    // what was sent.
+    void RefuseCamera(DWORD dwID, const QString& strWhy) { m_mapRefused[dwID] = strWhy; }
+    void RefuseCamera(DWORD dwID, const CheckError& error) { RefuseCamera(dwID, CheckText(error)); }
+    // A failed check's message in the page's language.
+    static QString CheckText(const CheckError& error);
     // The check key's message at its control.
     void BindKey(const std::string& strKey, QWidget* pControl) { m_mapKeys[strKey] = pControl; }
     // Shows the message of a failed check at its control and says so.
@@ -116,5 +122,6 @@ private:
     QTimer* m_pReadBackTimer = nullptr;
     int m_nReadBackMs = -1; // -1: no read-back running
     std::vector<struct ApplyToResult> m_vecReadBack;
+    std::map<DWORD, QString> m_mapRefused;
     std::map<std::string, QPointer<QWidget>> m_mapKeys;
 };

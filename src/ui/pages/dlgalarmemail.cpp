@@ -241,7 +241,7 @@ void CDlgAlarmEmail::SendTo(DeviceInfo& device)
 {
     // A camera whose record has not come keeps it: its unnamed field is not known.
     if (device.stQuery.bCmdGetMailInfo == 0) {
-        m_mapRefused[device.GetID()] = PageText(IDS_HINT_GET_INFO_FAIL);
+        RefuseCamera(device.GetID(), PageText(IDS_HINT_GET_INFO_FAIL));
         return;
     }
     MailInfo info = m_mailEdited;
@@ -253,8 +253,6 @@ void CDlgAlarmEmail::SendTo(DeviceInfo& device)
 
 QString CDlgAlarmEmail::GroupText(const DeviceInfo& device) const
 {
-    if (const auto it = m_mapRefused.find(device.GetID()); it != m_mapRefused.end())
-        return it->second;
     // "[x] server sender 0010 2": the switch, where mail goes from, the events, the recipients.
     const MailInfo& info = device.stMail;
     QString strEvents;
@@ -269,7 +267,6 @@ QString CDlgAlarmEmail::GroupText(const DeviceInfo& device) const
 
 void CDlgAlarmEmail::ForgetGroup(DeviceInfo& device)
 {
-    m_mapRefused.erase(device.GetID());
     device.stQuery.bCmdGetMailInfo = 0;
 }
 

@@ -63,7 +63,6 @@ private:
     QLabel* m_pLabelServer = nullptr;
     QLabel* m_pLabelSubject = nullptr;
     MailInfo m_mailEdited{};
-    std::map<DWORD, QString> m_mapRefused;
 };
 
 class CDlgAlarmEmailSetServer : public QDialog {

@@ -303,10 +303,7 @@ void CDlgRecordBase::SendTo(DeviceInfo& device)
     if (!result)
         result = CheckHD(device.SupportsHD(), device.stRecordSD.dwSessionMode, info.dwSessionMode);
     if (result) {
-        m_mapRefused[device.GetID()] = result->dwStringID != 0
-                                           ? QString::fromStdString(FillNumbers(
-                                                 PageText(result->dwStringID).toStdString(), result->vecArgs))
-                                           : QString::fromStdString(result->strText);
+        RefuseCamera(device.GetID(), *result);
         return;
     }
     // The top bit of each hour is the target camera's, not the page's.
@@ -320,8 +317,6 @@ void CDlgRecordBase::SendTo(DeviceInfo& device)
 
 QString CDlgRecordBase::GroupText(const DeviceInfo& device) const
 {
-    if (const auto it = m_mapRefused.find(device.GetID()); it != m_mapRefused.end())
-        return it->second;
     // The switches in the page's order, the stream and the week's hours.
     const RecordInfo& info = device.stRecordSD;
     QString strSwitches;
@@ -341,7 +336,6 @@ QString CDlgRecordBase::GroupText(const DeviceInfo& device) const
 void CDlgRecordBase::ForgetGroup(DeviceInfo& device)
 {
     // The read-back shows what the camera holds from here on.
-    m_mapRefused.erase(device.GetID());
     device.stQuery.bCmdGetRecordSD = 0;
 }
 

@@ -54,7 +54,6 @@ private:
     QLineEdit* m_pEditPassword = nullptr;
     QLineEdit* m_pEditConfirm = nullptr;
     KeyValues m_kvEdited;
-    std::map<DWORD, QString> m_mapRefused;
 };
 
 class CDlgConfigSDRecord : public CDlgRecordBase {

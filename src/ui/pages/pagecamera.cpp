@@ -234,11 +234,11 @@ void CDlgCamSetCamBase::SendTo(DeviceInfo& device)
 {
     // Registers of another family mean other things; unread ones would be guessed.
     if (device.stSensorCap.dwCameraUIType != m_dwUIType) {
-        m_mapRefused[device.GetID()] = PageText(IDS_HINT_SENSOR_OTHER);
+        RefuseCamera(device.GetID(), PageText(IDS_HINT_SENSOR_OTHER));
         return;
     }
     if (ReceivedFlag(device) == 0) {
-        m_mapRefused[device.GetID()] = PageText(IDS_HINT_DQ_GET_INFO_FAIL);
+        RefuseCamera(device.GetID(), PageText(IDS_HINT_DQ_GET_INFO_FAIL));
         return;
     }
     WriteRegisters(device, m_vecEdited);
@@ -246,9 +246,6 @@ void CDlgCamSetCamBase::SendTo(DeviceInfo& device)
 
 QString CDlgCamSetCamBase::GroupText(const DeviceInfo& device) const
 {
-    const auto it = m_mapRefused.find(device.GetID());
-    if (it != m_mapRefused.end())
-        return it->second;
     if (device.stSensorCap.dwCameraUIType != m_dwUIType)
         return QStringLiteral("-");
     // The fields as the page would show them: the boxes that are on, then the sliders.
@@ -269,7 +266,6 @@ QString CDlgCamSetCamBase::GroupText(const DeviceInfo& device) const
 
 void CDlgCamSetCamBase::ForgetGroup(DeviceInfo& device)
 {
-    m_mapRefused.erase(device.GetID());
     // Another family's camera was not asked for these registers: nothing new will come.
     if (device.stSensorCap.dwCameraUIType == m_dwUIType)
         ReceivedFlag(device) = 0;

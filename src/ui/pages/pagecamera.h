@@ -63,7 +63,6 @@ private:
     void WriteRegisters(DeviceInfo& device, const std::vector<int>& vecValues);
 
     std::vector<int> m_vecEdited;
-    std::map<DWORD, QString> m_mapRefused; // as on the quality page
 
     DWORD m_dwUIType;
     const std::vector<SensorField>& m_vecFields;

@@ -92,11 +92,7 @@ void CDlgCamSetQuality::SendTo(DeviceInfo& device)
     if (!result)
         result = CheckHD(device.SupportsHD(), device.stVideoReport.adwWord[0], dwMode);
     if (result) {
-        const CheckError& error = *result;
-        m_mapRefused[device.GetID()] =
-            error.dwStringID != 0
-                ? QString::fromStdString(FillNumbers(PageText(error.dwStringID).toStdString(), error.vecArgs))
-                : QString::fromStdString(error.strText);
+        RefuseCamera(device.GetID(), *result);
         return;
     }
     device.stVideoReport.adwWord[0] = dwMode;
@@ -105,9 +101,6 @@ void CDlgCamSetQuality::SendTo(DeviceInfo& device)
 
 QString CDlgCamSetQuality::GroupText(const DeviceInfo& device) const
 {
-    const auto it = m_mapRefused.find(device.GetID());
-    if (it != m_mapRefused.end())
-        return it->second;
     const CVideoQuality& quality = GetVideoQuality();
     const DWORD dwMode = device.stVideoReport.adwWord[0];
     const int nFps = quality.GetFpsIndex(SessionModeFrameRate(dwMode));
@@ -121,7 +114,6 @@ QString CDlgCamSetQuality::GroupText(const DeviceInfo& device) const
 void CDlgCamSetQuality::ForgetGroup(DeviceInfo& device)
 {
     // The read-back shows what the camera holds from here on.
-    m_mapRefused.erase(device.GetID());
     device.stQuery.bCmdGetVideoReport = 0;
 }
 

@@ -32,5 +32,4 @@ private:
     QLabel* m_pLabelStandard = nullptr;
     KeyValues m_kvEdited;
     // Why a camera of the last "Apply to" got nothing; kept until its group is forgotten.
-    std::map<DWORD, QString> m_mapRefused;
 };
