@@ -123,6 +123,7 @@ void LINKITEM::Flush(Slot& slot)
     slot.nCompleteLen = 0;
     slot.bInPlace = false;
     slot.bRun = false;
+    slot.bSingle = false;
     slot.dwFirstUs = 0;
     slot.dwAssembleUs = 0;
 }
@@ -147,15 +148,8 @@ int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
     }
     int nFound = -1;
     for (int i = 0; i < SLOT_COUNT; ++i) {
-        Slot& slot = vecSlots[i];
-        const DWORD dwAge = dwNow - slot.dwTick;
-        if (dwAge > 3000) {
-            DebugTrace(1, "Assemble error:time escape %d seconds, throw %d packets, Sequence=%d",
-                       static_cast<int>(dwAge / 1000), static_cast<int>(slot.vecSegments.size()),
-                       static_cast<int>(slot.usSequence));
-            Flush(slot);
+        if (ReclaimIfStale(vecSlots[i], dwNow))
             nFound = i;
-        }
     }
     if (nFound >= 0)
         return nFound;
@@ -177,14 +171,47 @@ int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
 
 int LINKITEM::FindSegmentedSlot(DWORD usSequence, DWORD dwNow)
 {
-    // Only a slot that holds segments counts as the frame's: free slots all read 0.
-    if (!vecSlots[nLastSlot].IsEmpty() && vecSlots[nLastSlot].usSequence == usSequence)
-        return nLastSlot;
-    for (int i = 0; i < SLOT_COUNT && nBusySlots > 0; ++i) {
-        if (!vecSlots[i].IsEmpty() && vecSlots[i].usSequence == usSequence)
-            return i;
+    // Only a slot that holds segments counts as the frame's (free slots all read 0), and never
+    // one holding a frame that came whole.
+    auto holdsSegmentsOf = [usSequence](const Slot& slot) {
+        return !slot.IsEmpty() && !slot.bSingle && slot.usSequence == usSequence;
+    };
+    int nFound = holdsSegmentsOf(vecSlots[nLastSlot]) ? nLastSlot : -1;
+    for (int i = 0; i < SLOT_COUNT && nFound < 0 && nBusySlots > 0; ++i) {
+        if (holdsSegmentsOf(vecSlots[i]))
+            nFound = i;
     }
-    return FindFreeOrReclaim(usSequence, dwNow);
+    if (nFound < 0)
+        return FindFreeOrReclaim(usSequence, dwNow);
+    // A frame's segments come back to back: a slot idle that long holds an older frame of the
+    // same number (the numbers wrapped, or the camera started counting again), whose segments
+    // must not fill this one's gaps.
+    ReclaimIfStale(vecSlots[nFound], dwNow);
+    return nFound;
+}
+
+bool LINKITEM::ReclaimIfStale(Slot& slot, DWORD dwNow)
+{
+    const DWORD dwAge = dwNow - slot.dwTick;
+    if (dwAge <= STALE_MS)
+        return false;
+    DebugTrace(1, "Assemble error:time escape %d seconds, throw %d packets, Sequence=%d",
+               static_cast<int>(dwAge / 1000), static_cast<int>(slot.vecSegments.size()),
+               static_cast<int>(slot.usSequence));
+    Flush(slot);
+    return true;
+}
+
+bool LINKITEM::FitsFrame(const Slot& slot, BYTE bSegment, DWORD dwOffset, DWORD nLen)
+{
+    if (slot.IsEmpty())
+        return true;
+    if (bSegment == 1) {
+        if (slot.nFinalLen != 0)
+            return slot.dwFinalOffset == dwOffset && slot.nFinalLen == nLen;
+        return slot.vecSegments.back().first < dwOffset;
+    }
+    return slot.nFinalLen == 0 || dwOffset < slot.dwFinalOffset;
 }
 
 int LINKITEM::FindSingleSlot(DWORD usSequence, DWORD dwNow)
@@ -204,6 +231,17 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
         return false;
     }
     Slot& slot = vecSlots[nSlot];
+    // Assembly takes every segment but the final one as a whole block, and the final one's
+    // length from the last final to come: a segment that disagrees would put stale pool bytes,
+    // or another frame's, into this one. The frame so far goes; the segment starts afresh.
+    if (bSegment != 0 && !FitsFrame(slot, bSegment, dwOffset, nLen)) {
+        VLOG(2,
+             "CSocketUdp::LINKITEM::Insert: segment does not fit its frame, %d segments dropped usSeq:%d, "
+             "bSegment:%d, uOffsetFact:%d, usSegLen:%d",
+             static_cast<int>(slot.vecSegments.size()), usSequence, bSegment, static_cast<int>(dwOffset),
+             static_cast<int>(nLen));
+        Flush(slot);
+    }
     nLastSlot = nSlot;
     bIdle = 0;
     bReadyStale = true;
@@ -214,6 +252,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
     slot.usSequence = usSequence;
     slot.dwTick = dwNow;
     if (bSegment == 0) {
+        slot.bSingle = true;
         slot.bRun = slot.vecSegments.empty();
         slot.vecSegments.emplace_back(0, pBlock);
         slot.nFinalLen = nLen;

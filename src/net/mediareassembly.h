@@ -78,6 +78,8 @@ private:
 // The frame slots of one sender.
 struct LINKITEM {
     static constexpr int SLOT_COUNT = 500;
+    // A slot whose latest segment is older than this holds a frame that will not complete.
+    static constexpr DWORD STALE_MS = 3000;
 
     struct Slot {
         DWORD usSequence = 0;
@@ -95,6 +97,9 @@ struct LINKITEM {
         // The segments so far are at offsets 0, 1280, 2560, ... in blocks one after another:
         // once the final one ends the run, the frame is complete where it lies, no walk needed.
         bool bRun = false;
+        // The frame came in one datagram. Segments never join it, even of the same number: a
+        // camera may count its one-datagram frames (audio) apart from its segmented ones.
+        bool bSingle = false;
         // Microseconds: when the first segment came, and from then until the frame was complete.
         DWORD dwFirstUs = 0;
         DWORD dwAssembleUs = 0;
@@ -118,7 +123,8 @@ struct LINKITEM {
         Slot& last = vecSlots[nLastSlot];
         // Without its final segment the frame cannot be complete yet, so nothing else changes.
         if (last.usSequence != usSequence || last.nFinalLen != 0 || last.IsEmpty() ||
-            last.vecSegments.back().first + CSpacePool::BLOCK_SIZE != dwOffset)
+            last.vecSegments.back().first + CSpacePool::BLOCK_SIZE != dwOffset ||
+            dwNow - last.dwTick > STALE_MS)
             return false;
         last.bRun &= pBlock == last.vecSegments.back().second + CSpacePool::BLOCK_SIZE;
         last.vecSegments.emplace_back(dwOffset, pBlock);
@@ -137,6 +143,9 @@ struct LINKITEM {
 
     int FindSegmentedSlot(DWORD usSequence, DWORD dwNow);
     int FindSingleSlot(DWORD usSequence, DWORD dwNow);
+    // Whether a segment agrees with the segmented frame gathered in the slot so far: one final
+    // segment, of one length, with nothing at or past its offset.
+    static bool FitsFrame(const Slot& slot, BYTE bSegment, DWORD dwOffset, DWORD nLen);
 
     CSpacePool* pPool; // not owned
     std::vector<Slot> vecSlots;
@@ -164,6 +173,8 @@ struct LINKITEM {
 
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
+    // Flushes the slot, with its trace, when it is stale.
+    bool ReclaimIfStale(Slot& slot, DWORD dwNow);
     void UpdateComplete(Slot& slot, DWORD dwNowUs);
 };
 

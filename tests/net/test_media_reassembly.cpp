@@ -253,7 +253,8 @@ TEST_P(MediaReassembly, FramesOfOneBurstComeOutInFrameNumberOrder)
     }
 }
 
-// A frame with a gap waits; the missing segment completes it.
+// A frame with a gap waits; the missing segment completes it. Over 3 s later a segment of the
+// same number belongs to another frame (the numbers wrapped) and fills no gap of the old one.
 TEST_P(MediaReassembly, FrameWithGapWaitsForMissingSegment)
 {
     const Bytes frame = MakeFrame(4 * 1280 - 100);
@@ -264,6 +265,15 @@ TEST_P(MediaReassembly, FrameWithGapWaitsForMissingSegment)
     EXPECT_TRUE(Drain().empty());
     Feed(cut[2]);
     EXPECT_EQ(Drain(), std::vector<Bytes>{frame});
+
+    const Bytes later = MakeFrame(frame.size(), CAMERA_ID, 2);
+    const std::vector<Bytes> laterCut = Cut(later, 9);
+    FeedAll({cut[0], cut[1], cut[3]});
+    Advance(3001);
+    Feed(laterCut[2]);
+    EXPECT_TRUE(Drain().empty());
+    FeedAll({laterCut[0], laterCut[1], laterCut[3]});
+    EXPECT_EQ(Drain(), std::vector<Bytes>{later});
 }
 
 // Frames that cannot be assembled soundly never come out; the rest of the sender's traffic
@@ -274,9 +284,15 @@ TEST_P(MediaReassembly, MalformedSegmentsAndForeignFramesAreDropped)
     struct Case {
         const char* pszName;
         std::vector<Bytes> vecDatagrams;
+        std::vector<Bytes> vecExpected; // what comes out whole
     };
     const Bytes payload(1400, 0xAB);
     const Bytes tail = MakeFrame(200);
+    // Passes the frame check, so that a frame built around it would come out.
+    const Bytes head = MakeFrame(1280, CAMERA_ID, 6);
+    const Bytes whole = MakeFrame(500, CAMERA_ID, 7);
+    Bytes headTail = head;
+    headTail.insert(headTail.end(), tail.begin(), tail.end());
     std::vector<Case> cases = {
         {"one-byte frame refused by the frame check", {Segment(0, 1, 0, payload.data(), 1)}},
         {"frame of 27 bytes is too short for the download word",
@@ -289,14 +305,27 @@ TEST_P(MediaReassembly, MalformedSegmentsAndForeignFramesAreDropped)
         // 0x01000000 * 256 wraps to offset 0 in 32 bits.
         {"offset beyond any frame",
          {Segment(2, 6, 0x01000000, payload.data(), 1280), Segment(1, 6, 5, tail.data(), 200)}},
-        {"segment past the final one",
-         {Segment(2, 7, 0, payload.data(), 1280), Segment(1, 7, 5, tail.data(), 200),
-          Segment(2, 7, 10, payload.data(), 1280)}},
+        // Either final length would leave the block at 1280 partly stale inside the frame.
+        {"segments past the final one, then another final",
+         {Segment(2, 7, 0, head.data(), 1280), Segment(1, 7, 5, tail.data(), 200),
+          Segment(2, 7, 10, payload.data(), 1280), Segment(1, 7, 15, tail.data(), 200)}},
+        {"final segment again, longer",
+         {Segment(2, 8, 0, head.data(), 1280), Segment(1, 8, 5, tail.data(), 100),
+          Segment(1, 8, 5, tail.data(), 200)}},
+        // A one-datagram frame and a segmented one of the same number (audio may be counted
+        // apart) each come out whole, never one frame of both.
+        {"one-datagram frame, then a segment of its number",
+         {Segment(0, 9, 0, whole.data(), 500), Segment(1, 9, 5, tail.data(), 200)},
+         {whole}},
+        {"one-datagram frame amid a segmented one of its number",
+         {Segment(2, 10, 0, head.data(), 1280), Segment(0, 10, 0, whole.data(), 500),
+          Segment(1, 10, 5, tail.data(), 200)},
+         {headTail, whole}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         FeedAll(c.vecDatagrams);
-        EXPECT_TRUE(Drain().empty());
+        EXPECT_EQ(Drain(), c.vecExpected);
     }
     FeedAll(Cut(good, 100));
     EXPECT_EQ(Drain(), std::vector<Bytes>{good});
