@@ -8,6 +8,7 @@
 #
 # --trace sends the client's debugger traces (capture-ring drops among them) to bench.err;
 # --keep DIR keeps the simulator's and the client's output and log files there.
+# SCALE_WRAP runs the client under a profiler, e.g. SCALE_WRAP="heaptrack -o /tmp/scale".
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -89,7 +90,7 @@ if ((SCALE_TRACE)); then
   sampler=$!
 fi
 echo "client_start_epoch_ms $(date +%s%3N)" >"$SCALE_WORK/neigh.start"
-VISTREL_TRACE=$SCALE_TRACE VISTREL_HOME=$SCALE_WORK/home "$SCALE_BENCH" --cameras "$SCALE_CAMERAS" --steady-seconds "$SCALE_STEADY" \
+VISTREL_TRACE=$SCALE_TRACE VISTREL_HOME=$SCALE_WORK/home $SCALE_WRAP "$SCALE_BENCH" --cameras "$SCALE_CAMERAS" --steady-seconds "$SCALE_STEADY" \
   >"$SCALE_WORK/bench.out" 2>"$SCALE_WORK/bench.err"
 rc=$?
 [[ -n $sampler ]] && kill $sampler 2>/dev/null
@@ -116,7 +117,7 @@ fulls_before=$(neigh_table_fulls)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 started=$(date +%s)
 rc=0
-SCALE_WORK=$work SCALE_CAMSIM=$camsim SCALE_BENCH=$bench SCALE_CAMERAS=$cameras SCALE_STEADY=$steady SCALE_TRACE=$trace \
+SCALE_WORK=$work SCALE_CAMSIM=$camsim SCALE_BENCH=$bench SCALE_CAMERAS=$cameras SCALE_STEADY=$steady SCALE_TRACE=$trace SCALE_WRAP=${SCALE_WRAP:-} \
   "$root/scripts/lab/lab-run.sh" --camera-addrs "$cameras" -- bash "$work/inner.sh" || rc=$?
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 fulls_after=$(neigh_table_fulls)

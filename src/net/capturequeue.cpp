@@ -73,17 +73,20 @@ void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD us
 void CCaptureQueue::PutQuiet(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const std::size_t nCharge = nLen + ENTRY_OVERHEAD_BYTES;
+    const std::size_t nCharge = ChargeFor(nLen);
     if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1) || m_nBytes + nCharge > MAX_QUEUED_BYTES) {
         DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
         return;
     }
     Entry& entry = m_entries.emplace_back();
-    if (nLen <= BLOCK_BYTES && !m_spare.empty()) {
+    if (!InBlock(nLen)) {
+        // Written whole below: no need to clear it.
+        entry.pData = std::make_unique_for_overwrite<BYTE[]>(std::max<DWORD>(nLen, 1));
+    } else if (!m_spare.empty()) {
         entry.pData = std::move(m_spare.back());
         m_spare.pop_back();
     } else {
-        entry.pData.reset(new BYTE[std::max(nLen, BLOCK_BYTES)]);
+        entry.pData = std::make_unique_for_overwrite<BYTE[]>(BLOCK_BYTES);
     }
     if (nLen > 0)
         std::memcpy(entry.pData.get(), pPayload, nLen);
@@ -107,8 +110,8 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
         *pdwIP = ntohl(entry.dwIP);
     if (pusPort != nullptr)
         *pusPort = ntohs(entry.usPort);
-    m_nBytes -= entry.nLen + ENTRY_OVERHEAD_BYTES;
-    if (entry.nLen <= BLOCK_BYTES && m_spare.size() < MAX_SPARE_BLOCKS)
+    m_nBytes -= ChargeFor(entry.nLen);
+    if (InBlock(entry.nLen) && m_spare.size() < MAX_SPARE_BLOCKS)
         m_spare.push_back(std::move(m_entries.front().pData));
     m_entries.pop_front();
     m_nRead = (m_nRead + 1) % RING_SIZE;

@@ -39,16 +39,27 @@ public:
     // busy, so the queue is deep; it is bound by entries and by bytes, whichever comes first,
     // so that a stalled GUI thread (or a flooding camera) costs at most MAX_QUEUED_BYTES per
     // socket. The byte bound matches the capture buffer: what the kernel held for a download's
-    // window must fit here too. An entry is charged its payload and ENTRY_OVERHEAD_BYTES for its
-    // bookkeeping.
+    // window must fit here too. An entry is charged the memory its payload holds (a whole block
+    // for a block) and ENTRY_OVERHEAD_BYTES for its bookkeeping.
     static constexpr int RING_SIZE = 32768; // holds RING_SIZE - 1 entries
     static constexpr std::size_t MAX_QUEUED_BYTES = 32u << 20;
     static constexpr std::size_t ENTRY_OVERHEAD_BYTES = 64;
-    // Payloads up to this size are kept in recycled blocks, no allocation per datagram; the
-    // capture listener passes nothing longer.
+    // Payloads longer than SMALL_PAYLOAD_BYTES and up to BLOCK_BYTES (the capture listener passes
+    // nothing longer) are kept in recycled blocks, no allocation per download segment. A short
+    // one gets an allocation of its own size: a thousand cameras' replies queued while the GUI
+    // thread is busy took a whole block each, 75 MB at the peak.
     static constexpr DWORD BLOCK_BYTES = 1500;
-    // Blocks kept for reuse once read: about a download window's segments.
-    static constexpr std::size_t MAX_SPARE_BLOCKS = 4096;
+    static constexpr DWORD SMALL_PAYLOAD_BYTES = BLOCK_BYTES / 2;
+    // Blocks kept for reuse once read: a download window of segments. Past these, blocks read
+    // are freed, so a burst does not stay in the queue's memory.
+    static constexpr std::size_t MAX_SPARE_BLOCKS = 1024;
+
+    static bool InBlock(DWORD nLen) { return nLen > SMALL_PAYLOAD_BYTES && nLen <= BLOCK_BYTES; }
+    // The bytes an entry with a payload of nLen is charged.
+    static std::size_t ChargeFor(DWORD nLen)
+    {
+        return (InBlock(nLen) ? BLOCK_BYTES : nLen) + ENTRY_OVERHEAD_BYTES;
+    }
 
     CCaptureQueue();
     virtual ~CCaptureQueue();

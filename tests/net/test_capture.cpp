@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstring>
 
@@ -125,6 +127,46 @@ TEST_F(CaptureQueueTest, LongPayloadIsCutToTheCallersBuffer)
     queue.Put(reinterpret_cast<const BYTE*>(strPayload.data()), 3000, 0, 0);
     EXPECT_EQ(TakeOne(queue, 2560).size(), 2560u);
     EXPECT_EQ(queue.GetQueuedCount(), 0);
+}
+
+// The heap's own count is the oracle: what a queue holds must stay within what it is charged
+// (short replies by the thousand cost about their size, not a block each), and a burst of blocks
+// read out must not stay held beyond the spare blocks.
+TEST_F(CaptureQueueTest, HeldMemoryStaysWithinWhatIsCharged)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator is not the one counted";
+#else
+    auto heapBytes = [] {
+        const struct mallinfo2 info = mallinfo2();
+        return static_cast<long long>(info.uordblks + info.hblkhd);
+    };
+    const struct {
+        DWORD nLen;
+        int nCount;
+    } rows[] = {
+        {60, 20000}, {CCaptureQueue::SMALL_PAYLOAD_BYTES, 5000}, {700, 8000}, {1280, 8000}, {3000, 500}};
+    const std::vector<BYTE> payload(3000, 0x5A);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.nLen);
+        const long long nBefore = heapBytes();
+        {
+            CCountingQueue queue;
+            for (int i = 0; i < row.nCount; ++i)
+                queue.PutQuiet(payload.data(), row.nLen, 0, 0);
+            ASSERT_EQ(queue.GetQueuedCount(), row.nCount);
+            EXPECT_LE(heapBytes() - nBefore,
+                      static_cast<long long>(row.nCount * CCaptureQueue::ChargeFor(row.nLen)));
+            std::vector<BYTE> buffer(row.nLen);
+            for (int i = 0; i < row.nCount; ++i)
+                ASSERT_EQ(queue.Get(buffer.data(), static_cast<int>(buffer.size()), nullptr, nullptr),
+                          static_cast<int>(row.nLen));
+            EXPECT_LE(heapBytes() - nBefore,
+                      static_cast<long long>(
+                          CCaptureQueue::MAX_SPARE_BLOCKS * (CCaptureQueue::BLOCK_BYTES + 32) + 65536));
+        }
+    }
+#endif
 }
 
 TEST(CaptureListenerLifetime, FirstQueueMakesItLastQueueEndsIt)
