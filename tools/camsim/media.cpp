@@ -880,7 +880,19 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
         u.dwLater = 0;
         pc.n.downloadResent += u.nOpen;
     }
-    std::vector<std::uint32_t> fresh;
+    // New sub-packets travel together up to the unit size. A unit goes as soon as it is full,
+    // so the first datagram of a window does not wait for the whole window to be read.
+    PerCamera::Unit unit;
+    auto flush = [&] {
+        if (unit.bytes.empty())
+            return;
+        unit.usSeq = NextSeq(cam, st.usPort);
+        unit.uFirstSent = unit.uSentAt = now;
+        unit.uLastSend = ++dl.uSends;
+        SendUnit(cam, pc, st, unit.usSeq, unit.bytes);
+        dl.units[dl.uNextUnit++] = std::move(unit);
+        unit = PerCamera::Unit();
+    };
     while (!dl.bExhausted && dl.inflight.size() < cam.media.dwSdWindow) {
         if (!dl.bHavePos || SdFrameTime(cam, *pc.sdClip, dl.pos) > dl.dwEnd) {
             dl.bExhausted = true;
@@ -905,32 +917,17 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
                  " sendseq=" + std::to_string(dl.dwNextSeq) + " time=" + std::to_string(dwTime) +
                      " sub=" + std::to_string(dwSub),
                  frame);
-        dl.inflight[dl.dwNextSeq].sub = std::move(sub);
-        fresh.push_back(dl.dwNextSeq++);
+        if (!unit.bytes.empty() && unit.bytes.size() + sub.size() > cam.media.dwSdDatagramBytes)
+            flush();
+        unit.bytes.insert(unit.bytes.end(), sub.begin(), sub.end());
+        unit.subs.push_back(dl.dwNextSeq);
+        unit.nOpen++;
+        auto& p = dl.inflight[dl.dwNextSeq++];
+        p.sub = std::move(sub);
+        p.uUnit = dl.uNextUnit;
         pc.n.downloadSent++;
         if (!SdNext(cam, *pc.sdClip, false, dl.pos))
             dl.bExhausted = true;
-    }
-    // New sub-packets travel together up to the unit size.
-    PerCamera::Unit unit;
-    auto flush = [&] {
-        if (unit.bytes.empty())
-            return;
-        unit.usSeq = NextSeq(cam, st.usPort);
-        unit.uFirstSent = unit.uSentAt = now;
-        unit.uLastSend = ++dl.uSends;
-        SendUnit(cam, pc, st, unit.usSeq, unit.bytes);
-        dl.units[dl.uNextUnit++] = std::move(unit);
-        unit = PerCamera::Unit();
-    };
-    for (std::uint32_t q : fresh) {
-        auto& p = dl.inflight[q];
-        if (!unit.bytes.empty() && unit.bytes.size() + p.sub.size() > cam.media.dwSdDatagramBytes)
-            flush();
-        unit.bytes.insert(unit.bytes.end(), p.sub.begin(), p.sub.end());
-        unit.subs.push_back(q);
-        unit.nOpen++;
-        p.uUnit = dl.uNextUnit;
     }
     flush();
     if (dl.bExhausted && dl.inflight.empty()) {
