@@ -134,6 +134,9 @@ fi
 # The figures, then the table.
 if ((trace)); then
   echo "capture_ring_drops $(grep -c 'Drop Packets' "$work/bench.err")" >>"$work/bench.out"
+  # The kernel's ring, counted when the capture stops (and when a ring is swapped for another).
+  awk '/dropped by the kernel/ { n += $(NF - 4) } END { printf "kernel_ring_drops %d\n", n }' \
+    "$work/bench.err" >>"$work/bench.out"
   echo "send_errors $(grep -c '^Send To .* error' "$work/bench.err")" >>"$work/bench.out"
 fi
 echo "neigh_table_fulls $((fulls_after - fulls_before))" >>"$work/bench.out"
@@ -190,7 +193,8 @@ awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_afte
     row("frames received / UDP sent in start-up", v["start_rx_packets"] " / " v["start_out_datagrams"], "", "", "")
     row("  of them read from sockets (rest: capture)", v["start_in_datagrams"], "", "", "")
     row("socket queue overflows (start / steady)", v["start_rcvbuf_errors"] " / " v["steady_rcvbuf_errors"], "", "", "")
-    if ("capture_ring_drops" in v) row("capture ring drops (whole run)", v["capture_ring_drops"], "", "", "")
+    if ("capture_ring_drops" in v) row("capture queue drops (whole run)", v["capture_ring_drops"], "", "", "")
+    if ("kernel_ring_drops" in v) row("capture ring drops in the kernel (whole run)", v["kernel_ring_drops"], "", "", "")
     if ("send_errors" in v) row("sends refused by the kernel (whole run)", v["send_errors"], "", "", "")
     row("datagrams lost in socket buffers, start-up", v["start_socket_drops"], "", "", "")
     row("  unicast sends dropped by the kernel, start", v["start_sndbuf_errors"], "", "", "")
