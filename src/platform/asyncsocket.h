@@ -1,10 +1,12 @@
 // Window-message notification of socket readiness (WSAAsyncSelect) on the Qt event loop.
 //
-// A readable socket posts its message once to the window (wParam = socket, lParam = FD_READ)
+// A readable socket sends its message once to the window (wParam = socket, lParam = FD_READ)
 // and then stays quiet until the socket is read again through RecvFromAsync (or re-armed with
 // AsyncSocketReenable), as Windows re-enables FD_READ on the next recv. A datagram left
 // waiting on purpose therefore never spins the loop. If data is still pending when the socket
-// is read, the next message follows.
+// is read, the next message follows. The message is handled in the loop pass that found the
+// socket readable, as a posted message would be on the next pass (messages posted to the
+// window before it may therefore come after it).
 //
 // WSAAsyncSelect must be called on the thread that owns the target window (the notifier
 // runs there); it makes the socket non-blocking. Selecting again replaces the previous

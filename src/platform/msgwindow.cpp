@@ -186,6 +186,8 @@ public:
 
     bool IsDispatching() const { return m_nDispatchDepth > 0; }
 
+    friend bool ::DispatchFromOwnerLoop(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+
 protected:
     bool event(QEvent* pEvent) override
     {
@@ -371,6 +373,24 @@ LRESULT SendMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 bool PostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     return PostToWindow(hWnd, new CPostedMessage(uMsg, wParam, lParam), Qt::NormalEventPriority);
+}
+
+bool DispatchFromOwnerLoop(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    CWindowObject* pObject = nullptr;
+    {
+        Registry& reg = Reg();
+        std::lock_guard<std::mutex> lock(reg.mutex);
+        const auto it = reg.windows.find(Key(hWnd));
+        if (it == reg.windows.end() || it->second->owner != std::this_thread::get_id())
+            return false;
+        pObject = it->second->pObject;
+    }
+    // Only the owner destroys its windows, and it is here: the object outlives the call.
+    if (pObject == nullptr)
+        return false;
+    pObject->DispatchFromLoop(uMsg, wParam, lParam);
+    return true;
 }
 
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse)

@@ -49,6 +49,11 @@ LPARAM GetWindowUserData(HWND hWnd);
 
 LRESULT SendMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 bool PostMessage(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
+// For an event handler of the window's own thread that would post and return: runs the
+// procedure now, as the loop runs a posted message (exceptions go to the handler below), and
+// spares the second pass through the loop. False, with nothing done, when the window is gone
+// or belongs to another thread.
+bool DispatchFromOwnerLoop(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 
 // Returns the id (nonzero) on success, 0 on failure (invalid window or id 0).
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 
 using namespace nettest;
 
@@ -17,10 +18,14 @@ struct Seen {
     LPARAM lParam;
 };
 std::vector<Seen> g_seen;
+// What the procedure does with a message after recording it.
+std::function<void()> g_onMessage;
 
 LRESULT RecordingProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     g_seen.push_back({uMsg, wParam, lParam});
+    if (g_onMessage)
+        g_onMessage();
     return 0;
 }
 
@@ -29,6 +34,7 @@ protected:
     void SetUp() override
     {
         g_seen.clear();
+        g_onMessage = nullptr;
         RegisterWindowClass("AsyncSocketTest", &RecordingProc);
         m_hWnd = CreateMsgWindow("AsyncSocketTest", "test");
         m_fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -40,6 +46,7 @@ protected:
     }
     void TearDown() override
     {
+        g_onMessage = nullptr;
         closesocket(m_fd);
         DestroyWindow(m_hWnd);
         UnregisterWindowClass("AsyncSocketTest");
@@ -83,6 +90,16 @@ TEST_F(AsyncSocketTest, OneMessagePerReadUntilDrainedThenQuiet)
     EXPECT_EQ(g_seen.size(), 2u);
     m_peer.SendToLoopback(m_usPort, "y");
     EXPECT_TRUE(PumpUntil([] { return g_seen.size() == 3; }));
+
+    // The same when the procedure itself reads, one datagram a message.
+    g_onMessage = [this] { ReadOne(); };
+    EXPECT_EQ(ReadOne(), 1);
+    for (int i = 0; i < 3; ++i)
+        m_peer.SendToLoopback(m_usPort, "z");
+    EXPECT_TRUE(PumpUntil([] { return g_seen.size() == 6; }));
+    PumpFor(200);
+    EXPECT_EQ(g_seen.size(), 6u);
+    EXPECT_EQ(ReadOne(), -1);
 }
 
 TEST_F(AsyncSocketTest, NoEventsCancelsAndReselectReportsWaitingData)
@@ -98,6 +115,28 @@ TEST_F(AsyncSocketTest, NoEventsCancelsAndReselectReportsWaitingData)
     ASSERT_TRUE(PumpUntil([] { return !g_seen.empty(); }));
     EXPECT_EQ(g_seen[0].uMsg, 0x9001u);
 
+    // A procedure may select anew (what waits is reported again) or close the socket while it
+    // handles the message.
+    g_onMessage = [this] {
+        if (g_seen.size() == 2)
+            WSAAsyncSelect(m_fd, m_hWnd, 0x9002, FD_READ);
+    };
+    ASSERT_EQ(WSAAsyncSelect(m_fd, m_hWnd, 0x9001, FD_READ), 0);
+    ASSERT_TRUE(PumpUntil([] { return g_seen.size() == 3; }));
+    EXPECT_EQ(g_seen[2].uMsg, 0x9002u);
+    const int fdOther = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in sin = Address(LOOPBACK, 0);
+    bind(fdOther, reinterpret_cast<sockaddr*>(&sin), sizeof(sin));
+    socklen_t nLen = sizeof(sin);
+    getsockname(fdOther, reinterpret_cast<sockaddr*>(&sin), &nLen);
+    g_onMessage = [fdOther] { closesocket(fdOther); };
+    ASSERT_EQ(WSAAsyncSelect(fdOther, m_hWnd, 0x9003, FD_READ), 0);
+    m_peer.SendToLoopback(ntohs(sin.sin_port), "x");
+    ASSERT_TRUE(PumpUntil([] { return g_seen.size() == 4; }));
+    PumpFor(100);
+    EXPECT_EQ(g_seen.size(), 4u);
+
+    g_onMessage = nullptr;
     EXPECT_EQ(WSAAsyncSelect(-1, m_hWnd, 0x9000, FD_READ), SOCKET_ERROR);
     EXPECT_EQ(WSAAsyncSelect(m_fd, nullptr, 0x9000, FD_READ), SOCKET_ERROR);
 }
