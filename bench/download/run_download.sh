@@ -3,7 +3,9 @@
 # lab link with the same packet size, at 0 % and 5 % loss. Makes its own lab:
 #   bench/download/run_download.sh [build folder] [seconds of recording]
 # Prints one JSON line per measurement and the ratios, over the whole command and over the data
-# phase alone, then what the simulator sent for it. SD_WINDOW sets the simulator's send window
+# phase alone, then what the simulator sent for it. The lossy camera's download is also set
+# against the same units sent once over the link with the same loss (whole units counted), and
+# the share of its bytes that can arrive whole at that loss. SD_WINDOW sets the simulator's send window
 # (sub-packets in flight, default 64); DL_CAMERAS picks the cameras (SD1 clean, SD2 lossy);
 # DL_WRAP runs each measured download under a profiler, e.g. DL_WRAP="strace -c -f". The cameras
 # report record-time version 4: key frames of 720p pass 64 KiB, which only that version can
@@ -40,6 +42,31 @@ goodput_json() {
   echo "{\"udp_1280\": $(cat "$work/goodput.json")}"
 }
 
+# The lossy camera's fair baseline: the same units over the same link with the same 5 % loss,
+# counting only units that arrived whole, as a download's receiver can. The units are the
+# recording's sub-packets (each AVI frame plus the header difference the download counted),
+# gathered up to the simulator's unit size (sd_datagram_bytes, 16000) as the card sends them.
+units_file() { # camera's result json -> unit sizes, one a line
+  local bytes frames
+  bytes=$(jq '.cameras[0].bytes' "$1")
+  frames=$(jq '.cameras[0].frames' "$1")
+  local f
+  for f in "$(jq -r '.cameras[0].folder' "$1")"/*.avi; do # names sort in time order
+    ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$f"
+  done | awk -v bytes="$bytes" -v frames="$frames" '{ s[NR] = $1; sum += $1 }
+    END { c = (bytes - sum) / frames; u = 0
+          for (i = 1; i <= NR; ++i) { x = s[i] + c; if (u > 0 && u + x > 16000) { print int(u); u = 0 } u += x }
+          if (u > 0) print int(u) }'
+}
+lossy_units_json() { # unit sizes file, loss
+  "$build/bench/download/udp_goodput" recv-units "$client_addr" 9998 >"$work/units.json" &
+  local receiver=$!
+  sleep 0.5
+  ip netns exec "$LAB_CAMERA_NS_1" "$build/bench/download/udp_goodput" send-units "$client_addr" 9998 3 "$1" "$2" 9
+  wait "$receiver"
+  echo "{\"units_lossy\": $(cat "$work/units.json"), \"ceiling\": $("$build/bench/download/udp_goodput" ceiling "$1" "$2")}"
+}
+
 # The live stream as the card, so that the simulator encodes one clip.
 cat >"$work/sd.json" <<JSON
 { "seed": 9, "defaults": { "ms_version": 4, "recordings": [ { "start": $start, "end": $((start + seconds + 10)) } ],
@@ -66,16 +93,26 @@ for cam in ${DL_CAMERAS:-SD1 SD2}; do
   goodput_json
   goodput=$(jq .goodput_mib_s "$work/goodput.json")
   ${DL_WRAP:-} "$build/src/app/cli/vistrel-cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
-  # The whole command includes the record-time requests before the first frame; the data phase
-  # runs from the first to the last byte the command saw (sampled every 20 ms between batches,
+  # The whole command includes the record-time requests before the first frame (first_data_seconds);
+  # the data phase runs from the first to the last byte the command saw (sampled between batches,
   # so it can come out short).
   jq -c --arg cam "$cam" --argjson g "$goodput" \
-    '{camera: $cam, exit, seconds, data_seconds: .cameras[0].data_seconds, bytes: .cameras[0].bytes,
+    '{camera: $cam, exit, seconds, first_data_seconds: .cameras[0].first_data_seconds,
+      data_seconds: .cameras[0].data_seconds, bytes: .cameras[0].bytes,
       frames: .cameras[0].frames, socket_drops, mib_s: (.cameras[0].bytes / 1048576 / .seconds),
       ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g),
       data_mib_s: (.cameras[0].bytes / 1048576 / .cameras[0].data_seconds),
       data_ratio_to_udp: (.cameras[0].bytes / 1048576 / .cameras[0].data_seconds / $g)}' \
     "$work/$cam.json"
+  if [[ $cam == SD2 ]] && jq -e '.cameras[0].files > 0' "$work/$cam.json" >/dev/null; then
+    units_file "$work/$cam.json" >"$work/units.txt"
+    lossy_units_json "$work/units.txt" 0.05 | tee "$work/lossy.json" | jq -c .
+    jq -c --slurpfile l "$work/lossy.json" --argjson g "$goodput" \
+      '(.cameras[0].bytes / 1048576) as $mib | $l[0].units_lossy.goodput_mib_s as $u |
+       {camera: "SD2", ratio_to_udp: ($mib / .seconds / $g), ratio_to_lossy_units: ($mib / .seconds / $u),
+        data_ratio_to_lossy_units: ($mib / .cameras[0].data_seconds / $u),
+        lossy_units_to_udp: ($u / $g), units: ($l[0].units_lossy.units)}' "$work/$cam.json"
+  fi
   # What the card sent: first sends, resends (after the timer or passed over) and acknowledgements.
   "$build/tools/camsim/vistrel-camsim" --send "$work/ctl.sock" media "$cam" |
     jq -c --arg cam "$cam" '.media | {camera: $cam, sent: .download_sent, resent: .download_resent,

@@ -412,6 +412,9 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
              // requests before it.
              {"data_seconds",
               p.firstData ? std::chrono::duration<double>(p.lastData - *p.firstData).count() : 0.0},
+             // From the command's start to the first data seen: the requests and their round trips.
+             {"first_data_seconds",
+              p.firstData ? std::chrono::duration<double>(*p.firstData - start).count() : 0.0},
              {"files", manager.GetFinishedFiles(p.pDevice->GetID())}});
         if (p.nExit != CLI_EXIT_OK && !options.bJson)
             std::cerr << p.strKey << ": " << p.strResult << std::endl;
