@@ -510,11 +510,12 @@ TEST(CamsimMedia, SdDownloadResendTimeFollowsTheRoundTripAndBacksOff)
     auto timerResent = [&] {
         return nlohmann::json::parse(rig.media->Stats(rig.Cam()))["download_timer_resent"];
     };
+    // Each goes when it is due, not at the next periodic tick: 1 at 20 ms, 2 at 25, then 40 ms on.
     rig.env.Advance(25);
     EXPECT_EQ(timerResent(), 2) << "1 and 2 after 20 ms";
-    rig.env.Advance(30);
+    rig.env.Advance(29);
     EXPECT_EQ(timerResent(), 2) << "the next wait is 40 ms";
-    rig.env.Advance(20);
+    rig.env.Advance(6);
     EXPECT_EQ(timerResent(), 4);
 }
 

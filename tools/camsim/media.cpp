@@ -27,6 +27,7 @@ constexpr std::uint32_t DOWNLOAD_TICK_MS = 10;
 // half-assembled frame after three seconds).
 constexpr std::uint64_t SAME_SEGMENT_SEQ_MS = 2000;
 constexpr std::uint32_t FAST_RESEND_AFTER = 3;
+constexpr std::uint64_t TAIL_RESEND_MIN_MS = 5;
 constexpr std::uint8_t RECTIME_END = 0x40; // end of playback or of a download range
 
 std::string Hex8(std::uint32_t v)
@@ -379,13 +380,15 @@ struct CMediaEngine::PerCamera {
         std::map<std::uint32_t, Pending> inflight;
         std::map<std::uint64_t, Unit> units; // by send order
         std::uint64_t uNextUnit = 0;
-        std::uint64_t uSends = 0; // datagrams sent, first copies and resends
-        double dSrttMs = -1;      // smoothed round trip; below 0 until the first one is measured
+        std::uint64_t uSends = 0;   // datagrams sent, first copies and resends
+        double dSrttMs = -1;        // smoothed round trip; below 0 until the first one is measured
+        std::uint64_t uNextDue = 0; // when the earliest datagram still open is due again
         void Reset()
         {
             inflight.clear();
             units.clear();
             dSrttMs = -1;
+            uNextDue = 0;
         }
         // One sub-packet acknowledged: 1 when it was still outstanding.
         std::size_t Ack(std::uint32_t q)
@@ -603,7 +606,8 @@ void CMediaEngine::Tick(Camera* pCam, std::uint64_t uGen)
             next = std::min(next, pc.pb.uAudioNext);
     }
     if (pc.dl.bActive) // until the download's start video names a port, it waits idly
-        next = std::min(next, now + (pc.streams[PerCamera::DOWNLOAD].bActive ? DOWNLOAD_TICK_MS : 200));
+        next = std::min({next, now + (pc.streams[PerCamera::DOWNLOAD].bActive ? DOWNLOAD_TICK_MS : 200),
+                         pc.dl.uNextDue != 0 ? std::max(pc.dl.uNextDue, now) : UINT64_MAX});
     bool bAny = false;
     for (const Stream& st : pc.streams)
         bAny = bAny || st.bActive;
@@ -842,13 +846,23 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
     // What is due again: unacknowledged for the resend time, or passed over by the
     // acknowledgements of later datagrams (uSentAt 0). A camera on a LAN sees round trips of a few
     // milliseconds: four of them, not a fixed time made for slow links, say a datagram is lost.
+    // At the end of a range no later datagram comes to pass a lost one over, and the link is
+    // idle: what is still open goes again after two round trips, with a floor of a few
+    // milliseconds (the clock counts whole ones, and a receiver acknowledges a burst at once).
     const std::uint64_t uMax = cam.media.dwSdResendMs;
-    const std::uint64_t uRto = dl.dSrttMs < 0
-                                   ? uMax
-                                   : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(4 * dl.dSrttMs),
-                                                               cam.media.dwSdResendMinMs, uMax);
+    const std::uint64_t uMin = dl.bExhausted
+                                   ? std::min<std::uint64_t>(TAIL_RESEND_MIN_MS, cam.media.dwSdResendMinMs)
+                                   : cam.media.dwSdResendMinMs;
+    const double dRtts = dl.bExhausted ? 2 : 4;
+    const std::uint64_t uRto =
+        dl.dSrttMs < 0 ? uMax
+                       : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(std::ceil(dRtts * dl.dSrttMs)),
+                                                   uMin, uMax);
+    auto due = [&](const PerCamera::Unit& u) {
+        return u.uSentAt + std::min(uMax, uRto << std::min<std::uint32_t>(u.nTimerResends, 8));
+    };
     for (auto& [id, u] : dl.units) {
-        if (u.uSentAt + std::min(uMax, uRto << std::min<std::uint32_t>(u.nTimerResends, 8)) > now)
+        if (due(u) > now)
             continue;
         if (u.uSentAt != 0) {
             pc.n.downloadTimerResent++;
@@ -930,6 +944,9 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
             dl.bExhausted = true;
     }
     flush();
+    dl.uNextDue = 0;
+    for (const auto& [id, u] : dl.units)
+        dl.uNextDue = dl.uNextDue == 0 ? due(u) : std::min(dl.uNextDue, due(u));
     if (dl.bExhausted && dl.inflight.empty()) {
         dl.bActive = false;
         pc.n.downloadRanges++;
