@@ -5,6 +5,7 @@
 #pragma once
 
 #include "download/downloadrecordavi.h"
+#include "net/capturequeue.h"
 #include "platform/wintypes.h"
 #include "protocol/engmedia.h"
 
@@ -89,4 +90,6 @@ private:
     int m_nFiles = 0;
     DownloadFailure m_enFailure = DownloadFailure::NONE;
     std::string m_strFailure;
+    // The packet capture sizes its ring for a download's window while the task lives.
+    CCaptureBulkHold m_captureBulk;
 };

@@ -16,6 +16,7 @@ struct ListenerState {
     CaptureListenerFactory factory = [] { return std::unique_ptr<ICaptureListener>(new CPcapListener); };
     std::unique_ptr<ICaptureListener> pListener;
     int nLiveQueues = 0;
+    int nBulkHolds = 0;
 };
 
 ListenerState& Listener()
@@ -46,8 +47,10 @@ CCaptureQueue::CCaptureQueue()
     std::lock_guard<std::mutex> lock(state.mutex);
     if (state.nLiveQueues++ == 0 && state.factory) {
         state.pListener = state.factory();
-        if (state.pListener)
+        if (state.pListener) {
+            state.pListener->SetBulk(state.nBulkHolds > 0);
             state.pListener->Start();
+        }
     }
 }
 
@@ -62,6 +65,22 @@ CCaptureQueue::~CCaptureQueue()
     }
     // Stopping waits for the capture threads; done outside the lock.
     pLast.reset();
+}
+
+CCaptureBulkHold::CCaptureBulkHold()
+{
+    ListenerState& state = Listener();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.nBulkHolds++ == 0 && state.pListener)
+        state.pListener->SetBulk(true);
+}
+
+CCaptureBulkHold::~CCaptureBulkHold()
+{
+    ListenerState& state = Listener();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (--state.nBulkHolds == 0 && state.pListener)
+        state.pListener->SetBulk(false);
 }
 
 void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)

@@ -22,6 +22,9 @@ public:
     // Adds (bAdd) or removes the queue for dwLocalIP:usPort; nothing when no adapter has
     // dwLocalIP as its first address.
     virtual void Register(CCaptureQueue* pQueue, DWORD dwLocalIP, WORD usPort, BOOL bAdd) = 0;
+    // Whether a bulk transfer (a download) runs, so that the listener may size its buffers for
+    // it; told before Start and on every change.
+    virtual void SetBulk(bool bBulk) { (void)bBulk; }
 };
 
 using CaptureListenerFactory = std::function<std::unique_ptr<ICaptureListener>()>;
@@ -32,6 +35,16 @@ using CaptureListenerFactory = std::function<std::unique_ptr<ICaptureListener>()
 CaptureListenerFactory SetCaptureListenerFactory(CaptureListenerFactory factory);
 // The current listener, or nullptr. GUI thread.
 ICaptureListener* GetCaptureListener();
+
+// While one exists, the capture listener is told that a bulk transfer runs (see SetBulk). GUI
+// thread.
+class CCaptureBulkHold {
+public:
+    CCaptureBulkHold();
+    ~CCaptureBulkHold();
+    CCaptureBulkHold(const CCaptureBulkHold&) = delete;
+    CCaptureBulkHold& operator=(const CCaptureBulkHold&) = delete;
+};
 
 class CCaptureQueue {
 public:

@@ -201,6 +201,33 @@ TEST(CaptureListenerLifetime, FirstQueueMakesItLastQueueEndsIt)
     EXPECT_EQ(s_nMade, 2);
 }
 
+// The ring is sized by what the listener is told: a hold made before the listener exists is told
+// before its start, and only the first hold and the last release change anything.
+TEST(CaptureListenerLifetime, BulkHoldsAreToldOnFirstAndLast)
+{
+    static std::string s_strCalls;
+    s_strCalls.clear();
+    class CBulkListener : public ICaptureListener {
+    public:
+        BOOL Start() override { return s_strCalls += "start ", 1; }
+        void Register(CCaptureQueue*, DWORD, WORD, BOOL) override {}
+        void SetBulk(bool bBulk) override { s_strCalls += bBulk ? "bulk " : "small "; }
+    };
+    CaptureFactoryScope scope([] { return std::unique_ptr<ICaptureListener>(new CBulkListener); });
+    auto pEarly = std::make_unique<CCaptureBulkHold>();
+    {
+        CCountingQueue queue;
+        auto pSecond = std::make_unique<CCaptureBulkHold>();
+        pEarly.reset();
+        EXPECT_EQ(s_strCalls, "bulk start ");
+        pSecond.reset();
+        CCaptureBulkHold again;
+        EXPECT_EQ(s_strCalls, "bulk start small bulk ");
+    }
+    CCountingQueue later;
+    EXPECT_EQ(s_strCalls, "bulk start small bulk small small start ");
+}
+
 TEST_F(PacketHandlerTest, DeliversPayloadOfRegisteredPortOnly)
 {
     FrameSpec spec;

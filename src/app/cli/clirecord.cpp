@@ -10,6 +10,7 @@
 #include "download/aviexport.h"
 #include "download/downloadenv.h"
 #include "download/downloadmanager.h"
+#include "net/capturequeue.h"
 #include "net/socketudp.h"
 #include "protocol/engmedia.h"
 #include "protocol/mscmd.h"
@@ -273,6 +274,9 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
         return CLI_EXIT_BAD_ARGUMENTS;
     }
 
+    // This process only downloads: its capture ring is the large one from the start instead of
+    // being swapped for it while the first data comes.
+    const CCaptureBulkHold captureBulk;
     CCliClient client;
     if (!StartClient(client, options))
         return CLI_EXIT_FAILURE;
