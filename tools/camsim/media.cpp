@@ -27,7 +27,6 @@ constexpr std::uint32_t DOWNLOAD_TICK_MS = 10;
 // half-assembled frame after three seconds).
 constexpr std::uint64_t SAME_SEGMENT_SEQ_MS = 2000;
 constexpr std::uint32_t FAST_RESEND_AFTER = 3;
-constexpr std::uint64_t TAIL_RESEND_MIN_MS = 5;
 constexpr std::uint8_t RECTIME_END = 0x40; // end of playback or of a download range
 
 std::string Hex8(std::uint32_t v)
@@ -846,18 +845,11 @@ void CMediaEngine::TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now)
     // What is due again: unacknowledged for the resend time, or passed over by the
     // acknowledgements of later datagrams (uSentAt 0). A camera on a LAN sees round trips of a few
     // milliseconds: four of them, not a fixed time made for slow links, say a datagram is lost.
-    // At the end of a range no later datagram comes to pass a lost one over, and the link is
-    // idle: what is still open goes again after two round trips, with a floor of a few
-    // milliseconds (the clock counts whole ones, and a receiver acknowledges a burst at once).
     const std::uint64_t uMax = cam.media.dwSdResendMs;
-    const std::uint64_t uMin = dl.bExhausted
-                                   ? std::min<std::uint64_t>(TAIL_RESEND_MIN_MS, cam.media.dwSdResendMinMs)
-                                   : cam.media.dwSdResendMinMs;
-    const double dRtts = dl.bExhausted ? 2 : 4;
-    const std::uint64_t uRto =
-        dl.dSrttMs < 0 ? uMax
-                       : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(std::ceil(dRtts * dl.dSrttMs)),
-                                                   uMin, uMax);
+    const std::uint64_t uRto = dl.dSrttMs < 0
+                                   ? uMax
+                                   : std::clamp<std::uint64_t>(static_cast<std::uint64_t>(4 * dl.dSrttMs),
+                                                               cam.media.dwSdResendMinMs, uMax);
     auto due = [&](const PerCamera::Unit& u) {
         return u.uSentAt + std::min(uMax, uRto << std::min<std::uint32_t>(u.nTimerResends, 8));
     };
@@ -995,13 +987,16 @@ void CMediaEngine::OnDownloadAck(Camera& cam, const std::uint8_t* p, std::size_t
     // A datagram passed over by three later ones that arrived is taken as lost and sent again at
     // once, as a camera does, instead of after the whole resend time; three allow for some
     // reordering on the way.
+    // At the end of a range few datagrams follow a lost one, and the last of them may never be
+    // three: there one later datagram that arrived is enough.
+    const std::uint32_t dwAfter = dl.bExhausted ? 1 : FAST_RESEND_AFTER;
     if (!shown.empty())
         for (auto& [id, u] : dl.units) {
             if (u.uSentAt == 0)
                 continue;
             for (std::uint64_t uSend : shown)
                 u.dwLater += uSend > u.uLastSend ? 1 : 0;
-            if (u.dwLater >= FAST_RESEND_AFTER) {
+            if (u.dwLater >= dwAfter) {
                 u.uSentAt = 0;
                 pc.n.downloadFastResent++;
             }
