@@ -430,7 +430,13 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
         {"confirm password", PageOf<CDlgSystemPassword>(),
          Both(SetEdit("new", "n1"), SetEdit("confirm", "n2")), "confirm", "The passwords do not match", ""},
         {"password", PageOf<CDlgSystemPassword>(), Both(SetEdit("new", "n1"), SetEdit("confirm", "n1")),
-         nullptr, "OK", "SetPassword 100 n1"},
+         nullptr, "OK", "SetPassword 100 n1",
+         [](CConfigPage* p) {
+             p->OnBtnSave();
+             // Once sent, no password stays on screen.
+             for (const char* pszKey : {"old", "new", "confirm"})
+                 EXPECT_TRUE(Child<QLineEdit>(p, pszKey)->text().isEmpty()) << pszKey;
+         }},
         {"no photos", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("count", "0"), "count",
          RangeText("count", 1, 127), ""},
         {"interval", PageOf<CDlgAlarmSnapshotServer>(), SetEdit("interval", "65536"), "interval",
@@ -676,6 +682,27 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     const auto& vecBack = pDo->GetReadBack();
     ASSERT_EQ(vecBack.size(), 3u);
     EXPECT_TRUE(vecBack[0].bAnswered && vecBack[2].bAnswered && !vecBack[1].bAnswered);
+
+    // The NAS page likewise: a camera whose NAS record has not come is left alone.
+    auto* pNas = pane.FindPage<CDlgConfigNASRecord>();
+    DeviceInfo* pGarden = manager.GetDevice(101, CAMERA_MASK_ALL);
+    pGarden->stRecordNas = pCamera->stRecordNas;
+    pGarden->stQuery.bCmdGetRecordNas = 1;
+    Child<QLineEdit>(pNas, "path")->setText(QStringLiteral("/garden"));
+    commands.m_vecSent.clear();
+    pNas->ApplyTo({101, 103});
+    EXPECT_EQ(commands.m_vecSent,
+              std::vector<std::string>{"SetRecordNas 101 65551392 1024 3323068418 /garden cam pw"});
+    // After the read-back: what Garden holds now, and why Hall was left alone.
+    for (const DWORD dwID : {101u, 103u})
+        manager.GetDevice(dwID, CAMERA_MASK_ALL)->stQuery.bCmdGetRecordNas = 1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pNas->IsReadBackDone(); }, 10000));
+    const QStringList lines = HintText(pNas).split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Garden: ")) &&
+                lines[0].count(QStringLiteral("/garden")) == 2)
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("Hall: Get Information Fail"))) << lines[1].toStdString();
 
     // A camera that never answers the read-back is reported so once the time is up.
     pDo->GetBox(1)->setChecked(true);

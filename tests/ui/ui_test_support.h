@@ -278,6 +278,10 @@ public:
     }
     void Cmd_GetNTP(DWORD dwID) override { m_vecAsked.push_back("GetNTP " + std::to_string(dwID)); }
     void Cmd_GetRecordSD(DWORD dwID) override { m_vecAsked.push_back("GetRecordSD " + std::to_string(dwID)); }
+    void Cmd_GetRecordNas(DWORD dwID) override
+    {
+        m_vecAsked.push_back("GetRecordNas " + std::to_string(dwID));
+    }
     void Cmd_GetMail(DWORD dwID) override { m_vecAsked.push_back("GetMail " + std::to_string(dwID)); }
 
     // The first settings byte of each Wi-Fi set (the link the camera is to use).

@@ -10,6 +10,8 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -19,10 +21,14 @@ void CDlgConfigSystem::BuildControls(QVBoxLayout* pLayout)
     auto* pForm = new QFormLayout;
     m_pEditName = MakeEdit(this, "name", 64);
     pForm->addRow(PageText(IDS_ST_DVIPNAME), m_pEditName);
-    m_pChkShowTime =
-        new QCheckBox(PageText(IDS_ST_DISPLAYTIME) + QStringLiteral(" (DD-MM-YYYY week HH:mm:ss)"), this);
+    // The check box and the format apart, so that each follows a change of language.
+    m_pChkShowTime = new QCheckBox(PageText(IDS_ST_DISPLAYTIME), this);
     m_pChkShowTime->setObjectName(QStringLiteral("showtime"));
-    pForm->addRow(QString(), m_pChkShowTime);
+    auto* pShowTime = new QHBoxLayout;
+    pShowTime->addWidget(m_pChkShowTime);
+    pShowTime->addWidget(new QLabel(PageText(IDS_ST_DISPLAYTIME_FORMAT), this));
+    pShowTime->addStretch(1);
+    pForm->addRow(QString(), pShowTime);
     m_pComboDServer = new QComboBox(this);
     m_pComboDServer->setObjectName(QStringLiteral("dserver"));
     m_pComboDServer->addItem(PageText(IDS_MODE_CONNECT1), 1);
@@ -138,6 +144,9 @@ void CDlgSystemPassword::OnBtnSave()
                                    pOwner->stPassword, change)))
         return;
     Commands()->Cmd_SetPassword(pOwner->GetID(), change.abOld, change.abNew);
+    // Passwords do not stay on screen once sent.
+    for (QLineEdit* pEdit : {m_pEditOld, m_pEditNew, m_pEditConfirm})
+        pEdit->clear();
     ShowHint(GetSaveButton(), IDS_HINT_SETPASSWDSUC, false);
 }
 

@@ -90,8 +90,9 @@ void CDlgCamSetPTZ::BuildControls(QVBoxLayout* pLayout)
         pSpin->setRange(1, 63);
         pSpin->setValue(32);
     }
-    pForm->addRow(PageText(IDS_ST_SPEED), m_pSpeed1);
-    pForm->addRow(PageText(IDS_ST_SPEED2), m_pSpeed2);
+    // The movement's two speed bytes: pan first, then tilt.
+    pForm->addRow(PageText(IDS_ST_HSPEED), m_pSpeed1);
+    pForm->addRow(PageText(IDS_ST_VSPEED), m_pSpeed2);
     m_pChkPatrol = new QCheckBox(PageText(IDS_ST_ROTATE_360DEGREES), this);
     m_pChkPatrol->setObjectName(QStringLiteral("patrol"));
     connect(m_pChkPatrol, &QCheckBox::clicked, this, [this](bool bOn) {

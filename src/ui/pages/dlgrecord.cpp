@@ -166,7 +166,7 @@ void CDlgRecordBase::BuildControls(QVBoxLayout* pLayout)
             BindKey(pEdit->objectName().toStdString(), pEdit);
     }
     pLayout->addStretch(1);
-    AddSaveButton(pLayout, !m_bNas);
+    AddSaveButton(pLayout, true);
 }
 
 // What the timetable shown means; the daily and monthly kinds say plainly that they edit the week.
@@ -281,8 +281,8 @@ bool CDlgRecordBase::CheckEdited()
         return false;
     KeyValues kv;
     EditedKeys(kv);
-    RecordInfo info = pDevice->stRecordSD;
-    if (Refuse(BuildRecord(kv, false, info)))
+    RecordInfo info = m_bNas ? pDevice->stRecordNas : pDevice->stRecordSD;
+    if (Refuse(BuildRecord(kv, m_bNas, info)))
         return false;
     m_kvEdited = kv;
     return true;
@@ -292,16 +292,17 @@ void CDlgRecordBase::SendTo(DeviceInfo& device)
 {
     // Every key the page shows is given: the camera's own record keeps only the bytes that are
     // not the page's, so a record the camera has not sent yet is not written over.
-    RecordInfo info = device.stRecordSD;
+    RecordInfo& held = m_bNas ? device.stRecordNas : device.stRecordSD;
+    RecordInfo info = held;
     CheckResult result;
-    if (device.stItem.bHasSD == 0)
+    if (!m_bNas && device.stItem.bHasSD == 0)
         result = MakeError("record", IDS_HINT_NOSDCARD);
-    else if (device.stQuery.bCmdGetRecordSD == 0)
+    else if ((m_bNas ? device.stQuery.bCmdGetRecordNas : device.stQuery.bCmdGetRecordSD) == 0)
         result = MakeError("record", IDS_HINT_GET_INFO_FAIL);
     else
-        result = BuildRecord(m_kvEdited, false, info);
+        result = BuildRecord(m_kvEdited, m_bNas, info);
     if (!result)
-        result = CheckHD(device.SupportsHD(), device.stRecordSD.dwSessionMode, info.dwSessionMode);
+        result = CheckHD(device.SupportsHD(), held.dwSessionMode, info.dwSessionMode);
     if (result) {
         RefuseCamera(device.GetID(), *result);
         return;
@@ -309,39 +310,52 @@ void CDlgRecordBase::SendTo(DeviceInfo& device)
     // The top bit of each hour is the target camera's, not the page's.
     for (int h = 0; h < SCHEDULE_HOURS; ++h)
         info.abSchedule[h] = static_cast<BYTE>((info.abSchedule[h] & SCHEDULE_ALL_DAYS) |
-                                               (device.stRecordSD.abSchedule[h] & ~SCHEDULE_ALL_DAYS));
+                                               (held.abSchedule[h] & ~SCHEDULE_ALL_DAYS));
     info.dwID = device.GetID();
-    device.stRecordSD = info;
-    Commands()->Cmd_SetRecordSD(device.GetID(), info);
+    held = info;
+    if (m_bNas)
+        Commands()->Cmd_SetRecordNas(device.GetID(), info);
+    else
+        Commands()->Cmd_SetRecordSD(device.GetID(), info);
 }
 
 QString CDlgRecordBase::GroupText(const DeviceInfo& device) const
 {
-    // The switches in the page's order, the stream and the week's hours.
-    const RecordInfo& info = device.stRecordSD;
+    // The switches in the page's order, the stream and the week's hours, and where a NAS is.
+    const RecordInfo& info = m_bNas ? device.stRecordNas : device.stRecordSD;
     QString strSwitches;
     for (const BYTE by :
          {info.abSingle[RECORD_ON], info.abSingle[RECORD_AUDIO], info.abSingle[RECORD_OVERWRITE],
           info.abThree[RECORD_BOOTUP], info.abThree[RECORD_MANUAL], info.abThree[RECORD_SCHEDULE_ON],
           info.byOne, info.abFour[0], info.abFour[1], info.abFour[2], info.abFour[3]})
         strSwitches += by != 0 ? QLatin1Char('1') : QLatin1Char('0');
-    return QStringLiteral("%1 %2/%3/%4 %5")
-        .arg(strSwitches)
-        .arg(SessionModeFrameRate(info.dwSessionMode))
-        .arg(SessionModeResolution(info.dwSessionMode))
-        .arg(SessionModeBitrate(info.dwSessionMode))
-        .arg(QString::fromStdString(ScheduleHex(info.abSchedule)));
+    QString strText = QStringLiteral("%1 %2/%3/%4 %5")
+                          .arg(strSwitches)
+                          .arg(SessionModeFrameRate(info.dwSessionMode))
+                          .arg(SessionModeResolution(info.dwSessionMode))
+                          .arg(SessionModeBitrate(info.dwSessionMode))
+                          .arg(QString::fromStdString(ScheduleHex(info.abSchedule)));
+    if (m_bNas)
+        strText += QStringLiteral(" %1 MB %2 %3 %4")
+                       .arg(info.dwValueA)
+                       .arg(AddressText(info.dwValueB))
+                       .arg(QString::fromStdString(FieldText(info.szNasPath)))
+                       .arg(QString::fromStdString(FieldText(info.szNasAccount)));
+    return strText;
 }
 
 void CDlgRecordBase::ForgetGroup(DeviceInfo& device)
 {
     // The read-back shows what the camera holds from here on.
-    device.stQuery.bCmdGetRecordSD = 0;
+    (m_bNas ? device.stQuery.bCmdGetRecordNas : device.stQuery.bCmdGetRecordSD) = 0;
 }
 
 void CDlgRecordBase::AskGroup(const DeviceInfo& device)
 {
-    Commands()->Cmd_GetRecordSD(device.GetID());
+    if (m_bNas)
+        Commands()->Cmd_GetRecordNas(device.GetID());
+    else
+        Commands()->Cmd_GetRecordSD(device.GetID());
 }
 
 void CDlgRecordBase::OnBtnSave()

@@ -205,6 +205,11 @@ void CPageCommands::Cmd_GetRecordSD(DWORD dwID)
     GetEngCmd()->Cmd_GetRecordSD(dwID);
 }
 
+void CPageCommands::Cmd_GetRecordNas(DWORD dwID)
+{
+    GetEngCmd()->Cmd_GetRecordNas(dwID);
+}
+
 void CPageCommands::Cmd_GetMail(DWORD dwID)
 {
     GetEngCmd()->Cmd_GetMail(dwID);

@@ -73,6 +73,7 @@ public:
     virtual void Cmd_GetVideoReport(DWORD dwID) = 0;
     virtual void Cmd_GetNTP(DWORD dwID) = 0;
     virtual void Cmd_GetRecordSD(DWORD dwID) = 0;
+    virtual void Cmd_GetRecordNas(DWORD dwID) = 0;
     virtual void Cmd_GetMail(DWORD dwID) = 0;
 };
 
@@ -120,6 +121,7 @@ public:
     void Cmd_GetVideoReport(DWORD dwID) override;
     void Cmd_GetNTP(DWORD dwID) override;
     void Cmd_GetRecordSD(DWORD dwID) override;
+    void Cmd_GetRecordNas(DWORD dwID) override;
     void Cmd_GetMail(DWORD dwID) override;
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
