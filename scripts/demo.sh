@@ -53,6 +53,7 @@ trap "kill \$sim 2>/dev/null; wait \$sim 2>/dev/null; rm -rf \"\$work\"" EXIT
 export VISTREL_HOME=$work/home
 mkdir -p "$VISTREL_HOME"
 cp "$DEMO_ROOT/data/Vistrel.ini" "$DEMO_ROOT/data/CameraType.ini" "$VISTREL_HOME/"
+cp -r "$DEMO_ROOT/data/PictureSkin" "$VISTREL_HOME/"
 "$DEMO_BIN/tools/regsvr/vistrel-regsvr" "$DEMO_BIN/src/filter/libZebH264Filter.so" >/dev/null
 
 cat >"$work/demo.json" <<JSON

@@ -17,6 +17,7 @@ mkdir -p "$VISTREL_HOME"
 for f in Vistrel.ini CameraType.ini; do
   [[ -f $VISTREL_HOME/$f ]] || cp "$root/data/$f" "$VISTREL_HOME/$f"
 done
+cp -r "$root/data/PictureSkin" "$VISTREL_HOME/"
 # The client creates the video decoder by class id from the class registry in VISTREL_HOME.
 "$root/build/release/tools/regsvr/vistrel-regsvr" "$root/build/release/src/filter/libZebH264Filter.so" >/dev/null
 

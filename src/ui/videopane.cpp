@@ -131,9 +131,17 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Qt::black);
     const QRect rcArea = VideoArea();
     if (m_pVideo == nullptr) {
-        if (!m_background.isNull())
-            painter.drawPixmap((rcArea.width() - m_background.width()) / 2,
-                               (rcArea.height() - m_background.height()) / 2, m_background);
+        if (!m_background.isNull()) {
+            // Centred as it is, or shrunk whole into a smaller area.
+            QSize size = m_background.size();
+            if (size.width() > rcArea.width() || size.height() > rcArea.height())
+                size.scale(rcArea.size(), Qt::KeepAspectRatio);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawPixmap(QRect(rcArea.x() + (rcArea.width() - size.width()) / 2,
+                                     rcArea.y() + (rcArea.height() - size.height()) / 2, size.width(),
+                                     size.height()),
+                               m_background);
+        }
         return;
     }
     const DeviceInfo* pDevice = m_pLogic->Device();

@@ -14,6 +14,7 @@ trap cleanup EXIT
 export VISTREL_HOME=$work/home
 mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$VISTREL_HOME/"
+cp -r "$data/PictureSkin" "$VISTREL_HOME/"
 # Live pictures go through the decoder module, as in the installed program.
 "$regsvr" "$module" >/dev/null || { echo "registering the decoder failed" >&2; exit 1; }
 printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n[PATH]\nrecord=%s/record/\n' "$work" >"$VISTREL_HOME/Vistrel.ini"

@@ -114,6 +114,11 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
     ASSERT_NE(pPane, nullptr);
     EXPECT_TRUE(pPane->isVisible());
     EXPECT_FALSE(pPane->isEnabled());
+    // Until a camera is chosen the pane says what to do, in the seconds slider's place.
+    EXPECT_TRUE(pPane->GetIdleHint()->isVisible());
+    EXPECT_FALSE(pPane->GetSecondSlider()->isVisible());
+    EXPECT_EQ(pPane->GetIdleHint()->text(),
+              QString::fromStdU16String(GetLanguageManager()->GetString(IDS_ST_PLAYBACK_IDLE)));
     auto* pVideo = main.GetVideoArea()->findChild<CDlgVideoPane*>();
     ASSERT_NE(pVideo, nullptr);
     CDeviceManager* pManager = GetDeviceManager();
@@ -125,8 +130,22 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
         20000));
 
     // Selected for playback: the camera is asked for its days and plays from its first recording.
+    // The empty video area before that, with its picture, in the three languages.
+    const QString strDir = QStringLiteral(VISTREL_PLAYBACK_SCREENSHOT_DIR);
+    QDir().mkpath(strDir);
+    const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
+    for (const auto& [nLanguageID, pszName] : languages) {
+        CDlgLanguage::ApplyLanguage(nLanguageID);
+        (void)QTest::qWaitFor([&] { return TextsFit(pPane, pszName, false); }, 3000);
+        EXPECT_TRUE(
+            main.grab().save(QStringLiteral("%1/playback_idle_%2.png").arg(strDir, QLatin1String(pszName))));
+        TextsFit(pPane, pszName, true);
+    }
+    CDlgLanguage::ApplyLanguage(9);
+
     ASSERT_TRUE(main.GetPlaybackList()->OpenDevice(kCamera));
     EXPECT_TRUE(pPane->isEnabled());
+    EXPECT_FALSE(pPane->GetIdleHint()->isVisible());
     EXPECT_EQ(pPane->GetTransportButton()->text(), QStringLiteral("Pause"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return pPane->GetDateList()->count() == 2; }, 15000));
     EXPECT_EQ(pPane->GetDateList()->itemText(0), QStringLiteral("2024-05-01"));
@@ -164,9 +183,6 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
     EXPECT_GT(uitest::LowerBlue(picture, picture.width() * 5 / 8), uitest::LowerBlue(picture, 0) + 20);
 
     // The pane in the three languages, while it plays: nothing of its own cut off.
-    const QString strDir = QStringLiteral(VISTREL_PLAYBACK_SCREENSHOT_DIR);
-    QDir().mkpath(strDir);
-    const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
     for (const auto& [nLanguageID, pszName] : languages) {
         CDlgLanguage::ApplyLanguage(nLanguageID);
         // New texts lay the window out again over a few turns of the event loop.

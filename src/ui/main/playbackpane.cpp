@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -223,6 +224,13 @@ CDlgPlaybackPane::CDlgPlaybackPane(QWidget* pParent) : QWidget(pParent)
     m_pSlider->setRange(0, 59);
     // A drag plays from where it is let go, not from every second it passes.
     m_pSlider->setTracking(false);
+    m_pLblIdle = new QLabel(this);
+    m_pLblIdle->setObjectName(QStringLiteral("idleHint"));
+    // Readable in the disabled pane it explains.
+    QPalette palette = m_pLblIdle->palette();
+    palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                     palette.color(QPalette::Active, QPalette::WindowText));
+    m_pLblIdle->setPalette(palette);
     m_pLblSecond = new QLabel(QStringLiteral("00"), this);
     m_pLblSecond->setMinimumWidth(m_pLblSecond->fontMetrics().horizontalAdvance(QStringLiteral("000")));
     m_pBtnPrevMinute = new QPushButton(this);
@@ -240,6 +248,7 @@ CDlgPlaybackPane::CDlgPlaybackPane(QWidget* pParent) : QWidget(pParent)
     m_pBtnPrevMinute->setAutoDefault(false);
     m_pBtnNextMinute->setAutoDefault(false);
     pBottom->addWidget(m_pSlider, 1);
+    pBottom->addWidget(m_pLblIdle, 1);
     pBottom->addWidget(m_pLblSecond);
     pBottom->addWidget(m_pBtnPrevMinute);
     pBottom->addWidget(m_pTransport);
@@ -321,6 +330,18 @@ void CDlgPlaybackPane::Retranslate()
     m_pBtnNextFrame->setText(MainText(IDS_BTN_NEXTFRAME));
     m_pBtnPrevMinute->setText(MainText(IDS_BTN_PREMINUTE));
     m_pBtnNextMinute->setText(MainText(IDS_BTN_NEXTMINUTE));
+    m_pLblIdle->setText(MainText(IDS_ST_PLAYBACK_IDLE));
+}
+
+void CDlgPlaybackPane::changeEvent(QEvent* pEvent)
+{
+    // The pane is disabled until a camera is chosen for playback: say so where the seconds go.
+    if (pEvent->type() == QEvent::EnabledChange) {
+        m_pLblIdle->setVisible(!isEnabled());
+        m_pSlider->setVisible(isEnabled());
+        m_pLblSecond->setVisible(isEnabled());
+    }
+    QWidget::changeEvent(pEvent);
 }
 
 QPushButton* CDlgPlaybackPane::GetTransportButton() const

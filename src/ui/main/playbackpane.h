@@ -82,10 +82,12 @@ public:
     QPushButton* GetPreviousMinuteButton() const { return m_pBtnPrevMinute; }
     QPushButton* GetNextMinuteButton() const { return m_pBtnNextMinute; }
     CBalloonHint* GetHint() const { return m_pHint; }
+    QLabel* GetIdleHint() const { return m_pLblIdle; }
 
 private:
     // Shows what the logic holds.
     void Refresh();
+    void changeEvent(QEvent* pEvent) override;
     void Subscribe(bool bRegister);
 
     CPlaybackPaneLogic m_logic;
@@ -102,6 +104,7 @@ private:
     CTimeBar* m_pHourBar;
     CTimeBar* m_pMinuteBar;
     QSlider* m_pSlider;
+    QLabel* m_pLblIdle; // in the slider's place while no camera plays: what to do
     QLabel* m_pLblSecond;
     QStackedWidget* m_pTransport;
     QPushButton* m_pBtnPlay;
