@@ -39,11 +39,13 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -531,6 +533,11 @@ TEST_F(MainWindowLab, CloseIsRefusedWhileADownloadRuns)
     EXPECT_EQ(m_vecMessages,
               (QStringList{English(IDS_STOPDOWNLOAD_CLOSEAPP), English(IDS_STOPDOWNLOAD_CLOSEAPP)}));
     s_downloads.m_setRunning.clear();
+    // Escape, from the window or a control in it, never ends the program.
+    QTest::keyClick(s_pMain, Qt::Key_Escape);
+    QTest::keyClick(s_pMain->findChild<QTreeWidget*>(), Qt::Key_Escape);
+    EXPECT_TRUE(s_pMain->isVisible());
+    EXPECT_EQ(s_pMain->result(), 0);
 }
 
 // Texts of the window (hosted configuration pages included) that are still English table texts
@@ -794,19 +801,29 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
             [&] { return !dlg.GetCellText(901, CDlgDownloadRecord::COL_RECORD_RANGE).isEmpty(); }, 15000));
         // Camera times show as stamped, whatever the PC's zone.
         EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_RECORD_RANGE),
-                  QStringLiteral("2024-05-01 10:00:00 - 2024-05-01 10:00:30"));
+                  QStringLiteral("2024-05-01 10:00:00 -\n2024-05-01 10:00:30"));
         const DWORD dwStart = pAttic->dwRecordTimeStart;
         const DWORD dwEnd = pAttic->dwRecordTimeEnd;
+        // The ranges typed whole over the fields' text, with and without separators and
+        // leading zeros: a second off in any field turns one refusal into another.
+        auto type = [](QDateTimeEdit* pField, const QString& strText) {
+            pField->setFocus();
+            pField->selectAll();
+            QTest::keyClicks(pField, strText);
+            QTest::keyClick(pField, Qt::Key_Return);
+        };
         const struct {
-            DWORD dwFrom, dwTo, dwText;
-        } refusals[] = {{dwStart - 1, dwEnd, IDS_HINT_TIME_ERROR1},
-                        {dwStart, dwEnd + 1, IDS_HINT_TIME_ERROR2},
-                        {dwStart + 10, dwStart + 5, IDS_HINT_TIME_ERROR3}};
+            const char *pszFrom, *pszTo;
+            DWORD dwText;
+        } refusals[] = {{"2024-05-01 09:59:59", "2024-05-01 10:00:30", IDS_HINT_TIME_ERROR1},
+                        {"20240501100000", "20240501100031", IDS_HINT_TIME_ERROR2},
+                        {"2024-5-1 10:0:10", "2024-5-1 10:0:5", IDS_HINT_TIME_ERROR3}};
         for (const auto& refusal : refusals) {
             m_vecMessages.clear();
-            dlg.SetRange(refusal.dwFrom, refusal.dwTo);
+            type(dlg.GetStartField(), QString::fromLatin1(refusal.pszFrom));
+            type(dlg.GetEndField(), QString::fromLatin1(refusal.pszTo));
             dlg.OnBtnDownload();
-            EXPECT_EQ(m_vecMessages, QStringList{English(refusal.dwText)});
+            EXPECT_EQ(m_vecMessages, QStringList{English(refusal.dwText)}) << refusal.pszFrom;
         }
         m_vecMessages.clear();
         dlg.OnBtnStop();
@@ -830,6 +847,9 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
         EXPECT_EQ(dlg.GetCellText(901, CDlgDownloadRecord::COL_PERCENT), QStringLiteral("Progress: 100%"));
         EXPECT_NE(dlg.GetCellText(901, CDlgDownloadRecord::COL_DATA), QStringLiteral("0.00 MB"));
         EXPECT_EQ(CDownloadRecordManager::GetInstance()->GetFailure(901), "");
+        // Every column in sight at the dialog's own width, the percentage too.
+        EXPECT_LE(dlg.GetList()->header()->length(), dlg.GetList()->viewport()->width());
+        dlg.grab().save(QStringLiteral(VISTREL_MAIN_SCREENSHOT_DIR "/download_en.png"));
 
         // A camera whose password is not known: the dialog asks for it, as a list does, and
         // the download starts with it.

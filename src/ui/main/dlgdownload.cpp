@@ -17,6 +17,8 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -51,10 +53,59 @@ QString TimeText(DWORD dwSeconds)
     return CameraTime(dwSeconds).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
+// Two lines, so that the six columns fit the dialog's width without a horizontal scroll.
 QString RangeText(DWORD dwStart, DWORD dwEnd)
 {
-    return TimeText(dwStart) + QStringLiteral(" - ") + TimeText(dwEnd);
+    return TimeText(dwStart) + QStringLiteral(" -\n") + TimeText(dwEnd);
 }
+
+// A date and time typed whole, over the selected text or section by section: the edit's own
+// typing put digits into the wrong fields and took the separators as digits (over the whole
+// text "2023-12-31 23:59:59" became 2024-12-31 23:00:59). Here typing over a selection of more
+// than one field starts at the year, and a separator ends the field being typed, or is skipped
+// right after a field that filled itself.
+class CDateTimeField : public QDateTimeEdit {
+public:
+    using QDateTimeEdit::QDateTimeEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent* pEvent) override
+    {
+        const QString strText = pEvent->text();
+        const bool bPlain = (pEvent->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == 0;
+        const bool bDigit = bPlain && strText.size() == 1 && strText[0].isDigit();
+        const bool bSeparator = bPlain && strText.size() == 1 && !bDigit && strText[0].isPrint();
+        if (bDigit && lineEdit()->selectedText().size() > sectionText(currentSection()).size()) {
+            setCurrentSectionIndex(0);
+            setSelectedSection(sectionAt(0));
+            m_nTyped = 0;
+        }
+        if (bSeparator) {
+            if (m_nTyped > 0 && currentSectionIndex() + 1 < sectionCount()) {
+                setCurrentSectionIndex(currentSectionIndex() + 1);
+                setSelectedSection(currentSection());
+            }
+            m_nTyped = 0;
+            return;
+        }
+        const int nSection = currentSectionIndex();
+        QDateTimeEdit::keyPressEvent(pEvent);
+        m_nTyped = bDigit && currentSectionIndex() == nSection ? m_nTyped + 1 : 0;
+    }
+    void focusInEvent(QFocusEvent* pEvent) override
+    {
+        m_nTyped = 0;
+        QDateTimeEdit::focusInEvent(pEvent);
+    }
+    void mousePressEvent(QMouseEvent* pEvent) override
+    {
+        m_nTyped = 0;
+        QDateTimeEdit::mousePressEvent(pEvent);
+    }
+
+private:
+    int m_nTyped = 0; // digits typed into the current field
+};
 
 IDownloadRecordManager* Downloads()
 {
@@ -89,8 +140,8 @@ CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent) : QDialog(pParent)
     pLayout->addWidget(m_pList, 1);
 
     auto* pForm = new QFormLayout;
-    m_pStart = new QDateTimeEdit(this);
-    m_pEnd = new QDateTimeEdit(this);
+    m_pStart = new CDateTimeField(this);
+    m_pEnd = new CDateTimeField(this);
     for (QDateTimeEdit* pEdit : {m_pStart, m_pEnd}) {
         pEdit->setTimeSpec(Qt::UTC);
         pEdit->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm:ss"));

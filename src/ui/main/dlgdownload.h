@@ -45,6 +45,8 @@ public:
     void OnBtnOpenDir();
 
     QTreeWidget* GetList() const { return m_pList; }
+    QDateTimeEdit* GetStartField() const { return m_pStart; }
+    QDateTimeEdit* GetEndField() const { return m_pEnd; }
     QString GetCellText(DWORD dwID, int nColumn) const;
 
 private:

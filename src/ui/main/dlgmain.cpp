@@ -25,6 +25,7 @@
 #include <QDesktopServices>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QShortcut>
@@ -467,11 +468,22 @@ void CDlgMain::OnBtnClose()
 
 void CDlgMain::reject()
 {
-    // Escape and the window manager's close come here too.
+    // The window manager's close comes here too.
     if (!m_bClosing && RefuseClose())
         return;
     m_bClosing = true;
     QDialog::reject();
+}
+
+void CDlgMain::keyPressEvent(QKeyEvent* pEvent)
+{
+    // Escape closes a popup or a dialog, never the program: only "Close window" and the window
+    // manager's close end it.
+    if (pEvent->key() == Qt::Key_Escape && pEvent->modifiers() == Qt::NoModifier) {
+        pEvent->accept();
+        return;
+    }
+    QDialog::keyPressEvent(pEvent);
 }
 
 void CDlgMain::done(int nResult)

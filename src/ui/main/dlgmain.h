@@ -68,6 +68,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
     class CLanguageSink : public INotifySink {
