@@ -165,6 +165,8 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
         // The pane is not shown: the hint is kept, not popped up over the rest of the window.
         EXPECT_FALSE(pPage->GetHint()->isVisible());
     }
+    // Nothing the camera has not said shows as if it had.
+    EXPECT_TRUE(Child<QComboBox>(pane.FindPage<CDlgNetworkCable>(), "mask")->currentText().isEmpty());
     // Selecting again restarts the count; now the data is there.
     AnswerAll(*pCamera);
     commands.m_bRtspAnswers = true;
@@ -177,6 +179,7 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
     EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgNetworkCable>(), "ip")->text(),
               QStringLiteral("198.18.0.5"));
     EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgNetworkCable>(), "camera")->text(), QStringLiteral("5000"));
+    EXPECT_FALSE(Child<QComboBox>(pane.FindPage<CDlgNetworkCable>(), "mask")->currentText().isEmpty());
     EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgConfigSystem>(), "name")->text(),
               QStringLiteral("Front door"));
     EXPECT_EQ(Child<QLineEdit>(pane.FindPage<CDlgAlarmSnapshotServer>(), "server")->text(),

@@ -35,6 +35,8 @@ void CDlgNetworkCable::BuildControls(QVBoxLayout* pLayout)
     m_pComboMask->setEditable(true);
     m_pComboMask->addItems(
         {QStringLiteral("255.0.0.0"), QStringLiteral("255.255.0.0"), QStringLiteral("255.255.255.0")});
+    // Empty like the other fields until a camera's own mask fills it, not the first choice.
+    m_pComboMask->setCurrentIndex(-1);
     m_pEditGateway = MakeEdit(pBoxAddr, "gateway", 15);
     m_pEditDns1 = MakeEdit(pBoxAddr, "dns1", 15);
     m_pEditDns2 = MakeEdit(pBoxAddr, "dns2", 15);
