@@ -9,6 +9,7 @@ trap 'rm -rf "$work"' EXIT
 export VISTREL_HOME=$work/home
 mkdir -p "$VISTREL_HOME"
 cp "$data/CameraType.ini" "$VISTREL_HOME/"
+cp -r "$data/PictureSkin" "$VISTREL_HOME/"
 export QT_QPA_PLATFORM=offscreen
 # Each start-up in a process of its own, as the program runs it.
 for show in 0 1; do
