@@ -215,10 +215,23 @@ TEST(PlaybackPaneLab, FillsFromTheCardPlaysPausesStepsSpeedsUpAndCompletes)
     ASSERT_TRUE(QTest::qWaitFor([&] { return pMinutes->GetCurrent() == 1; }, 15000));
     EXPECT_GT(SimPlaybackFrames(), nSimPaused);
 
+    // Frame by frame: only "Next frame" is offered, and each press shows one picture more.
+    pPane->GetSpeedList()->setCurrentIndex(8);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Accepted(60).size() == 1; }, 10000));
+    EXPECT_EQ(Accepted(60).back(), "00");
+    EXPECT_EQ(pPane->GetTransportButton()->text(), QStringLiteral("Next frame"));
+    QTest::qWait(300); // a picture already on its way
+    const auto nShownBeforeStep = pWindow->FramesPresented();
+    pPane->GetTransportButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pWindow->FramesPresented() > nShownBeforeStep; }, 10000));
+    QTest::qWait(300);
+    EXPECT_EQ(pWindow->FramesPresented(), nShownBeforeStep + 1);
+    EXPECT_EQ(Accepted(66).size(), 1u);
+
     // 16 times the speed to the end: the event hour and the second day go by on the pane, and
     // the end of the card stops it with "Completed".
     pPane->GetSpeedList()->setCurrentIndex(4);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return Accepted(60).size() == 1; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Accepted(60).size() == 2; }, 10000));
     EXPECT_EQ(Accepted(60).back(), "10");
     bool bSawEventHour = false;
     bool bSawSecondDay = false;
