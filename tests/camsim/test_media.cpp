@@ -594,8 +594,13 @@ TEST(CamsimMedia, PlaybackFollowsPauseSpeedNextFrameAndEnds)
     rig.RecTime(56, {});
     rig.env.Advance(1000);
     EXPECT_EQ(times().size(), n);
-    rig.RecTime(66, {});
-    EXPECT_EQ(times().size(), n + 1);
+    // Each step shows the frame after the last one shown: none of the reference chain is skipped.
+    for (std::size_t k = 1; k <= 2; ++k) {
+        rig.RecTime(66, {});
+        v = times();
+        ASSERT_EQ(v.size(), n + k);
+        EXPECT_EQ(v[n + k - 1], v[n + k - 2] + 1);
+    }
 
     // Fast to the end of the first recording, on to the event recording, then the end.
     rig.RecTime(60, {16});

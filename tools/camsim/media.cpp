@@ -347,6 +347,9 @@ struct CMediaEngine::PerCamera {
         std::uint8_t bSpeed = 1;
         SdPosition pos;
         bool bHavePos = false;
+        // The frame at pos has gone out: play moves on after each frame, a frame-by-frame step
+        // sends the frame it stands on first, so that no frame of the reference chain is skipped.
+        bool bPosSent = false;
         std::uint64_t uNext = 0, uAudioNext = 0;
         std::uint32_t dwSession = 0;
         int nStream = PLAYBACK_A;
@@ -827,6 +830,7 @@ void CMediaEngine::TickPlayback(Camera& cam, PerCamera& pc, std::uint64_t now)
     while (pb.bActive && pb.uNext <= now && nBurst++ < 64) {
         SendPlaybackFrame(cam, pc);
         pb.uNext = now + static_cast<std::uint64_t>(std::max(1.0, dInterval));
+        pb.bPosSent = false;
         if (!SdNext(cam, *pc.sdClip, pb.bEventsOnly, pb.pos)) {
             pb.bActive = false;
             EndOfRecording(cam, pc);
@@ -1075,14 +1079,17 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
             pb.bSpeed = bSpeed;
             pb.dwSession++;
             pb.bHavePos = SdSeek(cam, *pc.sdClip, dwStart, pb.bEventsOnly, pb.pos);
+            pb.bPosSent = false;
             pb.uNext = pb.uAudioNext = m_env.NowMs();
             if (!pb.bHavePos) {
                 pb.bActive = false;
                 EndOfRecording(cam, pc);
                 return;
             }
-            if (bSpeed == 0 && pc.streams[pb.nStream].bActive)
+            if (bSpeed == 0 && pc.streams[pb.nStream].bActive) {
                 SendPlaybackFrame(cam, pc); // frame by frame shows where it stands
+                pb.bPosSent = true;
+            }
         }
         break;
     }
@@ -1111,11 +1118,12 @@ void CMediaEngine::OnRecTime(Camera& cam, std::uint8_t bCode, const std::uint8_t
         break;
     case 66:
         if (pb.bActive && pc.streams[pb.nStream].bActive && pc.sdClip) {
-            if (!SdNext(cam, *pc.sdClip, pb.bEventsOnly, pb.pos)) {
+            if (pb.bPosSent && !SdNext(cam, *pc.sdClip, pb.bEventsOnly, pb.pos)) {
                 pb.bActive = false;
                 EndOfRecording(cam, pc);
             } else {
                 SendPlaybackFrame(cam, pc);
+                pb.bPosSent = true;
             }
         }
         break;
