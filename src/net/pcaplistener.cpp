@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -57,38 +58,10 @@ BOOL CPcapListener::Start()
         if (pAddr->netmask != nullptr && pAddr->netmask->sa_family == AF_INET)
             netmask = reinterpret_cast<const sockaddr_in*>(pAddr->netmask)->sin_addr.s_addr;
 
-        pcap_t* pHandle = pcap_create(pDev->name, szError);
+        const int nBufferBytes = m_bBulk ? BULK_CAPTURE_BUFFER_BYTES : CAPTURE_BUFFER_BYTES;
+        pcap_t* pHandle = OpenHandle(pDev->name, ntohl(addr.s_addr), netmask, nBufferBytes);
         if (pHandle == nullptr)
             continue;
-        pcap_set_snaplen(pHandle, SNAP_LEN);
-        pcap_set_promisc(pHandle, 1);
-        pcap_set_timeout(pHandle, READ_TIMEOUT_MS);
-        pcap_set_buffer_size(pHandle, CAPTURE_BUFFER_BYTES);
-        // Above 0 is a warning (the device works); below 0 it cannot capture.
-        if (pcap_activate(pHandle) < 0) {
-            DebugTrace(1, "Cannot capture on %s: %s", pDev->name, pcap_geterr(pHandle));
-            pcap_close(pHandle);
-            continue;
-        }
-        if (pcap_datalink(pHandle) != DLT_EN10MB) {
-            pcap_close(pHandle);
-            continue;
-        }
-        char szAddr[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &addr, szAddr, sizeof(szAddr));
-        char szFilter[64];
-        std::snprintf(szFilter, sizeof(szFilter), "ip and udp and !(src %s)", szAddr);
-        bpf_program program{};
-        if (pcap_compile(pHandle, &program, szFilter, 1, netmask) < 0) {
-            pcap_close(pHandle);
-            continue;
-        }
-        const int nSet = pcap_setfilter(pHandle, &program);
-        pcap_freecode(&program);
-        if (nSet < 0) {
-            pcap_close(pHandle);
-            continue;
-        }
         DebugTrace(1, "listening on %s...\n", pDev->description != nullptr ? pDev->description : pDev->name);
 
         AdapterCapture* pAdapter = AddAdapter(ntohl(addr.s_addr), pHandle);
@@ -97,6 +70,8 @@ BOOL CPcapListener::Start()
             pcap_close(pHandle);
             continue;
         }
+        pAdapter->strDevice = pDev->name;
+        pAdapter->dwNetmaskNet = netmask;
         try {
             pAdapter->hThread = std::thread(&CPcapListener::CaptureThread, pAdapter);
         } catch (const std::system_error&) {
@@ -106,6 +81,48 @@ BOOL CPcapListener::Start()
     pcap_freealldevs(pDevices);
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_mapAdapters.empty() ? 0 : 1;
+}
+
+pcap* CPcapListener::OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetmaskNet, int nBufferBytes)
+{
+    char szError[PCAP_ERRBUF_SIZE] = {};
+    pcap_t* pHandle = pcap_create(pszDevice, szError);
+    if (pHandle == nullptr)
+        return nullptr;
+    pcap_set_snaplen(pHandle, SNAP_LEN);
+    pcap_set_promisc(pHandle, 1);
+    pcap_set_timeout(pHandle, READ_TIMEOUT_MS);
+    pcap_set_immediate_mode(pHandle, 1);
+    pcap_set_buffer_size(pHandle, nBufferBytes);
+    // Nanoseconds tell a reopened ring's copies from what came after them.
+    pcap_set_tstamp_precision(pHandle, PCAP_TSTAMP_PRECISION_NANO);
+    // Above 0 is a warning (the device works); below 0 it cannot capture.
+    if (pcap_activate(pHandle) < 0) {
+        DebugTrace(1, "Cannot capture on %s: %s", pszDevice, pcap_geterr(pHandle));
+        pcap_close(pHandle);
+        return nullptr;
+    }
+    if (pcap_datalink(pHandle) != DLT_EN10MB) {
+        pcap_close(pHandle);
+        return nullptr;
+    }
+    const in_addr addr{htonl(dwIP)};
+    char szAddr[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &addr, szAddr, sizeof(szAddr));
+    char szFilter[64];
+    std::snprintf(szFilter, sizeof(szFilter), "ip and udp and !(src %s)", szAddr);
+    bpf_program program{};
+    if (pcap_compile(pHandle, &program, szFilter, 1, dwNetmaskNet) < 0) {
+        pcap_close(pHandle);
+        return nullptr;
+    }
+    const int nSet = pcap_setfilter(pHandle, &program);
+    pcap_freecode(&program);
+    if (nSet < 0) {
+        pcap_close(pHandle);
+        return nullptr;
+    }
+    return pHandle;
 }
 
 AdapterCapture* CPcapListener::AddAdapter(DWORD dwIP, pcap* pHandle)
@@ -136,13 +153,96 @@ void CPcapListener::Register(CCaptureQueue* pQueue, DWORD dwLocalIP, WORD usPort
     }
 }
 
+void CPcapListener::SetBulk(bool bBulk)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_bBulk.exchange(bBulk) == bBulk)
+        return;
+    const int nBufferBytes = bBulk ? BULK_CAPTURE_BUFFER_BYTES : CAPTURE_BUFFER_BYTES;
+    for (auto& entry : m_mapAdapters) {
+        AdapterCapture* pAdapter = entry.second.get();
+        if (pAdapter->strDevice.empty() || !pAdapter->hThread.joinable())
+            continue;
+        // A change still being opened is waited for: at most one ring's set-up.
+        if (pAdapter->hOpener.joinable())
+            pAdapter->hOpener.join();
+        try {
+            pAdapter->hOpener = std::thread([pAdapter, nBufferBytes] {
+                pcap* pNew = OpenHandle(pAdapter->strDevice.c_str(), pAdapter->dwIP, pAdapter->dwNetmaskNet,
+                                        nBufferBytes);
+                if (pNew == nullptr) {
+                    DebugTrace(1, "Capture of %x keeps its ring: no %d-byte one", pAdapter->dwIP,
+                               nBufferBytes);
+                    return;
+                }
+                std::lock_guard<std::mutex> lockHandle(pAdapter->mutexHandle);
+                if (pAdapter->pPending != nullptr)
+                    pcap_close(pAdapter->pPending);
+                pAdapter->pPending = pNew;
+                // An idle ring never returns from its wait on its own.
+                pcap_breakloop(pAdapter->pHandle);
+            });
+        } catch (const std::system_error&) {
+            // The adapter keeps the ring it has.
+        }
+    }
+}
+
+void CPcapListener::SwapHandle(AdapterCapture* pAdapter, pcap* pNew)
+{
+    // Both rings capture now. The old one hands over what it holds and what reaches it over a few
+    // of the kernel's block time-outs; the new ring's copies of those are passed over by time.
+    pcap* pOld = pAdapter->pHandle;
+    char szError[PCAP_ERRBUF_SIZE] = {};
+    pcap_setnonblock(pOld, 1, szError);
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * READ_TIMEOUT_MS + 2);
+    while (!pAdapter->bStop && std::chrono::steady_clock::now() < tEnd) {
+        const int nRead = pcap_dispatch(pOld, -1, &CPcapListener::PacketHandler,
+                                        reinterpret_cast<unsigned char*>(pAdapter));
+        NotifyPut(pAdapter);
+        if (nRead == PCAP_ERROR)
+            break;
+        if (nRead == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    pAdapter->nSkipUpToNs = pAdapter->nLastStampNs;
+    {
+        std::lock_guard<std::mutex> lock(pAdapter->mutexHandle);
+        pAdapter->pHandle = pNew;
+    }
+    TraceKernelDrops(pAdapter->dwIP, pOld);
+    pcap_close(pOld);
+}
+
+void CPcapListener::TraceKernelDrops(DWORD dwIP, pcap* pHandle)
+{
+    // What the kernel's ring lost never reached a queue's drop trace.
+    pcap_stat stats{};
+    if (pcap_stats(pHandle, &stats) == 0 && stats.ps_drop != 0)
+        DebugTrace(1, "Capture of %x: %u packets received, %u dropped by the kernel", dwIP, stats.ps_recv,
+                   stats.ps_drop);
+}
+
 void CPcapListener::CaptureThread(AdapterCapture* pAdapter)
 {
+    CPcapListener* pListener = pAdapter->pListener;
     // Every packet the kernel holds goes out in one dispatch, and the queues are told once.
     for (;;) {
+        pcap* pNew = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(pAdapter->mutexHandle);
+            pNew = std::exchange(pAdapter->pPending, nullptr);
+        }
+        if (pNew != nullptr)
+            pListener->SwapHandle(pAdapter, pNew);
+        if (pAdapter->bStop)
+            break;
         const int nRead = pcap_dispatch(pAdapter->pHandle, -1, &CPcapListener::PacketHandler,
                                         reinterpret_cast<unsigned char*>(pAdapter));
-        pAdapter->pListener->NotifyPut(pAdapter);
+        pListener->NotifyPut(pAdapter);
+        // Woken for another ring.
+        if (nRead == PCAP_ERROR_BREAK && !pAdapter->bStop)
+            continue;
         if (nRead < 0) {
             if (nRead == PCAP_ERROR)
                 DebugTrace(1, "Capture of %x failed: %s", pAdapter->dwIP, pcap_geterr(pAdapter->pHandle));
@@ -159,6 +259,13 @@ void CPcapListener::PacketHandler(unsigned char* pUser, const pcap_pkthdr* pHead
                                   const unsigned char* pData)
 {
     auto* pAdapter = reinterpret_cast<AdapterCapture*>(pUser);
+    const long long nStampNs = pHeader->ts.tv_sec * 1000000000LL + pHeader->ts.tv_usec;
+    if (pAdapter->nSkipUpToNs >= 0) {
+        if (nStampNs <= pAdapter->nSkipUpToNs)
+            return;
+        pAdapter->nSkipUpToNs = -1;
+    }
+    pAdapter->nLastStampNs = nStampNs;
     pAdapter->pListener->HandleFrame(pAdapter, pData, pHeader->caplen, true);
 }
 
@@ -241,8 +348,12 @@ void CPcapListener::Stop()
     for (auto& entry : m_mapAdapters) {
         const DWORD dwIP = entry.first;
         auto& pAdapter = entry.second;
-        if (pAdapter->pHandle != nullptr)
-            pcap_breakloop(pAdapter->pHandle);
+        {
+            std::lock_guard<std::mutex> lock(pAdapter->mutexHandle);
+            pAdapter->bStop = true;
+            if (pAdapter->pHandle != nullptr)
+                pcap_breakloop(pAdapter->pHandle);
+        }
         if (pAdapter->hThread.joinable()) {
             std::unique_lock<std::mutex> lock(pAdapter->mutexDone);
             if (!pAdapter->condDone.wait_for(lock, std::chrono::milliseconds(STOP_WAIT_MS),
@@ -252,12 +363,12 @@ void CPcapListener::Stop()
             // The thread uses the handle and this listener: never free them under it.
             pAdapter->hThread.join();
         }
+        if (pAdapter->hOpener.joinable())
+            pAdapter->hOpener.join();
+        if (pAdapter->pPending != nullptr)
+            pcap_close(pAdapter->pPending);
         if (pAdapter->pHandle != nullptr) {
-            // What the kernel's ring lost never reached a queue's drop trace.
-            pcap_stat stats{};
-            if (pcap_stats(pAdapter->pHandle, &stats) == 0 && stats.ps_drop != 0)
-                DebugTrace(1, "Capture of %x: %u packets received, %u dropped by the kernel", dwIP,
-                           stats.ps_recv, stats.ps_drop);
+            TraceKernelDrops(dwIP, pAdapter->pHandle);
             pcap_close(pAdapter->pHandle);
         }
         pAdapter->mapPorts.clear();

@@ -5,10 +5,12 @@
 
 #include "net/capturequeue.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -24,6 +26,20 @@ struct AdapterCapture {
     DWORD dwIP = 0; // the adapter's first IPv4 address, host order
     std::map<WORD, CCaptureQueue*> mapPorts;
     pcap* pHandle = nullptr;
+    // What opening the adapter again with another ring takes; empty for an adapter fed by hand.
+    std::string strDevice;
+    DWORD dwNetmaskNet = 0;
+    // Opens the handle with the other ring, which the capture thread takes from pPending. The
+    // kernel takes milliseconds to set a ring up: the capture thread keeps reading meanwhile.
+    std::thread hOpener;
+    pcap* pPending = nullptr;
+    // Held for pHandle and pPending, to swap them and to break the loop from another thread.
+    std::mutex mutexHandle;
+    std::atomic<bool> bStop{false};
+    // Capture times (ns) on the capture thread: the last packet handed over, and after a reopen
+    // the time up to which the new ring's packets are copies of what the old one handed over.
+    long long nLastStampNs = 0;
+    long long nSkipUpToNs = -1;
     // Queues (by port) that got data in the current dispatch; notified once at its end.
     std::vector<std::pair<WORD, CCaptureQueue*>> vecPut;
 
@@ -36,17 +52,23 @@ struct AdapterCapture {
 class CPcapListener : public ICaptureListener {
 public:
     static constexpr DWORD MAX_UDP_LEN = 1500;
-    static constexpr int SNAP_LEN = 65536;
-    // The kernel's ring for one adapter. A camera sending a download keeps a window of
-    // datagrams in flight; the 2 MiB default overflowed while a burst was being handed on. The
-    // ring is mapped whole into the process, so it counts in the client's memory: 8 MiB holds
-    // several windows, and a download was no faster with 32.
-    static constexpr int CAPTURE_BUFFER_BYTES = 8 << 20;
-    // How long the kernel may hold captured packets before it hands them over. At a second,
-    // live audio and video came in one-second bursts; at 10 ms every request and reply of a
-    // download's start waited for it. A busy link fills the kernel's blocks sooner anyway.
-    // Immediate mode is no cure: its ring keeps one 64 KiB slot per frame on interfaces with
-    // offloads, so a burst of camera replies overflowed it.
+    // Every datagram the handler takes whole: Ethernet, the longest IPv4 header, UDP up to
+    // MAX_UDP_LEN.
+    static constexpr int SNAP_LEN = 1600;
+    // The kernel's ring for one adapter. It is mapped whole into the process, so it counts in
+    // the client's memory. A camera sending a download keeps a window of datagrams in flight,
+    // which a 2 MiB ring overflowed while a burst was being handed on: while a download runs the
+    // ring is 8 MiB (the adapter is opened again each way), which holds several windows; a
+    // download was no faster with 32. Otherwise 4 MiB: at 2 MiB a thousand cameras' replies to
+    // one pass overflowed it on a busy machine.
+    static constexpr int CAPTURE_BUFFER_BYTES = 4 << 20;
+    static constexpr int BULK_CAPTURE_BUFFER_BYTES = 8 << 20;
+    // Packets are handed over as they come (immediate mode): held for the kernel's block
+    // time-out (1 ms at the least), each request of a download's start waited for it, since a
+    // camera takes the next request only after the reply to the one before. Immediate mode's
+    // ring has a slot per frame sized by SNAP_LEN (at 64 KiB a slot it held a few dozen frames
+    // and lost bursts of replies). The time-out stays as the bound where immediate mode is not
+    // available.
     static constexpr int READ_TIMEOUT_MS = 1;
     static constexpr int STOP_WAIT_MS = 13000;
 
@@ -55,6 +77,7 @@ public:
 
     BOOL Start() override;
     void Register(CCaptureQueue* pQueue, DWORD dwLocalIP, WORD usPort, BOOL bAdd) override;
+    void SetBulk(bool bBulk) override;
 
     // Adds an adapter keyed by its address. Start does this for every opened device; a
     // listener fed by hand (no handle, no thread) gets its frames through HandleFrame.
@@ -69,9 +92,17 @@ public:
 private:
     static void PacketHandler(unsigned char* pUser, const pcap_pkthdr* pHeader, const unsigned char* pData);
     static void CaptureThread(AdapterCapture* pAdapter);
+    // A handle capturing the adapter's UDP (not its own) into a ring of nBufferBytes; null when
+    // it cannot.
+    static pcap* OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetmaskNet, int nBufferBytes);
+    // The capture thread: pNew takes the place of the adapter's handle, without losing or repeating
+    // what either ring captured.
+    void SwapHandle(AdapterCapture* pAdapter, pcap* pNew);
+    static void TraceKernelDrops(DWORD dwIP, pcap* pHandle);
     void Stop();
 
     std::map<DWORD, std::unique_ptr<AdapterCapture>> m_mapAdapters;
     std::mutex m_mutex;
     BOOL m_bStarted = 0;
+    std::atomic<bool> m_bBulk{false};
 };
