@@ -92,7 +92,6 @@ pcap* CPcapListener::OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetma
     pcap_set_snaplen(pHandle, SNAP_LEN);
     pcap_set_promisc(pHandle, 1);
     pcap_set_timeout(pHandle, READ_TIMEOUT_MS);
-    pcap_set_immediate_mode(pHandle, 1);
     pcap_set_buffer_size(pHandle, nBufferBytes);
     // Nanoseconds tell a reopened ring's copies from what came after them.
     pcap_set_tstamp_precision(pHandle, PCAP_TSTAMP_PRECISION_NANO);

@@ -63,12 +63,11 @@ public:
     // one pass overflowed it on a busy machine.
     static constexpr int CAPTURE_BUFFER_BYTES = 4 << 20;
     static constexpr int BULK_CAPTURE_BUFFER_BYTES = 8 << 20;
-    // Packets are handed over as they come (immediate mode): held for the kernel's block
-    // time-out (1 ms at the least), each request of a download's start waited for it, since a
-    // camera takes the next request only after the reply to the one before. Immediate mode's
-    // ring has a slot per frame sized by SNAP_LEN (at 64 KiB a slot it held a few dozen frames
-    // and lost bursts of replies). The time-out stays as the bound where immediate mode is not
-    // available.
+    // The kernel hands over a block of packets when it fills or after this time-out. Each
+    // request of a download's start waits for it once (a camera takes the next request only
+    // after the reply to the one before), so it is short. Immediate mode, which hands over each
+    // packet as it comes, cut that wait by a few milliseconds but woke the capture thread per
+    // packet and made the download's data phase slower on a quiet machine.
     static constexpr int READ_TIMEOUT_MS = 1;
     static constexpr int STOP_WAIT_MS = 13000;
 
