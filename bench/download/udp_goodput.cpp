@@ -113,13 +113,16 @@ int Ceiling(const char* pszSizes, double dLoss)
     return 0;
 }
 
-int ReceiveUnits(int fd, const sockaddr_in& sa)
+// Binds, then reads batches until the sender has been quiet for 2 s (up to 15 s for the first,
+// as the sender may start late on a busy machine), handing each batch to onBatch(msgs, buf, n).
+// Returns the seconds from the first to the last batch, or -1 when the bind fails.
+template <class OnBatch> double ReceiveBatches(int fd, const sockaddr_in& sa, OnBatch onBatch)
 {
     const int nBuf = 8 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &nBuf, sizeof nBuf);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
         std::perror("udp_goodput: bind");
-        return 1;
+        return -1;
     }
     std::vector<char> buf(BATCH * 2048);
     std::vector<iovec> iov(BATCH);
@@ -131,9 +134,6 @@ int ReceiveUnits(int fd, const sockaddr_in& sa)
         msgs[i].msg_hdr.msg_iovlen = 1;
     }
     SetTimeout(fd, 15);
-    std::unordered_map<std::uint32_t, std::uint16_t> mapSeen; // segments of units not yet whole
-    unsigned long long ullBytes = 0, ullUnits = 0, ullWhole = 0;
-    std::uint32_t dwLastUnit = 0;
     bool bAny = false;
     Clock::time_point first, last;
     for (;;) {
@@ -141,7 +141,7 @@ int ReceiveUnits(int fd, const sockaddr_in& sa)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            break;
+            break; // the time-out: the sender is done
         }
         last = Clock::now();
         if (!bAny) {
@@ -149,21 +149,36 @@ int ReceiveUnits(int fd, const sockaddr_in& sa)
             bAny = true;
             SetTimeout(fd, 2);
         }
-        for (int i = 0; i < n; ++i) {
-            if (msgs[i].msg_len < sizeof(SegmentHeader))
-                continue;
-            SegmentHeader h;
-            std::memcpy(&h, buf.data() + i * 2048, sizeof h);
-            dwLastUnit = std::max(dwLastUnit, h.dwUnit);
-            if (++mapSeen[h.dwUnit] == h.usCount) {
-                mapSeen.erase(h.dwUnit);
-                ullBytes += h.dwUnitBytes;
-                ++ullWhole;
-            }
-        }
+        onBatch(msgs, buf, n);
     }
+    return bAny ? std::chrono::duration<double>(last - first).count() : 0;
+}
+
+int ReceiveUnits(int fd, const sockaddr_in& sa)
+{
+    std::unordered_map<std::uint32_t, std::uint16_t> mapSeen; // segments of units not yet whole
+    unsigned long long ullBytes = 0, ullUnits = 0, ullWhole = 0;
+    std::uint32_t dwLastUnit = 0;
+    bool bAny = false;
+    const double dSeconds =
+        ReceiveBatches(fd, sa, [&](const std::vector<mmsghdr>& msgs, const std::vector<char>& buf, int n) {
+            bAny = true;
+            for (int i = 0; i < n; ++i) {
+                if (msgs[i].msg_len < sizeof(SegmentHeader))
+                    continue;
+                SegmentHeader h;
+                std::memcpy(&h, buf.data() + i * 2048, sizeof h);
+                dwLastUnit = std::max(dwLastUnit, h.dwUnit);
+                if (++mapSeen[h.dwUnit] == h.usCount) {
+                    mapSeen.erase(h.dwUnit);
+                    ullBytes += h.dwUnitBytes;
+                    ++ullWhole;
+                }
+            }
+        });
+    if (dSeconds < 0)
+        return 1;
     ullUnits = bAny ? dwLastUnit + 1ULL : 0;
-    const double dSeconds = bAny ? std::chrono::duration<double>(last - first).count() : 0;
     std::printf("{\"goodput_mib_s\": %.3f, \"bytes\": %llu, \"units\": %llu, \"whole\": %llu}\n",
                 dSeconds > 0 ? static_cast<double>(ullBytes) / 1048576.0 / dSeconds : 0.0, ullBytes, ullUnits,
                 ullWhole);
@@ -219,42 +234,14 @@ int SendUnits(int fd, const sockaddr_in& sa, double dSeconds, const char* pszSiz
 
 int Receive(int fd, const sockaddr_in& sa)
 {
-    const int nBuf = 8 << 20;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &nBuf, sizeof nBuf);
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        std::perror("udp_goodput: bind");
-        return 1;
-    }
-    std::vector<char> buf(BATCH * 2048);
-    std::vector<iovec> iov(BATCH);
-    std::vector<mmsghdr> msgs(BATCH);
-    for (unsigned i = 0; i < BATCH; ++i) {
-        iov[i] = {buf.data() + i * 2048, 2048};
-        msgs[i].msg_hdr = {};
-        msgs[i].msg_hdr.msg_iov = &iov[i];
-        msgs[i].msg_hdr.msg_iovlen = 1;
-    }
-    SetTimeout(fd, 15); // the sender may start late on a busy machine
     unsigned long long ullBytes = 0;
-    bool bAny = false;
-    Clock::time_point first, last;
-    for (;;) {
-        const int n = recvmmsg(fd, msgs.data(), BATCH, MSG_WAITFORONE, nullptr);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break; // the time-out: the sender is done
-        }
-        last = Clock::now();
-        if (!bAny) {
-            first = last;
-            bAny = true;
-            SetTimeout(fd, 2);
-        }
-        for (int i = 0; i < n; ++i)
-            ullBytes += msgs[i].msg_len;
-    }
-    const double dSeconds = bAny ? std::chrono::duration<double>(last - first).count() : 0;
+    const double dSeconds =
+        ReceiveBatches(fd, sa, [&](const std::vector<mmsghdr>& msgs, const std::vector<char>&, int n) {
+            for (int i = 0; i < n; ++i)
+                ullBytes += msgs[i].msg_len;
+        });
+    if (dSeconds < 0)
+        return 1;
     std::printf("{\"goodput_mib_s\": %.3f, \"bytes\": %llu}\n",
                 dSeconds > 0 ? static_cast<double>(ullBytes) / 1048576.0 / dSeconds : 0.0, ullBytes);
     return 0;
