@@ -20,7 +20,16 @@
 // burst through the caches; the rest is the steady drain, compared with the same number of
 // segments of the recvfrom drain.
 //
+// Diagnosis: a fourth argument names the drains to run (comma-separated; default all three),
+// so that each can be profiled alone (perf stat, perf record, valgrind). "pooled" is a
+// recvfrom drain that reads as the media path does, each payload into the next free
+// 1280-byte block of a pool-sized area with the header in the 8 bytes in front of it put back
+// after the read, and nothing more: what it costs over the plain drain is the destination
+// memory, what the media path costs over it is the event loop and the reassembly. Ratios are
+// printed only for drains that ran.
+//
 //   media_recv_bench [rounds (30)] [frames per burst (40)] [frame bytes (40000)]
+//                    [recvfrom,recvmmsg,media,pooled]
 #include "net/mediadatavalid.h"
 #include "net/socketmanager.h"
 #include "protocol/engmedia.h"
@@ -28,6 +37,7 @@
 #include <QCoreApplication>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -37,7 +47,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
 #include <vector>
 
 namespace {
@@ -138,15 +150,17 @@ std::vector<std::vector<BYTE>> MakeBurst(int nFrames, int nFrameBytes, WORD& usS
             const int n = std::min(1280, nFrameBytes - nPos);
             const BYTE bSegment = nPos + n == nFrameBytes ? (nPos == 0 ? 0 : 1) : 2;
             const DWORD uOffset = static_cast<DWORD>(nPos / 256);
-            std::vector<BYTE> d = {bSegment,
-                                   0,
-                                   static_cast<BYTE>(usSequence >> 8),
-                                   static_cast<BYTE>(usSequence),
-                                   static_cast<BYTE>(uOffset >> 24),
-                                   static_cast<BYTE>(uOffset >> 16),
-                                   static_cast<BYTE>(uOffset >> 8),
-                                   static_cast<BYTE>(uOffset)};
-            d.insert(d.end(), frame.begin() + nPos, frame.begin() + nPos + n);
+            const BYTE abSegHeader[8] = {bSegment,
+                                         0,
+                                         static_cast<BYTE>(usSequence >> 8),
+                                         static_cast<BYTE>(usSequence),
+                                         static_cast<BYTE>(uOffset >> 24),
+                                         static_cast<BYTE>(uOffset >> 16),
+                                         static_cast<BYTE>(uOffset >> 8),
+                                         static_cast<BYTE>(uOffset)};
+            std::vector<BYTE> d(std::begin(abSegHeader), std::end(abSegHeader));
+            d.resize(8 + n);
+            std::copy(frame.begin() + nPos, frame.begin() + nPos + n, d.begin() + 8);
             out.push_back(std::move(d));
         }
     }
@@ -190,6 +204,70 @@ double Median(std::vector<double> vec)
     return vec.empty() ? 0 : vec[vec.size() / 2];
 }
 
+// With MEDIA_BENCH_PERF_CTL and MEDIA_BENCH_PERF_ACK naming the control and acknowledgement
+// fifos of `perf record --control fifo:CTL,ACK -D -1`, perf samples only inside the drains, not
+// the sender's work between them.
+class CPerfControl {
+public:
+    CPerfControl()
+    {
+        const char* pszCtl = std::getenv("MEDIA_BENCH_PERF_CTL");
+        const char* pszAck = std::getenv("MEDIA_BENCH_PERF_ACK");
+        if (pszCtl != nullptr && pszAck != nullptr) {
+            m_fdCtl = open(pszCtl, O_WRONLY);
+            m_fdAck = open(pszAck, O_RDONLY);
+        }
+    }
+    ~CPerfControl()
+    {
+        if (m_fdCtl >= 0)
+            close(m_fdCtl);
+        if (m_fdAck >= 0)
+            close(m_fdAck);
+    }
+    void Enable() { Command("enable\n"); }
+    void Disable() { Command("disable\n"); }
+
+private:
+    void Command(const char* pszCommand)
+    {
+        if (m_fdCtl < 0 || m_fdAck < 0)
+            return;
+        if (write(m_fdCtl, pszCommand, std::strlen(pszCommand)) < 0)
+            return;
+        char acAck[16];
+        if (read(m_fdAck, acAck, sizeof(acAck)) < 0)
+            return;
+    }
+
+    int m_fdCtl = -1;
+    int m_fdAck = -1;
+};
+
+// The rounds of one drain: wall and processor time of each.
+struct Drain {
+    bool bRun = false;
+    std::vector<double> vecWall, vecCpu;
+    double dTotal = 0;
+
+    void Add(double dWall, double dCpu)
+    {
+        vecWall.push_back(dWall);
+        vecCpu.push_back(dCpu);
+        dTotal += dWall;
+    }
+};
+
+void PrintRatio(const char* pszName, const Drain& a, const Drain& b)
+{
+    if (!a.bRun || !b.bRun)
+        return;
+    // Throughput ratios: the baseline's time over the other's.
+    std::printf("ratio %s:     %.3f\n", pszName, a.dTotal / b.dTotal);
+    std::printf("median ratio %s: %.3f\n", pszName, Median(a.vecWall) / Median(b.vecWall));
+    std::printf("processor-time ratio %s: %.3f\n", pszName, Median(a.vecCpu) / Median(b.vecCpu));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -198,6 +276,15 @@ int main(int argc, char** argv)
     const int nRounds = argc > 1 ? std::atoi(argv[1]) : 30;
     const int nFrames = argc > 2 ? std::atoi(argv[2]) : 40;
     const int nFrameBytes = argc > 3 ? std::atoi(argv[3]) : 40000;
+    const std::string strDrains = argc > 4 ? argv[4] : "recvfrom,recvmmsg,media";
+    auto runs = [&strDrains](const char* pszName) {
+        return ("," + strDrains + ",").find(std::string(",") + pszName + ",") != std::string::npos;
+    };
+    Drain plain, mmsg, media, pooled;
+    plain.bRun = runs("recvfrom");
+    mmsg.bRun = runs("recvmmsg");
+    media.bRun = runs("media");
+    pooled.bRun = runs("pooled");
     const int fdSend = socket(AF_INET, SOCK_DGRAM, 0);
     WORD usSequence = 0;
 
@@ -205,6 +292,8 @@ int main(int argc, char** argv)
     const int fdPlain = BoundSocket(usPlainPort);
     const WORD usMmsgPort = FreePort();
     const int fdMmsg = BoundSocket(usMmsgPort);
+    const WORD usPooledPort = FreePort();
+    const int fdPooled = BoundSocket(usPooledPort);
     std::vector<BYTE> buffer(2000);
     constexpr int MMSG_BATCH = 64;
     std::vector<std::vector<BYTE>> mmsgBuffers(MMSG_BATCH, std::vector<BYTE>(2000));
@@ -219,6 +308,11 @@ int main(int argc, char** argv)
         msgs[i].msg_hdr.msg_name = &froms[i];
         msgs[i].msg_hdr.msg_namelen = sizeof(sockaddr_in);
     }
+    // The pooled drain's blocks: one frame's worth, taken again for every frame, as the media
+    // path's pool gives the blocks a frame just freed to the next one.
+    constexpr int BLOCK = 1280, HEAD_ROOM = 64;
+    const int nFrameBlocks = (nFrameBytes + BLOCK - 1) / BLOCK;
+    std::vector<BYTE> pooledArea(HEAD_ROOM + static_cast<std::size_t>(nFrameBlocks) * BLOCK);
 
     CFixedLocalAddresses addresses({LOOPBACK});
     SetCaptureListenerFactory(CaptureListenerFactory());
@@ -237,107 +331,132 @@ int main(int argc, char** argv)
     engine.SetGroupForTest(CEngMedia::GROUP_LIVE, pGroup);
     engine.SetMediaSink(nullptr, &Sink);
     EnlargeReceiveBuffer(pGroup->ppSockets[0]->GetSocket());
-    const CMediaReassembler& media = pGroup->ppSockets[0]->GetMediaReassembler();
+    const CMediaReassembler& reassembler = pGroup->ppSockets[0]->GetMediaReassembler();
     Send(fdSend, usPort, MakeBurst(1, nFrameBytes, usSequence));
     while (g_nFrames < 1)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
-    double dPlain = 0, dMmsg = 0, dMedia = 0;
-    std::vector<double> vecPlain, vecMmsg, vecMedia;
-    std::vector<double> vecPlainCpu, vecMmsgCpu, vecMediaCpu, vecMediaFirstCpu;
+    CPerfControl perf;
+    std::vector<double> vecMediaFirstCpu;
     long nDatagrams = 0;
     std::size_t nChunksAfterFirst = 0;
     for (int nRound = 0; nRound < nRounds; ++nRound) {
         const auto burst = MakeBurst(nFrames, nFrameBytes, usSequence);
         const long nCount = static_cast<long>(burst.size());
         nDatagrams += nCount;
+        double dCpu = 0;
+        Clock::time_point start;
+        auto begin = [&] {
+            perf.Enable();
+            dCpu = ThreadCpu();
+            start = Clock::now();
+        };
+        auto end = [&](Drain& drain) {
+            drain.Add(std::chrono::duration<double>(Clock::now() - start).count(), ThreadCpu() - dCpu);
+            perf.Disable();
+        };
 
-        Send(fdSend, usPlainPort, burst);
-        double dCpu = ThreadCpu();
-        auto start = Clock::now();
-        WaitReadable(fdPlain);
-        for (long i = 0; i < nCount; ++i) {
-            sockaddr_in from{};
-            socklen_t nLen = sizeof(from);
-            recvfrom(fdPlain, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &nLen);
+        if (plain.bRun) {
+            Send(fdSend, usPlainPort, burst);
+            begin();
+            WaitReadable(fdPlain);
+            for (long i = 0; i < nCount; ++i) {
+                sockaddr_in from{};
+                socklen_t nLen = sizeof(from);
+                recvfrom(fdPlain, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &nLen);
+            }
+            recvfrom(fdPlain, buffer.data(), buffer.size(), MSG_DONTWAIT, nullptr, nullptr);
+            end(plain);
         }
-        recvfrom(fdPlain, buffer.data(), buffer.size(), MSG_DONTWAIT, nullptr, nullptr);
-        vecPlain.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-        vecPlainCpu.push_back(ThreadCpu() - dCpu);
-        dPlain += vecPlain.back();
 
-        Send(fdSend, usMmsgPort, burst);
-        dCpu = ThreadCpu();
-        start = Clock::now();
-        WaitReadable(fdMmsg);
-        for (long nGot = 0; nGot < nCount;) {
-            // Without MSG_WAITFORONE a call would wait for a whole batch past the end of the burst.
-            const int n = recvmmsg(fdMmsg, msgs.data(), MMSG_BATCH, MSG_WAITFORONE, nullptr);
-            if (n > 0)
-                nGot += n;
+        if (mmsg.bRun) {
+            Send(fdSend, usMmsgPort, burst);
+            begin();
+            WaitReadable(fdMmsg);
+            for (long nGot = 0; nGot < nCount;) {
+                // Without MSG_WAITFORONE a call would wait for a whole batch past the end of the burst.
+                const int n = recvmmsg(fdMmsg, msgs.data(), MMSG_BATCH, MSG_WAITFORONE, nullptr);
+                if (n > 0)
+                    nGot += n;
+            }
+            recvmmsg(fdMmsg, msgs.data(), MMSG_BATCH, MSG_DONTWAIT, nullptr);
+            end(mmsg);
         }
-        recvmmsg(fdMmsg, msgs.data(), MMSG_BATCH, MSG_DONTWAIT, nullptr);
-        vecMmsg.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-        vecMmsgCpu.push_back(ThreadCpu() - dCpu);
-        dMmsg += vecMmsg.back();
 
-        const long nTarget = g_nFrames + nFrames;
-        g_dFirstFrame = 0;
-        Send(fdSend, usPort, burst);
-        dCpu = ThreadCpu();
-        start = Clock::now();
-        while (g_nFrames < nTarget)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        vecMedia.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-        vecMediaCpu.push_back(ThreadCpu() - dCpu);
-        vecMediaFirstCpu.push_back(g_dFirstFrame - dCpu);
-        dMedia += vecMedia.back();
-        if (nRound == 0)
-            nChunksAfterFirst = media.GetPool().GetChunkCount();
+        if (pooled.bRun) {
+            Send(fdSend, usPooledPort, burst);
+            begin();
+            WaitReadable(fdPooled);
+            for (long i = 0; i <= nCount; ++i) {
+                BYTE* pRead = pooledArea.data() + HEAD_ROOM + (i % nFrameBlocks) * BLOCK - 8;
+                BYTE abCovered[8], abHeader[8];
+                std::memcpy(abCovered, pRead, 8);
+                sockaddr_in from{};
+                socklen_t nLen = sizeof(from);
+                recvfrom(fdPooled, pRead, 8 + BLOCK, i < nCount ? MSG_TRUNC : MSG_TRUNC | MSG_DONTWAIT,
+                         reinterpret_cast<sockaddr*>(&from), &nLen);
+                std::memcpy(abHeader, pRead, 8);
+                std::memcpy(pRead, abCovered, 8);
+                asm volatile("" : : "r"(abHeader) : "memory");
+            }
+            end(pooled);
+        }
+
+        if (media.bRun) {
+            const long nTarget = g_nFrames + nFrames;
+            g_dFirstFrame = 0;
+            Send(fdSend, usPort, burst);
+            begin();
+            while (g_nFrames < nTarget)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            end(media);
+            vecMediaFirstCpu.push_back(g_dFirstFrame - dCpu);
+            if (nRound == 0)
+                nChunksAfterFirst = reassembler.GetPool().GetChunkCount();
+        }
     }
     close(fdPlain);
     close(fdMmsg);
+    close(fdPooled);
     close(fdSend);
-    const double dPlainRate = nDatagrams / dPlain;
-    const double dMmsgRate = nDatagrams / dMmsg;
-    const double dMediaRate = nDatagrams / dMedia;
     std::printf("%d rounds of %d frames of %d bytes (%ld segments)\n", nRounds, nFrames, nFrameBytes,
                 nDatagrams);
-    std::printf("plain recvfrom drain:     %.0f segments/s\n", dPlainRate);
-    std::printf("recvmmsg drain:           %.0f segments/s\n", dMmsgRate);
-    std::printf("media path (to the sink): %.0f segments/s, %.1f MB/s of frames\n", dMediaRate,
-                dMediaRate * 1280 / 1e6);
-    std::printf("ratio media/recvfrom:     %.3f\n", dMediaRate / dPlainRate);
-    std::printf("ratio media/recvmmsg:     %.3f\n", dMediaRate / dMmsgRate);
     const double dPerRound = static_cast<double>(nDatagrams) / nRounds;
-    const double dPlainMedian = dPerRound / Median(vecPlain);
-    const double dMmsgMedian = dPerRound / Median(vecMmsg);
-    const double dMediaMedian = dPerRound / Median(vecMedia);
-    std::printf("median rounds: recvfrom %.0f, recvmmsg %.0f, media %.0f segments/s\n", dPlainMedian,
-                dMmsgMedian, dMediaMedian);
-    std::printf("median ratio media/recvfrom: %.3f\n", dMediaMedian / dPlainMedian);
-    std::printf("median ratio media/recvmmsg: %.3f\n", dMediaMedian / dMmsgMedian);
-    std::printf("median processor time a round: recvfrom %.0f, recvmmsg %.0f, media %.0f us\n",
-                Median(vecPlainCpu) * 1e6, Median(vecMmsgCpu) * 1e6, Median(vecMediaCpu) * 1e6);
-    std::printf("processor-time ratio media/recvfrom: %.3f\n", Median(vecPlainCpu) / Median(vecMediaCpu));
-    std::printf("processor-time ratio media/recvmmsg: %.3f\n", Median(vecMmsgCpu) / Median(vecMediaCpu));
+    for (const auto& [pszName, pDrain] : {std::pair<const char*, const Drain*>{"plain recvfrom drain", &plain},
+                                          {"recvmmsg drain", &mmsg},
+                                          {"pooled recvfrom drain", &pooled},
+                                          {"media path (to the sink)", &media}}) {
+        if (!pDrain->bRun)
+            continue;
+        std::printf("%-25s %.0f segments/s, median round %.0f segments/s, %.0f us processor time\n",
+                    (std::string(pszName) + ":").c_str(), static_cast<double>(nDatagrams) / pDrain->dTotal,
+                    dPerRound / Median(pDrain->vecWall), Median(pDrain->vecCpu) * 1e6);
+    }
+    PrintRatio("media/recvfrom", plain, media);
+    PrintRatio("media/recvmmsg", mmsg, media);
+    PrintRatio("pooled/recvfrom", plain, pooled);
+    PrintRatio("media/pooled", pooled, media);
+    if (!media.bRun)
+        return 0;
     if (nFrames > 1) {
         // The frames after the first against the same share of the recvfrom drain.
         std::vector<double> vecSteady;
-        for (std::size_t i = 0; i < vecMediaCpu.size(); ++i)
-            vecSteady.push_back(vecMediaCpu[i] - vecMediaFirstCpu[i]);
+        for (std::size_t i = 0; i < media.vecCpu.size(); ++i)
+            vecSteady.push_back(media.vecCpu[i] - vecMediaFirstCpu[i]);
         const double dShare = static_cast<double>(nFrames - 1) / nFrames;
         std::printf("media processor time to the first frame %.0f us, then %.0f us for %d frames\n",
                     Median(vecMediaFirstCpu) * 1e6, Median(vecSteady) * 1e6, nFrames - 1);
-        std::printf("steady processor-time ratio media/recvfrom: %.3f\n",
-                    Median(vecPlainCpu) * dShare / Median(vecSteady));
+        if (plain.bRun)
+            std::printf("steady processor-time ratio media/recvfrom: %.3f\n",
+                        Median(plain.vecCpu) * dShare / Median(vecSteady));
     }
     std::printf(
         "pool chunks: %zu after the first round, %zu after the last; dropped segments %u, frames %u\n",
-        nChunksAfterFirst, media.GetPool().GetChunkCount(), static_cast<unsigned>(media.GetDroppedSegments()),
-        static_cast<unsigned>(media.GetDroppedFrames()));
+        nChunksAfterFirst, reassembler.GetPool().GetChunkCount(),
+        static_cast<unsigned>(reassembler.GetDroppedSegments()),
+        static_cast<unsigned>(reassembler.GetDroppedFrames()));
     std::printf("frames handed out where they lay %u, copied %u\n",
-                static_cast<unsigned>(media.GetInPlaceFrames()),
-                static_cast<unsigned>(media.GetCopiedFrames()));
+                static_cast<unsigned>(reassembler.GetInPlaceFrames()),
+                static_cast<unsigned>(reassembler.GetCopiedFrames()));
     return 0;
 }
