@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -86,24 +87,27 @@ CCaptureBulkHold::~CCaptureBulkHold()
 void CCaptureQueue::Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)
 {
     PutQuiet(pPayload, nLen, dwIPNet, usPortNet);
+    Publish();
     NotifyData();
 }
 
 void CCaptureQueue::PutQuiet(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     const std::size_t nCharge = ChargeFor(nLen);
-    if (m_entries.size() >= static_cast<size_t>(RING_SIZE - 1) || m_nBytes + nCharge > MAX_QUEUED_BYTES) {
-        DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead, m_nWrite, dwIPNet);
+    if (m_nCount.load(std::memory_order_relaxed) >= RING_SIZE - 1 ||
+        m_nBytes.load(std::memory_order_relaxed) + nCharge > MAX_QUEUED_BYTES) {
+        DebugTrace(1, "Drop Packets, ReadPos=%d, write pos=%d, %x", m_nRead.load(std::memory_order_relaxed),
+                   m_nWrite, dwIPNet);
         return;
     }
-    Entry& entry = m_entries.emplace_back();
+    Entry& entry = m_staged.emplace_back();
     if (!InBlock(nLen)) {
         // Written whole below: no need to clear it.
         entry.pData = std::make_unique_for_overwrite<BYTE[]>(std::max<DWORD>(nLen, 1));
-    } else if (!m_spare.empty()) {
-        entry.pData = std::move(m_spare.back());
-        m_spare.pop_back();
+    } else if (!m_putSpare.empty()) {
+        entry.pData = std::move(m_putSpare.back());
+        m_putSpare.pop_back();
+        m_nSpare.fetch_sub(1, std::memory_order_relaxed);
     } else {
         entry.pData = std::make_unique_for_overwrite<BYTE[]>(BLOCK_BYTES);
     }
@@ -112,16 +116,51 @@ void CCaptureQueue::PutQuiet(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WO
     entry.nLen = nLen;
     entry.dwIP = dwIPNet;
     entry.usPort = usPortNet;
-    m_nBytes += nCharge;
+    m_nCount.fetch_add(1, std::memory_order_relaxed);
+    m_nBytes.fetch_add(nCharge, std::memory_order_relaxed);
     m_nWrite = (m_nWrite + 1) % RING_SIZE;
+}
+
+void CCaptureQueue::Publish()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // The blocks the reader gave back go to the next batch.
+    if (m_putSpare.empty())
+        m_putSpare.swap(m_spare);
+    else {
+        std::move(m_spare.begin(), m_spare.end(), std::back_inserter(m_putSpare));
+        m_spare.clear();
+    }
+    if (m_staged.empty())
+        return;
+    if (m_published.empty()) {
+        m_published.swap(m_staged);
+        return;
+    }
+    std::move(m_staged.begin(), m_staged.end(), std::back_inserter(m_published));
+    m_staged.clear();
+    if (m_staged.capacity() > MAX_SPARE_BLOCKS)
+        std::vector<Entry>().swap(m_staged);
 }
 
 int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_entries.empty())
-        return 0;
-    const Entry& entry = m_entries.front();
+    if (m_nReadPos == m_reading.size()) {
+        // Everything taken over was read: take what was handed over since, in one go.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_spare.empty())
+            m_spare.swap(m_readSpare);
+        else {
+            std::move(m_readSpare.begin(), m_readSpare.end(), std::back_inserter(m_spare));
+            m_readSpare.clear();
+        }
+        if (m_published.empty())
+            return 0;
+        m_reading.clear();
+        m_reading.swap(m_published);
+        m_nReadPos = 0;
+    }
+    Entry& entry = m_reading[m_nReadPos++];
     const int nCopy = static_cast<int>(std::min<DWORD>(static_cast<DWORD>(std::max(nBufLen, 0)), entry.nLen));
     if (nCopy > 0)
         std::memcpy(pBuf, entry.pData.get(), nCopy);
@@ -129,16 +168,26 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
         *pdwIP = ntohl(entry.dwIP);
     if (pusPort != nullptr)
         *pusPort = ntohs(entry.usPort);
-    m_nBytes -= ChargeFor(entry.nLen);
-    if (InBlock(entry.nLen) && m_spare.size() < MAX_SPARE_BLOCKS)
-        m_spare.push_back(std::move(m_entries.front().pData));
-    m_entries.pop_front();
-    m_nRead = (m_nRead + 1) % RING_SIZE;
+    if (InBlock(entry.nLen) && m_nSpare.load(std::memory_order_relaxed) < MAX_SPARE_BLOCKS) {
+        m_nSpare.fetch_add(1, std::memory_order_relaxed);
+        m_readSpare.push_back(std::move(entry.pData));
+    } else {
+        entry.pData.reset();
+    }
+    m_nBytes.fetch_sub(ChargeFor(entry.nLen), std::memory_order_relaxed);
+    m_nCount.fetch_sub(1, std::memory_order_relaxed);
+    m_nRead.store((m_nRead.load(std::memory_order_relaxed) + 1) % RING_SIZE, std::memory_order_relaxed);
+    if (m_nReadPos == m_reading.size()) {
+        m_reading.clear();
+        m_nReadPos = 0;
+        // A burst's list is not kept.
+        if (m_reading.capacity() > MAX_SPARE_BLOCKS)
+            std::vector<Entry>().swap(m_reading);
+    }
     return nCopy;
 }
 
 int CCaptureQueue::GetQueuedCount() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return static_cast<int>(m_entries.size());
+    return m_nCount.load(std::memory_order_relaxed);
 }

@@ -4,8 +4,8 @@
 
 #include "platform/wintypes.h"
 
+#include <atomic>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,7 +64,8 @@ public:
     static constexpr DWORD BLOCK_BYTES = 1500;
     static constexpr DWORD SMALL_PAYLOAD_BYTES = BLOCK_BYTES / 2;
     // Blocks kept for reuse once read: a download window of segments. Past these, blocks read
-    // are freed, so a burst does not stay in the queue's memory.
+    // are freed, so a burst does not stay in the queue's memory. The lists of entries keep at
+    // most as many places once empty.
     static constexpr std::size_t MAX_SPARE_BLOCKS = 1024;
 
     static bool InBlock(DWORD nLen) { return nLen > SMALL_PAYLOAD_BYTES && nLen <= BLOCK_BYTES; }
@@ -82,14 +83,18 @@ public:
     // Tells the owner that data was put (also after a drop). Capture thread.
     virtual void NotifyData() = 0;
 
-    // Capture thread: copies the payload in and notifies; address and port as on the wire. A
+    // The putting side is one thread at a time (the capture listener's lock sees to it).
+    // Put copies the payload in, hands it over and notifies; address and port as on the wire. A
     // full queue (entries or bytes) keeps nothing and traces the drop.
     void Put(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet);
-    // The same without the notice: a capture thread that puts a batch notifies once after it.
+    // Copies the payload in without handing it over: a capture thread gathers a batch, then
+    // hands it over with one Publish and notifies once, instead of a lock and a wake-up each.
     void PutQuiet(const BYTE* pPayload, DWORD nLen, DWORD dwIPNet, WORD usPortNet);
-    // GUI thread: the oldest entry, cut to nBufLen; address and port in host order. 0 when
-    // empty.
+    void Publish();
+    // The reading side, one thread (the GUI thread): the oldest entry, cut to nBufLen; address
+    // and port in host order. 0 when empty.
     int Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort);
+    // Entries held, handed over or not. Any thread.
     int GetQueuedCount() const;
 
 private:
@@ -99,13 +104,27 @@ private:
         DWORD dwIP = 0;
         WORD usPort = 0;
     };
+    using Block = std::unique_ptr<BYTE[]>;
+
+    // What each side owns alone: the putter's batch and spare blocks, the reader's entries taken
+    // over and blocks read. Both meet under m_mutex once a batch.
+    std::vector<Entry> m_staged;
+    std::vector<Block> m_putSpare;
+    std::vector<Entry> m_reading;
+    std::size_t m_nReadPos = 0;
+    std::vector<Block> m_readSpare;
 
     mutable std::mutex m_mutex;
-    std::deque<Entry> m_entries;
-    // Blocks of BLOCK_BYTES read and free for the next put.
-    std::vector<std::unique_ptr<BYTE[]>> m_spare;
-    std::size_t m_nBytes = 0; // bytes charged for what is held
+    std::vector<Entry> m_published;
+    std::vector<Block> m_spare;
+
+    // Counted over both sides: what is held (entries, bytes charged) and blocks kept for reuse.
+    // The putter only adds to the first two and the reader only takes away, so the putter's
+    // bound check errs towards a drop, never past the bound.
+    std::atomic<int> m_nCount{0};
+    std::atomic<std::size_t> m_nBytes{0};
+    std::atomic<std::size_t> m_nSpare{0};
     // Ring positions (modulo RING_SIZE), kept for the drop trace.
-    int m_nRead = 0;
+    std::atomic<int> m_nRead{0};
     int m_nWrite = 0;
 };

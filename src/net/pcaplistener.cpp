@@ -270,17 +270,15 @@ void CPcapListener::PacketHandler(unsigned char* pUser, const pcap_pkthdr* pHead
 
 void CPcapListener::NotifyPut(AdapterCapture* pAdapter)
 {
-    if (pAdapter->vecPut.empty())
+    if (!pAdapter->lockBatch.owns_lock())
         return;
-    // Under the lock, and only a queue still registered: a socket closed since its put may
-    // have freed it.
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (const auto& [usPort, pQueue] : pAdapter->vecPut) {
-        const auto it = pAdapter->mapPorts.find(usPort);
-        if (it != pAdapter->mapPorts.end() && it->second == pQueue)
-            pQueue->NotifyData();
+    // Every queue is still registered: the lock was held since its first put.
+    for (const auto& entry : pAdapter->vecPut) {
+        entry.second->Publish();
+        entry.second->NotifyData();
     }
     pAdapter->vecPut.clear();
+    pAdapter->lockBatch.unlock();
 }
 
 void CPcapListener::HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen, bool bBatch)
@@ -326,15 +324,19 @@ void CPcapListener::HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DW
 
     // The lock is held while the queue is filled, so a socket closing on the GUI thread
     // cannot free its queue between the look-up and the put.
-    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!bBatch) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto it = pAdapter->mapPorts.find(usDestPort);
+        if (it != pAdapter->mapPorts.end())
+            it->second->Put(pUDP + UDP_HEADER_LEN, nUDPLen - UDP_HEADER_LEN, dwSrcNet, usSrcPortNet);
+        return;
+    }
+    if (!pAdapter->lockBatch.owns_lock())
+        pAdapter->lockBatch = std::unique_lock<std::mutex>(m_mutex);
     const auto it = pAdapter->mapPorts.find(usDestPort);
     if (it == pAdapter->mapPorts.end())
         return;
     CCaptureQueue* pQueue = it->second;
-    if (!bBatch) {
-        pQueue->Put(pUDP + UDP_HEADER_LEN, nUDPLen - UDP_HEADER_LEN, dwSrcNet, usSrcPortNet);
-        return;
-    }
     pQueue->PutQuiet(pUDP + UDP_HEADER_LEN, nUDPLen - UDP_HEADER_LEN, dwSrcNet, usSrcPortNet);
     // A drop is announced too, as a single put would be.
     std::vector<std::pair<WORD, CCaptureQueue*>>& vecPut = pAdapter->vecPut;

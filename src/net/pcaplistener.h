@@ -40,8 +40,11 @@ struct AdapterCapture {
     // the time up to which the new ring's packets are copies of what the old one handed over.
     long long nLastStampNs = 0;
     long long nSkipUpToNs = -1;
-    // Queues (by port) that got data in the current dispatch; notified once at its end.
+    // Queues (by port) that got data in the current dispatch; handed over and notified once at
+    // its end. The listener's lock is held from the dispatch's first put to then, so that no
+    // queue can be unregistered (and freed) with a batch of its own still in it.
     std::vector<std::pair<WORD, CCaptureQueue*>> vecPut;
+    std::unique_lock<std::mutex> lockBatch;
 
     // Set by the capture thread when its loop has ended, for the bounded wait at stop.
     std::mutex mutexDone;
@@ -81,11 +84,13 @@ public:
     // Adds an adapter keyed by its address. Start does this for every opened device; a
     // listener fed by hand (no handle, no thread) gets its frames through HandleFrame.
     AdapterCapture* AddAdapter(DWORD dwIP, pcap* pHandle);
-    // One captured Ethernet frame of nCapLen bytes on the adapter; its queue is notified at once,
-    // or with bBatch noted in the adapter's vecPut and notified by NotifyPut.
+    // One captured Ethernet frame of nCapLen bytes on the adapter; its queue gets it and is
+    // notified at once, or with bBatch it is gathered (the listener's lock held from then on)
+    // and handed over by NotifyPut.
     void HandleFrame(AdapterCapture* pAdapter, const BYTE* pFrame, DWORD nCapLen, bool bBatch = false);
-    // One notice per queue that got data since the last call: a wake-up of the GUI thread per
-    // dispatch, not per datagram. The adapter's capture thread.
+    // Hands each queue what it got since the last call, with one notice: a lock and a wake-up
+    // of the GUI thread per dispatch, not per datagram. Then lets go of the listener's lock. The
+    // adapter's capture thread.
     void NotifyPut(AdapterCapture* pAdapter);
 
 private:

@@ -8,7 +8,9 @@
 #include <malloc.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace nettest;
 
@@ -154,6 +156,7 @@ TEST_F(CaptureQueueTest, HeldMemoryStaysWithinWhatIsCharged)
             CCountingQueue queue;
             for (int i = 0; i < row.nCount; ++i)
                 queue.PutQuiet(payload.data(), row.nLen, 0, 0);
+            queue.Publish();
             ASSERT_EQ(queue.GetQueuedCount(), row.nCount);
             EXPECT_LE(heapBytes() - nBefore,
                       static_cast<long long>(row.nCount * CCaptureQueue::ChargeFor(row.nLen)));
@@ -252,8 +255,9 @@ TEST_F(PacketHandlerTest, DeliversPayloadOfRegisteredPortOnly)
     EXPECT_EQ(TakeOne(m_queue), "options");
 }
 
-// The capture thread's dispatch: one notice per queue for the whole batch, drops included, and
-// none for a queue whose socket closed before the batch ended (it may be freed by then).
+// The capture thread's dispatch: each queue gets the whole batch with one notice, drops
+// included, and a socket closing meanwhile waits for the batch's end (its queue may be freed
+// right after).
 TEST_F(PacketHandlerTest, ABatchNotifiesEachStillRegisteredQueueOnce)
 {
     CCountingQueue other;
@@ -275,9 +279,23 @@ TEST_F(PacketHandlerTest, ABatchNotifiesEachStillRegisteredQueueOnce)
     EXPECT_EQ(m_queue.nNotified, 1);
 
     m_listener.HandleFrame(m_pAdapter, frame.data(), static_cast<DWORD>(frame.size()), true);
-    m_listener.Register(&other, LOOPBACK, 8002, 0);
+    EXPECT_EQ(other.GetQueuedCount(), 2);
+    std::atomic<bool> bClosed{false};
+    std::thread closer([&] {
+        m_listener.Register(&other, LOOPBACK, 8002, 0);
+        bClosed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(bClosed);
     m_listener.NotifyPut(m_pAdapter);
-    EXPECT_EQ(other.nNotified, 1);
+    closer.join();
+    EXPECT_EQ(other.nNotified, 2);
+    EXPECT_EQ(TakeOne(other), "hello");
+    EXPECT_EQ(TakeOne(other), "hello");
+    EXPECT_EQ(other.GetQueuedCount(), 0);
+    m_listener.HandleFrame(m_pAdapter, frame.data(), static_cast<DWORD>(frame.size()), true);
+    m_listener.NotifyPut(m_pAdapter);
+    EXPECT_EQ(other.nNotified, 2);
 }
 
 TEST_F(PacketHandlerTest, RegistrationFollowsTheAdapterAndTheQueue)
