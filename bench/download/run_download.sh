@@ -2,18 +2,23 @@
 # Download throughput from the simulator to AVI files on disk against the UDP goodput of the
 # lab link with the same packet size, at 0 % and 5 % loss. Makes its own lab:
 #   bench/download/run_download.sh [build folder] [seconds of recording]
+# The range is 300 s by default: the start before the first data (record-time requests, each
+# waiting for its reply) takes a fixed 6-10 ms, which in a 60-s range of 4 Mbit/s (about 0.07 s
+# of transfer) is 10-14 % of the whole command; 60 still measures the short range.
 # Prints one JSON line per measurement and the ratios, over the whole command and over the data
 # phase alone, then what the simulator sent for it. The lossy camera's download is also set
 # against the same units sent once over the link with the same loss (whole units counted), and
 # the share of its bytes that can arrive whole at that loss. SD_WINDOW sets the simulator's send window
 # (sub-packets in flight, default 64); DL_CAMERAS picks the cameras (SD1 clean, SD2 lossy);
-# DL_WRAP runs each measured download under a profiler, e.g. DL_WRAP="strace -c -f". The cameras
+# DL_WRAP runs each measured download under a profiler, e.g. DL_WRAP="strace -c -f"; DL_CLI lists
+# the vistrel-cli binaries to measure, each in turn in the same lab (e.g. an old and a new one,
+# alternating: DL_CLI="old new old new old new"). The cameras
 # report record-time version 4: key frames of 720p pass 64 KiB, which only that version can
 # describe.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/release}
-seconds=${2:-60}
+seconds=${2:-300}
 if [[ -z ${LAB_PREFIX:-} ]]; then
   exec "$root/scripts/lab/lab-run.sh" --cameras 1 -- "$0" "$build" "$seconds"
 fi
@@ -90,14 +95,16 @@ to=$(date -u -d "@$((start + seconds - 1))" +%Y-%m-%dT%H:%M:%SZ)
 "$build/src/app/cli/vistrel-cli" --json download SD1 --from "$from" --to "$(date -u -d "@$((start + 1))" +%Y-%m-%dT%H:%M:%SZ)" \
   --dir "$work/warm" >/dev/null || true
 for cam in ${DL_CAMERAS:-SD1 SD2}; do
+for cli in ${DL_CLI:-$build/src/app/cli/vistrel-cli}; do
   goodput_json
   goodput=$(jq .goodput_mib_s "$work/goodput.json")
-  ${DL_WRAP:-} "$build/src/app/cli/vistrel-cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
+  rm -rf "$work/rec" # a download that finds its range on disk fetches nothing
+  ${DL_WRAP:-} "$cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
   # The whole command includes the record-time requests before the first frame (first_data_seconds);
   # the data phase runs from the first to the last byte the command saw (sampled between batches,
   # so it can come out short).
-  jq -c --arg cam "$cam" --argjson g "$goodput" \
-    '{camera: $cam, exit, seconds, first_data_seconds: .cameras[0].first_data_seconds,
+  jq -c --arg cam "$cam" --arg cli "$cli" --argjson g "$goodput" \
+    '{camera: $cam, cli: $cli, exit, seconds, first_data_seconds: .cameras[0].first_data_seconds,
       data_seconds: .cameras[0].data_seconds, bytes: .cameras[0].bytes,
       frames: .cameras[0].frames, socket_drops, mib_s: (.cameras[0].bytes / 1048576 / .seconds),
       ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g),
@@ -113,8 +120,14 @@ for cam in ${DL_CAMERAS:-SD1 SD2}; do
         data_ratio_to_lossy_units: ($mib / .cameras[0].data_seconds / $u),
         lossy_units_to_udp: ($u / $g), units: ($l[0].units_lossy.units)}' "$work/$cam.json"
   fi
-  # What the card sent: first sends, resends (after the timer or passed over) and acknowledgements.
+  # What the card sent for this download: first sends, resends (after the timer or passed over)
+  # and acknowledgements. Its counters add up over the downloads: the previous reading is taken off.
   "$build/tools/camsim/vistrel-camsim" --send "$work/ctl.sock" media "$cam" |
-    jq -c --arg cam "$cam" '.media | {camera: $cam, sent: .download_sent, resent: .download_resent,
-      fast_resent: .download_fast_resent, timer_resent: .download_timer_resent, acks: .download_acks, segments}' || true
+    jq -c '.media | {sent: .download_sent, resent: .download_resent, fast_resent: .download_fast_resent,
+      timer_resent: .download_timer_resent, acks: .download_acks, segments}' >"$work/card.json" || true
+  [[ -f $work/card_$cam.json ]] || echo '{}' >"$work/card_$cam.json"
+  jq -c --arg cam "$cam" --slurpfile p "$work/card_$cam.json" \
+    '{camera: $cam} + with_entries(.value -= ($p[0][.key] // 0))' "$work/card.json" || true
+  cp "$work/card.json" "$work/card_$cam.json"
+done
 done
