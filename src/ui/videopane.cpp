@@ -59,6 +59,10 @@ IVideoPresenter* CDlgVideoPane::CreateVideoWindow()
             Q_EMIT paneMessage(WM_VIDEO_MOUSEMOVE, mapFromGlobal(m_pVideo->mapToGlobal(pos)));
         });
         connect(m_pVideo, &CVideoRendererWidget::keyPressed, this, &CDlgVideoPane::ToggleFullScreen);
+        // Queued: the window also moves while the renderer switches it in or out of full screen,
+        // and laying it out then would call back into the renderer.
+        connect(m_pVideo, &CVideoRendererWidget::geometryChanged, this, &CDlgVideoPane::LayoutVideo,
+                Qt::QueuedConnection);
         // A double click made by hand spans more than the 30 ms count: the desktop's own
         // double click toggles too, and the count starts again so it does not toggle twice.
         connect(m_pVideo, &CVideoRendererWidget::doubleClicked, this, [this] {
@@ -88,6 +92,13 @@ void CDlgVideoPane::OnPictureSize(DWORD, DWORD)
 void CDlgVideoPane::InvalidatePane()
 {
     update();
+    // A camera shown or stopped: the toolbar and the figures follow now, not a second later
+    // with the last camera's figures still standing.
+    if (m_pLogic->Device() != m_pFiguresDevice) {
+        m_pFiguresDevice = m_pLogic->Device();
+        m_lastStats = CVideoSession::Stats{};
+        Q_EMIT statisticsChanged(QString());
+    }
 }
 
 QRect CDlgVideoPane::VideoArea() const

@@ -82,5 +82,6 @@ private:
     QPoint m_ptLastUp;
     QTimer m_statsTimer;
     CVideoSession::Stats m_lastStats;
+    const DeviceInfo* m_pFiguresDevice = nullptr; // whose figures the toolbar shows
     CVideoPaneLogic::Counters m_lastCounters;
 };

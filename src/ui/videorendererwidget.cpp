@@ -17,28 +17,27 @@ CVideoRendererWidget::CVideoRendererWidget(QWidget* pParent) : QWidget(pParent)
     m_size = size();
 }
 
-QRect CVideoRendererWidget::TargetRect() const
+QRect CVideoRendererWidget::TargetRect(QSize sizePicture) const
 {
-    return m_bFull || m_rcVideo.isEmpty() ? QRect(QPoint(0, 0), m_size) : m_rcVideo;
+    QRect rcTarget = m_bFull || m_rcVideo.isEmpty() ? QRect(QPoint(0, 0), m_size) : m_rcVideo;
+    if (rcTarget.isEmpty())
+        return QRect(QPoint(0, 0), sizePicture);
+    // Full screen keeps the picture's shape, with bars, as the pane does; a 16:9 picture on a
+    // 16:10 screen was stretched.
+    if (m_bFull && !sizePicture.isEmpty()) {
+        const QSize fit = sizePicture.scaled(rcTarget.size(), Qt::KeepAspectRatio);
+        rcTarget =
+            QRect(QPoint((rcTarget.width() - fit.width()) / 2, (rcTarget.height() - fit.height()) / 2), fit);
+    }
+    return rcTarget;
 }
 
 void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth, int nHeight)
 {
     QRect rcTarget;
-    bool bFull = false;
     {
         std::lock_guard lock(m_mutex);
-        rcTarget = TargetRect();
-        bFull = m_bFull;
-    }
-    if (rcTarget.isEmpty())
-        rcTarget = QRect(0, 0, nWidth, nHeight);
-    // Full screen keeps the picture's shape, with bars, as the pane does; a 16:9 picture on a
-    // 16:10 screen was stretched.
-    if (bFull && nWidth > 0 && nHeight > 0) {
-        const QSize fit = QSize(nWidth, nHeight).scaled(rcTarget.size(), Qt::KeepAspectRatio);
-        const QPoint ptFit((rcTarget.width() - fit.width()) / 2, (rcTarget.height() - fit.height()) / 2);
-        rcTarget = QRect(ptFit, fit);
+        rcTarget = TargetRect(QSize(nWidth, nHeight));
     }
     // Scaled here, on the streaming thread: the picture is read in place, not copied first.
     const QImage source(reinterpret_cast<const uchar*>(pPixels), nWidth, nHeight, nWidth * 4,
@@ -49,7 +48,7 @@ void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth
     {
         std::lock_guard lock(m_mutex);
         m_image = std::move(image);
-        m_rcImage = rcTarget;
+        m_sizePicture = QSize(nWidth, nHeight);
     }
     ++m_qwPresented;
     // Painting belongs to the GUI thread; one request at a time is enough, as a paint shows
@@ -122,8 +121,20 @@ QImage CVideoRendererWidget::CurrentImage()
 
 void CVideoRendererWidget::resizeEvent(QResizeEvent*)
 {
-    std::lock_guard lock(m_mutex);
-    m_size = size();
+    {
+        std::lock_guard lock(m_mutex);
+        m_size = size();
+    }
+    if (!isWindow())
+        Q_EMIT geometryChanged();
+}
+
+void CVideoRendererWidget::moveEvent(QMoveEvent*)
+{
+    // A window system's late word on the full-screen window moved the picture out of place
+    // after it came back into the pane.
+    if (!isWindow())
+        Q_EMIT geometryChanged();
 }
 
 void CVideoRendererWidget::paintEvent(QPaintEvent*)
@@ -136,7 +147,7 @@ void CVideoRendererWidget::paintEvent(QPaintEvent*)
         // A shallow copy: the streaming thread replaces the picture, never writes into it.
         std::lock_guard lock(m_mutex);
         image = m_image;
-        rcImage = m_rcImage;
+        rcImage = TargetRect(m_sizePicture);
         bVisible = m_bVideoVisible;
     }
     // Without a picture the window shows the pane behind it: its waiting text.
@@ -147,10 +158,14 @@ void CVideoRendererWidget::paintEvent(QPaintEvent*)
     const QRegion bars = QRegion(rect()) - QRegion(rcImage);
     for (const QRect& rc : bars)
         painter.fillRect(rc, Qt::black);
-    if (rcImage.size() == image.size())
+    if (rcImage.size() == image.size()) {
         painter.drawImage(rcImage.topLeft(), image);
-    else
-        painter.drawImage(rcImage, image); // the window changed size since: until the next picture
+    } else {
+        // The window changed size since the picture was scaled: the same picture at the new
+        // size until the next one, not the old size cut off or beside bars.
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(rcImage, image);
+    }
     ++m_qwPainted;
 }
 

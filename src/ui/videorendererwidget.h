@@ -39,6 +39,8 @@ Q_SIGNALS:
     void keyPressed();
     // A double click at the desktop's own speed.
     void doubleClicked();
+    // Moved or resized while inside the pane: the pane owns that place and puts it back.
+    void geometryChanged();
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
@@ -48,14 +50,15 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
     void resizeEvent(QResizeEvent* pEvent) override;
+    void moveEvent(QMoveEvent* pEvent) override;
 
 private:
-    QRect TargetRect() const; // under m_mutex
+    QRect TargetRect(QSize sizePicture) const; // under m_mutex
 
     std::mutex m_mutex;
-    QImage m_image;  // the latest picture, already at the size of m_rcImage
-    QRect m_rcImage; // where it goes
-    QSize m_size;    // this window's size, for the streaming thread
+    QImage m_image;      // the latest picture, scaled for the window as it was then
+    QSize m_sizePicture; // its size as decoded
+    QSize m_size;        // this window's size, for the streaming thread
     bool m_bFull = false;
     bool m_bVideoVisible = true;
     QRect m_rcVideo; // where the video goes inside this window; empty: all of it

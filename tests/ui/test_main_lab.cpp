@@ -716,6 +716,7 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
         // A double click shows the picture on the whole screen, a click there is only a click,
         // and a double click there returns it.
         CVideoRendererWidget* pWindow = pVideo->VideoWindow();
+        const QRect rcHome = pWindow->geometry();
         QTest::mouseDClick(pWindow, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return pWindow->isFullScreen(); }, 2000));
         EXPECT_TRUE(pWindow->parentWidget() == nullptr);
@@ -725,6 +726,18 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
         QTest::mouseDClick(pWindow, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !pWindow->isFullScreen(); }, 2000));
         EXPECT_EQ(pWindow->parentWidget(), pVideo);
+        // At once, not with the next picture: the last picture whole at the window's size (the
+        // full-screen one showed as it was, its bar on top); and the window stays in its place
+        // when the window system's late events arrive.
+        const QImage shown = pWindow->grab().toImage();
+        int nLit = 0;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                nLit += qGray(shown.pixel(x, y)) > 16;
+        EXPECT_GT(nLit, shown.width() * 8 / 2);
+        QTest::qWait(300);
+        EXPECT_EQ(pWindow->size(), rcHome.size());
+        EXPECT_LE((pWindow->geometry().center() - pVideo->VideoArea().center()).manhattanLength(), 2);
     }
     const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
     for (const auto& [nLanguageID, pszName] : languages) {

@@ -7,10 +7,13 @@
 #include "ui/videorendererwidget.h"
 #include "ui/videotoolbar.h"
 
+#include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
+
+#include <vector>
 
 namespace {
 
@@ -163,5 +166,35 @@ TEST(VideoPaneWidget, LayoutWaitingTextsAndFullScreen)
     pane.resize(600, 900); // and it is laid out again
     EXPECT_EQ(pVideo->geometry().center().x(), pane.VideoArea().center().x());
     EXPECT_NE(pVideo->geometry(), rcHome);
+
+    // A picture left red, right blue: after each resize, before any new picture comes, the
+    // window shows it whole at the new size, not the old one cut off or beside black.
+    picture = QSize(1280, 720);
+    ++frame.usSequence;
+    EXPECT_EQ(pane.Logic().FeedVideoData(frame), 1);
+    std::vector<std::uint32_t> vPixels(1280 * 720);
+    for (std::size_t i = 0; i < vPixels.size(); ++i)
+        vPixels[i] = i % 1280 < 640 ? 0xFF0000u : 0x0000FFu;
+    pVideo->PresentFrame(vPixels.data(), 1280, 720);
+    for (const QSize& size : {QSize(800, 600), QSize(400, 800), QSize(1200, 900), QSize(800, 600)}) {
+        pane.resize(size);
+        const QImage shown = pVideo->grab().toImage();
+        SCOPED_TRACE(QStringLiteral("shown %1x%2").arg(shown.width()).arg(shown.height()).toStdString());
+        EXPECT_EQ(shown.size(), pVideo->size());
+        for (const QPoint& pt : {QPoint(2, 2), QPoint(2, shown.height() - 3)})
+            EXPECT_EQ(shown.pixel(pt) & 0xFFFFFFu, 0xFF0000u) << pt.x() << "," << pt.y();
+        for (const QPoint& pt : {QPoint(shown.width() - 3, 2), QPoint(shown.width() - 3, shown.height() - 3)})
+            EXPECT_EQ(shown.pixel(pt) & 0xFFFFFFu, 0x0000FFu) << pt.x() << "," << pt.y();
+    }
+
+    // The toolbar follows the camera at once: its controls on as it is shown, its figures gone
+    // as it stops (they come once a second).
+    Q_EMIT pane.statisticsChanged(QStringLiteral("12.5 fps, 869.6 Kbps | segments 25"));
+    EXPECT_FALSE(pane.Toolbar()->StatusLabel()->text().isEmpty());
+    pane.Logic().StopDevice(&device);
+    EXPECT_TRUE(pane.Toolbar()->StatusLabel()->text().isEmpty());
+    EXPECT_FALSE(pane.Toolbar()->StopButton()->isEnabled());
+    pane.Logic().ShowDevice(&device);
+    EXPECT_TRUE(pane.Toolbar()->StopButton()->isEnabled());
     pane.Logic().StopDevice(&device);
 }

@@ -91,6 +91,7 @@ void CVideoRenderer::OnFormat(const CMediaType& mt)
     m_bBottomUp = pHeader->biHeight > 0;
     m_nStride = static_cast<long>(WIDTHBYTES(static_cast<DWORD>(m_nWidth) * 32));
     m_vPicture.assign(static_cast<std::size_t>(m_nWidth) * m_nHeight, 0);
+    m_bHasPicture = false;
 }
 
 HRESULT CVideoRenderer::Render(IMediaSample* pSample)
@@ -108,6 +109,7 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
         const int nSrcRow = m_bBottomUp ? m_nHeight - 1 - y : y;
         std::memcpy(&m_vPicture[static_cast<std::size_t>(y) * m_nWidth], pData + nSrcRow * m_nStride, nRow);
     }
+    m_bHasPicture = true;
     if (m_pPresenter != nullptr && m_bVisible)
         m_pPresenter->PresentFrame(m_vPicture.data(), m_nWidth, m_nHeight);
     REFERENCE_TIME tArrival = 0;
@@ -131,6 +133,14 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
         std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
             .count());
     return S_OK;
+}
+
+void CVideoRenderer::PresentLast()
+{
+    // A paused or slow stream would otherwise keep the picture at the old size until the next
+    // one comes.
+    if (m_pPresenter != nullptr && m_bVisible && m_bHasPicture)
+        m_pPresenter->PresentFrame(m_vPicture.data(), m_nWidth, m_nHeight);
 }
 
 CVideoRenderer::Latency CVideoRenderer::GetLatency() const
@@ -220,6 +230,7 @@ HRESULT CVideoRenderer::put_FullScreenMode(long nFullScreen)
     if (m_pPresenter == nullptr || !m_pPresenter->SetVideoFullScreen(bFullScreen))
         return E_FAIL;
     m_bFullScreen = bFullScreen;
+    PresentLast();
     return S_OK;
 }
 
@@ -237,12 +248,15 @@ HRESULT CVideoRenderer::SetWindowPosition(long nLeft, long nTop, long nWidth, lo
     if (nWidth < 0 || nHeight < 0)
         return E_INVALIDARG;
     std::lock_guard lock(m_mutex);
+    const bool bResized = nWidth != m_anWindow[2] || nHeight != m_anWindow[3];
     m_anWindow[0] = nLeft;
     m_anWindow[1] = nTop;
     m_anWindow[2] = nWidth;
     m_anWindow[3] = nHeight;
     if (m_pPresenter != nullptr)
         m_pPresenter->SetVideoPosition(nLeft, nTop, nWidth, nHeight);
+    if (bResized)
+        PresentLast();
     return S_OK;
 }
 

@@ -106,6 +106,8 @@ private:
     friend class CVideoRendererPin;
     void OnFormat(const CMediaType& mt);
     HRESULT Render(IMediaSample* pSample);
+    // The last picture again, scaled for the window as it is now (under m_mutex).
+    void PresentLast();
 
     CCritSec m_lock;
     CVideoRendererPin* m_pPin = nullptr;
@@ -122,6 +124,7 @@ private:
     bool m_bBottomUp = true;
     long m_nStride = 0;                    // bytes per row of an incoming sample
     std::vector<std::uint32_t> m_vPicture; // the last picture, top row first
+    bool m_bHasPicture = false;            // m_vPicture holds a picture of the current format
     std::atomic<std::uint64_t> m_qwFrames{0};
     std::atomic<std::uint64_t> m_qwRenderNs{0};
     // Apart from m_mutex, which is held while a picture is scaled: reading the figures does not
