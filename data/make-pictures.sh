@@ -6,11 +6,18 @@ out=$(cd "$(dirname "$0")" && pwd)/PictureSkin
 font=/usr/share/fonts/truetype/wqy/wqy-zenhei.ttc
 mkdir -p "$out"
 # The video area before a camera is chosen: the name, and what to do, in the three languages.
-convert -size 480x270 gradient:'#1c2733-#0b0f14' \
-  -font "$font" -fill '#e8eef4' -pointsize 44 -gravity center -annotate +0-62 'Vistrel' \
-  -fill '#5b8fc7' -draw 'rectangle 190,112 290,115' \
-  -fill '#aab6c2' -pointsize 17 \
-  -annotate +0+22 'Double-click a camera in the list to watch it' \
-  -annotate +0+52 '在左侧列表中双击摄像机即可观看' \
-  -annotate +0+82 '在左側列表中雙擊攝影機即可觀看' \
-  -quality 90 "$out/Pic_Video_Background.jpg"
+# Drawn once at its own size and once at twice it ("@2x") for screens scaled to 200 %, where the
+# first would be enlarged and soft.
+background() { # scale file
+  local s=$1
+  convert -size $((480 * s))x$((270 * s)) gradient:'#1c2733-#0b0f14' \
+    -font "$font" -fill '#e8eef4' -pointsize $((44 * s)) -gravity center -annotate +0-$((62 * s)) 'Vistrel' \
+    -fill '#5b8fc7' -draw "rectangle $((190 * s)),$((112 * s)) $((290 * s + s - 1)),$((115 * s + s - 1))" \
+    -fill '#aab6c2' -pointsize $((17 * s)) \
+    -annotate +0+$((22 * s)) 'Double-click a camera in the list to watch it' \
+    -annotate +0+$((52 * s)) '在左侧列表中双击摄像机即可观看' \
+    -annotate +0+$((82 * s)) '在左側列表中雙擊攝影機即可觀看' \
+    -quality 90 "$out/$2"
+}
+background 1 Pic_Video_Background.jpg
+background 2 Pic_Video_Background@2x.jpg

@@ -26,6 +26,9 @@ CDlgVideoPane::CDlgVideoPane(QWidget* pParent, CVideoPaneLogic::Hooks hooks, boo
 {
     setMinimumSize(160, 120);
     m_background.load(QString::fromStdString(GetProgramFilePath("PictureSkin\\Pic_Video_Background.jpg")));
+    if (m_background2x.load(
+            QString::fromStdString(GetProgramFilePath("PictureSkin\\Pic_Video_Background@2x.jpg"))))
+        m_background2x.setDevicePixelRatio(2.0);
     m_pLogic = std::make_unique<CVideoPaneLogic>(this, std::move(hooks));
     if (bAttach)
         m_pLogic->Attach();
@@ -142,16 +145,20 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), Qt::black);
     const QRect rcArea = VideoArea();
     if (m_pVideo == nullptr) {
-        if (!m_background.isNull()) {
+        // On a scaled screen the picture drawn at twice the size, where there is one: the plain
+        // one enlarged is soft.
+        const QPixmap& background =
+            devicePixelRatioF() > 1.0 && !m_background2x.isNull() ? m_background2x : m_background;
+        if (!background.isNull()) {
             // Centred as it is, or shrunk whole into a smaller area.
-            QSize size = m_background.size();
+            QSize size = background.deviceIndependentSize().toSize();
             if (size.width() > rcArea.width() || size.height() > rcArea.height())
                 size.scale(rcArea.size(), Qt::KeepAspectRatio);
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
             painter.drawPixmap(QRect(rcArea.x() + (rcArea.width() - size.width()) / 2,
                                      rcArea.y() + (rcArea.height() - size.height()) / 2, size.width(),
                                      size.height()),
-                               m_background);
+                               background);
         }
         return;
     }

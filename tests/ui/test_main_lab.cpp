@@ -16,6 +16,7 @@
 #include "platform/com/guid.h"
 #include "platform/com/registry.h"
 #include "platform/module.h"
+#include "platform/paths.h"
 #include "protocol/engcmd.h"
 #include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
@@ -756,10 +757,27 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
                     EXPECT_TRUE(QTest::qWaitFor([&] { return nShown() >= nBefore + 3; }, 15000));
                     s_pMain->GetInfoPane()->OnTimerStat();
                 }
-            } else if (nTab == 1)
+            } else if (nTab == 1) {
                 s_pMain->OnBtnPlayBack();
-            else
+                // On a scaled screen the empty pane's background is the picture drawn at twice the
+                // size, copied pixel for pixel; the plain one enlarged differs by some 5 levels.
+                if (pVideo->devicePixelRatioF() > 1.0 && pVideo->VideoWindow() == nullptr) {
+                    const QImage want(QString::fromStdString(
+                        GetProgramFilePath("PictureSkin\\Pic_Video_Background@2x.jpg")));
+                    const QImage shown = pVideo->grab(pVideo->VideoArea()).toImage();
+                    ASSERT_FALSE(want.isNull());
+                    const QPoint ptAt(2 * ((shown.width() - want.width()) / 4),
+                                      2 * ((shown.height() - want.height()) / 4));
+                    double dDiff = 0;
+                    for (int y = 0; y < want.height(); ++y)
+                        for (int x = 0; x < want.width(); ++x)
+                            dDiff +=
+                                std::abs(qGray(shown.pixel(ptAt + QPoint(x, y))) - qGray(want.pixel(x, y)));
+                    EXPECT_LT(dDiff / (want.width() * want.height()), 1.0);
+                }
+            } else {
                 s_pMain->OnBtnSetConfig();
+            }
             // Texts cut off, by widget; new texts lay the window out over a few turns of the loop.
             const auto cut = [&] {
                 QStringList names;
