@@ -88,9 +88,13 @@ void CSpacePool::ReleaseRun(BYTE* pFirst, std::size_t nBlocks)
     if (IsReservedBlock(pFirst) && IsReservedBlock(pFirst + (nBlocks - 1) * BLOCK_SIZE)) {
         const std::size_t nFree = m_vecFree.size();
         m_vecFree.resize(nFree + nBlocks);
+        // Through plain pointers, so that the loop is not held back by the vector's own fields.
         BYTE* pBlock = pFirst + nBlocks * BLOCK_SIZE;
-        for (auto it = m_vecFree.begin() + static_cast<std::ptrdiff_t>(nFree); it != m_vecFree.end(); ++it)
-            *it = pBlock -= BLOCK_SIZE;
+        BYTE** ppOut = m_vecFree.data() + nFree;
+        BYTE** const ppEnd = ppOut + nBlocks;
+#pragma GCC unroll 4
+        for (; ppOut != ppEnd; ++ppOut)
+            *ppOut = pBlock -= BLOCK_SIZE;
         return;
     }
     for (std::size_t i = nBlocks; i-- > 0;)
@@ -378,6 +382,7 @@ void CMediaReassembler::BeginCall(DWORD dwNow, DWORD dwNowUs)
 {
     m_bInCall = true;
     m_bNeedKnown = false;
+    m_pExpectSlot = nullptr;
     m_dwCallTick = dwNow;
     m_dwCallUs = dwNowUs;
 }
@@ -386,6 +391,7 @@ void CMediaReassembler::EndCall()
 {
     m_bInCall = false;
     m_bNeedKnown = false;
+    m_pExpectSlot = nullptr;
     m_pool.ReleaseSpace(m_pReadBlock);
     m_pReadBlock = nullptr;
 }
@@ -403,6 +409,7 @@ bool CMediaReassembler::OnDatagram(const BYTE* pData, int nLen, DWORD dwIP, WORD
 bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow,
                                bool bInReadBlock)
 {
+    m_pExpectSlot = nullptr;
     if (nLen < SEGMENT_HEADER + 1) {
         VLOG(2, "CSocketUdp::ReceiveMediaPacket: end } nLen < 9 return 0");
         return false;
@@ -474,6 +481,13 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
     m_pReadBlock = nullptr; // the slot (or, for a repeat, the pool) has it now
     if (link.AllHeldComplete())
         m_bFrameReady = true;
+    // A full middle segment that went last into a frame still without its final one: the next
+    // segment of the burst most likely continues it.
+    if (m_bNeedKnown && bSegment == 2 && nSegLen == CSpacePool::BLOCK_SIZE) {
+        LINKITEM::Slot& slot = link.vecSlots[link.nLastSlot];
+        if (slot.nFinalLen == 0 && !slot.IsEmpty() && slot.vecSegments.back().second == pBlock)
+            Expect(slot, usSequence, uOffset + CSpacePool::BLOCK_SIZE / 256, pBlock + CSpacePool::BLOCK_SIZE);
+    }
     TraceFiled(bSegment, usSequence, uOffset, nSegLen);
     return true;
 }
@@ -482,8 +496,9 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
                                 BYTE** ppFrame)
 {
     const DWORD nLimit = std::min(nFrameBufSize, MAX_FRAME_LEN);
-    for (auto& [qwKey, pLink] : m_mapLinks) {
-        LINKITEM& link = *pLink;
+    for (auto itLink = m_mapLinks.begin(); itLink != m_mapLinks.end(); ++itLink) {
+        const std::uint64_t qwKey = itLink->first;
+        LINKITEM& link = *itLink->second;
         if (link.nCompleteSlots == 0)
             continue;
         if (link.bReadyStale)
@@ -522,7 +537,9 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
             g_dwLastFrameAssembleUs.store(m_dwFrameAssembleUs, std::memory_order_relaxed);
             if (ppFrame != nullptr)
                 *ppFrame = pFrame;
-            m_bHandingOut = true;
+            // The senders before this one hold no complete frame: the next call need only look
+            // again if this one or a later one may.
+            m_bHandingOut = link.nCompleteSlots > 0 || std::next(itLink) != m_mapLinks.end();
             return static_cast<int>(nFrameLen);
         }
         if (nFrameLen != 0)

@@ -10,7 +10,10 @@
 #include "net/mediadatavalid.h"
 #include "platform/wintypes.h"
 
+#include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <utility>
@@ -218,21 +221,27 @@ public:
     // in the read block, nLen bytes in all. Returns as OnDatagram.
     [[gnu::always_inline]] bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort)
     {
-        // A full middle segment of the frame its sender's previous segment went to, within any
-        // frame's reach, once this call knows media is needed: filed here, the rest goes the
-        // whole way.
-        if (nLen == SEGMENT_HEADER + static_cast<int>(CSpacePool::BLOCK_SIZE) && pHeader[0] > 1 &&
-            m_bNeedKnown && m_pLastLink != nullptr && m_qwLastKey == ((std::uint64_t{dwIP} << 16) | usPort)) {
-            const auto usSequence = static_cast<WORD>(pHeader[2] << 8 | pHeader[3]);
-            const DWORD uOffset = static_cast<DWORD>(pHeader[4]) << 24 |
-                                  static_cast<DWORD>(pHeader[5]) << 16 | static_cast<DWORD>(pHeader[6]) << 8 |
-                                  pHeader[7];
-            if (std::uint64_t{uOffset} * 256 + CSpacePool::BLOCK_SIZE <= MAX_FRAME_LEN &&
-                m_pLastLink->AppendInOrder(usSequence, uOffset * 256, GetReadBlock(), m_dwCallTick)) {
-                m_pReadBlock = nullptr;
-                TraceFiled(pHeader[0], usSequence, uOffset, CSpacePool::BLOCK_SIZE);
-                return true;
-            }
+        // The full middle segment the call expects next, from the sender of the previous one:
+        // filed here with two comparisons of its header, the rest goes the whole way.
+        DWORD dwLead = 0;
+        std::memcpy(&dwLead, pHeader, sizeof(dwLead));
+        const DWORD uOffset = static_cast<DWORD>(pHeader[4]) << 24 | static_cast<DWORD>(pHeader[5]) << 16 |
+                              static_cast<DWORD>(pHeader[6]) << 8 | pHeader[7];
+        if (m_pExpectSlot != nullptr && nLen == SEGMENT_HEADER + static_cast<int>(CSpacePool::BLOCK_SIZE) &&
+            (dwLead & EXPECT_LEAD_MASK) == m_dwExpectLead && uOffset == m_uExpectOffset &&
+            m_qwLastKey == ((std::uint64_t{dwIP} << 16) | usPort)) {
+            LINKITEM::Slot& slot = *m_pExpectSlot;
+            BYTE* pBlock = GetReadBlock();
+            slot.bRun &= pBlock == m_pExpectBlock;
+            slot.vecSegments.emplace_back(uOffset * 256, pBlock);
+            m_pReadBlock = nullptr;
+            TraceFiled(pHeader[0], static_cast<WORD>(pHeader[2] << 8 | pHeader[3]), uOffset,
+                       CSpacePool::BLOCK_SIZE);
+            m_uExpectOffset = uOffset + CSpacePool::BLOCK_SIZE / 256;
+            m_pExpectBlock = pBlock + CSpacePool::BLOCK_SIZE;
+            if (std::uint64_t{m_uExpectOffset} * 256 + CSpacePool::BLOCK_SIZE > MAX_FRAME_LEN)
+                m_pExpectSlot = nullptr;
+            return true;
         }
         return Accept(pHeader, nLen, dwIP, usPort, m_dwCallTick, true);
     }
@@ -277,6 +286,22 @@ private:
     // The checks and filing common to both reads. bInReadBlock: the payload was read into the
     // read block already; otherwise it follows the header in pData.
     bool Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usPort, DWORD dwNow, bool bInReadBlock);
+    // The next segment OnReadBlock files without the checks of Accept: the middle segment
+    // (bSegment 2) at uOffset (in 256-byte units) of the frame in slot, which the last sender's
+    // previous segment continued in order. Only inside a call that knows media is needed, while
+    // the frame has no final segment: the slot's tick is the call's already, and whatever else
+    // may change the slot (Accept, the call's end) clears the expectation first.
+    void Expect(LINKITEM::Slot& slot, WORD usSequence, DWORD uOffset, BYTE* pNextBlock)
+    {
+        m_pExpectSlot =
+            std::uint64_t{uOffset} * 256 + CSpacePool::BLOCK_SIZE <= MAX_FRAME_LEN ? &slot : nullptr;
+        m_dwExpectLead = std::bit_cast<DWORD>(
+            std::array<BYTE, 4>{2, 0, static_cast<BYTE>(usSequence >> 8), static_cast<BYTE>(usSequence)});
+        m_uExpectOffset = uOffset;
+        m_pExpectBlock = pNextBlock;
+    }
+    // The header's first four bytes as they lie in memory, all but byte 1 (not looked at).
+    static constexpr DWORD EXPECT_LEAD_MASK = std::bit_cast<DWORD>(std::array<BYTE, 4>{0xFF, 0, 0xFF, 0xFF});
 
     CMediaDataValid* m_pValid;
     CSpacePool m_pool;
@@ -296,4 +321,9 @@ private:
     DWORD m_dwCallTick = 0;
     DWORD m_dwCallUs = 0;
     DWORD m_dwFrameAssembleUs = 0;
+    // What Expect set; no expectation while m_pExpectSlot is null.
+    LINKITEM::Slot* m_pExpectSlot = nullptr;
+    DWORD m_dwExpectLead = 0;
+    DWORD m_uExpectOffset = 0;
+    BYTE* m_pExpectBlock = nullptr;
 };

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 namespace {
@@ -60,10 +59,9 @@ int CSocketUdp::ReceiveMediaPacket(BYTE* pFrameBuf, DWORD* pnFrameBufSize, DWORD
         }
         // One tick for the burst: slot ages count in seconds. Frames' gathering times are
         // counted in microseconds, as finely as the calls come.
-        const DWORD dwNow = GetTickCount();
-        m_media.BeginCall(dwNow, static_cast<DWORD>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                                        std::chrono::steady_clock::now().time_since_epoch())
-                                                        .count()));
+        DWORD dwNowUs = 0;
+        const DWORD dwNow = GetTickCountAndUs(&dwNowUs);
+        m_media.BeginCall(dwNow, dwNowUs);
         // Reads stop early where a frame is ready: handed out now, it is still in the cache,
         // and the rest of the burst waits in the socket meanwhile.
         enum { READ_EMPTY, READ_FRAME, READ_END_CALL };

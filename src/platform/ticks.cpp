@@ -27,6 +27,18 @@ DWORD GetTickCount()
     return static_cast<DWORD>(ullMs);
 }
 
+DWORD GetTickCountAndUs(DWORD* pdwUs)
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const auto ullNs =
+        static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+    *pdwUs = static_cast<DWORD>(ullNs / 1000u);
+    if (g_bFakeTicks.load(std::memory_order_acquire))
+        return g_dwFakeTicks.load(std::memory_order_acquire);
+    return static_cast<DWORD>(ullNs / 1000000u);
+}
+
 void GetLocalTime(SYSTEMTIME* pTime)
 {
     if (pTime == nullptr)

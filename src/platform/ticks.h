@@ -20,6 +20,9 @@ struct SYSTEMTIME {
 };
 
 DWORD GetTickCount();
+// GetTickCount, and in *pdwUs the same monotonic clock in microseconds (never faked; for
+// differences only), from one clock read.
+DWORD GetTickCountAndUs(DWORD* pdwUs);
 void GetLocalTime(SYSTEMTIME* pTime);
 
 // Test hooks. They are process-wide and safe to call from any thread.
