@@ -337,7 +337,7 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     CPerfControl perf;
-    std::vector<double> vecMediaFirstCpu;
+    std::vector<double> vecMediaFirstCpu, vecPlainFirstCpu;
     long nDatagrams = 0;
     std::size_t nChunksAfterFirst = 0;
     for (int nRound = 0; nRound < nRounds; ++nRound) {
@@ -364,6 +364,9 @@ int main(int argc, char** argv)
                 sockaddr_in from{};
                 socklen_t nLen = sizeof(from);
                 recvfrom(fdPlain, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &nLen);
+                // Where the media path's sink sees its first frame (one clock read a round each).
+                if (i + 1 == nFrameBlocks)
+                    vecPlainFirstCpu.push_back(ThreadCpu() - dCpu);
             }
             recvfrom(fdPlain, buffer.data(), buffer.size(), MSG_DONTWAIT, nullptr, nullptr);
             end(plain);
@@ -422,10 +425,11 @@ int main(int argc, char** argv)
     std::printf("%d rounds of %d frames of %d bytes (%ld segments)\n", nRounds, nFrames, nFrameBytes,
                 nDatagrams);
     const double dPerRound = static_cast<double>(nDatagrams) / nRounds;
-    for (const auto& [pszName, pDrain] : {std::pair<const char*, const Drain*>{"plain recvfrom drain", &plain},
-                                          {"recvmmsg drain", &mmsg},
-                                          {"pooled recvfrom drain", &pooled},
-                                          {"media path (to the sink)", &media}}) {
+    for (const auto& [pszName, pDrain] :
+         {std::pair<const char*, const Drain*>{"plain recvfrom drain", &plain},
+          {"recvmmsg drain", &mmsg},
+          {"pooled recvfrom drain", &pooled},
+          {"media path (to the sink)", &media}}) {
         if (!pDrain->bRun)
             continue;
         std::printf("%-25s %.0f segments/s, median round %.0f segments/s, %.0f us processor time\n",
@@ -439,16 +443,21 @@ int main(int argc, char** argv)
     if (!media.bRun)
         return 0;
     if (nFrames > 1) {
-        // The frames after the first against the same share of the recvfrom drain.
-        std::vector<double> vecSteady;
+        // The wake-up and first frame, and the frames after it, against the same segments of
+        // the recvfrom drain.
+        std::vector<double> vecSteady, vecPlainSteady;
         for (std::size_t i = 0; i < media.vecCpu.size(); ++i)
             vecSteady.push_back(media.vecCpu[i] - vecMediaFirstCpu[i]);
-        const double dShare = static_cast<double>(nFrames - 1) / nFrames;
         std::printf("media processor time to the first frame %.0f us, then %.0f us for %d frames\n",
                     Median(vecMediaFirstCpu) * 1e6, Median(vecSteady) * 1e6, nFrames - 1);
-        if (plain.bRun)
+        if (plain.bRun) {
+            for (std::size_t i = 0; i < plain.vecCpu.size(); ++i)
+                vecPlainSteady.push_back(plain.vecCpu[i] - vecPlainFirstCpu[i]);
+            std::printf("recvfrom processor time to the first frame's segments %.0f us, then %.0f us\n",
+                        Median(vecPlainFirstCpu) * 1e6, Median(vecPlainSteady) * 1e6);
             std::printf("steady processor-time ratio media/recvfrom: %.3f\n",
-                        Median(plain.vecCpu) * dShare / Median(vecSteady));
+                        Median(vecPlainSteady) / Median(vecSteady));
+        }
     }
     std::printf(
         "pool chunks: %zu after the first round, %zu after the last; dropped segments %u, frames %u\n",
