@@ -275,8 +275,10 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
     }
 
     // This process only downloads: its capture ring is the large one from the start instead of
-    // being swapped for it while the first data comes.
-    const CCaptureBulkHold captureBulk;
+    // being swapped for it while the first data comes, and to its end: released on the way out,
+    // the hold would set a small ring up only to close it.
+    static const CCaptureBulkHold* const s_pCaptureBulk = new CCaptureBulkHold;
+    (void)s_pCaptureBulk;
     CCliClient client;
     if (!StartClient(client, options))
         return CLI_EXIT_FAILURE;
