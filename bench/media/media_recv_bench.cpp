@@ -108,6 +108,7 @@ public:
 };
 
 double ThreadCpu();
+void PerfAtFirstFrame();
 
 long g_nFrames = 0;
 long g_nBytes = 0;
@@ -115,8 +116,10 @@ long g_nBytes = 0;
 double g_dFirstFrame = 0;
 void Sink(MediaFrame* pFrame)
 {
-    if (g_dFirstFrame == 0)
+    if (g_dFirstFrame == 0) {
         g_dFirstFrame = ThreadCpu();
+        PerfAtFirstFrame();
+    }
     ++g_nFrames;
     g_nBytes += pFrame->nLen;
 }
@@ -206,7 +209,8 @@ double Median(std::vector<double> vec)
 
 // With MEDIA_BENCH_PERF_CTL and MEDIA_BENCH_PERF_ACK naming the control and acknowledgement
 // fifos of `perf record --control fifo:CTL,ACK -D -1`, perf samples only inside the drains, not
-// the sender's work between them.
+// the sender's work between them; with MEDIA_BENCH_PERF_FIRST=1 too, only up to the first frame
+// (the wake-up).
 class CPerfControl {
 public:
     CPerfControl()
@@ -225,8 +229,22 @@ public:
         if (m_fdAck >= 0)
             close(m_fdAck);
     }
-    void Enable() { Command("enable\n"); }
-    void Disable() { Command("disable\n"); }
+    void Enable()
+    {
+        m_bEnabled = true;
+        Command("enable\n");
+    }
+    void Disable()
+    {
+        if (m_bEnabled)
+            Command("disable\n");
+        m_bEnabled = false;
+    }
+    void AtFirstFrame()
+    {
+        if (m_bFirstOnly)
+            Disable();
+    }
 
 private:
     void Command(const char* pszCommand)
@@ -242,7 +260,17 @@ private:
 
     int m_fdCtl = -1;
     int m_fdAck = -1;
+    bool m_bEnabled = false;
+    bool m_bFirstOnly = std::getenv("MEDIA_BENCH_PERF_FIRST") != nullptr;
 };
+
+CPerfControl* g_pPerf = nullptr;
+
+void PerfAtFirstFrame()
+{
+    if (g_pPerf != nullptr)
+        g_pPerf->AtFirstFrame();
+}
 
 // The rounds of one drain: wall and processor time of each.
 struct Drain {
@@ -337,6 +365,7 @@ int main(int argc, char** argv)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 
     CPerfControl perf;
+    g_pPerf = &perf;
     std::vector<double> vecMediaFirstCpu, vecPlainFirstCpu;
     long nDatagrams = 0;
     std::size_t nChunksAfterFirst = 0;
@@ -365,8 +394,10 @@ int main(int argc, char** argv)
                 socklen_t nLen = sizeof(from);
                 recvfrom(fdPlain, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &nLen);
                 // Where the media path's sink sees its first frame (one clock read a round each).
-                if (i + 1 == nFrameBlocks)
+                if (i + 1 == nFrameBlocks) {
                     vecPlainFirstCpu.push_back(ThreadCpu() - dCpu);
+                    perf.AtFirstFrame();
+                }
             }
             recvfrom(fdPlain, buffer.data(), buffer.size(), MSG_DONTWAIT, nullptr, nullptr);
             end(plain);
