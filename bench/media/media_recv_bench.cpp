@@ -421,8 +421,9 @@ int main(int argc, char** argv)
             Send(fdSend, usPooledPort, burst);
             begin();
             WaitReadable(fdPooled);
-            for (long i = 0; i <= nCount; ++i) {
-                BYTE* pRead = pooledArea.data() + HEAD_ROOM + (i % nFrameBlocks) * BLOCK - 8;
+            for (long i = 0, nBlock = 0; i <= nCount;
+                 ++i, nBlock = nBlock + 1 == nFrameBlocks ? 0 : nBlock + 1) {
+                BYTE* pRead = pooledArea.data() + HEAD_ROOM + nBlock * BLOCK - 8;
                 BYTE abCovered[8], abHeader[8];
                 std::memcpy(abCovered, pRead, 8);
                 sockaddr_in from{};
