@@ -521,11 +521,13 @@ TEST(CamsimMedia, SdDownloadResendTimeFollowsTheRoundTripAndBacksOff)
 
 // At the end of a range few datagrams follow a lost one: one later datagram that arrived sends
 // it again at once, where a window in full flow waits for three. Nothing is sent again for an
-// acknowledgement that passes nothing over.
+// acknowledgement that passes nothing over, and one passed over that is acknowledged before it
+// went again tells no round trip.
 TEST(CamsimMedia, SdDownloadTailGoesAgainWhenOneLaterDatagramArrived)
 {
     Rig rig(Scenario1(R"({"sd":{"width":176,"height":144,"fps":10,"gop":10,"clip_frames":20,"kbps":200},
                           "sd_window":1000,"sd_resend_ms":400,"sd_resend_min_ms":20,"sd_datagram_bytes":100})"));
+    rig.env.Advance(100000); // a clock well past zero, as a camera's is
     rig.StartSdDownload(); // the whole range went at once
     auto stats = [&] { return nlohmann::json::parse(rig.media->Stats(rig.Cam())); };
     auto ack = [&](std::uint32_t q, std::uint32_t dwMark) {
@@ -541,6 +543,10 @@ TEST(CamsimMedia, SdDownloadTailGoesAgainWhenOneLaterDatagramArrived)
     ack(2, 1); // passes 1 over
     EXPECT_EQ(stats()["download_fast_resent"], 1);
     EXPECT_EQ(stats()["download_timer_resent"], 0);
+    // The rest still goes again after four round trips (at least 20 ms), not the longest time.
+    ack(1, 3);
+    rig.env.Advance(30);
+    EXPECT_GT(stats()["download_timer_resent"], 0);
 }
 
 TEST(CamsimMedia, PlaybackFollowsPauseSpeedNextFrameAndEnds)

@@ -977,8 +977,11 @@ void CMediaEngine::OnDownloadAck(Camera& cam, const std::uint8_t* p, std::size_t
             if (auto u = dl.units.find(it->second.uUnit); u != dl.units.end()) {
                 if (std::find(shown.begin(), shown.end(), u->second.uLastSend) == shown.end())
                     shown.push_back(u->second.uLastSend);
-                // Only a datagram sent once tells its round trip.
-                if (!u->second.bResent) {
+                // Only a datagram sent once tells its round trip, and only while it stands as sent:
+                // one passed over by later ones waits for its resend with no send time, and taking
+                // the clock's whole value as a round trip held the resend time at its maximum for
+                // the rest of the range.
+                if (!u->second.bResent && u->second.uSentAt != 0) {
                     const double dRtt = static_cast<double>(now - u->second.uSentAt);
                     dl.dSrttMs = dl.dSrttMs < 0 ? dRtt : dl.dSrttMs * 7 / 8 + dRtt / 8;
                 }
