@@ -508,6 +508,9 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
     EXPECT_FALSE(pZulu->bSpeakToCam != 0 || pZulu->bListenFromCam != 0);
     EXPECT_FALSE(pShortcuts->IsSpeakerOn() || pShortcuts->IsMicrophoneOn());
+    // With no picture the snapshot, talk and listen buttons are off, not clicks that do nothing.
+    for (int i : {0, 1, 2})
+        EXPECT_FALSE(pShortcuts->findChildren<QPushButton*>().at(i)->isEnabled()) << i;
     ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
     EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_PLAYBACK));
     // Recordings on the share are the second kind of playback.

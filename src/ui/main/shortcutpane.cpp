@@ -48,6 +48,7 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
         for (QToolButton* pButton : {pToolbar->MicrophoneButton(), pToolbar->SpeakerButton()})
             connect(pButton, &QToolButton::toggled, this, &CDlgShortcutKeyPane::FollowToolbar);
         connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, this, &CDlgShortcutKeyPane::FollowToolbar);
+        FollowToolbar();
     }
     Retranslate();
 }
@@ -59,6 +60,11 @@ void CDlgShortcutKeyPane::FollowToolbar()
     const QSignalBlocker blockSpeaker(m_pBtnSpeaker);
     m_pBtnMic->setChecked(pToolbar->MicrophoneButton()->isChecked());
     m_pBtnSpeaker->setChecked(pToolbar->SpeakerButton()->isChecked());
+    // With no camera shown they would do nothing: a click only turned the text over for a
+    // second.
+    m_pBtnSnapshot->setEnabled(pToolbar->SnapshotButton()->isEnabled());
+    m_pBtnMic->setEnabled(pToolbar->MicrophoneButton()->isEnabled());
+    m_pBtnSpeaker->setEnabled(pToolbar->SpeakerButton()->isEnabled());
     Retranslate();
 }
 
