@@ -1,15 +1,21 @@
 // The snapshot dialog: the bitmap saved is the picture taken, byte for byte and as Qt's own
-// reader sees it; a place that cannot be written is reported and spoils nothing; printing puts
-// the picture on the page.
+// reader sees it; a place that cannot be written is reported and spoils nothing; the save
+// dialog shows the folder's bitmaps; printing puts the picture on the page.
 #include "core/language.h"
 #include "core/stringids.h"
 #include "ui/main/dlgsnapshot.h"
 #include "ui/main/mainmessage.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QPrinter>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +66,23 @@ TEST(SnapshotDialog, SavesTheBitmapAsTakenReportsAnUnwritablePlaceAndPrints)
         QString::fromStdU16String(GetLanguageManager()->GetString(IDS_INFO_FAILCREATEIMAGE));
     EXPECT_EQ(strFail, QStringLiteral("Can't create the picture file."));
     EXPECT_EQ(messages, (QStringList{strFail, strFail, strFail}));
+
+    // The save dialog lists the folder's bitmaps under the design's filter text.
+    QStringList listed;
+    QString strFilterShown;
+    QTimer::singleShot(200, [&] {
+        auto* pDialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (pDialog == nullptr)
+            return;
+        if (auto* pModel = pDialog->findChild<QFileSystemModel*>())
+            listed = QDir(dir.path()).entryList(pModel->nameFilters(), QDir::Files);
+        if (auto* pCombo = pDialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            strFilterShown = pCombo->currentText();
+        pDialog->reject();
+    });
+    dlg.OnBtnSave();
+    EXPECT_EQ(listed, QStringList{QStringLiteral("picture.bmp")});
+    EXPECT_EQ(strFilterShown, QStringLiteral("Bitmap files(*.bmp;*dib)"));
 
     QPrinter printer;
     printer.setOutputFormat(QPrinter::PdfFormat);

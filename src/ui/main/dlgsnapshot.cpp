@@ -21,7 +21,9 @@
 
 namespace {
 
-const QString BITMAP_FILTER = QStringLiteral("Bitmap files(*.bmp;*dib)");
+// Shown as "Bitmap files(*.bmp;*dib)"; Qt reads the patterns from the last brackets only, split at
+// spaces, and took "*.bmp;*dib" for one pattern that no file matches: the folder looked empty.
+const QString BITMAP_FILTER = QStringLiteral("Bitmap files(*.bmp;*dib) (*.bmp *.dib)");
 
 } // namespace
 
@@ -70,6 +72,7 @@ void CDlgSnapshot::OnBtnSave()
         QDateTime::currentDateTime().toString(QStringLiteral("'Snapshot_'yyyyMMdd_HHmmss'.bmp'"));
     QFileDialog dlg(this, MainText(IDS_BTN_SNAPSHOTSAVE), QDir(strFolder).filePath(strName), BITMAP_FILTER);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setOption(QFileDialog::HideNameFilterDetails);
     dlg.setDefaultSuffix(QStringLiteral("bmp"));
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return;
