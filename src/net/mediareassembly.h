@@ -222,26 +222,29 @@ public:
     [[gnu::always_inline]] bool OnReadBlock(const BYTE* pHeader, int nLen, DWORD dwIP, WORD usPort)
     {
         // The full middle segment the call expects next, from the sender of the previous one:
-        // filed here with two comparisons of its header, the rest goes the whole way.
-        DWORD dwLead = 0;
-        std::memcpy(&dwLead, pHeader, sizeof(dwLead));
-        const DWORD uOffset = static_cast<DWORD>(pHeader[4]) << 24 | static_cast<DWORD>(pHeader[5]) << 16 |
-                              static_cast<DWORD>(pHeader[6]) << 8 | pHeader[7];
-        if (m_pExpectSlot != nullptr && nLen == SEGMENT_HEADER + static_cast<int>(CSpacePool::BLOCK_SIZE) &&
-            (dwLead & EXPECT_LEAD_MASK) == m_dwExpectLead && uOffset == m_uExpectOffset &&
-            m_qwLastKey == ((std::uint64_t{dwIP} << 16) | usPort)) {
-            LINKITEM::Slot& slot = *m_pExpectSlot;
-            BYTE* pBlock = GetReadBlock();
-            slot.bRun &= pBlock == m_pExpectBlock;
-            slot.vecSegments.emplace_back(uOffset * 256, pBlock);
-            m_pReadBlock = nullptr;
-            TraceFiled(pHeader[0], static_cast<WORD>(pHeader[2] << 8 | pHeader[3]), uOffset,
-                       CSpacePool::BLOCK_SIZE);
-            m_uExpectOffset = uOffset + CSpacePool::BLOCK_SIZE / 256;
-            m_pExpectBlock = pBlock + CSpacePool::BLOCK_SIZE;
-            if (std::uint64_t{m_uExpectOffset} * 256 + CSpacePool::BLOCK_SIZE > MAX_FRAME_LEN)
-                m_pExpectSlot = nullptr;
-            return true;
+        // filed here with two comparisons of its header, the rest goes the whole way. The
+        // header is looked at only once the length says it is there.
+        if (m_pExpectSlot != nullptr && nLen == SEGMENT_HEADER + static_cast<int>(CSpacePool::BLOCK_SIZE)) {
+            DWORD dwLead = 0;
+            std::memcpy(&dwLead, pHeader, sizeof(dwLead));
+            const DWORD uOffset = static_cast<DWORD>(pHeader[4]) << 24 |
+                                  static_cast<DWORD>(pHeader[5]) << 16 | static_cast<DWORD>(pHeader[6]) << 8 |
+                                  pHeader[7];
+            if ((dwLead & EXPECT_LEAD_MASK) == m_dwExpectLead && uOffset == m_uExpectOffset &&
+                m_qwLastKey == ((std::uint64_t{dwIP} << 16) | usPort)) {
+                LINKITEM::Slot& slot = *m_pExpectSlot;
+                BYTE* pBlock = GetReadBlock();
+                slot.bRun &= pBlock == m_pExpectBlock;
+                slot.vecSegments.emplace_back(uOffset * 256, pBlock);
+                m_pReadBlock = nullptr;
+                TraceFiled(pHeader[0], static_cast<WORD>(pHeader[2] << 8 | pHeader[3]), uOffset,
+                           CSpacePool::BLOCK_SIZE);
+                m_uExpectOffset = uOffset + CSpacePool::BLOCK_SIZE / 256;
+                m_pExpectBlock = pBlock + CSpacePool::BLOCK_SIZE;
+                if (std::uint64_t{m_uExpectOffset} * 256 + CSpacePool::BLOCK_SIZE > MAX_FRAME_LEN)
+                    m_pExpectSlot = nullptr;
+                return true;
+            }
         }
         return Accept(pHeader, nLen, dwIP, usPort, m_dwCallTick, true);
     }
