@@ -85,6 +85,10 @@ addrs="$cam_addr $(echo "$cam_addr" | awk -F. '{print $1"."$2"."$3"."$4+1}')"
 ip netns exec "$LAB_CAMERA_NS_1" ip addr add "${addrs##* }/24" dev "$LAB_CAMERA_IF" 2>/dev/null || true
 ip netns exec "$LAB_CAMERA_NS_1" "$build/tools/camsim/vistrel-camsim" --scenario "$work/sd.json" --addresses "$addrs" \
   --control "$work/ctl.sock" >"$work/sim.out" 2>&1 &
+sim_pid=$! # ip netns exec runs the simulator in its own process
+# Processor seconds (user and system) of the simulator so far: on a shared machine the wall-clock
+# ratios move with the load, what each side spends on a download much less.
+sim_cpu() { awk -v hz="$(getconf CLK_TCK)" '{ print ($14 + $15) / hz }' "/proc/$sim_pid/stat"; }
 for _ in $(seq 600); do # the clip encodes at start-up
   grep -q "clips encoded" "$work/sim.out" && break
   sleep 0.2
@@ -99,12 +103,17 @@ for cli in ${DL_CLI:-$build/src/app/cli/vistrel-cli}; do
   goodput_json
   goodput=$(jq .goodput_mib_s "$work/goodput.json")
   rm -rf "$work/rec" # a download that finds its range on disk fetches nothing
-  ${DL_WRAP:-} "$cli" --json download "$cam" --from "$from" --to "$to" --dir "$work/rec" >"$work/$cam.json" || true
+  card_before=$(sim_cpu)
+  ${DL_WRAP:-} /usr/bin/time -f '%U %S' -o "$work/time.txt" "$cli" --json download "$cam" --from "$from" --to "$to" \
+    --dir "$work/rec" >"$work/$cam.json" || true
+  card_cpu=$(echo "$(sim_cpu) $card_before" | awk '{ print $1 - $2 }')
+  client_cpu=$(awk 'END { print $1 + $2 }' "$work/time.txt")
   # The whole command includes the record-time requests before the first frame (first_data_seconds);
   # the data phase runs from the first to the last byte the command saw (sampled between batches,
   # so it can come out short).
-  jq -c --arg cam "$cam" --arg cli "$cli" --argjson g "$goodput" \
-    '{camera: $cam, cli: $cli, exit, seconds, first_data_seconds: .cameras[0].first_data_seconds,
+  # The client's processor time is the whole process's (start-up and exit too).
+  jq -c --arg cam "$cam" --arg cli "$cli" --argjson g "$goodput" --argjson cc "$client_cpu" --argjson sc "$card_cpu" \
+    '{camera: $cam, cli: $cli, client_cpu_s: $cc, card_cpu_s: $sc, exit, seconds, first_data_seconds: .cameras[0].first_data_seconds,
       data_seconds: .cameras[0].data_seconds, bytes: .cameras[0].bytes,
       frames: .cameras[0].frames, socket_drops, mib_s: (.cameras[0].bytes / 1048576 / .seconds),
       ratio_to_udp: (.cameras[0].bytes / 1048576 / .seconds / $g),
