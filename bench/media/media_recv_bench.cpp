@@ -17,10 +17,12 @@
 //
 // The media drain's processor time is also split at its first frame: what comes before is the
 // wake-up through the event loop and the first frame, both after the sender has pushed the
-// burst through the caches; the rest is the steady drain, compared with the same number of
-// segments of the recvfrom drain.
+// burst through the caches; the rest is the steady drain. The recvfrom drain is split after
+// the same number of segments (one clock read a round on each side), so that both parts are
+// compared with their like.
 //
-// Diagnosis: a fourth argument names the drains to run (comma-separated; default all three),
+// Diagnosis: a fourth argument names the drains to run (comma-separated; default three, the
+// pooled one only when named: it is not part of the comparison),
 // so that each can be profiled alone (perf stat, perf record, valgrind). "pooled" is a
 // recvfrom drain that reads as the media path does, each payload into the next free
 // 1280-byte block of a pool-sized area with the header in the 8 bytes in front of it put back
