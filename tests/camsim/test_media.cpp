@@ -527,7 +527,8 @@ TEST(CamsimMedia, SdDownloadTailGoesAgainWhenOneLaterDatagramArrived)
 {
     Rig rig(Scenario1(R"({"sd":{"width":176,"height":144,"fps":10,"gop":10,"clip_frames":20,"kbps":200},
                           "sd_window":1000,"sd_resend_ms":400,"sd_resend_min_ms":20,"sd_datagram_bytes":100})"));
-    rig.env.Advance(100000); // a clock well past zero, as a camera's is
+    // A clock well past zero, as a camera's is.
+    rig.env.Advance(100000);
     rig.StartSdDownload(); // the whole range went at once
     auto stats = [&] { return nlohmann::json::parse(rig.media->Stats(rig.Cam())); };
     auto ack = [&](std::uint32_t q, std::uint32_t dwMark) {
