@@ -51,6 +51,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -720,7 +721,6 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
         // A double click shows the picture on the whole screen, a click there is only a click,
         // and a double click there returns it.
         CVideoRendererWidget* pWindow = pVideo->VideoWindow();
-        const QRect rcHome = pWindow->geometry();
         QTest::mouseDClick(pWindow, Qt::LeftButton);
         EXPECT_TRUE(QTest::qWaitFor([&] { return pWindow->isFullScreen(); }, 2000));
         EXPECT_TRUE(pWindow->parentWidget() == nullptr);
@@ -740,7 +740,7 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
                 nLit += qGray(shown.pixel(x, y)) > 16;
         EXPECT_GT(nLit, shown.width() * 8 / 2);
         QTest::qWait(300);
-        EXPECT_EQ(pWindow->size(), rcHome.size());
+        EXPECT_TRUE(pVideo->VideoArea().contains(pWindow->geometry()));
         EXPECT_LE((pWindow->geometry().center() - pVideo->VideoArea().center()).manhattanLength(), 2);
     }
     const std::pair<int, const char*> languages[] = {{9, "en"}, {2052, "zh_CN"}, {1028, "zh_TW"}};
@@ -810,7 +810,20 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
                                         .arg(QLatin1String(pszName))
                                         .arg(nTab);
             EXPECT_TRUE(s_pMain->grab().save(strFile)) << strFile.toStdString();
+            // On an X server also the screen itself ("..._screen.png"): a grab paints the widgets
+            // afresh and can differ from what the window shows.
+            if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+                QTest::qWait(300); // the window's paints reach the server
+                QProcess::execute(
+                    QStringLiteral("import"),
+                    {QStringLiteral("-window"), QStringLiteral("root"),
+                     QString(strFile).replace(QLatin1String(".png"), QLatin1String("_screen.png"))});
+            }
             EXPECT_EQ(cut(), QStringList()) << pszName << " tab " << nTab;
+            // On the 1280 by 800 of a 2560-pixel screen at 200 %, every tab fits (the offscreen
+            // platform's screen is 800 by 600: too small to ask that).
+            if (QGuiApplication::platformName() == QLatin1String("xcb"))
+                EXPECT_LE(s_pMain->width(), s_pMain->screen()->availableGeometry().width()) << nTab;
         }
     }
     CDlgLanguage::ApplyLanguage(9);

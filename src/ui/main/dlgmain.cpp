@@ -28,6 +28,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -160,7 +162,14 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     for (QWidget* pPane : {static_cast<QWidget*>(pConfigPane), static_cast<QWidget*>(pSetPane),
                            static_cast<QWidget*>(m_pVideoPane)})
         new CTextRelabeler(pPane, GetNotifyManager());
-    m_pRightStack->addWidget(pConfig);
+    // In a scroll area: side by side the panes need some 1300 pixels, and as the stack's pages
+    // they made every tab that wide, wider than a 1280-pixel screen (or 2560 at 200 %).
+    auto* pConfigScroll = new QScrollArea(m_pRightStack);
+    pConfigScroll->setFrameShape(QFrame::NoFrame);
+    pConfigScroll->setFocusPolicy(Qt::NoFocus);
+    pConfigScroll->setWidgetResizable(true);
+    pConfigScroll->setWidget(pConfig);
+    m_pRightStack->addWidget(pConfigScroll);
     pSplitter->setStretchFactor(1, 1);
     pSplitter->setSizes({240, 860});
     pLayout->addWidget(pSplitter, 1);
@@ -188,6 +197,14 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     CDlgLanguage::InstallToolkitTranslation(GetLanguageManager()->GetCurrentLanguage());
     Retranslate();
     m_apTabs[0]->setChecked(true);
+    // At first as wide as the configuration panes need, where the screen has the room.
+    QSize sizeStart(minimumSizeHint().width() - m_pRightStack->minimumSizeHint().width() +
+                        pConfig->minimumSizeHint().width(),
+                    700);
+    sizeStart = sizeStart.expandedTo(QSize(1100, 700));
+    if (const QScreen* pScreen = screen())
+        sizeStart = sizeStart.boundedTo(pScreen->availableGeometry().size());
+    resize(sizeStart);
     RestoreWindowState();
 
     Subscribe(true);
