@@ -509,6 +509,13 @@ TEST(MediaReassemblyPaths, ReadIntoPoolMatchesWholeDatagramsOnAnyStream)
             if (chance(2))
                 burst.emplace_back(CAMERA_PORT, Bytes(5, 2));
         }
+        // Both hand out what they hold wherever a socket's receive call would end: after a
+        // datagram that completed a frame or ended the call, or anywhere the socket ran dry.
+        auto handOut = [&] {
+            const Frames got = drain(pooled);
+            nFrames += got.size();
+            return got == drain(whole);
+        };
         pooled.BeginCall(GetTickCount(), 0);
         for (const auto& [usPort, d] : burst) {
             whole.OnDatagram(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort);
@@ -516,15 +523,15 @@ TEST(MediaReassemblyPaths, ReadIntoPoolMatchesWholeDatagramsOnAnyStream)
                 std::memcpy(pooled.GetReadBlock(), d.data() + CMediaReassembler::SEGMENT_HEADER,
                             std::min<std::size_t>(d.size() - CMediaReassembler::SEGMENT_HEADER,
                                                   CSpacePool::BLOCK_SIZE));
-            if (!pooled.OnReadBlock(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort) || chance(5)) {
+            if (!pooled.OnReadBlock(d.data(), static_cast<int>(d.size()), CAMERA_IP, usPort) ||
+                pooled.TakeFrameReady() || chance(5)) {
                 pooled.EndCall();
+                ASSERT_TRUE(handOut()) << "round " << nRound;
                 pooled.BeginCall(GetTickCount(), 0);
             }
         }
         pooled.EndCall();
-        const Frames got = drain(pooled);
-        ASSERT_TRUE(got == drain(whole)) << "round " << nRound;
-        nFrames += got.size();
+        ASSERT_TRUE(handOut()) << "round " << nRound;
         clock.Advance(chance(3) ? 3001 : rng() % 20);
     }
     EXPECT_EQ(pooled.GetDroppedSegments(), whole.GetDroppedSegments());
