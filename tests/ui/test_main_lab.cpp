@@ -349,9 +349,10 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_REALTIME));
     // The information pane shows the selected camera as the simulator has it, and copies its id.
     CDlgCamInfoPane* pInfo = s_pMain->GetInfoPane();
+    // At once, not at the pane's next second.
+    EXPECT_EQ(pInfo->GetValueText(CDlgCamInfoPane::ROW_SERIAL), QStringLiteral("MAINZ"));
     const json camera = Sim({QStringLiteral("dump"), QStringLiteral("900")})["camera"];
     pInfo->OnTimerStat();
-    EXPECT_EQ(pInfo->GetValueText(CDlgCamInfoPane::ROW_SERIAL), QStringLiteral("MAINZ"));
     EXPECT_EQ(pInfo->GetValueText(CDlgCamInfoPane::ROW_IP).toStdString(),
               camera.value("address", std::string("?")));
     EXPECT_TRUE(QTest::qWaitFor(

@@ -257,6 +257,10 @@ void CDlgCamInfoPane::OnBtnDetail()
 
 void CDlgCamInfoPane::SetVideoStat(const QString& strText)
 {
+    // No figures: a camera was just shown or stopped (or none is). The pane follows at once
+    // instead of at its next second.
+    if (strText.isEmpty())
+        OnTimerStat();
     // The pane's text leads with "%2.1f fps, %2.1f Kbps"; its stage figures follow on.
     static const QRegularExpression s_lead(QStringLiteral("^\\s*\\d+\\.\\d fps, \\d+\\.\\d Kbps"));
     const QRegularExpressionMatch match = s_lead.match(strText);
