@@ -15,6 +15,7 @@ CVideoRendererWidget::CVideoRendererWidget(QWidget* pParent) : QWidget(pParent)
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     m_size = size();
+    m_dPixelRatio = devicePixelRatioF();
 }
 
 QRect CVideoRendererWidget::TargetRect(QSize sizePicture) const
@@ -35,16 +36,22 @@ QRect CVideoRendererWidget::TargetRect(QSize sizePicture) const
 void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth, int nHeight)
 {
     QRect rcTarget;
+    qreal dPixelRatio = 1.0;
     {
         std::lock_guard lock(m_mutex);
         rcTarget = TargetRect(QSize(nWidth, nHeight));
+        dPixelRatio = m_dPixelRatio;
     }
-    // Scaled here, on the streaming thread: the picture is read in place, not copied first.
+    // Scaled here, on the streaming thread: the picture is read in place, not copied first. To
+    // the screen's own pixels: on a scaled screen a picture scaled to the window's size was
+    // enlarged again when drawn, and soft.
     const QImage source(reinterpret_cast<const uchar*>(pPixels), nWidth, nHeight, nWidth * 4,
                         QImage::Format_RGB32);
-    QImage image = rcTarget.size() == source.size()
+    const QSize sizeScaled = (QSizeF(rcTarget.size()) * dPixelRatio).toSize();
+    QImage image = sizeScaled == source.size()
                        ? source.copy()
-                       : source.scaled(rcTarget.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+                       : source.scaled(sizeScaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    image.setDevicePixelRatio(dPixelRatio);
     {
         std::lock_guard lock(m_mutex);
         m_image = std::move(image);
@@ -149,6 +156,7 @@ void CVideoRendererWidget::paintEvent(QPaintEvent*)
         image = m_image;
         rcImage = TargetRect(m_sizePicture);
         bVisible = m_bVideoVisible;
+        m_dPixelRatio = devicePixelRatioF(); // the next picture follows the window to another screen
     }
     // Without a picture the window shows the pane behind it: its waiting text.
     if (!bVisible || image.isNull())
@@ -158,7 +166,7 @@ void CVideoRendererWidget::paintEvent(QPaintEvent*)
     const QRegion bars = QRegion(rect()) - QRegion(rcImage);
     for (const QRect& rc : bars)
         painter.fillRect(rc, Qt::black);
-    if (rcImage.size() == image.size()) {
+    if (rcImage.size() == image.deviceIndependentSize().toSize()) {
         painter.drawImage(rcImage.topLeft(), image);
     } else {
         // The window changed size since the picture was scaled: the same picture at the new

@@ -56,9 +56,10 @@ private:
     QRect TargetRect(QSize sizePicture) const; // under m_mutex
 
     std::mutex m_mutex;
-    QImage m_image;      // the latest picture, scaled for the window as it was then
-    QSize m_sizePicture; // its size as decoded
-    QSize m_size;        // this window's size, for the streaming thread
+    QImage m_image;            // the latest picture, scaled for the window as it was then
+    QSize m_sizePicture;       // its size as decoded
+    QSize m_size;              // this window's size, for the streaming thread
+    qreal m_dPixelRatio = 1.0; // and its screen's pixels per point
     bool m_bFull = false;
     bool m_bVideoVisible = true;
     QRect m_rcVideo; // where the video goes inside this window; empty: all of it

@@ -717,6 +717,8 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
         15000));
     const QImage picture = pVideo->VideoWindow()->CurrentImage();
     ASSERT_FALSE(picture.isNull());
+    // Scaled to the screen's pixels, not to the window's points and enlarged again (soft at 200 %).
+    EXPECT_EQ(picture.devicePixelRatio(), pVideo->devicePixelRatioF());
     EXPECT_GT(uitest::LowerBlue(picture, picture.width() * 5 / 8), uitest::LowerBlue(picture, 0) + 20);
     {
         // A double click shows the picture on the whole screen, a click there is only a click,

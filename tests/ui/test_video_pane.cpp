@@ -180,7 +180,7 @@ TEST(VideoPaneWidget, LayoutWaitingTextsAndFullScreen)
         pane.resize(size);
         const QImage shown = pVideo->grab().toImage();
         SCOPED_TRACE(QStringLiteral("shown %1x%2").arg(shown.width()).arg(shown.height()).toStdString());
-        EXPECT_EQ(shown.size(), pVideo->size());
+        EXPECT_EQ(shown.deviceIndependentSize().toSize(), pVideo->size());
         for (const QPoint& pt : {QPoint(2, 2), QPoint(2, shown.height() - 3)})
             EXPECT_EQ(shown.pixel(pt) & 0xFFFFFFu, 0xFF0000u) << pt.x() << "," << pt.y();
         for (const QPoint& pt : {QPoint(shown.width() - 3, 2), QPoint(shown.width() - 3, shown.height() - 3)})
