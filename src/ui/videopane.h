@@ -77,7 +77,7 @@ private:
     CVideoRendererWidget* m_pVideo = nullptr;
     CVideoToolbar* m_pToolbar = nullptr;
     QPixmap m_background;
-    QPixmap m_background2x; // for screens scaled to 150 % and more
+    QPixmap m_background2x; // for scaled screens
     QTimer m_clickTimer;
     int m_nButtonUps = 0;
     QPoint m_ptLastUp;
