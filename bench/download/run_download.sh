@@ -35,9 +35,10 @@ start=1714637700
 
 # The link: 1280-byte datagrams (the simulator's segment size) from the camera namespace to the
 # client for three seconds, counted at the client by udp_goodput, which moves 64 datagrams per
-# system call (a sender that cannot keep up would measure itself, not the link). Measured again
-# before each download: on a shared machine the link's rate moves with the load, and a ratio is
-# only fair against a rate measured beside it.
+# system call (a sender that cannot keep up would measure itself, not the link). Measured right
+# before and right after each download, and the ratios are taken against the mean of the two: the
+# link's rate moves from one three-second run to the next by a fifth even on a quiet machine
+# (408-575 MiB/s in one session), and a ratio is only fair against a rate measured beside it.
 goodput_json() {
   "$build/bench/download/udp_goodput" recv "$client_addr" 9999 >"$work/goodput.json" &
   local receiver=$!
@@ -101,13 +102,15 @@ to=$(date -u -d "@$((start + seconds - 1))" +%Y-%m-%dT%H:%M:%SZ)
 for cam in ${DL_CAMERAS:-SD1 SD2}; do
 for cli in ${DL_CLI:-$build/src/app/cli/vistrel-cli}; do
   goodput_json
-  goodput=$(jq .goodput_mib_s "$work/goodput.json")
+  goodput_before=$(jq .goodput_mib_s "$work/goodput.json")
   rm -rf "$work/rec" # a download that finds its range on disk fetches nothing
   card_before=$(sim_cpu)
   ${DL_WRAP:-} /usr/bin/time -f '%U %S' -o "$work/time.txt" "$cli" --json download "$cam" --from "$from" --to "$to" \
     --dir "$work/rec" >"$work/$cam.json" || true
   card_cpu=$(echo "$(sim_cpu) $card_before" | awk '{ print $1 - $2 }')
   client_cpu=$(awk 'END { print $1 + $2 }' "$work/time.txt")
+  goodput_json
+  goodput=$(echo "$goodput_before $(jq .goodput_mib_s "$work/goodput.json")" | awk '{ print ($1 + $2) / 2 }')
   # The whole command includes the record-time requests before the first frame (first_data_seconds);
   # the data phase runs from the first to the last byte the command saw (sampled between batches,
   # so it can come out short).
