@@ -26,6 +26,19 @@ ListenerState& Listener()
     return *pState;
 }
 
+// Appends all of from to to and leaves from empty; into an empty list the two trade places, so
+// that neither side allocates in the steady state.
+template <typename T>
+void MoveAllInto(std::vector<T>& from, std::vector<T>& to)
+{
+    if (to.empty()) {
+        to.swap(from);
+        return;
+    }
+    std::move(from.begin(), from.end(), std::back_inserter(to));
+    from.clear();
+}
+
 } // namespace
 
 CaptureListenerFactory SetCaptureListenerFactory(CaptureListenerFactory factory)
@@ -125,20 +138,8 @@ void CCaptureQueue::Publish()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     // The blocks the reader gave back go to the next batch.
-    if (m_putSpare.empty())
-        m_putSpare.swap(m_spare);
-    else {
-        std::move(m_spare.begin(), m_spare.end(), std::back_inserter(m_putSpare));
-        m_spare.clear();
-    }
-    if (m_staged.empty())
-        return;
-    if (m_published.empty()) {
-        m_published.swap(m_staged);
-        return;
-    }
-    std::move(m_staged.begin(), m_staged.end(), std::back_inserter(m_published));
-    m_staged.clear();
+    MoveAllInto(m_spare, m_putSpare);
+    MoveAllInto(m_staged, m_published);
     if (m_staged.capacity() > MAX_SPARE_BLOCKS)
         std::vector<Entry>().swap(m_staged);
 }
@@ -148,12 +149,7 @@ int CCaptureQueue::Get(BYTE* pBuf, int nBufLen, DWORD* pdwIP, WORD* pusPort)
     if (m_nReadPos == m_reading.size()) {
         // Everything taken over was read: take what was handed over since, in one go.
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_spare.empty())
-            m_spare.swap(m_readSpare);
-        else {
-            std::move(m_readSpare.begin(), m_readSpare.end(), std::back_inserter(m_spare));
-            m_readSpare.clear();
-        }
+        MoveAllInto(m_readSpare, m_spare);
         if (m_published.empty())
             return 0;
         m_reading.clear();
