@@ -179,6 +179,7 @@ HRESULT CZebDecoder::SetMediaType(PIN_DIRECTION direction, const CMediaType* pmt
         m_pDecoder->SetFrameSize(m_nInWidth, m_nInHeight);
     }
     m_nWaitForKey = 1;
+    m_bPictureSeen = false;
     return S_OK;
 }
 
@@ -309,7 +310,8 @@ HRESULT CZebDecoder::Receive(IMediaSample* pSample)
     IMediaSample* pOut = nullptr;
     hr = InitializeOutputSample(pSample, &pOut);
     if (FAILED(hr) || pOut == nullptr) {
-        m_nWaitForKey = 1;
+        if (!m_bPictureSeen)
+            m_nWaitForKey = 1;
         return S_FALSE;
     }
     if (bInputTypeChanged)
@@ -331,8 +333,10 @@ HRESULT CZebDecoder::Receive(IMediaSample* pSample)
         }
     }
 
-    // A sync point ends the wait even when it is also a discontinuity.
-    if (pSample->IsDiscontinuity() == S_OK)
+    // A sync point ends the wait even when it is also a discontinuity. Once pictures come, a
+    // gap before a sample is the decoder's to conceal: the picture goes on, and the next sync
+    // point cleans it.
+    if (pSample->IsDiscontinuity() == S_OK && !m_bPictureSeen)
         m_nWaitForKey = 1;
     if (pSample->IsSyncPoint() == S_OK)
         m_nWaitForKey = 0;
@@ -345,12 +349,14 @@ HRESULT CZebDecoder::Receive(IMediaSample* pSample)
     m_itrAvgDecode = static_cast<int>(dwTaken * 625 + 15 * (m_itrAvgDecode / 16));
 
     if (hr == S_OK) {
+        m_bPictureSeen = true;
         hr = m_pOutput->Deliver(pOut);
         m_bSampleSkipped = FALSE;
         pOut->Release();
         return hr;
     }
-    m_nWaitForKey = 1;
+    if (!m_bPictureSeen || FAILED(hr))
+        m_nWaitForKey = 1;
     if (hr == S_FALSE)
         return SkipSample(pOut);
     pOut->Release();

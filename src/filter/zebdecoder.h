@@ -58,4 +58,8 @@ private:
     uint8_t m_bRotate = 0;
     OverlayItem* m_pText[4] = {};
     CCritSec m_csStream;
+    // A picture has come out since the input type was set: from then on a lost or damaged
+    // frame is concealed by the decoder and only that sample is dropped, instead of every
+    // sample up to the next sync point.
+    bool m_bPictureSeen = false;
 };

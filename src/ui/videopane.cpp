@@ -44,7 +44,14 @@ CDlgVideoPane::CDlgVideoPane(QWidget* pParent, CVideoPaneLogic::Hooks hooks, boo
 
 CDlgVideoPane::~CDlgVideoPane()
 {
-    m_pLogic.reset(); // ends the session before the video window goes
+    m_statsTimer.stop();
+    m_clickTimer.stop();
+    // The session ends before the video window goes, while the logic can still be asked:
+    // stopping calls back into this view, which reads the logic's state.
+    m_pLogic->Detach();
+    m_pLogic->StopDevice(m_pLogic->Device());
+    m_bClosing = true;
+    m_pLogic.reset();
 }
 
 IVideoPresenter* CDlgVideoPane::CreateVideoWindow()
@@ -94,6 +101,8 @@ void CDlgVideoPane::OnPictureSize(DWORD, DWORD)
 
 void CDlgVideoPane::InvalidatePane()
 {
+    if (m_bClosing)
+        return;
     update();
     // A camera shown or stopped: the toolbar and the figures follow now, not a second later
     // with the last camera's figures still standing.

@@ -85,4 +85,5 @@ private:
     CVideoSession::Stats m_lastStats;
     const DeviceInfo* m_pFiguresDevice = nullptr; // whose figures the toolbar shows
     CVideoPaneLogic::Counters m_lastCounters;
+    bool m_bClosing = false; // the logic is going: its calls back to the view do nothing
 };

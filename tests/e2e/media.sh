@@ -91,13 +91,28 @@ live_mpeg4() {
   expect_eq "stamped: ffprobe reads the saved stream" "$(probe "$work/stamped.m4v")" "mpeg4 352 288 $video"
 }
 
+# in_order FRAME_LOG: frame numbers strictly rising (past the wrap), each once.
+in_order() {
+  awk '{ split($3, kv, "="); s = kv[2] + 0; if (NR > 1) { d = (s - p + 65536) % 65536; if (d == 0 || d >= 32768) bad++ } p = s }
+       END { print bad + 0 }' "$1"
+}
+
 live_faults() {
-  # 5 % loss, reordering and duplication of the segments: frames go missing, none is corrupt.
+  # 5 % loss, reordering and duplication of the segments: frames go missing, none is corrupt,
+  # and what arrives goes on in number order, each frame once.
   start_media_sim "$(scenario_file faults '{ "seed": 13, "cameras": [ { "id": 4661, "serial": "VSLOSS",
-      "media": { "faults": { "out": { "loss": 0.05, "reorder": 0.05, "duplicate": 0.05 } } } } ] }')"
+      "media": { "faults": { "out": { "loss": 0.05, "reorder": 0.05, "duplicate": 0.2 } } } },
+      { "id": 4662, "serial": "VSREORDER", "media": { "faults": { "out": { "reorder": 0.05 } } } } ] }')"
   live_check faults VSLOSS 10 h264
   expect_eq "faults: segments were faulted" "$(($(sim media VSLOSS | jq .media.faulted_segments) > 0))" 1
   expect_eq "faults: lost frames are counted" "$(($(jq .missing_frames "$work/out") > 0))" 1
+  expect_eq "faults: in number order, repeats once" "$(in_order "$work/faults.frames")" 0
+  expect_eq "faults: repeated frames were dropped" "$(($(jq .repeated_frames "$work/out") > 0))" 1
+  # Reordering alone loses nothing.
+  live_check reorder VSREORDER 10 h264
+  expect_eq "reorder: segments were faulted" "$(($(sim media VSREORDER | jq .media.faulted_segments) > 0))" 1
+  expect_eq "reorder: nothing missing" "$(jq '.missing_frames + .late_frames' "$work/out")" 0
+  expect_eq "reorder: in number order" "$(in_order "$work/reorder.frames")" 0
 }
 
 live_unselected() {

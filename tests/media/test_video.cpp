@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -63,14 +64,16 @@ struct Clip {
     std::vector<std::vector<BYTE>> vRgb; // FFmpeg's decoding of each frame, RGB24
 };
 
-Clip MakeClip(bool bH264, int nWidth, int nHeight, int nFrames)
+Clip MakeClip(bool bH264, int nWidth, int nHeight, int nFrames, int nGop = 5)
 {
     Clip clip;
     const fs::path es = VideoEnv::Dir() / (std::string("clip") + (bH264 ? ".h264" : ".m4v"));
     const fs::path rgb = VideoEnv::Dir() / "clip.rgb";
     const std::string strSize = std::to_string(nWidth) + "x" + std::to_string(nHeight);
-    const std::string strCodec = bH264 ? "-c:v libx264 -bf 0 -g 5 -x264-params repeat-headers=1 -f h264"
-                                       : "-c:v mpeg4 -bf 0 -g 5 -f m4v";
+    const std::string strGop = " -g " + std::to_string(nGop);
+    const std::string strCodec =
+        bH264 ? "-c:v libx264 -bf 0" + strGop + " -x264-params repeat-headers=1 -f h264"
+              : "-c:v mpeg4 -bf 0" + strGop + " -f m4v";
     if (Run("ffmpeg -v error -y -f lavfi -i testsrc=size=" + strSize + ":rate=25 -frames:v " +
             std::to_string(nFrames) + " -pix_fmt yuv420p " + strCodec + " " + es.string()) != 0 ||
         Run("ffmpeg -v error -y -i " + es.string() + " -f rawvideo -pix_fmt rgb24 " + rgb.string()) != 0)
@@ -627,4 +630,129 @@ TEST(VideoPushSource, KeyFrames)
     };
     for (const Case& c : aCases)
         EXPECT_EQ(CPushSourceFilter::IsKeyFrame(c.v.data(), c.v.size(), c.nMode), c.bKey);
+}
+
+// Frames put back in number order: each case gives arrivals (number, tick) and, after each
+// arrival, the numbers handed on. A frame after a gap waits for the missing one until it comes
+// or the wait is over; repeats and frames that come after their wait are dropped.
+TEST(FrameOrderer, HandsFramesOnInOrder)
+{
+    struct Arrival {
+        int nSeq; // -1: no frame, only time passes
+        DWORD dwTick;
+        std::vector<int> vOut;
+    };
+    struct Case {
+        const char* pszName;
+        std::vector<Arrival> vArrivals;
+        CFrameOrderer::Counters counters;
+    };
+    const DWORD dwWait = CFrameOrderer().WaitMs();
+    ASSERT_GE(dwWait, 150u); // a segment held back 150 ms by the network must still fit
+    ASSERT_LE(dwWait, CFrameOrderer::kMaxWaitMs);
+    const std::vector<Case> vCases = {
+        {"reordered, nothing lost",
+         {{1, 0, {1}}, {3, 40, {}}, {4, 80, {}}, {2, 100, {2, 3, 4}}, {5, 120, {5}}},
+         {1, 0, 0, 0}},
+        {"lost: the wait ends",
+         {{1, 0, {1}}, {3, 40, {}}, {-1, 40 + dwWait - 1, {}}, {-1, 40 + dwWait, {3}}},
+         {0, 0, 0, 1}},
+        {"repeated frames once",
+         {{1, 0, {1}}, {1, 1, {}}, {3, 2, {}}, {3, 3, {}}, {2, 4, {2, 3}}, {2, 5, {}}},
+         {1, 3, 0, 0}},
+        {"a frame after its wait is dropped",
+         {{1, 0, {1}},
+          {3, 40, {}},
+          {4, 50, {}},
+          {-1, 40 + dwWait, {3, 4}},
+          {2, 60 + dwWait, {}},
+          {5, 61 + dwWait, {5}}},
+         {0, 0, 1, 1}},
+        {"around the wrap",
+         {{65534, 0, {65534}}, {0, 10, {}}, {65535, 20, {65535, 0}}, {1, 30, {1}}},
+         {1, 0, 0, 0}},
+        {"a camera that numbers anew",
+         {{100, 0, {100}}, {101, 10, {101}}, {5000, 20, {5000}}, {5001, 30, {5001}}},
+         {0, 0, 0, 0}},
+    };
+    for (const Case& c : vCases) {
+        SCOPED_TRACE(c.pszName);
+        CFrameOrderer orderer;
+        const BYTE abData[4] = {1, 2, 3, 4};
+        for (const Arrival& a : c.vArrivals) {
+            if (a.nSeq >= 0) {
+                MediaFrame frame;
+                frame.pData = abData;
+                frame.nLen = sizeof(abData);
+                frame.usSequence = static_cast<WORD>(a.nSeq);
+                frame.nCodec = MEDIA_CODEC_H264;
+                orderer.Push(frame, a.dwTick);
+            }
+            std::vector<int> vOut;
+            orderer.Release(a.dwTick, [&](CFrameOrderer::Frame& f) {
+                EXPECT_EQ(std::vector<BYTE>(f.frame.pData, f.frame.pData + f.frame.nLen),
+                          std::vector<BYTE>(abData, abData + 4));
+                vOut.push_back(f.frame.usSequence);
+            });
+            EXPECT_EQ(vOut, a.vOut) << "after " << a.nSeq << " at " << a.dwTick;
+        }
+        const CFrameOrderer::Counters& counters = orderer.GetCounters();
+        EXPECT_EQ(counters.qwReordered, c.counters.qwReordered);
+        EXPECT_EQ(counters.qwRepeated, c.counters.qwRepeated);
+        EXPECT_EQ(counters.qwLate, c.counters.qwLate);
+        EXPECT_EQ(counters.qwSkipped, c.counters.qwSkipped);
+    }
+
+    // Held frames are bounded: a gap that would hold more is given up at once.
+    CFrameOrderer orderer;
+    const std::vector<BYTE> vData(1000, 7);
+    MediaFrame frame;
+    frame.pData = vData.data();
+    frame.nLen = static_cast<DWORD>(vData.size());
+    std::size_t nOut = 0;
+    for (int i = 0; i < 1000; ++i) {
+        frame.usSequence = static_cast<WORD>(i == 0 ? 0 : i + 1); // 1 never comes
+        orderer.Push(frame, 0);
+        orderer.Release(0, [&](CFrameOrderer::Frame&) { ++nOut; });
+        ASSERT_LE(orderer.Held(), CFrameOrderer::kMaxHeldFrames + 1);
+    }
+    EXPECT_GT(nOut, 1000 - CFrameOrderer::kMaxHeldFrames - 2);
+}
+
+// A frame lost after the first key frame does not stop the picture until the next one: the
+// frames after the gap are decoded with the decoder's concealment and shown, for both codecs.
+TEST(VideoLive, PictureGoesOnAfterALostFrame)
+{
+    for (const bool bH264 : {true, false}) {
+        SCOPED_TRACE(bH264 ? "H.264" : "MPEG-4");
+        const int nFrames = 30;
+        const Clip clip = MakeClip(bH264, 352, 288, nFrames, 100); // one key frame, at the start
+        ASSERT_EQ(clip.vFrames.size(), std::size_t(nFrames));
+        NullAudio audio;
+        CVideoPaneLogic pane(nullptr, TestHooks(audio));
+        auto pDevice = MakeDevice(7, u"Gate");
+        pDevice->bNoCaption = 1;
+        pane.ShowDevice(pDevice.get());
+        Feeder feed{pane, 7, bH264 ? MEDIA_CODEC_H264 : MEDIA_CODEC_MPEG4, 1};
+        const std::set<int> setLost = {6, 13, 14};
+        for (int i = 0; i < nFrames; ++i) {
+            if (setLost.count(i) != 0) {
+                ++feed.usSequence; // the number goes by, the frame never comes
+                continue;
+            }
+            feed.WholeFrame(Stamped(clip.vFrames[i]), bH264 ? 2 : 1);
+        }
+        pane.Session()->FlushFrame();
+        const std::uint64_t qwFed = nFrames - setLost.size();
+        ASSERT_TRUE(WaitFor([&] { return pane.Session()->GetStats().qwRendered >= qwFed; }))
+            << pane.Session()->GetStats().qwRendered << " of " << qwFed;
+        // The last picture shown is the last frame's, concealment errors and all.
+        ASSERT_TRUE(pane.Snapshot());
+        const std::vector<BYTE> vBmp = ReadFile(pane.SnapshotPath());
+        const double dLast = BmpDifference(vBmp, clip.vRgb[nFrames - 1], 352, 288);
+        const double dBeforeGap = BmpDifference(vBmp, clip.vRgb[5], 352, 288);
+        EXPECT_GE(dLast, 0);
+        EXPECT_LT(dLast, dBeforeGap);
+        pane.StopDevice(pDevice.get());
+    }
 }

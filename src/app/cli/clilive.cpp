@@ -5,7 +5,9 @@
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
 #include "core/log.h"
+#include "media/video/frameorderer.h"
 #include "net/socketmanager.h"
+#include "platform/ticks.h"
 #include "protocol/engmedia.h"
 #include "protocol/password.h"
 
@@ -55,6 +57,8 @@ struct LiveStats {
     DWORD nCodec = MEDIA_CODEC_AUDIO;
     std::ofstream save;
     std::ofstream frameLog;
+    // Frames go on in number order, each number once, as the desktop client's pane takes them.
+    CFrameOrderer orderer;
 };
 LiveStats* g_pLive = nullptr;
 
@@ -88,7 +92,7 @@ uLong WireCrc(const MediaFrame& frame)
     return crc32(uCrc, frame.pData + nDone, frame.nLen - nDone);
 }
 
-void LiveSink(MediaFrame* pFrame)
+void TakeFrame(const MediaFrame* pFrame)
 {
     LiveStats& s = *g_pLive;
     const BYTE* pData = pFrame->pData;
@@ -108,8 +112,8 @@ void LiveSink(MediaFrame* pFrame)
                       static_cast<unsigned>(nLen), crc32(0, pData, nLen));
         s.frameLog << szLine;
     }
-    // Video and audio frames of one stream share the frame numbers, and frames are handed
-    // out in slot order, not number order: count the numbers never seen within the span.
+    // Video and audio frames of one stream share the frame numbers: count the numbers never
+    // seen within the span.
     const std::int64_t llSequence =
         s.setSeen.empty()
             ? pFrame->usSequence
@@ -130,6 +134,13 @@ void LiveSink(MediaFrame* pFrame)
     }
     if (s.save.is_open())
         s.save.write(reinterpret_cast<const char*>(pData), nLen);
+}
+
+void LiveSink(MediaFrame* pFrame)
+{
+    const DWORD dwNow = GetTickCount();
+    g_pLive->orderer.Push(*pFrame, dwNow);
+    g_pLive->orderer.Release(dwNow, [](CFrameOrderer::Frame& frame) { TakeFrame(&frame.frame); });
 }
 
 // Segments and frames the media sockets dropped as malformed, refused or too long.
@@ -197,6 +208,7 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     client.Manager()->CancelSelectDevice();
     pEngine->SetMediaSink(nullptr, nullptr);
+    stats.orderer.ReleaseAll([](CFrameOrderer::Frame& frame) { TakeFrame(&frame.frame); });
     g_pLive = nullptr;
     stats.save.close();
 
@@ -214,6 +226,8 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
         {"fps", dSeconds > 0 ? static_cast<double>(stats.qwVideoFrames) / dSeconds : 0.0},
         {"kbps", dSeconds > 0 ? static_cast<double>(stats.qwVideoBytes) * 8 / 1000 / dSeconds : 0.0},
         {"missing_frames", stats.Missing()},
+        {"repeated_frames", stats.orderer.GetCounters().qwRepeated},
+        {"late_frames", stats.orderer.GetCounters().qwLate},
         {"dropped_frames", qwDroppedFrames},
         {"dropped_segments", qwDroppedSegments},
     };

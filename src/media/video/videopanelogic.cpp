@@ -8,6 +8,9 @@
 #include "protocol/engcmd.h"
 
 #include "platform/msgwindow.h"
+#include "platform/ticks.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -30,12 +33,18 @@ void PaneMediaSink(MediaFrame* pFrame)
 // The queued frames go on once the socket layer's delivery has returned to the event loop.
 constexpr char kFlushClass[] = "VideoPaneFrameFlush";
 constexpr UINT WM_FLUSH_FRAMES = WM_USER + 1;
+// Wakes the orderer when a held frame's wait for a missing one is over.
+constexpr UINT_PTR TR_ORDER_WAIT = 1;
 
 LRESULT FlushWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    if (uMsg == WM_FLUSH_FRAMES) {
-        if (auto* pLogic = reinterpret_cast<CVideoPaneLogic*>(GetWindowUserData(hWnd)))
-            pLogic->FlushQueuedFrames();
+    if (uMsg == WM_FLUSH_FRAMES || (uMsg == WM_TIMER && wParam == TR_ORDER_WAIT)) {
+        if (auto* pLogic = reinterpret_cast<CVideoPaneLogic*>(GetWindowUserData(hWnd))) {
+            if (uMsg == WM_FLUSH_FRAMES)
+                pLogic->FlushQueuedFrames();
+            else
+                pLogic->ReleaseOrderedFrames();
+        }
         return 0;
     }
     return DefWindowProc(hWnd, uMsg, wParam, lParam);
@@ -44,6 +53,12 @@ LRESULT FlushWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 // A delivery larger than this goes on at once: a second of 1080p at 8 Mbit/s is about 1 MB.
 constexpr std::size_t kMaxQueuedFrames = 512;
 constexpr std::size_t kMaxQueuedBytes = 8u << 20;
+
+// Where the codec data starts: after the stamp header of a stamped frame.
+DWORD EsOffset(const MediaFrame& frame)
+{
+    return frame.bStamped && frame.nLen > 0 && frame.pData[0] <= frame.nLen ? frame.pData[0] : 0;
+}
 
 // The talk codec the camera plays: GSM 06.10 in its AVI variant.
 constexpr BYTE kSpeakerCodec = 74;
@@ -111,8 +126,10 @@ void CVideoPaneLogic::Detach()
         DestroyWindow(m_hFlushWnd);
     m_hFlushWnd = nullptr;
     m_bFlushPosted = false;
+    m_bOrderTimer = false;
     m_vQueue.clear();
     m_nQueuedBytes = 0;
+    m_orderer.Reset();
     m_bAttached = false;
 }
 
@@ -156,11 +173,8 @@ void CVideoPaneLogic::QueueMediaFrame(const MediaFrame& frame)
     // The frame being delivered is the one the socket layer handed out last.
     const DWORD dwGatherUs = GetLastFrameAssembleUs();
     if (m_hFlushWnd == nullptr) {
-        m_tArrival = tArrival;
-        m_dwGatherUs = dwGatherUs;
-        OnMediaFrame(frame);
-        m_tArrival = 0;
-        m_dwGatherUs = 0;
+        m_orderer.Push(frame, GetTickCount(), tArrival, dwGatherUs);
+        ReleaseOrderedFrames();
         return;
     }
     QueuedFrame queued{frame, std::vector<BYTE>(frame.pData, frame.pData + frame.nLen), tArrival, dwGatherUs};
@@ -196,18 +210,39 @@ void CVideoPaneLogic::FlushQueuedFrames()
         const WORD usB = static_cast<WORD>(b.frame.usSequence - usBase);
         return usA != usB ? usA < usB : a.frame.bySubSequence < b.frame.bySubSequence;
     });
+    const DWORD dwNow = GetTickCount();
     for (QueuedFrame& queued : vFrames) {
         queued.frame.pData = queued.vData.data();
-        m_tArrival = queued.tArrival;
-        m_dwGatherUs = queued.dwGatherUs;
-        OnMediaFrame(queued.frame);
+        const std::uint64_t qwLate = m_orderer.GetCounters().qwLate;
+        if (!m_orderer.Push(queued.frame, dwNow, queued.tArrival, queued.dwGatherUs) &&
+            m_orderer.GetCounters().qwLate != qwLate)
+            VLOG(3, "FlushQueuedFrames: frame %u came after its wait of %u ms", queued.frame.usSequence,
+                 static_cast<unsigned>(m_orderer.WaitMs()));
     }
+    ReleaseOrderedFrames();
+}
+
+void CVideoPaneLogic::ReleaseOrderedFrames()
+{
+    if (m_bOrderTimer && m_hFlushWnd != nullptr)
+        KillTimer(m_hFlushWnd, TR_ORDER_WAIT);
+    m_bOrderTimer = false;
+    bool bFed = false;
+    m_orderer.Release(GetTickCount(), [this, &bFed](CFrameOrderer::Frame& frame) {
+        m_tArrival = frame.tArrival;
+        m_dwGatherUs = frame.dwGatherUs;
+        OnMediaFrame(frame.frame);
+        bFed = true;
+    });
     m_tArrival = 0;
     m_dwGatherUs = 0;
-    // The socket layer hands out whole units, one per frame number: the last frame of the
-    // delivery is complete, so it need not wait a frame period for the next one to start.
-    if (m_pSession)
+    // The socket layer hands out whole units, one per frame number: the last frame handed on
+    // is complete, so it need not wait a frame period for the next one to start.
+    if (bFed && m_pSession)
         m_pSession->FlushFrame();
+    const DWORD dwWait = m_orderer.TimeToNextRelease(GetTickCount());
+    if (dwWait != CFrameOrderer::kNothingHeld && m_hFlushWnd != nullptr)
+        m_bOrderTimer = SetTimer(m_hFlushWnd, TR_ORDER_WAIT, std::max<DWORD>(dwWait, 1)) != 0;
 }
 
 std::u16string CVideoPaneLogic::CaptionOf(const DeviceInfo& device, DWORD dwCameraID)
@@ -238,6 +273,10 @@ int CVideoPaneLogic::FeedVideoData(const MediaFrame& frame)
     }
     ++m_counters.qwReceived;
     m_counters.qwGatherUs += m_dwGatherUs;
+    // One line per frame at level 4, its codec data's CRC-32 comparable with the camera's.
+    VLOG(4, "FeedVideoData: id:%u, seq:%u, es_size:%u, es_crc:%08lx", static_cast<unsigned>(frame.ulCameraID),
+         frame.usSequence, static_cast<unsigned>(frame.nLen - EsOffset(frame)),
+         crc32(0, frame.pData + EsOffset(frame), frame.nLen - EsOffset(frame)));
     ++m_pDevice->dwFrameCount;
     m_pDevice->dwByteCount += frame.nLen;
     if (!m_pSession)
@@ -320,6 +359,7 @@ void CVideoPaneLogic::ShowDevice(DeviceInfo* pDevice)
     m_usLastSequence = 0;
     m_byLastSubSequence = 0;
     m_bSequenceFree = true;
+    m_orderer.Reset();
     m_pPresenter = m_pView != nullptr ? m_pView->CreateVideoWindow() : nullptr;
     m_pSession = m_hooks.fnMakeSession(m_pPresenter);
     if (m_pView != nullptr)
@@ -336,7 +376,8 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
         VLOG(
             3,
             "Live view of %u ended: %llu video frames received, %llu filtered, %llu oversized, "
-            "%llu frames to the decoder, %llu rendered, %llu dropped, %llu graphs, %llu put back in order; "
+            "%llu frames to the decoder, %llu rendered, %llu dropped, %llu graphs, %llu put back in order, "
+            "%llu repeated, %llu late, %llu numbers missing; "
             "arrival to window %.2f ms, key frames %.2f ms, longest %.2f ms; reassembly %.2f ms",
             static_cast<unsigned>(m_pDevice->GetID()), static_cast<unsigned long long>(m_counters.qwReceived),
             static_cast<unsigned long long>(m_counters.qwFiltered),
@@ -344,7 +385,10 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
             static_cast<unsigned long long>(stats.qwPushed),
             static_cast<unsigned long long>(stats.qwRendered),
             static_cast<unsigned long long>(stats.qwDropped), static_cast<unsigned long long>(stats.qwBuilds),
-            static_cast<unsigned long long>(m_counters.qwReordered),
+            static_cast<unsigned long long>(m_counters.qwReordered + m_orderer.GetCounters().qwReordered),
+            static_cast<unsigned long long>(m_orderer.GetCounters().qwRepeated),
+            static_cast<unsigned long long>(m_orderer.GetCounters().qwLate),
+            static_cast<unsigned long long>(m_orderer.GetCounters().qwSkipped),
             stats.qwTimed ? stats.qwLatencyNs / 1e6 / double(stats.qwTimed) : 0.0,
             stats.qwKeyTimed ? stats.qwKeyLatencyNs / 1e6 / double(stats.qwKeyTimed) : 0.0,
             stats.qwKeyLatencyMaxNs / 1e6,
@@ -357,6 +401,9 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
     m_hooks.pAudio->StopPlay();
     m_hooks.pAudio->StopCapture();
     m_pDevice = nullptr;
+    m_orderer.Reset();
+    m_vQueue.clear();
+    m_nQueuedBytes = 0;
     m_bFullScreen = false;
     m_nPictureWidth = 0;
     m_nPictureHeight = 0;
@@ -405,6 +452,7 @@ void CVideoPaneLogic::ResetSequence()
     m_usLastSequence = 0;
     m_byLastSubSequence = 0;
     m_bSequenceFree = true;
+    m_orderer.Reset();
 }
 
 bool CVideoPaneLogic::ToggleFullScreen()

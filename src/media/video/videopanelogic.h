@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/notify.h"
+#include "media/video/frameorderer.h"
 #include "media/video/videosession.h"
 #include "protocol/engmedia.h"
 
@@ -68,13 +69,17 @@ public:
     // The media callback: audio to FeedAudioData, video to FeedVideoData.
     int OnMediaFrame(const MediaFrame& frame);
     // The media engine's frames, as it delivers them. The socket layer hands out the frames it
-    // has completed in the order of its slots, not of their numbers, so the frames of one
-    // delivery are held until it ends and then go to OnMediaFrame in number order: the live
-    // filter would otherwise drop every frame that came after a newer one. Without Attach (no
-    // message window) a frame goes on at once.
+    // has completed in the order of its slots, not of their numbers, and a frame held up by the
+    // network completes after newer ones: the frames of one delivery are held until it ends,
+    // then put in number order with those still waiting for an older one (CFrameOrderer), and
+    // go to OnMediaFrame in that order, so that the live filter does not drop a frame that came
+    // after a newer one. Without Attach (no message window) a frame goes to the orderer at once.
     void QueueMediaFrame(const MediaFrame& frame);
     void FlushQueuedFrames();
+    // The orderer's wait for a missing frame is over: what waited for it goes on.
+    void ReleaseOrderedFrames();
     std::size_t QueuedFrames() const { return m_vQueue.size(); }
+    const CFrameOrderer& Orderer() const { return m_orderer; }
     int FeedVideoData(const MediaFrame& frame);
     int FeedAudioData(const MediaFrame& frame);
     void SendAudioData(const BYTE* pData, int nLen);
@@ -150,4 +155,6 @@ private:
     std::size_t m_nQueuedBytes = 0;
     HWND m_hFlushWnd = nullptr;
     bool m_bFlushPosted = false;
+    CFrameOrderer m_orderer;
+    bool m_bOrderTimer = false;
 };
