@@ -141,9 +141,13 @@ saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:r
   "$sim" --send "$work/ctl" offline VL0003 >/dev/null
   media >"$work/media.json"
   sleep 2
-  # Escape closes the main window, which ends the view.
-  xdotool windowfocus --sync "$win" key Escape
-  wait $client' "$client" "$work" "$sim"
+  # SIGTERM closes the windows as the user would, which ends the view.
+  kill -TERM $client
+  wait $client
+  echo $? >"$work/client.exit"' "$client" "$work" "$sim"
+exit_status=$(cat "$work/client.exit" 2>/dev/null)
+echo "desktop: closed by SIGTERM, exit ${exit_status:-?}"
+[[ $exit_status == 0 ]] || fail "desktop: the client ended with status ${exit_status:-?} on SIGTERM"
 # The simulator's tone is 440 Hz; sox estimates the frequency of what the sink played.
 read -r tone rms < <(sox -t raw -r 8000 -e signed -b 16 -c 1 "$work/speaker.raw" -n stat 2>&1 |
   awk '/Rough +frequency/ { f = $3 } /RMS +amplitude/ { r = $3 } END { printf "%d %.4f\n", f, r }')

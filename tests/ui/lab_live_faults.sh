@@ -6,7 +6,8 @@
 #  - 1 % loss (with the reordering): the picture keeps changing (two screenshots a second apart
 #    differ) and the pane renders at least 80 % of the frames it receives whole;
 #  - the client's memory stays within a bound over the run;
-#  - SIGTERM while the camera streams ends the client with exit status 0.
+#  - closing the main window while the camera streams (SIGTERM, which closes the windows) ends
+#    the client with exit status 0.
 #   lab_live_faults.sh <vistrel> <vistrel-camsim> <vistrel-regsvr> <decoder module> <data dir> [seconds]
 set -uo pipefail
 client=$1 sim=$2 regsvr=$3 module=$4 data=$5 seconds=${6:-15}
@@ -76,10 +77,23 @@ xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1280x800x24" bash -c '
   import -window root "$work/loss2.png"
   date +%H:%M:%S >"$work/loss.to"
   rss >"$work/rss.end"
-  # Closed from outside while the camera streams, as a session ending would.
+  # Closed while the camera streams: SIGTERM closes the windows as the close button does (an
+  # Escape may land on a list that takes it).
   kill -TERM $client
   wait $client
   echo $? >"$work/client.exit"' "$client" "$work" "$sim" "$seconds"
+
+exit_status=$(cat "$work/client.exit" 2>/dev/null)
+echo "closed while streaming: exit ${exit_status:-?}"
+[[ $exit_status == 0 ]] || fail "the client ended with status ${exit_status:-?}: $(tail -n 3 "$work/client.out")"
+if grep -q "runtime error\|AddressSanitizer\|LeakSanitizer" "$work/client.out"; then
+  fail "sanitizer report: $(grep -m3 "runtime error\|Sanitizer" "$work/client.out")"
+fi
+# Under the sanitizers only the close is judged: the figures need the optimised build.
+if [[ -n ${LIVE_FAULTS_CLOSE_ONLY:-} ]]; then
+  ((failures == 0)) && echo "lab_live_faults: all checks passed (close only)"
+  exit $((failures > 0))
+fi
 
 log=$(ls "$work"/home/DebugInfo.*.log 2>/dev/null | head -1)
 [[ -n $log ]] || { fail "no client log"; exit 1; }
@@ -138,10 +152,6 @@ fi
 rss_start=$(cat "$work/rss.start" 2>/dev/null) rss_end=$(cat "$work/rss.end" 2>/dev/null)
 echo "memory: $rss_start KiB -> $rss_end KiB over $((2 * seconds + 3)) s"
 ((rss_end - rss_start < 40000)) || fail "memory grew by $((rss_end - rss_start)) KiB"
-
-exit_status=$(cat "$work/client.exit" 2>/dev/null)
-echo "closed by SIGTERM while streaming: exit ${exit_status:-?}"
-[[ $exit_status == 0 ]] || fail "the client ended with status ${exit_status:-?}: $(tail -n 3 "$work/client.out")"
 
 if [[ -n ${VISTREL_SCREENSHOT_DIR:-} ]]; then
   mkdir -p "$VISTREL_SCREENSHOT_DIR" && cp "$work"/*.png "$VISTREL_SCREENSHOT_DIR/"
