@@ -5,9 +5,13 @@
 # and the time from a frame's last segment reaching the client to its pixels handed to the
 # window, key frames apart). Run inside the lab:
 #   scripts/lab/lab-run.sh -- bench/live/live_desktop.sh <build tree> <data folder> [seconds]
+# LIVE_CONFIGS ("W H KBPS;..." ) replaces the two sizes; LIVE_MEDIA_FAULTS (a JSON object, e.g.
+# {"out": {"loss": 0.01, "reorder": 0.05}}) puts the simulator's faults on the camera's segments;
+# LIVE_CLIENT runs another client binary in the same way.
 set -uo pipefail
 build=$1 data=$2 seconds=${3:-15}
-client=$build/src/app/vistrel sim=$build/tools/camsim/vistrel-camsim
+client=${LIVE_CLIENT:-$build/src/app/vistrel} sim=$build/tools/camsim/vistrel-camsim
+faults=${LIVE_MEDIA_FAULTS:-{\}}
 work=$(mktemp -d)
 pid=
 trap '[[ -n $pid ]] && kill $pid 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
@@ -19,10 +23,11 @@ cp "$data/CameraType.ini" "$data/Vistrel.ini" "$VISTREL_HOME/"
 sed -i 's/^level=.*/level=4/' "$VISTREL_HOME/Vistrel.ini" # the pane's per-second line
 "$build/tools/regsvr/vistrel-regsvr" "$build/src/filter/libZebH264Filter.so" >/dev/null
 read -r addr _ <<<"$LAB_CAMERA_ADDRS_1"
-for cfg in "1280 720 4000" "1920 1080 8000"; do
+IFS=';' read -ra configs <<<"${LIVE_CONFIGS:-1280 720 4000;1920 1080 8000}"
+for cfg in "${configs[@]}"; do
   read -r w h kbps <<<"$cfg"
-  printf '{ "seed": 5, "defaults": { "password": "pw" }, "cameras": [ { "address": "%s", "id": 5200, "serial": "VLB", "name": "Bench", "media": { "codec": "h264", "width": %d, "height": %d, "fps": 25, "kbps": %d, "gop": 50 } } ] }' \
-    "$addr" "$w" "$h" "$kbps" >"$work/sc.json"
+  printf '{ "seed": 5, "defaults": { "password": "pw" }, "cameras": [ { "address": "%s", "id": 5200, "serial": "VLB", "name": "Bench", "media": { "codec": "h264", "width": %d, "height": %d, "fps": 25, "kbps": %d, "gop": 50, "faults": %s } } ] }' \
+    "$addr" "$w" "$h" "$kbps" "$faults" >"$work/sc.json"
   rm -f "$VISTREL_HOME"/DebugInfo.*.log "$work/ctl"
   ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/sc.json" --addresses "$LAB_CAMERA_ADDRS_1" \
     --control "$work/ctl" >"$work/sim.out" 2>&1 &
@@ -48,7 +53,8 @@ for cfg in "1280 720 4000" "1920 1080 8000"; do
     sleep "$seconds"
     t1=$(ticks); s1=$(date +%s.%N); f1=$(media | jq .media.live_frames); date +%H:%M:%S >"$work/to"
     echo "$t0 $t1 $s0 $s1 $f0 $f1" >"$work/cpu"
-    xdotool windowfocus --sync "$win" key Escape
+    # Escape does not end the program; SIGTERM closes its windows as the close button does.
+    kill -TERM $client
     wait $client' "$client" "$work" "$sim" "$seconds"
   kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=
   read -r t0 t1 s0 s1 f0 f1 <"$work/cpu"
@@ -57,6 +63,7 @@ for cfg in "1280 720 4000" "1920 1080 8000"; do
   # The pane's lines inside the measured stretch.
   grep -h "Video pane:" "$VISTREL_HOME"/DebugInfo.*.log | awk -v a="$from" -v b="$to" '
     { t = substr($0, 1, 8) } t > a && t <= b {
+      match($0, /segments [0-9]+/); g += substr($0, RSTART + 9, RLENGTH - 9)
       match($0, /rendered [0-9]+/); r += substr($0, RSTART + 9, RLENGTH - 9)
       match($0, /dropped [0-9]+/); d += substr($0, RSTART + 8, RLENGTH - 8)
       match($0, /push [0-9.]+/); p += substr($0, RSTART + 5, RLENGTH - 5)
@@ -69,7 +76,7 @@ for cfg in "1280 720 4000" "1920 1080 8000"; do
       if (v > 0) { kn++; ks += v; if (v > km) km = v }
       n++ }
     END {
-      printf "%d s: rendered %d, dropped %d, push %.2f ms/frame, decode %.2f ms/frame, render (copy, scale, hand to window) %.2f ms/frame\n", n, r, d, p / n, c / n, q / n
+      printf "%d s: received whole %d, rendered %d (%.1f frames/s), dropped %d, push %.2f ms/frame, decode %.2f ms/frame, render (copy, scale, hand to window) %.2f ms/frame\n", n, g, r, r / n, d, p / n, c / n, q / n
       printf "  arrival of a frame'"'"'s last segment to its pixels handed to the window: mean %.2f ms, longest %.2f ms; key frames (%d): mean %.2f ms, longest %.2f ms\n", r ? lw / r : 0, lm, kn, kn ? ks / kn : 0, km }' >"$work/stages"
   awk -v t0="$t0" -v t1="$t1" -v s0="$s0" -v s1="$s1" -v f0="$f0" -v f1="$f1" -v hz="$hz" -v cfg="${w}x$h ${kbps} kbit/s" \
     'BEGIN { printf "%s: camera sent %d frames in %.1f s; client CPU %.1f %% of one core; ", cfg, f1 - f0, s1 - s0, 100 * (t1 - t0) / hz / (s1 - s0) }'

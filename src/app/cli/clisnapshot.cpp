@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
+
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -46,12 +48,17 @@ int CmdSnapshot(const CliOptions& options, const SnapshotArgs& args, bool bPassw
         return CLI_EXIT_FAILURE;
     }
     const DWORD dwID = pDevice->GetID();
+    const auto start = std::chrono::steady_clock::now();
     pManager->SelectDevice(dwID, pDevice->enCameraType, PLAY_TYPE_REALTIME);
     // Selection shows the device through the pane command; a pane that missed it shows it now.
     pPane->ShowDevice(pDevice);
     const bool bPicture = client.RunUntil(
         [&] { return pPane->Session() != nullptr && pPane->Session()->GetStats().qwRendered > 0; },
         args.nSeconds * 1000);
+    // From the start-video request to the first picture decoded and presented.
+    const auto llFirstMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     const bool bSaved = bPicture && pPane->Snapshot();
     const DWORD nWidth = pPane->PictureWidth();
     const DWORD nHeight = pPane->PictureHeight();
@@ -66,8 +73,8 @@ int CmdSnapshot(const CliOptions& options, const SnapshotArgs& args, bool bPassw
         return bPicture ? CLI_EXIT_FAILURE : CLI_EXIT_TIMEOUT;
     }
     if (options.bJson) {
-        const nlohmann::json j = {
-            {"ok", true}, {"id", dwID}, {"file", args.strOutput}, {"width", nWidth}, {"height", nHeight}};
+        const nlohmann::json j = {{"ok", true},      {"id", dwID},        {"file", args.strOutput},
+                                  {"width", nWidth}, {"height", nHeight}, {"first_picture_ms", llFirstMs}};
         std::printf("%s\n", j.dump(2).c_str());
     } else {
         std::printf("%s: %ux%u\n", args.strOutput.c_str(), static_cast<unsigned>(nWidth),
