@@ -18,4 +18,5 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 (cd "$root/build/asan" && ctest --output-on-failure -j"$(nproc)" --timeout 300 -LE '^(lab|e2e)$')
 # The desktop client closed while a camera streams, under the sanitizers.
-(cd "$root/build/asan" && LIVE_FAULTS_CLOSE_ONLY=1 ctest --output-on-failure --timeout 300 -R '^ui_live_faults_lab$')
+(cd "$root/build/asan" && LIVE_FAULTS_CLOSE_ONLY=1 LSAN_OPTIONS="suppressions=$root/tests/ui/lsan-desktop.supp" \
+  ctest --output-on-failure --timeout 300 -R '^ui_live_faults_lab$')

@@ -42,7 +42,12 @@ CVistrelApp::CVistrelApp()
     // their component runtime is initialised here for the main thread.
 }
 
-CVistrelApp::~CVistrelApp() = default;
+CVistrelApp::~CVistrelApp()
+{
+    // The lock goes with the process; closing it says so to the leak checker too.
+    if (m_hMutex != nullptr)
+        CloseNamedMutex(m_hMutex);
+}
 
 bool CVistrelApp::TakeInstanceLock()
 {
