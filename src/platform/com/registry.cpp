@@ -1,5 +1,7 @@
 #include "platform/com/registry.h"
 
+#include "platform/buildinfo.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -187,7 +189,8 @@ CRegistry::CRegistry(std::string strPath) : m_strPath(std::move(strPath)) {}
 
 CRegistry CRegistry::ClassesRoot()
 {
-    // The program folder, as platform/module resolves it (this layer does without Qt).
+    // The program folder, as platform/module resolves it (this layer does without Qt); an
+    // installed copy shares one registry, which the package's scripts write.
     std::string strFolder;
     const char* pszHome = std::getenv("VISTREL_HOME");
     if (pszHome != nullptr && *pszHome != '\0') {
@@ -201,6 +204,8 @@ CRegistry CRegistry::ClassesRoot()
             strFolder.assign(szPath, static_cast<std::size_t>(nLen));
             strFolder.erase(strFolder.rfind('/') + 1);
         }
+        if (strFolder == VISTREL_INSTALL_BINDIR "/")
+            strFolder = VISTREL_INSTALL_STATEDIR "/";
     }
     return CRegistry(strFolder + kFileName);
 }
