@@ -4,6 +4,7 @@
 #include "app/cli/clisubcommands.h"
 #include "app/startup_engines.h"
 #include "device/settinggroups.h"
+#include "platform/buildinfo.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
@@ -44,6 +45,7 @@ int main(int argc, char** argv)
         "Vistrel command-line client: finds the cameras on the local network, shows and changes their "
         "settings and upgrades their firmware."};
     cli.footer(kExitCodes);
+    cli.set_version_flag("--version", "vistrel-cli " VISTREL_PACKAGE_VERSION);
     cli.require_subcommand(1);
     // Global options may also follow the subcommand.
     cli.fallthrough();
