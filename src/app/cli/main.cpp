@@ -122,6 +122,8 @@ int main(int argc, char** argv)
         return cli.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return cli.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return cli.exit(e);
     } catch (const CLI::ParseError& e) {
         // Under --json a script reads one document, also for a command line it got wrong.
         if (std::any_of(argv + 1, argv + argc,
