@@ -72,6 +72,9 @@ in_lab='
   sleep 1
   $as_user vistrel-cli --json search --seconds 3 >"$root/tmp/search.json" 2>"$root/tmp/search.err"
   echo "search exit $?" >"$root/tmp/search.rc"
+  # The decoder, created by class id from the registry the package wrote, in its private folder.
+  $as_user vistrel-cli snapshot VS0001 --password pw -o /tmp/snap.bmp >"$root/tmp/snap.log" 2>&1
+  echo "snapshot exit $?" >"$root/tmp/snap.rc"
   # Without the capability (a file system without extended attributes): sockets alone.
   chroot "$root" setcap -r /usr/bin/vistrel-cli
   $as_user vistrel-cli --json search --seconds 3 >"$root/tmp/nocap.json" 2>"$root/tmp/nocap.err"
@@ -88,6 +91,9 @@ in_lab='
 found=$(jq -r '[.[].serial] | sort | join(",")' "$root/tmp/search.json" 2>/dev/null || true)
 [[ $found == NVR0001,VS0001,VS0002 ]] || bad "search as a user found '$found'"
 grep -q "capture is off" "$root/tmp/search.err" && bad "capture off for the user: $(cat "$root/tmp/search.err")"
+[[ $(cat "$root/tmp/snap.rc") == "snapshot exit 0" ]] || bad "snapshot as a user: $(cat "$root/tmp/snap.rc" "$root/tmp/snap.log")"
+picture=$(identify -format '%m %w %h' "$root/tmp/snap.bmp" 2>&1 || true)
+[[ $picture == BMP* ]] || bad "the user's snapshot is not a picture: $picture"
 nocap=$(jq -r '[.[].serial] | sort | join(",")' "$root/tmp/nocap.json" 2>/dev/null || true)
 [[ $(cat "$root/tmp/nocap.rc") == "search exit 0" && $nocap == "$found" ]] ||
   bad "without CAP_NET_RAW the search found '$nocap': $(cat "$root/tmp/nocap.rc" "$root/tmp/nocap.err")"
@@ -95,10 +101,11 @@ nocap=$(jq -r '[.[].serial] | sort | join(",")' "$root/tmp/nocap.json" 2>/dev/nu
 [[ $(cat "$root/tmp/client.rc") == "client exit 0" ]] || bad "desktop client: $(cat "$root/tmp/client.rc" "$root/tmp/client.log")"
 [[ -n $shots && -f $root/tmp/client.png ]] && cp "$root/tmp/client.png" "$shots/installed-client.png"
 
-# Files written by the user's runs: the settings and the log in the user's XDG folders, the
-# scratch of the run (tmp, runtime folder), and nothing else; the settings the user's alone.
+# Files written by the user's runs: the settings (with the user's own classes, which lie over the
+# package's registry) and the log in the user's XDG folders, the scratch of the run (tmp,
+# runtime folder), and nothing else; the settings the user's alone.
 home=/home/vistrel-tester
-unexpected=$(written | grep -v -E "^($home/\.config/vistrel/(Vistrel|CameraType)\.ini|$home/\.local/state/vistrel/DebugInfo\.[0-9]+\.log|/tmp/.*|/run/user/$uid/.*|$home/\.cache/fontconfig/.*|$home/\.Xauthority)$" || true)
+unexpected=$(written | grep -v -E "^($home/\.config/vistrel/(Vistrel\.ini|CameraType\.ini|Classes\.reg|Classes\.reg\.lock)|$home/\.local/state/vistrel/DebugInfo\.[0-9]+\.log|/tmp/.*|/run/user/$uid/.*|$home/\.cache/fontconfig/.*|$home/\.Xauthority)$" || true)
 [[ -z $unexpected ]] || bad "written outside the user's XDG folders: $unexpected"
 for f in Vistrel.ini CameraType.ini; do
   [[ $(stat -c %a "$root$home/.config/vistrel/$f" 2>/dev/null) == 600 ]] || bad "$f missing or not 0600"
@@ -123,5 +130,5 @@ left=$( (cd "$top/layer/upper" && find . ! -type d ! -type c | sed 's#^\./#/#') 
 [[ -z $left ]] || bad "left after purge: $left"
 [[ ! -e $root/var/lib/vistrel ]] || bad "/var/lib/vistrel left after purge"
 
-((fail == 0)) && echo "install-test: installed, used as an unprivileged user in the lab (search found $found, also without CAP_NET_RAW; client heard $known devices), purged clean"
+((fail == 0)) && echo "install-test: installed, used as an unprivileged user in the lab (search found $found, also without CAP_NET_RAW; snapshot $picture; client heard $known devices), purged clean"
 exit $fail

@@ -105,6 +105,36 @@ TEST_F(PathsTest, ScratchFileLivesInAFolderOfOurOwn)
     fs::remove_all(dir);
 }
 
+// The videos folder as xdg-user-dir VIDEOS gives it, which holds an installed copy's downloads.
+TEST_F(PathsTest, VideosFolderFollowsTheUsersDirectoriesFile)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("vistrel-videos-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "config");
+    setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    const struct {
+        const char* pszFile; // user-dirs.dirs, nullptr for none
+        const char* pszExpected;
+    } cases[] = {
+        {nullptr, "/home/tester"},
+        {"XDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_VIDEOS_DIR=\"$HOME/Videos\"\n", "/home/tester/Videos"},
+        {"# written by xdg-user-dirs-update\nXDG_VIDEOS_DIR=\"/srv/videos/\"\n", "/srv/videos"},
+        {"XDG_VIDEOS_DIR=\"$HOME/Vid\u00e9os\"\n", "/home/tester/Vid\u00e9os"},
+        // Broken lines are passed over, as xdg-user-dir does.
+        {"XDG_VIDEOS_DIR=\"relative\"\n", "/home/tester"},
+        {"XDG_VIDEOS_DIR=\"$HOME/unterminated\n", "/home/tester"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(dir / "config" / "user-dirs.dirs");
+        if (c.pszFile != nullptr)
+            std::ofstream(dir / "config" / "user-dirs.dirs") << c.pszFile;
+        EXPECT_EQ(GetVideosFolder(), c.pszExpected) << (c.pszFile != nullptr ? c.pszFile : "no file");
+    }
+    unsetenv("XDG_CONFIG_HOME");
+    fs::remove_all(dir);
+}
+
 TEST_F(PathsTest, ProgramFolderFollowsVistrelHome)
 {
     const std::string strModule = GetModuleFileName();
