@@ -111,13 +111,13 @@ for f in Vistrel.ini CameraType.ini; do
   [[ $(stat -c %a "$root$home/.config/vistrel/$f" 2>/dev/null) == 600 ]] || bad "$f missing or not 0600"
 done
 [[ $(stat -c %a "$root$home/.config/vistrel") == 700 ]] || bad "settings folder not 0700"
-log=$(ls "$root$home"/.local/state/vistrel/DebugInfo.*.log 2>/dev/null | head -1)
+log=$(ls "$root$home"/.local/state/vistrel/DebugInfo.*.log 2>/dev/null | head -1 || true)
 [[ -n $log ]] || bad "no log in the user's state folder"
 # Said once in the log, by the one run that had no capture.
-said=$(cat "$root$home"/.local/state/vistrel/DebugInfo.*.log | grep -c "packet capture is off" || true)
+said=$(cat "$root$home"/.local/state/vistrel/DebugInfo.*.log 2>/dev/null | grep -c "packet capture is off" || true)
 [[ $said == 1 ]] || bad "the logs say $said times that capture is off (one run without it)"
 # The desktop client heard the search answers of all three devices.
-known=$(grep -h -o "ResCmd_Search: beg { id:[0-9a-f]*" "$root$home"/.local/state/vistrel/*.log | sort -u | wc -l)
+known=$( (grep -h -o "ResCmd_Search: beg { id:[0-9a-f]*" "$root$home"/.local/state/vistrel/*.log 2>/dev/null || true) | sort -u | wc -l)
 ((${known:-0} >= 3)) || bad "the desktop client knew ${known:-no} devices: $(cat "$root/tmp/client.log"; tail -n 20 "$log")"
 
 # Purge: nothing of the packages is left; what remains is the user's own and the package
