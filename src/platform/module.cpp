@@ -133,7 +133,7 @@ std::string GetLogFolder()
 {
     if (!HomeOverride().empty() || !IsInstalledCopy())
         return GetProgramFolder();
-    const std::string strFolder = XdgFolder("XDG_STATE_HOME", ".local/state");
+    std::string strFolder = XdgFolder("XDG_STATE_HOME", ".local/state");
     MakeFolders(strFolder);
     return strFolder;
 }

@@ -63,7 +63,7 @@ std::string GetPrivateTempFolder()
 {
     const char* pszRuntime = std::getenv("XDG_RUNTIME_DIR");
     if (pszRuntime != nullptr && *pszRuntime == '/') {
-        const std::string strFolder = WithoutTrailingSlash(pszRuntime) + "/vistrel";
+        std::string strFolder = WithoutTrailingSlash(pszRuntime) + "/vistrel";
         ::mkdir(strFolder.c_str(), 0700);
         if (IsPrivateFolder(strFolder))
             return strFolder;
@@ -83,7 +83,7 @@ std::string GetPrivateTempFolder()
 
 std::string GetVideosFolder()
 {
-    const std::string strHome = GetHomeFolder();
+    std::string strHome = GetHomeFolder();
     const char* pszConfig = std::getenv("XDG_CONFIG_HOME");
     const std::string strConfig =
         pszConfig != nullptr && *pszConfig == '/' ? WithoutTrailingSlash(pszConfig) : strHome + "/.config";
@@ -99,8 +99,7 @@ std::string GetVideosFolder()
             break;
         std::string strValue = strLine.substr(strKey.size(), nEnd - strKey.size());
         if (strValue.compare(0, 5, "$HOME") == 0)
-            strValue = strHome + strValue.substr(5);
-        // xdg-user-dir treats a folder equal to the home as unset; so do we, by the same result.
+            strValue.replace(0, 5, strHome);
         if (!strValue.empty() && strValue.front() == '/')
             return WithoutTrailingSlash(strValue);
     }

@@ -201,10 +201,10 @@ DWORD ReadLayered(const std::string& strPath, const std::string& strMachinePath,
             pHive->keys.push_back(key);
             continue;
         }
-        for (const auto& [strName, strValue] : key.values)
+        for (const auto& machineValue : key.values)
             if (std::none_of(pKey->values.begin(), pKey->values.end(),
-                             [&](const auto& value) { return SameName(value.first, strName); }))
-                pKey->values.emplace(strName, strValue);
+                             [&](const auto& value) { return SameName(value.first, machineValue.first); }))
+                pKey->values.insert(machineValue);
     }
     pHive->bDamaged = pHive->bDamaged || machine.bDamaged;
     return ERROR_SUCCESS;
