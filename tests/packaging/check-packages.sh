@@ -49,11 +49,11 @@ usr/share/doc/vistrel-camsim/copyright -rw-r--r-- root/root
 usr/share/doc/vistrel-camsim/changelog.gz -rw-r--r-- root/root"
 
 check_contents() { # deb, expected lines
-  local listing path mode owner line
+  local listing path mode owner
   listing=$(dpkg-deb -c "$1" | awk '{print $6, $1, $2}' | sed 's#^\./##')
   while read -r path mode owner; do
     [[ -n $path ]] || continue
-    line=$(grep -F -x -- "$path $mode $owner" <<<"$listing") ||
+    grep -q -F -x -- "$path $mode $owner" <<<"$listing" ||
       bad "$(basename "$1"): $path $mode $owner missing (has: $(grep -F -- "$path " <<<"$listing" || echo nothing))"
   done <<<"$2"
 }
