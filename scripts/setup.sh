@@ -29,6 +29,8 @@ PACKAGES=(
   qt6-translations-l10n
   # media tests: oracles, a sound server with a null sink, speech samples, wire checks
   ffmpeg imagemagick sox libsox-fmt-all espeak-ng pulseaudio pulseaudio-utils tshark
+  # packages: icons drawn from the SVG, the packages' checks, setcap in the install test's root
+  librsvg2-bin lintian desktop-file-utils appstream man-db libcap2-bin
 )
 
 missing=()

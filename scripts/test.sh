@@ -7,6 +7,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/build.sh" release
 (cd "$root/build/release" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+# The packages from the release tree's build: contents and validators, then an install into a
+# throwaway root used by an unprivileged user in the lab, and a purge.
+cmake --build "$root/build/release" --target package >/dev/null
+"$root/tests/packaging/check-packages.sh" "$root/build/release/packages"
+# 77: no lab on this machine, skipped as ctest skips the lab tests.
+"$root/tests/packaging/install-test.sh" "$root/build/release/packages" "$root/build/release/packages" ||
+  { rc=$?; ((rc == 77)) || exit $rc; echo "test.sh: install test skipped: no lab here" >&2; }
 "$root/scripts/tidy.sh"
 
 # Short libFuzzer runs of the network parsers (tens of seconds; longer runs: see fuzz/README.md).

@@ -102,7 +102,7 @@ void CLogFile::SetNameClockForTest(std::time_t (*pfnClock)())
 bool CLogFile::OpenLocked()
 {
     const std::time_t tNow = m_pfnNameClock != nullptr ? m_pfnNameClock() : std::time(nullptr);
-    const std::string strFolder = GetProgramFolder();
+    const std::string strFolder = GetLogFolder();
     const int nLen = std::snprintf(m_szFileName, sizeof(m_szFileName), "%sDebugInfo.%lld.log",
                                    strFolder.c_str(), static_cast<long long>(tNow));
     int nError = ENAMETOOLONG;

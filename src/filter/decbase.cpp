@@ -2,9 +2,12 @@
 
 #include "platform/trace.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <unistd.h>
 
 CDecBase::~CDecBase()
 {
@@ -142,9 +145,6 @@ int CDecBase::SaveSnapshot(const std::string& strPath)
 {
     if (strPath.empty() || m_current.pY == nullptr || m_nWidth <= 0 || m_nHeight <= 0)
         return 0;
-    std::unique_ptr<FILE, int (*)(FILE*)> pFile(std::fopen(strPath.c_str(), "wb"), std::fclose);
-    if (!pFile)
-        return 0;
     // Rows are padded to four bytes as every bitmap reader expects; the usual camera widths
     // are multiples of four and need no padding.
     const uint32_t dwRow = (static_cast<uint32_t>(m_nWidth) * 3 + 3) & ~3u;
@@ -172,8 +172,35 @@ int CDecBase::SaveSnapshot(const std::string& strPath)
     put16(26, 1);
     put16(28, 24);
     put32(34, dwImage);
-    if (std::fwrite(byHeader, 1, sizeof byHeader, pFile.get()) != sizeof byHeader ||
-        std::fwrite(vecPixels.data(), 1, vecPixels.size(), pFile.get()) != vecPixels.size())
+    // The picture goes to a new file beside the target, made with O_EXCL | O_NOFOLLOW, which then
+    // replaces the target: nothing already at the path (a file someone else made, a symlink to
+    // another file) is ever written through, and a reader never sees half a picture.
+    std::string strTemp;
+    int nFile = -1;
+    for (unsigned nTry = 0; nFile < 0 && nTry < 16; ++nTry) {
+        strTemp = strPath + ".part" + std::to_string(::getpid()) + "-" + std::to_string(nTry);
+        nFile = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (nFile < 0 && errno != EEXIST)
+            return 0;
+    }
+    if (nFile < 0)
         return 0;
-    return std::fclose(pFile.release()) == 0 ? 1 : 0;
+    auto writeAll = [nFile](const uint8_t* pData, std::size_t nLen) {
+        while (nLen > 0) {
+            const ssize_t nDone = ::write(nFile, pData, nLen);
+            if (nDone < 0 && errno == EINTR)
+                continue;
+            if (nDone <= 0)
+                return false;
+            pData += nDone;
+            nLen -= static_cast<std::size_t>(nDone);
+        }
+        return true;
+    };
+    const bool bWritten = writeAll(byHeader, sizeof byHeader) && writeAll(vecPixels.data(), vecPixels.size());
+    if (::close(nFile) != 0 || !bWritten || ::rename(strTemp.c_str(), strPath.c_str()) != 0) {
+        ::unlink(strTemp.c_str());
+        return 0;
+    }
+    return 1;
 }

@@ -6,6 +6,7 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,12 +20,24 @@ constexpr WORD ETHERTYPE_IPV4 = 0x0800;
 constexpr BYTE IPPROTO_UDP_NUMBER = 17;
 constexpr DWORD UDP_HEADER_LEN = 8;
 
+constexpr const char* kCaptureOff =
+    "packet capture is off (no CAP_NET_RAW permission): the client works from its sockets alone, so "
+    "it does not hear cameras whose replies its sockets never receive (cameras with an address in "
+    "another subnet, replies addressed elsewhere)";
+
+std::atomic<bool> g_bCaptureDenied{false};
+
 WORD Read16(const BYTE* p)
 {
     return static_cast<WORD>((p[0] << 8) | p[1]);
 }
 
 } // namespace
+
+const char* CaptureOffReason()
+{
+    return g_bCaptureDenied.load() ? kCaptureOff : nullptr;
+}
 
 CPcapListener::~CPcapListener()
 {
@@ -44,6 +57,7 @@ BOOL CPcapListener::Start()
         DebugTrace(1, "Error in pcap_findalldevs: %s", szError);
         return 0;
     }
+    int nDenied = 0;
     for (pcap_if_t* pDev = pDevices; pDev != nullptr; pDev = pDev->next) {
         // Loopback is Ethernet-framed on Linux, but no socket of ours is ever bound there.
         if ((pDev->flags & PCAP_IF_LOOPBACK) != 0)
@@ -59,7 +73,9 @@ BOOL CPcapListener::Start()
             netmask = reinterpret_cast<const sockaddr_in*>(pAddr->netmask)->sin_addr.s_addr;
 
         const int nBufferBytes = m_bBulk ? BULK_CAPTURE_BUFFER_BYTES : CAPTURE_BUFFER_BYTES;
-        pcap_t* pHandle = OpenHandle(pDev->name, ntohl(addr.s_addr), netmask, nBufferBytes);
+        bool bDenied = false;
+        pcap_t* pHandle = OpenHandle(pDev->name, ntohl(addr.s_addr), netmask, nBufferBytes, &bDenied);
+        nDenied += bDenied ? 1 : 0;
         if (pHandle == nullptr)
             continue;
         DebugTrace(1, "listening on %s...\n", pDev->description != nullptr ? pDev->description : pDev->name);
@@ -80,10 +96,13 @@ BOOL CPcapListener::Start()
     }
     pcap_freealldevs(pDevices);
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_mapAdapters.empty() && nDenied > 0 && !g_bCaptureDenied.exchange(true))
+        VLOG(1, "CPcapListener::Start: %s", kCaptureOff);
     return m_mapAdapters.empty() ? 0 : 1;
 }
 
-pcap* CPcapListener::OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetmaskNet, int nBufferBytes)
+pcap* CPcapListener::OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetmaskNet, int nBufferBytes,
+                                bool* pbDenied)
 {
     char szError[PCAP_ERRBUF_SIZE] = {};
     pcap_t* pHandle = pcap_create(pszDevice, szError);
@@ -96,7 +115,9 @@ pcap* CPcapListener::OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetma
     // Nanoseconds tell a reopened ring's copies from what came after them.
     pcap_set_tstamp_precision(pHandle, PCAP_TSTAMP_PRECISION_NANO);
     // Above 0 is a warning (the device works); below 0 it cannot capture.
-    if (pcap_activate(pHandle) < 0) {
+    if (const int nActivate = pcap_activate(pHandle); nActivate < 0) {
+        if (pbDenied != nullptr)
+            *pbDenied = nActivate == PCAP_ERROR_PERM_DENIED;
         DebugTrace(1, "Cannot capture on %s: %s", pszDevice, pcap_geterr(pHandle));
         pcap_close(pHandle);
         return nullptr;

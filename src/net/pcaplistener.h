@@ -52,6 +52,11 @@ struct AdapterCapture {
     bool bDone = false;
 };
 
+// Why packet capture is off when no adapter could be opened for want of the permission
+// (CAP_NET_RAW), with what that costs; nullptr while capture works or was not tried. The client
+// then works from its sockets alone.
+const char* CaptureOffReason();
+
 class CPcapListener : public ICaptureListener {
 public:
     static constexpr DWORD MAX_UDP_LEN = 1500;
@@ -98,7 +103,9 @@ private:
     static void CaptureThread(AdapterCapture* pAdapter);
     // A handle capturing the adapter's UDP (not its own) into a ring of nBufferBytes; null when
     // it cannot.
-    static pcap* OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetmaskNet, int nBufferBytes);
+    // *pbDenied (when given) tells a refusal for want of permission from other failures.
+    static pcap* OpenHandle(const char* pszDevice, DWORD dwIP, DWORD dwNetmaskNet, int nBufferBytes,
+                            bool* pbDenied = nullptr);
     // The capture thread: pNew takes the place of the adapter's handle, without losing or repeating
     // what either ring captured.
     void SwapHandle(AdapterCapture* pAdapter, pcap* pNew);

@@ -3,6 +3,7 @@
 #include "core/language.h"
 #include "core/log.h"
 #include "core/stringids.h"
+#include "net/pcaplistener.h"
 #include "platform/ticks.h"
 
 #include <arpa/inet.h>
@@ -66,6 +67,7 @@ CSocketUdp::CSocketUdp(ILocalAddressSource* pAddresses)
         DebugTrace(1, "Create window failed, Error = %x", static_cast<unsigned>(errno));
     else
         SetWindowUserData(m_hOwnWnd, reinterpret_cast<LPARAM>(this));
+    SetMode(m_nMode);
 }
 
 CSocketUdp::~CSocketUdp()
@@ -91,6 +93,10 @@ std::u16string CSocketUdp::FormatBindErrorText(WORD usPort)
 
 void CSocketUdp::SetMode(int nMode)
 {
+    // Without the permission to capture, nothing will take a datagram over from the socket:
+    // waiting for capture would hold every answer back for the whole hold time.
+    if (nMode == MODE_BOTH && CaptureOffReason() != nullptr)
+        nMode = MODE_SOCKET;
     m_nMode = nMode;
     m_nState = nMode == MODE_BOTH ? STATE_UNDECIDED : nMode;
 }

@@ -108,6 +108,47 @@ TEST(FilterModule, RegistersCreatesBothClassesAndUnregisters)
                                         pGone.ReleaseAndGetVoidAddress())));
 }
 
+// The version a user reads from the file without loading it: readelf (the outside reader) sees
+// the note, vistrel-regsvr prints its texts, and damaged or foreign files get a clear refusal.
+TEST(FilterModule, CarriesItsVersionAsANoteReadableWithoutLoading)
+{
+    const std::string strReadelf = RunQuiet(std::string("readelf -n ") + FILTER_MODULE);
+    EXPECT_NE(std::string::npos, strReadelf.find("Vistrel")) << strReadelf;
+    EXPECT_EQ(
+        RunQuiet(std::string(VISTREL_REGSVR) + " --version " + FILTER_MODULE),
+        "FileVersion=1.0.1.2\nProductVersion=1.0.1.2\nFileDescription=ZebH264DecFilter\n"
+        "ProductName=ZebH264DecFilter\nOriginalFilename=ZebH264DecFilter\nInternalName=ZebH264\nexit:0");
+
+    const auto dir = std::filesystem::temp_directory_path() / ("vistrel-version-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::uintmax_t nSize = std::filesystem::file_size(FILTER_MODULE);
+    struct Case {
+        const char* pszName;
+        std::uintmax_t nKeep; // bytes of the module kept
+        const char* pszExpected;
+    };
+    const Case cases[] = {
+        {"header-only.so", 64, "has no version note\nexit:4"},
+        {"half.so", nSize / 2, "exit:"}, // notes lie near the start: still read, or refused, never a crash
+        {"tiny.so", 10, "has no version note\nexit:4"},
+        {"missing.so", 0, "No such file or directory\nexit:3"},
+    };
+    for (const Case& c : cases) {
+        const auto path = dir / c.pszName;
+        if (c.nKeep > 0) {
+            std::filesystem::copy_file(FILTER_MODULE, path,
+                                       std::filesystem::copy_options::overwrite_existing);
+            std::filesystem::resize_file(path, c.nKeep);
+        }
+        const std::string strOut = RunQuiet(std::string(VISTREL_REGSVR) + " --version " + path.string());
+        EXPECT_NE(std::string::npos, strOut.find(c.pszExpected)) << c.pszName << ": " << strOut;
+    }
+    // A program of ours is not a module with a version.
+    EXPECT_NE(std::string::npos,
+              RunQuiet(std::string(VISTREL_REGSVR) + " --version " + VISTREL_REGSVR).find("exit:4"));
+    std::filesystem::remove_all(dir);
+}
+
 TEST(FilterModule, NegotiatesTheEightInputsAndOffersTheNineOutputsInOrder)
 {
     RegisteredModule module;

@@ -304,4 +304,47 @@ TEST(Snapshot, ImageMagickReadsTheBitmapWithTheRightSizeAndPixels)
     std::filesystem::remove_all(dir);
 }
 
+// What was at the snapshot's path before (a file another user made, a symlink to one of the
+// user's files) is replaced, never written through; the new picture is a file of its own.
+TEST(Snapshot, NeverWritesThroughWhatWasAtThePath)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("vistrel-snapsafe-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const int W = 64, H = 48;
+    CFakeDecoder decoder(W, H);
+    decoder.SetFrameSize(W, H);
+    decoder.SetOutput(CSP_BGRA, false, W * 4);
+    std::vector<uint8_t> vecOut(W * H * 4);
+    const uint8_t by = 1;
+    ASSERT_EQ(S_OK, decoder.Process(false, &by, 1, false, vecOut.data(), vecOut.size()));
+
+    auto readAll = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    for (const bool bSymlink : {false, true}) {
+        const fs::path victim = dir / "victim.txt";
+        const fs::path target = dir / "Temp.tmp";
+        std::ofstream(victim) << "the user's own file";
+        if (bSymlink)
+            fs::create_symlink(victim, target);
+        else
+            fs::copy_file(victim, target);
+        const fs::file_time_type tBefore = fs::last_write_time(victim);
+
+        ASSERT_EQ(1, decoder.SaveSnapshot(target.string())) << bSymlink;
+        EXPECT_EQ(readAll(victim), "the user's own file") << bSymlink;
+        EXPECT_EQ(fs::last_write_time(victim), tBefore);
+        EXPECT_FALSE(fs::is_symlink(target));
+        EXPECT_EQ(fs::file_size(target), 58u + W * H * 3) << bSymlink;
+        EXPECT_EQ(readAll(target).substr(0, 2), "BM");
+        // Nothing left beside it.
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+        fs::remove(target);
+    }
+    fs::remove_all(dir);
+}
+
 } // namespace

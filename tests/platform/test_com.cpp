@@ -117,6 +117,55 @@ TEST_F(Registry, RoundTripsKeysAndValuesThroughAReadableFile)
     EXPECT_EQ(CRegistry::ClassesRoot().Path(), strExe.substr(0, strExe.rfind('/') + 1) + "Classes.reg");
 }
 
+// A user's registry over the machine's (the package's, which only root writes): the machine's
+// classes are found, the user's own keys and values come first, and changes (the program
+// registering its own filters) land in the user's file without touching the machine's.
+TEST_F(Registry, UsersRegistryLiesOverTheMachinesAndNeverWritesIt)
+{
+    const std::string strMachineText = "[CLSID\\{A}]\n@=\"machine name\"\n\"ThreadingModel\"=\"Both\"\n"
+                                       "[CLSID\\{A}\\InprocServer32]\n@=\"/usr/lib/m.so\"\n"
+                                       "[Filter\\{R}]\n\"Merit\"=\"1\"\n";
+    {
+        std::ofstream file(Home() + "machine.reg", std::ios::binary);
+        file << strMachineText;
+    }
+    const CRegistry reg(Home() + "user.reg", Home() + "machine.reg");
+    ASSERT_EQ(reg.SetValue("clsid\\{a}", "", "user name"), ERROR_SUCCESS);
+    ASSERT_EQ(reg.SetValue("Filter\\{Own}", "Merit", "2"), ERROR_SUCCESS);
+
+    const struct {
+        const char* pszKey;
+        const char* pszName;
+        const char* pszValue; // nullptr: not found
+    } cases[] = {
+        {"CLSID\\{A}", "", "user name"},                     // the user's value first
+        {"CLSID\\{A}", "threadingmodel", "Both"},            // the machine's fills in
+        {"CLSID\\{A}\\InprocServer32", "", "/usr/lib/m.so"}, // a key only the machine has
+        {"Filter\\{Own}", "Merit", "2"},                     // a key only the user has
+        {"Filter\\{R}", "Merit", "1"},
+        {"Filter\\{None}", "Merit", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string str;
+        const DWORD dwError = reg.GetValue(c.pszKey, c.pszName, &str);
+        if (c.pszValue == nullptr) {
+            EXPECT_EQ(dwError, ERROR_FILE_NOT_FOUND) << c.pszKey;
+            continue;
+        }
+        EXPECT_EQ(dwError, ERROR_SUCCESS) << c.pszKey;
+        EXPECT_EQ(str, c.pszValue) << c.pszKey << " " << c.pszName;
+    }
+    std::vector<std::pair<std::string, CRegistry::Values>> vKeys;
+    ASSERT_EQ(reg.ReadTree("Filter", &vKeys), ERROR_SUCCESS);
+    EXPECT_EQ(vKeys.size(), 3u); // Filter, {Own}, {R}
+    EXPECT_TRUE(reg.KeyExists("CLSID\\{A}\\InprocServer32"));
+
+    // The machine's file is as it was; a machine key cannot be deleted from the user's side.
+    EXPECT_EQ(reg.DeleteTree("Filter\\{R}"), ERROR_FILE_NOT_FOUND);
+    std::ifstream machine(Home() + "machine.reg", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(machine), {}), strMachineText);
+}
+
 TEST_F(Registry, DamagedFileIsReadButNeverWrittenOver)
 {
     const std::string strDamaged = "[Good]\n@=\"kept\"\nthis line is garbage\n[Also\\Good]\n\"v\"=\"1\"\n";

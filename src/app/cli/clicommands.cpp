@@ -1,4 +1,5 @@
 #include "app/cli/clicommands.h"
+#include "net/pcaplistener.h"
 
 #include "app/cli/cliclient.h"
 #include "app/cli/clidevice.h"
@@ -6,6 +7,7 @@
 #include "core/log.h"
 #include "core/stringids.h"
 #include "device/settinggroups.h"
+#include "net/pcaplistener.h"
 #include "platform/codepage.h"
 #include "platform/ticks.h"
 #include "protocol/engcmd.h"
@@ -239,6 +241,10 @@ int CmdSearch(const CliOptions& options, int nSeconds)
             return true;
         },
         4000);
+
+    // Told here too, not only in the log: a search run by hand is where a missing capability shows.
+    if (const char* pszOff = CaptureOffReason())
+        std::fprintf(stderr, "vistrel-cli: %s\n", pszOff);
 
     SortedDeviceMap mapSorted;
     client.Manager()->GetAllSortedDevices(mapSorted);

@@ -4,6 +4,7 @@
 #include "app/cli/clisubcommands.h"
 #include "app/startup_engines.h"
 #include "device/settinggroups.h"
+#include "platform/buildinfo.h"
 
 #include <CLI/CLI.hpp>
 #include <QCoreApplication>
@@ -44,6 +45,7 @@ int main(int argc, char** argv)
         "Vistrel command-line client: finds the cameras on the local network, shows and changes their "
         "settings and upgrades their firmware."};
     cli.footer(kExitCodes);
+    cli.set_version_flag("--version", "vistrel-cli " VISTREL_PACKAGE_VERSION);
     cli.require_subcommand(1);
     // Global options may also follow the subcommand.
     cli.fallthrough();
@@ -119,6 +121,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return cli.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return cli.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return cli.exit(e);
     } catch (const CLI::ParseError& e) {
         // Under --json a script reads one document, also for a command line it got wrong.

@@ -1,11 +1,15 @@
 #include "platform/com/registry.h"
 
+#include "platform/buildinfo.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -181,13 +185,61 @@ DWORD Read(const std::string& strPath, Hive* pHive)
     return Load(strPath, pHive);
 }
 
+// The user's hive with the machine's keys and values it does not have itself added.
+DWORD ReadLayered(const std::string& strPath, const std::string& strMachinePath, Hive* pHive)
+{
+    DWORD dwError = Read(strPath, pHive);
+    if (dwError != ERROR_SUCCESS || strMachinePath.empty())
+        return dwError;
+    Hive machine;
+    dwError = Read(strMachinePath, &machine);
+    if (dwError != ERROR_SUCCESS)
+        return dwError;
+    for (const Key& key : machine.keys) {
+        Key* pKey = FindKey(*pHive, key.strName);
+        if (pKey == nullptr) {
+            pHive->keys.push_back(key);
+            continue;
+        }
+        for (const auto& machineValue : key.values)
+            if (std::none_of(pKey->values.begin(), pKey->values.end(),
+                             [&](const auto& value) { return SameName(value.first, machineValue.first); }))
+                pKey->values.insert(machineValue);
+    }
+    pHive->bDamaged = pHive->bDamaged || machine.bDamaged;
+    return ERROR_SUCCESS;
+}
+
+// $XDG_CONFIG_HOME/vistrel/ (else ~/.config/vistrel/), made private to the user when missing;
+// as platform/module resolves it.
+std::string UserConfigFolder()
+{
+    const char* pszConfig = std::getenv("XDG_CONFIG_HOME");
+    const char* pszHome = std::getenv("HOME");
+    std::string strFolder;
+    if (pszConfig != nullptr && *pszConfig == '/')
+        strFolder = std::string(pszConfig) + "/";
+    else if (pszHome != nullptr && *pszHome == '/')
+        strFolder = std::string(pszHome) + "/.config/";
+    else
+        return std::string();
+    ::mkdir(strFolder.c_str(), 0700);
+    strFolder += "vistrel/";
+    ::mkdir(strFolder.c_str(), 0700);
+    return strFolder;
+}
+
 } // namespace
 
-CRegistry::CRegistry(std::string strPath) : m_strPath(std::move(strPath)) {}
+CRegistry::CRegistry(std::string strPath, std::string strMachinePath)
+    : m_strPath(std::move(strPath)), m_strMachinePath(std::move(strMachinePath))
+{
+}
 
 CRegistry CRegistry::ClassesRoot()
 {
-    // The program folder, as platform/module resolves it (this layer does without Qt).
+    // The program folder, as platform/module resolves it (this layer does without Qt); an
+    // installed copy shares one registry, which the package's scripts write.
     std::string strFolder;
     const char* pszHome = std::getenv("VISTREL_HOME");
     if (pszHome != nullptr && *pszHome != '\0') {
@@ -200,6 +252,11 @@ CRegistry CRegistry::ClassesRoot()
         if (nLen > 0) {
             strFolder.assign(szPath, static_cast<std::size_t>(nLen));
             strFolder.erase(strFolder.rfind('/') + 1);
+        }
+        if (strFolder == VISTREL_INSTALL_BINDIR "/") {
+            const std::string strMachine = VISTREL_INSTALL_STATEDIR "/" + std::string(kFileName);
+            const std::string strUser = ::geteuid() == 0 ? std::string() : UserConfigFolder();
+            return strUser.empty() ? CRegistry(strMachine) : CRegistry(strUser + kFileName, strMachine);
         }
     }
     return CRegistry(strFolder + kFileName);
@@ -229,7 +286,7 @@ DWORD CRegistry::SetValue(const std::string& strKey, const std::string& strName,
 DWORD CRegistry::GetValue(const std::string& strKey, const std::string& strName, std::string* pValue) const
 {
     Hive hive;
-    const DWORD dwError = Read(m_strPath, &hive);
+    const DWORD dwError = ReadLayered(m_strPath, m_strMachinePath, &hive);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     const Key* pKey = FindKey(hive, strKey);
@@ -247,14 +304,15 @@ DWORD CRegistry::GetValue(const std::string& strKey, const std::string& strName,
 bool CRegistry::KeyExists(const std::string& strKey) const
 {
     Hive hive;
-    return Read(m_strPath, &hive) == ERROR_SUCCESS && FindKey(hive, strKey) != nullptr;
+    return ReadLayered(m_strPath, m_strMachinePath, &hive) == ERROR_SUCCESS &&
+           FindKey(hive, strKey) != nullptr;
 }
 
 std::vector<std::string> CRegistry::EnumSubKeys(const std::string& strKey) const
 {
     std::vector<std::string> vNames;
     Hive hive;
-    if (Read(m_strPath, &hive) != ERROR_SUCCESS)
+    if (ReadLayered(m_strPath, m_strMachinePath, &hive) != ERROR_SUCCESS)
         return vNames;
     for (const Key& key : hive.keys) {
         if (IsBelow(key.strName, strKey) && key.strName.find('\\', strKey.size() + 1) == std::string::npos)
@@ -298,7 +356,7 @@ DWORD CRegistry::ReadTree(const std::string& strKey, std::vector<std::pair<std::
 {
     pKeys->clear();
     Hive hive;
-    const DWORD dwError = Read(m_strPath, &hive);
+    const DWORD dwError = ReadLayered(m_strPath, m_strMachinePath, &hive);
     if (dwError != ERROR_SUCCESS)
         return dwError;
     for (const Key& key : hive.keys)

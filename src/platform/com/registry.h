@@ -12,6 +12,10 @@
 // the file atomically (write a temporary, fsync, rename), so a reader never sees half a file and
 // two processes registering at once do not lose each other's keys. Results are Win32 error
 // codes (ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, ...); HRESULT_FROM_WIN32 turns them into results.
+//
+// A registry may lie over a machine-wide one, as a user's classes lie over the machine's on
+// Windows: reads see both (the user's keys and values first), changes go to the user's file and
+// the machine's is never written.
 #pragma once
 
 #include <map>
@@ -22,11 +26,14 @@
 
 class CRegistry {
 public:
-    // A registry kept in the given file.
-    explicit CRegistry(std::string strPath);
+    // A registry kept in the given file, over the machine-wide one in strMachinePath if given.
+    explicit CRegistry(std::string strPath, std::string strMachinePath = {});
 
-    // The process's registry: "Classes.reg" in VISTREL_HOME, else next to the executable.
-    // The path is resolved on every call, so tests may point VISTREL_HOME elsewhere per case.
+    // The process's registry: "Classes.reg" in VISTREL_HOME, else next to the executable. For
+    // an installed copy the package's /var/lib/vistrel/Classes.reg, which only root changes;
+    // another user's changes (the program's own filters) go to $XDG_CONFIG_HOME/vistrel/
+    // Classes.reg, over it. The path is resolved on every call, so tests may point VISTREL_HOME
+    // elsewhere per case.
     static CRegistry ClassesRoot();
 
     const std::string& Path() const { return m_strPath; }
@@ -57,4 +64,5 @@ public:
 
 private:
     std::string m_strPath;
+    std::string m_strMachinePath;
 };
