@@ -263,6 +263,8 @@ void CDlgWifiNetwork::ShowSurvey(const WifiRecord* pRecord)
         auto* pItem = new QTreeWidgetItem(m_pSurvey, listColumns);
         pItem->setData(0, Qt::UserRole, strSsid);
     }
+    // Whole names and addresses; the list scrolls sideways to the rest.
+    m_pSurvey->header()->resizeSections(QHeaderView::ResizeToContents);
 }
 
 bool CDlgWifiNetwork::IsReceived(const DeviceInfo& device) const
