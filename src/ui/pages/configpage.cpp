@@ -93,8 +93,8 @@ void CConfigPage::NotifySink(DWORD dwNotifyID, UINT_PTR)
     m_pPollTimer->stop();
     if (m_enPollState == PollState::Waiting)
         m_enPollState = PollState::Idle;
-    if (SelectedDevice() == nullptr)
-        m_pBody->setVisible(false);
+    // The selection goes (the manager says so before it lets go of the camera).
+    m_pBody->setVisible(false);
 }
 
 void CConfigPage::StartPolling()

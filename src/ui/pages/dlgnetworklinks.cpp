@@ -88,9 +88,13 @@ void CDlgNetworkWifiPane::FillControls(const DeviceInfo& device)
 
 void CDlgNetworkWifiPane::Retranslate()
 {
+    // Without a camera shown there is no state to put in the new words.
     const DeviceInfo* pDevice = SelectedDevice();
     if (pDevice != nullptr && GetPollState() == PollState::Filled)
         ShowLink(*pDevice);
+    else
+        for (QLabel* pLabel : {m_pLabelSsid, m_pLabelSpeed, m_pLabelQuality})
+            pLabel->clear();
 }
 
 void CDlgNetworkWifiPane::ShowLink(const DeviceInfo& device)
@@ -462,6 +466,9 @@ void CDlgNetworkWire3G::Retranslate()
     const DeviceInfo* pDevice = SelectedDevice();
     if (pDevice != nullptr && GetPollState() == PollState::Filled)
         ShowState(*pDevice);
+    else
+        for (QLabel* pLabel : m_apState)
+            pLabel->clear();
 }
 
 namespace {

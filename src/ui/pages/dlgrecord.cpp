@@ -269,8 +269,12 @@ void CDlgRecordBase::Retranslate()
 {
     UpdateScheduleNote();
     const DeviceInfo* pDevice = SelectedDevice();
-    if (!m_bNas && pDevice != nullptr && GetPollState() == PollState::Filled)
+    if (m_bNas)
+        return;
+    if (pDevice != nullptr && GetPollState() == PollState::Filled)
         ShowCapacity(*pDevice);
+    else
+        m_pLabelCapacity->clear();
 }
 
 void CDlgRecordBase::EditedKeys(KeyValues& kv) const
