@@ -205,6 +205,18 @@ void CDlgDeviceListBase::RefreshList()
     m_pTree->setUpdatesEnabled(true);
 }
 
+void CDlgDeviceListBase::ShowCurrent(DWORD dwID)
+{
+    for (QTreeWidgetItemIterator it(m_pTree); *it != nullptr; ++it) {
+        if ((*it)->data(0, ROLE_ID).toUInt() == dwID) {
+            m_pTree->setCurrentItem(*it);
+            return;
+        }
+    }
+    m_pTree->setCurrentItem(nullptr);
+    m_pTree->clearSelection();
+}
+
 void CDlgDeviceListBase::OnItemActivated(QTreeWidgetItem* pItem)
 {
     if (pItem == nullptr)
