@@ -57,9 +57,8 @@ CheckResult ApplyText(const KeyValues& kv, const char* pszKey, std::size_t nFiel
 {
     if (const std::string* pValue = Find(kv, pszKey)) {
         if (!FitsField(*pValue, nField + 1))
-            return dwTooLongID != 0
-                       ? MakeError(pszKey, dwTooLongID)
-                       : MakeTextError(pszKey, "longer than " + std::to_string(nField) + " bytes");
+            return dwTooLongID != 0 ? MakeError(pszKey, dwTooLongID)
+                                    : MakeError(pszKey, IDS_HINT_TEXT_TOO_LONG, {static_cast<long>(nField)});
         strValue = *pValue;
         return std::nullopt;
     }
@@ -422,7 +421,7 @@ CheckResult BuildWifi(const KeyValues& kv, const WifiRecord& current, WifiSettin
     }
     if (const std::string* pKey = Find(kv, "key")) {
         if (!FitsField(*pKey, sizeof(block.WPAPSKKey)))
-            return MakeTextError("key", "longer than 63 bytes");
+            return MakeError("key", IDS_HINT_TEXT_TOO_LONG, {static_cast<long>(sizeof(block.WPAPSKKey) - 1)});
         std::memset(block.WPAPSKKey, 0, sizeof(block.WPAPSKKey));
         std::memcpy(block.WPAPSKKey, pKey->data(), pKey->size());
     }
@@ -498,8 +497,8 @@ CheckResult BuildMotion(const KeyValues& kv, MotionInfo& info)
             for (std::size_t k = 0; bOk && k < 4; ++k)
                 bOk = ParseDecimal(vecParts[k], an[k]) && an[k] >= 0 && an[k] <= 100;
             if (!bOk || an[0] > an[2] || an[1] > an[3])
-                return MakeTextError(
-                    strRect, "expected left,top,right,bottom in percent, left <= right, top <= bottom");
+                return bOk ? MakeError(strRect, IDS_HINT_MD_RECT_ORDER)
+                           : MakeTextError(strRect, "expected left,top,right,bottom in percent");
             region.bLeft = static_cast<BYTE>(an[0]);
             region.bTop = static_cast<BYTE>(an[1]);
             region.bRight = static_cast<BYTE>(an[2]);

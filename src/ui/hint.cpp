@@ -1,5 +1,6 @@
 #include "ui/hint.h"
 
+#include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,8 +31,18 @@ CBalloonHint::CBalloonHint(QWidget* pParent) : QWidget(pParent, Qt::ToolTip | Qt
 
 void CBalloonHint::ShowAt(QWidget* pAnchor, const QString& strText, bool bError)
 {
+    ReleaseAnchor();
     m_pAnchor = pAnchor;
     m_bError = bError;
+    m_bActive = true;
+    if (bError && pAnchor != nullptr) {
+        m_strAnchorDescription = pAnchor->accessibleDescription();
+        pAnchor->setAccessibleDescription(strText);
+        pAnchor->installEventFilter(this);
+        // An editable list takes its keys in its line edit.
+        if (QWidget* pProxy = pAnchor->focusProxy())
+            pProxy->installEventFilter(this);
+    }
     m_pLabel->setText(strText);
     m_pLabel->setStyleSheet(bError ? QStringLiteral("color:#7a0000;") : QStringLiteral("color:#0b4d12;"));
     adjustSize();
@@ -45,7 +56,10 @@ void CBalloonHint::ShowAt(QWidget* pAnchor, const QString& strText, bool bError)
             ptAt.setX(qBound(rcScreen.left(), ptAt.x(), qMax(rcScreen.left(), rcScreen.right() - width())));
         }
     }
-    m_pHideTimer->start(HINT_SHOW_MS);
+    if (bError)
+        m_pHideTimer->stop();
+    else
+        m_pHideTimer->start(HINT_SHOW_MS);
     if (pAnchor != nullptr && !pAnchor->isVisible()) {
         hide();
         return;
@@ -55,15 +69,31 @@ void CBalloonHint::ShowAt(QWidget* pAnchor, const QString& strText, bool bError)
     update();
 }
 
-bool CBalloonHint::IsActive() const
-{
-    return m_pHideTimer->isActive();
-}
-
 void CBalloonHint::HideHint()
 {
+    ReleaseAnchor();
+    m_bActive = false;
     m_pHideTimer->stop();
     hide();
+}
+
+void CBalloonHint::ReleaseAnchor()
+{
+    if (m_pAnchor == nullptr || !m_bError || !m_bActive)
+        return;
+    m_pAnchor->removeEventFilter(this);
+    if (QWidget* pProxy = m_pAnchor->focusProxy())
+        pProxy->removeEventFilter(this);
+    m_pAnchor->setAccessibleDescription(m_strAnchorDescription);
+}
+
+bool CBalloonHint::eventFilter(QObject* pWatched, QEvent* pEvent)
+{
+    // Typing into the control, or a click on it, is the user at work on what the error was about.
+    if (m_pAnchor != nullptr && (pWatched == m_pAnchor || pWatched == m_pAnchor->focusProxy()) &&
+        (pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::MouseButtonPress))
+        HideHint();
+    return false;
 }
 
 QString CBalloonHint::GetText() const

@@ -15,14 +15,16 @@ public:
     explicit CBalloonHint(QWidget* pParent = nullptr);
 
     // Shows the text below (or, at the screen's bottom, above) pAnchor; a hint already shown
-    // moves there. It hides itself after a few seconds or at the next click on the page. A hint
-    // of a control the user cannot see (a page in a hidden tab) is kept, not popped up: it would
+    // moves there. A success hint hides itself after a few seconds; an error stays until it is
+    // hidden or the user works on its control again, and is the control's accessible
+    // description meanwhile, so that a screen reader reads it with the control. A hint of a
+    // control the user cannot see (a page in a hidden tab) is kept, not popped up: it would
     // float over whatever the window shows instead.
     void ShowAt(QWidget* pAnchor, const QString& strText, bool bError);
     void HideHint();
 
     // The hint's text stands (shown, or kept for a hidden control) until it times out or is hidden.
-    bool IsActive() const;
+    bool IsActive() const { return m_bActive; }
 
     QWidget* GetAnchor() const { return m_pAnchor; }
     QString GetText() const;
@@ -30,8 +32,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* pEvent) override;
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    // A click on the hint dismisses it.
+    void mousePressEvent(QMouseEvent*) override { HideHint(); }
 
 private:
+    // The anchor's accessible description back as it was before the error.
+    void ReleaseAnchor();
+    QString m_strAnchorDescription;
+    bool m_bActive = false;
     QPointer<QWidget> m_pAnchor;
     QLabel* m_pLabel;
     QTimer* m_pHideTimer;

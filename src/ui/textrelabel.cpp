@@ -8,10 +8,13 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QTabBar>
+#include <QVariant>
 #include <QWidget>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,6 +59,8 @@ const std::vector<TextSlot>& Slots()
          }},
         {"vtTip", [](QWidget*) { return 1; }, [](QWidget* p, int) { return p->toolTip(); },
          [](QWidget* p, int, const QString& str) { p->setToolTip(str); }},
+        {"vtName", [](QWidget*) { return 1; }, [](QWidget* p, int) { return p->accessibleName(); },
+         [](QWidget* p, int, const QString& str) { p->setAccessibleName(str); }},
         {"vtItem",
          [](QWidget* p) {
              auto* pCombo = qobject_cast<QComboBox*>(p);
@@ -109,27 +114,69 @@ CTextRelabeler::CTextRelabeler(QWidget* pRoot, CNotifyManager* pBus)
       m_nShownLanguage(GetLanguageManager()->GetCurrentLanguage())
 {
     pRoot->setProperty(ROOT_PROPERTY, true);
-    m_pBus->RegisterNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
+    Walk(m_pRoot, m_pRoot, [](QWidget* pWidget) { Track(pWidget); });
+    if (m_pBus != nullptr)
+        m_pBus->RegisterNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
 }
 
 CTextRelabeler::~CTextRelabeler()
 {
-    m_pBus->RemoveNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
+    if (m_pBus != nullptr)
+        m_pBus->RemoveNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
+}
+
+namespace {
+
+QHash<QString, DWORD>& NotedIDs()
+{
+    static QHash<QString, DWORD> s_hashIDs;
+    return s_hashIDs;
+}
+
+} // namespace
+
+void CTextRelabeler::NoteText(DWORD dwStringID, const QString& strText)
+{
+    NotedIDs().insert(strText, dwStringID);
+}
+
+void CTextRelabeler::Track(QWidget* pWidget)
+{
+    const CLanguageManager* pLanguage = GetLanguageManager();
+    const QHash<QString, DWORD>& hashNoted = NotedIDs();
+    for (const TextSlot& slot : Slots()) {
+        const int nCount = slot.fnCount(pWidget);
+        QVariantList listIDs;
+        bool bAny = false;
+        for (int i = 0; i < nCount; ++i) {
+            const QString strNow = slot.fnGet(pWidget, i);
+            DWORD dwID = strNow.isEmpty() ? 0 : pLanguage->FindStringID(strNow.toStdU16String());
+            // The id the text was built with, when it is one of several that read alike.
+            if (const auto it = hashNoted.find(strNow);
+                dwID != 0 && it != hashNoted.end() && pLanguage->GetString(*it) == strNow.toStdU16String())
+                dwID = *it;
+            listIDs.append(static_cast<uint>(dwID));
+            bAny = bAny || dwID != 0;
+        }
+        pWidget->setProperty(slot.pszName, bAny ? QVariant(listIDs) : QVariant());
+    }
 }
 
 void CTextRelabeler::Relabel()
 {
     const CLanguageManager* pLanguage = GetLanguageManager();
-    // Whatever the tree shows now was written in the language shown so far, whenever it was set.
+    // What the tree shows was written in the language shown so far.
     const CLanguageManager& shown = TablesOf(m_nShownLanguage);
     Walk(m_pRoot, m_pRoot, [&](QWidget* pWidget) {
         for (const TextSlot& slot : Slots()) {
-            const int nCount = slot.fnCount(pWidget);
+            const QVariantList listIDs = pWidget->property(slot.pszName).toList();
+            const int nCount = std::min<int>(slot.fnCount(pWidget), static_cast<int>(listIDs.size()));
             for (int i = 0; i < nCount; ++i) {
-                const QString strNow = slot.fnGet(pWidget, i);
-                const DWORD dwID = strNow.isEmpty() ? 0 : shown.FindStringID(strNow.toStdU16String());
-                if (dwID != 0)
-                    slot.fnSet(pWidget, i, QString::fromStdU16String(pLanguage->GetString(dwID)));
+                const DWORD dwID = listIDs[i].toUInt();
+                // A control that its owner has set to something else since keeps it.
+                if (dwID == 0 || slot.fnGet(pWidget, i).toStdU16String() != shown.GetString(dwID))
+                    continue;
+                slot.fnSet(pWidget, i, QString::fromStdU16String(pLanguage->GetString(dwID)));
             }
         }
     });

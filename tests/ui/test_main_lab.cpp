@@ -29,6 +29,7 @@
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/main/shortcutpane.h"
+#include "ui/pages/configpage.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
 #include "ui/simpattern.h"
@@ -60,6 +61,8 @@
 #include <QTreeWidgetItemIterator>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -527,6 +530,26 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
     ASSERT_TRUE(s_pMain->GetConfigList()->OpenDevice(95001));
     EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_REALTIME));
+    // The configuration pages show the camera opened for live view, and their list marks it;
+    // with none the pages are empty, not the last camera's values greyed out.
+    s_pMain->OnBtnReal();
+    ASSERT_TRUE(s_pMain->GetRealplayList()->OpenDevice(900));
+    s_pMain->OnBtnSetConfig();
+    QTreeWidgetItem* pCurrent = s_pMain->GetConfigList()->GetTree()->currentItem();
+    ASSERT_NE(pCurrent, nullptr);
+    EXPECT_EQ(pCurrent->text(0), QStringLiteral("Zulu"));
+    const auto showsControls = [] {
+        const QList<CConfigPage*> pages = s_pMain->findChildren<CConfigPage*>();
+        return std::any_of(pages.begin(), pages.end(), [](CConfigPage* p) {
+            return p->GetSaveButton() != nullptr && p->GetSaveButton()->isVisibleTo(p);
+        });
+    };
+    EXPECT_TRUE(showsControls());
+    pManager->CancelSelectDevice();
+    s_pMain->OnBtnReal();
+    s_pMain->OnBtnSetConfig();
+    EXPECT_EQ(s_pMain->GetConfigList()->GetTree()->currentItem(), nullptr);
+    EXPECT_FALSE(showsControls());
 }
 
 TEST_F(MainWindowLab, CloseIsRefusedWhileADownloadRuns)

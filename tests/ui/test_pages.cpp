@@ -24,7 +24,9 @@
 #include "ui/pages/pagecamera.h"
 #include "ui/pages/pagecolor.h"
 #include "ui/pages/pagequality.h"
+#include "ui/textrelabel.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -40,10 +42,13 @@
 #include <QRadioButton>
 #include <QShowEvent>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStackedWidget>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -77,7 +82,8 @@ protected:
         camera.stSnapshotServer.ulServerPort = 2121;
         camera.stRecordSD.dwSessionMode = MakeSessionMode(1000, 30, 8);
         camera.stRecordSD.abSchedule[23] = 0x80; // not a day: the pages keep it
-        camera.stRecordNas.dwSessionMode = MakeSessionMode(1000, 30, 8);
+        // The camera reports NTSC: HD at 30 fps needs 1125 kbit/s at least.
+        camera.stRecordNas.dwSessionMode = MakeSessionMode(2000, 30, 8);
         camera.stRecordNas.dwValueA = 1024;
         camera.stRecordNas.dwValueB = 0xC6120002;
         std::strcpy(camera.stRecordNas.szNasPath, "/rec");
@@ -160,7 +166,9 @@ TEST_F(PagesTest, EveryPagePollsGivesUpAfterFourLooksAndFillsWhenTheGroupArrives
         EXPECT_FALSE(pPage->GetSaveButton()->isEnabled());
         pPage->UpdateChildWindowValue();
         EXPECT_EQ(pPage->GetPollState(), CConfigPage::PollState::Failed);
-        EXPECT_EQ(pPage->GetHint()->GetText(), QStringLiteral("Get Information Fail"));
+        EXPECT_EQ(pPage->GetHint()->GetText(), dynamic_cast<CDlgSystemNTP*>(pPage) != nullptr
+                                                   ? QStringLiteral("Failed to get the camera's time!")
+                                                   : QStringLiteral("Get Information Fail"));
         EXPECT_TRUE(pPage->GetHint()->IsError());
         // The pane is not shown: the hint is kept, not popped up over the rest of the window.
         EXPECT_FALSE(pPage->GetHint()->isVisible());
@@ -196,9 +204,19 @@ TEST_F(PagesTest, TimerGivesUpOnASilentCameraAndARecorderIsNeverPolled)
     pane.show();
     auto* pMotion = pane.FindPage<CDlgConfigMotionDetection>();
     auto* pCable = pane.FindPage<CDlgNetworkCable>();
+    // No camera chosen: every page is empty rather than the last camera's values greyed out.
+    manager.m_pSelected = nullptr;
     bus.Notify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
     EXPECT_EQ(pCable->GetPollState(), CConfigPage::PollState::Idle);
+    auto fnShowsControls = [&] {
+        return std::any_of(pane.GetPages().begin(), pane.GetPages().end(), [](CConfigPage* p) {
+            return p->GetSaveButton() != nullptr && p->GetSaveButton()->isVisibleTo(p);
+        });
+    };
+    EXPECT_FALSE(fnShowsControls());
+    manager.m_pSelected = pCamera;
     bus.Notify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, reinterpret_cast<UINT_PTR>(pCamera));
+    EXPECT_TRUE(fnShowsControls());
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return pMotion->GetPollState() == CConfigPage::PollState::Failed; }, 5000));
     EXPECT_EQ(pMotion->GetWaitCount(), CConfigPage::POLL_GIVE_UP);
@@ -398,6 +416,11 @@ std::string ScheduleBytes(const std::map<int, int>& mapHours)
 
 } // namespace
 
+// 48 characters, 64 bytes: more than the camera's key field holds.
+constexpr char kLongKey[] = "kkkkkkkkkkkkkkkkkkkkkkkkkkkkkkkk"
+                            "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
+                            "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9";
+
 // Each check refuses with its message at its control and sends nothing; a good value is sent
 // once, written back into the record, and confirmed with the page's success hint.
 TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
@@ -425,7 +448,8 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          Both([](CConfigPage* p) { p->findChildren<QRadioButton*>().front()->setChecked(true); },
               Both(SetEdit("pppoe_password", "abc"), SetEdit("pppoe_confirm", "abd"))),
          "pppoe_confirm", "The passwords do not match", ""},
-        {"name with space", PageOf<CDlgConfigSystem>(), SetEdit("name", " Lobby"), nullptr, "OK", ""},
+        {"name with space", PageOf<CDlgConfigSystem>(), SetEdit("name", " Lobby"), nullptr, "Nothing was changed.",
+         ""},
         {"name", PageOf<CDlgConfigSystem>(), SetEdit("name", "Lobby"), nullptr, "OK", "SetName 100 Lobby"},
         {"dserver", PageOf<CDlgConfigSystem>(), SetCombo("dserver", 1), nullptr, "OK", "DServer 100 0"},
         {"old password", PageOf<CDlgSystemPassword>(), Both(SetEdit("old", "x"), SetEdit("new", "n")), "old",
@@ -454,6 +478,9 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          [](CConfigPage* p) { Child<QCheckBox>(p, "di")->setChecked(true); }, nullptr, "OK",
          "SetDo 100 0001/0000"},
         {"wifi ssid", PageOf<CDlgWifiNetwork>(), SetComboText("ssid", ""), "ssid", "Failed", ""},
+        {"wifi key too long", PageOf<CDlgWifiNetwork>(),
+         Both(SetComboText("ssid", "labnet"), SetEdit("key", kLongKey)),
+         "key", "At most 63 bytes!", ""},
         {"wifi channel", PageOf<CDlgWifiNetwork>(), Both(SetCombo("type", 1), SetCombo("channel", -1)), "channel",
          "Failed", ""},
         {"wifi", PageOf<CDlgWifiNetwork>(),
@@ -468,8 +495,11 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
         {"3g apn", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("apn", "")), "apn", "Invalid value!", ""},
         {"3g", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("tel", "*99#")), nullptr, "Saved.",
          "3GSet 0 SER100 0 3gnet *99# link 0"},
-        {"sd bps low", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "100"), "bps",
-         "The minimum BPS is 375", ""},
+        // The camera reports NTSC: HD at 30 fps has the NTSC floor, not the PAL one (375).
+        {"sd bps low", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "1124"), "bps",
+         "The minimum BPS is 1125", ""},
+        {"nas bps low", PageOf<CDlgConfigNASRecord>(), SetComboText("bps", "1000"), "bps",
+         "The minimum BPS is 1125", ""},
         {"sd bps high", PageOf<CDlgConfigSDRecord>(), SetComboText("bps", "10001"), "bps",
          "The maximal BPS is 10000!", ""},
         {"sd no fps", PageOf<CDlgConfigSDRecord>(), SetCombo("fps", -1), "fps", "Invalid value!", ""},
@@ -512,7 +542,7 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
         {"nas passwords", PageOf<CDlgConfigNASRecord>(), SetEdit("confirm", "px"), "confirm",
          "Password error", ""},
         {"nas", PageOf<CDlgConfigNASRecord>(), SetEdit("path", "/cam1"), nullptr, "OK",
-         "SetRecordNas 100 65551392 1024 3323068418 /cam1 cam pw"},
+         "SetRecordNas 100 131087392 1024 3323068418 /cam1 cam pw"},
         {"dst mode", PageOf<CDlgSystemNTP>(), Check("dst"), "dst", "Select DST mode!", ""},
         {"dst time", PageOf<CDlgSystemNTP>(),
          Both(Check("dst"),
@@ -536,7 +566,16 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
               }),
          nullptr, "OK",
          "SetNTP 100 0 330 ntp.lab 2 0 0 " + std::to_string(MakeDstWeekdayWord(3, true, 1, 7, 2)) + " " +
-             std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3))},
+             std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3)),
+         // Read back at once; "OK" once the camera's answer holds what was sent.
+         [this](CConfigPage* p) {
+             commands.m_vecAsked.clear();
+             p->OnBtnSave();
+             EXPECT_EQ(commands.m_vecAsked, std::vector<std::string>{"GetNTP 100"});
+             EXPECT_FALSE(HintText(p) == QStringLiteral("OK"));
+             pCamera->stQuery.bCmdGetNTP = 1;
+             p->UpdateChildWindowValue();
+         }},
         {"mail server", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "server", "Select a server", "",
          MailDialog(true, {{"server", ""}})},
         {"mail sender", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "sender", "Invalid content", "",
@@ -578,6 +617,18 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
                   Child<QTimeEdit>(p, "end")->setTime(QTime(18, 5));
               }),
          nullptr, "OK", "AlarmTime 100 1 " + std::to_string(8 | (30 << 8) | (18 << 16) | (5 << 24))},
+        // Each message comes from the language's table.
+        {"motion corners reversed", PageOf<CDlgConfigMotionDetection>(),
+         [](CConfigPage* p) {
+             Child<QSpinBox>(p, "coord0")->setValue(60);
+             Child<QSpinBox>(p, "coord2")->setValue(20);
+             Child<QSpinBox>(p, "coord2")->editingFinished();
+         },
+         "area1_rect", "The top left corner must lie above and left of the bottom right corner!", ""},
+        {"ntp server too long", PageOf<CDlgSystemNTP>(),
+         SetComboText("server", "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"
+                                "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9"),
+         "server", "At most 32 bytes!", ""},
         {"motion", PageOf<CDlgConfigMotionDetection>(),
          [](CConfigPage* p) { Child<QCheckBox>(p, "enable")->setChecked(true); }, nullptr, "OK",
          "SetMotion 100 10 1:0,0,0,0/89 0:0,0,0,0/89 0:0,0,0,0/89"},
@@ -620,6 +671,42 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
     EXPECT_EQ(pCamera->stMotion.region[0].bEnable, 1);
     EXPECT_EQ(pCamera->stNtp.nTimeZone, 330);
     EXPECT_EQ(pCamera->stMail.nRecipients, 2);
+
+    // The wired page's app and mobile ports as the camera reports them, and its port mapping
+    // switched with the port.
+    {
+        AnswerAll(*pCamera);
+        pCamera->stPort = {0, 5000, 5001, 5002};
+        pCamera->stQuery.bCmdGetUpnpStatus = 1;
+        pCamera->stUpnp.abValue[0] = 0;
+        CDlgCamConfigPane pane(Context());
+        auto* pCable = pane.FindPage<CDlgNetworkCable>();
+        EXPECT_EQ(Child<QLabel>(pCable, "app_port")->text(), QStringLiteral("5001"));
+        EXPECT_EQ(Child<QLabel>(pCable, "mobile_port")->text(), QStringLiteral("5002"));
+        auto* pUpnp = Child<QCheckBox>(pCable, "upnp");
+        EXPECT_FALSE(pUpnp->isChecked());
+        pUpnp->setChecked(true);
+        commands.m_vecSent.clear();
+        PortSave(pCable);
+        EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"CameraPort 100 5000", "Upnp 100 1"}));
+    }
+
+    // The time page's read-back: a camera that holds something else, and one that does not answer.
+    for (const bool bAnswers : {true, false}) {
+        AnswerAll(*pCamera);
+        CDlgCamConfigPane pane(Context());
+        auto* pTime = pane.FindPage<CDlgSystemNTP>();
+        pTime->OnBtnSave();
+        if (bAnswers) {
+            pCamera->stNtp.nTimeZone = 60;
+            pCamera->stQuery.bCmdGetNTP = 1;
+        }
+        for (DWORD i = 1; i < CConfigPage::POLL_GIVE_UP; ++i)
+            pTime->UpdateChildWindowValue();
+        EXPECT_EQ(HintText(pTime), bAnswers ? QStringLiteral("Setup failed")
+                                            : QStringLiteral("Failed to get the camera's time!"));
+        EXPECT_TRUE(pTime->GetHint()->IsError());
+    }
 }
 
 // The recipient list holds five; the sixth is refused at the list.
@@ -634,15 +721,38 @@ TEST_F(PagesTest, MailboxHoldsFiveRecipients)
     EXPECT_FALSE(pMail->AddRecipient(QStringLiteral("r6@lab")));
     EXPECT_EQ(HintText(pMail), QStringLiteral("Mailbox full"));
     EXPECT_EQ(pMail->GetRecipients()->count(), MAIL_MAX_RECIPIENTS);
+
+    // "Edit" edits the address where it stands: a save meanwhile, or Escape, keeps it.
+    auto fnSentRecipients = [&] {
+        commands.m_vecSent.clear();
+        pMail->OnBtnSave();
+        const std::string strSent = commands.m_vecSent.empty() ? std::string() : commands.m_vecSent.back();
+        return strSent.substr(0, strSent.find(" {"));
+    };
+    QListWidget* pList = pMail->GetRecipients();
+    pList->setCurrentRow(1);
+    ASSERT_TRUE(pMail->EditRecipient());
+    EXPECT_EQ(pList->count(), MAIL_MAX_RECIPIENTS);
+    EXPECT_EQ(fnSentRecipients(),
+              "SetMail 100 smtp.lab cam@lab 5 r0@lab r1@lab r2@lab r3@lab r4@lab 0/0000 auth=0 :");
+    // An address that is none goes back to what it was, with the message at the list.
+    pList->item(1)->setText(QStringLiteral("nobody"));
+    EXPECT_EQ(HintText(pMail), QStringLiteral("Invalid content"));
+    EXPECT_EQ(pList->item(1)->text(), QStringLiteral("r1@lab"));
+    pList->item(1)->setText(QStringLiteral("s1@lab"));
+    EXPECT_EQ(fnSentRecipients(),
+              "SetMail 100 smtp.lab cam@lab 5 r0@lab s1@lab r2@lab r3@lab r4@lab 0/0000 auth=0 :");
 }
 
-// Three cameras besides the one shown, one of them offline: all are listed, "Select All" and
-// "Invert Selection" pick, and only the present ones get the settings.
+// Three cameras besides the one shown and one gone (the manager lists the present ones only):
+// "Select All" and "Invert Selection" pick, one chosen goes offline before the settings go, and
+// only the present ones get them.
 TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
 {
     manager.Add(101, CAMERA_TYPE_SINGLE, u"Garden");
-    manager.Add(102, CAMERA_TYPE_SINGLE, u"Garage", false);
+    DeviceInfo& garage = manager.Add(102, CAMERA_TYPE_SINGLE, u"Garage");
     manager.Add(103, CAMERA_TYPE_SINGLE, u"Hall");
+    manager.Add(104, CAMERA_TYPE_SINGLE, u"Gone", false);
     CDlgApplyTo dialog(&manager, pCamera->GetID());
     ASSERT_EQ(dialog.GetList()->count(), 3);
     EXPECT_TRUE(dialog.GetChosen().empty());
@@ -651,7 +761,7 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     EXPECT_EQ(dialog.GetChosen(), (std::vector<DWORD>{102, 103}));
     dialog.OnBtnSelectAll();
     ASSERT_EQ(dialog.GetChosen(), (std::vector<DWORD>{101, 102, 103}));
-    EXPECT_EQ(dialog.GetList()->item(1)->toolTip(), QStringLiteral("Camera Offline!"));
+    garage.bIsExist = 0;
 
     // The DO page's triggers go to the present ones; each keeps its own SMS triggers.
     manager.GetDevice(103, CAMERA_MASK_ALL)->stDo.abSms[2] = 1;
@@ -666,7 +776,8 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     EXPECT_FALSE(vecResults[1].bSent);
     EXPECT_TRUE(vecResults[2].bSent);
     EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"SetDo 101 1000/0000", "SetDo 103 1000/0010"}));
-    EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: OK\nGarage: Camera Offline!\nHall: OK"));
+    EXPECT_EQ(HintText(pDo), QStringLiteral("Garden: Sent, waiting for the camera's answer\nGarage: Camera "
+                                            "Offline!\nHall: Sent, waiting for the camera's answer"));
     EXPECT_TRUE(pDo->GetHint()->IsError());
 
     // The read-back asks each camera it sent to again: Garden answers what was sent, Hall kept
@@ -695,7 +806,11 @@ TEST_F(PagesTest, ApplyToSendsToThePresentCamerasAndReportsTheOfflineOne)
     commands.m_vecSent.clear();
     pNas->ApplyTo({101, 103});
     EXPECT_EQ(commands.m_vecSent,
-              std::vector<std::string>{"SetRecordNas 101 65551392 1024 3323068418 /garden cam pw"});
+              std::vector<std::string>{"SetRecordNas 101 131087392 1024 3323068418 /garden cam pw"});
+    // The refusal is known at once, not "OK" until the read-back.
+    EXPECT_EQ(HintText(pNas),
+              QStringLiteral("Garden: Sent, waiting for the camera's answer\nHall: Get Information Fail"));
+    EXPECT_TRUE(pNas->GetHint()->IsError());
     // After the read-back: what Garden holds now, and why Hall was left alone.
     for (const DWORD dwID : {101u, 103u})
         manager.GetDevice(dwID, CAMERA_MASK_ALL)->stQuery.bCmdGetRecordNas = 1;
@@ -861,6 +976,22 @@ TEST_F(PagesTest, LinkSwitchAsksThenSendsTheDialSettingsWithTheNewLink)
     p3G->OnBtnSwitch();
     EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"3GSet 0 SER100 1 3gnet *99 link 1"});
     EXPECT_EQ(HintText(p3G), QStringLiteral("Saved."));
+
+    // Back to wired: refused while the camera reports no cable, as from the Wi-Fi pane.
+    threeG.bConnectType = 1;
+    commands.m_vecSent.clear();
+    for (const DWORD dwCable : {0u, 1u}) {
+        wifi.dwStatus = dwCable;
+        pLink->setCurrentIndex(0);
+        p3G->OnBtnSwitch();
+        if (dwCable == 0) {
+            EXPECT_EQ(HintText(p3G),
+                      QStringLiteral("No ethernet detected, can not switch to wired network."));
+            EXPECT_TRUE(commands.m_vecSent.empty());
+            EXPECT_EQ(pLink->currentIndex(), 1);
+        }
+    }
+    EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"3GSet 0 SER100 1 3gnet *99 link 0"});
 }
 
 // The Wi-Fi tab shows the link the camera reports (its network only while the Wi-Fi link is up,
@@ -1000,6 +1131,18 @@ TEST_F(PagesTest, RtspPageAsksFillsChecksBothStreamsAndSends)
         EXPECT_EQ(pRtsp->GetHint()->GetAnchor(), pRtsp->GetKeyControl("sub_bps"));
         EXPECT_EQ(pChannel->currentIndex(), 1);
         EXPECT_TRUE(commands.m_vecSent.empty());
+        // The camera reports NTSC: D1 at 5 fps takes 45 kbit/s, below the PAL floor (50).
+        Child<QComboBox>(pRtsp, "main_fps")->setCurrentIndex(4);
+        Child<QComboBox>(pRtsp, "main_res")->setCurrentIndex(2);
+        Child<QComboBox>(pRtsp, "main_bps")->setEditText(QStringLiteral("45"));
+        Child<QComboBox>(pRtsp, "sub_bps")->setEditText(QStringLiteral("768"));
+        pRtsp->OnBtnSave();
+        EXPECT_EQ(HintText(pRtsp), QStringLiteral("OK"));
+        EXPECT_EQ(commands.m_vecSent.size(), 1u);
+        commands.m_vecSent.clear();
+        Child<QComboBox>(pRtsp, "main_fps")->setCurrentIndex(9);
+        Child<QComboBox>(pRtsp, "main_res")->setCurrentIndex(1);
+        Child<QComboBox>(pRtsp, "main_bps")->setEditText(QStringLiteral("2048"));
         Child<QComboBox>(pRtsp, "sub_bps")->setEditText(QStringLiteral("768"));
         Child<QCheckBox>(pRtsp, "auth")->setChecked(false);
         pRtsp->OnBtnSave();
@@ -1032,6 +1175,15 @@ TEST_F(PagesTest, RtspPageAsksFillsChecksBothStreamsAndSends)
     for (const auto& [nSink, fnSink] : commands.m_mapRtspSinks)
         fnSink(late);
     EXPECT_EQ(pRtsp->GetPollState(), CConfigPage::PollState::Filled);
+
+    // The dome page shows what the camera's answer to a dome setting holds, for its camera only.
+    auto* pDome = pane.FindPage<CDlgSystemDome>();
+    for (const auto& [dwID, byAddress] : {std::pair{101u, 7}, {100u, 9}}) {
+        for (const auto& [nSink, fnSink] : commands.m_mapDomeSinks)
+            fnSink(dwID, DomeReply{static_cast<BYTE>(byAddress), 9600});
+    }
+    EXPECT_EQ(Child<QLineEdit>(pDome, "address")->text(), QStringLiteral("7"));
+    EXPECT_EQ(Child<QComboBox>(pDome, "baud")->currentData().toInt(), 9600);
 }
 
 namespace {
@@ -1110,8 +1262,13 @@ TEST_F(PagesTest, CameraSettingPagesCheckSendAndWriteBack)
          Both(fnHd30, SetComboText("bps", "375")),
          nullptr,
          "OK",
-         {"Quality 100 30 8 375"}},
-        {"unchanged reported pair", fnQuality, [](CConfigPage*) {}, nullptr, "OK", {"Quality 100 30 7 1000"}},
+         {"Quality 100 30 8 375", "QualityApply 100"}},
+        {"unchanged reported pair",
+         fnQuality,
+         [](CConfigPage*) {},
+         nullptr,
+         "OK",
+         {"Quality 100 30 7 1000", "QualityApply 100"}},
     };
     for (const Case& c : aCases) {
         SCOPED_TRACE(c.pszName);
@@ -1237,7 +1394,7 @@ TEST_F(PagesTest, QualityOffersHDByCapabilityAndAppliesToEachCameraByItsOwnRules
     Child<QComboBox>(pQuality, "bps")->setEditText(QStringLiteral("400"));
     commands.m_vecSent.clear();
     pQuality->ApplyTo({101, 102, 103});
-    EXPECT_EQ(commands.m_vecSent, std::vector<std::string>{"Quality 101 30 8 400"});
+    EXPECT_EQ(commands.m_vecSent, (std::vector<std::string>{"Quality 101 30 8 400", "QualityApply 101"}));
     EXPECT_EQ(commands.m_vecAsked,
               (std::vector<std::string>{"GetVideoReport 101", "GetVideoReport 102", "GetVideoReport 103"}));
     for (const DWORD dwID : {101u, 102u, 103u})
@@ -1410,4 +1567,165 @@ TEST_F(PagesTest, MotionPageShowsTheLiveViewsPictureBehindTheAreas)
     EXPECT_EQ(view.m_vecAsked.size(), nAsked + 2);
     bus.RemoveNotify(DWORD_NOTIFYID_WANT_SNAPSHOT, &view);
     qputenv("TMPDIR", strOldTemp);
+}
+
+namespace {
+
+// Every text a tree of widgets shows, in creation order, one line per text.
+QStringList ShownTexts(QWidget* pRoot)
+{
+    QStringList list;
+    for (QWidget* pWidget : pRoot->findChildren<QWidget*>()) {
+        const QString strName = pWidget->objectName() + QLatin1Char(' ');
+        if (auto* pLabel = qobject_cast<QLabel*>(pWidget))
+            list << strName + pLabel->text();
+        else if (auto* pButton = qobject_cast<QAbstractButton*>(pWidget))
+            list << strName + pButton->text();
+        else if (auto* pCombo = qobject_cast<QComboBox*>(pWidget)) {
+            for (int i = 0; i < pCombo->count(); ++i)
+                list << strName + pCombo->itemText(i);
+            list << strName + pCombo->currentText();
+        } else if (auto* pTabs = qobject_cast<QTabBar*>(pWidget)) {
+            for (int i = 0; i < pTabs->count(); ++i)
+                list << strName + pTabs->tabText(i);
+        } else if (auto* pTree = qobject_cast<QTreeWidget*>(pWidget)) {
+            for (int c = 0; c < pTree->columnCount(); ++c) {
+                list << strName + pTree->headerItem()->text(c);
+                for (int i = 0; i < pTree->topLevelItemCount(); ++i)
+                    list << strName + pTree->topLevelItem(i)->text(c);
+            }
+        }
+        if (!pWidget->toolTip().isEmpty())
+            list << strName + pWidget->toolTip();
+    }
+    return list;
+}
+
+} // namespace
+
+// A change of language while the pages show a camera gives what pages built in that language
+// show: every table text in its new wording, the texts built from templates (day and hour
+// items, capacity, notes, states) built again, and the camera's own texts untouched even where
+// they read like a table text (an SSID named "Wireless" or "Open").
+TEST_F(PagesTest, LanguageChangeShowsWhatPagesBuiltInThatLanguageShow)
+{
+    AnswerAll(*pCamera);
+    pCamera->stQuery.bCmdGetSDInfo = pCamera->stQuery.bCmdGet3GStatus = 1;
+    pCamera->stSDInfo = {8000, 2000, 6000, 0};
+    pCamera->st3GStatus.unSignal = 3;
+    pCamera->st3GStatus.unDial = 1;
+    pCamera->st3GStatus.unSimState = 1;
+    pCamera->st3GStatus.unNetwork = 2;
+    pCamera->stNtp.byDstMode = 1;
+    pCamera->stNtp.dwMode1Start = MakeDstDateWord(3, 31, 2);
+    pCamera->stNtp.dwMode1End = MakeDstDateWord(10, 27, 3);
+    // A survey of two networks whose names read like table texts, and a hidden one.
+    alignas(WifiRecord) static BYTE
+        abRecord[sizeof(WifiRecord) + WIFI_SURVEY_LIST_HEAD + 3 * sizeof(WifiSurveyEntry)];
+    auto* pWifi = new (abRecord) WifiRecord(wifi);
+    pWifi->dwSurveyLen = sizeof(abRecord) - sizeof(WifiRecord) + WIFI_SURVEY_HEADER_LEN;
+    pWifi->SurveyList()[0] = 3;
+    auto* pEntries = reinterpret_cast<WifiSurveyEntry*>(pWifi->SurveyList() + WIFI_SURVEY_LIST_HEAD);
+    for (const auto& [i, pszSsid] : {std::pair{0, "Wireless"}, {1, "Open"}, {2, ""}}) {
+        pEntries[i] = {};
+        pEntries[i].SsidLength = static_cast<BYTE>(std::strlen(pszSsid));
+        std::memcpy(pEntries[i].Ssid, pszSsid, std::strlen(pszSsid));
+        pEntries[i].abyBSSID[5] = static_cast<BYTE>(i);
+    }
+    pEntries[0].AuthMode = 4;
+    pEntries[0].EncType = 3;
+    pEntries[0].byRadioMode = 2;
+    pEntries[0].byNetworkType = 1;
+    pEntries[1].byRadioMode = 7;
+    pCamera->pWifiRecord = pWifi;
+    manager.m_pSelected = pCamera;
+    {
+        // The survey's columns, each from the entry's own code.
+        CDlgCamConfigPane pane(Context());
+        QTreeWidget* pSurvey = pane.FindPage<CDlgWifiNetwork>()->GetSurvey();
+        ASSERT_EQ(pSurvey->topLevelItemCount(), 3);
+        QStringList listRows;
+        for (int i = 0; i < 3; ++i) {
+            QStringList listColumns;
+            for (int c = 0; c < pSurvey->columnCount(); ++c)
+                listColumns << pSurvey->topLevelItem(i)->text(c);
+            listRows << listColumns.join(QLatin1Char('|'));
+        }
+        // The 3G link in words and bars.
+        auto* p3G = pane.FindPage<CDlgNetworkWire3G>();
+        EXPECT_EQ(Child<QLabel>(p3G, "sim_state")->text(), QStringLiteral("OK"));
+        EXPECT_EQ(Child<QLabel>(p3G, "dial_state")->text(), QStringLiteral("Dial succeed"));
+        EXPECT_EQ(Child<QLabel>(p3G, "net_state")->text(), QStringLiteral("3G"));
+        EXPECT_EQ(Child<QLabel>(p3G, "signal")->accessibleName(), QStringLiteral("3/5"));
+        EXPECT_EQ(listRows.join(QLatin1Char('\n')).toStdString(),
+                  "Wireless|00:00:00:00:00:00|802.11g|Infrastructure|WPA PSK|TKIP|"
+                  "1, 2, 5.5, 6, 9, 11, 12, 18, 24, 36, 48, 54 Mbps\n"
+                  "Open|00:00:00:00:00:01|802.11n|Ad hoc|Open|None|\n"
+                  "Non-Broadcasted SSID|00:00:00:00:00:02|802.11b|Ad hoc|Open|None|1,2,5.5,6,9,11 Mbps");
+    }
+    for (const int nLanguage : {2052, 1028}) {
+        SCOPED_TRACE(nLanguage);
+        GetLanguageManager()->LoadLanguage(9);
+        CDlgCamConfigPane switched(Context());
+        CDlgCamSetPane switchedSet(Context());
+        // As the main window has them.
+        new CTextRelabeler(&switched, &bus);
+        new CTextRelabeler(&switchedSet, &bus);
+        GetLanguageManager()->LoadLanguage(nLanguage);
+        bus.Notify(DWORD_NOTIFYID_LANGUAGE_CHANGED, 0);
+        CDlgCamConfigPane built(Context());
+        CDlgCamSetPane builtSet(Context());
+        for (const auto& [pSwitched, pBuilt] :
+             {std::pair<QWidget*, QWidget*>{&switched, &built}, {&switchedSet, &builtSet}}) {
+            const QStringList listSwitched = ShownTexts(pSwitched);
+            const QStringList listBuilt = ShownTexts(pBuilt);
+            ASSERT_EQ(listSwitched.size(), listBuilt.size());
+            for (qsizetype i = 0; i < listBuilt.size(); ++i)
+                EXPECT_EQ(listSwitched[i].toStdString(), listBuilt[i].toStdString());
+        }
+    }
+    GetLanguageManager()->LoadLanguage(9);
+    pCamera->pWifiRecord = nullptr;
+}
+
+// Through the accessibility tree: every button of the pages is named in words (the PTZ arrows
+// too), and a refused value's message is its control's description, there until the user works
+// on the control again.
+TEST_F(PagesTest, ButtonsAreNamedAndErrorsReachScreenReaders)
+{
+    AnswerAll(*pCamera);
+    manager.m_pSelected = pCamera;
+    CDlgCamConfigPane pane(Context());
+    CDlgCamSetPane setPane(Context());
+    for (QWidget* pRoot : {static_cast<QWidget*>(&pane), static_cast<QWidget*>(&setPane)}) {
+        for (QAbstractButton* pButton : pRoot->findChildren<QAbstractButton*>()) {
+            QAccessibleInterface* pAccessible = QAccessible::queryAccessibleInterface(pButton);
+            ASSERT_NE(pAccessible, nullptr);
+            const QString strName = pAccessible->text(QAccessible::Name);
+            EXPECT_TRUE(
+                std::any_of(strName.begin(), strName.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+                << pButton->objectName().toStdString() << " '" << strName.toStdString() << "'";
+        }
+    }
+    auto* pTime = pane.FindPage<CDlgSystemNTP>();
+    auto* pServer = Child<QComboBox>(pTime, "server");
+    pServer->setEditText(QString());
+    pTime->OnBtnSave();
+    ASSERT_TRUE(pTime->GetHint()->IsError());
+    QAccessibleInterface* pAccessible = QAccessible::queryAccessibleInterface(pServer);
+    EXPECT_EQ(pAccessible->text(QAccessible::Description), HintText(pTime));
+    EXPECT_FALSE(HintText(pTime).isEmpty());
+    QTest::keyClick(pServer, Qt::Key_N);
+    EXPECT_FALSE(pTime->GetHint()->IsActive());
+    EXPECT_TRUE(pAccessible->text(QAccessible::Description).isEmpty());
+
+    // Escape closes the page's dialogs.
+    auto* pMail = pane.FindPage<CDlgAlarmEmail>();
+    for (QDialog* pDialog :
+         {static_cast<QDialog*>(pMail->OnBtnSetServer()), static_cast<QDialog*>(pMail->OnBtnEditEmail())}) {
+        ASSERT_NE(pDialog, nullptr);
+        EXPECT_TRUE(pDialog->isVisible());
+        QTest::keyClick(pDialog, Qt::Key_Escape);
+        EXPECT_FALSE(pDialog->isVisible());
+    }
 }

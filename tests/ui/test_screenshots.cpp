@@ -57,11 +57,31 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         camera.bT9QXTargetY = 128;
         q.bCmdGetVideoReport = q.bCmdGetSensor = q.bCmdGetT9QX = 1;
         // A camera on Wi-Fi: the status tab shows its network, speed and quality.
-        WifiRecord wifi{};
+        // With a survey of two networks behind it, and a 3G link.
+        alignas(WifiRecord) static BYTE
+            abWifi[sizeof(WifiRecord) + WIFI_SURVEY_LIST_HEAD + 2 * sizeof(WifiSurveyEntry)];
+        auto& wifi = *new (abWifi) WifiRecord{};
         std::memcpy(wifi.stBlock.Ssid, "labnet-5G", 9);
         wifi.stBlock.SsidLength = 9;
         wifi.abySettings[0] = wifi.byStatus = 1;
-        wifi.dwSurveyLen = WIFI_SURVEY_HEADER_LEN;
+        wifi.dwSurveyLen = sizeof(abWifi) - sizeof(WifiRecord) + WIFI_SURVEY_HEADER_LEN;
+        wifi.SurveyList()[0] = 2;
+        auto* pEntries = reinterpret_cast<WifiSurveyEntry*>(wifi.SurveyList() + WIFI_SURVEY_LIST_HEAD);
+        pEntries[0] = {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, 0, 9, "labnet-5G", 6, 4, 5, 1, {}};
+        pEntries[1] = {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5f}, 0, 0, "", 0, 0, 2, 0, {}};
+        ThreeGRecord threeG{};
+        std::strcpy(threeG.szAPN, "3gnet");
+        std::strcpy(threeG.szTelNum, "*99#");
+        threeG.bUseDefaultDial = 1;
+        camera.pThreeGRecord = &threeG;
+        camera.st3GStatus.unDial = 1;
+        camera.st3GStatus.unSignal = 4;
+        camera.st3GStatus.unSimState = 1;
+        camera.st3GStatus.unNetwork = 2;
+        q.bHas3G = q.bCmdGet3GQuery = q.bCmdGet3GStatus = 1;
+        camera.stPort = {0, 5000, 5001, 5002};
+        q.bCmdGetUpnpStatus = 1;
+        camera.stUpnp.abValue[0] = 1;
         wifi.abySurveyHeader[2] = 0x05; // 130.0 Mbit/s
         wifi.abySurveyHeader[3] = 0x14;
         wifi.abySurveyHeader[4] = 65;

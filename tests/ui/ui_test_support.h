@@ -38,8 +38,11 @@ public:
     const DeviceMap& GetDevices() const override { return m_mapDevices; }
     void GetAllSortedDevices(SortedDeviceMap& mapSorted) override
     {
-        for (const auto& [dwID, pDevice] : m_mapDevices)
-            mapSorted.emplace(std::to_string(dwID), pDevice);
+        // As the real manager: the cameras present.
+        for (const auto& [dwID, pDevice] : m_mapDevices) {
+            if (pDevice->bIsExist != 0)
+                mapSorted.emplace(std::to_string(dwID), pDevice);
+        }
     }
     bool HasValidDevice() const override { return !m_mapDevices.empty(); }
     void SearchDevices(DWORD) override {}
@@ -209,6 +212,10 @@ public:
                 std::to_string(SessionModeResolution(dwMode)) + " " +
                 std::to_string(SessionModeBitrate(dwMode)));
     }
+    void Cmd_QualityApply(DWORD dwID) override
+    {
+        m_vecSent.push_back("QualityApply " + std::to_string(dwID));
+    }
     void Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue) override
     {
         char szWord[16];
@@ -267,6 +274,12 @@ public:
         return m_nSinks;
     }
     void RemoveRtspSink(int nSink) override { m_mapRtspSinks.erase(nSink); }
+    int AddDomeSink(std::function<void(DWORD, const DomeReply&)> fnSink) override
+    {
+        m_mapDomeSinks[++m_nSinks] = std::move(fnSink);
+        return m_nSinks;
+    }
+    void RemoveDomeSink(int nSink) override { m_mapDomeSinks.erase(nSink); }
     void Cmd_GetDo(DWORD dwID) override { m_vecAsked.push_back("GetDo " + std::to_string(dwID)); }
     void Cmd_GetAlarmTime(DWORD dwID) override
     {
@@ -292,6 +305,7 @@ public:
     RtspInfo m_rtsp{};
     bool m_bRtspAnswers = true;
     std::map<int, std::function<void(const RtspInfo&)>> m_mapRtspSinks;
+    std::map<int, std::function<void(DWORD, const DomeReply&)>> m_mapDomeSinks;
     int m_nSinks = 0;
     void Cmd_SetNetParam(const NetParamRecord& record) override
     {

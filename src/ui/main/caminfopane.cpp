@@ -47,9 +47,10 @@ constexpr DWORD UPNP_STATE_TEXTS[] = {IDS_ST_UPNPTRYING, IDS_ST_UPNPSUCCESS, IDS
 // Titles longer than this wrap.
 constexpr int TITLE_WIDTH_MAX = 80;
 
-// The server's state and its address in brackets on lines of their own: a wrapped label got
-// less height than its lines when the window was short, and the address was cut off.
-const QString BREAKABLE_BRACKET = QStringLiteral("(\n");
+// The server's state and its bracketed address on lines of their own, the bracket with the
+// address: a wrapped label got less height than its lines when the window was short, and the
+// address was cut off.
+const QString BREAKABLE_BRACKET = QStringLiteral("\n(");
 
 QString FieldText(const char* pszField, std::size_t nSize)
 {

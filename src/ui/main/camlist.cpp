@@ -24,25 +24,59 @@ namespace {
 // Column 0 shows the name; the id rides along as item data.
 constexpr int ROLE_ID = Qt::UserRole + 1;
 
-// A round status mark: green while the camera records, amber when recording is set but idle,
-// grey when the card does not record, blue for a camera whose recording is not known (no card,
-// or its settings have not come yet).
+// The status mark: green while the camera records, amber when recording is set but idle, grey
+// when the card does not record, blue for a camera whose recording is not known (no card, or its
+// settings have not come yet). Each state has a shape of its own too (a dot, a ring, a bar, a
+// question mark), so that it reads without telling the colours apart.
 QIcon StatusIcon(DWORD dwTipID)
 {
+    enum class Shape { Dot, Ring, Bar, Unknown };
     QColor color(0x2f, 0x7f, 0xc1);
-    if (dwTipID == IDS_CAMERA_SD_RECORDING || dwTipID == IDS_CAMERA_NAS_RECORDING)
+    Shape enShape = Shape::Unknown;
+    if (dwTipID == IDS_CAMERA_SD_RECORDING || dwTipID == IDS_CAMERA_NAS_RECORDING) {
         color = QColor(0x2e, 0xa0, 0x43);
-    else if (dwTipID == IDS_CAMERA_SD_ENABLE_NOT_RECORDING || dwTipID == IDS_CAMERA_NAS_ENABLE_NOT_RECORDING)
+        enShape = Shape::Dot;
+    } else if (dwTipID == IDS_CAMERA_SD_ENABLE_NOT_RECORDING ||
+               dwTipID == IDS_CAMERA_NAS_ENABLE_NOT_RECORDING) {
         color = QColor(0xd9, 0x8c, 0x1f);
-    else if (dwTipID == IDS_CAMERA_SD_NOT_ENABLE_RECORD)
+        enShape = Shape::Ring;
+    } else if (dwTipID == IDS_CAMERA_SD_NOT_ENABLE_RECORD) {
         color = QColor(0x8a, 0x94, 0x9e);
+        enShape = Shape::Bar;
+    }
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(color.darker(140), 2));
-    painter.setBrush(color);
-    painter.drawEllipse(QRectF(5, 5, 22, 22));
+    switch (enShape) {
+    case Shape::Dot:
+        painter.setPen(QPen(color.darker(140), 2));
+        painter.setBrush(color);
+        painter.drawEllipse(QRectF(5, 5, 22, 22));
+        break;
+    case Shape::Ring:
+        painter.setPen(QPen(color, 6));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QRectF(7, 7, 18, 18));
+        break;
+    case Shape::Bar:
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(color);
+        painter.drawRoundedRect(QRectF(4, 12, 24, 8), 3, 3);
+        break;
+    case Shape::Unknown: {
+        painter.setPen(QPen(color.darker(140), 2));
+        painter.setBrush(color);
+        painter.drawEllipse(QRectF(5, 5, 22, 22));
+        QFont font = painter.font();
+        font.setPixelSize(18);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(5, 5, 22, 22), Qt::AlignCenter, QStringLiteral("?"));
+        break;
+    }
+    }
     return QIcon(pixmap);
 }
 
@@ -122,6 +156,10 @@ void CDlgDeviceListBase::FillItem(QTreeWidgetItem* pItem, const DeviceInfo& devi
     pItem->setText(0, QString::fromStdU16String(device.GetName()));
     pItem->setData(0, ROLE_ID, static_cast<uint>(device.GetID()));
     pItem->setToolTip(0, MainText(dwTipID));
+    // A screen reader reads the state with the name, as the tooltip shows it.
+    pItem->setData(
+        0, Qt::AccessibleTextRole,
+        QStringLiteral("%1, %2").arg(QString::fromStdU16String(device.GetName()), MainText(dwTipID)));
     pItem->setIcon(0, StatusIcon(dwTipID));
 }
 
@@ -165,6 +203,18 @@ void CDlgDeviceListBase::RefreshList()
     if (pSelect != nullptr)
         m_pTree->setCurrentItem(pSelect);
     m_pTree->setUpdatesEnabled(true);
+}
+
+void CDlgDeviceListBase::ShowCurrent(DWORD dwID)
+{
+    for (QTreeWidgetItemIterator it(m_pTree); *it != nullptr; ++it) {
+        if ((*it)->data(0, ROLE_ID).toUInt() == dwID) {
+            m_pTree->setCurrentItem(*it);
+            return;
+        }
+    }
+    m_pTree->setCurrentItem(nullptr);
+    m_pTree->clearSelection();
 }
 
 void CDlgDeviceListBase::OnItemActivated(QTreeWidgetItem* pItem)

@@ -24,6 +24,8 @@ public:
 
     // Rebuilds the rows from the device manager, keeping the highlighted camera.
     void RefreshList();
+    // Marks the camera with this id as the list's current one (0: none).
+    void ShowCurrent(DWORD dwID);
     // Renews the rows' status marks and tooltips: the recording states come with replies that
     // raise no list notification, so the list looks again every second.
     void UpdateStatus();

@@ -381,6 +381,12 @@ void CDlgMain::SwitchTab(BtnType enType)
     const DWORD enWanted = enType == BTN_PLAYBACK ? m_pPlaybackList->GetPlayType() : PLAY_TYPE_REALTIME;
     if (pManager->GetSelectDevice() != nullptr && pManager->GetPlayType() != enWanted)
         pManager->CancelSelectDevice();
+    // The configuration pages show the camera selected for live view: their list says which,
+    // and with none the pages are empty.
+    if (enType == BTN_CONFIG) {
+        const DeviceInfo* pSelected = pManager->GetSelectDevice();
+        m_pConfigList->ShowCurrent(pSelected != nullptr ? pSelected->GetID() : 0);
+    }
 }
 
 void CDlgMain::RestoreWindowState()

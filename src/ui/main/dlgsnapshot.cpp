@@ -102,9 +102,9 @@ bool CDlgSnapshot::SaveAs(const QString& strPath)
 void CDlgSnapshot::OnBtnPrint()
 {
     QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QStringLiteral("Picture Print"));
+    printer.setDocName(MainText(IDS_ST_PICTURE_PRINT));
     QPrintDialog dlg(&printer, this);
-    dlg.setWindowTitle(QStringLiteral("Picture Print"));
+    dlg.setWindowTitle(MainText(IDS_ST_PICTURE_PRINT));
     if (dlg.exec() == QDialog::Accepted)
         PrintTo(printer);
 }

@@ -5,6 +5,7 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "device/videoquality.h"
 #include "ui/hint.h"
 #include "ui/pages/dlgapplyto.h"
 #include "ui/textrelabel.h"
@@ -22,7 +23,9 @@ int CConfigPage::s_nConfirmAnswer = -1;
 
 QString PageText(DWORD dwStringID)
 {
-    return QString::fromStdU16String(GetLanguageManager()->GetString(dwStringID));
+    QString strText = QString::fromStdU16String(GetLanguageManager()->GetString(dwStringID));
+    CTextRelabeler::NoteText(dwStringID, strText);
+    return strText;
 }
 
 CConfigPage::CConfigPage(const PageContext& context, QWidget* pParent) : QWidget(pParent), m_context(context)
@@ -39,6 +42,7 @@ CConfigPage::~CConfigPage()
         CNotifyManager* pBus = m_context.Bus();
         pBus->RemoveNotify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, this);
         pBus->RemoveNotify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, this);
+        pBus->RemoveNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
     }
 }
 
@@ -52,24 +56,34 @@ void CConfigPage::OnInitDialog()
     pOuter->addWidget(m_pBody);
     auto* pLayout = new QVBoxLayout(m_pBody);
     BuildControls(pLayout);
-    // The page follows a change of language from then on.
-    new CTextRelabeler(this, m_context.Bus());
+    // The page follows a change of language from then on: the relabeler takes the table texts
+    // of the controls as built, before any camera value is in.
+    m_pRelabeler = new CTextRelabeler(this, nullptr);
     // Nothing to edit until the camera's values are in.
     m_pBody->setEnabled(false);
 
     const DeviceInfo* pDevice = SelectedDevice();
+    // With no camera chosen the page is empty, not another camera's values greyed out.
+    m_pBody->setVisible(pDevice != nullptr);
     if (pDevice != nullptr && pDevice->enCameraType != CAMERA_TYPE_PARENT)
         StartPolling();
     CNotifyManager* pBus = m_context.Bus();
     pBus->RegisterNotify(DWORD_NOTIFYID_CAMERA_SELECT_REALTIME, this);
     pBus->RegisterNotify(DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME, this);
+    pBus->RegisterNotify(DWORD_NOTIFYID_LANGUAGE_CHANGED, this);
     m_bInited = true;
 }
 
 void CConfigPage::NotifySink(DWORD dwNotifyID, UINT_PTR)
 {
     FATAL_CHECK(dwNotifyID == DWORD_NOTIFYID_CAMERA_SELECT_REALTIME ||
-                dwNotifyID == DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME);
+                dwNotifyID == DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME ||
+                dwNotifyID == DWORD_NOTIFYID_LANGUAGE_CHANGED);
+    if (dwNotifyID == DWORD_NOTIFYID_LANGUAGE_CHANGED) {
+        m_pRelabeler->Relabel();
+        Retranslate();
+        return;
+    }
     if (dwNotifyID == DWORD_NOTIFYID_CAMERA_SELECT_REALTIME) {
         const DeviceInfo* pDevice = SelectedDevice();
         if (pDevice != nullptr && pDevice->enCameraType != CAMERA_TYPE_PARENT)
@@ -79,10 +93,13 @@ void CConfigPage::NotifySink(DWORD dwNotifyID, UINT_PTR)
     m_pPollTimer->stop();
     if (m_enPollState == PollState::Waiting)
         m_enPollState = PollState::Idle;
+    // The selection goes (the manager says so before it lets go of the camera).
+    m_pBody->setVisible(false);
 }
 
 void CConfigPage::StartPolling()
 {
+    m_pBody->setVisible(true);
     m_pPollTimer->start();
     m_dwWaitCount = 0;
     m_enPollState = PollState::Waiting;
@@ -95,6 +112,7 @@ void CConfigPage::UpdateChildWindowValue()
     if (pDevice == nullptr) {
         // The selection went between two ticks: there is nothing to wait for.
         VLOG(2, "CConfigPage::UpdateChildWindowValue: no selected device, polling stops");
+        m_pBody->setVisible(false);
         m_pPollTimer->stop();
         m_enPollState = PollState::Idle;
         return;
@@ -110,7 +128,7 @@ void CConfigPage::UpdateChildWindowValue()
     if (++m_dwWaitCount >= POLL_GIVE_UP) {
         m_pPollTimer->stop();
         m_enPollState = PollState::Failed;
-        ShowHint(this, IDS_HINT_GET_INFO_FAIL, true);
+        ShowHint(this, GiveUp(), true);
     }
 }
 
@@ -156,6 +174,11 @@ QString CConfigPage::CheckText(const CheckError& error)
                : QString::fromStdString(error.strText);
 }
 
+void CConfigPage::AddStandardKey(KeyValues& kv, const DeviceInfo& device)
+{
+    kv["standard"] = LiveQualityOfReport(device.stVideoReport.adwWord).bPal ? "pal" : "ntsc";
+}
+
 void CConfigPage::ShowHint(QWidget* pAnchor, DWORD dwStringID, bool bError)
 {
     ShowHintText(pAnchor, PageText(dwStringID), bError);
@@ -195,20 +218,25 @@ std::vector<ApplyToResult> CConfigPage::ApplyTo(const std::vector<DWORD>& vecIDs
             SendTo(device);
             const auto it = m_mapRefused.find(device.GetID());
             mapSent[device.GetID()] = it != m_mapRefused.end() ? it->second : GroupText(device);
-            // Only the camera's next answer counts as what it holds.
+            // Only the camera's next answer counts as what it holds (a refused one's too: the
+            // report shows what it kept).
             ForgetGroup(device);
             AskGroup(device);
         });
+    // Per camera what is known now: offline and refused for good, sent until the read-back.
     QString strReport;
+    bool bAnyFailed = false;
     for (ApplyToResult& result : vecResults) {
         result.strSent = mapSent[result.dwID];
-        strReport += QStringLiteral("%1: %2\n")
-                         .arg(ApplyToName(result.dwID),
-                              PageText(result.bSent ? IDS_HINT_SETNAMESUC : IDS_HINT_CAMERANOTONLINE));
+        result.bRefused = result.bSent && m_mapRefused.contains(result.dwID);
+        const QString strState = !result.bSent     ? PageText(IDS_HINT_CAMERANOTONLINE)
+                                 : result.bRefused ? result.strSent
+                                                   : PageText(IDS_HINT_APPLYTO_SENT);
+        bAnyFailed = bAnyFailed || !result.bSent || result.bRefused;
+        strReport += QStringLiteral("%1: %2\n").arg(ApplyToName(result.dwID), strState);
     }
-    ShowHintText(
-        m_pBtnApplyTo != nullptr ? static_cast<QWidget*>(m_pBtnApplyTo) : this, strReport.trimmed(),
-        std::any_of(vecResults.begin(), vecResults.end(), [](const ApplyToResult& r) { return !r.bSent; }));
+    ShowHintText(m_pBtnApplyTo != nullptr ? static_cast<QWidget*>(m_pBtnApplyTo) : this, strReport.trimmed(),
+                 bAnyFailed);
     m_vecReadBack = vecResults;
     m_nReadBackMs = 0;
     if (m_pReadBackTimer == nullptr) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/notify.h"
+#include "core/stringids.h"
 #include "device/settingchecks.h"
 #include "ui/pages/pagecommands.h"
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 class CBalloonHint;
+class CTextRelabeler;
 class QTimer;
 class QVBoxLayout;
 struct DeviceInfo;
@@ -68,6 +70,11 @@ protected:
     virtual void BuildControls(QVBoxLayout* pLayout) = 0;
     virtual bool IsReceived(const DeviceInfo& device) const = 0;
     virtual void FillControls(const DeviceInfo& device) = 0;
+    // The camera's group has not come: the message to show.
+    virtual DWORD GiveUp() { return IDS_HINT_GET_INFO_FAIL; }
+    // After a change of language: the texts the page builds from a template or sets after it is
+    // built (states, notes, units) are built again; the edits in progress stay.
+    virtual void Retranslate() {}
 
     // A save button at the bottom right of the page, wired to OnBtnSave; with bApplyTo an
     // "Apply to..." button beside it (the page then implements CheckEdited and SendTo).
@@ -87,6 +94,9 @@ protected:
     void RefuseCamera(DWORD dwID, const CheckError& error) { RefuseCamera(dwID, CheckText(error)); }
     // A failed check's message in the page's language.
     static QString CheckText(const CheckError& error);
+    // The camera's own video standard for the bit-rate floors ("standard" key), as its video
+    // report gives it: an NTSC camera's floors differ from a PAL one's.
+    static void AddStandardKey(KeyValues& kv, const DeviceInfo& device);
     // The check key's message at its control.
     void BindKey(const std::string& strKey, QWidget* pControl) { m_mapKeys[strKey] = pControl; }
     // Shows the message of a failed check at its control and says so.
@@ -115,6 +125,7 @@ private:
     PollState m_enPollState = PollState::Idle;
     bool m_bInited = false;
     CBalloonHint* m_pHint;
+    CTextRelabeler* m_pRelabeler = nullptr;
     QWidget* m_pBody = nullptr;
     QPushButton* m_pBtnSave = nullptr;
     QPushButton* m_pBtnApplyTo = nullptr;

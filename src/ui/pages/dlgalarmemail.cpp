@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
@@ -78,13 +79,10 @@ void CDlgAlarmEmail::BuildControls(QVBoxLayout* pLayout)
             m_pEditRecipient->clear();
     });
     connect(pBtnDelete, &QPushButton::clicked, this, &CDlgAlarmEmail::DeleteRecipient);
-    // Edit: the chosen address goes to the edit line, "Add" puts it back.
-    connect(pBtnEdit, &QPushButton::clicked, this, [this] {
-        if (QListWidgetItem* pItem = m_pList->currentItem()) {
-            m_pEditRecipient->setText(pItem->text());
-            delete pItem;
-        }
-    });
+    // Edit: the chosen address is edited where it stands; Escape leaves it as it was, and an
+    // address that is no address goes back to what it was.
+    connect(pBtnEdit, &QPushButton::clicked, this, &CDlgAlarmEmail::EditRecipient);
+    connect(m_pList, &QListWidget::itemChanged, this, &CDlgAlarmEmail::OnRecipientEdited);
     pLayout->addWidget(pBoxList);
 
     // The server and the message, as the camera has them, each with the dialog that edits it.
@@ -139,7 +137,7 @@ void CDlgAlarmEmail::FillControls(const DeviceInfo& device)
     m_pList->clear();
     const int nCount = mail.nRecipients < 0 ? 0 : std::min<int>(mail.nRecipients, MAIL_MAX_RECIPIENTS);
     for (int i = 0; i < nCount; ++i)
-        m_pList->addItem(QString::fromStdString(FieldText(mail.aszRecipient[i])));
+        AddListItem(QString::fromStdString(FieldText(mail.aszRecipient[i])));
     ShowSummary(mail);
 }
 
@@ -200,8 +198,43 @@ bool CDlgAlarmEmail::AddRecipient(const QString& strAddress)
                  true);
         return false;
     }
-    m_pList->addItem(strAddress);
+    AddListItem(strAddress);
     return true;
+}
+
+void CDlgAlarmEmail::AddListItem(const QString& strAddress)
+{
+    auto* pItem = new QListWidgetItem(strAddress);
+    pItem->setFlags(pItem->flags() | Qt::ItemIsEditable);
+    pItem->setData(Qt::UserRole, strAddress);
+    m_pList->addItem(pItem);
+}
+
+bool CDlgAlarmEmail::EditRecipient()
+{
+    QListWidgetItem* pItem = m_pList->currentItem();
+    if (pItem == nullptr)
+        return false;
+    m_pList->editItem(pItem);
+    return true;
+}
+
+void CDlgAlarmEmail::OnRecipientEdited(QListWidgetItem* pItem)
+{
+    const QString strAddress = pItem->text().trimmed();
+    const QString strBefore = pItem->data(Qt::UserRole).toString();
+    if (strAddress == strBefore)
+        return;
+    if (strAddress.isEmpty() || !strAddress.contains(QLatin1Char('@')) ||
+        strAddress.contains(QLatin1Char(','))) {
+        ShowHint(m_pList, strAddress.isEmpty() ? IDS_HINT_EMAIL_EMPTY : IDS_HINT_EMAIL_INVALID, true);
+        const QSignalBlocker block(m_pList);
+        pItem->setText(strBefore);
+        return;
+    }
+    const QSignalBlocker block(m_pList);
+    pItem->setText(strAddress);
+    pItem->setData(Qt::UserRole, strAddress);
 }
 
 void CDlgAlarmEmail::DeleteRecipient()

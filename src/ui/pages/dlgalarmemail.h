@@ -13,6 +13,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPlainTextEdit;
 class QTimeEdit;
 
@@ -27,6 +28,8 @@ public:
     // The list's buttons; false with "Mailbox full" when five are there already.
     bool AddRecipient(const QString& strAddress);
     void DeleteRecipient();
+    // Opens the chosen address for editing in place; false when none is chosen.
+    bool EditRecipient();
     QListWidget* GetRecipients() const { return m_pList; }
     // The dialogs, opened over the page with the camera's record (window-modal, not blocking).
     CDlgAlarmEmailSetServer* OnBtnSetServer();
@@ -53,6 +56,8 @@ private:
     // The page's own keys: the switch, the events and the recipients.
     KeyValues PageKeys() const;
     void ShowSummary(const MailInfo& mail);
+    void AddListItem(const QString& strAddress);
+    void OnRecipientEdited(QListWidgetItem* pItem);
     void BindDialogButtons();
     QCheckBox* m_pChkEnable = nullptr;
     QCheckBox* m_apChkEvent[4] = {};

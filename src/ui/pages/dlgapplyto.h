@@ -18,7 +18,8 @@ struct DeviceInfo;
 // What happened for one chosen camera.
 struct ApplyToResult {
     DWORD dwID = 0;
-    bool bSent = false; // false: the camera was offline
+    bool bSent = false;    // false: the camera was offline
+    bool bRefused = false; // the page left it alone (strSent says why)
     // What the page sent and, once the camera answered the read-back, what it holds.
     QString strSent;
     bool bAnswered = false;

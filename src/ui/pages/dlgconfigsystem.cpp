@@ -1,5 +1,6 @@
 #include "ui/pages/dlgconfigsystem.h"
 
+#include "core/log.h"
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "device/settinggroups.h"
@@ -72,16 +73,23 @@ void CDlgConfigSystem::OnBtnSave()
         return;
 
     const std::u16string strWide = m_pEditName->text().toStdU16String();
-    if (bNameOk && strWide != pDevice->GetName())
+    bool bSent = false;
+    if (bNameOk && strWide != pDevice->GetName()) {
         Commands()->Cmd_SetName(pDevice->GetID(), strWide);
+        bSent = true;
+    }
     if (byFormat != pDevice->bTimeFormat) {
         pDevice->bTimeFormat = byFormat;
         Commands()->Cmd_SetTimeFormat(pDevice->GetID(), byFormat);
+        bSent = true;
     }
-    if (m_pComboDServer->currentIndex() >= 0)
+    if (m_pComboDServer->currentIndex() >= 0) {
         Commands()->Cmd_DServerConnect(pDevice->GetID(),
                                        static_cast<BYTE>(m_pComboDServer->currentData().toInt()));
-    ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
+        bSent = true;
+    }
+    // "OK" only for what went to the camera.
+    ShowHint(GetSaveButton(), bSent ? IDS_HINT_SETNAMESUC : IDS_HINT_NOTHING_CHANGED, false);
 }
 
 void CDlgConfigSystem::OnBtnReboot()
@@ -155,6 +163,31 @@ constexpr long DOME_ADDRESS_MAX = 32;
 const int g_anBaud[] = {1200, 2400, 4800, 9600, 19200};
 constexpr int DOME_DEFAULT_BAUD = 2400;
 } // namespace
+
+CDlgSystemDome::CDlgSystemDome(const PageContext& context, QWidget* pParent) : CConfigPage(context, pParent)
+{
+    m_nSink =
+        Commands()->AddDomeSink([this](DWORD dwID, const DomeReply& reply) { OnDomeReply(dwID, reply); });
+}
+
+CDlgSystemDome::~CDlgSystemDome()
+{
+    Commands()->RemoveDomeSink(m_nSink);
+}
+
+void CDlgSystemDome::OnDomeReply(DWORD dwID, const DomeReply& reply)
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice == nullptr || pDevice->GetID() != dwID || m_pEditAddress == nullptr)
+        return;
+    m_pEditAddress->setText(QString::number(reply.byValue));
+    const int nBaud = m_pComboBaud->findData(static_cast<int>(reply.usValue));
+    if (nBaud >= 0)
+        m_pComboBaud->setCurrentIndex(nBaud);
+    else
+        VLOG(2, "CDlgSystemDome::OnDomeReply: id:%d, baud rate %d not offered", static_cast<int>(dwID),
+             static_cast<int>(reply.usValue));
+}
 
 void CDlgSystemDome::BuildControls(QVBoxLayout* pLayout)
 {

@@ -50,7 +50,8 @@ private:
 class CDlgSystemDome : public CConfigPage {
     Q_OBJECT
 public:
-    using CConfigPage::CConfigPage;
+    CDlgSystemDome(const PageContext& context, QWidget* pParent);
+    ~CDlgSystemDome() override;
     void OnBtnSave() override;
 
 protected:
@@ -60,6 +61,9 @@ protected:
     void FillControls(const DeviceInfo&) override {}
 
 private:
+    // The camera's answer to a setting: what the dome holds now.
+    void OnDomeReply(DWORD dwID, const DomeReply& reply);
     QLineEdit* m_pEditAddress = nullptr;
     class QComboBox* m_pComboBaud = nullptr;
+    int m_nSink = 0;
 };

@@ -11,6 +11,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -66,6 +67,16 @@ void CDlgNetworkCable::BuildControls(QVBoxLayout* pLayout)
     pPortRow->addWidget(m_pEditPort);
     pPortRow->addWidget(m_pChkRandom);
     pPortForm->addRow(PageText(IDS_ST_CAMERA_PORT), pPortRow);
+    // The ports the camera maps for the application and for phones, as it reports them.
+    m_pLabelAppPort = new QLabel(pBoxPort);
+    m_pLabelMobilePort = new QLabel(pBoxPort);
+    m_pLabelAppPort->setObjectName(QStringLiteral("app_port"));
+    m_pLabelMobilePort->setObjectName(QStringLiteral("mobile_port"));
+    pPortForm->addRow(PageText(IDS_MSG_PORTINFO), m_pLabelAppPort);
+    pPortForm->addRow(PageText(IDS_MSG_STREAMPORTINFO), m_pLabelMobilePort);
+    m_pChkUpnp = new QCheckBox(PageText(IDS_ST_ENABLEUPNP), pBoxPort);
+    m_pChkUpnp->setObjectName(QStringLiteral("upnp"));
+    pPortForm->addRow(m_pChkUpnp);
     auto* pUpnpRow = new QHBoxLayout;
     pUpnpRow->addStretch(1);
     m_pBtnPort = new QPushButton(PageText(IDS_BTN_SAVE), pBoxPort);
@@ -106,6 +117,12 @@ void CDlgNetworkCable::FillControls(const DeviceInfo& device)
     m_pEditPppoeConfirm->setText(m_pEditPppoePass->text());
     m_pEditPort->setText(QString::number(device.stPort.usPort1));
     m_pChkRandom->setChecked(device.stPort.usPort1 == 0);
+    m_pLabelAppPort->setText(device.stPort.usPort2 != 0 ? QString::number(device.stPort.usPort2) : QString());
+    m_pLabelMobilePort->setText(device.stPort.usPort3 != 0 ? QString::number(device.stPort.usPort3)
+                                                           : QString());
+    // Not known until the camera reports its port mapping: then it cannot be changed either.
+    m_pChkUpnp->setEnabled(device.stQuery.bCmdGetUpnpStatus != 0);
+    m_pChkUpnp->setChecked(device.stQuery.bCmdGetUpnpStatus != 0 && device.stUpnp.abValue[0] != 0);
     UpdateModeControls();
 }
 
@@ -172,5 +189,12 @@ void CDlgNetworkCable::OnBtnSavePort()
         return;
     pDevice->stPort.usPort1 = usPort;
     Commands()->Cmd_CameraPort(pDevice->GetID(), usPort);
+    const BYTE byUpnp = m_pChkUpnp->isChecked() ? 1 : 0;
+    if (pDevice->stQuery.bCmdGetUpnpStatus != 0 && byUpnp != (pDevice->stUpnp.abValue[0] != 0 ? 1 : 0)) {
+        Commands()->Cmd_UpnpConnect(pDevice->GetID(), byUpnp);
+        // The mapping's state is the camera's to report.
+        pDevice->stUpnp.abValue[0] = byUpnp;
+        pDevice->stQuery.bCmdGetUpnpStatus = 0;
+    }
     ShowHint(m_pBtnPort, IDS_HINT_SETPORTSUC, false);
 }

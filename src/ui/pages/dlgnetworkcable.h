@@ -5,6 +5,7 @@
 #include "ui/pages/configpage.h"
 
 class QCheckBox;
+class QLabel;
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -41,5 +42,8 @@ private:
     QLineEdit* m_pEditPppoeConfirm = nullptr;
     QLineEdit* m_pEditPort = nullptr;
     QCheckBox* m_pChkRandom = nullptr;
+    QLabel* m_pLabelAppPort = nullptr;
+    QLabel* m_pLabelMobilePort = nullptr;
+    QCheckBox* m_pChkUpnp = nullptr;
     QPushButton* m_pBtnPort = nullptr;
 };

@@ -14,6 +14,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -79,13 +81,31 @@ void CDlgNetworkWifiPane::FillControls(const DeviceInfo& device)
 {
     const WifiRecord* pRecord = device.stQuery.bHasWifi != 0 ? device.pWifiRecord : nullptr;
     GetSaveButton()->setEnabled(pRecord != nullptr);
+    if (pRecord != nullptr)
+        m_pComboLink->setCurrentIndex(WifiLinkOfRecord(*pRecord).bWireless ? 1 : 0);
+    ShowLink(device);
+}
+
+void CDlgNetworkWifiPane::Retranslate()
+{
+    // Without a camera shown there is no state to put in the new words.
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice != nullptr && GetPollState() == PollState::Filled)
+        ShowLink(*pDevice);
+    else
+        for (QLabel* pLabel : {m_pLabelSsid, m_pLabelSpeed, m_pLabelQuality})
+            pLabel->clear();
+}
+
+void CDlgNetworkWifiPane::ShowLink(const DeviceInfo& device)
+{
+    const WifiRecord* pRecord = device.stQuery.bHasWifi != 0 ? device.pWifiRecord : nullptr;
     m_pLabelSsid->setText(PageText(IDS_ST_NOWIFI));
     m_pLabelSpeed->clear();
     m_pLabelQuality->clear();
     if (pRecord == nullptr)
         return;
     const WifiLinkState state = WifiLinkOfRecord(*pRecord);
-    m_pComboLink->setCurrentIndex(state.bWireless ? 1 : 0);
     if (!state.bWifiUp)
         return;
     const WifiSettingsBlock& block = pRecord->stBlock;
@@ -135,7 +155,7 @@ void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
     m_pComboChannel->setObjectName(QStringLiteral("channel"));
     for (int i = 1; i <= 14; ++i)
         m_pComboChannel->addItem(QString::number(i), i);
-    m_pEditKey = MakeEdit(this, "key", 64);
+    m_pEditKey = MakeEdit(this, "key", 63);
     m_pEditKey->setEchoMode(QLineEdit::Password);
     pForm->addRow(PageText(IDS_STADV_NETTYPE), m_pComboType);
     pForm->addRow(PageText(IDS_STADV_APSELECT), m_pComboSsid);
@@ -145,7 +165,7 @@ void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
     m_pSurvey = new QTreeWidget(this);
     m_pSurvey->setObjectName(QStringLiteral("survey"));
     m_pSurvey->setRootIsDecorated(false);
-    m_pSurvey->setHeaderLabels({PageText(IDS_STSURVEY_HEAD1), PageText(IDS_STSURVEY_BSSID)});
+    Retranslate();
     m_pSurvey->header()->setStretchLastSection(true);
     connect(m_pSurvey, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* pItem) {
         m_pComboSsid->setEditText(pItem->data(0, Qt::UserRole).toString());
@@ -164,6 +184,93 @@ void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
     BindKey("key", m_pEditKey);
 }
 
+void CDlgWifiNetwork::Retranslate()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    ShowSurvey(pDevice != nullptr && pDevice->stQuery.bHasWifi != 0 && GetPollState() == PollState::Filled
+                   ? pDevice->pWifiRecord
+                   : nullptr);
+}
+
+namespace {
+
+// A survey entry's columns after the SSID and BSSID, by the entry's codes.
+QStringList SurveyDetails(const WifiSurveyEntry& entry)
+{
+    static const DWORD s_adwAuth[5] = {IDS_WIFIAUTH_OPEN, IDS_WIFIAUTH_SHARED, IDS_WIFIAUTH_AUTOSWITCH,
+                                       IDS_WIFIAUTH_WPA, IDS_WIFIAUTH_WPAPSK};
+    const DWORD dwAuth = entry.AuthMode < 5    ? s_adwAuth[entry.AuthMode]
+                         : entry.AuthMode == 6 ? IDS_WIFIAUTH_WPA2
+                                               : IDS_WIFIAUTH_WPAPSK2;
+    QString strEnc;
+    switch (entry.EncType) {
+    case 0:
+        strEnc = PageText(IDS_WIFISEC_NONE);
+        break;
+    case 1:
+    case 2:
+        strEnc = QStringLiteral("WEP");
+        break;
+    case 3:
+        strEnc = QStringLiteral("TKIP");
+        break;
+    case 4:
+        strEnc = QStringLiteral("AES");
+        break;
+    default:
+        strEnc = QString::number(entry.EncType);
+        break;
+    }
+    const QString strB = QStringLiteral("1,2,5.5,6,9,11 Mbps");
+    const QString strG = QStringLiteral("1, 2, 5.5, 6, 9, 11, 12, 18, 24, 36, 48, 54 Mbps");
+    QString strMode;
+    QString strSpeed;
+    if (entry.byRadioMode <= 1) {
+        strMode = PageText(IDS_WIFINET_B);
+        strSpeed = strB;
+    } else if (entry.byRadioMode <= 3) {
+        strMode = PageText(IDS_WIFINET_G);
+        strSpeed = strG;
+    } else if (entry.byRadioMode == 4) {
+        strMode = PageText(IDS_WIFIPREAMBLE_AUTO);
+    } else {
+        strMode = PageText(IDS_WIFINET_N);
+    }
+    const DWORD dwNet = entry.byNetworkType == 0   ? IDS_WIFI_ADHOC
+                        : entry.byNetworkType == 1 ? IDS_WIFI_INFRAST
+                                                   : IDS_WIFI_AUTOKNOWN;
+    return {strMode, PageText(dwNet), PageText(dwAuth), strEnc, strSpeed};
+}
+
+} // namespace
+
+void CDlgWifiNetwork::ShowSurvey(const WifiRecord* pRecord)
+{
+    m_pSurvey->clear();
+    m_pSurvey->setHeaderLabels({PageText(IDS_STSURVEY_HEAD1), PageText(IDS_STSURVEY_BSSID),
+                                PageText(IDS_STSURVEY_OPMODE), PageText(IDS_STSURVEY_NETTYPE),
+                                PageText(IDS_STSURVEY_AUTHMODE), PageText(IDS_STSURVEY_ENCRY),
+                                PageText(IDS_STSURVEY_SUPPORTSPEED)});
+    if (pRecord == nullptr)
+        return;
+    for (std::size_t i = 0; i < pRecord->SurveyCount(); ++i) {
+        const WifiSurveyEntry* pEntry = pRecord->SurveyEntry(i);
+        if (pEntry == nullptr)
+            continue;
+        const bool bHidden = pEntry->SsidLength == 0 || pEntry->SsidLength > sizeof(pEntry->Ssid);
+        const QString strSsid = bHidden ? QString() : SsidText(pEntry->Ssid, pEntry->SsidLength);
+        const BYTE* pb = pEntry->abyBSSID;
+        QStringList listColumns = {
+            bHidden ? PageText(IDS_ST_WIFINOSSID) : strSsid,
+            QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", pb[0], pb[1], pb[2], pb[3], pb[4], pb[5])};
+        listColumns << SurveyDetails(*pEntry);
+        auto* pItem = new QTreeWidgetItem(m_pSurvey, listColumns);
+        pItem->setData(0, Qt::UserRole, strSsid);
+    }
+    // Whole names and addresses; the list scrolls sideways to the rest.
+    m_pSurvey->header()->resizeSections(QHeaderView::ResizeToContents);
+}
+
 bool CDlgWifiNetwork::IsReceived(const DeviceInfo& device) const
 {
     return device.stQuery.bHasWifi == 0 ||
@@ -172,10 +279,10 @@ bool CDlgWifiNetwork::IsReceived(const DeviceInfo& device) const
 
 void CDlgWifiNetwork::FillControls(const DeviceInfo& device)
 {
-    m_pSurvey->clear();
     m_pComboSsid->clear();
     const WifiRecord* pRecord = device.stQuery.bHasWifi != 0 ? device.pWifiRecord : nullptr;
     GetSaveButton()->setEnabled(pRecord != nullptr);
+    ShowSurvey(pRecord);
     if (pRecord == nullptr)
         return;
     const WifiSettingsBlock& block = pRecord->stBlock;
@@ -183,18 +290,8 @@ void CDlgWifiNetwork::FillControls(const DeviceInfo& device)
     m_pComboChannel->setCurrentIndex(m_pComboChannel->findData(static_cast<int>(block.AdhocChannel)));
     for (std::size_t i = 0; i < pRecord->SurveyCount(); ++i) {
         const WifiSurveyEntry* pEntry = pRecord->SurveyEntry(i);
-        if (pEntry == nullptr)
-            continue;
-        const bool bHidden = pEntry->SsidLength == 0 || pEntry->SsidLength > sizeof(pEntry->Ssid);
-        const QString strSsid = bHidden ? QString() : SsidText(pEntry->Ssid, pEntry->SsidLength);
-        auto* pItem = new QTreeWidgetItem(m_pSurvey);
-        pItem->setText(0, bHidden ? PageText(IDS_ST_WIFINOSSID) : strSsid);
-        pItem->setData(0, Qt::UserRole, strSsid);
-        const BYTE* pb = pEntry->abyBSSID;
-        pItem->setText(
-            1, QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", pb[0], pb[1], pb[2], pb[3], pb[4], pb[5]));
-        if (!bHidden)
-            m_pComboSsid->addItem(strSsid);
+        if (pEntry != nullptr && pEntry->SsidLength != 0 && pEntry->SsidLength <= sizeof(pEntry->Ssid))
+            m_pComboSsid->addItem(SsidText(pEntry->Ssid, pEntry->SsidLength));
     }
     m_pComboSsid->setEditText(
         SsidText(block.Ssid, std::min<std::size_t>(block.SsidLength, sizeof(block.Ssid))));
@@ -295,9 +392,19 @@ void CDlgWifiWebAuth::OnBtnSave()
 
 void CDlgNetworkWire3G::BuildControls(QVBoxLayout* pLayout)
 {
-    m_pLabelState = new QLabel(this);
-    m_pLabelState->setObjectName(QStringLiteral("state"));
-    pLayout->addWidget(m_pLabelState);
+    // The link as the camera reports it: SIM, signal bars, dial and network.
+    auto* pState = new QFormLayout;
+    for (QLabel*& pLabel : m_apState)
+        pLabel = new QLabel(this);
+    m_apState[STATE_SIM]->setObjectName(QStringLiteral("sim_state"));
+    m_apState[STATE_SIGNAL]->setObjectName(QStringLiteral("signal"));
+    m_apState[STATE_DIAL]->setObjectName(QStringLiteral("dial_state"));
+    m_apState[STATE_NET]->setObjectName(QStringLiteral("net_state"));
+    pState->addRow(PageText(IDS_3GSIMSTATE), m_apState[STATE_SIM]);
+    pState->addRow(PageText(IDS_3GSIGNAL), m_apState[STATE_SIGNAL]);
+    pState->addRow(PageText(IDS_3GDIALSTATE), m_apState[STATE_DIAL]);
+    pState->addRow(PageText(IDS_3GNETSTATE), m_apState[STATE_NET]);
+    pLayout->addLayout(pState);
     auto* pLinkRow = new QHBoxLayout;
     pLinkRow->addWidget(new QLabel(PageText(IDS_ST_CONNTYPE), this));
     m_pComboLink = new QComboBox(this);
@@ -351,14 +458,61 @@ void CDlgNetworkWire3G::FillControls(const DeviceInfo& device)
     m_pEditTel->setText(QString::fromStdString(FieldText(pRecord->szTelNum)));
     m_pEditAccount->setText(QString::fromStdString(FieldText(pRecord->szAccount)));
     m_pEditPassword->setText(QString::fromStdString(FieldText(pRecord->szPassword)));
-    if (device.stQuery.bCmdGet3GStatus != 0) {
-        const ThreeGStatus& status = device.st3GStatus;
-        m_pLabelState->setText(QStringLiteral("%1 %2   %3 %4")
-                                   .arg(PageText(IDS_3GSIGNAL))
-                                   .arg(status.unSignal)
-                                   .arg(PageText(IDS_3GDIALSTATE))
-                                   .arg(status.unDial));
+    ShowState(device);
+}
+
+void CDlgNetworkWire3G::Retranslate()
+{
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (pDevice != nullptr && GetPollState() == PollState::Filled)
+        ShowState(*pDevice);
+    else
+        for (QLabel* pLabel : m_apState)
+            pLabel->clear();
+}
+
+namespace {
+
+constexpr DWORD THREEG_SIGNAL_BARS = 5;
+
+// The signal as five bars, as many filled as the camera reports (0 to 5).
+QPixmap SignalBars(DWORD dwBars, const QColor& color)
+{
+    QPixmap pixmap(52, 18);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(color);
+    for (DWORD i = 0; i < THREEG_SIGNAL_BARS; ++i) {
+        const int nHeight = 4 + 3 * static_cast<int>(i);
+        const QRect rect(2 + 10 * static_cast<int>(i), 17 - nHeight, 7, nHeight);
+        painter.setBrush(i < dwBars ? QBrush(color) : QBrush(Qt::NoBrush));
+        painter.drawRect(rect);
     }
+    return pixmap;
+}
+
+} // namespace
+
+// The camera's codes in words: SIM 1 is a card in order; dial 1 succeeded, 0 failed; network 0
+// no service, 1 2G, 2 3G, 3 GPS. Any other code is unknown.
+void CDlgNetworkWire3G::ShowState(const DeviceInfo& device)
+{
+    if (device.stQuery.bHas3G == 0 || device.stQuery.bCmdGet3GStatus == 0) {
+        for (QLabel* pLabel : m_apState)
+            pLabel->clear();
+        return;
+    }
+    const ThreeGStatus& status = device.st3GStatus;
+    m_apState[STATE_SIM]->setText(
+        PageText(status.unSimState == 1 ? IDS_HINT_SETNAMESUC : IDS_3GSIM_ABNORMAL));
+    const DWORD dwBars = std::min<DWORD>(status.unSignal, THREEG_SIGNAL_BARS);
+    m_apState[STATE_SIGNAL]->setPixmap(SignalBars(dwBars, palette().color(QPalette::WindowText)));
+    m_apState[STATE_SIGNAL]->setAccessibleName(QStringLiteral("%1/%2").arg(dwBars).arg(THREEG_SIGNAL_BARS));
+    m_apState[STATE_DIAL]->setText(PageText(status.unDial == 1   ? IDS_3GDIAL_OK
+                                            : status.unDial == 0 ? IDS_3GDIAL_FAIL
+                                                                 : IDS_UNKNOWN));
+    static const DWORD s_adwNet[4] = {IDS_NO_SERVICE, IDS_2G_MODE, IDS_3G_MODE, IDS_GPS_MODE};
+    m_apState[STATE_NET]->setText(PageText(status.unNetwork < 4 ? s_adwNet[status.unNetwork] : IDS_UNKNOWN));
 }
 
 void CDlgNetworkWire3G::OnBtnSave()
@@ -389,6 +543,13 @@ void CDlgNetworkWire3G::OnBtnSwitch()
     const BYTE bTarget = static_cast<BYTE>(m_pComboLink->currentData().toInt());
     if (bTarget == (current.bConnectType == 0 ? 0 : 1))
         return;
+    // As from the Wi-Fi pane: wired needs a cable, where the camera says whether one is in.
+    if (bTarget == 0 && pDevice->stQuery.bHasWifi != 0 && pDevice->pWifiRecord != nullptr &&
+        !WifiLinkOfRecord(*pDevice->pWifiRecord).bCable) {
+        ShowHint(m_pComboLink, IDS_MSG_NET_CANNOT_SWITCH_TO_WIRED, true);
+        m_pComboLink->setCurrentIndex(1);
+        return;
+    }
     if (!Confirm(bTarget == 0 ? IDS_MSG_NET_SWITCH_TO_WIRED : IDS_MSG_NET_SWITCH_TO_WIRELESS)) {
         m_pComboLink->setCurrentIndex(current.bConnectType == 0 ? 0 : 1);
         return;

@@ -9,6 +9,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QTreeWidget;
+struct WifiRecord;
 
 class CDlgWifiNetwork : public CConfigPage {
     Q_OBJECT
@@ -23,8 +24,10 @@ protected:
     // A camera without Wi-Fi has nothing to wait for.
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    void Retranslate() override;
 
 private:
+    void ShowSurvey(const WifiRecord* pRecord);
     QComboBox* m_pComboType = nullptr;
     QComboBox* m_pComboSsid = nullptr;
     QComboBox* m_pComboChannel = nullptr;
@@ -44,6 +47,8 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    void Retranslate() override;
+    void ShowLink(const DeviceInfo& device);
 
 private:
     QLabel* m_pLabelSsid = nullptr;
@@ -84,9 +89,12 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    void Retranslate() override;
+    void ShowState(const DeviceInfo& device);
 
 private:
-    QLabel* m_pLabelState = nullptr;
+    enum { STATE_SIM, STATE_SIGNAL, STATE_DIAL, STATE_NET, STATE_COUNT };
+    QLabel* m_apState[STATE_COUNT] = {};
     QComboBox* m_pComboLink = nullptr;
     QCheckBox* m_pChkCustom = nullptr;
     QLineEdit* m_pEditApn = nullptr;

@@ -76,7 +76,9 @@ void CDlgCamSetPTZ::BuildControls(QVBoxLayout* pLayout)
         auto* pKey = new QPushButton(QString::fromUtf8(apszArrows[i]), this);
         pKey->setObjectName(QStringLiteral("ptz%1").arg(i));
         pKey->setFixedSize(40, 40);
+        // The arrow glyph says nothing to a screen reader: the key is named by what it does.
         pKey->setToolTip(PageText(GetPtzDirections()[i].dwTooltip));
+        pKey->setAccessibleName(pKey->toolTip());
         connect(pKey, &QPushButton::pressed, this, [this, i] { OnDirectionPressed(i); });
         connect(pKey, &QPushButton::released, this, &CDlgCamSetPTZ::OnDirectionReleased);
         const int nCell = i < 4 ? i : i + 1; // the middle cell stays empty

@@ -226,29 +226,7 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
     m_pSchedule->SetMonth(QDate::currentDate());
     UpdateScheduleNote();
     if (!m_bNas) {
-        // Capacity in MB as the camera reports it, when it has; the minutes left at the rate the
-        // camera records with (what it holds, not unsaved edits), none when that rate is unknown.
-        const SDInfo& sd = device.stSDInfo;
-        const QString strUnit = PageText(IDS_ST_SDSPACEUNIT);
-        QString strText;
-        if (device.stQuery.bCmdGetSDInfo != 0) {
-            strText = QStringLiteral("%1: %2 %7   %3: %4 %7   %5: %6 %7")
-                          .arg(PageText(IDS_ST_SDSPACETITLE))
-                          .arg(sd.dwCapacity)
-                          .arg(PageText(IDS_ST_RECORDTIMETITLE))
-                          .arg(sd.dwRecorded)
-                          .arg(PageText(IDS_ST_SDREMAINTITLE))
-                          .arg(sd.dwRemaining)
-                          .arg(strUnit);
-            const long long nMinutes =
-                RemainingMinutes(sd.dwRemaining, info.dwSessionMode, info.abSingle[RECORD_AUDIO] != 0);
-            if (nMinutes >= 0)
-                strText += QStringLiteral("\n%1: %2 %3")
-                               .arg(PageText(IDS_ST_REMAINTIMETITLE))
-                               .arg(nMinutes)
-                               .arg(PageText(IDS_ST_MINUTETIMEUNIT));
-        }
-        m_pLabelCapacity->setText(strText);
+        ShowCapacity(device);
         return;
     }
     m_pEditSize->setText(QString::number(info.dwValueA));
@@ -257,6 +235,46 @@ void CDlgRecordBase::FillControls(const DeviceInfo& device)
     m_pEditAccount->setText(QString::fromStdString(FieldText(info.szNasAccount)));
     m_pEditPassword->setText(QString::fromStdString(FieldText(info.szNasPassword)));
     m_pEditConfirm->setText(m_pEditPassword->text());
+}
+
+void CDlgRecordBase::ShowCapacity(const DeviceInfo& device)
+{
+    const RecordInfo& info = device.stRecordSD;
+    // Capacity in MB as the camera reports it, when it has; the minutes left at the rate the
+    // camera records with (what it holds, not unsaved edits), none when that rate is unknown.
+    const SDInfo& sd = device.stSDInfo;
+    const QString strUnit = PageText(IDS_ST_SDSPACEUNIT);
+    QString strText;
+    if (device.stQuery.bCmdGetSDInfo != 0) {
+        strText = QStringLiteral("%1: %2 %7   %3: %4 %7   %5: %6 %7")
+                      .arg(PageText(IDS_ST_SDSPACETITLE))
+                      .arg(sd.dwCapacity)
+                      .arg(PageText(IDS_ST_RECORDTIMETITLE))
+                      .arg(sd.dwRecorded)
+                      .arg(PageText(IDS_ST_SDREMAINTITLE))
+                      .arg(sd.dwRemaining)
+                      .arg(strUnit);
+        const long long nMinutes =
+            RemainingMinutes(sd.dwRemaining, info.dwSessionMode, info.abSingle[RECORD_AUDIO] != 0);
+        if (nMinutes >= 0)
+            strText += QStringLiteral("\n%1: %2 %3")
+                           .arg(PageText(IDS_ST_REMAINTIMETITLE))
+                           .arg(nMinutes)
+                           .arg(PageText(IDS_ST_MINUTETIMEUNIT));
+    }
+    m_pLabelCapacity->setText(strText);
+}
+
+void CDlgRecordBase::Retranslate()
+{
+    UpdateScheduleNote();
+    const DeviceInfo* pDevice = SelectedDevice();
+    if (m_bNas)
+        return;
+    if (pDevice != nullptr && GetPollState() == PollState::Filled)
+        ShowCapacity(*pDevice);
+    else
+        m_pLabelCapacity->clear();
 }
 
 void CDlgRecordBase::EditedKeys(KeyValues& kv) const
@@ -281,6 +299,7 @@ bool CDlgRecordBase::CheckEdited()
         return false;
     KeyValues kv;
     EditedKeys(kv);
+    AddStandardKey(kv, *pDevice);
     RecordInfo info = m_bNas ? pDevice->stRecordNas : pDevice->stRecordSD;
     if (Refuse(BuildRecord(kv, m_bNas, info)))
         return false;
@@ -299,8 +318,11 @@ void CDlgRecordBase::SendTo(DeviceInfo& device)
         result = MakeError("record", IDS_HINT_NOSDCARD);
     else if ((m_bNas ? device.stQuery.bCmdGetRecordNas : device.stQuery.bCmdGetRecordSD) == 0)
         result = MakeError("record", IDS_HINT_GET_INFO_FAIL);
-    else
-        result = BuildRecord(m_kvEdited, m_bNas, info);
+    else {
+        KeyValues kv = m_kvEdited;
+        AddStandardKey(kv, device);
+        result = BuildRecord(kv, m_bNas, info);
+    }
     if (!result)
         result = CheckHD(device.SupportsHD(), held.dwSessionMode, info.dwSessionMode);
     if (result) {
@@ -365,6 +387,7 @@ void CDlgRecordBase::OnBtnSave()
         return;
     KeyValues kv;
     EditedKeys(kv);
+    AddStandardKey(kv, *pDevice);
     RecordInfo info = m_bNas ? pDevice->stRecordNas : pDevice->stRecordSD;
     if (Refuse(BuildRecord(kv, m_bNas, info)))
         return;

@@ -27,6 +27,7 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    void Retranslate() override;
     // SD: "Apply to", each camera by its own card, HD ability and record.
     bool CheckEdited() override;
     void SendTo(DeviceInfo& device) override;
@@ -36,6 +37,7 @@ protected:
 
 private:
     void UpdateScheduleNote();
+    void ShowCapacity(const DeviceInfo& device);
     // The page's values under the checks' keys.
     void EditedKeys(KeyValues& kv) const;
 

@@ -70,16 +70,14 @@ CDlgSystemNTP::DstRow CDlgSystemNTP::MakeRow(const char* pszName)
     }
     row.pDay = MakeCombo(this, strName + QStringLiteral("_day"));
     for (int i = 1; i <= 31; ++i)
-        row.pDay->addItem(PageText(IDS_CMB_DST_DAY_UNIT).replace(QStringLiteral("%d"), QString::number(i)),
-                          i);
+        row.pDay->addItem(QString(), i);
     row.pHour1 = MakeCombo(this, strName + QStringLiteral("_hour1"));
     row.pHour2 = MakeCombo(this, strName + QStringLiteral("_hour2"));
     for (int i = 0; i < 24; ++i) {
-        const QString strHour =
-            PageText(IDS_CMB_DST_TIME_OCLOCK).replace(QStringLiteral("%d"), QString::number(i));
-        row.pHour1->addItem(strHour, i);
-        row.pHour2->addItem(strHour, i);
+        row.pHour1->addItem(QString(), i);
+        row.pHour2->addItem(QString(), i);
     }
+    NumberItems(row);
     row.pOrdinal = MakeCombo(this, strName + QStringLiteral("_ordinal"));
     for (int i = 0; i < 6; ++i)
         row.pOrdinal->addItem(PageText(g_adwOrdinal[i]), i);
@@ -90,6 +88,24 @@ CDlgSystemNTP::DstRow CDlgSystemNTP::MakeRow(const char* pszName)
          {row.pMonth1, row.pDay, row.pHour1, row.pOrdinal, row.pWeekday, row.pMonth2, row.pHour2})
         pCombo->setCurrentIndex(-1);
     return row;
+}
+
+// "%d day" and "%d hour" items, in the language shown.
+void CDlgSystemNTP::NumberItems(DstRow& row)
+{
+    for (const auto& [pCombo, dwFormat] : {std::pair{row.pDay, IDS_CMB_DST_DAY_UNIT},
+                                           {row.pHour1, IDS_CMB_DST_TIME_OCLOCK},
+                                           {row.pHour2, IDS_CMB_DST_TIME_OCLOCK}}) {
+        for (int i = 0; i < pCombo->count(); ++i)
+            pCombo->setItemText(i, PageText(dwFormat).replace(QStringLiteral("%d"),
+                                                              QString::number(pCombo->itemData(i).toInt())));
+    }
+}
+
+void CDlgSystemNTP::Retranslate()
+{
+    NumberItems(m_rowStart);
+    NumberItems(m_rowEnd);
 }
 
 void CDlgSystemNTP::BuildControls(QVBoxLayout* pLayout)
@@ -198,8 +214,19 @@ void CDlgSystemNTP::FillRow(DstRow& row, DWORD dwMode1, DWORD dwMode2)
     }
 }
 
+DWORD CDlgSystemNTP::GiveUp()
+{
+    m_strWritten.clear();
+    return IDS_HINT_GET_NTP_INFO_FAIL;
+}
+
 void CDlgSystemNTP::FillControls(const DeviceInfo& device)
 {
+    if (!m_strWritten.isEmpty()) {
+        const bool bHeld = GroupText(device) == m_strWritten;
+        m_strWritten.clear();
+        ShowHint(GetSaveButton(), bHeld ? IDS_HINT_SETNTPSUC : IDS_HINT_SETNTPFAIL, !bHeld);
+    }
     const NtpInfo& ntp = device.stNtp;
     m_pChkSync->setChecked(ntp.usNtpSync != 0);
     const QString strServer = QString::fromStdString(FieldText(ntp.szNtpServer));
@@ -281,7 +308,11 @@ void CDlgSystemNTP::OnBtnSave()
     info.dwID = pDevice->GetID();
     pDevice->stNtp = info;
     Commands()->Cmd_SetNTP(pDevice->GetID(), info);
-    ShowHint(GetSaveButton(), IDS_HINT_SETNTPSUC, false);
+    // Read back at once: the page says "OK" when the camera holds what was sent.
+    m_strWritten = GroupText(*pDevice);
+    ForgetGroup(*pDevice);
+    AskGroup(*pDevice);
+    StartPolling();
 }
 
 bool CDlgSystemNTP::CheckEdited()
@@ -301,8 +332,10 @@ void CDlgSystemNTP::SendTo(DeviceInfo& device)
 {
     // Every key is given, so the camera's own record only fills what the page does not show.
     NtpInfo info = device.stNtp;
-    if (BuildNtp(m_kvEdited, info))
+    if (CheckResult error = BuildNtp(m_kvEdited, info)) {
+        RefuseCamera(device.GetID(), *error);
         return;
+    }
     info.dwID = device.GetID();
     device.stNtp = info;
     Commands()->Cmd_SetNTP(device.GetID(), info);

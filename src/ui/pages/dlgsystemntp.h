@@ -20,6 +20,8 @@ protected:
     void BuildControls(QVBoxLayout* pLayout) override;
     bool IsReceived(const DeviceInfo& device) const override;
     void FillControls(const DeviceInfo& device) override;
+    void Retranslate() override;
+    DWORD GiveUp() override;
     // "Apply to": the zone, server and daylight saving go to each camera as they are here.
     bool CheckEdited() override;
     void SendTo(DeviceInfo& device) override;
@@ -32,6 +34,8 @@ private:
     // daylight-saving choice is not complete.
     bool EditedKeys(KeyValues& kv);
     KeyValues m_kvEdited;
+    // What the last save sent, until the camera's answer shows whether it holds it.
+    QString m_strWritten;
     // One end of the period: mode 1 month, day, hour; mode 2 ordinal, weekday, month, hour.
     struct DstRow {
         QComboBox* pMonth1;
@@ -43,6 +47,7 @@ private:
         QComboBox* pHour2;
     };
     DstRow MakeRow(const char* pszName);
+    static void NumberItems(DstRow& row);
     void FillRow(DstRow& row, DWORD dwMode1, DWORD dwMode2);
     // "M/D/H" or "M/ORD/WD/H"; empty when a part is not chosen.
     std::string RowText(const DstRow& row, bool bByDate) const;

@@ -108,6 +108,7 @@ void CDlgSystemRTSP::OnBtnSave()
     KeyValues kv{{"auth", m_pChkAuth->isChecked() ? "on" : "off"}};
     m_pMain->AddKeys(kv);
     m_pSub->AddKeys(kv);
+    AddStandardKey(kv, *pDevice);
     RtspRequest request;
     if (CheckResult error = BuildRtsp(kv, *m_info, request)) {
         // The message goes where the user can see it: the stream it is about comes to the front.

@@ -148,6 +148,11 @@ void CPageCommands::Cmd_VideoQuality(DWORD dwID, DWORD dwMode)
     GetEngCmd()->Cmd_VideoQuality(dwID, dwMode);
 }
 
+void CPageCommands::Cmd_QualityApply(DWORD dwID)
+{
+    GetEngCmd()->Cmd_QualityApply(dwID);
+}
+
 void CPageCommands::Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue)
 {
     GetEngCmd()->Cmd_SensorControl(dwID, dwControl, dwValue);
@@ -217,14 +222,33 @@ void CPageCommands::Cmd_GetMail(DWORD dwID)
 
 namespace {
 constexpr UINT WM_PAGE_RTSP = WM_USER + 59;
+constexpr UINT WM_PAGE_DOME = WM_USER + 51;
+
+} // namespace
+
+void CPageCommands::OpenWindow()
+{
+    if (m_hWnd != nullptr)
+        return;
+    m_hWnd = GetWindowsManage()->CreateMsgWindow("ConfigPages", this);
+    GetEngCmd()->RegisterResponse(VIEWER_EVT_RTSP, m_hWnd, WM_PAGE_RTSP, 0);
+    GetEngCmd()->RegisterResponse(VIEWER_EVT_DOME, m_hWnd, WM_PAGE_DOME, 0);
+}
+
+void CPageCommands::CloseWindowWhenUnused()
+{
+    // The pages go before the engines do: the last one takes the window along.
+    if (!m_mapRtspSinks.empty() || !m_mapDomeSinks.empty() || m_hWnd == nullptr)
+        return;
+    GetEngCmd()->RemoveResponse(VIEWER_EVT_RTSP, m_hWnd);
+    GetEngCmd()->RemoveResponse(VIEWER_EVT_DOME, m_hWnd);
+    GetWindowsManage()->DestroyMsgWindow(m_hWnd);
+    m_hWnd = nullptr;
 }
 
 int CPageCommands::AddRtspSink(std::function<void(const RtspInfo&)> fnSink)
 {
-    if (m_hWnd == nullptr) {
-        m_hWnd = GetWindowsManage()->CreateMsgWindow("ConfigPages", this);
-        GetEngCmd()->RegisterResponse(VIEWER_EVT_RTSP, m_hWnd, WM_PAGE_RTSP, 0);
-    }
+    OpenWindow();
     const int nSink = m_nNextSink++;
     m_mapRtspSinks[nSink] = std::move(fnSink);
     return nSink;
@@ -233,23 +257,39 @@ int CPageCommands::AddRtspSink(std::function<void(const RtspInfo&)> fnSink)
 void CPageCommands::RemoveRtspSink(int nSink)
 {
     m_mapRtspSinks.erase(nSink);
-    // The pages go before the engines do: the last one takes the window along.
-    if (m_mapRtspSinks.empty() && m_hWnd != nullptr) {
-        GetEngCmd()->RemoveResponse(VIEWER_EVT_RTSP, m_hWnd);
-        GetWindowsManage()->DestroyMsgWindow(m_hWnd);
-        m_hWnd = nullptr;
-    }
+    CloseWindowWhenUnused();
 }
 
-void CPageCommands::OnWndProcSink(HWND, UINT uMsg, WPARAM, LPARAM lParam)
+int CPageCommands::AddDomeSink(std::function<void(DWORD, const DomeReply&)> fnSink)
 {
-    if (uMsg != WM_PAGE_RTSP || lParam == 0)
+    OpenWindow();
+    const int nSink = m_nNextSink++;
+    m_mapDomeSinks[nSink] = std::move(fnSink);
+    return nSink;
+}
+
+void CPageCommands::RemoveDomeSink(int nSink)
+{
+    m_mapDomeSinks.erase(nSink);
+    CloseWindowWhenUnused();
+}
+
+void CPageCommands::OnWndProcSink(HWND, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (lParam == 0)
         return;
-    // The record is on the engine's stack: each sink copies what it keeps.
-    const RtspInfo info = *reinterpret_cast<const RtspInfo*>(lParam);
-    const auto mapSinks = m_mapRtspSinks;
-    for (const auto& [nSink, fnSink] : mapSinks)
-        fnSink(info);
+    // The records are on the engine's stack: each sink copies what it keeps.
+    if (uMsg == WM_PAGE_RTSP) {
+        const RtspInfo info = *reinterpret_cast<const RtspInfo*>(lParam);
+        const auto mapSinks = m_mapRtspSinks;
+        for (const auto& [nSink, fnSink] : mapSinks)
+            fnSink(info);
+    } else if (uMsg == WM_PAGE_DOME) {
+        const DomeReply reply = *reinterpret_cast<const DomeReply*>(lParam);
+        const auto mapSinks = m_mapDomeSinks;
+        for (const auto& [nSink, fnSink] : mapSinks)
+            fnSink(static_cast<DWORD>(wParam), reply);
+    }
 }
 
 IDeviceManager* PageContext::Manager() const

@@ -49,6 +49,8 @@ public:
     virtual void Cmd_SetDome(DWORD dwID, const DomeInfo& info) = 0;
     // The live stream's session-mode word; a sensor control word and its value.
     virtual void Cmd_VideoQuality(DWORD dwID, DWORD dwMode) = 0;
+    // Follows a quality setting: the camera takes the new stream settings on.
+    virtual void Cmd_QualityApply(DWORD dwID) = 0;
     virtual void Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue) = 0;
     // LAN engine.
     virtual void Cmd_SetNetParam(const NetParamRecord& record) = 0;
@@ -67,6 +69,9 @@ public:
     // The RTSP settings live only in the camera's answers: each sink sees every one until removed.
     virtual int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) = 0;
     virtual void RemoveRtspSink(int nSink) = 0;
+    // The dome's answer to its setting (camera id, the address and the baud rate it holds).
+    virtual int AddDomeSink(std::function<void(DWORD, const DomeReply&)> fnSink) = 0;
+    virtual void RemoveDomeSink(int nSink) = 0;
     // Reads for the read-back after "Apply to"; the device manager files the answers.
     virtual void Cmd_GetDo(DWORD dwID) = 0;
     virtual void Cmd_GetAlarmTime(DWORD dwID) = 0;
@@ -104,6 +109,7 @@ public:
     void Cmd_AutoScanSchedule(DWORD dwID, const AutoScanSchedule& schedule) override;
     void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override;
     void Cmd_VideoQuality(DWORD dwID, DWORD dwMode) override;
+    void Cmd_QualityApply(DWORD dwID) override;
     void Cmd_SensorControl(DWORD dwID, DWORD dwControl, DWORD dwValue) override;
     void Cmd_SetNetParam(const NetParamRecord& record) override;
     void Cmd_WifiSet(const WifiRecord& record) override;
@@ -116,6 +122,8 @@ public:
                          DWORD ulSubSessionMode) override;
     int AddRtspSink(std::function<void(const RtspInfo&)> fnSink) override;
     void RemoveRtspSink(int nSink) override;
+    int AddDomeSink(std::function<void(DWORD, const DomeReply&)> fnSink) override;
+    void RemoveDomeSink(int nSink) override;
     void Cmd_GetDo(DWORD dwID) override;
     void Cmd_GetAlarmTime(DWORD dwID) override;
     void Cmd_GetVideoReport(DWORD dwID) override;
@@ -126,10 +134,13 @@ public:
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
 private:
-    // A window for the engine's RTSP answers while any sink is there.
+    // A window for the engine's RTSP and dome answers while any sink is there.
+    void OpenWindow();
+    void CloseWindowWhenUnused();
     HWND m_hWnd = nullptr;
     int m_nNextSink = 1;
     std::map<int, std::function<void(const RtspInfo&)>> m_mapRtspSinks;
+    std::map<int, std::function<void(DWORD, const DomeReply&)>> m_mapDomeSinks;
 };
 
 // Everything a page talks to; null members take the process-wide objects.

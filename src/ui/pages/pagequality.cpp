@@ -67,6 +67,7 @@ void CDlgCamSetQuality::OnBtnSave()
         return;
     pDevice->stVideoReport.adwWord[0] = dwMode;
     Commands()->Cmd_VideoQuality(pDevice->GetID(), dwMode);
+    Commands()->Cmd_QualityApply(pDevice->GetID());
     ShowHint(GetSaveButton(), IDS_HINT_SETNAMESUC, false);
 }
 
@@ -97,6 +98,7 @@ void CDlgCamSetQuality::SendTo(DeviceInfo& device)
     }
     device.stVideoReport.adwWord[0] = dwMode;
     Commands()->Cmd_VideoQuality(device.GetID(), dwMode);
+    Commands()->Cmd_QualityApply(device.GetID());
 }
 
 QString CDlgCamSetQuality::GroupText(const DeviceInfo& device) const
