@@ -703,6 +703,27 @@ TEST(FrameOrderer, HandsFramesOnInOrder)
         EXPECT_EQ(counters.qwSkipped, c.counters.qwSkipped);
     }
 
+    // A frame in numbered segments: its later segments go on after it, a repeat of one does not.
+    {
+        CFrameOrderer orderer;
+        const BYTE abData[1] = {9};
+        std::vector<std::pair<int, int>> vOut;
+        const std::pair<int, int> aIn[] = {{1, 0}, {1, 1}, {2, 0}, {1, 1}, {2, 1}, {2, 2}, {2, 1}};
+        for (const auto& [nSeq, nSub] : aIn) {
+            MediaFrame frame;
+            frame.pData = abData;
+            frame.nLen = 1;
+            frame.usSequence = static_cast<WORD>(nSeq);
+            frame.bySubSequence = static_cast<BYTE>(nSub);
+            orderer.Push(frame, 0);
+            orderer.Release(0, [&](CFrameOrderer::Frame& f) {
+                vOut.emplace_back(f.frame.usSequence, f.frame.bySubSequence);
+            });
+        }
+        EXPECT_EQ(vOut, (std::vector<std::pair<int, int>>{{1, 0}, {1, 1}, {2, 0}, {2, 1}, {2, 2}}));
+        EXPECT_EQ(orderer.GetCounters().qwRepeated, 2u);
+    }
+
     // Held frames are bounded: a gap that would hold more is given up at once.
     CFrameOrderer orderer;
     const std::vector<BYTE> vData(1000, 7);

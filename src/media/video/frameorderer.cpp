@@ -66,7 +66,10 @@ bool CFrameOrderer::Push(const MediaFrame& frame, DWORD dwNow, REFERENCE_TIME tA
         m_givenUp.clear();
         m_llNext = m_llNewest = llSeq = frame.usSequence;
     }
-    if (llSeq < m_llNext) {
+    const BYTE bySub = frame.bySubSequence;
+    // The frame handed on last may go on with its later segments.
+    const bool bContinues = m_bReleased && llSeq == m_llNext - 1 && bySub > m_byLastSub;
+    if (llSeq < m_llNext && !bContinues) {
         for (const GivenUp& gap : m_givenUp)
             if (llSeq >= gap.llFirst && llSeq <= gap.llLast) {
                 ++m_counters.qwLate;
@@ -77,9 +80,9 @@ bool CFrameOrderer::Push(const MediaFrame& frame, DWORD dwNow, REFERENCE_TIME tA
         return false;
     }
     auto it = m_held.end();
-    while (it != m_held.begin() && std::prev(it)->llSequence >= llSeq)
+    while (it != m_held.begin() && !Before(*std::prev(it), llSeq, bySub))
         --it;
-    if (it != m_held.end() && it->llSequence == llSeq) {
+    if (it != m_held.end() && it->llSequence == llSeq && it->frame.bySubSequence == bySub) {
         ++m_counters.qwRepeated;
         return false;
     }
@@ -120,10 +123,17 @@ bool CFrameOrderer::Push(const MediaFrame& frame, DWORD dwNow, REFERENCE_TIME tA
     return true;
 }
 
+bool CFrameOrderer::Before(const Frame& held, std::int64_t llSeq, BYTE bySub)
+{
+    return held.llSequence != llSeq ? held.llSequence < llSeq : held.frame.bySubSequence < bySub;
+}
+
 void CFrameOrderer::Emit(Frame& frame, const Sink& sink)
 {
     m_nHeldBytes -= frame.frame.nLen;
     m_llNext = frame.llSequence + 1;
+    m_byLastSub = frame.frame.bySubSequence;
+    m_bReleased = true;
     sink(frame);
     if (m_vSpare.size() < kMaxSpare)
         m_vSpare.push_back(std::move(frame.vData));
@@ -135,7 +145,7 @@ void CFrameOrderer::Release(DWORD dwNow, const Sink& sink)
     Decay(dwNow);
     while (!m_held.empty()) {
         Frame& head = m_held.front();
-        if (head.llSequence != m_llNext) {
+        if (head.llSequence != m_llNext && head.llSequence != m_llNext - 1) {
             const bool bFull = m_held.size() > kMaxHeldFrames || m_nHeldBytes > kMaxHeldBytes;
             DWORD dwSince = head.dwArrival;
             for (const Frame& held : m_held)
@@ -162,7 +172,7 @@ DWORD CFrameOrderer::TimeToNextRelease(DWORD dwNow) const
 {
     if (m_held.empty())
         return kNothingHeld;
-    if (m_held.front().llSequence == m_llNext)
+    if (m_held.front().llSequence == m_llNext || m_held.front().llSequence == m_llNext - 1)
         return 0;
     DWORD dwSince = m_held.front().dwArrival;
     for (const Frame& held : m_held)
@@ -181,6 +191,7 @@ void CFrameOrderer::Reset()
     m_held.clear();
     m_nHeldBytes = 0;
     m_bStarted = false;
+    m_bReleased = false;
     m_givenUp.clear();
     m_dLatenessMs = kInitialLatenessMs;
     m_bDecayStarted = false;

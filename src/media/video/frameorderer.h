@@ -7,7 +7,8 @@
 // is over (it is lost), and then go on in order. The wait follows how late frames have been
 // coming: it starts long enough for a frame held up by a burst of the network, shrinks to two
 // frame intervals while nothing comes late, and never exceeds kMaxWaitMs. A number already
-// handed on (a repeated frame) is dropped.
+// handed on (a repeated frame) is dropped; the later segments of the frame handed on last
+// (numbered by their sub-sequence) still go on.
 #pragma once
 
 #include "platform/mediagraph/interfaces.h"
@@ -65,6 +66,8 @@ public:
     const Counters& GetCounters() const { return m_counters; }
 
 private:
+    // Held frames go by number, the segments of one number by their sub-sequence.
+    static bool Before(const Frame& held, std::int64_t llSeq, BYTE bySub);
     void Emit(Frame& frame, const Sink& sink);
     void Decay(DWORD dwNow);
     void ObserveLateness(DWORD dwMs);
@@ -75,6 +78,8 @@ private:
     bool m_bStarted = false;
     std::int64_t m_llNext = 0;   // the number handed on next, unwrapped
     std::int64_t m_llNewest = 0; // the highest number seen
+    BYTE m_byLastSub = 0;        // sub-sequence of the segment handed on last
+    bool m_bReleased = false;    // something was handed on since the start
     // Gaps given up, so that a frame arriving after its wait still tells how late it was.
     struct GivenUp {
         std::int64_t llFirst = 0;

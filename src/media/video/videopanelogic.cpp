@@ -237,8 +237,9 @@ void CVideoPaneLogic::ReleaseOrderedFrames()
     m_tArrival = 0;
     m_dwGatherUs = 0;
     // The socket layer hands out whole units, one per frame number: the last frame handed on
-    // is complete, so it need not wait a frame period for the next one to start.
-    if (bFed && m_pSession)
+    // is complete, so it need not wait a frame period for the next one to start. (Fed by hand,
+    // without the engine, a frame may come in segments and waits for the next one.)
+    if (bFed && m_pSession && m_hFlushWnd != nullptr)
         m_pSession->FlushFrame();
     const DWORD dwWait = m_orderer.TimeToNextRelease(GetTickCount());
     if (dwWait != CFrameOrderer::kNothingHeld && m_hFlushWnd != nullptr)
