@@ -192,7 +192,8 @@ void LINKITEM::Flush(Slot& slot)
     }
     if (!slot.vecSegments.empty())
         --nBusySlots;
-    nHeldBlocks -= static_cast<int>(slot.vecSegments.size());
+    nHeldBlocks -= static_cast<int>(slot.nCounted);
+    slot.nCounted = 0;
     if (slot.nCompleteLen != 0)
         --nCompleteSlots;
     slot.vecSegments.clear();
@@ -345,6 +346,8 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
 {
     if (bSegment > 1 && AppendInOrder(usSequence, dwOffset, pBlock, dwNow))
         return true;
+    // The in-order paths append to the last slot only: counted here, the rest is exact.
+    CountHeld(vecSlots[nLastSlot]);
     const int nSlot =
         bSegment == 0 ? FindSingleSlot(usSequence, dwNow) : FindSegmentedSlot(usSequence, dwNow);
     if (nSlot < 0) {
@@ -378,7 +381,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
         slot.bSingle = true;
         slot.bRun = slot.vecSegments.empty();
         slot.vecSegments.emplace_back(0, pBlock);
-        ++nHeldBlocks;
+        CountHeld(slot);
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = 0;
         UpdateComplete(slot, dwNowUs);
@@ -399,12 +402,11 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
                         : slot.bRun && dwOffset == slot.vecSegments.back().first + CSpacePool::BLOCK_SIZE &&
                               pBlock == slot.vecSegments.back().second + CSpacePool::BLOCK_SIZE;
         slot.vecSegments.emplace_back(dwOffset, pBlock);
-        ++nHeldBlocks;
     } else {
         slot.vecSegments.insert(it, {dwOffset, pBlock});
-        ++nHeldBlocks;
         slot.bRun = false;
     }
+    CountHeld(slot);
     if (bSegment == 1) {
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = dwOffset;

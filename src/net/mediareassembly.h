@@ -95,8 +95,9 @@ struct LINKITEM {
     // A slot whose latest segment is older than this holds a frame that will not complete.
     static constexpr DWORD STALE_MS = 3000;
     // Pool blocks one sender may hold in its slots, three frames of the largest size: past it
-    // the sender's oldest frames go, so that one sender cannot take the pool (a segment that
-    // continues a frame in order is filed without the check, at most one frame beyond it).
+    // the sender's oldest frames go, so that one sender cannot take the pool (segments that
+    // continue a frame in order are counted with its next other segment, at most one frame
+    // beyond it).
     static constexpr int MAX_HELD_BLOCKS = 3 * 800;
 
     struct Slot {
@@ -121,6 +122,10 @@ struct LINKITEM {
         // Microseconds: when the first segment came, and from then until the frame was complete.
         DWORD dwFirstUs = 0;
         DWORD dwAssembleUs = 0;
+        // The slot's blocks counted in LINKITEM::nHeldBlocks: brought up to date by the segments
+        // Insert files, not by those the in-order paths append (a call there would cost as much
+        // as their work), so a frame still filling is counted late by at most its own blocks.
+        DWORD nCounted = 0;
 
         bool IsEmpty() const { return vecSegments.empty(); }
     };
@@ -147,7 +152,6 @@ struct LINKITEM {
         last.bRun &= pBlock == last.vecSegments.back().second + CSpacePool::BLOCK_SIZE;
         last.vecSegments.emplace_back(dwOffset, pBlock);
         last.dwTick = dwNow;
-        ++nHeldBlocks;
         return true;
     }
     // Length of the slot's frame when it is complete, else 0; *pbInPlace as Slot::bInPlace.
@@ -207,6 +211,11 @@ private:
     // Flushes the slot, with its trace, when it is stale.
     bool ReclaimIfStale(Slot& slot, DWORD dwNow);
     void UpdateComplete(Slot& slot, DWORD dwNowUs);
+    void CountHeld(Slot& slot)
+    {
+        nHeldBlocks += static_cast<int>(slot.vecSegments.size() - slot.nCounted);
+        slot.nCounted = static_cast<DWORD>(slot.vecSegments.size());
+    }
 };
 
 // The gathering time (as CMediaReassembler::GetFrameAssembleUs) of the frame some socket handed
@@ -267,7 +276,6 @@ public:
                 BYTE* pBlock = GetReadBlock();
                 slot.bRun &= pBlock == m_pExpectBlock;
                 slot.vecSegments.emplace_back(uOffset * 256, pBlock);
-                ++m_pLastLink->nHeldBlocks;
                 m_pReadBlock = nullptr;
                 TraceFiled(pHeader[0], static_cast<WORD>(pHeader[2] << 8 | pHeader[3]), uOffset,
                            CSpacePool::BLOCK_SIZE);
