@@ -8,7 +8,7 @@ case "$kind" in
   asan) dir=$root/build/asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON -DVISTREL_BUILD_BENCH=OFF) ;;
   # clang tree for the libFuzzer targets only
   fuzz) dir=$root/build/fuzz; target=fuzz_all
-        flags=(-DCMAKE_BUILD_TYPE=Debug -DVISTREL_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+        flags=(-DCMAKE_BUILD_TYPE=Debug -DVISTREL_FUZZ=ON -DVISTREL_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
   *) echo "build.sh: unknown build kind '$kind'" >&2; exit 2 ;;
 esac
 export CCACHE_DIR=${CCACHE_DIR:-$root/build/.ccache}

@@ -43,6 +43,7 @@ void CDecBase::ReleaseStaging()
     std::vector<uint8_t>().swap(m_vecStaging);
     m_nStagingStride = m_nStagingHeight = 0;
     m_current = FrameBuffer{};
+    m_nCurrentWidth = m_nCurrentHeight = 0;
 }
 
 HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLength, bool bStamped,
@@ -87,8 +88,10 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
     picture.nStride = m_nLumaStride;
     picture.nHeight = m_nHeight;
 
-    if (m_postProc.IsActive() || (m_pBlend != nullptr && m_pBlend->HasItems())) {
-        // Work on a copy: the decoder predicts the next pictures from its own.
+    // Always a copy of our own: the decoder predicts the next pictures from its picture, and
+    // releases it at its next call, after which a snapshot still reads the current frame (the
+    // next sample may bring no picture, or one of another size).
+    {
         const int nChromaRows = (m_nHeight + 1) / 2;
         const size_t nLuma = static_cast<size_t>(m_nLumaStride) * m_nHeight + 64;
         const size_t nChroma = static_cast<size_t>(m_nLumaStride / 2) * nChromaRows + 64;
@@ -109,8 +112,8 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
             std::memcpy(m_current.pV + static_cast<size_t>(r) * (m_nLumaStride / 2),
                         picture.pV + static_cast<size_t>(r) * m_nChromaStride, m_nLumaStride / 2);
         }
-    } else {
-        m_current = picture;
+        m_nCurrentWidth = m_nWidth;
+        m_nCurrentHeight = m_nHeight;
     }
 
     if (dwOutLength < static_cast<uint64_t>(m_nHeight) * static_cast<uint64_t>(m_nOutStride)) {
@@ -143,15 +146,17 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
 
 int CDecBase::SaveSnapshot(const std::string& strPath)
 {
-    if (strPath.empty() || m_current.pY == nullptr || m_nWidth <= 0 || m_nHeight <= 0)
+    // The current frame at its own size: the frame size may have changed since it was decoded.
+    const int nWidth = m_nCurrentWidth;
+    const int nHeight = m_nCurrentHeight;
+    if (strPath.empty() || m_current.pY == nullptr || nWidth <= 0 || nHeight <= 0)
         return 0;
     // Rows are padded to four bytes as every bitmap reader expects; the usual camera widths
     // are multiples of four and need no padding.
-    const uint32_t dwRow = (static_cast<uint32_t>(m_nWidth) * 3 + 3) & ~3u;
-    const uint32_t dwImage = dwRow * static_cast<uint32_t>(m_nHeight);
+    const uint32_t dwRow = (static_cast<uint32_t>(nWidth) * 3 + 3) & ~3u;
+    const uint32_t dwImage = dwRow * static_cast<uint32_t>(nHeight);
     std::vector<uint8_t> vecPixels(dwImage, 0);
-    ConvertImage(m_current, m_nWidth, m_nHeight, vecPixels.data(), static_cast<int>(dwRow),
-                 CSP_BGR | CSP_VFLIP);
+    ConvertImage(m_current, nWidth, nHeight, vecPixels.data(), static_cast<int>(dwRow), CSP_BGR | CSP_VFLIP);
 
     uint8_t byHeader[58] = {};
     auto put16 = [&](int nAt, uint32_t dw) {
@@ -167,8 +172,8 @@ int CDecBase::SaveSnapshot(const std::string& strPath)
     put32(2, 58 + dwImage);
     put32(10, 58);
     put32(14, 40);
-    put32(18, static_cast<uint32_t>(m_nWidth));
-    put32(22, static_cast<uint32_t>(m_nHeight));
+    put32(18, static_cast<uint32_t>(nWidth));
+    put32(22, static_cast<uint32_t>(nHeight));
     put16(26, 1);
     put16(28, 24);
     put32(34, dwImage);

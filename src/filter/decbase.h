@@ -43,6 +43,7 @@ public:
     // Writes the current picture as a 24-bit bottom-up bitmap; nonzero on success.
     int SaveSnapshot(const std::string& strPath);
 
+    // The back-end's own copy of the latest picture, valid until the next sample.
     const FrameBuffer& CurrentFrame() const { return m_current; }
     int FrameWidth() const { return m_nWidth; }
     int FrameHeight() const { return m_nHeight; }
@@ -67,5 +68,7 @@ private:
     StampRecord m_lastStamp;
     std::vector<uint8_t> m_vecStaging;
     int m_nStagingStride = 0, m_nStagingHeight = 0;
+    // The picture a snapshot reads, in m_vecStaging, and the frame size it was decoded at.
     FrameBuffer m_current;
+    int m_nCurrentWidth = 0, m_nCurrentHeight = 0;
 };

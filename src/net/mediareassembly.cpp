@@ -7,8 +7,12 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <map>
+#include <vector>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -52,6 +56,7 @@ void CSpacePool::Grow()
         pChunk = m_vecChunks.back().get() + HEAD_ROOM;
     }
     m_mapChunks[pChunk] = nChunkBytes;
+    m_vecReleased.resize(m_nReservedUsed);
     DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
     m_vecFree.reserve(m_mapChunks.size() * CHUNK_BLOCKS);
     // Highest first, so that blocks go out in address order: a frame's segments, which come in
@@ -101,6 +106,76 @@ void CSpacePool::ReleaseRun(BYTE* pFirst, std::size_t nBlocks)
         ReleaseSpace(pFirst + i * BLOCK_SIZE);
 }
 
+void CSpacePool::Trim()
+{
+    if (m_vecFree.size() < 2 * CHUNK_BLOCKS)
+        return;
+    // Lowest on top: what is taken next comes from the lowest chunks, in address order.
+    std::sort(m_vecFree.begin(), m_vecFree.end(), std::greater<>());
+    std::vector<DWORD> vecReservedFree(m_nReservedUsed);
+    std::map<const BYTE*, DWORD> mapHeapFree;
+    for (BYTE* pBlock : m_vecFree) {
+        if (IsReservedBlock(pBlock)) {
+            ++vecReservedFree[static_cast<std::size_t>(pBlock - m_pReserved) / CHUNK_BYTES];
+        } else {
+            auto it = m_mapChunks.upper_bound(pBlock);
+            ++mapHeapFree[std::prev(it)->first];
+        }
+    }
+    bool bSpareKept = false;
+    const auto nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    for (std::size_t i = 0; i < m_nReservedUsed; ++i) {
+        if (vecReservedFree[i] != CHUNK_BLOCKS) {
+            m_vecReleased[i] = false;
+            continue;
+        }
+        if (!bSpareKept) {
+            bSpareKept = true;
+            continue;
+        }
+        if (m_vecReleased[i])
+            continue;
+        // Only the pages wholly inside the chunk: its neighbours may be in use. The blocks stay
+        // free; used again, their pages come back zeroed, and segments overwrite them anyway.
+        const auto nStart = reinterpret_cast<std::uintptr_t>(m_pReserved + i * CHUNK_BYTES);
+        const std::uintptr_t nFirst = (nStart + nPage - 1) / nPage * nPage;
+        const std::uintptr_t nEnd = (nStart + CHUNK_BYTES) / nPage * nPage;
+        if (nEnd > nFirst)
+            madvise(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MADV_DONTNEED);
+        m_vecReleased[i] = true;
+    }
+    // Heap chunks (past the reservation) go altogether, blocks and memory.
+    std::vector<const BYTE*> vecGone;
+    for (const auto& [pChunk, nFree] : mapHeapFree) {
+        if (nFree != CHUNK_BLOCKS)
+            continue;
+        if (!bSpareKept) {
+            bSpareKept = true;
+            continue;
+        }
+        vecGone.push_back(pChunk);
+    }
+    if (vecGone.empty())
+        return;
+    std::erase_if(m_vecFree, [&](const BYTE* pBlock) {
+        if (IsReservedBlock(pBlock))
+            return false;
+        const BYTE* pChunk = std::prev(m_mapChunks.upper_bound(pBlock))->first;
+        return std::binary_search(vecGone.begin(), vecGone.end(), pChunk);
+    });
+    for (const BYTE* pChunk : vecGone)
+        m_mapChunks.erase(pChunk);
+    std::erase_if(m_vecChunks, [&](const std::unique_ptr<BYTE[]>& p) {
+        return std::binary_search(vecGone.begin(), vecGone.end(), p.get() + HEAD_ROOM);
+    });
+}
+
+std::size_t CSpacePool::GetResidentChunkCount() const
+{
+    return m_mapChunks.size() -
+           static_cast<std::size_t>(std::count(m_vecReleased.begin(), m_vecReleased.end(), true));
+}
+
 // --- LINKITEM ---
 
 void LINKITEM::Flush(Slot& slot)
@@ -117,6 +192,8 @@ void LINKITEM::Flush(Slot& slot)
     }
     if (!slot.vecSegments.empty())
         --nBusySlots;
+    nHeldBlocks -= static_cast<int>(slot.nCounted);
+    slot.nCounted = 0;
     if (slot.nCompleteLen != 0)
         --nCompleteSlots;
     slot.vecSegments.clear();
@@ -134,11 +211,52 @@ void LINKITEM::Flush(Slot& slot)
 
 void LINKITEM::FlushAll()
 {
-    for (Slot& slot : vecSlots)
-        Flush(slot);
+    // Free slots hold nothing to flush.
+    for (int i = 0; i < SLOT_COUNT && nBusySlots > 0; ++i) {
+        if (!vecSlots[i].IsEmpty())
+            Flush(vecSlots[i]);
+    }
     vecReady.clear();
     bReadyStale = false;
     bIdle = 1;
+}
+
+void LINKITEM::Reset()
+{
+    FlushAll();
+    bIdle = 0;
+    nLastSlot = 0;
+    bAccepted = false;
+}
+
+void LINKITEM::ReleaseOldest(int nKeep)
+{
+    while (nHeldBlocks >= MAX_HELD_BLOCKS) {
+        int nOldest = -1;
+        for (int i = 0; i < SLOT_COUNT; ++i) {
+            const Slot& slot = vecSlots[i];
+            if (i == nKeep || slot.IsEmpty())
+                continue;
+            if (nOldest < 0) {
+                nOldest = i;
+                continue;
+            }
+            const Slot& oldest = vecSlots[nOldest];
+            // Incomplete before complete, then by the age of the latest segment.
+            const bool bComplete = slot.nCompleteLen != 0;
+            const bool bOldestComplete = oldest.nCompleteLen != 0;
+            if (bComplete != bOldestComplete ? !bComplete
+                                             : static_cast<std::int32_t>(slot.dwTick - oldest.dwTick) < 0)
+                nOldest = i;
+        }
+        if (nOldest < 0)
+            return;
+        DebugTrace(1, "Assemble error:sender holds %d blocks, throw %d packets, Sequence=%d", nHeldBlocks,
+                   static_cast<int>(vecSlots[nOldest].vecSegments.size()),
+                   static_cast<int>(vecSlots[nOldest].usSequence));
+        Flush(vecSlots[nOldest]);
+        bReadyStale = true;
+    }
 }
 
 int LINKITEM::FindFreeOrReclaim(DWORD usSequence, DWORD dwNow)
@@ -228,12 +346,16 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
 {
     if (bSegment > 1 && AppendInOrder(usSequence, dwOffset, pBlock, dwNow))
         return true;
+    // The in-order paths append to the last slot only: counted here, the rest is exact.
+    CountHeld(vecSlots[nLastSlot]);
     const int nSlot =
         bSegment == 0 ? FindSingleSlot(usSequence, dwNow) : FindSegmentedSlot(usSequence, dwNow);
     if (nSlot < 0) {
         VLOG(2, "CSocketUdp::LINKITEM::Insert: no space for index usSeq:%d", usSequence);
         return false;
     }
+    if (nHeldBlocks >= MAX_HELD_BLOCKS)
+        ReleaseOldest(nSlot);
     Slot& slot = vecSlots[nSlot];
     // Assembly takes every segment but the final one as a whole block, and the final one's
     // length from the last final to come: a segment that disagrees would put stale pool bytes,
@@ -259,6 +381,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
         slot.bSingle = true;
         slot.bRun = slot.vecSegments.empty();
         slot.vecSegments.emplace_back(0, pBlock);
+        CountHeld(slot);
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = 0;
         UpdateComplete(slot, dwNowUs);
@@ -283,6 +406,7 @@ bool LINKITEM::Insert(BYTE bSegment, WORD usSequence, DWORD dwOffset, BYTE* pBlo
         slot.vecSegments.insert(it, {dwOffset, pBlock});
         slot.bRun = false;
     }
+    CountHeld(slot);
     if (bSegment == 1) {
         slot.nFinalLen = nLen;
         slot.dwFinalOffset = dwOffset;
@@ -431,16 +555,23 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
         m_bNeedKnown = m_bInCall;
     }
 
+    if (!m_bHousekept || dwNow - m_dwLastHousekeep > LINKITEM::STALE_MS)
+        Housekeep(dwNow);
     const std::uint64_t qwKey = (static_cast<std::uint64_t>(dwIP) << 16) | usPort;
-    // A burst mostly comes from one sender; links live as long as the socket.
+    // A burst mostly comes from one sender.
     if (m_pLastLink == nullptr || m_qwLastKey != qwKey) {
-        auto it = m_mapLinks.find(qwKey);
-        if (it == m_mapLinks.end())
-            it = m_mapLinks.emplace(qwKey, std::make_unique<LINKITEM>(&m_pool)).first;
-        m_pLastLink = it->second.get();
+        LINKITEM* pLink = FindOrAddLink(qwKey, dwNow);
+        if (pLink == nullptr) {
+            VLOG(2, "CSocketUdp::ReceiveMediaPacket: no room for sender %u.%u.%u.%u:%d, datagram dropped",
+                 dwIP >> 24, (dwIP >> 16) & 0xFF, (dwIP >> 8) & 0xFF, dwIP & 0xFF, usPort);
+            ++m_dwDroppedSegments;
+            return true;
+        }
+        m_pLastLink = pLink;
         m_qwLastKey = qwKey;
     }
     LINKITEM& link = *m_pLastLink;
+    link.dwLastTick = dwNow;
 
     const BYTE bSegment = pData[0];
     const auto usSequence = static_cast<WORD>(pData[2] << 8 | pData[3]);
@@ -492,6 +623,57 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
     return true;
 }
 
+LINKITEM* CMediaReassembler::FindOrAddLink(std::uint64_t qwKey, DWORD dwNow)
+{
+    auto it = m_mapLinks.find(qwKey);
+    if (it != m_mapLinks.end())
+        return it->second.get();
+    if (m_mapLinks.size() < MAX_SENDERS)
+        return m_mapLinks.emplace(qwKey, std::make_unique<LINKITEM>(&m_pool)).first->second.get();
+    // The place goes with its slots: nothing is allocated. A sender holding nothing loses
+    // nothing by it; one holding frames that nobody wants (a spray) loses only those.
+    auto itQuiet = m_mapLinks.end();
+    auto rank = [dwNow](const LINKITEM& link) {
+        return std::pair(link.nBusySlots == 0, dwNow - link.dwLastTick);
+    };
+    for (auto itLink = m_mapLinks.begin(); itLink != m_mapLinks.end(); ++itLink) {
+        const LINKITEM& link = *itLink->second;
+        if (link.bAccepted && dwNow - link.dwAcceptTick <= LINKITEM::STALE_MS)
+            continue;
+        if (itQuiet == m_mapLinks.end() || rank(link) > rank(*itQuiet->second))
+            itQuiet = itLink;
+    }
+    if (itQuiet == m_mapLinks.end())
+        return nullptr;
+    if (itQuiet->second.get() == m_pLastLink)
+        m_pLastLink = nullptr;
+    auto node = m_mapLinks.extract(itQuiet);
+    node.key() = qwKey;
+    node.mapped()->Reset();
+    return m_mapLinks.insert(std::move(node)).position->second.get();
+}
+
+void CMediaReassembler::Housekeep(DWORD dwNow)
+{
+    m_bHousekept = true;
+    m_dwLastHousekeep = dwNow;
+    const std::size_t nSenders = m_mapLinks.size();
+    std::erase_if(m_mapLinks, [&](const auto& entry) {
+        LINKITEM& link = *entry.second;
+        if (dwNow - link.dwLastTick <= LINKITEM::STALE_MS)
+            return false;
+        link.FlushAll();
+        if (&link == m_pLastLink)
+            m_pLastLink = nullptr;
+        return true;
+    });
+    if (m_mapLinks.size() != nSenders)
+        VLOG(5, "CSocketUdp::ReceiveMediaPacket: %d quiet senders dropped, %d left",
+             static_cast<int>(nSenders - m_mapLinks.size()), static_cast<int>(m_mapLinks.size()));
+    // The read block, if any, is taken: it stays where it is.
+    m_pool.Trim();
+}
+
 int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort,
                                 BYTE** ppFrame)
 {
@@ -531,6 +713,8 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
             break;
         }
         if (nFrameLen != 0 && Valid().CheckFrame(pFrame, nFrameLen)) {
+            link.bAccepted = true;
+            link.dwAcceptTick = link.dwLastTick;
             *pdwIP = static_cast<DWORD>(qwKey >> 16);
             *pusPort = static_cast<WORD>(qwKey & 0xFFFF);
             m_pFrame = pFrame;

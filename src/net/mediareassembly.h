@@ -31,8 +31,9 @@ public:
     static constexpr std::size_t HEAD_ROOM = 64;
     // Chunks are carved one after another from address space reserved at the first growth, so
     // that a frame larger than one chunk can still lie in one piece. Pages take memory only
-    // once used; past the reservation chunks come from the heap.
-    static constexpr std::size_t RESERVED_CHUNKS = 128;
+    // once used; past the reservation chunks come from the heap. Enough for every sender a
+    // socket keeps holding all it may (CMediaReassembler::MAX_SENDERS, LINKITEM::MAX_HELD_BLOCKS).
+    static constexpr std::size_t RESERVED_CHUNKS = 1024;
 
     CSpacePool() = default;
     ~CSpacePool();
@@ -53,8 +54,16 @@ public:
     // ReleaseSpace would take them one by one.
     void ReleaseRun(BYTE* pFirst, std::size_t nBlocks);
 
+    // Gives back the memory of the chunks none of whose blocks is in use, but one spare, and
+    // puts the lowest blocks on top so that what stays in use gathers in the lowest chunks.
+    // Outside the hot path: a burst (many senders, frames that never completed) must not keep
+    // its memory for the life of the socket.
+    void Trim();
+
     std::size_t GetChunkCount() const { return m_mapChunks.size(); }
     std::size_t GetFreeCount() const { return m_vecFree.size(); }
+    // Chunks whose memory is held: carved or allocated, and not given back since.
+    std::size_t GetResidentChunkCount() const;
 
 private:
     void Grow();
@@ -76,6 +85,8 @@ private:
     std::size_t m_nReservedBytes = 0;
     std::size_t m_nReservedUsed = 0;
     bool m_bReserveTried = false;
+    // Per carved reserved chunk: its pages were given back and not used since the last Trim.
+    std::vector<bool> m_vecReleased;
 };
 
 // The frame slots of one sender.
@@ -83,6 +94,11 @@ struct LINKITEM {
     static constexpr int SLOT_COUNT = 500;
     // A slot whose latest segment is older than this holds a frame that will not complete.
     static constexpr DWORD STALE_MS = 3000;
+    // Pool blocks one sender may hold in its slots, three frames of the largest size: past it
+    // the sender's oldest frames go, so that one sender cannot take the pool (segments that
+    // continue a frame in order are counted with its next other segment, at most one frame
+    // beyond it).
+    static constexpr int MAX_HELD_BLOCKS = 3 * 800;
 
     struct Slot {
         DWORD usSequence = 0;
@@ -106,6 +122,10 @@ struct LINKITEM {
         // Microseconds: when the first segment came, and from then until the frame was complete.
         DWORD dwFirstUs = 0;
         DWORD dwAssembleUs = 0;
+        // The slot's blocks counted in LINKITEM::nHeldBlocks: brought up to date by the segments
+        // Insert files, not by those the in-order paths append (a call there would cost as much
+        // as their work), so a frame still filling is counted late by at most its own blocks.
+        DWORD nCounted = 0;
 
         bool IsEmpty() const { return vecSegments.empty(); }
     };
@@ -143,6 +163,8 @@ struct LINKITEM {
     void Assemble(const Slot& slot, BYTE* pBuf) const;
     void Flush(Slot& slot);
     void FlushAll();
+    // The link as a new sender's: nothing held, nothing pending.
+    void Reset();
 
     int FindSegmentedSlot(DWORD usSequence, DWORD dwNow);
     int FindSingleSlot(DWORD usSequence, DWORD dwNow);
@@ -157,6 +179,13 @@ struct LINKITEM {
     // without a scan.
     int nBusySlots = 0;
     int nCompleteSlots = 0;
+    // Pool blocks in the slots, and the tick of the sender's latest datagram.
+    int nHeldBlocks = 0;
+    DWORD dwLastTick = 0;
+    // The tick of the sender's latest datagram when a frame of it was last accepted: a sender
+    // whose frames are wanted keeps its place while others come and go.
+    DWORD dwAcceptTick = 0;
+    bool bAccepted = false;
     // The slot the previous segment went to: a frame's segments come together, and at most
     // one slot holds a sequence, so checking it first spares the scan.
     int nLastSlot = 0;
@@ -176,9 +205,17 @@ struct LINKITEM {
 
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
+    // Flushes the sender's oldest frames, incomplete ones first, until it holds less than its
+    // share of the pool; never nKeep, the slot the next segment goes to.
+    void ReleaseOldest(int nKeep);
     // Flushes the slot, with its trace, when it is stale.
     bool ReclaimIfStale(Slot& slot, DWORD dwNow);
     void UpdateComplete(Slot& slot, DWORD dwNowUs);
+    void CountHeld(Slot& slot)
+    {
+        nHeldBlocks += static_cast<int>(slot.vecSegments.size() - slot.nCounted);
+        slot.nCounted = static_cast<DWORD>(slot.vecSegments.size());
+    }
 };
 
 // The gathering time (as CMediaReassembler::GetFrameAssembleUs) of the frame some socket handed
@@ -190,6 +227,9 @@ public:
     static constexpr int READ_BUFFER = 2000;
     static constexpr int SEGMENT_HEADER = 8;
     static constexpr DWORD MAX_FRAME_LEN = 1024000;
+    // Senders one socket keeps at once. A host spraying from many source ports would otherwise
+    // get slots for each; senders that hold nothing or went quiet make room for new ones.
+    static constexpr std::size_t MAX_SENDERS = 32;
 
     // pValid: the media-data filter (null: the process-wide one). Not owned.
     explicit CMediaReassembler(CMediaDataValid* pValid = nullptr);
@@ -281,6 +321,12 @@ public:
 
 private:
     CMediaDataValid& Valid() const;
+    // The sender's link, made when new, or taken over from the longest quiet sender none of
+    // whose frames was accepted within the reclaim age (one holding nothing first); null when
+    // every place is taken by a sender whose frames are wanted.
+    LINKITEM* FindOrAddLink(std::uint64_t qwKey, DWORD dwNow);
+    // Once per reclaim age: senders quiet that long go, and the pool gives back what they held.
+    void Housekeep(DWORD dwNow);
     static void TraceFiled(BYTE bSegment, WORD usSequence, DWORD uOffset, DWORD nSegLen)
     {
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: bSegment:%d, usSequence:%d, uOffset:%d, segmentlen:%d",
@@ -324,6 +370,8 @@ private:
     DWORD m_dwCallTick = 0;
     DWORD m_dwCallUs = 0;
     DWORD m_dwFrameAssembleUs = 0;
+    DWORD m_dwLastHousekeep = 0;
+    bool m_bHousekept = false;
     // What Expect set; no expectation while m_pExpectSlot is null.
     LINKITEM::Slot* m_pExpectSlot = nullptr;
     DWORD m_dwExpectLead = 0;

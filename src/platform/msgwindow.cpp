@@ -161,7 +161,14 @@ public:
             return 0;
         m_timerByCallerId[nIDEvent] = nQtId;
         m_callerIdByTimer[nQtId] = nIDEvent;
+        m_periodByCallerId[nIDEvent] = uPeriod;
         return nIDEvent;
+    }
+
+    UINT TimerPeriod(UINT_PTR nIDEvent) const
+    {
+        const auto it = m_periodByCallerId.find(nIDEvent);
+        return it == m_periodByCallerId.end() ? 0 : it->second;
     }
 
     bool StopTimer(UINT_PTR nIDEvent)
@@ -172,6 +179,7 @@ public:
         killTimer(it->second);
         m_callerIdByTimer.erase(it->second);
         m_timerByCallerId.erase(it);
+        m_periodByCallerId.erase(nIDEvent);
         return true;
     }
 
@@ -182,6 +190,7 @@ public:
             killTimer(nQtId);
         m_timerByCallerId.clear();
         m_callerIdByTimer.clear();
+        m_periodByCallerId.clear();
     }
 
     bool IsDispatching() const { return m_nDispatchDepth > 0; }
@@ -231,6 +240,7 @@ private:
     std::shared_ptr<WindowRecord> m_record;
     std::map<UINT_PTR, int> m_timerByCallerId;
     std::map<int, UINT_PTR> m_callerIdByTimer;
+    std::map<UINT_PTR, UINT> m_periodByCallerId;
     int m_nDispatchDepth = 0;
     bool m_bDestroyed = false;
 };
@@ -399,6 +409,13 @@ UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse)
         return 0;
     return static_cast<UINT_PTR>(CallOnOwner(hWnd, [nIDEvent, uElapse](CWindowObject& window) {
         return static_cast<LRESULT>(window.StartTimer(nIDEvent, uElapse));
+    }));
+}
+
+UINT GetTimerPeriod(HWND hWnd, UINT_PTR nIDEvent)
+{
+    return static_cast<UINT>(CallOnOwner(hWnd, [nIDEvent](CWindowObject& window) {
+        return static_cast<LRESULT>(window.TimerPeriod(nIDEvent));
     }));
 }
 

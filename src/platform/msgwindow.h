@@ -58,6 +58,9 @@ bool DispatchFromOwnerLoop(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);
 // Returns the id (nonzero) on success, 0 on failure (invalid window or id 0).
 UINT_PTR SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse);
 bool KillTimer(HWND hWnd, UINT_PTR nIDEvent);
+// The period a running timer of the window was set with (after clamping), 0 when it has none
+// of that id: what a timer does is then tested without waiting for it.
+UINT GetTimerPeriod(HWND hWnd, UINT_PTR nIDEvent);
 
 // Default handling: every message is accepted and yields 0.
 LRESULT DefWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

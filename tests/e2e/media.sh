@@ -2,9 +2,9 @@
 # Media end to end: vistrel-cli live and download against the simulator's streams in the lab.
 # Every frame the client hands to its sink is checked against the simulator's media log (frame
 # number, size and CRC-32 of the whole frame as sent). Run through lab-run.sh:
-#   media.sh SCENARIO <vistrel-cli> <vistrel-camsim> <data folder>
+#   media.sh SCENARIO <vistrel-cli> <vistrel-camsim> <data folder> [<lab_peer>]
 scenario=$1
-export E2E_CLI=$2 E2E_SIM=$3 E2E_DATA=$4
+export E2E_CLI=$2 E2E_SIM=$3 E2E_DATA=$4 E2E_PEER=${5:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$here/lib.sh"
@@ -135,6 +135,36 @@ live_encrypted() {
   cli --json live VSENC --seconds 3 --password wrong
   expect_rc "encrypted: wrong password" 4
   live_check encrypted VSENC 8 h264 --password s3cret
+}
+
+# udp_rcvbuf_errors: datagrams the kernel of this namespace dropped for a full receive buffer.
+udp_rcvbuf_errors() {
+  awk '/^Udp:/ { if (!n++) { for (i = 1; i <= NF; i++) col[$i] = i } else print $col["RcvbufErrors"] }' /proc/net/snmp
+}
+
+live_spray() {
+  # A second host sprays the client's media port from 10,000 source ports (one-byte frames, and
+  # segments of frames that never end) while the camera streams: every frame of the camera still
+  # arrives, and the client's memory stays bounded.
+  start_media_sim "$(scenario_file spray '{ "seed": 17, "cameras": [ { "id": 4690, "serial": "VSSPRAY" } ] }')"
+  local client sprayer
+  read -r client _ <<<"$LAB_CLIENT_ADDRS"
+  read -r sprayer _ <<<"$LAB_CAMERA_ADDRS_2"
+  ip netns exec "$LAB_CAMERA_NS_2" nice "$E2E_PEER" spray "$client" 8103 10000 "$sprayer" >"$work/spray.out" 2>&1 &
+  sim_pids+=($!)
+  printf '#!/bin/sh\nexec /usr/bin/time -v -o %s %s "$@"\n' "$work/time.txt" "$E2E_CLI" >"$work/timed-cli"
+  chmod +x "$work/timed-cli"
+  local cli_bin=$E2E_CLI rcvbuf_before
+  rcvbuf_before=$(udp_rcvbuf_errors)
+  E2E_CLI=$work/timed-cli
+  live_check spray VSSPRAY 15 h264
+  E2E_CLI=$cli_bin
+  local rss cpu
+  rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
+  cpu=$(awk -F': ' '/Percent of CPU/ { print $2 }' "$work/time.txt")
+  echo "spray: client peak RSS ${rss} KiB, CPU ${cpu} of one core, $(($(udp_rcvbuf_errors) - rcvbuf_before)) datagrams dropped by the kernel for a full buffer; $(uptime)"
+  expect_eq "spray: no frame of the camera missing" "$(jq .missing_frames "$work/out")" 0
+  expect_eq "spray: peak RSS under 160 MiB" "$((rss < 160 * 1024))" 1
 }
 
 sd_download() {

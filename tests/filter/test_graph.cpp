@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
 #include <dlfcn.h>
+#include <functional>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -299,6 +304,102 @@ TEST(FilterModule, StreamsDecodeThroughTheGraphAndEndOfStreamDrainsHeldPictures)
                 << c.pszEncoder << " picture " << i;
         }
         EXPECT_EQ(c.bBFrames ? 1 : 0, chain.pGraph->Count(EC_QUALITY_CHANGE));
+    }
+}
+
+// Every output subtype gets its own layout: the decoded picture against the source laid out by
+// the format's own definition (the YUV ones) or converted by libswscale (the RGB ones, bottom-up),
+// each as 8-bit samples.
+TEST(FilterModule, EveryOutputSubtypeHasItsOwnLayout)
+{
+    RegisteredModule module;
+    constexpr int W = 176, H = 144;
+    const TestStream stream = EncodeStream("mpeg4", W, H, 1, false);
+    const std::vector<uint8_t>& src = stream.vecSources[0];
+    auto Y = [&](int x, int y) { return src[y * W + x]; };
+    auto U = [&](int x, int y) { return src[W * H + (y / 2) * (W / 2) + x / 2]; };
+    auto V = [&](int x, int y) { return src[W * H * 5 / 4 + (y / 2) * (W / 2) + x / 2]; };
+    // Packed 4:2:2: the four bytes of each pair of pixels, in the format's order.
+    auto packed = [&](const char* pszOrder) {
+        std::vector<uint8_t> vec;
+        for (int y = 0; y < H; ++y)
+            for (int x = 0; x < W; x += 2)
+                for (const char* p = pszOrder; *p != 0; ++p)
+                    vec.push_back(*p == 'Y'   ? Y(x, y)
+                                  : *p == 'y' ? Y(x + 1, y)
+                                  : *p == 'U' ? U(x, y)
+                                              : V(x, y));
+        return vec;
+    };
+    auto planar = [&](bool bVFirst) {
+        std::vector<uint8_t> vec(src.begin(), src.begin() + W * H);
+        const auto itU = src.begin() + W * H, itV = itU + W * H / 4;
+        vec.insert(vec.end(), bVFirst ? itV : itU, (bVFirst ? itV : itU) + W * H / 4);
+        vec.insert(vec.end(), bVFirst ? itU : itV, (bVFirst ? itU : itV) + W * H / 4);
+        return vec;
+    };
+    // RGB by libswscale, rows bottom-up as a bitmap with a positive height holds them.
+    auto swscaled = [&](AVPixelFormat format, int nBytes) {
+        std::vector<uint8_t> vec(static_cast<size_t>(W) * H * nBytes);
+        SwsContext* pSws =
+            sws_getContext(W, H, AV_PIX_FMT_YUV420P, W, H, format, SWS_POINT, nullptr, nullptr, nullptr);
+        const uint8_t* apSrc[3] = {src.data(), src.data() + W * H, src.data() + W * H * 5 / 4};
+        const int anSrc[3] = {W, W / 2, W / 2};
+        uint8_t* apDst[1] = {vec.data() + static_cast<size_t>(H - 1) * W * nBytes};
+        const int anDst[1] = {-W * nBytes};
+        sws_scale(pSws, apSrc, anSrc, 0, H, apDst, anDst);
+        sws_freeContext(pSws);
+        return vec;
+    };
+    // 16-bit pixels as three 8-bit samples, so that a difference weighs as in the other formats.
+    auto unpack16 = [](const std::vector<uint8_t>& vec, bool b565) {
+        std::vector<uint8_t> out;
+        for (size_t i = 0; i + 1 < vec.size(); i += 2) {
+            const int n = vec[i] | vec[i + 1] << 8;
+            out.push_back(static_cast<uint8_t>((n >> (b565 ? 11 : 10)) << 3));
+            out.push_back(static_cast<uint8_t>(b565 ? ((n >> 5) & 63) << 2 : ((n >> 5) & 31) << 3));
+            out.push_back(static_cast<uint8_t>((n & 31) << 3));
+        }
+        return out;
+    };
+    struct Row {
+        const char* pszName;
+        const GUID* pSubtype;
+        std::vector<uint8_t> vecExpected;
+        int n16; // 0: 8-bit samples, 565 or 555: 16-bit pixels
+    };
+    const Row rows[] = {
+        {"IYUV", &MEDIASUBTYPE_IYUV, planar(false), 0},
+        {"YV12", &MEDIASUBTYPE_YV12, planar(true), 0},
+        {"YUY2", &MEDIASUBTYPE_YUY2, packed("YUyV"), 0},
+        {"UYVY", &MEDIASUBTYPE_UYVY, packed("UYVy"), 0},
+        {"YVYU", &MEDIASUBTYPE_YVYU, packed("YVyU"), 0},
+        {"RGB32", &MEDIASUBTYPE_RGB32, swscaled(AV_PIX_FMT_BGRA, 4), 0},
+        {"RGB24", &MEDIASUBTYPE_RGB24, swscaled(AV_PIX_FMT_BGR24, 3), 0},
+        {"RGB565", &MEDIASUBTYPE_RGB565, swscaled(AV_PIX_FMT_RGB565LE, 2), 565},
+        {"RGB555", &MEDIASUBTYPE_RGB555, swscaled(AV_PIX_FMT_RGB555LE, 2), 555},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.pszName);
+        DecoderChain chain;
+        ASSERT_EQ(S_OK, chain.Connect(VideoType("XVID", W, H), *row.pSubtype));
+        chain.Run();
+        ASSERT_EQ(S_OK, chain.pSource->Push(stream.vecPackets[0], true));
+        ASSERT_EQ(1u, chain.pSink->m_pPin->m_vecSamples.size());
+        std::vector<uint8_t> vecGot = chain.pSink->m_pPin->m_vecSamples[0].vecData;
+        ASSERT_EQ(row.vecExpected.size(), vecGot.size());
+        std::vector<uint8_t> vecExpected = row.vecExpected;
+        if (row.n16 != 0) {
+            vecGot = unpack16(vecGot, row.n16 == 565);
+            vecExpected = unpack16(vecExpected, row.n16 == 565);
+        }
+        // The alpha byte of RGB32 is not a colour: compare three bytes of every four.
+        if (*row.pSubtype == MEDIASUBTYPE_RGB32)
+            for (size_t i = 3; i < vecGot.size(); i += 4)
+                vecGot[i] = vecExpected[i];
+        EXPECT_GT(Psnr(vecGot.data(), static_cast<int>(vecGot.size()), vecExpected.data(),
+                       static_cast<int>(vecExpected.size()), static_cast<int>(vecGot.size()), 1),
+                  28.0);
     }
 }
 

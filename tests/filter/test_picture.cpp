@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -345,6 +348,56 @@ TEST(Snapshot, NeverWritesThroughWhatWasAtThePath)
         fs::remove(target);
     }
     fs::remove_all(dir);
+// A back-end that, as a real decoder does, overwrites and frees its picture at its next call,
+// here a call that yields no picture, and comes back at another size.
+class CReleasingDecoder : public CDecBase {
+public:
+    bool IsUsable() const override { return true; }
+    int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
+               int& nChromaStride) override
+    {
+        if (m_pPicture) {
+            for (auto* pvec : {&m_pPicture->vecY, &m_pPicture->vecU, &m_pPicture->vecV})
+                std::fill(pvec->begin(), pvec->end(), uint8_t{0xEE});
+            m_pPicture.reset();
+        }
+        if (pbData[0] == 0)
+            return 1;
+        m_pPicture = std::make_unique<TestPicture>(pbData[0] * 16, pbData[0] * 16, pbData[0] * 16, pbData[0]);
+        picture = m_pPicture->frame;
+        nLumaStride = m_pPicture->frame.nStride;
+        nChromaStride = nLumaStride / 2;
+        return 0;
+    }
+    std::unique_ptr<TestPicture> m_pPicture;
+};
+
+// The snapshot after a sample without a picture and a change of frame size is still the last
+// picture decoded, at its own size, read from memory the back-end owns.
+TEST(Snapshot, LastPictureSurvivesTheDecodersNextCallAndASizeChange)
+{
+    const int W = 32, H = 32;
+    CReleasingDecoder decoder;
+    decoder.SetFrameSize(W, H);
+    decoder.SetOutput(CSP_BGRA, false, W * 4);
+    std::vector<uint8_t> vecOut(4 * W * H * 4);
+    const uint8_t bySize2 = 2, byNone = 0;
+    ASSERT_EQ(S_OK, decoder.Process(false, &bySize2, 1, false, vecOut.data(), vecOut.size()));
+    std::vector<uint8_t> vecExpected(W * H * 3);
+    ConvertImage(decoder.m_pPicture->frame, W, H, vecExpected.data(), W * 3, CSP_BGR | CSP_VFLIP);
+
+    ASSERT_EQ(S_FALSE, decoder.Process(false, &byNone, 1, false, vecOut.data(), vecOut.size()));
+    decoder.SetFrameSize(2 * W, 2 * H);
+    const auto path =
+        std::filesystem::temp_directory_path() / ("vistrel-snap-late-" + std::to_string(getpid()));
+    ASSERT_EQ(1, decoder.SaveSnapshot(path.string()));
+    std::ifstream file(path, std::ios::binary);
+    std::vector<uint8_t> vecFile((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(path);
+    ASSERT_EQ(vecFile.size(), 58 + vecExpected.size());
+    EXPECT_EQ(vecFile[18], W);
+    EXPECT_EQ(vecFile[22], H);
+    EXPECT_TRUE(std::equal(vecExpected.begin(), vecExpected.end(), vecFile.begin() + 58));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Two-way audio end to end, in the network lab and beside a sound server of its own
 # (with-pulse.sh): vistrel-cli against the simulator's cameras.
+#  - camera -> file: "listen --save" writes the camera's audio, decoded, with no sound device.
 #  - camera -> PC: the camera streams GSM audio of a speech sample; "listen" plays it through the
 #    output device and records the output's monitor; the recording must hold the speech.
 #  - PC -> camera: "talk" plays the speech into the output, captures the monitor, encodes GSM and
@@ -46,6 +47,21 @@ ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/scenario.json" --contr
 pid=$!
 for _ in $(seq 100); do [[ -S $work/ctl.sock ]] && break; sleep 0.1; done
 [[ -S $work/ctl.sock ]] || { fail "simulator did not start"; cat "$work/sim.out"; exit 1; }
+
+# camera -> file: decoded by the client itself, with no sound device to be had (the second
+# camera, whose sample starts when it is first listened to)
+ALSA_CONFIG_PATH=/dev/null PULSE_SERVER=unix:$work/no-server \
+  "$cli" --json listen VS0002 --seconds 9 --save "$work/saved.wav" >"$work/save.json" 2>"$work/save.err"
+rc=$?
+cat "$work/save.json"
+[[ $rc == 0 ]] || fail "listen --save: exit $rc: $(cat "$work/save.err")"
+saved=$(jq .saved_seconds "$work/save.json")
+awk -v s="$saved" 'BEGIN { exit !(s >= 6 && s <= 10) }' || fail "listen --save: $saved s saved for --seconds 9"
+if result=$("$compare" "$speech" "$work/saved.wav" 0.8 8000); then
+  echo "camera -> file: $result"
+else
+  fail "camera -> file: the saved file does not hold the speech: $result"
+fi
 
 # camera -> PC
 "$cli" --json listen VS0001 --seconds 9 --out "$work/listen.wav" >"$work/listen.json" 2>"$work/listen.err"

@@ -198,31 +198,51 @@ TEST(AudioDevices, ManagerCarriesGsmBothWays)
     EXPECT_EQ(fake.LiveStreams(), 0);
 }
 
-// Device choice: an index past the list fails; a negative index tries the list in order and
-// then the default device; a given index tries that device only.
+// Device choice: an index past the list fails and a given index tries that device only. The
+// default choice (-1) takes the host's default device, on a list in the order PortAudio's ALSA
+// host lists it (the cards first), and never tries a card before it and the sound servers.
 TEST(AudioDevices, DeviceChoice)
 {
     CFakeAudioBackend fake;
-    const std::vector<AudioDeviceEntry> devices = {{"alsa:a", "A", "ALSA"}, {"alsa:b", "B", "ALSA"}};
+    std::vector<AudioDeviceEntry> devices;
+    for (const char* pszName :
+         {"HDA Intel PCH: ALC3246 Analog (hw:0,0)", "HDA Intel PCH: HDMI 0 (hw:0,3)", "sysdefault", "front",
+          "surround40", "hdmi", "pipewire", "pulse", "dmix", "default"})
+        devices.push_back({std::string("ALSA:") + pszName, pszName, "ALSA"});
     fake.SetDevices(devices, devices);
-    fake.FailOpen("alsa:a", IAudioBackend::STEP_BUFFER);
-    {
+    const std::vector<std::string> vecAll = {"ALSA:default",
+                                             "ALSA:pipewire",
+                                             "ALSA:pulse",
+                                             "",
+                                             "ALSA:sysdefault",
+                                             "ALSA:front",
+                                             "ALSA:surround40",
+                                             "ALSA:hdmi",
+                                             "ALSA:dmix",
+                                             "ALSA:HDA Intel PCH: ALC3246 Analog (hw:0,0)",
+                                             "ALSA:HDA Intel PCH: HDMI 0 (hw:0,3)"};
+    // Each row: how many of the candidates fail to open; the next one is the device opened.
+    for (std::size_t nFailing = 0; nFailing < vecAll.size(); ++nFailing) {
+        SCOPED_TRACE(nFailing);
+        for (std::size_t i = 0; i < nFailing; ++i)
+            fake.FailOpen(vecAll[i], IAudioBackend::STEP_BUFFER);
+        const std::size_t nBefore = fake.Attempts().size();
         CAudioPlay play;
-        EXPECT_FALSE(play.Open(nullptr, 2, 8000, 16, 1, AUDIO_CODEC_GSM, 0));
-        EXPECT_FALSE(play.Open(nullptr, 0, 8000, 16, 1, AUDIO_CODEC_GSM, 0));
+        BlockSink sink;
+        CAudioCapture capture;
         EXPECT_TRUE(play.Open(nullptr, -1, 8000, 16, 1, AUDIO_CODEC_GSM, 0));
-        EXPECT_EQ(play.GetDevices().size(), 2u);
+        EXPECT_TRUE(capture.Open(-1, 8000, 16, 1, AUDIO_CODEC_GSM, 0, &sink));
+        const std::vector<std::string> vecAttempts = fake.Attempts();
+        // The player's attempts, then the capturer's: the same order.
+        std::vector<std::string> vecExpected(vecAll.begin(), vecAll.begin() + nFailing + 1);
+        vecExpected.insert(vecExpected.end(), vecAll.begin(), vecAll.begin() + nFailing + 1);
+        EXPECT_EQ(std::vector<std::string>(vecAttempts.begin() + nBefore, vecAttempts.end()), vecExpected);
     }
-    EXPECT_EQ(fake.Attempts(), (std::vector<std::string>{"alsa:a", "alsa:a", "alsa:b"}));
-    fake.FailOpen("alsa:b", IAudioBackend::STEP_START);
-    BlockSink sink;
-    CAudioCapture capture;
-    EXPECT_TRUE(capture.Open(-1, 8000, 16, 1, AUDIO_CODEC_GSM, 0, &sink));
-    EXPECT_EQ(fake.Attempts().back(), "");
-    fake.SetDevices({}, {});
-    CAudioPlay none;
-    EXPECT_TRUE(none.Open(nullptr, -1, 8000, 16, 1, 0, 0));
-    EXPECT_EQ(fake.Attempts().back(), "");
+    const std::size_t nBefore = fake.Attempts().size();
+    CAudioPlay play;
+    EXPECT_FALSE(play.Open(nullptr, int(devices.size()), 8000, 16, 1, AUDIO_CODEC_GSM, 0));
+    EXPECT_FALSE(play.Open(nullptr, 9, 8000, 16, 1, AUDIO_CODEC_GSM, 0)); // "default", failing
+    EXPECT_EQ(fake.Attempts().size(), nBefore + 1);
 }
 
 // A failed open returns 2, traces the step with the device's error, and leaves nothing running.

@@ -421,6 +421,64 @@ TEST_P(MediaReassembly, PoolDoesNotGrowInSteadyState)
     EXPECT_EQ(m_reassembler.GetInPlaceFrames(), 120u);
 }
 
+// A host spraying from thousands of source ports, short datagrams and frames that never
+// complete, while the camera streams: every camera frame still comes out, the socket keeps a
+// bounded number of senders and blocks, and once the spray has been quiet for the reclaim age
+// its senders are gone and the pool's memory is given back.
+TEST_P(MediaReassembly, SprayFromManyPortsStaysBoundedAndCameraFramesAllArrive)
+{
+    const Bytes pin = MakeFrame(1280, CAMERA_ID, 5);
+    const Bytes tiny = {0, 0, 0, 1, 0, 0, 0, 0, 0x61};
+    WORD usCamera = 0;
+    std::size_t nFrames = 0;
+    for (int nPort = 0; nPort < 10000; ++nPort) {
+        const auto usSprayPort = static_cast<WORD>(20000 + nPort);
+        // Every third sprayer pins pool blocks: segments of many frames that never end.
+        if (nPort % 3 == 0) {
+            std::vector<Bytes> pins;
+            for (int i = 0; i < 8; ++i)
+                pins.push_back(Segment(2, static_cast<WORD>(i), 0, pin.data(), pin.size()));
+            FeedAll(pins, usSprayPort);
+        } else {
+            Feed(tiny, usSprayPort);
+        }
+        if (nPort % 50 == 0) {
+            const Bytes frame = MakeFrame(20000 + nPort, CAMERA_ID, nPort);
+            FeedAll(Cut(frame, usCamera++));
+            const std::vector<Bytes> got = Drain();
+            ASSERT_EQ(got.size(), 1u) << "camera frame " << usCamera;
+            ASSERT_TRUE(got[0] == frame);
+            ++nFrames;
+            Advance(40);
+        }
+        ASSERT_LE(m_reassembler.GetSenderCount(), CMediaReassembler::MAX_SENDERS);
+    }
+    EXPECT_EQ(nFrames, 200u);
+    EXPECT_LE(m_reassembler.GetPool().GetChunkCount(), 8u);
+
+    // One sender that never completes a frame holds no more than its share, and its newest
+    // frame still completes.
+    const Bytes big = MakeFrame(200000, CAMERA_ID, 9);
+    for (WORD usSeq = 100; usSeq < 130; ++usSeq) {
+        std::vector<Bytes> cut = Cut(big, usSeq);
+        cut.pop_back();
+        FeedAll(cut, 7000);
+    }
+    const std::size_t nHeldChunks = m_reassembler.GetPool().GetChunkCount();
+    EXPECT_LE(nHeldChunks * CSpacePool::CHUNK_BLOCKS, std::size_t{LINKITEM::MAX_HELD_BLOCKS + 800 + 1000});
+    FeedAll(Cut(big, 200), 7000);
+    EXPECT_EQ(Drain().size(), 1u);
+
+    // Quiet for the reclaim age: only the camera is left, and the pool keeps one spare chunk
+    // beyond what the camera's frame uses.
+    Advance(LINKITEM::STALE_MS + 1);
+    const Bytes frame = MakeFrame(30000);
+    FeedAll(Cut(frame, usCamera++));
+    ASSERT_EQ(Drain(), std::vector<Bytes>{frame});
+    EXPECT_EQ(m_reassembler.GetSenderCount(), 1u);
+    EXPECT_LE(m_reassembler.GetPool().GetResidentChunkCount(), 2u);
+}
+
 // A frame's gathering time runs from its first segment's arrival to the arrival of the one
 // that completes it, whatever order they come in and whatever else arrives meanwhile.
 TEST_P(MediaReassembly, ReportsEachFramesGatheringTime)

@@ -1,10 +1,12 @@
 // vistrel-cli listen and talk: two-way audio with one camera, as the video pane does it. listen
-// plays the camera's GSM audio through the default output device; talk captures the default
-// input device in 960-byte blocks, encodes them and sends them to the camera.
+// plays the camera's GSM audio through the default output device, or decodes it into a WAV file
+// (--save, no device needed); talk captures the default input device in 960-byte blocks, encodes
+// them and sends them to the camera.
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
 #include "core/log.h"
+#include "media/audio/audiocodec.h"
 #include "media/audio/audiomanager.h"
 #include "media/audio/wavfile.h"
 #include "protocol/engcmd.h"
@@ -38,6 +40,7 @@ struct AudioArgs {
     std::string strPassword;
     std::string strPasswordFile;
     std::string strOut;
+    std::string strSave;
     std::string strIn;
 };
 
@@ -55,6 +58,11 @@ struct ListenStats {
     std::uint64_t qwDropped = 0;
     std::deque<std::vector<BYTE>> held;
     std::optional<Clock::time_point> tNext;
+    bool bPlay = true;
+    // --save: the audio decoded as it arrives, straight into the file's samples.
+    std::unique_ptr<CAudioCodec> pSaveCodec;
+    WavAudio saved;
+    std::uint64_t qwUndecoded = 0;
 
     // Plays what is due; called from the event loop.
     void PlayDue()
@@ -82,6 +90,18 @@ void ListenSink(MediaFrame* pFrame)
     if (g_pListen == nullptr || pFrame->nCodec != MEDIA_CODEC_AUDIO)
         return;
     ++g_pListen->qwFrames;
+    if (g_pListen->pSaveCodec) {
+        // 33 bytes of GSM decode to 320 bytes; a frame holds a few of them.
+        BYTE abPcm[32768];
+        const int nPcm =
+            g_pListen->pSaveCodec->Decode(pFrame->pData, abPcm, static_cast<int>(pFrame->nLen), sizeof abPcm);
+        if (nPcm > 0)
+            g_pListen->saved.data.insert(g_pListen->saved.data.end(), abPcm, abPcm + nPcm);
+        else
+            ++g_pListen->qwUndecoded;
+    }
+    if (!g_pListen->bPlay)
+        return;
     if (g_pListen->held.size() >= ListenStats::MAX_HELD) {
         ++g_pListen->qwDropped;
         return;
@@ -140,8 +160,20 @@ int CmdListen(const CliOptions& options, const AudioArgs& args, bool bPassword, 
             return CLI_EXIT_FAILURE;
         }
     }
+    ListenStats stats;
+    // --save alone writes the audio itself and opens no device; with --out the loopback needs
+    // something played.
+    stats.bPlay = args.strSave.empty() || !args.strOut.empty();
+    if (!args.strSave.empty()) {
+        stats.pSaveCodec = CreateAudioCodec(AUDIO_CODEC_GSM);
+        if (!stats.pSaveCodec || !stats.pSaveCodec->Open(0, AUDIO_BITS, CAudioCodec::DIRECTION_DECODE)) {
+            PrintError(options, "the GSM decoder could not be opened", CLI_EXIT_FAILURE);
+            return CLI_EXIT_FAILURE;
+        }
+    }
     AudioManager& audio = GetAudioManager();
-    if (!audio.StartPlay(nullptr, -1, AUDIO_RATE, AUDIO_BITS, AUDIO_CHANNELS, AUDIO_CODEC_GSM, 0)) {
+    if (stats.bPlay &&
+        !audio.StartPlay(nullptr, -1, AUDIO_RATE, AUDIO_BITS, AUDIO_CHANNELS, AUDIO_CODEC_GSM, 0)) {
         PrintError(options, "no audio output device could be opened", CLI_EXIT_FAILURE);
         return CLI_EXIT_FAILURE;
     }
@@ -152,7 +184,6 @@ int CmdListen(const CliOptions& options, const AudioArgs& args, bool bPassword, 
         return nExit;
     const DWORD dwID = pDevice->GetID();
 
-    ListenStats stats;
     g_pListen = &stats;
     CEngMedia* pEngine = CEngMedia::GetInstance();
     try {
@@ -206,6 +237,15 @@ int CmdListen(const CliOptions& options, const AudioArgs& args, bool bPassword, 
         result["out"] = args.strOut;
         result["recorded_seconds"] = double(recorder.wav.data.size()) / (AUDIO_RATE * 2);
     }
+    if (stats.pSaveCodec) {
+        if (!WriteWavFile(args.strSave, stats.saved)) {
+            PrintError(options, "cannot write " + args.strSave, CLI_EXIT_FAILURE);
+            return CLI_EXIT_FAILURE;
+        }
+        result["saved"] = args.strSave;
+        result["saved_seconds"] = double(stats.saved.data.size()) / (AUDIO_RATE * 2);
+        result["undecoded_frames"] = stats.qwUndecoded;
+    }
     if (options.bJson) {
         result["ok"] = stats.qwFrames > 0;
         std::cout << result.dump(2) << std::endl;
@@ -217,6 +257,9 @@ int CmdListen(const CliOptions& options, const AudioArgs& args, bool bPassword, 
         if (pRecord)
             std::printf("recorded %.1f s to %s\n", result["recorded_seconds"].get<double>(),
                         args.strOut.c_str());
+        if (stats.pSaveCodec)
+            std::printf("saved %.1f s of the camera's audio to %s\n", result["saved_seconds"].get<double>(),
+                        args.strSave.c_str());
     }
     if (stats.qwFrames == 0) {
         if (!options.bJson)
@@ -363,14 +406,18 @@ void AddAudioCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
     auto pListenArgs = std::make_shared<AudioArgs>();
     CLI::Option* pPassword = nullptr;
     CLI::Option* pPasswordFile = nullptr;
-    CLI::App* pListen =
-        cli.add_subcommand("listen", "play the camera's audio through the default output device");
+    CLI::App* pListen = cli.add_subcommand(
+        "listen", "play the camera's audio through the default output device, or save it (--save)");
     AddAudioOptions(pListen, *pListenArgs, pPassword, pPasswordFile);
     pListen->add_option("--seconds", pListenArgs->nSeconds, "how long to listen (default 10)")
         ->check(CLI::Range(1, 86400));
-    pListen->add_option(
-        "--out", pListenArgs->strOut,
-        "meanwhile record the default input device (a monitor of the output) to this WAV file");
+    pListen->add_option("--save", pListenArgs->strSave,
+                        "write the camera's audio, decoded, to this WAV file (8000 Hz mono); "
+                        "plays nothing and needs no sound device");
+    pListen->add_option("--out", pListenArgs->strOut,
+                        "play, and meanwhile record the default input device to this WAV file: a "
+                        "loopback through a monitor of the output, which needs a sound device (for the "
+                        "camera's own audio use --save)");
     vec.push_back({pListen, [pListenArgs, pPassword, pPasswordFile, &options] {
                        return CmdListen(options, *pListenArgs, pPassword->count() > 0,
                                         pPasswordFile->count() > 0);

@@ -4,28 +4,48 @@
 #include "platform/msgwindow.h"
 #include "platform/trace.h"
 
+#include <algorithm>
 #include <mutex>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
-// Opens the chosen device: a listed one by index, or for a negative index each listed device in
-// turn and then the default one. Returns the open device or nullptr.
+// Where a device stands when the user chose none: the host's default first (ALSA's "default",
+// which goes through PipeWire or PulseAudio where one runs), the sound servers, the backend's own
+// default, and a raw card last, so that audio never bypasses the desktop's mixer and holds a
+// card the user did not choose while the default can be had.
+int DefaultRank(const AudioDeviceEntry& entry)
+{
+    const std::string& strName = entry.strDescription;
+    if (strName == "default")
+        return 0;
+    if (strName == "pipewire" || strName == "pulse")
+        return 1;
+    if (strName.starts_with("hw:") || strName.find("(hw:") != std::string::npos)
+        return 4;
+    return 3;
+}
+
+// Opens the chosen device: a listed one by index, or for a negative index the default device
+// and then the listed ones, in the order above. Returns the open device or nullptr.
 template <class Device>
 std::unique_ptr<Device> OpenChosenDevice(const std::vector<AudioDeviceEntry>& devices, int nDevice,
                                          HWND hOwner, DWORD dwRate, WORD usBits, WORD usChannels)
 {
     if (nDevice >= int(devices.size()))
         return nullptr;
-    std::vector<std::string> candidates;
+    std::vector<std::pair<int, std::string>> candidates;
     if (nDevice >= 0) {
-        candidates.push_back(devices[std::size_t(nDevice)].strId);
+        candidates.emplace_back(0, devices[std::size_t(nDevice)].strId);
     } else {
+        candidates.emplace_back(2, std::string()); // the backend's default device
         for (const AudioDeviceEntry& entry : devices)
-            candidates.push_back(entry.strId);
-        candidates.push_back(std::string()); // the default device
+            candidates.emplace_back(DefaultRank(entry), entry.strId);
+        std::stable_sort(candidates.begin(), candidates.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
     }
-    for (const std::string& strId : candidates) {
+    for (const auto& [nRank, strId] : candidates) {
         auto pDevice = std::make_unique<Device>(strId, hOwner);
         if (pDevice->Open(dwRate, usBits, usChannels) == 0)
             return pDevice;

@@ -27,7 +27,7 @@ public:
     CAudioPlay(const CAudioPlay&) = delete;
     CAudioPlay& operator=(const CAudioPlay&) = delete;
 
-    // nDevice < 0: the first listed device that opens, then the default one.
+    // nDevice < 0: the host's default device, then the others, raw cards last.
     virtual bool Open(HWND hWnd, int nDevice, DWORD dwRate, WORD usBits, WORD usChannels, BYTE bCodec,
                       BYTE bVariant);
     virtual void Close();

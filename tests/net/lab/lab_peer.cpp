@@ -4,6 +4,10 @@
 //                                          line per datagram: "SRC:SPORT DST:DPORT LEN TEXT"
 //   lab_peer send DST PORT TEXT [COUNT [FROM]]
 //                                          send COUNT (1) datagrams, 20 ms apart, from FROM
+//   lab_peer spray DST PORT NPORTS FROM    until SIGTERM, from FROM's source ports 20000 and up,
+//                                          NPORTS of them in turn, NPORTS datagrams in 5 s:
+//                                          one-byte media frames, and from every third port a
+//                                          segment of a frame that never ends
 //
 // Refuses any destination outside 198.18.0.0/15 and the 236.5.7.0/24 groups.
 #include <arpa/inet.h>
@@ -13,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -155,6 +160,47 @@ int Send(const char* pszDst, int nPort, const char* pszText, int nCount, const c
     return 0;
 }
 
+int Spray(const char* pszDst, int nPort, int nPorts, const char* pszFrom)
+{
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(static_cast<uint16_t>(nPort));
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    if (inet_pton(AF_INET, pszDst, &sin.sin_addr) != 1 || !IsLabAddress(sin.sin_addr) ||
+        inet_pton(AF_INET, pszFrom, &from.sin_addr) != 1 || nPorts < 1 || nPorts > 40000) {
+        std::fprintf(stderr, "lab_peer: refusing to spray %s from %s\n", pszDst, pszFrom);
+        return 2;
+    }
+    unsigned char abTiny[9] = {0, 0, 0, 1, 0, 0, 0, 0, 0x61};
+    // A middle segment at offset 0: the frame is never complete.
+    std::vector<unsigned char> vecPin(8 + 1280, 0x5A);
+    std::fill_n(vecPin.begin(), 8, 0);
+    vecPin[0] = 2;
+    long long nSent = 0;
+    for (unsigned uRound = 0; !g_bStop; ++uRound) {
+        for (int i = 0; i < nPorts && !g_bStop; ++i) {
+            const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+            const int nOn = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &nOn, sizeof(nOn));
+            from.sin_port = htons(static_cast<uint16_t>(20000 + i));
+            if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof(from)) == 0) {
+                abTiny[3] = vecPin[3] = static_cast<unsigned char>(uRound);
+                const bool bPin = i % 3 == 0;
+                if (sendto(fd, bPin ? vecPin.data() : abTiny, bPin ? vecPin.size() : sizeof abTiny, 0,
+                           reinterpret_cast<sockaddr*>(&sin), sizeof(sin)) > 0)
+                    ++nSent;
+            }
+            close(fd);
+            // NPORTS in five seconds, in slices of a millisecond.
+            if (i % std::max(1, nPorts / 5000) == 0)
+                usleep(1000);
+        }
+    }
+    std::printf("sent %lld\n", nSent);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -166,6 +212,9 @@ int main(int argc, char** argv)
     if (argc >= 5 && std::strcmp(argv[1], "send") == 0)
         return Send(argv[2], std::atoi(argv[3]), argv[4], argc >= 6 ? std::atoi(argv[5]) : 1,
                     argc >= 7 ? argv[6] : nullptr);
-    std::fprintf(stderr, "usage: lab_peer recv PORTS [GROUP] | send DST PORT TEXT [COUNT [FROM]]\n");
+    if (argc >= 6 && std::strcmp(argv[1], "spray") == 0)
+        return Spray(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5]);
+    std::fprintf(stderr, "usage: lab_peer recv PORTS [GROUP] | send DST PORT TEXT [COUNT [FROM]] | "
+                         "spray DST PORT NPORTS FROM\n");
     return 2;
 }
