@@ -348,6 +348,8 @@ TEST(Snapshot, NeverWritesThroughWhatWasAtThePath)
         fs::remove(target);
     }
     fs::remove_all(dir);
+}
+
 // A back-end that, as a real decoder does, overwrites and frees its picture at its next call,
 // here a call that yields no picture, and comes back at another size.
 class CReleasingDecoder : public CDecBase {
