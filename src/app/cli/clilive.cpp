@@ -59,6 +59,10 @@ struct LiveStats {
     std::ofstream frameLog;
     // Frames go on in number order, each number once, as the desktop client's pane takes them.
     CFrameOrderer orderer;
+    // At the end, frames waiting for a late one get its time; newer ones are not taken then.
+    bool bDraining = false;
+    bool bAny = false;
+    WORD usNewest = 0;
 };
 LiveStats* g_pLive = nullptr;
 
@@ -138,9 +142,16 @@ void TakeFrame(const MediaFrame* pFrame)
 
 void LiveSink(MediaFrame* pFrame)
 {
+    LiveStats& s = *g_pLive;
+    const bool bNewer = static_cast<std::int16_t>(static_cast<WORD>(pFrame->usSequence - s.usNewest)) > 0;
+    if (s.bDraining && bNewer)
+        return;
+    if (bNewer || !s.bAny)
+        s.usNewest = pFrame->usSequence;
+    s.bAny = true;
     const DWORD dwNow = GetTickCount();
-    g_pLive->orderer.Push(*pFrame, dwNow);
-    g_pLive->orderer.Release(dwNow, [](CFrameOrderer::Frame& frame) { TakeFrame(&frame.frame); });
+    s.orderer.Push(*pFrame, dwNow);
+    s.orderer.Release(dwNow, [](CFrameOrderer::Frame& frame) { TakeFrame(&frame.frame); });
 }
 
 // Segments and frames the media sockets dropped as malformed, refused or too long.
@@ -205,6 +216,11 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
     const auto start = std::chrono::steady_clock::now();
     client.Manager()->SelectDevice(stats.dwCameraID, pDevice->enCameraType, PLAY_TYPE_REALTIME);
     client.RunFor(args.nSeconds * 1000);
+    const DWORD dwWait = stats.orderer.TimeToNextRelease(GetTickCount());
+    if (dwWait != CFrameOrderer::kNothingHeld) {
+        stats.bDraining = true;
+        client.RunFor(static_cast<int>(dwWait) + 20);
+    }
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     client.Manager()->CancelSelectDevice();
     pEngine->SetMediaSink(nullptr, nullptr);
