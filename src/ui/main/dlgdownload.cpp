@@ -5,6 +5,7 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "download/downloadmanager.h"
+#include "protocol/password.h"
 #include "ui/main/dlgpassword.h"
 #include "ui/main/mainmessage.h"
 
@@ -513,6 +514,10 @@ void CDlgDownloadRecord::OnBtnDownload()
     // as a double click in a camera list does.
     if (!EnsureDevicePassword(*pDevice, this))
         return;
+    // The download's start of video carries the token, as a live view's does (the device
+    // manager makes it there): a camera never opened in a list had none and answered with a
+    // wrong password.
+    MakeToken(pDevice->stPassword);
     VLOG(3, "CDlgDownloadRecord::OnBtnDownload: id:%u, %u - %u", pDevice->GetID(), dwStart, dwEnd);
     pDevice->dwDownloadStart = dwStart;
     pDevice->dwDownloadEnd = dwEnd;
