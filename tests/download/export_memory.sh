@@ -15,8 +15,13 @@ for i in $(seq 0 9); do
 done
 mapfile -t files < <(ls "$work"/rec/*.avi)
 ((${#files[@]} == 10)) || { echo "FAIL: ${#files[@]} files made"; exit 1; }
-peak() { # peak RSS in KiB of an export of the files given
-  /usr/bin/time -f %M -o "$work/rss" "$cli" --json export "$@" -o "$work/out.mp4" >"$work/out" 2>"$work/err" ||
+peak() { # peak RSS in KiB of an export of the files given (the child's, as getrusage has it)
+  python3 -c '
+import resource, subprocess, sys
+with open(sys.argv[1], "w") as out, open(sys.argv[2], "w") as err:
+    rc = subprocess.call(sys.argv[3:], stdout=out, stderr=err)
+print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)
+sys.exit(rc)' "$work/out" "$work/err" "$cli" --json export "$@" -o "$work/out.mp4" >"$work/rss" ||
     { echo "FAIL: export: $(cat "$work/err" "$work/out")"; exit 1; }
   cat "$work/rss"
 }
