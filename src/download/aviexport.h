@@ -14,5 +14,8 @@ struct AviExportResult {
     long long llStartTime = 0; // camera seconds of the first frame
 };
 
-// The files are joined in the order given. Files whose video is not H.264 are refused.
+// The files are joined in the order given, their video (H.264 or MPEG-4, not mixed) remuxed
+// and their sound on the same timeline. Streams: what stays in memory does not grow with the
+// files. The MP4 is written beside strOutput and renamed to it once whole; on a failure
+// strOutput is left as it was. An input that is the output is refused.
 AviExportResult ExportAviToMp4(const std::vector<std::string>& vecInputs, const std::string& strOutput);

@@ -30,6 +30,16 @@ public:
         return strPath;
     }
     CNotifyManager* GetNotify() override { return GetNotifyManager(); }
+    std::vector<const DeviceInfo*> GetKnownDevices() override
+    {
+        std::vector<const DeviceInfo*> vec;
+        for (const auto& [dwID, pDevice] : GetDeviceManager()->GetDevices()) {
+            vec.push_back(pDevice);
+            for (const auto& pChild : pDevice->vecChildren)
+                vec.push_back(pChild.get());
+        }
+        return vec;
+    }
 };
 
 } // namespace

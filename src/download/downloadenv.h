@@ -6,6 +6,7 @@
 #include "platform/wintypes.h"
 
 #include <string>
+#include <vector>
 
 class CNotifyManager;
 struct DeviceInfo;
@@ -21,6 +22,9 @@ public:
     // The record directory, UTF-8, ending with '/'.
     virtual std::string GetRecordPath() = 0;
     virtual CNotifyManager* GetNotify() = 0;
+    // Every camera and channel known now: the files of an earlier folder layout, which carried
+    // the name alone, count for a camera only while no other one has its name.
+    virtual std::vector<const DeviceInfo*> GetKnownDevices() { return {}; }
 };
 
 // The device manager, CMSCmd, the configuration's record path and the process-wide bus.

@@ -32,14 +32,20 @@ CDownloadRecord* CDownloadRecordManager::GetTask(DWORD dwID)
 
 std::string CDownloadRecordManager::GetFailure(DWORD dwID) const
 {
-    const auto it = m_mapFailures.find(dwID);
-    return it == m_mapFailures.end() ? std::string() : it->second;
+    const DownloadRun* pRun = GetRun(dwID);
+    return pRun == nullptr || pRun->enState != DownloadRun::State::FAILED ? std::string() : pRun->strFailure;
 }
 
 int CDownloadRecordManager::GetFinishedFiles(DWORD dwID) const
 {
-    const auto it = m_mapFinishedFiles.find(dwID);
-    return it == m_mapFinishedFiles.end() ? 0 : it->second;
+    const DownloadRun* pRun = GetRun(dwID);
+    return pRun == nullptr || pRun->enState == DownloadRun::State::RUNNING ? 0 : pRun->nFiles;
+}
+
+const DownloadRun* CDownloadRecordManager::GetRun(DWORD dwID) const
+{
+    const auto it = m_mapRuns.find(dwID);
+    return it == m_mapRuns.end() ? nullptr : &it->second;
 }
 
 bool CDownloadRecordManager::Download(DWORD dwID)
@@ -50,12 +56,17 @@ bool CDownloadRecordManager::Download(DWORD dwID)
     // A second request for the same camera replaces its task rather than leaking it.
     if (IsDownloading(dwID))
         CancelDownload(dwID);
-    m_mapFailures.erase(dwID);
-    m_mapFinishedFiles.erase(dwID);
     auto pTask = std::make_unique<CDownloadRecord>(pDevice, m_pEnv);
     pTask->SetMaxFileMiBForTest(m_dwMaxFileMiB);
+    DownloadRun& run = m_mapRuns[dwID];
+    run = DownloadRun();
+    run.dwStart = pDevice->dwDownloadStart;
+    run.dwEnd = pDevice->dwDownloadEnd;
+    run.started = run.ended = std::chrono::steady_clock::now();
+    run.strFolder = pTask->GetFolder();
     if (pTask->IsRecordAlreadyDownload()) {
         VLOG(3, "CDownloadRecordManager::Download: IsRecordAlreadyDownload()");
+        run.enState = DownloadRun::State::COMPLETED;
         return false;
     }
     CDownloadRecord* pRecord = pTask.get();
@@ -65,6 +76,18 @@ bool CDownloadRecordManager::Download(DWORD dwID)
     return true;
 }
 
+void CDownloadRecordManager::EndRun(DWORD dwID, const CDownloadRecord& task, DownloadRun::State enState)
+{
+    DownloadRun& run = m_mapRuns[dwID];
+    run.ended = std::chrono::steady_clock::now();
+    run.nFiles = task.GetFileCount();
+    run.enFailure = task.GetFailure();
+    run.strFailure = task.GetFailureText();
+    // A failure found while the task was being cancelled (the last file could not be
+    // finished) is still a failure.
+    run.enState = run.enFailure != DownloadFailure::NONE ? DownloadRun::State::FAILED : enState;
+}
+
 void CDownloadRecordManager::Finish(DWORD dwID, const char* pszCaller)
 {
     const auto it = m_mapTasks.find(dwID);
@@ -72,9 +95,7 @@ void CDownloadRecordManager::Finish(DWORD dwID, const char* pszCaller)
         return;
     std::unique_ptr<CDownloadRecord> pTask = std::move(it->second);
     m_mapTasks.erase(it);
-    m_mapFailures[dwID] =
-        pTask->GetFailure() == DownloadFailure::NONE ? std::string() : pTask->GetFailureText();
-    m_mapFinishedFiles[dwID] = pTask->GetFileCount();
+    EndRun(dwID, *pTask, DownloadRun::State::COMPLETED);
     pTask.reset();
     DeviceInfo* pDevice = m_pEnv->GetDevice(dwID);
     CNotifyManager* pNotify = m_pEnv->GetNotify();
@@ -106,7 +127,7 @@ void CDownloadRecordManager::CancelDownload(DWORD dwID)
     if (it == m_mapTasks.end())
         return;
     it->second->CancelDownload();
-    m_mapFinishedFiles[dwID] = it->second->GetFileCount();
+    EndRun(dwID, *it->second, DownloadRun::State::CANCELLED);
     m_mapTasks.erase(it);
 }
 

@@ -11,6 +11,7 @@
 #include "device/idownloadmanager.h"
 #include "download/downloadrecord.h"
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +21,26 @@ class IDownloadEnv;
 // Cameras that may download at once; the callers (the download dialog, the command-line
 // client) refuse more.
 constexpr int MAX_DOWNLOAD_CAM = 4;
+
+// A camera's download as the manager saw it last: running, or how it ended. Kept after the
+// task has gone (until the camera's next download), so that a dialog opened later shows it.
+struct DownloadRun {
+    enum class State {
+        RUNNING,
+        COMPLETED, // every range fetched
+        FAILED,    // stopped early by enFailure
+        CANCELLED, // stopped by the user, the camera going away or its card leaving
+    };
+    State enState = State::RUNNING;
+    DWORD dwStart = 0; // the range asked for
+    DWORD dwEnd = 0;
+    std::chrono::steady_clock::time_point started;
+    std::chrono::steady_clock::time_point ended; // when it stopped running
+    DownloadFailure enFailure = DownloadFailure::NONE;
+    std::string strFailure; // the reason in words (not for the user: paths and the system's text)
+    std::string strFolder;
+    int nFiles = 0;
+};
 
 class CDownloadRecordManager : public IDownloadRecordManager {
 public:
@@ -49,17 +70,21 @@ public:
     std::string GetFailure(DWORD dwID) const;
     // Files the camera's last finished task wrote.
     int GetFinishedFiles(DWORD dwID) const;
+    // The camera's running download, or how its last one ended; null when it had none.
+    const DownloadRun* GetRun(DWORD dwID) const;
+    const std::map<DWORD, DownloadRun>& GetRuns() const { return m_mapRuns; }
     // Test hook: the file size limit of new tasks.
     void SetMaxFileMiBForTest(DWORD dwMiB) { m_dwMaxFileMiB = dwMiB; }
 
 private:
     // Removes the task and tells the listeners of DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH.
     void Finish(DWORD dwID, const char* pszCaller);
+    // The run ends in enState with what the task knows.
+    void EndRun(DWORD dwID, const CDownloadRecord& task, DownloadRun::State enState);
 
     IDownloadEnv* m_pEnv;
     // Camera id -> task.
     std::map<DWORD, std::unique_ptr<CDownloadRecord>> m_mapTasks;
-    std::map<DWORD, std::string> m_mapFailures;
-    std::map<DWORD, int> m_mapFinishedFiles;
+    std::map<DWORD, DownloadRun> m_mapRuns;
     DWORD m_dwMaxFileMiB = CDownloadRecordAVI::MAX_FILE_MIB;
 };

@@ -5,11 +5,15 @@
 #include "download/downloadenv.h"
 #include "platform/codepage.h"
 
+#include "media/avi/aviwriter.h"
+
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
-#include <set>
+#include <map>
 #include <sys/stat.h>
 
 namespace {
@@ -42,7 +46,11 @@ bool ParseStamp(const std::string& strDigits, std::tm& tm)
 
 } // namespace
 
-std::string MakeDownloadFolder(const std::string& strRecordPath, const char16_t* pszName, DWORD dwID)
+namespace {
+
+// The device name as one safe folder name (no separators, no "." or "..", no control or
+// reserved characters, whole UTF-8 characters within MAX_FOLDER_BYTES); empty when nothing is left.
+std::string CleanName(const char16_t* pszName)
 {
     std::string strName = WideToUtf8(pszName != nullptr ? std::u16string(pszName) : std::u16string());
     for (char& ch : strName) {
@@ -60,16 +68,86 @@ std::string MakeDownloadFolder(const std::string& strRecordPath, const char16_t*
         while (nCut > 0 && (static_cast<unsigned char>(strName[nCut]) & 0xC0) == 0x80)
             --nCut; // not inside a UTF-8 sequence
         strName.resize(nCut);
+        while (!strName.empty() && (strName.back() == ' ' || strName.back() == '.'))
+            strName.pop_back();
     }
-    if (strName.empty() || strName == "." || strName == "..")
-        strName = "camera-" + std::to_string(dwID);
-    return strRecordPath + strName + "/";
+    if (strName == "." || strName == "..")
+        strName.clear();
+    return strName;
+}
+
+// The serial number as the camera sends it (up to VIEWER_SERIAL_LEN bytes, not always ended)
+// in letters, digits, '-' and '_' alone; "camera-<id>" when it has none.
+std::string SerialKey(const char* pszSerial, std::size_t nMax, DWORD dwID)
+{
+    std::string strKey;
+    for (std::size_t i = 0; pszSerial != nullptr && i < nMax && pszSerial[i] != 0; ++i) {
+        const char ch = pszSerial[i];
+        strKey += std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_' ? ch : '_';
+    }
+    if (strKey.empty() || strKey.find_first_not_of('_') == std::string::npos)
+        strKey = "camera-" + std::to_string(dwID);
+    return strKey;
+}
+
+// The first 326 bytes of one of our AVI files, the chunk headers after them: a file holds
+// video when its header counts video chunks and the first one is a frame start ("00db"), as
+// every file this program names starts. A file cut off before its header was rewritten counts
+// none.
+bool AviHoldsVideo(const std::string& strPath)
+{
+    std::FILE* pFile = std::fopen(strPath.c_str(), "rb");
+    if (pFile == nullptr)
+        return false;
+    BYTE abyHeader[AVIWriter::HEADER_LEN];
+    bool bVideo = std::fread(abyHeader, 1, sizeof abyHeader, pFile) == sizeof abyHeader &&
+                  std::memcmp(abyHeader, "RIFF", 4) == 0 && std::memcmp(abyHeader + 8, "AVI ", 4) == 0 &&
+                  std::memcmp(abyHeader + 322, "movi", 4) == 0;
+    auto le32 = [](const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<DWORD>(p[3]) << 24; };
+    bVideo = bVideo && le32(abyHeader + 48) > 0; // avih total frames: the video chunks
+    // The first video chunk, past any audio before it.
+    for (int nChunk = 0; bVideo && nChunk < 256; ++nChunk) {
+        BYTE abyChunk[8];
+        if (std::fread(abyChunk, 1, sizeof abyChunk, pFile) != sizeof abyChunk) {
+            bVideo = false;
+            break;
+        }
+        if (std::memcmp(abyChunk, "00db", 4) == 0)
+            break;
+        const DWORD dwLen = le32(abyChunk + 4);
+        if (std::memcmp(abyChunk, "01wb", 4) != 0 || std::fseek(pFile, dwLen + (dwLen & 1), SEEK_CUR) != 0)
+            bVideo = false;
+    }
+    std::fclose(pFile);
+    return bVideo;
+}
+
+} // namespace
+
+std::string MakeLegacyDownloadFolder(const std::string& strRecordPath, const char16_t* pszName, DWORD dwID)
+{
+    const std::string strName = CleanName(pszName);
+    return strRecordPath + (strName.empty() ? "camera-" + std::to_string(dwID) : strName) + "/";
+}
+
+std::string MakeDownloadFolder(const std::string& strRecordPath, const char16_t* pszName,
+                               const char* pszSerial, std::size_t nSerialMax, DWORD dwID)
+{
+    const std::string strName = CleanName(pszName);
+    const std::string strKey = SerialKey(pszSerial, nSerialMax, dwID);
+    return strRecordPath + (strName.empty() ? strKey : strName + " (" + strKey + ")") + "/";
+}
+
+std::string MakeDownloadFolder(const std::string& strRecordPath, const DeviceInfo& device)
+{
+    return MakeDownloadFolder(strRecordPath, device.GetName(), device.stItem.szSerial, VIEWER_SERIAL_LEN,
+                              device.GetID());
 }
 
 CDownloadRecord::CDownloadRecord(DeviceInfo* pDevice, IDownloadEnv* pEnv) : m_pDevice(pDevice), m_pEnv(pEnv)
 {
     FATAL_CHECK(m_pDevice != nullptr && m_pEnv != nullptr);
-    m_strFolder = MakeDownloadFolder(m_pEnv->GetRecordPath(), m_pDevice->GetName(), m_pDevice->GetID());
+    m_strFolder = MakeDownloadFolder(m_pEnv->GetRecordPath(), *m_pDevice);
     m_pEnv->SendStopDownload(m_pDevice->GetID());
 }
 
@@ -87,28 +165,60 @@ bool CDownloadRecord::IsRecordAlreadyDownload()
     return m_listNeed.empty();
 }
 
+std::vector<std::string> CDownloadRecord::GetHaveFolders() const
+{
+    std::vector<std::string> vecFolders{m_strFolder};
+    // The layout before the serial number was part of the folder: <name>/. Its files are this
+    // camera's only while no other camera known by the same name could have written them.
+    const std::string strLegacy =
+        MakeLegacyDownloadFolder(m_pEnv->GetRecordPath(), m_pDevice->GetName(), m_pDevice->GetID());
+    if (strLegacy == m_strFolder)
+        return vecFolders;
+    for (const DeviceInfo* pOther : m_pEnv->GetKnownDevices()) {
+        if (pOther != nullptr && pOther->GetID() != m_pDevice->GetID() &&
+            MakeLegacyDownloadFolder(m_pEnv->GetRecordPath(), pOther->GetName(), pOther->GetID()) ==
+                strLegacy) {
+            VLOG(3, "CDownloadRecord::CalcHaveTime: %s is also id %u's name, its files are not read",
+                 strLegacy.c_str(), pOther->GetID());
+            return vecFolders;
+        }
+    }
+    vecFolders.push_back(strLegacy);
+    return vecFolders;
+}
+
 void CDownloadRecord::CalcHaveTime()
 {
-    DIR* pDir = opendir(m_strFolder.c_str());
-    if (pDir == nullptr) {
-        VLOG(3, "CDownloadRecord::CalcHaveTime: end } no folder %s", m_strFolder.c_str());
-        return;
-    }
-    // Enumerated in name order, which is time order.
-    std::set<std::string> setNames;
-    while (const dirent* pEntry = readdir(pDir)) {
-        const std::string strName = pEntry->d_name;
-        if (strName.empty() || strName[0] == '.' || strName.size() < 4 ||
-            strName.compare(strName.size() - 4, 4, ".avi") != 0)
+    // Enumerated in name order, which is time order; a name in both folders counts once.
+    std::map<std::string, std::vector<std::string>> mapNames;
+    for (const std::string& strFolder : GetHaveFolders()) {
+        DIR* pDir = opendir(strFolder.c_str());
+        if (pDir == nullptr) {
+            VLOG(3, "CDownloadRecord::CalcHaveTime: no folder %s", strFolder.c_str());
             continue;
-        struct stat st {};
-        if (stat((m_strFolder + strName).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-            continue;
-        setNames.insert(strName);
+        }
+        while (const dirent* pEntry = readdir(pDir)) {
+            const std::string strName = pEntry->d_name;
+            if (strName.empty() || strName[0] == '.' || strName.size() < 4 ||
+                strName.compare(strName.size() - 4, 4, ".avi") != 0)
+                continue;
+            struct stat st {};
+            if (stat((strFolder + strName).c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+                continue;
+            mapNames[strName].push_back(strFolder + strName);
+        }
+        closedir(pDir);
     }
-    closedir(pDir);
-    for (const std::string& strName : setNames)
+    for (const auto& [strName, vecPaths] : mapNames) {
+        // The name says which seconds a file holds only when it holds video at all.
+        if (strName.size() == FILE_NAME_LEN &&
+            std::none_of(vecPaths.begin(), vecPaths.end(),
+                         [](const std::string& p) { return AviHoldsVideo(p); })) {
+            VLOG(3, "CDownloadRecord::CalcHaveTime: %s holds no video, not counted", strName.c_str());
+            continue;
+        }
         AddMapTime(strName);
+    }
 }
 
 void CDownloadRecord::AddMapTime(const std::string& strFile)
@@ -133,7 +243,11 @@ void CDownloadRecord::AddMapTime(const std::string& strFile)
         VLOG(3, "CDownloadRecord::AddMapTime: szFile timename is not in right format %s", strFile.c_str());
         return;
     }
-    if (m_listHave.empty() || dwStart > m_listHave.back().second + 1)
+    // A have pair ends one second after its file's last second (that second is on disk whole),
+    // so a file that starts at that end continues the pair; one that starts a second later
+    // leaves a second between them that no file holds. (The design's "more than one second
+    // after" was made for ends that name the last second itself.)
+    if (m_listHave.empty() || dwStart > m_listHave.back().second)
         m_listHave.emplace_back(dwStart, dwEnd);
     else if (dwEnd > m_listHave.back().second)
         m_listHave.back().second = dwEnd;

@@ -19,10 +19,16 @@
 class IDownloadEnv;
 struct DeviceInfo;
 
-// The download folder of a device: the record folder and the device name made safe as one
-// folder name (no separators, no "." or "..", no control or reserved characters; an empty
-// result becomes "camera-<id>").
-std::string MakeDownloadFolder(const std::string& strRecordPath, const char16_t* pszName, DWORD dwID);
+// The download folder of a device: the record folder, then the device name made safe as one
+// folder name (no separators, no "." or "..", no control or reserved characters) and its serial
+// number in brackets, "<name> (<serial>)/", so that two cameras of one name never share a folder
+// (an empty name leaves the serial alone; no serial: "camera-<id>").
+std::string MakeDownloadFolder(const std::string& strRecordPath, const char16_t* pszName,
+                               const char* pszSerial, std::size_t nSerialMax, DWORD dwID);
+std::string MakeDownloadFolder(const std::string& strRecordPath, const DeviceInfo& device);
+// The folder of the earlier layout, the name alone ("<name>/", "camera-<id>/" without one):
+// read for resuming, never written.
+std::string MakeLegacyDownloadFolder(const std::string& strRecordPath, const char16_t* pszName, DWORD dwID);
 
 class CDownloadRecord {
 public:
@@ -52,6 +58,9 @@ public:
     void CalcHaveTime();
     void AddMapTime(const std::string& strFile);
     void CalcNeedTime();
+    // The folders whose files count as on disk: the camera's own, and the earlier layout's
+    // while no other known camera has the same name.
+    std::vector<std::string> GetHaveFolders() const;
 
     const std::list<TimeRange>& GetHaveList() const { return m_listHave; }
     const std::list<TimeRange>& GetNeedList() const { return m_listNeed; }

@@ -52,9 +52,28 @@ void CDownloadRecordAVI::NeedReCreateFile()
 
 void CDownloadRecordAVI::OnError(int nErrorID)
 {
-    VLOG(1, "CDownloadRecordAVI::OnError errorid:%d", nErrorID);
-    if (nErrorID == REZORIR_ERR_WRITE)
+    // Reported straight from the failed call: errno still tells why.
+    const int nErrno = errno;
+    VLOG(1, "CDownloadRecordAVI::OnError errorid:%d errno:%d", nErrorID, nErrno);
+    if (nErrorID == REZORIR_ERR_WRITE && !m_bWriteError) {
         m_bWriteError = true;
+        m_nWriteErrno = nErrno;
+    }
+}
+
+void CDownloadRecordAVI::FailWrite(int nErrno)
+{
+    if (nErrno == ENOSPC || nErrno == EDQUOT || nErrno == EFBIG)
+        Fail(DownloadFailure::DISK_FULL, "no room to write in " + m_strFolder + ": " + std::strerror(nErrno));
+    else
+        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + ": " + std::strerror(nErrno));
+}
+
+int CDownloadRecordAVI::StreamMode(const DownloadFrame& frame)
+{
+    if (frame.dwFrameClass == DOWNLOAD_FRAME_AUDIO)
+        return 0;
+    return frame.stFrame.nCodec == MEDIA_CODEC_MPEG4 ? REZORIR_MODE_MPEG4 : REZORIR_MODE_H264;
 }
 
 bool CDownloadRecordAVI::FeedMediaData(const DownloadFrame& frame)
@@ -69,6 +88,23 @@ bool CDownloadRecordAVI::FeedMediaData(const DownloadFrame& frame)
     }
     if (m_enFailure != DownloadFailure::NONE)
         return false;
+    const int nMode = StreamMode(frame);
+    if (nMode != 0) {
+        m_nVideoMode = nMode;
+        // The file is made for the codec the camera sends; a camera that changes it starts
+        // a new file.
+        if (m_pWriter != nullptr && nMode != m_nFileMode) {
+            VLOG(2, "CDownloadRecordAVI::FeedMediaData: codec mode %d after %d, new file", nMode,
+                 m_nFileMode);
+            CloseAviFile();
+            m_vecParameterSet.clear();
+            if (m_enFailure != DownloadFailure::NONE)
+                return false;
+        }
+    } else if (m_pWriter == nullptr && m_nVideoMode == 0) {
+        VLOG(4, "CDownloadRecordAVI::FeedMediaData: audio before any video, dropped");
+        return false;
+    }
     if (m_pWriter == nullptr && !CreateAviFile(frame)) {
         VLOG(1, "CDownloadRecordAVI::FeedMediaData !CreateAviFile(mediaData)");
         return false;
@@ -101,7 +137,7 @@ bool CDownloadRecordAVI::WriteVideoData(const DownloadFrame& frame)
     if (bResult)
         m_dwLastTime = DownloadMediaTime(frame);
     if (m_bWriteError)
-        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
+        FailWrite(m_nWriteErrno);
     return bResult;
 }
 
@@ -110,7 +146,7 @@ bool CDownloadRecordAVI::WriteAudioData(const DownloadFrame& frame)
     const MediaFrame& media = frame.stFrame;
     m_pWriter->WriteAudio(media.pData, media.nLen, media.usSequence);
     if (m_bWriteError)
-        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
+        FailWrite(m_nWriteErrno);
     return true;
 }
 
@@ -139,15 +175,25 @@ bool CDownloadRecordAVI::CreateAviFile(const DownloadFrame& frame)
     m_pWriter->SetMaxFileSize(m_dwMaxFileMiB);
     m_pWriter->SetMaxSpan(MAX_SPAN_SECONDS);
     m_bWriteError = false;
+    m_nWriteErrno = 0;
     m_bReCreate = false;
-    if (!m_pWriter->Create(strWide.c_str(), strWide.c_str(), 0, REZORIR_MODE_H264, -1, -1, -1)) {
+    // Made for the codec the camera sends (an audio frame opens the file for the video seen
+    // last); the design's fixed H.264 turned an MPEG-4 camera's key frames away and wrote
+    // the rest.
+    const int nMode = StreamMode(frame) != 0 ? StreamMode(frame) : m_nVideoMode;
+    if (!m_pWriter->Create(strWide.c_str(), strWide.c_str(), 0, nMode, -1, -1, -1)) {
         const int nErrno = errno;
         DestroyREZORIR(m_pWriter);
         m_pWriter = nullptr;
         VLOG(1, "CDownloadRecordAVI::CreateAviFile: !CreateAVIFile szDesFile:%s", strPath.c_str());
-        Fail(DownloadFailure::OPEN_FILE, "cannot create " + strPath + ": " + std::strerror(nErrno));
+        if (nErrno == ENOSPC || nErrno == EDQUOT)
+            Fail(DownloadFailure::DISK_FULL, "no room to create " + strPath + ": " + std::strerror(nErrno));
+        else
+            Fail(DownloadFailure::OPEN_FILE, "cannot create " + strPath + ": " + std::strerror(nErrno));
         return false;
     }
+    m_nFileMode = nMode;
+    m_pWriter->SetParameterSet(m_vecParameterSet);
     m_pWriter->SetAudioFormat(AUDIO_FORMAT_TAG, 1, AUDIO_RATE);
     m_dwFileStartTime = DownloadMediaTime(frame);
     m_dwLastTime = DownloadMediaTime(frame);
@@ -158,13 +204,14 @@ void CDownloadRecordAVI::CloseAviFile(bool bWholeLastSecond)
 {
     if (m_pWriter == nullptr)
         return;
-    bool bEmpty = false;
-    if (!bWholeLastSecond && !m_bWriteError && m_pWriter->GetVideoCount() > 0 &&
-        m_pWriter->RollbackToPoint()) {
+    // A file without video holds no second a later download may skip: its name would say it does.
+    bool bEmpty = m_pWriter->GetVideoCount() == 0;
+    if (!bWholeLastSecond && !m_bWriteError && !bEmpty && m_pWriter->RollbackToPoint()) {
         bEmpty = !m_bMarkHasVideo;
         m_dwLastTime = m_dwMarkTime;
         VLOG(3, "CDownloadRecordAVI::CloseAviFile: last second cut, ends at %u", m_dwLastTime);
     }
+    m_vecParameterSet = m_pWriter->GetParameterSet();
     DestroyREZORIR(m_pWriter); // finalises the file; a failed final write sets m_bWriteError
     m_pWriter = nullptr;
     m_bReCreate = false;
@@ -181,7 +228,7 @@ void CDownloadRecordAVI::CloseAviFile(bool bWholeLastSecond)
         return;
     }
     if (m_bWriteError) {
-        Fail(DownloadFailure::WRITE, "cannot write to " + m_strFolder + " (disk full or not writable)");
+        FailWrite(m_nWriteErrno);
         VLOG(1, "CDownloadRecordAVI::CloseAviFile: end } incomplete, left as szSrcFile:%s", strSrc.c_str());
         return;
     }

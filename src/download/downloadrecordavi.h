@@ -8,6 +8,7 @@
 #include "platform/wintypes.h"
 
 #include <string>
+#include <vector>
 
 #include "protocol/engmedia.h"
 
@@ -27,7 +28,8 @@ enum class DownloadFailure {
     NONE,
     FOLDER,    // the download folder cannot be created
     OPEN_FILE, // a file cannot be created in it
-    WRITE,     // the file system refused a write (disk full)
+    WRITE,     // the file system refused a write (an I/O error, the folder gone)
+    DISK_FULL, // no room: the disk or the user's quota is full, or the file size limit reached
 };
 
 class CDownloadRecordAVI : public IREZORIROwner {
@@ -58,8 +60,10 @@ public:
 
     DownloadFailure GetFailure() const { return m_enFailure; }
     const std::string& GetFailureText() const { return m_strFailure; }
-    // Files closed and named so far; their bytes.
+    // Files closed and named so far.
     int GetFileCount() const { return m_nFiles; }
+    // The writer's stream mode for a frame's codec (REZORIR_MODE_*), 0 for audio.
+    static int StreamMode(const DownloadFrame& frame);
     // Test hooks: the file size limit, and the rename (a stand-in that fails).
     void SetMaxFileMiBForTest(DWORD dwMiB) { m_dwMaxFileMiB = dwMiB; }
     void SetRenameForTest(int (*pfnRename)(const char*, const char*)) { m_pfnRename = pfnRename; }
@@ -72,6 +76,8 @@ private:
     bool WriteVideoData(const DownloadFrame& frame);
     bool WriteAudioData(const DownloadFrame& frame);
     void Fail(DownloadFailure enFailure, const std::string& strText);
+    // The failure of a write that failed with nErrno.
+    void FailWrite(int nErrno);
 
     DWORD m_dwStartTimeSec;
     DWORD m_dwEndTimeSec;
@@ -84,6 +90,13 @@ private:
     bool m_bMarkHasVideo = false;
     bool m_bReCreate = false;
     bool m_bWriteError = false;
+    int m_nWriteErrno = 0;
+    // The stream mode of the open file, and of the video seen last (the file an audio frame
+    // opens is made for it; before any video, audio has no file to go to).
+    int m_nFileMode = 0;
+    int m_nVideoMode = 0;
+    // The parameter set the last file held, for a next file that starts without one.
+    std::vector<BYTE> m_vecParameterSet;
     DWORD m_dwMaxFileMiB = MAX_FILE_MIB;
     int m_nFiles = 0;
     DownloadFailure m_enFailure = DownloadFailure::NONE;

@@ -7,6 +7,7 @@
 #include "download/downloadenv.h"
 #include "protocol/engmedia.h"
 
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fstream>
@@ -33,6 +34,13 @@ public:
     void SendStopDownload(DWORD dwID) override { vecRequests.push_back("52 " + std::to_string(dwID)); }
     std::string GetRecordPath() override { return strRecordPath; }
     CNotifyManager* GetNotify() override { return &notify; }
+    std::vector<const DeviceInfo*> GetKnownDevices() override
+    {
+        std::vector<const DeviceInfo*> vec;
+        for (const auto& [dwID, pDevice] : mapDevices)
+            vec.push_back(pDevice);
+        return vec;
+    }
 
     std::map<DWORD, DeviceInfo*> mapDevices;
     std::vector<std::string> vecRequests;
@@ -45,6 +53,12 @@ inline void SetName(DeviceInfo& device, const std::u16string& strName)
     std::memset(device.stItem.szName, 0, sizeof device.stItem.szName);
     std::memcpy(device.stItem.szName, strName.data(),
                 std::min(strName.size(), sizeof device.stItem.szName / 2 - 1) * 2);
+}
+inline void SetSerial(DeviceInfo& device, const std::string& strSerial)
+{
+    std::memset(device.stItem.szSerial, 0, sizeof device.stItem.szSerial);
+    std::memcpy(device.stItem.szSerial, strSerial.data(),
+                std::min(strSerial.size(), sizeof device.stItem.szSerial));
 }
 
 // SPS of 320×240 and 176×144 pictures behind a start code, an IDR slice start and a P slice.
@@ -73,7 +87,7 @@ struct OwnedFrame {
     DownloadFrame frame;
 
     OwnedFrame(DWORD dwID, DWORD dwTime, WORD usSeq, BYTE bySub, const std::vector<BYTE>& payload,
-               bool bAudio = false)
+               bool bAudio = false, DWORD nCodec = MEDIA_CODEC_H264)
     {
         const DWORD dwMicro = usSeq % 15 * 66666u;
         if (!bAudio) {
@@ -88,7 +102,7 @@ struct OwnedFrame {
         frame.stFrame.bySubSequence = bySub;
         frame.dwValue1 = dwTime;
         frame.dwValue2 = dwMicro;
-        frame.stFrame.nCodec = bAudio ? MEDIA_CODEC_AUDIO : MEDIA_CODEC_H264;
+        frame.stFrame.nCodec = bAudio ? MEDIA_CODEC_AUDIO : nCodec;
         frame.nPacketLen = static_cast<DWORD>(vecData.size()) + 8;
         frame.dwFrameClass = bAudio ? DOWNLOAD_FRAME_AUDIO : DOWNLOAD_FRAME_VIDEO;
         Fix();
@@ -142,6 +156,64 @@ inline std::vector<AviChunk> ReadAviChunks(const std::string& strPath)
         vec.push_back({std::string(reinterpret_cast<const char*>(&f[nChunk]), 4),
                        std::vector<BYTE>(f.begin() + static_cast<long>(nChunk + 8),
                                          f.begin() + static_cast<long>(nChunk + 8 + dwLen))});
+    }
+    return vec;
+}
+
+// The output of a shell command.
+inline std::string RunTool(const std::string& strCommand)
+{
+    std::string strOut;
+    if (std::FILE* pPipe = popen(strCommand.c_str(), "r")) {
+        char ach[4096];
+        std::size_t n;
+        while ((n = std::fread(ach, 1, sizeof ach, pPipe)) > 0)
+            strOut.append(ach, n);
+        pclose(pPipe);
+    }
+    return strOut;
+}
+
+// The frames of an elementary stream ffmpeg encodes from its test pattern (H.264 through
+// libx264 without access unit delimiters, which cameras do not send, or MPEG-4 Part 2), one
+// vector per frame with the headers before it. strOptions go to the encoder.
+inline std::vector<std::vector<BYTE>> EncodeFrames(const std::string& strDir, bool bMpeg4, int nFrames,
+                                                   const std::string& strOptions,
+                                                   const std::string& strSize = "320x240")
+{
+    const std::string strClip = strDir + (bMpeg4 ? "/clip.m4v" : "/clip.h264");
+    RunTool("ffmpeg -v error -y -f lavfi -i testsrc=size=" + strSize + ":rate=15 -frames:v " +
+            std::to_string(nFrames) + " -pix_fmt yuv420p " +
+            (bMpeg4 ? "-c:v mpeg4 -threads 1 " + strOptions + " -f m4v "
+                    : "-c:v libx264 -profile:v baseline -threads 1 " + strOptions + " -f h264 ") +
+            strClip);
+    const std::vector<BYTE> es = ReadFile(strClip);
+    std::vector<std::vector<BYTE>> vec;
+    std::vector<BYTE> vecHead; // headers ahead of the next picture
+    auto startCode = [&](std::size_t i) {
+        return i + 3 < es.size() && es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1;
+    };
+    std::vector<std::size_t> vecUnits;
+    for (std::size_t i = 0; i < es.size(); ++i)
+        if (startCode(i))
+            vecUnits.push_back(i > 0 && es[i - 1] == 0 ? i - 1 : i);
+    vecUnits.push_back(es.size());
+    for (std::size_t k = 0; k + 1 < vecUnits.size(); ++k) {
+        const std::size_t a = vecUnits[k];
+        const std::size_t b = vecUnits[k + 1];
+        const std::size_t nCode = es[a] == 0 && es[a + 1] == 0 && es[a + 2] == 0 ? a + 4 : a + 3;
+        const BYTE byCode = es[nCode];
+        vecHead.insert(vecHead.end(), es.begin() + static_cast<long>(a), es.begin() + static_cast<long>(b));
+        const bool bPicture = bMpeg4 ? byCode == 0xB6 : ((byCode & 0x1F) >= 1 && (byCode & 0x1F) <= 5);
+        const bool bDelimiter = !bMpeg4 && (byCode & 0x1F) == 9;
+        if (bDelimiter) {
+            vecHead.resize(vecHead.size() - (b - a));
+            continue;
+        }
+        if (bPicture) {
+            vec.push_back(std::move(vecHead));
+            vecHead.clear();
+        }
     }
     return vec;
 }

@@ -4,6 +4,7 @@
 #include "download/downloadrecord.h"
 #include "download/downloadrecordavi.h"
 #include "download_test_support.h"
+#include "media/avi/aviwriter.h"
 
 #include <gtest/gtest.h>
 
@@ -41,17 +42,30 @@ struct DownloadFixture {
 
     explicit DownloadFixture(const std::u16string& strName = u"Front door")
     {
+        // DOWNLOAD_KEEP=1 keeps the files for a look (the folder is printed).
+        if (std::getenv("DOWNLOAD_KEEP") != nullptr) {
+            dir.setAutoRemove(false);
+            std::printf("files in %s\n", dir.path().toLocal8Bit().constData());
+        }
         env.strRecordPath = dir.path().toStdString() + "/";
         SetName(device, strName);
+        SetSerial(device, "VS0001");
         device.stItem.dwDVIPID = CAMERA;
         env.mapDevices[CAMERA] = &device;
         env.notify.RegisterNotify(DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH, &sink);
-        strFolder = MakeDownloadFolder(env.strRecordPath, device.GetName(), CAMERA);
+        strFolder = MakeDownloadFolder(env.strRecordPath, device);
     }
-    void Touch(const std::string& strName)
+    // A file as a download names it, holding one key frame (or, bVideo false, audio alone).
+    void Touch(const std::string& strName, bool bVideo = true, const std::string& strIn = "")
     {
-        std::filesystem::create_directories(strFolder);
-        std::ofstream(strFolder + strName) << "x";
+        const std::string strDir = strIn.empty() ? strFolder : strIn;
+        std::filesystem::create_directories(strDir);
+        AVIWriter writer;
+        ASSERT_TRUE(writer.Open(strDir + strName, AVI_VIDEO_TSHD, 320, 240, 15));
+        writer.WriteAudioChunk(std::vector<BYTE>(320, 1).data(), 320);
+        if (bVideo)
+            writer.WriteVideoChunk(true, KeyFrame().data(), 64);
+        ASSERT_TRUE(writer.Close());
     }
 };
 
@@ -135,13 +149,30 @@ TEST(DownloadRecord, FilesOnDiskLeaveOnlyTheMissingRanges)
          T0 + 60,
          {{T0, T0 + 60}},
          {{T0 + 60, T0 + 60}}},
+        {"a second between two files is fetched",
+         {"240101000000-240101003000.avi", "240101003002-240101010000.avi"},
+         T0,
+         T0 + 3600,
+         {{T0, T0 + 1801}, {T0 + 1802, T0 + 3601}},
+         {{T0 + 1801, T0 + 1801}}},
+        {"a file without video counts for nothing, whatever its name says",
+         {"240101000000-240101000029.avi", "-240101000030-240101000030.avi", "240101000031-240101000100.avi"},
+         T0,
+         T0 + 60,
+         {{T0, T0 + 30}, {T0 + 31, T0 + 61}},
+         {{T0 + 30, T0 + 30}}},
         {"fully covered", {"240101000000-240101010000.avi"}, T0 + 10, T0 + 3000, {{T0, T0 + 3601}}, {}},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
         DownloadFixture fx;
-        for (const std::string& strFile : c.vecFiles)
-            fx.Touch(strFile);
+        for (const std::string& strFile : c.vecFiles) {
+            // A leading "-": the file holds audio alone.
+            if (strFile[0] == '-')
+                fx.Touch(strFile.substr(1), false);
+            else
+                fx.Touch(strFile);
+        }
         fx.device.dwDownloadStart = c.dwStart;
         fx.device.dwDownloadEnd = c.dwEnd;
         CDownloadRecord task(&fx.device, &fx.env);
@@ -156,22 +187,94 @@ TEST(DownloadRecord, DeviceNamesBecomeOneSafeFolderInsideTheRecordFolder)
 {
     const struct {
         std::u16string strName;
+        std::string strSerial;
         std::string strFolder;
     } aCases[] = {
-        {u"Front door", "Front door"},
-        {u"../../etc", ".._.._etc"},
-        {u"..", "camera-7"},
-        {u"a/b\\c:d*?", "a_b_c_d__"},
-        {u"", "camera-7"},
-        {u"  . ", "camera-7"},
-        {u"门口\x01", "门口_"},
-        {u"cam.", "cam"},
+        {u"Front door", "VS0001", "Front door (VS0001)"},
+        {u"../../etc", "VS0001", ".._.._etc (VS0001)"},
+        {u"..", "VS0001", "VS0001"},
+        {u"a/b\\c:d*?", "VS0001", "a_b_c_d__ (VS0001)"},
+        {u"", "VS0001", "VS0001"},
+        {u"  . ", "", "camera-7"},
+        {u"门口\x01", "VS/../1", "门口_ (VS____1)"},
+        {u"cam.", "", "cam (camera-7)"},
+        {u"cam", "../..", "cam (camera-7)"},
+        // The serial field holds 20 bytes without an end when it is full.
+        {u"cam", std::string(20, 'S'), "cam (" + std::string(20, 'S') + ")"},
     };
-    for (const auto& c : aCases)
-        EXPECT_EQ(MakeDownloadFolder("/rec/", c.strName.c_str(), 7), "/rec/" + c.strFolder + "/");
-    const std::string strLong = MakeDownloadFolder("/rec/", std::u16string(120, u'门').c_str(), 7);
-    EXPECT_LE(strLong.size(), 5 + 200 + 1);
-    EXPECT_EQ((strLong.size() - 6) % 3, 0u); // whole characters only
+    for (const auto& c : aCases) {
+        DeviceInfo device;
+        SetName(device, c.strName);
+        SetSerial(device, c.strSerial);
+        device.stItem.dwDVIPID = 7;
+        EXPECT_EQ(MakeDownloadFolder("/rec/", device), "/rec/" + c.strFolder + "/") << c.strFolder;
+    }
+    EXPECT_EQ(MakeLegacyDownloadFolder("/rec/", u"Front door", 7), "/rec/Front door/");
+    EXPECT_EQ(MakeLegacyDownloadFolder("/rec/", u"..", 7), "/rec/camera-7/");
+    const std::string strLong = MakeDownloadFolder("/rec/", std::u16string(120, u'门').c_str(), "SN1", 20, 7);
+    EXPECT_LE(strLong.size(), 5 + 200 + 6 + 1);
+    EXPECT_EQ((strLong.size() - 6 - 6) % 3, 0u); // whole characters only
+}
+
+// Two cameras of one name download at once into folders of their own, and the files an
+// earlier layout left in "<name>/" still count for the camera of that name, while no other
+// camera has it.
+TEST(DownloadRecordManager, CamerasOfOneNameNeverShareAFolder)
+{
+    DownloadFixture fx(u"Same");
+    DeviceInfo other;
+    SetName(other, u"Same");
+    SetSerial(other, "VS0002");
+    constexpr DWORD OTHER = 0x0A0B0C0D;
+    other.stItem.dwDVIPID = OTHER;
+    for (DeviceInfo* p : {&fx.device, &other}) {
+        p->dwDownloadStart = T0;
+        p->dwDownloadEnd = T0 + 100;
+    }
+    // Second 0 to 1 of the first camera in the old folder: with both cameras known it is not
+    // read, as it may be either's.
+    const std::string strLegacy = fx.env.strRecordPath + "Same/";
+    fx.Touch("240101000000-240101000001.avi", true, strLegacy);
+    fx.env.mapDevices[OTHER] = &other;
+    CDownloadRecordManager manager(&fx.env);
+    ASSERT_TRUE(manager.Download(CAMERA));
+    ASSERT_TRUE(manager.Download(OTHER));
+    EXPECT_NE(manager.GetTask(CAMERA)->GetFolder(), manager.GetTask(OTHER)->GetFolder());
+    EXPECT_EQ(fx.env.vecRequests[1], "50 16909060 1704067200 1704067300");
+    // The two cameras' frames interleaved; the second one's pictures are the small ones.
+    const std::vector<OwnedFrame> a = Recording(T0, 3);
+    std::vector<OwnedFrame> b = Recording(T0, 3, 0);
+    for (OwnedFrame& f : b)
+        f.frame.stFrame.ulCameraID = OTHER;
+    for (DWORD q = 0; q < a.size(); ++q) {
+        manager.FeedMediaData(a[q].frame, q);
+        manager.FeedMediaData(b[q].frame, q);
+    }
+    manager.DownloadNext(CAMERA);
+    manager.DownloadNext(OTHER);
+    EXPECT_EQ(manager.GetFailure(CAMERA), "");
+    EXPECT_EQ(manager.GetFailure(OTHER), "");
+    const std::string strOther = MakeDownloadFolder(fx.env.strRecordPath, other);
+    EXPECT_EQ(strOther, fx.env.strRecordPath + "Same (VS0002)/");
+    EXPECT_EQ(ListFolder(fx.strFolder), std::vector<std::string>{"240101000000-240101000002.avi"});
+    EXPECT_EQ(ListFolder(strOther), std::vector<std::string>{"240101000000-240101000002.avi"});
+    EXPECT_EQ(WrittenVideo(fx.strFolder), SentVideo(a));
+    EXPECT_EQ(WrittenVideo(strOther), SentVideo(b));
+    EXPECT_EQ(ListFolder(strLegacy), std::vector<std::string>{"240101000000-240101000001.avi"});
+
+    // Alone with its name, the camera reads the old folder too and resumes after it; the files
+    // of the new folder count as before.
+    fx.env.mapDevices.erase(OTHER);
+    std::filesystem::remove_all(fx.strFolder);
+    fx.Touch("240101000010-240101000019.avi");
+    fx.env.vecRequests.clear();
+    ASSERT_TRUE(manager.Download(CAMERA));
+    EXPECT_EQ(fx.env.vecRequests,
+              (std::vector<std::string>{"52 16909060", "50 16909060 1704067202 1704067209"}));
+    using Ranges = std::vector<std::pair<DWORD, DWORD>>;
+    const auto& need = manager.GetTask(CAMERA)->GetNeedList();
+    EXPECT_EQ(Ranges(need.begin(), need.end()), (Ranges{{T0 + 2, T0 + 9}, {T0 + 20, T0 + 100}}));
+    manager.CancelAllDownload();
 }
 
 // Frames arrive shuffled within a small window, some twice and some far too early; the
@@ -352,6 +455,12 @@ TEST(DownloadRecordManager, AFolderOrDiskThatRefusesWritesStopsTheTask)
         EXPECT_FALSE(manager.IsDownloading(CAMERA));
         EXPECT_EQ(fx.sink.vecFinished, std::vector<DWORD>{CAMERA});
         EXPECT_NE(manager.GetFailure(CAMERA), "");
+        // Kept after the task has gone, for the dialog and the main window to report.
+        const DownloadRun* pRun = manager.GetRun(CAMERA);
+        ASSERT_NE(pRun, nullptr);
+        EXPECT_EQ(pRun->enState, DownloadRun::State::FAILED);
+        EXPECT_EQ(pRun->enFailure, bDiskFull ? DownloadFailure::DISK_FULL : DownloadFailure::FOLDER);
+        EXPECT_EQ(pRun->strFolder, fx.strFolder);
         EXPECT_EQ(fx.env.vecRequests.back(), "52 16909060");
         for (const std::string& strName : ListFolder(fx.strFolder))
             EXPECT_NE(strName.size(), 29u) << strName;
@@ -414,4 +523,187 @@ TEST(DownloadRecordAVI, AStoppedRangeCutsItsLastSecond)
         EXPECT_EQ(WrittenVideo(fx.strFolder), vecWhole);
         EXPECT_EQ(ReadAviChunks(fx.strFolder + "240101000000-240101000001.avi").size(), 60u);
     }
+}
+
+// An MPEG-4 camera's download: the file is made for MPEG-4 from its first frame and holds every
+// frame whole, its key frames too, byte for byte; a frame the writer cannot take (the rest of a
+// picture before the first parameter set) leaves nothing of itself in the file.
+TEST(DownloadRecordAVI, Mpeg4CamerasGetMpeg4FilesWithEveryFrameWhole)
+{
+    DownloadFixture fx;
+    const std::vector<std::vector<BYTE>> vecClip =
+        EncodeFrames(fx.dir.path().toStdString(), true, 45, "-g 15");
+    ASSERT_EQ(vecClip.size(), 45u);
+    std::vector<OwnedFrame> frames;
+    for (std::size_t n = 0; n < vecClip.size(); ++n) {
+        // Marker 0 on the frames that start with the codec's header (the key frames), as the
+        // cameras send them; frames split into 700-byte segments.
+        const bool bKey = vecClip[n][3] != 0xB6;
+        for (std::size_t nOff = 0, u = 0; nOff < vecClip[n].size(); nOff += 700, ++u)
+            frames.emplace_back(CAMERA, T0 + static_cast<DWORD>(n / 15), static_cast<WORD>(n),
+                                static_cast<BYTE>(u == 0 && bKey ? 0 : u + 1),
+                                std::vector<BYTE>(vecClip[n].begin() + static_cast<long>(nOff),
+                                                  vecClip[n].begin() + static_cast<long>(std::min(
+                                                                           vecClip[n].size(), nOff + 700))),
+                                false, MEDIA_CODEC_MPEG4);
+    }
+    {
+        CDownloadRecordAVI avi(T0, T0 + 10, fx.strFolder);
+        // The tail of a picture whose start came before the range: nothing to decode it with.
+        OwnedFrame tail(CAMERA, T0, 999, 3, std::vector<BYTE>(500, 0x5A), false, MEDIA_CODEC_MPEG4);
+        EXPECT_FALSE(avi.FeedMediaData(tail.frame));
+        for (const OwnedFrame& f : frames)
+            EXPECT_TRUE(avi.FeedMediaData(f.frame));
+    }
+    const std::vector<std::string> vecFiles = ListFolder(fx.strFolder);
+    ASSERT_EQ(vecFiles, std::vector<std::string>{"240101000000-240101000002.avi"});
+    const std::string strFile = fx.strFolder + vecFiles[0];
+    const std::vector<BYTE> f = ReadFile(strFile);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&f[112]), 4), "tsxd");
+    EXPECT_EQ(WrittenVideo(fx.strFolder), SentVideo(frames));
+    // ffprobe knows the stream for MPEG-4 of the camera's size; the frames with their stamp
+    // headers taken off decode, every one.
+    EXPECT_EQ(
+        RunTool(
+            "ffprobe -v error -select_streams v -show_entries stream=codec_name,width,height -of csv=p=0 '" +
+            strFile + "'"),
+        "mpeg4,320,240\n");
+    std::vector<BYTE> es;
+    for (const std::vector<BYTE>& frame : WrittenVideo(fx.strFolder))
+        es.insert(es.end(), frame.begin(), frame.end());
+    const std::string strEs = fx.dir.path().toStdString() + "/written.m4v";
+    std::ofstream(strEs, std::ios::binary)
+        .write(reinterpret_cast<const char*>(es.data()), static_cast<std::streamsize>(es.size()));
+    EXPECT_EQ(RunTool("ffmpeg -v error -f m4v -i '" + strEs + "' -f framecrc - 2>&1 | grep -c '^0,'"),
+              "45\n");
+    EXPECT_EQ(RunTool("ffmpeg -v error -f m4v -i '" + strEs + "' -f null - 2>&1"), "");
+}
+
+// A camera that sends its parameter set once: files still end at the size limit, at the next
+// key frame, and each new file starts with the stored parameter set in front of that frame, so
+// that every file decodes on its own and together they hold every frame once.
+TEST(DownloadRecordAVI, FilesSplitAtKeyFramesWhenTheParameterSetComesOnce)
+{
+    DownloadFixture fx;
+    const std::string strDir = fx.dir.path().toStdString();
+    // Large frames (noise at a low quantiser), an IDR every 15 frames; the SPS and PPS that
+    // libx264 puts before each are left before the first one alone.
+    std::vector<std::vector<BYTE>> vecClip = EncodeFrames(
+        strDir, false, 90, "-vf noise=alls=40:allf=t -g 15 -keyint_min 15 -qp 10 -x264-params scenecut=0");
+    ASSERT_EQ(vecClip.size(), 90u);
+    for (std::size_t n = 1; n < vecClip.size(); ++n) {
+        const std::vector<BYTE> v = vecClip[n];
+        std::vector<std::size_t> vecStarts; // of each unit's 00 00 01
+        for (std::size_t i = 0; i + 3 < v.size(); ++i)
+            if (v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1)
+                vecStarts.push_back(i);
+        vecStarts.push_back(v.size());
+        vecClip[n].clear();
+        for (std::size_t k = 0; k + 1 < vecStarts.size(); ++k) {
+            const int nType = v[vecStarts[k] + 3] & 0x1F;
+            if (nType == 6 || nType == 7 || nType == 8)
+                continue;
+            const std::size_t nFrom =
+                vecStarts[k] > 0 && v[vecStarts[k] - 1] == 0 ? vecStarts[k] - 1 : vecStarts[k];
+            std::size_t nTo = vecStarts[k + 1];
+            if (nTo < v.size() && nTo > 0 && v[nTo - 1] == 0)
+                --nTo;
+            vecClip[n].insert(vecClip[n].end(), v.begin() + static_cast<long>(nFrom),
+                              v.begin() + static_cast<long>(nTo));
+        }
+    }
+    std::size_t nBytes = 0;
+    for (const auto& frame : vecClip)
+        nBytes += frame.size();
+    ASSERT_GT(nBytes, 2u << 20) << "the clip must pass the 1 MiB limit twice";
+    std::vector<OwnedFrame> frames;
+    for (std::size_t n = 0; n < vecClip.size(); ++n) {
+        const bool bHeader = (vecClip[n][4] & 0x1F) == 7;
+        ASSERT_EQ(bHeader, n == 0);
+        for (std::size_t nOff = 0, u = 0; nOff < vecClip[n].size(); nOff += 4000, ++u)
+            frames.emplace_back(CAMERA, T0 + static_cast<DWORD>(n / 15), static_cast<WORD>(n),
+                                static_cast<BYTE>(u == 0 && bHeader ? 0 : u + 1),
+                                std::vector<BYTE>(vecClip[n].begin() + static_cast<long>(nOff),
+                                                  vecClip[n].begin() + static_cast<long>(std::min(
+                                                                           vecClip[n].size(), nOff + 4000))));
+    }
+    {
+        CDownloadRecordAVI avi(T0, T0 + 10, fx.strFolder);
+        avi.SetMaxFileMiBForTest(1);
+        for (const OwnedFrame& f : frames)
+            EXPECT_TRUE(avi.FeedMediaData(f.frame));
+    }
+    const std::vector<std::string> vecFiles = ListFolder(fx.strFolder);
+    ASSERT_GE(vecFiles.size(), 2u);
+    // The SPS and PPS of the first frame, as libx264 wrote them (four-byte start codes).
+    std::vector<BYTE> sets;
+    {
+        const std::vector<BYTE>& v = vecClip[0];
+        for (std::size_t i = 0; i + 4 < v.size(); ++i) {
+            if (v[i] != 0 || v[i + 1] != 0 || v[i + 2] != 0 || v[i + 3] != 1)
+                continue;
+            std::size_t j = i + 4;
+            while (j + 4 <= v.size() &&
+                   !(v[j] == 0 && v[j + 1] == 0 && (v[j + 2] == 1 || (v[j + 2] == 0 && v[j + 3] == 1))))
+                ++j;
+            if ((v[i + 4] & 0x1F) == 7 || (v[i + 4] & 0x1F) == 8)
+                sets.insert(sets.end(), v.begin() + static_cast<long>(i), v.begin() + static_cast<long>(j));
+        }
+    }
+    ASSERT_GT(sets.size(), 8u);
+    std::size_t nFrames = 0;
+    std::vector<std::vector<BYTE>> vecWithout;
+    for (std::size_t k = 0; k < vecFiles.size(); ++k) {
+        SCOPED_TRACE(vecFiles[k]);
+        const std::vector<AviChunk> chunks = ReadAviChunks(fx.strFolder + vecFiles[k]);
+        ASSERT_FALSE(chunks.empty());
+        EXPECT_EQ(chunks.front().strID, "00db");
+        // Every file starts with the SPS and PPS: the first one as sent, the later ones stored.
+        std::vector<BYTE> es;
+        for (const AviChunk& c : chunks)
+            es.insert(es.end(), c.vecData.begin() + c.vecData[0], c.vecData.end());
+        EXPECT_TRUE(std::equal(sets.begin(), sets.end(), es.begin()));
+        if (k > 0) { // then the IDR slice itself
+            std::size_t i = sets.size();
+            while (i < es.size() && es[i] == 0)
+                ++i;
+            ASSERT_LT(i + 1, es.size());
+            EXPECT_EQ(es[i + 1] & 0x1F, 5);
+        }
+        const std::string strEs = strDir + "/part.h264";
+        std::ofstream(strEs, std::ios::binary)
+            .write(reinterpret_cast<const char*>(es.data()), static_cast<std::streamsize>(es.size()));
+        const std::string strCount =
+            RunTool("ffmpeg -v error -f h264 -i '" + strEs + "' -f framecrc - 2>&1 | grep -c '^0,'");
+        EXPECT_EQ(RunTool("ffmpeg -v error -f h264 -i '" + strEs + "' -f null - 2>&1"), "");
+        nFrames += std::stoul(strCount);
+        // What the files hold, the repeated parameter set taken off again, is what was sent.
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            std::vector<BYTE> payload(chunks[i].vecData.begin() + chunks[i].vecData[0],
+                                      chunks[i].vecData.end());
+            if (k > 0 && i == 0)
+                payload.erase(payload.begin(), payload.begin() + static_cast<long>(sets.size()));
+            vecWithout.push_back(std::move(payload));
+        }
+    }
+    EXPECT_EQ(nFrames, vecClip.size());
+    const std::vector<std::vector<BYTE>> vecSent = SentVideo(frames);
+    EXPECT_EQ(vecWithout.size(), vecSent.size());
+    EXPECT_TRUE(vecWithout == vecSent) << "the files hold other bytes than were sent";
+}
+
+// A range whose file ends up without any video (its pictures all came before a parameter
+// set): no file is left that a later download would take for those seconds.
+TEST(DownloadRecordAVI, AFileWithoutVideoIsNotNamed)
+{
+    DownloadFixture fx;
+    {
+        CDownloadRecordAVI avi(T0, T0 + 10, fx.strFolder);
+        for (WORD n = 0; n < 5; ++n) {
+            EXPECT_FALSE(
+                avi.FeedMediaData(OwnedFrame(CAMERA, T0, n, 1, PFrame(300, static_cast<BYTE>(n))).frame));
+            avi.FeedMediaData(OwnedFrame(CAMERA, T0, n, 0, std::vector<BYTE>(33, 1), true).frame);
+        }
+    }
+    EXPECT_EQ(ListFolder(fx.strFolder), std::vector<std::string>{});
 }

@@ -9,6 +9,7 @@
 
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -260,13 +261,33 @@ TEST(AviProcess, SegmentRulesDecideWhatIsWrittenAndWhenTheFileEnds)
           {Segment(100 + 61, 0, idr), 0, false}},
          1,
          2},
-        {"the size limit waits for a parameter set as well",
+        {"the size limit waits for a key frame as well",
          {{Segment(100, 0, idr), 0, true},
           {Segment(100, 0, std::vector<BYTE>(1 << 20, 1)), 1, true},
           {Segment(100, 66666, pFrame), 0, true},
           {Segment(100, 133333, idr), 0, false}},
          1,
          3},
+        {"a key frame without a parameter set ends a file at the limit too",
+         {{Segment(100, 0, idr), 0, true},
+          {Segment(100, 0, std::vector<BYTE>(1 << 20, 1)), 1, true},
+          {Segment(100, 66666, pFrame), 1, true},
+          {Segment(101, 0, {0, 0, 0, 1, 0x65, 0x88, 0x84}), 1, false}},
+         1,
+         3},
+        {"a frame whose head has no whole stamp header leaves nothing of itself",
+         {{Segment(100, 0, idr), 0, true},
+          {Segment(100, 66666, pFrame, 9), 0, true},
+          {Segment(100, 66666, {7, 7, 7}), 1, false},
+          {Segment(100, 133333, pFrame), 0, true}},
+         0,
+         2},
+        {"a picture before any parameter set is refused whole, its continuation too",
+         {{Segment(100, 0, pFrame), 1, false},
+          {Segment(100, 0, {7, 7, 7}), 2, false},
+          {Segment(100, 66666, idr), 0, true}},
+         0,
+         1},
     };
     for (const auto& c : aCases) {
         SCOPED_TRACE(c.pszName);
@@ -279,9 +300,12 @@ TEST(AviProcess, SegmentRulesDecideWhatIsWrittenAndWhenTheFileEnds)
             process.SetMaxSpan(60);
             process.SetMaxFileSize(1);
             WORD usSeq = 1;
+            BYTE byLast = 0;
             for (const Step& step : c.steps) {
-                if (step.bySub == 0)
+                // A new frame: sub-sequence 0, or one that does not continue the last.
+                if (step.bySub == 0 || step.bySub != byLast + 1)
                     ++usSeq;
+                byLast = step.bySub;
                 EXPECT_EQ(process.WriteVideo(step.data.data(), static_cast<DWORD>(step.data.size()), usSeq,
                                              step.bySub),
                           step.bResult);
@@ -384,6 +408,85 @@ TEST(FpsStat, MeasuresTheRateAndReportsOnlySteadyRateChanges)
         stat.Offer(1, 0, 0);
         EXPECT_EQ(stat.GetFrameRate(), 0.0f);
     }
+}
+
+// A frame rate measured from damaged times (frames days apart, or stamped alike) reaches the
+// header within 0.1 to 1000 frames per second: 1000000 / rate must fit its 32 bits (fuzzing
+// found 3.97e14 microseconds per frame, an undefined conversion).
+TEST(AviWriter, TheHeaderFrameRateStaysInASaneRange)
+{
+    const struct {
+        const char* pszName;
+        float fRate;
+        DWORD dwMicros, dwRate;
+    } aCases[] = {
+        {"measured 2.5e-9 per second", 2.5e-9f, 10000000, 10},
+        {"a billion per second", 1e9f, 1000, 100000},
+        {"not a number", std::nanf(""), 66666, 1500},
+        {"negative", -3.0f, 66666, 1500},
+        {"infinite", INFINITY, 1000, 100000},
+        {"an ordinary 25", 25.0f, 40000, 2500},
+    };
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        AVIWriter writer;
+        writer.SetFrameRate(c.fRate);
+        BYTE abyHeader[AVIWriter::HEADER_LEN];
+        writer.BuildHeader(abyHeader, AVIWriter::HEADER_LEN);
+        const std::vector<BYTE> h(abyHeader, abyHeader + sizeof abyHeader);
+        EXPECT_EQ(Le32(h, 32), c.dwMicros);
+        EXPECT_EQ(Le32(h, 132), c.dwRate);
+    }
+    // Through the writer: two frames 4e9 seconds apart in a file without a span limit.
+    QTemporaryDir dir;
+    const std::u16string strPath = Utf8ToWide(dir.filePath("r.avi").toStdString());
+    CRecordingOwner owner;
+    {
+        CAVIProcess process(&owner);
+        ASSERT_TRUE(process.Create(strPath.c_str(), nullptr, 0, REZORIR_MODE_H264, -1, -1, -1));
+        process.SetMaxSpan(0xFFFFFFFF);
+        std::vector<BYTE> idr = SPS_320x240;
+        idr.insert(idr.end(), {0, 0, 0, 1, 0x65, 0x88, 0x84});
+        for (const DWORD dwSeconds : {1u, 4000000001u}) {
+            const std::vector<BYTE> seg = Segment(dwSeconds, 0, idr);
+            ASSERT_TRUE(process.WriteVideo(seg.data(), static_cast<DWORD>(seg.size()),
+                                           static_cast<WORD>(dwSeconds), 0));
+        }
+    }
+    EXPECT_EQ(owner.nReCreate, 0);
+    const std::vector<BYTE> f = ReadFile(WideToUtf8(strPath));
+    ASSERT_GE(f.size(), 326u);
+    EXPECT_EQ(Le32(f, 32), 10000000u);
+    EXPECT_EQ(Le32(f, 132), 10u);
+}
+
+// A file near the format's 4 GiB end: it ends at the next frame start even without a key
+// frame, and the counters behind the sizes are 64-bit (a lowered limit stands for 4 GiB).
+TEST(AviProcess, AFileAboutToOutgrowTheFormatEndsAtTheNextFrame)
+{
+    QTemporaryDir dir;
+    const std::u16string strPath = Utf8ToWide(dir.filePath("h.avi").toStdString());
+    CRecordingOwner owner;
+    CAVIProcess process(&owner);
+    ASSERT_TRUE(process.Create(strPath.c_str(), nullptr, 0, REZORIR_MODE_H264, -1, -1, -1));
+    process.SetMaxFileSize(300);
+    process.SetHardLimitForTest(100000);
+    std::vector<BYTE> idr = SPS_320x240;
+    idr.insert(idr.end(), {0, 0, 0, 1, 0x65, 0x88, 0x84});
+    std::vector<BYTE> seg = Segment(1, 0, idr);
+    ASSERT_TRUE(process.WriteVideo(seg.data(), static_cast<DWORD>(seg.size()), 1, 0));
+    std::vector<BYTE> pFrame = {0, 0, 0, 1, 0x41, 0x9A};
+    pFrame.resize(60000, 3);
+    seg = Segment(1, 66666, pFrame);
+    EXPECT_TRUE(process.WriteVideo(seg.data(), static_cast<DWORD>(seg.size()), 2, 1));
+    // Its continuation goes on in the same file.
+    seg = Segment(1, 66666, std::vector<BYTE>(50000, 4));
+    EXPECT_TRUE(process.WriteVideo(seg.data(), static_cast<DWORD>(seg.size()), 2, 2));
+    EXPECT_EQ(owner.nReCreate, 0);
+    seg = Segment(1, 133333, pFrame);
+    EXPECT_FALSE(process.WriteVideo(seg.data(), static_cast<DWORD>(seg.size()), 3, 1));
+    EXPECT_EQ(owner.nReCreate, 1);
+    EXPECT_EQ(process.GetVideoCount(), 3u);
 }
 
 // What the outside tools make of our files: ffprobe of both variants, and ffmpeg decoding

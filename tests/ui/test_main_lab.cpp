@@ -45,6 +45,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -65,6 +66,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <set>
@@ -925,7 +927,15 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
         dlg.grab().save(QStringLiteral(VISTREL_MAIN_SCREENSHOT_DIR "/download_en.png"));
 
         // A camera whose password is not known: the dialog asks for it, as a list does, and
-        // the download starts with it.
+        // the download starts with it. Its folder cannot be made (a file has its name): the
+        // download stops, and the main window and the dialog say it failed and why, not that it
+        // completed.
+        const QString strBlocked =
+            QString::fromLocal8Bit(std::getenv("MAIN_RECORD_DIR")) + QStringLiteral("/Locked (MAINL)");
+        {
+            QFile blocker(strBlocked);
+            ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        }
         int nAsked = 0;
         g_fnPasswordHook = [&]() -> std::optional<QString> {
             ++nAsked;
@@ -938,8 +948,23 @@ TEST_F(MainWindowLab, DownloadDialogRunsADownloadToTheEnd)
         dlg.OnBtnDownload();
         g_fnPasswordHook = nullptr;
         EXPECT_EQ(nAsked, 1);
-        EXPECT_TRUE(GetDownloadRecordManager()->IsDownloading(902)) << m_vecMessages.join('|').toStdString();
-        GetDownloadRecordManager()->CancelDownload(902);
+        const QString strFailed =
+            English(IDS_CAMERA_DOWNLOAD_FAILED).replace(QStringLiteral("%s"), QStringLiteral("Locked"));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return std::any_of(m_vecMessages.begin(), m_vecMessages.end(),
+                                   [&](const QString& s) { return s.startsWith(strFailed); });
+            },
+            30000))
+            << m_vecMessages.join('|').toStdString();
+        EXPECT_FALSE(m_vecMessages.contains(
+            English(IDS_CAMERA_DOWNLOAD_FINISH).replace(QStringLiteral("%s"), QStringLiteral("Locked"))));
+        EXPECT_FALSE(GetDownloadRecordManager()->IsDownloading(902));
+        QTest::qWait(1100);
+        EXPECT_TRUE(dlg.GetCellText(902, CDlgDownloadRecord::COL_PERCENT)
+                        .endsWith(QLatin1Char('(') + English(IDS_HINT_DOWNLOADFAIL) + QLatin1Char(')')))
+            << dlg.GetCellText(902, CDlgDownloadRecord::COL_PERCENT).toStdString();
+        QFile::remove(strBlocked);
     }
     qint64 nBytes = 0;
     for (QDirIterator it(QString::fromLocal8Bit(std::getenv("MAIN_RECORD_DIR")), {QStringLiteral("*.avi")},

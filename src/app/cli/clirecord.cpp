@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <tuple>
 #include <unistd.h>
 
 using nlohmann::json;
@@ -64,21 +65,57 @@ struct ExportArgs {
     std::string strOutput;
 };
 
-// Camera times count the camera's wall clock as if it were UTC, with or without the "Z".
+// Reads exactly nDigits digits at p; false on anything else.
+bool ReadDigits(const char*& p, int nDigits, int& nValue)
+{
+    nValue = 0;
+    for (int i = 0; i < nDigits; ++i, ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        nValue = nValue * 10 + (*p - '0');
+    }
+    return true;
+}
+
+// A calendar date that exists (2024-02-30 does not); tm holds it, the time of day 0.
+bool ReadDate(const char*& p, std::tm& tm)
+{
+    int nYear = 0, nMonth = 0, nDay = 0;
+    if (!ReadDigits(p, 4, nYear) || *p++ != '-' || !ReadDigits(p, 2, nMonth) || *p++ != '-' ||
+        !ReadDigits(p, 2, nDay))
+        return false;
+    if (nYear < 1970 || nYear > 2105 || nMonth < 1 || nMonth > 12 || nDay < 1)
+        return false;
+    tm = {};
+    tm.tm_year = nYear - 1900;
+    tm.tm_mon = nMonth - 1;
+    tm.tm_mday = nDay;
+    // timegm carries a day past the month's end into the next month: read back, it differs.
+    std::tm tmBack{};
+    const std::time_t t = timegm(&tm);
+    return gmtime_r(&t, &tmBack) != nullptr && tmBack.tm_mday == nDay && tmBack.tm_mon == nMonth - 1;
+}
+
+// Camera times count the camera's wall clock as if it were UTC: "2024-05-02T08:15:00", with a
+// space for the "T" and with or without a final "Z", and nothing else around it.
 bool ParseCameraTime(const std::string& strText, DWORD& dwTime)
 {
+    const char* p = strText.c_str();
     std::tm tm{};
-    char chSep = 0;
-    char szZone[4] = {};
-    const int n = std::sscanf(strText.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d%3s", &tm.tm_year, &tm.tm_mon,
-                              &tm.tm_mday, &chSep, &tm.tm_hour, &tm.tm_min, &tm.tm_sec, szZone);
-    if ((n != 7 && n != 8) || (chSep != 'T' && chSep != ' ') || (n == 8 && std::string(szZone) != "Z"))
+    int nHour = 0, nMinute = 0, nSecond = 0;
+    if (!ReadDate(p, tm) || (*p != 'T' && *p != ' '))
         return false;
-    if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
-        tm.tm_min > 59 || tm.tm_sec > 59 || tm.tm_year < 1970 || tm.tm_year > 2105)
+    ++p;
+    if (!ReadDigits(p, 2, nHour) || *p++ != ':' || !ReadDigits(p, 2, nMinute) || *p++ != ':' ||
+        !ReadDigits(p, 2, nSecond))
         return false;
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
+    if (*p == 'Z')
+        ++p;
+    if (*p != 0 || nHour > 23 || nMinute > 59 || nSecond > 59)
+        return false;
+    tm.tm_hour = nHour;
+    tm.tm_min = nMinute;
+    tm.tm_sec = nSecond;
     const long long llTime = timegm(&tm);
     if (llTime < 0 || llTime > 0xFFFFFFFFLL)
         return false;
@@ -184,6 +221,7 @@ public:
     void SendStopDownload(DWORD dwID) override { Default()->SendStopDownload(dwID); }
     std::string GetRecordPath() override { return m_strDir.empty() ? Default()->GetRecordPath() : m_strDir; }
     CNotifyManager* GetNotify() override { return Default()->GetNotify(); }
+    std::vector<const DeviceInfo*> GetKnownDevices() override { return Default()->GetKnownDevices(); }
 
 private:
     static IDownloadEnv* Default() { return GetDefaultDownloadEnv(); }
@@ -253,11 +291,19 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
 {
     DWORD dwFrom = 0;
     DWORD dwTo = 0;
-    if (!ParseCameraTime(args.strFrom, dwFrom) || !ParseCameraTime(args.strTo, dwTo) || dwFrom >= dwTo) {
-        PrintError(
-            options,
-            "--from and --to take times like 2024-05-02T08:15:00Z or \"2024-05-02 08:15:00\", from first",
-            CLI_EXIT_BAD_ARGUMENTS);
+    for (const auto& [pszOption, pText, pTime] :
+         {std::tuple{"--from", &args.strFrom, &dwFrom}, std::tuple{"--to", &args.strTo, &dwTo}}) {
+        if (!ParseCameraTime(*pText, *pTime)) {
+            PrintError(
+                options,
+                std::string(pszOption) + " '" + *pText +
+                    "' is not a time of the calendar like 2024-05-02T08:15:00Z or \"2024-05-02 08:15:00\"",
+                CLI_EXIT_BAD_ARGUMENTS);
+            return CLI_EXIT_BAD_ARGUMENTS;
+        }
+    }
+    if (dwFrom >= dwTo) {
+        PrintError(options, "--from must come before --to", CLI_EXIT_BAD_ARGUMENTS);
         return CLI_EXIT_BAD_ARGUMENTS;
     }
     if (static_cast<int>(args.vecCameras.size()) > MAX_DOWNLOAD_CAM) {
@@ -327,7 +373,7 @@ int CmdDownload(const CliOptions& options, const DownloadArgs& args, bool bPassw
     const auto start = std::chrono::steady_clock::now();
     for (CameraProgress& p : vecCameras) {
         DeviceInfo* pDevice = p.pDevice;
-        p.strFolder = MakeDownloadFolder(env.GetRecordPath(), pDevice->GetName(), pDevice->GetID());
+        p.strFolder = MakeDownloadFolder(env.GetRecordPath(), *pDevice);
         pDevice->dwDownloadStart = dwFrom;
         pDevice->dwDownloadEnd = dwTo;
         // Start video with the download flag: the camera sends to the download port.
@@ -454,13 +500,14 @@ int CmdRecordings(const CliOptions& options, const RecordingsArgs& args, bool bP
 {
     DWORD dwDay = 0;
     if (!args.strDay.empty()) {
-        int nYear = 0, nMonth = 0, nDay = 0;
-        if (std::sscanf(args.strDay.c_str(), "%4d-%2d-%2d", &nYear, &nMonth, &nDay) != 3 || nMonth < 1 ||
-            nMonth > 12 || nDay < 1 || nDay > 31) {
-            PrintError(options, "--day takes a date like 2024-05-02", CLI_EXIT_BAD_ARGUMENTS);
+        const char* p = args.strDay.c_str();
+        std::tm tm{};
+        if (!ReadDate(p, tm) || *p != 0) {
+            PrintError(options, "--day '" + args.strDay + "' is not a date of the calendar like 2024-05-02",
+                       CLI_EXIT_BAD_ARGUMENTS);
             return CLI_EXIT_BAD_ARGUMENTS;
         }
-        dwDay = static_cast<DWORD>(nYear * 10000 + nMonth * 100 + nDay);
+        dwDay = static_cast<DWORD>((tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday);
     }
     CCliClient client;
     DeviceInfo* pDevice = nullptr;
@@ -579,8 +626,8 @@ int CmdExport(const CliOptions& options, const ExportArgs& args)
 {
     const AviExportResult result = ExportAviToMp4(args.vecInputs, args.strOutput);
     if (!result.bOk) {
+        // The export wrote beside the output and removed that: the output's name is untouched.
         PrintError(options, result.strError, CLI_EXIT_FAILURE);
-        std::remove(args.strOutput.c_str()); // never leave half a file behind
         return CLI_EXIT_FAILURE;
     }
     const json j = {{"ok", true},

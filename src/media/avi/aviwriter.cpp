@@ -1,5 +1,6 @@
 #include "media/avi/aviwriter.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unistd.h>
 
@@ -13,6 +14,11 @@ constexpr DWORD Fourcc(const char (&sz)[5])
 }
 
 constexpr DWORD VIDEO_FOURCC[] = {Fourcc("xvid"), Fourcc("tsxd"), Fourcc("tshd"), Fourcc("h264")};
+// The compression in the stream format, which players and ffprobe go by: the video type's
+// fourcc, but "XVID" for stamped MPEG-4, whose "tsxd" no reader outside this design knows
+// ("tshd" is known as H.264). The stream header's handler keeps "tsxd", which tells our
+// readers that the chunks carry stamp headers.
+constexpr DWORD VIDEO_COMPRESSION[] = {Fourcc("xvid"), Fourcc("XVID"), Fourcc("tshd"), Fourcc("h264")};
 constexpr std::size_t FILE_BUFFER = 256 << 10;
 
 // Little-endian writer over the fixed header.
@@ -56,10 +62,10 @@ bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int
     m_nVideoType = nVideoType;
     m_nWidth = nWidth;
     m_nHeight = nHeight;
-    m_fFrameRate = fFrameRate;
+    m_fFrameRate = HeaderFrameRate(fFrameRate);
     m_dwVideoCount = 0;
     m_dwAudioCount = 0;
-    m_dwMovieBytes = 0;
+    m_ullMovieBytes = 0;
     m_bWriteError = false;
     m_vecIndex.clear();
     m_vecIndex.reserve(1024);
@@ -67,6 +73,13 @@ bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int
     BYTE abyHeader[HEADER_LEN];
     BuildHeader(abyHeader, HEADER_LEN);
     return Put(abyHeader, sizeof abyHeader);
+}
+
+float AVIWriter::HeaderFrameRate(float fFrameRate)
+{
+    if (!(fFrameRate > 0.0f)) // 0, negative or not a number: the design's 15
+        return 15.0f;
+    return std::clamp(fFrameRate, MIN_FRAME_RATE, MAX_FRAME_RATE);
 }
 
 void AVIWriter::SetSize(int nWidth, int nHeight)
@@ -90,7 +103,8 @@ void AVIWriter::BuildHeader(BYTE (&abyHeader)[HEADER_LEN], std::uint64_t ullFile
     const DWORD dwHeight = m_nHeight > 0 ? static_cast<DWORD>(m_nHeight) : 0;
     const DWORD dwImage = dwWidth * dwHeight * 3;
     const DWORD dwVideoFourcc = VIDEO_FOURCC[m_nVideoType];
-    const float fRate = m_fFrameRate > 0.0f ? m_fFrameRate : 15.0f;
+    const DWORD dwCompression = VIDEO_COMPRESSION[m_nVideoType];
+    const float fRate = HeaderFrameRate(m_fFrameRate);
 
     w.Dw(Fourcc("RIFF"));
     w.Dw(static_cast<DWORD>(ullFileLength - 8));
@@ -143,7 +157,7 @@ void AVIWriter::BuildHeader(BYTE (&abyHeader)[HEADER_LEN], std::uint64_t ullFile
     w.Dw(dwHeight);
     w.W(1);
     w.W(24);
-    w.Dw(dwVideoFourcc);
+    w.Dw(dwCompression);
     w.Dw(dwImage);
     for (int i = 0; i < 4; ++i)
         w.Dw(0);
@@ -176,7 +190,7 @@ void AVIWriter::BuildHeader(BYTE (&abyHeader)[HEADER_LEN], std::uint64_t ullFile
     w.W(0);
 
     w.Dw(Fourcc("LIST"));
-    w.Dw(m_dwMovieBytes + 4);
+    w.Dw(static_cast<DWORD>(m_ullMovieBytes + 4));
     w.Dw(Fourcc("movi"));
 }
 
@@ -192,10 +206,10 @@ bool AVIWriter::WriteChunk(DWORD dwFourcc, DWORD dwFlags, const BYTE* pPart1, DW
 {
     if (m_pFile == nullptr)
         return false;
-    if (m_dwMovieBytes & 1) {
+    if (m_ullMovieBytes & 1) {
         const BYTE byPad = 0;
         Put(&byPad, 1);
-        ++m_dwMovieBytes;
+        ++m_ullMovieBytes;
     }
     const DWORD dwLen = dwLen1 + dwLen2;
     BYTE abyHead[8];
@@ -207,8 +221,8 @@ bool AVIWriter::WriteChunk(DWORD dwFourcc, DWORD dwFlags, const BYTE* pPart1, DW
     if (pPart2 != nullptr)
         Put(pPart2, dwLen2);
     // Offsets count from the "movi" fourcc, which is 4 bytes before the first chunk.
-    m_vecIndex.push_back({dwFourcc, dwFlags, m_dwMovieBytes + 4, dwLen});
-    m_dwMovieBytes += 8 + dwLen;
+    m_vecIndex.push_back({dwFourcc, dwFlags, static_cast<DWORD>(m_ullMovieBytes + 4), dwLen});
+    m_ullMovieBytes += 8 + static_cast<std::uint64_t>(dwLen);
     return !m_bWriteError;
 }
 
@@ -232,20 +246,20 @@ bool AVIWriter::WriteAudioChunk(const BYTE* pData, DWORD dwLen)
 
 void AVIWriter::Mark()
 {
-    m_mark = {m_dwMovieBytes, m_dwVideoCount, m_dwAudioCount, m_vecIndex.size()};
+    m_mark = {m_ullMovieBytes, m_dwVideoCount, m_dwAudioCount, m_vecIndex.size()};
 }
 
 bool AVIWriter::Truncate()
 {
     if (m_pFile == nullptr)
         return false;
-    const long long llLength = static_cast<long long>(HEADER_LEN) + m_mark.dwMovieBytes;
+    const long long llLength = static_cast<long long>(HEADER_LEN + m_mark.ullMovieBytes);
     if (std::fflush(m_pFile) != 0 || ::ftruncate(::fileno(m_pFile), llLength) != 0 ||
         std::fseek(m_pFile, llLength, SEEK_SET) != 0) {
         m_bWriteError = true;
         return false;
     }
-    m_dwMovieBytes = m_mark.dwMovieBytes;
+    m_ullMovieBytes = m_mark.ullMovieBytes;
     m_dwVideoCount = m_mark.dwVideoCount;
     m_dwAudioCount = m_mark.dwAudioCount;
     m_vecIndex.resize(m_mark.nIndex);

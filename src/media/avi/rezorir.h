@@ -5,6 +5,8 @@
 
 #include "platform/wintypes.h"
 
+#include <vector>
+
 // The owner's side; operations in slot order.
 class IREZORIROwner {
 public:
@@ -46,6 +48,12 @@ public:
     virtual bool RollbackToPoint() = 0;
     // Video chunks in the file.
     virtual DWORD GetVideoCount() = 0;
+    // The codec's parameter set last seen (H.264 SPS and PPS, MPEG-4 from the visual object
+    // sequence to the video object layer, with their start codes), and one to start a file
+    // with: a file that has to begin at a key frame without one (a camera that sends its
+    // parameter set once) repeats it at its head. The owner carries it from file to file.
+    virtual const std::vector<BYTE>& GetParameterSet() = 0;
+    virtual void SetParameterSet(const std::vector<BYTE>& vecParameterSet) = 0;
 };
 
 REZORIR* CreateREZORIR(IREZORIROwner* pOwner);

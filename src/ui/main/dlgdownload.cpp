@@ -5,6 +5,7 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "download/downloadmanager.h"
+#include "protocol/password.h"
 #include "ui/main/dlgpassword.h"
 #include "ui/main/mainmessage.h"
 
@@ -13,7 +14,6 @@
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -22,12 +22,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 
 std::function<bool(const QString&)> g_fnConfirmHook;
 
@@ -63,10 +65,53 @@ QString RangeText(DWORD dwStart, DWORD dwEnd)
 // typing put digits into the wrong fields and took the separators as digits (over the whole
 // text "2023-12-31 23:59:59" became 2024-12-31 23:00:59). Here typing over a selection of more
 // than one field starts at the year, and a separator ends the field being typed, or is skipped
-// right after a field that filled itself.
+// right after a field that filled itself. And whatever field the typing starts in (a click, a
+// double click that selects one field, Home), what has been typed since is read as a whole date
+// and time once it makes one ("2024-05-31 23:59:58", "2024-5-31 8:0:5", "20240531235958", any
+// separators): then the field holds exactly that, and the last field's digits are not lost when
+// the focus leaves.
 class CDateTimeField : public QDateTimeEdit {
 public:
     using QDateTimeEdit::QDateTimeEdit;
+
+    // The date and time strTyped gives when read whole; invalid when it gives none.
+    static QDateTime ReadWhole(const QString& strTyped)
+    {
+        QList<int> values;
+        QList<int> widths;
+        QString strDigits;
+        auto flush = [&] {
+            if (!strDigits.isEmpty()) {
+                values << strDigits.toInt();
+                widths << static_cast<int>(strDigits.size());
+            }
+            strDigits.clear();
+        };
+        for (const QChar ch : strTyped) {
+            if (ch.isDigit())
+                strDigits += ch;
+            else
+                flush();
+        }
+        flush();
+        if (values.size() == 1 && widths[0] == 14) {
+            const QString s = strTyped.trimmed();
+            values = {s.mid(0, 4).toInt(), s.mid(4, 2).toInt(),  s.mid(6, 2).toInt(),
+                      s.mid(8, 2).toInt(), s.mid(10, 2).toInt(), s.mid(12, 2).toInt()};
+            widths = {4, 2, 2, 2, 2, 2};
+        }
+        if (values.size() != 6 || widths[0] != 4)
+            return {};
+        for (int i = 1; i < 6; ++i) {
+            if (widths[i] > 2)
+                return {};
+        }
+        const QDate date(values[0], values[1], values[2]);
+        const QTime time(values[3], values[4], values[5]);
+        if (!date.isValid() || !time.isValid())
+            return {};
+        return QDateTime(date, time, Qt::UTC);
+    }
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override
@@ -75,6 +120,13 @@ protected:
         const bool bPlain = (pEvent->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == 0;
         const bool bDigit = bPlain && strText.size() == 1 && strText[0].isDigit();
         const bool bSeparator = bPlain && strText.size() == 1 && !bDigit && strText[0].isPrint();
+        if (!bDigit && !bSeparator) {
+            // Editing, moving or leaving: a new run of typing starts after it.
+            m_strTyped.clear();
+            QDateTimeEdit::keyPressEvent(pEvent);
+            return;
+        }
+        m_strTyped += strText;
         if (bDigit && lineEdit()->selectedText().size() > sectionText(currentSection()).size()) {
             setCurrentSectionIndex(0);
             setSelectedSection(sectionAt(0));
@@ -86,25 +138,52 @@ protected:
                 setSelectedSection(currentSection());
             }
             m_nTyped = 0;
-            return;
+        } else {
+            const int nSection = currentSectionIndex();
+            QDateTimeEdit::keyPressEvent(pEvent);
+            m_nTyped = currentSectionIndex() == nSection ? m_nTyped + 1 : 0;
         }
-        const int nSection = currentSectionIndex();
-        QDateTimeEdit::keyPressEvent(pEvent);
-        m_nTyped = bDigit && currentSectionIndex() == nSection ? m_nTyped + 1 : 0;
+        const QDateTime whole = ReadWhole(m_strTyped);
+        if (whole.isValid()) {
+            const int nSection = currentSectionIndex();
+            setDateTime(whole);
+            setCurrentSectionIndex(nSection);
+        }
+    }
+    bool event(QEvent* pEvent) override
+    {
+        // Tab and Backtab move between the fields before any key handler sees them.
+        if (pEvent->type() == QEvent::KeyPress) {
+            const int nKey = static_cast<QKeyEvent*>(pEvent)->key();
+            if (nKey == Qt::Key_Tab || nKey == Qt::Key_Backtab) {
+                m_nTyped = 0;
+                m_strTyped.clear();
+            }
+        }
+        return QDateTimeEdit::event(pEvent);
     }
     void focusInEvent(QFocusEvent* pEvent) override
     {
         m_nTyped = 0;
+        m_strTyped.clear();
         QDateTimeEdit::focusInEvent(pEvent);
+    }
+    void focusOutEvent(QFocusEvent* pEvent) override
+    {
+        m_nTyped = 0;
+        m_strTyped.clear();
+        QDateTimeEdit::focusOutEvent(pEvent);
     }
     void mousePressEvent(QMouseEvent* pEvent) override
     {
         m_nTyped = 0;
+        m_strTyped.clear();
         QDateTimeEdit::mousePressEvent(pEvent);
     }
 
 private:
-    int m_nTyped = 0; // digits typed into the current field
+    int m_nTyped = 0;   // digits typed into the current field
+    QString m_strTyped; // what was typed since the typing began
 };
 
 IDownloadRecordManager* Downloads()
@@ -112,17 +191,30 @@ IDownloadRecordManager* Downloads()
     return GetDownloadRecordManager();
 }
 
-qint64 NowMs()
+// The camera's download as the download manager keeps it: running, or how it ended; null
+// when it had none (or the registered manager keeps no such record).
+const DownloadRun* RunOf(DWORD dwID)
 {
-    static QElapsedTimer s_clock;
-    if (!s_clock.isValid())
-        s_clock.start();
-    return s_clock.elapsed();
+    const auto* pManager = dynamic_cast<const CDownloadRecordManager*>(Downloads());
+    return pManager != nullptr ? pManager->GetRun(dwID) : nullptr;
 }
 
 } // namespace
 
-CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent) : QDialog(pParent)
+QString CDlgDownloadRecord::FailureMessage(const DeviceInfo& device)
+{
+    const DownloadRun* pRun = RunOf(device.GetID());
+    if (pRun == nullptr || pRun->enState != DownloadRun::State::FAILED)
+        return {};
+    const QString strReason = pRun->enFailure == DownloadFailure::DISK_FULL
+                                  ? MainText(IDS_MSG_SPACE_NOT_ENOUGH)
+                                  : MainText(IDS_DOWNLOAD_FOLDER_NOT_WRITABLE);
+    return MainTextWithName(IDS_CAMERA_DOWNLOAD_FAILED, QString::fromStdU16String(device.GetName())) +
+           QStringLiteral("\n\n") + strReason + QLatin1Char('\n') + QString::fromStdString(pRun->strFolder);
+}
+
+CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent, IDeviceManager* pDevices)
+    : QDialog(pParent), m_pDevices(pDevices != nullptr ? pDevices : GetDeviceManager())
 {
     setObjectName(QStringLiteral("dlgDownload"));
     setWindowTitle(MainText(IDS_BTN_RECORDDOWNLOAD));
@@ -190,11 +282,14 @@ CDlgDownloadRecord::CDlgDownloadRecord(QWidget* pParent) : QDialog(pParent)
 
 void CDlgDownloadRecord::FillList()
 {
+    const DWORD dwCurrent =
+        m_pList->currentItem() != nullptr ? m_pList->currentItem()->data(0, ROLE_ID).toUInt() : 0;
     m_pList->clear();
     SortedDeviceMap mapSorted;
-    GetDeviceManager()->GetAllSortedDevices(mapSorted);
+    m_pDevices->GetAllSortedDevices(mapSorted);
     auto add = [this](const DeviceInfo& device) {
-        if (device.stItem.bHasSD == 0)
+        // A download outlives the card it came from: it stays in sight until it is stopped.
+        if (device.stItem.bHasSD == 0 && RunOf(device.GetID()) == nullptr)
             return;
         auto* pItem = new QTreeWidgetItem(m_pList);
         pItem->setData(0, ROLE_ID, static_cast<uint>(device.GetID()));
@@ -206,6 +301,21 @@ void CDlgDownloadRecord::FillList()
         for (const auto& pChild : entry.second->vecChildren)
             add(*pChild);
     }
+    if (QTreeWidgetItem* pItem = FindRow(dwCurrent)) {
+        const QSignalBlocker block(m_pList);
+        m_pList->setCurrentItem(pItem);
+    }
+}
+
+QString CDlgDownloadRecord::RowName(const DeviceInfo& device) const
+{
+    const QString strName = QString::fromStdU16String(device.GetName());
+    const DeviceInfo* pParent =
+        device.enCameraType == CAMERA_TYPE_CHILD ? m_pDevices->GetParentDevice(device.GetID()) : nullptr;
+    // "Channel 1" of two recorders reads alike: the recorder's name goes in front.
+    return pParent != nullptr
+               ? QString::fromStdU16String(pParent->GetName()) + QStringLiteral(" / ") + strName
+               : strName;
 }
 
 QTreeWidgetItem* CDlgDownloadRecord::FindRow(DWORD dwID) const
@@ -228,25 +338,28 @@ DeviceInfo* CDlgDownloadRecord::SelectedDevice() const
     const QTreeWidgetItem* pItem = m_pList->currentItem();
     if (pItem == nullptr)
         return nullptr;
-    return GetDeviceManager()->GetDevice(pItem->data(0, ROLE_ID).toUInt(), CAMERA_MASK_VIDEO);
+    return m_pDevices->GetDevice(pItem->data(0, ROLE_ID).toUInt(), CAMERA_MASK_VIDEO);
 }
 
 void CDlgDownloadRecord::ShowRow(QTreeWidgetItem* pItem, const DeviceInfo& device)
 {
-    pItem->setText(COL_NAME, QString::fromStdU16String(device.GetName()));
+    pItem->setText(COL_NAME, RowName(device));
     pItem->setText(COL_RECORD_RANGE, device.bRecordTimeValid
                                          ? RangeText(device.dwRecordTimeStart, device.dwRecordTimeEnd)
                                          : QString());
-    const auto it = m_mapStarted.find(device.GetID());
-    if (it == m_mapStarted.end())
+    const DownloadRun* pRun = RunOf(device.GetID());
+    if (pRun == nullptr) {
+        for (const int nColumn : {COL_DOWNLOAD_RANGE, COL_TIME, COL_DATA, COL_PERCENT})
+            pItem->setText(nColumn, QString());
+        pItem->setToolTip(COL_PERCENT, QString());
         return;
-    pItem->setText(COL_DOWNLOAD_RANGE, RangeText(device.dwDownloadStart, device.dwDownloadEnd));
-    const bool bRunning = Downloads()->IsDownloading(device.GetID());
+    }
+    const bool bRunning = pRun->enState == DownloadRun::State::RUNNING;
+    pItem->setText(COL_DOWNLOAD_RANGE, RangeText(pRun->dwStart, pRun->dwEnd));
     // A finished or stopped download shows the time it took, not the time since it started.
-    if (!bRunning)
-        m_mapEnded.try_emplace(device.GetID(), NowMs());
-    const auto itEnded = m_mapEnded.find(device.GetID());
-    const qint64 nSeconds = ((itEnded != m_mapEnded.end() ? itEnded->second : NowMs()) - it->second) / 1000;
+    const auto until = bRunning ? std::chrono::steady_clock::now() : pRun->ended;
+    const long long nSeconds =
+        std::chrono::duration_cast<std::chrono::seconds>(until - pRun->started).count();
     pItem->setText(COL_TIME, QStringLiteral("%1:%2:%3")
                                  .arg(nSeconds / 3600, 2, 10, QLatin1Char('0'))
                                  .arg(nSeconds / 60 % 60, 2, 10, QLatin1Char('0'))
@@ -254,22 +367,25 @@ void CDlgDownloadRecord::ShowRow(QTreeWidgetItem* pItem, const DeviceInfo& devic
     const double dMB = (double(device.dwReceiveKB) + double(device.dwReceiveRemainder) / 1024.0) / 1024.0;
     pItem->setText(COL_DATA, QString::asprintf("%0.2f MB", dMB));
     int nPercent = 100;
-    if (bRunning) {
-        // The media time written in order against the range asked for.
-        const DWORD dwSpan = device.dwDownloadEnd - device.dwDownloadStart;
-        const DWORD dwDone =
-            device.dwReceiveTime > device.dwDownloadStart ? device.dwReceiveTime - device.dwDownloadStart : 0;
+    if (pRun->enState != DownloadRun::State::COMPLETED) {
+        // The media time written in order against the range asked for: a download that stopped
+        // stays where its data stopped.
+        const DWORD dwSpan = pRun->dwEnd - pRun->dwStart;
+        const DWORD dwDone = device.dwReceiveTime > pRun->dwStart ? device.dwReceiveTime - pRun->dwStart : 0;
         nPercent = dwSpan == 0 ? 0 : static_cast<int>(std::min<quint64>(99, quint64(dwDone) * 100 / dwSpan));
     }
-    pItem->setText(COL_PERCENT,
-                   MainText(IDS_ST_DOWNLOADPERSENT)
-                       .replace(QStringLiteral("%d%%"), QString::number(nPercent) + QLatin1Char('%')));
+    QString strPercent = MainText(IDS_ST_DOWNLOADPERSENT)
+                             .replace(QStringLiteral("%d%%"), QString::number(nPercent) + QLatin1Char('%'));
+    if (pRun->enState == DownloadRun::State::FAILED)
+        strPercent += QStringLiteral(" (") + MainText(IDS_HINT_DOWNLOADFAIL) + QLatin1Char(')');
+    pItem->setText(COL_PERCENT, strPercent);
+    pItem->setToolTip(COL_PERCENT, FailureMessage(device));
 }
 
 bool CDlgDownloadRecord::SelectCamera(DWORD dwID)
 {
     QTreeWidgetItem* pItem = FindRow(dwID);
-    DeviceInfo* pDevice = GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_VIDEO);
+    DeviceInfo* pDevice = m_pDevices->GetDevice(dwID, CAMERA_MASK_VIDEO);
     if (pItem == nullptr || pDevice == nullptr)
         return false;
     if (m_pList->currentItem() != pItem) {
@@ -281,7 +397,7 @@ bool CDlgDownloadRecord::SelectCamera(DWORD dwID)
         return true;
     }
     m_dwWaitingID = dwID;
-    GetDeviceManager()->GetRecordInfo(pDevice);
+    m_pDevices->GetRecordInfo(pDevice);
     m_pTimerRecordInfo->start();
     m_pTimerHeartbeat->start();
     return true;
@@ -296,7 +412,7 @@ void CDlgDownloadRecord::SetRange(DWORD dwStart, DWORD dwEnd)
 void CDlgDownloadRecord::OnTimerHeartbeat()
 {
     DeviceInfo* pDevice =
-        m_dwWaitingID != 0 ? GetDeviceManager()->GetDevice(m_dwWaitingID, CAMERA_MASK_VIDEO) : nullptr;
+        m_dwWaitingID != 0 ? m_pDevices->GetDevice(m_dwWaitingID, CAMERA_MASK_VIDEO) : nullptr;
     if (pDevice == nullptr) {
         m_pTimerHeartbeat->stop();
         return;
@@ -311,7 +427,7 @@ void CDlgDownloadRecord::OnTimerHeartbeat()
             SetRange(pDevice->dwRecordTimeStart, pDevice->dwRecordTimeEnd);
         return;
     }
-    GetDeviceManager()->GetRecordInfo(pDevice);
+    m_pDevices->GetRecordInfo(pDevice);
 }
 
 void CDlgDownloadRecord::OnTimerRecordInfo()
@@ -332,7 +448,7 @@ void CDlgDownloadRecord::OnTimerProgress()
     for (int i = 0; i < m_pList->topLevelItemCount(); ++i) {
         QTreeWidgetItem* pItem = m_pList->topLevelItem(i);
         if (const DeviceInfo* pDevice =
-                GetDeviceManager()->GetDevice(pItem->data(0, ROLE_ID).toUInt(), CAMERA_MASK_VIDEO))
+                m_pDevices->GetDevice(pItem->data(0, ROLE_ID).toUInt(), CAMERA_MASK_VIDEO))
             ShowRow(pItem, *pDevice);
     }
     FitColumns();
@@ -374,11 +490,10 @@ void CDlgDownloadRecord::OnBtnDownload()
         ShowMainMessage(MainText(IDS_MSG_CAMERANORESPOND), this);
         return;
     }
-    // The card is busy with another viewer's playback when the camera last said so.
-    if (pDevice->dwCameraVideoStatus == 4) {
-        ShowMainMessage(MainText(IDS_HINT_OTHERSEESDCARD), this);
-        return;
-    }
+    // A card taken by another viewer's playback (video status 4) is not refused here: as in the
+    // playback list, a status the camera gave an earlier request may be stale, and the camera's
+    // answer to this download's own start says it again if it still holds (the main window then
+    // reports it and ends the download).
     if (pDownloads->IsDownloading(pDevice->GetID()))
         return;
     const DWORD dwStart = static_cast<DWORD>(m_pStart->dateTime().toSecsSinceEpoch());
@@ -399,13 +514,15 @@ void CDlgDownloadRecord::OnBtnDownload()
     // as a double click in a camera list does.
     if (!EnsureDevicePassword(*pDevice, this))
         return;
+    // The download's start of video carries the token, as a live view's does (the device
+    // manager makes it there): a camera never opened in a list had none and answered with a
+    // wrong password.
+    MakeToken(pDevice->stPassword);
     VLOG(3, "CDlgDownloadRecord::OnBtnDownload: id:%u, %u - %u", pDevice->GetID(), dwStart, dwEnd);
     pDevice->dwDownloadStart = dwStart;
     pDevice->dwDownloadEnd = dwEnd;
     // The start of video with the download flag sends the card's frames to the download port.
-    GetDeviceManager()->GetRecordInfo(pDevice);
-    m_mapStarted[pDevice->GetID()] = NowMs();
-    m_mapEnded.erase(pDevice->GetID());
+    m_pDevices->GetRecordInfo(pDevice);
     if (!pDownloads->Download(pDevice->GetID()))
         ShowMainMessage(MainText(IDS_DOWNLOAD_SUCCESS), this); // the range is on disk already
     OnTimerProgress();
@@ -414,17 +531,28 @@ void CDlgDownloadRecord::OnBtnDownload()
 void CDlgDownloadRecord::OnBtnStop()
 {
     DeviceInfo* pDevice = SelectedDevice();
-    if (pDevice == nullptr || m_mapStarted.count(pDevice->GetID()) == 0) {
+    const DownloadRun* pRun = pDevice != nullptr ? RunOf(pDevice->GetID()) : nullptr;
+    const bool bRunning = pDevice != nullptr && Downloads()->IsDownloading(pDevice->GetID());
+    if (!bRunning && pRun == nullptr) {
         ShowMainMessage(MainText(IDS_SELECT_NOTDOWNLOAD_CAMERA), this);
         return;
     }
     if (!Confirm(MainText(IDS_MSG_STOP)))
         return;
     if (!Downloads()->IsDownloading(pDevice->GetID())) {
-        ShowMainMessage(MainText(IDS_DOWNLOAD_SUCCESS), this);
+        // It ended meanwhile: say how.
+        const QString strFailure = FailureMessage(*pDevice);
+        if (!strFailure.isEmpty())
+            ShowMainMessage(strFailure, this);
+        else
+            ShowMainMessage(MainText(pRun == nullptr || pRun->enState == DownloadRun::State::COMPLETED
+                                         ? IDS_DOWNLOAD_SUCCESS
+                                         : IDS_STOP_SUCCESS),
+                            this);
         return;
     }
     Downloads()->CancelDownload(pDevice->GetID());
+    OnTimerProgress();
     ShowMainMessage(MainText(IDS_STOP_SUCCESS), this);
 }
 
@@ -437,6 +565,7 @@ void CDlgDownloadRecord::OnBtnStopAll()
     if (!Confirm(MainText(IDS_MSG_STOPALL)))
         return;
     Downloads()->CancelAllDownload();
+    OnTimerProgress();
     ShowMainMessage(MainText(IDS_STOP_SUCCESS), this);
 }
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class IDeviceManager;
 class QDateTimeEdit;
 class QPushButton;
 class QTimer;
@@ -31,9 +32,13 @@ public:
         COL_COUNT
     };
 
-    explicit CDlgDownloadRecord(QWidget* pParent = nullptr);
+    // pDevices: null for the process-wide device manager. The downloads are the registered
+    // download manager's: the dialog keeps none of its own, so that reopened it shows the ones
+    // still running and how the others ended.
+    explicit CDlgDownloadRecord(QWidget* pParent = nullptr, IDeviceManager* pDevices = nullptr);
 
-    // Rebuilds the rows from the cameras that have a card.
+    // Rebuilds the rows from the cameras that have a card (a recorder's channels with the
+    // recorder's name) and those with a download.
     void FillList();
     // Chooses a camera row and asks for its recording time range.
     bool SelectCamera(DWORD dwID);
@@ -49,6 +54,10 @@ public:
     QDateTimeEdit* GetEndField() const { return m_pEnd; }
     QString GetCellText(DWORD dwID, int nColumn) const;
 
+    // What the user is told about the device's last download when it stopped on a failure
+    // (its name, the reason and the folder); empty when it did not.
+    static QString FailureMessage(const DeviceInfo& device);
+
 private:
     DeviceInfo* SelectedDevice() const;
     QTreeWidgetItem* FindRow(DWORD dwID) const;
@@ -59,6 +68,8 @@ private:
     // Widens the dialog (up to the screen) until every column shows whole.
     void FitColumns();
     bool Confirm(const QString& strText);
+    // The name a row shows: a channel's with its recorder's in front.
+    QString RowName(const DeviceInfo& device) const;
 
     QTreeWidget* m_pList;
     QDateTimeEdit* m_pStart;
@@ -70,9 +81,6 @@ private:
     QTimer* m_pTimerRecordInfo; // TR_GETRECORDINFO
     QTimer* m_pTimerHeartbeat;  // TR_RECORDINFO_HEARTBEAT
     QTimer* m_pTimerProgress;   // TR_DOWNLOAD_PROGRESS
+    IDeviceManager* m_pDevices;
     DWORD m_dwWaitingID = 0;
-    // Tick count of each running download's start, by camera id.
-    std::map<DWORD, qint64> m_mapStarted;
-    // Tick count at which a started download was first seen ended: its time stops there.
-    std::map<DWORD, qint64> m_mapEnded;
 };

@@ -341,14 +341,19 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         }
         m_pShortcutPane->ResetAudio();
         break;
-    case DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH:
+    case DWORD_NOTIFYID_RECORD_DOWNLOAD_FINISH: {
         FATAL_CHECK(pDevice != nullptr);
         if (IDownloadRecordManager* pDownloads = GetDownloadRecordManager())
             pDownloads->CancelDownload(pDevice->GetID());
-        ShowMainMessage(
-            MainTextWithName(IDS_CAMERA_DOWNLOAD_FINISH, QString::fromStdU16String(pDevice->GetName())),
-            this);
+        // A download that stopped on a full disk or a folder it cannot write ends here too: it
+        // is reported as what it is, with the reason.
+        const QString strFailure = CDlgDownloadRecord::FailureMessage(*pDevice);
+        ShowMainMessage(strFailure.isEmpty() ? MainTextWithName(IDS_CAMERA_DOWNLOAD_FINISH,
+                                                                QString::fromStdU16String(pDevice->GetName()))
+                                             : strFailure,
+                        this);
         break;
+    }
     default:
         break;
     }
