@@ -98,7 +98,7 @@ saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:r
 # wait for the stream (and for its switch) rather than for a fixed time.
 # Beside a PulseAudio server of its own: with the pane's speaker on, the camera's tone is
 # recorded from the null sink's monitor.
-"$(dirname "$0")/with-pulse.sh" xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
+"$(dirname "$0")/with-pulse.sh" xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1280x800x24" bash -c '
   work=$1 sim=$2
   media() { "$sim" --send "$work/ctl" media VL0003; }
   until_media() { for _ in $(seq 150); do media | jq -e "$1" >/dev/null && return; sleep 0.2; done; }
