@@ -402,7 +402,7 @@ private:
                 return false;
             float* pOut = reinterpret_cast<float*>(m_pFrame->data[0]);
             for (std::size_t i = 0; i < nFrame; ++i)
-                pOut[i] = i < n ? m_vecPending[nUsed + i] / 32768.0f : 0.0f;
+                pOut[i] = i < n ? static_cast<float>(m_vecPending[nUsed + i]) / 32768.0f : 0.0f;
             m_pFrame->nb_samples = bFlush ? static_cast<int>(n) : static_cast<int>(nFrame);
             m_pFrame->pts = m_llEncoded;
             m_llEncoded += static_cast<long long>(n);

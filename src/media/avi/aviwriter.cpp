@@ -253,7 +253,7 @@ bool AVIWriter::Truncate()
 {
     if (m_pFile == nullptr)
         return false;
-    const long long llLength = static_cast<long long>(HEADER_LEN + m_mark.ullMovieBytes);
+    const off_t llLength = static_cast<off_t>(HEADER_LEN) + static_cast<off_t>(m_mark.ullMovieBytes);
     if (std::fflush(m_pFile) != 0 || ::ftruncate(::fileno(m_pFile), llLength) != 0 ||
         std::fseek(m_pFile, llLength, SEEK_SET) != 0) {
         m_bWriteError = true;
