@@ -212,8 +212,8 @@ int CAVIProcess::CheckFrameStart(const BYTE* pPayload, DWORD dwPayloadLen, WORD 
                                  BYTE bySubSequence, std::int64_t llTime, bool& bPrefix)
 {
     bPrefix = false;
-    // Only a segment marked as starting with a codec header is read for the picture size
-    // (Part 5.4); the key picture is found in the data for frames that carry no header.
+    // Only a segment marked as starting with a codec header is read for the picture size; the
+    // key picture is found in the data for frames that carry no header.
     std::uint32_t uWidth = 0;
     std::uint32_t uHeight = 0;
     const bool bSize =
