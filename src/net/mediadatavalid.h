@@ -38,6 +38,9 @@ public:
 
     // Set while the sockets have found no media needed and flushed what they held.
     BOOL bMediaIdle = 0;
+    // A viewer that shows pictures wants key frames that lost segments rather than none (the
+    // decoder conceals the gaps); savers and downloads never get them.
+    bool bDamagedKeyFrames = false;
 
 private:
     IMediaDataSource* m_pSource = nullptr;

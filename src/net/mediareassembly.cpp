@@ -17,12 +17,25 @@
 namespace {
 
 std::atomic<DWORD> g_dwLastFrameAssembleUs{0};
+std::atomic<bool> g_bLastFrameDamaged{false};
+
+// A frame whose own header (at its start) says it begins with codec headers: a key frame.
+bool StartsKeyFrame(const BYTE* pFirst)
+{
+    const BYTE byType = (pFirst[0] & 0xF1) | 1;
+    return (byType == 0x11 || byType == 0x31 || byType == 0x51 || byType == 0x61) && pFirst[1] == 0;
+}
 
 } // namespace
 
 DWORD GetLastFrameAssembleUs()
 {
     return g_dwLastFrameAssembleUs.load(std::memory_order_relaxed);
+}
+
+bool IsLastFrameDamaged()
+{
+    return g_bLastFrameDamaged.load(std::memory_order_relaxed);
 }
 
 // --- CSpacePool ---
@@ -459,7 +472,7 @@ DWORD LINKITEM::CompleteLength(const Slot& slot, bool* pbInPlace) const
     return slot.dwFinalOffset + slot.nFinalLen;
 }
 
-void LINKITEM::CollectReady()
+void LINKITEM::CollectReady(bool bGiveUpKeys)
 {
     vecReady.clear();
     bReadyStale = false;
@@ -467,6 +480,23 @@ void LINKITEM::CollectReady()
         const Slot& slot = vecSlots[i];
         if (slot.nCompleteLen != 0)
             vecReady.push_back({static_cast<WORD>(slot.usSequence), i, slot.nCompleteLen, slot.bInPlace});
+    }
+    // A key frame is given up only behind a later frame that completed: the link is alive, and
+    // what the key frame still lacks is lost rather than late.
+    if (bGiveUpKeys && nBusySlots > nCompleteSlots && !vecReady.empty()) {
+        const std::size_t nComplete = vecReady.size();
+        for (int i = 0; i < SLOT_COUNT; ++i) {
+            const Slot& slot = vecSlots[i];
+            const DWORD nLen = GivenUpLength(slot, dwLastTick);
+            if (nLen == 0)
+                continue;
+            const auto usSequence = static_cast<WORD>(slot.usSequence);
+            const bool bBehind = std::any_of(vecReady.begin(), vecReady.begin() + nComplete, [&](const Ready& r) {
+                return static_cast<std::int16_t>(r.usAge - usSequence) > 0;
+            });
+            if (bBehind)
+                vecReady.push_back({usSequence, i, nLen, false, true});
+        }
     }
     if (vecReady.size() < 2)
         return;
@@ -483,6 +513,29 @@ void LINKITEM::CollectReady()
     std::sort(vecReady.begin(), vecReady.end(), [](const Ready& a, const Ready& b) {
         return a.usAge != b.usAge ? a.usAge > b.usAge : a.nSlot > b.nSlot;
     });
+}
+
+DWORD LINKITEM::GivenUpLength(const Slot& slot, DWORD dwNow) const
+{
+    if (slot.IsEmpty() || slot.nCompleteLen != 0 || slot.bSingle || slot.vecSegments.front().first != 0 ||
+        dwNow - slot.dwTick <= GIVE_UP_MS || !StartsKeyFrame(slot.vecSegments.front().second))
+        return 0;
+    const DWORD dwLast = slot.vecSegments.back().first;
+    if (slot.nFinalLen == 0)
+        return dwLast + CSpacePool::BLOCK_SIZE;
+    // Segments past the final one: two frames under one number, nothing to show.
+    return dwLast == slot.dwFinalOffset ? slot.dwFinalOffset + slot.nFinalLen : 0;
+}
+
+void LINKITEM::AssembleDamaged(const Slot& slot, BYTE* pBuf, DWORD nLen) const
+{
+    std::memset(pBuf, 0, nLen);
+    for (const auto& [dwOffset, pBlock] : slot.vecSegments) {
+        const DWORD nSegLen =
+            slot.nFinalLen != 0 && dwOffset == slot.dwFinalOffset ? slot.nFinalLen : CSpacePool::BLOCK_SIZE;
+        if (dwOffset + nSegLen <= nLen)
+            std::memcpy(pBuf + dwOffset, pBlock, nSegLen);
+    }
 }
 
 void LINKITEM::Assemble(const Slot& slot, BYTE* pBuf) const
@@ -684,11 +737,12 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
         if (link.nCompleteSlots == 0)
             continue;
         if (link.bReadyStale)
-            link.CollectReady();
+            link.CollectReady(Valid().bDamagedKeyFrames);
         if (link.vecReady.empty())
             continue;
         DWORD nFrameLen = 0;
         BYTE* pFrame = pFrameBuf;
+        bool bDamaged = false;
         while (!link.vecReady.empty()) {
             const LINKITEM::Ready ready = link.vecReady.back();
             link.vecReady.pop_back();
@@ -701,7 +755,13 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
             // The blocks go back to the pool at once; nothing takes them before the next
             // read, by when the caller is done with the frame.
             m_dwFrameAssembleUs = slot.dwAssembleUs;
-            if (ready.bInPlace && ppFrame != nullptr) {
+            if (ready.bDamaged) {
+                link.AssembleDamaged(slot, pFrameBuf, ready.nLen);
+                bDamaged = true;
+                ++m_dwDamagedFrames;
+                DebugTrace(2, "Assemble: key frame given up with %d segments, Sequence=%d, handed out damaged",
+                           static_cast<int>(slot.vecSegments.size()), static_cast<int>(slot.usSequence));
+            } else if (ready.bInPlace && ppFrame != nullptr) {
                 pFrame = slot.vecSegments.front().second;
                 ++m_dwInPlaceFrames;
             } else {
@@ -718,7 +778,9 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
             *pdwIP = static_cast<DWORD>(qwKey >> 16);
             *pusPort = static_cast<WORD>(qwKey & 0xFFFF);
             m_pFrame = pFrame;
+            m_bFrameDamaged = bDamaged;
             g_dwLastFrameAssembleUs.store(m_dwFrameAssembleUs, std::memory_order_relaxed);
+            g_bLastFrameDamaged.store(bDamaged, std::memory_order_relaxed);
             if (ppFrame != nullptr)
                 *ppFrame = pFrame;
             // The senders before this one hold no complete frame: the next call need only look

@@ -99,6 +99,11 @@ struct LINKITEM {
     // continue a frame in order are counted with its next other segment, at most one frame
     // beyond it).
     static constexpr int MAX_HELD_BLOCKS = 3 * 800;
+    // A key frame that lost a segment is handed out damaged (its gaps zero-filled) once nothing
+    // of it has come for this long while a later frame completed: a viewer would otherwise wait
+    // for a key frame that arrives whole, which on a lossy link takes many seconds at high bit
+    // rates. Longer than a reordered segment is held up, so reordering alone damages nothing.
+    static constexpr DWORD GIVE_UP_MS = 200;
 
     struct Slot {
         DWORD usSequence = 0;
@@ -161,6 +166,11 @@ struct LINKITEM {
     bool AllHeldComplete() const { return nCompleteSlots > 0 && nCompleteSlots == nBusySlots; }
     // Copies a complete slot's frame to pBuf (which holds at least its length).
     void Assemble(const Slot& slot, BYTE* pBuf) const;
+    // A given-up key frame: its length up to the last byte received (the whole frame when its
+    // final segment came), 0 when the slot holds no such frame at dwNow.
+    DWORD GivenUpLength(const Slot& slot, DWORD dwNow) const;
+    // Copies what a given-up key frame has to pBuf, zeros where segments are missing.
+    void AssembleDamaged(const Slot& slot, BYTE* pBuf, DWORD nLen) const;
     void Flush(Slot& slot);
     void FlushAll();
     // The link as a new sender's: nothing held, nothing pending.
@@ -198,10 +208,12 @@ struct LINKITEM {
         int nSlot;
         DWORD nLen;
         bool bInPlace;
+        bool bDamaged = false;
     };
     std::vector<Ready> vecReady;
     bool bReadyStale = false;
-    void CollectReady();
+    // bGiveUpKeys: given-up key frames join the complete ones (GIVE_UP_MS).
+    void CollectReady(bool bGiveUpKeys = false);
 
 private:
     int FindFreeOrReclaim(DWORD usSequence, DWORD dwNow);
@@ -221,6 +233,8 @@ private:
 // The gathering time (as CMediaReassembler::GetFrameAssembleUs) of the frame some socket handed
 // out last: a receiver called while that frame is delivered finds its own there.
 DWORD GetLastFrameAssembleUs();
+// Whether the frame some socket handed out last is a damaged key frame (IsFrameDamaged).
+bool IsLastFrameDamaged();
 
 class CMediaReassembler {
 public:
@@ -308,6 +322,10 @@ public:
     // Microseconds from the first segment of the frame the last Assemble handed out to the
     // datagram that completed it (0 for a frame in one datagram).
     DWORD GetFrameAssembleUs() const { return m_dwFrameAssembleUs; }
+    // The frame the last Assemble handed out is a key frame with missing segments, zero-filled
+    // there; only while the media-data filter asks for them (CMediaDataValid::bDamagedKeyFrames).
+    bool IsFrameDamaged() const { return m_bFrameDamaged; }
+    DWORD GetDamagedFrames() const { return m_dwDamagedFrames; }
 
     const CSpacePool& GetPool() const { return m_pool; }
     std::size_t GetSenderCount() const { return m_mapLinks.size(); }
@@ -359,6 +377,8 @@ private:
     DWORD m_dwDroppedFrames = 0;
     DWORD m_dwInPlaceFrames = 0;
     DWORD m_dwCopiedFrames = 0;
+    DWORD m_dwDamagedFrames = 0;
+    bool m_bFrameDamaged = false;
     BYTE* m_pReadBlock = nullptr;
     bool m_bFrameReady = false;
     bool m_bHandingOut = false;

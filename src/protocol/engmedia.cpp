@@ -1,6 +1,7 @@
 #include "protocol/engmedia.h"
 
 #include "core/log.h"
+#include "net/mediareassembly.h"
 #include "protocol/packet.h"
 #include "protocol/videosize.h"
 
@@ -301,6 +302,11 @@ void CEngMedia::ReceiveDownload(BYTE* pData, int nLen)
     VLOG(5, "CEngMedia::ReceiveData: SDDownload");
     if (nLen < static_cast<int>(SD_MIN_DATAGRAM_LEN)) {
         VLOG(5, "CEngMedia::ReceiveData: end } SDDownload nLen < 28");
+        return;
+    }
+    // A recording is written as the camera sent it, never with a viewer's zero-filled gaps.
+    if (IsLastFrameDamaged()) {
+        VLOG(2, "CEngMedia::ReceiveData: end } SDDownload damaged datagram dropped");
         return;
     }
     const DWORD dwID = static_cast<DWORD>(pData[24]) | static_cast<DWORD>(pData[25]) << 8 |

@@ -138,6 +138,7 @@ protected:
                 return out;
             EXPECT_EQ(dwIP, CAMERA_IP);
             out.emplace_back(pFrame, pFrame + n);
+            m_vDamaged.push_back(m_reassembler.IsFrameDamaged());
         }
         return out;
     }
@@ -148,6 +149,7 @@ protected:
     CMediaDataValid m_valid;
     CMediaReassembler m_reassembler;
     Bytes m_frameBuf;
+    std::vector<bool> m_vDamaged; // per frame Drain handed out
 };
 
 // Whatever order, duplication or interleaving the segments of whole frames arrive in, each
@@ -274,6 +276,50 @@ TEST_P(MediaReassembly, FrameWithGapWaitsForMissingSegment)
     EXPECT_TRUE(Drain().empty());
     FeedAll({laterCut[0], laterCut[1], laterCut[3]});
     EXPECT_EQ(Drain(), std::vector<Bytes>{later});
+}
+
+// A key frame that lost a segment comes out zero-filled there, before the later frames, once
+// it has waited long enough behind a later complete one; only for a viewer that asks, and never
+// a frame without codec headers.
+TEST_P(MediaReassembly, KeyFrameThatLostASegmentIsHandedOutDamagedForAViewer)
+{
+    for (const bool bViewer : {true, false}) {
+        SCOPED_TRACE(bViewer ? "viewer" : "no viewer");
+        m_valid.bDamagedKeyFrames = bViewer;
+        const WORD usBase = bViewer ? 100 : 200;
+        Bytes key = MakeFrame(4 * 1280 - 100, CAMERA_ID, 5);
+        key[1] = 0; // begins with codec headers
+        Bytes partial = MakeFrame(3 * 1280, CAMERA_ID, 6);
+        partial[1] = 1;
+        auto next = [&](WORD usSeq) {
+            Bytes p = MakeFrame(900, CAMERA_ID, usSeq);
+            p[1] = 1;
+            return p;
+        };
+        const std::vector<Bytes> keyCut = Cut(key, usBase);
+        const std::vector<Bytes> partialCut = Cut(partial, static_cast<WORD>(usBase + 1));
+        FeedAll({keyCut[0], keyCut[1], keyCut[3], partialCut[0], partialCut[2]});
+        Advance(40);
+        const Bytes p2 = next(static_cast<WORD>(usBase + 2));
+        Feed(Cut(p2, static_cast<WORD>(usBase + 2))[0]);
+        // A missing segment may still be on its way.
+        EXPECT_EQ(Drain(), std::vector<Bytes>{p2});
+        Advance(LINKITEM::GIVE_UP_MS + 10);
+        const Bytes p3 = next(static_cast<WORD>(usBase + 3));
+        Feed(Cut(p3, static_cast<WORD>(usBase + 3))[0]);
+        m_vDamaged.clear();
+        std::fill(m_frameBuf.begin(), m_frameBuf.end(), 0xAA); // what an earlier frame left there
+        const std::vector<Bytes> out = Drain();
+        if (!bViewer) {
+            EXPECT_EQ(out, std::vector<Bytes>{p3});
+            continue;
+        }
+        Bytes damaged = key;
+        std::fill(damaged.begin() + 2 * 1280, damaged.begin() + 3 * 1280, 0);
+        EXPECT_EQ(out, (std::vector<Bytes>{damaged, p3}));
+        EXPECT_EQ(m_vDamaged, (std::vector<bool>{true, false}));
+        EXPECT_EQ(m_reassembler.GetDamagedFrames(), 1u);
+    }
 }
 
 // Frames that cannot be assembled soundly never come out; the rest of the sender's traffic

@@ -104,6 +104,8 @@ void CVideoPaneLogic::Attach()
         pEngine->Init(this, &PaneMediaSink);
     else
         pEngine->SetMediaSink(this, &PaneMediaSink);
+    // A picture with concealed gaps beats none while a key frame never arrives whole.
+    GetMediaDataValid().bDamagedKeyFrames = true;
     m_hooks.pAudio->SetCaptureCallback([this](const BYTE* pData, int nLen) { SendAudioData(pData, nLen); });
     static const bool s_bRegistered = RegisterWindowClass(kFlushClass, &FlushWndProc);
     (void)s_bRegistered;
@@ -120,8 +122,10 @@ void CVideoPaneLogic::Detach()
     for (DWORD dwID : kPaneCommands)
         GetNotifyManager()->RemoveNotify(dwID, this);
     CEngMedia* pEngine = CEngMedia::GetInstance();
-    if (pEngine->GetContext() == this)
+    if (pEngine->GetContext() == this) {
         pEngine->SetMediaSink(nullptr, nullptr);
+        GetMediaDataValid().bDamagedKeyFrames = false;
+    }
     if (m_hFlushWnd != nullptr)
         DestroyWindow(m_hFlushWnd);
     m_hFlushWnd = nullptr;
@@ -214,10 +218,19 @@ void CVideoPaneLogic::FlushQueuedFrames()
     for (QueuedFrame& queued : vFrames) {
         queued.frame.pData = queued.vData.data();
         const std::uint64_t qwLate = m_orderer.GetCounters().qwLate;
-        if (!m_orderer.Push(queued.frame, dwNow, queued.tArrival, queued.dwGatherUs) &&
-            m_orderer.GetCounters().qwLate != qwLate)
+        if (m_orderer.Push(queued.frame, dwNow, queued.tArrival, queued.dwGatherUs))
+            continue;
+        if (m_orderer.GetCounters().qwLate != qwLate)
             VLOG(3, "FlushQueuedFrames: frame %u came after its wait of %u ms", queued.frame.usSequence,
                  static_cast<unsigned>(m_orderer.WaitMs()));
+        // A key frame behind the frames already handed on (late, or older than the first one seen)
+        // while nothing has been shown: those frames were not decodable without it anyway.
+        if (!m_bKeyFed && queued.frame.nCodec != MEDIA_CODEC_AUDIO && queued.frame.bySubSequence == 0) {
+            m_bSequenceFree = true;
+            m_tArrival = queued.tArrival;
+            m_dwGatherUs = queued.dwGatherUs;
+            OnMediaFrame(queued.frame);
+        }
     }
     ReleaseOrderedFrames();
 }
@@ -274,6 +287,8 @@ int CVideoPaneLogic::FeedVideoData(const MediaFrame& frame)
     }
     ++m_counters.qwReceived;
     m_counters.qwGatherUs += m_dwGatherUs;
+    if (frame.bySubSequence == 0)
+        m_bKeyFed = true;
     // One line per frame at level 4, its codec data's CRC-32 comparable with the camera's.
     VLOG(4, "FeedVideoData: id:%u, seq:%u, es_size:%u, es_crc:%08lx", static_cast<unsigned>(frame.ulCameraID),
          frame.usSequence, static_cast<unsigned>(frame.nLen - EsOffset(frame)),
@@ -360,6 +375,7 @@ void CVideoPaneLogic::ShowDevice(DeviceInfo* pDevice)
     m_usLastSequence = 0;
     m_byLastSubSequence = 0;
     m_bSequenceFree = true;
+    m_bKeyFed = false;
     m_orderer.Reset();
     m_pPresenter = m_pView != nullptr ? m_pView->CreateVideoWindow() : nullptr;
     m_pSession = m_hooks.fnMakeSession(m_pPresenter);
@@ -453,6 +469,7 @@ void CVideoPaneLogic::ResetSequence()
     m_usLastSequence = 0;
     m_byLastSubSequence = 0;
     m_bSequenceFree = true;
+    m_bKeyFed = false;
     m_orderer.Reset();
 }
 

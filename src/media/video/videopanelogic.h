@@ -139,6 +139,9 @@ private:
     // Nothing accepted since the device was shown or the filter reset: the next frame is taken
     // whatever its number (a camera's numbers may start anywhere on the circle).
     bool m_bSequenceFree = true;
+    // A key frame went to the session since then: until one has, a key frame that comes after
+    // its wait (a damaged one given up late by the socket layer) is still the way to a picture.
+    bool m_bKeyFed = false;
 
     struct QueuedFrame {
         MediaFrame frame;
