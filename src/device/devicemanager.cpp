@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
+#include <utility>
 
 namespace {
 
@@ -42,6 +45,34 @@ DWORD ReadNetworkWord(const BYTE* pData, int nIndex)
 BYTE ByteOf(DWORD dwWord, int nShift)
 {
     return static_cast<BYTE>(dwWord >> nShift);
+}
+
+// Where a sensor setting read's reply carries each setting: the word (0: the reply's second)
+// and the shift of the setting's byte in it.
+struct SensorByte {
+    BYTE DeviceInfo::*pField;
+    int nWord;
+    int nShift;
+};
+constexpr SensorByte kSensor9900Bytes[] = {{&DeviceInfo::bT9QK, 0, 8},
+                                           {&DeviceInfo::bT9QL, 0, 16},
+                                           {&DeviceInfo::bT9QM, 0, 24},
+                                           {&DeviceInfo::bT9QN, 1, 0}};
+constexpr SensorByte kSensor9P031Bytes[] = {
+    {&DeviceInfo::bT9QXMode, 0, 8},      {&DeviceInfo::bT9QXFreq, 0, 16},
+    {&DeviceInfo::bT9QXVertical, 0, 24}, {&DeviceInfo::bT9QXHorizontal, 1, 0},
+    {&DeviceInfo::bT9QXSharpness, 1, 8}, {&DeviceInfo::bT9QXTargetY, 2, 0}};
+
+// Stores a sensor setting read's reply (five words in network byte order). Only the answer to
+// our own read echoes the value it carried; any other stores nothing and returns false.
+template <std::size_t N>
+bool StoreSensorRead(DeviceInfo& device, const BYTE* pData, const SensorByte (&aBytes)[N])
+{
+    if (ByteOf(ReadNetworkWord(pData, 1), 0) != SENSOR_READ_VALUE)
+        return false;
+    for (const SensorByte& setting : aBytes)
+        device.*setting.pField = ByteOf(ReadNetworkWord(pData, 1 + setting.nWord), setting.nShift);
+    return true;
 }
 
 template <typename T> const T* RecordOf(LPARAM lParam)
@@ -148,7 +179,185 @@ constexpr ReplyRoute kReplyRoutes[] = {
     {DM_MSG_RECORD_TIME_RANGE, DeviceEngine::RecordTime, 4},
 };
 
+// Where a regular reply carries what it stores, and how it names its camera.
+enum class ReplyKey : BYTE {
+    IdInRecord,      // lParam: the record, which holds the camera's id
+    SerialInRecord,  // lParam: the record, which holds the camera's serial
+    IdInWParam,      // lParam: the record; wParam: the camera's id
+    IdInLParam,      // wParam: the record; lParam: the camera's id
+    ValueIdInLParam, // wParam: a value; lParam: the camera's id
+};
+
+// A regular reply as read from its two parameters.
+struct ReplyView {
+    const void* pRecord; // null for a value
+    WPARAM wValue;
+    DWORD dwID;
+    const char* pszSerial; // set: the camera is looked up by serial
+};
+
+template <ReplyKey enKey, typename Record> ReplyView ViewReply(WPARAM wParam, LPARAM lParam)
+{
+    if constexpr (enKey == ReplyKey::ValueIdInLParam) {
+        return {nullptr, wParam, static_cast<DWORD>(lParam), nullptr};
+    } else if constexpr (enKey == ReplyKey::IdInLParam) {
+        return {RecordOf<Record>(static_cast<LPARAM>(wParam)), 0, static_cast<DWORD>(lParam), nullptr};
+    } else {
+        const Record* pRecord = RecordOf<Record>(lParam);
+        if constexpr (enKey == ReplyKey::IdInRecord)
+            return {pRecord, 0, pRecord->dwID, nullptr};
+        else if constexpr (enKey == ReplyKey::SerialInRecord)
+            return {pRecord, 0, 0, pRecord->szSerial};
+        else
+            return {pRecord, 0, static_cast<DWORD>(wParam), nullptr};
+    }
+}
+
+template <auto pColumn>
+using ColumnOf = std::remove_reference_t<decltype(std::declval<DeviceInfo&>().*pColumn)>;
+
+// The record stored whole.
+template <auto pColumn> void CopyTo(DeviceInfo& device, const ColumnOf<pColumn>& record)
+{
+    device.*pColumn = record;
+}
+
+// The engine's own record, kept by pointer: it lives as long as the engine.
+template <auto pColumn>
+void PointTo(DeviceInfo& device, const std::remove_pointer_t<ColumnOf<pColumn>>& record)
+{
+    device.*pColumn = &record;
+}
+
+void StoreVolume(DeviceInfo& device, const VolumeInfo& info)
+{
+    MicrophoneInfo& mic = device.stMicrophone;
+    mic.dwID = info.dwID;
+    mic.bMicrophoneType = info.bMicrophoneType;
+    mic.bVolMicrophone = std::min(info.bVolMicrophone, MAX_MICROPHONE_VOLUME);
+    mic.bVolSpeaker = info.bVolSpeaker;
+    mic.bMicEnable = info.bMicEnable;
+    mic.bSpkEnable = info.bSpkEnable;
+    mic.PrintInfo();
+}
+
+void StoreVersion(DeviceInfo& device, const VersionInfo& info)
+{
+    // The camera's field need not end in zero; the record's text always does.
+    std::memset(device.szVersion, 0, sizeof(device.szVersion));
+    std::memcpy(device.szVersion, info.szVersion,
+                std::min(sizeof(device.szVersion) - 1, sizeof(info.szVersion)));
+}
+
+void StoreScanning(DeviceInfo& device, WPARAM wState)
+{
+    device.bScanning = wState != 0;
+}
+
+void StoreTimeFormat(DeviceInfo& device, WPARAM wFormat)
+{
+    device.bTimeFormat = static_cast<BYTE>(wFormat);
+}
+
+// The record type a store function takes; void for a value.
+template <typename Store> struct StoredRecord;
+template <typename Record> struct StoredRecord<void (*)(DeviceInfo&, const Record&)> {
+    using Type = Record;
+};
+template <> struct StoredRecord<void (*)(DeviceInfo&, WPARAM)> {
+    using Type = void;
+};
+
+template <auto pfnStore> void StoreReply(DeviceInfo& device, const ReplyView& view)
+{
+    using Record = typename StoredRecord<decltype(pfnStore)>::Type;
+    if constexpr (std::is_void_v<Record>)
+        pfnStore(device, view.wValue);
+    else
+        pfnStore(device, *static_cast<const Record*>(view.pRecord));
+}
+
 } // namespace
+
+struct GroupReply {
+    UINT uMsg;
+    const char* pszHandler; // names the reply in the log
+    DWORD dwMask;           // the kinds of device it may be for
+    ReplyView (*pfnView)(WPARAM wParam, LPARAM lParam);
+    void (*pfnStore)(DeviceInfo& device, const ReplyView& view);
+    BYTE DeviceQueryBlock::*pFlag;
+    DWORD dwNotifyID; // raised with the device when it is the selected one; 0: none
+};
+
+namespace {
+
+template <ReplyKey enKey, auto pfnStore>
+constexpr GroupReply Row(UINT uMsg, const char* pszHandler, DWORD dwMask, BYTE DeviceQueryBlock::*pFlag,
+                         DWORD dwNotifyID = 0)
+{
+    using Record = typename StoredRecord<decltype(pfnStore)>::Type;
+    static_assert(std::is_void_v<Record> == (enKey == ReplyKey::ValueIdInLParam));
+    return {uMsg, pszHandler, dwMask, &ViewReply<enKey, Record>, &StoreReply<pfnStore>, pFlag, dwNotifyID};
+}
+
+// The regular replies: each is stored into the record of the camera it names, sets its query
+// flag and, for the selected camera, raises its notification.
+constexpr GroupReply kGroupReplies[] = {
+    Row<ReplyKey::IdInRecord, &StoreVolume>(DM_MSG_GET_VOLUME, "OnCmdGetVolume", CAMERA_MASK_TOP,
+                                            &DeviceQueryBlock::bCmdGetVolume),
+    Row<ReplyKey::IdInWParam, &StoreVersion>(DM_MSG_VERSION, "OnCmdGetVersion", CAMERA_MASK_TOP,
+                                             &DeviceQueryBlock::bCmdGetVersion,
+                                             DWORD_NOTIFYID_CAMERA_VERSION),
+    Row<ReplyKey::SerialInRecord, &CopyTo<&DeviceInfo::stDServer>>(
+        DM_MSG_DSERVER, "OnCmdGetDServerIP", CAMERA_MASK_TOP, &DeviceQueryBlock::bCmdGetDServerIP,
+        DWORD_NOTIFYID_CAMERA_DSERVER_IP),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stUpnp>>(DM_MSG_UPNP, "OnCmdGetUpnpState", CAMERA_MASK_TOP,
+                                                            &DeviceQueryBlock::bCmdGetUpnpStatus),
+    Row<ReplyKey::IdInLParam, &PointTo<&DeviceInfo::pPresetInfo>>(
+        DM_MSG_PRESET, "OnCmdGetPreset", CAMERA_MASK_TOP, &DeviceQueryBlock::bCmdGetPreset),
+    // Channels are asked too.
+    Row<ReplyKey::ValueIdInLParam, &StoreScanning>(DM_MSG_AUTOSCAN_STATE, "OnCmdQuaryAutoScan",
+                                                   CAMERA_MASK_ALL, &DeviceQueryBlock::bCmdGetAutoScan),
+    Row<ReplyKey::IdInWParam, &CopyTo<&DeviceInfo::stPort>>(DM_MSG_PORT, "OnCmdGetPort", CAMERA_MASK_TOP,
+                                                            &DeviceQueryBlock::bCmdGetCameraPort),
+    Row<ReplyKey::SerialInRecord, &CopyTo<&DeviceInfo::stNetParam>>(
+        DM_MSG_NETPARAM, "OnCmdGetNetworkParam", CAMERA_MASK_TOP, &DeviceQueryBlock::bCmdGetNetParam,
+        DWORD_NOTIFYID_CAMERA_NETWORK_PARAM),
+    Row<ReplyKey::SerialInRecord, &PointTo<&DeviceInfo::pThreeGRecord>>(
+        DM_MSG_3G_QUERY, "OnCmdGet3GQuery", CAMERA_MASK_TOP, &DeviceQueryBlock::bCmdGet3GQuery,
+        DWORD_NOTIFYID_CAMERA_NETWORK_PARAM),
+    Row<ReplyKey::SerialInRecord, &CopyTo<&DeviceInfo::st3GStatus>>(
+        DM_MSG_3G_STATUS, "OnCmdGet3GStatus", CAMERA_MASK_TOP, &DeviceQueryBlock::bCmdGet3GStatus,
+        DWORD_NOTIFYID_3G_STATUS),
+    Row<ReplyKey::ValueIdInLParam, &StoreTimeFormat>(DM_MSG_TIME_FORMAT, "OnCmdGetTimeFormat",
+                                                     CAMERA_MASK_VIDEO, &DeviceQueryBlock::bCmdGetTimeFormat),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stNtp>>(DM_MSG_NTP, "OnCmdGetNTP", CAMERA_MASK_TOP,
+                                                           &DeviceQueryBlock::bCmdGetNTP),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stMotion>>(
+        DM_MSG_MOTION, "OnCmdGetMotionParam", CAMERA_MASK_VIDEO, &DeviceQueryBlock::bCmdGetMotion),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stSnapshotServer>>(
+        DM_MSG_SNAPSHOT_SERVER, "OnCmdGetSnapshotServer", CAMERA_MASK_VIDEO,
+        &DeviceQueryBlock::bCmdGetSnapshotServer),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stMail>>(DM_MSG_MAIL, "OnCmdGetMail", CAMERA_MASK_VIDEO,
+                                                            &DeviceQueryBlock::bCmdGetMailInfo),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stDo>>(DM_MSG_DO, "OnCmdGetDo", CAMERA_MASK_VIDEO,
+                                                          &DeviceQueryBlock::bCmdGetDoInfo),
+    Row<ReplyKey::IdInLParam, &CopyTo<&DeviceInfo::stAlarmTime>>(
+        DM_MSG_ALARM_TIME, "OnCmdGetAlarmTime", CAMERA_MASK_VIDEO, &DeviceQueryBlock::bCmdGetAlarmTime),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stRecordSD>>(
+        DM_MSG_RECORD_SD, "OnCmdGetRecordInfo", CAMERA_MASK_VIDEO, &DeviceQueryBlock::bCmdGetRecordSD),
+    Row<ReplyKey::IdInWParam, &CopyTo<&DeviceInfo::stSDInfo>>(
+        DM_MSG_SD_INFO, "OnCmdGetSDInfo", CAMERA_MASK_VIDEO, &DeviceQueryBlock::bCmdGetSDInfo),
+    Row<ReplyKey::IdInRecord, &CopyTo<&DeviceInfo::stRecordNas>>(
+        DM_MSG_RECORD_NAS, "OnCmdGetRecordNasInfo", CAMERA_MASK_VIDEO, &DeviceQueryBlock::bCmdGetRecordNas),
+};
+
+} // namespace
+
+template <std::size_t nRow> void CDeviceManager::OnGroupReplyRow(WPARAM wParam, LPARAM lParam)
+{
+    OnGroupReply(kGroupReplies[nRow], wParam, lParam);
+}
 
 void CDeviceManager::RegisterReplies()
 {
@@ -157,39 +366,24 @@ void CDeviceManager::RegisterReplies()
         {DM_MSG_SCAN_FINISH, &CDeviceManager::OnCmdScanFinish},
         {DM_MSG_START_VIDEO, &CDeviceManager::OnCmdStartVideo},
         {DM_MSG_VIDEO_SEQUENCE, &CDeviceManager::OnCmdVideoSequenceChanged},
-        {DM_MSG_GET_VOLUME, &CDeviceManager::OnCmdGetVolume},
         {DM_MSG_SENSOR_CAP, &CDeviceManager::OnCmdGetSensorCap},
-        {DM_MSG_VERSION, &CDeviceManager::OnCmdGetVersion},
-        {DM_MSG_DSERVER, &CDeviceManager::OnCmdGetDServerIP},
-        {DM_MSG_UPNP, &CDeviceManager::OnCmdGetUpnpState},
         {DM_MSG_NETWORK_EXTEND, &CDeviceManager::OnCmdGetNetworkExtend},
-        {DM_MSG_PRESET, &CDeviceManager::OnCmdGetPreset},
-        {DM_MSG_AUTOSCAN_STATE, &CDeviceManager::OnCmdQuaryAutoScan},
         {DM_MSG_AUTOSCAN_SCHEDULE, &CDeviceManager::OnCmdAutoScanSchedule},
         {DM_MSG_SENSOR_9900, &CDeviceManager::OnCmdGetSensor_9900},
         {DM_MSG_SENSOR_9P031, &CDeviceManager::OnCmdGetSensor_9P031},
         {DM_MSG_SENSOR_T9QX, &CDeviceManager::OnCmdGetSensorT9QX},
-        {DM_MSG_PORT, &CDeviceManager::OnCmdGetPort},
-        {DM_MSG_NETPARAM, &CDeviceManager::OnCmdGetNetworkParam},
         {DM_MSG_WIFI, &CDeviceManager::OnCmdGetWifi},
-        {DM_MSG_3G_QUERY, &CDeviceManager::OnCmdGet3GQuery},
-        {DM_MSG_3G_STATUS, &CDeviceManager::OnCmdGet3GStatus},
-        {DM_MSG_TIME_FORMAT, &CDeviceManager::OnCmdGetTimeFormat},
-        {DM_MSG_NTP, &CDeviceManager::OnCmdGetNTP},
-        {DM_MSG_MOTION, &CDeviceManager::OnCmdGetMotionParam},
-        {DM_MSG_SNAPSHOT_SERVER, &CDeviceManager::OnCmdGetSnapshotServer},
-        {DM_MSG_MAIL, &CDeviceManager::OnCmdGetMail},
-        {DM_MSG_DO, &CDeviceManager::OnCmdGetDo},
-        {DM_MSG_ALARM_TIME, &CDeviceManager::OnCmdGetAlarmTime},
-        {DM_MSG_RECORD_SD, &CDeviceManager::OnCmdGetRecordInfo},
-        {DM_MSG_SD_INFO, &CDeviceManager::OnCmdGetSDInfo},
-        {DM_MSG_RECORD_NAS, &CDeviceManager::OnCmdGetRecordNasInfo},
         {DM_MSG_RECORD_DATES, &CDeviceManager::OnCmdRecordNoAction},
         {DM_MSG_RECORD_REPLY_21, &CDeviceManager::OnCmdRecordNoAction},
         {DM_MSG_RECORD_REPLY_23, &CDeviceManager::OnCmdRecordNoAction},
         {DM_MSG_RECORD_FINISH, &CDeviceManager::OnCmdGetRecordFinish},
         {DM_MSG_RECORD_TIME_RANGE, &CDeviceManager::OnCmdGetRecordTimeRange},
     };
+    const auto addRows = [this]<std::size_t... nRow>(std::index_sequence<nRow...>)
+    {
+        ((m_mapHandlers[kGroupReplies[nRow].uMsg] = &CDeviceManager::OnGroupReplyRow<nRow>), ...);
+    };
+    addRows(std::make_index_sequence<std::size(kGroupReplies)>());
     for (const ReplyRoute& route : kReplyRoutes)
         m_pEngines->RegisterResponse(route.enEngine, route.byCode, m_hWnd, route.uMsg);
 }
@@ -867,21 +1061,18 @@ void CDeviceManager::OnCmdVideoSequenceChanged(WPARAM wParam, LPARAM lParam)
         Notify(DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, reinterpret_cast<UINT_PTR>(m_pDevice));
 }
 
-void CDeviceManager::OnCmdGetVolume(WPARAM wParam, LPARAM lParam)
+void CDeviceManager::OnGroupReply(const GroupReply& reply, WPARAM wParam, LPARAM lParam)
 {
-    const VolumeInfo* pInfo = RecordOf<VolumeInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetVolume", pInfo->dwID, CAMERA_MASK_TOP);
+    const ReplyView view = reply.pfnView(wParam, lParam);
+    DeviceInfo* pDevice = view.pszSerial != nullptr
+                              ? ReplyDevice(reply.pszHandler, view.pszSerial, reply.dwMask)
+                              : ReplyDevice(reply.pszHandler, view.dwID, reply.dwMask);
     if (pDevice == nullptr)
         return;
-    MicrophoneInfo& mic = pDevice->stMicrophone;
-    mic.dwID = pInfo->dwID;
-    mic.bMicrophoneType = pInfo->bMicrophoneType;
-    mic.bVolMicrophone = std::min(pInfo->bVolMicrophone, MAX_MICROPHONE_VOLUME);
-    mic.bVolSpeaker = pInfo->bVolSpeaker;
-    mic.bMicEnable = pInfo->bMicEnable;
-    mic.bSpkEnable = pInfo->bSpkEnable;
-    mic.PrintInfo();
-    pDevice->stQuery.bCmdGetVolume = 1;
+    reply.pfnStore(*pDevice, view);
+    pDevice->stQuery.*reply.pFlag = 1;
+    if (reply.dwNotifyID != 0 && IsSelected(pDevice))
+        Notify(reply.dwNotifyID, reinterpret_cast<UINT_PTR>(pDevice));
 }
 
 void CDeviceManager::OnCmdGetSensorCap(WPARAM wParam, LPARAM lParam)
@@ -918,39 +1109,6 @@ void CDeviceManager::OnCmdGetSensorCap(WPARAM wParam, LPARAM lParam)
         Notify(DWORD_NOTIFYID_CAMERA_SENSOR_CAP, reinterpret_cast<UINT_PTR>(pDevice));
 }
 
-void CDeviceManager::OnCmdGetVersion(WPARAM wParam, LPARAM lParam)
-{
-    const VersionInfo* pInfo = RecordOf<VersionInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetVersion", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    // The camera's field need not end in zero; the record's text always does.
-    std::memset(pDevice->szVersion, 0, sizeof(pDevice->szVersion));
-    std::memcpy(pDevice->szVersion, pInfo->szVersion,
-                std::min(sizeof(pDevice->szVersion) - 1, sizeof(pInfo->szVersion)));
-    pDevice->stQuery.bCmdGetVersion = 1;
-    if (IsSelected(pDevice))
-        Notify(DWORD_NOTIFYID_CAMERA_VERSION, reinterpret_cast<UINT_PTR>(pDevice));
-}
-
-void CDeviceManager::OnCmdGetDServerIP(WPARAM wParam, LPARAM lParam)
-{
-    const DServerRecord* pRecord = RecordOf<DServerRecord>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetDServerIP", pRecord->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stDServer = *pRecord;
-    pDevice->stQuery.bCmdGetDServerIP = 1;
-    if (IsSelected(pDevice))
-        Notify(DWORD_NOTIFYID_CAMERA_DSERVER_IP, reinterpret_cast<UINT_PTR>(pDevice));
-}
-
-void CDeviceManager::OnCmdGetUpnpState(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetUpnpState", RecordOf<UpnpInfo>(lParam), CAMERA_MASK_TOP, &DeviceInfo::stUpnp,
-               &DeviceQueryBlock::bCmdGetUpnpStatus);
-}
-
 void CDeviceManager::OnCmdGetNetworkExtend(WPARAM wParam, LPARAM lParam)
 {
     const NetworkExtendInfo* pInfo = RecordOf<NetworkExtendInfo>(lParam);
@@ -960,27 +1118,6 @@ void CDeviceManager::OnCmdGetNetworkExtend(WPARAM wParam, LPARAM lParam)
     // Only the extended-network dialog listens, and only while it is open.
     if (IsSelected(pDevice) && m_pNotify->IsRegistered(DWORD_NOTIFYID_CAMERA_NETWORK_EXTEND))
         Notify(DWORD_NOTIFYID_CAMERA_NETWORK_EXTEND, reinterpret_cast<UINT_PTR>(pInfo));
-}
-
-void CDeviceManager::OnCmdGetPreset(WPARAM wParam, LPARAM lParam)
-{
-    const PresetInfo* pInfo = reinterpret_cast<const PresetInfo*>(wParam);
-    FATAL_CHECK(pInfo != nullptr);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetPreset", static_cast<DWORD>(lParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->pPresetInfo = pInfo;
-    pDevice->stQuery.bCmdGetPreset = 1;
-}
-
-void CDeviceManager::OnCmdQuaryAutoScan(WPARAM wParam, LPARAM lParam)
-{
-    // Channels are asked too.
-    DeviceInfo* pDevice = ReplyDevice("OnCmdQuaryAutoScan", static_cast<DWORD>(lParam), CAMERA_MASK_ALL);
-    if (pDevice == nullptr)
-        return;
-    pDevice->bScanning = wParam != 0;
-    pDevice->stQuery.bCmdGetAutoScan = 1;
 }
 
 void CDeviceManager::OnCmdAutoScanSchedule(WPARAM wParam, LPARAM lParam)
@@ -1000,17 +1137,8 @@ void CDeviceManager::OnCmdGetSensor_9900(WPARAM wParam, LPARAM lParam)
 {
     const BYTE* pData = RecordOf<BYTE>(lParam);
     DeviceInfo* pDevice = ReplyDevice("OnCmdGetSensor_9900", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
+    if (pDevice == nullptr || !StoreSensorRead(*pDevice, pData, kSensor9900Bytes))
         return;
-    const DWORD dwWord2 = ReadNetworkWord(pData, 1);
-    const DWORD dwWord3 = ReadNetworkWord(pData, 2);
-    // Only the answer to our own read echoes the value it carried.
-    if (ByteOf(dwWord2, 0) != SENSOR_READ_VALUE)
-        return;
-    pDevice->bT9QK = ByteOf(dwWord2, 8);
-    pDevice->bT9QL = ByteOf(dwWord2, 16);
-    pDevice->bT9QM = ByteOf(dwWord2, 24);
-    pDevice->bT9QN = ByteOf(dwWord3, 0);
     pDevice->stQuery.bCmdGetT9QY = 1;
     if (IsSelected(pDevice) && pDevice->stSensorCap.dwCameraUIType == CAMERA_UI_TYPE_D)
         Notify(DWORD_NOTIFYID_CAMERA_SENSOR_9900, 0);
@@ -1020,19 +1148,8 @@ void CDeviceManager::OnCmdGetSensor_9P031(WPARAM wParam, LPARAM lParam)
 {
     const BYTE* pData = RecordOf<BYTE>(lParam);
     DeviceInfo* pDevice = ReplyDevice("OnCmdGetSensor_9P031", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
+    if (pDevice == nullptr || !StoreSensorRead(*pDevice, pData, kSensor9P031Bytes))
         return;
-    const DWORD dwWord2 = ReadNetworkWord(pData, 1);
-    const DWORD dwWord3 = ReadNetworkWord(pData, 2);
-    const DWORD dwWord4 = ReadNetworkWord(pData, 3);
-    if (ByteOf(dwWord2, 0) != SENSOR_READ_VALUE)
-        return;
-    pDevice->bT9QXMode = ByteOf(dwWord2, 8);
-    pDevice->bT9QXFreq = ByteOf(dwWord2, 16);
-    pDevice->bT9QXVertical = ByteOf(dwWord2, 24);
-    pDevice->bT9QXHorizontal = ByteOf(dwWord3, 0);
-    pDevice->bT9QXSharpness = ByteOf(dwWord3, 8);
-    pDevice->bT9QXTargetY = ByteOf(dwWord4, 0);
     pDevice->stQuery.bCmdGetT9QX = 1;
     const DWORD dwUIType = pDevice->stSensorCap.dwCameraUIType;
     if (IsSelected(pDevice) && (dwUIType == CAMERA_UI_TYPE_M || dwUIType == CAMERA_UI_TYPE_HD))
@@ -1054,28 +1171,6 @@ void CDeviceManager::OnCmdGetSensorT9QX(WPARAM wParam, LPARAM lParam)
     pDevice->stQuery.bCmdGetVideoReport = 1;
 }
 
-void CDeviceManager::OnCmdGetPort(WPARAM wParam, LPARAM lParam)
-{
-    const PortInfo* pInfo = RecordOf<PortInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetPort", static_cast<DWORD>(wParam), CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stPort = *pInfo;
-    pDevice->stQuery.bCmdGetCameraPort = 1;
-}
-
-void CDeviceManager::OnCmdGetNetworkParam(WPARAM wParam, LPARAM lParam)
-{
-    const NetParamRecord* pRecord = RecordOf<NetParamRecord>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetNetworkParam", pRecord->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stNetParam = *pRecord;
-    pDevice->stQuery.bCmdGetNetParam = 1;
-    if (IsSelected(pDevice))
-        Notify(DWORD_NOTIFYID_CAMERA_NETWORK_PARAM, reinterpret_cast<UINT_PTR>(pDevice));
-}
-
 void CDeviceManager::OnCmdGetWifi(WPARAM wParam, LPARAM lParam)
 {
     const WifiRecord* pRecord = RecordOf<WifiRecord>(lParam);
@@ -1093,102 +1188,6 @@ void CDeviceManager::OnCmdGetWifi(WPARAM wParam, LPARAM lParam)
         pDevice->bWifiRescanPending = 0;
         Notify(DWORD_NOTIFYID_WIFI_RESCAN_DONE, 0);
     }
-}
-
-void CDeviceManager::OnCmdGet3GQuery(WPARAM wParam, LPARAM lParam)
-{
-    const ThreeGRecord* pRecord = RecordOf<ThreeGRecord>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGet3GQuery", pRecord->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->pThreeGRecord = pRecord;
-    pDevice->stQuery.bCmdGet3GQuery = 1;
-    if (IsSelected(pDevice))
-        Notify(DWORD_NOTIFYID_CAMERA_NETWORK_PARAM, reinterpret_cast<UINT_PTR>(pDevice));
-}
-
-void CDeviceManager::OnCmdGet3GStatus(WPARAM wParam, LPARAM lParam)
-{
-    const ThreeGStatus* pStatus = RecordOf<ThreeGStatus>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGet3GStatus", pStatus->szSerial, CAMERA_MASK_TOP);
-    if (pDevice == nullptr)
-        return;
-    pDevice->st3GStatus = *pStatus;
-    pDevice->stQuery.bCmdGet3GStatus = 1;
-    if (IsSelected(pDevice))
-        Notify(DWORD_NOTIFYID_3G_STATUS, reinterpret_cast<UINT_PTR>(pDevice));
-}
-
-void CDeviceManager::OnCmdGetTimeFormat(WPARAM wParam, LPARAM lParam)
-{
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetTimeFormat", static_cast<DWORD>(lParam), CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->bTimeFormat = static_cast<BYTE>(wParam);
-    pDevice->stQuery.bCmdGetTimeFormat = 1;
-}
-
-void CDeviceManager::OnCmdGetNTP(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetNTP", RecordOf<NtpInfo>(lParam), CAMERA_MASK_TOP, &DeviceInfo::stNtp,
-               &DeviceQueryBlock::bCmdGetNTP);
-}
-
-void CDeviceManager::OnCmdGetMotionParam(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetMotionParam", RecordOf<MotionInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stMotion,
-               &DeviceQueryBlock::bCmdGetMotion);
-}
-
-void CDeviceManager::OnCmdGetSnapshotServer(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetSnapshotServer", RecordOf<SnapshotServerInfo>(lParam), CAMERA_MASK_VIDEO,
-               &DeviceInfo::stSnapshotServer, &DeviceQueryBlock::bCmdGetSnapshotServer);
-}
-
-void CDeviceManager::OnCmdGetMail(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetMail", RecordOf<MailInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stMail,
-               &DeviceQueryBlock::bCmdGetMailInfo);
-}
-
-void CDeviceManager::OnCmdGetDo(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetDo", RecordOf<DoInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stDo,
-               &DeviceQueryBlock::bCmdGetDoInfo);
-}
-
-void CDeviceManager::OnCmdGetAlarmTime(WPARAM wParam, LPARAM lParam)
-{
-    const AlarmTimeInfo* pInfo = reinterpret_cast<const AlarmTimeInfo*>(wParam);
-    FATAL_CHECK(pInfo != nullptr);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetAlarmTime", static_cast<DWORD>(lParam), CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stAlarmTime = *pInfo;
-    pDevice->stQuery.bCmdGetAlarmTime = 1;
-}
-
-void CDeviceManager::OnCmdGetRecordInfo(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetRecordInfo", RecordOf<RecordInfo>(lParam), CAMERA_MASK_VIDEO, &DeviceInfo::stRecordSD,
-               &DeviceQueryBlock::bCmdGetRecordSD);
-}
-
-void CDeviceManager::OnCmdGetSDInfo(WPARAM wParam, LPARAM lParam)
-{
-    const SDInfo* pInfo = RecordOf<SDInfo>(lParam);
-    DeviceInfo* pDevice = ReplyDevice("OnCmdGetSDInfo", static_cast<DWORD>(wParam), CAMERA_MASK_VIDEO);
-    if (pDevice == nullptr)
-        return;
-    pDevice->stSDInfo = *pInfo;
-    pDevice->stQuery.bCmdGetSDInfo = 1;
-}
-
-void CDeviceManager::OnCmdGetRecordNasInfo(WPARAM wParam, LPARAM lParam)
-{
-    StoreGroup("OnCmdGetRecordNasInfo", RecordOf<RecordInfo>(lParam), CAMERA_MASK_VIDEO,
-               &DeviceInfo::stRecordNas, &DeviceQueryBlock::bCmdGetRecordNas);
 }
 
 void CDeviceManager::OnCmdRecordNoAction(WPARAM wParam, LPARAM lParam)

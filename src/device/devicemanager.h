@@ -13,6 +13,7 @@
 #include "platform/wintypes.h"
 #include "protocol/engoffcmd.h"
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 class CNotifyManager;
 class IDeviceEngines;
 class IDownloadRecordManager;
+struct GroupReply; // a row of the regular replies' table (devicemanager.cpp)
 
 // Play types of the selection.
 enum : DWORD {
@@ -176,54 +178,29 @@ private:
     // line naming the handler.
     DeviceInfo* ReplyDevice(const char* pszHandler, DWORD dwID, DWORD dwMask) const;
     DeviceInfo* ReplyDevice(const char* pszHandler, const char* pszSerial, DWORD dwMask) const;
-    // The common reply: a group record carrying the camera's id, stored whole, its flag set.
-    template <typename Record>
-    void StoreGroup(const char* pszHandler, const Record* pRecord, DWORD dwMask, Record DeviceInfo::*pField,
-                    BYTE DeviceQueryBlock::*pFlag)
-    {
-        DeviceInfo* pDevice = ReplyDevice(pszHandler, pRecord->dwID, dwMask);
-        if (pDevice == nullptr)
-            return;
-        pDevice->*pField = *pRecord;
-        pDevice->stQuery.*pFlag = 1;
-    }
+    // The regular reply (a row of the table in devicemanager.cpp): the camera it names is
+    // looked up, what it carries stored, its query flag set, and the selected camera's
+    // listeners hear of it.
+    void OnGroupReply(const GroupReply& reply, WPARAM wParam, LPARAM lParam);
+    // What is registered for row nRow of that table.
+    template <std::size_t nRow> void OnGroupReplyRow(WPARAM wParam, LPARAM lParam);
     IDownloadRecordManager* GetDownloads() const;
     UINT GetAnsiCodePage() const;
     void FillRoute(const DeviceInfo& device, LanDeviceRoute& route) const;
     void TraceQueryFlags(const DeviceInfo& device) const;
 
-    // Reply handlers, by window message.
+    // Reply handlers of their own, by window message; the regular replies have OnGroupReply.
     void OnCmdUserScan(WPARAM wParam, LPARAM lParam);
     void OnCmdScanFinish(WPARAM wParam, LPARAM lParam);
     void OnCmdStartVideo(WPARAM wParam, LPARAM lParam);
     void OnCmdVideoSequenceChanged(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetVolume(WPARAM wParam, LPARAM lParam);
     void OnCmdGetSensorCap(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetVersion(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetDServerIP(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetUpnpState(WPARAM wParam, LPARAM lParam);
     void OnCmdGetNetworkExtend(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetPreset(WPARAM wParam, LPARAM lParam);
-    void OnCmdQuaryAutoScan(WPARAM wParam, LPARAM lParam);
     void OnCmdAutoScanSchedule(WPARAM wParam, LPARAM lParam);
     void OnCmdGetSensor_9900(WPARAM wParam, LPARAM lParam);
     void OnCmdGetSensor_9P031(WPARAM wParam, LPARAM lParam);
     void OnCmdGetSensorT9QX(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetPort(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetNetworkParam(WPARAM wParam, LPARAM lParam);
     void OnCmdGetWifi(WPARAM wParam, LPARAM lParam);
-    void OnCmdGet3GQuery(WPARAM wParam, LPARAM lParam);
-    void OnCmdGet3GStatus(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetTimeFormat(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetNTP(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetMotionParam(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetSnapshotServer(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetMail(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetDo(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetAlarmTime(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetRecordInfo(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetSDInfo(WPARAM wParam, LPARAM lParam);
-    void OnCmdGetRecordNasInfo(WPARAM wParam, LPARAM lParam);
     void OnCmdRecordNoAction(WPARAM wParam, LPARAM lParam);
     void OnCmdGetRecordFinish(WPARAM wParam, LPARAM lParam);
     void OnCmdGetRecordTimeRange(WPARAM wParam, LPARAM lParam);

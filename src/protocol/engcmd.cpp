@@ -415,57 +415,6 @@ void CEngCmd::ResCmd_ViewerCmd(const ViewerPacket& packet)
     }
 }
 
-const ViewerReplyEntry* CEngCmd::GetReplyTable() const
-{
-    static const ViewerReplyEntry s_table[] = {
-        {0x08, &CEngCmd::ResCmd_ViewerCmd},
-        {0x81, &CEngCmd::ResCmd_Search},
-        {0xC1, &CEngCmd::ResCmd_StartVideo},
-        {0x84, &CEngCmd::ResCmd_SetName},
-        {0x8E, &CEngCmd::ResCmd_Report8E},
-        {0x8F, &CEngCmd::ResCmd_Report8F},
-        {0x90, &CEngCmd::ResCmd_DServerConnect},
-        {0x86, &CEngCmd::ResCmd_SetPassword},
-        {0x43, &CEngCmd::ResCmd_Report43},
-        {0x89, &CEngCmd::ResCmd_GetVersion},
-        {0x91, &CEngCmd::ResCmd_DServerState},
-        {0x97, &CEngCmd::ResCmd_Report97},
-        {0x72, &CEngCmd::ResCmd_Report72},
-        {0x9C, &CEngCmd::ResCmd_GetNTP},
-        {0x9D, &CEngCmd::ResCmd_SetNTP},
-        {0x9F, &CEngCmd::ResCmd_Report9F},
-        {0x9E, &CEngCmd::ResCmd_Report9E},
-        {0xA2, &CEngCmd::ResCmd_ReportA2},
-        {0xA4, &CEngCmd::ResCmd_GetRecordInfo},
-        {0xCB, &CEngCmd::ResCmd_GetUpnpState},
-        {0xA7, &CEngCmd::ResCmd_SDOperation},
-        {0xA9, &CEngCmd::ResCmd_ReportA9},
-        {0xCC, &CEngCmd::ResCmd_ReportCC},
-        {0xB3, &CEngCmd::ResCmd_ReportB3},
-        {0xB5, &CEngCmd::ResCmd_ReportB5},
-        {0xB6, &CEngCmd::ResCmd_ReportB6},
-        {0xC5, &CEngCmd::ResCmd_GetSDInfo},
-        {0xC4, &CEngCmd::ResCmd_RecordTimePacket},
-        {0x59, &CEngCmd::ResCmd_RecordTimeData},
-        {0xD9, &CEngCmd::ResCmd_RecordTimeAck},
-        {0xC9, &CEngCmd::ResCmd_SDRecordState},
-        {0xCD, &CEngCmd::ResCmd_ReportCD},
-        {0xAB, &CEngCmd::ResCmd_GetNetworkExtend},
-        {0x93, &CEngCmd::ResCmd_GetRecordNasInfo},
-        {0x92, &CEngCmd::ResCmd_SetRecordNas},
-        {0x99, &CEngCmd::ResCmd_GetMail},
-        {0x98, &CEngCmd::ResCmd_SetMail},
-        {0xAD, &CEngCmd::ResCmd_ReportAD},
-        {0x9B, &CEngCmd::ResCmd_GetDoInfo},
-        {0xAF, &CEngCmd::ResCmd_AutoScanSchedule},
-        {0xDA, &CEngCmd::ResCmd_Dome},
-        {0xB2, &CEngCmd::ResCmd_GetPort},
-        {0xA6, &CEngCmd::ResCmd_VideoSequence},
-        {0x00, nullptr},
-    };
-    return s_table;
-}
-
 CEngCmd* GetEngCmd()
 {
     static CEngCmd s_engine;

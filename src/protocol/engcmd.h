@@ -410,49 +410,31 @@ protected:
 
 public:
     // --- Reply handlers (members so that a derived table can reuse them) ---
+    // Replies that carry nothing, one number (signed ones widened with their sign), or one
+    // small record read field after field in wire order: raised as they are.
+    template <BYTE byEvent> void ResCmd_Event(const ViewerPacket& packet);
+    template <BYTE byEvent, typename Number> void ResCmd_Number(const ViewerPacket& packet);
+    template <BYTE byEvent, auto... pFields> void ResCmd_Record(const ViewerPacket& packet);
     void ResCmd_ViewerCmd(const ViewerPacket& packet);
     void ResCmd_Search(const ViewerPacket& packet);
     void ResCmd_StartVideo(const ViewerPacket& packet);
-    void ResCmd_SetName(const ViewerPacket& packet);
-    void ResCmd_Report8E(const ViewerPacket& packet);
-    void ResCmd_Report8F(const ViewerPacket& packet);
-    void ResCmd_DServerConnect(const ViewerPacket& packet);
-    void ResCmd_SetPassword(const ViewerPacket& packet);
-    void ResCmd_Report43(const ViewerPacket& packet);
-    void ResCmd_GetVersion(const ViewerPacket& packet);
-    void ResCmd_DServerState(const ViewerPacket& packet);
-    void ResCmd_Report97(const ViewerPacket& packet);
     void ResCmd_Report72(const ViewerPacket& packet);
     void ResCmd_GetNTP(const ViewerPacket& packet);
-    void ResCmd_SetNTP(const ViewerPacket& packet);
     void ResCmd_Report9F(const ViewerPacket& packet);
-    void ResCmd_Report9E(const ViewerPacket& packet);
     void ResCmd_ReportA2(const ViewerPacket& packet);
     void ResCmd_GetRecordInfo(const ViewerPacket& packet);
     void ResCmd_GetUpnpState(const ViewerPacket& packet);
     void ResCmd_SDOperation(const ViewerPacket& packet);
     void ResCmd_ReportA9(const ViewerPacket& packet);
-    void ResCmd_ReportCC(const ViewerPacket& packet);
-    void ResCmd_ReportB3(const ViewerPacket& packet);
-    void ResCmd_ReportB5(const ViewerPacket& packet);
-    void ResCmd_ReportB6(const ViewerPacket& packet);
-    void ResCmd_GetSDInfo(const ViewerPacket& packet);
     void ResCmd_RecordTimePacket(const ViewerPacket& packet);
     void ResCmd_RecordTimeData(const ViewerPacket& packet);
     void ResCmd_RecordTimeAck(const ViewerPacket& packet);
-    void ResCmd_SDRecordState(const ViewerPacket& packet);
     void ResCmd_ReportCD(const ViewerPacket& packet);
     void ResCmd_GetNetworkExtend(const ViewerPacket& packet);
     void ResCmd_GetRecordNasInfo(const ViewerPacket& packet);
-    void ResCmd_SetRecordNas(const ViewerPacket& packet);
     void ResCmd_GetMail(const ViewerPacket& packet);
-    void ResCmd_SetMail(const ViewerPacket& packet);
-    void ResCmd_ReportAD(const ViewerPacket& packet);
     void ResCmd_GetDoInfo(const ViewerPacket& packet);
     void ResCmd_AutoScanSchedule(const ViewerPacket& packet);
-    void ResCmd_Dome(const ViewerPacket& packet);
-    void ResCmd_GetPort(const ViewerPacket& packet);
-    void ResCmd_VideoSequence(const ViewerPacket& packet);
 
 private:
     // Online replies; pData starts after the online code.

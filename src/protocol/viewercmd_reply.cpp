@@ -1,12 +1,16 @@
-// Replies of the viewer protocol (every code of the reply table except search and the online
-// commands). A body shorter than what a handler reads throws out of the reader into the
-// dispatcher's catch; a per-camera record keeps what was parsed before.
+// Replies of the viewer protocol: the reply table and every handler in it except search and the
+// online commands. Replies that are nothing, one number or one small record are read by the
+// three generic handlers from what their row names. A body shorter than what a handler reads
+// throws out of the reader into the dispatcher's catch; a per-camera record keeps what was
+// parsed before.
 #include "core/log.h"
 #include "protocol/engcmd.h"
 #include "protocol/packet.h"
 
 #include <algorithm>
 #include <cstring>
+#include <type_traits>
+
 #include <strings.h>
 
 namespace {
@@ -19,6 +23,55 @@ template <std::size_t N> void ReadText(CPacketReader& reader, char (&szText)[N])
     std::memset(szText, 0, N);
     std::memcpy(szText, str.data(), str.size());
 }
+
+// A record's field as the wire has it: numbers big-endian, arrays byte for byte, and a text
+// field (Text) as ReadText reads it.
+void ReadField(CPacketReader& reader, BYTE& byValue)
+{
+    byValue = reader.ReadUInt8();
+}
+void ReadField(CPacketReader& reader, WORD& usValue)
+{
+    usValue = reader.ReadUInt16();
+}
+void ReadField(CPacketReader& reader, short& nValue)
+{
+    nValue = static_cast<short>(reader.ReadUInt16());
+}
+void ReadField(CPacketReader& reader, DWORD& dwValue)
+{
+    dwValue = reader.ReadUInt32();
+}
+template <typename Byte, std::size_t N> void ReadField(CPacketReader& reader, Byte (&abValue)[N])
+{
+    static_assert(sizeof(Byte) == 1);
+    reader.Read(abValue, N);
+}
+template <std::size_t N> struct TextField {
+    char (&szText)[N];
+};
+template <std::size_t N> TextField<N> Text(char (&szText)[N])
+{
+    return {szText};
+}
+template <std::size_t N> void ReadField(CPacketReader& reader, TextField<N> text)
+{
+    ReadText(reader, text.szText);
+}
+
+// The fields in wire order. A body that ends early throws with the fields before it read.
+template <typename... Fields> void ReadFields(CPacketReader& reader, Fields&&... fields)
+{
+    (ReadField(reader, fields), ...);
+}
+
+template <typename Member> struct MemberClass;
+template <typename Record, typename Field> struct MemberClass<Field Record::*> {
+    using Type = Record;
+};
+template <auto pFirst, auto... pRest> struct RecordOfFields {
+    using Type = typename MemberClass<decltype(pFirst)>::Type;
+};
 
 LPARAM Ptr(const void* p)
 {
@@ -35,6 +88,28 @@ const char* CEngCmd::GetDefaultMailSender()
     return DEFAULT_MAIL_SENDER;
 }
 
+template <BYTE byEvent> void CEngCmd::ResCmd_Event(const ViewerPacket& packet)
+{
+    RaiseEvent(byEvent, packet.dwSrcID, 0);
+}
+
+template <BYTE byEvent, typename Number> void CEngCmd::ResCmd_Number(const ViewerPacket& packet)
+{
+    CPacketReader reader(packet.pBody, packet.nBodyLen);
+    // A signed number travels as its unsigned bits and is widened with its sign.
+    std::make_unsigned_t<Number> value;
+    ReadField(reader, value);
+    RaiseEvent(byEvent, packet.dwSrcID, static_cast<Number>(value));
+}
+
+template <BYTE byEvent, auto... pFields> void CEngCmd::ResCmd_Record(const ViewerPacket& packet)
+{
+    CPacketReader reader(packet.pBody, packet.nBodyLen);
+    typename RecordOfFields<pFields...>::Type record{};
+    ReadFields(reader, record.*pFields...);
+    RaiseEvent(byEvent, packet.dwSrcID, Ptr(&record));
+}
+
 void CEngCmd::ResCmd_StartVideo(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
@@ -47,62 +122,6 @@ void CEngCmd::ResCmd_StartVideo(const ViewerPacket& packet)
     VLOG(3, "CEngCmd::ResCmd_StartVideo: id:%x, dwStatus:%d, dwValue:%d, bFlag:%d", reply.dwID,
          reply.dwStatus, reply.dwValue, reply.bFlag);
     RaiseEvent(VIEWER_EVT_START_VIDEO, 0, Ptr(&reply));
-}
-
-void CEngCmd::ResCmd_SetName(const ViewerPacket& packet)
-{
-    RaiseEvent(VIEWER_EVT_SET_NAME, packet.dwSrcID, 0);
-}
-
-void CEngCmd::ResCmd_Report8E(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_REPORT_8E, packet.dwSrcID, reader.ReadUInt8());
-}
-
-void CEngCmd::ResCmd_Report8F(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_REPORT_8F, packet.dwSrcID, reader.ReadUInt8());
-}
-
-void CEngCmd::ResCmd_DServerConnect(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    const LPARAM lResult = static_cast<signed char>(reader.ReadUInt8());
-    RaiseEvent(VIEWER_EVT_DSERVER_LINK, packet.dwSrcID, lResult);
-}
-
-void CEngCmd::ResCmd_SetPassword(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_SET_PASSWORD, packet.dwSrcID, reader.ReadUInt32());
-}
-
-void CEngCmd::ResCmd_Report43(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_REPORT_43, packet.dwSrcID, reader.ReadUInt32());
-}
-
-void CEngCmd::ResCmd_GetVersion(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    VersionInfo info{};
-    reader.Read(info.szOther, sizeof(info.szOther));
-    reader.Read(info.szVersion, sizeof(info.szVersion));
-    RaiseEvent(VIEWER_EVT_VERSION, packet.dwSrcID, Ptr(&info));
-}
-
-void CEngCmd::ResCmd_DServerState(const ViewerPacket& packet)
-{
-    RaiseEvent(VIEWER_EVT_DSERVER_STATE, packet.dwSrcID, 0);
-}
-
-void CEngCmd::ResCmd_Report97(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_REPORT_97, packet.dwSrcID, reader.ReadUInt16());
 }
 
 void CEngCmd::ResCmd_Report72(const ViewerPacket& packet)
@@ -124,24 +143,12 @@ void CEngCmd::ResCmd_GetNTP(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     NtpInfo& info = m_listNtp.Get(packet.dwSrcID);
-    info.usNtpSync = reader.ReadUInt16();
-    info.nTimeZone = static_cast<short>(reader.ReadUInt16());
-    ReadText(reader, info.szNtpServer);
+    ReadFields(reader, info.usNtpSync, info.nTimeZone, Text(info.szNtpServer));
     // Older cameras stop after the server name; the daylight-saving part stays as it was.
-    if (reader.GetRemaining() > 0) {
-        info.byDstMode = reader.ReadUInt8();
-        info.dwMode1Start = reader.ReadUInt32();
-        info.dwMode1End = reader.ReadUInt32();
-        info.dwMode2Start = reader.ReadUInt32();
-        info.dwMode2End = reader.ReadUInt32();
-        info.byFinal = reader.ReadUInt8();
-    }
+    if (reader.GetRemaining() > 0)
+        ReadFields(reader, info.byDstMode, info.dwMode1Start, info.dwMode1End, info.dwMode2Start,
+                   info.dwMode2End, info.byFinal);
     RaiseEvent(VIEWER_EVT_NTP, packet.dwSrcID, Ptr(&info));
-}
-
-void CEngCmd::ResCmd_SetNTP(const ViewerPacket& packet)
-{
-    RaiseEvent(VIEWER_EVT_SET_NTP, packet.dwSrcID, 0);
 }
 
 void CEngCmd::ResCmd_Report9F(const ViewerPacket& packet)
@@ -151,18 +158,10 @@ void CEngCmd::ResCmd_Report9F(const ViewerPacket& packet)
     const BYTE byFirst = reader.ReadUInt8();
     info.bBit0 = byFirst & 1;
     info.byRest = byFirst >> 1;
-    info.dwSessionMode = reader.ReadUInt32();
-    info.usValue = reader.ReadUInt16();
-    info.dwValue = reader.ReadUInt32();
-    reader.Read(info.abData, sizeof(info.abData));
+    ReadFields(reader, info.dwSessionMode, info.usValue, info.dwValue, info.abData);
     if (reader.GetRemaining() >= 1)
         info.byOptional = reader.ReadUInt8();
     RaiseEvent(VIEWER_EVT_REPORT_9F, packet.dwSrcID, Ptr(&info));
-}
-
-void CEngCmd::ResCmd_Report9E(const ViewerPacket& packet)
-{
-    RaiseEvent(VIEWER_EVT_REPORT_9E, packet.dwSrcID, 0);
 }
 
 void CEngCmd::ResCmd_ReportA2(const ViewerPacket& packet)
@@ -180,17 +179,8 @@ void CEngCmd::ResCmd_GetRecordInfo(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     RecordInfo& info = m_listRecordSD.Get(packet.dwSrcID);
-    info.dwValueA = reader.ReadUInt32();
-    info.byC = reader.ReadUInt8();
-    info.byD = reader.ReadUInt8();
-    reader.Read(info.abSingle, sizeof(info.abSingle));
-    reader.Read(info.abThree, sizeof(info.abThree));
-    info.byOne = reader.ReadUInt8();
-    reader.Read(info.abFour, sizeof(info.abFour));
-    reader.Read(info.abSchedule, sizeof(info.abSchedule));
-    reader.Read(info.abTrailing, sizeof(info.abTrailing));
-    info.byTrailingLast = reader.ReadUInt8();
-    info.dwSessionMode = reader.ReadUInt32();
+    ReadFields(reader, info.dwValueA, info.byC, info.byD, info.abSingle, info.abThree, info.byOne,
+               info.abFour, info.abSchedule, info.abTrailing, info.byTrailingLast, info.dwSessionMode);
     VLOG(4, "CEngCmd::ResCmd_GetRecordInfo: id:%d, dwSessionMode:%d, usBitrate:%d", info.dwID,
          info.dwSessionMode, SessionModeBitrate(info.dwSessionMode));
     RaiseEvent(VIEWER_EVT_RECORD_SD, packet.dwSrcID, Ptr(&info));
@@ -200,12 +190,11 @@ void CEngCmd::ResCmd_GetUpnpState(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     UpnpInfo& info = m_listUpnp.Get(packet.dwSrcID);
-    reader.Read(info.abValue, sizeof(info.abValue));
+    ReadField(reader, info.abValue);
     const BYTE byNibbles = reader.ReadUInt8();
     info.byLow = byNibbles & 0x0F;
     info.byHigh = byNibbles >> 4;
-    info.usValue1 = reader.ReadUInt16();
-    info.usValue2 = reader.ReadUInt16();
+    ReadFields(reader, info.usValue1, info.usValue2);
     RaiseEvent(VIEWER_EVT_UPNP, packet.dwSrcID, Ptr(&info));
 }
 
@@ -222,11 +211,7 @@ void CEngCmd::ResCmd_ReportA9(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     ReportA9Info info{};
-    info.dwValue = reader.ReadUInt32();
-    reader.Read(info.abValue1, sizeof(info.abValue1));
-    reader.Read(info.abData, sizeof(info.abData));
-    reader.Read(info.abValue2, sizeof(info.abValue2));
-    info.usValue = reader.ReadUInt16();
+    ReadFields(reader, info.dwValue, info.abValue1, info.abData, info.abValue2, info.usValue);
     if (reader.GetRemaining() >= 1)
         info.byOptional1 = reader.ReadUInt8();
     if (reader.GetRemaining() >= 4)
@@ -234,50 +219,6 @@ void CEngCmd::ResCmd_ReportA9(const ViewerPacket& packet)
     if (reader.GetRemaining() >= 1)
         info.byOptional2 = reader.ReadUInt8();
     RaiseEvent(VIEWER_EVT_REPORT_A9, packet.dwSrcID, Ptr(&info));
-}
-
-void CEngCmd::ResCmd_ReportCC(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    ValueAndWordReport report{};
-    report.dwValue = reader.ReadUInt32();
-    report.usValue = reader.ReadUInt16();
-    RaiseEvent(VIEWER_EVT_REPORT_CC, packet.dwSrcID, Ptr(&report));
-}
-
-void CEngCmd::ResCmd_ReportB3(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    ValueAndWordReport report{};
-    report.dwValue = reader.ReadUInt32();
-    report.usValue = reader.ReadUInt16();
-    RaiseEvent(VIEWER_EVT_REPORT_B3, packet.dwSrcID, Ptr(&report));
-}
-
-void CEngCmd::ResCmd_ReportB5(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    ValueAndThreeBytesReport report{};
-    report.dwValue = reader.ReadUInt32();
-    reader.Read(report.abValue, sizeof(report.abValue));
-    RaiseEvent(VIEWER_EVT_REPORT_B5, packet.dwSrcID, Ptr(&report));
-}
-
-void CEngCmd::ResCmd_ReportB6(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_REPORT_B6, packet.dwSrcID, reader.ReadUInt8());
-}
-
-void CEngCmd::ResCmd_GetSDInfo(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    SDInfo info{};
-    info.dwCapacity = reader.ReadUInt32();
-    info.dwRecorded = reader.ReadUInt32();
-    info.dwRemaining = reader.ReadUInt32();
-    info.byState = reader.ReadUInt8();
-    RaiseEvent(VIEWER_EVT_SD_INFO, packet.dwSrcID, Ptr(&info));
 }
 
 void CEngCmd::ResCmd_RecordTimePacket(const ViewerPacket& packet)
@@ -298,18 +239,11 @@ void CEngCmd::ResCmd_RecordTimeAck(const ViewerPacket& packet)
         m_pRecordTime->OnViewerAck(packet.dwSrcID, packet.pBody, packet.nBodyLen);
 }
 
-void CEngCmd::ResCmd_SDRecordState(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_SD_RECORD_STATE, packet.dwSrcID, static_cast<LPARAM>(reader.ReadUInt32()));
-}
-
 void CEngCmd::ResCmd_ReportCD(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     ReportCDInfo& info = m_listCD.Get(packet.dwSrcID);
-    info.abValue[0] = reader.ReadUInt8();
-    info.abValue[1] = reader.ReadUInt8();
+    ReadFields(reader, info.abValue[0], info.abValue[1]);
     RaiseEvent(VIEWER_EVT_REPORT_CD, packet.dwSrcID, Ptr(&info));
 }
 
@@ -326,49 +260,27 @@ void CEngCmd::ResCmd_GetRecordNasInfo(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     RecordInfo& info = m_listRecordNas.Get(packet.dwSrcID);
-    info.dwValueA = reader.ReadUInt32();
-    info.dwValueB = reader.ReadUInt32();
-    info.byC = reader.ReadUInt8();
-    ReadText(reader, info.szNasPath);
-    ReadText(reader, info.szNasAccount);
-    ReadText(reader, info.szNasPassword);
-    reader.Read(info.abSingle, sizeof(info.abSingle));
-    reader.Read(info.abThree, sizeof(info.abThree));
-    info.byOne = reader.ReadUInt8();
-    reader.Read(info.abFour, sizeof(info.abFour));
-    reader.Read(info.abSchedule, sizeof(info.abSchedule));
-    reader.Read(info.abTrailing, sizeof(info.abTrailing));
-    info.byTrailingLast = reader.ReadUInt8();
-    // The byte after the trailing six is where the write carries byte D.
-    info.byD = reader.ReadUInt8();
-    info.dwSessionMode = reader.ReadUInt32();
+    // Byte D comes after the trailing six, where the write carries it.
+    ReadFields(reader, info.dwValueA, info.dwValueB, info.byC, Text(info.szNasPath), Text(info.szNasAccount),
+               Text(info.szNasPassword), info.abSingle, info.abThree, info.byOne, info.abFour,
+               info.abSchedule, info.abTrailing, info.byTrailingLast, info.byD, info.dwSessionMode);
     VLOG(4, "CEngCmd::ResCmd_GetRecordNasInfo: id:%d, dwSessionMode:%d, usBitrate:%d, szNasPassword:%s",
          info.dwID, info.dwSessionMode, SessionModeBitrate(info.dwSessionMode),
          MaskSecret(info.szNasPassword).c_str());
     RaiseEvent(VIEWER_EVT_RECORD_NAS, packet.dwSrcID, Ptr(&info));
 }
 
-void CEngCmd::ResCmd_SetRecordNas(const ViewerPacket&)
-{
-    // The camera's answer to a NAS write carries nothing we act on.
-}
-
 void CEngCmd::ResCmd_GetMail(const ViewerPacket& packet)
 {
     CPacketReader reader(packet.pBody, packet.nBodyLen);
     MailInfo& info = m_listMail.Get(packet.dwSrcID);
-    ReadText(reader, info.szServer);
-    ReadText(reader, info.szServer2);
-    info.byValue = reader.ReadUInt8();
-    ReadText(reader, info.szSender);
-    ReadText(reader, info.szSender2);
+    ReadFields(reader, Text(info.szServer), Text(info.szServer2), info.byValue, Text(info.szSender),
+               Text(info.szSender2));
     const BYTE byFlags = reader.ReadUInt8();
     for (int i = 0; i < 4; ++i)
         info.abFlag[i] = (byFlags >> i) & 1;
     info.abFlag[4] = byFlags >= 16 ? 1 : 0;
-    ReadText(reader, info.szText1);
-    ReadText(reader, info.szText2);
-    ReadText(reader, info.szMessage);
+    ReadFields(reader, Text(info.szText1), Text(info.szText2), Text(info.szMessage));
     info.nRecipients = static_cast<signed char>(reader.ReadUInt8());
     const int nRead = std::min<int>(info.nRecipients, MAIL_MAX_RECIPIENTS);
     for (int i = 0; i < nRead; ++i)
@@ -378,20 +290,6 @@ void CEngCmd::ResCmd_GetMail(const ViewerPacket& packet)
         std::memcpy(info.szSender, DEFAULT_MAIL_SENDER, sizeof(DEFAULT_MAIL_SENDER));
     }
     RaiseEvent(VIEWER_EVT_MAIL, packet.dwSrcID, Ptr(&info));
-}
-
-void CEngCmd::ResCmd_SetMail(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    RaiseEvent(VIEWER_EVT_SET_MAIL, packet.dwSrcID, reader.ReadUInt8());
-}
-
-void CEngCmd::ResCmd_ReportAD(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    TwoByteReport report{};
-    reader.Read(report.abValue, sizeof(report.abValue));
-    RaiseEvent(VIEWER_EVT_REPORT_AD, packet.dwSrcID, Ptr(&report));
 }
 
 void CEngCmd::ResCmd_GetDoInfo(const ViewerPacket& packet)
@@ -445,27 +343,59 @@ void CEngCmd::ResCmd_AutoScanSchedule(const ViewerPacket& packet)
     RaiseEvent(VIEWER_EVT_AUTOSCAN_SCHEDULE, packet.dwSrcID, Ptr(&schedule));
 }
 
-void CEngCmd::ResCmd_Dome(const ViewerPacket& packet)
+const ViewerReplyEntry* CEngCmd::GetReplyTable() const
 {
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    DomeReply reply{};
-    reply.byValue = reader.ReadUInt8();
-    reply.usValue = reader.ReadUInt16();
-    RaiseEvent(VIEWER_EVT_DOME, packet.dwSrcID, Ptr(&reply));
-}
-
-void CEngCmd::ResCmd_GetPort(const ViewerPacket& packet)
-{
-    CPacketReader reader(packet.pBody, packet.nBodyLen);
-    PortInfo info{};
-    info.dwValue = reader.ReadUInt32();
-    info.usPort1 = reader.ReadUInt16();
-    info.usPort2 = reader.ReadUInt16();
-    info.usPort3 = reader.ReadUInt16();
-    RaiseEvent(VIEWER_EVT_PORT, packet.dwSrcID, Ptr(&info));
-}
-
-void CEngCmd::ResCmd_VideoSequence(const ViewerPacket& packet)
-{
-    RaiseEvent(VIEWER_EVT_VIDEO_SEQUENCE, packet.dwSrcID, 0);
+    static const ViewerReplyEntry s_table[] = {
+        {0x08, &CEngCmd::ResCmd_ViewerCmd},
+        {0x81, &CEngCmd::ResCmd_Search},
+        {0xC1, &CEngCmd::ResCmd_StartVideo},
+        {0x84, &CEngCmd::ResCmd_Event<VIEWER_EVT_SET_NAME>},
+        {0x8E, &CEngCmd::ResCmd_Number<VIEWER_EVT_REPORT_8E, BYTE>},
+        {0x8F, &CEngCmd::ResCmd_Number<VIEWER_EVT_REPORT_8F, BYTE>},
+        {0x90, &CEngCmd::ResCmd_Number<VIEWER_EVT_DSERVER_LINK, signed char>},
+        {0x86, &CEngCmd::ResCmd_Number<VIEWER_EVT_SET_PASSWORD, DWORD>},
+        {0x43, &CEngCmd::ResCmd_Number<VIEWER_EVT_REPORT_43, DWORD>},
+        {0x89, &CEngCmd::ResCmd_Record<VIEWER_EVT_VERSION, &VersionInfo::szOther, &VersionInfo::szVersion>},
+        {0x91, &CEngCmd::ResCmd_Event<VIEWER_EVT_DSERVER_STATE>},
+        {0x97, &CEngCmd::ResCmd_Number<VIEWER_EVT_REPORT_97, WORD>},
+        {0x72, &CEngCmd::ResCmd_Report72},
+        {0x9C, &CEngCmd::ResCmd_GetNTP},
+        {0x9D, &CEngCmd::ResCmd_Event<VIEWER_EVT_SET_NTP>},
+        {0x9F, &CEngCmd::ResCmd_Report9F},
+        {0x9E, &CEngCmd::ResCmd_Event<VIEWER_EVT_REPORT_9E>},
+        {0xA2, &CEngCmd::ResCmd_ReportA2},
+        {0xA4, &CEngCmd::ResCmd_GetRecordInfo},
+        {0xCB, &CEngCmd::ResCmd_GetUpnpState},
+        {0xA7, &CEngCmd::ResCmd_SDOperation},
+        {0xA9, &CEngCmd::ResCmd_ReportA9},
+        {0xCC, &CEngCmd::ResCmd_Record<VIEWER_EVT_REPORT_CC, &ValueAndWordReport::dwValue,
+                                       &ValueAndWordReport::usValue>},
+        {0xB3, &CEngCmd::ResCmd_Record<VIEWER_EVT_REPORT_B3, &ValueAndWordReport::dwValue,
+                                       &ValueAndWordReport::usValue>},
+        {0xB5, &CEngCmd::ResCmd_Record<VIEWER_EVT_REPORT_B5, &ValueAndThreeBytesReport::dwValue,
+                                       &ValueAndThreeBytesReport::abValue>},
+        {0xB6, &CEngCmd::ResCmd_Number<VIEWER_EVT_REPORT_B6, BYTE>},
+        {0xC5, &CEngCmd::ResCmd_Record<VIEWER_EVT_SD_INFO, &SDInfo::dwCapacity, &SDInfo::dwRecorded,
+                                       &SDInfo::dwRemaining, &SDInfo::byState>},
+        {0xC4, &CEngCmd::ResCmd_RecordTimePacket},
+        {0x59, &CEngCmd::ResCmd_RecordTimeData},
+        {0xD9, &CEngCmd::ResCmd_RecordTimeAck},
+        {0xC9, &CEngCmd::ResCmd_Number<VIEWER_EVT_SD_RECORD_STATE, DWORD>},
+        {0xCD, &CEngCmd::ResCmd_ReportCD},
+        {0xAB, &CEngCmd::ResCmd_GetNetworkExtend},
+        {0x93, &CEngCmd::ResCmd_GetRecordNasInfo},
+        // The camera's answer to a NAS write carries nothing we act on.
+        {0x92, nullptr},
+        {0x99, &CEngCmd::ResCmd_GetMail},
+        {0x98, &CEngCmd::ResCmd_Number<VIEWER_EVT_SET_MAIL, BYTE>},
+        {0xAD, &CEngCmd::ResCmd_Record<VIEWER_EVT_REPORT_AD, &TwoByteReport::abValue>},
+        {0x9B, &CEngCmd::ResCmd_GetDoInfo},
+        {0xAF, &CEngCmd::ResCmd_AutoScanSchedule},
+        {0xDA, &CEngCmd::ResCmd_Record<VIEWER_EVT_DOME, &DomeReply::byValue, &DomeReply::usValue>},
+        {0xB2, &CEngCmd::ResCmd_Record<VIEWER_EVT_PORT, &PortInfo::dwValue, &PortInfo::usPort1,
+                                       &PortInfo::usPort2, &PortInfo::usPort3>},
+        {0xA6, &CEngCmd::ResCmd_Event<VIEWER_EVT_VIDEO_SEQUENCE>},
+        {0x00, nullptr},
+    };
+    return s_table;
 }
