@@ -21,7 +21,8 @@ one_camera() {
       "firmware": "2.1.0", "sensor_id": 16, "wifi": true } ] }')"
   cli --json search --seconds 2
   expect_rc "search" 0
-  expect_eq "devices" "$(jq length "$work/out")" 1
+  expect_eq "devices" "$(jq ".devices | length" "$work/out")" 1
+  expect_eq "capture heard along" "$(jq -c .capture "$work/out")" '{"on":true}'
   expect_eq "identity" "$(row VS0001 | jq -c '[.id, .name, .address, .kind, .firmware, .model, .ui_family]')" \
     "[4660,\"Gate\",\"${LAB_CAMERA_ADDRS_1%% *}\",\"camera\",\"2.1.0\",\"VH-300W\",3]"
   expect_eq "flags" "$(row VS0001 | jq -c '[.encrypted, .has_password, .sd, .wifi, ."3g"]')" '[false,false,true,true,false]'
@@ -41,10 +42,10 @@ ten_cameras() {
       "name": "Cam {n}" } ] }')"
   cli --json search --seconds 3
   expect_rc "search" 0
-  expect_eq "devices" "$(jq length "$work/out")" 10
-  expect_eq "serials" "$(jq -r '[.[].serial] | sort | join(",")' "$work/out")" \
+  expect_eq "devices" "$(jq ".devices | length" "$work/out")" 10
+  expect_eq "serials" "$(jq -r '[.devices[].serial] | sort | join(",")' "$work/out")" \
     "$(printf 'SIM%03d,' $(seq 1 10) | sed 's/,$//')"
-  expect_eq "all queried" "$(jq '[.[] | select(.firmware == "")] | length' "$work/out")" 0
+  expect_eq "all queried" "$(jq '[.devices[] | select(.firmware == "")] | length' "$work/out")" 0
 }
 
 recorder() {
@@ -52,8 +53,8 @@ recorder() {
       "channels": 4 } ] }')"
   cli --json search --seconds 2
   expect_rc "search" 0
-  expect_eq "one recorder" "$(jq -c '[.[] | .kind]' "$work/out")" '["recorder"]'
-  expect_eq "channels" "$(jq -c '[.[0].children[] | [.id, .serial, .kind, .present]]' "$work/out")" \
+  expect_eq "one recorder" "$(jq -c '[.devices[] | .kind]' "$work/out")" '["recorder"]'
+  expect_eq "channels" "$(jq -c '[.devices[0].children[] | [.id, .serial, .kind, .present]]' "$work/out")" \
     '[[50001,"NVR1-1","channel",true],[50002,"NVR1-2","channel",true],[50003,"NVR1-3","channel",true],[50004,"NVR1-4","channel",true]]'
   cli --json info NVR1-3
   expect_rc "channel info" 0
@@ -87,7 +88,7 @@ encrypted() {
       { "id": 12, "serial": "BOTH1", "cipher": "both" } ] }')"
   cli --json search --seconds 2
   expect_rc "search" 0
-  expect_eq "all three" "$(jq -r '[.[].serial] | sort | join(",")' "$work/out")" BOTH1,CLEAR1,SECRET1
+  expect_eq "all three" "$(jq -r '[.devices[].serial] | sort | join(",")' "$work/out")" BOTH1,CLEAR1,SECRET1
   expect_eq "encrypted one marked" "$(row SECRET1 | jq .encrypted)" true
   cli --json info SECRET1
   expect_rc "encrypted camera answers queries" 0
@@ -96,7 +97,7 @@ encrypted() {
   printf '[ENCRYPT]\nencrypt=1\n' >>"$VISTREL_HOME/Vistrel.ini"
   cli --json search --seconds 2
   expect_rc "search with ENCRYPT" 0
-  expect_eq "clear camera hidden" "$(jq -r '[.[].serial] | sort | join(",")' "$work/out")" BOTH1,SECRET1
+  expect_eq "clear camera hidden" "$(jq -r '[.devices[].serial] | sort | join(",")' "$work/out")" BOTH1,SECRET1
 }
 
 password() {
@@ -298,7 +299,7 @@ loss() {
   # Two search rounds: a camera whose first answers were both lost is found by the next.
   cli --json search --seconds 12
   expect_rc "search" 0
-  expect_eq "every camera found" "$(jq length "$work/out")" 10
+  expect_eq "every camera found" "$(jq ".devices | length" "$work/out")" 10
   local serial missing
   for serial in LOSS01 LOSS05 LOSS10; do
     cli --json info "$serial"

@@ -88,16 +88,18 @@ in_lab='
 "$repo/scripts/lab/lab-run.sh" --cameras 1 --camera-addrs 3 -- bash -c "$in_lab" || exit $?
 
 [[ $(cat "$root/tmp/search.rc") == "search exit 0" ]] || bad "search: $(cat "$root/tmp/search.rc" "$root/tmp/search.err")"
-found=$(jq -r '[.[].serial] | sort | join(",")' "$root/tmp/search.json" 2>/dev/null || true)
+found=$(jq -r '[.devices[].serial] | sort | join(",")' "$root/tmp/search.json" 2>/dev/null || true)
 [[ $found == NVR0001,VS0001,VS0002 ]] || bad "search as a user found '$found'"
 grep -q "capture is off" "$root/tmp/search.err" && bad "capture off for the user: $(cat "$root/tmp/search.err")"
 [[ $(cat "$root/tmp/snap.rc") == "snapshot exit 0" ]] || bad "snapshot as a user: $(cat "$root/tmp/snap.rc" "$root/tmp/snap.log")"
 picture=$(identify -format '%m %w %h' "$root/tmp/snap.bmp" 2>&1 || true)
 [[ $picture == BMP* ]] || bad "the user's snapshot is not a picture: $picture"
-nocap=$(jq -r '[.[].serial] | sort | join(",")' "$root/tmp/nocap.json" 2>/dev/null || true)
+nocap=$(jq -r '[.devices[].serial] | sort | join(",")' "$root/tmp/nocap.json" 2>/dev/null || true)
 [[ $(cat "$root/tmp/nocap.rc") == "search exit 0" && $nocap == "$found" ]] ||
   bad "without CAP_NET_RAW the search found '$nocap': $(cat "$root/tmp/nocap.rc" "$root/tmp/nocap.err")"
 [[ $(grep -c "packet capture is off" "$root/tmp/nocap.err") == 1 ]] || bad "search without capture did not say so once"
+[[ $(jq -r '.capture.on, (.capture.note | test("capture is off"))' "$root/tmp/nocap.json" 2>/dev/null | tr '\n' ' ') == "false true " ]] ||
+  bad "the search result does not say capture is off: $(jq -c .capture "$root/tmp/nocap.json" 2>&1)"
 [[ $(cat "$root/tmp/client.rc") == "client exit 0" ]] || bad "desktop client: $(cat "$root/tmp/client.rc" "$root/tmp/client.log")"
 [[ -n $shots && -f $root/tmp/client.png ]] && cp "$root/tmp/client.png" "$shots/installed-client.png"
 

@@ -251,10 +251,17 @@ int CmdSearch(const CliOptions& options, int nSeconds)
     std::vector<json> vecRows;
     for (const auto& [strName, pDevice] : mapSorted)
         vecRows.push_back(DeviceSummaryJson(*pDevice, *GetConfigCameraType()));
-    if (options.bJson)
-        std::cout << json(vecRows).dump(2) << std::endl;
-    else
+    if (options.bJson) {
+        // Whether the capture heard along: without it cameras outside the local networks stay
+        // silent, and a script should be able to tell that from an empty network.
+        const char* pszOff = CaptureOffReason();
+        json capture = {{"on", pszOff == nullptr}};
+        if (pszOff != nullptr)
+            capture["note"] = pszOff;
+        std::cout << json{{"devices", vecRows}, {"capture", capture}}.dump(2) << std::endl;
+    } else {
         std::cout << SummaryTable(vecRows) << vecRows.size() << " device(s)" << std::endl;
+    }
     return CLI_EXIT_OK;
 }
 
