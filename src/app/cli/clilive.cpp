@@ -62,6 +62,8 @@ struct LiveStats {
     DWORD nWidth = 0;
     DWORD nHeight = 0;
     DWORD nCodec = MEDIA_CODEC_AUDIO;
+    // The camera's answer to start video when it refused (busy, viewed by another user, ...).
+    DWORD dwVideoStatus = 0;
     // The saved stream, opened at the first video frame: its codec names the file.
     std::ofstream save;
     std::string strSavePath;
@@ -276,6 +278,7 @@ json CameraJson(const LiveStats& s, double dSeconds)
         {"missing_frames", s.Missing()},
         {"repeated_frames", s.orderer.GetCounters().qwRepeated},
         {"late_frames", s.orderer.GetCounters().qwLate},
+        {"video_status", s.dwVideoStatus},
     };
 }
 
@@ -323,6 +326,14 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
         g_pLive = nullptr;
         return CLI_EXIT_FAILURE;
     }
+    // A camera that refuses its video says so for itself; the others go on.
+    client.SetNotifyHandler([&run](DWORD dwNotifyID, DeviceInfo* pDevice) {
+        if (dwNotifyID != DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR || pDevice == nullptr)
+            return;
+        const auto it = run.mapCameras.find(pDevice->GetID());
+        if (it != run.mapCameras.end())
+            it->second->dwVideoStatus = pDevice->dwCameraVideoStatus;
+    });
     CDeviceManager* pManager = client.Manager();
     const auto start = std::chrono::steady_clock::now();
     for (const DeviceInfo* pDevice : vecDevices)
@@ -385,8 +396,9 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
                         static_cast<unsigned long long>(pStats->qwAudioFrames),
                         static_cast<unsigned long long>(pStats->Missing()));
             if (pStats->qwVideoFrames == 0)
-                std::fprintf(stderr, "camera %u (%s): no video arrived\n",
-                             static_cast<unsigned>(pStats->dwCameraID), pStats->strSerial.c_str());
+                std::fprintf(stderr, "camera %u (%s): no video arrived (start video status %u)\n",
+                             static_cast<unsigned>(pStats->dwCameraID), pStats->strSerial.c_str(),
+                             static_cast<unsigned>(pStats->dwVideoStatus));
             if (pStats->bSaveFailed)
                 std::fprintf(stderr, "vistrel-cli: cannot write %s\n", pStats->strSavePath.c_str());
         }
