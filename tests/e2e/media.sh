@@ -132,9 +132,10 @@ live_unselected() {
 }
 
 live_four() {
-  # Four cameras watched at once, each of its own picture size (one MPEG-4 by multicast): each
-  # saved stream is its own camera's, byte for byte. A stream stops 25 s after its last start
-  # video, so over 45 s each camera streams to the end only with its heartbeat every 20 s.
+  # Four cameras watched at once, each of its own picture size (one MPEG-4 by multicast), and
+  # two channels of a recorder, which share its sender and send the same pictures. Each saved
+  # stream of the four is its own camera's, byte for byte. A stream stops 25 s after its last
+  # start video, so over 45 s each one streams to the end only with its heartbeat every 20 s.
   start_media_sim "$(scenario_file four '{ "seed": 18,
       "defaults": { "media": { "fps": 10, "kbps": 300, "heartbeat_timeout_s": 25, "audio": false } },
       "cameras": [
@@ -142,21 +143,29 @@ live_four() {
         { "id": 802, "serial": "FOUR2", "media": { "width": 352, "height": 288 } },
         { "id": 803, "serial": "FOUR3", "unicast_capable": false,
           "media": { "codec": "mpeg4", "width": 320, "height": 176 } },
-        { "id": 804, "serial": "FOUR4", "media": { "width": 480, "height": 272 } } ] }')"
-  cli --json --wait 30 live FOUR1 FOUR2 FOUR3 FOUR4 --seconds 45 --save "$work/four" --frame-log "$work/four.frames"
+        { "id": 804, "serial": "FOUR4", "media": { "width": 480, "height": 272 } },
+        { "id": 805, "serial": "FOURNVR", "channels": 2, "media": { "width": 160, "height": 112 } } ] }')"
+  cli --json --wait 30 live FOUR1 FOUR2 FOUR3 FOUR4 FOURNVR-1 FOURNVR-2 --seconds 45 --save "$work/four" \
+    --frame-log "$work/four.frames"
   expect_rc "four: live" 0
   expect_eq "four: one entry per camera, each streamed" \
     "$(jq -c '[.ok, [.cameras[] | [.serial, .ok, .codec, .width, .height]]]' "$work/out")" \
-    '[true,[["FOUR1",true,"H.264",320,240],["FOUR2",true,"H.264",352,288],["FOUR3",true,"MPEG-4",320,176],["FOUR4",true,"H.264",480,272]]]'
+    "$(printf '%s' '[true,[["FOUR1",true,"H.264",320,240],["FOUR2",true,"H.264",352,288],' \
+      '["FOUR3",true,"MPEG-4",320,176],["FOUR4",true,"H.264",480,272],' \
+      '["FOURNVR-1",true,"H.264",160,112],["FOURNVR-2",true,"H.264",160,112]]]')"
   read -r received video audio unmatched < <(check_frames "$work/four.frames")
-  echo "four: $received frames; $(jq -c '[.cameras[] | {serial, frames, missing_frames}]' "$work/out")"
-  expect_eq "four: every frame is one a camera sent" "$unmatched" 0
-  local n id serial ext frames bad
+  echo "four: $received frames; $(jq -c '[.cameras[] | {serial, frames, missing_frames, late_frames, repeated_frames}]' "$work/out")"
+  # The frame log names the camera each frame reached the sink for: a channel's frame under
+  # the other channel's id would not be one the simulator sent.
+  expect_eq "four: every frame is one its camera sent" "$unmatched" 0
+  local n serial ext frames bad
   for n in 1 2 3 4; do
-    id=$((800 + n)) serial=FOUR$n ext=h264
+    serial=FOUR$n ext=h264
     [[ $n == 3 ]] && ext=m4v
-    read -r frames bad < <(python3 "$here/check_saved.py" "$work/media.log" "$work/four.frames" "$work/four/$serial.$ext" "$id")
+    read -r frames bad < <(python3 "$here/check_saved.py" "$work/media.log" "$work/four.frames" "$work/four/$serial.$ext" $((800 + n)))
     expect_eq "four: $serial saved its own frames, byte for byte" "$((frames > 100)) $bad" "1 0"
+  done
+  for serial in FOUR1 FOUR2 FOUR3 FOUR4 FOURNVR-1 FOURNVR-2; do
     expect_eq "four: $serial started, then kept by heartbeats" "$(($(dump "$serial" | jq .video.starts) >= 3))" 1
     expect_eq "four: $serial never timed out" "$(sim media "$serial" | jq .media.heartbeat_stops)" 0
     expect_eq "four: $serial stopped at the end" "$(dump "$serial" | jq .video.stops)" 1
