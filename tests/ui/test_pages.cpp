@@ -600,7 +600,7 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
              pCamera->stQuery.bCmdGetNTP = 1;
              p->UpdateChildWindowValue();
              EXPECT_EQ(Child<QComboBox>(p, "server")->currentText(),
-                       QStringLiteral("Synchronise with the D-server"));
+                       QStringLiteral("Synchronize with the D-server"));
          }},
         {"mail server", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "server", "Select a server", "",
          MailDialog(true, {{"server", ""}})},

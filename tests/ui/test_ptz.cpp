@@ -159,6 +159,9 @@ TEST_F(PtzTest, TourSchedulePageRefusesAndSendsItsRanges)
         pPresets->item(nRow)->setCheckState(Qt::Checked);
     }
     EXPECT_EQ(fnChecked(), "1--Door");
+    // The list shows a group's presets in the order of its tour.
+    pTour->findChild<QComboBox*>(QStringLiteral("group"))->setCurrentIndex(0);
+    EXPECT_EQ(fnChecked(), "97--Home 1--Door");
     SetRange(pTour, 1, QTime(9, 0), QTime(8, 0));
     EXPECT_FALSE(pTour->OnBtnAdd());
     EXPECT_EQ(Hint(pTour), "Ending time can not be earlier than starting time!");

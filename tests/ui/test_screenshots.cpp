@@ -89,6 +89,9 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         wifi.abySurveyHeader[4] = 65;
         camera.pWifiRecord = &wifi;
         q.bHasWifi = q.bCmdGetWirelessParam = 1;
+        // The time from the D-server: the server list's last entry shows.
+        std::strcpy(camera.stNtp.szNtpServer, "0");
+        camera.stNtp.byFinal = 1;
         // Two presets, and a tour group that visits both.
         PresetInfo presets{};
         presets.mapPresets = {{1, "Gate"}, {2, "Driveway"}};

@@ -18,6 +18,7 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -352,22 +353,27 @@ void CDlgPTZScanSchedule::ShowGroupPresets()
     const int nGroup = m_pComboGroup->currentIndex();
     m_pListPresets->setEnabled(nGroup >= 0);
     const std::vector<BYTE> vecGroup = GroupPresets(nGroup);
-    auto fnAdd = [&](DWORD dwNumber, const std::string& strName) {
-        auto* pItem = new QListWidgetItem(PresetText(dwNumber, strName), m_pListPresets);
+    auto fnAdd = [&](DWORD dwNumber, bool bVisited) {
+        const auto it = m_mapPresets.find(dwNumber);
+        auto* pItem = new QListWidgetItem(
+            PresetText(dwNumber, it != m_mapPresets.end() ? it->second : std::string()), m_pListPresets);
         pItem->setData(Qt::UserRole, static_cast<uint>(dwNumber));
         pItem->setFlags(pItem->flags() | Qt::ItemIsUserCheckable);
-        const bool bVisited = std::find(vecGroup.begin(), vecGroup.end(), dwNumber) != vecGroup.end();
         pItem->setCheckState(bVisited ? Qt::Checked : Qt::Unchecked);
     };
-    // A preset takes one byte in the group: the camera's numbers above 255 cannot be visited.
-    for (const auto& [dwNumber, strName] : m_mapPresets) {
-        if (dwNumber <= 0xFF)
-            fnAdd(dwNumber, strName);
-    }
+    // The group's presets in the order the tour visits them (also those the camera did not
+    // list), then the camera's others. A preset takes one byte in the group: the camera's
+    // numbers above 255 cannot be visited.
+    std::vector<BYTE> vecShown;
     for (const BYTE byNumber : vecGroup) {
-        if (!m_mapPresets.contains(byNumber) &&
-            m_pListPresets->findItems(PresetText(byNumber, std::string()), Qt::MatchExactly).isEmpty())
-            fnAdd(byNumber, std::string());
+        if (std::find(vecShown.begin(), vecShown.end(), byNumber) == vecShown.end()) {
+            vecShown.push_back(byNumber);
+            fnAdd(byNumber, true);
+        }
+    }
+    for (const auto& [dwNumber, strName] : m_mapPresets) {
+        if (dwNumber <= 0xFF && std::find(vecShown.begin(), vecShown.end(), dwNumber) == vecShown.end())
+            fnAdd(dwNumber, false);
     }
 }
 
@@ -394,6 +400,8 @@ void CDlgPTZScanSchedule::OnPresetChanged(QListWidgetItem* pItem)
     entry.byNameLen = static_cast<BYTE>(vecGroup.size());
     std::memset(entry.szName, 0, sizeof(entry.szName));
     std::copy(vecGroup.begin(), vecGroup.end(), reinterpret_cast<BYTE*>(entry.szName));
+    // Shown again in the new order once the item's own signal is over.
+    QTimer::singleShot(0, this, [this] { ShowGroupPresets(); });
 }
 
 void CDlgPTZScanSchedule::ShowRanges()
