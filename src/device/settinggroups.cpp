@@ -287,8 +287,8 @@ CheckResult BuildNtp(const KeyValues& kv, NtpInfo& info)
         if (strServer.empty())
             return MakeError("server", IDS_HINT_SERVER_EMPTY);
         CopyField(info.szNtpServer, strServer);
-        // "0" is the page's last server entry: the camera's own choice.
-        info.byFinal = strServer == "0" ? 1 : 0;
+        // No server name: the time comes from the D-server.
+        info.byFinal = strServer == NTP_SERVER_DSERVER ? 1 : 0;
     }
 
     if (const std::string* pDst = Find(kv, "dst")) {
@@ -424,6 +424,13 @@ CheckResult BuildWifi(const KeyValues& kv, const WifiRecord& current, WifiSettin
             return MakeError("key", IDS_HINT_TEXT_TOO_LONG, {static_cast<long>(sizeof(block.WPAPSKKey) - 1)});
         std::memset(block.WPAPSKKey, 0, sizeof(block.WPAPSKKey));
         std::memcpy(block.WPAPSKKey, pKey->data(), pKey->size());
+    }
+    // The WEP key the camera sends with, 1 to 4 to the user and 0 to 3 in the block.
+    if (const std::string* pTxKey = Find(kv, "txkey")) {
+        long nTxKey = 0;
+        if (!ParseDecimal(*pTxKey, nTxKey) || nTxKey < 1 || nTxKey > 4)
+            return MakeError("txkey", IDS_HINT_SETNETWORKFAIL);
+        block.WEPKeyDefIndex = static_cast<BYTE>(nTxKey - 1);
     }
     if (const std::string* pChannel = Find(kv, "channel")) {
         long nChannel = 0;

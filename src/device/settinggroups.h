@@ -33,6 +33,7 @@ CheckResult BuildPasswordChange(const KeyValues& kv, const PasswordInfo& info, P
 CheckResult BuildNtp(const KeyValues& kv, NtpInfo& info);
 CheckResult BuildNetParam(const KeyValues& kv, NetParamRecord& record);
 // pRecord: the camera's Wi-Fi record, whose survey decides the security of the chosen network.
+// Keys type, ssid, key, txkey (1 to 4), channel; a refused value gives IDS_HINT_SETNETWORKFAIL.
 CheckResult BuildWifi(const KeyValues& kv, const WifiRecord& current, WifiSettingsBlock& block);
 
 struct ThreeGRequest {

@@ -18,6 +18,19 @@ WifiLinkState WifiLinkOfRecord(const WifiRecord& record)
     return state;
 }
 
+int SurveyChannel(const WifiSurveyEntry& entry)
+{
+    // 2.4 GHz channels are 1 to 14, 5 GHz ones reach 196.
+    return entry.byChannel >= 1 && entry.byChannel <= 196 ? entry.byChannel : -1;
+}
+
+int SurveySignal(const WifiSurveyEntry& entry)
+{
+    const BYTE* pb = entry.abySignal;
+    const DWORD dwSignal = (DWORD(pb[0]) << 24) | (DWORD(pb[1]) << 16) | (DWORD(pb[2]) << 8) | pb[3];
+    return dwSignal >= 1 && dwSignal <= 100 ? static_cast<int>(dwSignal) : -1;
+}
+
 CheckResult BuildWifiLink(const KeyValues& kv, WifiRecord& record)
 {
     const auto it = kv.find("link");

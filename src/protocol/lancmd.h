@@ -83,14 +83,14 @@ struct WifiWebAuthBlock {
 // One access point of the survey, as on the wire.
 struct WifiSurveyEntry {
     BYTE abyBSSID[6];
-    BYTE byUnused1;
+    BYTE byChannel;  // the radio channel (0 when the camera does not say)
     BYTE SsidLength; // 0 or above 32: SSID not broadcast
     char Ssid[32];
     BYTE AuthMode;
     BYTE EncType;
     BYTE byRadioMode;
     BYTE byNetworkType;
-    BYTE abyUnused2[4];
+    BYTE abySignal[4]; // signal strength in percent, 32-bit big-endian
 };
 static_assert(sizeof(WifiSurveyEntry) == 48);
 

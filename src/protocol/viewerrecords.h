@@ -213,8 +213,10 @@ struct NtpInfo {
     DWORD dwMode1End;
     DWORD dwMode2Start;
     DWORD dwMode2End;
-    BYTE byFinal;
+    BYTE byFinal; // 1 with the server name NTP_SERVER_DSERVER
 };
+// The server name that asks for the D-server's time instead of an NTP server's.
+constexpr const char* NTP_SERVER_DSERVER = "0";
 
 constexpr DWORD MakeDstDateWord(DWORD dwMonth, DWORD dwDay, DWORD dwHour)
 {
@@ -230,6 +232,8 @@ constexpr DWORD MakeDstWeekdayWord(DWORD dwMonth, bool bFromEnd, DWORD dwOrdinal
 // Auto-scan schedule (event 49), on the stack; 784 bytes as the device record keeps it.
 constexpr int AUTOSCAN_ENTRIES = 10;
 constexpr int AUTOSCAN_NAME_LEN = 64;
+// A named entry is one tour group: the presets it visits, one preset number a byte in the
+// order visited, are its name.
 struct AutoScanEntry {
     BYTE byNumber;
     BYTE byNameLen;

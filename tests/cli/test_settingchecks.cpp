@@ -302,6 +302,14 @@ TEST(SettingGroups, MailMotionAndWifi)
     EXPECT_EQ(block.AuthMode, 0);
     EXPECT_EQ(block.EncType, 1);
     EXPECT_EQ(block.SsidLength, 3);
+    // The transmit key is 1 to 4, kept as 0 to 3.
+    for (const char* pszKey : {"0", "5", "x"}) {
+        const CheckResult refused = BuildWifi(KV({{"txkey", pszKey}}), *pWifi, block);
+        ASSERT_TRUE(refused) << pszKey;
+        EXPECT_EQ(refused->strKey, "txkey");
+    }
+    EXPECT_FALSE(BuildWifi(KV({{"txkey", "4"}}), *pWifi, block));
+    EXPECT_EQ(block.WEPKeyDefIndex, 3);
 }
 
 TEST(SettingGroups, ThreeGNeedsApnAndNumberForCustomDial)

@@ -35,6 +35,7 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTimeEdit>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -151,6 +152,12 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
     EXPECT_EQ(Child<QLineEdit>(pCable, "camera")->text().toInt(), before["ports"]["camera"].get<int>());
     auto* pSystem = pane.FindPage<CDlgConfigSystem>();
     EXPECT_EQ(Child<QLineEdit>(pSystem, "name")->text(), QStringLiteral("Porch"));
+    // The surveyed network with its signal and channel.
+    QTreeWidget* pSurvey = pane.FindPage<CDlgWifiNetwork>()->GetSurvey();
+    ASSERT_EQ(pSurvey->topLevelItemCount(), 1);
+    EXPECT_EQ(pSurvey->topLevelItem(0)->text(0), QStringLiteral("labnet"));
+    EXPECT_EQ(pSurvey->topLevelItem(0)->text(1), QStringLiteral("72%"));
+    EXPECT_EQ(pSurvey->topLevelItem(0)->text(2), QStringLiteral("6"));
     // The Wi-Fi link as the camera reports it; switched to wired, the camera's next report shows
     // it and the network is gone.
     auto* pWifi = pane.FindPage<CDlgNetworkWifiPane>();
@@ -251,13 +258,18 @@ TEST_F(LabPagesTest, PagesFillFromTheCameraAndSavedValuesReachItExactly)
     Child<QLineEdit>(pSystem, "name")->setText(QStringLiteral("Back porch"));
     pSystem->OnBtnSave();
     EXPECT_EQ(pSystem->GetHint()->GetText(), QStringLiteral("OK"));
+    // The time from the D-server: the server list's last entry.
+    auto* pNtp = pane.FindPage<CDlgSystemNTP>();
+    auto* pServerList = Child<QComboBox>(pNtp, "server");
+    pServerList->setCurrentIndex(pServerList->count() - 1);
+    pNtp->OnBtnSave();
 
     json after;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             after = Settings("PAGES1");
             return after["ports"]["camera"] == 3479 && after["motion"]["threshold"] == 42 &&
-                   after["time_format"] == 1;
+                   after["time_format"] == 1 && after["ntp"]["server"] == "0" && after["ntp"]["final"] == 1;
         },
         5000))
         << after.dump();

@@ -18,7 +18,7 @@ printf '[DEBUG]\nlevel=0\n[LANGUAGE]\nID=9\n' >"$VISTREL_HOME/Vistrel.ini"
 cat >"$work/scenario.json" <<'JSON'
 { "seed": 19, "cameras": [
   { "id": 700, "serial": "PAGES1", "name": "Porch", "wifi": true, "wifi_ssid": "labnet", "wifi_link": "wireless",
-    "wifi_speed": 540, "wifi_quality": 70, "wifi_survey": [ { "ssid": "labnet" } ] },
+    "wifi_speed": 540, "wifi_quality": 70, "wifi_survey": [ { "ssid": "labnet", "channel": 6, "signal": 72 } ] },
   { "id": 701, "serial": "PAGES2", "name": "Silent" },
   { "id": 702, "serial": "PAGES3", "name": "Shed", "sensor_id": 8, "sensor_regs": "010000012880",
     "video_report": [65548828, 1, 0, 0], "capability": { "flags": 65536 } },

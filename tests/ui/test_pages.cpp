@@ -96,6 +96,7 @@ protected:
         std::strcpy(threeG.szAPN, "3gnet");
         std::strcpy(threeG.szTelNum, "*99");
         threeG.bUseDefaultDial = 1;
+        wifi.stBlock.WEPKeyDefIndex = 1;
         pCamera = &camera;
     }
     void TearDown() override { CConfigPage::s_nConfirmAnswer = -1; }
@@ -485,13 +486,21 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
          "Failed", ""},
         {"wifi", PageOf<CDlgWifiNetwork>(),
          Both(SetCombo("type", 1), Both(SetCombo("channel", 0), SetComboText("ssid", "labnet"))), nullptr,
-         "Saved.", "WifiSet 0 labnet 1 1"},
+         "Saved.", "WifiSet 0 labnet 1 1 k0"},
+        // The camera sends with its second key; the user picks the fourth.
+        {"wifi transmit key", PageOf<CDlgWifiNetwork>(),
+         Both(SetComboText("ssid", "labnet"),
+              [](CConfigPage* p) {
+                  EXPECT_EQ(Child<QComboBox>(p, "txkey")->currentText(), QStringLiteral("2"));
+                  Child<QComboBox>(p, "txkey")->setCurrentIndex(3);
+              }),
+         nullptr, "Saved.", "WifiSet 0 labnet 0 0 k3"},
         {"web auth address", PageOf<CDlgWifiWebAuth>(), SetEdit("ac_ip", "255.255.255.255"), "ac_ip",
          "Invalid IP address!", ""},
         {"web auth", PageOf<CDlgWifiWebAuth>(),
          Both(SetEdit("ac_ip", "198.18.0.3"),
               Both(SetEdit("ac_name", "portal-with-a-long-name"), SetEdit("password", "secret-pw-too-long"))),
-         nullptr, "Saved.", "WifiSet 0  0 0 ac 3323068419 portal-with-a-long-n  secret-pw-"},
+         nullptr, "Saved.", "WifiSet 0  0 0 k1 ac 3323068419 portal-with-a-long-n  secret-pw-"},
         {"3g apn", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("apn", "")), "apn", "Invalid value!", ""},
         {"3g", PageOf<CDlgNetworkWire3G>(), Both(Check("dial"), SetEdit("tel", "*99#")), nullptr, "Saved.",
          "3GSet 0 SER100 0 3gnet *99# link 0"},
@@ -566,7 +575,7 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
               }),
          nullptr, "OK",
          "SetNTP 100 0 330 ntp.lab 2 0 0 " + std::to_string(MakeDstWeekdayWord(3, true, 1, 7, 2)) + " " +
-             std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3)),
+             std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3)) + " f0",
          // Read back at once; "OK" once the camera's answer holds what was sent.
          [this](CConfigPage* p) {
              commands.m_vecAsked.clear();
@@ -575,6 +584,23 @@ TEST_F(PagesTest, SaveRunsTheChecksThenSendsOneCommandWithTheSuccessHint)
              EXPECT_FALSE(HintText(p) == QStringLiteral("OK"));
              pCamera->stQuery.bCmdGetNTP = 1;
              p->UpdateChildWindowValue();
+         }},
+        // The server list's last entry sends no name ("0") with the final byte 1, and a camera
+        // that holds it shows that entry again.
+        {"ntp from the D-server", PageOf<CDlgSystemNTP>(),
+         [](CConfigPage* p) {
+             auto* pServer = Child<QComboBox>(p, "server");
+             pServer->setCurrentIndex(pServer->count() - 1);
+         },
+         nullptr, "OK",
+         "SetNTP 100 0 330 0 2 0 0 " + std::to_string(MakeDstWeekdayWord(3, true, 1, 7, 2)) + " " +
+             std::to_string(MakeDstWeekdayWord(10, true, 1, 7, 3)) + " f1",
+         [this](CConfigPage* p) {
+             p->OnBtnSave();
+             pCamera->stQuery.bCmdGetNTP = 1;
+             p->UpdateChildWindowValue();
+             EXPECT_EQ(Child<QComboBox>(p, "server")->currentText(),
+                       QStringLiteral("Synchronize with the D-server"));
          }},
         {"mail server", PageOf<CDlgAlarmEmail>(), [](CConfigPage*) {}, "server", "Select a server", "",
          MailDialog(true, {{"server", ""}})},
@@ -1636,7 +1662,12 @@ TEST_F(PagesTest, LanguageChangeShowsWhatPagesBuiltInThatLanguageShow)
     pEntries[0].EncType = 3;
     pEntries[0].byRadioMode = 2;
     pEntries[0].byNetworkType = 1;
+    pEntries[0].byChannel = 6;
+    pEntries[0].abySignal[3] = 72;
     pEntries[1].byRadioMode = 7;
+    // Out of range: nothing is shown rather than a wrong number.
+    pEntries[1].byChannel = 197;
+    pEntries[1].abySignal[2] = 1;
     pCamera->pWifiRecord = pWifi;
     manager.m_pSelected = pCamera;
     {
@@ -1658,10 +1689,10 @@ TEST_F(PagesTest, LanguageChangeShowsWhatPagesBuiltInThatLanguageShow)
         EXPECT_EQ(Child<QLabel>(p3G, "net_state")->text(), QStringLiteral("3G"));
         EXPECT_EQ(Child<QLabel>(p3G, "signal")->accessibleName(), QStringLiteral("3/5"));
         EXPECT_EQ(listRows.join(QLatin1Char('\n')).toStdString(),
-                  "Wireless|00:00:00:00:00:00|802.11g|Infrastructure|WPA PSK|TKIP|"
+                  "Wireless|72%|6|00:00:00:00:00:00|802.11g|Infrastructure|WPA PSK|TKIP|"
                   "1, 2, 5.5, 6, 9, 11, 12, 18, 24, 36, 48, 54 Mbps\n"
-                  "Open|00:00:00:00:00:01|802.11n|Ad hoc|Open|None|\n"
-                  "Non-Broadcasted SSID|00:00:00:00:00:02|802.11b|Ad hoc|Open|None|1,2,5.5,6,9,11 Mbps");
+                  "Open|||00:00:00:00:00:01|802.11n|Ad hoc|Open|None|\n"
+                  "Non-Broadcasted SSID|||00:00:00:00:00:02|802.11b|Ad hoc|Open|None|1,2,5.5,6,9,11 Mbps");
     }
     for (const int nLanguage : {2052, 1028}) {
         SCOPED_TRACE(nLanguage);

@@ -125,14 +125,43 @@ TEST(TourRangeTest, SixtyFourRangesWithoutOverlapEndingAfterTheirStart)
     EXPECT_FALSE(CheckTourRange(vecRanges, {10, 20}, TOUR_RANGES_MAX)); // touching is no overlap
 }
 
-// The page holds what the camera's schedule record carries (ten ranges) and sends them whole.
+// The page holds what the camera's schedule record carries (ten ranges, and per tour group the
+// presets it visits in its named entry) and sends them whole.
 TEST_F(PtzTest, TourSchedulePageRefusesAndSendsItsRanges)
 {
+    // Group 2 as the camera has it: preset 1, then preset 40, which the camera does not list.
+    pCamera->stAutoScanSchedule.aEntry[2] = {2, 2, {1, 40}};
     CDlgCamSetPane pane(Context());
     auto* pTour = pane.FindPage<CDlgPTZScanSchedule>();
     ASSERT_EQ(pTour->GetPollState(), CConfigPage::PollState::Filled);
     EXPECT_FALSE(pTour->OnBtnAdd());
     EXPECT_EQ(Hint(pTour), "Please Select Path");
+    QListWidget* pPresets = pTour->GetGroupPresets();
+    auto fnChecked = [pPresets] {
+        QStringList listChecked;
+        for (int i = 0; i < pPresets->count(); ++i) {
+            if (pPresets->item(i)->checkState() == Qt::Checked)
+                listChecked << pPresets->item(i)->text();
+        }
+        return listChecked.join(QLatin1Char(' ')).toStdString();
+    };
+    SetRange(pTour, 1, QTime(8, 0), QTime(9, 0));
+    EXPECT_EQ(pPresets->count(), 2);
+    EXPECT_EQ(fnChecked(), "");
+    EXPECT_FALSE(pTour->OnBtnAdd());
+    EXPECT_EQ(Hint(pTour), "Please Select Preset");
+    EXPECT_EQ(pTour->GetHint()->GetAnchor(), pPresets);
+    SetRange(pTour, 2, QTime(8, 0), QTime(9, 0));
+    EXPECT_EQ(fnChecked(), "1--Door 40--");
+    // Group 0 visits Home, then Door; group 1 Door.
+    for (const auto& [nGroup, nRow] : {std::pair{0, 1}, {0, 0}, {1, 0}}) {
+        pTour->findChild<QComboBox*>(QStringLiteral("group"))->setCurrentIndex(nGroup);
+        pPresets->item(nRow)->setCheckState(Qt::Checked);
+    }
+    EXPECT_EQ(fnChecked(), "1--Door");
+    // The list shows a group's presets in the order of its tour.
+    pTour->findChild<QComboBox*>(QStringLiteral("group"))->setCurrentIndex(0);
+    EXPECT_EQ(fnChecked(), "97--Home 1--Door");
     SetRange(pTour, 1, QTime(9, 0), QTime(8, 0));
     EXPECT_FALSE(pTour->OnBtnAdd());
     EXPECT_EQ(Hint(pTour), "Ending time can not be earlier than starting time!");
@@ -156,8 +185,19 @@ TEST_F(PtzTest, TourSchedulePageRefusesAndSendsItsRanges)
     ASSERT_EQ(commands.m_vecSent.size(), 1u);
     EXPECT_EQ(commands.m_vecSent[0].rfind("AutoScanSchedule 100 1 0 0:0-30 1:60-90", 0), 0u)
         << commands.m_vecSent[0];
-    EXPECT_NE(commands.m_vecSent[0].find(" 2:1320-1380"), std::string::npos);
+    EXPECT_NE(commands.m_vecSent[0].find(" 2:1320-1380 g0=97,1 g1=1 g2=1,40"), std::string::npos)
+        << commands.m_vecSent[0];
     EXPECT_EQ(pCamera->stAutoScanSchedule.byPeriodCount, AUTOSCAN_ENTRIES);
+
+    // A group left without presets keeps its ranges from being sent.
+    pTour->findChild<QComboBox*>(QStringLiteral("group"))->setCurrentIndex(1);
+    pPresets->item(0)->setCheckState(Qt::Unchecked);
+    pTour->findChild<QComboBox*>(QStringLiteral("group"))->setCurrentIndex(0);
+    commands.m_vecSent.clear();
+    pTour->OnBtnSave();
+    EXPECT_EQ(Hint(pTour), "Please Select Preset");
+    EXPECT_EQ(pTour->findChild<QComboBox*>(QStringLiteral("group"))->currentIndex(), 1);
+    EXPECT_TRUE(commands.m_vecSent.empty());
 }
 
 TEST_F(PtzTest, DomeAddressUpToThirtyTwo)

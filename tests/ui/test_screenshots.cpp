@@ -9,9 +9,11 @@
 #include "ui/pages/dlgapplyto.h"
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
+#include "ui/pages/dlgptz.h"
 #include "ui/pages/dlgrecord.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QStackedWidget>
@@ -67,8 +69,8 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         wifi.dwSurveyLen = sizeof(abWifi) - sizeof(WifiRecord) + WIFI_SURVEY_HEADER_LEN;
         wifi.SurveyList()[0] = 2;
         auto* pEntries = reinterpret_cast<WifiSurveyEntry*>(wifi.SurveyList() + WIFI_SURVEY_LIST_HEAD);
-        pEntries[0] = {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, 0, 9, "labnet-5G", 6, 4, 5, 1, {}};
-        pEntries[1] = {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5f}, 0, 0, "", 0, 0, 2, 0, {}};
+        pEntries[0] = {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, 36, 9, "labnet-5G", 6, 4, 5, 1, {0, 0, 0, 72}};
+        pEntries[1] = {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5f}, 11, 0, "", 0, 0, 2, 0, {0, 0, 0, 35}};
         ThreeGRecord threeG{};
         std::strcpy(threeG.szAPN, "3gnet");
         std::strcpy(threeG.szTelNum, "*99#");
@@ -87,9 +89,21 @@ TEST(ScreenshotTest, EveryPageInEveryLanguageFitsItsPane)
         wifi.abySurveyHeader[4] = 65;
         camera.pWifiRecord = &wifi;
         q.bHasWifi = q.bCmdGetWirelessParam = 1;
+        // The time from the D-server: the server list's last entry shows.
+        std::strcpy(camera.stNtp.szNtpServer, "0");
+        camera.stNtp.byFinal = 1;
+        // Two presets, and a tour group that visits both.
+        PresetInfo presets{};
+        presets.mapPresets = {{1, "Gate"}, {2, "Driveway"}};
+        camera.pPresetInfo = &presets;
+        camera.stAutoScanSchedule.aEntry[0] = {0, 2, {2, 1}};
+        camera.stAutoScanSchedule.byPeriodCount = 1;
+        camera.stAutoScanSchedule.aPeriod[0] = {0, 8 * 60, 18 * 60};
         manager.m_pSelected = &camera;
         CDlgCamConfigPane paneConfig({&manager, &commands, &bus, nullptr});
         CDlgCamSetPane paneSet({&manager, &commands, &bus, nullptr});
+        if (auto* pTour = paneSet.FindPage<CDlgPTZScanSchedule>())
+            pTour->findChild<QComboBox*>(QStringLiteral("group"))->setCurrentIndex(0);
         std::vector<std::pair<QWidget*, CConfigPage*>> vecPages;
         for (CConfigPage* pPage : paneConfig.GetPages())
             vecPages.emplace_back(&paneConfig, pPage);

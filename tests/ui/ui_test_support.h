@@ -116,7 +116,7 @@ public:
             std::to_string(info.usNtpSync) + " " + std::to_string(info.nTimeZone) + " " + info.szNtpServer +
                 " " + std::to_string(info.byDstMode) + " " + std::to_string(info.dwMode1Start) + " " +
                 std::to_string(info.dwMode1End) + " " + std::to_string(info.dwMode2Start) + " " +
-                std::to_string(info.dwMode2End));
+                std::to_string(info.dwMode2End) + " f" + std::to_string(info.byFinal));
     }
     void Cmd_SetMotion(DWORD dwID, const MotionInfo& info) override
     {
@@ -211,6 +211,15 @@ public:
             s += " " + std::to_string(schedule.aPeriod[k].dwNumber) + ":" +
                  std::to_string(schedule.aPeriod[k].dwStart) + "-" +
                  std::to_string(schedule.aPeriod[k].dwEnd);
+        // Then each tour group's presets in their order.
+        for (int i = 0; i < AUTOSCAN_ENTRIES; ++i) {
+            const AutoScanEntry& entry = schedule.aEntry[i];
+            if (entry.byNameLen == 0)
+                continue;
+            s += " g" + std::to_string(i) + "=";
+            for (int n = 0; n < entry.byNameLen && n < AUTOSCAN_NAME_LEN; ++n)
+                s += (n != 0 ? "," : "") + std::to_string(static_cast<BYTE>(entry.szName[n]));
+        }
         Add("AutoScanSchedule", dwID, s);
     }
     void Cmd_SetDome(DWORD dwID, const DomeInfo& info) override
@@ -240,7 +249,8 @@ public:
         Add("WifiSet", 0,
             std::string(record.stBlock.Ssid, record.stBlock.SsidLength) + " " +
                 std::to_string(record.stBlock.NetworkType) + " " +
-                std::to_string(record.stBlock.AdhocChannel) +
+                std::to_string(record.stBlock.AdhocChannel) + " k" +
+                std::to_string(record.stBlock.WEPKeyDefIndex) +
                 (record.stWebAuth.dwValue != 0
                      ? " ac " + std::to_string(record.stWebAuth.dwValue) + " " +
                            std::string(record.stWebAuth.szAddress, strnlen(record.stWebAuth.szAddress, 20)) +

@@ -106,11 +106,11 @@ struct NetParams {
 
 struct WifiSurveyEntry {
     std::array<std::uint8_t, 6> bssid{};
-    std::uint8_t bUnused = 0;
+    std::uint8_t bChannel = 0; // the byte after the BSSID
     std::string strSsid;
     bool bHidden = false;
     std::uint8_t bAuthMode = 4, bEncType = 4, bRadio = 2, bNetType = 1;
-    std::uint32_t dwExtra = 0;
+    std::uint32_t dwSignal = 0; // percent, the entry's last word
 };
 
 // The link state travels in fields the client only carries otherwise: the reply byte is "Wi-Fi

@@ -101,14 +101,14 @@ Bytes BuildWifiReply(const Camera& cam)
     for (std::size_t i = 0; i < nCount; ++i) {
         const WifiSurveyEntry& e = w.survey[i];
         PutBytes(b, e.bssid.data(), 6);
-        PutU8(b, e.bUnused);
+        PutU8(b, e.bChannel);
         PutU8(b, e.bHidden ? 0 : static_cast<std::uint8_t>(std::min<std::size_t>(e.strSsid.size(), 32)));
         PutText(b, e.bHidden ? std::string() : e.strSsid, 32);
         PutU8(b, e.bAuthMode);
         PutU8(b, e.bEncType);
         PutU8(b, e.bRadio);
         PutU8(b, e.bNetType);
-        PutU32(b, e.dwExtra);
+        PutU32(b, e.dwSignal);
     }
     return b;
 }

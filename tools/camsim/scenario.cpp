@@ -326,6 +326,8 @@ void Configure(Camera& c, const json& j, int n, std::mt19937& rng)
             w.bEncType = GetU8(e, "enc", 4);
             w.bRadio = GetU8(e, "radio", 2);
             w.bNetType = GetU8(e, "net_type", 1);
+            w.bChannel = GetU8(e, "channel", 0);
+            w.dwSignal = GetU32(e, "signal", 0);
             w.bssid = {
                 0x02, 0x00, 0x5e, 0x10, static_cast<std::uint8_t>(c.dwId), static_cast<std::uint8_t>(i++)};
             GetHex(e, "bssid", w.bssid);

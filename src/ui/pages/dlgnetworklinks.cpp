@@ -155,11 +155,18 @@ void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
     m_pComboChannel->setObjectName(QStringLiteral("channel"));
     for (int i = 1; i <= 14; ++i)
         m_pComboChannel->addItem(QString::number(i), i);
+    // Which of the four WEP keys the camera sends with.
+    m_pComboTxKey = new QComboBox(this);
+    m_pComboTxKey->setObjectName(QStringLiteral("txkey"));
+    for (int i = 1; i <= 4; ++i)
+        m_pComboTxKey->addItem(QString::number(i), i);
+    m_pComboTxKey->setCurrentIndex(-1);
     m_pEditKey = MakeEdit(this, "key", 63);
     m_pEditKey->setEchoMode(QLineEdit::Password);
     pForm->addRow(PageText(IDS_STADV_NETTYPE), m_pComboType);
     pForm->addRow(PageText(IDS_STADV_APSELECT), m_pComboSsid);
     pForm->addRow(PageText(IDS_STADV_ADHOCCHANNEL), m_pComboChannel);
+    pForm->addRow(PageText(IDS_STSEC_INDEX), m_pComboTxKey);
     pForm->addRow(PageText(IDS_STSEC_PASSWD), m_pEditKey);
     pLayout->addLayout(pForm);
     m_pSurvey = new QTreeWidget(this);
@@ -181,6 +188,7 @@ void CDlgWifiNetwork::BuildControls(QVBoxLayout* pLayout)
     BindKey("type", m_pComboType);
     BindKey("ssid", m_pComboSsid);
     BindKey("channel", m_pComboChannel);
+    BindKey("txkey", m_pComboTxKey);
     BindKey("key", m_pEditKey);
 }
 
@@ -194,7 +202,7 @@ void CDlgWifiNetwork::Retranslate()
 
 namespace {
 
-// A survey entry's columns after the SSID and BSSID, by the entry's codes.
+// A survey entry's columns after the BSSID, by the entry's codes.
 QStringList SurveyDetails(const WifiSurveyEntry& entry)
 {
     static const DWORD s_adwAuth[5] = {IDS_WIFIAUTH_OPEN, IDS_WIFIAUTH_SHARED, IDS_WIFIAUTH_AUTOSWITCH,
@@ -247,10 +255,10 @@ QStringList SurveyDetails(const WifiSurveyEntry& entry)
 void CDlgWifiNetwork::ShowSurvey(const WifiRecord* pRecord)
 {
     m_pSurvey->clear();
-    m_pSurvey->setHeaderLabels({PageText(IDS_STSURVEY_HEAD1), PageText(IDS_STSURVEY_BSSID),
-                                PageText(IDS_STSURVEY_OPMODE), PageText(IDS_STSURVEY_NETTYPE),
-                                PageText(IDS_STSURVEY_AUTHMODE), PageText(IDS_STSURVEY_ENCRY),
-                                PageText(IDS_STSURVEY_SUPPORTSPEED)});
+    m_pSurvey->setHeaderLabels(
+        {PageText(IDS_STSURVEY_HEAD1), PageText(IDS_STSURVEY_HEAD2), PageText(IDS_STSURVEY_HEAD3),
+         PageText(IDS_STSURVEY_BSSID), PageText(IDS_STSURVEY_OPMODE), PageText(IDS_STSURVEY_NETTYPE),
+         PageText(IDS_STSURVEY_AUTHMODE), PageText(IDS_STSURVEY_ENCRY), PageText(IDS_STSURVEY_SUPPORTSPEED)});
     if (pRecord == nullptr)
         return;
     for (std::size_t i = 0; i < pRecord->SurveyCount(); ++i) {
@@ -260,8 +268,12 @@ void CDlgWifiNetwork::ShowSurvey(const WifiRecord* pRecord)
         const bool bHidden = pEntry->SsidLength == 0 || pEntry->SsidLength > sizeof(pEntry->Ssid);
         const QString strSsid = bHidden ? QString() : SsidText(pEntry->Ssid, pEntry->SsidLength);
         const BYTE* pb = pEntry->abyBSSID;
+        const int nSignal = SurveySignal(*pEntry);
+        const int nChannel = SurveyChannel(*pEntry);
         QStringList listColumns = {
             bHidden ? PageText(IDS_ST_WIFINOSSID) : strSsid,
+            nSignal >= 0 ? QStringLiteral("%1%").arg(nSignal) : QString(),
+            nChannel >= 0 ? QString::number(nChannel) : QString(),
             QString::asprintf("%02x:%02x:%02x:%02x:%02x:%02x", pb[0], pb[1], pb[2], pb[3], pb[4], pb[5])};
         listColumns << SurveyDetails(*pEntry);
         auto* pItem = new QTreeWidgetItem(m_pSurvey, listColumns);
@@ -288,6 +300,8 @@ void CDlgWifiNetwork::FillControls(const DeviceInfo& device)
     const WifiSettingsBlock& block = pRecord->stBlock;
     m_pComboType->setCurrentIndex(block.NetworkType == 1 ? 1 : 0);
     m_pComboChannel->setCurrentIndex(m_pComboChannel->findData(static_cast<int>(block.AdhocChannel)));
+    m_pComboTxKey->setCurrentIndex(m_pComboTxKey->findData(block.WEPKeyDefIndex + 1));
+    m_nTxKeyShown = m_pComboTxKey->currentIndex();
     for (std::size_t i = 0; i < pRecord->SurveyCount(); ++i) {
         const WifiSurveyEntry* pEntry = pRecord->SurveyEntry(i);
         if (pEntry != nullptr && pEntry->SsidLength != 0 && pEntry->SsidLength <= sizeof(pEntry->Ssid))
@@ -311,6 +325,10 @@ void CDlgWifiNetwork::OnBtnSave()
                  {"ssid", m_pComboSsid->currentText().toStdString()}};
     if (!m_pEditKey->text().isEmpty())
         kv["key"] = EditText(m_pEditKey);
+    // Only a key number the user chose: a network that is not in the survey otherwise starts
+    // from the first key, as it starts open with an empty key.
+    if (m_pComboTxKey->currentIndex() >= 0 && m_pComboTxKey->currentIndex() != m_nTxKeyShown)
+        kv["txkey"] = std::to_string(m_pComboTxKey->currentData().toInt());
     if (m_pComboType->currentIndex() == 1) {
         if (m_pComboChannel->currentIndex() < 0) {
             Refuse(MakeError("channel", IDS_HINT_SETNETWORKFAIL));

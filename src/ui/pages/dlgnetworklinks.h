@@ -31,6 +31,8 @@ private:
     QComboBox* m_pComboType = nullptr;
     QComboBox* m_pComboSsid = nullptr;
     QComboBox* m_pComboChannel = nullptr;
+    QComboBox* m_pComboTxKey = nullptr;
+    int m_nTxKeyShown = -1; // the camera's key number as filled
     QLineEdit* m_pEditKey = nullptr;
     QTreeWidget* m_pSurvey = nullptr;
 };

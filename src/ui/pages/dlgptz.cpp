@@ -15,8 +15,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -284,7 +286,14 @@ void CDlgPTZScanSchedule::BuildControls(QVBoxLayout* pLayout)
     pTimes->addWidget(m_pStart);
     pTimes->addWidget(new QLabel(QStringLiteral("-"), this));
     pTimes->addWidget(m_pEnd);
+    // The presets the chosen group visits, checked in the order the tour takes them.
+    m_pListPresets = new QListWidget(this);
+    m_pListPresets->setObjectName(QStringLiteral("preset"));
+    m_pListPresets->setMaximumHeight(m_pListPresets->fontMetrics().height() * 6);
+    connect(m_pComboGroup, &QComboBox::currentIndexChanged, this, [this] { ShowGroupPresets(); });
+    connect(m_pListPresets, &QListWidget::itemChanged, this, &CDlgPTZScanSchedule::OnPresetChanged);
     pForm->addRow(PageText(IDS_ST_GROUPPRESET), m_pComboGroup);
+    pForm->addRow(PageText(IDS_ST_PRESET), m_pListPresets);
     pForm->addRow(PageText(IDS_ST_TIMERANGE), pTimes);
     pLayout->addLayout(pForm);
     m_pList = new QListWidget(this);
@@ -307,6 +316,7 @@ void CDlgPTZScanSchedule::BuildControls(QVBoxLayout* pLayout)
     BindKey("start", m_pStart);
     BindKey("end", m_pEnd);
     BindKey("group", m_pComboGroup);
+    BindKey("preset", m_pListPresets);
 }
 
 bool CDlgPTZScanSchedule::IsReceived(const DeviceInfo& device) const
@@ -320,7 +330,78 @@ void CDlgPTZScanSchedule::FillControls(const DeviceInfo& device)
     m_pChkEnable->setChecked(m_stEdit.byValue != 0);
     m_vecPeriods.assign(m_stEdit.aPeriod,
                         m_stEdit.aPeriod + std::min<int>(m_stEdit.byPeriodCount, AUTOSCAN_ENTRIES));
+    m_mapPresets.clear();
+    if (device.pPresetInfo != nullptr)
+        m_mapPresets = device.pPresetInfo->mapPresets;
     ShowRanges();
+    ShowGroupPresets();
+}
+
+std::vector<BYTE> CDlgPTZScanSchedule::GroupPresets(int nGroup) const
+{
+    if (nGroup < 0 || nGroup >= AUTOSCAN_ENTRIES)
+        return {};
+    const AutoScanEntry& entry = m_stEdit.aEntry[nGroup];
+    const BYTE* pb = reinterpret_cast<const BYTE*>(entry.szName);
+    return {pb, pb + std::min<int>(entry.byNameLen, AUTOSCAN_NAME_LEN)};
+}
+
+void CDlgPTZScanSchedule::ShowGroupPresets()
+{
+    const QSignalBlocker blocker(m_pListPresets);
+    m_pListPresets->clear();
+    const int nGroup = m_pComboGroup->currentIndex();
+    m_pListPresets->setEnabled(nGroup >= 0);
+    const std::vector<BYTE> vecGroup = GroupPresets(nGroup);
+    auto fnAdd = [&](DWORD dwNumber, bool bVisited) {
+        const auto it = m_mapPresets.find(dwNumber);
+        auto* pItem = new QListWidgetItem(
+            PresetText(dwNumber, it != m_mapPresets.end() ? it->second : std::string()), m_pListPresets);
+        pItem->setData(Qt::UserRole, static_cast<uint>(dwNumber));
+        pItem->setFlags(pItem->flags() | Qt::ItemIsUserCheckable);
+        pItem->setCheckState(bVisited ? Qt::Checked : Qt::Unchecked);
+    };
+    // The group's presets in the order the tour visits them (also those the camera did not
+    // list), then the camera's others. A preset takes one byte in the group: the camera's
+    // numbers above 255 cannot be visited.
+    std::vector<BYTE> vecShown;
+    for (const BYTE byNumber : vecGroup) {
+        if (std::find(vecShown.begin(), vecShown.end(), byNumber) == vecShown.end()) {
+            vecShown.push_back(byNumber);
+            fnAdd(byNumber, true);
+        }
+    }
+    for (const auto& [dwNumber, strName] : m_mapPresets) {
+        if (dwNumber <= 0xFF && std::find(vecShown.begin(), vecShown.end(), dwNumber) == vecShown.end())
+            fnAdd(dwNumber, false);
+    }
+}
+
+void CDlgPTZScanSchedule::OnPresetChanged(QListWidgetItem* pItem)
+{
+    const int nGroup = m_pComboGroup->currentIndex();
+    if (nGroup < 0 || nGroup >= AUTOSCAN_ENTRIES)
+        return;
+    std::vector<BYTE> vecGroup = GroupPresets(nGroup);
+    const BYTE byNumber = static_cast<BYTE>(pItem->data(Qt::UserRole).toUInt());
+    std::erase(vecGroup, byNumber);
+    if (pItem->checkState() == Qt::Checked) {
+        // The group holds what its 64-byte name field holds.
+        if (vecGroup.size() >= static_cast<std::size_t>(AUTOSCAN_NAME_LEN)) {
+            const QSignalBlocker blocker(m_pListPresets);
+            pItem->setCheckState(Qt::Unchecked);
+            Refuse(MakeError("preset", IDS_HINT_MAX_PRESET, {AUTOSCAN_NAME_LEN}));
+            return;
+        }
+        vecGroup.push_back(byNumber);
+    }
+    AutoScanEntry& entry = m_stEdit.aEntry[nGroup];
+    entry.byNumber = static_cast<BYTE>(nGroup);
+    entry.byNameLen = static_cast<BYTE>(vecGroup.size());
+    std::memset(entry.szName, 0, sizeof(entry.szName));
+    std::copy(vecGroup.begin(), vecGroup.end(), reinterpret_cast<BYTE*>(entry.szName));
+    // Shown again in the new order once the item's own signal is over.
+    QTimer::singleShot(0, this, [this] { ShowGroupPresets(); });
 }
 
 void CDlgPTZScanSchedule::ShowRanges()
@@ -334,6 +415,10 @@ bool CDlgPTZScanSchedule::OnBtnAdd()
 {
     if (m_pComboGroup->currentIndex() < 0) {
         Refuse(MakeError("group", IDS_PLEASE_SELECT_PATH));
+        return false;
+    }
+    if (GroupPresets(m_pComboGroup->currentIndex()).empty()) {
+        Refuse(MakeError("preset", IDS_PLEASE_SELECT_PRESET));
         return false;
     }
     const TourRange range{static_cast<DWORD>(m_pStart->time().hour() * 60 + m_pStart->time().minute()),
@@ -374,6 +459,14 @@ void CDlgPTZScanSchedule::OnBtnSave()
     DeviceInfo* pDevice = SelectedDevice();
     if (pDevice == nullptr)
         return;
+    // A time range of a group left without presets would start a tour that goes nowhere.
+    for (const AutoScanPeriod& period : m_vecPeriods) {
+        if (GroupPresets(static_cast<int>(period.dwNumber)).empty()) {
+            m_pComboGroup->setCurrentIndex(static_cast<int>(period.dwNumber));
+            Refuse(MakeError("preset", IDS_PLEASE_SELECT_PRESET));
+            return;
+        }
+    }
     AutoScanSchedule schedule = m_stEdit;
     schedule.byOperation = 1; // 0 would only ask
     schedule.byValue = m_pChkEnable->isChecked() ? 1 : 0;

@@ -6,10 +6,15 @@
 #include "device/settingchecks.h"
 #include "ui/pages/configpage.h"
 
+#include <map>
+#include <string>
+#include <vector>
+
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QSpinBox;
 class QTimeEdit;
 
@@ -70,11 +75,13 @@ class CDlgPTZScanSchedule : public CConfigPage {
 public:
     using CConfigPage::CConfigPage;
     void OnBtnSave() override;
-    // Adds the range of the time fields to the chosen tour group; false with its hint.
+    // Adds the range of the time fields to the chosen tour group, which must visit a preset;
+    // false with its hint.
     bool OnBtnAdd();
     void OnBtnDelete();
     void OnBtnClearAll();
     QListWidget* GetRanges() const { return m_pList; }
+    QListWidget* GetGroupPresets() const { return m_pListPresets; }
 
 protected:
     void BuildControls(QVBoxLayout* pLayout) override;
@@ -83,11 +90,18 @@ protected:
 
 private:
     void ShowRanges();
+    // The chosen tour group's presets as the list's checks; the camera's presets first, then
+    // any the group names that the camera did not list.
+    void ShowGroupPresets();
+    void OnPresetChanged(QListWidgetItem* pItem);
+    std::vector<BYTE> GroupPresets(int nGroup) const;
 
     AutoScanSchedule m_stEdit{};
     std::vector<AutoScanPeriod> m_vecPeriods;
+    std::map<DWORD, std::string> m_mapPresets; // the camera's, by number
     QCheckBox* m_pChkEnable = nullptr;
     QComboBox* m_pComboGroup = nullptr;
+    QListWidget* m_pListPresets = nullptr;
     QTimeEdit* m_pStart = nullptr;
     QTimeEdit* m_pEnd = nullptr;
     QListWidget* m_pList = nullptr;

@@ -106,6 +106,8 @@ void CDlgSystemNTP::Retranslate()
 {
     NumberItems(m_rowStart);
     NumberItems(m_rowEnd);
+    // The camera's own server may have been put in front of it since the list was built.
+    m_pComboServer->setItemText(m_pComboServer->count() - 1, PageText(IDS_ST_USEDSERVERSYN));
 }
 
 void CDlgSystemNTP::BuildControls(QVBoxLayout* pLayout)
@@ -119,6 +121,8 @@ void CDlgSystemNTP::BuildControls(QVBoxLayout* pLayout)
     m_pComboServer->setEditable(true);
     for (const char* pszServer : g_apszNtpServers)
         m_pComboServer->addItem(QString::fromLatin1(pszServer));
+    // Last: no server of the user's, the camera takes its time from the D-server.
+    m_pComboServer->addItem(PageText(IDS_ST_USEDSERVERSYN), QString::fromLatin1(NTP_SERVER_DSERVER));
     pGrid->addWidget(m_pComboServer, 1, 1);
     pGrid->addWidget(new QLabel(PageText(IDS_ST_TIMEZONE), this), 2, 0);
     m_pComboZone = MakeCombo(this, QStringLiteral("zone"));
@@ -230,9 +234,13 @@ void CDlgSystemNTP::FillControls(const DeviceInfo& device)
     const NtpInfo& ntp = device.stNtp;
     m_pChkSync->setChecked(ntp.usNtpSync != 0);
     const QString strServer = QString::fromStdString(FieldText(ntp.szNtpServer));
-    if (!strServer.isEmpty() && m_pComboServer->findText(strServer) < 0)
-        m_pComboServer->insertItem(0, strServer);
-    m_pComboServer->setEditText(strServer);
+    if (strServer == QLatin1String(NTP_SERVER_DSERVER) && ntp.byFinal == 1) {
+        m_pComboServer->setCurrentIndex(m_pComboServer->count() - 1);
+    } else {
+        if (!strServer.isEmpty() && m_pComboServer->findText(strServer) < 0)
+            m_pComboServer->insertItem(0, strServer);
+        m_pComboServer->setEditText(strServer);
+    }
     int nZone = m_pComboZone->findData(static_cast<int>(ntp.nTimeZone));
     if (nZone < 0) {
         m_pComboZone->addItem(ZoneText(ntp.nTimeZone), static_cast<int>(ntp.nTimeZone));
@@ -274,8 +282,13 @@ bool CDlgSystemNTP::EditedKeys(KeyValues& kv)
     const int nAbs = nZone < 0 ? -nZone : nZone;
     char szZone[16];
     std::snprintf(szZone, sizeof(szZone), "%c%02d:%02d", nZone < 0 ? '-' : '+', nAbs / 60, nAbs % 60);
+    // The last entry is a choice, not a name: its words change with the language.
+    const int nLast = m_pComboServer->count() - 1;
+    const bool bDServer = m_pComboServer->currentIndex() == nLast &&
+                          m_pComboServer->currentText() == m_pComboServer->itemText(nLast);
     kv = {{"sync", m_pChkSync->isChecked() ? "on" : "off"},
-          {"server", m_pComboServer->currentText().trimmed().toStdString()},
+          {"server", bDServer ? std::string(NTP_SERVER_DSERVER)
+                              : m_pComboServer->currentText().trimmed().toStdString()},
           {"zone", szZone}};
     if (!m_pChkDst->isChecked()) {
         kv["dst"] = "off";
