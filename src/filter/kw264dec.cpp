@@ -7,6 +7,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 }
 
 struct KwDecoder {
@@ -24,6 +25,9 @@ KwHandle OpenDecoder(AVCodecID codecId)
     const AVCodec* pCodec = avcodec_find_decoder(codecId);
     if (pCodec == nullptr)
         return nullptr;
+    // On a lossy link every damaged picture would print its concealment report on the
+    // terminal; the decoder's own figures (frames decoded and dropped) say what matters.
+    av_log_set_level(AV_LOG_FATAL);
     auto* pDecoder = new KwDecoder;
     pDecoder->pContext = avcodec_alloc_context3(pCodec);
     pDecoder->pPacket = av_packet_alloc();
