@@ -22,6 +22,6 @@ for _ in $(seq 300); do [[ -S $work/ctl ]] && break; sleep 0.1; done
 TIMEFORMAT='%U %S %R'
 { time "$cli" --json --wait 30 live VSCPU --seconds "$seconds" >"$work/out"; } 2>"$work/time"
 read -r user sys real <"$work/time"
-jq -c '{codec, width, height, fps, kbps, frames, audio_frames, missing_frames, dropped_frames, dropped_segments}' "$work/out"
+jq -c '.cameras[0] + {dropped_frames, dropped_segments} | {codec, width, height, fps, kbps, frames, audio_frames, missing_frames, dropped_frames, dropped_segments}' "$work/out"
 awk -v u="$user" -v s="$sys" -v r="$real" \
   'BEGIN { printf "client CPU: user %.2f s + system %.2f s over %.2f s = %.1f %% of one core\n", u, s, r, 100 * (u + s) / r }'

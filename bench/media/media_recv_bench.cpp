@@ -87,25 +87,21 @@ void EnlargeReceiveBuffer(int fd)
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &nBytes, sizeof(nBytes));
 }
 
-// The selected live camera, for the sockets' filter and the engine.
+// The one watched live camera, for the sockets' filter and the engine.
 class CLiveContext : public IMediaContext, public IMediaDataSource {
 public:
-    bool GetSelectedDevice(DWORD* pdwID) override
-    {
-        *pdwID = CAMERA_ID;
-        return true;
-    }
-    DWORD GetSelectedPlayType() override { return 1; }
+    bool HasWatchedDevice() override { return true; }
+    DWORD GetWatchedPlayType(DWORD dwID) override { return dwID == CAMERA_ID ? 1 : 0; }
     bool HasSearchItem(DWORD) override { return true; }
     bool TakeChangeIp(DWORD, int) override { return false; }
-    void ResendStartVideo() override {}
+    void ResendStartVideo(DWORD) override {}
     bool IsDownloading(DWORD) override { return false; }
     bool GetDownloadDevice(DWORD, WORD*) override { return false; }
     DWORD GetMaxContinuousAck(DWORD) override { return 0; }
     void FeedMediaData(const DownloadFrame&, DWORD) override {}
     void SendDownloadAck(DWORD, const DWORD*, std::size_t, DWORD) override {}
-    void NotifyPlayPosition(const DWORD*) override {}
-    bool GetCurrentDevice(DWORD* pdwID) override { return GetSelectedDevice(pdwID); }
+    void NotifyPlayPosition(DWORD, const DWORD*) override {}
+    bool IsWatched(DWORD dwID) override { return dwID == CAMERA_ID; }
     bool HasDownloading() override { return false; }
 };
 

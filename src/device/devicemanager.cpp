@@ -17,7 +17,6 @@ namespace {
 
 constexpr const char* WINDOW_NAME = "DeviceMangager";
 constexpr DWORD CHECK_DEVICES_PERIOD = 1000;
-constexpr DWORD VIDEO_HEARTBEAT_PERIOD = 20000;
 constexpr DWORD DOWNLOAD_HEARTBEAT_PERIOD = 20000;
 constexpr DWORD RECORD_TICK_PERIOD = 1000;
 constexpr DWORD CAMINFO_REFRESH_PERIOD = 10000;
@@ -575,11 +574,17 @@ void CDeviceManager::HandleTimer(UINT uTimerID)
         }
         break;
     case TR_VIDEO_HEARTBEAT:
-        if (m_pDevice != nullptr) {
-            m_pEngines->Cmd_StartVideo(m_pDevice->GetID(), m_pDevice->stPassword.pbEncryptedID,
-                                       StreamTypeOfPlayType(m_enPlayType), FALSE);
+        // Every watched camera, each with its own stream type: a camera whose heartbeat stops
+        // ends its stream by itself.
+        for (const auto& [dwID, watched] : m_mapWatched) {
+            const DWORD enPlayType = GetWatchedPlayType(dwID);
+            const DeviceInfo* pDevice = GetDevice(dwID, watched.dwCameraType);
+            if (pDevice == nullptr || enPlayType == PLAY_TYPE_NONE)
+                continue;
+            m_pEngines->Cmd_StartVideo(dwID, pDevice->stPassword.pbEncryptedID,
+                                       StreamTypeOfPlayType(enPlayType), FALSE);
             VLOG(3, "CDeviceManager::HandleTimer: end } TR_VIDEO_HEARTBEAT id:%d, type:%d",
-                 static_cast<int>(m_pDevice->GetID()), static_cast<int>(m_enPlayType));
+                 static_cast<int>(dwID), static_cast<int>(enPlayType));
         }
         break;
     case TR_DOWNLOAD_HEARTBEAT: {
@@ -633,9 +638,18 @@ void CDeviceManager::SelectDevice(DWORD dwID, DWORD dwCameraType, DWORD enPlayTy
     FATAL_CHECK(pDevice != nullptr);
     FATAL_CHECK(pDevice->enCameraType == dwCameraType);
 
+    const DWORD enWasPlayType = GetWatchedPlayType(dwID);
+    m_mapWatched[dwID].dwCameraType = dwCameraType;
     m_pDevice = pDevice;
     m_enPlayType = enPlayType;
-    StartVedio();
+    if (enWasPlayType == enPlayType) {
+        // A pane already shows it: a second start would only make the camera begin again.
+        VLOG(3, "CDeviceManager::SelectDevice: watched already, no second start id:%d",
+             static_cast<int>(dwID));
+        Notify(DWORD_NOTIFYID_VIDEO_START, reinterpret_cast<UINT_PTR>(pDevice));
+    } else {
+        StartVedio(pDevice, enPlayType);
+    }
     CheckBasicCmd(pDevice);
     Notify(enPlayType == PLAY_TYPE_REALTIME ? DWORD_NOTIFYID_CAMERA_SELECT_REALTIME
                                             : DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK,
@@ -653,25 +667,103 @@ void CDeviceManager::CancelSelectDevice()
          static_cast<int>(m_pDevice->GetID()), static_cast<int>(m_enPlayType));
     FATAL_CHECK(m_enPlayType != PLAY_TYPE_NONE);
     DeviceInfo* pDevice = m_pDevice;
-    Notify(m_enPlayType == PLAY_TYPE_REALTIME ? DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME
-                                              : DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
+    const DWORD enPlayType = m_enPlayType;
+    Notify(enPlayType == PLAY_TYPE_REALTIME ? DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_REALTIME
+                                            : DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
            reinterpret_cast<UINT_PTR>(pDevice));
-    StopVedio();
-    if (m_enPlayType == PLAY_TYPE_REALTIME) {
+    const auto it = m_mapWatched.find(pDevice->GetID());
+    const DWORD enWatchPlayType = it != m_mapWatched.end() ? it->second.enWatchPlayType : PLAY_TYPE_NONE;
+    if (enWatchPlayType == PLAY_TYPE_NONE) {
+        if (it != m_mapWatched.end())
+            m_mapWatched.erase(it);
+        StopVedio(pDevice, enPlayType);
+    } else {
+        // A pane still watches it: the stream goes on, the sound (which follows the selection)
+        // does not.
+        VLOG(3, "CDeviceManager::CancelSelectDevice: watched, the video goes on id:%d, enWatchPlayType:%d",
+             static_cast<int>(pDevice->GetID()), static_cast<int>(enWatchPlayType));
+        if (enPlayType == PLAY_TYPE_REALTIME)
+            m_pEngines->Cmd_AudioControl(pDevice->GetID(), AUDIO_OPEN, AUDIO_FLAGS_STOP);
+    }
+    m_pDevice = nullptr;
+    m_enPlayType = PLAY_TYPE_NONE;
+    // The selection had another stream of it (a playback): the watch's comes back.
+    if (enWatchPlayType != PLAY_TYPE_NONE && enWatchPlayType != enPlayType)
+        StartVedio(pDevice, enWatchPlayType);
+    if (enPlayType == PLAY_TYPE_REALTIME) {
         // The next live view asks everything again, except the capability, which does not change.
         const BYTE bCmdGetSensor = pDevice->stQuery.bCmdGetSensor;
         pDevice->ClearQueryBlock();
         pDevice->stQuery.bCmdGetSensor = bCmdGetSensor;
     }
-    m_pDevice = nullptr;
-    m_enPlayType = PLAY_TYPE_NONE;
     VLOG(3, "CDeviceManager::CancelSelectDevice: end }");
 }
 
-void CDeviceManager::StartVedio()
+void CDeviceManager::WatchDevice(DWORD dwID, DWORD dwCameraType, DWORD enPlayType)
 {
-    FATAL_CHECK(m_pDevice != nullptr);
-    DeviceInfo* pDevice = m_pDevice;
+    VLOG(3, "CDeviceManager::WatchDevice: beg { id:%d, dwCameraType:%d, enPlayType:%d",
+         static_cast<int>(dwID), static_cast<int>(dwCameraType), static_cast<int>(enPlayType));
+    FATAL_CHECK(enPlayType != PLAY_TYPE_NONE);
+    DeviceInfo* pDevice = GetDevice(dwID, dwCameraType);
+    FATAL_CHECK(pDevice != nullptr);
+    FATAL_CHECK(pDevice->enCameraType == dwCameraType);
+
+    const DWORD enWasPlayType = GetWatchedPlayType(dwID);
+    WatchedVideo& watched = m_mapWatched[dwID];
+    watched.dwCameraType = dwCameraType;
+    watched.enWatchPlayType = enPlayType;
+    const DWORD enNowPlayType = GetWatchedPlayType(dwID);
+    if (enNowPlayType == enWasPlayType) {
+        VLOG(3, "CDeviceManager::WatchDevice: end } no new start, enPlayType:%d",
+             static_cast<int>(enNowPlayType));
+        return;
+    }
+    StartVedio(pDevice, enNowPlayType);
+    VLOG(3, "CDeviceManager::WatchDevice: end }");
+}
+
+void CDeviceManager::UnwatchDevice(DWORD dwID, bool bStopNow)
+{
+    VLOG(3, "CDeviceManager::UnwatchDevice: beg { id:%d, bStopNow:%d", static_cast<int>(dwID),
+         bStopNow ? 1 : 0);
+    const auto it = m_mapWatched.find(dwID);
+    if (it == m_mapWatched.end()) {
+        VLOG(3, "CDeviceManager::UnwatchDevice: end } not watched");
+        return;
+    }
+    if (m_pDevice != nullptr && m_pDevice->GetID() == dwID) {
+        // The selection still shows it; CancelSelectDevice stops it.
+        it->second.enWatchPlayType = PLAY_TYPE_NONE;
+        VLOG(3, "CDeviceManager::UnwatchDevice: end } selected, the selection alone watches it");
+        return;
+    }
+    const DWORD enPlayType = it->second.enWatchPlayType;
+    const DWORD dwCameraType = it->second.dwCameraType;
+    m_mapWatched.erase(it);
+    if (!bStopNow) {
+        VLOG(3, "CDeviceManager::UnwatchDevice: end } no more heartbeat, the stream lapses");
+        return;
+    }
+    DeviceInfo* pDevice = GetDevice(dwID, dwCameraType);
+    if (pDevice == nullptr) {
+        VLOG(2, "CDeviceManager::UnwatchDevice: end } pDevice == NULL");
+        return;
+    }
+    StopVedio(pDevice, enPlayType);
+    VLOG(3, "CDeviceManager::UnwatchDevice: end }");
+}
+
+DWORD CDeviceManager::GetWatchedPlayType(DWORD dwID) const
+{
+    if (m_pDevice != nullptr && m_pDevice->GetID() == dwID)
+        return m_enPlayType;
+    const auto it = m_mapWatched.find(dwID);
+    return it != m_mapWatched.end() ? it->second.enWatchPlayType : PLAY_TYPE_NONE;
+}
+
+void CDeviceManager::StartVedio(DeviceInfo* pDevice, DWORD enPlayType)
+{
+    FATAL_CHECK(pDevice != nullptr);
     PasswordInfo& password = pDevice->stPassword;
     if (g_nDebugLevel >= 4) {
         const std::string strToken(reinterpret_cast<const char*>(password.pbEncryptedID),
@@ -679,15 +771,17 @@ void CDeviceManager::StartVedio()
         WriteLog(
             4, "CDeviceManager::StartVedio: beg { id:%d, enCameraType:%d, m_enPlayType:%d, pbEncryptedID:%s",
             static_cast<int>(pDevice->GetID()), static_cast<int>(pDevice->enCameraType),
-            static_cast<int>(m_enPlayType), MaskSecret(strToken).c_str());
+            static_cast<int>(enPlayType), MaskSecret(strToken).c_str());
     }
     // Also without a check value: the camera still checks the token against the sequence
-    // numbers it announced (under the empty password), and stored zeros are refused.
+    // numbers it announced (under the empty password), and stored zeros are refused. A
+    // channel's record carries its recorder's sequence numbers and password: the token is the
+    // recorder's.
     MakeToken(password);
-    m_pEngines->Cmd_StartVideo(pDevice->GetID(), password.pbEncryptedID, StreamTypeOfPlayType(m_enPlayType),
+    m_pEngines->Cmd_StartVideo(pDevice->GetID(), password.pbEncryptedID, StreamTypeOfPlayType(enPlayType),
                                FALSE);
-    if (m_enPlayType == PLAY_TYPE_PLAYBACK || m_enPlayType == PLAY_TYPE_PLAYBACK_OPT)
-        m_pEngines->RecordTime_QueryRange(pDevice->GetID(), m_enPlayType == PLAY_TYPE_PLAYBACK ? 0 : 1);
+    if (enPlayType == PLAY_TYPE_PLAYBACK || enPlayType == PLAY_TYPE_PLAYBACK_OPT)
+        m_pEngines->RecordTime_QueryRange(pDevice->GetID(), enPlayType == PLAY_TYPE_PLAYBACK ? 0 : 1);
     Notify(DWORD_NOTIFYID_VIDEO_START, reinterpret_cast<UINT_PTR>(pDevice));
     if (g_nDebugLevel >= 4) {
         const std::string strToken(reinterpret_cast<const char*>(password.pbEncryptedID),
@@ -696,11 +790,10 @@ void CDeviceManager::StartVedio()
     }
 }
 
-void CDeviceManager::StopVedio()
+void CDeviceManager::StopVedio(DeviceInfo* pDevice, DWORD enPlayType)
 {
-    FATAL_CHECK(m_pDevice != nullptr);
-    DeviceInfo* pDevice = m_pDevice;
-    if (m_enPlayType == PLAY_TYPE_REALTIME)
+    FATAL_CHECK(pDevice != nullptr);
+    if (enPlayType == PLAY_TYPE_REALTIME)
         m_pEngines->Cmd_AudioControl(pDevice->GetID(), AUDIO_OPEN, AUDIO_FLAGS_STOP);
     m_pEngines->Cmd_StopVideo(pDevice->stPassword.pbEncryptedID, pDevice->GetID());
     Notify(DWORD_NOTIFYID_VIDEO_STOP, reinterpret_cast<UINT_PTR>(pDevice));
@@ -863,8 +956,13 @@ void CDeviceManager::OnCmdStartVideo(WPARAM wParam, LPARAM lParam)
 
 void CDeviceManager::OnCmdVideoSequenceChanged(WPARAM wParam, LPARAM lParam)
 {
-    if (m_pDevice != nullptr && m_pDevice->GetID() == static_cast<DWORD>(wParam))
-        Notify(DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, reinterpret_cast<UINT_PTR>(m_pDevice));
+    // Every watched camera's pane restarts its frame numbering, not only the selected one's.
+    const auto dwID = static_cast<DWORD>(wParam);
+    const auto it = m_mapWatched.find(dwID);
+    if (it == m_mapWatched.end())
+        return;
+    if (DeviceInfo* pDevice = GetDevice(dwID, it->second.dwCameraType))
+        Notify(DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, reinterpret_cast<UINT_PTR>(pDevice));
 }
 
 void CDeviceManager::OnCmdGetVolume(WPARAM wParam, LPARAM lParam)

@@ -2,8 +2,9 @@
 //
 // It runs the search cycle, keeps one DeviceInfo per camera (recorders own their channels),
 // decides when a camera is gone, asks each present camera step by step for its settings,
-// keeps track of the one camera selected for live view or playback and keeps its video
-// flowing with heartbeats. Camera replies arrive as messages on its hidden window
+// keeps the set of cameras being watched (each with its own play type, start-video request and
+// heartbeat) and the one of them that is selected (the focused one: the information pane, the
+// configuration pages and audio act on it). Camera replies arrive as messages on its hidden window
 // "DeviceMangager", its timers drive the cycle, and what changed goes out on the
 // notification bus. Everything runs on the user-interface thread.
 #pragma once
@@ -28,6 +29,10 @@ enum : DWORD {
     PLAY_TYPE_PLAYBACK = 2,     // playback of the SD recordings
     PLAY_TYPE_PLAYBACK_OPT = 3, // playback, second kind
 };
+
+// The video heartbeat repeats every watched camera's start-video request this often (ms); a
+// camera stops a stream whose heartbeat lapses.
+constexpr DWORD VIDEO_HEARTBEAT_PERIOD = 20000;
 
 // Stream type of the start-video request for a play type (1, 2, 3 -> 0, 1, 2); any other
 // play type is a fatal check.
@@ -98,6 +103,18 @@ public:
     virtual void GetRecordInfo(DeviceInfo* pDevice) = 0;
     virtual void GetRecordInfo(DWORD dwID) = 0;
     virtual void ReScanWifi() = 0;
+    // Watches a camera or a recorder channel: its start-video request goes out now with its own
+    // play type (PLAY_TYPE_*), and the video heartbeat (every VIDEO_HEARTBEAT_PERIOD, 20 s) keeps it
+    // flowing. Watching a watched camera again changes nothing on the wire (no second start).
+    virtual void WatchDevice(DWORD dwID, DWORD dwCameraType, DWORD enPlayType) = 0;
+    // Stops watching. bStopNow: the stop-video request (and audio stop) goes out at once;
+    // otherwise only its heartbeat ends and the camera's stream lapses by itself (hidden panes).
+    virtual void UnwatchDevice(DWORD dwID, bool bStopNow) = 0;
+    virtual bool IsWatched(DWORD dwID) const = 0;
+    // Play type of a watched camera, PLAY_TYPE_NONE when it is not watched.
+    virtual DWORD GetWatchedPlayType(DWORD dwID) const = 0;
+    // Some camera is watched (the media sockets take media only then, or for a download).
+    virtual bool HasWatchedDevice() const = 0;
     virtual ~IDeviceManager() = default;
 };
 
@@ -138,6 +155,11 @@ public:
     void GetRecordInfo(DeviceInfo* pDevice) override;
     void GetRecordInfo(DWORD dwID) override;
     void ReScanWifi() override;
+    void WatchDevice(DWORD dwID, DWORD dwCameraType, DWORD enPlayType) override;
+    void UnwatchDevice(DWORD dwID, bool bStopNow) override;
+    bool IsWatched(DWORD dwID) const override { return m_mapWatched.count(dwID) != 0; }
+    DWORD GetWatchedPlayType(DWORD dwID) const override;
+    bool HasWatchedDevice() const override { return !m_mapWatched.empty(); }
 
     // IWndProcSink
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
@@ -166,9 +188,19 @@ public:
 private:
     using ReplyHandler = void (CDeviceManager::*)(WPARAM wParam, LPARAM lParam);
 
+    // One watched camera. The selected camera is always watched; the play type on the wire is
+    // the selection's while it is selected, else the one WatchDevice asked for.
+    struct WatchedVideo {
+        DWORD dwCameraType = 0;
+        // What WatchDevice asked for; PLAY_TYPE_NONE: the selection alone watches it.
+        DWORD enWatchPlayType = PLAY_TYPE_NONE;
+    };
+
     void RegisterReplies();
-    void StartVedio();
-    void StopVedio();
+    // Start and stop video of one camera with a play type: the requests and notifications 161
+    // and 162.
+    void StartVedio(DeviceInfo* pDevice, DWORD enPlayType);
+    void StopVedio(DeviceInfo* pDevice, DWORD enPlayType);
     void SendSearch();
     void Notify(DWORD dwNotifyID, UINT_PTR dwParam);
     bool IsSelected(const DeviceInfo* pDevice) const { return pDevice != nullptr && pDevice == m_pDevice; }
@@ -237,6 +269,8 @@ private:
     // When searching was (re)started; presence is not judged in the 10 s after it.
     DWORD m_dwSearchTick = 0;
     std::map<UINT, ReplyHandler> m_mapHandlers;
+    // The watched cameras by id, the selected one among them.
+    std::map<DWORD, WatchedVideo> m_mapWatched;
 
     std::unique_ptr<IDeviceEngines> m_pOwnEngines;
     IDeviceEngines* m_pEngines;

@@ -20,18 +20,19 @@ IDownloadRecordManager* CDeviceMediaContext::Downloads() const
     return m_deps.pDownloads != nullptr ? m_deps.pDownloads : GetDownloadRecordManager();
 }
 
-bool CDeviceMediaContext::GetSelectedDevice(DWORD* pdwID)
+bool CDeviceMediaContext::HasWatchedDevice()
 {
-    const DeviceInfo* pDevice = Devices()->GetSelectDevice();
-    if (pDevice == nullptr)
-        return false;
-    *pdwID = pDevice->GetID();
-    return true;
+    return Devices()->HasWatchedDevice();
 }
 
-DWORD CDeviceMediaContext::GetSelectedPlayType()
+DWORD CDeviceMediaContext::GetWatchedPlayType(DWORD dwID)
 {
-    return Devices()->GetPlayType();
+    return Devices()->GetWatchedPlayType(dwID);
+}
+
+bool CDeviceMediaContext::IsWatched(DWORD dwID)
+{
+    return Devices()->IsWatched(dwID);
 }
 
 bool CDeviceMediaContext::HasSearchItem(DWORD dwID)
@@ -55,9 +56,10 @@ bool CDeviceMediaContext::TakeChangeIp(DWORD dwID, int nType)
     return true;
 }
 
-void CDeviceMediaContext::ResendStartVideo()
+void CDeviceMediaContext::ResendStartVideo(DWORD dwID)
 {
-    const DeviceInfo* pDevice = Devices()->GetSelectDevice();
+    // A channel's record holds its recorder's token.
+    const DeviceInfo* pDevice = Devices()->GetDevice(dwID, CAMERA_MASK_VIDEO);
     if (pDevice == nullptr)
         return;
     CEngCmd* pEngCmd = m_deps.pEngCmd != nullptr ? m_deps.pEngCmd : GetEngCmd();
@@ -123,8 +125,11 @@ void CDeviceMediaContext::SendDownloadAck(DWORD dwID, const DWORD* pSequences, s
     pMsCmd->SendAck(dwID, pSequences, nCount, unMaxContinuousAck);
 }
 
-void CDeviceMediaContext::NotifyPlayPosition(const DWORD* pPosition)
+void CDeviceMediaContext::NotifyPlayPosition(DWORD dwID, const DWORD* pPosition)
 {
+    const DeviceInfo* pSelected = Devices()->GetSelectDevice();
+    if (pSelected == nullptr || pSelected->GetID() != dwID)
+        return;
     CNotifyManager* pNotify = m_deps.pNotify != nullptr ? m_deps.pNotify : GetNotifyManager();
     // Raising an id nobody subscribed to is a fatal check on the bus; playback without its
     // pane has nobody to tell.

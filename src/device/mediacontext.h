@@ -1,4 +1,4 @@
-// The device and download managers as the media path asks them: which camera is selected
+// The device and download managers as the media path asks them: which cameras are watched
 // and how, which cameras download, and where downloaded frames and their acknowledgements
 // go. Start-up registers the process-wide one with the media engine and the sockets.
 #pragma once
@@ -25,11 +25,11 @@ public:
     explicit CDeviceMediaContext(const MediaContextDeps& deps = MediaContextDeps()) : m_deps(deps) {}
 
     // IMediaContext
-    bool GetSelectedDevice(DWORD* pdwID) override;
-    DWORD GetSelectedPlayType() override;
+    bool HasWatchedDevice() override;
+    DWORD GetWatchedPlayType(DWORD dwID) override;
     bool HasSearchItem(DWORD dwID) override;
     bool TakeChangeIp(DWORD dwID, int nType) override;
-    void ResendStartVideo() override;
+    void ResendStartVideo(DWORD dwID) override;
     bool IsDownloading(DWORD dwID) override;
     bool GetDownloadDevice(DWORD dwID, WORD* pusMsVersion) override;
     DWORD GetMaxContinuousAck(DWORD dwID) override;
@@ -37,10 +37,10 @@ public:
     bool IsDownloadKept(DWORD dwID, DWORD dwSendSeq) override;
     void SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount,
                          DWORD unMaxContinuousAck) override;
-    void NotifyPlayPosition(const DWORD* pPosition) override;
+    void NotifyPlayPosition(DWORD dwID, const DWORD* pPosition) override;
 
     // IMediaDataSource
-    bool GetCurrentDevice(DWORD* pdwID) override { return GetSelectedDevice(pdwID); }
+    bool IsWatched(DWORD dwID) override;
     bool HasDownloading() override;
 
     // Frames fed to the download manager so far (also when none is registered).

@@ -28,17 +28,15 @@ bool CMediaDataValid::IsNeedMediaData()
 {
     if (m_pSource == nullptr)
         return false;
-    DWORD dwID = 0;
-    return m_pSource->GetCurrentDevice(&dwID) || m_pSource->HasDownloading();
+    return m_pSource->HasWatchedDevice() || m_pSource->HasDownloading();
 }
 
 bool CMediaDataValid::CheckFrame(const BYTE* pData, DWORD nLen)
 {
     if (pData == nullptr || nLen < MIN_FRAME_LEN || m_pSource == nullptr)
         return false;
-    DWORD dwCurrent = 0;
-    if (m_pSource->GetCurrentDevice(&dwCurrent)) {
-        if (ReadIdAt(pData, 4) == dwCurrent || ReadIdAt(pData, 16) == dwCurrent)
+    if (m_pSource->HasWatchedDevice()) {
+        if (m_pSource->IsWatched(ReadIdAt(pData, 4)) || m_pSource->IsWatched(ReadIdAt(pData, 16)))
             return true;
     }
     // The download id sits at bytes 24..27, one word beyond the shortest frame checked.

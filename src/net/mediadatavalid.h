@@ -10,8 +10,10 @@
 // What the filter asks of the layers above.
 class IMediaDataSource {
 public:
-    // The current (selected) camera's id in *pdwID; false when none is selected.
-    virtual bool GetCurrentDevice(DWORD* pdwID) = 0;
+    // Some camera is watched (live or playback).
+    virtual bool HasWatchedDevice() = 0;
+    // This camera is watched.
+    virtual bool IsWatched(DWORD dwID) = 0;
     // Some download is running.
     virtual bool HasDownloading() = 0;
     // A download of this camera is running.
@@ -32,7 +34,7 @@ public:
     IMediaDataSource* GetSource() const { return m_pSource; }
 
     bool IsNeedMediaData();
-    // True when the frame belongs to the current camera or to a camera that is downloading.
+    // True when the frame belongs to a watched camera or to a camera that is downloading.
     // Never reads past nLen.
     bool CheckFrame(const BYTE* pData, DWORD nLen);
 

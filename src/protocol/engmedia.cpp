@@ -238,14 +238,8 @@ void CEngMedia::ReceiveData(BYTE* pData, int nLen, DWORD dwFromIP, WORD usFromPo
 void CEngMedia::ReceiveLive(BYTE* pData, int nLen, int nType)
 {
     IMediaContext* pContext = Context();
-    DWORD dwSelected = 0;
-    if (pContext == nullptr || !pContext->GetSelectedDevice(&dwSelected)) {
+    if (pContext == nullptr || !pContext->HasWatchedDevice()) {
         VLOG(5, "CEngMedia::ReceiveData: end } pDevice == NULL");
-        return;
-    }
-    const DWORD dwPlayType = pContext->GetSelectedPlayType();
-    if (dwPlayType != 1) {
-        VLOG(5, "CEngMedia::ReceiveData: end } != GetSelectedPlayType():%d", static_cast<int>(dwPlayType));
         return;
     }
     if (m_pMediaFun == nullptr) {
@@ -261,13 +255,14 @@ void CEngMedia::ReceiveLive(BYTE* pData, int nLen, int nType)
         VLOG(5, "CEngMedia::ReceiveData: end } !pItem");
         return;
     }
-    if (frame.ulCameraID != dwSelected) {
-        VLOG(5, "CEngMedia::ReceiveData: end } != ulCameraID:%d, dwDVIPID:%d",
-             static_cast<int>(frame.ulCameraID), static_cast<int>(dwSelected));
+    const DWORD dwPlayType = pContext->GetWatchedPlayType(frame.ulCameraID);
+    if (dwPlayType != 1) {
+        VLOG(5, "CEngMedia::ReceiveData: end } ulCameraID:%d, GetWatchedPlayType():%d",
+             static_cast<int>(frame.ulCameraID), static_cast<int>(dwPlayType));
         return;
     }
     if (pContext->TakeChangeIp(frame.ulCameraID, nType)) {
-        pContext->ResendStartVideo();
+        pContext->ResendStartVideo(frame.ulCameraID);
         VLOG(4, "CEngMedia::ReceiveData: pItem->bChangeIp dwDVIPID:%d", static_cast<int>(frame.ulCameraID));
     }
     m_pMediaFun(&frame);
@@ -277,9 +272,7 @@ void CEngMedia::ReceiveLive(BYTE* pData, int nLen, int nType)
 void CEngMedia::ReceivePlayback(BYTE* pData, int nLen, DWORD dwPlayType)
 {
     IMediaContext* pContext = Context();
-    DWORD dwSelected = 0;
-    if (pContext == nullptr || !pContext->GetSelectedDevice(&dwSelected) ||
-        pContext->GetSelectedPlayType() != dwPlayType)
+    if (pContext == nullptr || !pContext->HasWatchedDevice())
         return;
     CPacketReader reader(pData, static_cast<std::size_t>(nLen));
     reader.Skip(4);
@@ -290,10 +283,10 @@ void CEngMedia::ReceivePlayback(BYTE* pData, int nLen, DWORD dwPlayType)
     if (!DecodeMedia(pData + PLAYBACK_PREFIX_LEN, static_cast<DWORD>(nLen) - PLAYBACK_PREFIX_LEN, &frame) ||
         m_pMediaFun == nullptr)
         return;
-    if (frame.ulCameraID != dwSelected)
+    if (pContext->GetWatchedPlayType(frame.ulCameraID) != dwPlayType)
         return;
     m_pMediaFun(&frame);
-    pContext->NotifyPlayPosition(adwPosition);
+    pContext->NotifyPlayPosition(frame.ulCameraID, adwPosition);
 }
 
 void CEngMedia::ReceiveDownload(BYTE* pData, int nLen)

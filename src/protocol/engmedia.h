@@ -1,8 +1,10 @@
 // The media engine: live video and audio, the two playback streams and SD-card downloads,
 // from reassembled frames to the media sink or the download manager.
 //
-// Selection, play type and download state are asked of the layers above on every frame
-// through IMediaContext; the engine keeps no per-stream state of its own.
+// Which cameras are watched and how, and download state, are asked of the layers above on
+// every frame through IMediaContext; the engine keeps no per-stream state of its own. Frames of
+// every watched camera go to the one media sink, which tells them apart by
+// MediaFrame::ulCameraID.
 #pragma once
 
 #include "net/socketmanager.h"
@@ -81,18 +83,19 @@ using MediaSinkFun = void (*)(MediaFrame* pFrame);
 // What the engine asks of the device and download managers.
 class IMediaContext {
 public:
-    // The selected camera's id in *pdwID; false when none is selected.
-    virtual bool GetSelectedDevice(DWORD* pdwID) = 0;
-    // 1 live view, 2 and 3 the playback streams.
-    virtual DWORD GetSelectedPlayType() = 0;
+    // Some camera is watched.
+    virtual bool HasWatchedDevice() = 0;
+    // The play type a camera is watched with: 1 live view, 2 and 3 the playback streams; 0
+    // when it is not watched.
+    virtual DWORD GetWatchedPlayType(DWORD dwID) = 0;
     // The camera answered a search (it has a search item).
     virtual bool HasSearchItem(DWORD dwID) = 0;
     // The live path check: when the camera's recorded media path differs from nType (1 for
     // unicast) and its change-of-address mark is set, clears the mark and returns true: the
     // caller then sends start video again.
     virtual bool TakeChangeIp(DWORD dwID, int nType) = 0;
-    // Start video again for the selected camera (its token, stream type 0, no download).
-    virtual void ResendStartVideo() = 0;
+    // Start video again for a watched live camera (its token, stream type 0, no download).
+    virtual void ResendStartVideo(DWORD dwID) = 0;
     virtual bool IsDownloading(DWORD dwID) = 0;
     // The device record of a downloading camera: false when it is missing or offline;
     // otherwise its record-time protocol version.
@@ -110,8 +113,9 @@ public:
     // The download acknowledgement: every sequence of one datagram, in arrival order.
     virtual void SendDownloadAck(DWORD dwID, const DWORD* pSequences, std::size_t nCount,
                                  DWORD unMaxContinuousAck) = 0;
-    // The playback position pair of the frame just delivered (notification 167).
-    virtual void NotifyPlayPosition(const DWORD* pPosition) = 0;
+    // The playback position pair of the frame of camera dwID just delivered (notification 167,
+    // for the selected camera only: the playback pane follows that one).
+    virtual void NotifyPlayPosition(DWORD dwID, const DWORD* pPosition) = 0;
 
 protected:
     ~IMediaContext() = default;

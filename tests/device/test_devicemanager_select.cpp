@@ -192,6 +192,177 @@ TEST_F(DeviceSelectTest, HeartbeatsCarryStreamTypeAndDownloadFlag)
     EXPECT_THAT(m_engines.Take(), IsEmpty());
 }
 
+// The watched set on the wire: each watched camera gets its start video once, with its own
+// stream type (a channel with its recorder's token), and one heartbeat per period; selecting
+// and cancelling a watched camera neither restarts nor stops it; unwatching stops it only when
+// asked to.
+TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAsked)
+{
+    // The recorder has a password; its channels go with its token.
+    SearchItem& recorderItem = m_items[1];
+    recorderItem.ulSequenceId[0] = 7;
+    recorderItem.ulSequenceId[1] = 9;
+    Scan(recorderItem);
+    DeviceInfo* pParent = Device(10);
+    BYTE abPassword[PASSWORD_LEN] = {'p', 'w'};
+    ComputeCheckValue(pParent->stPassword, abPassword, recorderItem.pszEncryptedSourceId);
+    Scan(recorderItem);
+    m_pManager->SetPassword(abPassword);
+    ASSERT_TRUE(Device(11)->stPassword.HasPassword());
+    PasswordInfo recorder = pParent->stPassword;
+    MakeToken(recorder);
+    const std::string strRecorderToken = Hex(recorder.pbEncryptedID, 16);
+    m_engines.Take();
+
+    const auto Tok = [&](DWORD dwID) {
+        PasswordInfo password = Device(dwID)->stPassword;
+        MakeToken(password);
+        return Hex(password.pbEncryptedID, 16);
+    };
+    const auto Start = [&](DWORD dwID, int nStream) {
+        return "StartVideo " + std::to_string(dwID) + " " + Tok(dwID) + " " + std::to_string(nStream) + " 0";
+    };
+    const auto Stop = [&](DWORD dwID) { return "StopVideo " + std::to_string(dwID) + " " + Tok(dwID); };
+    const auto Audio = [](DWORD dwID) { return "AudioControl " + std::to_string(dwID) + " 1 1"; };
+    EXPECT_EQ(Tok(11), strRecorderToken);
+
+    enum class Op { Watch, Unwatch, UnwatchStop, Select, Cancel, Beat };
+    struct Step {
+        Op op;
+        DWORD dwID;
+        DWORD enPlayType;
+        std::vector<std::string> vecWire;
+    };
+    struct Case {
+        const char* pszName;
+        std::vector<Step> steps;
+        std::vector<DWORD> vecWatchedAfter;
+    };
+    const DWORD LIVE = PLAY_TYPE_REALTIME;
+    const DWORD PLAYBACK = PLAY_TYPE_PLAYBACK;
+    const std::vector<Case> cases = {
+        {"three cameras, each its start once and a heartbeat every period",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Watch, 11, LIVE, {Start(11, 0)}},
+          {Op::Watch, 12, PLAYBACK, {Start(12, 1), "RecordRange 12 0"}},
+          {Op::Watch, 1, LIVE, {}},
+          {Op::Beat, 0, 0, {Start(1, 0), Start(11, 0), Start(12, 1)}},
+          {Op::Beat, 0, 0, {Start(1, 0), Start(11, 0), Start(12, 1)}}},
+         {1, 11, 12}},
+        {"selecting a watched camera does not restart it, cancelling does not stop it",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Select, 1, LIVE, {}},
+          {Op::Cancel, 1, 0, {Audio(1)}},
+          {Op::Beat, 0, 0, {Start(1, 0)}}},
+         {1}},
+        {"watching the selected camera keeps it after the selection",
+         {{Op::Select, 11, LIVE, {Start(11, 0)}},
+          {Op::Watch, 11, LIVE, {}},
+          {Op::Cancel, 11, 0, {Audio(11)}},
+          {Op::Beat, 0, 0, {Start(11, 0)}}},
+         {11}},
+        {"a selection alone stops with its cancel",
+         {{Op::Select, 1, LIVE, {Start(1, 0)}},
+          {Op::Beat, 0, 0, {Start(1, 0)}},
+          {Op::Cancel, 1, 0, {Audio(1), Stop(1)}},
+          {Op::Beat, 0, 0, {}}},
+         {}},
+        {"unwatched without stop: the heartbeat ends, nothing is sent",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Watch, 12, LIVE, {Start(12, 0)}},
+          {Op::Unwatch, 1, 0, {}},
+          {Op::Beat, 0, 0, {Start(12, 0)}},
+          {Op::Unwatch, 1, 0, {}}},
+         {12}},
+        {"unwatched with stop: the stop goes at once",
+         {{Op::Watch, 12, LIVE, {Start(12, 0)}},
+          {Op::UnwatchStop, 12, 0, {Audio(12), Stop(12)}},
+          {Op::Beat, 0, 0, {}}},
+         {}},
+        {"unwatching the selected camera leaves it to the selection",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Select, 1, LIVE, {}},
+          {Op::UnwatchStop, 1, 0, {}},
+          {Op::Beat, 0, 0, {Start(1, 0)}},
+          {Op::Cancel, 1, 0, {Audio(1), Stop(1)}}},
+         {}},
+        {"a playback of a watched camera, then its live stream again",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Select, 1, PLAYBACK, {Start(1, 1), "RecordRange 1 0"}},
+          {Op::Beat, 0, 0, {Start(1, 1)}},
+          {Op::Cancel, 1, 0, {Start(1, 0)}},
+          {Op::Beat, 0, 0, {Start(1, 0)}}},
+         {1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        int nStep = 0;
+        for (const Step& step : c.steps) {
+            SCOPED_TRACE(nStep++);
+            const DWORD dwType = step.dwID >= 10 ? CAMERA_TYPE_CHILD : CAMERA_TYPE_SINGLE;
+            switch (step.op) {
+            case Op::Watch:
+                m_pManager->WatchDevice(step.dwID, dwType, step.enPlayType);
+                break;
+            case Op::Unwatch:
+            case Op::UnwatchStop:
+                m_pManager->UnwatchDevice(step.dwID, step.op == Op::UnwatchStop);
+                break;
+            case Op::Select:
+                m_pManager->SelectDevice(step.dwID, dwType, step.enPlayType);
+                break;
+            case Op::Cancel:
+                m_pManager->CancelSelectDevice();
+                break;
+            case Op::Beat:
+                Timer(TR_VIDEO_HEARTBEAT);
+                break;
+            }
+            std::vector<std::string> vecWire = m_engines.Take();
+            // The basic query pass of a selection is not the video's business.
+            std::erase_if(vecWire, [](const std::string& str) {
+                return str.rfind("StartVideo", 0) != 0 && str.rfind("StopVideo", 0) != 0 &&
+                       str.rfind("AudioControl", 0) != 0 && str.rfind("RecordRange", 0) != 0;
+            });
+            EXPECT_EQ(vecWire, step.vecWire);
+        }
+        std::vector<DWORD> vecWatched;
+        for (DWORD dwID : {1u, 11u, 12u}) {
+            if (m_pManager->IsWatched(dwID))
+                vecWatched.push_back(dwID);
+        }
+        EXPECT_EQ(vecWatched, c.vecWatchedAfter);
+        // The next case starts from nothing watched.
+        for (DWORD dwID : vecWatched)
+            m_pManager->UnwatchDevice(dwID, false);
+        m_engines.Take();
+    }
+}
+
+// The notifications about a camera's video name that camera for every watched one, selected or
+// not: its start and stop, and its sequence change; a camera nobody watches raises none.
+TEST_F(DeviceSelectTest, WatchedCamerasRaiseTheirVideoNotifications)
+{
+    m_pManager->SelectDevice(1, CAMERA_TYPE_SINGLE, PLAY_TYPE_REALTIME);
+    m_pManager->WatchDevice(12, CAMERA_TYPE_CHILD, PLAY_TYPE_REALTIME);
+    EXPECT_EQ(m_pManager->GetWatchedPlayType(12), PLAY_TYPE_REALTIME);
+    EXPECT_EQ(m_pManager->GetWatchedPlayType(11), PLAY_TYPE_NONE);
+    m_sink.m_vecSeen.clear();
+    Send(DM_MSG_VIDEO_SEQUENCE, 12, 0);
+    Send(DM_MSG_VIDEO_SEQUENCE, 11, 0); // not watched
+    Send(DM_MSG_VIDEO_SEQUENCE, 1, 0);
+    StartVideoReply busy{12, 0, 4, 0};
+    Send(DM_MSG_START_VIDEO, 0, reinterpret_cast<LPARAM>(&busy));
+    m_pManager->UnwatchDevice(12, true);
+    const auto Dev = [&](DWORD dwID) { return reinterpret_cast<UINT_PTR>(Device(dwID)); };
+    EXPECT_EQ(m_sink.m_vecSeen,
+              (std::vector<std::pair<DWORD, UINT_PTR>>{{DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, Dev(12)},
+                                                       {DWORD_NOTIFYID_VIDEO_SEQUENCE_CHANGED, Dev(1)},
+                                                       {DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR, Dev(12)},
+                                                       {DWORD_NOTIFYID_VIDEO_STOP, Dev(12)}}));
+    EXPECT_EQ(Device(12)->dwCameraVideoStatus, 4u);
+}
+
 TEST_F(DeviceSelectTest, RefreshRecordInfoAndFinishedRanges)
 {
     Timer(TR_CAMINFO_REFLESH);
@@ -344,7 +515,6 @@ TEST_F(DeviceSelectTest, CameraMistakesAreDroppedNotFatal)
     Send(DM_MSG_GET_VOLUME, 0, reinterpret_cast<LPARAM>(&volume));
     EXPECT_THAT(m_sink.m_vecSeen, IsEmpty());
 }
-
 
 // A camera answering from a new address is marked, and so are a recorder's channels; the live
 // path check takes the mark once, when the stream comes by another path than its last frame,

@@ -47,14 +47,16 @@ check_frames() {
 }
 
 # live_check NAME CAMERA SECONDS EXT [cli options...]: live view with its frame log and saved
-# stream; sets received, video, audio, unmatched.
+# stream ($work/NAME/CAMERA.EXT); sets received, video, audio, unmatched. $work/cam holds the
+# camera's entry of the result with the sockets' drops.
 live_check() {
   local name=$1 camera=$2 seconds=$3 ext=$4
   shift 4
-  cli --json --wait 30 live "$camera" --seconds "$seconds" --save "$work/$name.$ext" --frame-log "$work/$name.frames" "$@"
+  cli --json --wait 30 live "$camera" --seconds "$seconds" --save "$work/$name" --frame-log "$work/$name.frames" "$@"
   expect_rc "$name: live" 0
+  jq '.cameras[0] + {dropped_frames, dropped_segments}' "$work/out" >"$work/cam"
   read -r received video audio unmatched < <(check_frames "$work/$name.frames")
-  echo "$name: $received frames ($video video, $audio audio), $(jq -c '{fps, kbps, width, height, missing_frames, dropped_frames, dropped_segments}' "$work/out")"
+  echo "$name: $received frames ($video video, $audio audio), $(jq -c '{fps, kbps, width, height, missing_frames, dropped_frames, dropped_segments}' "$work/cam")"
   expect_eq "$name: every frame is one the camera sent" "$unmatched" 0
   # The simulator encodes its clips first, which takes a while on a loaded machine: what counts
   # is that frames arrive and are right, not how many.
@@ -71,8 +73,8 @@ probe() {
 live_h264() {
   start_media_sim "$(scenario_file h264 '{ "seed": 11, "cameras": [ { "id": 4660, "serial": "VS0001" } ] }')"
   live_check h264 VS0001 10 h264
-  expect_eq "h264: picture size reported" "$(jq -c '[.codec, .width, .height]' "$work/out")" '["H.264",1280,720]'
-  expect_eq "h264: ffprobe reads the saved stream" "$(probe "$work/h264.h264")" "h264 1280 720 $video"
+  expect_eq "h264: picture size reported" "$(jq -c '[.codec, .width, .height, .serial]' "$work/cam")" '["H.264",1280,720,"VS0001"]'
+  expect_eq "h264: ffprobe reads the saved stream" "$(probe "$work/h264/VS0001.h264")" "h264 1280 720 $video"
   expect_eq "h264: audio came along" "$((audio > 0))" 1
 }
 
@@ -84,11 +86,11 @@ live_mpeg4() {
       { "id": 502, "serial": "MP4STAMP",
         "media": { "codec": "mpeg4", "stamped": true, "width": 352, "height": 288, "kbps": 500 } } ] }')"
   live_check plain MP4PLAIN 8 m4v
-  expect_eq "plain: picture size reported" "$(jq -c '[.codec, .width, .height]' "$work/out")" '["MPEG-4",640,480]'
-  expect_eq "plain: ffprobe reads the saved stream" "$(probe "$work/plain.m4v")" "mpeg4 640 480 $video"
+  expect_eq "plain: picture size reported" "$(jq -c '[.codec, .width, .height]' "$work/cam")" '["MPEG-4",640,480]'
+  expect_eq "plain: ffprobe reads the saved stream" "$(probe "$work/plain/MP4PLAIN.m4v")" "mpeg4 640 480 $video"
   expect_eq "plain: came by multicast" "$(sim media MP4PLAIN | jq -r .media.streams.live.to)" "236.5.7.21:8100"
   live_check stamped MP4STAMP 8 m4v
-  expect_eq "stamped: ffprobe reads the saved stream" "$(probe "$work/stamped.m4v")" "mpeg4 352 288 $video"
+  expect_eq "stamped: ffprobe reads the saved stream" "$(probe "$work/stamped/MP4STAMP.m4v")" "mpeg4 352 288 $video"
 }
 
 # in_order FRAME_LOG: frame numbers strictly rising (past the wrap), each once.
@@ -105,18 +107,18 @@ live_faults() {
       { "id": 4662, "serial": "VSREORDER", "media": { "faults": { "out": { "reorder": 0.05 } } } } ] }')"
   live_check faults VSLOSS 10 h264
   expect_eq "faults: segments were faulted" "$(($(sim media VSLOSS | jq .media.faulted_segments) > 0))" 1
-  expect_eq "faults: lost frames are counted" "$(($(jq .missing_frames "$work/out") > 0))" 1
+  expect_eq "faults: lost frames are counted" "$(($(jq .missing_frames "$work/cam") > 0))" 1
   expect_eq "faults: in number order, repeats once" "$(in_order "$work/faults.frames")" 0
-  expect_eq "faults: repeated frames were dropped" "$(($(jq .repeated_frames "$work/out") > 0))" 1
+  expect_eq "faults: repeated frames were dropped" "$(($(jq .repeated_frames "$work/cam") > 0))" 1
   # Reordering alone loses nothing.
   live_check reorder VSREORDER 10 h264
   expect_eq "reorder: segments were faulted" "$(($(sim media VSREORDER | jq .media.faulted_segments) > 0))" 1
-  expect_eq "reorder: nothing missing" "$(jq '.missing_frames + .late_frames' "$work/out")" 0
+  expect_eq "reorder: nothing missing" "$(jq '.missing_frames + .late_frames' "$work/cam")" 0
   expect_eq "reorder: in number order" "$(in_order "$work/reorder.frames")" 0
 }
 
 live_unselected() {
-  # Both cameras stream to the multicast group; only the selected one may reach the sink.
+  # Both cameras stream to the multicast group; only the watched one may reach the sink.
   start_media_sim "$(scenario_file two '{ "seed": 14, "cameras": [
       { "id": 701, "serial": "CAMA", "unicast_capable": false },
       { "id": 702, "serial": "CAMB", "unicast_capable": false } ] }')"
@@ -127,6 +129,38 @@ live_unselected() {
   live_check selected CAMA 6 h264
   expect_eq "unselected: camera B kept streaming" "$(($(sim media CAMB | jq .media.live_frames) > before + 50))" 1
   expect_eq "unselected: nothing of camera B reached the sink" "$(awk '$2 != "id=701"' "$work/selected.frames" | wc -l)" 0
+}
+
+live_four() {
+  # Four cameras watched at once, each of its own picture size (one MPEG-4 by multicast): each
+  # saved stream is its own camera's, byte for byte. A stream stops 25 s after its last start
+  # video, so over 45 s each camera streams to the end only with its heartbeat every 20 s.
+  start_media_sim "$(scenario_file four '{ "seed": 18,
+      "defaults": { "media": { "fps": 10, "kbps": 300, "heartbeat_timeout_s": 25, "audio": false } },
+      "cameras": [
+        { "id": 801, "serial": "FOUR1", "media": { "width": 320, "height": 240 } },
+        { "id": 802, "serial": "FOUR2", "media": { "width": 352, "height": 288 } },
+        { "id": 803, "serial": "FOUR3", "unicast_capable": false,
+          "media": { "codec": "mpeg4", "width": 320, "height": 176 } },
+        { "id": 804, "serial": "FOUR4", "media": { "width": 480, "height": 272 } } ] }')"
+  cli --json --wait 30 live FOUR1 FOUR2 FOUR3 FOUR4 --seconds 45 --save "$work/four" --frame-log "$work/four.frames"
+  expect_rc "four: live" 0
+  expect_eq "four: one entry per camera, each streamed" \
+    "$(jq -c '[.ok, [.cameras[] | [.serial, .ok, .codec, .width, .height]]]' "$work/out")" \
+    '[true,[["FOUR1",true,"H.264",320,240],["FOUR2",true,"H.264",352,288],["FOUR3",true,"MPEG-4",320,176],["FOUR4",true,"H.264",480,272]]]'
+  read -r received video audio unmatched < <(check_frames "$work/four.frames")
+  echo "four: $received frames; $(jq -c '[.cameras[] | {serial, frames, missing_frames}]' "$work/out")"
+  expect_eq "four: every frame is one a camera sent" "$unmatched" 0
+  local n id serial ext frames bad
+  for n in 1 2 3 4; do
+    id=$((800 + n)) serial=FOUR$n ext=h264
+    [[ $n == 3 ]] && ext=m4v
+    read -r frames bad < <(python3 "$here/check_saved.py" "$work/media.log" "$work/four.frames" "$work/four/$serial.$ext" "$id")
+    expect_eq "four: $serial saved its own frames, byte for byte" "$((frames > 100)) $bad" "1 0"
+    expect_eq "four: $serial started, then kept by heartbeats" "$(($(dump "$serial" | jq .video.starts) >= 3))" 1
+    expect_eq "four: $serial never timed out" "$(sim media "$serial" | jq .media.heartbeat_stops)" 0
+    expect_eq "four: $serial stopped at the end" "$(dump "$serial" | jq .video.stops)" 1
+  done
 }
 
 live_encrypted() {
@@ -163,7 +197,7 @@ live_spray() {
   rss=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$work/time.txt")
   cpu=$(awk -F': ' '/Percent of CPU/ { print $2 }' "$work/time.txt")
   echo "spray: client peak RSS ${rss} KiB, CPU ${cpu} of one core, $(($(udp_rcvbuf_errors) - rcvbuf_before)) datagrams dropped by the kernel for a full buffer; $(uptime)"
-  expect_eq "spray: no frame of the camera missing" "$(jq .missing_frames "$work/out")" 0
+  expect_eq "spray: no frame of the camera missing" "$(jq .missing_frames "$work/cam")" 0
   expect_eq "spray: peak RSS under 160 MiB" "$((rss < 160 * 1024))" 1
 }
 

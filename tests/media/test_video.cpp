@@ -542,11 +542,8 @@ TEST(VideoPane, CountsTheSocketLayersGatheringTime)
     CFakeTickClock clock(1000);
     class CSource : public IMediaDataSource {
     public:
-        bool GetCurrentDevice(DWORD* pdwID) override
-        {
-            *pdwID = 5;
-            return true;
-        }
+        bool HasWatchedDevice() override { return true; }
+        bool IsWatched(DWORD dwID) override { return dwID == 5; }
         bool HasDownloading() override { return false; }
         bool IsDownloading(DWORD) override { return false; }
     } source;

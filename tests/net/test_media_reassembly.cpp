@@ -21,11 +21,8 @@ constexpr WORD CAMERA_PORT = 9000;
 
 class CFakeMediaSource : public IMediaDataSource {
 public:
-    bool GetCurrentDevice(DWORD* pdwID) override
-    {
-        *pdwID = dwCurrent;
-        return dwCurrent != 0;
-    }
+    bool HasWatchedDevice() override { return dwCurrent != 0; }
+    bool IsWatched(DWORD dwID) override { return dwCurrent != 0 && dwID == dwCurrent; }
     bool HasDownloading() override { return dwDownloading != 0; }
     bool IsDownloading(DWORD dwID) override { return dwDownloading != 0 && dwID == dwDownloading; }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -228,15 +229,20 @@ TEST(EngMediaDecode, ShortFramesThrowInsteadOfReadingPastTheEnd)
 
 // --- Stream classes ---
 
+std::vector<MediaFrame> g_sunk;
+
 class CFakeContext : public IMediaContext {
 public:
-    bool GetSelectedDevice(DWORD* pdwID) override
+    bool HasWatchedDevice() override { return !mapWatched.empty(); }
+    DWORD GetWatchedPlayType(DWORD dwID) override
     {
-        *pdwID = dwSelected;
-        return dwSelected != 0;
+        const auto it = mapWatched.find(dwID);
+        return it != mapWatched.end() ? it->second : 0;
     }
-    DWORD GetSelectedPlayType() override { return dwPlayType; }
-    bool HasSearchItem(DWORD dwID) override { return dwID == CAMERA_ID || dwID == OTHER_ID; }
+    bool HasSearchItem(DWORD dwID) override
+    {
+        return dwID == CAMERA_ID || dwID == OTHER_ID || dwID == THIRD_ID;
+    }
     bool TakeChangeIp(DWORD, int nType) override
     {
         if (!bChangeIp || nType == 1)
@@ -244,7 +250,7 @@ public:
         bChangeIp = false;
         return true;
     }
-    void ResendStartVideo() override { ++nResends; }
+    void ResendStartVideo(DWORD dwID) override { vecResends.push_back(dwID); }
     bool IsDownloading(DWORD dwID) override { return dwID == dwDownloading; }
     bool GetDownloadDevice(DWORD, WORD* pusMsVersion) override
     {
@@ -262,12 +268,14 @@ public:
     {
         acks.push_back({dwID, std::vector<DWORD>(pSequences, pSequences + nCount), unMax});
     }
-    void NotifyPlayPosition(const DWORD* pPosition) override
+    void NotifyPlayPosition(DWORD dwID, const DWORD* pPosition) override
     {
+        EXPECT_EQ(dwID, g_sunk.empty() ? 0 : g_sunk.back().ulCameraID);
         positions.push_back({pPosition[0], pPosition[1]});
     }
 
     static constexpr DWORD OTHER_ID = 0x99;
+    static constexpr DWORD THIRD_ID = 0x7777;
     struct Feed {
         DWORD dwSeq, dwValue1, dwValue2, dwClass, nLen, dwID;
     };
@@ -276,10 +284,10 @@ public:
         std::vector<DWORD> seqs;
         DWORD dwMax;
     };
-    DWORD dwSelected = CAMERA_ID;
-    DWORD dwPlayType = 1;
+    // Watched cameras and their play types.
+    std::map<DWORD, DWORD> mapWatched = {{CAMERA_ID, 1}};
     bool bChangeIp = false;
-    int nResends = 0;
+    std::vector<DWORD> vecResends;
     DWORD dwDownloading = CAMERA_ID;
     bool bDeviceOnline = true;
     WORD usMsVersion = 4;
@@ -290,7 +298,6 @@ public:
     std::vector<std::pair<DWORD, DWORD>> positions;
 };
 
-std::vector<MediaFrame> g_sunk;
 void Sink(MediaFrame* pFrame)
 {
     g_sunk.push_back(*pFrame);
@@ -316,47 +323,56 @@ protected:
     SocketGroup m_groups[CEngMedia::GROUP_COUNT];
 };
 
-TEST_F(EngMediaReceive, LiveFramesReachTheSinkOnlyForTheSelectedLiveCamera)
+// Every watched live camera's frames reach the one sink, each carrying its camera's id; the
+// frames of a camera not watched, or watched for playback, do not.
+TEST_F(EngMediaReceive, LiveFramesReachTheSinkForEveryWatchedLiveCamera)
 {
-    Bytes live = Header(0x61, 1, 5);
-    Append(live, Stamp(1, 2));
+    const auto live = [](DWORD dwID) {
+        Bytes frame = Header(0x61, 1, 5, dwID);
+        Append(frame, Stamp(1, 2));
+        return frame;
+    };
+    using Watched = std::map<DWORD, DWORD>;
+    const Watched two = {{CAMERA_ID, 1}, {CFakeContext::OTHER_ID, 1}};
+    const Bytes whole = live(CAMERA_ID);
     struct Case {
         const char* pszName;
-        DWORD dwSelected;
-        DWORD dwPlayType;
+        Watched watched;
         Bytes frame;
         int nGroup;
-        std::size_t nSunk;
+        bool bSunk;
     };
     const Case cases[] = {
-        {"selected, unicast", CAMERA_ID, 1, live, CEngMedia::GROUP_LIVE, 1},
-        {"selected, multicast", CAMERA_ID, 1, live, CEngMedia::GROUP_LIVE_MC, 1},
-        {"nothing selected", 0, 1, live, CEngMedia::GROUP_LIVE, 0},
-        {"playback selected", CAMERA_ID, 2, live, CEngMedia::GROUP_LIVE, 0},
-        {"another known camera", CFakeContext::OTHER_ID, 1, live, CEngMedia::GROUP_LIVE, 0},
-        {"unknown camera", CAMERA_ID, 1, Header(0x61, 1, 5, 0x4242), CEngMedia::GROUP_LIVE, 0},
-        {"invalid type", CAMERA_ID, 1, Header(0x41, 1, 5), CEngMedia::GROUP_LIVE, 0},
-        {"short frame", CAMERA_ID, 1, Bytes(live.begin(), live.begin() + 12), CEngMedia::GROUP_LIVE, 0},
-        {"not a media group", CAMERA_ID, 1, live, -1, 0},
+        {"watched, unicast", two, live(CAMERA_ID), CEngMedia::GROUP_LIVE, true},
+        {"the other watched one, multicast", two, live(CFakeContext::OTHER_ID), CEngMedia::GROUP_LIVE_MC,
+         true},
+        {"a known camera not watched", two, live(CFakeContext::THIRD_ID), CEngMedia::GROUP_LIVE, false},
+        {"nothing watched", {}, live(CAMERA_ID), CEngMedia::GROUP_LIVE, false},
+        {"watched for playback", {{CAMERA_ID, 2}}, live(CAMERA_ID), CEngMedia::GROUP_LIVE, false},
+        {"unknown camera", two, live(0x4242), CEngMedia::GROUP_LIVE, false},
+        {"invalid type", two, Header(0x41, 1, 5), CEngMedia::GROUP_LIVE, false},
+        {"short frame", two, Bytes(whole.begin(), whole.begin() + 12), CEngMedia::GROUP_LIVE, false},
+        {"not a media group", two, live(CAMERA_ID), -1, false},
     };
     SocketGroup foreign;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         g_sunk.clear();
-        m_context.dwSelected = c.dwSelected;
-        m_context.dwPlayType = c.dwPlayType;
+        m_context.mapWatched = c.watched;
         Bytes data = c.frame;
         m_engine.ReceiveData(data.data(), static_cast<int>(data.size()), 1, 2,
                              c.nGroup >= 0 ? &m_groups[c.nGroup] : &foreign);
-        ASSERT_EQ(g_sunk.size(), c.nSunk);
+        ASSERT_EQ(g_sunk.size(), c.bSunk ? 1u : 0u);
+        if (c.bSunk)
+            EXPECT_EQ(g_sunk[0].ulCameraID,
+                      static_cast<DWORD>(data[4] | data[5] << 8 | data[6] << 16 | data[7] << 24));
     }
-    // A changed path on multicast resends start video once.
-    m_context.dwSelected = CAMERA_ID;
-    m_context.dwPlayType = 1;
+    // A changed path on multicast resends start video once, for the camera whose frame showed it.
+    m_context.mapWatched = two;
     m_context.bChangeIp = true;
-    Receive(CEngMedia::GROUP_LIVE_MC, live);
-    Receive(CEngMedia::GROUP_LIVE_MC, live);
-    EXPECT_EQ(m_context.nResends, 1);
+    Receive(CEngMedia::GROUP_LIVE_MC, live(CFakeContext::OTHER_ID));
+    Receive(CEngMedia::GROUP_LIVE_MC, live(CFakeContext::OTHER_ID));
+    EXPECT_EQ(m_context.vecResends, std::vector<DWORD>{CFakeContext::OTHER_ID});
 }
 
 TEST_F(EngMediaReceive, PlaybackFramesCarryTheirPositionToTheBus)
@@ -367,13 +383,13 @@ TEST_F(EngMediaReceive, PlaybackFramesCarryTheirPositionToTheBus)
     PutBE32(prefixed, 2222);
     Append(prefixed, Header(0x21, 0, 3));
     prefixed.resize(prefixed.size() + 33);
-    m_context.dwPlayType = 2;
+    m_context.mapWatched = {{CAMERA_ID, 2}};
     Receive(CEngMedia::GROUP_PLAYBACK_A, prefixed);
     Receive(CEngMedia::GROUP_PLAYBACK_B, prefixed); // stream B needs play type 3
     Receive(CEngMedia::GROUP_PLAYBACK_A, Bytes(prefixed.begin(), prefixed.begin() + 11));
-    m_context.dwPlayType = 3;
+    m_context.mapWatched = {{CAMERA_ID, 3}};
     Receive(CEngMedia::GROUP_PLAYBACK_B_MC, prefixed);
-    m_context.dwSelected = CFakeContext::OTHER_ID;
+    m_context.mapWatched = {{CFakeContext::OTHER_ID, 3}};
     Receive(CEngMedia::GROUP_PLAYBACK_B, prefixed);
     ASSERT_EQ(g_sunk.size(), 2u);
     EXPECT_EQ(g_sunk[0].nCodec, MEDIA_CODEC_AUDIO);

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,8 +68,19 @@ public:
     void GetRecordInfo(DeviceInfo*) override {}
     void GetRecordInfo(DWORD) override {}
     void ReScanWifi() override {}
+    void WatchDevice(DWORD dwID, DWORD, DWORD enPlayType) override { m_mapWatched[dwID] = enPlayType; }
+    void UnwatchDevice(DWORD dwID, bool) override { m_mapWatched.erase(dwID); }
+    bool IsWatched(DWORD dwID) const override { return m_mapWatched.count(dwID) != 0; }
+    DWORD GetWatchedPlayType(DWORD dwID) const override
+    {
+        const auto it = m_mapWatched.find(dwID);
+        return it != m_mapWatched.end() ? it->second : PLAY_TYPE_NONE;
+    }
+    bool HasWatchedDevice() const override { return !m_mapWatched.empty(); }
 
     DeviceInfo* m_pSelected = nullptr;
+    // Watched cameras and their play types.
+    std::map<DWORD, DWORD> m_mapWatched;
 
 private:
     DeviceMap m_mapDevices;
