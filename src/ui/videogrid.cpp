@@ -12,23 +12,28 @@
 #include "ui/textrelabel.h"
 #include "ui/videopane.h"
 #include "ui/videorendererwidget.h"
+#include "ui/videotoolbar.h"
 
 #include <QActionGroup>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
+#include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -84,16 +89,19 @@ CDlgVideoGrid::CDlgVideoGrid(QWidget* pParent, Deps deps)
     auto* pBarLayout = new QHBoxLayout(m_pBar);
     pBarLayout->setContentsMargins(2, 2, 2, 2);
     pBarLayout->setSpacing(2);
-    const int anKeys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4};
+    // Ctrl+1 to Ctrl+4: one to four panes a side.
+    const Qt::Key aKeys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4};
     for (int i = 0; i < 4; ++i) {
         auto* pButton = new QToolButton(m_pBar);
         pButton->setObjectName(QStringLiteral("videoLayout%1").arg(LAYOUTS[i]));
         pButton->setCheckable(true);
         pButton->setAutoRaise(true);
-        pButton->setShortcut(QKeySequence(Qt::CTRL | anKeys[i]));
-        QIcon icon(QString::fromStdString(GetProgramFilePath("PictureSkin\\Btn_Layout" +
-                                                             std::to_string(LAYOUTS[i]) + ".png")));
-        pButton->setIcon(icon);
+        pButton->setShortcut(QKeySequence(Qt::CTRL | aKeys[i]));
+        // The picture drawn at twice the size beside it ("@2x") serves scaled screens.
+        const QString strIcon = QString::fromStdString(
+            GetProgramFilePath("PictureSkin\\Btn_Layout" + std::to_string(LAYOUTS[i]) + ".png"));
+        if (QFile::exists(strIcon))
+            pButton->setIcon(QIcon(strIcon));
         pButton->setIconSize(QSize(20, 20));
         const int nPanes = LAYOUTS[i];
         connect(pButton, &QToolButton::clicked, this, [this, nPanes] { SetLayout(nPanes); });
@@ -121,8 +129,35 @@ CDlgVideoGrid::CDlgVideoGrid(QWidget* pParent, Deps deps)
         m_router.Attach();
     for (DWORD dwID : kGridNotifications)
         m_pNotify->RegisterNotify(dwID, this);
+    // Scripted runs under a bare X server find each pane, and the camera it shows, here.
+    if (!qEnvironmentVariable("VISTREL_PANE_MAP").isEmpty()) {
+        auto* pMapTimer = new QTimer(this);
+        connect(pMapTimer, &QTimer::timeout, this, &CDlgVideoGrid::WritePaneMap);
+        pMapTimer->start(500);
+    }
     Retranslate();
     RestoreState();
+}
+
+void CDlgVideoGrid::WritePaneMap() const
+{
+    QSaveFile file(qEnvironmentVariable("VISTREL_PANE_MAP"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return;
+    QTextStream out(&file);
+    out << "layout " << m_nLayout << " focus " << m_nFocus << '\n';
+    for (int i = 0; i < MAX_PANES; ++i) {
+        const CDlgVideoPane* pPane = m_vSlots[static_cast<std::size_t>(i)].pPane;
+        if (pPane == nullptr || !pPane->isVisible())
+            continue;
+        const QPoint pt = pPane->mapToGlobal(QPoint(0, 0));
+        const QRect rcVideo = pPane->VideoArea();
+        out << "videoPane" << i << ' ' << pt.x() << ' ' << pt.y() << ' ' << rcVideo.width() << ' '
+            << rcVideo.height() << ' '
+            << (pPane->Logic().Device() != nullptr ? pPane->Logic().Device()->GetID() : 0) << '\n';
+    }
+    out.flush();
+    file.commit();
 }
 
 CDlgVideoGrid::~CDlgVideoGrid()
@@ -130,13 +165,19 @@ CDlgVideoGrid::~CDlgVideoGrid()
     for (DWORD dwID : kGridNotifications)
         m_pNotify->RemoveNotify(dwID, this);
     m_router.Detach();
-    if (m_pWall->isWindow())
-        delete m_pWall; // no longer our child
-    m_pWall = nullptr;
     for (Slot& slot : m_vSlots) {
-        if (slot.pPane != nullptr)
-            m_router.RemovePane(&slot.pPane->Logic());
+        if (slot.pPane == nullptr)
+            continue;
+        disconnect(slot.pPane, nullptr, this, nullptr);
+        slot.pPane->SetDoubleClickHandler(nullptr);
+        m_router.RemovePane(&slot.pPane->Logic());
     }
+    // The panes go now, while what they report to is whole (and the wall may be a window of
+    // its own, no child of ours).
+    m_pWall->removeEventFilter(this);
+    delete std::exchange(m_pWall, nullptr);
+    for (Slot& slot : m_vSlots)
+        slot.pPane = nullptr;
 }
 
 void CDlgVideoGrid::Retranslate()
@@ -182,6 +223,9 @@ CDlgVideoPane* CDlgVideoGrid::MakePane(int nIndex)
         if (nMessage == WM_VIDEO_LBUTTONDOWN || nMessage == WM_VIDEO_RBUTTONDOWN)
             FocusPane(nIndex);
     });
+    // The pane's Stop empties it: its camera stops at once and is no longer kept for it.
+    disconnect(pPane->Toolbar()->StopButton(), &QToolButton::clicked, pPane, nullptr);
+    connect(pPane->Toolbar()->StopButton(), &QToolButton::clicked, this, [this, nIndex] { ClearPane(nIndex); });
     pPane->SetDoubleClickHandler([this, nIndex] {
         // A lone pane's picture goes full screen, as it always did.
         if (m_nLayout == 1 && m_nAlone < 0)
@@ -363,6 +407,7 @@ void CDlgVideoGrid::LayoutPanes()
 
 void CDlgVideoGrid::UpdateWatching()
 {
+    const bool bWasSelecting = std::exchange(m_bSelecting, true);
     for (int i = 0; i < MAX_PANES; ++i) {
         Slot& slot = m_vSlots[static_cast<std::size_t>(i)];
         const DeviceInfo* pDevice = slot.pPane != nullptr ? slot.pPane->Logic().Device() : nullptr;
@@ -384,6 +429,7 @@ void CDlgVideoGrid::UpdateWatching()
             slot.dwWatched = 0;
         }
     }
+    m_bSelecting = bWasSelecting;
 }
 
 void CDlgVideoGrid::ReleaseSlot(int nIndex, bool bStopNow)
@@ -394,11 +440,13 @@ void CDlgVideoGrid::ReleaseSlot(int nIndex, bool bStopNow)
     DeviceInfo* pDevice = slot.pPane->Logic().Device();
     if (pDevice != nullptr)
         slot.pPane->Logic().StopDevice(pDevice);
+    const bool bWasSelecting = std::exchange(m_bSelecting, true);
     if (bStopNow && pDevice != nullptr)
         m_pManager->UnwatchDevice(pDevice->GetID(), true);
     else if (slot.dwWatched != 0)
         m_pManager->UnwatchDevice(slot.dwWatched, false);
     slot.dwWatched = 0;
+    m_bSelecting = bWasSelecting;
 }
 
 void CDlgVideoGrid::ShowInSlot(int nIndex, DeviceInfo* pDevice)
@@ -430,7 +478,7 @@ void CDlgVideoGrid::FocusPane(int nIndex)
     DeviceInfo* pDevice = pPane->Logic().Device();
     if (nIndex == m_nFocus && (!m_bLive || m_pManager->GetSelectDevice() == pDevice))
         return;
-    m_bSelecting = true;
+    const bool bWasSelecting = std::exchange(m_bSelecting, true);
     // The selection goes first: the notification of its end clears the talk and listen of the
     // pane that had them, while that pane is still the focused one.
     if (m_bLive)
@@ -438,7 +486,7 @@ void CDlgVideoGrid::FocusPane(int nIndex)
     SetFocusIndex(nIndex);
     if (m_bLive && pDevice != nullptr)
         m_pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
-    m_bSelecting = false;
+    m_bSelecting = bWasSelecting;
     SaveState();
 }
 
@@ -521,8 +569,9 @@ void CDlgVideoGrid::StopCamera(DeviceInfo* pDevice, const QString& strNotice, bo
     const int nIndex = PaneOf(pDevice->GetID());
     if (nIndex < 0)
         return;
-    VLOG(3, "CDlgVideoGrid::StopCamera: id:%u, pane:%d, forget:%d", static_cast<unsigned>(pDevice->GetID()),
-         nIndex, bForget ? 1 : 0);
+    VLOG(3, "CDlgVideoGrid::StopCamera: id:%u, pane:%d, forget:%d, notice:%s",
+         static_cast<unsigned>(pDevice->GetID()), nIndex, bForget ? 1 : 0,
+         QString(strNotice).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8().constData());
     Slot& slot = m_vSlots[static_cast<std::size_t>(nIndex)];
     ReleaseSlot(nIndex, true);
     if (bForget)
@@ -566,9 +615,9 @@ void CDlgVideoGrid::SetLive(bool bLive)
     // The focused pane's camera is the selection again.
     if (CDlgVideoPane* pPane = FocusedPane()) {
         if (DeviceInfo* pDevice = pPane->Logic().Device(); pDevice != nullptr && m_pManager->GetSelectDevice() == nullptr) {
-            m_bSelecting = true;
+            const bool bWasSelecting = std::exchange(m_bSelecting, true);
             m_pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
-            m_bSelecting = false;
+            m_bSelecting = bWasSelecting;
         }
     }
 }
@@ -616,9 +665,9 @@ void CDlgVideoGrid::TakeCamera(DeviceInfo* pDevice)
         ShowInSlot(i, pDevice);
         UpdateWatching();
         if (i == m_nFocus && m_pManager->GetSelectDevice() == nullptr) {
-            m_bSelecting = true;
+            const bool bWasSelecting = std::exchange(m_bSelecting, true);
             m_pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
-            m_bSelecting = false;
+            m_bSelecting = bWasSelecting;
         }
         return;
     }
@@ -632,20 +681,24 @@ void CDlgVideoGrid::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
     switch (dwNotifyID) {
     case DWORD_NOTIFYID_VIDEO_START: {
         CDlgVideoPane* pFocused = FocusedPane();
-        if (!m_bLive || m_pManager->GetPlayType() != PLAY_TYPE_REALTIME) {
+        const DWORD enPlayType = m_pManager->GetPlayType();
+        if (!m_bLive) {
             // Playback of the selection, in the focused pane.
-            if (pFocused->Logic().Device() != pDevice) {
+            const bool bPlayback = enPlayType == PLAY_TYPE_PLAYBACK || enPlayType == PLAY_TYPE_PLAYBACK_OPT;
+            if (bPlayback && m_pManager->GetSelectDevice() == pDevice && pFocused->Logic().Device() != pDevice) {
                 if (DeviceInfo* pShown = pFocused->Logic().Device())
                     pFocused->Logic().StopDevice(pShown);
                 pFocused->Logic().ShowDevice(pDevice);
             }
             return;
         }
-        if (m_bSelecting)
+        // Only a live selection made elsewhere (the list of the configuration tab, a script)
+        // concerns the wall: the starts of its own watches and selections do not.
+        if (m_bSelecting || enPlayType != PLAY_TYPE_REALTIME || m_pManager->GetSelectDevice() != pDevice)
             return;
         const int nAt = PaneOf(pDevice->GetID());
         if (nAt >= 0) {
-            // Selected elsewhere (the configuration list): its pane is the focused one now.
+            // Its pane is the focused one now.
             SetFocusIndex(nAt);
             return;
         }
@@ -730,6 +783,8 @@ void CDlgVideoGrid::ShowContextMenu(int nIndex, QPoint ptGlobal)
 
 bool CDlgVideoGrid::eventFilter(QObject* pWatched, QEvent* pEvent)
 {
+    if (m_pWall == nullptr) // going
+        return false;
     if (pWatched == m_pWall) {
         if (pEvent->type() == QEvent::Resize) {
             LayoutPanes();

@@ -136,6 +136,9 @@ private:
     void TakePresentCameras();
     void TakeCamera(DeviceInfo* pDevice);
     std::vector<DeviceInfo*> PresentCameras() const;
+    // With VISTREL_PANE_MAP set: the layout, then each shown pane's screen rectangle (its picture
+    // area) and camera id, one a line.
+    void WritePaneMap() const;
 
     Deps m_deps;
     IDeviceManager* m_pManager;

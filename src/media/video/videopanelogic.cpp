@@ -124,14 +124,15 @@ void CVideoPaneLogic::SetAudioOwner(bool bOwner)
 {
     if (m_bAudioOwner == bOwner)
         return;
-    // Giving the pair up ends what this pane had open.
-    if (!bOwner) {
-        if (m_pDevice != nullptr) {
-            m_pDevice->bSpeakToCam = 0;
-            m_pDevice->bListenFromCam = 0;
-        }
-        m_hooks.pAudio->StopPlay();
-        m_hooks.pAudio->StopCapture();
+    // Giving the pair up ends what this pane had open, and only that: the next owner's may
+    // already run.
+    if (!bOwner && m_pDevice != nullptr) {
+        if (m_pDevice->bListenFromCam)
+            m_hooks.pAudio->StopPlay();
+        if (m_pDevice->bSpeakToCam)
+            m_hooks.pAudio->StopCapture();
+        m_pDevice->bSpeakToCam = 0;
+        m_pDevice->bListenFromCam = 0;
     }
     m_bAudioOwner = bOwner;
 }
