@@ -550,6 +550,11 @@ void CDlgVideoGrid::ClearPane(int nIndex)
     CDlgVideoPane* pPane = Pane(nIndex);
     if (pPane == nullptr)
         return;
+    // A playback is the selection's: its pane stops showing it, the wall keeps its cameras.
+    if (!m_bLive) {
+        pPane->StopVideo();
+        return;
+    }
     Slot& slot = m_vSlots[static_cast<std::size_t>(nIndex)];
     if (nIndex == m_nFocus && m_bLive && pPane->Logic().Device() != nullptr &&
         m_pManager->GetSelectDevice() == pPane->Logic().Device())

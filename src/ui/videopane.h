@@ -36,6 +36,7 @@ public:
     ~CDlgVideoPane() override;
 
     CVideoPaneLogic& Logic() { return *m_pLogic; }
+    const CVideoPaneLogic& Logic() const { return *m_pLogic; }
     // The video window, while a camera is shown.
     CVideoRendererWidget* VideoWindow() const { return m_pVideo; }
     CVideoToolbar* Toolbar() const { return m_pToolbar; }
