@@ -746,7 +746,8 @@ void CDlgVideoGrid::UpdatePaneTexts(int nIndex, const QString& strFigures)
         slot.pName->setText(strName);
         slot.pName->adjustSize();
     }
-    slot.pName->move(4, 4);
+    // Bottom left: the picture's own time and frame overlays are at its top.
+    slot.pName->move(4, std::max(0, slot.pPane->height() - slot.pName->height() - 4));
     slot.pName->setVisible(bWall && !strName.isEmpty());
     slot.pName->raise();
     // Its own figures in its tool tip: the toolbar that shows them is the single pane's.

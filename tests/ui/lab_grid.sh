@@ -88,12 +88,17 @@ run() { # first|again
     echo $? >"$work/client.$step.exit"' "$client" "$work" "$sim" "$1"
 }
 
+# The picture's extent along a line of pixels: the longest stretch of pixels that are not the
+# black of the bars beside it, dark stripes of the picture itself (under 16 pixels) bridged.
+span() { # png geometry
+  convert "$1" -crop "$2" +repage -colorspace Gray -depth 8 txt:- 2>/dev/null |
+    sed -n 's/^[0-9]*,[0-9]*: (\([0-9.]*\).*/\1/p' |
+    awk '$1 > 8 { if (start == "" || NR - last > 16) start = NR; last = NR; if (last - start + 1 > best) best = last - start + 1 }
+         END { print best + 0 }'
+}
 # The lit width of a picture's middle row and height of its middle column, in a pane's area.
 shape() { # png x y w h
-  local w h
-  w=$(convert "$1" -crop "${4}x1+${2}+$(($3 + $5 / 2))" +repage -fuzz 12% -trim -format "%w" info: 2>/dev/null)
-  h=$(convert "$1" -crop "1x${5}+$(($2 + $4 / 2))+${3}" +repage -fuzz 12% -trim -format "%h" info: 2>/dev/null)
-  echo "${w:-0} ${h:-0}"
+  echo "$(span "$1" "${4}x1+${2}+$(($3 + $5 / 2))") $(span "$1" "1x${5}+$(($2 + $4 / 2))+${3}")"
 }
 # Each pane's picture has its camera's shape: width/height within 8 % of the camera's.
 check_shapes() { # png panes-file label
