@@ -187,9 +187,8 @@ void CDlgVideoGrid::Retranslate()
         QString strName = strFormat;
         strName.replace(QLatin1String("%d"), QString::number(LAYOUTS[i]));
         m_apLayoutButtons[i]->setAccessibleName(strName);
-        m_apLayoutButtons[i]->setToolTip(
-            QStringLiteral("%1 (%2)").arg(strName, m_apLayoutButtons[i]->shortcut().toString(
-                                                       QKeySequence::NativeText)));
+        m_apLayoutButtons[i]->setToolTip(QStringLiteral("%1 (%2)").arg(
+            strName, m_apLayoutButtons[i]->shortcut().toString(QKeySequence::NativeText)));
         // Without its picture the button still says what it does.
         if (m_apLayoutButtons[i]->icon().isNull())
             m_apLayoutButtons[i]->setText(QString::number(LAYOUTS[i]));
@@ -225,7 +224,8 @@ CDlgVideoPane* CDlgVideoGrid::MakePane(int nIndex)
     });
     // The pane's Stop empties it: its camera stops at once and is no longer kept for it.
     disconnect(pPane->Toolbar()->StopButton(), &QToolButton::clicked, pPane, nullptr);
-    connect(pPane->Toolbar()->StopButton(), &QToolButton::clicked, this, [this, nIndex] { ClearPane(nIndex); });
+    connect(pPane->Toolbar()->StopButton(), &QToolButton::clicked, this,
+            [this, nIndex] { ClearPane(nIndex); });
     pPane->SetDoubleClickHandler([this, nIndex] {
         // A lone pane's picture goes full screen, as it always did.
         if (m_nLayout == 1 && m_nAlone < 0)
@@ -272,7 +272,8 @@ int CDlgVideoGrid::PaneOf(DWORD dwID) const
         return -1;
     for (int i = 0; i < MAX_PANES; ++i) {
         const CDlgVideoPane* pPane = m_vSlots[static_cast<std::size_t>(i)].pPane;
-        if (pPane != nullptr && pPane->Logic().Device() != nullptr && pPane->Logic().Device()->GetID() == dwID)
+        if (pPane != nullptr && pPane->Logic().Device() != nullptr &&
+            pPane->Logic().Device()->GetID() == dwID)
             return i;
     }
     return -1;
@@ -388,7 +389,8 @@ void CDlgVideoGrid::LayoutPanes()
         const int nTop = rcWall.height() * nRow / nColumns;
         const int nBottom = rcWall.height() * (nRow + 1) / nColumns;
         pPane->SetCompact(bWall);
-        pPane->setGeometry(QRect(nLeft + nGap, nTop + nGap, nRight - nLeft - 2 * nGap, nBottom - nTop - 2 * nGap));
+        pPane->setGeometry(
+            QRect(nLeft + nGap, nTop + nGap, nRight - nLeft - 2 * nGap, nBottom - nTop - 2 * nGap));
         pPane->show();
         UpdatePaneTexts(vShown[k], QString());
     }
@@ -415,7 +417,8 @@ void CDlgVideoGrid::UpdateWatching()
         if (bShown && slot.dwWatched != pDevice->GetID()) {
             if (slot.dwWatched != 0)
                 m_pManager->UnwatchDevice(slot.dwWatched, false);
-            VLOG(3, "CDlgVideoGrid::UpdateWatching: pane %d watches %u", i, static_cast<unsigned>(pDevice->GetID()));
+            VLOG(3, "CDlgVideoGrid::UpdateWatching: pane %d watches %u", i,
+                 static_cast<unsigned>(pDevice->GetID()));
             m_pManager->WatchDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
             slot.dwWatched = pDevice->GetID();
             // Its stream may have lapsed meanwhile: the camera's numbers start anywhere.
@@ -487,6 +490,9 @@ void CDlgVideoGrid::FocusPane(int nIndex)
     if (m_bLive && pDevice != nullptr)
         m_pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
     m_bSelecting = bWasSelecting;
+    // The panes that follow the selection (information, figures) look again now: the pane
+    // showed its camera before it was selected.
+    Q_EMIT statisticsChanged(QString());
     SaveState();
 }
 
@@ -615,16 +621,12 @@ void CDlgVideoGrid::SetLive(bool bLive)
             pPane->Logic().StopDevice(pDevice);
     }
     LayoutBars();
+    // Every pane shows its camera again; the selection stays as the tab left it (none after a
+    // playback) until a pane is clicked.
+    m_bKeepSelection = true;
     TakePresentCameras();
+    m_bKeepSelection = false;
     LayoutPanes();
-    // The focused pane's camera is the selection again.
-    if (CDlgVideoPane* pPane = FocusedPane()) {
-        if (DeviceInfo* pDevice = pPane->Logic().Device(); pDevice != nullptr && m_pManager->GetSelectDevice() == nullptr) {
-            const bool bWasSelecting = std::exchange(m_bSelecting, true);
-            m_pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
-            m_bSelecting = bWasSelecting;
-        }
-    }
 }
 
 std::vector<DeviceInfo*> CDlgVideoGrid::PresentCameras() const
@@ -669,7 +671,7 @@ void CDlgVideoGrid::TakeCamera(DeviceInfo* pDevice)
         }
         ShowInSlot(i, pDevice);
         UpdateWatching();
-        if (i == m_nFocus && m_pManager->GetSelectDevice() == nullptr) {
+        if (i == m_nFocus && !m_bKeepSelection && m_pManager->GetSelectDevice() == nullptr) {
             const bool bWasSelecting = std::exchange(m_bSelecting, true);
             m_pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, PLAY_TYPE_REALTIME);
             m_bSelecting = bWasSelecting;
@@ -690,7 +692,8 @@ void CDlgVideoGrid::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         if (!m_bLive) {
             // Playback of the selection, in the focused pane.
             const bool bPlayback = enPlayType == PLAY_TYPE_PLAYBACK || enPlayType == PLAY_TYPE_PLAYBACK_OPT;
-            if (bPlayback && m_pManager->GetSelectDevice() == pDevice && pFocused->Logic().Device() != pDevice) {
+            if (bPlayback && m_pManager->GetSelectDevice() == pDevice &&
+                pFocused->Logic().Device() != pDevice) {
                 if (DeviceInfo* pShown = pFocused->Logic().Device())
                     pFocused->Logic().StopDevice(pShown);
                 pFocused->Logic().ShowDevice(pDevice);
@@ -776,9 +779,8 @@ void CDlgVideoGrid::ShowContextMenu(int nIndex, QPoint ptGlobal)
         pAction->setCheckable(true);
         pAction->setChecked(pDevice == pShown);
         const DWORD dwID = pDevice->GetID();
-        connect(pAction, &QAction::triggered, this, [this, dwID, nIndex] {
-            OpenCamera(m_pManager->GetDevice(dwID, CAMERA_MASK_ALL), nIndex);
-        });
+        connect(pAction, &QAction::triggered, this,
+                [this, dwID, nIndex] { OpenCamera(m_pManager->GetDevice(dwID, CAMERA_MASK_ALL), nIndex); });
     }
     pCameras->setEnabled(!pCameras->isEmpty());
     QAction* pStop = menu.addAction(TableText(IDS_BTN_STOP));
@@ -801,8 +803,8 @@ bool CDlgVideoGrid::eventFilter(QObject* pWatched, QEvent* pEvent)
             const CDlgVideoPane* pFocused = FocusedPane();
             if (pFocused != nullptr && pFocused->isVisible() && pFocused->IsCompact()) {
                 painter.setPen(QPen(QColor(0x2f, 0x9f, 0xff), kGap));
-                painter.drawRect(QRectF(pFocused->geometry()).adjusted(-kGap / 2.0, -kGap / 2.0, kGap / 2.0,
-                                                                       kGap / 2.0));
+                painter.drawRect(
+                    QRectF(pFocused->geometry()).adjusted(-kGap / 2.0, -kGap / 2.0, kGap / 2.0, kGap / 2.0));
             }
             return true;
         }
@@ -847,7 +849,8 @@ bool CDlgVideoGrid::eventFilter(QObject* pWatched, QEvent* pEvent)
         if (pWatched != Pane(nIndex) || !pDrop->mimeData()->hasFormat(QLatin1String(CAMERA_MIME)))
             break;
         bool bOk = false;
-        const DWORD dwID = QString::fromLatin1(pDrop->mimeData()->data(QLatin1String(CAMERA_MIME))).toUInt(&bOk);
+        const DWORD dwID =
+            QString::fromLatin1(pDrop->mimeData()->data(QLatin1String(CAMERA_MIME))).toUInt(&bOk);
         if (bOk && OpenCamera(m_pManager->GetDevice(dwID, CAMERA_MASK_ALL), nIndex))
             pDrop->acceptProposedAction();
         return true;
@@ -889,8 +892,9 @@ void CDlgVideoGrid::SaveState()
     m_pConfig->SetGridValue(u"focus", QString::number(m_nFocus).toStdU16String());
     for (int i = 0; i < MAX_PANES; ++i) {
         const std::u16string strKey = QStringLiteral("pane%1").arg(i).toStdU16String();
-        m_pConfig->SetGridValue(strKey.c_str(),
-                                QString::fromStdString(m_vSlots[static_cast<std::size_t>(i)].strSerial).toStdU16String());
+        m_pConfig->SetGridValue(
+            strKey.c_str(),
+            QString::fromStdString(m_vSlots[static_cast<std::size_t>(i)].strSerial).toStdU16String());
     }
 }
 
@@ -899,12 +903,13 @@ void CDlgVideoGrid::RestoreState()
     m_bRestoring = true;
     bool bOk = false;
     const int nLayout = QString::fromStdU16String(m_pConfig->GetGridValue(u"layout")).toInt(&bOk);
-    m_nLayout = bOk && std::find(std::begin(LAYOUTS), std::end(LAYOUTS), nLayout) != std::end(LAYOUTS) ? nLayout
-                                                                                                          : 1;
+    m_nLayout =
+        bOk && std::find(std::begin(LAYOUTS), std::end(LAYOUTS), nLayout) != std::end(LAYOUTS) ? nLayout : 1;
     for (int i = 0; i < MAX_PANES; ++i) {
         const std::u16string strKey = QStringLiteral("pane%1").arg(i).toStdU16String();
         // A serial is plain ASCII; anything else in the file is not one of ours.
-        const QString strSerial = QString::fromStdU16String(m_pConfig->GetGridValue(strKey.c_str())).trimmed();
+        const QString strSerial =
+            QString::fromStdU16String(m_pConfig->GetGridValue(strKey.c_str())).trimmed();
         bool bAscii = strSerial.size() <= 40;
         for (QChar c : strSerial)
             bAscii = bAscii && c.unicode() > 0x20 && c.unicode() < 0x7F;

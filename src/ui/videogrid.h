@@ -112,10 +112,10 @@ protected:
 private:
     struct Slot {
         CDlgVideoPane* pPane = nullptr;
-        QLabel* pName = nullptr;  // the camera's name over the picture, in a wall
-        std::string strSerial;    // the camera kept for the pane
-        DWORD dwWatched = 0;      // the camera WatchDevice was asked for, not yet undone
-        QString strNotice;        // why the pane stopped (offline, refused)
+        QLabel* pName = nullptr; // the camera's name over the picture, in a wall
+        std::string strSerial;   // the camera kept for the pane
+        DWORD dwWatched = 0;     // the camera WatchDevice was asked for, not yet undone
+        QString strNotice;       // why the pane stopped (offline, refused)
         QString strTip;
     };
 
@@ -157,4 +157,5 @@ private:
     bool m_bRestoring = false;
     bool m_bSelecting = false; // the grid itself changes the selection
     bool m_bAsking = false;    // a password dialog is open
+    bool m_bKeepSelection = false; // panes take their cameras back without selecting
 };

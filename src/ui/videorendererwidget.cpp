@@ -123,7 +123,8 @@ void CVideoRendererWidget::GetClientSize(long* pnWidth, long* pnHeight)
 void CVideoRendererWidget::GetTargetSize(int nSourceWidth, int nSourceHeight, int* pnWidth, int* pnHeight)
 {
     std::lock_guard lock(m_mutex);
-    const QSize size = (QSizeF(TargetRect(QSize(nSourceWidth, nSourceHeight)).size()) * m_dPixelRatio).toSize();
+    const QSize size =
+        (QSizeF(TargetRect(QSize(nSourceWidth, nSourceHeight)).size()) * m_dPixelRatio).toSize();
     *pnWidth = size.width();
     *pnHeight = size.height();
 }

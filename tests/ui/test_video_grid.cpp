@@ -10,7 +10,10 @@
 #include "ui/videopane.h"
 #include "ui_test_support.h"
 
+#include <QCoreApplication>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -122,7 +125,7 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
     CNotifyManager bus;
     CountingAudio audio;
     WatchingManager manager;
-    const char16_t* const apszNames[] = {u"One", u"Two", u"Three", u"Four", u"Five",
+    const char16_t* const apszNames[] = {u"One", u"Two",   u"Three", u"Four", u"Five",
                                          u"Six", u"Seven", u"Eight", u"Nine"};
     for (DWORD i = 0; i < 9; ++i)
         manager.Add(101 + i, CAMERA_TYPE_SINGLE, apszNames[i]);
@@ -196,6 +199,26 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
         EXPECT_EQ(wall->Pane(5)->Logic().Session(), pSixth);
         EXPECT_EQ(wall.m_vSeen.size(), nSessions);
 
+        // A double click shows a pane alone over the wall (the others lapse) and back; F11
+        // shows the wall full screen in its layout.
+        QTest::mouseDClick(wall->Pane(7), Qt::LeftButton);
+        EXPECT_EQ(wall->AloneIndex(), 7);
+        EXPECT_EQ(wall->FocusedIndex(), 7);
+        EXPECT_TRUE(wall->IsPaneShown(7));
+        EXPECT_FALSE(wall->IsPaneShown(0));
+        EXPECT_FALSE(manager.IsWatched(101));
+        QTest::mouseDClick(wall->Pane(7), Qt::LeftButton);
+        EXPECT_EQ(wall->AloneIndex(), -1);
+        EXPECT_TRUE(manager.IsWatched(101));
+        wall->ToggleFullScreen();
+        EXPECT_TRUE(wall->IsWallFullScreen());
+        for (int i = 0; i < 9; ++i)
+            EXPECT_TRUE(wall->Pane(i)->isVisible() && manager.IsWatched(101 + i)) << i;
+        wall->ToggleFullScreen();
+        EXPECT_FALSE(wall->IsWallFullScreen());
+        EXPECT_EQ(wall->GetLayout(), 9);
+        wall->FocusPane(2);
+
         // A minimised window shows nothing: every stream lapses, and comes back with the window.
         manager.m_vUnwatched.clear();
         wall->showMinimized();
@@ -212,6 +235,24 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
         EXPECT_EQ(manager.m_vUnwatched, (std::vector<std::pair<DWORD, bool>>{{101, true}}));
         EXPECT_EQ(wall.Shown(0), 0u);
         EXPECT_EQ(wall->AssignedSerial(0), "");
+        // A camera dragged from the list onto a pane shows there; one shown elsewhere moves, and
+        // streams on.
+        {
+            QMimeData mime;
+            mime.setData(QLatin1String(CAMERA_MIME), QByteArray("109"));
+            QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(wall->Pane(0), &enter);
+            EXPECT_TRUE(enter.isAccepted());
+            QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            manager.m_vUnwatched.clear();
+            QCoreApplication::sendEvent(wall->Pane(0), &drop);
+            EXPECT_EQ(wall.Shown(0), 109u);
+            EXPECT_EQ(wall.Shown(8), 0u);
+            EXPECT_EQ(wall->AssignedSerial(8), "");
+            EXPECT_TRUE(manager.IsWatched(109));
+            EXPECT_TRUE(manager.m_vUnwatched.empty());
+            EXPECT_EQ(manager.GetSelectDevice(), manager.GetDevice(109, CAMERA_MASK_ALL));
+        }
         DeviceInfo* pSeven = manager.GetDevice(107, CAMERA_MASK_ALL);
         wall->StopCamera(pSeven, QStringLiteral("Seven\nCamera Offline!"), false);
         EXPECT_EQ(wall.Shown(6), 0u);
@@ -230,18 +271,18 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
     Wall wall(&later, &bus, &config, &audio);
     EXPECT_EQ(wall->GetLayout(), 9);
     EXPECT_EQ(wall->FocusedIndex(), 4);
-    EXPECT_EQ(wall->AssignedSerial(0), "");
-    EXPECT_EQ(wall->AssignedSerial(8), "SER109");
-    EXPECT_EQ(wall.Shown(8), 0u);
+    EXPECT_EQ(wall->AssignedSerial(0), "SER109");
+    EXPECT_EQ(wall->AssignedSerial(8), "");
+    EXPECT_EQ(wall.Shown(0), 0u);
     for (DWORD dwID : {109u, 105u}) {
         DeviceInfo* pDevice = later.GetDevice(dwID, CAMERA_MASK_ALL);
         pDevice->bIsExist = 1;
         bus.Notify(DWORD_NOTIFYID_CAMERA_EXIST_ONLINE, reinterpret_cast<UINT_PTR>(pDevice));
         bus.Notify(DWORD_NOTIFYID_CAMERA_EXIST_ONLINE, reinterpret_cast<UINT_PTR>(pDevice));
     }
-    EXPECT_EQ(wall.Shown(8), 109u);
+    EXPECT_EQ(wall.Shown(0), 109u);
     EXPECT_EQ(wall.Shown(4), 105u);
-    EXPECT_EQ(wall.Shown(0), 0u);
+    EXPECT_EQ(wall.Shown(8), 0u);
     EXPECT_TRUE(later.IsWatched(109));
     // The focused pane's camera is the selection again; each camera was asked for once.
     EXPECT_EQ(later.GetSelectDevice(), later.GetDevice(105, CAMERA_MASK_ALL));
@@ -265,7 +306,8 @@ TEST(PanePicture, MadeAtThePaneSizeAsLibswscaleMakesIt)
     for (int y = 0; y < nHeight / 2; ++y)
         for (int x = 0; x < nWidth / 2; ++x) {
             vU[static_cast<std::size_t>(y) * nWidth / 2 + x] = static_cast<BYTE>(60 + x * 136 / (nWidth / 2));
-            vV[static_cast<std::size_t>(y) * nWidth / 2 + x] = static_cast<BYTE>(200 - y * 136 / (nHeight / 2));
+            vV[static_cast<std::size_t>(y) * nWidth / 2 + x] =
+                static_cast<BYTE>(200 - y * 136 / (nHeight / 2));
         }
     YuvPlanes planes;
     planes.pY = vY.data();

@@ -168,7 +168,8 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
         m_vPicture.resize(static_cast<std::size_t>(m_nWidth) * m_nHeight);
         for (int y = 0; y < m_nHeight; ++y) {
             const int nSrcRow = m_bBottomUp ? m_nHeight - 1 - y : y;
-            std::memcpy(&m_vPicture[static_cast<std::size_t>(y) * m_nWidth], pData + nSrcRow * m_nStride, nRow);
+            std::memcpy(&m_vPicture[static_cast<std::size_t>(y) * m_nWidth], pData + nSrcRow * m_nStride,
+                        nRow);
         }
     } else {
         ConvertYuv(pData);
@@ -429,7 +430,8 @@ HRESULT CVideoRenderer::GetCurrentImage(long* pnBufferSize, long* pDIBImage)
     pOut += sizeof(header);
     for (long y = 0; y < nHeight; ++y)
         std::memcpy(pOut + static_cast<std::size_t>(y) * nWidth * 4,
-                    &m_vPicture[static_cast<std::size_t>(nHeight - 1 - y) * nWidth], static_cast<std::size_t>(nWidth) * 4);
+                    &m_vPicture[static_cast<std::size_t>(nHeight - 1 - y) * nWidth],
+                    static_cast<std::size_t>(nWidth) * 4);
     *pnBufferSize = nNeed;
     return S_OK;
 }

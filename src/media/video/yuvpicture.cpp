@@ -11,7 +11,8 @@ inline std::uint32_t YuvToRgb(int nY, int nU, int nV)
     const int d = nU - 128;
     const int e = nV - 128;
     const auto clip = [](int n) { return static_cast<std::uint32_t>(n < 0 ? 0 : n > 255 ? 255 : n); };
-    return clip((c + 409 * e) >> 8) << 16 | clip((c - 100 * d - 208 * e) >> 8) << 8 | clip((c + 516 * d) >> 8);
+    return clip((c + 409 * e) >> 8) << 16 | clip((c - 100 * d - 208 * e) >> 8) << 8 |
+           clip((c + 516 * d) >> 8);
 }
 
 } // namespace
@@ -39,8 +40,10 @@ void ConvertYuv420(const YuvPlanes& picture, int nOutWidth, int nOutHeight, std:
     for (int oy = 0; oy < nOutHeight; ++oy) {
         // At least two rows and two columns: shrunk by less than half, a box of one pixel would
         // pick that pixel alone.
-        const int y0 = std::min(static_cast<int>(static_cast<long long>(oy) * nHeight / nOutHeight), nHeight - 2);
-        const int y1 = std::max(y0 + 2, static_cast<int>(static_cast<long long>(oy + 1) * nHeight / nOutHeight));
+        const int y0 =
+            std::min(static_cast<int>(static_cast<long long>(oy) * nHeight / nOutHeight), nHeight - 2);
+        const int y1 =
+            std::max(y0 + 2, static_cast<int>(static_cast<long long>(oy + 1) * nHeight / nOutHeight));
         std::fill(vScratch.begin(), vScratch.end(), 0u);
         for (int y = y0; y < y1; ++y) {
             const BYTE* pRowY = picture.pY + y * picture.nLumaStride;
@@ -51,8 +54,10 @@ void ConvertYuv420(const YuvPlanes& picture, int nOutWidth, int nOutHeight, std:
         const BYTE* pRowU = picture.pU + yc * picture.nChromaStride;
         const BYTE* pRowV = picture.pV + yc * picture.nChromaStride;
         for (int ox = 0; ox < nOutWidth; ++ox) {
-            const int x0 = std::min(static_cast<int>(static_cast<long long>(ox) * nWidth / nOutWidth), nWidth - 2);
-            const int x1 = std::max(x0 + 2, static_cast<int>(static_cast<long long>(ox + 1) * nWidth / nOutWidth));
+            const int x0 =
+                std::min(static_cast<int>(static_cast<long long>(ox) * nWidth / nOutWidth), nWidth - 2);
+            const int x1 =
+                std::max(x0 + 2, static_cast<int>(static_cast<long long>(ox + 1) * nWidth / nOutWidth));
             std::uint32_t nSum = 0;
             for (int x = x0; x < x1; ++x)
                 nSum += vScratch[static_cast<std::size_t>(x)];

@@ -94,7 +94,8 @@ protected:
         if (items.isEmpty())
             return nullptr;
         auto* pData = new QMimeData;
-        pData->setData(QLatin1String(CAMERA_MIME), QByteArray::number(items.front()->data(0, ROLE_ID).toUInt()));
+        pData->setData(QLatin1String(CAMERA_MIME),
+                       QByteArray::number(items.front()->data(0, ROLE_ID).toUInt()));
         return pData;
     }
 };

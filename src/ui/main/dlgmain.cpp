@@ -153,7 +153,8 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     connect(m_pVideoGrid, &CDlgVideoGrid::focusChanged, m_pShortcutPane, &CDlgShortcutKeyPane::SetVideoPane);
     connect(m_pVideoGrid, &CDlgVideoGrid::statisticsChanged, m_pInfoPane, &CDlgCamInfoPane::SetVideoStat);
     // A camera opened in the live list goes into a pane of the wall.
-    m_pRealplayList->SetOpenHandler([this](DeviceInfo* pDevice) { return m_pVideoGrid->OpenCamera(pDevice); });
+    m_pRealplayList->SetOpenHandler(
+        [this](DeviceInfo* pDevice) { return m_pVideoGrid->OpenCamera(pDevice); });
 
     // Configuration: the camera's pages and the camera-setting pane side by side.
     auto* pConfig = new QWidget(m_pRightStack);
@@ -317,8 +318,8 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         VLOG(3,
              "CDlgMain::NotifySink: video status:%u, id:%u, selected:%d, play type:%u, downloading:%d, "
              "in a pane:%d",
-             pDevice->dwCameraVideoStatus, pDevice->GetID(), bSelected ? 1 : 0, enPlayType, bDownloading ? 1 : 0,
-             bInWall ? 1 : 0);
+             pDevice->dwCameraVideoStatus, pDevice->GetID(), bSelected ? 1 : 0, enPlayType,
+             bDownloading ? 1 : 0, bInWall ? 1 : 0);
         const auto stopPane = [&](DWORD dwText) {
             m_pVideoGrid->StopCamera(
                 pDevice, MainTextWithName(dwText, QString::fromStdU16String(pDevice->GetName())), true);

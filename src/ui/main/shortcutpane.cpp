@@ -57,7 +57,8 @@ void CDlgShortcutKeyPane::SetVideoPane(CDlgVideoPane* pVideoPane)
     // follow the shown camera's flags once a second, and so do these after them.
     if (CVideoToolbar* pToolbar = m_pVideoPane->Toolbar()) {
         for (QToolButton* pButton : {pToolbar->MicrophoneButton(), pToolbar->SpeakerButton()})
-            m_vPaneConnections << connect(pButton, &QToolButton::toggled, this, &CDlgShortcutKeyPane::FollowToolbar);
+            m_vPaneConnections << connect(pButton, &QToolButton::toggled, this,
+                                          &CDlgShortcutKeyPane::FollowToolbar);
         m_vPaneConnections << connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, this,
                                       &CDlgShortcutKeyPane::FollowToolbar);
         FollowToolbar();
