@@ -363,9 +363,10 @@ TEST_F(EngMediaReceive, LiveFramesReachTheSinkForEveryWatchedLiveCamera)
         m_engine.ReceiveData(data.data(), static_cast<int>(data.size()), 1, 2,
                              c.nGroup >= 0 ? &m_groups[c.nGroup] : &foreign);
         ASSERT_EQ(g_sunk.size(), c.bSunk ? 1u : 0u);
-        if (c.bSunk)
+        if (c.bSunk) {
             EXPECT_EQ(g_sunk[0].ulCameraID,
                       static_cast<DWORD>(data[4] | data[5] << 8 | data[6] << 16 | data[7] << 24));
+        }
     }
     // A changed path on multicast resends start video once, for the camera whose frame showed it.
     m_context.mapWatched = two;

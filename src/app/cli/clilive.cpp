@@ -308,12 +308,12 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
         // announced (with the all-zero key); start video sends the stored one as it is.
         if (!pDevice->stPassword.HasPassword())
             MakeToken(pDevice->stPassword);
-        auto pStats = std::make_unique<LiveStats>();
+        auto& pStats = run.mapCameras[pDevice->GetID()];
+        pStats = std::make_unique<LiveStats>();
         pStats->dwCameraID = pDevice->GetID();
         pStats->strSerial =
             std::string(pDevice->GetSerial(), strnlen(pDevice->GetSerial(), VIEWER_SERIAL_LEN));
         vecStats.push_back(pStats.get());
-        run.mapCameras[pStats->dwCameraID] = std::move(pStats);
     }
 
     g_pLive = &run;
