@@ -153,6 +153,12 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     const QRect rcArea = VideoArea();
+    if (m_pVideo == nullptr && !m_strNotice.isEmpty()) {
+        // Why the pane stopped, alone: the background's hint under it only blurred it.
+        painter.setPen(Qt::white);
+        painter.drawText(rcArea.adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap, m_strNotice);
+        return;
+    }
     if (m_pVideo == nullptr) {
         // On a scaled screen the picture drawn at twice the size, where there is one: the plain
         // one enlarged is soft.
@@ -168,12 +174,6 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
                                      rcArea.y() + (rcArea.height() - size.height()) / 2, size.width(),
                                      size.height()),
                                background);
-        }
-        if (!m_strNotice.isEmpty()) {
-            // Why the pane stopped, over the background, readable at any pane size.
-            painter.fillRect(rcArea, QColor(0, 0, 0, 170));
-            painter.setPen(Qt::white);
-            painter.drawText(rcArea.adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap, m_strNotice);
         }
         return;
     }
