@@ -21,3 +21,23 @@ background() { # scale file
 }
 background 1 Pic_Video_Background.jpg
 background 2 Pic_Video_Background@2x.jpg
+# The live view's layout buttons: one, four, nine and sixteen panes, as many squares as panes,
+# drawn once at its own size and once at twice it.
+layout_icon() { # panes-per-side scale file
+  local n=$1 s=$2 file=$3
+  local size=$((20 * s)) margin=$((2 * s)) gap=$s
+  local draw=""
+  local c
+  c=$(awk -v size="$size" -v m="$margin" -v g="$gap" -v n="$n" 'BEGIN { printf "%.3f", (size - 2 * m - (n - 1) * g) / n }')
+  for ((row = 0; row < n; row++)); do
+    for ((col = 0; col < n; col++)); do
+      draw+=$(awk -v m="$margin" -v g="$gap" -v c="$c" -v r="$row" -v k="$col" \
+        'BEGIN { x = m + k * (c + g); y = m + r * (c + g); printf "rectangle %.3f,%.3f %.3f,%.3f ", x, y, x + c - 0.5, y + c - 0.5 }')
+    done
+  done
+  convert -size ${size}x${size} xc:none -fill '#3d5a78' -draw "$draw" "$out/$file"
+}
+for n in 1 2 3 4; do
+  layout_icon "$n" 1 "Btn_Layout$((n * n)).png"
+  layout_icon "$n" 2 "Btn_Layout$((n * n))@2x.png"
+done

@@ -150,6 +150,18 @@ bool CConfigFileManager::SetWindowValue(const char16_t* pszKey, const std::u16st
     return WritePrivateProfileString(u"WINDOW", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
 }
 
+std::u16string CConfigFileManager::GetGridValue(const char16_t* pszKey)
+{
+    return ReadWide(u"LIVEGRID", pszKey, u"", m_strFilePath);
+}
+
+bool CConfigFileManager::SetGridValue(const char16_t* pszKey, const std::u16string& strValue)
+{
+    if (!m_bFileExist)
+        return false;
+    return WritePrivateProfileString(u"LIVEGRID", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
+}
+
 // ---------------------------------------------------------------------------------------
 
 CConfigCameraType::CConfigCameraType(const std::string& strFolder)

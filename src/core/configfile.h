@@ -31,6 +31,10 @@ public:
     virtual bool SetShowDialogue(bool bShow);
     virtual std::u16string GetWindowValue(const char16_t* pszKey);
     virtual bool SetWindowValue(const char16_t* pszKey, const std::u16string& strValue);
+    // The same for the live view's wall of panes (section LIVEGRID): its layout and the camera
+    // of each pane.
+    virtual std::u16string GetGridValue(const char16_t* pszKey);
+    virtual bool SetGridValue(const char16_t* pszKey, const std::u16string& strValue);
     virtual ~CConfigFileManager();
 
     CConfigFileManager(const CConfigFileManager&) = delete;

@@ -79,7 +79,7 @@ IVideoPresenter* CDlgVideoPane::CreateVideoWindow()
             m_clickTimer.stop();
             m_nButtonUps = 0;
             VLOG(4, "Mouse double click!!!!!!!!!!!");
-            ToggleFullScreen();
+            OnDoubleClick();
         });
     }
     LayoutVideo();
@@ -115,13 +115,13 @@ void CDlgVideoPane::InvalidatePane()
 
 QRect CDlgVideoPane::VideoArea() const
 {
-    const int nBar = m_pToolbar != nullptr ? m_pToolbar->sizeHint().height() : 0;
+    const int nBar = m_pToolbar != nullptr && !m_bCompact ? m_pToolbar->sizeHint().height() : 0;
     return QRect(0, 0, width(), std::max(0, height() - nBar));
 }
 
 void CDlgVideoPane::LayoutVideo()
 {
-    if (m_pToolbar != nullptr) {
+    if (m_pToolbar != nullptr && !m_bCompact) {
         const QRect rcArea = VideoArea();
         m_pToolbar->setGeometry(0, rcArea.bottom() + 1, width(), height() - rcArea.height());
     }
@@ -153,6 +153,12 @@ void CDlgVideoPane::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     const QRect rcArea = VideoArea();
+    if (m_pVideo == nullptr && !m_strNotice.isEmpty()) {
+        // Why the pane stopped, alone: the background's hint under it only blurred it.
+        painter.setPen(Qt::white);
+        painter.drawText(rcArea.adjusted(6, 6, -6, -6), Qt::AlignCenter | Qt::TextWordWrap, m_strNotice);
+        return;
+    }
     if (m_pVideo == nullptr) {
         // On a scaled screen the picture drawn at twice the size, where there is one: the plain
         // one enlarged is soft.
@@ -215,9 +221,34 @@ void CDlgVideoPane::OnClickTimer()
         Q_EMIT paneMessage(WM_VIDEO_CLICK, m_ptLastUp);
     } else {
         VLOG(4, "Mouse double click!!!!!!!!!!!");
-        ToggleFullScreen();
+        OnDoubleClick();
     }
     m_nButtonUps = 0;
+}
+
+void CDlgVideoPane::OnDoubleClick()
+{
+    if (m_fnDoubleClick && m_fnDoubleClick())
+        return;
+    ToggleFullScreen();
+}
+
+void CDlgVideoPane::SetCompact(bool bCompact)
+{
+    if (m_bCompact == bCompact)
+        return;
+    m_bCompact = bCompact;
+    m_pToolbar->setVisible(!bCompact);
+    LayoutVideo();
+    update();
+}
+
+void CDlgVideoPane::SetNotice(const QString& strNotice)
+{
+    if (m_strNotice == strNotice)
+        return;
+    m_strNotice = strNotice;
+    update();
 }
 
 void CDlgVideoPane::ToggleFullScreen()

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 class CVideoRendererWidget;
@@ -35,6 +36,7 @@ public:
     ~CDlgVideoPane() override;
 
     CVideoPaneLogic& Logic() { return *m_pLogic; }
+    const CVideoPaneLogic& Logic() const { return *m_pLogic; }
     // The video window, while a camera is shown.
     CVideoRendererWidget* VideoWindow() const { return m_pVideo; }
     CVideoToolbar* Toolbar() const { return m_pToolbar; }
@@ -48,6 +50,16 @@ public:
     void SetColorAdjust(int nBrightness, int nContrast, int nHue, int nSaturation);
     void StopVideo();
     void ToggleFullScreen();
+
+    // In a wall of panes: no toolbar (the picture takes the whole pane; the focused pane's
+    // commands are in the shortcut pane) and no full screen of its own.
+    void SetCompact(bool bCompact);
+    bool IsCompact() const { return m_bCompact; }
+    // Said in the pane while it shows no camera (offline, refused); empty: the background.
+    void SetNotice(const QString& strNotice);
+    QString Notice() const { return m_strNotice; }
+    // A double click on the picture asks this first; true: handled, no full screen.
+    void SetDoubleClickHandler(std::function<bool()> fnHandler) { m_fnDoubleClick = std::move(fnHandler); }
 
     // "%2.1f fps, %2.1f Kbps" of the shown camera over the last two seconds, then the stage
     // figures; shifts the device's interval counters as the information pane's timer does.
@@ -69,9 +81,11 @@ protected:
     void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
+    friend class CVideoToolbar; // lays the pane out again when its status lines come or go
     void LayoutVideo();
     void OnVideoReleased(Qt::MouseButton button, QPoint pos);
     void OnClickTimer();
+    void OnDoubleClick();
 
     std::unique_ptr<CVideoPaneLogic> m_pLogic;
     CVideoRendererWidget* m_pVideo = nullptr;
@@ -86,4 +100,7 @@ private:
     const DeviceInfo* m_pFiguresDevice = nullptr; // whose figures the toolbar shows
     CVideoPaneLogic::Counters m_lastCounters;
     bool m_bClosing = false; // the logic is going: its calls back to the view do nothing
+    bool m_bCompact = false;
+    QString m_strNotice;
+    std::function<bool()> m_fnDoubleClick;
 };

@@ -120,6 +120,15 @@ void CVideoRendererWidget::GetClientSize(long* pnWidth, long* pnHeight)
     *pnHeight = height();
 }
 
+void CVideoRendererWidget::GetTargetSize(int nSourceWidth, int nSourceHeight, int* pnWidth, int* pnHeight)
+{
+    std::lock_guard lock(m_mutex);
+    const QSize size =
+        (QSizeF(TargetRect(QSize(nSourceWidth, nSourceHeight)).size()) * m_dPixelRatio).toSize();
+    *pnWidth = size.width();
+    *pnHeight = size.height();
+}
+
 QImage CVideoRendererWidget::CurrentImage()
 {
     std::lock_guard lock(m_mutex);

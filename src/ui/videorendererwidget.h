@@ -24,6 +24,7 @@ public:
     void SetVideoPosition(long nLeft, long nTop, long nWidth, long nHeight) override;
     bool SetVideoFullScreen(bool bFullScreen) override;
     void GetClientSize(long* pnWidth, long* pnHeight) override;
+    void GetTargetSize(int nSourceWidth, int nSourceHeight, int* pnWidth, int* pnHeight) override;
 
     // The picture last presented, as scaled for the window.
     QImage CurrentImage();

@@ -68,7 +68,6 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
     m_pStatus = new QLabel(this);
     m_pStatus->setObjectName(QStringLiteral("videoStatus"));
     m_pStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_pStatus->setMinimumHeight(3 * m_pStatus->fontMetrics().lineSpacing());
     // The figures must not set the window's minimum width (it grew to some 1300 pixels): a
     // narrow pane cuts them off, and the tool tip holds them whole.
     m_pStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -105,6 +104,13 @@ void CVideoToolbar::Refresh(const QString& strStatistics)
         strShown.replace(nAt, 3, QLatin1Char('\n'));
     m_pStatus->setText(strShown);
     m_pStatus->setToolTip(strStatistics);
+    // Without a camera there are no figures: the line takes no room (it left three blank lines
+    // under the buttons), and the picture gets it back.
+    if (m_pStatus->isHidden() != strShown.isEmpty()) {
+        m_pStatus->setVisible(!strShown.isEmpty());
+        layout()->invalidate();
+        m_pPane->LayoutVideo();
+    }
     WriteWidgetMap();
 }
 

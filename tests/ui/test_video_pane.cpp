@@ -82,6 +82,9 @@ TEST(VideoPaneWidget, LayoutWaitingTextsAndFullScreen)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
     EXPECT_EQ(pane.VideoWindow(), nullptr);
     EXPECT_FALSE(pane.Toolbar()->StopButton()->isEnabled());
+    // Without figures the toolbar is its row of buttons, no blank status lines under it.
+    const int nButtons = pane.Toolbar()->StopButton()->sizeHint().height();
+    EXPECT_LE(pane.height() - pane.VideoArea().height(), nButtons + 8);
 
     DeviceInfo device;
     device.stItem.dwDVIPID = 31;
@@ -191,8 +194,10 @@ TEST(VideoPaneWidget, LayoutWaitingTextsAndFullScreen)
     // as it stops (they come once a second).
     Q_EMIT pane.statisticsChanged(QStringLiteral("12.5 fps, 869.6 Kbps | segments 25"));
     EXPECT_FALSE(pane.Toolbar()->StatusLabel()->text().isEmpty());
+    EXPECT_GT(pane.height() - pane.VideoArea().height(), nButtons + 8);
     pane.Logic().StopDevice(&device);
     EXPECT_TRUE(pane.Toolbar()->StatusLabel()->text().isEmpty());
+    EXPECT_LE(pane.height() - pane.VideoArea().height(), nButtons + 8);
     EXPECT_FALSE(pane.Toolbar()->StopButton()->isEnabled());
     pane.Logic().ShowDevice(&device);
     EXPECT_TRUE(pane.Toolbar()->StopButton()->isEnabled());

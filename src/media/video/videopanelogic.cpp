@@ -107,24 +107,48 @@ void CVideoPaneLogic::Attach()
     // A picture with concealed gaps beats none while a key frame never arrives whole.
     GetMediaDataValid().bDamagedKeyFrames = true;
     m_hooks.pAudio->SetCaptureCallback([this](const BYTE* pData, int nLen) { SendAudioData(pData, nLen); });
+    AttachQueue();
+    m_bAttached = true;
+}
+
+void CVideoPaneLogic::AttachQueue()
+{
+    if (m_hFlushWnd != nullptr)
+        return;
     static const bool s_bRegistered = RegisterWindowClass(kFlushClass, &FlushWndProc);
     (void)s_bRegistered;
     m_hFlushWnd = CreateMsgWindow(kFlushClass, kFlushClass);
     if (m_hFlushWnd != nullptr)
         SetWindowUserData(m_hFlushWnd, reinterpret_cast<LPARAM>(this));
-    m_bAttached = true;
+}
+
+void CVideoPaneLogic::SetAudioOwner(bool bOwner)
+{
+    if (m_bAudioOwner == bOwner)
+        return;
+    // Giving the pair up ends what this pane had open, and only that: the next owner's may
+    // already run.
+    if (!bOwner && m_pDevice != nullptr) {
+        if (m_pDevice->bListenFromCam)
+            m_hooks.pAudio->StopPlay();
+        if (m_pDevice->bSpeakToCam)
+            m_hooks.pAudio->StopCapture();
+        m_pDevice->bSpeakToCam = 0;
+        m_pDevice->bListenFromCam = 0;
+    }
+    m_bAudioOwner = bOwner;
 }
 
 void CVideoPaneLogic::Detach()
 {
-    if (!m_bAttached)
-        return;
-    for (DWORD dwID : kPaneCommands)
-        GetNotifyManager()->RemoveNotify(dwID, this);
-    CEngMedia* pEngine = CEngMedia::GetInstance();
-    if (pEngine->GetContext() == this) {
-        pEngine->SetMediaSink(nullptr, nullptr);
-        GetMediaDataValid().bDamagedKeyFrames = false;
+    if (m_bAttached) {
+        for (DWORD dwID : kPaneCommands)
+            GetNotifyManager()->RemoveNotify(dwID, this);
+        CEngMedia* pEngine = CEngMedia::GetInstance();
+        if (pEngine->GetContext() == this) {
+            pEngine->SetMediaSink(nullptr, nullptr);
+            GetMediaDataValid().bDamagedKeyFrames = false;
+        }
     }
     if (m_hFlushWnd != nullptr)
         DestroyWindow(m_hFlushWnd);
@@ -356,14 +380,14 @@ int CVideoPaneLogic::FeedAudioData(const MediaFrame& frame)
 {
     if (m_pDevice == nullptr || frame.ulCameraID != m_pDevice->GetID())
         return 0;
-    if (m_pDevice->bListenFromCam && m_hooks.pAudio->GetPlayer() != nullptr)
+    if (m_bAudioOwner && m_pDevice->bListenFromCam && m_hooks.pAudio->GetPlayer() != nullptr)
         m_hooks.pAudio->Play(frame.pData, static_cast<int>(frame.nLen));
     return 1;
 }
 
 void CVideoPaneLogic::SendAudioData(const BYTE* pData, int nLen)
 {
-    if (m_pDevice != nullptr && m_pDevice->bSpeakToCam)
+    if (m_bAudioOwner && m_pDevice != nullptr && m_pDevice->bSpeakToCam)
         m_hooks.fnSendAudio(m_pDevice->GetID(), pData, nLen);
 }
 
@@ -415,8 +439,11 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
     if (m_pView != nullptr && m_pPresenter != nullptr)
         m_pView->DestroyVideoWindow();
     m_pPresenter = nullptr;
-    m_hooks.pAudio->StopPlay();
-    m_hooks.pAudio->StopCapture();
+    // Another pane's camera may be the one heard.
+    if (m_bAudioOwner) {
+        m_hooks.pAudio->StopPlay();
+        m_hooks.pAudio->StopCapture();
+    }
     m_pDevice = nullptr;
     m_orderer.Reset();
     m_vQueue.clear();
@@ -450,6 +477,8 @@ bool CVideoPaneLogic::Snapshot(bool bOffer)
 
 void CVideoPaneLogic::OpenLocalMic()
 {
+    if (!m_bAudioOwner)
+        return;
     if (m_pDevice != nullptr && m_pDevice->bSpeakToCam)
         m_hooks.pAudio->StartCapture(-1, 8000, 16, 1);
     else
@@ -458,6 +487,8 @@ void CVideoPaneLogic::OpenLocalMic()
 
 void CVideoPaneLogic::OpenLocalSpk()
 {
+    if (!m_bAudioOwner)
+        return;
     if (m_pDevice != nullptr && m_pDevice->bListenFromCam)
         m_hooks.pAudio->StartPlay(nullptr, -1, 8000, 16, 1, kSpeakerCodec, 0);
     else

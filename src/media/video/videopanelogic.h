@@ -65,6 +65,13 @@ public:
     // when there is none) and the audio manager's captured blocks.
     void Attach();
     void Detach();
+    // Only the frame queue's message window: a pane of the grid, whose frames and commands come
+    // through the router (CVideoRouter) instead of the engine and the bus.
+    void AttachQueue();
+    // Whether this pane may play and stop the PC speaker and microphone (the process has one
+    // of each): a grid's focused pane only; a lone pane always.
+    void SetAudioOwner(bool bOwner);
+    bool IsAudioOwner() const { return m_bAudioOwner; }
 
     // The media callback: audio to FeedAudioData, video to FeedVideoData.
     int OnMediaFrame(const MediaFrame& frame);
@@ -124,6 +131,7 @@ private:
     IVideoPaneView* m_pView;
     Hooks m_hooks;
     bool m_bAttached = false;
+    bool m_bAudioOwner = true;
     DeviceInfo* m_pDevice = nullptr;
     std::unique_ptr<CVideoSession> m_pSession;
     IVideoPresenter* m_pPresenter = nullptr;

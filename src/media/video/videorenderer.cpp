@@ -1,5 +1,7 @@
 #include "media/video/videorenderer.h"
 
+#include "media/video/yuvpicture.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -11,15 +13,37 @@ CVideoRendererPin::CVideoRendererPin(CVideoRenderer* pRenderer, CCritSec* pLock,
 {
 }
 
+namespace {
+
+bool IsYuv420(const GUID& subtype)
+{
+    return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_IYUV;
+}
+
+// The decoder's row length of a YUV 4:2:0 luma plane: two thirds of a 12-bit DIB row.
+long YuvLumaStride(long nWidth)
+{
+    return ((12 * nWidth + 31) / 8 & ~3L) * 2 / 3;
+}
+
+} // namespace
+
 HRESULT CVideoRendererPin::CheckMediaType(const CMediaType* pmt)
 {
-    if (pmt->majortype != MEDIATYPE_Video || pmt->subtype != MEDIASUBTYPE_RGB32)
+    if (pmt->majortype != MEDIATYPE_Video)
+        return S_FALSE;
+    const bool bYuv = IsYuv420(pmt->subtype);
+    if (!bYuv && pmt->subtype != MEDIASUBTYPE_RGB32)
         return S_FALSE;
     if (pmt->formattype != FORMAT_VideoInfo && pmt->formattype != FORMAT_VideoInfo2)
         return S_FALSE;
     const BITMAPINFOHEADER* pHeader = GetBitmapInfoHeader(pmt);
-    if (pHeader == nullptr || pHeader->biBitCount != 32 || pHeader->biWidth <= 0 || pHeader->biHeight == 0 ||
-        pHeader->biWidth > 8192 || pHeader->biHeight > 8192 || pHeader->biHeight < -8192)
+    if (pHeader == nullptr || pHeader->biBitCount != (bYuv ? 12 : 32) || pHeader->biWidth <= 0 ||
+        pHeader->biHeight == 0 || pHeader->biWidth > 8192 || pHeader->biHeight > 8192 ||
+        pHeader->biHeight < -8192)
+        return S_FALSE;
+    // Planar pictures come top row first with whole chroma rows and columns.
+    if (bYuv && (pHeader->biWidth % 2 != 0 || pHeader->biHeight % 2 != 0))
         return S_FALSE;
     return S_OK;
 }
@@ -88,10 +112,43 @@ void CVideoRenderer::OnFormat(const CMediaType& mt)
     std::lock_guard lock(m_mutex);
     m_nWidth = pHeader->biWidth;
     m_nHeight = pHeader->biHeight < 0 ? -pHeader->biHeight : pHeader->biHeight;
-    m_bBottomUp = pHeader->biHeight > 0;
-    m_nStride = static_cast<long>(WIDTHBYTES(static_cast<DWORD>(m_nWidth) * 32));
+    m_enFormat = mt.subtype == MEDIASUBTYPE_YV12   ? Format::Yv12
+                 : mt.subtype == MEDIASUBTYPE_IYUV ? Format::I420
+                                                   : Format::Rgb32;
+    m_bBottomUp = m_enFormat == Format::Rgb32 && pHeader->biHeight > 0;
+    m_nStride = m_enFormat == Format::Rgb32 ? static_cast<long>(WIDTHBYTES(static_cast<DWORD>(m_nWidth) * 32))
+                                            : YuvLumaStride(m_nWidth);
+    m_nPictureWidth = m_nWidth;
+    m_nPictureHeight = m_nHeight;
     m_vPicture.assign(static_cast<std::size_t>(m_nWidth) * m_nHeight, 0);
     m_bHasPicture = false;
+}
+
+void CVideoRenderer::ConvertYuv(const BYTE* pData)
+{
+    int nOutW = 0;
+    int nOutH = 0;
+    if (m_pPresenter != nullptr)
+        m_pPresenter->GetTargetSize(m_nWidth, m_nHeight, &nOutW, &nOutH);
+    // Made smaller only: a window larger than the picture enlarges it when drawing.
+    if (nOutW <= 0 || nOutH <= 0 || nOutW >= m_nWidth || nOutH >= m_nHeight) {
+        nOutW = m_nWidth;
+        nOutH = m_nHeight;
+    }
+    YuvPlanes planes;
+    planes.nLumaStride = m_nStride;
+    planes.nChromaStride = m_nStride / 2;
+    planes.nWidth = m_nWidth;
+    planes.nHeight = m_nHeight;
+    planes.pY = pData;
+    const BYTE* pFirst = pData + m_nStride * m_nHeight;
+    const BYTE* pSecond = pFirst + planes.nChromaStride * (m_nHeight / 2);
+    planes.pU = m_enFormat == Format::Yv12 ? pSecond : pFirst;
+    planes.pV = m_enFormat == Format::Yv12 ? pFirst : pSecond;
+    m_nPictureWidth = nOutW;
+    m_nPictureHeight = nOutH;
+    m_vPicture.resize(static_cast<std::size_t>(nOutW) * nOutH);
+    ConvertYuv420(planes, nOutW, nOutH, m_vPicture.data(), m_vRowSums);
 }
 
 HRESULT CVideoRenderer::Render(IMediaSample* pSample)
@@ -101,17 +158,25 @@ HRESULT CVideoRenderer::Render(IMediaSample* pSample)
     if (FAILED(pSample->GetPointer(&pData)) || pData == nullptr)
         return E_POINTER;
     std::lock_guard lock(m_mutex);
-    const long nNeed = m_nStride * m_nHeight;
+    const long nNeed = m_enFormat == Format::Rgb32 ? m_nStride * m_nHeight : m_nStride * m_nHeight * 3 / 2;
     if (m_nWidth <= 0 || pSample->GetActualDataLength() < nNeed)
         return S_OK; // a short picture is skipped, not shown half
-    const std::size_t nRow = static_cast<std::size_t>(m_nWidth) * 4;
-    for (int y = 0; y < m_nHeight; ++y) {
-        const int nSrcRow = m_bBottomUp ? m_nHeight - 1 - y : y;
-        std::memcpy(&m_vPicture[static_cast<std::size_t>(y) * m_nWidth], pData + nSrcRow * m_nStride, nRow);
+    if (m_enFormat == Format::Rgb32) {
+        const std::size_t nRow = static_cast<std::size_t>(m_nWidth) * 4;
+        m_nPictureWidth = m_nWidth;
+        m_nPictureHeight = m_nHeight;
+        m_vPicture.resize(static_cast<std::size_t>(m_nWidth) * m_nHeight);
+        for (int y = 0; y < m_nHeight; ++y) {
+            const int nSrcRow = m_bBottomUp ? m_nHeight - 1 - y : y;
+            std::memcpy(&m_vPicture[static_cast<std::size_t>(y) * m_nWidth], pData + nSrcRow * m_nStride,
+                        nRow);
+        }
+    } else {
+        ConvertYuv(pData);
     }
     m_bHasPicture = true;
     if (m_pPresenter != nullptr && m_bVisible)
-        m_pPresenter->PresentFrame(m_vPicture.data(), m_nWidth, m_nHeight);
+        m_pPresenter->PresentFrame(m_vPicture.data(), m_nPictureWidth, m_nPictureHeight);
     REFERENCE_TIME tArrival = 0;
     REFERENCE_TIME tEnd = 0;
     if (SUCCEEDED(pSample->GetTime(&tArrival, &tEnd))) {
@@ -140,7 +205,7 @@ void CVideoRenderer::PresentLast()
     // A paused or slow stream would otherwise keep the picture at the old size until the next
     // one comes.
     if (m_pPresenter != nullptr && m_bVisible && m_bHasPicture)
-        m_pPresenter->PresentFrame(m_vPicture.data(), m_nWidth, m_nHeight);
+        m_pPresenter->PresentFrame(m_vPicture.data(), m_nPictureWidth, m_nPictureHeight);
 }
 
 CVideoRenderer::Latency CVideoRenderer::GetLatency() const
@@ -339,9 +404,12 @@ HRESULT CVideoRenderer::GetCurrentImage(long* pnBufferSize, long* pDIBImage)
     if (pnBufferSize == nullptr)
         return E_POINTER;
     std::lock_guard lock(m_mutex);
-    if (m_nWidth <= 0 || m_qwFrames.load() == 0)
+    if (m_nWidth <= 0 || m_qwFrames.load() == 0 || !m_bHasPicture)
         return E_UNEXPECTED;
-    const long nPixels = m_nWidth * m_nHeight * 4;
+    // The picture as last made (at the window's size where it was made smaller).
+    const long nWidth = m_nPictureWidth;
+    const long nHeight = m_nPictureHeight;
+    const long nPixels = nWidth * nHeight * 4;
     const long nNeed = static_cast<long>(sizeof(BITMAPINFOHEADER)) + nPixels;
     if (pDIBImage == nullptr) {
         *pnBufferSize = nNeed;
@@ -351,8 +419,8 @@ HRESULT CVideoRenderer::GetCurrentImage(long* pnBufferSize, long* pDIBImage)
         return E_OUTOFMEMORY;
     BITMAPINFOHEADER header{};
     header.biSize = sizeof(header);
-    header.biWidth = m_nWidth;
-    header.biHeight = m_nHeight; // bottom-up, as a DIB is
+    header.biWidth = nWidth;
+    header.biHeight = nHeight; // bottom-up, as a DIB is
     header.biPlanes = 1;
     header.biBitCount = 32;
     header.biCompression = BI_RGB;
@@ -360,10 +428,10 @@ HRESULT CVideoRenderer::GetCurrentImage(long* pnBufferSize, long* pDIBImage)
     auto* pOut = reinterpret_cast<BYTE*>(pDIBImage);
     std::memcpy(pOut, &header, sizeof(header));
     pOut += sizeof(header);
-    for (int y = 0; y < m_nHeight; ++y)
-        std::memcpy(pOut + static_cast<std::size_t>(y) * m_nWidth * 4,
-                    &m_vPicture[static_cast<std::size_t>(m_nHeight - 1 - y) * m_nWidth],
-                    static_cast<std::size_t>(m_nWidth) * 4);
+    for (long y = 0; y < nHeight; ++y)
+        std::memcpy(pOut + static_cast<std::size_t>(y) * nWidth * 4,
+                    &m_vPicture[static_cast<std::size_t>(nHeight - 1 - y) * nWidth],
+                    static_cast<std::size_t>(nWidth) * 4);
     *pnBufferSize = nNeed;
     return S_OK;
 }

@@ -1,6 +1,8 @@
-// The live view's video renderer: RGB32 samples from the decoder, presented through the owner
-// window it is given (IVideoPresenter), or kept in memory only when it has none (tests, the
-// command line). It answers the graph's IVideoWindow and IBasicVideo.
+// The live view's video renderer: planar YUV 4:2:0 (or RGB32) samples from the decoder,
+// presented through the owner window it is given (IVideoPresenter), or kept in memory only when
+// it has none (tests, the command line). A YUV picture is turned into RGB at the size the window
+// draws it, so that a wall of small panes never converts whole large pictures. It answers the
+// graph's IVideoWindow and IBasicVideo.
 #pragma once
 
 #include "media/video/sourcectrl.h"
@@ -24,6 +26,16 @@ public:
     virtual bool SetVideoFullScreen(bool bFullScreen) = 0;
     // The window's client size, for positioning the video in it.
     virtual void GetClientSize(long* pnWidth, long* pnHeight) = 0;
+    // Streaming thread: the size in screen pixels at which a picture of the source size will be
+    // drawn now, so that it is made at that size and not converted whole and shrunk after;
+    // 0 x 0 when not known (the whole picture is made).
+    virtual void GetTargetSize(int nSourceWidth, int nSourceHeight, int* pnWidth, int* pnHeight)
+    {
+        (void)nSourceWidth;
+        (void)nSourceHeight;
+        *pnWidth = 0;
+        *pnHeight = 0;
+    }
 
 protected:
     ~IVideoPresenter() = default;
@@ -108,6 +120,8 @@ private:
     HRESULT Render(IMediaSample* pSample);
     // The last picture again, scaled for the window as it is now (under m_mutex).
     void PresentLast();
+    // A YUV 4:2:0 sample into m_vPicture at the window's size (under m_mutex).
+    void ConvertYuv(const BYTE* pData);
 
     CCritSec m_lock;
     CVideoRendererPin* m_pPin = nullptr;
@@ -119,11 +133,16 @@ private:
     bool m_bFullScreen = false;
     long m_anWindow[4] = {};
     long m_anDest[4] = {};
-    int m_nWidth = 0;
+    int m_nWidth = 0; // of the pictures coming in
     int m_nHeight = 0;
     bool m_bBottomUp = true;
-    long m_nStride = 0;                    // bytes per row of an incoming sample
-    std::vector<std::uint32_t> m_vPicture; // the last picture, top row first
+    long m_nStride = 0; // bytes per row of an incoming sample (of its luma plane for YUV)
+    enum class Format { Rgb32, Yv12, I420 } m_enFormat = Format::Rgb32;
+    // The last picture as made for the window, top row first, and its size.
+    std::vector<std::uint32_t> m_vPicture;
+    int m_nPictureWidth = 0;
+    int m_nPictureHeight = 0;
+    std::vector<std::uint32_t> m_vRowSums; // luma column sums of one output row's band
     bool m_bHasPicture = false;            // m_vPicture holds a picture of the current format
     std::atomic<std::uint64_t> m_qwFrames{0};
     std::atomic<std::uint64_t> m_qwRenderNs{0};

@@ -6,9 +6,11 @@
 #include "device/idownloadmanager.h"
 #include "ui/main/dlgpassword.h"
 #include "ui/main/mainmessage.h"
+#include "ui/videogrid.h"
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -80,6 +82,24 @@ QIcon StatusIcon(DWORD dwTipID)
     return QIcon(pixmap);
 }
 
+// Rows dragged out carry their camera's id, for a pane of the live view to take.
+class CCamTree : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    QStringList mimeTypes() const override { return {QLatin1String(CAMERA_MIME)}; }
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override
+    {
+        if (items.isEmpty())
+            return nullptr;
+        auto* pData = new QMimeData;
+        pData->setData(QLatin1String(CAMERA_MIME),
+                       QByteArray::number(items.front()->data(0, ROLE_ID).toUInt()));
+        return pData;
+    }
+};
+
 bool DeviceDownloading(DWORD dwID)
 {
     IDownloadRecordManager* pDownloads = GetDownloadRecordManager();
@@ -107,7 +127,7 @@ CDlgDeviceListBase::CDlgDeviceListBase(DWORD enPlayType, QWidget* pParent)
 {
     auto* pLayout = new QVBoxLayout(this);
     pLayout->setContentsMargins(0, 0, 0, 0);
-    m_pTree = new QTreeWidget(this);
+    m_pTree = new CCamTree(this);
     m_pTree->setObjectName(QStringLiteral("camList"));
     m_pTree->setColumnCount(1);
     m_pTree->setHeaderHidden(true);
@@ -248,6 +268,8 @@ bool CDlgDeviceListBase::OpenDevice(DWORD dwID)
         return false;
     }
 
+    if (m_fnOpen)
+        return m_fnOpen(pDevice);
     pManager->CancelSelectDevice();
     pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, m_enPlayType);
     return true;
@@ -257,6 +279,9 @@ bool CDlgDeviceListBase::OpenDevice(DWORD dwID)
 
 CDlgRealplayCamList::CDlgRealplayCamList(QWidget* pParent) : CDlgDeviceListBase(PLAY_TYPE_REALTIME, pParent)
 {
+    // A camera dragged onto a pane of the live view shows there.
+    GetTree()->setDragEnabled(true);
+    GetTree()->setDragDropMode(QAbstractItemView::DragOnly);
     m_pStatus = new QLabel(this);
     m_pStatus->setObjectName(QStringLiteral("searchStatus"));
     m_pBtnOrder = new QPushButton(this);

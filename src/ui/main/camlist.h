@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class QLabel;
 class QPushButton;
 class QTreeWidget;
@@ -35,6 +37,9 @@ public:
     // Returns whether the camera was selected.
     bool OpenDevice(DWORD dwID);
 
+    // Where an opened camera goes instead of being selected (the live view's wall of panes).
+    void SetOpenHandler(std::function<bool(DeviceInfo* pDevice)> fnOpen) { m_fnOpen = std::move(fnOpen); }
+
     QTreeWidget* GetTree() const { return m_pTree; }
     DWORD GetPlayType() const { return m_enPlayType; }
     void SetOrderByName(bool bByName);
@@ -54,6 +59,7 @@ private:
     class QTimer* m_pStatusTimer;
     QVBoxLayout* m_pButtons;
     bool m_bOrderByName = false;
+    std::function<bool(DeviceInfo* pDevice)> m_fnOpen;
 };
 
 class CDlgRealplayCamList : public CDlgDeviceListBase {

@@ -19,6 +19,7 @@
 #include "ui/pages/dlgcamconfigpane.h"
 #include "ui/pages/dlgcamsetpane.h"
 #include "ui/textrelabel.h"
+#include "ui/videogrid.h"
 #include "ui/videopane.h"
 
 #include <QCloseEvent>
@@ -134,20 +135,26 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     m_pVideoArea->setMinimumSize(352, 288);
     auto* pVideoLayout = new QVBoxLayout(m_pVideoArea);
     pVideoLayout->setContentsMargins(0, 0, 0, 0);
-    // The live picture of the camera selected for live view; it shows its own waiting text.
-    m_pVideoPane = new CDlgVideoPane(m_pVideoArea);
-    pVideoLayout->addWidget(m_pVideoPane, 1);
+    // The live pictures: one pane, or a wall of them; the focused one's camera is the
+    // selection. Each pane shows its own waiting text.
+    m_pVideoGrid = new CDlgVideoGrid(m_pVideoArea);
+    pVideoLayout->addWidget(m_pVideoGrid, 1);
     // The remote playback controls under the picture, in the playback tab only.
     m_pPlaybackPane = new CDlgPlaybackPane(m_pVideoArea);
     m_pPlaybackPane->setVisible(false);
     pVideoLayout->addWidget(m_pPlaybackPane);
-    // F11 shows the picture alone on the screen, and again returns.
+    // F11 shows the picture, or the wall in its layout, alone on the screen, and again returns.
     auto* pFullScreen = new QShortcut(QKeySequence(Qt::Key_F11), this);
-    connect(pFullScreen, &QShortcut::activated, m_pVideoPane, &CDlgVideoPane::ToggleFullScreen);
+    connect(pFullScreen, &QShortcut::activated, m_pVideoGrid, &CDlgVideoGrid::ToggleFullScreen);
     m_pRightStack->addWidget(m_pVideoArea);
-    m_pShortcutPane = new CDlgShortcutKeyPane(m_pVideoPane, pRealplay);
+    // The shortcut keys and the figures follow the focused pane.
+    m_pShortcutPane = new CDlgShortcutKeyPane(m_pVideoGrid->FocusedPane(), pRealplay);
     pRealplayLayout->addWidget(m_pShortcutPane);
-    connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, m_pInfoPane, &CDlgCamInfoPane::SetVideoStat);
+    connect(m_pVideoGrid, &CDlgVideoGrid::focusChanged, m_pShortcutPane, &CDlgShortcutKeyPane::SetVideoPane);
+    connect(m_pVideoGrid, &CDlgVideoGrid::statisticsChanged, m_pInfoPane, &CDlgCamInfoPane::SetVideoStat);
+    // A camera opened in the live list goes into a pane of the wall.
+    m_pRealplayList->SetOpenHandler(
+        [this](DeviceInfo* pDevice) { return m_pVideoGrid->OpenCamera(pDevice); });
 
     // Configuration: the camera's pages and the camera-setting pane side by side.
     auto* pConfig = new QWidget(m_pRightStack);
@@ -159,8 +166,7 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     pConfigLayout->addWidget(pSetPane);
     // The hosted panes and their pages, and the video pane's controls, follow a language change
     // like the window's own texts.
-    for (QWidget* pPane : {static_cast<QWidget*>(pConfigPane), static_cast<QWidget*>(pSetPane),
-                           static_cast<QWidget*>(m_pVideoPane)})
+    for (QWidget* pPane : {static_cast<QWidget*>(pConfigPane), static_cast<QWidget*>(pSetPane)})
         new CTextRelabeler(pPane, GetNotifyManager());
     // In a scroll area: side by side the panes need some 1300 pixels, and as the stack's pages
     // they made every tab that wide, wider than a 1280-pixel screen (or 2560 at 200 %).
@@ -256,6 +262,7 @@ void CDlgMain::Retranslate()
     m_pInfoPane->Retranslate();
     m_pPlaybackList->Retranslate();
     m_pConfigList->Retranslate();
+    m_pVideoGrid->Retranslate();
 }
 
 bool CDlgMain::IsDownloading(DWORD dwID)
@@ -279,6 +286,13 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         m_pRefreshTimer->start();
         if (pManager->GetSelectDevice() == pDevice)
             pManager->CancelSelectDevice();
+        // Its pane stops and says so (a recorder's channels each in theirs); it shows the camera
+        // again when it comes back.
+        m_pVideoGrid->StopCamera(pDevice, OfflineNotice(*pDevice), false);
+        for (const auto& pChild : pDevice->vecChildren) {
+            if (pChild != nullptr)
+                m_pVideoGrid->StopCamera(pChild.get(), OfflineNotice(*pChild), false);
+        }
         if (IsDownloading(pDevice->GetID()))
             HandleVideoStatusError(false, true, IDS_SELCAMERA_OFFLINE, pDevice);
         break;
@@ -297,23 +311,38 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
         const bool bSelected = pManager->GetSelectDevice() == pDevice;
         const DWORD enPlayType = pManager->GetPlayType();
         const bool bDownloading = IsDownloading(pDevice->GetID());
-        VLOG(3, "CDlgMain::NotifySink: video status:%u, id:%u, selected:%d, play type:%u, downloading:%d",
+        // A watched camera of the wall that is not the focused one: the refusal ends its pane
+        // alone, and the message names it.
+        const bool bInWall = m_pVideoGrid->PaneOf(pDevice->GetID()) >= 0;
+        const bool bLiveSelected = bSelected && enPlayType == PLAY_TYPE_REALTIME;
+        VLOG(3,
+             "CDlgMain::NotifySink: video status:%u, id:%u, selected:%d, play type:%u, downloading:%d, "
+             "in a pane:%d",
              pDevice->dwCameraVideoStatus, pDevice->GetID(), bSelected ? 1 : 0, enPlayType,
-             bDownloading ? 1 : 0);
+             bDownloading ? 1 : 0, bInWall ? 1 : 0);
+        const auto stopPane = [&](DWORD dwText) {
+            m_pVideoGrid->StopCamera(
+                pDevice, MainTextWithName(dwText, QString::fromStdU16String(pDevice->GetName())), true);
+        };
         switch (pDevice->dwCameraVideoStatus) {
         case VIDEO_STATUS_INTERNET_MODE:
-            if (bSelected && enPlayType == PLAY_TYPE_REALTIME)
-                HandleVideoStatusError(true, false, IDS_INTERNETMODE_PLAY_BY_OTHER, pDevice);
+            if (bLiveSelected || bInWall) {
+                stopPane(IDS_INTERNETMODE_PLAY_BY_OTHER);
+                HandleVideoStatusError(bLiveSelected, false, IDS_INTERNETMODE_PLAY_BY_OTHER, pDevice);
+            }
             break;
         case VIDEO_STATUS_BUSY:
-            if (bSelected && enPlayType == PLAY_TYPE_REALTIME)
-                HandleVideoStatusError(true, false, IDS_PLAY_TOO_MANY_BY_OTHER, pDevice);
+            if (bLiveSelected || bInWall) {
+                stopPane(IDS_PLAY_TOO_MANY_BY_OTHER);
+                HandleVideoStatusError(bLiveSelected, false, IDS_PLAY_TOO_MANY_BY_OTHER, pDevice);
+            }
             break;
         case VIDEO_STATUS_PASSWORD:
             // The stored password no longer opens the camera: forget it so the next open asks.
-            if (bSelected || bDownloading) {
+            if (bSelected || bDownloading || bInWall) {
                 std::memset(pDevice->stPassword.pszInputPassword, 0,
                             sizeof(pDevice->stPassword.pszInputPassword));
+                stopPane(IDS_PLAY_ERROR_PASSWORD);
                 HandleVideoStatusError(bSelected, bDownloading, IDS_PLAY_ERROR_PASSWORD, pDevice);
             }
             break;
@@ -372,6 +401,12 @@ void CDlgMain::HandleVideoStatusError(bool bCancelSelectDevice, bool bCancelDown
     ShowMainMessage(MainTextWithName(dwErrorText, QString::fromStdU16String(pDevice->GetName())), this);
 }
 
+QString CDlgMain::OfflineNotice(const DeviceInfo& device)
+{
+    return QStringLiteral("%1\n%2").arg(QString::fromStdU16String(device.GetName()),
+                                        MainText(IDS_HINT_CAMERANOTONLINE));
+}
+
 void CDlgMain::SwitchTab(BtnType enType)
 {
     m_enBtnType = enType;
@@ -386,6 +421,8 @@ void CDlgMain::SwitchTab(BtnType enType)
     const DWORD enWanted = enType == BTN_PLAYBACK ? m_pPlaybackList->GetPlayType() : PLAY_TYPE_REALTIME;
     if (pManager->GetSelectDevice() != nullptr && pManager->GetPlayType() != enWanted)
         pManager->CancelSelectDevice();
+    // Playback takes the focused pane; back in live view every pane shows its camera again.
+    m_pVideoGrid->SetLive(enType != BTN_PLAYBACK);
     // The configuration pages show the camera selected for live view: their list says which,
     // and with none the pages are empty.
     if (enType == BTN_CONFIG) {

@@ -9,6 +9,7 @@
 
 class CDlgCamInfoPane;
 class CDlgShortcutKeyPane;
+class CDlgVideoGrid;
 class CDlgVideoPane;
 class CDlgConfigCamList;
 class CDlgPlaybackCamList;
@@ -57,6 +58,7 @@ public:
     CDlgShortcutKeyPane* GetShortcutPane() const { return m_pShortcutPane; }
     CDlgPlaybackPane* GetPlaybackPane() const { return m_pPlaybackPane; }
     QWidget* GetVideoArea() const;
+    CDlgVideoGrid* GetVideoGrid() const { return m_pVideoGrid; }
     // Every text of the window, from the current language's tables.
     void Retranslate();
     // The window's place and last tab, kept in the configuration between runs.
@@ -84,6 +86,8 @@ private:
     void Subscribe(bool bRegister);
     bool RefuseClose();
     static bool IsDownloading(DWORD dwID);
+    // What a pane says when its camera has gone.
+    static QString OfflineNotice(const DeviceInfo& device);
 
     BtnType m_enBtnType = BTN_REALTIME;
     CLanguageSink m_languageSink{this};
@@ -100,7 +104,7 @@ private:
     CDlgConfigCamList* m_pConfigList;
     CDlgCamInfoPane* m_pInfoPane;
     QFrame* m_pVideoArea;
-    CDlgVideoPane* m_pVideoPane;
+    CDlgVideoGrid* m_pVideoGrid;
     CDlgShortcutKeyPane* m_pShortcutPane;
     CDlgPlaybackPane* m_pPlaybackPane;
     QTimer* m_pRefreshTimer;

@@ -11,8 +11,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pParent)
-    : QWidget(pParent), m_pVideoPane(pVideoPane)
+CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pParent) : QWidget(pParent)
 {
     setObjectName(QStringLiteral("shortcutPane"));
     auto* pLayout = new QVBoxLayout(this);
@@ -31,7 +30,7 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
         pButton->setAutoDefault(false);
         pLayout->addWidget(pButton);
     }
-    connect(m_pBtnSnapshot, &QPushButton::clicked, m_pVideoPane, &CDlgVideoPane::TakeSnapshot);
+    connect(m_pBtnSnapshot, &QPushButton::clicked, this, [this] { m_pVideoPane->TakeSnapshot(); });
     connect(m_pBtnMicSet, &QPushButton::clicked, this, &CDlgShortcutKeyPane::OnBtnMicSet);
     connect(m_pBtnMic, &QPushButton::toggled, this, [this](bool bOn) {
         m_pVideoPane->SetMicrophone(bOn);
@@ -41,16 +40,29 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
         m_pVideoPane->SetSpeaker(bOn);
         ShowAudio();
     });
+    SetVideoPane(pVideoPane);
+    Retranslate();
+}
+
+void CDlgShortcutKeyPane::SetVideoPane(CDlgVideoPane* pVideoPane)
+{
+    if (pVideoPane == m_pVideoPane)
+        return;
+    for (const QMetaObject::Connection& connection : m_vPaneConnections)
+        disconnect(connection);
+    m_vPaneConnections.clear();
+    m_pVideoPane = pVideoPane;
     // The toolbar under the picture switches the same talk and listen: both places show one
     // state, or a click on the other one would only repeat what is already on. Its buttons
     // follow the shown camera's flags once a second, and so do these after them.
     if (CVideoToolbar* pToolbar = m_pVideoPane->Toolbar()) {
         for (QToolButton* pButton : {pToolbar->MicrophoneButton(), pToolbar->SpeakerButton()})
-            connect(pButton, &QToolButton::toggled, this, &CDlgShortcutKeyPane::FollowToolbar);
-        connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, this, &CDlgShortcutKeyPane::FollowToolbar);
+            m_vPaneConnections << connect(pButton, &QToolButton::toggled, this,
+                                          &CDlgShortcutKeyPane::FollowToolbar);
+        m_vPaneConnections << connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, this,
+                                      &CDlgShortcutKeyPane::FollowToolbar);
         FollowToolbar();
     }
-    Retranslate();
 }
 
 void CDlgShortcutKeyPane::FollowToolbar()

@@ -3,6 +3,7 @@
 // shortcut), and the camera's own microphone setting.
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
 class CDlgVideoPane;
@@ -12,6 +13,9 @@ class CDlgShortcutKeyPane : public QWidget {
     Q_OBJECT
 public:
     CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pParent = nullptr);
+
+    // The pane the keys act on: the focused one of the live view's wall.
+    void SetVideoPane(CDlgVideoPane* pVideoPane);
 
     void Retranslate();
     // A new selection starts with both off.
@@ -27,7 +31,8 @@ private:
     void FollowToolbar();
     void ShowAudio();
 
-    CDlgVideoPane* m_pVideoPane;
+    CDlgVideoPane* m_pVideoPane = nullptr;
+    QList<QMetaObject::Connection> m_vPaneConnections;
     QPushButton* m_pBtnSnapshot;
     QPushButton* m_pBtnMic;
     QPushButton* m_pBtnSpeaker;
