@@ -38,15 +38,12 @@ void Sink(MediaFrame* pFrame)
 // Accepts everything, so that every path is taken.
 class OpenContext : public IMediaContext, public IMediaDataSource {
 public:
-    bool GetSelectedDevice(DWORD* pdwID) override
-    {
-        *pdwID = dwSelected;
-        return true;
-    }
-    DWORD GetSelectedPlayType() override { return dwPlayType; }
+    bool HasWatchedDevice() override { return bNeeded; }
+    DWORD GetWatchedPlayType(DWORD dwID) override { return dwID == dwSelected ? dwPlayType : 0; }
+    bool IsWatched(DWORD dwID) override { return bNeeded && dwID == dwSelected; }
     bool HasSearchItem(DWORD) override { return true; }
     bool TakeChangeIp(DWORD, int nType) override { return nType == 0; }
-    void ResendStartVideo() override {}
+    void ResendStartVideo(DWORD) override {}
     bool IsDownloading(DWORD) override { return true; }
     bool GetDownloadDevice(DWORD, WORD* pusMsVersion) override
     {
@@ -63,9 +60,8 @@ public:
     {
         Touch(pSequences, nCount * sizeof(DWORD));
     }
-    void NotifyPlayPosition(const DWORD* pPosition) override { Touch(pPosition, 8); }
+    void NotifyPlayPosition(DWORD, const DWORD* pPosition) override { Touch(pPosition, 8); }
 
-    bool GetCurrentDevice(DWORD* pdwID) override { return bNeeded && GetSelectedDevice(pdwID); }
     bool HasDownloading() override { return bNeeded; }
 
     DWORD dwSelected = 0;
@@ -105,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     s.context.dwSelected = pData[0] * 0x01010101u;
     s.context.dwPlayType = 1 + pData[1] % 3;
     s.context.usMsVersion = pData[1] & 0x80 ? 4 : 3;
+    s.valid.bDamagedKeyFrames = (pData[1] & 0x20) != 0;
     {
         // One reassembler for the process, emptied per input as the sockets empty theirs when
         // no media is needed: building 500 slots and a pool chunk per input would be most of
