@@ -11,8 +11,8 @@ PACKAGES=(
   qt6-base-dev libgl-dev nettle-dev zlib1g-dev libpcap-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  # end-to-end tests read the command-line client's JSON
-  jq
+  # end-to-end tests read the command-line client's JSON, and check saved streams and downloads
+  jq python3
   # headless display for the GUI client
   xvfb xauth
   # the live-view lab test double-clicks a camera in the desktop client under Xvfb
