@@ -93,19 +93,32 @@ CVideoPaneLogic::~CVideoPaneLogic()
         StopDevice(m_pDevice);
 }
 
+void AttachViewerSink(void* pContext, MediaSinkFun pSink)
+{
+    CEngMedia* pEngine = CEngMedia::GetInstance();
+    if (!pEngine->IsInit())
+        pEngine->Init(pContext, pSink);
+    else
+        pEngine->SetMediaSink(pContext, pSink);
+    GetMediaDataValid().bDamagedKeyFrames = true;
+}
+
+void DetachViewerSink(void* pContext)
+{
+    CEngMedia* pEngine = CEngMedia::GetInstance();
+    if (pEngine->GetContext() != pContext)
+        return;
+    pEngine->SetMediaSink(nullptr, nullptr);
+    GetMediaDataValid().bDamagedKeyFrames = false;
+}
+
 void CVideoPaneLogic::Attach()
 {
     if (m_bAttached)
         return;
     for (DWORD dwID : kPaneCommands)
         GetNotifyManager()->RegisterNotify(dwID, this);
-    CEngMedia* pEngine = CEngMedia::GetInstance();
-    if (!pEngine->IsInit())
-        pEngine->Init(this, &PaneMediaSink);
-    else
-        pEngine->SetMediaSink(this, &PaneMediaSink);
-    // A picture with concealed gaps beats none while a key frame never arrives whole.
-    GetMediaDataValid().bDamagedKeyFrames = true;
+    AttachViewerSink(this, &PaneMediaSink);
     m_hooks.pAudio->SetCaptureCallback([this](const BYTE* pData, int nLen) { SendAudioData(pData, nLen); });
     AttachQueue();
     m_bAttached = true;
@@ -144,11 +157,7 @@ void CVideoPaneLogic::Detach()
     if (m_bAttached) {
         for (DWORD dwID : kPaneCommands)
             GetNotifyManager()->RemoveNotify(dwID, this);
-        CEngMedia* pEngine = CEngMedia::GetInstance();
-        if (pEngine->GetContext() == this) {
-            pEngine->SetMediaSink(nullptr, nullptr);
-            GetMediaDataValid().bDamagedKeyFrames = false;
-        }
+        DetachViewerSink(this);
     }
     if (m_hFlushWnd != nullptr)
         DestroyWindow(m_hFlushWnd);

@@ -37,6 +37,12 @@ protected:
 constexpr UINT_PTR SNAPSHOT_FOR_USER = 0;
 constexpr UINT_PTR SNAPSHOT_FOR_MOTION = 1;
 
+// A viewer (a pane, or the router of a wall of panes) becomes the media engine's sink, creating
+// the engine when there is none; while it is, the sockets hand it key frames that lost segments
+// (a picture with concealed gaps beats none). The release leaves a sink another viewer took alone.
+void AttachViewerSink(void* pContext, MediaSinkFun pSink);
+void DetachViewerSink(void* pContext);
+
 class CVideoPaneLogic : public INotifySink {
 public:
     static constexpr std::size_t WORK_BUFFER_SIZE = 1024000;

@@ -5,7 +5,6 @@
 #include "device/deviceinfo.h"
 #include "media/audio/audiomanager.h"
 #include "media/video/videopanelogic.h"
-#include "net/mediadatavalid.h"
 
 #include <algorithm>
 
@@ -43,13 +42,7 @@ void CVideoRouter::Attach()
         return;
     for (DWORD dwID : kRoutedCommands)
         m_pNotify->RegisterNotify(dwID, this);
-    CEngMedia* pEngine = CEngMedia::GetInstance();
-    if (!pEngine->IsInit())
-        pEngine->Init(this, &RouterMediaSink);
-    else
-        pEngine->SetMediaSink(this, &RouterMediaSink);
-    // The panes show pictures: a key frame with concealed gaps beats none (CVideoPaneLogic::Attach).
-    GetMediaDataValid().bDamagedKeyFrames = true;
+    AttachViewerSink(this, &RouterMediaSink);
     m_pAudio->SetCaptureCallback([this](const BYTE* pData, int nLen) {
         if (m_pFocused != nullptr)
             m_pFocused->SendAudioData(pData, nLen);
@@ -63,11 +56,7 @@ void CVideoRouter::Detach()
         return;
     for (DWORD dwID : kRoutedCommands)
         m_pNotify->RemoveNotify(dwID, this);
-    CEngMedia* pEngine = CEngMedia::GetInstance();
-    if (pEngine->GetContext() == this) {
-        pEngine->SetMediaSink(nullptr, nullptr);
-        GetMediaDataValid().bDamagedKeyFrames = false;
-    }
+    DetachViewerSink(this);
     m_pAudio->SetCaptureCallback([](const BYTE*, int) {});
     m_bAttached = false;
 }
