@@ -317,11 +317,11 @@ TEST(PanePicture, MadeAtThePaneSizeAsLibswscaleMakesIt)
     planes.nChromaStride = nWidth / 2;
     planes.nWidth = nWidth;
     planes.nHeight = nHeight;
-    std::vector<std::uint32_t> vScratch;
+    YuvScratch scratch;
     for (const QSize size : {QSize(160, 90), QSize(213, 120), QSize(427, 240), QSize(640, 360)}) {
         SCOPED_TRACE(QStringLiteral("%1x%2").arg(size.width()).arg(size.height()).toStdString());
         std::vector<std::uint32_t> vOurs(static_cast<std::size_t>(size.width()) * size.height());
-        ConvertYuv420(planes, size.width(), size.height(), vOurs.data(), vScratch);
+        ConvertYuv420(planes, size.width(), size.height(), vOurs.data(), scratch);
         std::vector<std::uint32_t> vTheirs(vOurs.size());
         SwsContext* pSws = sws_getContext(nWidth, nHeight, AV_PIX_FMT_YUV420P, size.width(), size.height(),
                                           AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr);
@@ -354,7 +354,8 @@ TEST(PanePicture, MadeAtThePaneSizeAsLibswscaleMakesIt)
         // source pixels per box where libswscale weighs their parts: some levels apart; picked
         // pixels would be a hundred apart). Less than that, libswscale keeps some of the
         // pattern, which is no measure.
-        if (size.width() * 2 <= nWidth)
+        if (size.width() * 2 <= nWidth) {
             EXPECT_LT(dFine / double(nFine), 8.0);
+        }
     }
 }
