@@ -194,7 +194,13 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
         m_pFont = std::move(pFont);
     }
     FT_Face hFace = m_pFont->hFace;
-    const int nPixels = (FontPoints(nFrameWidth) * SCREEN_DPI + 36) / 72;
+    int nPixels = (FontPoints(nFrameWidth) * SCREEN_DPI + 36) / 72;
+    if (m_nShownWidth > 0 && m_nShownWidth < nFrameWidth) {
+        // No taller than a twelfth of the frame's width: the time still fits on one line.
+        const long long nShown = (FontPoints(m_nShownWidth) * SCREEN_DPI + 36) / 72;
+        nPixels = static_cast<int>(std::clamp<long long>(nShown * nFrameWidth / m_nShownWidth, nPixels,
+                                                         std::max(nPixels, nFrameWidth / 12)));
+    }
     // Setting a size runs the font's hinting program: only when it changes.
     if (m_pFont->nPixels != nPixels) {
         if (FT_Set_Pixel_Sizes(hFace, 0, nPixels) != 0)

@@ -56,10 +56,14 @@ public:
 
     // Point size used for a frame width.
     static int FontPoints(int nFrameWidth);
+    // The width the frame is drawn at (0: its own); texts are sized for that width and enlarged
+    // by the frame's shrinking, so that they keep their size on the screen.
+    void SetShownWidth(int nWidth) { m_nShownWidth = nWidth; }
 
 private:
     struct Font;
     std::unique_ptr<Font> m_pFont;
+    int m_nShownWidth = 0;
     bool m_bFontFailed = false; // tried once: the font set does not change while we run
     std::list<OverlayItem> m_listItems;
 };
