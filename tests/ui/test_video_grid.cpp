@@ -10,12 +10,16 @@
 #include "ui/videopane.h"
 #include "ui_test_support.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -23,7 +27,9 @@ extern "C" {
 }
 
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -99,6 +105,32 @@ struct Wall {
     std::map<DWORD, int> m_mapAsked;
     std::unique_ptr<CDlgVideoGrid> m_pGrid;
 };
+
+// Opens a pane's context menu and hands it to fnUse while it is up; the menu closes after.
+// False when no menu came up.
+bool WithContextMenu(QWidget* pPane, const std::function<void(QMenu&)>& fnUse)
+{
+    bool bShown = false;
+    QTimer::singleShot(0, pPane, [&] {
+        if (auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            bShown = true;
+            fnUse(*pMenu);
+            pMenu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), pPane->mapToGlobal(QPoint(10, 10)));
+    QCoreApplication::sendEvent(pPane, &event);
+    return bShown;
+}
+
+// The names in a menu, each with whether it is checked and enabled.
+std::vector<std::tuple<QString, bool, bool>> Items(const QMenu& menu)
+{
+    std::vector<std::tuple<QString, bool, bool>> v;
+    for (const QAction* pAction : menu.actions())
+        v.emplace_back(pAction->text(), pAction->isChecked(), pAction->isEnabled());
+    return v;
+}
 
 MediaFrame Frame(DWORD dwID, WORD usSequence, const BYTE* pMarker)
 {
@@ -287,6 +319,68 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
     // The focused pane's camera is the selection again; each camera was asked for once.
     EXPECT_EQ(later.GetSelectDevice(), later.GetDevice(105, CAMERA_MASK_ALL));
     EXPECT_EQ(wall.m_mapAsked, (std::map<DWORD, int>{{105, 1}, {109, 1}}));
+}
+
+// A pane's context menu lists the cameras present, the pane's own checked; a camera picked there
+// shows in that pane (moved from another pane, without a restart); its Stop empties the pane and
+// stops the camera at once, and is offered only where there is something to stop.
+TEST(VideoGrid, ContextMenuPutsACameraInAPaneAndEmptiesIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    CConfigFileManager config(dir.path().toStdString() + "/");
+    CNotifyManager bus;
+    CountingAudio audio;
+    WatchingManager manager;
+    manager.Add(201, CAMERA_TYPE_SINGLE, u"Gate");
+    manager.Add(202, CAMERA_TYPE_SINGLE, u"Yard");
+    manager.Add(203, CAMERA_TYPE_SINGLE, u"Dock", false); // not present: not offered
+    Wall wall(&manager, &bus, &config, &audio);
+    wall->SetLayout(4);
+    ASSERT_TRUE(wall->OpenCamera(manager.GetDevice(201, CAMERA_MASK_ALL)));
+    ASSERT_EQ(wall.Shown(0), 201u);
+    using Menu = std::vector<std::tuple<QString, bool, bool>>;
+    struct Step {
+        int nPane;
+        Menu cameras; // the cameras' submenu as it comes up
+        bool bStopOffered;
+        const char* pszPick;       // a camera's name, or null for Stop
+        std::vector<DWORD> vShown; // panes 0 to 3 after the pick
+        std::vector<std::pair<DWORD, bool>> vUnwatched;
+    };
+    const Step aSteps[] = {
+        {2, {{"Gate", false, true}, {"Yard", false, true}}, false, "Yard", {201, 0, 202, 0}, {}},
+        {2, {{"Gate", false, true}, {"Yard", true, true}}, true, nullptr, {201, 0, 0, 0}, {{202, true}}},
+        {3, {{"Gate", false, true}, {"Yard", false, true}}, false, "Gate", {0, 0, 0, 201}, {}},
+    };
+    for (const Step& step : aSteps) {
+        SCOPED_TRACE(step.pszPick != nullptr ? step.pszPick : "Stop");
+        manager.m_vUnwatched.clear();
+        ASSERT_TRUE(WithContextMenu(wall->Pane(step.nPane), [&](QMenu& menu) {
+            ASSERT_EQ(menu.actions().size(), 2);
+            QMenu* pCameras = menu.actions()[0]->menu();
+            ASSERT_NE(pCameras, nullptr);
+            EXPECT_EQ(Items(*pCameras), step.cameras);
+            QAction* pStop = menu.actions()[1];
+            EXPECT_EQ(pStop->isEnabled(), step.bStopOffered);
+            if (step.pszPick == nullptr) {
+                pStop->trigger();
+                return;
+            }
+            for (QAction* pAction : pCameras->actions())
+                if (pAction->text() == QLatin1String(step.pszPick))
+                    pAction->trigger();
+        }));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(wall.Shown(i), step.vShown[static_cast<std::size_t>(i)]) << i;
+        EXPECT_EQ(manager.m_vUnwatched, step.vUnwatched);
+        EXPECT_EQ(wall->FocusedIndex(), step.nPane);
+        EXPECT_EQ(wall->AssignedSerial(step.nPane), step.pszPick == nullptr         ? ""
+                                                    : wall.Shown(step.nPane) == 201 ? "SER201"
+                                                                                    : "SER202");
+    }
+    EXPECT_TRUE(manager.IsWatched(201));
+    EXPECT_FALSE(manager.IsWatched(202));
 }
 
 // A pane's picture is made at the pane's size straight from the decoder's YUV, as libswscale
