@@ -49,9 +49,10 @@ protected:
 // How the picture is shown: a picture shrunk into a small window (a pane of a wall) gets its
 // overlay texts in the size that window would give them, so that they stay readable.
 struct IZEBDecoderView : IUnknown {
-    // The width in screen pixels the picture is drawn at; 0 or the picture's own width or more:
-    // texts sized by the picture's width, as always. Texts added after this call follow it.
-    virtual HRESULT SetShownWidth(int nWidth) = 0;
+    // The width in screen pixels the picture is drawn at, and the screen's scale (100: one
+    // pixel a point, 200 at 200 %); a width of 0 or the picture's own width or more: texts
+    // sized by the picture's width, as always. Texts added after this call follow it.
+    virtual HRESULT SetShownWidth(int nWidth, int nScalePercent) = 0;
 
 protected:
     ~IZEBDecoderView() = default;

@@ -480,12 +480,12 @@ HOVERLAY CZebDecoder::SetOsdText(const char16_t* pszText, int nPosition)
     return m_pText[nPosition];
 }
 
-HRESULT CZebDecoder::SetShownWidth(int nWidth)
+HRESULT CZebDecoder::SetShownWidth(int nWidth, int nScalePercent)
 {
-    if (nWidth < 0)
+    if (nWidth < 0 || nScalePercent < 25 || nScalePercent > 800)
         return E_INVALIDARG;
     CAutoLock lock(&m_csStream);
-    m_blend.SetShownWidth(nWidth);
+    m_blend.SetShownWidth(nWidth, nScalePercent);
     return S_OK;
 }
 

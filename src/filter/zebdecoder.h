@@ -40,7 +40,7 @@ public:
     int SaveSnapshot(const char* pszPath) override;
     HOVERLAY SetOsdText(const char16_t* pszText, int nPosition) override;
     // IZEBDecoderView
-    HRESULT SetShownWidth(int nWidth) override;
+    HRESULT SetShownWidth(int nWidth, int nScalePercent) override;
     HOVERLAY AddOverlayBitmap(int nX, int nY, int nWidth, int nHeight, const uint32_t* pPixels,
                               uint32_t dwKeyColor) override;
     HRESULT SetOverlayValue(HOVERLAY hOverlay, int nValue) override;

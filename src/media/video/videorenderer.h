@@ -37,6 +37,8 @@ public:
         *pnWidth = 0;
         *pnHeight = 0;
     }
+    // Any thread: the scale of the screen the window is on, in percent (200 at 200 %).
+    virtual int ScalePercent() { return 100; }
 
 protected:
     ~IVideoPresenter() = default;

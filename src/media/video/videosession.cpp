@@ -167,9 +167,11 @@ void CVideoSession::FollowShownWidth()
     int nHeight = 0;
     m_pOwner->GetTargetSize(static_cast<int>(m_nWidth), static_cast<int>(m_nHeight), &nWidth, &nHeight);
     // Told only when it changes: the decoder takes it between two pictures.
-    if (nWidth != m_nShownWidth) {
+    const int nScale = m_pOwner->ScalePercent();
+    if (nWidth != m_nShownWidth || nScale != m_nShownScale) {
         m_nShownWidth = nWidth;
-        m_pDecoderView->SetShownWidth(nWidth);
+        m_nShownScale = nScale;
+        m_pDecoderView->SetShownWidth(nWidth, nScale);
     }
 }
 

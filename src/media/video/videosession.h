@@ -114,6 +114,7 @@ private:
     IZEBDecoder* m_pDecoder = nullptr;
     IZEBDecoderView* m_pDecoderView = nullptr;
     int m_nShownWidth = -1; // as last told to the decoder
+    int m_nShownScale = 100;
     IBaseFilter* m_pSourceFilter = nullptr;
     IBaseFilter* m_pDecoderFilter = nullptr;
     CVideoRenderer* m_pRenderer = nullptr; // our renderer when Render picked it; not referenced
