@@ -866,7 +866,7 @@ void CDeviceManager::CancelSelectDevice()
                                             : DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
            reinterpret_cast<UINT_PTR>(pDevice));
     const auto it = m_mapWatched.find(pDevice->GetID());
-    const DWORD enWatchPlayType = it != m_mapWatched.end() ? it->second.enWatchPlayType : PLAY_TYPE_NONE;
+    const DWORD enWatchPlayType = it != m_mapWatched.end() ? it->second.PlayType() : PLAY_TYPE_NONE;
     if (enWatchPlayType == PLAY_TYPE_NONE) {
         if (it != m_mapWatched.end())
             m_mapWatched.erase(it);
@@ -931,6 +931,17 @@ void CDeviceManager::UnwatchDevice(DWORD dwID, bool bStopNow)
         VLOG(3, "CDeviceManager::UnwatchDevice: end } selected, the selection alone watches it");
         return;
     }
+    if (it->second.nLiveHolds > 0) {
+        const DWORD enWasPlayType = it->second.PlayType();
+        it->second.enWatchPlayType = PLAY_TYPE_NONE;
+        // A pane's playback gave way to the holds' live stream.
+        if (enWasPlayType != PLAY_TYPE_REALTIME) {
+            if (DeviceInfo* pDevice = GetDevice(dwID, it->second.dwCameraType))
+                StartVedio(pDevice, PLAY_TYPE_REALTIME);
+        }
+        VLOG(3, "CDeviceManager::UnwatchDevice: end } held, the live stream goes on");
+        return;
+    }
     const DWORD enPlayType = it->second.enWatchPlayType;
     const DWORD dwCameraType = it->second.dwCameraType;
     m_mapWatched.erase(it);
@@ -952,7 +963,47 @@ DWORD CDeviceManager::GetWatchedPlayType(DWORD dwID) const
     if (m_pDevice != nullptr && m_pDevice->GetID() == dwID)
         return m_enPlayType;
     const auto it = m_mapWatched.find(dwID);
-    return it != m_mapWatched.end() ? it->second.enWatchPlayType : PLAY_TYPE_NONE;
+    return it != m_mapWatched.end() ? it->second.PlayType() : PLAY_TYPE_NONE;
+}
+
+void CDeviceManager::HoldLive(DWORD dwID, DWORD dwCameraType)
+{
+    VLOG(3, "CDeviceManager::HoldLive: beg { id:%d, dwCameraType:%d", static_cast<int>(dwID),
+         static_cast<int>(dwCameraType));
+    DeviceInfo* pDevice = GetDevice(dwID, dwCameraType);
+    if (pDevice == nullptr) {
+        VLOG(2, "CDeviceManager::HoldLive: end } pDevice == NULL");
+        return;
+    }
+    const DWORD enWasPlayType = GetWatchedPlayType(dwID);
+    WatchedVideo& watched = m_mapWatched[dwID];
+    watched.dwCameraType = dwCameraType;
+    ++watched.nLiveHolds;
+    if (enWasPlayType == PLAY_TYPE_NONE)
+        StartVedio(pDevice, PLAY_TYPE_REALTIME);
+    VLOG(3, "CDeviceManager::HoldLive: end } holds:%d", watched.nLiveHolds);
+}
+
+void CDeviceManager::ReleaseLive(DWORD dwID, bool bStopNow)
+{
+    const auto it = m_mapWatched.find(dwID);
+    if (it == m_mapWatched.end() || it->second.nLiveHolds == 0) {
+        VLOG(2, "CDeviceManager::ReleaseLive: id:%d not held", static_cast<int>(dwID));
+        return;
+    }
+    if (--it->second.nLiveHolds > 0 || it->second.enWatchPlayType != PLAY_TYPE_NONE)
+        return;
+    // The selection still shows it; CancelSelectDevice stops it.
+    if (m_pDevice != nullptr && m_pDevice->GetID() == dwID)
+        return;
+    const DWORD dwCameraType = it->second.dwCameraType;
+    m_mapWatched.erase(it);
+    VLOG(3, "CDeviceManager::ReleaseLive: id:%d, last hold, bStopNow:%d", static_cast<int>(dwID),
+         bStopNow ? 1 : 0);
+    if (!bStopNow)
+        return;
+    if (DeviceInfo* pDevice = GetDevice(dwID, dwCameraType))
+        StopVedio(pDevice, PLAY_TYPE_REALTIME);
 }
 
 void CDeviceManager::StartVedio(DeviceInfo* pDevice, DWORD enPlayType)

@@ -117,6 +117,13 @@ public:
     virtual DWORD GetWatchedPlayType(DWORD dwID) const = 0;
     // Some camera is watched (the media sockets take media only then, or for a download).
     virtual bool HasWatchedDevice() const = 0;
+    // A background consumer (a recorder, a bridge to other programs) holds a camera's live
+    // stream whatever the panes do. Holds are counted; the first starts live video unless the
+    // camera is watched already (a pane's playback goes first), and while any hold remains,
+    // unwatching it leaves the live stream on.
+    virtual void HoldLive(DWORD dwID, DWORD dwCameraType) = 0;
+    // The last release with no pane or selection left is UnwatchDevice(dwID, bStopNow).
+    virtual void ReleaseLive(DWORD dwID, bool bStopNow) = 0;
     virtual ~IDeviceManager() = default;
 };
 
@@ -162,6 +169,8 @@ public:
     bool IsWatched(DWORD dwID) const override { return m_mapWatched.count(dwID) != 0; }
     DWORD GetWatchedPlayType(DWORD dwID) const override;
     bool HasWatchedDevice() const override { return !m_mapWatched.empty(); }
+    void HoldLive(DWORD dwID, DWORD dwCameraType) override;
+    void ReleaseLive(DWORD dwID, bool bStopNow) override;
 
     // IWndProcSink
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
@@ -194,8 +203,16 @@ private:
     // the selection's while it is selected, else the one WatchDevice asked for.
     struct WatchedVideo {
         DWORD dwCameraType = 0;
-        // What WatchDevice asked for; PLAY_TYPE_NONE: the selection alone watches it.
+        // What WatchDevice asked for; PLAY_TYPE_NONE: the selection or the holds alone watch it.
         DWORD enWatchPlayType = PLAY_TYPE_NONE;
+        int nLiveHolds = 0;
+        // What the panes and holds ask for, the selection aside.
+        DWORD PlayType() const
+        {
+            return enWatchPlayType != PLAY_TYPE_NONE ? enWatchPlayType
+                   : nLiveHolds > 0                  ? DWORD{PLAY_TYPE_REALTIME}
+                                                     : DWORD{PLAY_TYPE_NONE};
+        }
     };
 
     void RegisterReplies();
