@@ -404,6 +404,8 @@ CDeviceManager::~CDeviceManager()
     m_pEngines->SetLanDeviceLookup(nullptr);
     m_pWindows->DestroyMsgWindow(m_hWnd);
 
+    m_mapIDCache.clear();
+    m_mapSerialCache.clear();
     for (auto& [dwID, pDevice] : m_mapDevices)
         delete pDevice;
     m_mapDevices.clear();
@@ -438,15 +440,14 @@ DeviceInfo* CDeviceManager::GetDevice(const char* pszSerial, DWORD dwMask) const
         return (pDevice->enCameraType & dwMask) != 0 &&
                std::memcmp(pDevice->stItem.szSerial, pszSerial, VIEWER_SERIAL_LEN) == 0;
     };
-    for (const auto& [dwID, pDevice] : m_mapDevices) {
-        if (matches(pDevice))
-            return pDevice;
-        for (const auto& pChild : pDevice->vecChildren) {
-            if (matches(pChild.get()))
-                return pChild.get();
-        }
-    }
-    return nullptr;
+    std::string strKey(pszSerial, VIEWER_SERIAL_LEN);
+    const auto it = m_mapSerialCache.find(strKey);
+    if (it != m_mapSerialCache.end() && matches(it->second))
+        return it->second;
+    DeviceInfo* pFound = FindDevice(matches);
+    if (pFound != nullptr)
+        m_mapSerialCache[std::move(strKey)] = pFound;
+    return pFound;
 }
 
 DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
@@ -454,6 +455,17 @@ DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
     auto matches = [&](const DeviceInfo* pDevice) {
         return (pDevice->enCameraType & dwMask) != 0 && pDevice->GetID() == dwID;
     };
+    const auto it = m_mapIDCache.find(dwID);
+    if (it != m_mapIDCache.end() && matches(it->second))
+        return it->second;
+    DeviceInfo* pFound = FindDevice(matches);
+    if (pFound != nullptr)
+        m_mapIDCache[dwID] = pFound;
+    return pFound;
+}
+
+template <typename Matches> DeviceInfo* CDeviceManager::FindDevice(const Matches& matches) const
+{
     for (const auto& [dwKey, pDevice] : m_mapDevices) {
         if (matches(pDevice))
             return pDevice;
