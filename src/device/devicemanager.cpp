@@ -404,7 +404,7 @@ CDeviceManager::~CDeviceManager()
     m_pEngines->SetLanDeviceLookup(nullptr);
     m_pWindows->DestroyMsgWindow(m_hWnd);
 
-    m_mapIDCache.clear();
+    m_mapByID.clear();
     m_mapSerialCache.clear();
     for (auto& [dwID, pDevice] : m_mapDevices)
         delete pDevice;
@@ -455,13 +455,12 @@ DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
     auto matches = [&](const DeviceInfo* pDevice) {
         return (pDevice->enCameraType & dwMask) != 0 && pDevice->GetID() == dwID;
     };
-    const auto it = m_mapIDCache.find(dwID);
-    if (it != m_mapIDCache.end() && matches(it->second))
-        return it->second;
-    DeviceInfo* pFound = FindDevice(matches);
-    if (pFound != nullptr)
-        m_mapIDCache[dwID] = pFound;
-    return pFound;
+    const auto [itBegin, itEnd] = m_mapByID.equal_range(dwID);
+    for (auto it = itBegin; it != itEnd; ++it) {
+        if (matches(it->second))
+            return it->second;
+    }
+    return nullptr;
 }
 
 template <typename Matches> DeviceInfo* CDeviceManager::FindDevice(const Matches& matches) const
@@ -614,6 +613,7 @@ void CDeviceManager::CopyItemToDevice(DeviceInfo* pDevice, const SearchItem& ite
             VLOG(4, "CDeviceManager::CopyItemToDevice: new ChildDevice");
             pDevice->vecChildren.push_back(std::make_unique<DeviceInfo>());
             pChild = pDevice->vecChildren.back().get();
+            m_mapByID.emplace(childItem.dwDVIPID, pChild);
         }
         CopyItemToDevice(pChild, childItem);
     }
@@ -1155,6 +1155,7 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         VLOG(4, "CDeviceManager::OnCmdUserScan: new device");
         pDevice = new DeviceInfo();
         m_mapDevices[pItem->dwDVIPID] = pDevice;
+        m_mapByID.emplace(pItem->dwDVIPID, pDevice);
     } else if (pDevice->stItem.dwIP != 0 && pDevice->stItem.dwIP != pItem->dwIP) {
         // The camera moved (new address by hand or by DHCP): its streams, a recorder's
         // channels' too, may change path.

@@ -260,10 +260,11 @@ private:
 
     // Fields in the design's order.
     DeviceMap m_mapDevices; // single cameras and recorders, owned
-    // Every reply looks its device up; with a thousand cameras a scan per reply was most of the
-    // steady load. A hit is checked against the device before it counts; a miss scans. Devices
-    // live as long as the manager, so a cached pointer never dangles.
-    mutable std::unordered_map<DWORD, DeviceInfo*> m_mapIDCache;
+    // Every reply looks its device up; with a thousand cameras a scan of the list per reply was
+    // most of the steady load. Devices (channels too) keep their id and live as long as the
+    // manager: every one is indexed by id when it is made. A serial can change, so the serial
+    // cache is checked on every hit and a miss scans.
+    std::unordered_multimap<DWORD, DeviceInfo*> m_mapByID;
     mutable std::unordered_map<std::string, DeviceInfo*> m_mapSerialCache;
     DeviceInfo* m_pDevice = nullptr;
     HWND m_hWnd = nullptr;
