@@ -29,6 +29,13 @@ PACKAGES=(
   qt6-translations-l10n
   # media tests: oracles, a sound server with a null sink, speech samples, wire checks
   ffmpeg imagemagick sox libsox-fmt-all espeak-ng pulseaudio pulseaudio-utils tshark
+  # streams for other programs: the RTSP server, and the players that check it
+  libgstrtspserver-1.0-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-tools
+  # recording on the PC: the segment index
+  libsqlite3-dev sqlite3
+  # long runs: the memory and load plots
+  gnuplot-nox
   # packages: icons drawn from the SVG, the packages' checks, setcap in the install test's root
   librsvg2-bin lintian desktop-file-utils appstream man-db libcap2-bin
 )

@@ -404,6 +404,8 @@ CDeviceManager::~CDeviceManager()
     m_pEngines->SetLanDeviceLookup(nullptr);
     m_pWindows->DestroyMsgWindow(m_hWnd);
 
+    m_mapByID.clear();
+    m_mapSerialCache.clear();
     for (auto& [dwID, pDevice] : m_mapDevices)
         delete pDevice;
     m_mapDevices.clear();
@@ -438,15 +440,14 @@ DeviceInfo* CDeviceManager::GetDevice(const char* pszSerial, DWORD dwMask) const
         return (pDevice->enCameraType & dwMask) != 0 &&
                std::memcmp(pDevice->stItem.szSerial, pszSerial, VIEWER_SERIAL_LEN) == 0;
     };
-    for (const auto& [dwID, pDevice] : m_mapDevices) {
-        if (matches(pDevice))
-            return pDevice;
-        for (const auto& pChild : pDevice->vecChildren) {
-            if (matches(pChild.get()))
-                return pChild.get();
-        }
-    }
-    return nullptr;
+    std::string strKey(pszSerial, VIEWER_SERIAL_LEN);
+    const auto it = m_mapSerialCache.find(strKey);
+    if (it != m_mapSerialCache.end() && matches(it->second))
+        return it->second;
+    DeviceInfo* pFound = FindDevice(matches);
+    if (pFound != nullptr)
+        m_mapSerialCache[std::move(strKey)] = pFound;
+    return pFound;
 }
 
 DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
@@ -454,6 +455,16 @@ DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
     auto matches = [&](const DeviceInfo* pDevice) {
         return (pDevice->enCameraType & dwMask) != 0 && pDevice->GetID() == dwID;
     };
+    const auto [itBegin, itEnd] = m_mapByID.equal_range(dwID);
+    for (auto it = itBegin; it != itEnd; ++it) {
+        if (matches(it->second))
+            return it->second;
+    }
+    return nullptr;
+}
+
+template <typename Matches> DeviceInfo* CDeviceManager::FindDevice(const Matches& matches) const
+{
     for (const auto& [dwKey, pDevice] : m_mapDevices) {
         if (matches(pDevice))
             return pDevice;
@@ -602,6 +613,7 @@ void CDeviceManager::CopyItemToDevice(DeviceInfo* pDevice, const SearchItem& ite
             VLOG(4, "CDeviceManager::CopyItemToDevice: new ChildDevice");
             pDevice->vecChildren.push_back(std::make_unique<DeviceInfo>());
             pChild = pDevice->vecChildren.back().get();
+            m_mapByID.emplace(childItem.dwDVIPID, pChild);
         }
         CopyItemToDevice(pChild, childItem);
     }
@@ -866,7 +878,7 @@ void CDeviceManager::CancelSelectDevice()
                                             : DWORD_NOTIFYID_CAMERA_CANCEL_SELECT_PLAYBACK,
            reinterpret_cast<UINT_PTR>(pDevice));
     const auto it = m_mapWatched.find(pDevice->GetID());
-    const DWORD enWatchPlayType = it != m_mapWatched.end() ? it->second.enWatchPlayType : PLAY_TYPE_NONE;
+    const DWORD enWatchPlayType = it != m_mapWatched.end() ? it->second.PlayType() : PLAY_TYPE_NONE;
     if (enWatchPlayType == PLAY_TYPE_NONE) {
         if (it != m_mapWatched.end())
             m_mapWatched.erase(it);
@@ -931,6 +943,17 @@ void CDeviceManager::UnwatchDevice(DWORD dwID, bool bStopNow)
         VLOG(3, "CDeviceManager::UnwatchDevice: end } selected, the selection alone watches it");
         return;
     }
+    if (it->second.nLiveHolds > 0) {
+        const DWORD enWasPlayType = it->second.PlayType();
+        it->second.enWatchPlayType = PLAY_TYPE_NONE;
+        // A pane's playback gave way to the holds' live stream.
+        if (enWasPlayType != PLAY_TYPE_REALTIME) {
+            if (DeviceInfo* pDevice = GetDevice(dwID, it->second.dwCameraType))
+                StartVedio(pDevice, PLAY_TYPE_REALTIME);
+        }
+        VLOG(3, "CDeviceManager::UnwatchDevice: end } held, the live stream goes on");
+        return;
+    }
     const DWORD enPlayType = it->second.enWatchPlayType;
     const DWORD dwCameraType = it->second.dwCameraType;
     m_mapWatched.erase(it);
@@ -952,7 +975,47 @@ DWORD CDeviceManager::GetWatchedPlayType(DWORD dwID) const
     if (m_pDevice != nullptr && m_pDevice->GetID() == dwID)
         return m_enPlayType;
     const auto it = m_mapWatched.find(dwID);
-    return it != m_mapWatched.end() ? it->second.enWatchPlayType : PLAY_TYPE_NONE;
+    return it != m_mapWatched.end() ? it->second.PlayType() : PLAY_TYPE_NONE;
+}
+
+void CDeviceManager::HoldLive(DWORD dwID, DWORD dwCameraType)
+{
+    VLOG(3, "CDeviceManager::HoldLive: beg { id:%d, dwCameraType:%d", static_cast<int>(dwID),
+         static_cast<int>(dwCameraType));
+    DeviceInfo* pDevice = GetDevice(dwID, dwCameraType);
+    if (pDevice == nullptr) {
+        VLOG(2, "CDeviceManager::HoldLive: end } pDevice == NULL");
+        return;
+    }
+    const DWORD enWasPlayType = GetWatchedPlayType(dwID);
+    WatchedVideo& watched = m_mapWatched[dwID];
+    watched.dwCameraType = dwCameraType;
+    ++watched.nLiveHolds;
+    if (enWasPlayType == PLAY_TYPE_NONE)
+        StartVedio(pDevice, PLAY_TYPE_REALTIME);
+    VLOG(3, "CDeviceManager::HoldLive: end } holds:%d", watched.nLiveHolds);
+}
+
+void CDeviceManager::ReleaseLive(DWORD dwID, bool bStopNow)
+{
+    const auto it = m_mapWatched.find(dwID);
+    if (it == m_mapWatched.end() || it->second.nLiveHolds == 0) {
+        VLOG(2, "CDeviceManager::ReleaseLive: id:%d not held", static_cast<int>(dwID));
+        return;
+    }
+    if (--it->second.nLiveHolds > 0 || it->second.enWatchPlayType != PLAY_TYPE_NONE)
+        return;
+    // The selection still shows it; CancelSelectDevice stops it.
+    if (m_pDevice != nullptr && m_pDevice->GetID() == dwID)
+        return;
+    const DWORD dwCameraType = it->second.dwCameraType;
+    m_mapWatched.erase(it);
+    VLOG(3, "CDeviceManager::ReleaseLive: id:%d, last hold, bStopNow:%d", static_cast<int>(dwID),
+         bStopNow ? 1 : 0);
+    if (!bStopNow)
+        return;
+    if (DeviceInfo* pDevice = GetDevice(dwID, dwCameraType))
+        StopVedio(pDevice, PLAY_TYPE_REALTIME);
 }
 
 void CDeviceManager::StartVedio(DeviceInfo* pDevice, DWORD enPlayType)
@@ -1092,6 +1155,7 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         VLOG(4, "CDeviceManager::OnCmdUserScan: new device");
         pDevice = new DeviceInfo();
         m_mapDevices[pItem->dwDVIPID] = pDevice;
+        m_mapByID.emplace(pItem->dwDVIPID, pDevice);
     } else if (pDevice->stItem.dwIP != 0 && pDevice->stItem.dwIP != pItem->dwIP) {
         // The camera moved (new address by hand or by DHCP): its streams, a recorder's
         // channels' too, may change path.

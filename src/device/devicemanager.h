@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class CNotifyManager;
 class IDeviceEngines;
@@ -117,6 +118,13 @@ public:
     virtual DWORD GetWatchedPlayType(DWORD dwID) const = 0;
     // Some camera is watched (the media sockets take media only then, or for a download).
     virtual bool HasWatchedDevice() const = 0;
+    // A background consumer (a recorder, a bridge to other programs) holds a camera's live
+    // stream whatever the panes do. Holds are counted; the first starts live video unless the
+    // camera is watched already (a pane's playback goes first), and while any hold remains,
+    // unwatching it leaves the live stream on.
+    virtual void HoldLive(DWORD dwID, DWORD dwCameraType) = 0;
+    // The last release with no pane or selection left is UnwatchDevice(dwID, bStopNow).
+    virtual void ReleaseLive(DWORD dwID, bool bStopNow) = 0;
     virtual ~IDeviceManager() = default;
 };
 
@@ -162,6 +170,8 @@ public:
     bool IsWatched(DWORD dwID) const override { return m_mapWatched.count(dwID) != 0; }
     DWORD GetWatchedPlayType(DWORD dwID) const override;
     bool HasWatchedDevice() const override { return !m_mapWatched.empty(); }
+    void HoldLive(DWORD dwID, DWORD dwCameraType) override;
+    void ReleaseLive(DWORD dwID, bool bStopNow) override;
 
     // IWndProcSink
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
@@ -194,10 +204,21 @@ private:
     // the selection's while it is selected, else the one WatchDevice asked for.
     struct WatchedVideo {
         DWORD dwCameraType = 0;
-        // What WatchDevice asked for; PLAY_TYPE_NONE: the selection alone watches it.
+        // What WatchDevice asked for; PLAY_TYPE_NONE: the selection or the holds alone watch it.
         DWORD enWatchPlayType = PLAY_TYPE_NONE;
+        int nLiveHolds = 0;
+        // What the panes and holds ask for, the selection aside.
+        DWORD PlayType() const
+        {
+            return enWatchPlayType != PLAY_TYPE_NONE ? enWatchPlayType
+                   : nLiveHolds > 0                  ? DWORD{PLAY_TYPE_REALTIME}
+                                                     : DWORD{PLAY_TYPE_NONE};
+        }
     };
 
+    // The first device in list order (single cameras and recorders, each followed by its
+    // channels) that matches.
+    template <typename Matches> DeviceInfo* FindDevice(const Matches& matches) const;
     void RegisterReplies();
     // Start and stop video of one camera with a play type: the requests and notifications 161
     // and 162.
@@ -239,6 +260,12 @@ private:
 
     // Fields in the design's order.
     DeviceMap m_mapDevices; // single cameras and recorders, owned
+    // Every reply looks its device up; with a thousand cameras a scan of the list per reply was
+    // most of the steady load. Devices (channels too) keep their id and live as long as the
+    // manager: every one is indexed by id when it is made. A serial can change, so the serial
+    // cache is checked on every hit and a miss scans.
+    std::unordered_multimap<DWORD, DeviceInfo*> m_mapByID;
+    mutable std::unordered_map<std::string, DeviceInfo*> m_mapSerialCache;
     DeviceInfo* m_pDevice = nullptr;
     HWND m_hWnd = nullptr;
     DWORD dwTimer = 0;

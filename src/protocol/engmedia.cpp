@@ -82,6 +82,24 @@ void CEngMedia::SetMediaSink(void* pContext, MediaSinkFun pMediaFun)
     m_pMediaFun = pMediaFun;
 }
 
+void CEngMedia::AddMediaTap(void* pContext, MediaTapFun pFun)
+{
+    RemoveMediaTap(pContext);
+    m_vecTaps.push_back({pContext, pFun});
+}
+
+void CEngMedia::RemoveMediaTap(void* pContext)
+{
+    if (m_bInTaps) {
+        for (MediaTap& tap : m_vecTaps) {
+            if (tap.pContext == pContext)
+                tap.pFun = nullptr;
+        }
+        return;
+    }
+    std::erase_if(m_vecTaps, [pContext](const MediaTap& tap) { return tap.pContext == pContext; });
+}
+
 IMediaContext* CEngMedia::Context() const
 {
     return m_pMediaContext != nullptr ? m_pMediaContext : g_pDefaultMediaContext;
@@ -243,7 +261,7 @@ void CEngMedia::ReceiveLive(BYTE* pData, int nLen, int nType)
         VLOG(5, "CEngMedia::ReceiveData: end } pDevice == NULL");
         return;
     }
-    if (m_pMediaFun == nullptr) {
+    if (m_pMediaFun == nullptr && m_vecTaps.empty()) {
         VLOG(1, "CEngMedia::ReceiveData: end } m_pMediaFun == NULL");
         return;
     }
@@ -266,7 +284,20 @@ void CEngMedia::ReceiveLive(BYTE* pData, int nLen, int nType)
         pContext->ResendStartVideo(frame.ulCameraID);
         VLOG(4, "CEngMedia::ReceiveData: pItem->bChangeIp dwDVIPID:%d", static_cast<int>(frame.ulCameraID));
     }
-    m_pMediaFun(&frame);
+    if (!m_vecTaps.empty() && !IsLastFrameDamaged()) {
+        // Taps added meanwhile wait for the next frame; removed ones are only cleared here.
+        const std::size_t nTaps = m_vecTaps.size();
+        m_bInTaps = true;
+        for (std::size_t i = 0; i < nTaps; ++i) {
+            const MediaTap tap = m_vecTaps[i];
+            if (tap.pFun != nullptr)
+                tap.pFun(tap.pContext, frame);
+        }
+        m_bInTaps = false;
+        std::erase_if(m_vecTaps, [](const MediaTap& tap) { return tap.pFun == nullptr; });
+    }
+    if (m_pMediaFun != nullptr)
+        m_pMediaFun(&frame);
     VLOG(5, "CEngMedia::ReceiveData: end }");
 }
 

@@ -79,6 +79,8 @@ struct DownloadFrame {
 
 // The media sink: one call per accepted live or playback frame, on the GUI thread.
 using MediaSinkFun = void (*)(MediaFrame* pFrame);
+// A tap: a background consumer of live frames (a recorder, a bridge to other programs).
+using MediaTapFun = void (*)(void* pContext, const MediaFrame& frame);
 
 // What the engine asks of the device and download managers.
 class IMediaContext {
@@ -152,6 +154,12 @@ public:
     // The sink may change after Init (a window that comes and goes).
     void SetMediaSink(void* pContext, MediaSinkFun pMediaFun);
     void* GetContext() const { return m_pContext; }
+    // Taps see every whole live frame of every watched camera, on the GUI thread, before the
+    // sink and with or without one. A frame a viewer takes with zero-filled gaps never reaches
+    // a tap: what taps keep or pass on is what the camera sent. A tap may remove itself (or
+    // add another) from inside its call; the change counts from the next frame.
+    void AddMediaTap(void* pContext, MediaTapFun pFun);
+    void RemoveMediaTap(void* pContext);
 
     // Null: the context the device layer registered (SetDefaultMediaContext).
     void SetContext(IMediaContext* pContext) { m_pMediaContext = pContext; }
@@ -196,6 +204,12 @@ private:
     IMediaContext* m_pMediaContext = nullptr;
     void* m_pContext = nullptr;
     MediaSinkFun m_pMediaFun = nullptr;
+    struct MediaTap {
+        void* pContext = nullptr;
+        MediaTapFun pFun = nullptr;
+    };
+    std::vector<MediaTap> m_vecTaps;
+    bool m_bInTaps = false;
     BOOL m_bInit = 0;
     SocketGroup* m_apGroups[GROUP_COUNT] = {};
     // Send sequences of one download datagram; kept so that its capacity is reused.

@@ -226,7 +226,7 @@ TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAs
     const auto Audio = [](DWORD dwID) { return "AudioControl " + std::to_string(dwID) + " 1 1"; };
     EXPECT_EQ(Tok(11), strRecorderToken);
 
-    enum class Op { Watch, Unwatch, UnwatchStop, Select, Cancel, Beat };
+    enum class Op { Watch, Unwatch, UnwatchStop, Select, Cancel, Beat, Hold, Release, ReleaseStop };
     struct Step {
         Op op;
         DWORD dwID;
@@ -293,6 +293,25 @@ TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAs
           {Op::Cancel, 1, 0, {Start(1, 0)}},
           {Op::Beat, 0, 0, {Start(1, 0)}}},
          {1}},
+        {"a hold keeps the live stream after its pane, the last release ends it",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Hold, 1, 0, {}},
+          {Op::Hold, 1, 0, {}},
+          {Op::UnwatchStop, 1, 0, {}},
+          {Op::Release, 1, 0, {}},
+          {Op::Beat, 0, 0, {Start(1, 0)}},
+          {Op::ReleaseStop, 1, 0, {Audio(1), Stop(1)}},
+          {Op::Beat, 0, 0, {}}},
+         {}},
+        {"a hold starts a camera no pane shows; a pane's playback goes first and gives it back",
+         {{Op::Hold, 12, 0, {Start(12, 0)}},
+          {Op::Watch, 12, PLAYBACK, {Start(12, 1), "RecordRange 12 0"}},
+          {Op::Unwatch, 12, 0, {Start(12, 0)}},
+          {Op::Select, 12, LIVE, {}},
+          {Op::Release, 12, 0, {}},
+          {Op::Beat, 0, 0, {Start(12, 0)}},
+          {Op::Cancel, 12, 0, {Audio(12), Stop(12)}}},
+         {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -316,6 +335,13 @@ TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAs
                 break;
             case Op::Beat:
                 Timer(TR_VIDEO_HEARTBEAT);
+                break;
+            case Op::Hold:
+                m_pManager->HoldLive(step.dwID, dwType);
+                break;
+            case Op::Release:
+            case Op::ReleaseStop:
+                m_pManager->ReleaseLive(step.dwID, step.op == Op::ReleaseStop);
                 break;
             }
             std::vector<std::string> vecWire = m_engines.Take();

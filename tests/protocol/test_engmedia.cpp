@@ -376,6 +376,39 @@ TEST_F(EngMediaReceive, LiveFramesReachTheSinkForEveryWatchedLiveCamera)
     EXPECT_EQ(m_context.vecResends, std::vector<DWORD>{CFakeContext::OTHER_ID});
 }
 
+// Taps take live frames with or without a sink; one that leaves inside its call does not make
+// the next tap miss that frame, and gets no frame after it.
+TEST_F(EngMediaReceive, TapsSeeLiveFramesWithOrWithoutASink)
+{
+    struct Tap {
+        CEngMedia* pEngine;
+        std::vector<DWORD> vecIDs;
+        bool bLeave = false;
+        static void Take(void* pContext, const MediaFrame& frame)
+        {
+            auto* pTap = static_cast<Tap*>(pContext);
+            pTap->vecIDs.push_back(frame.ulCameraID);
+            if (pTap->bLeave)
+                pTap->pEngine->RemoveMediaTap(pTap);
+        }
+    };
+    Tap first{&m_engine, {}, true};
+    Tap second{&m_engine, {}};
+    m_engine.AddMediaTap(&first, &Tap::Take);
+    m_engine.AddMediaTap(&second, &Tap::Take);
+    m_engine.SetMediaSink(nullptr, nullptr);
+    m_context.mapWatched = {{CAMERA_ID, 1}, {CFakeContext::OTHER_ID, 1}};
+    for (DWORD dwID : {CAMERA_ID, CFakeContext::OTHER_ID, CFakeContext::THIRD_ID}) {
+        Bytes frame = Header(0x61, 1, 5, dwID);
+        Append(frame, Stamp(1, 2));
+        Receive(CEngMedia::GROUP_LIVE, frame);
+    }
+    EXPECT_EQ(first.vecIDs, std::vector<DWORD>{CAMERA_ID});
+    EXPECT_EQ(second.vecIDs, (std::vector<DWORD>{CAMERA_ID, CFakeContext::OTHER_ID}));
+    EXPECT_TRUE(g_sunk.empty());
+    m_engine.RemoveMediaTap(&second);
+}
+
 TEST_F(EngMediaReceive, PlaybackFramesCarryTheirPositionToTheBus)
 {
     Bytes prefixed;

@@ -77,6 +77,11 @@ public:
         return it != m_mapWatched.end() ? it->second : PLAY_TYPE_NONE;
     }
     bool HasWatchedDevice() const override { return !m_mapWatched.empty(); }
+    void HoldLive(DWORD dwID, DWORD dwCameraType) override
+    {
+        WatchDevice(dwID, dwCameraType, PLAY_TYPE_REALTIME);
+    }
+    void ReleaseLive(DWORD dwID, bool bStopNow) override { UnwatchDevice(dwID, bStopNow); }
 
     DeviceInfo* m_pSelected = nullptr;
     // Watched cameras and their play types.
