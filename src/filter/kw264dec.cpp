@@ -151,6 +151,11 @@ bool TakePicture(KwDecoder* pDecoder, KwDecodeRecord* pRecord)
 
 } // namespace
 
+int Kw_dec_threads(KwHandle hDecoder)
+{
+    return hDecoder != nullptr ? hDecoder->nThreads : 0;
+}
+
 int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord)
 {
     if (hDecoder == nullptr || pRecord == nullptr)
