@@ -12,20 +12,23 @@
 #       [--seconds N] [--cases a,b,c] [--client-build DIR]
 # <build tree> gives the simulator; --client-build the client, its decoder module and regsvr (the
 # same tree by default). LIVE_MEDIA_FAULTS (a JSON object, e.g. {"out": {"loss": 0.01}}) puts the
-# simulator's faults on every camera's segments.
+# simulator's faults on every camera's segments. For live_faults.sh: a third argument alone is
+# the seconds, LIVE_CONFIGS ("W H KBPS;...") runs the single pane at those sizes instead of the
+# cases, and LIVE_CLIENT names another client binary.
 set -uo pipefail
 build=$1 data=$2
 shift 2
 seconds=60 cases=a,b,c client_build=$build
 while (($#)); do
   case $1 in
+  [0-9]*) seconds=$1; shift ;;
   --seconds) seconds=$2; shift 2 ;;
   --cases) cases=$2; shift 2 ;;
   --client-build) client_build=$2; shift 2 ;;
   *) echo "live_desktop.sh: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-client=$client_build/src/app/vistrel sim=$build/tools/camsim/vistrel-camsim
+client=${LIVE_CLIENT:-$client_build/src/app/vistrel} sim=$build/tools/camsim/vistrel-camsim
 faults=${LIVE_MEDIA_FAULTS:-{\}}
 work=$(mktemp -d)
 pid=
@@ -120,6 +123,14 @@ run_case() {
     }' | sort
 }
 
+if [[ -n ${LIVE_CONFIGS:-} ]]; then
+  IFS=';' read -ra configs <<<"$LIVE_CONFIGS"
+  for cfg in "${configs[@]}"; do
+    read -r w h kbps <<<"$cfg"
+    run_case "${w}x$h" 1 "$w" "$h" "$kbps" single
+  done
+  exit
+fi
 IFS=, read -ra wanted <<<"$cases"
 for c in "${wanted[@]}"; do
   case $c in
