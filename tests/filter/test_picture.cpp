@@ -11,9 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
-#include <mutex>
 
 namespace {
 
