@@ -112,6 +112,9 @@ run_case() {
       match($0, /dropped [0-9]+/); nd = substr($0, RSTART + 8, RLENGTH - 8) + 0
       match($0, /window [0-9.]+/); v = substr($0, RSTART + 7, RLENGTH - 7) + 0
       match($0, /longest [0-9.]+/); l = substr($0, RSTART + 8, RLENGTH - 8) + 0
+      match($0, /frames to decoder [0-9]+/); nc = substr($0, RSTART + 18, RLENGTH - 18) + 0
+      match($0, /decode [0-9.]+/); C += nc * substr($0, RSTART + 7, RLENGTH - 7); NC += nc
+      match($0, /render [0-9.]+ ms/); Q += nr * substr($0, RSTART + 7, RLENGTH - 10)
       r[pane] += nr; d[pane] += nd; w[pane] += v * nr; if (l > m[pane]) m[pane] = l; s[pane]++
     }
     END {
@@ -119,7 +122,7 @@ run_case() {
         R += r[p]; D += d[p]; W += w[p]; if (m[p] > M) M = m[p]; if (r[p] && w[p] / r[p] > WM) WM = w[p] / r[p]
         printf "  pane %s: %d s, rendered %d, dropped %d, arrival to window mean %.2f ms, longest %.2f ms\n", p, s[p], r[p], d[p], r[p] ? w[p] / r[p] : 0, m[p]
       }
-      printf "  all panes: rendered %d, dropped by the client %d; arrival to window mean %.2f ms (worst pane mean %.2f ms), longest %.2f ms\n", R, D, R ? W / R : 0, WM, M
+      printf "  all panes: rendered %d, dropped by the client %d; arrival to window mean %.2f ms (worst pane mean %.2f ms), longest %.2f ms; decode %.2f ms/frame, convert and present %.2f ms/frame\n", R, D, R ? W / R : 0, WM, M, NC ? C / NC : 0, R ? Q / R : 0
     }' | sort
 }
 
