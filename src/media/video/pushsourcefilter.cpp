@@ -12,6 +12,9 @@ namespace {
 // the pin's buffers.
 constexpr std::size_t kMaxFrame = 1024 * 1024;
 constexpr std::size_t kMaxQueuedFrames = 250;
+// Two seconds at 25 frames/s: a live picture further behind than that starts again from the
+// next key frame (a wall of panes on a busy machine would otherwise drift ten seconds late).
+constexpr std::size_t kCatchUpFrames = 50;
 
 DWORD FourCCOfMode(int nMode)
 {
@@ -168,9 +171,11 @@ CPushSourceFilter::CPushSourceFilter(IUnknown* pUnk, HRESULT* phr, CDecodePool* 
     }
     m_pPin->SetBufferSize(static_cast<long>(kMaxFrame));
     // Frames come in bursts whenever the GUI thread was held up (a dialog, opening an audio
-    // device, the packet capture's delivery): ten seconds at 25 frames/s are taken and decoded
-    // late rather than dropped, as a drop blanks the picture until the next key frame.
+    // device, the packet capture's delivery): they are taken and decoded late rather than
+    // dropped, as a drop blanks the picture until the next key frame; only a key frame that
+    // finds the decoder seconds behind has the frames before it passed over.
     m_pPin->SetMaxQueue(kMaxQueuedFrames);
+    m_pPin->SetCatchUp(kCatchUpFrames);
     UpdateOfferedType();
 }
 
@@ -293,6 +298,10 @@ HRESULT CPushSourceFilter::DeliverGathered()
     } else {
         ++m_dwDropped;
     }
+    // Frames passed over to catch up count as dropped: they were never decoded.
+    const auto dwSkipped = static_cast<DWORD>(m_pPin->TakeSkipped());
+    m_dwDelivered -= dwSkipped;
+    m_dwDropped += dwSkipped;
     m_vFrame.clear();
     m_bGathering = false;
     return hr;
