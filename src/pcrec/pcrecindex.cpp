@@ -169,7 +169,7 @@ bool CPcRecIndex::IsHealthy()
     return st.Ok() && st.Step() && st.Text(0) == "ok";
 }
 
-bool CPcRecIndex::Open(const std::string& strFolder, bool bRebuild, std::string& strError)
+bool CPcRecIndex::Open(const std::string& strFolder, bool bRebuild, std::string& strError, bool bSync)
 {
     Close();
     m_strFolder = strFolder;
@@ -201,7 +201,8 @@ bool CPcRecIndex::Open(const std::string& strFolder, bool bRebuild, std::string&
     } else {
         m_bRebuilt = !bExisted;
     }
-    Sync();
+    if (bSync || m_bRebuilt)
+        Sync();
     if (m_bRebuilt)
         DeriveGaps();
     return true;
@@ -229,8 +230,15 @@ int CPcRecIndex::Sync(const std::set<std::string>& setActive)
         }
         setKnown.insert(row.strPath);
         if (row.bWriting && setActive.count(row.strPath) == 0) {
-            // Its writer died: what it holds up to its last whole fragment is the segment.
+            // Its writer died: what it holds up to its last whole fragment is the segment; one
+            // that died before its first fragment holds nothing worth keeping.
             const SegmentProbe probe = ProbeSegment(path.string());
+            if (probe.llFrames == 0) {
+                fs::remove(path, ec);
+                CStatement(m_pDb, "DELETE FROM segments WHERE id = ?").Bind(1, row.llID).Run();
+                ++nChanged;
+                continue;
+            }
             CStatement(m_pDb, "UPDATE segments SET writing = 0, interrupted = 1, end_ms = ?, frames = ?, "
                               "bytes = ? WHERE id = ?")
                 .Bind(1, row.llStartMs + probe.llMicros / 1000)

@@ -45,9 +45,11 @@ public:
     CPcRecIndex(const CPcRecIndex&) = delete;
     CPcRecIndex& operator=(const CPcRecIndex&) = delete;
 
-    // Opens or makes the index of strFolder and brings it in line with the files (Sync); a
-    // damaged database is put aside and rebuilt. bRebuild: rebuild whatever its state.
-    bool Open(const std::string& strFolder, bool bRebuild, std::string& strError);
+    // Opens or makes the index of strFolder; a missing or damaged database is put aside and
+    // rebuilt from the files. bRebuild: rebuild whatever its state. bSync: bring it in line with
+    // the files (the recorder at its start; a reader leaves that to the recorder, whose
+    // segments in progress it would take for interrupted ones).
+    bool Open(const std::string& strFolder, bool bRebuild, std::string& strError, bool bSync = true);
     void Close();
     const std::string& Folder() const { return m_strFolder; }
     // Whether the last Open rebuilt the index from the files.

@@ -417,6 +417,8 @@ void CPcRecorder::Tick()
         }
         cam.info.enState = PcRecState::WAITING;
         cam.info.strMessage.clear();
+        // Segments the index could not take while the disk was full are in the folder.
+        m_index.Sync(ActivePaths());
         VLOG(1, "CPcRecorder: recording of %s goes on", cam.info.strSerial.c_str());
         if (m_fnEvent)
             m_fnEvent(cam.info, "recording of " + cam.info.strSerial + " goes on");

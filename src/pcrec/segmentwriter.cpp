@@ -1,16 +1,19 @@
 #include "pcrec/segmentwriter.h"
 
+#include "core/log.h"
 #include "media/audio/acodecgsmavi.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/log.h>
 }
 
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <unistd.h>
 
 namespace {
 
@@ -39,6 +42,9 @@ struct CSegmentWriter::Impl {
     AVFrame* pFrame = nullptr;
     AVPacket* pPacket = nullptr;
     bool bHeader = false;
+    std::string strPath;
+    // The file up to here is whole fragments; a write that fails past it is cut off again.
+    std::int64_t llGoodBytes = 0;
     // The picture held until the next one gives its duration.
     std::vector<BYTE> vecHeld;
     long long llHeldMicros = -1;
@@ -83,6 +89,8 @@ long long CSegmentWriter::EndMicros() const
 bool CSegmentWriter::Open(const std::string& strPath, const SegmentFormat& format, long long llCreation,
                           std::string& strError)
 {
+    // The encoder's statistics lines are not for our users.
+    av_log_set_level(AV_LOG_ERROR);
     m_p = std::make_unique<Impl>();
     m_llFrames = 0;
     m_nErrno = 0;
@@ -141,8 +149,10 @@ bool CSegmentWriter::Open(const std::string& strPath, const SegmentFormat& forma
         strError = "cannot write " + strPath + ": " + std::strerror(errno);
         return false;
     }
+    // The first fragment carries the header too, so that it can say where the sound's encoder
+    // delay ends (an edit list); each key frame then closes a fragment on disk.
     AVDictionary* pOptions = nullptr;
-    av_dict_set(&pOptions, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
+    av_dict_set(&pOptions, "movflags", "frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
     const int nRet = avformat_write_header(s.pOut, &pOptions);
     av_dict_free(&pOptions);
     if (nRet < 0) {
@@ -151,8 +161,25 @@ bool CSegmentWriter::Open(const std::string& strPath, const SegmentFormat& forma
         return false;
     }
     s.bHeader = true;
+    s.strPath = strPath;
     return true;
 }
+
+namespace {
+
+// After each packet the muxer has written whole boxes (the output is flushed per packet), or
+// failed: only a failure leaves a box cut short.
+bool Written(CSegmentWriter::Impl& s, int nRet, int& nErrno)
+{
+    if (nRet < 0 || s.pOut->pb->error != 0) {
+        nErrno = s.pOut->pb->error != 0 ? AVUNERROR(s.pOut->pb->error) : EIO;
+        return false;
+    }
+    s.llGoodBytes = avio_tell(s.pOut->pb);
+    return true;
+}
+
+} // namespace
 
 bool CSegmentWriter::Flush(long long llNextMicros)
 {
@@ -170,10 +197,8 @@ bool CSegmentWriter::Flush(long long llNextMicros)
     pkt->stream_index = s.pVideo->index;
     av_packet_rescale_ts(pkt, MICROS, s.pVideo->time_base);
     s.llHeldMicros = -1;
-    if (av_write_frame(s.pOut, pkt) < 0) {
-        m_nErrno = s.pOut->pb->error != 0 ? AVUNERROR(s.pOut->pb->error) : EIO;
+    if (!Written(s, av_write_frame(s.pOut, pkt), m_nErrno))
         return false;
-    }
     ++m_llFrames;
     return true;
 }
@@ -210,18 +235,21 @@ bool Receive(CSegmentWriter::Impl& s, int& nErrno)
             return false;
         pkt->stream_index = s.pAudio->index;
         av_packet_rescale_ts(pkt, s.pEncoder->time_base, s.pAudio->time_base);
-        if (av_write_frame(s.pOut, pkt) < 0) {
-            nErrno = s.pOut->pb->error != 0 ? AVUNERROR(s.pOut->pb->error) : EIO;
+        if (!Written(s, av_write_frame(s.pOut, pkt), nErrno))
             return false;
-        }
     }
 }
 
 bool Encode(CSegmentWriter::Impl& s, bool bFlush, int& nErrno)
 {
     const std::size_t nFrame = static_cast<std::size_t>(s.pEncoder->frame_size);
+    // Sound is encoded no further than the pictures go, so that the segment's end can cut it
+    // where its pictures end.
+    const long long llVideo = (s.llHeldMicros >= 0 ? s.llHeldMicros : s.llEndMicros) * AUDIO_RATE / 1000000;
     std::size_t nUsed = 0;
-    while (s.vecPending.size() - nUsed >= nFrame || (bFlush && s.vecPending.size() > nUsed)) {
+    while ((s.vecPending.size() - nUsed >= nFrame &&
+            s.llAudioEncoded + static_cast<long long>(nFrame) <= llVideo) ||
+           (bFlush && s.vecPending.size() > nUsed)) {
         const std::size_t n = std::min(nFrame, s.vecPending.size() - nUsed);
         if (av_frame_make_writable(s.pFrame) < 0)
             return false;
@@ -278,8 +306,14 @@ bool CSegmentWriter::Close()
     Impl& s = *m_p;
     bool bOk = m_nErrno == 0 && Flush(s.llEndMicros);
     if (bOk && s.pEncoder != nullptr) {
-        // The sound lasts as long as the pictures.
-        const long long llEnd = s.llEndMicros * AUDIO_RATE / 1000000;
+        // The sound waiting for the last picture goes in now.
+        bOk = Encode(s, false, m_nErrno);
+    }
+    if (bOk && s.pEncoder != nullptr) {
+        // The sound lasts as long as the pictures, to the nearest whole AAC frame: the file
+        // gives every frame its full length, the last one too.
+        const long long llFrame = s.pEncoder->frame_size;
+        const long long llEnd = (s.llEndMicros * AUDIO_RATE / 1000000 + llFrame / 2) / llFrame * llFrame;
         if (s.llAudioPosition < llEnd) {
             s.vecPending.insert(s.vecPending.end(), static_cast<std::size_t>(llEnd - s.llAudioPosition),
                                 0.0f);
@@ -294,8 +328,14 @@ bool CSegmentWriter::Close()
     }
     bOk = bOk && av_write_trailer(s.pOut) >= 0;
     bOk = avio_closep(&s.pOut->pb) >= 0 && bOk;
-    if (!bOk && m_nErrno == 0)
-        m_nErrno = EIO;
+    if (!bOk) {
+        // Without its trailer the file is as a crash leaves it: whole fragments, read to the end.
+        if (m_nErrno == 0)
+            m_nErrno = EIO;
+        if (truncate(s.strPath.c_str(), static_cast<off_t>(s.llGoodBytes)) != 0)
+            VLOG(1, "CSegmentWriter: cannot cut %s back to its whole fragments: %s", s.strPath.c_str(),
+                 std::strerror(errno));
+    }
     m_p.reset();
     return bOk;
 }
