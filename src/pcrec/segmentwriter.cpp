@@ -362,11 +362,19 @@ SegmentProbe ProbeSegment(const std::string& strPath)
         // An interrupted file has no index: its length is that of the pictures it holds.
         const AVRational tb = pIn->streams[nVideo]->time_base;
         AVPacket* pkt = av_packet_alloc();
+        long long llLast = AV_NOPTS_VALUE;
+        long long llStep = 0;
         while (av_read_frame(pIn, pkt) >= 0) {
             if (pkt->stream_index == nVideo && pkt->pts != AV_NOPTS_VALUE) {
                 ++probe.llFrames;
+                // The last picture of a fragment may come without its duration: it lasts as
+                // long as the one before.
+                if (llLast != AV_NOPTS_VALUE && pkt->pts > llLast)
+                    llStep = pkt->pts - llLast;
+                llLast = pkt->pts;
+                const long long llDuration = pkt->duration > 0 ? pkt->duration : llStep;
                 probe.llMicros =
-                    std::max<long long>(probe.llMicros, av_rescale_q(pkt->pts + pkt->duration, tb, MICROS));
+                    std::max<long long>(probe.llMicros, av_rescale_q(pkt->pts + llDuration, tb, MICROS));
             }
             av_packet_unref(pkt);
         }
