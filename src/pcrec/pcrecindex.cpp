@@ -37,6 +37,7 @@ public:
     bool Step() { return m_p != nullptr && sqlite3_step(m_p) == SQLITE_ROW; }
     bool Run() { return m_p != nullptr && sqlite3_step(m_p) == SQLITE_DONE; }
     std::int64_t Int(int n) const { return sqlite3_column_int64(m_p, n); }
+    bool IsNull(int n) const { return sqlite3_column_type(m_p, n) == SQLITE_NULL; }
     std::string Text(int n) const
     {
         const unsigned char* p = sqlite3_column_text(m_p, n);
@@ -178,7 +179,9 @@ bool CPcRecIndex::Open(const std::string& strFolder, bool bRebuild, std::string&
     fs::create_directories(strFolder, ec);
     const fs::path db = fs::path(strFolder) / FILE_NAME;
     const bool bExisted = fs::exists(db, ec);
-    bool bOk = sqlite3_open(db.c_str(), &m_pDb) == SQLITE_OK && IsHealthy() && MakeSchema();
+    // The whole check reads the whole file: the recorder makes it at its start; a reader finds
+    // a database that is no database by its first statement.
+    bool bOk = sqlite3_open(db.c_str(), &m_pDb) == SQLITE_OK && (!bSync || IsHealthy()) && MakeSchema();
     if (!bOk || bRebuild) {
         // Damaged, or asked for: put aside (a person may want to look at it) and start over
         // from the files.
@@ -211,7 +214,7 @@ bool CPcRecIndex::Open(const std::string& strFolder, bool bRebuild, std::string&
 int CPcRecIndex::Sync(const std::set<std::string>& setActive)
 {
     int nChanged = 0;
-    Exec("BEGIN");
+    Begin();
     std::set<std::string> setKnown;
     std::vector<PcSegment> vecRows;
     {
@@ -279,7 +282,7 @@ int CPcRecIndex::Sync(const std::set<std::string>& setActive)
         AddSegment(s);
         ++nChanged;
     }
-    Exec("COMMIT");
+    Commit();
     return nChanged;
 }
 
@@ -366,11 +369,28 @@ bool CPcRecIndex::RemoveSegment(std::int64_t llID)
 std::vector<PcSegment> CPcRecIndex::Segments(const std::string& strSerial, std::int64_t llFromMs,
                                              std::int64_t llToMs)
 {
+    if (strSerial.empty()) {
+        std::vector<PcSegment> vec;
+        for (const std::string& strOne : Cameras()) {
+            const std::vector<PcSegment> vecOne = Segments(strOne, llFromMs, llToMs);
+            vec.insert(vec.end(), vecOne.begin(), vecOne.end());
+        }
+        return vec;
+    }
+    // A camera's segments do not overlap: those that start in the range, and the one before it
+    // if it reaches in. Both read the (serial, start) index only where the range is.
     std::vector<PcSegment> vec;
-    CStatement st(m_pDb, (std::string("SELECT ") + SEGMENT_COLUMNS +
-                          " FROM segments WHERE (?1 = '' OR serial = ?1) AND start_ms < ?3 AND end_ms >= ?2 "
-                          "ORDER BY serial, start_ms")
-                             .c_str());
+    const std::string strColumns = std::string("SELECT ") + SEGMENT_COLUMNS + " FROM segments ";
+    CStatement before(m_pDb,
+                      (strColumns + "WHERE id = (SELECT id FROM segments WHERE serial = ?1 AND start_ms < ?2 "
+                                    "ORDER BY start_ms DESC LIMIT 1) AND end_ms >= ?2")
+                          .c_str());
+    before.Bind(1, strSerial).Bind(2, llFromMs);
+    if (before.Step())
+        vec.push_back(ReadSegment(before));
+    CStatement st(
+        m_pDb,
+        (strColumns + "WHERE serial = ?1 AND start_ms >= ?2 AND start_ms < ?3 ORDER BY start_ms").c_str());
     st.Bind(1, strSerial).Bind(2, llFromMs).Bind(3, llToMs);
     while (st.Step())
         vec.push_back(ReadSegment(st));
@@ -379,9 +399,23 @@ std::vector<PcSegment> CPcRecIndex::Segments(const std::string& strSerial, std::
 
 std::vector<PcGap> CPcRecIndex::Gaps(const std::string& strSerial, std::int64_t llFromMs, std::int64_t llToMs)
 {
+    if (strSerial.empty()) {
+        std::vector<PcGap> vec;
+        for (const std::string& strOne : Cameras()) {
+            const std::vector<PcGap> vecOne = Gaps(strOne, llFromMs, llToMs);
+            vec.insert(vec.end(), vecOne.begin(), vecOne.end());
+        }
+        return vec;
+    }
     std::vector<PcGap> vec;
-    CStatement st(m_pDb, "SELECT serial, start_ms, end_ms FROM gaps WHERE (?1 = '' OR serial = ?1) AND "
-                         "start_ms < ?3 AND end_ms > ?2 ORDER BY serial, start_ms");
+    CStatement before(m_pDb,
+                      "SELECT serial, start_ms, end_ms FROM gaps WHERE id = (SELECT id FROM gaps WHERE "
+                      "serial = ?1 AND start_ms < ?2 ORDER BY start_ms DESC LIMIT 1) AND end_ms > ?2");
+    before.Bind(1, strSerial).Bind(2, llFromMs);
+    if (before.Step())
+        vec.push_back({before.Text(0), before.Int(1), before.Int(2)});
+    CStatement st(m_pDb, "SELECT serial, start_ms, end_ms FROM gaps WHERE serial = ?1 AND start_ms >= ?2 AND "
+                         "start_ms < ?3 ORDER BY start_ms");
     st.Bind(1, strSerial).Bind(2, llFromMs).Bind(3, llToMs);
     while (st.Step())
         vec.push_back({st.Text(0), st.Int(1), st.Int(2)});
@@ -390,9 +424,15 @@ std::vector<PcGap> CPcRecIndex::Gaps(const std::string& strSerial, std::int64_t 
 
 std::vector<std::string> CPcRecIndex::Cameras()
 {
+    // One step through the (serial, start) index per camera, not one per segment.
     std::vector<std::string> vec;
-    CStatement st(m_pDb, "SELECT DISTINCT serial FROM segments ORDER BY serial");
-    while (st.Step())
-        vec.push_back(st.Text(0));
+    for (std::string strLast;;) {
+        CStatement next(m_pDb, "SELECT MIN(serial) FROM segments WHERE serial > ?");
+        next.Bind(1, strLast);
+        if (!next.Step() || next.IsNull(0))
+            break;
+        strLast = next.Text(0);
+        vec.push_back(strLast);
+    }
     return vec;
 }

@@ -60,6 +60,10 @@ public:
     // the number of rows changed.
     int Sync(const std::set<std::string>& setActive = {});
 
+    // Many changes at once (a rebuild, a test's folder): one transaction.
+    bool Begin() { return Exec("BEGIN"); }
+    bool Commit() { return Exec("COMMIT"); }
+
     // A segment being written; its id.
     std::int64_t AddSegment(const PcSegment& segment);
     // Its end, size and frames as they stand; bFinished: its writer closed it.

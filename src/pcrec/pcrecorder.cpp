@@ -154,6 +154,7 @@ void CPcRecorder::OnFrame(const MediaFrame& frame)
         cam.bAudioSeen = true;
         if (cam.info.enState == PcRecState::RECORDING) {
             ++cam.info.llAudioFrames;
+            cam.info.llStreamBytes += static_cast<std::int64_t>(nLen);
             if (!cam.writer.WriteGsm(pData, nLen))
                 WriteFailed(cam);
         }
@@ -229,6 +230,7 @@ void CPcRecorder::OnFrame(const MediaFrame& frame)
         return;
     }
     ++cam.info.llFrames;
+    cam.info.llStreamBytes += static_cast<std::int64_t>(nLen);
 }
 
 void CPcRecorder::OpenSegment(Cam& cam, const BYTE* pData, std::size_t nLen, std::int64_t llCamMicros,
@@ -286,6 +288,7 @@ void CPcRecorder::OpenSegment(Cam& cam, const BYTE* pData, std::size_t nLen, std
         return;
     }
     ++cam.info.llFrames;
+    cam.info.llStreamBytes += static_cast<std::int64_t>(nLen);
 }
 
 void CPcRecorder::CloseSegment(Cam& cam, bool bContinues)
@@ -426,6 +429,7 @@ void CPcRecorder::Tick()
     if (llNow - m_llLastUpdate >= 5000) {
         // The timeline shows the segments being written as far as they go.
         m_llLastUpdate = llNow;
+        m_index.Begin(); // one write of the index for all cameras
         for (auto& [dwID, pCam] : m_mapCameras) {
             Cam& cam = *pCam;
             if (cam.info.enState == PcRecState::RECORDING)
@@ -433,6 +437,7 @@ void CPcRecorder::Tick()
                                       FileBytes((fs::path(m_settings.strFolder) / cam.strRelative).string()),
                                       cam.writer.VideoFrames(), false);
         }
+        m_index.Commit();
     }
     if (llNow - m_llLastRetention >= 10000) {
         m_llLastRetention = llNow;

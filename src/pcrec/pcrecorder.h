@@ -45,6 +45,7 @@ struct PcRecCamera {
     std::int64_t llSegments = 0;
     std::int64_t llFrames = 0;
     std::int64_t llAudioFrames = 0;
+    std::int64_t llStreamBytes = 0;   // video and sound as the camera sent them, into segments
     std::int64_t llDroppedFrames = 0; // out of order, or before the codec's headers
     std::int64_t llGaps = 0;
 };

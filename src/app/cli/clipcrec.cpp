@@ -93,6 +93,7 @@ json CameraJson(const PcRecCamera& cam)
             {"segments", cam.llSegments},
             {"frames", cam.llFrames},
             {"audio_frames", cam.llAudioFrames},
+            {"stream_bytes", cam.llStreamBytes},
             {"gaps", cam.llGaps},
             {"dropped_frames", cam.llDroppedFrames},
             {"stopped_full", cam.bStoppedFull},
