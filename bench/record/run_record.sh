@@ -46,17 +46,14 @@ measure() {
   local name=$1
   shift
   python3 - "$work/$name" "$@" <<'PY'
-import json, resource, subprocess, sys, time
+import json, os, resource, subprocess, sys
 out = sys.argv[1]
 p = subprocess.Popen(sys.argv[2:], stdout=open(out + ".json", "w"), stderr=open(out + ".err", "w"))
-wchar = 0
-while p.poll() is None:
-    try:
-        with open(f"/proc/{p.pid}/io") as f:
-            wchar = int(dict(l.split(": ") for l in f.read().splitlines())["wchar"])
-    except (OSError, KeyError):
-        pass
-    time.sleep(0.2)
+# Waited for without being reaped, so that its counters can still be read whole.
+os.waitid(os.P_PID, p.pid, os.WEXITED | os.WNOWAIT)
+with open(f"/proc/{p.pid}/io") as f:
+    wchar = int(dict(l.split(": ") for l in f.read().splitlines())["wchar"])
+p.wait()
 u = resource.getrusage(resource.RUSAGE_CHILDREN)
 print(json.dumps({"rc": p.returncode, "cpu_s": round(u.ru_utime + u.ru_stime, 2), "wchar": wchar}))
 PY
