@@ -2,6 +2,7 @@
 // engine hands them over, on a clock and a disk of the test's own; the index rebuilt and
 // brought in line with the folder; retention choosing what goes.
 #include "download/download_test_support.h"
+#include "pcrec/pcplayback.h"
 #include "pcrec/pcrecorder.h"
 #include "pcrec/retention.h"
 #include "protocol/engmedia.h"
@@ -25,8 +26,8 @@ constexpr std::int64_t T0 = 1714637700000; // 2024-05-02 08:15:00 UTC
 // after every 6th picture, fed to a recorder on a clock of its own.
 class CFeed {
 public:
-    CFeed(CPcRecorder& recorder, const std::vector<std::vector<BYTE>>& vecClip)
-        : m_recorder(recorder), m_vecClip(vecClip)
+    CFeed(CPcRecorder& recorder, const std::vector<std::vector<BYTE>>& vecClip, bool bMpeg4 = true)
+        : m_recorder(recorder), m_vecClip(vecClip), m_bMpeg4(bMpeg4)
     {
         recorder.SetClock([this] { return m_llNow; });
     }
@@ -50,7 +51,7 @@ public:
             frame.bySubSequence = m_nFrame % 10 == 0 ? 0 : 1;
             frame.nWidth = 64;
             frame.nHeight = 48;
-            frame.nCodec = MEDIA_CODEC_MPEG4;
+            frame.nCodec = m_bMpeg4 ? MEDIA_CODEC_MPEG4 : MEDIA_CODEC_H264;
             frame.bStamped = 1;
             m_recorder.OnFrame(frame);
             if (m_nFrame % 6 == 5) {
@@ -80,16 +81,33 @@ public:
 private:
     CPcRecorder& m_recorder;
     const std::vector<std::vector<BYTE>>& m_vecClip;
+    bool m_bMpeg4;
     std::int64_t m_llNow = T0;
     int m_nFrame = 0;
     WORD m_usSequence = 0;
 };
 
-const std::vector<std::vector<BYTE>>& Clip()
+const std::vector<std::vector<BYTE>>& Clip(bool bMpeg4 = true)
 {
     static QTemporaryDir dir;
-    static const std::vector<std::vector<BYTE>> vec =
+    static const std::vector<std::vector<BYTE>> vecMpeg4 =
         EncodeFrames(dir.path().toStdString(), true, 20, "-g 10 -bf 0", "64x48");
+    static const std::vector<std::vector<BYTE>> vecH264 =
+        EncodeFrames(dir.path().toStdString(), false, 20, "-g 10 -bf 0 -sc_threshold 0", "64x48");
+    return bMpeg4 ? vecMpeg4 : vecH264;
+}
+
+// An H.264 picture with every start code four bytes long, as playback gives it.
+std::vector<BYTE> LongStartCodes(const std::vector<BYTE>& es)
+{
+    std::vector<BYTE> vec;
+    for (std::size_t i = 0; i < es.size(); ++i) {
+        if (i + 2 < es.size() && es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 &&
+            (vec.size() < 1 || vec.back() != 0)) {
+            vec.push_back(0);
+        }
+        vec.push_back(es[i]);
+    }
     return vec;
 }
 
@@ -124,6 +142,22 @@ std::vector<std::string> Timeline(CPcRecIndex& index)
     return vec;
 }
 
+// The recording the index and playback tests read: 12 s of pictures, a 5-s silence, 6 s more.
+// Returns the timeline the recorder's index shows at its end.
+std::vector<std::string> RecordSession(const std::string& strFolder, bool bMpeg4 = true)
+{
+    CPcRecorder recorder(Settings(strFolder));
+    std::string strError;
+    EXPECT_TRUE(recorder.Start(strError)) << strError;
+    recorder.AddCamera(CAMERA, "CAM/77");
+    CFeed feed(recorder, Clip(bMpeg4), bMpeg4);
+    feed.Run(120);
+    feed.Pause(5000);
+    feed.Run(60);
+    recorder.Stop();
+    return Timeline(recorder.Index());
+}
+
 } // namespace
 
 // 12 s of pictures, a 5-s silence, 6 s more: segments of 5 s that start at key frames (the
@@ -134,19 +168,7 @@ TEST(PcRecIndex, IsWhatTheFilesHoldAndIsRebuiltFromThem)
 {
     QTemporaryDir dir;
     const std::string strFolder = dir.path().toStdString();
-    std::vector<std::string> vecRecorded;
-    {
-        CPcRecorder recorder(Settings(strFolder));
-        std::string strError;
-        ASSERT_TRUE(recorder.Start(strError)) << strError;
-        recorder.AddCamera(CAMERA, "CAM/77");
-        CFeed feed(recorder, Clip());
-        feed.Run(120);
-        feed.Pause(5000);
-        feed.Run(60);
-        recorder.Stop();
-        vecRecorded = Timeline(recorder.Index());
-    }
+    const std::vector<std::string> vecRecorded = RecordSession(strFolder);
     const std::vector<std::string> vecWant = {
         "CAM_77/2024-05-02/CAM_77_20240502T081501.000Z.mp4 1000 6000 50",
         "CAM_77/2024-05-02/CAM_77_20240502T081506.000Z.mp4 6000 11000 50",
@@ -299,5 +321,65 @@ TEST(PcRecorder, FullDiskStopsTheCameraOrDeletesByTheRule)
         for (const PcSegment& s : recorder.Index().Segments("", INT64_MIN, INT64_MAX))
             vecIndexed.push_back(s.strPath);
         EXPECT_EQ(vecIndexed, Mp4Files(settings.strFolder));
+    }
+}
+
+// Played back from a time: the pictures from the key frame before it, each the camera's own
+// bytes (an H.264 one with its start codes made four bytes long) at its own time, on over segments and the
+// gap; sound along; a minute back from the start of the recordings finds their first picture; the timeline
+// marks the recorded hour and minute.
+TEST(PcPlayback, PlaysThePicturesFromAKeyFrameOverSegmentsAndGaps)
+{
+    for (const bool bMpeg4 : {true, false}) {
+        SCOPED_TRACE(bMpeg4 ? "MPEG-4" : "H.264");
+        QTemporaryDir dir;
+        const std::string strFolder = dir.path().toStdString();
+        RecordSession(strFolder, bMpeg4);
+        CPcRecIndex index;
+        std::string strError;
+        ASSERT_TRUE(index.Open(strFolder, false, strError, false)) << strError;
+        CPcPlayback playback(index);
+        ASSERT_TRUE(playback.Open("CAM_77", T0 + 7550));
+        // Picture n was taken at T0 + n * 100 ms.
+        std::vector<int> vecPictures;
+        int nWrong = 0;
+        int nSound = 0;
+        PcPlaybackFrame frame;
+        while (playback.Next(frame)) {
+            if (!frame.bVideo) {
+                nSound += static_cast<int>(frame.vecData.size() / 2);
+                continue;
+            }
+            const int n = static_cast<int>((frame.llUtcMicros / 1000 - T0) / 100);
+            vecPictures.push_back(n);
+            // The feed's pictures go on after the silence where they stopped.
+            const int nClip = (n < 120 ? n : n - 50) % 20;
+            const std::vector<BYTE>& es = Clip(bMpeg4)[static_cast<std::size_t>(nClip)];
+            nWrong += frame.vecData != (bMpeg4 ? es : LongStartCodes(es)) || frame.bKey != (n % 10 == 0) ||
+                      frame.llUtcMicros != (T0 + n * 100) * 1000;
+        }
+        std::vector<int> vecWant;
+        for (int n = 70; n < 120; ++n)
+            vecWant.push_back(n);
+        for (int n = 170; n < 230; ++n)
+            vecWant.push_back(n);
+        EXPECT_EQ(vecPictures, vecWant);
+        EXPECT_EQ(nWrong, 0);
+        EXPECT_NEAR(nSound, 11 * 8000, 4 * 1024); // the 11 s played, each of 4 segments to an AAC frame
+
+        ASSERT_TRUE(playback.Open("CAM_77", T0 + 20000));
+        ASSERT_TRUE(playback.NextPicture(frame));
+        EXPECT_EQ(frame.llUtcMicros, (T0 + 20000) * 1000);
+        ASSERT_TRUE(playback.StepMinutes(-1));
+        ASSERT_TRUE(playback.NextPicture(frame));
+        EXPECT_EQ(frame.llUtcMicros, (T0 + 1000) * 1000);
+        EXPECT_FALSE(playback.Open("CAM_77", T0 + 60000));
+
+        std::array<BarMark, 24> aHours{};
+        aHours[8] = BarMark::Normal; // 08:15 UTC
+        EXPECT_EQ(PcDayMarks(index, "CAM_77", T0 - (8 * 60 + 15) * 60000), aHours);
+        std::array<BarMark, 60> aMinutes{};
+        aMinutes[15] = BarMark::Normal;
+        EXPECT_EQ(PcHourMarks(index, "CAM_77", T0 - 15 * 60000), aMinutes);
     }
 }
