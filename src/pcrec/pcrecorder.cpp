@@ -160,7 +160,10 @@ void CPcRecorder::OnFrame(const MediaFrame& frame)
         }
         return;
     }
-    // Frames go on in number order: one that comes after a newer one cannot be placed.
+    // Frames go on in number order: one that comes after a newer one cannot be placed. After a
+    // silence the numbers start afresh (a camera that restarted counts from 0 again).
+    if (llNow - cam.llLastArrival > STREAM_GAP_MS)
+        cam.bAnySequence = false;
     if (cam.bAnySequence &&
         static_cast<std::int16_t>(static_cast<WORD>(frame.usSequence - cam.usLastSequence)) <= 0) {
         ++cam.info.llDroppedFrames;

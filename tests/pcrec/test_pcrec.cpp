@@ -68,6 +68,8 @@ public:
                 m_recorder.Tick();
         }
     }
+    // A camera that restarts numbers its frames from 0 again.
+    void RestartNumbers() { m_usSequence = 0; }
     // Silence on the wire: only the clock goes on.
     void Pause(int nMs)
     {
@@ -142,7 +144,8 @@ std::vector<std::string> Timeline(CPcRecIndex& index)
     return vec;
 }
 
-// The recording the index and playback tests read: 12 s of pictures, a 5-s silence, 6 s more.
+// The recording the index and playback tests read: 12 s of pictures, a 5-s silence (the camera
+// restarts), 6 s more.
 // Returns the timeline the recorder's index shows at its end.
 std::vector<std::string> RecordSession(const std::string& strFolder, bool bMpeg4 = true)
 {
@@ -153,6 +156,7 @@ std::vector<std::string> RecordSession(const std::string& strFolder, bool bMpeg4
     CFeed feed(recorder, Clip(bMpeg4), bMpeg4);
     feed.Run(120);
     feed.Pause(5000);
+    feed.RestartNumbers();
     feed.Run(60);
     recorder.Stop();
     return Timeline(recorder.Index());
