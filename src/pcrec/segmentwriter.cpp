@@ -276,11 +276,12 @@ bool CSegmentWriter::WriteGsm(const BYTE* pData, std::size_t nLen)
     Impl& s = *m_p;
     if (s.pEncoder == nullptr)
         return true;
-    BYTE abyPcm[CACodecGSMAVI::PCM_FRAME * 8];
+    // Eight GSM frames at a time.
+    constexpr std::size_t CODED_BLOCK = std::size_t{CACodecGSMAVI::CODED_FRAME} * 8;
+    BYTE abyPcm[std::size_t{CACodecGSMAVI::PCM_FRAME} * 8];
     std::vector<float> vecSamples;
-    for (std::size_t nOff = 0; nOff + CACodecGSMAVI::CODED_FRAME <= nLen;
-         nOff += CACodecGSMAVI::CODED_FRAME * 8) {
-        const int nIn = static_cast<int>(std::min<std::size_t>(nLen - nOff, CACodecGSMAVI::CODED_FRAME * 8));
+    for (std::size_t nOff = 0; nOff + CACodecGSMAVI::CODED_FRAME <= nLen; nOff += CODED_BLOCK) {
+        const int nIn = static_cast<int>(std::min(nLen - nOff, CODED_BLOCK));
         const int nOut = s.gsm.Decode(pData + nOff, nIn, abyPcm, sizeof abyPcm);
         for (int k = 0; k + 1 < nOut; k += 2)
             vecSamples.push_back(
