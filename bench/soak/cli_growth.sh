@@ -3,6 +3,7 @@
 # duplication: RSS and heap in use every 10 s, and their least-squares slopes after the first
 # minute (KiB/s). Run in the lab:
 #   scripts/lab/lab-run.sh -- bench/soak/cli_growth.sh <build tree> <data> [seconds] [vistrel-cli]
+# GROWTH_WRAP runs the client under a tool ("heaptrack -o FILE"); the samples then are the tool's.
 set -uo pipefail
 build=$(realpath "$1") data=$(realpath "$2") seconds=${3:-240} cli=${4:-$1/src/app/cli/vistrel-cli}
 sim=$build/tools/camsim/vistrel-camsim
@@ -17,12 +18,13 @@ printf '{ "seed": 7, "cameras": [ { "address": "%s", "id": 5300, "serial": "GROW
 ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/sc.json" --addresses "$LAB_CAMERA_ADDRS_1" \
   --control "$work/ctl" >"$work/sim.out" 2>&1 &
 for _ in $(seq 600); do grep -q "clips encoded" "$work/sim.out" && break; sleep 0.1; done
-"$cli" --wait 30 live GROW --seconds $((seconds + 20)) >"$work/cli.out" 2>&1 &
+${GROWTH_WRAP:-} "$cli" --wait 30 live GROW --seconds $((seconds + 20)) >"$work/cli.out" 2>&1 &
 pid=$!
 t0=$(date +%s)
 while (($(date +%s) - t0 < seconds)); do
   sleep 10
-  echo "$(($(date +%s) - t0)) $(awk '/^VmRSS/ { print $2 }' /proc/$pid/status) $(($(tail -n 1 "$work/health" | sed 's/.*heap_used=\([0-9]*\).*/\1/') / 1024))"
+  heap=$(tail -n 1 "$work/health" 2>/dev/null | sed -n 's/.*heap_used=\([0-9]*\).*/\1/p')
+  echo "$(($(date +%s) - t0)) $(awk '/^VmRSS/ { print $2 }' /proc/$pid/status) $((${heap:-0} / 1024))"
 done | tee "$work/samples"
 wait $pid
 awk '$1 >= 60 { n++; x += $1; y += $2; h += $3; xx += $1 * $1; xy += $1 * $2; xh += $1 * $3 }
