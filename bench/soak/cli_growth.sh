@@ -2,7 +2,7 @@
 # `vistrel-cli live` on one 1080p 8 Mbit/s camera with 2 % loss, 5 % reordering and 2 %
 # duplication: RSS and heap in use every 10 s, and their least-squares slopes after the first
 # minute (KiB/s). Run in the lab:
-#   scripts/lab/lab-run.sh -- bench/soak/cli_growth.sh <build tree> <data> [seconds] [vistrel-cli]
+#   scripts/lab/lab-run.sh --camera-addrs 16 -- bench/soak/cli_growth.sh <build tree> <data> [seconds] [vistrel-cli]
 # GROWTH_WRAP runs the client under a tool ("heaptrack -o FILE"); the samples then are the tool's.
 set -uo pipefail
 build=$(realpath "$1") data=$(realpath "$2") seconds=${3:-240} cli=${4:-$1/src/app/cli/vistrel-cli}
@@ -12,13 +12,22 @@ trap '"$sim" --send "$work/ctl" quit >/dev/null 2>&1; wait; rm -rf "$work"' EXIT
 export VISTREL_HOME=$work/home XDG_RUNTIME_DIR=$work/run VISTREL_HEALTH=$work/health
 mkdir -p "$VISTREL_HOME" && mkdir -m 700 "$XDG_RUNTIME_DIR"
 cp "$data/CameraType.ini" "$data/Vistrel.ini" "$VISTREL_HOME/"
-read -r addr _ <<<"$LAB_CAMERA_ADDRS_1"
-printf '{ "seed": 7, "cameras": [ { "address": "%s", "id": 5300, "serial": "GROW", "media": { "codec": "h264", "width": 1920, "height": 1080, "fps": 25, "kbps": 8000, "gop": 50, "faults": { "out": { "loss": 0.02, "reorder": 0.05, "duplicate": 0.02 } } } } ] }' \
+read -ra addrs <<<"$LAB_CAMERA_ADDRS_1"
+addr=${addrs[0]}
+# GROWTH_CAMERAS more cameras (default 1), 720p 2 Mbit/s beside the first.
+n=${GROWTH_CAMERAS:-1} serials=(GROW)
+printf '{ "seed": 7, "cameras": [ { "address": "%s", "id": 5300, "serial": "GROW", "media": { "codec": "h264", "width": 1920, "height": 1080, "fps": 25, "kbps": 8000, "gop": 50, "faults": { "out": { "loss": 0.02, "reorder": 0.05, "duplicate": 0.02 } } } }' \
   "$addr" >"$work/sc.json"
+for ((i = 2; i <= n; i++)); do
+  printf ', { "address": "%s", "id": %d, "serial": "GROW%d", "media": { "faults": { "out": { "loss": 0.02, "reorder": 0.05, "duplicate": 0.02 } } } }' \
+    "${addrs[i - 1]}" $((5300 + i)) "$i" >>"$work/sc.json"
+  serials+=("GROW$i")
+done
+echo '] }' >>"$work/sc.json"
 ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/sc.json" --addresses "$LAB_CAMERA_ADDRS_1" \
   --control "$work/ctl" >"$work/sim.out" 2>&1 &
 for _ in $(seq 600); do grep -q "clips encoded" "$work/sim.out" && break; sleep 0.1; done
-${GROWTH_WRAP:-} "$cli" --wait 30 live GROW --seconds $((seconds + 20)) >"$work/cli.out" 2>&1 &
+${GROWTH_WRAP:-} "$cli" --wait 30 live "${serials[@]}" --seconds $((seconds + 20)) >"$work/cli.out" 2>&1 &
 pid=$!
 t0=$(date +%s)
 while (($(date +%s) - t0 < seconds)); do
