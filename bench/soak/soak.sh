@@ -13,8 +13,9 @@
 # At the end it checks, and prints as its figures: the RSS slope over the last two thirds (least
 # squares, MiB/h) under SOAK_MAX_SLOPE (default 1; runs of 30 min or more), the CLI's heap slope
 # under SOAK_MAX_CLI_HEAP_SLOPE (default 4, 80 in runs under 30 min), descriptors and threads
-# back to their warm counts, every camera streaming again, every frame the CLI took byte-identical to one the
-# simulator sent, both clients ended cleanly and no sanitizer, assertion or crash report.
+# back to their warm counts, every camera streaming again, every frame the CLI took
+# byte-identical to one the simulator sent, both clients ended cleanly and no sanitizer,
+# assertion or crash report.
 # Run in the lab (three camera namespaces):
 #   scripts/lab/lab-run.sh --cameras 3 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
