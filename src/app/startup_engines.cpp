@@ -1,5 +1,7 @@
 #include "app/startup_engines.h"
 
+#include "app/healthreport.h"
+
 #include "core/configfile.h"
 #include "core/language.h"
 #include "core/log.h"
@@ -35,5 +37,6 @@ void StartEngines()
     RegisterDeviceMediaContext();
     GetConfigCameraType();
     GetConfigFileDServer();
+    StartHealthReport();
     VLOG(3, "StartupEngines::StartEngines: end }");
 }

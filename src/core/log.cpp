@@ -4,11 +4,16 @@
 #include "platform/ticks.h"
 #include "platform/trace.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #ifndef VISTREL_VERSION_STRING
 #define VISTREL_VERSION_STRING "Vistrel"
@@ -31,6 +36,30 @@ void AppendLineFeed(char* pszText)
     const std::size_t nLen = std::strlen(pszText);
     pszText[nLen] = '\n';
     pszText[nLen + 1] = '\0';
+}
+
+// Files kept in the folder: a new one removes the oldest past this, so that a client left
+// running for months holds at most this many rotations on disk.
+constexpr std::size_t MAX_FILES = 10;
+
+// The folder's log files but the newest MAX_FILES go (by the time in their names).
+void RemoveOldFiles(const std::string& strFolder)
+{
+    std::vector<std::pair<long long, std::string>> vecFiles;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(strFolder.empty() ? "." : strFolder, ec)) {
+        const std::string strName = entry.path().filename().string();
+        long long llTime = 0;
+        int nUsed = 0;
+        if (std::sscanf(strName.c_str(), "DebugInfo.%lld.log%n", &llTime, &nUsed) == 1 &&
+            static_cast<std::size_t>(nUsed) == strName.size())
+            vecFiles.emplace_back(llTime, entry.path().string());
+    }
+    if (vecFiles.size() <= MAX_FILES)
+        return;
+    std::sort(vecFiles.begin(), vecFiles.end());
+    for (std::size_t i = 0; i + MAX_FILES < vecFiles.size(); ++i)
+        std::filesystem::remove(vecFiles[i].second, ec);
 }
 
 } // namespace
@@ -109,9 +138,12 @@ bool CLogFile::OpenLocked()
     if (nLen > 0 && static_cast<std::size_t>(nLen) < sizeof(m_szFileName)) {
         // An existing file is continued at its end; otherwise a new one is made.
         m_nFile = ::open(m_szFileName, O_WRONLY | O_APPEND | O_CLOEXEC);
-        if (m_nFile < 0)
+        if (m_nFile < 0) {
             m_nFile = ::open(m_szFileName, O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        nError = errno;
+            nError = errno;
+            if (m_nFile >= 0)
+                RemoveOldFiles(strFolder);
+        }
     }
     if (m_nFile >= 0)
         return true;

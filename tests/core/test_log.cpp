@@ -252,6 +252,28 @@ TEST_F(LogTest, RotationStartsNewFileWithoutDateHeader)
         << strThird;
 }
 
+// A client left running rotates for ever: each new file removes the oldest past ten, by the
+// time in their names (not their listing order), and files that are not logs stay.
+TEST_F(LogTest, RotationKeepsOnlyTheNewestFiles)
+{
+    std::ofstream(m_dir / "notes.txt") << "mine";
+    // An old file whose name sorts after the others as text.
+    std::ofstream(FileFor(999999999)) << "old";
+    GetLogFile().SetRotateBytesForTest(1);
+    const long long llFirst = 1700000000;
+    constexpr int kKept = 10;
+    const int nWritten = kKept + 3;
+    for (int i = 0; i < nWritten; ++i) {
+        g_llNameTime = llFirst + i;
+        EXPECT_TRUE(WriteLog(3, "line %d", i));
+    }
+    std::vector<fs::path> vecWant{m_dir / "notes.txt"};
+    for (int i = nWritten - kKept; i < nWritten; ++i)
+        vecWant.push_back(FileFor(llFirst + i));
+    std::sort(vecWant.begin(), vecWant.end());
+    EXPECT_EQ(LogFiles(), vecWant);
+}
+
 // A file that cannot be opened drops the line with an error code on the debugger output;
 // the next line tries again.
 TEST_F(LogTest, OpenFailureDropsLineAndRetries)

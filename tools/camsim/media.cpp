@@ -458,6 +458,9 @@ CMediaEngine::PerCamera& CMediaEngine::State(Camera& cam)
         p->pb.bActive = false;
         p->dl.bActive = false;
         p->dl.Reset();
+        // A camera counts its segments from wherever it starts after a boot, not on from before.
+        for (auto& entry : p->seq)
+            entry.second = static_cast<std::uint16_t>(p->rng());
     }
     return *p;
 }

@@ -603,7 +603,7 @@ std::string CSimulator::Control(const std::string& strLine)
         return ok({{"commands",
                     {"list", "dump <cam>", "offline <cam>", "online <cam>", "reboot <cam> [ms]",
                      "video-status <cam> <n>", "password <cam> [text]", "address <cam> <ip>",
-                     "faults <cam|all> <json>", "media <cam>", "media-faults <cam|all> <json>",
+                     "faults <cam|all> <json>", "media <cam|all>", "media-faults <cam|all> <json>",
                      "reset-counters <cam|all>", "firmware <cam> <version>", "quit"}},
                    {"camera", "#index, address, serial or id"}});
     if (cmd == "quit") {
@@ -625,6 +625,16 @@ std::string CSimulator::Control(const std::string& strLine)
     if (sel.empty())
         return fail(cmd + ": which camera?");
     std::vector<Camera*> targets;
+    if (cmd == "media" && sel == "all") {
+        // One answer for a sampler that watches every camera and channel at once.
+        json all = json::object();
+        for (auto& c : m_scenario.cameras) {
+            all[c->strSerial] = json::parse(m_media->Stats(*c));
+            for (auto& ch : c->children)
+                all[ch->strSerial] = json::parse(m_media->Stats(*ch));
+        }
+        return ok({{"media", all}});
+    }
     if (sel == "all" && (cmd == "faults" || cmd == "media-faults" || cmd == "reset-counters")) {
         for (auto& c : m_scenario.cameras)
             targets.push_back(c.get());

@@ -27,7 +27,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <vector>
 
 using nlohmann::json;
@@ -50,14 +49,17 @@ struct LiveStats {
     std::uint64_t qwVideoFrames = 0;
     std::uint64_t qwAudioFrames = 0;
     std::uint64_t qwVideoBytes = 0;
-    // Frame numbers seen, unwrapped past 65535.
-    std::set<std::int64_t> setSeen;
+    // Frame numbers seen, unwrapped past 65535: their span and how many. The orderer hands each
+    // number on once and in order (a frame's later segments repeat its number), so the count
+    // needs no record of the numbers themselves, which would grow for as long as the camera streams.
+    std::int64_t llLowest = 0;
+    std::int64_t llHighest = 0;
+    std::uint64_t qwNumbers = 0;
     std::int64_t llLast = 0;
     std::uint64_t Missing() const
     {
-        return setSeen.empty()
-                   ? 0
-                   : static_cast<std::uint64_t>(*setSeen.rbegin() - *setSeen.begin() + 1) - setSeen.size();
+        const auto qwSpan = static_cast<std::uint64_t>(llHighest - llLowest + 1);
+        return qwNumbers == 0 || qwSpan < qwNumbers ? 0 : qwSpan - qwNumbers;
     }
     DWORD nWidth = 0;
     DWORD nHeight = 0;
@@ -166,11 +168,18 @@ void TakeFrame(LiveStats& s, const MediaFrame* pFrame)
     // Video and audio frames of one stream share the frame numbers: count the numbers never
     // seen within the span.
     const std::int64_t llSequence =
-        s.setSeen.empty()
+        s.qwNumbers == 0
             ? pFrame->usSequence
             : s.llLast + static_cast<std::int16_t>(pFrame->usSequence - static_cast<WORD>(s.llLast));
+    if (s.qwNumbers == 0) {
+        s.llLowest = s.llHighest = llSequence;
+        s.qwNumbers = 1;
+    } else if (llSequence != s.llLast) {
+        s.llLowest = std::min(s.llLowest, llSequence);
+        s.llHighest = std::max(s.llHighest, llSequence);
+        ++s.qwNumbers;
+    }
     s.llLast = llSequence;
-    s.setSeen.insert(llSequence);
     if (pFrame->nCodec == MEDIA_CODEC_AUDIO) {
         ++s.qwAudioFrames;
         return;

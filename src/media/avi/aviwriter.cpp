@@ -57,8 +57,11 @@ bool AVIWriter::Open(const std::string& strPath, int nVideoType, int nWidth, int
         return false;
     // The buffer is ours: given none, the C library keeps its 4 KiB one whatever size is asked
     // for, and a file of frames goes out in a write call every few kilobytes.
-    m_vecFileBuffer.resize(FILE_BUFFER);
-    std::setvbuf(m_pFile, m_vecFileBuffer.data(), _IOFBF, m_vecFileBuffer.size());
+    // Not zeroed: the library writes each byte before it reads it, and a download of short
+    // files paid for a quarter MiB of zeros each.
+    if (!m_pFileBuffer)
+        m_pFileBuffer = std::make_unique_for_overwrite<char[]>(FILE_BUFFER);
+    std::setvbuf(m_pFile, m_pFileBuffer.get(), _IOFBF, FILE_BUFFER);
     m_nVideoType = nVideoType;
     m_nWidth = nWidth;
     m_nHeight = nHeight;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,7 @@ private:
     bool Put(const void* pData, std::size_t nLen);
 
     std::FILE* m_pFile = nullptr;
-    std::vector<char> m_vecFileBuffer; // the stream's buffer; outlives every file it served
+    std::unique_ptr<char[]> m_pFileBuffer; // the stream's buffer; outlives every file it served
     DWORD m_dwVideoCount = 0;
     DWORD m_dwAudioCount = 0;
     std::uint64_t m_ullMovieBytes = 0;

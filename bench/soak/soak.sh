@@ -1,0 +1,296 @@
+#!/usr/bin/env bash
+# Soak: the clients run for a long time against 16 + 16 simulated cameras on a faulty network
+# while a sampler records their memory, descriptors, threads and media state every 10 s.
+#  - the desktop client under Xvfb with a 4x4 wall: nine H.264 720p cameras, two MPEG-4, one
+#    1080p and a recorder's four channels;
+#  - `vistrel-cli live` on a second set of 16 cameras (a camera streams to one viewer only),
+#    from the second lab namespace;
+#  - the whole run: a few per cent of loss, reordering, duplication and truncation on the media
+#    and command paths; at seeded times: a camera rebooting (silent 30-90 s, back with a new
+#    sequence start), one changing its picture size, one whose password changes (and changes
+#    back), the desktop client's link down for 10 s, a malformed-datagram spray from the third
+#    lab namespace, an SD download interrupted and resumed, a firmware upgrade.
+# At the end it checks, and prints as its figures: the RSS slope over the last two thirds (least
+# squares, MiB/h) under SOAK_MAX_SLOPE (default 1; runs of 30 min or more), the CLI's heap slope
+# under SOAK_MAX_CLI_HEAP_SLOPE (default 4, 80 in runs under 30 min), descriptors and threads
+# back to their warm counts, every camera streaming again, every frame the CLI took
+# byte-identical to one the simulator sent, both clients ended cleanly and no sanitizer,
+# assertion or crash report.
+# Run in the lab (three camera namespaces):
+#   scripts/lab/lab-run.sh --cameras 3 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
+# The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
+# soak.png and the logs. SOAK_SEED picks the fault times. The sanitizer tree runs it the same
+# way (build/asan as the build tree); its leak report at exit counts as a failure.
+set -uo pipefail
+build=$(realpath "$1") data=$(realpath "$2") minutes=${3:-60} out=${4:-}
+here=$(cd "$(dirname "$0")" && pwd)
+seconds=$((minutes * 60))
+seed=${SOAK_SEED:-33}
+client=$build/src/app/vistrel cli=$build/src/app/cli/vistrel-cli sim=$build/tools/camsim/vistrel-camsim
+regsvr=$build/tools/regsvr/vistrel-regsvr module=$build/src/filter/libZebH264Filter.so
+work=$(mktemp -d)
+[[ -n $out ]] || out=$work/out
+mkdir -p "$out"
+out=$(realpath "$out")
+pids=()
+cleanup() {
+  [[ -S $work/ctl ]] && "$sim" --send "$work/ctl" quit >/dev/null 2>&1
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  [[ $out == "$work"/* ]] || cp "$work"/*.out "$work"/*.health "$work/panes" "$work/foreign.txt" "$out/" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+ns_cli=$LAB_CAMERA_NS_2 ns_peer=$LAB_CAMERA_NS_3
+read -r client_addr _ <<<"$LAB_CLIENT_ADDRS"
+event() { echo "$(($(date +%s) - t0)) $*" >>"$out/events.log"; }
+
+# --- cameras
+RANDOM=$seed
+at() { echo $((seconds * 15 / 100 + RANDOM % (seconds * 45 / 100))); } # inside [15 %, 60 %)
+switch_at=$(at)
+read -ra addrs < <(echo "$LAB_CAMERA_ADDRS_1")
+cam() { # index serial id codec width height kbps [extra]
+  printf '{ "address": "%s", "serial": "%s", "id": %d, "name": "%s", "media": { "codec": "%s", "width": %d, "height": %d, "kbps": %d %s } %s }' \
+    "${addrs[$1]}" "$2" "$3" "$2" "$4" "$5" "$6" "$7" "${8:-}" "${9:-}"
+}
+media='{ "out": { "loss": 0.02, "duplicate": 0.02, "reorder": 0.05, "truncate": 0.005 } }'
+media_whole='{ "out": { "loss": 0.02, "duplicate": 0.02, "reorder": 0.05, "truncate": 0 } }'
+desk=() cliset=()
+entries=()
+for i in $(seq 1 16); do
+  d=$(printf D%02d "$i") c=$(printf C%02d "$i")
+  if ((i <= 12)); then
+    case $i in
+      10 | 11) spec=(mpeg4 1280 720 2000) ;;
+      12) spec=(h264 1920 1080 4000) ;;
+      *) spec=(h264 1280 720 2000) ;;
+    esac
+    extra= more=
+    ((i == 5)) && extra=", \"switch\": { \"after_s\": $switch_at, \"width\": 640, \"height\": 360 }"
+    ((i == 9)) && more=', "recordings": [ { "start": "2024-05-01T10:00:00Z", "end": "2024-05-01T11:00:00Z" } ]'
+    entries+=("$(cam $((i - 1)) "$d" $((8000 + i)) "${spec[@]}" "$extra" "$more")")
+    desk+=("$d")
+  fi
+  case $i in
+    13 | 14) spec=(mpeg4 1280 720 2000) ;;
+    15) spec=(h264 1920 1080 8000) ;;
+    *) spec=(h264 1280 720 2000) ;;
+  esac
+  # The wire gives no frame length, so a shortened last segment makes a shorter frame nobody can
+  # tell from a real one: the CLI's cameras, whose frames are compared, lose, reorder and repeat.
+  entries+=("$(cam $((15 + i)) "$c" $((8100 + i)) "${spec[@]}" ", \"faults\": $media_whole")")
+  cliset+=("$c")
+done
+entries+=("{ \"address\": \"${addrs[33]}\", \"serial\": \"NVR1\", \"id\": 8200, \"channels\": 4, \"name\": \"Recorder\" }")
+desk+=(NVR1-1 NVR1-2 NVR1-3 NVR1-4)
+net='{ "loss": 0.01, "duplicate": 0.01, "reorder": 0.02, "truncate": 0.005 }'
+cat >"$work/scenario.json" <<JSON
+{ "seed": $seed,
+  "defaults": { "faults": { "in": $net, "out": $net },
+                "media": { "fps": 25, "gop": 50, "audio": true, "faults": $media } },
+  "cameras": [ $(IFS=,; echo "${entries[*]}") ] }
+JSON
+cli_ids=$(seq -s'|' 8101 8116)
+# The simulator's log of what it sent, kept for the CLI's cameras: id seq size crc.
+ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/scenario.json" --addresses "$LAB_CAMERA_ADDRS_1" \
+  --control "$work/ctl" --media-log - \
+  2>"$work/sim.out" | awk -v ids="^cam=($cli_ids)\$" '$2 ~ ids { sub("cam=", "", $2); sub("seq=", "", $5); sub("size=", "", $8); sub("crc=", "", $9); print $2, $5, $8, $9 }' \
+  >"$work/sent.txt" &
+pids+=($!)
+ctl() { "$sim" --send "$work/ctl" "$@"; }
+t0=$(date +%s)
+for _ in $(seq 600); do grep -q "clips encoded" "$work/sim.out" 2>/dev/null && break; sleep 0.2; done
+grep -q "clips encoded" "$work/sim.out" || { echo "FAIL: the simulator did not start"; cat "$work/sim.out"; exit 1; }
+
+# --- the clients
+mkhome() { # dir
+  mkdir -p "$1" && cp "$data/CameraType.ini" "$data/Vistrel.ini" "$1/" && cp -r "$data/PictureSkin" "$1/" 2>/dev/null
+  sed -i 's/^level=.*/level=3/' "$1/Vistrel.ini"
+}
+export XDG_RUNTIME_DIR=$work/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+mkhome "$work/desk"
+{
+  printf '\n[LIVEGRID]\nlayout=16\n'
+  # A recorder's channel is kept as its serial and its id.
+  for i in "${!desk[@]}"; do
+    k=${desk[$i]}
+    [[ $k == NVR1-* ]] && k=$k:$((820000 + ${k#NVR1-}))
+    echo "pane$i=$k"
+  done
+} >>"$work/desk/Vistrel.ini"
+VISTREL_HOME=$work/desk "$regsvr" "$module" >/dev/null || { echo "FAIL: registering the decoder"; exit 1; }
+# The CLI and the peer stand for PCs: one address each, not a camera namespace's forty.
+for ns in "$ns_cli" "$ns_peer"; do
+  first=
+  for a in $(ip netns exec "$ns" ip -4 -o addr show dev eth0 | awk '{ print $4 }'); do
+    [[ -z $first ]] && first=$a && continue
+    ip netns exec "$ns" ip addr del "$a" dev eth0
+  done
+done
+mkhome "$work/cli"
+mkhome "$work/peer"
+lsan=$here/../../tests/ui/lsan-desktop.supp
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$lsan}
+export VISTREL_HEALTH_MS=10000
+# BRIDGE: the RTSP bridge with two readers starts here once it exists.
+# RECORDER: the PC recorder (all 16 desktop cameras) starts here once it exists.
+VISTREL_HOME=$work/desk VISTREL_HEALTH=$work/desk.health VISTREL_PANE_MAP=$work/panes \
+  xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1600x1000x24" "$client" >"$work/desk.out" 2>&1 &
+pids+=($!)
+ip netns exec "$ns_cli" env VISTREL_HOME="$work/cli" VISTREL_HEALTH="$work/cli.health" \
+  "$cli" --json --wait 60 live "${cliset[@]}" --seconds $((seconds + 30)) --frame-log "$work/frames.txt" \
+  >"$work/cli.json" 2>"$work/cli.out" &
+cli_pid=$!
+pids+=($cli_pid)
+# The desktop client under its wrappers, told from other runs' by its environment.
+for _ in $(seq 100); do
+  for p in $(pgrep -x vistrel); do
+    grep -qz "^VISTREL_HEALTH=$work/desk.health\$" "/proc/$p/environ" 2>/dev/null && desk_pid=$p
+  done
+  [[ -n ${desk_pid:-} ]] && break
+  sleep 0.2
+done
+cli_real=$cli_pid
+[[ -n ${desk_pid:-} ]] || { echo "FAIL: the desktop client did not start"; exit 1; }
+event "desktop pid $desk_pid, cli pid $cli_real"
+
+# --- faults at seeded times
+mkdir -p "$work/img" && "$sim" --make-image --version 2.2.0 --size 300000 -o "$work/img/8126.Img" >/dev/null
+peer=(ip netns exec "$ns_peer" env VISTREL_HOME="$work/peer" "$cli" --json --wait 30)
+spray() { # seconds: random datagrams, 0 to 1500 bytes, at every client port
+  ip netns exec "$ns_peer" python3 - "$1" "$client_addr" "${LAB_CAMERA_ADDRS_2%% *}" <<'PY'
+import os, random, socket, sys, time
+end = time.time() + float(sys.argv[1]); hosts = sys.argv[2:]
+ports = [8000, 8001] + list(range(8100, 8114))
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); n = 0
+while time.time() < end:
+    s.sendto(os.urandom(random.choice([0, 1, 7, 8, 9, 19, 20, 40, 300, 1280, 1288, 1500])),
+             (random.choice(hosts), random.choice(ports))); n += 1
+    if n % 200 == 0: time.sleep(0.02)
+print(n)
+PY
+}
+reboot_at=$(at) reboot_ms=$((30000 + RANDOM % 60001)) password_at=$(at) link_at=$(at) spray_at=$(at)
+download_at=$(at) upgrade_at=$(at)
+{
+  echo "$switch_at switch"
+  echo "$reboot_at reboot"
+  echo "$password_at password"
+  echo "$link_at link"
+  echo "$spray_at spray"
+  echo "$download_at download"
+  echo "$upgrade_at upgrade"
+} | sort -n >"$work/plan"
+event "plan: $(tr '\n' ' ' <"$work/plan")"
+(
+  while read -r when what; do
+    now=$(($(date +%s) - t0))
+    ((when > now)) && sleep $((when - now))
+    case $what in
+      switch) event "D05 switches to 640x360 (after $switch_at s of streaming)" ;;
+      reboot) event "reboot D03 for $reboot_ms ms: $(ctl reboot D03 "$reboot_ms")" ;;
+      password)
+        event "password of D07 set: $(ctl password D07 changed)"
+        sleep 30
+        event "password of D07 back to none: $(ctl password D07)"
+        ;;
+      link)
+        event "client link down"
+        ip link set eth0 down
+        sleep 10
+        ip link set eth0 up
+        ip route replace 224.0.0.0/4 dev eth0
+        event "client link up"
+        ;;
+      spray) event "spray: $(spray 5) datagrams" ;;
+      download)
+        rm -rf "$work/dl" && mkdir -p "$work/dl"
+        timeout -s INT 4 "${peer[@]}" download D09 --from 2024-05-01T10:00:00Z --to 2024-05-01T10:10:00Z --dir "$work/dl" \
+          >"$work/dl1.out" 2>&1
+        event "download interrupted: exit $?, $(du -sb "$work/dl" | cut -f1) bytes"
+        sleep 5
+        timeout 300 "${peer[@]}" download D09 --from 2024-05-01T10:00:00Z --to 2024-05-01T10:10:00Z --dir "$work/dl" \
+          >"$work/dl2.out" 2>&1
+        event "download resumed: exit $?, $(du -sb "$work/dl" | cut -f1) bytes"
+        ;;
+      upgrade)
+        # The download and the upgrade share the peer namespace's ports: one after the other.
+        timeout 300 "${peer[@]}" upgrade D08 --image-dir "$work/img" --timeout 240 >"$work/upgrade.out" 2>&1
+        event "upgrade of D08: exit $?, firmware $(ctl dump D08 | jq -r "[.. | .firmware? // empty][0]" 2>/dev/null)"
+        ;;
+    esac
+  done <"$work/plan"
+) &
+pids+=($!)
+
+# --- the sampler
+proc_row() { # name pid health
+  local pid=$2 rss pss fds threads cpu h
+  rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
+  [[ -n $rss ]] || return
+  pss=$(awk '/^Pss:/ { print $2 }' "/proc/$pid/smaps_rollup" 2>/dev/null)
+  threads=$(awk '/^Threads/ { print $2 }' "/proc/$pid/status")
+  fds=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
+  cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%.1f", ($12 + $13) / hz }' "/proc/$pid/stat")
+  h=$(tail -n 1 "$3" 2>/dev/null)
+  val() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<<"$h"; }
+  local logs
+  logs=$(cat "$4"/DebugInfo.*.log 2>/dev/null | wc -c)
+  echo "$t,$1,$rss,$pss,$(($(val heap_used) / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5" >>"$out/soak.csv"
+}
+echo "t,proc,rss_kb,pss_kb,heap_kb,fds,threads,cpu_s,senders,pool_chunks,pool_resident,capture_queue,dropped_segments,dropped_frames,damaged_frames,log_bytes,frames_sent" >"$out/soak.csv"
+echo "t,camera,live_frames,live_active" >"$out/cameras.csv"
+sample() {
+  t=$(($(date +%s) - t0))
+  ctl media all | jq -r --arg t "$t" '.media | to_entries[] | "\($t),\(.key),\(.value.live_frames),\(.value.streams.live.active)"' \
+    >"$work/cams.now"
+  grep -E ",($(IFS='|'; echo "${desk[*]}|${cliset[*]}"))," "$work/cams.now" >>"$out/cameras.csv"
+  proc_row desktop "$desk_pid" "$work/desk.health" "$work/desk" "$(awk -F, '$2 ~ /^(D|NVR)/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
+  proc_row cli "$cli_real" "$work/cli.health" "$work/cli" "$(awk -F, '$2 ~ /^C/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
+}
+end=$((t0 + seconds))
+while (($(date +%s) < end)); do
+  sample
+  sleep $((10 - ($(date +%s) - t0) % 10))
+done
+sample
+
+# --- the end
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Each camera streams now: active and its frame count moving between the last two samples.
+stalled=$(awk -F, 'NR > 1 { prev[$2] = last[$2]; last[$2] = $3; act[$2] = $4 }
+  END { for (c in last) if (act[c] != "true" || last[c] <= prev[c]) printf "%s ", c }' "$out/cameras.csv")
+[[ -z $stalled ]] || fail "not streaming at the end: $stalled"
+kill -TERM "$desk_pid"
+for _ in $(seq 150); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.2; done
+wait "${pids[1]}"
+desk_exit=$?
+wait "$cli_pid"
+cli_exit=$?
+ctl quit >/dev/null 2>&1
+wait "${pids[0]}"
+((desk_exit == 0)) || fail "the desktop client ended with $desk_exit"
+((cli_exit == 0)) || fail "vistrel-cli live ended with $cli_exit: $(jq -c '[.cameras[] | select(.ok | not) | .serial]' "$work/cli.json" 2>/dev/null)"
+if grep -l "AddressSanitizer\|LeakSanitizer\|runtime error:\|Assertion\|FATAL\|Segmentation fault\|core dumped" \
+  "$work"/*.out; then
+  fail "a sanitizer, assertion or crash report (files above)"
+fi
+# Every frame the CLI took is one the simulator sent, byte for byte (size and CRC-32 of the whole frame).
+awk '{ sub("id=", "", $2); sub("seq=", "", $3); sub("size=", "", $6); sub("crc=", "", $7); print $2, $3, $6, $7 }' \
+  "$work/frames.txt" | sort -u -S 200M >"$work/got.sorted"
+sort -u -S 200M "$work/sent.txt" >"$work/sent.sorted"
+taken=$(wc -l <"$work/got.sorted")
+comm -23 "$work/got.sorted" "$work/sent.sorted" >"$work/foreign.txt"
+foreign=$(wc -l <"$work/foreign.txt")
+echo "frames the CLI took: $taken distinct, $foreign not as the simulator sent them"
+((taken > 0 && foreign == 0)) || fail "frames not as sent: $foreign of $taken"
+cp "$out/events.log" "$work/events.log" 2>/dev/null
+python3 "$here/soak_check.py" "$out/soak.csv" "${SOAK_MAX_SLOPE:-1}" "${SOAK_MAX_CLI_HEAP_SLOPE:-}" || failures=$((failures + 1))
+gnuplot -e "csv='$out/soak.csv'; png='$out/soak.png'; title='soak, $minutes min, seed $seed'" "$here/soak.gp" ||
+  fail "no plot"
+cat "$out/events.log"
+((failures == 0)) && echo "soak: all checks passed"
+exit $((failures > 0))
