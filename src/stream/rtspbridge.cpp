@@ -28,8 +28,8 @@ constexpr UINT WM_BRIDGE_EVENTS = WM_APP + 0x230;
 constexpr UINT_PTR TIMER_LEASES = 1;
 const char* const kWindowClass = "VistrelRtspBridge";
 const char* const kRole = "viewer";
-// A DESCRIBE holds the camera this long at most; the media it makes holds it from then on.
-constexpr DWORD DESCRIBE_LEASE_EXTRA_MS = 5000;
+// A DESCRIBE holds the camera this long after its wait, until the media it makes holds it.
+constexpr DWORD DESCRIBE_LEASE_EXTRA_MS = 3000;
 // After a key frame, audio is waited for this long before the SDP goes out without it.
 constexpr auto AUDIO_GRACE = std::chrono::milliseconds(600);
 // A camera clock further than this from arrival is taken again (a camera that set its clock).
@@ -45,8 +45,8 @@ std::string LaunchLine(DWORD nCodec, bool bAudio)
     std::string strLine = "( ";
     strLine += pszSrc;
     if (nCodec == MEDIA_CODEC_MPEG4)
-        strLine += "caps=\"video/mpeg,mpegversion=4,systemstream=false\" ! mpeg4videoparse ! "
-                   "rtpmp4vpay name=pay0 pt=96";
+        strLine += "caps=\"video/mpeg,mpegversion=4,systemstream=false\" ! mpeg4videoparse config-interval=-1 ! "
+                   "rtpmp4vpay name=pay0 pt=96 config-interval=-1";
     else
         strLine += "caps=\"video/x-h264,stream-format=byte-stream,alignment=au\" ! "
                    "h264parse config-interval=-1 ! rtph264pay name=pay0 pt=96";
@@ -118,7 +118,7 @@ struct Camera {
 };
 
 struct CRtspBridge::Impl {
-    enum class Kind { Use, Lease, Unuse, Report };
+    enum class Kind { Use, Lease, LeaseEnd, Unuse, Report };
     struct Event {
         Kind enKind;
         DWORD dwID = 0;
@@ -371,9 +371,12 @@ void CRtspBridge::Stop()
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     g_main_loop_quit(impl.pLoop);
     impl.thread.join();
-    gst_rtsp_thread_pool_cleanup();
+    // The pool's threads are not waited for: one whose client vanished may keep its loop until
+    // the process ends. Nothing of theirs reaches us any more (Kick disconnected the clients).
     {
         std::lock_guard lock(impl.mutex);
+        for (auto& [dwID, pCamera] : impl.mapCameras)
+            g_signal_handlers_disconnect_by_data(pCamera->pFactory, &impl);
         for (auto& [dwID, pCamera] : impl.mapCameras) {
             if (!pCamera->vecSinks.empty())
                 impl.Post({Impl::Kind::Unuse, dwID, RtspEvent::Offered, {}, {}, {}});
@@ -413,6 +416,8 @@ void CRtspBridge::Offer(DWORD dwID, const std::string& strName)
             pCamera->pFactory = gst_rtsp_media_factory_new();
             // One camera stream for all its clients.
             gst_rtsp_media_factory_set_shared(pCamera->pFactory, TRUE);
+            // A client that vanishes ends its own session (time-out), not the others' stream.
+            gst_rtsp_media_factory_set_stop_on_disconnect(pCamera->pFactory, FALSE);
             gst_rtsp_media_factory_set_launch(pCamera->pFactory, LaunchLine(MEDIA_CODEC_H264, false).c_str());
             if (!impl.config.strUser.empty())
                 gst_rtsp_media_factory_add_role(pCamera->pFactory, kRole, GST_RTSP_PERM_MEDIA_FACTORY_ACCESS,
@@ -655,10 +660,17 @@ GstRTSPStatusCode CRtspBridge::Impl::OnPreDescribe(GstRTSPClient*, GstRTSPContex
     Impl& impl = *static_cast<Impl*>(pData);
     std::unique_lock lock(impl.mutex);
     Camera* pCamera = impl.FindByPath(MountOf(pCtx));
-    if (pCamera == nullptr || !pCamera->bMounted)
-        return GST_RTSP_STS_OK; // the server answers 404
+    // The server answers 404, or 401 to a client without valid credentials (which it checks
+    // only after this): neither may start a camera.
+    if (pCamera == nullptr || !pCamera->bMounted || (!impl.config.strUser.empty() && pCtx->token == nullptr))
+        return GST_RTSP_STS_OK;
     const DWORD dwID = pCamera->dwID;
     impl.Post({Kind::Lease, dwID, RtspEvent::Offered, {}, {}, {}});
+    struct LeaseEnd {
+        Impl& impl;
+        DWORD dwID;
+        ~LeaseEnd() { impl.Post({Kind::LeaseEnd, dwID, RtspEvent::Offered, {}, {}, {}}); }
+    } leaseEnd{impl, dwID};
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(impl.config.uDescribeWaitMs);
     for (;;) {
@@ -849,8 +861,11 @@ void CRtspBridge::Impl::Kick(const std::set<GstRTSPMedia*>& setMedia, bool bAll)
     GList* pRemoved = gst_rtsp_session_pool_filter(pPool, sessionFilter, &filter);
     g_list_free_full(pRemoved, g_object_unref);
     g_object_unref(pPool);
-    for (GList* p = pClients; p != nullptr; p = p->next)
+    for (GList* p = pClients; p != nullptr; p = p->next) {
+        if (bAll)
+            g_signal_handlers_disconnect_by_data(p->data, this);
         gst_rtsp_client_close(GST_RTSP_CLIENT(p->data));
+    }
     g_list_free_full(pClients, g_object_unref);
 }
 
@@ -883,6 +898,14 @@ void CRtspBridge::Impl::DrainEvents()
             vecLeases.emplace_back(event.dwID,
                                    GetTickCount() + config.uDescribeWaitMs + DESCRIBE_LEASE_EXTRA_MS);
             break;
+        case Kind::LeaseEnd: {
+            // The oldest lease of the camera ends soon: the media, if any, is made by then.
+            const auto it = std::find_if(vecLeases.begin(), vecLeases.end(),
+                                         [&](const auto& lease) { return lease.first == event.dwID; });
+            if (it != vecLeases.end())
+                it->second = std::min(it->second - GetTickCount(), DESCRIBE_LEASE_EXTRA_MS) + GetTickCount();
+            break;
+        }
         case Kind::Unuse:
             Use(event.dwID, -1);
             break;
