@@ -78,9 +78,9 @@ public:
         DeviceInfo* pDevice = m_client.Manager()->GetDevice(dwID, CAMERA_MASK_ALL);
         if (pDevice == nullptr)
             return;
-        // A camera with a password streams with the given one, else with the stored one.
-        if (m_cameraPassword)
-            ApplyPassword(m_client, m_options, pDevice, &*m_cameraPassword, false);
+        // A camera with a password streams with the given one, else with the stored one; a
+        // channel with its recorder's.
+        ApplyPassword(m_client, m_options, pDevice, m_cameraPassword ? &*m_cameraPassword : nullptr, false);
         m_client.Manager()->HoldLive(dwID, pDevice->enCameraType);
         m_setHeld.insert(dwID);
     }
