@@ -55,7 +55,11 @@ jq -c --argjson cpu "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" -
   '{part: "one stream", readers: 1} + . + {serve_cpu_percent: ($cpu * 100 | round / 100),
     serve_idle_cpu_percent: ($idle * 100 | round / 100)}' "$work/latency.json"
 
+# Datagrams the kernel dropped for a full receive buffer in the client's namespace.
+rcvbuf_errors() { awk '/^Udp:/ { if (!n++) { for (i = 1; i <= NF; i++) c[$i] = i } else print $c["RcvbufErrors"] }' /proc/net/snmp; }
+
 # 2. Every camera, one ffmpeg each, all at once.
+r0=$(rcvbuf_errors)
 t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
 readers=()
 for n in $(seq -f '%02g' 1 "$cameras"); do
@@ -67,15 +71,17 @@ done
 wait "${readers[@]}"
 t1=$(cpu_ticks "$serve") s1=$(date +%s.%N)
 rss=$(awk '/VmHWM/ { print $2 }' "/proc/$serve/status")
-lost=0 units_all=0 broken=0
+lost=0 units_all=0 broken=0 missing_all=0
 for n in $(seq -f '%02g' 1 "$cameras"); do
-  read -r units unmatched in_order < <(python3 "$check" units "$work/media.log" "$work/RB$n.hash" "$work/RB$n.h264" $((6000 + 10#$n - 1)))
+  read -r units unmatched in_order missing < <(python3 "$check" units "$work/media.log" "$work/RB$n.hash" "$work/RB$n.h264" $((6000 + 10#$n - 1)))
   units_all=$((units_all + ${units:-0}))
   broken=$((broken + ${unmatched:-1}))
+  missing_all=$((missing_all + ${missing:-0}))
   ((${in_order:-0} == 1)) || lost=$((lost + 1))
 done
-printf '{"part":"every camera","readers":%d,"seconds":%s,"access_units":%d,"unmatched_units":%d,"readers_with_gaps":%d,"serve_cpu_percent":%.2f,"serve_peak_rss_kib":%d,"load":"%s"}\n' \
-  "$cameras" "$seconds" "$units_all" "$broken" "$lost" \
-  "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" "$rss" "$(cut -d' ' -f1-3 /proc/loadavg)"
+printf '{"part":"every camera","readers":%d,"seconds":%s,"access_units":%d,"unmatched_units":%d,"readers_with_gaps":%d,"frames_lost":%d,"serve_cpu_percent":%.2f,"serve_peak_rss_kib":%d,"kernel_rcvbuf_drops":%d,"load":"%s"}\n' \
+  "$cameras" "$seconds" "$units_all" "$broken" "$lost" "$missing_all" \
+  "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" "$rss" $(($(rcvbuf_errors) - r0)) \
+  "$(cut -d' ' -f1-3 /proc/loadavg)"
 kill -INT "$serve"
 wait "$serve"

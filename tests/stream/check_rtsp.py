@@ -4,8 +4,9 @@
     check_rtsp.py units MEDIA_LOG FRAMEHASH STREAM CAMERA_ID
         FRAMEHASH and STREAM: `-c copy -f framehash` and `-c copy -f h264` (or m4v) of one
         ffmpeg run over the video, which cut the stream into its access units. Prints
-        "units unmatched in_order": the access units read, those that are no frame the camera
-        sent, and 1 when the units are one unbroken run of the camera's frames in sending order.
+        "units unmatched in_order missing": the access units read, those that are no frame the
+        camera sent, 1 when the units are one unbroken run of the camera's frames in sending
+        order, and the camera's frames within the run that were not read.
     check_rtsp.py audio SOURCE_WAV RECEIVED_WAV
         Prints "correlation lag_ms": the best normalised correlation of the received audio with
         the looped source, and where in the loop it lies.
@@ -84,7 +85,21 @@ def units(media_log, framehash, stream, camera):
     # One unbroken run: some start in the sent list from which every received unit follows.
     in_order = int(any(all(i + k < len(sent) and sent[i + k] in r for k, r in enumerate(received))
                        for i in range(len(sent))))
-    print(len(received), unmatched, in_order)
+    # Frames sent within the run that the reader lacks: each unit taken at the next sent frame it
+    # can be, from the first one's earliest place.
+    missing = 0
+    start = next((i for i, f in enumerate(sent) if received and f in received[0]), None)
+    if start is not None:
+        i = start
+        for r in received:
+            j = i
+            while j < len(sent) and sent[j] not in r:
+                j += 1
+            if j == len(sent):
+                continue
+            missing += j - i
+            i = j + 1
+    print(len(received), unmatched, in_order, missing)
 
 
 def read_wav(path):

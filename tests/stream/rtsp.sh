@@ -70,7 +70,7 @@ copy() {
   # The elementary stream's muxer wants rising times: each unit gets its number as its time.
   timeout $((seconds + 30)) ffmpeg -v error "$@" -t "$seconds" -i "$u" -map 0:v -c copy -f framehash -hash crc32 \
     "$work/$name.hash" -map 0:v -c copy -bsf:v setts=pts=N:dts=N -f "$ext" "$work/$name.$ext" 2>"$work/$name.err"
-  read -r units unmatched in_order < <(python3 "$here/check_rtsp.py" units "$work/media.log" "$work/$name.hash" \
+  read -r units unmatched in_order _ < <(python3 "$here/check_rtsp.py" units "$work/media.log" "$work/$name.hash" \
     "$work/$name.$ext" "$camera_id")
   fps=$(awk -F, '!/^#/ { if (n++ == 0) first = $3; last = $3 } END { if (n > 1) printf "%.0f", (n - 1) * 90000 / (last - first) }' \
     "$work/$name.hash")
