@@ -34,26 +34,28 @@ constexpr DWORD DESCRIBE_LEASE_EXTRA_MS = 3000;
 constexpr auto AUDIO_GRACE = std::chrono::milliseconds(600);
 // A camera clock further than this from arrival is taken again (a camera that set its clock).
 constexpr GstClockTimeDiff RESYNC = 2 * GST_SECOND;
-// A GSM audio frame of the cameras: three 20 ms blocks of 33 bytes.
+// Decoded audio of one frame at most (the cameras send three 20 ms GSM blocks).
 constexpr int PCM_MAX = 32768;
+// What a stream's queue holds before frames are dropped: seconds of a busy camera.
+constexpr guint64 VIDEO_QUEUE_BYTES = 8000000;
+constexpr guint64 AUDIO_QUEUE_BYTES = 200000;
 
 // The camera's own video, its parameter sets in band at every key frame; audio as PCMU.
 std::string LaunchLine(DWORD nCodec, bool bAudio)
 {
-    const char* const pszSrc = "appsrc name=vsrc is-live=true format=time do-timestamp=true block=false "
-                               "max-bytes=8000000 ";
+    const char* const pszSrc = "appsrc name=vsrc is-live=true format=time do-timestamp=true block=false ";
     std::string strLine = "( ";
     strLine += pszSrc;
     if (nCodec == MEDIA_CODEC_MPEG4)
-        strLine += "caps=\"video/mpeg,mpegversion=4,systemstream=false\" ! mpeg4videoparse config-interval=-1 ! "
-                   "rtpmp4vpay name=pay0 pt=96 config-interval=-1";
+        strLine +=
+            "caps=\"video/mpeg,mpegversion=4,systemstream=false\" ! mpeg4videoparse config-interval=-1 ! "
+            "rtpmp4vpay name=pay0 pt=96 config-interval=-1";
     else
         strLine += "caps=\"video/x-h264,stream-format=byte-stream,alignment=au\" ! "
                    "h264parse config-interval=-1 ! rtph264pay name=pay0 pt=96";
     if (bAudio)
-        strLine +=
-            " appsrc name=asrc is-live=true format=time do-timestamp=true block=false max-bytes=200000 "
-            "caps=\"audio/x-mulaw,rate=8000,channels=1\" ! rtppcmupay name=pay1 pt=0";
+        strLine += " appsrc name=asrc is-live=true format=time do-timestamp=true block=false "
+                   "caps=\"audio/x-mulaw,rate=8000,channels=1\" ! rtppcmupay name=pay1 pt=0";
     return strLine + " )";
 }
 
@@ -577,6 +579,13 @@ void CRtspBridge::Impl::PushVideo(Camera& camera, const MediaFrame& frame)
                 tPts = sink.tLastVideo + 1;
             sink.tLastVideo = tPts;
         }
+        // A media described but never played takes no frames: its queue stays bounded, and it
+        // starts again at a key frame when it drains.
+        if (gst_app_src_get_current_level_bytes(sink.pVideo) >= VIDEO_QUEUE_BYTES) {
+            ++qwDropped;
+            sink.bGotKey = false;
+            continue;
+        }
         GstBuffer* pBuffer = gst_buffer_new_memdup(pData, nLen);
         GST_BUFFER_PTS(pBuffer) = tPts;
         GST_BUFFER_DTS(pBuffer) = tPts;
@@ -634,6 +643,10 @@ void CRtspBridge::Impl::PushAudio(Camera& camera, const MediaFrame& frame)
             tPts = tNow;
         if (GST_CLOCK_TIME_IS_VALID(tPts))
             sink.tAudioNext = tPts + tDuration;
+        if (gst_app_src_get_current_level_bytes(sink.pAudio) >= AUDIO_QUEUE_BYTES) {
+            ++qwDropped;
+            continue;
+        }
         GstBuffer* pBuffer = gst_buffer_new_memdup(abUlaw, static_cast<gsize>(nUlaw));
         GST_BUFFER_PTS(pBuffer) = tPts;
         GST_BUFFER_DTS(pBuffer) = tPts;
