@@ -148,6 +148,9 @@ struct CRtspBridge::Impl {
     std::atomic<std::uint64_t> qwDropped{0};
     // Medias whose end we watch (under mutex); what is left of them forgets us at Stop.
     std::set<GstRTSPMedia*> setWatched;
+    // Every client connected (under mutex): at Stop, also those the server no longer lists (a
+    // vanished one whose session timed out) are closed, so that their threads end.
+    std::vector<std::unique_ptr<GWeakRef, void (*)(GWeakRef*)>> vecClients;
 
     explicit Impl(IRtspBridgeHost& h) : host(h) {}
 
@@ -337,7 +340,6 @@ void CRtspBridge::Stop()
         return;
     KillTimer(impl.hWnd, TIMER_LEASES);
     // The end of the stream first, so that clients hear it before the connection goes.
-    std::set<GstRTSPMedia*> setMedia;
     {
         std::lock_guard lock(impl.mutex);
         for (auto& [dwID, pCamera] : impl.mapCameras)
@@ -369,8 +371,31 @@ void CRtspBridge::Stop()
         std::unique_lock lock(stopping.mutex);
         stopping.cond.wait_for(lock, std::chrono::seconds(5), [&] { return stopping.bDone; });
     }
-    // Client threads tear their medias down; give them a moment before the pool is joined.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Clients the server no longer lists are closed too; their threads then end, which takes a
+    // moment (at most two seconds are given).
+    std::vector<GstRTSPClient*> vecAlive;
+    {
+        std::lock_guard lock(impl.mutex);
+        for (const auto& pRef : impl.vecClients)
+            if (auto* pAlive = static_cast<GObject*>(g_weak_ref_get(pRef.get())))
+                vecAlive.push_back(GST_RTSP_CLIENT(pAlive));
+    }
+    for (GstRTSPClient* pClient : vecAlive) {
+        g_signal_handlers_disconnect_by_data(pClient, &impl);
+        gst_rtsp_client_close(pClient);
+        g_object_unref(pClient);
+    }
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::lock_guard lock(impl.mutex);
+        if (std::none_of(impl.vecClients.begin(), impl.vecClients.end(), [](const auto& p) {
+                auto* pAlive = static_cast<GObject*>(g_weak_ref_get(p.get()));
+                if (pAlive != nullptr)
+                    g_object_unref(pAlive);
+                return pAlive != nullptr;
+            }))
+            break;
+    }
     g_main_loop_quit(impl.pLoop);
     impl.thread.join();
     // The pool's threads are not waited for: one whose client vanished may keep its loop until
@@ -658,6 +683,22 @@ void CRtspBridge::Impl::PushAudio(Camera& camera, const MediaFrame& frame)
 
 void CRtspBridge::Impl::OnClientConnected(GstRTSPServer*, GstRTSPClient* pClient, gpointer pData)
 {
+    Impl& impl = *static_cast<Impl*>(pData);
+    {
+        auto* pRef = new GWeakRef;
+        g_weak_ref_init(pRef, pClient);
+        std::lock_guard lock(impl.mutex);
+        std::erase_if(impl.vecClients, [](const auto& p) {
+            auto* pAlive = static_cast<GObject*>(g_weak_ref_get(p.get()));
+            if (pAlive != nullptr)
+                g_object_unref(pAlive);
+            return pAlive == nullptr;
+        });
+        impl.vecClients.emplace_back(pRef, [](GWeakRef* p) {
+            g_weak_ref_clear(p);
+            delete p;
+        });
+    }
     g_signal_connect(pClient, "pre-describe-request", G_CALLBACK(&Impl::OnPreDescribe), pData);
     g_signal_connect(pClient, "play-request", G_CALLBACK(&Impl::OnPlay), pData);
     g_signal_connect(pClient, "teardown-request", G_CALLBACK(&Impl::OnTeardown), pData);
@@ -700,8 +741,12 @@ GstRTSPStatusCode CRtspBridge::Impl::OnPreDescribe(GstRTSPClient*, GstRTSPContex
         impl.cond.wait_until(lock, pCamera->bCodecKnown ? std::min(deadline, pCamera->keyAt + AUDIO_GRACE)
                                                         : deadline);
     }
-    gst_rtsp_media_factory_set_launch(pCamera->pFactory,
-                                      LaunchLine(pCamera->nCodec, pCamera->bAudio).c_str());
+    // The factory's own lock is taken outside ours: it is held while a media is configured.
+    GstRTSPMediaFactory* pFactory = GST_RTSP_MEDIA_FACTORY(g_object_ref(pCamera->pFactory));
+    const std::string strLaunch = LaunchLine(pCamera->nCodec, pCamera->bAudio);
+    lock.unlock();
+    gst_rtsp_media_factory_set_launch(pFactory, strLaunch.c_str());
+    g_object_unref(pFactory);
     return GST_RTSP_STS_OK;
 }
 

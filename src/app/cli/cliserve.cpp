@@ -273,7 +273,14 @@ int CmdServe(const CliOptions& options, const ServeArgs& args)
     client.RunFor(100);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    host.Print("stopped", {}, {}, "dropped_frames", std::to_string(bridge.GetDroppedFrames()));
+    if (options.bJson)
+        std::cout << json{{"event", "stopped"},
+                          {"tick", GetTickCount()},
+                          {"dropped_frames", bridge.GetDroppedFrames()}}
+                  << std::endl;
+    else
+        std::cout << "stopped, " << bridge.GetDroppedFrames() << " frames dropped by full stream queues"
+                  << std::endl;
     return CLI_EXIT_OK;
 }
 
