@@ -5,18 +5,26 @@
 // Each presents a run of changing pictures as fast as the window takes them and reports wall and
 // process CPU time per frame; the display server's own CPU is measured by the calling script.
 //   renderer_bench widget|gl <picture width> <picture height> <window width> <window height> <frames>
+// And the pane's YUV converter at the sizes of a 1, 4 and 16 pane wall against the decoder's
+// whole-picture conversion to RGB32 that the panes used before they converted at their size:
+//   renderer_bench convert <picture width> <picture height> <frames>
+#include "filter/colorconvert.h"
+#include "media/video/yuvpicture.h"
 #include "ui/videorendererwidget.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
 #include <QOpenGLWidget>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -115,12 +123,97 @@ private:
     QOpenGLShaderProgram m_program;
 };
 
+double MsPerFrame(int nFrames, const std::function<void(int)>& fnOne)
+{
+    for (int i = 0; i < 5; ++i)
+        fnOne(i);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < nFrames; ++i)
+        fnOne(i);
+    return 1000 * std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / nFrames;
+}
+
+int ConvertBench(int nWidth, int nHeight, int nFrames)
+{
+    // Four different pictures, so that the caches see a stream, not one picture.
+    const int nStride = nWidth;
+    std::vector<std::vector<BYTE>> vPictures(4);
+    for (std::size_t n = 0; n < vPictures.size(); ++n) {
+        auto& v = vPictures[n];
+        v.resize(static_cast<std::size_t>(nStride) * nHeight * 3 / 2);
+        for (std::size_t i = 0; i < v.size(); ++i)
+            v[i] = static_cast<BYTE>((i * 7 + n * 31 + i / 4096) & 0xFF);
+    }
+    auto planesOf = [&](int i) {
+        BYTE* p = vPictures[static_cast<std::size_t>(i) % vPictures.size()].data();
+        YuvPlanes planes;
+        planes.pY = p;
+        planes.pU = p + static_cast<std::size_t>(nStride) * nHeight;
+        planes.pV = planes.pU + static_cast<std::size_t>(nStride / 2) * (nHeight / 2);
+        planes.nLumaStride = nStride;
+        planes.nChromaStride = nStride / 2;
+        planes.nWidth = nWidth;
+        planes.nHeight = nHeight;
+        return planes;
+    };
+    std::vector<std::uint32_t> vWhole(static_cast<std::size_t>(nWidth) * nHeight);
+    std::vector<std::uint32_t> vOut(vWhole.size());
+    // Before: the decoder made the whole picture RGB32, the window scaled it smoothly to its size.
+    auto decoderWhole = [&](int i) {
+        const YuvPlanes planes = planesOf(i);
+        FrameBuffer frame;
+        frame.pY = const_cast<BYTE*>(planes.pY);
+        frame.pU = const_cast<BYTE*>(planes.pU);
+        frame.pV = const_cast<BYTE*>(planes.pV);
+        frame.nStride = nStride;
+        frame.nHeight = nHeight;
+        ConvertImage(frame, nWidth, nHeight, reinterpret_cast<uint8_t*>(vWhole.data()), nWidth * 4,
+                     CSP_BGRA | CSP_VFLIP);
+    };
+    std::printf("%dx%d pictures; before: the decoder's whole picture to RGB32 (%s) and Qt's smooth "
+                "scaling to the window; now: the pane's converter at the window's size\n",
+                nWidth, nHeight, ConverterVariant());
+    YuvScratch scratch;
+    const struct {
+        const char* pszWall;
+        int nOutWidth;
+        int nOutHeight;
+    } aSizes[] = {{"1 pane at the picture's size", nWidth, nHeight},
+                  {"1 pane of a 1920x1080 window", 1900, 1000},
+                  {"1 pane of a 1024x576 window", 1024, 576},
+                  {"4 panes of a 1920x1080 window", 950, 500},
+                  {"16 panes of a 1920x1080 window", 475, 250}};
+    for (const auto& size : aSizes) {
+        const int nOutW = std::min(size.nOutWidth, nWidth);
+        const int nOutH = std::min(size.nOutHeight, nHeight);
+        const double dBefore = MsPerFrame(nFrames, [&](int i) {
+            decoderWhole(i);
+            if (nOutW == nWidth && nOutH == nHeight)
+                return;
+            const QImage whole(reinterpret_cast<const uchar*>(vWhole.data()), nWidth, nHeight, nWidth * 4,
+                               QImage::Format_RGB32);
+            const QImage scaled = whole.scaled(nOutW, nOutH, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            (void)scaled;
+        });
+        const double dNow = MsPerFrame(
+            nFrames, [&](int i) { ConvertYuv420(planesOf(i), nOutW, nOutH, vOut.data(), scratch); });
+        std::printf("  %-32s %4dx%-4d before %7.3f ms/frame, now %7.3f ms/frame, before/now %5.2f\n",
+                    size.pszWall, nOutW, nOutH, dBefore, dNow, dBefore / dNow);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::strcmp(argv[1], "convert") == 0)
+        return ConvertBench(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     if (argc != 7 || (std::strcmp(argv[1], "widget") != 0 && std::strcmp(argv[1], "gl") != 0)) {
-        std::fprintf(stderr, "usage: %s widget|gl PICTURE_W PICTURE_H WINDOW_W WINDOW_H FRAMES\n", argv[0]);
+        std::fprintf(stderr,
+                     "usage: %s widget|gl PICTURE_W PICTURE_H WINDOW_W WINDOW_H FRAMES\n"
+                     "       %s convert PICTURE_W PICTURE_H FRAMES\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const bool bGl = std::strcmp(argv[1], "gl") == 0;

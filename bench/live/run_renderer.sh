@@ -2,11 +2,13 @@
 # The pane's window (QWidget painting a QImage) against a QOpenGLWidget uploading a texture, for
 # 1280x720 and 1920x1080 pictures shown in a 1024x576 window, under an Xvfb of its own: wall and
 # CPU time per frame of the program and of the display server. Xvfb has no GPU: OpenGL is Mesa's
-# llvmpipe, on the CPU.
+# llvmpipe, on the CPU. First the pane's YUV converter at the wall's pane sizes against the
+# decoder's whole-picture conversion that came before it (no display needed).
 #   bench/live/run_renderer.sh <build tree> [frames]
 set -uo pipefail
 build=$1 frames=${2:-200}
 bench=$build/bench/live/renderer_bench
+for size in "1280 720" "1920 1080"; do "$bench" convert $size "$frames"; done
 display=
 for n in $(seq 150 199); do [[ -e /tmp/.X$n-lock ]] || { display=$n; break; }; done
 [[ -n $display ]] || { echo "no free display" >&2; exit 1; }

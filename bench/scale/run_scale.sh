@@ -4,17 +4,21 @@
 # figures as a table with their ratio to the targets. Needs root (the lab does).
 #
 #   run_scale.sh [--cameras N (250)] [--build DIR (build/release)] [--steady-seconds S (60)]
-#                [--debug-level L (as data/Vistrel.ini)] [--trace] [--keep DIR]
+#                [--debug-level L (as data/Vistrel.ini)] [--trace] [--keep DIR] [--kernel-neigh]
 #
 # --trace sends the client's debugger traces (capture-ring drops among them) to bench.err;
 # --keep DIR keeps the simulator's and the client's output and log files there.
+# The kernel's neighbour table (one for the whole machine, 1024 entries by default) cannot hold
+# an address for each of more than about 900 cameras: unicast queries to the rest are dropped
+# unsent. For such runs the limits are raised for the run and put back at its end, as a user
+# with that many cameras on one network must do; --kernel-neigh keeps the kernel's limits.
 # SCALE_WRAP runs the client under a profiler, e.g. SCALE_WRAP="heaptrack -o /tmp/scale".
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-cameras=250 build=$root/build/release steady=60 debug_level='' keep='' trace=0
+cameras=250 build=$root/build/release steady=60 debug_level='' keep='' trace=0 kernel_neigh=0
 usage() {
-  sed -n '5,9p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
+  sed -n '5,15p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 while (($#)); do
@@ -25,6 +29,7 @@ while (($#)); do
   --debug-level) debug_level=${2-}; shift 2 || usage ;;
   --keep) keep=${2-}; shift 2 || usage ;;
   --trace) trace=1; shift ;;
+  --kernel-neigh) kernel_neigh=1; shift ;;
   *) usage ;;
   esac
 done
@@ -39,7 +44,21 @@ for program in "$bench" "$camsim"; do
 done
 
 work=$(mktemp -d /tmp/vistrel-scale.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+neigh=/proc/sys/net/ipv4/neigh/default
+neigh_saved=''
+restore() {
+  [[ -n $neigh_saved ]] && read -r t2 t3 <<<"$neigh_saved" && echo "$t2" >$neigh/gc_thresh2 && echo "$t3" >$neigh/gc_thresh3
+  rm -rf "$work"
+}
+trap restore EXIT
+neigh_note="kernel's neighbour table limit $(cat $neigh/gc_thresh3)"
+if ((!kernel_neigh && cameras + 256 > $(cat $neigh/gc_thresh3))); then
+  neigh_saved="$(cat $neigh/gc_thresh2) $(cat $neigh/gc_thresh3)"
+  limit=$((cameras * 4 > 4096 ? cameras * 4 : 4096))
+  echo $((limit / 2)) >$neigh/gc_thresh2
+  echo $limit >$neigh/gc_thresh3
+  neigh_note="neighbour table limit raised from ${neigh_saved#* } to $limit for the run"
+fi
 chmod 755 "$work"
 mkdir "$work/home"
 cp "$root/data/Vistrel.ini" "$root/data/CameraType.ini" "$work/home/"
@@ -162,7 +181,7 @@ if [[ -s $work/neigh.log ]]; then
 fi
 cat "$work/bench.out"
 echo
-awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_after="$load_after" \
+awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_after="$load_after" -v neigh_note="$neigh_note" \
   -v took=$(($(date +%s) - started)) -v cores="$(nproc)" '
   $1 == "kind_flags" { kinds = kinds "  " $0 "\n"; next }
   $1 == "socket_drops" || $1 == "incomplete_device" { next }
@@ -174,19 +193,20 @@ awk -v n="$cameras" -v level="$level" -v load_before="$load_before" -v load_afte
   END {
     period = v["search_period_ms"]
     printf "Scale benchmark: %d cameras in one camera namespace, client log level %s\n", n, level
-    printf "machine: %d cores, load average %s before, %s after; run took %d s\n\n", cores, load_before, load_after, took
+    printf "machine: %d cores, load average %s before, %s after; run took %d s; %s\n\n", cores, load_before, load_after, took, neigh_note
     row("figure", "value", "target", "ratio", "")
     row("all cameras present (ms after search)", v["present_all_ms"], "<= " period, ratio(v["present_all_ms"], period), verdict(v["present_all_ms"], period))
     row("  present at the end of the first period", v["present_at_first_period"] "/" n, n "/" n, "", v["present_at_first_period"] == n ? "met" : "MISSED")
     inc = v["queries_incomplete_devices"]
     row("query flags complete (ms after search)", v["queries_complete_ms"], "", "", "")
-    row("  passes needed by the slowest camera", v["passes_needed_max"], "<= 4", ratio(v["passes_needed_max"], 4), inc == 0 ? verdict(v["passes_needed_max"], 4) : "MISSED")
+    row("  passes needed by the slowest camera", v["passes_needed_max"], "<= 3", ratio(v["passes_needed_max"], 3), inc == 0 ? verdict(v["passes_needed_max"], 3) : "MISSED")
     row("  cameras with flags missing after 4 passes", inc, "0", "", inc == 0 ? "met" : "MISSED")
     cpu = v["steady_cpu_percent"]
-    row("steady CPU (% of one core)", sprintf("%.2f", cpu), "< 5" (n == 250 ? "" : " (at 250)"), ratio(cpu, 5), n == 250 ? (cpu < 5 ? "met" : "MISSED") : "(info)")
+    row("steady CPU (% of one core)", sprintf("%.2f", cpu), "< 5" (n == 250 || n == 1000 ? "" : " (at 250, 1000)"), ratio(cpu, 5), n == 250 || n == 1000 ? (cpu < 5 ? "met" : "MISSED") : "(info)")
     row("  CPU seconds per minute", sprintf("%.2f", v["steady_cpu_s_per_min"]), "< 3", "", "")
     rss = v["peak_rss_kib"] / 1024
-    row("peak RSS (MiB)", sprintf("%.1f", rss), "< 100" (n == 250 ? "" : " (at 250)"), ratio(rss, 100), n == 250 ? (rss < 100 ? "met" : "MISSED") : "(info)")
+    rss_target = n == 1000 ? 64 : 100
+    row("peak RSS (MiB)", sprintf("%.1f", rss), "< " rss_target (n == 250 || n == 1000 ? "" : " (at 250)"), ratio(rss, rss_target), n == 250 || n == 1000 ? (rss < rss_target ? "met" : "MISSED") : "(info)")
     row("datagrams/s at the client, steady state", sprintf("%.1f", v["steady_rx_rate"]), "", "", "")
     row("  sent by the client per second, steady", sprintf("%.1f", v["steady_out_rate"]), "", "", "")
     row("datagrams/s at the client, start-up peak", sprintf("%.0f", v["start_in_rate_peak"]), "", "", "")

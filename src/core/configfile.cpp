@@ -162,6 +162,18 @@ bool CConfigFileManager::SetGridValue(const char16_t* pszKey, const std::u16stri
     return WritePrivateProfileString(u"LIVEGRID", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
 }
 
+std::u16string CConfigFileManager::GetPcRecordValue(const char16_t* pszKey)
+{
+    return ReadWide(u"PCRECORD", pszKey, u"", m_strFilePath);
+}
+
+bool CConfigFileManager::SetPcRecordValue(const char16_t* pszKey, const std::u16string& strValue)
+{
+    if (!m_bFileExist)
+        return false;
+    return WritePrivateProfileString(u"PCRECORD", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
+}
+
 // ---------------------------------------------------------------------------------------
 
 CConfigCameraType::CConfigCameraType(const std::string& strFolder)

@@ -35,6 +35,9 @@ public:
     // of each pane.
     virtual std::u16string GetGridValue(const char16_t* pszKey);
     virtual bool SetGridValue(const char16_t* pszKey, const std::u16string& strValue);
+    // The same for recording on this PC (section PCRECORD): folder, segment length, retention.
+    virtual std::u16string GetPcRecordValue(const char16_t* pszKey);
+    virtual bool SetPcRecordValue(const char16_t* pszKey, const std::u16string& strValue);
     virtual ~CConfigFileManager();
 
     CConfigFileManager(const CConfigFileManager&) = delete;

@@ -404,6 +404,8 @@ CDeviceManager::~CDeviceManager()
     m_pEngines->SetLanDeviceLookup(nullptr);
     m_pWindows->DestroyMsgWindow(m_hWnd);
 
+    m_mapByID.clear();
+    m_mapSerialCache.clear();
     for (auto& [dwID, pDevice] : m_mapDevices)
         delete pDevice;
     m_mapDevices.clear();
@@ -438,15 +440,14 @@ DeviceInfo* CDeviceManager::GetDevice(const char* pszSerial, DWORD dwMask) const
         return (pDevice->enCameraType & dwMask) != 0 &&
                std::memcmp(pDevice->stItem.szSerial, pszSerial, VIEWER_SERIAL_LEN) == 0;
     };
-    for (const auto& [dwID, pDevice] : m_mapDevices) {
-        if (matches(pDevice))
-            return pDevice;
-        for (const auto& pChild : pDevice->vecChildren) {
-            if (matches(pChild.get()))
-                return pChild.get();
-        }
-    }
-    return nullptr;
+    std::string strKey(pszSerial, VIEWER_SERIAL_LEN);
+    const auto it = m_mapSerialCache.find(strKey);
+    if (it != m_mapSerialCache.end() && matches(it->second))
+        return it->second;
+    DeviceInfo* pFound = FindDevice(matches);
+    if (pFound != nullptr)
+        m_mapSerialCache[std::move(strKey)] = pFound;
+    return pFound;
 }
 
 DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
@@ -454,6 +455,16 @@ DeviceInfo* CDeviceManager::GetDevice(DWORD dwID, DWORD dwMask) const
     auto matches = [&](const DeviceInfo* pDevice) {
         return (pDevice->enCameraType & dwMask) != 0 && pDevice->GetID() == dwID;
     };
+    const auto [itBegin, itEnd] = m_mapByID.equal_range(dwID);
+    for (auto it = itBegin; it != itEnd; ++it) {
+        if (matches(it->second))
+            return it->second;
+    }
+    return nullptr;
+}
+
+template <typename Matches> DeviceInfo* CDeviceManager::FindDevice(const Matches& matches) const
+{
     for (const auto& [dwKey, pDevice] : m_mapDevices) {
         if (matches(pDevice))
             return pDevice;
@@ -602,6 +613,7 @@ void CDeviceManager::CopyItemToDevice(DeviceInfo* pDevice, const SearchItem& ite
             VLOG(4, "CDeviceManager::CopyItemToDevice: new ChildDevice");
             pDevice->vecChildren.push_back(std::make_unique<DeviceInfo>());
             pChild = pDevice->vecChildren.back().get();
+            m_mapByID.emplace(childItem.dwDVIPID, pChild);
         }
         CopyItemToDevice(pChild, childItem);
     }
@@ -1143,6 +1155,7 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         VLOG(4, "CDeviceManager::OnCmdUserScan: new device");
         pDevice = new DeviceInfo();
         m_mapDevices[pItem->dwDVIPID] = pDevice;
+        m_mapByID.emplace(pItem->dwDVIPID, pDevice);
     } else if (pDevice->stItem.dwIP != 0 && pDevice->stItem.dwIP != pItem->dwIP) {
         // The camera moved (new address by hand or by DHCP): its streams, a recorder's
         // channels' too, may change path.

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 class CNotifyManager;
 class IDeviceEngines;
@@ -215,6 +216,9 @@ private:
         }
     };
 
+    // The first device in list order (single cameras and recorders, each followed by its
+    // channels) that matches.
+    template <typename Matches> DeviceInfo* FindDevice(const Matches& matches) const;
     void RegisterReplies();
     // Start and stop video of one camera with a play type: the requests and notifications 161
     // and 162.
@@ -256,6 +260,12 @@ private:
 
     // Fields in the design's order.
     DeviceMap m_mapDevices; // single cameras and recorders, owned
+    // Every reply looks its device up; with a thousand cameras a scan of the list per reply was
+    // most of the steady load. Devices (channels too) keep their id and live as long as the
+    // manager: every one is indexed by id when it is made. A serial can change, so the serial
+    // cache is checked on every hit and a miss scans.
+    std::unordered_multimap<DWORD, DeviceInfo*> m_mapByID;
+    mutable std::unordered_map<std::string, DeviceInfo*> m_mapSerialCache;
     DeviceInfo* m_pDevice = nullptr;
     HWND m_hWnd = nullptr;
     DWORD dwTimer = 0;

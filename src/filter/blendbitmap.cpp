@@ -194,7 +194,21 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
         m_pFont = std::move(pFont);
     }
     FT_Face hFace = m_pFont->hFace;
-    const int nPixels = (FontPoints(nFrameWidth) * SCREEN_DPI + 36) / 72;
+    int nPixels = (FontPoints(nFrameWidth) * SCREEN_DPI + 36) / 72;
+    // The outline's width: one pixel, or as many as shrinking takes one screen pixel from.
+    int nOutline = 1;
+    if (m_nShownWidth > 0 && m_nShownWidth < nFrameWidth) {
+        // Sized as for a picture as wide as the window in points, in screen pixels, then in the
+        // frame's; no taller than a twelfth of the frame's width, so the time fits on one line.
+        const long long nScreen = static_cast<long long>(FontPoints(m_nShownWidth * 100 / m_nScalePercent)) *
+                                  SCREEN_DPI * m_nScalePercent / 7200;
+        nPixels = static_cast<int>(std::clamp<long long>(nScreen * nFrameWidth / m_nShownWidth, nPixels,
+                                                         std::max(nPixels, nFrameWidth / 12)));
+        nOutline = static_cast<int>(std::clamp<long long>(
+            (static_cast<long long>(nFrameWidth) * m_nScalePercent + m_nShownWidth * 50) /
+                (m_nShownWidth * 100),
+            1, 8));
+    }
     // Setting a size runs the font's hinting program: only when it changes.
     if (m_pFont->nPixels != nPixels) {
         if (FT_Set_Pixel_Sizes(hFace, 0, nPixels) != 0)
@@ -219,8 +233,8 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     const int nAscender = static_cast<int>((hFace->size->metrics.ascender + 63) >> 6);
     const int nTextHeightPx = static_cast<int>((hFace->size->metrics.height + 63) >> 6);
 
-    nWidth = (nTextWidthPx + 5) & ~3;
-    nHeight = (nTextHeightPx + 3) & ~1;
+    nWidth = (nTextWidthPx + 5 + 2 * (nOutline - 1)) & ~3;
+    nHeight = (nTextHeightPx + 3 + 2 * (nOutline - 1)) & ~1;
     if (nWidth <= 0 || nHeight <= 0)
         return false;
     vecPixels.assign(static_cast<size_t>(nWidth) * nHeight, 0);
@@ -248,15 +262,34 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     }
 
     // The outline keeps white text readable on white scenes: every black pixel that borders
-    // the text along a row or a column turns dark grey.
+    // the text along a row or a column turns dark grey. Wider on a picture that is shown
+    // shrunk, or shrinking would average it away.
+    std::vector<uint8_t> vecNear;
+    if (nOutline > 1) {
+        vecNear.assign(vecMask.size(), 0);
+        for (size_t i = 0; i < vecMask.size(); ++i)
+            vecNear[i] = vecMask[i] != 0 ? 1 : 0;
+        std::vector<uint8_t> vecNext(vecNear.size());
+        for (int nStep = 0; nStep < nOutline; ++nStep) {
+            vecNext = vecNear;
+            for (int y = 0; y < nHeight; ++y)
+                for (int x = 0; x < nWidth; ++x) {
+                    const size_t i = static_cast<size_t>(y + 1) * nPadded + x + 1;
+                    if (vecNear[i - 1] | vecNear[i + 1] | vecNear[i - nPadded] | vecNear[i + nPadded])
+                        vecNext[i] = 1;
+                }
+            vecNear.swap(vecNext);
+        }
+    }
     uint32_t* pPixels = vecPixels.data();
     for (int y = 0; y < nHeight; ++y) {
         const uint8_t* pRow = pMask + static_cast<ptrdiff_t>(y) * nPadded;
         uint32_t* pOut = pPixels + static_cast<size_t>(y) * nWidth;
         for (int x = 0; x < nWidth; ++x) {
             const uint8_t* p = pRow + x;
-            const uint32_t dwNeighbours = p[-1] | p[1] | p[-nPadded] | p[nPadded];
-            pOut[x] = *p != 0 ? *p * 0x010101u : (dwNeighbours != 0 ? OUTLINE_COLOR : 0);
+            const bool bNear = nOutline > 1 ? vecNear[static_cast<size_t>(y + 1) * nPadded + x + 1] != 0
+                                            : (p[-1] | p[1] | p[-nPadded] | p[nPadded]) != 0;
+            pOut[x] = *p != 0 ? *p * 0x010101u : (bNear ? OUTLINE_COLOR : 0);
         }
     }
     return true;

@@ -56,10 +56,20 @@ public:
 
     // Point size used for a frame width.
     static int FontPoints(int nFrameWidth);
+    // The width in screen pixels the frame is drawn at (0: its own) and the screen's scale in
+    // percent; texts are sized for that width and enlarged by the frame's shrinking, so that
+    // they keep their size on the screen.
+    void SetShownWidth(int nWidth, int nScalePercent)
+    {
+        m_nShownWidth = nWidth;
+        m_nScalePercent = nScalePercent;
+    }
 
 private:
     struct Font;
     std::unique_ptr<Font> m_pFont;
+    int m_nShownWidth = 0;
+    int m_nScalePercent = 100;
     bool m_bFontFailed = false; // tried once: the font set does not change while we run
     std::list<OverlayItem> m_listItems;
 };

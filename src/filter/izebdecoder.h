@@ -11,6 +11,7 @@ inline constexpr CLSID CLSID_ZebDecoder = MakeGuid("6362657A-1111-0010-8000-00AA
 inline constexpr CLSID CLSID_ZebDecoderAbout = MakeGuid("10000001-4FEF-40D3-B3FA-E0531B897F98");
 inline constexpr IID IID_IZEBDecoder = MakeGuid("E559629A-1DC7-440F-9985-53D30242426D");
 inline constexpr IID IID_IZEBDecoderEx = MakeGuid("62225D43-4CEE-47EF-8F93-903A011CC699");
+inline constexpr IID IID_IZEBDecoderView = MakeGuid("8A3C5E21-6B0D-4F52-9E47-1D2C3B4A5F60");
 // The About page's own data interface.
 inline constexpr IID IID_IZEBAboutPage = MakeGuid("10000002-4FEF-40D3-B3FA-E0531B897F98");
 
@@ -43,6 +44,18 @@ struct IZEBDecoderEx : IZEBDecoder {
 
 protected:
     ~IZEBDecoderEx() = default;
+};
+
+// How the picture is shown: a picture shrunk into a small window (a pane of a wall) gets its
+// overlay texts in the size that window would give them, so that they stay readable.
+struct IZEBDecoderView : IUnknown {
+    // The width in screen pixels the picture is drawn at, and the screen's scale (100: one
+    // pixel a point, 200 at 200 %); a width of 0 or the picture's own width or more: texts
+    // sized by the picture's width, as always. Texts added after this call follow it.
+    virtual HRESULT SetShownWidth(int nWidth, int nScalePercent) = 0;
+
+protected:
+    ~IZEBDecoderView() = default;
 };
 
 // What the About page shows.

@@ -1,6 +1,9 @@
 #include "filter/kw264dec.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -11,14 +14,63 @@ extern "C" {
 }
 
 struct KwDecoder {
+    const AVCodec* pCodec = nullptr;
     AVCodecContext* pContext = nullptr;
     AVPacket* pPacket = nullptr;
     AVFrame* pFrame = nullptr;
     bool bDraining = false;
     std::vector<uint8_t> vecRepacked; // when the decoder's chroma stride is not half the luma's
+    int nThreads = 1;
+    int nLastArea = 0; // of the last picture
 };
 
 namespace {
+
+// Decoders open in this process: a wall of panes decodes on the client's own threads, one
+// picture each; libavcodec's threads only help a single large picture.
+std::atomic<int> g_nOpen{0};
+
+// One thread: a picture comes out for the sample that completes it, not frames later. Slices
+// decoded side by side keep that, where frame threads would hold pictures back.
+bool OpenContext(KwDecoder* pDecoder, int nThreads)
+{
+    avcodec_free_context(&pDecoder->pContext);
+    pDecoder->pContext = avcodec_alloc_context3(pDecoder->pCodec);
+    if (pDecoder->pContext == nullptr)
+        return false;
+    pDecoder->pContext->thread_count = nThreads;
+    pDecoder->pContext->thread_type = FF_THREAD_SLICE;
+    pDecoder->nThreads = nThreads;
+    return avcodec_open2(pDecoder->pContext, pDecoder->pCodec, nullptr) >= 0;
+}
+
+// Whether an H.264 access unit holds an IDR slice: a point where the decoder can start anew.
+bool HasIdr(const uint8_t* pData, size_t nLen)
+{
+    for (size_t i = 0; i + 3 < nLen; ++i) {
+        if (pData[i] != 0 || pData[i + 1] != 0 || pData[i + 2] != 1)
+            continue;
+        const int nType = pData[i + 3] & 0x1F;
+        if (nType == 5)
+            return true;
+        if (nType == 1)
+            return false;
+    }
+    return false;
+}
+
+// At a key frame, the threads this decoder should have now.
+void FitThreads(KwDecoder* pDecoder, const uint8_t* pData, size_t nLen)
+{
+    if (pDecoder->pCodec->id != AV_CODEC_ID_H264 || !HasIdr(pData, nLen))
+        return;
+    constexpr int kLargeArea = 1920 * 1080;
+    const int nWant = g_nOpen.load() == 1 && pDecoder->nLastArea >= kLargeArea
+                          ? static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))
+                          : 1;
+    if (nWant != pDecoder->nThreads && !OpenContext(pDecoder, nWant))
+        OpenContext(pDecoder, 1);
+}
 
 KwHandle OpenDecoder(AVCodecID codecId)
 {
@@ -29,15 +81,11 @@ KwHandle OpenDecoder(AVCodecID codecId)
     // terminal; the decoder's own figures (frames decoded and dropped) say what matters.
     av_log_set_level(AV_LOG_FATAL);
     auto* pDecoder = new KwDecoder;
-    pDecoder->pContext = avcodec_alloc_context3(pCodec);
+    ++g_nOpen;
+    pDecoder->pCodec = pCodec;
     pDecoder->pPacket = av_packet_alloc();
     pDecoder->pFrame = av_frame_alloc();
-    if (pDecoder->pContext != nullptr) {
-        // One thread: a picture comes out for the sample that completes it, not frames later.
-        pDecoder->pContext->thread_count = 1;
-    }
-    if (pDecoder->pContext == nullptr || pDecoder->pPacket == nullptr || pDecoder->pFrame == nullptr ||
-        avcodec_open2(pDecoder->pContext, pCodec, nullptr) < 0) {
+    if (pDecoder->pPacket == nullptr || pDecoder->pFrame == nullptr || !OpenContext(pDecoder, 1)) {
         Kw_h264_dec_close(pDecoder);
         return nullptr;
     }
@@ -60,6 +108,7 @@ void Kw_h264_dec_close(KwHandle hDecoder)
 {
     if (hDecoder == nullptr)
         return;
+    --g_nOpen;
     avcodec_free_context(&hDecoder->pContext);
     av_packet_free(&hDecoder->pPacket);
     av_frame_free(&hDecoder->pFrame);
@@ -96,10 +145,16 @@ bool TakePicture(KwDecoder* pDecoder, KwDecodeRecord* pRecord)
     }
     pRecord->dwWidth = static_cast<uint32_t>(pFrame->width);
     pRecord->dwHeight = static_cast<uint32_t>(pFrame->height);
+    pDecoder->nLastArea = pFrame->width * pFrame->height;
     return true;
 }
 
 } // namespace
+
+int Kw_dec_threads(KwHandle hDecoder)
+{
+    return hDecoder != nullptr ? hDecoder->nThreads : 0;
+}
 
 int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord)
 {
@@ -114,6 +169,7 @@ int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord)
             avcodec_flush_buffers(hDecoder->pContext);
             hDecoder->bDraining = false;
         }
+        FitThreads(hDecoder, pRecord->pbInput, pRecord->dwInputLength);
         if (av_new_packet(hDecoder->pPacket, static_cast<int>(pRecord->dwInputLength)) < 0)
             return -1;
         std::memcpy(hDecoder->pPacket->data, pRecord->pbInput, pRecord->dwInputLength);

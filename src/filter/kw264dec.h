@@ -26,3 +26,6 @@ KwHandle Kw_mpeg4_dec_open();
 // stays valid until the next call on the handle.
 int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord);
 void Kw_h264_dec_close(KwHandle hDecoder);
+// The threads the decoder uses now: libavcodec's own for a single large H.264 picture (the only
+// decoder open in the process, chosen at each key frame), else 1.
+int Kw_dec_threads(KwHandle hDecoder);

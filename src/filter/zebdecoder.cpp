@@ -77,6 +77,8 @@ HRESULT CZebDecoder::NonDelegatingQueryInterface(REFIID riid, void** ppv)
         return E_POINTER;
     if (riid == IID_IZEBDecoder || riid == IID_IZEBDecoderEx)
         return GetInterface(static_cast<IZEBDecoderEx*>(this), ppv);
+    if (riid == IID_IZEBDecoderView)
+        return GetInterface(static_cast<IZEBDecoderView*>(this), ppv);
     if (riid == IID_ISpecifyPropertyPages)
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), ppv);
     return CVideoTransformFilter::NonDelegatingQueryInterface(riid, ppv);
@@ -476,6 +478,15 @@ HOVERLAY CZebDecoder::SetOsdText(const char16_t* pszText, int nPosition)
     if (pszText != nullptr && *pszText != u'\0')
         m_pText[nPosition] = m_blend.AddText(pszText, m_nInWidth, std::abs(m_nInHeight), nPosition);
     return m_pText[nPosition];
+}
+
+HRESULT CZebDecoder::SetShownWidth(int nWidth, int nScalePercent)
+{
+    if (nWidth < 0 || nScalePercent < 25 || nScalePercent > 800)
+        return E_INVALIDARG;
+    CAutoLock lock(&m_csStream);
+    m_blend.SetShownWidth(nWidth, nScalePercent);
+    return S_OK;
 }
 
 HOVERLAY CZebDecoder::AddOverlayBitmap(int nX, int nY, int nWidth, int nHeight, const uint32_t* pPixels,

@@ -7,7 +7,10 @@
 #include "filter/izebdecoder.h"
 #include "platform/mediagraph/vtransform.h"
 
-class CZebDecoder : public CVideoTransformFilter, public IZEBDecoderEx, public ISpecifyPropertyPages {
+class CZebDecoder : public CVideoTransformFilter,
+                    public IZEBDecoderEx,
+                    public IZEBDecoderView,
+                    public ISpecifyPropertyPages {
 public:
     static CUnknown* CreateInstance(IUnknown* pUnk, HRESULT* phr);
 
@@ -36,6 +39,8 @@ public:
     HRESULT SetMirror(int nMirror) override;
     int SaveSnapshot(const char* pszPath) override;
     HOVERLAY SetOsdText(const char16_t* pszText, int nPosition) override;
+    // IZEBDecoderView
+    HRESULT SetShownWidth(int nWidth, int nScalePercent) override;
     HOVERLAY AddOverlayBitmap(int nX, int nY, int nWidth, int nHeight, const uint32_t* pPixels,
                               uint32_t dwKeyColor) override;
     HRESULT SetOverlayValue(HOVERLAY hOverlay, int nValue) override;

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class CConfigFileManager;
@@ -493,6 +494,11 @@ private:
     BYTE m_abSendBuffer[VIEWER_SEND_BUFFER_LEN] = {};
 
     std::vector<std::unique_ptr<SearchItem>> m_vecItems;
+    // Looked up for every reply: with a thousand cameras a scan each time was a large share of
+    // the steady load. Items are never dropped and keep the id they were made with; the
+    // parents are the items that ever carried a channel list (few).
+    std::unordered_map<DWORD, SearchItem*> m_mapItems;
+    std::vector<SearchItem*> m_vecParents;
     // Child arrays; an array that had to grow is kept, so no copy handed out dangles.
     std::vector<std::unique_ptr<SearchItem[]>> m_vecChildArrays;
 

@@ -37,24 +37,19 @@ std::size_t BoundedLength(const BYTE* p, std::size_t nMax)
 
 SearchItem* CEngCmd::FindItemWithChildren(DWORD dwDVIPID) const
 {
-    for (const auto& pItem : m_vecItems) {
-        if (pItem->nChildCount > 0 && pItem->dwDVIPID == dwDVIPID)
-            return pItem.get();
-    }
-    return nullptr;
+    const auto it = m_mapItems.find(dwDVIPID);
+    return it != m_mapItems.end() && it->second->nChildCount > 0 ? it->second : nullptr;
 }
 
 SearchItem* CEngCmd::FindItemWithoutChildren(DWORD dwDVIPID) const
 {
-    for (const auto& pItem : m_vecItems) {
-        if (pItem->nChildCount <= 0) {
-            if (pItem->dwDVIPID == dwDVIPID)
-                return pItem.get();
-            continue;
-        }
-        for (LONG i = 0; i < pItem->nChildCount; ++i) {
-            if (pItem->pChildren[i].dwDVIPID == dwDVIPID)
-                return &pItem->pChildren[i];
+    const auto it = m_mapItems.find(dwDVIPID);
+    if (it != m_mapItems.end() && it->second->nChildCount <= 0)
+        return it->second;
+    for (SearchItem* pParent : m_vecParents) {
+        for (LONG i = 0; i < pParent->nChildCount; ++i) {
+            if (pParent->pChildren[i].dwDVIPID == dwDVIPID)
+                return &pParent->pChildren[i];
         }
     }
     return nullptr;
@@ -106,6 +101,7 @@ void CEngCmd::ResCmd_Search(const ViewerPacket& packet)
         m_vecItems.push_back(std::make_unique<SearchItem>());
         pItem = m_vecItems.back().get();
         pItem->dwDVIPID = dwID;
+        m_mapItems.emplace(dwID, pItem);
     }
     SearchItem& item = *pItem;
 
@@ -182,6 +178,8 @@ void CEngCmd::ReadChildren(CPacketReader& reader, SearchItem& parent)
     // A count the body cannot hold ends in the parser error below anyway; allocating for it
     // would only let a camera make us reserve gigabytes.
     const std::size_t nFit = std::min<std::size_t>(dwCount, reader.GetRemaining() / CHILD_ENTRY_LEN);
+    if (std::find(m_vecParents.begin(), m_vecParents.end(), &parent) == m_vecParents.end())
+        m_vecParents.push_back(&parent);
     if (parent.pChildren == nullptr || static_cast<std::size_t>(parent.nChildCapacity) < nFit) {
         // Reused by later replies; grown only when a recorder reports more channels.
         m_vecChildArrays.push_back(std::make_unique<SearchItem[]>(std::max<std::size_t>(nFit, 1)));

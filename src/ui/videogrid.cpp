@@ -753,6 +753,7 @@ void CDlgVideoGrid::UpdatePaneTexts(int nIndex, const QString& strFigures)
     slot.pName->move(4, std::max(0, slot.pPane->height() - slot.pName->height() - 4));
     slot.pName->setVisible(bWall && !strName.isEmpty());
     slot.pName->raise();
+    slot.pPane->Logic().SetNameShownByWindow(bWall && !strName.isEmpty());
     // Its own figures in its tool tip: the toolbar that shows them is the single pane's.
     QString strTip = strName;
     if (!strFigures.isEmpty())

@@ -346,6 +346,7 @@ QString CDlgVideoPane::TakeStatistics()
         stats = CVideoSession::Stats{}; // a new session: count from zero
     m_lastStats = stats;
     m_lastCounters = counters;
-    VLOG(4, "Video pane: %s", strText.toUtf8().constData());
+    // Named by its camera: a wall logs a line per pane each second.
+    VLOG(4, "Video pane %u: %s", static_cast<unsigned>(pDevice->GetID()), strText.toUtf8().constData());
     return strText;
 }

@@ -129,6 +129,12 @@ void CVideoRendererWidget::GetTargetSize(int nSourceWidth, int nSourceHeight, in
     *pnHeight = size.height();
 }
 
+int CVideoRendererWidget::ScalePercent()
+{
+    std::lock_guard lock(m_mutex);
+    return qRound(m_dPixelRatio * 100);
+}
+
 QImage CVideoRendererWidget::CurrentImage()
 {
     std::lock_guard lock(m_mutex);

@@ -25,6 +25,7 @@ public:
     bool SetVideoFullScreen(bool bFullScreen) override;
     void GetClientSize(long* pnWidth, long* pnHeight) override;
     void GetTargetSize(int nSourceWidth, int nSourceHeight, int* pnWidth, int* pnHeight) override;
+    int ScalePercent() override;
 
     // The picture last presented, as scaled for the window.
     QImage CurrentImage();

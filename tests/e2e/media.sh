@@ -165,6 +165,18 @@ live_four() {
     read -r frames bad < <(python3 "$here/check_saved.py" "$work/media.log" "$work/four.frames" "$work/four/$serial.$ext" $((800 + n)))
     expect_eq "four: $serial saved its own frames, byte for byte" "$((frames > 100)) $bad" "1 0"
   done
+  # Each channel of the recorder numbers its own frames, as recorders do: in the simulator's
+  # log the frame numbers of one channel follow one another.
+  local id
+  for id in 80501 80502; do
+    expect_eq "four: channel $id counts its own frames" "$(awk -v id="$id" '
+      $0 ~ "^media cam=" id " stream=(live|audio) " {
+        match($0, / seq=[0-9]+/); s = substr($0, RSTART + 5, RLENGTH - 5) + 0
+        if (n++ && s != (last + 1) % 65536) bad++
+        last = s
+      }
+      END { print (n > 100) + 0, bad + 0 }' "$work/media.log")" "1 0"
+  done
   for serial in FOUR1 FOUR2 FOUR3 FOUR4 FOURNVR-1 FOURNVR-2; do
     expect_eq "four: $serial started, then kept by heartbeats" "$(($(dump "$serial" | jq .video.starts) >= 3))" 1
     expect_eq "four: $serial never timed out" "$(sim media "$serial" | jq .media.heartbeat_stops)" 0

@@ -1,15 +1,18 @@
 // The back-ends on streams encoded by libavcodec, and their behaviour on broken input.
 #include "filter/dech264.h"
 #include "filter/decmpeg4.h"
+#include "filter/kw264dec.h"
 #include "filter_streams.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -201,3 +204,40 @@ TEST(Decode, PicturesSmallerThanTheFrameAreNotRead)
 }
 
 } // namespace
+
+// A single large picture (1080p, the only decoder open) decodes on libavcodec's threads from its
+// second key frame on; with another decoder open (a wall of panes), or for a small picture, the
+// decoder keeps one thread, the client's pool sharing the cores.
+TEST(Decode, OnlyASingleLargePictureUsesTheCodecsThreads)
+{
+    const TestStream large = EncodeStream("libx264", 1920, 1080, 14, false);
+    const TestStream small = EncodeStream("libx264", 640, 360, 14, false);
+    ASSERT_TRUE(large.vecKey.size() == 14 && large.vecKey[12]);
+    const int nCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const struct {
+        const char* pszName;
+        const TestStream* pStream;
+        bool bAnotherOpen;
+        int nThreads;
+    } aCases[] = {{"1080p alone", &large, false, nCores},
+                  {"1080p beside another", &large, true, 1},
+                  {"360p alone", &small, false, 1}};
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        KwHandle hOther = c.bAnotherOpen ? Kw_h264_dec_open() : nullptr;
+        KwHandle hDecoder = Kw_h264_dec_open();
+        ASSERT_NE(hDecoder, nullptr);
+        int nPictures = 0;
+        for (const auto& vecPacket : c.pStream->vecPackets) {
+            KwDecodeRecord record;
+            record.pbInput = vecPacket.data();
+            record.dwInputLength = static_cast<uint32_t>(vecPacket.size());
+            ASSERT_GE(Kw_h264_dec_decode(hDecoder, &record), 0);
+            nPictures += record.pY != nullptr;
+        }
+        EXPECT_EQ(nPictures, 14); // one picture per sample, threads or not
+        EXPECT_EQ(Kw_dec_threads(hDecoder), c.nThreads);
+        Kw_h264_dec_close(hDecoder);
+        Kw_h264_dec_close(hOther);
+    }
+}

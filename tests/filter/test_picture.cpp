@@ -12,6 +12,8 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -141,6 +143,47 @@ TEST(Overlay, TextIsWhiteWithADarkOutlineAtItsCornerAndKeyedIntoThePicture)
     }
     EXPECT_EQ(nullptr, blend.AddText(u"x", W, H, 4));
     EXPECT_EQ(nullptr, blend.AddText(u"", W, H, 0));
+}
+
+// A picture shown shrunk (a pane of a wall) gets its texts in the size its window would give
+// them at the screen's scale, and an outline as wide as the shrinking, which would otherwise
+// average a one-pixel outline away.
+TEST(Overlay, ShrunkPictureKeepsItsTextSizeOnTheScreen)
+{
+    const std::u16string strTime = u"2026-12-09 06:30:00";
+    struct Case {
+        int nFrame;   // the picture's width
+        int nShown;   // drawn at, in screen pixels
+        int nScale;   // the screen's, in percent
+        int nOutline; // frame pixels per screen pixel
+    };
+    const Case aCases[] = {{1280, 320, 100, 4}, {1280, 640, 200, 4}, {1920, 480, 100, 4}, {640, 200, 100, 3}};
+    for (const Case& c : aCases) {
+        SCOPED_TRACE(std::to_string(c.nFrame) + " at " + std::to_string(c.nShown));
+        // As a picture as wide as the window in points shows it whole, at the screen's scale.
+        CBlendBitmap whole;
+        std::vector<uint32_t> vecPixels;
+        int nWidth = 0, nHeight = 0;
+        ASSERT_TRUE(whole.RenderText(strTime, c.nShown * 100 / c.nScale, vecPixels, nWidth, nHeight));
+        const int nExpected = nHeight * c.nScale / 100;
+        CBlendBitmap shrunk;
+        shrunk.SetShownWidth(c.nShown, c.nScale);
+        ASSERT_TRUE(shrunk.RenderText(strTime, c.nFrame, vecPixels, nWidth, nHeight));
+        EXPECT_NEAR(nHeight * c.nShown / c.nFrame, nExpected, 3 * c.nScale / 100);
+        // No key black within the outline's width of the text along a row or a column.
+        for (int y = 0; y < nHeight; ++y)
+            for (int x = 0; x < nWidth; ++x) {
+                if ((vecPixels[y * nWidth + x] & 0xFF) < 0x80)
+                    continue;
+                for (int k = 1; k <= c.nOutline; ++k)
+                    for (const auto [dx, dy] : {std::pair{k, 0}, {-k, 0}, {0, k}, {0, -k}}) {
+                        const int xx = x + dx, yy = y + dy;
+                        if (xx >= 0 && yy >= 0 && xx < nWidth && yy < nHeight)
+                            ASSERT_NE(vecPixels[yy * nWidth + xx], 0u)
+                                << x << "," << y << " +" << dx << "," << dy;
+                    }
+            }
+    }
 }
 
 TEST(Overlay, BitmapsAreClippedToTheFrameAndRemovable)

@@ -11,12 +11,16 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <numeric>
 #include <set>
 #include <sys/wait.h>
 #include <thread>
@@ -773,4 +777,119 @@ TEST(VideoLive, PictureGoesOnAfterALostFrame)
         EXPECT_LT(dLast, dBeforeGap);
         pane.StopDevice(pDevice.get());
     }
+}
+
+namespace {
+
+// A pane's window that tells which of the clip's pictures each presented one is, and on which
+// thread it came.
+class IdentifyingWindow : public IVideoPresenter {
+public:
+    explicit IdentifyingWindow(const Clip& clip) : m_clip(clip) {}
+    void PresentFrame(const std::uint32_t* pPixels, int nWidth, int nHeight) override
+    {
+        int nBest = -1;
+        double dBest = 1e9;
+        for (std::size_t i = 0; i < m_clip.vRgb.size(); ++i) {
+            double dSum = 0;
+            for (int p = 0; p < nWidth * nHeight; p += 61)
+                for (int c = 0; c < 3; ++c)
+                    dSum += std::abs(int(pPixels[p] >> (16 - 8 * c) & 0xFF) - int(m_clip.vRgb[i][p * 3 + c]));
+            if (dSum < dBest) {
+                dBest = dSum;
+                nBest = static_cast<int>(i);
+            }
+        }
+        std::unique_lock lock(m_mutex);
+        m_vShown.push_back(nBest);
+        m_setThreads.insert(std::this_thread::get_id());
+        m_cv.notify_all();
+        // Held in the middle of decoding until the pane goes.
+        if (m_bHold) {
+            m_bInside = true;
+            m_cv.wait(lock, [this] { return m_bRemoving; });
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            m_bInside = false;
+        }
+    }
+    void SetVideoVisible(bool) override {}
+    void SetVideoPosition(long, long, long, long) override {}
+    bool SetVideoFullScreen(bool) override { return false; }
+    void GetClientSize(long* pnWidth, long* pnHeight) override
+    {
+        *pnWidth = 352;
+        *pnHeight = 288;
+    }
+
+    const Clip& m_clip;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<int> m_vShown;
+    std::set<std::thread::id> m_setThreads;
+    bool m_bHold = false;
+    bool m_bRemoving = false;
+    std::atomic<bool> m_bInside{false};
+};
+
+} // namespace
+
+// Sixteen panes fed frame by frame on this thread, as the GUI thread feeds them: every pane's
+// pictures are its frames, each once and in order, decoded on the pool's threads (as many as the
+// machine's cores, not one per pane) and never on the feeding thread. A pane removed while one
+// of its frames is being decoded waits for that frame and is never called again.
+TEST(VideoLive, PanesDecodeInOrderOnTheSharedPool)
+{
+    const Clip clip = MakeClip(false, 352, 288, 12);
+    ASSERT_EQ(clip.vFrames.size(), 12u);
+    constexpr int kPanes = 16;
+    std::vector<std::unique_ptr<IdentifyingWindow>> vWindows;
+    std::vector<std::unique_ptr<CVideoSession>> vSessions;
+    for (int i = 0; i <= kPanes; ++i) {
+        vWindows.push_back(std::make_unique<IdentifyingWindow>(clip));
+        vSessions.push_back(std::make_unique<CVideoSession>(vWindows.back().get()));
+    }
+    IdentifyingWindow& removed = *vWindows[kPanes];
+    removed.m_bHold = true;
+    for (std::size_t nFrame = 0; nFrame < clip.vFrames.size(); ++nFrame)
+        for (auto& pSession : vSessions) {
+            VideoBuffer buffer;
+            buffer.pData = clip.vFrames[nFrame].data();
+            buffer.nLen = static_cast<DWORD>(clip.vFrames[nFrame].size());
+            buffer.usSequence = static_cast<WORD>(nFrame + 1);
+            buffer.bySubSequence = nFrame % 5 == 0 ? 0 : 1; // key frames every fifth
+            ASSERT_NE(pSession->AddBuffer(&buffer), CVideoSession::ADD_DROPPED);
+        }
+    for (auto& pSession : vSessions)
+        pSession->FlushFrame();
+    {
+        std::unique_lock lock(removed.m_mutex);
+        ASSERT_TRUE(
+            removed.m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return !removed.m_vShown.empty(); }));
+        removed.m_bRemoving = true;
+        removed.m_cv.notify_all();
+    }
+    vSessions[kPanes].reset();
+    EXPECT_FALSE(removed.m_bInside);
+    const std::size_t nShownByRemoved = removed.m_vShown.size();
+
+    std::vector<int> vAll(clip.vFrames.size());
+    std::iota(vAll.begin(), vAll.end(), 0);
+    std::set<std::thread::id> setThreads;
+    // 192 pictures on a loaded machine (or under a sanitizer) take their time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int i = 0; i < kPanes; ++i) {
+        SCOPED_TRACE(i);
+        while (vSessions[i]->GetStats().qwRendered < clip.vFrames.size() &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::lock_guard lock(vWindows[i]->m_mutex);
+        EXPECT_EQ(vWindows[i]->m_vShown, vAll);
+        setThreads.insert(vWindows[i]->m_setThreads.begin(), vWindows[i]->m_setThreads.end());
+    }
+    EXPECT_EQ(setThreads.count(std::this_thread::get_id()), 0u);
+    EXPECT_LE(setThreads.size(), std::max(1u, std::thread::hardware_concurrency()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::lock_guard lock(removed.m_mutex);
+    EXPECT_EQ(removed.m_vShown.size(), nShownByRemoved);
 }

@@ -363,6 +363,47 @@ TEST_F(MediaGraph, SamplesFlowThroughTheTransformOnTheStreamingThread)
     ASSERT_EQ(pControl->Stop(), S_OK);
 }
 
+// A live source that fell behind: a key frame finding the catch-up count queued goes next, the
+// samples before it are passed over (and counted), and it is marked a discontinuity; a key frame
+// with fewer queued waits its turn.
+TEST_F(MediaGraph, AKeyFrameFarBehindPassesOverTheQueue)
+{
+    ComPtr<IGraphBuilder> pGraph = MakeGraph();
+    auto pSource = Make<CTestSource>(MakeVideoType(MEDIASUBTYPE_TestIn, 16, 16));
+    auto pInverter = Make<CTestInverter>(nullptr, CLSID_TestInverterHigh, false);
+    auto pRenderer = Make<CTestRenderer>(std::vector<GUID>{MEDIASUBTYPE_TestOutA});
+    ASSERT_EQ(pGraph->AddFilter(pSource.Get(), u"Source"), S_OK);
+    ASSERT_EQ(pGraph->AddFilter(pInverter.Get(), u"Inverter"), S_OK);
+    ASSERT_EQ(pGraph->AddFilter(pRenderer.Get(), u"Renderer"), S_OK);
+    ASSERT_EQ(pGraph->Connect(PinOf(pSource.Get(), 0), PinOf(pRenderer.Get(), 0)), S_OK);
+    ComPtr<IMediaControl> pControl;
+    ASSERT_EQ(pGraph.As(IID_IMediaControl, &pControl), S_OK);
+
+    CPushSourcePin& pin = pSource->Pin();
+    pin.SetCatchUp(3);
+    // Stopped: everything waits in the queue, as behind a busy decoder.
+    for (BYTE by : {0x10, 0x11, 0x12}) // key, then 2 more: 3 queued
+        ASSERT_EQ(pin.Push(&by, 1, by == 0x10), S_OK);
+    const BYTE byKey = 0x20, byAfter = 0x21;
+    ASSERT_EQ(pin.Push(&byKey, 1, TRUE), S_OK); // finds 3: they go
+    ASSERT_EQ(pin.Push(&byAfter, 1, FALSE), S_OK);
+    ASSERT_EQ(pin.Push(&byKey, 1, TRUE), S_OK); // finds 2: waits its turn
+    EXPECT_EQ(pin.QueueLength(), 3u);
+    EXPECT_EQ(pin.TakeSkipped(), 3u);
+    EXPECT_EQ(pin.TakeSkipped(), 0u);
+
+    ASSERT_EQ(pControl->Run(), S_OK);
+    ASSERT_TRUE(pRenderer->WaitFor(3));
+    const std::vector<ReceivedSample> vSamples = pRenderer->Samples();
+    ASSERT_EQ(vSamples.size(), 3u);
+    EXPECT_EQ(vSamples[0].data, std::vector<BYTE>{0xDF});
+    EXPECT_TRUE(vSamples[0].bSyncPoint && vSamples[0].bDiscontinuity);
+    EXPECT_EQ(vSamples[1].data, std::vector<BYTE>{0xDE});
+    EXPECT_FALSE(vSamples[1].bDiscontinuity);
+    EXPECT_FALSE(vSamples[2].bDiscontinuity);
+    ASSERT_EQ(pControl->Stop(), S_OK);
+}
+
 // A type carried on a sample becomes the transform's input type; a failing transform aborts the
 // stream with an error event.
 TEST_F(MediaGraph, FormatChangeOnASampleAndTransformErrorsReachTheGraph)

@@ -103,7 +103,7 @@ log=$(ls "$work"/home/DebugInfo.*.log 2>/dev/null | head -1)
 stretch() {
   local from to
   from=$(cat "$work/$1.from") to=$(cat "$work/$1.to")
-  grep -h "Video pane:" "$log" | awk -v a="$from" -v b="$to" '
+  grep -h "Video pane [0-9]*:" "$log" | awk -v a="$from" -v b="$to" '
     { t = substr($0, 1, 8) } t > a && t <= b {
       match($0, /segments [0-9]+/); r += substr($0, RSTART + 9, RLENGTH - 9)
       match($0, /rendered [0-9]+/); d += substr($0, RSTART + 9, RLENGTH - 9)

@@ -10,12 +10,16 @@
 #include "ui/videopane.h"
 #include "ui_test_support.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -23,7 +27,9 @@ extern "C" {
 }
 
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -99,6 +105,32 @@ struct Wall {
     std::map<DWORD, int> m_mapAsked;
     std::unique_ptr<CDlgVideoGrid> m_pGrid;
 };
+
+// Opens a pane's context menu and hands it to fnUse while it is up; the menu closes after.
+// False when no menu came up.
+bool WithContextMenu(QWidget* pPane, const std::function<void(QMenu&)>& fnUse)
+{
+    bool bShown = false;
+    QTimer::singleShot(0, pPane, [&] {
+        if (auto* pMenu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            bShown = true;
+            fnUse(*pMenu);
+            pMenu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), pPane->mapToGlobal(QPoint(10, 10)));
+    QCoreApplication::sendEvent(pPane, &event);
+    return bShown;
+}
+
+// The names in a menu, each with whether it is checked and enabled.
+std::vector<std::tuple<QString, bool, bool>> Items(const QMenu& menu)
+{
+    std::vector<std::tuple<QString, bool, bool>> v;
+    for (const QAction* pAction : menu.actions())
+        v.emplace_back(pAction->text(), pAction->isChecked(), pAction->isEnabled());
+    return v;
+}
 
 MediaFrame Frame(DWORD dwID, WORD usSequence, const BYTE* pMarker)
 {
@@ -289,6 +321,68 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
     EXPECT_EQ(wall.m_mapAsked, (std::map<DWORD, int>{{105, 1}, {109, 1}}));
 }
 
+// A pane's context menu lists the cameras present, the pane's own checked; a camera picked there
+// shows in that pane (moved from another pane, without a restart); its Stop empties the pane and
+// stops the camera at once, and is offered only where there is something to stop.
+TEST(VideoGrid, ContextMenuPutsACameraInAPaneAndEmptiesIt)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    CConfigFileManager config(dir.path().toStdString() + "/");
+    CNotifyManager bus;
+    CountingAudio audio;
+    WatchingManager manager;
+    manager.Add(201, CAMERA_TYPE_SINGLE, u"Gate");
+    manager.Add(202, CAMERA_TYPE_SINGLE, u"Yard");
+    manager.Add(203, CAMERA_TYPE_SINGLE, u"Dock", false); // not present: not offered
+    Wall wall(&manager, &bus, &config, &audio);
+    wall->SetLayout(4);
+    ASSERT_TRUE(wall->OpenCamera(manager.GetDevice(201, CAMERA_MASK_ALL)));
+    ASSERT_EQ(wall.Shown(0), 201u);
+    using Menu = std::vector<std::tuple<QString, bool, bool>>;
+    struct Step {
+        int nPane;
+        Menu cameras; // the cameras' submenu as it comes up
+        bool bStopOffered;
+        const char* pszPick;       // a camera's name, or null for Stop
+        std::vector<DWORD> vShown; // panes 0 to 3 after the pick
+        std::vector<std::pair<DWORD, bool>> vUnwatched;
+    };
+    const Step aSteps[] = {
+        {2, {{"Gate", false, true}, {"Yard", false, true}}, false, "Yard", {201, 0, 202, 0}, {}},
+        {2, {{"Gate", false, true}, {"Yard", true, true}}, true, nullptr, {201, 0, 0, 0}, {{202, true}}},
+        {3, {{"Gate", false, true}, {"Yard", false, true}}, false, "Gate", {0, 0, 0, 201}, {}},
+    };
+    for (const Step& step : aSteps) {
+        SCOPED_TRACE(step.pszPick != nullptr ? step.pszPick : "Stop");
+        manager.m_vUnwatched.clear();
+        ASSERT_TRUE(WithContextMenu(wall->Pane(step.nPane), [&](QMenu& menu) {
+            ASSERT_EQ(menu.actions().size(), 2);
+            QMenu* pCameras = menu.actions()[0]->menu();
+            ASSERT_NE(pCameras, nullptr);
+            EXPECT_EQ(Items(*pCameras), step.cameras);
+            QAction* pStop = menu.actions()[1];
+            EXPECT_EQ(pStop->isEnabled(), step.bStopOffered);
+            if (step.pszPick == nullptr) {
+                pStop->trigger();
+                return;
+            }
+            for (QAction* pAction : pCameras->actions())
+                if (pAction->text() == QLatin1String(step.pszPick))
+                    pAction->trigger();
+        }));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(wall.Shown(i), step.vShown[static_cast<std::size_t>(i)]) << i;
+        EXPECT_EQ(manager.m_vUnwatched, step.vUnwatched);
+        EXPECT_EQ(wall->FocusedIndex(), step.nPane);
+        EXPECT_EQ(wall->AssignedSerial(step.nPane), step.pszPick == nullptr         ? ""
+                                                    : wall.Shown(step.nPane) == 201 ? "SER201"
+                                                                                    : "SER202");
+    }
+    EXPECT_TRUE(manager.IsWatched(201));
+    EXPECT_FALSE(manager.IsWatched(202));
+}
+
 // A pane's picture is made at the pane's size straight from the decoder's YUV, as libswscale
 // makes it (area averaging, BT.601): fine detail averages out instead of flickering, the
 // colours are the picture's, and at full size every pixel is converted.
@@ -317,11 +411,11 @@ TEST(PanePicture, MadeAtThePaneSizeAsLibswscaleMakesIt)
     planes.nChromaStride = nWidth / 2;
     planes.nWidth = nWidth;
     planes.nHeight = nHeight;
-    std::vector<std::uint32_t> vScratch;
+    YuvScratch scratch;
     for (const QSize size : {QSize(160, 90), QSize(213, 120), QSize(427, 240), QSize(640, 360)}) {
         SCOPED_TRACE(QStringLiteral("%1x%2").arg(size.width()).arg(size.height()).toStdString());
         std::vector<std::uint32_t> vOurs(static_cast<std::size_t>(size.width()) * size.height());
-        ConvertYuv420(planes, size.width(), size.height(), vOurs.data(), vScratch);
+        ConvertYuv420(planes, size.width(), size.height(), vOurs.data(), scratch);
         std::vector<std::uint32_t> vTheirs(vOurs.size());
         SwsContext* pSws = sws_getContext(nWidth, nHeight, AV_PIX_FMT_YUV420P, size.width(), size.height(),
                                           AV_PIX_FMT_BGRA, SWS_AREA, nullptr, nullptr, nullptr);
@@ -354,7 +448,8 @@ TEST(PanePicture, MadeAtThePaneSizeAsLibswscaleMakesIt)
         // source pixels per box where libswscale weighs their parts: some levels apart; picked
         // pixels would be a hundred apart). Less than that, libswscale keeps some of the
         // pattern, which is no measure.
-        if (size.width() * 2 <= nWidth)
+        if (size.width() * 2 <= nWidth) {
             EXPECT_LT(dFine / double(nFine), 8.0);
+        }
     }
 }

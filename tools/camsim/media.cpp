@@ -329,6 +329,10 @@ struct CMediaEngine::PerCamera {
     enum { LIVE, PLAYBACK_A, PLAYBACK_B, DOWNLOAD, N };
     Stream streams[N];
     std::map<std::uint16_t, std::uint16_t> seq; // per destination port, on the root's socket
+    // A frame's own number in its header, per destination port: each channel of a recorder
+    // counts its own frames, while the segments under them stay numbered by the recorder's
+    // socket (the receiver files segments by sender and number).
+    std::map<std::uint16_t, std::uint16_t> frameNo;
     std::mt19937 rng;
     std::shared_ptr<const Clip> liveClip, switchClip, sdClip;
     std::uint64_t uTickAt = 0, uTickGen = 0;
@@ -516,6 +520,11 @@ std::uint16_t CMediaEngine::NextSeq(Camera& cam, std::uint16_t usPort)
     return State(cam.Root()).seq[usPort]++;
 }
 
+std::uint16_t CMediaEngine::NextFrameNo(Camera& cam, std::uint16_t usPort)
+{
+    return State(cam).frameNo[usPort]++;
+}
+
 void CMediaEngine::SendUnit(Camera& cam, PerCamera& pc, const Stream& st, std::uint16_t usSeq,
                             const Bytes& unit)
 {
@@ -658,14 +667,14 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
         RealTime(dwSec, dwMicro);
         // The camera's clock runs in its own time zone (minutes east of UTC).
         dwSec += static_cast<std::uint32_t>(static_cast<std::int32_t>(cam.Root().ntp.sTimeZone) * 60);
-        const std::uint16_t usSeq = NextSeq(cam, st.usPort);
-        const Bytes frame = BuildVideoFrame(LiveType(cam.media, clip.cfg.enCodec), f.bKey, usSeq, cam.dwId,
-                                            cam.media.bStampFlags, dwSec, dwMicro, f.es);
+        const Bytes frame =
+            BuildVideoFrame(LiveType(cam.media, clip.cfg.enCodec), f.bKey, NextFrameNo(cam, st.usPort),
+                            cam.dwId, cam.media.bStampFlags, dwSec, dwMicro, f.es);
         // Logged first: a test that has the frame may read the line at once.
         LogFrame(cam, "live", st.usRequestedPort,
                  " size_wh=" + std::to_string(clip.cfg.nWidth) + "x" + std::to_string(clip.cfg.nHeight),
                  frame);
-        SendUnit(cam, pc, st, usSeq, frame);
+        SendUnit(cam, pc, st, NextSeq(cam, st.usPort), frame);
         pc.n.liveFrames++;
         pc.n.liveBytes += frame.size();
         pc.dwClipFrame = (pc.dwClipFrame + 1) % static_cast<std::uint32_t>(clip.frames.size());
@@ -680,10 +689,9 @@ void CMediaEngine::TickLive(Camera& cam, PerCamera& pc, std::uint64_t now)
     while (pc.uAudioBase + pc.uAudioCount * AUDIO_PERIOD_MS <= now) {
         std::uint8_t gsmOut[GSM_FRAMES_PER_AUDIO * 33];
         EncodeAudio(cam, pc, gsmOut);
-        const std::uint16_t usSeq = NextSeq(cam, st.usPort);
-        const Bytes frame = BuildAudioFrame(usSeq, cam.dwId, gsmOut, sizeof gsmOut);
+        const Bytes frame = BuildAudioFrame(NextFrameNo(cam, st.usPort), cam.dwId, gsmOut, sizeof gsmOut);
         LogFrame(cam, "audio", st.usRequestedPort, "", frame);
-        SendUnit(cam, pc, st, usSeq, frame);
+        SendUnit(cam, pc, st, NextSeq(cam, st.usPort), frame);
         pc.n.audioFrames++;
         pc.uAudioCount++;
     }

@@ -105,6 +105,7 @@ private:
     void TickPlayback(Camera& cam, PerCamera& pc, std::uint64_t now);
     void TickDownload(Camera& cam, PerCamera& pc, std::uint64_t now);
     std::uint16_t NextSeq(Camera& cam, std::uint16_t usPort);
+    std::uint16_t NextFrameNo(Camera& cam, std::uint16_t usPort);
     void SendUnit(Camera& cam, PerCamera& pc, const Stream& st, std::uint16_t usSeq, const Bytes& unit);
     void LogFrame(const Camera& cam, const char* pszStream, std::uint16_t usPort, const std::string& strExtra,
                   const Bytes& frame);

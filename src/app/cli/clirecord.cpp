@@ -56,6 +56,8 @@ struct DownloadArgs {
 struct RecordingsArgs {
     std::string strCamera;
     std::string strDay;
+    std::string strPc; // a PC recording folder instead of a camera's SD card
+    bool bReindex = false;
     std::string strPassword;
     std::string strPasswordFile;
 };
@@ -63,6 +65,9 @@ struct RecordingsArgs {
 struct ExportArgs {
     std::vector<std::string> vecInputs;
     std::string strOutput;
+    std::vector<std::string> vecPc; // a PC recording folder and a camera instead of AVI files
+    std::string strFrom;
+    std::string strTo;
 };
 
 // Reads exactly nDigits digits at p; false on anything else.
@@ -675,13 +680,25 @@ void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
     auto pRecordings = std::make_shared<RecordingsArgs>();
     CLI::App* pRecordingsApp = cli.add_subcommand(
         "recordings", "the days with recordings on a camera's SD card, or one day's hours and minutes");
-    pRecordingsApp->add_option("camera", pRecordings->strCamera, "serial or id")->required();
+    pRecordingsApp->add_option("camera", pRecordings->strCamera, "serial or id (with --pc: serial, or all)");
     pRecordingsApp->add_option("--day", pRecordings->strDay, "a day: 2024-05-02");
+    CLI::Option* pPc =
+        pRecordingsApp->add_option("--pc", pRecordings->strPc, "the recordings of this PC folder");
+    pRecordingsApp
+        ->add_flag("--reindex", pRecordings->bReindex, "rebuild the PC folder's index from its files")
+        ->needs(pPc);
     CLI::Option* pRecPassword =
         pRecordingsApp->add_option("--password", pRecordings->strPassword, "camera password");
     CLI::Option* pRecPasswordFile = pRecordingsApp->add_option(
         "--password-file", pRecordings->strPasswordFile, "file whose first line is it");
     vec.push_back({pRecordingsApp, [pRecordings, pRecPassword, pRecPasswordFile, &options] {
+                       if (!pRecordings->strPc.empty())
+                           return CmdPcRecordings(options, pRecordings->strPc, pRecordings->strCamera,
+                                                  pRecordings->strDay, pRecordings->bReindex);
+                       if (pRecordings->strCamera.empty()) {
+                           PrintError(options, "camera is required", CLI_EXIT_BAD_ARGUMENTS);
+                           return int{CLI_EXIT_BAD_ARGUMENTS};
+                       }
                        return CmdRecordings(options, *pRecordings, pRecPassword->count() > 0,
                                             pRecPasswordFile->count() > 0);
                    }});
@@ -689,9 +706,25 @@ void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
     auto pExport = std::make_shared<ExportArgs>();
     CLI::App* pExportApp =
         cli.add_subcommand("export", "downloaded AVI files into one MP4 that any player opens");
-    pExportApp->add_option("files", pExport->vecInputs, "AVI files, in order")
-        ->required()
-        ->check(CLI::ExistingFile);
+    CLI::Option* pFiles =
+        pExportApp->add_option("files", pExport->vecInputs, "AVI files, in order")->check(CLI::ExistingFile);
     pExportApp->add_option("-o,--output", pExport->strOutput, "the MP4 file")->required();
-    vec.push_back({pExportApp, [pExport, &options] { return CmdExport(options, *pExport); }});
+    CLI::Option* pExportPc =
+        pExportApp
+            ->add_option("--pc", pExport->vecPc, "FOLDER CAMERA: a camera's recordings on this PC instead")
+            ->expected(2)
+            ->excludes(pFiles);
+    pExportApp->add_option("--from", pExport->strFrom, "with --pc: start, UTC: 2024-05-02T08:15:00Z")
+        ->needs(pExportPc);
+    pExportApp->add_option("--to", pExport->strTo, "with --pc: end, UTC")->needs(pExportPc);
+    vec.push_back({pExportApp, [pExport, &options] {
+                       if (!pExport->vecPc.empty())
+                           return CmdPcExport(options, pExport->vecPc[0], pExport->vecPc[1], pExport->strFrom,
+                                              pExport->strTo, pExport->strOutput);
+                       if (pExport->vecInputs.empty()) {
+                           PrintError(options, "files is required", CLI_EXIT_BAD_ARGUMENTS);
+                           return int{CLI_EXIT_BAD_ARGUMENTS};
+                       }
+                       return CmdExport(options, *pExport);
+                   }});
 }

@@ -24,6 +24,12 @@ void AddControlCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec)
 void AddLiveCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // download, recordings, export (clirecord.cpp).
 void AddRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// record; recordings --pc and export --pc, which the SD commands hand on (clipcrec.cpp).
+void AddPcRecordCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+int CmdPcRecordings(const CliOptions& options, const std::string& strDir, const std::string& strCamera,
+                    const std::string& strDay, bool bReindex);
+int CmdPcExport(const CliOptions& options, const std::string& strDir, const std::string& strCamera,
+                const std::string& strFrom, const std::string& strTo, const std::string& strOutput);
 // listen, talk (cliaudio.cpp).
 void AddAudioCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // snapshot (clisnapshot.cpp).

@@ -110,6 +110,7 @@ int main(int argc, char** argv)
     CliSubcommands vecSubcommands;
     AddControlCommands(cli, options, vecSubcommands);
     AddRecordCommands(cli, options, vecSubcommands);
+    AddPcRecordCommands(cli, options, vecSubcommands);
     AddLiveCommands(cli, options, vecSubcommands);
     AddSnapshotCommands(cli, options, vecSubcommands);
     AddAudioCommands(cli, options, vecSubcommands);

@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -11,6 +12,9 @@ namespace {
 // the pin's buffers.
 constexpr std::size_t kMaxFrame = 1024 * 1024;
 constexpr std::size_t kMaxQueuedFrames = 250;
+// Two seconds at 25 frames/s: a live picture further behind than that starts again from the
+// next key frame (a wall of panes on a busy machine would otherwise drift ten seconds late).
+constexpr std::size_t kCatchUpFrames = 50;
 
 DWORD FourCCOfMode(int nMode)
 {
@@ -18,6 +22,135 @@ DWORD FourCCOfMode(int nMode)
 }
 
 } // namespace
+
+CPooledSourcePin::CPooledSourcePin(CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, CDecodePool* pPool)
+    : CPushSourcePin("push source pin", pFilter, pLock, phr, u"Output"), m_pPool(pPool)
+{
+}
+
+CPooledSourcePin::~CPooledSourcePin()
+{
+    CloseLane();
+}
+
+void CPooledSourcePin::CloseLane()
+{
+    std::shared_ptr<CDecodePool::CLane> pLane;
+    {
+        std::lock_guard lock(m_mutex);
+        pLane = std::move(m_pLane);
+    }
+    if (pLane)
+        pLane->Close();
+}
+
+HRESULT CPooledSourcePin::Active()
+{
+    const HRESULT hr = CBaseOutputPin::Active();
+    if (FAILED(hr))
+        return hr;
+    CloseLane(); // one left from a run that ended on a delivery error
+    std::shared_ptr<CDecodePool::CLane> pLane;
+    try {
+        pLane = m_pPool->AddLane([this] { return Step(); });
+    } catch (const std::bad_alloc&) {
+        CBaseOutputPin::Inactive();
+        return E_OUTOFMEMORY;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = false;
+        m_pLane = pLane;
+    }
+    // What was queued while stopped goes on now.
+    pLane->Wake();
+    return S_OK;
+}
+
+HRESULT CPooledSourcePin::Inactive()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    // Decommitting first: a step waiting for a buffer gives up, and the lane's close does not
+    // wait for it for ever.
+    const HRESULT hr = CBaseOutputPin::Inactive();
+    CloseLane();
+    return hr;
+}
+
+void CPooledSourcePin::Wake()
+{
+    std::shared_ptr<CDecodePool::CLane> pLane;
+    {
+        std::lock_guard lock(m_mutex);
+        pLane = m_pLane;
+    }
+    if (pLane)
+        pLane->Wake();
+}
+
+bool CPooledSourcePin::Step()
+{
+    Item item;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_bStop || m_queue.empty())
+            return false;
+        item = std::move(m_queue.front());
+        m_queue.pop_front();
+    }
+    if (item.bEndOfStream) {
+        DeliverEndOfStream();
+        return true;
+    }
+    IMediaSample* pSample = nullptr;
+    HRESULT hr = GetDeliveryBuffer(&pSample, nullptr, nullptr, 0);
+    if (FAILED(hr)) {
+        // Decommitted: the pin is being stopped. Keep the sample for the next run.
+        std::lock_guard lock(m_mutex);
+        m_queue.push_front(std::move(item));
+        return false;
+    }
+    BYTE* pBuffer = nullptr;
+    pSample->GetPointer(&pBuffer);
+    if (static_cast<long>(item.data.size()) > pSample->GetSize()) {
+        // Larger than any buffer agreed: dropped, and the stream goes on after a gap.
+        pSample->Release();
+        m_bDiscontinuity = true;
+        return true;
+    }
+    if (!item.data.empty())
+        std::memcpy(pBuffer, item.data.data(), item.data.size());
+    pSample->SetActualDataLength(static_cast<long>(item.data.size()));
+    pSample->SetSyncPoint(item.bSyncPoint);
+    pSample->SetDiscontinuity(item.bDiscontinuity || m_bDiscontinuity);
+    if (item.pType)
+        pSample->SetMediaType(item.pType.get());
+    if (item.bTime)
+        pSample->SetTime(&item.tStart, nullptr);
+    m_bDiscontinuity = false;
+    const auto start = std::chrono::steady_clock::now();
+    hr = Deliver(pSample);
+    m_qwDeliverNs += static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start)
+            .count());
+    pSample->Release();
+    // Downstream stopping before this pin (the graph stops downstream first) is no error.
+    if (FAILED(hr) && hr != VFW_E_WRONG_STATE && hr != VFW_E_NOT_COMMITTED) {
+        {
+            // The stream ends here until the graph runs again, as a failed decoder would
+            // fail every sample after.
+            std::lock_guard lock(m_mutex);
+            m_bStop = true;
+        }
+        OnDeliveryError(hr);
+        return false;
+    }
+    std::lock_guard lock(m_mutex);
+    return !m_bStop && !m_queue.empty();
+}
 
 CUnknown* CPushSourceFilter::CreateInstance(IUnknown* pUnk, HRESULT* phr)
 {
@@ -27,19 +160,22 @@ CUnknown* CPushSourceFilter::CreateInstance(IUnknown* pUnk, HRESULT* phr)
     return pFilter;
 }
 
-CPushSourceFilter::CPushSourceFilter(IUnknown* pUnk, HRESULT* phr)
+CPushSourceFilter::CPushSourceFilter(IUnknown* pUnk, HRESULT* phr, CDecodePool* pPool)
     : CBaseFilter("push source", pUnk, &m_lock, CLSID_PushSource)
 {
-    m_pPin = new (std::nothrow) CPushSourcePin("push source pin", this, &m_lock, phr, u"Output");
+    m_pPin = new (std::nothrow)
+        CPooledSourcePin(this, &m_lock, phr, pPool != nullptr ? pPool : &CDecodePool::Shared());
     if (m_pPin == nullptr) {
         *phr = E_OUTOFMEMORY;
         return;
     }
     m_pPin->SetBufferSize(static_cast<long>(kMaxFrame));
     // Frames come in bursts whenever the GUI thread was held up (a dialog, opening an audio
-    // device, the packet capture's delivery): ten seconds at 25 frames/s are taken and decoded
-    // late rather than dropped, as a drop blanks the picture until the next key frame.
+    // device, the packet capture's delivery): they are taken and decoded late rather than
+    // dropped, as a drop blanks the picture until the next key frame; only a key frame that
+    // finds the decoder seconds behind has the frames before it passed over.
     m_pPin->SetMaxQueue(kMaxQueuedFrames);
+    m_pPin->SetCatchUp(kCatchUpFrames);
     UpdateOfferedType();
 }
 
@@ -156,10 +292,16 @@ HRESULT CPushSourceFilter::DeliverGathered()
     const BOOL bKey = IsKeyFrame(m_vFrame.data(), m_vFrame.size(), m_nMode);
     const HRESULT hr =
         m_pPin->Push(m_vFrame.data(), static_cast<long>(m_vFrame.size()), bKey, FALSE, nullptr, &m_tArrival);
-    if (hr == S_OK)
+    if (hr == S_OK) {
+        m_pPin->Wake();
         ++m_dwDelivered;
-    else
+    } else {
         ++m_dwDropped;
+    }
+    // Frames passed over to catch up count as dropped: they were never decoded.
+    const auto dwSkipped = static_cast<DWORD>(m_pPin->TakeSkipped());
+    m_dwDelivered -= dwSkipped;
+    m_dwDropped += dwSkipped;
     m_vFrame.clear();
     m_bGathering = false;
     return hr;

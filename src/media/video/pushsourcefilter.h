@@ -1,18 +1,43 @@
 // The push source of the live view: frame segments from the video pane go in through
-// SourceCtrl, whole frames leave as samples on the pin's own streaming thread.
+// SourceCtrl, whole frames leave as samples on the decoding pool's threads, one at a time and
+// in order.
 #pragma once
 
+#include "media/video/decodepool.h"
 #include "media/video/sourcectrl.h"
 #include "platform/mediagraph/basefilter.h"
 #include "platform/mediagraph/pushsource.h"
 
 #include <vector>
 
+// The queue of the push pin, delivered by a lane of a decoding pool instead of a thread of its
+// own.
+class CPooledSourcePin : public CPushSourcePin {
+public:
+    CPooledSourcePin(CBaseFilter* pFilter, CCritSec* pLock, HRESULT* phr, CDecodePool* pPool);
+    ~CPooledSourcePin() override;
+
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+    // After a Push: the lane takes the sample.
+    void Wake();
+
+private:
+    // One sample downstream; true when more wait.
+    bool Step();
+    void CloseLane();
+
+    CDecodePool* m_pPool;
+    std::shared_ptr<CDecodePool::CLane> m_pLane; // while active
+    bool m_bDiscontinuity = false;               // the lane's: a sample was lost before the next
+};
+
 class CPushSourceFilter : public CBaseFilter, public SourceCtrl {
 public:
     static CUnknown* CreateInstance(IUnknown* pUnk, HRESULT* phr);
 
-    CPushSourceFilter(IUnknown* pUnk, HRESULT* phr);
+    // Decoding on pPool's threads; the process's pool when null.
+    CPushSourceFilter(IUnknown* pUnk, HRESULT* phr, CDecodePool* pPool = nullptr);
     ~CPushSourceFilter() override;
 
     DECLARE_IUNKNOWN
@@ -39,7 +64,7 @@ private:
     HRESULT DeliverGathered();
 
     CCritSec m_lock;
-    CPushSourcePin* m_pPin = nullptr;
+    CPooledSourcePin* m_pPin = nullptr;
     std::mutex m_mutexFrame; // the frame being gathered (pane thread) against Stop
     std::vector<BYTE> m_vFrame;
     bool m_bGathering = false;

@@ -350,7 +350,7 @@ int CVideoPaneLogic::FeedVideoData(const MediaFrame& frame)
             return 0;
         }
         std::u16string strCaption;
-        if (!m_pDevice->bNoCaption)
+        if (!m_pDevice->bNoCaption && !m_bNameShownByWindow)
             strCaption = CaptionOf(*m_pDevice, frame.ulCameraID);
         // One length byte counts the caption: at most 127 UTF-16 units.
         if (strCaption.size() > 127)

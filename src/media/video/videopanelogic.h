@@ -78,6 +78,9 @@ public:
     // of each): a grid's focused pane only; a lone pane always.
     void SetAudioOwner(bool bOwner);
     bool IsAudioOwner() const { return m_bAudioOwner; }
+    // The window shows the camera's name itself (a pane of a wall, at a size it can read): the
+    // picture then carries no caption, so that the name is not shown twice.
+    void SetNameShownByWindow(bool bShown) { m_bNameShownByWindow = bShown; }
 
     // The media callback: audio to FeedAudioData, video to FeedVideoData.
     int OnMediaFrame(const MediaFrame& frame);
@@ -138,6 +141,7 @@ private:
     Hooks m_hooks;
     bool m_bAttached = false;
     bool m_bAudioOwner = true;
+    bool m_bNameShownByWindow = false;
     DeviceInfo* m_pDevice = nullptr;
     std::unique_ptr<CVideoSession> m_pSession;
     IVideoPresenter* m_pPresenter = nullptr;

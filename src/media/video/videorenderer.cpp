@@ -148,7 +148,7 @@ void CVideoRenderer::ConvertYuv(const BYTE* pData)
     m_nPictureWidth = nOutW;
     m_nPictureHeight = nOutH;
     m_vPicture.resize(static_cast<std::size_t>(nOutW) * nOutH);
-    ConvertYuv420(planes, nOutW, nOutH, m_vPicture.data(), m_vRowSums);
+    ConvertYuv420(planes, nOutW, nOutH, m_vPicture.data(), m_scratch);
 }
 
 HRESULT CVideoRenderer::Render(IMediaSample* pSample)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "media/video/sourcectrl.h"
+#include "media/video/yuvpicture.h"
 #include "platform/mediagraph/basefilter.h"
 
 #include <atomic>
@@ -36,6 +37,8 @@ public:
         *pnWidth = 0;
         *pnHeight = 0;
     }
+    // Any thread: the scale of the screen the window is on, in percent (200 at 200 %).
+    virtual int ScalePercent() { return 100; }
 
 protected:
     ~IVideoPresenter() = default;
@@ -142,8 +145,8 @@ private:
     std::vector<std::uint32_t> m_vPicture;
     int m_nPictureWidth = 0;
     int m_nPictureHeight = 0;
-    std::vector<std::uint32_t> m_vRowSums; // luma column sums of one output row's band
-    bool m_bHasPicture = false;            // m_vPicture holds a picture of the current format
+    YuvScratch m_scratch;       // the converter's rows and tables, kept between pictures
+    bool m_bHasPicture = false; // m_vPicture holds a picture of the current format
     std::atomic<std::uint64_t> m_qwFrames{0};
     std::atomic<std::uint64_t> m_qwRenderNs{0};
     // Apart from m_mutex, which is held while a picture is scaled: reading the figures does not

@@ -154,8 +154,25 @@ int CVideoSession::AddBuffer(VideoBuffer* pBuffer)
     }
     pBuffer->nWidth = m_nWidth;
     pBuffer->nHeight = m_nHeight;
+    FollowShownWidth();
     m_statsGraph.qwPushNs += NsSince(start);
     return nResult;
+}
+
+void CVideoSession::FollowShownWidth()
+{
+    if (m_pDecoderView == nullptr || m_pOwner == nullptr)
+        return;
+    int nWidth = 0;
+    int nHeight = 0;
+    m_pOwner->GetTargetSize(static_cast<int>(m_nWidth), static_cast<int>(m_nHeight), &nWidth, &nHeight);
+    // Told only when it changes: the decoder takes it between two pictures.
+    const int nScale = m_pOwner->ScalePercent();
+    if (nWidth != m_nShownWidth || nScale != m_nShownScale) {
+        m_nShownWidth = nWidth;
+        m_nShownScale = nScale;
+        m_pDecoderView->SetShownWidth(nWidth, nScale);
+    }
 }
 
 void CVideoSession::FlushFrame()
@@ -220,6 +237,11 @@ bool CVideoSession::BuildGraphInner(IVideoPresenter* pOwner, DWORD nWidth, DWORD
         m_pDecoder = nullptr;
         VLOG(1, "Can't get decoder interface");
     }
+    // Optional: a decoder without it sizes its texts by the picture alone.
+    if (FAILED(
+            m_pDecoderFilter->QueryInterface(IID_IZEBDecoderView, reinterpret_cast<void**>(&m_pDecoderView))))
+        m_pDecoderView = nullptr;
+    m_nShownWidth = -1;
     VLOG(3, "AddAndConfigFilters successfully");
 
     IEnumPins* pEnum = nullptr;
@@ -393,6 +415,7 @@ void CVideoSession::ReleaseAll()
     SafeRelease(m_pMediaControl);
     SafeRelease(m_pSourceCtrl);
     SafeRelease(m_pDecoder);
+    SafeRelease(m_pDecoderView);
     if (m_pSourceFilter != nullptr) {
         if (m_pGraph != nullptr)
             m_pGraph->RemoveFilter(m_pSourceFilter);

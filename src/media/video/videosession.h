@@ -13,6 +13,7 @@
 #include <vector>
 
 struct IZEBDecoder;
+struct IZEBDecoderView;
 class CVideoRenderer;
 
 // What the pane hands to AddBuffer; width and height are written back.
@@ -91,6 +92,8 @@ public:
 
 private:
     bool BuildGraphInner(IVideoPresenter* pOwner, DWORD nWidth, DWORD nHeight);
+    // Tells the decoder the width its pictures are drawn at, for the size of its texts.
+    void FollowShownWidth();
     void ReleaseAll();
     void AccumulateGraphStats();
     // Adds the current graph's renderer and source figures.
@@ -109,6 +112,9 @@ private:
     IBasicVideo* m_pBasicVideo = nullptr;
     SourceCtrl* m_pSourceCtrl = nullptr;
     IZEBDecoder* m_pDecoder = nullptr;
+    IZEBDecoderView* m_pDecoderView = nullptr;
+    int m_nShownWidth = -1; // as last told to the decoder
+    int m_nShownScale = 100;
     IBaseFilter* m_pSourceFilter = nullptr;
     IBaseFilter* m_pDecoderFilter = nullptr;
     CVideoRenderer* m_pRenderer = nullptr; // our renderer when Render picked it; not referenced

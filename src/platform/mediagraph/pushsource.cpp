@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "platform/mediagraph/basefilter.h"
 
@@ -47,6 +48,8 @@ HRESULT CPushSourcePin::Push(const BYTE* pData, long cbData, BOOL bSyncPoint, BO
             m_bDropped = true;
             return S_FALSE;
         }
+        if (bSyncPoint && m_nCatchUp != 0 && m_queue.size() >= m_nCatchUp)
+            SkipToThis(item);
         // The sample after a dropped one does not follow on from its predecessor.
         if (m_bDropped) {
             item.bDiscontinuity = TRUE;
@@ -74,6 +77,37 @@ std::size_t CPushSourcePin::QueueLength()
 {
     std::lock_guard lock(m_mutex);
     return m_queue.size();
+}
+
+void CPushSourcePin::SkipToThis(Item& item)
+{
+    std::deque<Item> kept;
+    std::unique_ptr<CMediaType> pNewestType;
+    for (Item& queued : m_queue) {
+        if (queued.bEndOfStream) {
+            kept.push_back(std::move(queued));
+            continue;
+        }
+        if (queued.pType)
+            pNewestType = std::move(queued.pType);
+        ++m_nSkipped;
+    }
+    m_queue.swap(kept);
+    if (!item.pType)
+        item.pType = std::move(pNewestType);
+    item.bDiscontinuity = TRUE;
+}
+
+void CPushSourcePin::SetCatchUp(std::size_t nBehind)
+{
+    std::lock_guard lock(m_mutex);
+    m_nCatchUp = nBehind;
+}
+
+std::size_t CPushSourcePin::TakeSkipped()
+{
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_nSkipped, 0);
 }
 
 void CPushSourcePin::SetMaxQueue(std::size_t nMax)

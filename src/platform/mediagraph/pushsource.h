@@ -33,6 +33,13 @@ public:
     // Samples waiting; the limit (default 64) counts samples, not bytes.
     std::size_t QueueLength();
     void SetMaxQueue(std::size_t nMax);
+    // Live sources: a sync point that finds nBehind samples or more still queued drops them and
+    // goes next, marked a discontinuity, so that a decoder that fell behind starts again from
+    // the newest key frame instead of showing ever older pictures. A type change among the
+    // dropped ones goes on with it. 0 (the default): never.
+    void SetCatchUp(std::size_t nBehind);
+    // Samples dropped that way since the last call.
+    std::size_t TakeSkipped();
     // Drops what is queued (a new stream starts).
     void ClearQueue();
 
@@ -60,6 +67,8 @@ protected:
         std::unique_ptr<CMediaType> pType;
     };
     void ThreadProc();
+    // Drops every queued sample but ends of stream for item, which goes next; m_mutex held.
+    void SkipToThis(Item& item);
     // A delivery that failed downstream: the stream is aborted (EC_ERRORABORT) and the thread ends.
     virtual void OnDeliveryError(HRESULT hr);
 
@@ -69,6 +78,8 @@ protected:
     std::size_t m_nMaxQueue = 64;
     bool m_bStop = false;
     bool m_bDropped = false;
+    std::size_t m_nCatchUp = 0;
+    std::size_t m_nSkipped = 0;
     std::thread m_thread;
     CMediaType m_mtOffered;
     long m_cbBuffer = 1024L * 1024;

@@ -5,11 +5,14 @@
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
 #include "ui/main/dlgpassword.h"
+#include "ui/main/dlgpcrecord.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/pcrecording.h"
 #include "ui/videogrid.h"
 
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
@@ -181,6 +184,12 @@ void CDlgDeviceListBase::FillItem(QTreeWidgetItem* pItem, const DeviceInfo& devi
         0, Qt::AccessibleTextRole,
         QStringLiteral("%1, %2").arg(QString::fromStdU16String(device.GetName()), MainText(dwTipID)));
     pItem->setIcon(0, StatusIcon(dwTipID));
+    // A camera recording on this PC carries a mark after its name.
+    const CPcRecordingUi* pRecording = FindPcRecordingUi();
+    if (pRecording != nullptr && pRecording->IsRecording(device.GetID())) {
+        pItem->setText(0, pItem->text(0) + QStringLiteral(" \u25CF"));
+        pItem->setToolTip(0, pItem->toolTip(0) + QLatin1Char('\n') + MainText(IDS_PCREC_MARK));
+    }
 }
 
 void CDlgDeviceListBase::RefreshList()
@@ -296,7 +305,42 @@ CDlgRealplayCamList::CDlgRealplayCamList(QWidget* pParent) : CDlgDeviceListBase(
         SetScanning(true);
         GetDeviceManager()->ReSearchDevices();
     });
+    GetTree()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(GetTree(), &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& pt) {
+        QMenu menu(this);
+        FillRecordMenu(menu, GetTree()->itemAt(pt));
+        menu.exec(GetTree()->viewport()->mapToGlobal(pt));
+    });
     Retranslate();
+}
+
+void CDlgRealplayCamList::FillRecordMenu(QMenu& menu, QTreeWidgetItem* pItem)
+{
+    CPcRecordingUi* pRecording = GetPcRecordingUi();
+    connect(pRecording, &CPcRecordingUi::changed, this, &CDlgRealplayCamList::RefreshList,
+            Qt::UniqueConnection);
+    connect(
+        pRecording, &CPcRecordingUi::message, this,
+        [this](const QString& strText) { ShowMainMessage(strText, this); }, Qt::UniqueConnection);
+    const DWORD dwID = pItem != nullptr ? pItem->data(0, ROLE_ID).toUInt() : 0;
+    const DeviceInfo* pDevice = dwID != 0 ? GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_VIDEO) : nullptr;
+    // A recorder has no video of its own: its channels record.
+    if (pDevice != nullptr && pDevice->enCameraType != CAMERA_TYPE_PARENT) {
+        QAction* pRecord = menu.addAction(MainText(IDS_PCREC_RECORD));
+        pRecord->setCheckable(true);
+        pRecord->setChecked(pRecording->IsRecording(dwID));
+        connect(pRecord, &QAction::triggered, this, [this, pRecording, dwID] {
+            const DeviceInfo* pNow = GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_VIDEO);
+            QString strError;
+            if (pNow != nullptr && !pRecording->Toggle(*pNow, strError))
+                ShowMainMessage(strError, this);
+        });
+    }
+    QAction* pSettings = menu.addAction(MainText(IDS_PCREC_SETTINGS));
+    connect(pSettings, &QAction::triggered, this, [this, pRecording] {
+        CDlgPcRecord dlg(*pRecording, this);
+        dlg.exec();
+    });
 }
 
 void CDlgRealplayCamList::Retranslate()

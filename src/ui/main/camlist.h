@@ -70,6 +70,8 @@ public:
     // The search is running (true) or has finished.
     void SetScanning(bool bScanning);
     QString GetStatusText() const;
+    // The menu of a camera row: recording on this PC on or off, and its settings.
+    void FillRecordMenu(class QMenu& menu, QTreeWidgetItem* pItem);
 
 private:
     QPushButton* m_pBtnOrder;
