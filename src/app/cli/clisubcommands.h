@@ -38,3 +38,5 @@ void AddSnapshotCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec
 void AddSystemCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
 // quality (cliquality.cpp).
 void AddQualityCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);
+// serve (cliserve.cpp).
+void AddServeCommands(CLI::App& cli, CliOptions& options, CliSubcommands& vec);

@@ -116,6 +116,7 @@ int main(int argc, char** argv)
     AddAudioCommands(cli, options, vecSubcommands);
     AddSystemCommands(cli, options, vecSubcommands);
     AddQualityCommands(cli, options, vecSubcommands);
+    AddServeCommands(cli, options, vecSubcommands);
 
     try {
         cli.parse(argc, argv);

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# RTSP streams out: latency and cost of vistrel-cli serve. Run inside the lab:
+#   scripts/lab/lab-run.sh -- bench/rtsp/rtsp_bench.sh <build tree> <data folder> [seconds] [cameras]
+# 1. One camera, 1280x720 25 frames/s H.264 at 2 Mbit/s, one reader (gst-launch-1.0 rtspsrc with
+#    no jitter buffer delay): for each frame, the time from the simulator's send (its media log
+#    line, written just before the send) to the reader's receipt, p50 and p95; serve's CPU meanwhile
+#    and, before, with no stream at all (its search and presence work).
+# 2. CAMERAS cameras alike (default 16), each read by its own `ffmpeg -c copy` at once: frames lost
+#    (each reader's access units must be one unbroken run of its camera's frames), serve's CPU and
+#    peak RSS.
+# Nothing is asserted; the figures go to standard output, one JSON line per part.
+set -uo pipefail
+build=$1 data=$2 seconds=${3:-60} cameras=${4:-16}
+here=$(cd "$(dirname "$0")" && pwd)
+cli=$build/src/app/cli/vistrel-cli sim=$build/tools/camsim/vistrel-camsim
+check=$here/../../tests/stream/check_rtsp.py
+work=$(mktemp -d)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
+export VISTREL_HOME=$work/home
+mkdir -p "$VISTREL_HOME"
+cp "$data/CameraType.ini" "$VISTREL_HOME/"
+printf '[DEBUG]\nlevel=1\n[LANGUAGE]\nID=9\n' >"$VISTREL_HOME/Vistrel.ini"
+clk=$(getconf CLK_TCK)
+
+printf '{ "seed": 5, "defaults": { "media": { "width": 1280, "height": 720, "fps": 25, "kbps": 2000 } },
+  "cameras": [ { "count": %d, "id": 6000, "serial": "RB{n:2}" } ] }' "$cameras" >"$work/sc.json"
+ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/sc.json" --addresses "$LAB_CAMERA_ADDRS_1" \
+  --media-log "$work/media.log" >"$work/sim.out" 2>&1 &
+pids+=($!)
+for _ in $(seq 1200); do grep -q "clips encoded" "$work/sim.out" && break; sleep 0.1; done
+"$cli" --json serve >"$work/serve.out" 2>"$work/serve.err" &
+serve=$!
+pids+=("$serve")
+for _ in $(seq 300); do
+  (($(grep -c '"offered"' "$work/serve.out") >= cameras)) && break
+  sleep 0.1
+done
+
+# cpu_ticks PID: user + system clock ticks so far.
+cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+
+# What serve costs with no stream (search, presence, capture), for comparison.
+t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
+sleep 10
+idle=$(echo "($(cpu_ticks "$serve") - $t0) * 100 / $clk / ($(date +%s.%N) - $s0)" | bc -l)
+
+# 1. Latency, one stream.
+t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
+python3 "$here/latency.py" "$work/media.log" 6000 "$seconds" \
+  stdbuf -oL gst-launch-1.0 -v rtspsrc location=rtsp://127.0.0.1:8554/RB01 latency=0 ! rtph264depay ! \
+  video/x-h264,stream-format=byte-stream,alignment=au ! fakesink silent=false sync=false >"$work/latency.json"
+t1=$(cpu_ticks "$serve") s1=$(date +%s.%N)
+jq -c --argjson cpu "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" --argjson idle "$idle" \
+  '{part: "one stream", readers: 1} + . + {serve_cpu_percent: ($cpu * 100 | round / 100),
+    serve_idle_cpu_percent: ($idle * 100 | round / 100)}' "$work/latency.json"
+
+# Datagrams the kernel dropped for a full receive buffer in the client's namespace.
+rcvbuf_errors() { awk '/^Udp:/ { if (!n++) { for (i = 1; i <= NF; i++) c[$i] = i } else print $c["RcvbufErrors"] }' /proc/net/snmp; }
+
+# 2. Every camera, one ffmpeg each, all at once.
+r0=$(rcvbuf_errors)
+t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
+readers=()
+for n in $(seq -f '%02g' 1 "$cameras"); do
+  timeout $((seconds + 60)) ffmpeg -v error -rtsp_transport tcp -t "$seconds" -i "rtsp://127.0.0.1:8554/RB$n" \
+    -map 0:v -c copy -f framehash -hash crc32 "$work/RB$n.hash" \
+    -map 0:v -c copy -bsf:v setts=pts=N:dts=N -f h264 "$work/RB$n.h264" 2>"$work/RB$n.err" &
+  readers+=($!)
+done
+wait "${readers[@]}"
+t1=$(cpu_ticks "$serve") s1=$(date +%s.%N)
+rss=$(awk '/VmHWM/ { print $2 }' "/proc/$serve/status")
+lost=0 units_all=0 broken=0 missing_all=0
+for n in $(seq -f '%02g' 1 "$cameras"); do
+  read -r units unmatched in_order missing < <(python3 "$check" units "$work/media.log" "$work/RB$n.hash" "$work/RB$n.h264" $((6000 + 10#$n - 1)))
+  units_all=$((units_all + ${units:-0}))
+  broken=$((broken + ${unmatched:-1}))
+  missing_all=$((missing_all + ${missing:-0}))
+  ((${in_order:-0} == 1)) || lost=$((lost + 1))
+done
+printf '{"part":"every camera","readers":%d,"seconds":%s,"access_units":%d,"unmatched_units":%d,"readers_with_gaps":%d,"frames_lost":%d,"serve_cpu_percent":%.2f,"serve_peak_rss_kib":%d,"kernel_rcvbuf_drops":%d,"load":"%s"}\n' \
+  "$cameras" "$seconds" "$units_all" "$broken" "$lost" "$missing_all" \
+  "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" "$rss" $(($(rcvbuf_errors) - r0)) \
+  "$(cut -d' ' -f1-3 /proc/loadavg)"
+kill -INT "$serve"
+wait "$serve"
