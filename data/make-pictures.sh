@@ -41,3 +41,12 @@ for n in 1 2 3 4; do
   layout_icon "$n" 1 "Btn_Layout$((n * n)).png"
   layout_icon "$n" 2 "Btn_Layout$((n * n))@2x.png"
 done
+# The live view's "Record on this PC" button: a red dot in a ring, at its own size and twice it.
+record_icon() { # scale file
+  local s=$1
+  convert -size $((20 * s))x$((20 * s)) xc:none -fill none -stroke '#3d5a78' -strokewidth "$s" \
+    -draw "circle $((10 * s)),$((10 * s)) $((10 * s)),$((2 * s))" -stroke none -fill '#d02828' \
+    -draw "circle $((10 * s)),$((10 * s)) $((10 * s)),$((5 * s))" "$out/$2"
+}
+record_icon 1 Btn_RecordPc.png
+record_icon 2 Btn_RecordPc@2x.png

@@ -6,12 +6,16 @@
 #include "device/deviceinfo.h"
 #include "platform/paths.h"
 #include "ui/main/dlgsnapshot.h"
+#include "ui/main/mainmessage.h"
+#include "ui/main/pcrecording.h"
 #include "ui/videorendererwidget.h"
 #include "ui/videotoolbar.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPainter>
+#include <QToolButton>
 
 namespace {
 
@@ -36,9 +40,20 @@ CDlgVideoPane::CDlgVideoPane(QWidget* pParent, CVideoPaneLogic::Hooks hooks, boo
     m_clickTimer.setInterval(30);
     connect(&m_clickTimer, &QTimer::timeout, this, &CDlgVideoPane::OnClickTimer);
     m_pToolbar = new CVideoToolbar(this);
+    // A red dot over the picture's corner, in compact panes too where no toolbar says it.
+    m_pRecordMark = new QLabel(QStringLiteral("\u25CF"), this);
+    m_pRecordMark->setObjectName(QStringLiteral("videoRecordMark"));
+    m_pRecordMark->setStyleSheet(QStringLiteral("color: #e02020; background: transparent; font-size: 16px;"));
+    m_pRecordMark->setToolTip(QString::fromStdU16String(GetLanguageManager()->GetString(IDS_PCREC_MARK)));
+    m_pRecordMark->setAccessibleName(m_pRecordMark->toolTip());
+    m_pRecordMark->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_pRecordMark->hide();
     connect(this, &CDlgVideoPane::statisticsChanged, m_pToolbar, &CVideoToolbar::Refresh);
     m_statsTimer.setInterval(1000);
-    connect(&m_statsTimer, &QTimer::timeout, this, [this] { Q_EMIT statisticsChanged(TakeStatistics()); });
+    connect(&m_statsTimer, &QTimer::timeout, this, [this] {
+        Q_EMIT statisticsChanged(TakeStatistics());
+        RefreshRecordMark();
+    });
     m_statsTimer.start();
 }
 
@@ -110,6 +125,7 @@ void CDlgVideoPane::InvalidatePane()
         m_pFiguresDevice = m_pLogic->Device();
         m_lastStats = CVideoSession::Stats{};
         Q_EMIT statisticsChanged(QString());
+        RefreshRecordMark();
     }
 }
 
@@ -124,6 +140,11 @@ void CDlgVideoPane::LayoutVideo()
     if (m_pToolbar != nullptr && !m_bCompact) {
         const QRect rcArea = VideoArea();
         m_pToolbar->setGeometry(0, rcArea.bottom() + 1, width(), height() - rcArea.height());
+    }
+    if (m_pRecordMark != nullptr) {
+        m_pRecordMark->adjustSize();
+        m_pRecordMark->move(6, 4);
+        m_pRecordMark->raise(); // over the video window made after it
     }
     if (m_pVideo == nullptr || m_pVideo->isFullScreen())
         return;
@@ -291,6 +312,48 @@ void CDlgVideoPane::SetColorAdjust(int nBrightness, int nContrast, int nHue, int
                           static_cast<DWORD>(static_cast<BYTE>(nHue)) << 16 |
                           static_cast<DWORD>(static_cast<BYTE>(nSaturation)) << 24;
     m_pLogic->SetColorAdjust(dwValue);
+}
+
+bool CDlgVideoPane::IsRecordingOnPc() const
+{
+    const DeviceInfo* pDevice = m_pLogic != nullptr ? m_pLogic->Device() : nullptr;
+    const CPcRecordingUi* pRecording = FindPcRecordingUi();
+    return pDevice != nullptr && pRecording != nullptr && pRecording->IsRecording(pDevice->GetID());
+}
+
+void CDlgVideoPane::SetRecordOnPc(bool bOn)
+{
+    const DeviceInfo* pDevice = m_pLogic->Device();
+    if (pDevice == nullptr || bOn == IsRecordingOnPc()) {
+        RefreshRecordMark();
+        return;
+    }
+    CPcRecordingUi* pRecording = GetPcRecordingUi();
+    QString strError;
+    if (bOn && !pRecording->Record(*pDevice, strError))
+        ShowMainMessage(strError, this);
+    else if (!bOn)
+        pRecording->Stop(pDevice->GetID());
+    RefreshRecordMark();
+}
+
+void CDlgVideoPane::RefreshRecordMark()
+{
+    if (m_bClosing)
+        return;
+    // The camera list's menu and a full disk change it too.
+    if (CPcRecordingUi* pRecording = FindPcRecordingUi())
+        connect(pRecording, &CPcRecordingUi::changed, this, &CDlgVideoPane::RefreshRecordMark,
+                Qt::UniqueConnection);
+    const bool bRecording = IsRecordingOnPc();
+    if (m_pRecordMark->isHidden() == bRecording) {
+        m_pRecordMark->setVisible(bRecording);
+        LayoutVideo();
+    }
+    if (m_pToolbar != nullptr && m_pToolbar->RecordButton()->isChecked() != bRecording) {
+        const QSignalBlocker block(m_pToolbar->RecordButton());
+        m_pToolbar->RecordButton()->setChecked(bRecording);
+    }
 }
 
 void CDlgVideoPane::StopVideo()

@@ -16,6 +16,7 @@
 
 class CVideoRendererWidget;
 class CVideoToolbar;
+class QLabel;
 
 // The pane's private messages to its owner (mouse in the video window, pane coordinates).
 enum : int {
@@ -50,6 +51,13 @@ public:
     void SetColorAdjust(int nBrightness, int nContrast, int nHue, int nSaturation);
     void StopVideo();
     void ToggleFullScreen();
+    // Recording of the shown camera on this PC on or off; the reason is told when it cannot start.
+    void SetRecordOnPc(bool bOn);
+    bool IsRecordingOnPc() const;
+    // The recording mark in the picture's corner and the toolbar's button follow the camera.
+    void RefreshRecordMark();
+    // The mark, shown while the camera records on this PC.
+    QLabel* RecordMark() const { return m_pRecordMark; }
 
     // In a wall of panes: no toolbar (the picture takes the whole pane; the focused pane's
     // commands are in the shortcut pane) and no full screen of its own.
@@ -90,6 +98,7 @@ private:
     std::unique_ptr<CVideoPaneLogic> m_pLogic;
     CVideoRendererWidget* m_pVideo = nullptr;
     CVideoToolbar* m_pToolbar = nullptr;
+    QLabel* m_pRecordMark = nullptr;
     QPixmap m_background;
     QPixmap m_background2x; // for scaled screens
     QTimer m_clickTimer;

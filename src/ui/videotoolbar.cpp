@@ -3,8 +3,11 @@
 #include "core/language.h"
 #include "core/stringids.h"
 #include "device/deviceinfo.h"
+#include "platform/paths.h"
+#include "ui/main/pcrecording.h"
 #include "ui/videopane.h"
 
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSaveFile>
@@ -44,9 +47,19 @@ CVideoToolbar::CVideoToolbar(CDlgVideoPane* pPane) : QWidget(pPane), m_pPane(pPa
     m_pSnapshot = button("videoSnapshot", TableText(IDS_BTN_SNAP), false);
     m_pMicrophone = button("videoMicrophone", TableText(IDS_CTLTIP_MIC), true);
     m_pSpeaker = button("videoSpeaker", TableText(IDS_CTLTIP_SPEAKER), true);
+    m_pRecord = button("videoRecordPc", TableText(IDS_PCREC_RECORD), true);
+    m_pRecord->setToolTip(m_pRecord->text());
+    // A picture where there is one ("@2x" beside it serves scaled screens); the text otherwise.
+    const QString strRecordIcon = QString::fromStdString(GetProgramFilePath("PictureSkin\\Btn_RecordPc.png"));
+    if (QFile::exists(strRecordIcon)) {
+        m_pRecord->setIcon(QIcon(strRecordIcon));
+        m_pRecord->setIconSize(QSize(20, 20));
+        m_pRecord->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
     connect(m_pSnapshot, &QToolButton::clicked, m_pPane, &CDlgVideoPane::TakeSnapshot);
     connect(m_pMicrophone, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetMicrophone);
     connect(m_pSpeaker, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetSpeaker);
+    connect(m_pRecord, &QToolButton::toggled, m_pPane, &CDlgVideoPane::SetRecordOnPc);
 
     // Each adjustment is one signed byte of the colour command.
     const QString astrColor[4] = {TableText(IDS_CTLTIP_B), TableText(IDS_CTLTIP_C), TableText(IDS_CTLTIP_H),
@@ -85,15 +98,18 @@ void CVideoToolbar::Refresh(const QString& strStatistics)
 {
     const DeviceInfo* pDevice = m_pPane->Logic().Device();
     for (QWidget* pWidget : {static_cast<QWidget*>(m_pSnapshot), static_cast<QWidget*>(m_pMicrophone),
-                             static_cast<QWidget*>(m_pSpeaker), static_cast<QWidget*>(m_pStop)})
+                             static_cast<QWidget*>(m_pSpeaker), static_cast<QWidget*>(m_pRecord),
+                             static_cast<QWidget*>(m_pStop)})
         pWidget->setEnabled(pDevice != nullptr);
     for (QSlider* pSlider : m_apColor)
         pSlider->setEnabled(pDevice != nullptr);
     // The buttons show the flags without sending the commands again.
     const QSignalBlocker blockMic(m_pMicrophone);
     const QSignalBlocker blockSpeaker(m_pSpeaker);
+    const QSignalBlocker blockRecord(m_pRecord);
     m_pMicrophone->setChecked(pDevice != nullptr && pDevice->bSpeakToCam != 0);
     m_pSpeaker->setChecked(pDevice != nullptr && pDevice->bListenFromCam != 0);
+    m_pRecord->setChecked(m_pPane->IsRecordingOnPc());
     // The first part ("%2.1f fps, %2.1f Kbps") is the status line; the stage figures follow.
     // Three lines, counts, stage times and the times to the window, so that none is cut off at
     // the pane's width.

@@ -1,5 +1,5 @@
-// The live view's own controls under the picture: snapshot, PC microphone and speaker, the
-// four colour adjustments, stop, and the status line with the pane's figures.
+// The live view's own controls under the picture: snapshot, PC microphone and speaker, recording
+// on this PC, the four colour adjustments, stop, and the status line with the pane's figures.
 #pragma once
 
 #include <QWidget>
@@ -15,12 +15,14 @@ public:
     explicit CVideoToolbar(CDlgVideoPane* pPane);
 
     // Once a second with the pane's figures (empty: no camera shown); follows the camera's
-    // talk and listen flags, which the shortcut keys change too.
+    // talk and listen flags, which the shortcut keys change too, and whether the camera records
+    // on this PC, which the camera list's menu changes too.
     void Refresh(const QString& strStatistics);
 
     QToolButton* SnapshotButton() const { return m_pSnapshot; }
     QToolButton* MicrophoneButton() const { return m_pMicrophone; }
     QToolButton* SpeakerButton() const { return m_pSpeaker; }
+    QToolButton* RecordButton() const { return m_pRecord; }
     QToolButton* StopButton() const { return m_pStop; }
     QSlider* ColorSlider(int nIndex) const { return m_apColor[nIndex]; }
     QLabel* StatusLabel() const { return m_pStatus; }
@@ -34,6 +36,7 @@ private:
     QToolButton* m_pSnapshot;
     QToolButton* m_pMicrophone;
     QToolButton* m_pSpeaker;
+    QToolButton* m_pRecord;
     QToolButton* m_pStop;
     QSlider* m_apColor[4];
     QLabel* m_pStatus;
