@@ -12,6 +12,7 @@
 #include "platform/ticks.h"
 #include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
+#include "protocol/password.h"
 #include "protocol/upgrade.h"
 
 #include <nlohmann/json.hpp>
@@ -20,6 +21,7 @@
 
 #include <termios.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -1149,5 +1151,34 @@ int CmdWatch(const CliOptions& options, int nSeconds)
     client.SetNotifyHandler(nullptr);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    return CLI_EXIT_OK;
+}
+
+int OpenStreamingCameras(CCliClient& client, const CliOptions& options,
+                         const std::vector<std::string>& vecCameras, const std::string* pPassword,
+                         std::vector<DeviceInfo*>& vecDevices)
+{
+    for (const std::string& strCamera : vecCameras) {
+        DeviceInfo* pDevice = FindOrReport(client, options, strCamera);
+        if (pDevice == nullptr)
+            return CLI_EXIT_NOT_FOUND;
+        // The viewer engine addresses a recorder's channels, not the recorder, for media.
+        if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
+            PrintError(options, "a recorder has no video of its own: address one of its channels",
+                       CLI_EXIT_BAD_ARGUMENTS);
+            return CLI_EXIT_BAD_ARGUMENTS;
+        }
+        if (std::find(vecDevices.begin(), vecDevices.end(), pDevice) != vecDevices.end()) {
+            PrintError(options, "camera given twice: " + strCamera, CLI_EXIT_BAD_ARGUMENTS);
+            return CLI_EXIT_BAD_ARGUMENTS;
+        }
+        if (const int nExit = ApplyPassword(client, options, pDevice, pPassword, true); nExit != CLI_EXIT_OK)
+            return nExit;
+        // A camera without a check value still wants a token from the sequence numbers it
+        // announced (with the all-zero key); start video sends the stored one as it is.
+        if (!pDevice->stPassword.HasPassword())
+            MakeToken(pDevice->stPassword);
+        vecDevices.push_back(pDevice);
+    }
     return CLI_EXIT_OK;
 }

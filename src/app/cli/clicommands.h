@@ -38,6 +38,12 @@ DeviceInfo* FindOrReport(CCliClient& client, const CliOptions& options, const st
 DeviceInfo* PasswordOwner(CCliClient& client, DeviceInfo* pDevice);
 int ApplyPassword(CCliClient& client, const CliOptions& options, DeviceInfo* pDevice,
                   const std::string* pPassword, bool bRequired);
+// The cameras of a command that streams them (live, record), after StartClient: each found,
+// not a recorder, not given twice, opened with the password and given a start-video token.
+// CLI_EXIT_OK with vecDevices filled, else the reported exit code of the first that is not.
+int OpenStreamingCameras(CCliClient& client, const CliOptions& options,
+                         const std::vector<std::string>& vecCameras, const std::string* pPassword,
+                         std::vector<DeviceInfo*>& vecDevices);
 // What a command on one camera starts with: the password from the options (or the
 // environment), start-up, the camera, which must not be a recorder (strRecorderRefusal says
 // why), and its password. Returns the exit code; CLI_EXIT_OK with pDevice set.

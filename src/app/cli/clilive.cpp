@@ -248,25 +248,10 @@ int OpenCameras(CCliClient& client, const CliOptions& options, const LiveArgs& a
     }
     if (!StartClient(client, options))
         return CLI_EXIT_FAILURE;
-    for (const std::string& strCamera : args.vecCameras) {
-        DeviceInfo* pDevice = FindOrReport(client, options, strCamera);
-        if (pDevice == nullptr)
-            return CLI_EXIT_NOT_FOUND;
-        // The viewer engine addresses a recorder's channels, not the recorder, for media.
-        if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-            PrintError(options, "a recorder has no video of its own: address one of its channels",
-                       CLI_EXIT_BAD_ARGUMENTS);
-            return CLI_EXIT_BAD_ARGUMENTS;
-        }
-        if (std::find(vecDevices.begin(), vecDevices.end(), pDevice) != vecDevices.end()) {
-            PrintError(options, "camera given twice: " + strCamera, CLI_EXIT_BAD_ARGUMENTS);
-            return CLI_EXIT_BAD_ARGUMENTS;
-        }
-        if (const int nExit = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
-            nExit != CLI_EXIT_OK)
-            return nExit;
-        vecDevices.push_back(pDevice);
-    }
+    if (const int nExit = OpenStreamingCameras(client, options, args.vecCameras,
+                                               password ? &*password : nullptr, vecDevices);
+        nExit != CLI_EXIT_OK)
+        return nExit;
     return CLI_EXIT_OK;
 }
 
@@ -313,10 +298,6 @@ int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, boo
         return nExit;
     std::vector<LiveStats*> vecStats;
     for (DeviceInfo* pDevice : vecDevices) {
-        // A camera without a check value still wants a token from the sequence numbers it
-        // announced (with the all-zero key); start video sends the stored one as it is.
-        if (!pDevice->stPassword.HasPassword())
-            MakeToken(pDevice->stPassword);
         auto& pStats = run.mapCameras[pDevice->GetID()];
         pStats = std::make_unique<LiveStats>();
         pStats->dwCameraID = pDevice->GetID();

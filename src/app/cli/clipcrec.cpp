@@ -141,27 +141,10 @@ int CmdRecord(const CliOptions& options, const RecordArgs& args, bool bPassword,
     if (!StartClient(client, options))
         return CLI_EXIT_FAILURE;
     std::vector<DeviceInfo*> vecDevices;
-    for (const std::string& strCamera : args.vecCameras) {
-        DeviceInfo* pDevice = FindOrReport(client, options, strCamera);
-        if (pDevice == nullptr)
-            return CLI_EXIT_NOT_FOUND;
-        if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-            PrintError(options, "a recorder has no video of its own: address one of its channels",
-                       CLI_EXIT_BAD_ARGUMENTS);
-            return CLI_EXIT_BAD_ARGUMENTS;
-        }
-        if (std::find(vecDevices.begin(), vecDevices.end(), pDevice) != vecDevices.end()) {
-            PrintError(options, "camera given twice: " + strCamera, CLI_EXIT_BAD_ARGUMENTS);
-            return CLI_EXIT_BAD_ARGUMENTS;
-        }
-        if (const int nExit = ApplyPassword(client, options, pDevice, password ? &*password : nullptr, true);
-            nExit != CLI_EXIT_OK)
-            return nExit;
-        // Start video wants a token even from a camera without a password.
-        if (!pDevice->stPassword.HasPassword())
-            MakeToken(pDevice->stPassword);
-        vecDevices.push_back(pDevice);
-    }
+    if (const int nExit = OpenStreamingCameras(client, options, args.vecCameras,
+                                               password ? &*password : nullptr, vecDevices);
+        nExit != CLI_EXIT_OK)
+        return nExit;
 
     CEngMedia* pEngine = CEngMedia::GetInstance();
     try {
