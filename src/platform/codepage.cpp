@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <map>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -125,6 +127,21 @@ bool OpenFor(std::unique_ptr<CIconv>& pConv, UINT uCodePage, bool bToWide)
     return false;
 }
 
+// Opening a converter loads and sets up its tables, which costs far more than converting a
+// file name: each thread keeps the ones it used, a failed open included. Null when none opens.
+iconv_t Converter(UINT uCodePage, bool bToWide)
+{
+    thread_local std::map<std::pair<UINT, bool>, std::unique_ptr<CIconv>> s_mapOpen;
+    std::unique_ptr<CIconv>& pConv = s_mapOpen[{uCodePage, bToWide}];
+    if (!pConv)
+        OpenFor(pConv, uCodePage, bToWide);
+    if (!pConv || !pConv->IsOpen())
+        return nullptr;
+    // A conversion cut short may have left shift state behind.
+    iconv(pConv->Handle(), nullptr, nullptr, nullptr, nullptr);
+    return pConv->Handle();
+}
+
 } // namespace
 
 UINT CodePageForLanguage(int nLanguageID)
@@ -141,27 +158,27 @@ UINT CodePageForLanguage(int nLanguageID)
 
 std::u16string AnsiToWide(const std::string& strBytes, UINT uCodePage)
 {
-    std::unique_ptr<CIconv> pConv;
-    if (!OpenFor(pConv, uCodePage, true)) {
+    iconv_t cd = Converter(uCodePage, true);
+    if (cd == nullptr) {
         // No converter at all: keep ASCII, replace the rest.
         std::u16string strWide;
         for (unsigned char ch : strBytes)
             strWide.push_back(ch < 0x80 ? char16_t(ch) : u'\xFFFD');
         return strWide;
     }
-    return BytesToWide(Convert(pConv->Handle(), strBytes, 1, std::string("\xFD\xFF", 2)));
+    return BytesToWide(Convert(cd, strBytes, 1, std::string("\xFD\xFF", 2)));
 }
 
 std::string WideToAnsi(const std::u16string& strWide, UINT uCodePage)
 {
-    std::unique_ptr<CIconv> pConv;
-    if (!OpenFor(pConv, uCodePage, false)) {
+    iconv_t cd = Converter(uCodePage, false);
+    if (cd == nullptr) {
         std::string strOut;
         for (char16_t ch : strWide)
             strOut.push_back(ch < 0x80 ? char(ch) : '?');
         return strOut;
     }
-    return Convert(pConv->Handle(), WideToBytes(strWide), 2, "?");
+    return Convert(cd, WideToBytes(strWide), 2, "?");
 }
 
 std::u16string Utf8ToWide(const std::string& strUtf8)
