@@ -89,14 +89,12 @@ CDlgVideoGrid::CDlgVideoGrid(QWidget* pParent, Deps deps)
     auto* pBarLayout = new QHBoxLayout(m_pBar);
     pBarLayout->setContentsMargins(2, 2, 2, 2);
     pBarLayout->setSpacing(2);
-    // Ctrl+1 to Ctrl+4: one to four panes a side.
-    const Qt::Key aKeys[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4};
     for (int i = 0; i < 4; ++i) {
         auto* pButton = new QToolButton(m_pBar);
         pButton->setObjectName(QStringLiteral("videoLayout%1").arg(LAYOUTS[i]));
         pButton->setCheckable(true);
         pButton->setAutoRaise(true);
-        pButton->setShortcut(QKeySequence(Qt::CTRL | aKeys[i]));
+        pButton->setShortcut(QKeySequence(Qt::CTRL | LAYOUT_KEYS[i]));
         // The picture drawn at twice the size beside it ("@2x") serves scaled screens.
         const QString strIcon = QString::fromStdString(
             GetProgramFilePath("PictureSkin\\Btn_Layout" + std::to_string(LAYOUTS[i]) + ".png"));
@@ -189,9 +187,12 @@ void CDlgVideoGrid::Retranslate()
         m_apLayoutButtons[i]->setAccessibleName(strName);
         m_apLayoutButtons[i]->setToolTip(QStringLiteral("%1 (%2)").arg(
             strName, m_apLayoutButtons[i]->shortcut().toString(QKeySequence::NativeText)));
-        // Without its picture the button still says what it does.
-        if (m_apLayoutButtons[i]->icon().isNull())
+        // Without its picture the button still says what it does. A button's text sets its
+        // shortcut from the text's mnemonic, so the key goes back on after it.
+        if (m_apLayoutButtons[i]->icon().isNull()) {
             m_apLayoutButtons[i]->setText(QString::number(LAYOUTS[i]));
+            m_apLayoutButtons[i]->setShortcut(QKeySequence(Qt::CTRL | LAYOUT_KEYS[i]));
+        }
     }
 }
 

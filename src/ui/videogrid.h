@@ -33,6 +33,8 @@ class CDlgVideoGrid : public QWidget, public INotifySink {
 public:
     static constexpr int MAX_PANES = 16;
     static constexpr int LAYOUTS[] = {1, 4, 9, 16};
+    // Ctrl+1 to Ctrl+4: one to four panes a side.
+    static constexpr Qt::Key LAYOUT_KEYS[] = {Qt::Key_1, Qt::Key_2, Qt::Key_3, Qt::Key_4};
 
     // What the grid is built with; null members take the process-wide objects.
     struct Deps {

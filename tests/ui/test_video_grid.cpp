@@ -3,6 +3,7 @@
 // cameras' streams, that frames reach their own camera's pane only, and the wall kept in
 // Vistrel.ini for the next run.
 #include "core/configfile.h"
+#include "core/language.h"
 #include "core/notifyids.h"
 #include "media/audio/audiomanager.h"
 #include "media/video/yuvpicture.h"
@@ -17,9 +18,11 @@
 #include <QFile>
 #include <QMenu>
 #include <QMimeData>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -165,9 +168,28 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
     {
         Wall wall(&manager, &bus, &config, &audio);
         EXPECT_EQ(wall->GetLayout(), 1); // the default: one pane, as before
+        GetLanguageManager()->LoadLanguage(9);
+        wall->Retranslate();
+        // Each layout button says what it does to a screen reader and in its tip, with its
+        // Ctrl+digit shortcut, and sets its layout.
+        const int anLayouts[] = {1, 4, 9, 16};
+        QSet<QString> setNames;
+        for (int i = 0; i < 4; ++i) {
+            auto* pButton = wall->findChild<QToolButton*>(QStringLiteral("videoLayout%1").arg(anLayouts[i]));
+            ASSERT_NE(pButton, nullptr) << anLayouts[i];
+            const QString strName = pButton->accessibleName();
+            EXPECT_TRUE(strName.contains(QString::number(anLayouts[i]))) << strName.toStdString();
+            setNames.insert(strName);
+            EXPECT_EQ(pButton->shortcut(), QKeySequence(Qt::CTRL | CDlgVideoGrid::LAYOUT_KEYS[i]));
+            EXPECT_TRUE(pButton->toolTip().startsWith(strName) &&
+                        pButton->toolTip().contains(pButton->shortcut().toString(QKeySequence::NativeText)))
+                << pButton->toolTip().toStdString();
+        }
+        EXPECT_EQ(setNames.size(), 4);
         // Opened one after another into a 2x2 wall: each into the next free pane, watched, and
         // the last one opened is the focused one and the selection.
-        wall->SetLayout(4);
+        wall->findChild<QToolButton*>(QStringLiteral("videoLayout4"))->click();
+        ASSERT_EQ(wall->GetLayout(), 4);
         for (DWORD dwID = 101; dwID <= 104; ++dwID)
             ASSERT_TRUE(wall->OpenCamera(manager.GetDevice(dwID, CAMERA_MASK_ALL)));
         for (int i = 0; i < 4; ++i) {
@@ -190,6 +212,10 @@ TEST(VideoGrid, PanesWatchRouteFocusAndComeBack)
         ASSERT_EQ(wall.m_vSeen.size(), 4u);
         for (int i = 0; i < 4; ++i)
             EXPECT_EQ(wall.m_vSeen[static_cast<std::size_t>(i)], std::vector<int>(3, i + 1)) << i;
+        // A pane's tip names its camera and carries its own figures, not the focused pane's.
+        Q_EMIT wall->Pane(0)->statisticsChanged(QStringLiteral("25 fps"));
+        EXPECT_EQ(wall->Pane(0)->toolTip(), QStringLiteral("One\n25 fps"));
+        EXPECT_EQ(wall->Pane(2)->toolTip(), QStringLiteral("Three"));
 
         // The PC's speaker follows the focus: the pane losing it gives its camera's sound up.
         DeviceInfo* pTwo = manager.GetDevice(102, CAMERA_MASK_ALL);
