@@ -3,13 +3,16 @@
 #
 #   vistrel_add_lab_test(NAME <name> COMMAND <command> [<arg>...]
 #                        [LAB_ARGS <lab option>...] [LABELS <label>...] [TIMEOUT <seconds>]
-#                        [ENVIRONMENT <VAR=value>...] [WORKING_DIRECTORY <dir>] [HOST])
+#                        [ENVIRONMENT <VAR=value>...] [WORKING_DIRECTORY <dir>] [HOST] [BESIDE])
 #
 # The command runs in the client namespace of a lab made for this test alone (lab-run.sh), with the
 # lab's layout in LAB_* variables; LAB_ARGS are lab.sh up options (--cameras 3, --camera-addrs 1000,
 # --client-addrs 2, --other-subnet, ...). HOST makes no lab and runs the command where ctest runs
 # it, for tests that make labs themselves. Lab tests run one at a time, carry the label "lab", and
 # are reported as skipped where the machine cannot host a lab (not root, no network namespaces).
+# BESIDE lets a test that mostly waits on the cameras' clocks (a few streams, no decoding against
+# a frame budget) run beside other tests: labs are apart from each other, and the CPU time
+# such a test needs is small. Tests that decode, render or compare timings stay alone.
 include_guard(GLOBAL)
 
 set(VISTREL_LAB_RUN "${CMAKE_CURRENT_LIST_DIR}/../scripts/lab/lab-run.sh")
@@ -17,7 +20,7 @@ cmake_path(NORMAL_PATH VISTREL_LAB_RUN)
 set(VISTREL_LAB_SKIP_CODE 77)
 
 function(vistrel_add_lab_test)
-  cmake_parse_arguments(PARSE_ARGV 0 L "HOST" "NAME;TIMEOUT;WORKING_DIRECTORY"
+  cmake_parse_arguments(PARSE_ARGV 0 L "HOST;BESIDE" "NAME;TIMEOUT;WORKING_DIRECTORY"
                         "COMMAND;LAB_ARGS;LABELS;ENVIRONMENT")
   # A command may well be "false"; test for presence, not truth.
   if(NOT DEFINED L_NAME OR NOT DEFINED L_COMMAND)
@@ -45,8 +48,13 @@ function(vistrel_add_lab_test)
   add_test(NAME ${L_NAME}
            COMMAND ${VISTREL_LAB_RUN} ${run_args} -- ${L_COMMAND}
            WORKING_DIRECTORY ${L_WORKING_DIRECTORY})
+  if(L_BESIDE)
+    set(serial FALSE)
+  else()
+    set(serial TRUE)
+  endif()
   set_tests_properties(${L_NAME} PROPERTIES
-    RUN_SERIAL TRUE
+    RUN_SERIAL ${serial}
     SKIP_RETURN_CODE ${VISTREL_LAB_SKIP_CODE}
     TIMEOUT ${L_TIMEOUT})
   set_property(TEST ${L_NAME} PROPERTY LABELS lab ${L_LABELS})
