@@ -18,6 +18,16 @@ include_guard(GLOBAL)
 set(VISTREL_LAB_RUN "${CMAKE_CURRENT_LIST_DIR}/../scripts/lab/lab-run.sh")
 cmake_path(NORMAL_PATH VISTREL_LAB_RUN)
 set(VISTREL_LAB_SKIP_CODE 77)
+# A tree that runs no lab test (the sanitizer tree) need not build the programs only lab tests run.
+option(VISTREL_LAB_PROGRAMS "Build the programs that only lab tests run" ON)
+
+# vistrel_lab_programs(<target>...): programs that only lab tests run; left out of "all" where
+# VISTREL_LAB_PROGRAMS is off.
+function(vistrel_lab_programs)
+  if(NOT VISTREL_LAB_PROGRAMS)
+    set_target_properties(${ARGN} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
+endfunction()
 
 function(vistrel_add_lab_test)
   cmake_parse_arguments(PARSE_ARGV 0 L "HOST;BESIDE" "NAME;TIMEOUT;WORKING_DIRECTORY"

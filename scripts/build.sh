@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:-release}
 case "$kind" in
   release) dir=$root/build/release; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  asan) dir=$root/build/asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON -DVISTREL_BUILD_BENCH=OFF) ;;
+  asan) dir=$root/build/asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=ON -DVISTREL_BUILD_BENCH=OFF -DVISTREL_LAB_PROGRAMS=OFF) ;;
   # clang tree for the libFuzzer targets only
   fuzz) dir=$root/build/fuzz; target=fuzz_all
         flags=(-DCMAKE_BUILD_TYPE=Debug -DVISTREL_FUZZ=ON -DVISTREL_BUILD_BENCH=OFF -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
