@@ -233,10 +233,14 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     const int nAscender = static_cast<int>((hFace->size->metrics.ascender + 63) >> 6);
     const int nTextHeightPx = static_cast<int>((hFace->size->metrics.height + 63) >> 6);
 
-    nWidth = (nTextWidthPx + 5 + 2 * (nOutline - 1)) & ~3;
+    const int nFullWidth = (nTextWidthPx + 5 + 2 * (nOutline - 1)) & ~3;
     nHeight = (nTextHeightPx + 3 + 2 * (nOutline - 1)) & ~1;
-    if (nWidth <= 0 || nHeight <= 0)
+    if (nFullWidth <= 0 || nHeight <= 0)
         return false;
+    // A line wider than the frame shows its start from the frame's left edge; the rest is never
+    // blended, so it is not drawn either (a long caption on a small picture drew thousands of
+    // columns for every change of its text).
+    nWidth = nFrameWidth > 0 ? std::min(nFullWidth, (nFrameWidth + 3) & ~3) : nFullWidth;
     vecPixels.assign(static_cast<size_t>(nWidth) * nHeight, 0);
     // Coverage with a one-pixel border, so the outline needs no edge tests.
     const int nPadded = nWidth + 2;
@@ -244,7 +248,7 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     uint8_t* pMask = vecMask.data() + nPadded + 1;
 
     // Centred on one line.
-    long nPenX = static_cast<long>((nWidth - nTextWidthPx) / 2) << 6;
+    long nPenX = static_cast<long>((nFullWidth - nTextWidthPx) / 2) << 6;
     const int nBaseline = (nHeight - nTextHeightPx) / 2 + nAscender;
     for (char32_t c : vecChars) {
         const Font::Glyph& glyph = m_pFont->GetGlyph(nPixels, c);

@@ -112,6 +112,17 @@ TEST(Overlay, TextIsWhiteWithADarkOutlineAtItsCornerAndKeyedIntoThePicture)
     int nSmallW = 0, nSmallH = 0;
     ASSERT_TRUE(blend.RenderText(u"摄像机", 320, vecPixels, nSmallW, nSmallH));
     EXPECT_LT(nSmallH, nHeight);
+    // A line longer than its frame is drawn only as wide as the frame, and what is drawn is the
+    // line's start, as a short line with the same start shows it.
+    std::vector<uint32_t> vecShort;
+    int nShortW = 0, nShortH = 0, nLongW = 0, nLongH = 0;
+    ASSERT_TRUE(blend.RenderText(u"2024-05-01", 320, vecShort, nShortW, nShortH));
+    ASSERT_TRUE(blend.RenderText(u"2024-05-01" + std::u16string(200, u'8'), 320, vecPixels, nLongW, nLongH));
+    EXPECT_EQ(nLongW, 320);
+    ASSERT_EQ(nLongH, nShortH);
+    for (int y = 0; y < nShortH; ++y)
+        for (int x = 0; x + 8 < nShortW; ++x)
+            ASSERT_EQ(vecPixels[y * nLongW + x], vecShort[y * nShortW + x]) << x << "," << y;
 
     const int W = 352, H = 288;
     for (int nPosition = 0; nPosition < 4; ++nPosition) {
