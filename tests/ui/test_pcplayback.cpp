@@ -1,9 +1,12 @@
 // Playing a camera's recordings on this PC in the playback pane, offscreen: what the recorder
 // itself recorded marks its day, hour and minutes on the pane's bars and the minutes between as
 // missing; a minute picked on the bar plays into the video pane through the decoder module to
-// the renderer, picture by picture as the camera sent it, with pause and speed.
+// the renderer, picture by picture as the camera sent it, and its sound to the pane's speaker,
+// with pause and speed.
 #include "device/devicemanager.h"
 #include "download/download_test_support.h"
+#include "media/audio/audiocodec.h"
+#include "media/audio/audiodevice.h"
 #include "media/video/videopanelogic.h"
 #include "pcrec/pcrecorder.h"
 #include "protocol/engmedia.h"
@@ -17,8 +20,12 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -44,8 +51,68 @@ private:
     std::vector<std::vector<BYTE>>* m_pPictures;
 };
 
+// The speaker: counts the loud samples played, at the pace of a real device.
+class SpeakerBackend : public IAudioBackend {
+public:
+    SpeakerBackend() : m_pOld(SetAudioBackend(this)) {}
+    ~SpeakerBackend() override { SetAudioBackend(m_pOld); }
+    std::vector<AudioDeviceEntry> EnumerateDevices(bool) override { return {{"", "speaker", "test"}}; }
+    int OpenStream(bool, const std::string&, const WAVEFORMATEX&, DWORD,
+                   std::unique_ptr<IAudioStream>& pStream, Step&) override
+    {
+        pStream = std::make_unique<Stream>(*this);
+        return 0;
+    }
+    bool IsTransient(int) const override { return false; }
+    std::string ErrorText(int) const override { return "error"; }
+    int Loud()
+    {
+        const std::lock_guard<std::mutex> guard(m_mutex);
+        return m_nLoud;
+    }
+
+private:
+    struct Stream : IAudioStream {
+        explicit Stream(SpeakerBackend& backend) : m_backend(backend) {}
+        int Write(const BYTE* pData, DWORD nBytes) override
+        {
+            {
+                const std::lock_guard<std::mutex> guard(m_backend.m_mutex);
+                for (DWORD i = 0; i + 1 < nBytes; i += 2)
+                    m_backend.m_nLoud +=
+                        std::abs(static_cast<std::int16_t>(pData[i] | pData[i + 1] << 8)) > 1000;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(std::uint64_t{nBytes} * 1000000 / 16000));
+            return 0;
+        }
+        int Read(BYTE*, DWORD) override { return -1; }
+        void Unblock() override {}
+        SpeakerBackend& m_backend;
+    };
+    IAudioBackend* m_pOld;
+    std::mutex m_mutex;
+    int m_nLoud = 0;
+};
+
+// A 440 Hz tone as the camera sends it: GSM 06.10, 100 ms a frame.
+std::vector<BYTE> ToneGsm()
+{
+    std::vector<BYTE> vecPcm(1600);
+    for (std::size_t i = 0; i < 800; ++i) {
+        const auto nSample = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * double(i) / 8000));
+        vecPcm[2 * i] = static_cast<BYTE>(nSample);
+        vecPcm[2 * i + 1] = static_cast<BYTE>(static_cast<std::uint16_t>(nSample) >> 8);
+    }
+    std::unique_ptr<CAudioCodec> pGsm = CreateAudioCodec(AUDIO_CODEC_GSM);
+    std::vector<BYTE> vecCoded(1600);
+    if (pGsm == nullptr || !pGsm->Open(0, 16, CAudioCodec::DIRECTION_ENCODE))
+        return {};
+    vecCoded.resize(static_cast<std::size_t>(pGsm->Encode(vecPcm.data(), vecCoded.data(), 1600, 1600)));
+    return vecCoded;
+}
+
 // Minute 15 of T0's hour, then after a missing minute 20 seconds of minute 17, at 10 pictures
-// a second with a key frame every 10, through the recorder.
+// a second with a key frame every 10 and the tone's sound, through the recorder.
 void Record(const std::string& strFolder, const std::vector<std::vector<BYTE>>& vecClip)
 {
     PcRecSettings settings;
@@ -58,7 +125,15 @@ void Record(const std::string& strFolder, const std::vector<std::vector<BYTE>>& 
     std::string strError;
     ASSERT_TRUE(recorder.Start(strError)) << strError;
     recorder.AddCamera(CAMERA, "CAM77");
+    const std::vector<BYTE> vecTone = ToneGsm();
+    ASSERT_FALSE(vecTone.empty());
     for (int n = 0; n < 800; ++n, llNow += 100) {
+        MediaFrame sound;
+        sound.pData = vecTone.data();
+        sound.nLen = static_cast<DWORD>(vecTone.size());
+        sound.ulCameraID = CAMERA;
+        sound.nCodec = MEDIA_CODEC_AUDIO;
+        recorder.OnFrame(sound);
         if (n == 600)
             llNow += 60000;
         const std::vector<BYTE>& es = vecClip[static_cast<std::size_t>(n % 20)];
@@ -102,6 +177,7 @@ TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
     ASSERT_EQ(vecClip.size(), 20u);
     Record(strFolder + "/PC", vecClip);
 
+    SpeakerBackend speaker;
     DeviceInfo camera;
     camera.stItem.dwDVIPID = CAMERA;
     std::strcpy(camera.stItem.szSerial, "CAM77");
@@ -139,10 +215,13 @@ TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
     QTest::qWait(200);
     EXPECT_EQ(vecPictures.size(), nPaused);
 
-    // Minute 17 picked on its bar plays from its start, 16 times as fast, to the end.
+    // Minute 17 picked on its bar plays from its start, its sound on the pane's speaker; then
+    // 16 times as fast to the end.
     vecPictures.clear();
+    video.SetSpeaker(true);
     const QRect rcMinute = pane.GetMinuteBar()->CellRect(17);
     QTest::mouseClick(pane.GetMinuteBar(), Qt::LeftButton, {}, rcMinute.center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return speaker.Loud() >= 4000; }, 5000)) << speaker.Loud();
     pane.GetSpeedList()->setCurrentIndex(4);
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Logic().IsStopped(); }, 15000));
     // Every picture of it, in order, as the camera sent it.
