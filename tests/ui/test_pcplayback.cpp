@@ -241,5 +241,12 @@ TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
     EXPECT_FALSE(pane.IsPcPlayback());
     EXPECT_FALSE(pane.isEnabled());
     EXPECT_EQ(video.Logic().Device(), nullptr);
+    // Closed while it plays: nothing is left playing into the video pane.
+    {
+        CDlgPlaybackPane closing;
+        closing.StartPcPlayback(&camera, &video, strFolder + "/PC");
+        ASSERT_EQ(video.Logic().Device(), &camera);
+    }
+    EXPECT_EQ(video.Logic().Device(), nullptr);
     qputenv("VISTREL_HOME", home);
 }
