@@ -345,6 +345,14 @@ void CDlgPlaybackPane::Retranslate()
     m_pBtnPrevMinute->setText(MainText(IDS_BTN_PREMINUTE));
     m_pBtnNextMinute->setText(MainText(IDS_BTN_NEXTMINUTE));
     m_pLblIdle->setText(MainText(IDS_ST_PLAYBACK_IDLE));
+    // The one hint of the pane, that a playback completed, speaks the new language too.
+    if (auto* pHintText = m_pHint->findChild<QLabel*>();
+        pHintText != nullptr && !pHintText->text().isEmpty()) {
+        if (m_pHint->IsActive())
+            m_pHint->ShowAt(m_pHourBar, MainText(IDS_PLAYBACK_COMPLETE), false);
+        else
+            pHintText->setText(MainText(IDS_PLAYBACK_COMPLETE));
+    }
 }
 
 void CDlgPlaybackPane::changeEvent(QEvent* pEvent)
