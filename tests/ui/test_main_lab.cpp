@@ -28,6 +28,8 @@
 #include "ui/main/dlgselectdserver.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/pcrecording.h"
+#include "ui/main/playbackpane.h"
 #include "ui/main/shortcutpane.h"
 #include "ui/pages/configpage.h"
 #include "ui/pages/dlgcamconfigpane.h"
@@ -50,6 +52,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -214,6 +217,26 @@ TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
     }
     EXPECT_EQ(setMarks.size(), mapMark.size());
     EXPECT_GE(mapMark.size(), 2u);
+
+    // Record on this PC from a row's menu: the camera records and its row carries the mark; the
+    // menu again stops it and the mark goes.
+    CDlgRealplayCamList* pList = s_pMain->GetRealplayList();
+    for (const bool bOn : {true, false}) {
+        QTreeWidgetItem* pRow = pTree->topLevelItem(0);
+        ASSERT_TRUE(pRow->text(0).startsWith(QStringLiteral("Zulu")));
+        QMenu menu;
+        pList->FillRecordMenu(menu, pRow);
+        ASSERT_FALSE(menu.actions().isEmpty());
+        QAction* pRecord = menu.actions().first();
+        EXPECT_EQ(pRecord->text(), English(IDS_PCREC_RECORD));
+        EXPECT_EQ(pRecord->isChecked(), !bOn);
+        pRecord->trigger();
+        EXPECT_EQ(GetPcRecordingUi()->IsRecording(900), bOn);
+        pRow = pTree->topLevelItem(0);
+        EXPECT_EQ(pRow->text(0), bOn ? QStringLiteral("Zulu \u25CF") : QStringLiteral("Zulu"));
+        EXPECT_EQ(pRow->toolTip(0).contains(English(IDS_PCREC_MARK)), bOn);
+    }
+    EXPECT_TRUE(m_vecMessages.isEmpty()) << m_vecMessages.join('|').toStdString();
 
     // Order by name, and back.
     auto* pOrder = s_pMain->GetRealplayList()->findChildren<QPushButton*>().at(0);
@@ -524,9 +547,27 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(2)->click();
     ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
     EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_PLAYBACK_OPT));
+    // The PC's own recordings: nothing is selected and the camera is not asked, the playback
+    // pane plays them; back to the card, the camera is selected for it again, and leaving the
+    // tab ends a PC playback.
+    auto* pPcSource = s_pMain->GetPlaybackList()->findChild<QPushButton*>(QStringLiteral("sourcePc"));
+    ASSERT_NE(pPcSource, nullptr);
+    EXPECT_EQ(pPcSource->accessibleName(), English(IDS_PLAYSOURCE_PBPC));
+    pPcSource->click();
+    ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
+    EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
+    EXPECT_TRUE(s_pMain->GetPlaybackPane()->IsPcPlayback());
+    s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(1)->click();
+    ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
+    EXPECT_FALSE(s_pMain->GetPlaybackPane()->IsPcPlayback());
+    EXPECT_EQ(pManager->GetPlayType(), DWORD(PLAY_TYPE_PLAYBACK));
+    pPcSource->click();
+    ASSERT_TRUE(s_pMain->GetPlaybackList()->OpenDevice(900));
+    EXPECT_TRUE(s_pMain->GetPlaybackPane()->IsPcPlayback());
     s_pMain->GetPlaybackList()->findChildren<QPushButton*>().at(0)->click();
     // A recorder has no video of its own and is not selected.
     s_pMain->OnBtnSetConfig();
+    EXPECT_FALSE(s_pMain->GetPlaybackPane()->IsPcPlayback());
     EXPECT_EQ(pManager->GetSelectDevice(), nullptr);
     EXPECT_FALSE(s_pMain->GetConfigList()->OpenDevice(950));
     EXPECT_EQ(pManager->GetSelectDevice(), nullptr);

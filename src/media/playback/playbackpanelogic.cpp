@@ -101,6 +101,11 @@ CPlaybackPaneLogic::CPlaybackPaneLogic(Hooks hooks) : m_hooks(std::move(hooks))
 
 CPlaybackPaneLogic::~CPlaybackPaneLogic() = default;
 
+void CPlaybackPaneLogic::SetRequests(IPlaybackRequests* pRequests)
+{
+    m_hooks.pRequests = pRequests != nullptr ? pRequests : &g_msCmdRequests;
+}
+
 DeviceInfo* CPlaybackPaneLogic::Selected() const
 {
     return m_hooks.fnSelected();

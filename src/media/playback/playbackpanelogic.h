@@ -107,6 +107,10 @@ public:
     void OnModeChosen(int nIndex);
     void OnSpeedChosen(int nIndex);
 
+    // Where the record-time requests go from now on (null: the camera's own engine); the pane
+    // switches between the camera's card and the recordings on this PC.
+    void SetRequests(IPlaybackRequests* pRequests);
+
     void SetEnabled(bool bEnabled) { m_bEnabled = bEnabled; }
     bool IsEnabled() const { return m_bEnabled; }
     Button ShownButton() const;

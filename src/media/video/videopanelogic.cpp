@@ -206,6 +206,8 @@ int CVideoPaneLogic::OnMediaFrame(const MediaFrame& frame)
 
 void CVideoPaneLogic::QueueMediaFrame(const MediaFrame& frame)
 {
+    if (m_bEngineFramesIgnored)
+        return;
     const REFERENCE_TIME tArrival = LiveClockNow();
     // The frame being delivered is the one the socket layer handed out last.
     const DWORD dwGatherUs = GetLastFrameAssembleUs();
@@ -454,6 +456,7 @@ void CVideoPaneLogic::StopDevice(DeviceInfo* pDevice)
         m_hooks.pAudio->StopCapture();
     }
     m_pDevice = nullptr;
+    m_bEngineFramesIgnored = false;
     m_orderer.Reset();
     m_vQueue.clear();
     m_nQueuedBytes = 0;

@@ -91,6 +91,10 @@ public:
     // go to OnMediaFrame in that order, so that the live filter does not drop a frame that came
     // after a newer one. Without Attach (no message window) a frame goes to the orderer at once.
     void QueueMediaFrame(const MediaFrame& frame);
+    // The shown camera's pictures come from its recordings on this PC, fed to OnMediaFrame: the
+    // engine's frames of it (it may stream live for a recording at the same time) pass by until
+    // the camera is stopped.
+    void SetEngineFramesIgnored(bool bIgnored) { m_bEngineFramesIgnored = bIgnored; }
     void FlushQueuedFrames();
     // The orderer's wait for a missing frame is over: what waited for it goes on.
     void ReleaseOrderedFrames();
@@ -160,6 +164,7 @@ private:
     // A key frame went to the session since then: until one has, a key frame that comes after
     // its wait (a damaged one given up late by the socket layer) is still the way to a picture.
     bool m_bKeyFed = false;
+    bool m_bEngineFramesIgnored = false;
 
     struct QueuedFrame {
         MediaFrame frame;

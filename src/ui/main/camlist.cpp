@@ -380,11 +380,14 @@ CDlgPlaybackCamList::CDlgPlaybackCamList(QWidget* pParent) : CDlgDeviceListBase(
     m_pBtnAuto = new QPushButton(this);
     m_pBtnSD = new QPushButton(this);
     m_pBtnNas = new QPushButton(this);
+    m_pBtnPc = new QPushButton(this);
+    m_pBtnPc->setObjectName(QStringLiteral("sourcePc"));
     // The source decides the play type the next opened camera is selected with: the card's
-    // recordings, or the second kind for recordings on the share.
+    // recordings, the second kind for recordings on the share, or this PC's recordings.
     const std::pair<QPushButton*, DWORD> sources[] = {{m_pBtnAuto, PLAY_TYPE_PLAYBACK},
                                                       {m_pBtnSD, PLAY_TYPE_PLAYBACK},
-                                                      {m_pBtnNas, PLAY_TYPE_PLAYBACK_OPT}};
+                                                      {m_pBtnNas, PLAY_TYPE_PLAYBACK_OPT},
+                                                      {m_pBtnPc, PLAY_TYPE_PLAYBACK_PC}};
     for (const auto& [pButton, enPlayType] : sources) {
         pButton->setCheckable(true);
         pButton->setAutoExclusive(true);
@@ -401,6 +404,10 @@ void CDlgPlaybackCamList::Retranslate()
     m_pBtnAuto->setText(MainText(IDS_PLAYSOURCE_PBAUTO));
     m_pBtnSD->setText(MainText(IDS_PLAYSOURCE_PBSDCARD));
     m_pBtnNas->setText(MainText(IDS_PLAYSOURCE_PBNAS));
+    m_pBtnPc->setText(MainText(IDS_PLAYSOURCE_PBPC));
+    // A screen reader names each source as it reads.
+    for (QPushButton* pButton : {m_pBtnAuto, m_pBtnSD, m_pBtnNas, m_pBtnPc})
+        pButton->setAccessibleName(pButton->text());
     CDlgDeviceListBase::Retranslate();
 }
 
@@ -408,8 +415,8 @@ DWORD CDlgPlaybackCamList::RefuseOpen(const DeviceInfo& device) const
 {
     // A card taken by another viewer is only known from the camera's answer to the start of
     // playback (video status 4), which the main window reports; a stale status must not lock the
-    // camera out once the other viewer has gone.
-    if (DeviceDownloading(device.GetID()))
+    // camera out once the other viewer has gone. The PC's own recordings do not need the card.
+    if (m_enPlayType != PLAY_TYPE_PLAYBACK_PC && DeviceDownloading(device.GetID()))
         return IDS_STOPDOWNLOAD_PLAYBACK;
     return 0;
 }

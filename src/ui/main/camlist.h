@@ -16,6 +16,10 @@ class QTreeWidgetItem;
 class QVBoxLayout;
 struct DeviceInfo;
 
+// The playback list's source for a camera's recordings on this PC. It is never a selection's
+// play type: the playback pane plays them, and the camera is not asked.
+constexpr DWORD PLAY_TYPE_PLAYBACK_PC = 4;
+
 // The tooltip string id for a camera's recording state.
 DWORD CamStatusTipID(const DeviceInfo& device);
 
@@ -96,6 +100,7 @@ private:
     QPushButton* m_pBtnAuto;
     QPushButton* m_pBtnSD;
     QPushButton* m_pBtnNas;
+    QPushButton* m_pBtnPc;
 };
 
 class CDlgConfigCamList : public CDlgDeviceListBase {

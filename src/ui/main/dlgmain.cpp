@@ -14,6 +14,7 @@
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/pcrecording.h"
 #include "ui/main/playbackpane.h"
 #include "ui/main/shortcutpane.h"
 #include "ui/pages/dlgcamconfigpane.h"
@@ -155,6 +156,7 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     // A camera opened in the live list goes into a pane of the wall.
     m_pRealplayList->SetOpenHandler(
         [this](DeviceInfo* pDevice) { return m_pVideoGrid->OpenCamera(pDevice); });
+    m_pPlaybackList->SetOpenHandler([this](DeviceInfo* pDevice) { return OpenPlayback(pDevice); });
 
     // Configuration: the camera's pages and the camera-setting pane side by side.
     auto* pConfig = new QWidget(m_pRightStack);
@@ -225,7 +227,24 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
 
 CDlgMain::~CDlgMain()
 {
+    m_pPlaybackPane->StopPcPlayback();
     Subscribe(false);
+}
+
+bool CDlgMain::OpenPlayback(DeviceInfo* pDevice)
+{
+    // Whatever played in the pane ends first, the PC's recordings as the camera's card.
+    m_pPlaybackPane->StopPcPlayback();
+    CDeviceManager* pManager = GetDeviceManager();
+    pManager->CancelSelectDevice();
+    const DWORD enPlayType = m_pPlaybackList->GetPlayType();
+    if (enPlayType == PLAY_TYPE_PLAYBACK_PC) {
+        m_pPlaybackPane->StartPcPlayback(pDevice, m_pVideoGrid->FocusedPane(),
+                                         GetPcRecordingUi()->Settings().strFolder);
+        return true;
+    }
+    pManager->SelectDevice(pDevice->GetID(), pDevice->enCameraType, enPlayType);
+    return true;
 }
 
 void CDlgMain::Subscribe(bool bRegister)
@@ -415,6 +434,8 @@ void CDlgMain::SwitchTab(BtnType enType)
     m_pListStack->setCurrentIndex(enType);
     m_pRightStack->setCurrentIndex(enType == BTN_CONFIG ? 1 : 0);
     m_pPlaybackPane->setVisible(enType == BTN_PLAYBACK);
+    if (enType != BTN_PLAYBACK)
+        m_pPlaybackPane->StopPcPlayback();
     // The selection belongs to the tab it was made in: live video does not carry over into
     // playback, nor a playback into configuration.
     CDeviceManager* pManager = GetDeviceManager();

@@ -83,6 +83,9 @@ private:
     };
 
     void SwitchTab(BtnType enType);
+    // A camera opened in the playback list: selected with the list's play type, or played from
+    // its recordings on this PC.
+    bool OpenPlayback(DeviceInfo* pDevice);
     void Subscribe(bool bRegister);
     bool RefuseClose();
     static bool IsDownloading(DWORD dwID);

@@ -14,6 +14,8 @@ namespace {
 constexpr std::int64_t DAY_MS = 86400000;
 // Often enough that a picture is never late by more than a pane's refresh.
 constexpr int TICK_MS = 10;
+// The pane's speaker plays the cameras' GSM 06.10: 160 samples a frame.
+constexpr std::size_t SPEECH_PCM_FRAME = 320;
 
 } // namespace
 
@@ -89,6 +91,7 @@ void CPcPlaybackSource::Play(DWORD dwID, DWORD, BYTE, BYTE bySpeed, DWORD dwStar
 {
     m_timer.stop();
     m_pending.reset();
+    m_vecPcm.clear();
     m_dwID = dwID;
     m_bySpeed = bySpeed;
     const std::string strSerial = m_hooks.fnSerial(dwID);
@@ -134,6 +137,7 @@ void CPcPlaybackSource::Resume(DWORD)
     if (m_pPlayback == nullptr || m_bySpeed == 0)
         return;
     // On from the last picture shown, not from where the wall clock has gone meanwhile.
+    m_vecPcm.clear();
     m_llStartMicros = m_pending ? m_pending->llUtcMicros : m_pPlayback->PositionMs() * 1000;
     m_clock.start();
     m_timer.start();
@@ -185,7 +189,7 @@ void CPcPlaybackSource::OnTick()
     for (;;) {
         if (!m_pending) {
             PcPlaybackFrame frame;
-            if (!m_pPlayback->NextPicture(frame)) {
+            if (!m_pPlayback->Next(frame)) {
                 Finish();
                 return;
             }
@@ -200,8 +204,44 @@ void CPcPlaybackSource::OnTick()
         }
         const PcPlaybackFrame frame = std::move(*m_pending);
         m_pending.reset();
-        Deliver(frame);
+        if (frame.bVideo)
+            Deliver(frame);
+        else
+            DeliverSound(frame);
     }
+}
+
+void CPcPlaybackSource::DeliverSound(const PcPlaybackFrame& frame)
+{
+    // Faster or slower the sound is noise: the card's playback is silent then too.
+    if (m_bySpeed != 1 || m_bNoSpeech)
+        return;
+    if (m_pSpeech == nullptr) {
+        m_pSpeech = CreateAudioCodec(AUDIO_CODEC_GSM);
+        if (m_pSpeech == nullptr || !m_pSpeech->Open(0, 16, CAudioCodec::DIRECTION_ENCODE)) {
+            // The pictures go on without it.
+            VLOG(1, "PC playback: no speech codec, the sound is left out");
+            m_bNoSpeech = true;
+            return;
+        }
+    }
+    m_vecPcm.insert(m_vecPcm.end(), frame.vecData.begin(), frame.vecData.end());
+    const std::size_t nWhole = m_vecPcm.size() / SPEECH_PCM_FRAME * SPEECH_PCM_FRAME;
+    if (nWhole == 0)
+        return;
+    std::vector<BYTE> vecCoded(nWhole);
+    const int nCoded = m_pSpeech->Encode(m_vecPcm.data(), vecCoded.data(), static_cast<int>(nWhole),
+                                         static_cast<int>(vecCoded.size()));
+    m_vecPcm.erase(m_vecPcm.begin(), m_vecPcm.begin() + static_cast<std::ptrdiff_t>(nWhole));
+    if (nCoded <= 0)
+        return;
+    MediaFrame media;
+    media.pData = vecCoded.data();
+    media.nLen = static_cast<DWORD>(nCoded);
+    media.ulCameraID = m_dwID;
+    media.usSequence = ++m_usSequence;
+    media.nCodec = MEDIA_CODEC_AUDIO;
+    m_hooks.fnFrame(media);
 }
 
 bool CPcPlaybackSource::Deliver(const PcPlaybackFrame& frame)

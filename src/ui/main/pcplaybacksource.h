@@ -1,9 +1,11 @@
 // The "PC Playback" source of the playback pane: a camera's recordings on this PC answer the
 // pane's record-time requests as the camera's card does. Days, hours and minutes come from the
 // index; the pictures come from the segments, paced by their own times at the chosen speed, as
-// the media engine hands the card's frames to the video pane.
+// the media engine hands the card's frames to the video pane, and at normal speed their sound
+// with them, coded as the camera's for the pane's speaker.
 #pragma once
 
+#include "media/audio/audiocodec.h"
 #include "media/playback/playbackpanelogic.h"
 #include "pcrec/pcplayback.h"
 #include "pcrec/pcrecindex.h"
@@ -32,7 +34,7 @@ public:
         std::function<void(const RecDateInfo&)> fnDays;
         std::function<void(const RecHourInfo&)> fnHours;
         std::function<void(const RecMinuteInfo&)> fnMinutes;
-        // A picture for the video pane; the camera time of the picture shown; the end.
+        // A picture or a sound for the video pane; the camera time of the picture shown; the end.
         std::function<void(const MediaFrame&)> fnFrame;
         std::function<void(DWORD dwSeconds)> fnPosition;
         std::function<void(DWORD dwID)> fnFinish;
@@ -49,7 +51,8 @@ public:
     void Pause(DWORD dwID) override;
     void Resume(DWORD dwID) override;
     void NextFrame(DWORD dwID) override;
-    // The recordings hold no sound for the pane and no events: nothing to change.
+    // The sound goes to the pane, whose speaker decides; the index knows no events: nothing to
+    // change.
     void SetAudio(DWORD, DWORD) override {}
     void SetMode(DWORD, DWORD) override {}
     void SetSpeed(DWORD dwID, BYTE bySpeed) override;
@@ -62,6 +65,8 @@ private:
     void OnTick();
     // Hands a picture to the pane; false at the end of the recordings.
     bool Deliver(const PcPlaybackFrame& frame);
+    // Codes the sound as the camera's and hands it to the pane, whole codec frames at a time.
+    void DeliverSound(const PcPlaybackFrame& frame);
     void Finish();
     // Camera-time microseconds played per wall microsecond, times 8.
     int RateTimes8() const;
@@ -78,4 +83,7 @@ private:
     std::int64_t m_llStartMicros = 0; // camera time at m_clock's start
     std::optional<PcPlaybackFrame> m_pending;
     std::vector<BYTE> m_vecWork; // the stamped picture handed out
+    std::unique_ptr<CAudioCodec> m_pSpeech;
+    bool m_bNoSpeech = false;
+    std::vector<BYTE> m_vecPcm; // sound not yet a whole codec frame
 };

@@ -3,9 +3,13 @@
 #include "core/log.h"
 #include "core/notifyids.h"
 #include "core/stringids.h"
+#include "device/devicemanager.h"
+#include "protocol/engmedia.h"
 #include "protocol/mscmd.h"
 #include "ui/hint.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/pcplaybacksource.h"
+#include "ui/videopane.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -19,6 +23,8 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStackedWidget>
+
+#include <cstring>
 
 namespace {
 
@@ -159,7 +165,11 @@ void CTimeBar::keyPressEvent(QKeyEvent* pEvent)
 
 // --- Pane ---
 
-CDlgPlaybackPane::CDlgPlaybackPane(QWidget* pParent) : QWidget(pParent)
+CDlgPlaybackPane::CDlgPlaybackPane(QWidget* pParent)
+    : QWidget(pParent),
+      m_logic(CPlaybackPaneLogic::Hooks{
+          [this] { return m_pPcSource != nullptr ? m_pPcCamera : GetDeviceManager()->GetSelectDevice(); },
+          nullptr})
 {
     setObjectName(QStringLiteral("playbackPane"));
     auto* pLayout = new QGridLayout(this);
@@ -293,6 +303,10 @@ CDlgPlaybackPane::CDlgPlaybackPane(QWidget* pParent) : QWidget(pParent)
 
 CDlgPlaybackPane::~CDlgPlaybackPane()
 {
+    // Closing while a PC playback plays: its source goes, and the video pane, if it is still
+    // there, lets the camera go. The camera is not asked for anything.
+    if (m_pPcSource != nullptr)
+        EndPcPlayback(true);
     Subscribe(false);
     CMSCmd* pMSCmd = CMSCmd::GetInstance();
     for (const auto& [byEvent, uMsg] : kEventMessages)
@@ -331,6 +345,14 @@ void CDlgPlaybackPane::Retranslate()
     m_pBtnPrevMinute->setText(MainText(IDS_BTN_PREMINUTE));
     m_pBtnNextMinute->setText(MainText(IDS_BTN_NEXTMINUTE));
     m_pLblIdle->setText(MainText(IDS_ST_PLAYBACK_IDLE));
+    // The one hint of the pane, that a playback completed, speaks the new language too.
+    if (auto* pHintText = m_pHint->findChild<QLabel*>();
+        pHintText != nullptr && !pHintText->text().isEmpty()) {
+        if (m_pHint->IsActive())
+            m_pHint->ShowAt(m_pHourBar, MainText(IDS_PLAYBACK_COMPLETE), false);
+        else
+            pHintText->setText(MainText(IDS_PLAYBACK_COMPLETE));
+    }
 }
 
 void CDlgPlaybackPane::changeEvent(QEvent* pEvent)
@@ -349,8 +371,94 @@ QPushButton* CDlgPlaybackPane::GetTransportButton() const
     return static_cast<QPushButton*>(m_pTransport->currentWidget());
 }
 
+void CDlgPlaybackPane::StartPcPlayback(DeviceInfo* pCamera, CDlgVideoPane* pVideo,
+                                       const std::string& strFolder)
+{
+    StopPcPlayback();
+    if (pCamera == nullptr || pVideo == nullptr)
+        return;
+    VLOG(3, "CDlgPlaybackPane::StartPcPlayback: id:%u, folder:%s", pCamera->GetID(), strFolder.c_str());
+    if (DeviceInfo* pShown = pVideo->Logic().Device())
+        pVideo->Logic().StopDevice(pShown);
+    pVideo->Logic().ShowDevice(pCamera);
+    pVideo->Logic().SetEngineFramesIgnored(true);
+    m_pPcCamera = pCamera;
+    m_pPcVideo = pVideo;
+    CPcPlaybackSource::Hooks hooks;
+    hooks.fnSerial = [this](DWORD dwID) {
+        if (m_pPcCamera == nullptr || m_pPcCamera->GetID() != dwID)
+            return std::string();
+        return std::string(m_pPcCamera->GetSerial(), strnlen(m_pPcCamera->GetSerial(), VIEWER_SERIAL_LEN));
+    };
+    // Each reply comes as the camera's would, and the pane shows it at once.
+    hooks.fnDays = [this](const RecDateInfo& info) {
+        m_logic.OnDays(info);
+        Refresh();
+    };
+    hooks.fnHours = [this](const RecHourInfo& info) {
+        m_logic.OnHours(info);
+        Refresh();
+    };
+    hooks.fnMinutes = [this](const RecMinuteInfo& info) {
+        m_logic.OnMinutes(info);
+        Refresh();
+    };
+    hooks.fnFrame = [this](const MediaFrame& frame) {
+        if (m_pPcVideo != nullptr)
+            m_pPcVideo->Logic().OnMediaFrame(frame);
+    };
+    hooks.fnPosition = [this](DWORD dwSeconds) {
+        m_logic.OnPosition(dwSeconds);
+        Refresh();
+    };
+    hooks.fnFinish = [this](DWORD dwID) { OnFinish(dwID); };
+    m_pPcSource = std::make_unique<CPcPlaybackSource>(strFolder, std::move(hooks));
+    m_logic.SetRequests(m_pPcSource.get());
+    setEnabled(true);
+    m_logic.SetEnabled(true);
+    m_logic.Start();
+    Refresh();
+}
+
+void CDlgPlaybackPane::StopPcPlayback()
+{
+    if (m_pPcSource == nullptr)
+        return;
+    m_logic.Stop();
+    m_logic.SetEnabled(false);
+    setEnabled(false);
+    EndPcPlayback(true);
+    Refresh();
+}
+
+void CDlgPlaybackPane::EndPcPlayback(bool bEmptyVideo)
+{
+    m_logic.SetRequests(nullptr);
+    m_pPcSource.reset();
+    if (bEmptyVideo && m_pPcVideo != nullptr && m_pPcVideo->Logic().Device() == m_pPcCamera)
+        m_pPcVideo->Logic().StopDevice(m_pPcCamera);
+    m_pPcCamera = nullptr;
+    m_pPcVideo = nullptr;
+}
+
+void CDlgPlaybackPane::OnFinish(DWORD dwID)
+{
+    if (m_logic.OnFinish(dwID, isVisible())) {
+        Refresh();
+        m_pHint->ShowAt(m_pHourBar, MainText(IDS_PLAYBACK_COMPLETE), false);
+    }
+}
+
 void CDlgPlaybackPane::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
 {
+    // A PC playback is the pane's own: the selection's comings and goings and the camera's
+    // positions are not about it. A selection made around it takes the pane over.
+    if (m_pPcSource != nullptr) {
+        if (dwNotifyID == DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK)
+            EndPcPlayback(false);
+        else if (dwNotifyID != DWORD_NOTIFYID_LANGUAGE_CHANGED)
+            return;
+    }
     switch (dwNotifyID) {
     case DWORD_NOTIFYID_CAMERA_SELECT_PLAYBACK:
         setEnabled(true);
@@ -379,6 +487,9 @@ void CDlgPlaybackPane::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
 
 void CDlgPlaybackPane::OnWndProcSink(HWND, UINT uMsg, WPARAM, LPARAM lParam)
 {
+    // The camera's late replies do not belong on the timeline of its PC recordings.
+    if (m_pPcSource != nullptr)
+        return;
     switch (uMsg) {
     case WM_REC_DATE:
         m_logic.OnDays(*reinterpret_cast<const RecDateInfo*>(lParam));
@@ -390,10 +501,7 @@ void CDlgPlaybackPane::OnWndProcSink(HWND, UINT uMsg, WPARAM, LPARAM lParam)
         m_logic.OnMinutes(*reinterpret_cast<const RecMinuteInfo*>(lParam));
         break;
     case WM_REC_FINISH:
-        if (m_logic.OnFinish(static_cast<DWORD>(lParam), isVisible())) {
-            Refresh();
-            m_pHint->ShowAt(m_pHourBar, MainText(IDS_PLAYBACK_COMPLETE), false);
-        }
+        OnFinish(static_cast<DWORD>(lParam));
         return;
     default:
         return;

@@ -1,18 +1,25 @@
 // The remote playback controls of the "Playback" tab: the days with recordings, the hour and
 // minute bars that mark normal and event recordings, the seconds slider, mode and speed, the
 // transport button and the minute steps. The camera plays its card to the video pane; what the
-// pane shows follows the frames' camera time.
+// pane shows follows the frames' camera time. The same controls play a camera's recordings on
+// this PC, answered from their index and segments instead of by the camera.
 #pragma once
 
 #include "core/notify.h"
 #include "core/windowsmanage.h"
 #include "media/playback/playbackpanelogic.h"
 
+#include <QPointer>
 #include <QWidget>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 class CBalloonHint;
+class CDlgVideoPane;
+class CPcPlaybackSource;
+struct DeviceInfo;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -70,6 +77,13 @@ public:
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
     void Retranslate();
 
+    // Plays pCamera's recordings on this PC (the recording folder strFolder) into pVideo, which
+    // gives up what it showed; the camera is not asked for anything.
+    void StartPcPlayback(DeviceInfo* pCamera, CDlgVideoPane* pVideo, const std::string& strFolder);
+    // Ends a PC playback and empties its video pane; nothing when none plays.
+    void StopPcPlayback();
+    bool IsPcPlayback() const { return m_pPcSource != nullptr; }
+
     CPlaybackPaneLogic& Logic() { return m_logic; }
     QComboBox* GetDateList() const { return m_pCmbDate; }
     QComboBox* GetModeList() const { return m_pCmbMode; }
@@ -89,8 +103,16 @@ private:
     void Refresh();
     void changeEvent(QEvent* pEvent) override;
     void Subscribe(bool bRegister);
+    // The end of the playback: the pane stops and says that it completed.
+    void OnFinish(DWORD dwID);
+    // Forgets the PC playback; bEmptyVideo: its video pane stops showing the camera too.
+    void EndPcPlayback(bool bEmptyVideo);
 
     CPlaybackPaneLogic m_logic;
+    // While a PC playback runs: its source, camera and video pane.
+    std::unique_ptr<CPcPlaybackSource> m_pPcSource;
+    DeviceInfo* m_pPcCamera = nullptr;
+    QPointer<CDlgVideoPane> m_pPcVideo;
     HWND m_hWnd = nullptr;
     QLabel* m_pLblDate;
     QLabel* m_pLblMode;

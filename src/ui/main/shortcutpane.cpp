@@ -4,6 +4,7 @@
 #include "device/devicemanager.h"
 #include "ui/main/dlgcammicset.h"
 #include "ui/main/mainmessage.h"
+#include "ui/main/pcrecording.h"
 #include "ui/videopane.h"
 #include "ui/videotoolbar.h"
 
@@ -19,14 +20,17 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
     m_pBtnSnapshot = new QPushButton(this);
     m_pBtnMic = new QPushButton(this);
     m_pBtnSpeaker = new QPushButton(this);
+    m_pBtnRecord = new QPushButton(this);
+    m_pBtnRecord->setObjectName(QStringLiteral("shortcutRecord"));
     m_pBtnMicSet = new QPushButton(this);
     m_pBtnMic->setCheckable(true);
     m_pBtnSpeaker->setCheckable(true);
+    m_pBtnRecord->setCheckable(true);
     // The keys work anywhere in the window, not only with the button focused.
     m_pBtnSnapshot->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     m_pBtnMic->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     m_pBtnSpeaker->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
-    for (QPushButton* pButton : {m_pBtnSnapshot, m_pBtnMic, m_pBtnSpeaker, m_pBtnMicSet}) {
+    for (QPushButton* pButton : {m_pBtnSnapshot, m_pBtnMic, m_pBtnSpeaker, m_pBtnRecord, m_pBtnMicSet}) {
         pButton->setAutoDefault(false);
         pLayout->addWidget(pButton);
     }
@@ -39,6 +43,11 @@ CDlgShortcutKeyPane::CDlgShortcutKeyPane(CDlgVideoPane* pVideoPane, QWidget* pPa
     connect(m_pBtnSpeaker, &QPushButton::toggled, this, [this](bool bOn) {
         m_pVideoPane->SetSpeaker(bOn);
         ShowAudio();
+    });
+    // The pane records or stops, and says why when it cannot; this button then shows what is.
+    connect(m_pBtnRecord, &QPushButton::toggled, this, [this](bool bOn) {
+        m_pVideoPane->SetRecordOnPc(bOn);
+        FollowToolbar();
     });
     SetVideoPane(pVideoPane);
     Retranslate();
@@ -61,6 +70,8 @@ void CDlgShortcutKeyPane::SetVideoPane(CDlgVideoPane* pVideoPane)
                                           &CDlgShortcutKeyPane::FollowToolbar);
         m_vPaneConnections << connect(m_pVideoPane, &CDlgVideoPane::statisticsChanged, this,
                                       &CDlgShortcutKeyPane::FollowToolbar);
+        m_vPaneConnections << connect(pToolbar->RecordButton(), &QToolButton::toggled, this,
+                                      &CDlgShortcutKeyPane::FollowToolbar);
         FollowToolbar();
     }
 }
@@ -70,8 +81,15 @@ void CDlgShortcutKeyPane::FollowToolbar()
     const CVideoToolbar* pToolbar = m_pVideoPane->Toolbar();
     const QSignalBlocker blockMic(m_pBtnMic);
     const QSignalBlocker blockSpeaker(m_pBtnSpeaker);
+    const QSignalBlocker blockRecord(m_pBtnRecord);
     m_pBtnMic->setChecked(pToolbar->MicrophoneButton()->isChecked());
     m_pBtnSpeaker->setChecked(pToolbar->SpeakerButton()->isChecked());
+    // Recording changes from the toolbar, the camera list's menu or a full disk too.
+    if (CPcRecordingUi* pRecording = FindPcRecordingUi())
+        connect(pRecording, &CPcRecordingUi::changed, this, &CDlgShortcutKeyPane::FollowToolbar,
+                Qt::UniqueConnection);
+    m_pBtnRecord->setChecked(m_pVideoPane->IsRecordingOnPc());
+    m_pBtnRecord->setEnabled(pToolbar->RecordButton()->isEnabled());
     // With no camera shown they would do nothing: a click only turned the text over for a
     // second.
     m_pBtnSnapshot->setEnabled(pToolbar->SnapshotButton()->isEnabled());
@@ -95,6 +113,8 @@ void CDlgShortcutKeyPane::Retranslate()
 {
     m_pBtnSnapshot->setText(MainText(IDS_BTN_SNAP));
     m_pBtnMicSet->setText(MainText(IDS_CAMERA_MICROPHONE_SET));
+    m_pBtnRecord->setText(MainText(IDS_PCREC_RECORD));
+    m_pBtnRecord->setAccessibleName(m_pBtnRecord->text());
     // The button offers what a click does next.
     m_pBtnMic->setText(MainText(m_pBtnMic->isChecked() ? IDS_BTN_PCMICCLOSE : IDS_BTN_PCMICOPEN));
     m_pBtnSpeaker->setText(MainText(m_pBtnSpeaker->isChecked() ? IDS_BTN_PCSPEAKCLOSE : IDS_BTN_PCSPEAKOPEN));

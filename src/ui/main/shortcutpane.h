@@ -1,6 +1,6 @@
 // Shortcut keys of live view under the camera information: a snapshot, talking to the camera
 // through the PC microphone and listening to it on the PC speaker (each with a keyboard
-// shortcut), and the camera's own microphone setting.
+// shortcut), recording the focused camera on this PC, and the camera's own microphone setting.
 #pragma once
 
 #include <QList>
@@ -22,6 +22,7 @@ public:
     void ResetAudio();
     bool IsMicrophoneOn() const;
     bool IsSpeakerOn() const;
+    QPushButton* RecordButton() const { return m_pBtnRecord; }
     // Opens the camera's microphone setting; false (with the reason shown) when there is no
     // camera or its microphone settings have not come yet.
     bool OnBtnMicSet();
@@ -36,5 +37,6 @@ private:
     QPushButton* m_pBtnSnapshot;
     QPushButton* m_pBtnMic;
     QPushButton* m_pBtnSpeaker;
+    QPushButton* m_pBtnRecord;
     QPushButton* m_pBtnMicSet;
 };
