@@ -237,6 +237,10 @@ TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
         EXPECT_EQ(pRow->toolTip(0).contains(English(IDS_PCREC_MARK)), bOn);
     }
     EXPECT_TRUE(m_vecMessages.isEmpty()) << m_vecMessages.join('|').toStdString();
+    // The recorder's word (a full disk, room again) reaches the user once, however it started.
+    Q_EMIT GetPcRecordingUi()->message(QStringLiteral("disk full"));
+    EXPECT_EQ(m_vecMessages, QStringList{QStringLiteral("disk full")});
+    m_vecMessages.clear();
 
     // Order by name, and back.
     auto* pOrder = s_pMain->GetRealplayList()->findChildren<QPushButton*>().at(0);

@@ -319,9 +319,6 @@ void CDlgRealplayCamList::FillRecordMenu(QMenu& menu, QTreeWidgetItem* pItem)
     CPcRecordingUi* pRecording = GetPcRecordingUi();
     connect(pRecording, &CPcRecordingUi::changed, this, &CDlgRealplayCamList::RefreshList,
             Qt::UniqueConnection);
-    connect(
-        pRecording, &CPcRecordingUi::message, this,
-        [this](const QString& strText) { ShowMainMessage(strText, this); }, Qt::UniqueConnection);
     const DWORD dwID = pItem != nullptr ? pItem->data(0, ROLE_ID).toUInt() : 0;
     const DeviceInfo* pDevice = dwID != 0 ? GetDeviceManager()->GetDevice(dwID, CAMERA_MASK_VIDEO) : nullptr;
     // A recorder has no video of its own: its channels record.

@@ -153,6 +153,10 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     pRealplayLayout->addWidget(m_pShortcutPane);
     connect(m_pVideoGrid, &CDlgVideoGrid::focusChanged, m_pShortcutPane, &CDlgShortcutKeyPane::SetVideoPane);
     connect(m_pVideoGrid, &CDlgVideoGrid::statisticsChanged, m_pInfoPane, &CDlgCamInfoPane::SetVideoStat);
+    // A recording on this PC that stops on a full disk, or goes on again, says so, whichever way
+    // it was started (the list's menu, a pane's toolbar, the shortcut keys).
+    connect(GetPcRecordingUi(), &CPcRecordingUi::message, this,
+            [this](const QString& strText) { ShowMainMessage(strText, this); });
     // A camera opened in the live list goes into a pane of the wall.
     m_pRealplayList->SetOpenHandler(
         [this](DeviceInfo* pDevice) { return m_pVideoGrid->OpenCamera(pDevice); });
