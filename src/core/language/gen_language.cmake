@@ -6,7 +6,7 @@
 cmake_minimum_required(VERSION 3.25)
 
 set(ID_MIN 2107)
-set(ID_MAX 7564)
+set(ID_MAX 7599)
 
 if(MODE STREQUAL "keys")
   file(STRINGS "${KEYS}" lines)

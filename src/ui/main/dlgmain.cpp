@@ -12,6 +12,7 @@
 #include "ui/main/camlist.h"
 #include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
+#include "ui/main/dlgrtspshare.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/main/playbackpane.h"
@@ -221,10 +222,16 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
         Subscribe(false);
         throw;
     }
+    // The cameras go out as RTSP streams when the settings say so.
+    if (QString strError; !GetRtspSharingUi()->StartFromSettings(strError))
+        QTimer::singleShot(0, this, [this, strError] { ShowMainMessage(strError, this); });
 }
 
 CDlgMain::~CDlgMain()
 {
+    // Its clients see the end of their streams.
+    if (CRtspSharingUi* pSharing = FindRtspSharingUi())
+        pSharing->Stop();
     Subscribe(false);
 }
 
