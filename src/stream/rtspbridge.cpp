@@ -54,6 +54,9 @@ std::string LaunchLine(DWORD nCodec, bool bAudio)
             "caps=\"video/mpeg,mpegversion=4,systemstream=false\" ! mpeg4videoparse config-interval=-1 ! "
             "rtpmp4vpay name=pay0 pt=96 config-interval=-1";
     else
+        // The parser puts the parameter sets in front of a key frame only where the camera did
+        // not (the payloader would repeat them at every key frame, and the frames the clients
+        // get would no longer be the camera's).
         strLine += "caps=\"video/x-h264,stream-format=byte-stream,alignment=au\" ! "
                    "h264parse config-interval=-1 ! rtph264pay name=pay0 pt=96";
     if (bAudio)

@@ -148,12 +148,13 @@ int CmdServe(const CliOptions& options, const ServeArgs& args)
         std::signal(SIGTERM, OnServeSignal);
     }
     const DWORD dwStart = GetTickCount();
+    // Looked at four times a second: a stop needs no quicker answer, and every wake-up costs.
     client.RunUntil(
         [&] {
             return bStop || (args.nSeconds > 0 &&
                              GetTickCount() - dwStart >= static_cast<DWORD>(args.nSeconds) * 1000);
         },
-        INT32_MAX);
+        INT32_MAX, 250);
     share.Stop(true);
     // Stop video goes out for what was still held.
     client.RunFor(100);
