@@ -81,9 +81,9 @@ bool CRtspSharingUi::Apply(const RtspShareSettings& settings, const std::string&
     // A user without a password (or the other way round) is no account.
     if (!settings.strUser.empty() && config.strPassword.empty() && config.strPasswordHash.empty())
         config.strUser.clear();
-    in_addr addr{};
-    if (inet_pton(AF_INET, config.strAddress.c_str(), &addr) != 1 ||
-        (!IsLoopbackAddress(config.strAddress) && config.strUser.empty())) {
+    // The rule of serve: an address off this machine only with an account.
+    if (const std::string strWhy = CheckRtspAccess(config); !strWhy.empty()) {
+        VLOG(1, "CRtspSharingUi::Apply: %s", strWhy.c_str());
         strError = MainTextWithName(IDS_RTSP_NEED_ACCOUNT, QString::fromStdString(settings.strAddress));
         return false;
     }
