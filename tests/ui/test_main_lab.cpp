@@ -377,6 +377,7 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
     // their reasons, and what served goes on.
     EXPECT_TRUE(pInfo->GetValueText(CDlgCamInfoPane::ROW_RTSP).isEmpty());
     {
+        CRtspSharingUi* pProcessWide = FindRtspSharingUi();
         CRtspSharingUi sharing(nullptr, *CEngMedia::GetInstance(), *pManager);
         SetRtspSharingUi(&sharing);
         RtspShareSettings settings;
@@ -411,7 +412,7 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
         pInfo->OnTimerStat();
         EXPECT_TRUE(pInfo->GetValueText(CDlgCamInfoPane::ROW_RTSP).isEmpty());
         EXPECT_FALSE(pInfo->OnBtnCopyUrl());
-        SetRtspSharingUi(nullptr);
+        SetRtspSharingUi(pProcessWide);
     }
     // The D-server link and the port mapping as the camera reports them; Repair asks it to
     // connect, and the pane follows the camera when it starts mapping ports.
