@@ -45,8 +45,13 @@ t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
 sleep 10
 idle=$(echo "($(cpu_ticks "$serve") - $t0) * 100 / $clk / ($(date +%s.%N) - $s0)" | bc -l)
 
-# 1. Latency, one stream.
+# 1. Latency, one stream. With RTSP_BENCH_PERF=FILE, perf records serve meanwhile (perf report -i
+# FILE --no-children --sort comm,dso,symbol shows where its time goes).
 t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
+if [[ -n ${RTSP_BENCH_PERF:-} ]]; then
+  perf record -q -F 999 -g -o "$RTSP_BENCH_PERF" -p "$serve" -- sleep "$seconds" >/dev/null 2>&1 &
+  pids+=($!)
+fi
 python3 "$here/latency.py" "$work/media.log" 6000 "$seconds" \
   stdbuf -oL gst-launch-1.0 -v rtspsrc location=rtsp://127.0.0.1:8554/RB01 latency=0 ! rtph264depay ! \
   video/x-h264,stream-format=byte-stream,alignment=au ! fakesink silent=false sync=false >"$work/latency.json"

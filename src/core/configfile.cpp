@@ -174,6 +174,18 @@ bool CConfigFileManager::SetPcRecordValue(const char16_t* pszKey, const std::u16
     return WritePrivateProfileString(u"PCRECORD", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
 }
 
+std::u16string CConfigFileManager::GetRtspShareValue(const char16_t* pszKey)
+{
+    return ReadWide(u"RTSPSHARE", pszKey, u"", m_strFilePath);
+}
+
+bool CConfigFileManager::SetRtspShareValue(const char16_t* pszKey, const std::u16string& strValue)
+{
+    if (!m_bFileExist)
+        return false;
+    return WritePrivateProfileString(u"RTSPSHARE", pszKey, strValue.c_str(), m_strFilePath.c_str()) != FALSE;
+}
+
 // ---------------------------------------------------------------------------------------
 
 CConfigCameraType::CConfigCameraType(const std::string& strFolder)

@@ -38,6 +38,10 @@ public:
     // The same for recording on this PC (section PCRECORD): folder, segment length, retention.
     virtual std::u16string GetPcRecordValue(const char16_t* pszKey);
     virtual bool SetPcRecordValue(const char16_t* pszKey, const std::u16string& strValue);
+    // The same for sharing the cameras as RTSP streams (section RTSPSHARE): on, port, address,
+    // account.
+    virtual std::u16string GetRtspShareValue(const char16_t* pszKey);
+    virtual bool SetRtspShareValue(const char16_t* pszKey, const std::u16string& strValue);
     virtual ~CConfigFileManager();
 
     CConfigFileManager(const CConfigFileManager&) = delete;

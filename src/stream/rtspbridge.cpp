@@ -9,6 +9,8 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +30,7 @@ constexpr UINT WM_BRIDGE_EVENTS = WM_APP + 0x230;
 constexpr UINT_PTR TIMER_LEASES = 1;
 const char* const kWindowClass = "VistrelRtspBridge";
 const char* const kRole = "viewer";
+const char* const DIGEST_REALM = "Vistrel";
 // A DESCRIBE holds the camera this long after its wait, until the media it makes holds it.
 constexpr DWORD DESCRIBE_LEASE_EXTRA_MS = 3000;
 // After a key frame, audio is waited for this long before the SDP goes out without it.
@@ -51,6 +54,9 @@ std::string LaunchLine(DWORD nCodec, bool bAudio)
             "caps=\"video/mpeg,mpegversion=4,systemstream=false\" ! mpeg4videoparse config-interval=-1 ! "
             "rtpmp4vpay name=pay0 pt=96 config-interval=-1";
     else
+        // The parser puts the parameter sets in front of a key frame only where the camera did
+        // not (the payloader would repeat them at every key frame, and the frames the clients
+        // get would no longer be the camera's).
         strLine += "caps=\"video/x-h264,stream-format=byte-stream,alignment=au\" ! "
                    "h264parse config-interval=-1 ! rtph264pay name=pay0 pt=96";
     if (bAudio)
@@ -59,7 +65,35 @@ std::string LaunchLine(DWORD nCodec, bool bAudio)
     return strLine + " )";
 }
 
+// The server takes a password's hash only from an htdigest file: one in memory, never on disk.
+bool AddDigestHash(GstRTSPAuth* pAuth, const std::string& strUser, const std::string& strHash,
+                   GstRTSPToken* pToken)
+{
+    if (strHash.size() != 32 || strUser.find_first_of(":\n") != std::string::npos)
+        return false;
+    const int nFd = memfd_create("vistrel-htdigest", MFD_CLOEXEC);
+    if (nFd < 0)
+        return false;
+    const std::string strLine = strUser + ":" + DIGEST_REALM + ":" + strHash + "\n";
+    const bool bWritten =
+        ::write(nFd, strLine.data(), strLine.size()) == static_cast<ssize_t>(strLine.size());
+    const std::string strPath = "/proc/self/fd/" + std::to_string(nFd);
+    const bool bParsed = bWritten && gst_rtsp_auth_parse_htdigest(pAuth, strPath.c_str(), pToken);
+    ::close(nFd);
+    return bParsed;
+}
+
 } // namespace
+
+std::string RtspDigestHash(const std::string& strUser, const std::string& strPassword)
+{
+    const std::string strText = strUser + ":" + DIGEST_REALM + ":" + strPassword;
+    gchar* pszHash =
+        g_compute_checksum_for_string(G_CHECKSUM_MD5, strText.c_str(), static_cast<gssize>(strText.size()));
+    std::string strHash = pszHash != nullptr ? pszHash : "";
+    g_free(pszHash);
+    return strHash;
+}
 
 const char* RtspEventName(RtspEvent enEvent)
 {
@@ -294,11 +328,25 @@ std::string CRtspBridge::Start(const RtspBridgeConfig& config)
     if (!config.strUser.empty()) {
         GstRTSPAuth* pAuth = gst_rtsp_auth_new();
         gst_rtsp_auth_set_supported_methods(pAuth, GST_RTSP_AUTH_DIGEST);
-        gst_rtsp_auth_set_realm(pAuth, "Vistrel");
+        gst_rtsp_auth_set_realm(pAuth, DIGEST_REALM);
         GstRTSPToken* pToken =
             gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
-        gst_rtsp_auth_add_digest(pAuth, config.strUser.c_str(), config.strPassword.c_str(), pToken);
+        const bool bAdded = config.strPasswordHash.empty()
+                                ? (gst_rtsp_auth_add_digest(pAuth, config.strUser.c_str(),
+                                                            config.strPassword.c_str(), pToken),
+                                   true)
+                                : AddDigestHash(pAuth, config.strUser, config.strPasswordHash, pToken);
         gst_rtsp_token_unref(pToken);
+        if (!bAdded) {
+            g_object_unref(pAuth);
+            g_object_unref(impl.pServer);
+            impl.pServer = nullptr;
+            g_main_loop_unref(impl.pLoop);
+            g_main_context_unref(impl.pContext);
+            impl.pLoop = nullptr;
+            impl.pContext = nullptr;
+            return "the account's password hash cannot be used";
+        }
         gst_rtsp_server_set_auth(impl.pServer, pAuth);
         g_object_unref(pAuth);
     }

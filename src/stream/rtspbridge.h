@@ -23,6 +23,8 @@ struct RtspBridgeConfig {
     // Empty user: no authentication. Otherwise RTSP digest authentication for every request.
     std::string strUser;
     std::string strPassword;
+    // Instead of the password: its digest hash (RtspDigestHash), as a stored account keeps it.
+    std::string strPasswordHash;
     // A client that stops sending keep-alives (no TEARDOWN) is dropped after this long.
     unsigned int uSessionTimeoutS = 60;
     // How long a DESCRIBE waits for a camera that is not streaming yet to send a key frame.
@@ -33,6 +35,10 @@ struct RtspBridgeConfig {
 // let go, refused credentials.
 enum class RtspEvent { Offered, Lost, Playing, Left, StreamStarted, StreamStopped, AuthFailed };
 const char* RtspEventName(RtspEvent enEvent);
+
+// What digest authentication keeps of a password (MD5 of "user:realm:password", as htdigest
+// files hold it), so that a stored account needs no password in clear.
+std::string RtspDigestHash(const std::string& strUser, const std::string& strPassword);
 
 class IRtspBridgeHost {
 public:

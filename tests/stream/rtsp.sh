@@ -2,10 +2,12 @@
 # RTSP streams out, end to end in the lab: vistrel-cli serve in the client namespace, the
 # simulator's cameras beside it, and ffprobe, ffmpeg and gst-launch-1.0 as the RTSP clients. What
 # they read is checked against the simulator's media log. The server listens on 127.0.0.1 of the
-# client namespace, or on the lab address 198.18.0.1. Run through lab-run.sh:
-#   rtsp.sh SCENARIO <vistrel-cli> <vistrel-camsim> <data folder>
+# client namespace, or on the lab address 198.18.0.1. The desktop scenario runs the desktop
+# client (offscreen) with sharing switched on in its configuration. Run through lab-run.sh:
+#   rtsp.sh SCENARIO <vistrel-cli> <vistrel-camsim> <data folder> [<vistrel>]
 scenario=$1
 export E2E_CLI=$2 E2E_SIM=$3 E2E_DATA=$4
+desktop_bin=${5:-}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../e2e/lib.sh
 source "$here/../e2e/lib.sh"
@@ -196,6 +198,38 @@ faults() {
   copy lossy "$url/VSLOSS" 10 h264 -rtsp_transport tcp
   expect_eq "segments were faulted" "$(($(sim media VSLOSS | jq .media.faulted_segments) > 0))" 1
   expect_eq "5 % loss: every access unit read is one the camera sent" "$((units >= 50)) $unmatched" "1 0"
+}
+
+desktop() {
+  camera_id=4660
+  start_media_sim '{ "seed": 11, "cameras": [ { "id": 4660, "serial": "VS0001", "media": { "audio": false } } ] }'
+  local lab_addr
+  read -r lab_addr _ <<<"$LAB_CLIENT_ADDRS"
+  cp -r "$E2E_DATA/PictureSkin" "$VISTREL_HOME/"
+  # The account as the client keeps it: the password's digest hash only.
+  cat >>"$VISTREL_HOME/Vistrel.ini" <<INI
+[RTSPSHARE]
+enabled=1
+port=$port
+address=$lab_addr
+user=viewer
+password_hash=$(printf 'viewer:Vistrel:Sesam-42' | md5sum | cut -d' ' -f1)
+INI
+  QT_QPA_PLATFORM=offscreen "$desktop_bin" >"$work/desktop.out" 2>&1 &
+  local client=$!
+  sim_pids+=("$client")
+  local u=rtsp://viewer:Sesam-42@$lab_addr:$port/VS0001 got= _
+  # Until the client has found the camera and offers it.
+  for _ in $(seq 30); do
+    got=$(probe "$u" -rtsp_transport tcp)
+    [[ -n $got ]] && break
+    kill -0 "$client" 2>/dev/null || break
+    sleep 1
+  done
+  expect_eq "the desktop client shares the camera: ffprobe reads it" "$got" "h264 1280x720"
+  timeout 20 ffprobe -v error "rtsp://$lab_addr:$port/VS0001" >"$work/none.out" 2>&1
+  expect_eq "without credentials: 401" "$(grep -q '401' "$work/none.out" && echo 401)" 401
+  expect_eq "the client runs on" "$(kill -0 "$client" 2>/dev/null && echo yes)" yes
 }
 
 "$scenario"

@@ -18,6 +18,7 @@
 #include "platform/module.h"
 #include "platform/paths.h"
 #include "protocol/engcmd.h"
+#include "protocol/engmedia.h"
 #include "ui/main/caminfopane.h"
 #include "ui/main/camlist.h"
 #include "ui/main/dlgcammicset.h"
@@ -25,6 +26,7 @@
 #include "ui/main/dlglanguage.h"
 #include "ui/main/dlgmain.h"
 #include "ui/main/dlgnetworkextendinfo.h"
+#include "ui/main/dlgrtspshare.h"
 #include "ui/main/dlgselectdserver.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
@@ -397,6 +399,48 @@ TEST_F(MainWindowLab, TabsSetThePlayTypeOfTheSelection)
         << pInfo->GetValueText(CDlgCamInfoPane::ROW_VERSION).toStdString() << " " << camera.dump();
     ASSERT_TRUE(pInfo->OnBtnCopy());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("MAINZ"));
+    // While the cameras are shared as RTSP streams (only then), the pane shows the camera's URL
+    // and copies it; an open address without an account and a taken port are refused with
+    // their reasons, and what served goes on.
+    EXPECT_TRUE(pInfo->GetValueText(CDlgCamInfoPane::ROW_RTSP).isEmpty());
+    {
+        CRtspSharingUi* pProcessWide = FindRtspSharingUi();
+        CRtspSharingUi sharing(nullptr, *CEngMedia::GetInstance(), *pManager);
+        SetRtspSharingUi(&sharing);
+        RtspShareSettings settings;
+        settings.bOn = true;
+        settings.nPort = 0;
+        QString strError;
+        ASSERT_TRUE(sharing.SetSettings(settings, {}, strError)) << strError.toStdString();
+        pInfo->OnTimerStat();
+        const QString strUrl = pInfo->GetValueText(CDlgCamInfoPane::ROW_RTSP);
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral("^rtsp://127\\.0\\.0\\.1:(\\d+)/MAINZ$")).match(strUrl);
+        ASSERT_TRUE(match.hasMatch()) << strUrl.toStdString();
+        ASSERT_TRUE(pInfo->OnBtnCopyUrl());
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), strUrl);
+        RtspShareSettings open = settings;
+        open.strAddress = "198.18.0.1";
+        EXPECT_FALSE(sharing.SetSettings(open, {}, strError));
+        EXPECT_EQ(strError.toStdString(), English(IDS_RTSP_NEED_ACCOUNT)
+                                              .replace(QStringLiteral("%s"), QStringLiteral("198.18.0.1"))
+                                              .toStdString());
+        EXPECT_TRUE(sharing.IsSharing());
+        CRtspSharingUi second(nullptr, *CEngMedia::GetInstance(), *pManager);
+        RtspShareSettings taken = settings;
+        taken.nPort = match.captured(1).toInt();
+        EXPECT_FALSE(second.SetSettings(taken, {}, strError));
+        EXPECT_EQ(strError.toStdString(),
+                  English(IDS_RTSP_LISTEN_FAIL)
+                      .replace(QStringLiteral("%s"), QStringLiteral("127.0.0.1:") + match.captured(1))
+                      .toStdString());
+        settings.bOn = false;
+        ASSERT_TRUE(sharing.SetSettings(settings, {}, strError));
+        pInfo->OnTimerStat();
+        EXPECT_TRUE(pInfo->GetValueText(CDlgCamInfoPane::ROW_RTSP).isEmpty());
+        EXPECT_FALSE(pInfo->OnBtnCopyUrl());
+        SetRtspSharingUi(pProcessWide);
+    }
     // The D-server link and the port mapping as the camera reports them; Repair asks it to
     // connect, and the pane follows the camera when it starts mapping ports.
     auto waitRow = [&](int nRow, const QString& strWant) {

@@ -7,23 +7,17 @@
 #include "core/log.h"
 #include "platform/ticks.h"
 #include "protocol/engmedia.h"
-#include "stream/rtspbridge.h"
+#include "stream/rtspshare.h"
 
 #include <QSocketNotifier>
-#include <arpa/inet.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <csignal>
-#include <cstring>
 #include <fstream>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 
 using nlohmann::json;
 
@@ -48,110 +42,27 @@ void OnServeSignal(int)
     [[maybe_unused]] const auto n = ::write(g_aServeSignalPipe[1], &c, 1);
 }
 
-// A serial as a path segment: anything but letters, digits, '-', '_' and '.' becomes '_'.
-std::string PathName(const DeviceInfo& device)
+void PrintEvent(const CliOptions& options, const char* pszEvent, const std::string& strPath,
+                const std::string& strPeer, const char* pszDetailKey, const std::string& strDetail)
 {
-    std::string strName(device.GetSerial(), strnlen(device.GetSerial(), VIEWER_SERIAL_LEN));
-    for (char& c : strName)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.')
-            c = '_';
-    return strName.empty() ? std::to_string(device.GetID()) : strName;
-}
-
-bool IsLoopback(const std::string& strAddress)
-{
-    in_addr addr{};
-    return inet_pton(AF_INET, strAddress.c_str(), &addr) == 1 && (ntohl(addr.s_addr) >> 24) == 127;
-}
-
-// Ties the bridge to the device manager and prints its events.
-class CServeHost : public IRtspBridgeHost {
-public:
-    CServeHost(CCliClient& client, const CliOptions& options,
-               const std::optional<std::string>& cameraPassword)
-        : m_client(client), m_options(options), m_cameraPassword(cameraPassword)
-    {
-    }
-
-    void HoldCamera(DWORD dwID) override
-    {
-        DeviceInfo* pDevice = m_client.Manager()->GetDevice(dwID, CAMERA_MASK_ALL);
-        if (pDevice == nullptr)
-            return;
-        // A camera with a password streams with the given one, else with the stored one; a
-        // channel with its recorder's.
-        ApplyPassword(m_client, m_options, pDevice, m_cameraPassword ? &*m_cameraPassword : nullptr, false);
-        m_client.Manager()->HoldLive(dwID, pDevice->enCameraType);
-        m_setHeld.insert(dwID);
-    }
-    void ReleaseCamera(DWORD dwID) override
-    {
-        if (m_setHeld.erase(dwID) > 0)
-            m_client.Manager()->ReleaseLive(dwID, m_bStopping);
-    }
-    void OnRtspEvent(RtspEvent enEvent, const std::string& strPath, const std::string& strPeer,
-                     const std::string& strDetail) override
-    {
-        Print(RtspEventName(enEvent), strPath, strPeer, enEvent == RtspEvent::AuthFailed ? "user" : "url",
-              strDetail);
-    }
-    void Print(const char* pszEvent, const std::string& strPath, const std::string& strPeer = {},
-               const char* pszDetailKey = "url", const std::string& strDetail = {}) const
-    {
-        if (m_options.bJson) {
-            json line = {{"event", pszEvent}, {"tick", GetTickCount()}};
-            if (!strPath.empty()) {
-                line["path"] = strPath;
-                line["serial"] = strPath.substr(1);
-            }
-            if (!strPeer.empty())
-                line["peer"] = strPeer;
-            if (!strDetail.empty())
-                line[pszDetailKey] = strDetail;
-            std::cout << line.dump() << std::endl;
-        } else {
-            std::cout << pszEvent;
-            for (const std::string* pPart : {&strPath, &strPeer, &strDetail})
-                if (!pPart->empty())
-                    std::cout << " " << *pPart;
-            std::cout << std::endl;
+    if (options.bJson) {
+        json line = {{"event", pszEvent}, {"tick", GetTickCount()}};
+        if (!strPath.empty()) {
+            line["path"] = strPath;
+            line["serial"] = strPath.substr(1);
         }
+        if (!strPeer.empty())
+            line["peer"] = strPeer;
+        if (!strDetail.empty())
+            line[pszDetailKey] = strDetail;
+        std::cout << line.dump() << std::endl;
+    } else {
+        std::cout << pszEvent;
+        for (const std::string* pPart : {&strPath, &strPeer, &strDetail})
+            if (!pPart->empty())
+                std::cout << " " << *pPart;
+        std::cout << std::endl;
     }
-    void SetStopping() { m_bStopping = true; }
-
-private:
-    CCliClient& m_client;
-    const CliOptions& m_options;
-    std::optional<std::string> m_cameraPassword;
-    std::set<DWORD> m_setHeld;
-    bool m_bStopping = false;
-};
-
-// The devices that can be offered now: cameras and channels whose recorder is present.
-std::map<DWORD, std::string> PresentCameras(CCliClient& client, const std::vector<std::string>& vecWanted)
-{
-    std::map<DWORD, std::string> mapPresent;
-    auto add = [&](const DeviceInfo& device) {
-        const std::string strName = PathName(device);
-        const std::string strSerial(device.GetSerial(), strnlen(device.GetSerial(), VIEWER_SERIAL_LEN));
-        if (!vecWanted.empty() &&
-            std::none_of(vecWanted.begin(), vecWanted.end(), [&](const std::string& strKey) {
-                return strKey == strSerial || strKey == std::to_string(device.GetID());
-            }))
-            return;
-        mapPresent[device.GetID()] = strName;
-    };
-    for (const auto& [dwID, pDevice] : client.Manager()->GetDevices()) {
-        if (!pDevice->bIsExist)
-            continue;
-        if (pDevice->enCameraType == CAMERA_TYPE_PARENT) {
-            for (const auto& pChild : pDevice->vecChildren)
-                add(*pChild);
-        } else {
-            add(*pDevice);
-        }
-    }
-    return mapPresent;
 }
 
 std::string ReadFirstLine(const std::string& strFile, std::string& strLine)
@@ -165,33 +76,14 @@ std::string ReadFirstLine(const std::string& strFile, std::string& strLine)
     return strLine.empty() ? strFile + " holds no password on its first line" : std::string();
 }
 
-void TapFrame(void* pContext, const MediaFrame& frame)
-{
-    static_cast<CRtspBridge*>(pContext)->PushFrame(frame);
-}
-
 int CmdServe(const CliOptions& options, const ServeArgs& args)
 {
     RtspBridgeConfig config;
     config.strAddress = args.strBind;
     config.nPort = args.nPort;
     config.uSessionTimeoutS = args.uSessionTimeoutS;
-    in_addr addr{};
-    if (inet_pton(AF_INET, args.strBind.c_str(), &addr) != 1) {
-        PrintError(options, "--bind takes an IPv4 address: " + args.strBind, CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
     if (args.strUser.empty() != args.strPasswordFile.empty()) {
         PrintError(options, "--user and --password-file go together", CLI_EXIT_BAD_ARGUMENTS);
-        return CLI_EXIT_BAD_ARGUMENTS;
-    }
-    // Off this machine the cameras would be anyone's to watch.
-    if (!IsLoopback(args.strBind) && args.strUser.empty()) {
-        PrintError(options,
-                   "serving on " + args.strBind +
-                       " opens the cameras to the network: give --user and --password-file "
-                       "(RTSP digest authentication), or bind 127.0.0.1",
-                   CLI_EXIT_BAD_ARGUMENTS);
         return CLI_EXIT_BAD_ARGUMENTS;
     }
     if (!args.strUser.empty()) {
@@ -201,6 +93,11 @@ int CmdServe(const CliOptions& options, const ServeArgs& args)
             PrintError(options, strError, CLI_EXIT_BAD_ARGUMENTS);
             return CLI_EXIT_BAD_ARGUMENTS;
         }
+    }
+    if (const std::string strError = CheckRtspAccess(config); !strError.empty()) {
+        PrintError(options, strError + (args.strUser.empty() ? " (--user and --password-file)" : ""),
+                   CLI_EXIT_BAD_ARGUMENTS);
+        return CLI_EXIT_BAD_ARGUMENTS;
     }
     std::optional<std::string> cameraPassword;
     const bool bCameraFile = !args.strCameraPasswordFile.empty();
@@ -222,14 +119,24 @@ int CmdServe(const CliOptions& options, const ServeArgs& args)
         PrintError(options, "the media ports are taken", CLI_EXIT_FAILURE);
         return CLI_EXIT_FAILURE;
     }
-    CServeHost host(client, options, cameraPassword);
-    CRtspBridge bridge(host);
-    if (const std::string strError = bridge.Start(config); !strError.empty()) {
+    CRtspShare share(*client.Manager(), *pEngine);
+    share.SetCameras(args.vecCameras);
+    // A camera with a password streams with the given one, else with the stored one; a channel
+    // with its recorder's.
+    share.SetBeforeHold([&](DeviceInfo& device) {
+        ApplyPassword(client, options, &device, cameraPassword ? &*cameraPassword : nullptr, false);
+    });
+    share.SetEventHandler([&](RtspEvent enEvent, const std::string& strPath, const std::string& strPeer,
+                              const std::string& strDetail) {
+        PrintEvent(options, RtspEventName(enEvent), strPath, strPeer,
+                   enEvent == RtspEvent::AuthFailed ? "user" : "url", strDetail);
+    });
+    if (const std::string strError = share.Start(config); !strError.empty()) {
         PrintError(options, strError, CLI_EXIT_FAILURE);
         return CLI_EXIT_FAILURE;
     }
-    host.Print("listening", {}, {}, "url", "rtsp://" + args.strBind + ":" + std::to_string(bridge.GetPort()));
-    pEngine->AddMediaTap(&bridge, &TapFrame);
+    PrintEvent(options, "listening", {}, {}, "url",
+               "rtsp://" + args.strBind + ":" + std::to_string(share.GetPort()));
 
     // SIGINT/SIGTERM end the run through the loop, so that every session ends in order.
     bool bStop = false;
@@ -240,35 +147,15 @@ int CmdServe(const CliOptions& options, const ServeArgs& args)
         std::signal(SIGINT, OnServeSignal);
         std::signal(SIGTERM, OnServeSignal);
     }
-    std::set<DWORD> setOffered;
-    DWORD dwLastScan = GetTickCount() - 1000;
     const DWORD dwStart = GetTickCount();
+    // Looked at four times a second: a stop needs no quicker answer, and every wake-up costs.
     client.RunUntil(
         [&] {
-            if (bStop ||
-                (args.nSeconds > 0 && GetTickCount() - dwStart >= static_cast<DWORD>(args.nSeconds) * 1000))
-                return true;
-            if (GetTickCount() - dwLastScan < 250)
-                return false;
-            dwLastScan = GetTickCount();
-            const std::map<DWORD, std::string> mapPresent = PresentCameras(client, args.vecCameras);
-            for (auto it = setOffered.begin(); it != setOffered.end();) {
-                if (mapPresent.count(*it) == 0) {
-                    bridge.Withdraw(*it);
-                    it = setOffered.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-            for (const auto& [dwID, strName] : mapPresent)
-                if (setOffered.insert(dwID).second)
-                    bridge.Offer(dwID, strName);
-            return false;
+            return bStop || (args.nSeconds > 0 &&
+                             GetTickCount() - dwStart >= static_cast<DWORD>(args.nSeconds) * 1000);
         },
-        INT32_MAX);
-    host.SetStopping();
-    pEngine->RemoveMediaTap(&bridge);
-    bridge.Stop();
+        INT32_MAX, 250);
+    share.Stop(true);
     // Stop video goes out for what was still held.
     client.RunFor(100);
     std::signal(SIGINT, SIG_DFL);
@@ -276,10 +163,10 @@ int CmdServe(const CliOptions& options, const ServeArgs& args)
     if (options.bJson)
         std::cout << json{{"event", "stopped"},
                           {"tick", GetTickCount()},
-                          {"dropped_frames", bridge.GetDroppedFrames()}}
+                          {"dropped_frames", share.GetDroppedFrames()}}
                   << std::endl;
     else
-        std::cout << "stopped, " << bridge.GetDroppedFrames() << " frames dropped by full stream queues"
+        std::cout << "stopped, " << share.GetDroppedFrames() << " frames dropped by full stream queues"
                   << std::endl;
     return CLI_EXIT_OK;
 }

@@ -6,6 +6,7 @@
 #include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
 #include "ui/main/dlgnetworkextendinfo.h"
+#include "ui/main/dlgrtspshare.h"
 #include "ui/main/dlgselectdserver.h"
 #include "ui/main/mainmessage.h"
 
@@ -31,8 +32,8 @@ namespace {
 constexpr int TR_STAT_MS = 1000;
 
 constexpr DWORD ROW_TITLES[CDlgCamInfoPane::ROW_COUNT] = {
-    IDS_ST_SERIAL,       IDS_BTN_TYPE,    IDS_ST_IMGVER,   IDS_ST_CAMERAIP,
-    IDS_ST_DSERVERTITLE, IDS_UPNP_STATUS, IDS_ST_STATTITLE};
+    IDS_ST_SERIAL,       IDS_BTN_TYPE,    IDS_ST_IMGVER,    IDS_ST_CAMERAIP,
+    IDS_ST_DSERVERTITLE, IDS_UPNP_STATUS, IDS_ST_STATTITLE, IDS_RTSP_URL};
 
 // The D-server link as the camera's D-server reply states it in the first of its six state
 // bytes; the server's name follows in brackets.
@@ -79,7 +80,7 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
         m_apValue[i]->setTextInteractionFlags(Qt::TextSelectableByMouse);
         pGrid->addWidget(m_apTitle[i], i, 0);
         // Rows without a button of their own give their value the button's room as well.
-        const bool bButton = i == ROW_SERIAL || i == ROW_IP || i == ROW_DSERVER;
+        const bool bButton = i == ROW_SERIAL || i == ROW_IP || i == ROW_DSERVER || i == ROW_RTSP;
         pGrid->addWidget(m_apValue[i], i, 1, 1, bButton ? 1 : 2);
     }
     // Titles and states run longer than the list is wide: they wrap rather than hide their end.
@@ -87,20 +88,26 @@ CDlgCamInfoPane::CDlgCamInfoPane(QWidget* pParent) : QWidget(pParent)
     for (QLabel* pTitle : m_apTitle)
         pTitle->setWordWrap(true);
     m_pBtnCopy = new QPushButton(this);
+    m_pBtnCopyUrl = new QPushButton(this);
     m_pBtnDetail = new QPushButton(this);
     m_pBtnRepair = new QPushButton(this);
     m_pBtnRegister = new QPushButton(this);
     pGrid->addWidget(m_pBtnCopy, ROW_SERIAL, 2);
+    pGrid->addWidget(m_pBtnCopyUrl, ROW_RTSP, 2);
     pGrid->addWidget(m_pBtnDetail, ROW_IP, 2);
     pGrid->addWidget(m_pBtnRepair, ROW_DSERVER, 2);
     pGrid->addWidget(m_pBtnRegister, ROW_COUNT, 0, 1, 3);
     pGrid->setColumnStretch(1, 1);
-    for (QPushButton* pButton : {m_pBtnCopy, m_pBtnDetail, m_pBtnRepair, m_pBtnRegister})
+    for (QPushButton* pButton : {m_pBtnCopy, m_pBtnCopyUrl, m_pBtnDetail, m_pBtnRepair, m_pBtnRegister})
         pButton->setAutoDefault(false);
     connect(m_pBtnDetail, &QPushButton::clicked, this, &CDlgCamInfoPane::OnBtnDetail);
     connect(m_pBtnRepair, &QPushButton::clicked, this, &CDlgCamInfoPane::OnBtnRepair);
     connect(m_pBtnCopy, &QPushButton::clicked, this, [this] {
         if (!OnBtnCopy())
+            ShowMainMessage(MainText(IDS_COPY_FAIL), this);
+    });
+    connect(m_pBtnCopyUrl, &QPushButton::clicked, this, [this] {
+        if (!OnBtnCopyUrl())
             ShowMainMessage(MainText(IDS_COPY_FAIL), this);
     });
     connect(m_pBtnRegister, &QPushButton::clicked, this, [] {
@@ -125,6 +132,7 @@ void CDlgCamInfoPane::Retranslate()
             std::min(m_apTitle[i]->fontMetrics().horizontalAdvance(m_apTitle[i]->text()), TITLE_WIDTH_MAX));
     }
     m_pBtnCopy->setText(MainText(IDS_BTN_COPYSERIAL));
+    m_pBtnCopyUrl->setText(MainText(IDS_BTN_COPYSERIAL));
     m_pBtnDetail->setText(MainText(IDS_BTN_IPDETAIL));
     m_pBtnRepair->setText(MainText(IDS_CTL_RECONNSVR));
     m_pBtnRegister->setText(MainText(IDS_CTL_REGISTER));
@@ -145,6 +153,7 @@ QString CDlgCamInfoPane::GetValueText(int nRow) const
 
 void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
 {
+    ShowRtspUrl(pDevice);
     if (pDevice == nullptr) {
         for (QLabel* pValue : m_apValue)
             pValue->clear();
@@ -176,6 +185,19 @@ void CDlgCamInfoPane::ShowDevice(const DeviceInfo* pDevice)
     // The state and the server's name may break at the bracket: the column stays narrow.
     m_apValue[ROW_DSERVER]->setText(DServerText(*pAddressed).replace(QLatin1Char('('), BREAKABLE_BRACKET));
     m_apValue[ROW_UPNP]->setText(UpnpText(*pAddressed));
+}
+
+void CDlgCamInfoPane::ShowRtspUrl(const DeviceInfo* pDevice)
+{
+    const CRtspSharingUi* pSharing = FindRtspSharingUi();
+    const bool bSharing = pSharing != nullptr && pSharing->IsSharing();
+    m_apValue[ROW_RTSP]->setText(bSharing && pDevice != nullptr ? pSharing->Url(pDevice->GetID())
+                                                                : QString());
+    // Only while the cameras are shared.
+    m_apTitle[ROW_RTSP]->setVisible(bSharing);
+    m_apValue[ROW_RTSP]->setVisible(bSharing);
+    m_pBtnCopyUrl->setVisible(bSharing);
+    m_pBtnCopyUrl->setEnabled(!m_apValue[ROW_RTSP]->text().isEmpty());
 }
 
 QString CDlgCamInfoPane::DServerText(const DeviceInfo& device)
@@ -271,10 +293,20 @@ void CDlgCamInfoPane::SetVideoStat(const QString& strText)
 
 bool CDlgCamInfoPane::OnBtnCopy()
 {
-    const QString strSerial = m_apValue[ROW_SERIAL]->text();
+    return CopyText(m_apValue[ROW_SERIAL]->text());
+}
+
+bool CDlgCamInfoPane::OnBtnCopyUrl()
+{
+    OnTimerStat();
+    return CopyText(m_apValue[ROW_RTSP]->text());
+}
+
+bool CDlgCamInfoPane::CopyText(const QString& strText)
+{
     QClipboard* pClipboard = QGuiApplication::clipboard();
-    if (strSerial.isEmpty() || pClipboard == nullptr)
+    if (strText.isEmpty() || pClipboard == nullptr)
         return false;
-    pClipboard->setText(strSerial);
-    return pClipboard->text() == strSerial;
+    pClipboard->setText(strText);
+    return pClipboard->text() == strText;
 }

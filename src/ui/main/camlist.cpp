@@ -6,6 +6,7 @@
 #include "device/idownloadmanager.h"
 #include "ui/main/dlgpassword.h"
 #include "ui/main/dlgpcrecord.h"
+#include "ui/main/dlgrtspshare.h"
 #include "ui/main/mainmessage.h"
 #include "ui/main/pcrecording.h"
 #include "ui/videogrid.h"
@@ -336,6 +337,11 @@ void CDlgRealplayCamList::FillRecordMenu(QMenu& menu, QTreeWidgetItem* pItem)
     QAction* pSettings = menu.addAction(MainText(IDS_PCREC_SETTINGS));
     connect(pSettings, &QAction::triggered, this, [this, pRecording] {
         CDlgPcRecord dlg(*pRecording, this);
+        dlg.exec();
+    });
+    QAction* pShare = menu.addAction(MainText(IDS_RTSP_SETTINGS));
+    connect(pShare, &QAction::triggered, this, [this] {
+        CDlgRtspShare dlg(*GetRtspSharingUi(), this);
         dlg.exec();
     });
 }

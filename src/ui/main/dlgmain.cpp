@@ -12,6 +12,7 @@
 #include "ui/main/camlist.h"
 #include "ui/main/dlgdownload.h"
 #include "ui/main/dlglanguage.h"
+#include "ui/main/dlgrtspshare.h"
 #include "ui/main/dlgupdatecam.h"
 #include "ui/main/mainmessage.h"
 #include "ui/main/pcrecording.h"
@@ -227,11 +228,17 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
         Subscribe(false);
         throw;
     }
+    // The cameras go out as RTSP streams when the settings say so.
+    if (QString strError; !GetRtspSharingUi()->StartFromSettings(strError))
+        QTimer::singleShot(0, this, [this, strError] { ShowMainMessage(strError, this); });
 }
 
 CDlgMain::~CDlgMain()
 {
     m_pPlaybackPane->StopPcPlayback();
+    // Its clients see the end of their streams.
+    if (CRtspSharingUi* pSharing = FindRtspSharingUi())
+        pSharing->Stop();
     Subscribe(false);
 }
 
