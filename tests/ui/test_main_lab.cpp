@@ -939,8 +939,9 @@ TEST_F(MainWindowLab, EveryTabInEveryLanguageFitsItsTexts)
             EXPECT_EQ(cut(), QStringList()) << pszName << " tab " << nTab;
             // On the 1280 by 800 of a 2560-pixel screen at 200 %, every tab fits (the offscreen
             // platform's screen is 800 by 600: too small to ask that).
-            if (QGuiApplication::platformName() == QLatin1String("xcb"))
+            if (QGuiApplication::platformName() == QLatin1String("xcb")) {
                 EXPECT_LE(s_pMain->width(), s_pMain->screen()->availableGeometry().width()) << nTab;
+            }
         }
     }
     CDlgLanguage::ApplyLanguage(9);
