@@ -10,11 +10,11 @@ set grid
 # One process's rows at a time, so that its line is not broken by the other's.
 rows(p) = "< grep '^[0-9]*,".p.",' ".csv
 set ylabel "MiB"
-plot for [p in "desktop cli"] rows(p) using ($1/60.0):($3/1024.0) with lines title p." RSS", \
-     for [p in "desktop cli"] rows(p) using ($1/60.0):($4/1024.0) with lines title p." PSS", \
-     for [p in "desktop cli"] rows(p) using ($1/60.0):($5/1024.0) with lines title p." heap"
+plot for [p in "desktop cli bridge recorder"] rows(p) using ($1/60.0):($3/1024.0) with lines title p." RSS", \
+     for [p in "desktop cli bridge recorder"] rows(p) using ($1/60.0):($4/1024.0) with lines title p." PSS", \
+     for [p in "desktop cli bridge recorder"] rows(p) using ($1/60.0):($5/1024.0) with lines title p." heap"
 set ylabel "count"
-plot for [p in "desktop cli"] rows(p) using ($1/60.0):6 with lines title p." descriptors", \
-     for [p in "desktop cli"] rows(p) using ($1/60.0):7 with lines title p." threads", \
-     for [p in "desktop cli"] rows(p) using ($1/60.0):9 with lines title p." senders"
+plot for [p in "desktop cli bridge recorder"] rows(p) using ($1/60.0):6 with lines title p." descriptors", \
+     for [p in "desktop cli bridge recorder"] rows(p) using ($1/60.0):7 with lines title p." threads", \
+     for [p in "desktop cli bridge recorder"] rows(p) using ($1/60.0):9 with lines title p." senders"
 unset multiplot
