@@ -28,7 +28,7 @@
 #   scripts/lab/lab-run.sh --cameras 5 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
 # soak.png and the logs. SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
-# desktop client and the CLI under a tool ("heaptrack -o FILE"); the figures are then the tool's. The sanitizer tree runs it the same
+# desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE"). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
 set -uo pipefail
 build=$(realpath "$1") data=$(realpath "$2") minutes=${3:-60} out=${4:-}
@@ -182,7 +182,7 @@ for b in "${bridgeset[@]}"; do
 done
 # RECORDER: one-minute segments, the folder held to a size so that a long run keeps its disk.
 ip netns exec "$ns_rec" env VISTREL_HOME="$work/rec" VISTREL_HEALTH="$work/rec.health" \
-  "$cli" --json --wait 30 record "${recset[@]}" --dir "$work/recordings" --segment-seconds 60 \
+  ${SOAK_REC_WRAP:-} "$cli" --json --wait 30 record "${recset[@]}" --dir "$work/recordings" --segment-seconds 60 \
   --max-gib "${SOAK_RECORD_GIB:-2}" >"$work/rec.json" 2>"$work/rec.out" &
 rec_pid=$!
 pids+=($rec_pid)
@@ -203,13 +203,17 @@ for _ in $(seq 100); do
   [[ -n ${desk_pid:-} ]] && break
   sleep 0.2
 done
-# Under a wrapper (SOAK_CLI_WRAP) the CLI is the wrapper's child.
-cli_real=$cli_pid
-for _ in $(seq 50); do
-  p=$(pgrep -x -P "$cli_pid" vistrel-cli) && cli_real=$p && break
-  [[ -z ${SOAK_CLI_WRAP:-} ]] && break
-  sleep 0.2
-done
+# Under a wrapper (SOAK_CLI_WRAP, SOAK_REC_WRAP) a CLI is the wrapper's child.
+real_pid() { # pid wrapper
+  [[ -n $2 ]] || { echo "$1"; return; }
+  for _ in $(seq 50); do
+    pgrep -x -P "$1" vistrel-cli && return
+    sleep 0.2
+  done
+  echo "$1"
+}
+cli_real=$(real_pid "$cli_pid" "${SOAK_CLI_WRAP:-}")
+rec_real=$(real_pid "$rec_pid" "${SOAK_REC_WRAP:-}")
 [[ -n ${desk_pid:-} ]] || { echo "FAIL: the desktop client did not start"; exit 1; }
 event "desktop pid $desk_pid, cli pid $cli_real"
 
@@ -296,9 +300,10 @@ proc_row() { # name pid health
   cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%.1f", ($12 + $13) / hz }' "/proc/$pid/stat")
   h=$(tail -n 1 "$3" 2>/dev/null)
   val() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<<"$h"; }
-  local logs
+  local logs heap
   logs=$(cat "$4"/DebugInfo.*.log 2>/dev/null | wc -c)
-  echo "$t,$1,$rss,$pss,$(($(val heap_used) / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5" >>"$out/soak.csv"
+  heap=$(val heap_used) # none yet from a client still starting
+  echo "$t,$1,$rss,$pss,$((${heap:-0} / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5" >>"$out/soak.csv"
 }
 echo "t,proc,rss_kb,pss_kb,heap_kb,fds,threads,cpu_s,senders,pool_chunks,pool_resident,capture_queue,dropped_segments,dropped_frames,damaged_frames,log_bytes,frames_sent" >"$out/soak.csv"
 echo "t,camera,live_frames,live_active" >"$out/cameras.csv"
@@ -310,7 +315,7 @@ sample() {
   proc_row desktop "$desk_pid" "$work/desk.health" "$work/desk" "$(awk -F, '$2 ~ /^(D|NVR)/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row cli "$cli_real" "$work/cli.health" "$work/cli" "$(awk -F, '$2 ~ /^C/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row bridge "$bridge_pid" "$work/bridge.health" "$work/bridge" "$(awk -F, '$2 ~ /^B/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
-  proc_row recorder "$rec_pid" "$work/rec.health" "$work/rec" "$(awk -F, '$2 ~ /^R/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
+  proc_row recorder "$rec_real" "$work/rec.health" "$work/rec" "$(awk -F, '$2 ~ /^R/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
 }
 end=$((t0 + seconds))
 while (($(date +%s) < end)); do
@@ -334,7 +339,7 @@ wait "$cli_pid"
 cli_exit=$?
 # The bridge and the recorder stop as a service does, on SIGTERM; the readers end with the bridge.
 touch "$work/stop"
-kill -TERM "$bridge_pid" "$rec_pid"
+kill -TERM "$bridge_pid" "$rec_real"
 wait "$bridge_pid"
 bridge_exit=$?
 wait "$rec_pid"
