@@ -294,7 +294,9 @@ proc_row() { # name pid health
   local pid=$2 rss pss fds threads cpu h
   rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
   [[ -n $rss ]] || return
-  pss=$(awk '/^Pss:/ { print $2 }' "/proc/$pid/smaps_rollup" 2>/dev/null)
+  # PSS, and RSS as anonymous memory (heap, stacks, arenas) and the rest (mapped files, shared
+  # memory such as the X server's images).
+  read -r pss anon < <(awk '/^Pss:/ { p = $2 } /^Anonymous:/ { a = $2 } END { print p, a }' "/proc/$pid/smaps_rollup" 2>/dev/null)
   threads=$(awk '/^Threads/ { print $2 }' "/proc/$pid/status")
   fds=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
   cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%.1f", ($12 + $13) / hz }' "/proc/$pid/stat")
@@ -303,9 +305,9 @@ proc_row() { # name pid health
   local logs heap
   logs=$(cat "$4"/DebugInfo.*.log 2>/dev/null | wc -c)
   heap=$(val heap_used) # none yet from a client still starting
-  echo "$t,$1,$rss,$pss,$((${heap:-0} / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5" >>"$out/soak.csv"
+  echo "$t,$1,$rss,$pss,$((${heap:-0} / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5,$anon,$((rss - ${anon:-0})),$(val segment_room)" >>"$out/soak.csv"
 }
-echo "t,proc,rss_kb,pss_kb,heap_kb,fds,threads,cpu_s,senders,pool_chunks,pool_resident,capture_queue,dropped_segments,dropped_frames,damaged_frames,log_bytes,frames_sent" >"$out/soak.csv"
+echo "t,proc,rss_kb,pss_kb,heap_kb,fds,threads,cpu_s,senders,pool_chunks,pool_resident,capture_queue,dropped_segments,dropped_frames,damaged_frames,log_bytes,frames_sent,anon_kb,file_kb,segment_room" >"$out/soak.csv"
 echo "t,camera,live_frames,live_active" >"$out/cameras.csv"
 sample() {
   t=$(($(date +%s) - t0))
