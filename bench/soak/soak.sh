@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Soak: the clients run for a long time against 16 + 16 simulated cameras on a faulty network
-# while a sampler records their memory, descriptors, threads and media state every 10 s.
+# Soak: the clients run for a long time against 16 + 16 + 6 simulated cameras on a faulty
+# network while a sampler records their memory, descriptors, threads and media state every 10 s.
 #  - the desktop client under Xvfb with a 4x4 wall: nine H.264 720p cameras, two MPEG-4, one
 #    1080p and a recorder's four channels;
 #  - `vistrel-cli live` on a second set of 16 cameras (a camera streams to one viewer only),
 #    from the second lab namespace;
+#  - the RTSP bridge (`vistrel-cli serve`, fourth namespace, on its lab address with an account)
+#    on two cameras of its own, each read for the whole run by an `ffmpeg -c copy` from the third
+#    namespace, started again when it ends (its camera went away);
+#  - the PC recorder (`vistrel-cli record`, fifth namespace) on four cameras of its own, one-minute
+#    segments, the folder held to SOAK_RECORD_GIB (default 2); every segment left is read back
+#    with ffprobe at the end. (A camera streams to one PC: the bridge and the recorder cannot take
+#    the desktop's cameras without taking them away from it.)
 #  - the whole run: a few per cent of loss, reordering, duplication and truncation on the media
 #    and command paths; at seeded times: a camera rebooting (silent 30-90 s, back with a new
 #    sequence start), one changing its picture size, one whose password changes (and changes
@@ -15,11 +22,13 @@
 # under SOAK_MAX_CLI_HEAP_SLOPE (default 4, 80 in runs under 30 min), descriptors and threads
 # back to their warm counts, every camera streaming again, every frame the CLI took
 # byte-identical to one the simulator sent, both clients ended cleanly and no sanitizer,
-# assertion or crash report.
-# Run in the lab (three camera namespaces):
-#   scripts/lab/lab-run.sh --cameras 3 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
+# assertion or crash report; the same figures and checks for the bridge and the recorder, their
+# readers streaming at the end and every recorded segment readable.
+# Run in the lab (five namespaces: cameras, CLI, peer, bridge, recorder):
+#   scripts/lab/lab-run.sh --cameras 5 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
-# soak.png and the logs. SOAK_SEED picks the fault times. The sanitizer tree runs it the same
+# soak.png and the logs. SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
+# desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE"). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
 set -uo pipefail
 build=$(realpath "$1") data=$(realpath "$2") minutes=${3:-60} out=${4:-}
@@ -37,11 +46,16 @@ cleanup() {
   [[ -S $work/ctl ]] && "$sim" --send "$work/ctl" quit >/dev/null 2>&1
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
   wait 2>/dev/null
-  [[ $out == "$work"/* ]] || cp "$work"/*.out "$work"/*.health "$work/panes" "$work/foreign.txt" "$out/" 2>/dev/null
+  if [[ $out != "$work"/* ]]; then
+    cp "$work"/*.out "$work"/*.health "$work"/*.json "$work"/reader-*.log "$work/panes" "$work/foreign.txt" \
+      "$work/ffprobe.txt" "$out/" 2>/dev/null
+    # The clients' own logs, to tell what a pane or a camera went through.
+    for who in desk cli bridge rec; do cat "$work/$who"/DebugInfo.*.log >"$out/$who.log" 2>/dev/null; done
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
-ns_cli=$LAB_CAMERA_NS_2 ns_peer=$LAB_CAMERA_NS_3
+ns_cli=$LAB_CAMERA_NS_2 ns_peer=$LAB_CAMERA_NS_3 ns_bridge=$LAB_CAMERA_NS_4 ns_rec=$LAB_CAMERA_NS_5
 read -r client_addr _ <<<"$LAB_CLIENT_ADDRS"
 event() { echo "$(($(date +%s) - t0)) $*" >>"$out/events.log"; }
 
@@ -84,6 +98,11 @@ for i in $(seq 1 16); do
 done
 entries+=("{ \"address\": \"${addrs[33]}\", \"serial\": \"NVR1\", \"id\": 8200, \"channels\": 4, \"name\": \"Recorder\" }")
 desk+=(NVR1-1 NVR1-2 NVR1-3 NVR1-4)
+# The bridge's two cameras and the recorder's four (a 1080p and an MPEG-4 among them).
+bridgeset=(B01 B02) recset=(R01 R02 R03 R04)
+entries+=("$(cam 34 B01 8301 h264 1280 720 2000)" "$(cam 35 B02 8302 h264 1280 720 2000)")
+entries+=("$(cam 36 R01 8401 h264 1280 720 2000)" "$(cam 37 R02 8402 h264 1920 1080 4000)")
+entries+=("$(cam 38 R03 8403 mpeg4 1280 720 2000)" "$(cam 39 R04 8404 h264 1280 720 2000)")
 net='{ "loss": 0.01, "duplicate": 0.01, "reorder": 0.02, "truncate": 0.005 }'
 cat >"$work/scenario.json" <<JSON
 { "seed": $seed,
@@ -122,7 +141,7 @@ mkhome "$work/desk"
 } >>"$work/desk/Vistrel.ini"
 VISTREL_HOME=$work/desk "$regsvr" "$module" >/dev/null || { echo "FAIL: registering the decoder"; exit 1; }
 # The CLI and the peer stand for PCs: one address each, not a camera namespace's forty.
-for ns in "$ns_cli" "$ns_peer"; do
+for ns in "$ns_cli" "$ns_peer" "$ns_bridge" "$ns_rec"; do
   first=
   for a in $(ip netns exec "$ns" ip -4 -o addr show dev eth0 | awk '{ print $4 }'); do
     [[ -z $first ]] && first=$a && continue
@@ -131,16 +150,50 @@ for ns in "$ns_cli" "$ns_peer"; do
 done
 mkhome "$work/cli"
 mkhome "$work/peer"
+mkhome "$work/bridge"
+mkhome "$work/rec"
 lsan=$here/../../tests/ui/lsan-desktop.supp
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1} LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$lsan}
 export VISTREL_HEALTH_MS=10000
-# BRIDGE: the RTSP bridge with two readers starts here once it exists.
-# RECORDER: the PC recorder (all 16 desktop cameras) starts here once it exists.
+# BRIDGE: serve on the fourth namespace's address, which asks for an account.
+bridge_addr=$(ip netns exec "$ns_bridge" ip -4 -o addr show dev eth0 | awk '{ sub("/.*", "", $4); print $4; exit }')
+echo soak-rtsp-pass >"$work/rtsp.pw"
+# Its leak check has a suppression of its own (lsan-bridge.supp: a block GLib's loading leaves).
+ip netns exec "$ns_bridge" env VISTREL_HOME="$work/bridge" VISTREL_HEALTH="$work/bridge.health" \
+  LSAN_OPTIONS="suppressions=$here/lsan-bridge.supp" \
+  "$cli" --json --wait 30 serve --bind "$bridge_addr" --user soak --password-file "$work/rtsp.pw" \
+  $(printf -- '--camera %s ' "${bridgeset[@]}") >"$work/bridge.json" 2>"$work/bridge.out" &
+bridge_pid=$!
+pids+=($bridge_pid)
+# Its readers, from the peer namespace; one that ends (its camera went away, the link dropped)
+# starts again after 2 s until the run's end.
+reader() { # serial
+  local n=0
+  while [[ ! -e $work/stop ]]; do
+    ip netns exec "$ns_peer" ffmpeg -nostdin -v error -rtsp_transport tcp -timeout 10000000 \
+      -i "rtsp://soak:soak-rtsp-pass@$bridge_addr:8554/$1" -map 0:v -c copy -f null - >>"$work/reader-$1.log" 2>&1
+    [[ -e $work/stop ]] && break
+    n=$((n + 1))
+    echo "$n" >"$work/reader-$1.restarts"
+    sleep 2
+  done
+}
+for b in "${bridgeset[@]}"; do
+  reader "$b" &
+  pids+=($!)
+done
+# RECORDER: one-minute segments, the folder held to a size so that a long run keeps its disk.
+ip netns exec "$ns_rec" env VISTREL_HOME="$work/rec" VISTREL_HEALTH="$work/rec.health" \
+  ${SOAK_REC_WRAP:-} "$cli" --json --wait 30 record "${recset[@]}" --dir "$work/recordings" --segment-seconds 60 \
+  --max-gib "${SOAK_RECORD_GIB:-2}" >"$work/rec.json" 2>"$work/rec.out" &
+rec_pid=$!
+pids+=($rec_pid)
 VISTREL_HOME=$work/desk VISTREL_HEALTH=$work/desk.health VISTREL_PANE_MAP=$work/panes \
-  xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1600x1000x24" "$client" >"$work/desk.out" 2>&1 &
-pids+=($!)
+  xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1600x1000x24" ${SOAK_DESK_WRAP:-} "$client" >"$work/desk.out" 2>&1 &
+desk_wrap=$!
+pids+=($desk_wrap)
 ip netns exec "$ns_cli" env VISTREL_HOME="$work/cli" VISTREL_HEALTH="$work/cli.health" \
-  "$cli" --json --wait 60 live "${cliset[@]}" --seconds $((seconds + 30)) --frame-log "$work/frames.txt" \
+  ${SOAK_CLI_WRAP:-} "$cli" --json --wait 60 live "${cliset[@]}" --seconds $((seconds + 30)) --frame-log "$work/frames.txt" \
   >"$work/cli.json" 2>"$work/cli.out" &
 cli_pid=$!
 pids+=($cli_pid)
@@ -152,7 +205,17 @@ for _ in $(seq 100); do
   [[ -n ${desk_pid:-} ]] && break
   sleep 0.2
 done
-cli_real=$cli_pid
+# Under a wrapper (SOAK_CLI_WRAP, SOAK_REC_WRAP) a CLI is the wrapper's child.
+real_pid() { # pid wrapper
+  [[ -n $2 ]] || { echo "$1"; return; }
+  for _ in $(seq 50); do
+    pgrep -x -P "$1" vistrel-cli && return
+    sleep 0.2
+  done
+  echo "$1"
+}
+cli_real=$(real_pid "$cli_pid" "${SOAK_CLI_WRAP:-}")
+rec_real=$(real_pid "$rec_pid" "${SOAK_REC_WRAP:-}")
 [[ -n ${desk_pid:-} ]] || { echo "FAIL: the desktop client did not start"; exit 1; }
 event "desktop pid $desk_pid, cli pid $cli_real"
 
@@ -190,7 +253,10 @@ event "plan: $(tr '\n' ' ' <"$work/plan")"
     ((when > now)) && sleep $((when - now))
     case $what in
       switch) event "D05 switches to 640x360 (after $switch_at s of streaming)" ;;
-      reboot) event "reboot D03 for $reboot_ms ms: $(ctl reboot D03 "$reboot_ms")" ;;
+      reboot)
+        # A desktop camera, a bridged one (its reader ends and starts again) and a recorded one.
+        for c in D03 B02 R02; do event "reboot $c for $reboot_ms ms: $(ctl reboot $c "$reboot_ms")"; done
+        ;;
       password)
         event "password of D07 set: $(ctl password D07 changed)"
         sleep 30
@@ -230,25 +296,30 @@ proc_row() { # name pid health
   local pid=$2 rss pss fds threads cpu h
   rss=$(awk '/^VmRSS/ { print $2 }' "/proc/$pid/status" 2>/dev/null)
   [[ -n $rss ]] || return
-  pss=$(awk '/^Pss:/ { print $2 }' "/proc/$pid/smaps_rollup" 2>/dev/null)
+  # PSS, and RSS as anonymous memory (heap, stacks, arenas) and the rest (mapped files, shared
+  # memory such as the X server's images).
+  read -r pss anon < <(awk '/^Pss:/ { p = $2 } /^Anonymous:/ { a = $2 } END { print p, a }' "/proc/$pid/smaps_rollup" 2>/dev/null)
   threads=$(awk '/^Threads/ { print $2 }' "/proc/$pid/status")
   fds=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
   cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%.1f", ($12 + $13) / hz }' "/proc/$pid/stat")
   h=$(tail -n 1 "$3" 2>/dev/null)
   val() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<<"$h"; }
-  local logs
+  local logs heap
   logs=$(cat "$4"/DebugInfo.*.log 2>/dev/null | wc -c)
-  echo "$t,$1,$rss,$pss,$(($(val heap_used) / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5" >>"$out/soak.csv"
+  heap=$(val heap_used) # none yet from a client still starting
+  echo "$t,$1,$rss,$pss,$((${heap:-0} / 1024)),$fds,$threads,$cpu,$(val senders),$(val pool_chunks),$(val pool_resident),$(val capture_queue),$(val dropped_segments),$(val dropped_frames),$(val damaged_frames),$logs,$5,$anon,$((rss - ${anon:-0})),$(val segment_room)" >>"$out/soak.csv"
 }
-echo "t,proc,rss_kb,pss_kb,heap_kb,fds,threads,cpu_s,senders,pool_chunks,pool_resident,capture_queue,dropped_segments,dropped_frames,damaged_frames,log_bytes,frames_sent" >"$out/soak.csv"
+echo "t,proc,rss_kb,pss_kb,heap_kb,fds,threads,cpu_s,senders,pool_chunks,pool_resident,capture_queue,dropped_segments,dropped_frames,damaged_frames,log_bytes,frames_sent,anon_kb,file_kb,segment_room" >"$out/soak.csv"
 echo "t,camera,live_frames,live_active" >"$out/cameras.csv"
 sample() {
   t=$(($(date +%s) - t0))
   ctl media all | jq -r --arg t "$t" '.media | to_entries[] | "\($t),\(.key),\(.value.live_frames),\(.value.streams.live.active)"' \
     >"$work/cams.now"
-  grep -E ",($(IFS='|'; echo "${desk[*]}|${cliset[*]}"))," "$work/cams.now" >>"$out/cameras.csv"
+  grep -E ",($(IFS='|'; echo "${desk[*]}|${cliset[*]}|${bridgeset[*]}|${recset[*]}"))," "$work/cams.now" >>"$out/cameras.csv"
   proc_row desktop "$desk_pid" "$work/desk.health" "$work/desk" "$(awk -F, '$2 ~ /^(D|NVR)/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row cli "$cli_real" "$work/cli.health" "$work/cli" "$(awk -F, '$2 ~ /^C/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
+  proc_row bridge "$bridge_pid" "$work/bridge.health" "$work/bridge" "$(awk -F, '$2 ~ /^B/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
+  proc_row recorder "$rec_real" "$work/rec.health" "$work/rec" "$(awk -F, '$2 ~ /^R/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
 }
 end=$((t0 + seconds))
 while (($(date +%s) < end)); do
@@ -266,14 +337,39 @@ stalled=$(awk -F, 'NR > 1 { prev[$2] = last[$2]; last[$2] = $3; act[$2] = $4 }
 [[ -z $stalled ]] || fail "not streaming at the end: $stalled"
 kill -TERM "$desk_pid"
 for _ in $(seq 150); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.2; done
-wait "${pids[1]}"
+wait "$desk_wrap"
 desk_exit=$?
 wait "$cli_pid"
 cli_exit=$?
+# The bridge and the recorder stop as a service does, on SIGTERM; the readers end with the bridge.
+touch "$work/stop"
+kill -TERM "$bridge_pid" "$rec_real"
+wait "$bridge_pid"
+bridge_exit=$?
+wait "$rec_pid"
+rec_exit=$?
 ctl quit >/dev/null 2>&1
 wait "${pids[0]}"
 ((desk_exit == 0)) || fail "the desktop client ended with $desk_exit"
 ((cli_exit == 0)) || fail "vistrel-cli live ended with $cli_exit: $(jq -c '[.cameras[] | select(.ok | not) | .serial]' "$work/cli.json" 2>/dev/null)"
+((bridge_exit == 0)) || fail "vistrel-cli serve ended with $bridge_exit"
+((rec_exit == 0)) || fail "vistrel-cli record ended with $rec_exit"
+for b in "${bridgeset[@]}"; do
+  echo "reader of $b: started again $(cat "$work/reader-$b.restarts" 2>/dev/null || echo 0) times"
+done
+# Every segment the recorder left is one a player reads: ffprobe counts its video packets.
+segments=0 unreadable=0
+while IFS= read -r f; do
+  segments=$((segments + 1))
+  packets=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
+    -of csv=p=0 "$f" 2>>"$work/ffprobe.txt")
+  if [[ $? -ne 0 || ! ${packets:-0} -gt 0 ]]; then
+    unreadable=$((unreadable + 1))
+    echo "$f: ${packets:-no video}" >>"$work/ffprobe.txt"
+  fi
+done < <(find "$work/recordings" -name '*.mp4' | sort)
+echo "recorded segments: $segments, $unreadable not readable, $(du -sm "$work/recordings" | cut -f1) MiB"
+((segments > 0 && unreadable == 0)) || fail "recorded segments not readable: $unreadable of $segments"
 if grep -l "AddressSanitizer\|LeakSanitizer\|runtime error:\|Assertion\|FATAL\|Segmentation fault\|core dumped" \
   "$work"/*.out; then
   fail "a sanitizer, assertion or crash report (files above)"

@@ -41,8 +41,11 @@ def main():
             return slope([(int(r["t"]), int(r[key] or 0)) for r in last])
 
         rss, pss, heap = fig("rss_kb"), fig("pss_kb"), fig("heap_kb")
+        # RSS apart: anonymous memory (what the heap and the stacks take) and the rest.
+        anon = fig("anon_kb") if "anon_kb" in rs[0] else 0.0
         print(f"{proc}: RSS {int(rs[0]['rss_kb']) / 1024:.1f} -> {int(rs[-1]['rss_kb']) / 1024:.1f} MiB over {span} s; "
-              f"slope over the last two thirds: RSS {rss:+.2f} MiB/h, PSS {pss:+.2f} MiB/h, heap {heap:+.2f} MiB/h")
+              f"slope over the last two thirds: RSS {rss:+.2f} MiB/h (anonymous {anon:+.2f}), PSS {pss:+.2f} MiB/h, "
+              f"heap {heap:+.2f} MiB/h")
         if rss > bound and span >= 1800:
             print(f"FAIL: {proc}: RSS grows {rss:.2f} MiB/h (bound {bound})")
             ok = False

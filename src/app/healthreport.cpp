@@ -25,7 +25,7 @@ struct HealthReport {
 void WriteLine(HealthReport& report)
 {
     const struct mallinfo2 heap = mallinfo2();
-    std::size_t nSenders = 0, nChunks = 0, nResident = 0, nQueued = 0;
+    std::size_t nSenders = 0, nChunks = 0, nResident = 0, nQueued = 0, nRoom = 0;
     unsigned long long qwDroppedSegments = 0, qwDroppedFrames = 0, qwDamaged = 0;
     CEngMedia* pEngine = CEngMedia::GetInstance();
     for (int i = 0; i < CEngMedia::GROUP_COUNT; ++i) {
@@ -36,6 +36,7 @@ void WriteLine(HealthReport& report)
             const CSocketUdp* pSocket = pGroup->ppSockets[j];
             const CMediaReassembler& media = pSocket->GetMediaReassembler();
             nSenders += media.GetSenderCount();
+            nRoom += media.GetSegmentRoom();
             nChunks += media.GetPool().GetChunkCount();
             nResident += media.GetPool().GetResidentChunkCount();
             qwDroppedSegments += media.GetDroppedSegments();
@@ -50,9 +51,9 @@ void WriteLine(HealthReport& report)
     std::fprintf(report.pFile,
                  "health ms=%lld heap_used=%zu heap_arena=%zu heap_mmap=%zu heap_free=%zu senders=%zu "
                  "pool_chunks=%zu pool_resident=%zu capture_queue=%zu dropped_segments=%llu "
-                 "dropped_frames=%llu damaged_frames=%llu\n",
+                 "dropped_frames=%llu damaged_frames=%llu segment_room=%zu\n",
                  llMs, heap.uordblks + heap.hblkhd, heap.arena, heap.hblkhd, heap.fordblks, nSenders, nChunks,
-                 nResident, nQueued, qwDroppedSegments, qwDroppedFrames, qwDamaged);
+                 nResident, nQueued, qwDroppedSegments, qwDroppedFrames, qwDamaged, nRoom);
     std::fflush(report.pFile);
 }
 

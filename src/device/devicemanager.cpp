@@ -1163,6 +1163,7 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         for (auto& pChild : pDevice->vecChildren)
             pChild->bChangeIp = 1;
     }
+    const std::vector<DeviceInfo*> vecLocked = LockedOut(*pDevice);
     CopyItemToDevice(pDevice, *pItem);
     // A recorder's channels are present while it is.
     for (auto& pChild : pDevice->vecChildren)
@@ -1171,6 +1172,13 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
         Notify(DWORD_NOTIFYID_CAMERA_LIST_INFO, reinterpret_cast<UINT_PTR>(pDevice));
         if (IsSelected(pDevice) && m_enPlayType == PLAY_TYPE_REALTIME)
             Notify(DWORD_NOTIFYID_CAMERA_INFO_COMMON, reinterpret_cast<UINT_PTR>(pDevice));
+        // The stored password opens it again (its password went back): it is announced as
+        // back, so that the panes left waiting for it take it again, as after a reboot.
+        if (PasswordTakenBack(vecLocked)) {
+            VLOG(3, "CDeviceManager::OnCmdUserScan: id:%d takes its stored password again",
+                 static_cast<int>(pDevice->GetID()));
+            Notify(DWORD_NOTIFYID_CAMERA_EXIST_ONLINE, reinterpret_cast<UINT_PTR>(pDevice));
+        }
         return;
     }
     pDevice->bIsExist = 1;
@@ -1178,6 +1186,32 @@ void CDeviceManager::OnCmdUserScan(WPARAM wParam, LPARAM lParam)
     for (auto& pChild : pDevice->vecChildren)
         CheckBasicCmd(pChild.get());
     Notify(DWORD_NOTIFYID_CAMERA_EXIST_ONLINE, reinterpret_cast<UINT_PTR>(pDevice));
+}
+
+std::vector<DeviceInfo*> CDeviceManager::LockedOut(DeviceInfo& device)
+{
+    // A channel's password is its recorder's, but each channel's video was refused on its own.
+    std::vector<DeviceInfo*> vecLocked;
+    const auto add = [&vecLocked](DeviceInfo& d) {
+        if (d.dwCameraVideoStatus == VIDEO_STATUS_PASSWORD && !PasswordMatches(d.stPassword))
+            vecLocked.push_back(&d);
+    };
+    add(device);
+    for (auto& pChild : device.vecChildren)
+        add(*pChild);
+    return vecLocked;
+}
+
+bool CDeviceManager::PasswordTakenBack(const std::vector<DeviceInfo*>& vecLocked)
+{
+    bool bBack = false;
+    for (DeviceInfo* pDevice : vecLocked) {
+        if (PasswordMatches(pDevice->stPassword)) {
+            pDevice->dwCameraVideoStatus = 0;
+            bBack = true;
+        }
+    }
+    return bBack;
 }
 
 void CDeviceManager::OnCmdScanFinish(WPARAM wParam, LPARAM lParam)
@@ -1207,9 +1241,12 @@ void CDeviceManager::OnCmdStartVideo(WPARAM wParam, LPARAM lParam)
     DeviceInfo* pDevice = ReplyDevice("OnCmdStartVideo", pReply->dwID, CAMERA_MASK_VIDEO);
     if (pDevice == nullptr)
         return;
+    const bool bWasLocked = pDevice->dwCameraVideoStatus == VIDEO_STATUS_PASSWORD;
     pDevice->dwCameraVideoStatus = pReply->dwStatus;
     if (pReply->dwStatus != 0)
         Notify(DWORD_NOTIFYID_CAMERA_VIDEO_STATUS_ERROR, reinterpret_cast<UINT_PTR>(pDevice));
+    else if (bWasLocked) // a heartbeat (a background hold's) got through again: back, as above
+        Notify(DWORD_NOTIFYID_CAMERA_EXIST_ONLINE, reinterpret_cast<UINT_PTR>(pDevice));
 }
 
 void CDeviceManager::OnCmdVideoSequenceChanged(WPARAM wParam, LPARAM lParam)

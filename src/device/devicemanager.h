@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 class CNotifyManager;
 class IDeviceEngines;
@@ -36,6 +37,14 @@ enum : DWORD {
 // The video heartbeat repeats every watched camera's start-video request this often (ms); a
 // camera stops a stream whose heartbeat lapses.
 constexpr DWORD VIDEO_HEARTBEAT_PERIOD = 20000;
+
+// Video status of a start-video reply (0: streaming).
+enum : DWORD {
+    VIDEO_STATUS_INTERNET_MODE = 1,
+    VIDEO_STATUS_BUSY = 2,
+    VIDEO_STATUS_PASSWORD = 3, // the token of the stored password was refused
+    VIDEO_STATUS_RECORD_OCCUPIED = 4,
+};
 
 // Stream type of the start-video request for a play type (1, 2, 3 -> 0, 1, 2); any other
 // play type is a fatal check.
@@ -241,6 +250,12 @@ private:
     UINT GetAnsiCodePage() const;
     void FillRoute(const DeviceInfo& device, LanDeviceRoute& route) const;
     void TraceQueryFlags(const DeviceInfo& device) const;
+    // A camera locked out: it refused the stored password's token and its check value no
+    // longer matches that password. Before a search reply: the device and its channels that are.
+    static std::vector<DeviceInfo*> LockedOut(DeviceInfo& device);
+    // After the reply: those whose check value matches the stored password again have their
+    // refusal cleared; true when there was one.
+    static bool PasswordTakenBack(const std::vector<DeviceInfo*>& vecLocked);
 
     // Reply handlers of their own, by window message; the regular replies have OnGroupReply.
     void OnCmdUserScan(WPARAM wParam, LPARAM lParam);

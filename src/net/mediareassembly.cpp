@@ -209,7 +209,10 @@ void LINKITEM::Flush(Slot& slot)
     slot.nCounted = 0;
     if (slot.nCompleteLen != 0)
         --nCompleteSlots;
-    slot.vecSegments.clear();
+    if (&slot - vecSlots.data() < ROOM_SLOTS)
+        slot.vecSegments.clear();
+    else
+        std::vector<std::pair<DWORD, BYTE*>>().swap(slot.vecSegments);
     slot.usSequence = 0;
     slot.dwTick = 0;
     slot.nFinalLen = 0;
@@ -676,6 +679,16 @@ bool CMediaReassembler::Accept(const BYTE* pData, int nLen, DWORD dwIP, WORD usP
     return true;
 }
 
+std::size_t CMediaReassembler::GetSegmentRoom() const
+{
+    std::size_t nRoom = 0;
+    for (const auto& [qwKey, pLink] : m_mapLinks) {
+        for (const LINKITEM::Slot& slot : pLink->vecSlots)
+            nRoom += slot.vecSegments.capacity();
+    }
+    return nRoom;
+}
+
 LINKITEM* CMediaReassembler::FindOrAddLink(std::uint64_t qwKey, DWORD dwNow)
 {
     auto it = m_mapLinks.find(qwKey);
@@ -759,7 +772,8 @@ int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdw
                 link.AssembleDamaged(slot, pFrameBuf, ready.nLen);
                 bDamaged = true;
                 ++m_dwDamagedFrames;
-                DebugTrace(2, "Assemble: key frame given up with %d segments, Sequence=%d, handed out damaged",
+                DebugTrace(2,
+                           "Assemble: key frame given up with %d segments, Sequence=%d, handed out damaged",
                            static_cast<int>(slot.vecSegments.size()), static_cast<int>(slot.usSequence));
             } else if (ready.bInPlace && ppFrame != nullptr) {
                 pFrame = slot.vecSegments.front().second;

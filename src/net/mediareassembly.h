@@ -108,8 +108,8 @@ struct LINKITEM {
     struct Slot {
         DWORD usSequence = 0;
         DWORD dwTick = 0;
-        // Byte offset -> pool block, kept sorted by offset. The capacity stays with the slot,
-        // so refilling it allocates nothing.
+        // Byte offset -> pool block, kept sorted by offset. The capacity stays with the first
+        // ROOM_SLOTS slots, so refilling them allocates nothing; the others give it back.
         std::vector<std::pair<DWORD, BYTE*>> vecSegments;
         DWORD nFinalLen = 0;
         DWORD dwFinalOffset = 0;
@@ -134,6 +134,12 @@ struct LINKITEM {
 
         bool IsEmpty() const { return vecSegments.empty(); }
     };
+
+    // Steady traffic fills the lowest free slot, so a few slots take nearly every frame; the
+    // rest fill in bursts (reordering, loss). Had every slot kept the room of the largest frame
+    // it ever held, a sender's 500 slots would have grown for hours towards 500 key frames'
+    // segment lists (a megabyte or more a camera).
+    static constexpr int ROOM_SLOTS = 8;
 
     explicit LINKITEM(CSpacePool* pPool) : pPool(pPool), vecSlots(SLOT_COUNT) {}
 
@@ -329,6 +335,8 @@ public:
 
     const CSpacePool& GetPool() const { return m_pool; }
     std::size_t GetSenderCount() const { return m_mapLinks.size(); }
+    // Room the senders' slots keep for their segment lists, in entries.
+    std::size_t GetSegmentRoom() const;
     // Segments dropped as malformed, and complete frames refused or too long.
     DWORD GetDroppedSegments() const { return m_dwDroppedSegments; }
     DWORD GetDroppedFrames() const { return m_dwDroppedFrames; }

@@ -150,9 +150,13 @@ bool CSegmentWriter::Open(const std::string& strPath, const SegmentFormat& forma
         return false;
     }
     // The first fragment carries the header too, so that it can say where the sound's encoder
-    // delay ends (an edit list); each key frame then closes a fragment on disk.
+    // delay ends (an edit list); each key frame then closes a fragment on disk, and so does a
+    // fragment's second second: on a lossy network most of a large camera's key frames arrive
+    // broken, and the muxer held everything up to the next whole one in memory (tens of MB a
+    // camera, all of it lost in a crash).
     AVDictionary* pOptions = nullptr;
     av_dict_set(&pOptions, "movflags", "frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
+    av_dict_set_int(&pOptions, "frag_duration", MAX_FRAGMENT_MICROS, 0);
     const int nRet = avformat_write_header(s.pOut, &pOptions);
     av_dict_free(&pOptions);
     if (nRet < 0) {

@@ -1,6 +1,6 @@
 // One recording segment: a fragmented MP4 written as the frames come, video copied as the
-// camera sends it and its GSM sound as AAC. Each key frame closes a fragment on disk, so a
-// crash loses at most the fragment being written.
+// camera sends it and its GSM sound as AAC. Each key frame closes a fragment on disk, and so
+// does MAX_FRAGMENT_MICROS without one, so a crash loses at most the fragment being written.
 #pragma once
 
 #include "platform/wintypes.h"
@@ -9,6 +9,9 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// The longest fragment: what the muxer holds in memory, and what a crash may lose.
+constexpr long long MAX_FRAGMENT_MICROS = 2000000;
 
 struct SegmentFormat {
     bool bMpeg4 = false; // else H.264

@@ -226,13 +226,30 @@ TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAs
     const auto Audio = [](DWORD dwID) { return "AudioControl " + std::to_string(dwID) + " 1 1"; };
     EXPECT_EQ(Tok(11), strRecorderToken);
 
-    enum class Op { Watch, Unwatch, UnwatchStop, Select, Cancel, Beat, Hold, Release, ReleaseStop };
+    // Camera 1's password: Locked changes it (a search reply with another check value, then its
+    // heartbeat refused for the password); Unlocked gives it back (no password again).
+    enum class Op {
+        Watch,
+        Unwatch,
+        UnwatchStop,
+        Select,
+        Cancel,
+        Beat,
+        Hold,
+        Release,
+        ReleaseStop,
+        Locked,
+        Unlocked
+    };
     struct Step {
         Op op;
         DWORD dwID;
         DWORD enPlayType;
         std::vector<std::string> vecWire;
+        // The cameras announced as back (121) by the step.
+        std::vector<UINT_PTR> vecBack = {};
     };
+    const auto Back = [&](DWORD dwID) { return reinterpret_cast<UINT_PTR>(Device(dwID)); };
     struct Case {
         const char* pszName;
         std::vector<Step> steps;
@@ -312,6 +329,15 @@ TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAs
           {Op::Beat, 0, 0, {Start(12, 0)}},
           {Op::Cancel, 12, 0, {Audio(12), Stop(12)}}},
          {}},
+        {"a camera refused for its password comes back when it takes the stored one again",
+         {{Op::Watch, 1, LIVE, {Start(1, 0)}},
+          {Op::Locked, 1, 0, {}},
+          {Op::Unwatch, 1, 0, {}},
+          {Op::Locked, 1, 0, {}},
+          {Op::Unlocked, 1, 0, {}, {Back(1)}},
+          {Op::Unlocked, 1, 0, {}},
+          {Op::Watch, 1, LIVE, {Start(1, 0)}}},
+         {1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -343,7 +369,27 @@ TEST_F(DeviceSelectTest, WatchedCamerasStartOnceBeatEveryPeriodAndStopOnlyWhenAs
             case Op::ReleaseStop:
                 m_pManager->ReleaseLive(step.dwID, step.op == Op::ReleaseStop);
                 break;
+            case Op::Locked: {
+                SearchItem& item = m_items[0];
+                const BYTE abOther[PASSWORD_LEN] = {'n', 'e', 'w'};
+                ComputeCheckValue(Device(1)->stPassword, abOther, item.pszEncryptedSourceId);
+                Scan(item);
+                StartVideoReply refused{1, 0, 3, 0};
+                Send(DM_MSG_START_VIDEO, 0, reinterpret_cast<LPARAM>(&refused));
+                break;
             }
+            case Op::Unlocked:
+                std::memset(m_items[0].pszEncryptedSourceId, 0, PASSWORD_CHECK_LEN);
+                Scan(m_items[0]);
+                break;
+            }
+            std::vector<UINT_PTR> vecBack;
+            for (const auto& [dwNotifyID, dwParam] : m_sink.m_vecSeen) {
+                if (dwNotifyID == DWORD_NOTIFYID_CAMERA_EXIST_ONLINE)
+                    vecBack.push_back(dwParam);
+            }
+            m_sink.m_vecSeen.clear();
+            EXPECT_EQ(vecBack, step.vecBack);
             std::vector<std::string> vecWire = m_engines.Take();
             // The basic query pass of a selection is not the video's business.
             std::erase_if(vecWire, [](const std::string& str) {

@@ -441,6 +441,25 @@ TEST_P(MediaReassembly, FullSlotsAreReclaimedByAgeThenBySequence)
     EXPECT_GT(m_reassembler.GetPool().GetFreeCount(), nFreeBefore + 400);
 }
 
+// A burst that fills a few hundred slots (a network that held up a second of frames) leaves
+// no room behind once its frames are out: only the few slots steady traffic goes through keep
+// the room of their segment lists, or a sender's 500 slots grow for hours.
+TEST_P(MediaReassembly, SlotsFilledInABurstGiveBackTheirRoom)
+{
+    const Bytes block = MakeFrame(1280);
+    const Bytes tail = MakeFrame(100, CAMERA_ID, 3);
+    constexpr int FRAMES = 200;
+    for (int nSeq = 0; nSeq < FRAMES; ++nSeq) {
+        for (DWORD k = 0; k < 10; ++k)
+            Feed(Segment(2, static_cast<WORD>(nSeq), k * 5, block.data(), 1280));
+    }
+    EXPECT_GE(m_reassembler.GetSegmentRoom(), std::size_t{FRAMES} * 10);
+    for (int nSeq = 0; nSeq < FRAMES; ++nSeq)
+        Feed(Segment(1, static_cast<WORD>(nSeq), 50, tail.data(), 100));
+    EXPECT_EQ(Drain().size(), std::size_t{FRAMES});
+    EXPECT_LE(m_reassembler.GetSegmentRoom(), std::size_t{LINKITEM::ROOM_SLOTS} * 16);
+}
+
 // Steady traffic reuses the same blocks: the pool stops growing after the first frames. A
 // frame's blocks lie one after another, also across chunks, so none has to be copied.
 TEST_P(MediaReassembly, PoolDoesNotGrowInSteadyState)

@@ -2,9 +2,12 @@
 // engine hands them over, on a clock and a disk of the test's own; the index rebuilt and
 // brought in line with the folder; retention choosing what goes.
 #include "download/download_test_support.h"
+#include "media/avi/aviprocess.h"
+#include "media/avi/rezorir.h"
 #include "pcrec/pcplayback.h"
 #include "pcrec/pcrecorder.h"
 #include "pcrec/retention.h"
+#include "pcrec/segmentwriter.h"
 #include "protocol/engmedia.h"
 
 #include <gtest/gtest.h>
@@ -234,6 +237,36 @@ TEST(PcRecIndex, IsWhatTheFilesHoldAndIsRebuiltFromThem)
 
 // Oldest first, by age and by size, never the segment being written; room for a full disk only
 // where the folder has a rule.
+// A camera whose key frames all arrive broken (a lossy network, a 1080p picture in a hundred
+// datagrams): its pictures still reach the disk a fragment at a time, not held in memory until
+// the next whole key frame.
+TEST(SegmentWriter, FragmentsReachTheDiskWithoutKeyFrames)
+{
+    QTemporaryDir dir;
+    const std::vector<std::vector<BYTE>>& vecClip = Clip(false);
+    SegmentFormat format;
+    format.nWidth = 64;
+    format.nHeight = 48;
+    format.vecHeaders =
+        CAVIProcess::FindParameterSet(vecClip[0].data(), vecClip[0].size(), REZORIR_MODE_H264);
+    format.bAudio = false;
+    ASSERT_FALSE(format.vecHeaders.empty());
+    const std::string strPath = (fs::path(dir.path().toStdString()) / "seg.mp4").string();
+    CSegmentWriter writer;
+    std::string strError;
+    ASSERT_TRUE(writer.Open(strPath, format, T0 / 1000, strError)) << strError;
+    // 20 s at 10 pictures a second; only the first is a key frame.
+    constexpr int FRAMES = 200;
+    for (int i = 0; i < FRAMES; ++i) {
+        const std::vector<BYTE>& es = vecClip[static_cast<std::size_t>(i) % vecClip.size()];
+        ASSERT_TRUE(writer.WriteVideo(es.data(), es.size(), i * 100000LL, i == 0));
+    }
+    const SegmentProbe probe = ProbeSegment(strPath);
+    EXPECT_GE(probe.llFrames, FRAMES - MAX_FRAGMENT_MICROS / 100000 - 1);
+    EXPECT_TRUE(writer.Close());
+    EXPECT_EQ(ProbeSegment(strPath).llFrames, FRAMES);
+}
+
 TEST(Retention, ChoosesTheOldestFinishedSegments)
 {
     auto seg = [](std::int64_t llID, std::int64_t llStartMin, bool bWriting = false) {

@@ -47,12 +47,6 @@ namespace {
 constexpr DWORD NOTIFY_FIRST = 46;
 constexpr DWORD NOTIFY_LAST = 181;
 
-// Video-status values of a start-video refusal.
-constexpr DWORD VIDEO_STATUS_INTERNET_MODE = 1;
-constexpr DWORD VIDEO_STATUS_BUSY = 2;
-constexpr DWORD VIDEO_STATUS_PASSWORD = 3;
-constexpr DWORD VIDEO_STATUS_RECORD_OCCUPIED = 4;
-
 // Tab buttons, in their order on the bar.
 constexpr DWORD TAB_TEXTS[] = {IDS_REALTIME, IDS_PLAYBACK, IDS_CONFIG, IDS_CTL_UPDATEFIRM,
                                IDS_BTN_RECORDDOWNLOAD};
@@ -350,9 +344,9 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
              "in a pane:%d",
              pDevice->dwCameraVideoStatus, pDevice->GetID(), bSelected ? 1 : 0, enPlayType,
              bDownloading ? 1 : 0, bInWall ? 1 : 0);
-        const auto stopPane = [&](DWORD dwText) {
+        const auto stopPane = [&](DWORD dwText, bool bForget = true) {
             m_pVideoGrid->StopCamera(
-                pDevice, MainTextWithName(dwText, QString::fromStdU16String(pDevice->GetName())), true);
+                pDevice, MainTextWithName(dwText, QString::fromStdU16String(pDevice->GetName())), bForget);
         };
         switch (pDevice->dwCameraVideoStatus) {
         case VIDEO_STATUS_INTERNET_MODE:
@@ -369,10 +363,12 @@ void CDlgMain::NotifySink(DWORD dwNotifyID, UINT_PTR dwParam)
             break;
         case VIDEO_STATUS_PASSWORD:
             // The stored password no longer opens the camera: forget it so the next open asks.
+            // The pane keeps its camera: when the camera takes its old password again (the
+            // device manager announces it as back) the pane shows it again by itself.
             if (bSelected || bDownloading || bInWall) {
                 std::memset(pDevice->stPassword.pszInputPassword, 0,
                             sizeof(pDevice->stPassword.pszInputPassword));
-                stopPane(IDS_PLAY_ERROR_PASSWORD);
+                stopPane(IDS_PLAY_ERROR_PASSWORD, false);
                 HandleVideoStatusError(bSelected, bDownloading, IDS_PLAY_ERROR_PASSWORD, pDevice);
             }
             break;
