@@ -384,7 +384,8 @@ foreign=$(wc -l <"$work/foreign.txt")
 echo "frames the CLI took: $taken distinct, $foreign not as the simulator sent them"
 ((taken > 0 && foreign == 0)) || fail "frames not as sent: $foreign of $taken"
 cp "$out/events.log" "$work/events.log" 2>/dev/null
-python3 "$here/soak_check.py" "$out/soak.csv" "${SOAK_MAX_SLOPE:-1}" "${SOAK_MAX_CLI_HEAP_SLOPE:-}" || failures=$((failures + 1))
+python3 "$here/soak_check.py" "$out/soak.csv" "${SOAK_MAX_SLOPE:-1}" "${SOAK_MAX_CLI_HEAP_SLOPE:-}" "${#recset[@]}" ||
+  failures=$((failures + 1))
 gnuplot -e "csv='$out/soak.csv'; png='$out/soak.png'; title='soak, $minutes min, seed $seed'" "$here/soak.gp" ||
   fail "no plot"
 cat "$out/events.log"

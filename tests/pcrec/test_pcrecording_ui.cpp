@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <fstream>
 
@@ -50,9 +51,25 @@ TEST(PcRecordingUi, HoldsTheCamerasStreamAndKeepsItsSettings)
         dlg.accept();
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
     }
-    CPcRecordingUi again(&config, engine, manager);
-    EXPECT_EQ(again.Settings().strFolder, strHome + "elsewhere");
-    EXPECT_EQ(again.Settings().nSegmentSeconds, 300);
-    EXPECT_EQ(again.Settings().rule.nKeepDays, 7);
-    EXPECT_EQ(again.Settings().rule.llMaxBytes, std::int64_t{5} << 29);
+    {
+        CPcRecordingUi again(&config, engine, manager);
+        EXPECT_EQ(again.Settings().strFolder, strHome + "elsewhere");
+        EXPECT_EQ(again.Settings().nSegmentSeconds, 300);
+        EXPECT_EQ(again.Settings().rule.nKeepDays, 7);
+        EXPECT_EQ(again.Settings().rule.llMaxBytes, std::int64_t{5} << 29);
+        // The program ends while the camera records.
+        QString strError;
+        ASSERT_TRUE(again.Record(camera, strError)) << strError.toStdString();
+    }
+    EXPECT_FALSE(manager.IsWatched(11));
+    // The next start records it again once it is present; stopped by the user, it stays stopped.
+    {
+        CPcRecordingUi next(&config, engine, manager);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return next.IsRecording(11); }, 5000));
+        EXPECT_TRUE(manager.IsWatched(11));
+        next.Stop(11);
+    }
+    CPcRecordingUi last(&config, engine, manager);
+    QTest::qWait(2500);
+    EXPECT_FALSE(last.IsRecording(11));
 }

@@ -42,6 +42,44 @@ CPcRecordingUi::CPcRecordingUi(CConfigFileManager* pConfig, CEngMedia& engine, I
         if (m_pRecorder != nullptr)
             m_pRecorder->Tick();
     });
+    for (const QString& strSerial : Value(pConfig, u"cameras").split(QLatin1Char(','), Qt::SkipEmptyParts))
+        m_setWanted.insert(strSerial.trimmed().toStdString());
+    // A camera appears with the search, seconds after the start, or later when it comes online.
+    m_resumeTimer.setInterval(2000);
+    connect(&m_resumeTimer, &QTimer::timeout, this, &CPcRecordingUi::ResumeWanted);
+    if (!m_setWanted.empty())
+        m_resumeTimer.start();
+}
+
+void CPcRecordingUi::SaveWanted()
+{
+    if (m_pConfig == nullptr)
+        return;
+    QStringList listSerials;
+    for (const std::string& strSerial : m_setWanted)
+        listSerials << QString::fromStdString(strSerial);
+    m_pConfig->SetPcRecordValue(u"cameras", listSerials.join(QLatin1Char(',')).toStdU16String());
+}
+
+void CPcRecordingUi::ResumeWanted()
+{
+    std::size_t nRecording = 0;
+    for (const auto& [dwID, pDevice] : m_manager.GetDevices()) {
+        if (pDevice == nullptr)
+            continue;
+        const std::string strSerial(pDevice->GetSerial(), strnlen(pDevice->GetSerial(), VIEWER_SERIAL_LEN));
+        if (m_setWanted.count(strSerial) == 0)
+            continue;
+        if (IsRecording(dwID)) {
+            ++nRecording;
+            continue;
+        }
+        QString strError;
+        if (pDevice->bIsExist && Record(*pDevice, strError))
+            ++nRecording;
+    }
+    if (nRecording >= m_setWanted.size())
+        m_resumeTimer.stop();
 }
 
 CPcRecordingUi::~CPcRecordingUi()
@@ -83,14 +121,20 @@ bool CPcRecordingUi::Record(const DeviceInfo& device, QString& strError)
     const std::string strSerial(device.GetSerial(), strnlen(device.GetSerial(), VIEWER_SERIAL_LEN));
     m_mapCameras[device.GetID()] = {device.enCameraType, strSerial};
     m_pSource->Record(device.GetID(), device.enCameraType, strSerial);
+    if (m_setWanted.insert(strSerial).second)
+        SaveWanted();
     Q_EMIT changed();
     return true;
 }
 
 void CPcRecordingUi::Stop(DWORD dwID)
 {
-    if (m_mapCameras.erase(dwID) == 0)
+    const auto it = m_mapCameras.find(dwID);
+    if (it == m_mapCameras.end())
         return;
+    if (m_setWanted.erase(it->second.strSerial) != 0)
+        SaveWanted();
+    m_mapCameras.erase(it);
     m_pSource->StopRecording(dwID, false);
     if (m_mapCameras.empty()) {
         m_timer.stop();

@@ -1,6 +1,8 @@
 // Recording on this PC in the desktop client: the cameras set to record, the folder and its
 // rules from the configuration, and what the user is told when a camera stops on a full disk or
-// goes on. The recorder starts with the first camera and ticks once a second.
+// goes on. The recorder starts with the first camera and ticks once a second. The cameras set to
+// record are kept in the configuration by serial: the next start records each again as soon as
+// it is present.
 #pragma once
 
 #include "pcrec/pcrecorder.h"
@@ -12,6 +14,8 @@
 
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
 
 class CConfigFileManager;
 class CEngMedia;
@@ -47,6 +51,9 @@ Q_SIGNALS:
 
 private:
     bool StartRecorder(QString& strError);
+    void SaveWanted();
+    // Records the cameras set to record that are present and not recording yet.
+    void ResumeWanted();
 
     CConfigFileManager* m_pConfig;
     CEngMedia& m_engine;
@@ -59,7 +66,10 @@ private:
         std::string strSerial;
     };
     std::map<DWORD, Recorded> m_mapCameras;
+    // Serials set to record, present or not.
+    std::set<std::string> m_setWanted;
     QTimer m_timer;
+    QTimer m_resumeTimer;
 };
 
 // The process-wide one, made on first use from the configuration, the media engine and the
