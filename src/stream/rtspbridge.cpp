@@ -325,6 +325,16 @@ std::string CRtspBridge::Start(const RtspBridgeConfig& config)
     impl.pServer = gst_rtsp_server_new();
     gst_rtsp_server_set_address(impl.pServer, config.strAddress.c_str());
     gst_rtsp_server_set_service(impl.pServer, std::to_string(config.nPort).c_str());
+    // A start that fails leaves nothing behind: the next one begins anew.
+    auto abandon = [&impl](std::string strWhy) {
+        g_object_unref(impl.pServer);
+        impl.pServer = nullptr;
+        g_main_loop_unref(impl.pLoop);
+        g_main_context_unref(impl.pContext);
+        impl.pLoop = nullptr;
+        impl.pContext = nullptr;
+        return strWhy;
+    };
     if (!config.strUser.empty()) {
         GstRTSPAuth* pAuth = gst_rtsp_auth_new();
         gst_rtsp_auth_set_supported_methods(pAuth, GST_RTSP_AUTH_DIGEST);
@@ -339,13 +349,7 @@ std::string CRtspBridge::Start(const RtspBridgeConfig& config)
         gst_rtsp_token_unref(pToken);
         if (!bAdded) {
             g_object_unref(pAuth);
-            g_object_unref(impl.pServer);
-            impl.pServer = nullptr;
-            g_main_loop_unref(impl.pLoop);
-            g_main_context_unref(impl.pContext);
-            impl.pLoop = nullptr;
-            impl.pContext = nullptr;
-            return "the account's password hash cannot be used";
+            return abandon("the account's password hash cannot be used");
         }
         gst_rtsp_server_set_auth(impl.pServer, pAuth);
         g_object_unref(pAuth);
@@ -355,15 +359,8 @@ std::string CRtspBridge::Start(const RtspBridgeConfig& config)
     gst_rtsp_thread_pool_set_max_threads(pPool, 64);
     g_object_unref(pPool);
     g_signal_connect(impl.pServer, "client-connected", G_CALLBACK(&Impl::OnClientConnected), &impl);
-    if (gst_rtsp_server_attach(impl.pServer, impl.pContext) == 0) {
-        g_object_unref(impl.pServer);
-        impl.pServer = nullptr;
-        g_main_loop_unref(impl.pLoop);
-        g_main_context_unref(impl.pContext);
-        impl.pLoop = nullptr;
-        impl.pContext = nullptr;
-        return "cannot listen on " + config.strAddress + ":" + std::to_string(config.nPort);
-    }
+    if (gst_rtsp_server_attach(impl.pServer, impl.pContext) == 0)
+        return abandon("cannot listen on " + config.strAddress + ":" + std::to_string(config.nPort));
     // Sessions whose clients stopped their keep-alives are ended here.
     GSource* pCleanup = g_timeout_source_new_seconds(1);
     g_source_set_callback(pCleanup, &Impl::OnCleanup, &impl, nullptr);
