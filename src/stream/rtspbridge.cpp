@@ -219,6 +219,16 @@ struct CRtspBridge::Impl {
     }
 
     void DrainEvents();
+    // The server, its loop and its context go; the next start makes them anew.
+    void ReleaseServer()
+    {
+        g_object_unref(pServer);
+        pServer = nullptr;
+        g_main_loop_unref(pLoop);
+        g_main_context_unref(pContext);
+        pLoop = nullptr;
+        pContext = nullptr;
+    }
     void Use(DWORD dwID, int nDelta);
     void ExpireLeases(bool bAll);
     void PushVideo(Camera& camera, const MediaFrame& frame);
@@ -327,12 +337,7 @@ std::string CRtspBridge::Start(const RtspBridgeConfig& config)
     gst_rtsp_server_set_service(impl.pServer, std::to_string(config.nPort).c_str());
     // A start that fails leaves nothing behind: the next one begins anew.
     auto abandon = [&impl](std::string strWhy) {
-        g_object_unref(impl.pServer);
-        impl.pServer = nullptr;
-        g_main_loop_unref(impl.pLoop);
-        g_main_context_unref(impl.pContext);
-        impl.pLoop = nullptr;
-        impl.pContext = nullptr;
+        impl.ReleaseServer();
         return strWhy;
     };
     if (!config.strUser.empty()) {
@@ -461,12 +466,7 @@ void CRtspBridge::Stop()
         }
         impl.setWatched.clear();
     }
-    g_object_unref(impl.pServer);
-    impl.pServer = nullptr;
-    g_main_loop_unref(impl.pLoop);
-    g_main_context_unref(impl.pContext);
-    impl.pLoop = nullptr;
-    impl.pContext = nullptr;
+    impl.ReleaseServer();
     impl.DrainEvents();
     impl.ExpireLeases(true);
     VLOG(1, "CRtspBridge::Stop: every session ended");
