@@ -43,6 +43,8 @@ void CDecBase::ReleaseStaging()
     std::vector<uint8_t>().swap(m_vecStaging);
     m_nStagingStride = m_nStagingHeight = 0;
     m_current = FrameBuffer{};
+    m_pHeld.reset();
+    m_bCurrentFinished = false;
     m_nCurrentWidth = m_nCurrentHeight = 0;
 }
 
@@ -88,10 +90,21 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
     picture.nStride = m_nLumaStride;
     picture.nHeight = m_nHeight;
 
-    // Always a copy of our own: the decoder predicts the next pictures from its picture, and
-    // releases it at its next call, after which a snapshot still reads the current frame (the
-    // next sample may bring no picture, or one of another size).
-    {
+    // The decoder predicts the next pictures from its picture and releases it at its next call,
+    // after which a snapshot still reads the current frame (the next sample may bring no
+    // picture, or one of another size): the picture is held in the decoder, or copied. Colour,
+    // orientation and overlays never go into the decoder's picture: they go into the copy, or
+    // into planar output after it is written. Other output from a held picture with them needs
+    // the copy.
+    m_pHeld = HoldPicture();
+    const bool bFinishing = HasFinishing();
+    const bool bPlanarOut = (m_dwOutCode == CSP_I420 || m_dwOutCode == CSP_YV12) && !m_bFlip &&
+                            (m_nWidth + 1) / 2 <= m_nOutStride / 2;
+    if (m_pHeld != nullptr && m_nChromaStride * 2 == m_nLumaStride && (!bFinishing || bPlanarOut)) {
+        m_current = picture;
+        m_bCurrentFinished = !bFinishing;
+    } else {
+        m_pHeld.reset();
         const int nChromaRows = (m_nHeight + 1) / 2;
         const size_t nLuma = static_cast<size_t>(m_nLumaStride) * m_nHeight + 64;
         const size_t nChroma = static_cast<size_t>(m_nLumaStride / 2) * nChromaRows + 64;
@@ -112,9 +125,10 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
             std::memcpy(m_current.pV + static_cast<size_t>(r) * (m_nLumaStride / 2),
                         picture.pV + static_cast<size_t>(r) * m_nChromaStride, m_nLumaStride / 2);
         }
-        m_nCurrentWidth = m_nWidth;
-        m_nCurrentHeight = m_nHeight;
+        m_bCurrentFinished = !bFinishing;
     }
+    m_nCurrentWidth = m_nWidth;
+    m_nCurrentHeight = m_nHeight;
 
     if (dwOutLength < static_cast<uint64_t>(m_nHeight) * static_cast<uint64_t>(m_nOutStride)) {
         OutputDebugString("TransForm nOutLen < m_nOutStride");
@@ -127,13 +141,9 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
     if (pbOut == nullptr)
         return S_FALSE;
 
-    try {
-        if (m_postProc.IsActive())
-            m_postProc.Apply(m_current, m_nWidth, m_nHeight);
-        if (m_pBlend != nullptr)
-            m_pBlend->Blend(m_current, m_nWidth, m_nHeight);
-    } catch (...) {
-        OutputDebugString("TransForm OutputImageToStream __except");
+    if (m_pHeld == nullptr && !m_bCurrentFinished) {
+        Finish(m_current, m_nWidth, m_nHeight);
+        m_bCurrentFinished = true;
     }
     try {
         ConvertImage(m_current, m_nWidth, m_nHeight, pbOut, m_nOutStride,
@@ -141,7 +151,37 @@ HRESULT CDecBase::Process(bool bPreroll, const uint8_t* pbIn, uint32_t dwInLengt
     } catch (...) {
         OutputDebugString("TransForm OutputImage __except");
     }
+    if (!m_bCurrentFinished) {
+        // Only planar output from a held picture gets here: its planes as the converter laid
+        // them out.
+        FrameBuffer output;
+        uint8_t* pFirst = pbOut + static_cast<size_t>(m_nOutStride) * m_nHeight;
+        uint8_t* pSecond = pFirst + static_cast<size_t>(m_nOutStride / 2) * ((m_nHeight + 1) / 2);
+        output.pY = pbOut;
+        output.pU = m_dwOutCode == CSP_I420 ? pFirst : pSecond;
+        output.pV = m_dwOutCode == CSP_I420 ? pSecond : pFirst;
+        output.nStride = m_nOutStride;
+        output.nHeight = m_nHeight;
+        Finish(output, m_nWidth, m_nHeight);
+    }
     return S_OK;
+}
+
+bool CDecBase::HasFinishing() const
+{
+    return m_postProc.IsActive() || (m_pBlend != nullptr && m_pBlend->HasItems());
+}
+
+void CDecBase::Finish(const FrameBuffer& frame, int nWidth, int nHeight)
+{
+    try {
+        if (m_postProc.IsActive())
+            m_postProc.Apply(frame, nWidth, nHeight);
+        if (m_pBlend != nullptr)
+            m_pBlend->Blend(frame, nWidth, nHeight);
+    } catch (...) {
+        OutputDebugString("TransForm OutputImageToStream __except");
+    }
 }
 
 int CDecBase::SaveSnapshot(const std::string& strPath)
@@ -156,7 +196,22 @@ int CDecBase::SaveSnapshot(const std::string& strPath)
     const uint32_t dwRow = (static_cast<uint32_t>(nWidth) * 3 + 3) & ~3u;
     const uint32_t dwImage = dwRow * static_cast<uint32_t>(nHeight);
     std::vector<uint8_t> vecPixels(dwImage, 0);
-    ConvertImage(m_current, nWidth, nHeight, vecPixels.data(), static_cast<int>(dwRow), CSP_BGR | CSP_VFLIP);
+    FrameBuffer frame = m_current;
+    std::vector<uint8_t> vecFinished;
+    if (!m_bCurrentFinished && HasFinishing()) {
+        // As it was shown: colour, orientation and overlays on a copy of the held picture.
+        const size_t nLuma = static_cast<size_t>(frame.nStride) * nHeight;
+        const size_t nChroma = static_cast<size_t>(frame.nStride / 2) * ((nHeight + 1) / 2);
+        vecFinished.resize(nLuma + 2 * nChroma);
+        std::memcpy(vecFinished.data(), frame.pY, nLuma);
+        std::memcpy(vecFinished.data() + nLuma, frame.pU, nChroma);
+        std::memcpy(vecFinished.data() + nLuma + nChroma, frame.pV, nChroma);
+        frame.pY = vecFinished.data();
+        frame.pU = frame.pY + nLuma;
+        frame.pV = frame.pU + nChroma;
+        Finish(frame, nWidth, nHeight);
+    }
+    ConvertImage(frame, nWidth, nHeight, vecPixels.data(), static_cast<int>(dwRow), CSP_BGR | CSP_VFLIP);
 
     uint8_t byHeader[58] = {};
     auto put16 = [&](int nAt, uint32_t dw) {

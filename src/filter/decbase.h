@@ -9,6 +9,7 @@
 #include "platform/com/hresult.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ public:
     // anything else an error.
     virtual int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                        int& nChromaStride) = 0;
+    // A hold that keeps the picture the last Decode handed out valid and unchanged after the
+    // back-end's next call; null when the back-end has none, and the picture is then copied.
+    virtual std::shared_ptr<const void> HoldPicture() { return nullptr; }
 
     void SetOverlayManager(CBlendBitmap* pBlend) { m_pBlend = pBlend; }
     void SetColorAdjust(int8_t cBrightness, int8_t cContrast, int8_t cHue, int8_t cSaturation);
@@ -43,7 +47,8 @@ public:
     // Writes the current picture as a 24-bit bottom-up bitmap; nonzero on success.
     int SaveSnapshot(const std::string& strPath);
 
-    // The back-end's own copy of the latest picture, valid until the next sample.
+    // The latest picture, valid until the next sample: the decoder's own while it holds it,
+    // else a copy of ours.
     const FrameBuffer& CurrentFrame() const { return m_current; }
     int FrameWidth() const { return m_nWidth; }
     int FrameHeight() const { return m_nHeight; }
@@ -54,6 +59,11 @@ protected:
     int m_nHeight = 0;
 
 private:
+    // Colour adjustment, orientation and overlays: whether any would change the picture, and
+    // drawing them in place.
+    bool HasFinishing() const;
+    void Finish(const FrameBuffer& frame, int nWidth, int nHeight);
+
     int8_t m_cBrightness = 0, m_cContrast = 0, m_cHue = 0, m_cSaturation = 0;
     uint8_t m_bMirror = 0, m_bRotate = 0;
     uint32_t m_dwOutCode = CSP_BGRA;
@@ -68,7 +78,11 @@ private:
     StampRecord m_lastStamp;
     std::vector<uint8_t> m_vecStaging;
     int m_nStagingStride = 0, m_nStagingHeight = 0;
-    // The picture a snapshot reads, in m_vecStaging, and the frame size it was decoded at.
+    // The picture a snapshot reads, held in the decoder (m_pHeld) or copied into m_vecStaging,
+    // and the frame size it was decoded at.
     FrameBuffer m_current;
+    std::shared_ptr<const void> m_pHeld;
+    bool m_bCurrentFinished = false; // colour, orientation and overlays are in m_current
+
     int m_nCurrentWidth = 0, m_nCurrentHeight = 0;
 };

@@ -12,6 +12,7 @@ public:
     bool IsUsable() const override { return m_hDecoder != nullptr; }
     int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                int& nChromaStride) override;
+    std::shared_ptr<const void> HoldPicture() override { return Kw_dec_hold_picture(m_hDecoder); }
 
 private:
     KwHandle m_hDecoder = nullptr;

@@ -24,6 +24,8 @@ public:
     bool UsesXvidCore() const { return m_hDecoder != nullptr; }
     int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                int& nChromaStride) override;
+    // The Xvid core writes every picture into the same planes of ours: it gives no hold.
+    std::shared_ptr<const void> HoldPicture() override { return Kw_dec_hold_picture(m_hAvDecoder); }
 
     // The Xvid core's file name: "xvidcore" of section [FILTER] in the program folder's
     // Vistrel.ini (for the installed one, "libxvidcore.so.4"); empty when none is named.

@@ -19,7 +19,9 @@ struct KwDecoder {
     AVPacket* pPacket = nullptr;
     AVFrame* pFrame = nullptr;
     bool bDraining = false;
-    std::vector<uint8_t> vecRepacked; // when the decoder's chroma stride is not half the luma's
+    // When the decoder's chroma stride is not half the luma's; a new one while the last is held.
+    std::shared_ptr<std::vector<uint8_t>> pRepacked;
+    bool bRepacked = false; // the picture handed out is in pRepacked
     int nThreads = 1;
     int nLastArea = 0; // of the last picture
 };
@@ -128,9 +130,11 @@ bool TakePicture(KwDecoder* pDecoder, KwDecodeRecord* pRecord)
         // The record carries one stride: repack into planes that follow it.
         const int nStride = (pFrame->width + 63) & ~63;
         const int nChroma = nStride / 2, nChromaRows = (pFrame->height + 1) / 2;
-        pDecoder->vecRepacked.resize(static_cast<size_t>(nStride) * pFrame->height +
-                                     2 * static_cast<size_t>(nChroma) * nChromaRows);
-        uint8_t* pY = pDecoder->vecRepacked.data();
+        if (!pDecoder->pRepacked || pDecoder->pRepacked.use_count() > 1)
+            pDecoder->pRepacked = std::make_shared<std::vector<uint8_t>>();
+        pDecoder->pRepacked->resize(static_cast<size_t>(nStride) * pFrame->height +
+                                    2 * static_cast<size_t>(nChroma) * nChromaRows);
+        uint8_t* pY = pDecoder->pRepacked->data();
         uint8_t* pU = pY + static_cast<size_t>(nStride) * pFrame->height;
         uint8_t* pV = pU + static_cast<size_t>(nChroma) * nChromaRows;
         av_image_copy_plane(pY, nStride, pFrame->data[0], pFrame->linesize[0], pFrame->width, pFrame->height);
@@ -139,7 +143,9 @@ bool TakePicture(KwDecoder* pDecoder, KwDecodeRecord* pRecord)
         av_image_copy_plane(pV, nChroma, pFrame->data[2], pFrame->linesize[2], (pFrame->width + 1) / 2,
                             nChromaRows);
         pRecord->pY = pY, pRecord->pU = pU, pRecord->pV = pV, pRecord->nStride = nStride;
+        pDecoder->bRepacked = true;
     } else {
+        pDecoder->bRepacked = false;
         pRecord->pY = pFrame->data[0], pRecord->pU = pFrame->data[1], pRecord->pV = pFrame->data[2];
         pRecord->nStride = pFrame->linesize[0];
     }
@@ -150,6 +156,23 @@ bool TakePicture(KwDecoder* pDecoder, KwDecodeRecord* pRecord)
 }
 
 } // namespace
+
+std::shared_ptr<const void> Kw_dec_hold_picture(KwHandle hDecoder)
+{
+    if (hDecoder == nullptr || hDecoder->pFrame->buf[0] == nullptr)
+        return nullptr;
+    if (hDecoder->bRepacked)
+        return hDecoder->pRepacked;
+    // A reference of our own: the decoder allocates each new picture in a buffer nobody else
+    // holds, so the referenced planes stay as they are.
+    AVFrame* pHeld = av_frame_clone(hDecoder->pFrame);
+    if (pHeld == nullptr)
+        return nullptr;
+    return std::shared_ptr<const void>(pHeld, [](const void* p) {
+        AVFrame* pFrame = static_cast<AVFrame*>(const_cast<void*>(p));
+        av_frame_free(&pFrame);
+    });
+}
 
 int Kw_dec_threads(KwHandle hDecoder)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 struct KwDecodeRecord {
     const uint8_t* pbInput = nullptr; // advanced by the library as it consumes
@@ -26,6 +27,9 @@ KwHandle Kw_mpeg4_dec_open();
 // stays valid until the next call on the handle.
 int Kw_h264_dec_decode(KwHandle hDecoder, KwDecodeRecord* pRecord);
 void Kw_h264_dec_close(KwHandle hDecoder);
+// A hold on the picture the last decode call handed out: while it is kept, the planes stay valid
+// and unchanged, whatever the handle decodes next or whether it is closed. Null without one.
+std::shared_ptr<const void> Kw_dec_hold_picture(KwHandle hDecoder);
 // The threads the decoder uses now: libavcodec's own for a single large H.264 picture (the only
 // decoder open in the process, chosen at each key frame), else 1.
 int Kw_dec_threads(KwHandle hDecoder);
