@@ -405,55 +405,86 @@ TEST(Snapshot, NeverWritesThroughWhatWasAtThePath)
 }
 
 // A back-end that, as a real decoder does, overwrites and frees its picture at its next call,
-// here a call that yields no picture, and comes back at another size.
+// here a call that yields no picture, and comes back at another size; with bHolds it offers a
+// hold, and a held picture is left alone.
 class CReleasingDecoder : public CDecBase {
 public:
+    explicit CReleasingDecoder(bool bHolds) : m_bHolds(bHolds) {}
     bool IsUsable() const override { return true; }
     int Decode(const uint8_t* pbData, uint32_t dwLength, FrameBuffer& picture, int& nLumaStride,
                int& nChromaStride) override
     {
-        if (m_pPicture) {
+        if (m_pPicture && m_pPicture.use_count() == 1)
             for (auto* pvec : {&m_pPicture->vecY, &m_pPicture->vecU, &m_pPicture->vecV})
                 std::fill(pvec->begin(), pvec->end(), uint8_t{0xEE});
-            m_pPicture.reset();
-        }
+        m_pPicture.reset();
         if (pbData[0] == 0)
             return 1;
-        m_pPicture = std::make_unique<TestPicture>(pbData[0] * 16, pbData[0] * 16, pbData[0] * 16, pbData[0]);
+        m_pPicture = std::make_shared<TestPicture>(pbData[0] * 16, pbData[0] * 16, pbData[0] * 16, pbData[0]);
+        m_pristine = m_pPicture->vecY;
         picture = m_pPicture->frame;
         nLumaStride = m_pPicture->frame.nStride;
         nChromaStride = nLumaStride / 2;
         return 0;
     }
-    std::unique_ptr<TestPicture> m_pPicture;
+    std::shared_ptr<const void> HoldPicture() override { return m_bHolds ? m_pPicture : nullptr; }
+    bool m_bHolds;
+    std::shared_ptr<TestPicture> m_pPicture;
+    std::vector<uint8_t> m_pristine;
 };
 
 // The snapshot after a sample without a picture and a change of frame size is still the last
-// picture decoded, at its own size, read from memory the back-end owns.
+// picture shown, overlay and mirror included, at its own size, whether the back-end's picture
+// was held or copied and whichever output the overlay went into; the back-end's picture itself
+// is never drawn on.
 TEST(Snapshot, LastPictureSurvivesTheDecodersNextCallAndASizeChange)
 {
     const int W = 32, H = 32;
-    CReleasingDecoder decoder;
-    decoder.SetFrameSize(W, H);
-    decoder.SetOutput(CSP_BGRA, false, W * 4);
-    std::vector<uint8_t> vecOut(4 * W * H * 4);
-    const uint8_t bySize2 = 2, byNone = 0;
-    ASSERT_EQ(S_OK, decoder.Process(false, &bySize2, 1, false, vecOut.data(), vecOut.size()));
-    std::vector<uint8_t> vecExpected(W * H * 3);
-    ConvertImage(decoder.m_pPicture->frame, W, H, vecExpected.data(), W * 3, CSP_BGR | CSP_VFLIP);
+    const std::vector<uint32_t> vecBitmap(10 * 6, 0x00FFFFFF);
+    for (const bool bHolds : {false, true})
+        for (const uint32_t dwOut : {CSP_I420, CSP_BGRA}) {
+            SCOPED_TRACE(std::to_string(bHolds) + " " + std::to_string(dwOut));
+            CBlendBitmap blend;
+            ASSERT_NE(nullptr, blend.AddBitmap(2, 4, 10, 6, vecBitmap.data(), 0));
+            CReleasingDecoder decoder(bHolds);
+            decoder.SetOverlayManager(&blend);
+            decoder.SetFrameSize(W, H);
+            decoder.SetOutput(dwOut, false, dwOut == CSP_I420 ? W : W * 4);
+            std::vector<uint8_t> vecOut(4 * W * H * 4);
+            // Stamped with the mirror flag and no time text.
+            const uint8_t byStamped[] = {10, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+            const uint8_t byNone = 0;
+            ASSERT_EQ(S_OK, decoder.Process(false, byStamped, sizeof byStamped, true, vecOut.data(),
+                                            vecOut.size()));
+            EXPECT_EQ(decoder.m_pristine, decoder.m_pPicture->vecY);
+            // What was shown: the picture mirrored, then the overlay drawn on it.
+            CVideoPostProc mirror;
+            mirror.SetMirror(true);
+            TestPicture shown = *decoder.m_pPicture;
+            shown.frame.pY = shown.vecY.data(), shown.frame.pU = shown.vecU.data(),
+            shown.frame.pV = shown.vecV.data();
+            mirror.Apply(shown.frame, W, H);
+            blend.Blend(shown.frame, W, H);
+            std::vector<uint8_t> vecExpected(W * H * 3);
+            ConvertImage(shown.frame, W, H, vecExpected.data(), W * 3, CSP_BGR | CSP_VFLIP);
+            std::vector<uint8_t> vecShown(W * H * 4);
+            ConvertImage(shown.frame, W, H, vecShown.data(), dwOut == CSP_I420 ? W : W * 4, dwOut);
+            EXPECT_TRUE(std::equal(vecShown.begin(), vecShown.end(), vecOut.begin()));
 
-    ASSERT_EQ(S_FALSE, decoder.Process(false, &byNone, 1, false, vecOut.data(), vecOut.size()));
-    decoder.SetFrameSize(2 * W, 2 * H);
-    const auto path =
-        std::filesystem::temp_directory_path() / ("vistrel-snap-late-" + std::to_string(getpid()));
-    ASSERT_EQ(1, decoder.SaveSnapshot(path.string()));
-    std::ifstream file(path, std::ios::binary);
-    std::vector<uint8_t> vecFile((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::filesystem::remove(path);
-    ASSERT_EQ(vecFile.size(), 58 + vecExpected.size());
-    EXPECT_EQ(vecFile[18], W);
-    EXPECT_EQ(vecFile[22], H);
-    EXPECT_TRUE(std::equal(vecExpected.begin(), vecExpected.end(), vecFile.begin() + 58));
+            ASSERT_EQ(S_FALSE, decoder.Process(false, &byNone, 1, false, vecOut.data(), vecOut.size()));
+            decoder.SetFrameSize(2 * W, 2 * H);
+            const auto path =
+                std::filesystem::temp_directory_path() / ("vistrel-snap-late-" + std::to_string(getpid()));
+            ASSERT_EQ(1, decoder.SaveSnapshot(path.string()));
+            std::ifstream file(path, std::ios::binary);
+            std::vector<uint8_t> vecFile((std::istreambuf_iterator<char>(file)),
+                                         std::istreambuf_iterator<char>());
+            std::filesystem::remove(path);
+            ASSERT_EQ(vecFile.size(), 58 + vecExpected.size());
+            EXPECT_EQ(vecFile[18], W);
+            EXPECT_EQ(vecFile[22], H);
+            EXPECT_TRUE(std::equal(vecExpected.begin(), vecExpected.end(), vecFile.begin() + 58));
+        }
 }
 
 } // namespace
