@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -208,6 +210,53 @@ TEST(Decode, PicturesSmallerThanTheFrameAreNotRead)
 // A single large picture (1080p, the only decoder open) decodes on libavcodec's threads from its
 // second key frame on; with another decoder open (a wall of panes), or for a small picture, the
 // decoder keeps one thread, the client's pool sharing the cores.
+// A held picture stays as it was while the decoder goes on for several pictures (it predicts
+// from some, reorders others): the filter shows and snapshots it without a copy.
+TEST(Decode, HeldPicturesStayUnchangedWhileTheDecoderGoesOn)
+{
+    const struct {
+        const char* pszEncoder;
+        bool bBFrames;
+        KwHandle (*pfnOpen)();
+    } aCodecs[] = {{"libx264", true, Kw_h264_dec_open}, {"mpeg4", false, Kw_mpeg4_dec_open}};
+    for (const auto& [pszEncoder, bBFrames, pfnOpen] : aCodecs) {
+        const TestStream stream = EncodeStream(pszEncoder, 176, 144, 40, bBFrames);
+        KwHandle hDecoder = pfnOpen();
+        ASSERT_NE(nullptr, hDecoder);
+        struct Held {
+            std::shared_ptr<const void> pHold;
+            const uint8_t* pY;
+            std::vector<uint8_t> vecY;
+        };
+        std::deque<Held> held;
+        size_t nChecks = 0;
+        for (const auto& vecPacket : stream.vecPackets) {
+            KwDecodeRecord record;
+            record.pbInput = vecPacket.data();
+            record.dwInputLength = static_cast<uint32_t>(vecPacket.size());
+            while (record.dwInputLength != 0 && Kw_h264_dec_decode(hDecoder, &record) >= 0 &&
+                   record.pY == nullptr)
+                ;
+            if (record.pY != nullptr) {
+                held.push_back({Kw_dec_hold_picture(hDecoder), record.pY,
+                                std::vector<uint8_t>(record.pY, record.pY + record.nStride * 144)});
+                ASSERT_NE(nullptr, held.back().pHold);
+                if (held.size() > 3)
+                    held.pop_front();
+            }
+            for (const Held& picture : held) {
+                EXPECT_EQ(0, std::memcmp(picture.pY, picture.vecY.data(), picture.vecY.size())) << pszEncoder;
+                ++nChecks;
+            }
+        }
+        EXPECT_GT(nChecks, 90u) << pszEncoder;
+        Kw_h264_dec_close(hDecoder);
+        // A hold outlives the decoder.
+        for (const Held& picture : held)
+            EXPECT_EQ(0, std::memcmp(picture.pY, picture.vecY.data(), picture.vecY.size())) << pszEncoder;
+    }
+}
+
 TEST(Decode, OnlyASingleLargePictureUsesTheCodecsThreads)
 {
     const TestStream large = EncodeStream("libx264", 1920, 1080, 14, false);
