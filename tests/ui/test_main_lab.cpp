@@ -220,6 +220,18 @@ TEST_F(MainWindowLab, ListsFillSortAndShowRecorderChannels)
     EXPECT_EQ(setMarks.size(), mapMark.size());
     EXPECT_GE(mapMark.size(), 2u);
 
+    // The marks are renewed every second and the rows refilled at every camera's change: each
+    // state's mark is drawn once, since a new one each time left a scaled copy in the pixmap
+    // cache at every paint, for as long as the window stays open.
+    std::map<QString, qint64> mapKeys;
+    for (QTreeWidgetItemIterator it(pTree); *it != nullptr; ++it)
+        mapKeys.emplace((*it)->toolTip(0), (*it)->icon(0).cacheKey());
+    s_pMain->GetRealplayList()->UpdateStatus();
+    s_pMain->GetRealplayList()->RefreshList();
+    for (QTreeWidgetItemIterator it(pTree); *it != nullptr; ++it)
+        EXPECT_EQ((*it)->icon(0).cacheKey(), mapKeys.emplace((*it)->toolTip(0), 0).first->second)
+            << (*it)->text(0).toStdString();
+
     // Record on this PC from a row's menu: the camera records and its row carries the mark; the
     // menu again stops it and the mark goes.
     CDlgRealplayCamList* pList = s_pMain->GetRealplayList();

@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -33,8 +34,10 @@ constexpr int ROLE_ID = Qt::UserRole + 1;
 // The status mark: green while the camera records, amber when recording is set but idle, grey
 // when the card does not record, blue for a camera whose recording is not known (no card, or its
 // settings have not come yet). Each state has a shape of its own too (a dot, a ring, a bar, a
-// question mark), so that it reads without telling the colours apart.
-QIcon StatusIcon(DWORD dwTipID)
+// question mark), so that it reads without telling the colours apart. The list is filled anew at
+// every change of a camera: a new icon each time would leave a new scaled copy in the pixmap
+// cache at each paint, so each state's icon is drawn once and kept.
+QIcon StatusIcon(DWORD dwTipID, std::map<int, QIcon>& mapIcons)
 {
     enum class Shape { Dot, Ring, Bar, Unknown };
     QColor color(0x2f, 0x7f, 0xc1);
@@ -50,6 +53,9 @@ QIcon StatusIcon(DWORD dwTipID)
         color = QColor(0x8a, 0x94, 0x9e);
         enShape = Shape::Bar;
     }
+    const auto it = mapIcons.find(static_cast<int>(enShape));
+    if (it != mapIcons.end())
+        return it->second;
     QPixmap pixmap(32, 32);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
@@ -83,7 +89,7 @@ QIcon StatusIcon(DWORD dwTipID)
         break;
     }
     }
-    return QIcon(pixmap);
+    return mapIcons.emplace(static_cast<int>(enShape), QIcon(pixmap)).first->second;
 }
 
 // Rows dragged out carry their camera's id, for a pane of the live view to take.
@@ -184,7 +190,7 @@ void CDlgDeviceListBase::FillItem(QTreeWidgetItem* pItem, const DeviceInfo& devi
     pItem->setData(
         0, Qt::AccessibleTextRole,
         QStringLiteral("%1, %2").arg(QString::fromStdU16String(device.GetName()), MainText(dwTipID)));
-    pItem->setIcon(0, StatusIcon(dwTipID));
+    pItem->setIcon(0, StatusIcon(dwTipID, m_mapStatusIcons));
     // A camera recording on this PC carries a mark after its name.
     const CPcRecordingUi* pRecording = FindPcRecordingUi();
     if (pRecording != nullptr && pRecording->IsRecording(device.GetID())) {

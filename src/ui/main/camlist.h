@@ -5,9 +5,11 @@
 
 #include "platform/wintypes.h"
 
+#include <QIcon>
 #include <QWidget>
 
 #include <functional>
+#include <map>
 
 class QLabel;
 class QPushButton;
@@ -63,6 +65,7 @@ private:
     class QTimer* m_pStatusTimer;
     QVBoxLayout* m_pButtons;
     bool m_bOrderByName = false;
+    std::map<int, QIcon> m_mapStatusIcons; // by state, drawn once
     std::function<bool(DeviceInfo* pDevice)> m_fnOpen;
 };
 
