@@ -59,6 +59,19 @@ void WriteLine(HealthReport& report)
 
 } // namespace
 
+void StartHeapReturn()
+{
+    if (QCoreApplication::instance() == nullptr)
+        return;
+    static bool bStarted = false;
+    if (bStarted)
+        return;
+    bStarted = true;
+    auto* pTimer = new QTimer(QCoreApplication::instance());
+    QObject::connect(pTimer, &QTimer::timeout, [] { malloc_trim(0); });
+    pTimer->start(HEAP_RETURN_MS);
+}
+
 void StartHealthReport()
 {
     const char* pszPath = std::getenv("VISTREL_HEALTH");

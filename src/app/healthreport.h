@@ -6,3 +6,9 @@
 // VISTREL_HEALTH names the file (appended to; unset: nothing is written), VISTREL_HEALTH_MS
 // the period (default 10000). Call once the media engine exists; runs on the event loop.
 void StartHealthReport();
+
+// Frames are allocated on one thread and freed on another, so the allocator's per-thread arenas
+// keep pages that are free but not given back, and a process that runs for months grows by a
+// few MiB an hour with its heap in use flat. Once a minute the free pages go back to the system.
+constexpr int HEAP_RETURN_MS = 60000;
+void StartHeapReturn();

@@ -38,5 +38,6 @@ void StartEngines()
     GetConfigCameraType();
     GetConfigFileDServer();
     StartHealthReport();
+    StartHeapReturn();
     VLOG(3, "StartupEngines::StartEngines: end }");
 }
