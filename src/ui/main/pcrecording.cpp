@@ -119,8 +119,9 @@ bool CPcRecordingUi::Record(const DeviceInfo& device, QString& strError)
     if (!StartRecorder(strError))
         return false;
     const std::string strSerial(device.GetSerial(), strnlen(device.GetSerial(), VIEWER_SERIAL_LEN));
-    m_mapCameras[device.GetID()] = {device.enCameraType, strSerial};
-    m_pSource->Record(device.GetID(), device.enCameraType, strSerial);
+    const std::string strName = QString::fromStdU16String(device.GetName()).toStdString();
+    m_mapCameras[device.GetID()] = {device.enCameraType, strSerial, strName};
+    m_pSource->Record(device.GetID(), device.enCameraType, strSerial, strName);
     if (m_setWanted.insert(strSerial).second)
         SaveWanted();
     Q_EMIT changed();
@@ -185,7 +186,7 @@ bool CPcRecordingUi::SetSettings(const PcRecSettings& settings, QString& strErro
         return false;
     for (const auto& [dwID, recorded] : mapCameras) {
         m_mapCameras[dwID] = recorded;
-        m_pSource->Record(dwID, recorded.dwCameraType, recorded.strSerial);
+        m_pSource->Record(dwID, recorded.dwCameraType, recorded.strSerial, recorded.strName);
     }
     Q_EMIT changed();
     return true;
