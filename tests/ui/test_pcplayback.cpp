@@ -323,6 +323,11 @@ TEST(PcPlaybackPane, CameraKnownOnlyFromTheRecordingsIsListedAndPlays)
     for (int m = 0; m < 60; ++m)
         EXPECT_EQ(pane.GetMinuteBar()->GetMark(m), m == 15 || m == 17 ? BarMark::Normal : BarMark::None) << m;
 
+    // The camera that stands in has no stream to record.
+    QString strError;
+    EXPECT_FALSE(recording.Record(*video.Logic().Device(), strError));
+    EXPECT_FALSE(strError.isEmpty());
+
     // From the first recording to the end, 16 times as fast: every picture, in order, as written.
     pane.GetSpeedList()->setCurrentIndex(4);
     ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Logic().IsStopped(); }, 20000));

@@ -116,6 +116,12 @@ bool CPcRecordingUi::Record(const DeviceInfo& device, QString& strError)
 {
     if (IsRecording(device.GetID()))
         return true;
+    // A camera the list does not hold (the stand-in of a PC playback) has no stream to record.
+    if (m_manager.GetDevice(device.GetID(), CAMERA_MASK_ALL) == nullptr) {
+        strError = QStringLiteral("%1\n%2").arg(QString::fromStdU16String(device.GetName()),
+                                                MainText(IDS_HINT_CAMERANOTONLINE));
+        return false;
+    }
     if (!StartRecorder(strError))
         return false;
     const std::string strSerial(device.GetSerial(), strnlen(device.GetSerial(), VIEWER_SERIAL_LEN));
