@@ -161,7 +161,8 @@ bool CPcRecIndex::MakeSchema()
            Exec("CREATE INDEX IF NOT EXISTS segments_time ON segments (serial, start_ms)") &&
            Exec("CREATE TABLE IF NOT EXISTS gaps (id INTEGER PRIMARY KEY, serial TEXT NOT NULL, "
                 "start_ms INTEGER NOT NULL, end_ms INTEGER NOT NULL)") &&
-           Exec("CREATE INDEX IF NOT EXISTS gaps_time ON gaps (serial, start_ms)");
+           Exec("CREATE INDEX IF NOT EXISTS gaps_time ON gaps (serial, start_ms)") &&
+           Exec("CREATE TABLE IF NOT EXISTS cameras (serial TEXT PRIMARY KEY, name TEXT NOT NULL)");
 }
 
 bool CPcRecIndex::IsHealthy()
@@ -435,4 +436,19 @@ std::vector<std::string> CPcRecIndex::Cameras()
         vec.push_back(strLast);
     }
     return vec;
+}
+
+bool CPcRecIndex::SetCameraName(const std::string& strSerial, const std::string& strName)
+{
+    CStatement st(m_pDb, "INSERT OR REPLACE INTO cameras (serial, name) VALUES (?,?)");
+    return st.Bind(1, strSerial).Bind(2, strName).Run();
+}
+
+std::map<std::string, std::string> CPcRecIndex::CameraNames()
+{
+    std::map<std::string, std::string> map;
+    CStatement st(m_pDb, "SELECT serial, name FROM cameras");
+    while (st.Step())
+        map[st.Text(0)] = st.Text(1);
+    return map;
 }

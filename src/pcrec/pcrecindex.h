@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -80,6 +81,9 @@ public:
     std::vector<PcSegment> Segments(const std::string& strSerial, std::int64_t llFromMs, std::int64_t llToMs);
     std::vector<PcGap> Gaps(const std::string& strSerial, std::int64_t llFromMs, std::int64_t llToMs);
     std::vector<std::string> Cameras();
+    // The name a camera had when it was last recorded (empty: none was recorded with it).
+    bool SetCameraName(const std::string& strSerial, const std::string& strName);
+    std::map<std::string, std::string> CameraNames();
 
 private:
     bool Exec(const char* pszSql);

@@ -95,7 +95,7 @@ void CPcRecorder::Stop()
     }
 }
 
-void CPcRecorder::AddCamera(DWORD dwID, const std::string& strSerial)
+void CPcRecorder::AddCamera(DWORD dwID, const std::string& strSerial, const std::string& strName)
 {
     auto& pCam = m_mapCameras[dwID];
     if (pCam != nullptr)
@@ -103,6 +103,7 @@ void CPcRecorder::AddCamera(DWORD dwID, const std::string& strSerial)
     pCam = std::make_unique<Cam>();
     pCam->info.dwID = dwID;
     pCam->info.strSerial = SafeSerial(strSerial.empty() ? std::to_string(dwID) : strSerial);
+    pCam->info.strName = strName;
 }
 
 void CPcRecorder::RemoveCamera(DWORD dwID)
@@ -284,6 +285,9 @@ void CPcRecorder::OpenSegment(Cam& cam, const BYTE* pData, std::size_t nLen, std
     segment.bAudio = cam.format.bAudio;
     segment.bWriting = true;
     cam.llSegmentID = m_index.AddSegment(segment);
+    // With each segment, so that the name follows a renamed camera.
+    if (!cam.info.strName.empty())
+        m_index.SetCameraName(cam.info.strSerial, cam.info.strName);
     ++cam.info.llSegments;
     VLOG(3, "CPcRecorder: %s started", cam.strRelative.c_str());
     if (!cam.writer.WriteVideo(pData, nLen, 0, true)) {

@@ -39,6 +39,7 @@ enum class PcRecState {
 struct PcRecCamera {
     DWORD dwID = 0;
     std::string strSerial; // as in file names
+    std::string strName;   // UTF-8, kept in the index so that the recordings outlive the camera
     PcRecState enState = PcRecState::WAITING;
     std::string strMessage;    // why it stopped
     bool bStoppedFull = false; // it stopped on a full disk at some point
@@ -76,7 +77,7 @@ public:
     // Closes every segment.
     void Stop();
 
-    void AddCamera(DWORD dwID, const std::string& strSerial);
+    void AddCamera(DWORD dwID, const std::string& strSerial, const std::string& strName = {});
     void RemoveCamera(DWORD dwID);
     bool IsRecording(DWORD dwID) const { return m_mapCameras.count(dwID) != 0; }
     const PcRecCamera* Camera(DWORD dwID) const;

@@ -21,11 +21,12 @@ void CPcRecordingSource::Tap(void* pContext, const MediaFrame& frame)
     static_cast<CPcRecordingSource*>(pContext)->m_recorder.OnFrame(frame);
 }
 
-void CPcRecordingSource::Record(DWORD dwID, DWORD dwCameraType, const std::string& strSerial)
+void CPcRecordingSource::Record(DWORD dwID, DWORD dwCameraType, const std::string& strSerial,
+                                const std::string& strName)
 {
     if (m_recorder.IsRecording(dwID))
         return;
-    m_recorder.AddCamera(dwID, strSerial);
+    m_recorder.AddCamera(dwID, strSerial, strName);
     m_manager.HoldLive(dwID, dwCameraType);
 }
 

@@ -15,7 +15,9 @@ public:
     CPcRecordingSource(const CPcRecordingSource&) = delete;
     CPcRecordingSource& operator=(const CPcRecordingSource&) = delete;
 
-    void Record(DWORD dwID, DWORD dwCameraType, const std::string& strSerial);
+    // strName: the camera's name (UTF-8), recorded with its segments.
+    void Record(DWORD dwID, DWORD dwCameraType, const std::string& strSerial,
+                const std::string& strName = {});
     // bStopNow: stop the camera's stream at once when nothing else watches it.
     void StopRecording(DWORD dwID, bool bStopNow);
 

@@ -3,6 +3,8 @@
 // missing; a minute picked on the bar plays into the video pane through the decoder module to
 // the renderer, picture by picture as the camera sent it, and its sound to the pane's speaker,
 // with pause and speed.
+#include "core/configfile.h"
+#include "core/language.h"
 #include "device/devicemanager.h"
 #include "download/download_test_support.h"
 #include "media/audio/audiocodec.h"
@@ -10,7 +12,10 @@
 #include "media/video/videopanelogic.h"
 #include "pcrec/pcrecorder.h"
 #include "protocol/engmedia.h"
+#include "ui/main/camlist.h"
+#include "ui/main/pcrecording.h"
 #include "ui/main/playbackpane.h"
+#include "ui/ui_test_support.h"
 #include "ui/videopane.h"
 #include "ui/videorendererwidget.h"
 
@@ -18,12 +23,14 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -113,7 +120,8 @@ std::vector<BYTE> ToneGsm()
 
 // Minute 15 of T0's hour, then after a missing minute 20 seconds of minute 17, at 10 pictures
 // a second with a key frame every 10 and the tone's sound, through the recorder.
-void Record(const std::string& strFolder, const std::vector<std::vector<BYTE>>& vecClip)
+void Record(const std::string& strFolder, const std::vector<std::vector<BYTE>>& vecClip,
+            const std::string& strSerial = "CAM77", const std::string& strName = {})
 {
     PcRecSettings settings;
     settings.strFolder = strFolder;
@@ -124,7 +132,7 @@ void Record(const std::string& strFolder, const std::vector<std::vector<BYTE>>& 
     recorder.SetClock([&llNow] { return llNow; });
     std::string strError;
     ASSERT_TRUE(recorder.Start(strError)) << strError;
-    recorder.AddCamera(CAMERA, "CAM77");
+    recorder.AddCamera(CAMERA, strSerial, strName);
     const std::vector<BYTE> vecTone = ToneGsm();
     ASSERT_FALSE(vecTone.empty());
     for (int n = 0; n < 800; ++n, llNow += 100) {
@@ -248,5 +256,92 @@ TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
         ASSERT_EQ(video.Logic().Device(), &camera);
     }
     EXPECT_EQ(video.Logic().Device(), nullptr);
+    qputenv("VISTREL_HOME", home);
+}
+
+// A camera that is not in the camera list (stolen, broken, not found this time): with this PC as
+// the source the playback list shows it by the name recorded with it, and opening it plays its
+// recordings into the video pane picture by picture as they were written.
+TEST(PcPlaybackPane, CameraKnownOnlyFromTheRecordingsIsListedAndPlays)
+{
+    GetLanguageManager()->LoadLanguage(9);
+    QTemporaryDir dir;
+    const std::string strHome = dir.path().toStdString() + "/";
+    std::ofstream(strHome + "Vistrel.ini") << "[PATH]\r\nrecord=" << strHome << "rec\r\n";
+    CConfigFileManager config(strHome);
+    CEngMedia engine;
+    uitest::CFakeManager manager;
+    CPcRecordingUi recording(&config, engine, manager);
+    SetPcRecordingUi(&recording);
+    const std::string strFolder = recording.Settings().strFolder;
+    const QByteArray home = qgetenv("VISTREL_HOME");
+    qputenv("VISTREL_HOME", dir.path().toLocal8Bit());
+    ASSERT_EQ(std::system((std::string(VISTREL_REGSVR) + " " + FILTER_MODULE + " >/dev/null 2>&1").c_str()),
+              0);
+    const std::vector<std::vector<BYTE>> vecClip =
+        downloadtest::EncodeFrames(strHome, true, 20, "-g 10 -bf 0", "160x120");
+    ASSERT_EQ(vecClip.size(), 20u);
+    Record(strFolder, vecClip, "GONE/88", "Back yard");
+
+    CDlgPlaybackCamList list;
+    QTreeWidget* pTree = list.GetTree();
+    auto findRow = [pTree] {
+        const QList<QTreeWidgetItem*> items =
+            pTree->findItems(QStringLiteral("Back yard (not connected)"), Qt::MatchExactly);
+        return items.isEmpty() ? nullptr : items.front();
+    };
+    // The card's recordings are the camera's to answer: no such row.
+    EXPECT_EQ(findRow(), nullptr);
+    auto* pPcSource = list.findChild<QPushButton*>(QStringLiteral("sourcePc"));
+    ASSERT_NE(pPcSource, nullptr);
+    pPcSource->click();
+    QTreeWidgetItem* pRow = findRow();
+    ASSERT_NE(pRow, nullptr);
+    EXPECT_EQ(pTree->topLevelItemCount(), 1);
+
+    std::vector<std::vector<BYTE>> vecPictures;
+    CVideoPaneLogic::Hooks videoHooks;
+    videoHooks.fnPlayType = [] { return DWORD(PLAY_TYPE_NONE); };
+    videoHooks.fnMakeSession = [&](IVideoPresenter* pOwner) {
+        return std::make_unique<TappedSession>(pOwner, &vecPictures);
+    };
+    CDlgVideoPane video(nullptr, videoHooks, false);
+    video.resize(320, 240);
+    video.show();
+    CDlgPlaybackPane pane;
+    pane.resize(900, 140);
+    pane.show();
+    list.SetRecordedOpenHandler([&](const std::string& strSerial, const QString& strName) {
+        pane.StartPcPlayback(strSerial, strName, &video, strFolder);
+    });
+    Q_EMIT pTree->itemActivated(pRow, 0);
+    ASSERT_TRUE(pane.IsPcPlayback());
+    ASSERT_NE(video.Logic().Device(), nullptr);
+    EXPECT_EQ(QString::fromStdU16String(video.Logic().Device()->GetName()), QStringLiteral("Back yard"));
+    ASSERT_EQ(pane.GetDateList()->count(), 1);
+    EXPECT_EQ(pane.GetDateList()->itemText(0), QStringLiteral("2024-05-02"));
+    for (int m = 0; m < 60; ++m)
+        EXPECT_EQ(pane.GetMinuteBar()->GetMark(m), m == 15 || m == 17 ? BarMark::Normal : BarMark::None) << m;
+
+    // The camera that stands in has no stream to record.
+    QString strError;
+    EXPECT_FALSE(recording.Record(*video.Logic().Device(), strError));
+    EXPECT_FALSE(strError.isEmpty());
+
+    // From the first recording to the end, 16 times as fast: every picture, in order, as written.
+    pane.GetSpeedList()->setCurrentIndex(4);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pane.Logic().IsStopped(); }, 20000));
+    ASSERT_EQ(vecPictures.size(), 800u);
+    int nWrong = 0;
+    for (std::size_t n = 0; n < vecPictures.size(); ++n)
+        nWrong += vecPictures[n] != vecClip[n % 20];
+    EXPECT_EQ(nWrong, 0);
+
+    // Ended, the pane lets go of the camera that stood in; the card's source lists none again.
+    pane.StopPcPlayback();
+    EXPECT_EQ(video.Logic().Device(), nullptr);
+    list.findChild<QPushButton*>()->click();
+    EXPECT_EQ(findRow(), nullptr);
+    SetPcRecordingUi(nullptr);
     qputenv("VISTREL_HOME", home);
 }

@@ -6,6 +6,7 @@
 #include "pcrec/pcexport.h"
 #include "pcrec/pcrecorder.h"
 #include "pcrec/pcrecsource.h"
+#include "platform/codepage.h"
 #include "protocol/engmedia.h"
 #include "protocol/password.h"
 
@@ -166,9 +167,9 @@ int CmdRecord(const CliOptions& options, const RecordArgs& args, bool bPassword,
     {
         CPcRecordingSource source(recorder, *pEngine, *client.Manager());
         for (const DeviceInfo* pDevice : vecDevices)
-            source.Record(
-                pDevice->GetID(), pDevice->enCameraType,
-                std::string(pDevice->GetSerial(), strnlen(pDevice->GetSerial(), VIEWER_SERIAL_LEN)));
+            source.Record(pDevice->GetID(), pDevice->enCameraType,
+                          std::string(pDevice->GetSerial(), strnlen(pDevice->GetSerial(), VIEWER_SERIAL_LEN)),
+                          WideToUtf8(pDevice->GetName()));
         auto lastTick = std::chrono::steady_clock::now();
         client.RunUntil(
             [&] {

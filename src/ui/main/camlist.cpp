@@ -4,6 +4,7 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "pcrec/pcrecindex.h"
 #include "ui/main/dlgpassword.h"
 #include "ui/main/dlgpcrecord.h"
 #include "ui/main/dlgrtspshare.h"
@@ -24,12 +25,17 @@
 #include <QVBoxLayout>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <set>
 
 namespace {
 
 // Column 0 shows the name; the id rides along as item data.
 constexpr int ROLE_ID = Qt::UserRole + 1;
+// A camera known only from the recordings on this PC: its serial in their index, its name.
+constexpr int ROLE_RECORDED_SERIAL = Qt::UserRole + 2;
+constexpr int ROLE_RECORDED_NAME = Qt::UserRole + 3;
 
 // The status mark: green while the camera records, amber when recording is set but idle, grey
 // when the card does not record, blue for a camera whose recording is not known (no card, or its
@@ -236,6 +242,7 @@ void CDlgDeviceListBase::RefreshList()
         }
         pItem->setExpanded(true);
     }
+    AppendRows(vecDevices);
     if (pSelect != nullptr)
         m_pTree->setCurrentItem(pSelect);
     m_pTree->setUpdatesEnabled(true);
@@ -401,8 +408,15 @@ CDlgPlaybackCamList::CDlgPlaybackCamList(QWidget* pParent) : CDlgDeviceListBase(
         pButton->setCheckable(true);
         pButton->setAutoExclusive(true);
         ButtonArea()->addWidget(pButton);
-        connect(pButton, &QPushButton::clicked, this,
-                [this, enPlayType = enPlayType] { m_enPlayType = enPlayType; });
+        connect(pButton, &QPushButton::clicked, this, [this, enPlayType = enPlayType] {
+            // The PC's recordings bring the cameras they alone know into the list, and take them
+            // out again.
+            const bool bChanged =
+                (enPlayType == PLAY_TYPE_PLAYBACK_PC) != (m_enPlayType == PLAY_TYPE_PLAYBACK_PC);
+            m_enPlayType = enPlayType;
+            if (bChanged)
+                RefreshList();
+        });
     }
     m_pBtnAuto->setChecked(true);
     Retranslate();
@@ -428,6 +442,62 @@ DWORD CDlgPlaybackCamList::RefuseOpen(const DeviceInfo& device) const
     if (m_enPlayType != PLAY_TYPE_PLAYBACK_PC && DeviceDownloading(device.GetID()))
         return IDS_STOPDOWNLOAD_PLAYBACK;
     return 0;
+}
+
+void CDlgPlaybackCamList::AppendRows(const std::vector<DeviceInfo*>& vecDevices)
+{
+    if (m_enPlayType != PLAY_TYPE_PLAYBACK_PC)
+        return;
+    const std::string strFolder = GetPcRecordingUi()->Settings().strFolder;
+    std::error_code ec;
+    // Nothing recorded yet: no index to make here.
+    if (!std::filesystem::exists(std::filesystem::path(strFolder) / CPcRecIndex::FILE_NAME, ec))
+        return;
+    CPcRecIndex index;
+    std::string strError;
+    // A reader leaves the files to the recorder, which may be writing some of them now.
+    if (!index.Open(strFolder, false, strError, false)) {
+        VLOG(1, "Playback list: no index in %s: %s", strFolder.c_str(), strError.c_str());
+        return;
+    }
+    // The recorder names its folders and rows by the serial made safe for a file name.
+    std::set<std::string> setListed;
+    for (const DeviceInfo* pDevice : vecDevices) {
+        setListed.insert(
+            SafeSerial(std::string(pDevice->GetSerial(), strnlen(pDevice->GetSerial(), VIEWER_SERIAL_LEN))));
+        for (const auto& pChild : pDevice->vecChildren) {
+            if (pChild != nullptr)
+                setListed.insert(SafeSerial(
+                    std::string(pChild->GetSerial(), strnlen(pChild->GetSerial(), VIEWER_SERIAL_LEN))));
+        }
+    }
+    const std::map<std::string, std::string> mapNames = index.CameraNames();
+    for (const std::string& strSerial : index.Cameras()) {
+        if (setListed.count(strSerial) != 0)
+            continue;
+        const auto it = mapNames.find(strSerial);
+        const QString strName =
+            QString::fromStdString(it != mapNames.end() && !it->second.empty() ? it->second : strSerial);
+        auto* pItem = new QTreeWidgetItem(GetTree());
+        pItem->setText(0, MainTextWithName(IDS_PCPLAYBACK_NOT_CONNECTED, strName));
+        pItem->setData(0, ROLE_ID, 0u);
+        pItem->setData(0, ROLE_RECORDED_SERIAL, QString::fromStdString(strSerial));
+        pItem->setData(0, ROLE_RECORDED_NAME, strName);
+        pItem->setToolTip(0, QString::fromStdString(strSerial));
+        pItem->setData(0, Qt::AccessibleTextRole, pItem->text(0));
+        pItem->setIcon(0, StatusIcon(IDS_CAMERA_SD_NOT_ENABLE_RECORD));
+    }
+}
+
+void CDlgPlaybackCamList::OnItemActivated(QTreeWidgetItem* pItem)
+{
+    if (pItem != nullptr && pItem->data(0, ROLE_RECORDED_SERIAL).isValid()) {
+        if (m_fnOpenRecorded)
+            m_fnOpenRecorded(pItem->data(0, ROLE_RECORDED_SERIAL).toString().toStdString(),
+                             pItem->data(0, ROLE_RECORDED_NAME).toString());
+        return;
+    }
+    CDlgDeviceListBase::OnItemActivated(pItem);
 }
 
 // --- Configuration ---

@@ -10,6 +10,8 @@
 
 #include <functional>
 #include <map>
+#include <string>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -54,12 +56,14 @@ protected:
     // A refusal of this list for pDevice (0: none).
     virtual DWORD RefuseOpen(const DeviceInfo& device) const;
     QVBoxLayout* ButtonArea() const { return m_pButtons; }
+    // Rows after the cameras of vecDevices (the list's own, not their channels).
+    virtual void AppendRows(const std::vector<DeviceInfo*>& vecDevices) { (void)vecDevices; }
+    virtual void OnItemActivated(QTreeWidgetItem* pItem);
 
     DWORD m_enPlayType;
 
 private:
     void FillItem(QTreeWidgetItem* pItem, const DeviceInfo& device);
-    void OnItemActivated(QTreeWidgetItem* pItem);
 
     QTreeWidget* m_pTree;
     class QTimer* m_pStatusTimer;
@@ -95,15 +99,26 @@ class CDlgPlaybackCamList : public CDlgDeviceListBase {
 public:
     explicit CDlgPlaybackCamList(QWidget* pParent = nullptr);
     void Retranslate() override;
+    // Where a camera known only from the recordings on this PC goes when opened: its serial as
+    // in the recordings' index, and the name recorded with it.
+    void SetRecordedOpenHandler(std::function<void(const std::string& strSerial, const QString& strName)> fn)
+    {
+        m_fnOpenRecorded = std::move(fn);
+    }
 
 protected:
     DWORD RefuseOpen(const DeviceInfo& device) const override;
+    // With this PC as the source: the cameras of the recordings' index that are not in the list
+    // (stolen, broken, never found this time), after the others.
+    void AppendRows(const std::vector<DeviceInfo*>& vecDevices) override;
+    void OnItemActivated(QTreeWidgetItem* pItem) override;
 
 private:
     QPushButton* m_pBtnAuto;
     QPushButton* m_pBtnSD;
     QPushButton* m_pBtnNas;
     QPushButton* m_pBtnPc;
+    std::function<void(const std::string& strSerial, const QString& strName)> m_fnOpenRecorded;
 };
 
 class CDlgConfigCamList : public CDlgDeviceListBase {

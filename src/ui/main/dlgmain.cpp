@@ -156,6 +156,13 @@ CDlgMain::CDlgMain(QWidget* pParent) : QDialog(pParent)
     m_pRealplayList->SetOpenHandler(
         [this](DeviceInfo* pDevice) { return m_pVideoGrid->OpenCamera(pDevice); });
     m_pPlaybackList->SetOpenHandler([this](DeviceInfo* pDevice) { return OpenPlayback(pDevice); });
+    // A camera known only from the recordings on this PC plays them; there is no camera to ask.
+    m_pPlaybackList->SetRecordedOpenHandler([this](const std::string& strSerial, const QString& strName) {
+        m_pPlaybackPane->StopPcPlayback();
+        GetDeviceManager()->CancelSelectDevice();
+        m_pPlaybackPane->StartPcPlayback(strSerial, strName, m_pVideoGrid->FocusedPane(),
+                                         GetPcRecordingUi()->Settings().strFolder);
+    });
 
     // Configuration: the camera's pages and the camera-setting pane side by side.
     auto* pConfig = new QWidget(m_pRightStack);

@@ -116,11 +116,18 @@ bool CPcRecordingUi::Record(const DeviceInfo& device, QString& strError)
 {
     if (IsRecording(device.GetID()))
         return true;
+    // A camera the list does not hold (the stand-in of a PC playback) has no stream to record.
+    if (m_manager.GetDevice(device.GetID(), CAMERA_MASK_ALL) == nullptr) {
+        strError = QStringLiteral("%1\n%2").arg(QString::fromStdU16String(device.GetName()),
+                                                MainText(IDS_HINT_CAMERANOTONLINE));
+        return false;
+    }
     if (!StartRecorder(strError))
         return false;
     const std::string strSerial(device.GetSerial(), strnlen(device.GetSerial(), VIEWER_SERIAL_LEN));
-    m_mapCameras[device.GetID()] = {device.enCameraType, strSerial};
-    m_pSource->Record(device.GetID(), device.enCameraType, strSerial);
+    const std::string strName = QString::fromStdU16String(device.GetName()).toStdString();
+    m_mapCameras[device.GetID()] = {device.enCameraType, strSerial, strName};
+    m_pSource->Record(device.GetID(), device.enCameraType, strSerial, strName);
     if (m_setWanted.insert(strSerial).second)
         SaveWanted();
     Q_EMIT changed();
@@ -185,7 +192,7 @@ bool CPcRecordingUi::SetSettings(const PcRecSettings& settings, QString& strErro
         return false;
     for (const auto& [dwID, recorded] : mapCameras) {
         m_mapCameras[dwID] = recorded;
-        m_pSource->Record(dwID, recorded.dwCameraType, recorded.strSerial);
+        m_pSource->Record(dwID, recorded.dwCameraType, recorded.strSerial, recorded.strName);
     }
     Q_EMIT changed();
     return true;

@@ -64,6 +64,7 @@ private:
     struct Recorded {
         DWORD dwCameraType;
         std::string strSerial;
+        std::string strName;
     };
     std::map<DWORD, Recorded> m_mapCameras;
     // Serials set to record, present or not.

@@ -4,6 +4,7 @@
 #include "core/notifyids.h"
 #include "core/stringids.h"
 #include "device/devicemanager.h"
+#include "pcrec/pcrecindex.h"
 #include "protocol/engmedia.h"
 #include "protocol/mscmd.h"
 #include "ui/hint.h"
@@ -24,7 +25,9 @@
 #include <QSlider>
 #include <QStackedWidget>
 
+#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -45,6 +48,9 @@ constexpr DWORD kSpeedTexts[PLAYBACK_SPEEDS.size()] = {
     IDS_CMB_FASTPLAY32, IDS_CMB_FASTPLAY64, IDS_CMB_FASTPLAY128, IDS_CMB_PLAYSTEPBYSTEP};
 // Legend: current, event, normal.
 constexpr DWORD kLegendTexts[3] = {IDS_ST_CURRENT, IDS_ST_EVENT, IDS_ST_NORMAL};
+
+// The camera id of a PC playback whose camera is not in the list.
+constexpr DWORD PC_STAND_IN_ID = 0xFFFFFFF0;
 
 constexpr int kCellHeight = 16;
 constexpr int kLabelHeight = 12;
@@ -374,7 +380,8 @@ QPushButton* CDlgPlaybackPane::GetTransportButton() const
 void CDlgPlaybackPane::StartPcPlayback(DeviceInfo* pCamera, CDlgVideoPane* pVideo,
                                        const std::string& strFolder)
 {
-    StopPcPlayback();
+    if (m_pPcSource != nullptr)
+        StopPcPlayback();
     if (pCamera == nullptr || pVideo == nullptr)
         return;
     VLOG(3, "CDlgPlaybackPane::StartPcPlayback: id:%u, folder:%s", pCamera->GetID(), strFolder.c_str());
@@ -388,7 +395,9 @@ void CDlgPlaybackPane::StartPcPlayback(DeviceInfo* pCamera, CDlgVideoPane* pVide
     hooks.fnSerial = [this](DWORD dwID) {
         if (m_pPcCamera == nullptr || m_pPcCamera->GetID() != dwID)
             return std::string();
-        return std::string(m_pPcCamera->GetSerial(), strnlen(m_pPcCamera->GetSerial(), VIEWER_SERIAL_LEN));
+        // As the recorder names the camera in its index.
+        return SafeSerial(
+            std::string(m_pPcCamera->GetSerial(), strnlen(m_pPcCamera->GetSerial(), VIEWER_SERIAL_LEN)));
     };
     // Each reply comes as the camera's would, and the pane shows it at once.
     hooks.fnDays = [this](const RecDateInfo& info) {
@@ -420,6 +429,23 @@ void CDlgPlaybackPane::StartPcPlayback(DeviceInfo* pCamera, CDlgVideoPane* pVide
     Refresh();
 }
 
+void CDlgPlaybackPane::StartPcPlayback(const std::string& strSerial, const QString& strName,
+                                       CDlgVideoPane* pVideo, const std::string& strFolder)
+{
+    StopPcPlayback();
+    if (strSerial.empty() || pVideo == nullptr)
+        return;
+    auto pStandIn = std::make_unique<DeviceInfo>();
+    // An id no camera of the list has: the video pane takes only this playback's frames.
+    pStandIn->stItem.dwDVIPID = PC_STAND_IN_ID;
+    pStandIn->enCameraType = CAMERA_TYPE_SINGLE;
+    std::snprintf(pStandIn->stItem.szSerial, sizeof pStandIn->stItem.szSerial, "%s", strSerial.c_str());
+    const std::u16string strWide = strName.left(int(std::size(pStandIn->stItem.szName)) - 1).toStdU16String();
+    std::copy(strWide.begin(), strWide.end(), pStandIn->stItem.szName);
+    m_pPcStandIn = std::move(pStandIn);
+    StartPcPlayback(m_pPcStandIn.get(), pVideo, strFolder);
+}
+
 void CDlgPlaybackPane::StopPcPlayback()
 {
     if (m_pPcSource == nullptr)
@@ -435,10 +461,13 @@ void CDlgPlaybackPane::EndPcPlayback(bool bEmptyVideo)
 {
     m_logic.SetRequests(nullptr);
     m_pPcSource.reset();
-    if (bEmptyVideo && m_pPcVideo != nullptr && m_pPcVideo->Logic().Device() == m_pPcCamera)
+    // A stand-in goes with its playback, so no pane may keep showing it.
+    const bool bStandIn = m_pPcStandIn != nullptr && m_pPcCamera == m_pPcStandIn.get();
+    if ((bEmptyVideo || bStandIn) && m_pPcVideo != nullptr && m_pPcVideo->Logic().Device() == m_pPcCamera)
         m_pPcVideo->Logic().StopDevice(m_pPcCamera);
     m_pPcCamera = nullptr;
     m_pPcVideo = nullptr;
+    m_pPcStandIn.reset();
 }
 
 void CDlgPlaybackPane::OnFinish(DWORD dwID)

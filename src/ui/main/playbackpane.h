@@ -80,6 +80,10 @@ public:
     // Plays pCamera's recordings on this PC (the recording folder strFolder) into pVideo, which
     // gives up what it showed; the camera is not asked for anything.
     void StartPcPlayback(DeviceInfo* pCamera, CDlgVideoPane* pVideo, const std::string& strFolder);
+    // The same for a camera known only from the recordings (not in the camera list): its serial
+    // in their index and the name recorded with it stand in for the camera.
+    void StartPcPlayback(const std::string& strSerial, const QString& strName, CDlgVideoPane* pVideo,
+                         const std::string& strFolder);
     // Ends a PC playback and empties its video pane; nothing when none plays.
     void StopPcPlayback();
     bool IsPcPlayback() const { return m_pPcSource != nullptr; }
@@ -112,6 +116,8 @@ private:
     // While a PC playback runs: its source, camera and video pane.
     std::unique_ptr<CPcPlaybackSource> m_pPcSource;
     DeviceInfo* m_pPcCamera = nullptr;
+    // The camera of recordings whose camera is not in the list, while they play.
+    std::unique_ptr<DeviceInfo> m_pPcStandIn;
     QPointer<CDlgVideoPane> m_pPcVideo;
     HWND m_hWnd = nullptr;
     QLabel* m_pLblDate;
