@@ -485,7 +485,7 @@ void CDlgPlaybackCamList::AppendRows(const std::vector<DeviceInfo*>& vecDevices)
         pItem->setData(0, ROLE_RECORDED_NAME, strName);
         pItem->setToolTip(0, QString::fromStdString(strSerial));
         pItem->setData(0, Qt::AccessibleTextRole, pItem->text(0));
-        pItem->setIcon(0, StatusIcon(IDS_CAMERA_SD_NOT_ENABLE_RECORD));
+        pItem->setIcon(0, StatusIcon(IDS_CAMERA_SD_NOT_ENABLE_RECORD, m_mapStatusIcons));
     }
 }
 

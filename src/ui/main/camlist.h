@@ -61,6 +61,7 @@ protected:
     virtual void OnItemActivated(QTreeWidgetItem* pItem);
 
     DWORD m_enPlayType;
+    std::map<int, QIcon> m_mapStatusIcons; // by state, drawn once
 
 private:
     void FillItem(QTreeWidgetItem* pItem, const DeviceInfo& device);
@@ -69,7 +70,6 @@ private:
     class QTimer* m_pStatusTimer;
     QVBoxLayout* m_pButtons;
     bool m_bOrderByName = false;
-    std::map<int, QIcon> m_mapStatusIcons; // by state, drawn once
     std::function<bool(DeviceInfo* pDevice)> m_fnOpen;
 };
 
