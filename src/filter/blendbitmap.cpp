@@ -286,6 +286,9 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
     // Coverage with a one-pixel border, so the outline needs no edge tests.
     const int nPadded = nWidth + 2;
     std::vector<uint8_t> vecMask(static_cast<size_t>(nPadded) * (nHeight + 2), 0);
+    // The mask's rows (with the border's) that any glyph touches: the others, and their outline,
+    // are all key.
+    std::vector<uint8_t> vecRowUsed(static_cast<size_t>(nHeight) + 2, 0);
     uint8_t* pMask = vecMask.data() + nPadded + 1;
 
     // Centred on one line.
@@ -298,6 +301,8 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
         nPenX += glyph.nAdvance;
         const int r0 = std::max(0, -nTop), r1 = std::min(glyph.nRows, nHeight - nTop);
         const int x0 = std::max(0, -nLeft), x1 = std::min(glyph.nWidth, nWidth - nLeft);
+        if (x0 < x1 && r0 < r1)
+            std::fill(vecRowUsed.begin() + nTop + r0 + 1, vecRowUsed.begin() + nTop + r1 + 1, 1);
         for (int r = r0; r < r1; ++r) {
             uint8_t* pDst = pMask + static_cast<ptrdiff_t>(nTop + r) * nPadded;
             const uint8_t* pSrc = glyph.vecCoverage.data() + static_cast<size_t>(r) * glyph.nWidth;
@@ -333,6 +338,10 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
         const uint8_t* pNear =
             nOutline > 1 ? vecNear.data() + static_cast<size_t>(y + 1) * nPadded + 1 : nullptr;
         uint8_t* pOut = vecGrey.data() + static_cast<size_t>(y) * nWidth;
+        if (pNear == nullptr && (vecRowUsed[y] | vecRowUsed[y + 1] | vecRowUsed[y + 2]) == 0) {
+            std::fill_n(pOut, nWidth, aMap[0]);
+            continue;
+        }
         // Without branches in the loop, so that it vectorises.
         if (pNear != nullptr)
             for (int x = 0; x < nWidth; ++x)
