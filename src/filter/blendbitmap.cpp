@@ -1,6 +1,7 @@
 #include "filter/blendbitmap.h"
 
 #include <algorithm>
+#include <array>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include <map>
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr uint32_t OUTLINE_COLOR = 0x0D0D0D;
+constexpr uint8_t OUTLINE_GREY = 0x0D;
 constexpr int SCREEN_DPI = 96;
 
 uint8_t LumaOf(int r, int g, int b)
@@ -71,6 +72,33 @@ std::vector<uint8_t> RgbToPlanar420(const uint32_t* pPixels, int nWidth, int nHe
     }
     return vecPlanes;
 }
+
+namespace {
+
+// What a grey level becomes in a rendered text: itself, or its luma.
+using LevelMap = std::array<uint8_t, 256>;
+const LevelMap& GreyLevels()
+{
+    static const LevelMap s_aMap = [] {
+        LevelMap aMap{};
+        for (int i = 0; i < 256; ++i)
+            aMap[i] = static_cast<uint8_t>(i);
+        return aMap;
+    }();
+    return s_aMap;
+}
+const LevelMap& LumaLevels()
+{
+    static const LevelMap s_aMap = [] {
+        LevelMap aMap{};
+        for (int i = 0; i < 256; ++i)
+            aMap[i] = LumaOf(i, i, i);
+        return aMap;
+    }();
+    return s_aMap;
+}
+
+} // namespace
 
 struct CBlendBitmap::Font {
     FT_Library hLibrary = nullptr;
@@ -181,6 +209,19 @@ int CBlendBitmap::FontPoints(int nFrameWidth)
 bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
                               std::vector<uint32_t>& vecPixels, int& nWidth, int& nHeight)
 {
+    std::vector<uint8_t> vecGrey;
+    if (!RenderGrey(strText, nFrameWidth, GreyLevels(), vecGrey, nWidth, nHeight))
+        return false;
+    vecPixels.resize(vecGrey.size());
+    std::transform(vecGrey.begin(), vecGrey.end(), vecPixels.begin(),
+                   [](uint8_t by) { return by * 0x010101u; });
+    return true;
+}
+
+bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
+                              const std::array<uint8_t, 256>& aMap, std::vector<uint8_t>& vecGrey,
+                              int& nWidth, int& nHeight)
+{
     if (strText.empty())
         return false;
     if (!m_pFont) {
@@ -241,10 +282,13 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
     // blended, so it is not drawn either (a long caption on a small picture drew thousands of
     // columns for every change of its text).
     nWidth = nFrameWidth > 0 ? std::min(nFullWidth, (nFrameWidth + 3) & ~3) : nFullWidth;
-    vecPixels.assign(static_cast<size_t>(nWidth) * nHeight, 0);
+    vecGrey.resize(static_cast<size_t>(nWidth) * nHeight);
     // Coverage with a one-pixel border, so the outline needs no edge tests.
     const int nPadded = nWidth + 2;
     std::vector<uint8_t> vecMask(static_cast<size_t>(nPadded) * (nHeight + 2), 0);
+    // The mask's rows (with the border's) that any glyph touches: the others, and their outline,
+    // are all key.
+    std::vector<uint8_t> vecRowUsed(static_cast<size_t>(nHeight) + 2, 0);
     uint8_t* pMask = vecMask.data() + nPadded + 1;
 
     // Centred on one line.
@@ -257,6 +301,8 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
         nPenX += glyph.nAdvance;
         const int r0 = std::max(0, -nTop), r1 = std::min(glyph.nRows, nHeight - nTop);
         const int x0 = std::max(0, -nLeft), x1 = std::min(glyph.nWidth, nWidth - nLeft);
+        if (x0 < x1 && r0 < r1)
+            std::fill(vecRowUsed.begin() + nTop + r0 + 1, vecRowUsed.begin() + nTop + r1 + 1, 1);
         for (int r = r0; r < r1; ++r) {
             uint8_t* pDst = pMask + static_cast<ptrdiff_t>(nTop + r) * nPadded;
             const uint8_t* pSrc = glyph.vecCoverage.data() + static_cast<size_t>(r) * glyph.nWidth;
@@ -285,16 +331,26 @@ bool CBlendBitmap::RenderText(const std::u16string& strText, int nFrameWidth,
             vecNear.swap(vecNext);
         }
     }
-    uint32_t* pPixels = vecPixels.data();
     for (int y = 0; y < nHeight; ++y) {
         const uint8_t* pRow = pMask + static_cast<ptrdiff_t>(y) * nPadded;
-        uint32_t* pOut = pPixels + static_cast<size_t>(y) * nWidth;
-        for (int x = 0; x < nWidth; ++x) {
-            const uint8_t* p = pRow + x;
-            const bool bNear = nOutline > 1 ? vecNear[static_cast<size_t>(y + 1) * nPadded + x + 1] != 0
-                                            : (p[-1] | p[1] | p[-nPadded] | p[nPadded]) != 0;
-            pOut[x] = *p != 0 ? *p * 0x010101u : (bNear ? OUTLINE_COLOR : 0);
+        const uint8_t* pUp = pRow - nPadded;
+        const uint8_t* pDown = pRow + nPadded;
+        const uint8_t* pNear =
+            nOutline > 1 ? vecNear.data() + static_cast<size_t>(y + 1) * nPadded + 1 : nullptr;
+        uint8_t* pOut = vecGrey.data() + static_cast<size_t>(y) * nWidth;
+        if (pNear == nullptr && (vecRowUsed[y] | vecRowUsed[y + 1] | vecRowUsed[y + 2]) == 0) {
+            std::fill_n(pOut, nWidth, aMap[0]);
+            continue;
         }
+        // Without branches in the loop, so that it vectorises.
+        if (pNear != nullptr)
+            for (int x = 0; x < nWidth; ++x)
+                pOut[x] = aMap[pRow[x] != 0 ? pRow[x] : (pNear[x] != 0 ? OUTLINE_GREY : 0)];
+        else
+            for (int x = 0; x < nWidth; ++x) {
+                const uint8_t byNear = pRow[x - 1] | pRow[x + 1] | pUp[x] | pDown[x];
+                pOut[x] = aMap[pRow[x] != 0 ? pRow[x] : (byNear != 0 ? OUTLINE_GREY : 0)];
+            }
     }
     return true;
 }
@@ -304,10 +360,16 @@ OverlayItem* CBlendBitmap::AddText(const std::u16string& strText, int nFrameWidt
 {
     if (nPosition < 0 || nPosition > 3)
         return nullptr;
-    std::vector<uint32_t> vecPixels;
+    // Rendered straight into RgbToPlanar420's layout: the luma of each grey level, in a plane as
+    // wide as the text (a multiple of 4); a grey's colour differences are black's at any level,
+    // and so are those of each block's mean.
+    std::vector<uint8_t> vecPlanes;
     int nWidth = 0, nHeight = 0;
-    if (!RenderText(strText, nFrameWidth, vecPixels, nWidth, nHeight))
+    if (!RenderGrey(strText, nFrameWidth, LumaLevels(), vecPlanes, nWidth, nHeight))
         return nullptr;
+    const size_t nChroma = static_cast<size_t>(nWidth / 2) * (nHeight / 2);
+    vecPlanes.resize(vecPlanes.size() + nChroma, BlueDiffOf(0, 0, 0));
+    vecPlanes.resize(vecPlanes.size() + nChroma, RedDiffOf(0, 0, 0));
     const int nRight = std::max(0, nFrameWidth - nWidth - 2);
     const int nBottom = std::max(0, nFrameHeight - nHeight - 2);
     OverlayItem item;
@@ -318,7 +380,8 @@ OverlayItem* CBlendBitmap::AddText(const std::u16string& strText, int nFrameWidt
     item.nWidth = nWidth;
     item.nHeight = nHeight;
     item.dwKeyColor = 0;
-    item.vecPixels = RgbToPlanar420(vecPixels.data(), nWidth, nHeight);
+    item.vecPixels = std::move(vecPlanes);
+    item.bChroma = false;
     m_listItems.push_back(std::move(item));
     return &m_listItems.back();
 }
@@ -374,32 +437,30 @@ void CBlendBitmap::Blend(const FrameBuffer& frame, int nFrameWidth, int nFrameHe
         const uint8_t* pU = pY + static_cast<size_t>(nEven) * item.nHeight;
         const uint8_t* pV = pU + nChromaWidth * nChromaHeight;
         // Samples outside the frame, on any side, are skipped: an item larger than the frame
-        // must not write past the picture.
-        for (int row = 0; row < item.nHeight; ++row) {
-            const int y = item.nY + row;
-            if (y < 0 || y >= nFrameHeight)
-                continue;
-            for (int col = 0; col < item.nWidth; ++col) {
-                const int x = item.nX + col;
-                const uint8_t by = pY[row * nEven + col];
-                if (x >= 0 && x < nFrameWidth && IsVisible(by, byKeyY))
-                    frame.pY[static_cast<ptrdiff_t>(y) * frame.nStride + x] = by;
-            }
+        // must not write past the picture. The ranges are clipped once, not per sample.
+        const int nRow0 = std::max(0, -item.nY), nRow1 = std::min(item.nHeight, nFrameHeight - item.nY);
+        const int nCol0 = std::max(0, -item.nX), nCol1 = std::min(item.nWidth, nFrameWidth - item.nX);
+        for (int row = nRow0; row < nRow1; ++row) {
+            const uint8_t* pSrc = pY + static_cast<ptrdiff_t>(row) * nEven;
+            uint8_t* pDst = frame.pY + static_cast<ptrdiff_t>(item.nY + row) * frame.nStride;
+            for (int col = nCol0; col < nCol1; ++col)
+                if (IsVisible(pSrc[col], byKeyY))
+                    pDst[item.nX + col] = pSrc[col];
         }
-        for (int row = 0; row < nChromaHeight; ++row) {
-            const int y = item.nY / 2 + row;
-            if (y < 0 || y >= nFrameHeight / 2)
-                continue;
-            for (int col = 0; col < nChromaWidth; ++col) {
-                const int x = item.nX / 2 + col;
-                if (x < 0 || x >= nFrameWidth / 2)
-                    continue;
-                const ptrdiff_t nAt = static_cast<ptrdiff_t>(y) * nChromaStride + x;
-                const uint8_t byU = pU[row * nChromaWidth + col], byV = pV[row * nChromaWidth + col];
-                if (IsVisible(byU, byKeyU))
-                    frame.pU[nAt] = byU;
-                if (IsVisible(byV, byKeyV))
-                    frame.pV[nAt] = byV;
+        if (!item.bChroma)
+            continue;
+        const int nCY = item.nY / 2, nCX = item.nX / 2;
+        const int nCRow0 = std::max(0, -nCY), nCRow1 = std::min(nChromaHeight, nFrameHeight / 2 - nCY);
+        const int nCCol0 = std::max(0, -nCX), nCCol1 = std::min(nChromaWidth, nFrameWidth / 2 - nCX);
+        for (int row = nCRow0; row < nCRow1; ++row) {
+            const ptrdiff_t nAt = static_cast<ptrdiff_t>(nCY + row) * nChromaStride + nCX;
+            const uint8_t* pSrcU = pU + static_cast<ptrdiff_t>(row) * nChromaWidth;
+            const uint8_t* pSrcV = pV + static_cast<ptrdiff_t>(row) * nChromaWidth;
+            for (int col = nCCol0; col < nCCol1; ++col) {
+                if (IsVisible(pSrcU[col], byKeyU))
+                    frame.pU[nAt + col] = pSrcU[col];
+                if (IsVisible(pSrcV[col], byKeyV))
+                    frame.pV[nAt + col] = pSrcV[col];
             }
         }
     }

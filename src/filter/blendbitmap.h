@@ -6,6 +6,7 @@
 
 #include "filter/colorconvert.h"
 
+#include <array>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -19,6 +20,9 @@ struct OverlayItem {
     int nHeight = 0;
     uint32_t dwKeyColor = 0; // 0x00RRGGBB, the layout of the bitmap's own pixels
     int nValue = 1;
+    // False when every chroma sample is the key's (a grey text on black): blending then
+    // writes no chroma, and need not look at it.
+    bool bChroma = true;
     std::vector<uint8_t> vecPixels; // Y plane of w' x height (w' = even width), then U and V
 };
 
@@ -66,6 +70,11 @@ public:
     }
 
 private:
+    // RenderText's picture as one grey level a pixel (0 is the key), each level put through
+    // aMap; the width is a multiple of 4.
+    bool RenderGrey(const std::u16string& strText, int nFrameWidth, const std::array<uint8_t, 256>& aMap,
+                    std::vector<uint8_t>& vecGrey, int& nWidth, int& nHeight);
+
     struct Font;
     std::unique_ptr<Font> m_pFont;
     int m_nShownWidth = 0;

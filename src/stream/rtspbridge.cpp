@@ -21,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -63,6 +64,19 @@ std::string LaunchLine(DWORD nCodec, bool bAudio)
         strLine += " appsrc name=asrc is-live=true format=time do-timestamp=true block=false "
                    "caps=\"audio/x-mulaw,rate=8000,channels=1\" ! rtppcmupay name=pay1 pt=0";
     return strLine + " )";
+}
+
+// The media's packets go out as they come, paced by the camera: a sink that synchronises on the
+// clock holds each one for the pipeline's latency, one more sleep and wake of the stream's
+// thread per packet (its clients' sinks are made when they set up their transports).
+void OnMediaElementAdded(GstBin*, GstBin*, GstElement* pElement, gpointer)
+{
+    GstElementFactory* pFactory = gst_element_get_factory(pElement);
+    if (pFactory == nullptr)
+        return;
+    const std::string_view strName = GST_OBJECT_NAME(pFactory);
+    if (strName == "multiudpsink" || strName == "appsink")
+        g_object_set(pElement, "sync", FALSE, nullptr);
 }
 
 // The server takes a password's hash only from an htdigest file: one in memory, never on disk.
@@ -804,6 +818,10 @@ void CRtspBridge::Impl::OnMediaConfigure(GstRTSPMediaFactory* pFactory, GstRTSPM
     pSink->pVideo = GST_APP_SRC(gst_bin_get_by_name(GST_BIN(pBin), "vsrc"));
     if (GstElement* pAudio = gst_bin_get_by_name(GST_BIN(pBin), "asrc"))
         pSink->pAudio = GST_APP_SRC(pAudio);
+    if (GstObject* pPipeline = gst_object_get_parent(GST_OBJECT(pBin))) {
+        g_signal_connect(pPipeline, "deep-element-added", G_CALLBACK(&OnMediaElementAdded), nullptr);
+        gst_object_unref(pPipeline);
+    }
     gst_object_unref(pBin);
     g_signal_connect(pMedia, "unprepared", G_CALLBACK(&Impl::OnUnprepared), pData);
     g_object_weak_ref(G_OBJECT(pMedia), &Impl::OnMediaGone, pData);

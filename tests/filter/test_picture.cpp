@@ -156,6 +156,31 @@ TEST(Overlay, TextIsWhiteWithADarkOutlineAtItsCornerAndKeyedIntoThePicture)
     EXPECT_EQ(nullptr, blend.AddText(u"", W, H, 0));
 }
 
+// A text is drawn straight into the overlay's planar form: it must be what converting the
+// rendered RGB text gives, at every size and outline width.
+TEST(Overlay, TextItemIsItsRenderedPictureInPlanarForm)
+{
+    struct Case {
+        int nFrame, nShown, nScale;
+    } const aCases[] = {{64, 0, 100}, {352, 0, 100}, {704, 0, 100}, {1280, 0, 100}, {1280, 320, 100}};
+    for (const Case& c : aCases) {
+        for (const std::u16string& strText :
+             {std::u16string(u"2026-12-09 06:30:00"), std::u16string(u"Cam 1 门口")}) {
+            SCOPED_TRACE(std::to_string(c.nFrame) + " at " + std::to_string(c.nShown));
+            CBlendBitmap blend;
+            blend.SetShownWidth(c.nShown, c.nScale);
+            std::vector<uint32_t> vecPixels;
+            int nWidth = 0, nHeight = 0;
+            ASSERT_TRUE(blend.RenderText(strText, c.nFrame, vecPixels, nWidth, nHeight));
+            OverlayItem* pItem = blend.AddText(strText, c.nFrame, 720, 0);
+            ASSERT_NE(nullptr, pItem);
+            ASSERT_EQ(nWidth, pItem->nWidth);
+            ASSERT_EQ(nHeight, pItem->nHeight);
+            EXPECT_TRUE(RgbToPlanar420(vecPixels.data(), nWidth, nHeight) == pItem->vecPixels);
+        }
+    }
+}
+
 // A picture shown shrunk (a pane of a wall) gets its texts in the size its window would give
 // them at the screen's scale, and an outline as wide as the shrinking, which would otherwise
 // average a one-pixel outline away.
@@ -210,13 +235,30 @@ TEST(Overlay, BitmapsAreClippedToTheFrameAndRemovable)
         OverlayItem* pItem = blend.AddBitmap(x, y, 100, 40, vecBitmap.data(), 0x00FF00);
         ASSERT_NE(nullptr, pItem);
         EXPECT_TRUE(blend.SetItemValue(pItem, 7));
-        // The frame sits inside a larger buffer so writes past it would show.
+        // The frame sits inside a larger buffer so writes past it would show. Within the frame,
+        // white (Y 235, U and V 128) where the bitmap covers it outside the hole; the picture
+        // everywhere else, in all three planes.
         TestPicture picture(W, H, W * 2, 2);
-        const std::vector<uint8_t> vecBefore = picture.vecY;
+        const TestPicture before(W, H, W * 2, 2);
         blend.Blend(picture.frame, W, H);
-        for (int r = 0; r < H; ++r)
-            for (int c = W; c < 2 * W; ++c)
-                ASSERT_EQ(vecBefore[r * 2 * W + c], picture.vecY[r * 2 * W + c]);
+        auto white = [&](int c, int r, int w, int h) {
+            const int bx = c - pItem->nX, by = r - pItem->nY;
+            return c < w && r < h && bx >= 0 && bx < 100 && by >= 0 && by < 40 &&
+                   vecBitmap[by * 100 + bx] == 0xFFFFFFu;
+        };
+        for (size_t i = 0; i < picture.vecY.size(); ++i) {
+            const int r = static_cast<int>(i) / (2 * W), c = static_cast<int>(i) % (2 * W);
+            ASSERT_EQ(white(c, r, W, H) ? 235 : before.vecY[i], picture.vecY[i])
+                << x << "," << y << " at " << c << "," << r;
+        }
+        for (size_t i = 0; i < picture.vecU.size(); ++i) {
+            const int r = static_cast<int>(i) / W, c = static_cast<int>(i) % W;
+            const bool bWhite = c < W / 2 && white(2 * c, 2 * r, W, H);
+            ASSERT_EQ(bWhite ? 128 : before.vecU[i], picture.vecU[i])
+                << x << "," << y << " at " << c << "," << r;
+            ASSERT_EQ(bWhite ? 128 : before.vecV[i], picture.vecV[i])
+                << x << "," << y << " at " << c << "," << r;
+        }
         EXPECT_TRUE(blend.RemoveItem(pItem));
         EXPECT_FALSE(blend.RemoveItem(pItem));
         EXPECT_FALSE(blend.HasItems());
