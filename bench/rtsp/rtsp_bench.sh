@@ -40,8 +40,27 @@ done
 # cpu_ticks PID: user + system clock ticks so far.
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
+# With RTSP_BENCH_PERF_STAT=FILE, perf stat counts serve's CPU time, context switches and
+# migrations per thread, with no stream (FILE.idle) and during part 1 (FILE.one). It counts only
+# the threads there when it starts: for part 1 it waits for the stream's, which its reader makes.
+perf_stat() { # perf_stat SUFFIX SECONDS [THREAD]: in the background
+  [[ -n ${RTSP_BENCH_PERF_STAT:-} ]] || return 0
+  (
+    start=$(date +%s)
+    if (($# > 2)); then
+      for _ in $(seq 100); do grep -qsx "$3" /proc/"$serve"/task/*/comm && break; sleep 0.1; done
+      sleep 1
+    fi
+    left=$(($2 - $(date +%s) + start - 1))
+    ((left > 0)) && exec perf stat -x, --per-thread -e task-clock,context-switches,cpu-migrations \
+      -o "$RTSP_BENCH_PERF_STAT.$1" -p "$serve" -- sleep "$left" >/dev/null 2>&1
+  ) &
+  pids+=($!)
+}
+
 # What serve costs with no stream (search, presence, capture), for comparison.
 t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
+perf_stat idle 11
 sleep 10
 idle=$(echo "($(cpu_ticks "$serve") - $t0) * 100 / $clk / ($(date +%s.%N) - $s0)" | bc -l)
 
@@ -52,6 +71,7 @@ if [[ -n ${RTSP_BENCH_PERF:-} ]]; then
   perf record -q -F 999 -g -o "$RTSP_BENCH_PERF" -p "$serve" -- sleep "$seconds" >/dev/null 2>&1 &
   pids+=($!)
 fi
+perf_stat one "$seconds" vsrc:src
 python3 "$here/latency.py" "$work/media.log" 6000 "$seconds" \
   stdbuf -oL gst-launch-1.0 -v rtspsrc location=rtsp://127.0.0.1:8554/RB01 latency=0 ! rtph264depay ! \
   video/x-h264,stream-format=byte-stream,alignment=au ! fakesink silent=false sync=false >"$work/latency.json"
