@@ -47,15 +47,16 @@ uint64_t NonZeroBytes(uint64_t w)
 {
     return (((((w & ~HIGH_BITS) + ~HIGH_BITS) | w) & HIGH_BITS) >> 7) * 0xFF;
 }
-// 0xFF in each byte where a's is below b's (unsigned), else 0.
-uint64_t LessBytes(uint64_t a, uint64_t b)
-{
-    const uint64_t diff = ((a | HIGH_BITS) - (b & ~HIGH_BITS)) ^ ((a ^ ~b) & HIGH_BITS);
-    return ((((~a & b) | (~(a ^ b) & diff)) & HIGH_BITS) >> 7) * 0xFF;
-}
+// a - b in each byte, wrapping.
 uint64_t SubBytes(uint64_t a, uint64_t b)
 {
     return ((a | HIGH_BITS) - (b & ~HIGH_BITS)) ^ ((a ^ ~b) & HIGH_BITS);
+}
+// 0xFF in each byte where a's is below b's (unsigned), else 0: where the byte's subtraction
+// borrows.
+uint64_t LessBytes(uint64_t a, uint64_t b)
+{
+    return ((((~a & b) | (~(a ^ b) & SubBytes(a, b))) & HIGH_BITS) >> 7) * 0xFF;
 }
 
 // Copies the samples of a row that are outside key - 8 .. key + 8 (with 8-bit wrap-around);
