@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
-#include <map>
+#include <unordered_map>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
@@ -26,10 +27,55 @@ uint8_t RedDiffOf(int r, int g, int b)
     return static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
 }
 
-// Outside key - 8 .. key + 8, counted with 8-bit wrap-around.
-bool IsVisible(uint8_t bySample, uint8_t byKey)
+// The per-pixel loops run on every text change and on every live frame: they take eight
+// samples at a time in a 64-bit word, each byte on its own (no carry or borrow crosses bytes).
+constexpr uint64_t LOW_BITS = 0x0101010101010101ULL;
+constexpr uint64_t HIGH_BITS = 0x8080808080808080ULL;
+
+uint64_t Load8(const uint8_t* p)
 {
-    return static_cast<uint8_t>(bySample - byKey + 8) > 16;
+    uint64_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+void Store8(uint8_t* p, uint64_t w)
+{
+    std::memcpy(p, &w, sizeof w);
+}
+// 0xFF in each byte that is not 0, else 0.
+uint64_t NonZeroBytes(uint64_t w)
+{
+    return (((((w & ~HIGH_BITS) + ~HIGH_BITS) | w) & HIGH_BITS) >> 7) * 0xFF;
+}
+// a - b in each byte, wrapping.
+uint64_t SubBytes(uint64_t a, uint64_t b)
+{
+    return ((a | HIGH_BITS) - (b & ~HIGH_BITS)) ^ ((a ^ ~b) & HIGH_BITS);
+}
+// 0xFF in each byte where a's is below b's (unsigned), else 0: where the byte's subtraction
+// borrows.
+uint64_t LessBytes(uint64_t a, uint64_t b)
+{
+    return ((((~a & b) | (~(a ^ b) & SubBytes(a, b))) & HIGH_BITS) >> 7) * 0xFF;
+}
+
+// Copies the samples of a row that are outside key - 8 .. key + 8 (with 8-bit wrap-around);
+// the others leave the picture as it is.
+void BlendRow(const uint8_t* pSrc, uint8_t* pDst, int nCount, uint8_t byKey)
+{
+    const uint8_t byLow = static_cast<uint8_t>(byKey - 8);
+    int i = 0;
+    for (; i + 8 <= nCount; i += 8) {
+        const uint64_t wSrc = Load8(pSrc + i);
+        const uint64_t wVisible = ~LessBytes(SubBytes(wSrc, byLow * LOW_BITS), 17 * LOW_BITS);
+        if (wVisible == 0)
+            continue;
+        const uint64_t wDst = Load8(pDst + i);
+        Store8(pDst + i, wDst ^ ((wDst ^ wSrc) & wVisible));
+    }
+    for (; i < nCount; ++i)
+        if (static_cast<uint8_t>(pSrc[i] - byLow) > 16)
+            pDst[i] = pSrc[i];
 }
 
 } // namespace
@@ -113,17 +159,19 @@ struct CBlendBitmap::Font {
         int nWidth = 0, nRows = 0, nLeft = 0, nTop = 0;
         long nAdvance = 0; // 26.6
     };
-    std::map<std::pair<int, FT_UInt>, Glyph> mapGlyphs;
+    // By size (high half) and glyph index.
+    std::unordered_map<uint64_t, Glyph> mapGlyphs;
+    // The glyphs of the text being rendered.
+    std::vector<const Glyph*> vecLine;
 
-    // The glyph of a character at the size last set on the face.
+    // The glyph of a character at the size last set on the face. References stay valid until
+    // Trim.
     const Glyph& GetGlyph(int nPixels, char32_t c)
     {
         const FT_UInt uIndex = FT_Get_Char_Index(hFace, c);
-        const auto key = std::make_pair(nPixels, uIndex);
+        const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(nPixels)) << 32 | uIndex;
         if (auto it = mapGlyphs.find(key); it != mapGlyphs.end())
             return it->second;
-        if (mapGlyphs.size() >= 4096)
-            mapGlyphs.clear();
         Glyph& glyph = mapGlyphs[key];
         if (FT_Load_Glyph(hFace, uIndex, FT_LOAD_DEFAULT) != 0)
             return glyph;
@@ -142,6 +190,13 @@ struct CBlendBitmap::Font {
             std::copy_n(bitmap.buffer + r * bitmap.pitch, glyph.nWidth,
                         glyph.vecCoverage.data() + r * glyph.nWidth);
         return glyph;
+    }
+
+    // Bounds the cache before a text of nChars characters.
+    void Trim(size_t nChars)
+    {
+        if (mapGlyphs.size() + nChars > 4096)
+            mapGlyphs.clear();
     }
 
     ~Font()
@@ -257,7 +312,10 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
         m_pFont->nPixels = nPixels;
     }
 
-    std::vector<char32_t> vecChars;
+    std::vector<const Font::Glyph*>& vecLine = m_pFont->vecLine;
+    vecLine.clear();
+    m_pFont->Trim(strText.size());
+    long nTextWidth = 0;
     for (size_t i = 0; i < strText.size(); ++i) {
         char32_t c = strText[i];
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < strText.size() && strText[i + 1] >= 0xDC00 &&
@@ -265,11 +323,9 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
             c = 0x10000 + ((c - 0xD800) << 10) + (strText[++i] - 0xDC00);
         if (c == 0)
             break;
-        vecChars.push_back(c);
+        vecLine.push_back(&m_pFont->GetGlyph(nPixels, c));
+        nTextWidth += vecLine.back()->nAdvance;
     }
-    long nTextWidth = 0;
-    for (char32_t c : vecChars)
-        nTextWidth += m_pFont->GetGlyph(nPixels, c).nAdvance;
     const int nTextWidthPx = static_cast<int>((nTextWidth + 63) >> 6);
     const int nAscender = static_cast<int>((hFace->size->metrics.ascender + 63) >> 6);
     const int nTextHeightPx = static_cast<int>((hFace->size->metrics.height + 63) >> 6);
@@ -282,20 +338,24 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
     // blended, so it is not drawn either (a long caption on a small picture drew thousands of
     // columns for every change of its text).
     nWidth = nFrameWidth > 0 ? std::min(nFullWidth, (nFrameWidth + 3) & ~3) : nFullWidth;
+    // Room for the chroma planes that AddText puts after it, so that they need no copy.
+    vecGrey.reserve(static_cast<size_t>(nWidth) * nHeight * 3 / 2);
     vecGrey.resize(static_cast<size_t>(nWidth) * nHeight);
     // Coverage with a one-pixel border, so the outline needs no edge tests.
     const int nPadded = nWidth + 2;
-    std::vector<uint8_t> vecMask(static_cast<size_t>(nPadded) * (nHeight + 2), 0);
+    std::vector<uint8_t>& vecMask = m_vecMask;
+    vecMask.assign(static_cast<size_t>(nPadded) * (nHeight + 2), 0);
     // The mask's rows (with the border's) that any glyph touches: the others, and their outline,
     // are all key.
-    std::vector<uint8_t> vecRowUsed(static_cast<size_t>(nHeight) + 2, 0);
+    std::vector<uint8_t>& vecRowUsed = m_vecRowUsed;
+    vecRowUsed.assign(static_cast<size_t>(nHeight) + 2, 0);
     uint8_t* pMask = vecMask.data() + nPadded + 1;
 
     // Centred on one line.
     long nPenX = static_cast<long>((nFullWidth - nTextWidthPx) / 2) << 6;
     const int nBaseline = (nHeight - nTextHeightPx) / 2 + nAscender;
-    for (char32_t c : vecChars) {
-        const Font::Glyph& glyph = m_pFont->GetGlyph(nPixels, c);
+    for (const Font::Glyph* pGlyph : vecLine) {
+        const Font::Glyph& glyph = *pGlyph;
         const int nLeft = static_cast<int>(nPenX >> 6) + glyph.nLeft;
         const int nTop = nBaseline - glyph.nTop;
         nPenX += glyph.nAdvance;
@@ -306,7 +366,13 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
         for (int r = r0; r < r1; ++r) {
             uint8_t* pDst = pMask + static_cast<ptrdiff_t>(nTop + r) * nPadded;
             const uint8_t* pSrc = glyph.vecCoverage.data() + static_cast<size_t>(r) * glyph.nWidth;
-            for (int x = x0; x < x1; ++x)
+            // Neighbouring glyphs may overlap: the greater coverage wins.
+            int x = x0;
+            for (; x + 8 <= x1; x += 8) {
+                const uint64_t wDst = Load8(pDst + nLeft + x), wSrc = Load8(pSrc + x);
+                Store8(pDst + nLeft + x, wDst ^ ((wDst ^ wSrc) & LessBytes(wDst, wSrc)));
+            }
+            for (; x < x1; ++x)
                 pDst[nLeft + x] = std::max(pDst[nLeft + x], pSrc[x]);
         }
     }
@@ -346,11 +412,24 @@ bool CBlendBitmap::RenderGrey(const std::u16string& strText, int nFrameWidth,
         if (pNear != nullptr)
             for (int x = 0; x < nWidth; ++x)
                 pOut[x] = aMap[pRow[x] != 0 ? pRow[x] : (pNear[x] != 0 ? OUTLINE_GREY : 0)];
-        else
-            for (int x = 0; x < nWidth; ++x) {
+        else {
+            // Key or outline by the neighbours, eight at a time; then the text's own samples.
+            const uint64_t wKey = aMap[0] * LOW_BITS, wOutline = aMap[OUTLINE_GREY] * LOW_BITS;
+            int x = 0;
+            for (; x + 8 <= nWidth; x += 8) {
+                const uint64_t wNear =
+                    Load8(pRow + x - 1) | Load8(pRow + x + 1) | Load8(pUp + x) | Load8(pDown + x);
+                Store8(pOut + x, wKey ^ ((wKey ^ wOutline) & NonZeroBytes(wNear)));
+                if (Load8(pRow + x) != 0)
+                    for (int i = x; i < x + 8; ++i)
+                        if (pRow[i] != 0)
+                            pOut[i] = aMap[pRow[i]];
+            }
+            for (; x < nWidth; ++x) {
                 const uint8_t byNear = pRow[x - 1] | pRow[x + 1] | pUp[x] | pDown[x];
                 pOut[x] = aMap[pRow[x] != 0 ? pRow[x] : (byNear != 0 ? OUTLINE_GREY : 0)];
             }
+        }
     }
     return true;
 }
@@ -440,28 +519,20 @@ void CBlendBitmap::Blend(const FrameBuffer& frame, int nFrameWidth, int nFrameHe
         // must not write past the picture. The ranges are clipped once, not per sample.
         const int nRow0 = std::max(0, -item.nY), nRow1 = std::min(item.nHeight, nFrameHeight - item.nY);
         const int nCol0 = std::max(0, -item.nX), nCol1 = std::min(item.nWidth, nFrameWidth - item.nX);
-        for (int row = nRow0; row < nRow1; ++row) {
-            const uint8_t* pSrc = pY + static_cast<ptrdiff_t>(row) * nEven;
-            uint8_t* pDst = frame.pY + static_cast<ptrdiff_t>(item.nY + row) * frame.nStride;
-            for (int col = nCol0; col < nCol1; ++col)
-                if (IsVisible(pSrc[col], byKeyY))
-                    pDst[item.nX + col] = pSrc[col];
-        }
+        for (int row = nRow0; row < nRow1 && nCol0 < nCol1; ++row)
+            BlendRow(pY + static_cast<ptrdiff_t>(row) * nEven + nCol0,
+                     frame.pY + static_cast<ptrdiff_t>(item.nY + row) * frame.nStride + item.nX + nCol0,
+                     nCol1 - nCol0, byKeyY);
         if (!item.bChroma)
             continue;
         const int nCY = item.nY / 2, nCX = item.nX / 2;
         const int nCRow0 = std::max(0, -nCY), nCRow1 = std::min(nChromaHeight, nFrameHeight / 2 - nCY);
         const int nCCol0 = std::max(0, -nCX), nCCol1 = std::min(nChromaWidth, nFrameWidth / 2 - nCX);
-        for (int row = nCRow0; row < nCRow1; ++row) {
-            const ptrdiff_t nAt = static_cast<ptrdiff_t>(nCY + row) * nChromaStride + nCX;
-            const uint8_t* pSrcU = pU + static_cast<ptrdiff_t>(row) * nChromaWidth;
-            const uint8_t* pSrcV = pV + static_cast<ptrdiff_t>(row) * nChromaWidth;
-            for (int col = nCCol0; col < nCCol1; ++col) {
-                if (IsVisible(pSrcU[col], byKeyU))
-                    frame.pU[nAt + col] = pSrcU[col];
-                if (IsVisible(pSrcV[col], byKeyV))
-                    frame.pV[nAt + col] = pSrcV[col];
-            }
+        for (int row = nCRow0; row < nCRow1 && nCCol0 < nCCol1; ++row) {
+            const ptrdiff_t nAt = static_cast<ptrdiff_t>(nCY + row) * nChromaStride + nCX + nCCol0;
+            const ptrdiff_t nFrom = static_cast<ptrdiff_t>(row) * nChromaWidth + nCCol0;
+            BlendRow(pU + nFrom, frame.pU + nAt, nCCol1 - nCCol0, byKeyU);
+            BlendRow(pV + nFrom, frame.pV + nAt, nCCol1 - nCCol0, byKeyV);
         }
     }
 }

@@ -80,5 +80,8 @@ private:
     int m_nShownWidth = 0;
     int m_nScalePercent = 100;
     bool m_bFontFailed = false; // tried once: the font set does not change while we run
+    // RenderGrey's working planes, kept from text to text: the time text changes every second.
+    std::vector<uint8_t> m_vecMask;
+    std::vector<uint8_t> m_vecRowUsed;
     std::list<OverlayItem> m_listItems;
 };
