@@ -346,7 +346,9 @@ void CLanProtocol::Dispatch(Camera& cam, const LanIn& in, std::uint8_t bCode, co
         }
         const std::size_t nOff = std::size_t{dwChunk} * CHUNK_LEN;
         const std::size_t nData = std::min(r.GetRemaining(), CHUNK_LEN);
-        if (nOff + nData > fw.image.size()) {
+        // A chunk cut short on the way is not taken: unacknowledged, it comes again. Taken, it
+        // left zeros in the image and failed its check after the whole upload.
+        if (nOff + nData > fw.image.size() || nData < std::min(CHUNK_LEN, fw.image.size() - nOff)) {
             cam.counters.malformed++;
             return;
         }
