@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -262,6 +263,34 @@ TEST(Overlay, BitmapsAreClippedToTheFrameAndRemovable)
         EXPECT_TRUE(blend.RemoveItem(pItem));
         EXPECT_FALSE(blend.RemoveItem(pItem));
         EXPECT_FALSE(blend.HasItems());
+    }
+}
+
+// Keying, eight samples at a time and in the tail: a sample within 8 of the key's luma leaves
+// the picture as it is, any other is shown. Every grey level against keys across the range.
+TEST(Overlay, BitmapSamplesNearTheKeyAreTransparent)
+{
+    const int W = 264, H = 2, N = 259; // 32 words of eight and a tail of three
+    auto luma = [](int g) { return ((220 * g + 128) >> 8) + 16; };
+    std::vector<uint32_t> vecBitmap(static_cast<size_t>(N) * H);
+    for (int i = 0; i < N * H; ++i) {
+        const uint32_t g = static_cast<uint32_t>(i % N) & 0xFF;
+        vecBitmap[i] = g << 16 | g << 8 | g;
+    }
+    for (const int nKey : {0, 9, 40, 128, 200, 255}) {
+        CBlendBitmap blend;
+        ASSERT_NE(nullptr, blend.AddBitmap(0, 0, N, H, vecBitmap.data(),
+                                           static_cast<uint32_t>(nKey << 16 | nKey << 8 | nKey)));
+        TestPicture picture(W, H, W, 3);
+        const TestPicture before(W, H, W, 3);
+        blend.Blend(picture.frame, W, H);
+        for (int r = 0; r < H; ++r)
+            for (int c = 0; c < W; ++c) {
+                const size_t i = static_cast<size_t>(r) * W + c;
+                const int nY = c < N ? luma(c & 0xFF) : -1;
+                const bool bShown = c < N && std::abs(nY - luma(nKey)) > 8;
+                ASSERT_EQ(bShown ? nY : before.vecY[i], picture.vecY[i]) << "key " << nKey << " at " << c;
+            }
     }
 }
 
