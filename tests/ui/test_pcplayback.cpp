@@ -169,6 +169,40 @@ void Record(const std::string& strFolder, const std::vector<std::vector<BYTE>>& 
     recorder.Stop();
 }
 
+// The filter module registered for this home, and the clip the recordings are made of: 20
+// MPEG-4 pictures of 160x120, a key frame every 10.
+std::vector<std::vector<BYTE>> RegisterFilterAndEncodeClip(const std::string& strFolder)
+{
+    EXPECT_EQ(std::system((std::string(VISTREL_REGSVR) + " " + FILTER_MODULE + " >/dev/null 2>&1").c_str()),
+              0);
+    return downloadtest::EncodeFrames(strFolder, true, 20, "-g 10 -bf 0", "160x120");
+}
+
+// A video pane whose session keeps every picture it is handed, and the playback pane, as the
+// main window has them while the PC plays (no camera selected).
+struct TappedPanes {
+    std::vector<std::vector<BYTE>> vecPictures;
+    CDlgVideoPane video;
+    CDlgPlaybackPane pane;
+
+    TappedPanes() : video(nullptr, Hooks(vecPictures), false)
+    {
+        video.resize(320, 240);
+        video.show();
+        pane.resize(900, 140);
+        pane.show();
+    }
+    static CVideoPaneLogic::Hooks Hooks(std::vector<std::vector<BYTE>>& vecPictures)
+    {
+        CVideoPaneLogic::Hooks hooks;
+        hooks.fnPlayType = [] { return DWORD(PLAY_TYPE_NONE); };
+        hooks.fnMakeSession = [&vecPictures](IVideoPresenter* pOwner) {
+            return std::make_unique<TappedSession>(pOwner, &vecPictures);
+        };
+        return hooks;
+    }
+};
+
 } // namespace
 
 TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
@@ -178,10 +212,7 @@ TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
     // The decoder module from a class registry of the test's own.
     const QByteArray home = qgetenv("VISTREL_HOME");
     qputenv("VISTREL_HOME", dir.path().toLocal8Bit());
-    ASSERT_EQ(std::system((std::string(VISTREL_REGSVR) + " " + FILTER_MODULE + " >/dev/null 2>&1").c_str()),
-              0);
-    const std::vector<std::vector<BYTE>> vecClip =
-        downloadtest::EncodeFrames(strFolder, true, 20, "-g 10 -bf 0", "160x120");
+    const std::vector<std::vector<BYTE>> vecClip = RegisterFilterAndEncodeClip(strFolder);
     ASSERT_EQ(vecClip.size(), 20u);
     Record(strFolder + "/PC", vecClip);
 
@@ -189,19 +220,8 @@ TEST(PcPlaybackPane, PaneMarksTheRecordedMinuteAndPlaysItToTheRenderer)
     DeviceInfo camera;
     camera.stItem.dwDVIPID = CAMERA;
     std::strcpy(camera.stItem.szSerial, "CAM77");
-    std::vector<std::vector<BYTE>> vecPictures;
-    CVideoPaneLogic::Hooks videoHooks;
-    // No camera is selected while the PC plays, as in the main window.
-    videoHooks.fnPlayType = [] { return DWORD(PLAY_TYPE_NONE); };
-    videoHooks.fnMakeSession = [&](IVideoPresenter* pOwner) {
-        return std::make_unique<TappedSession>(pOwner, &vecPictures);
-    };
-    CDlgVideoPane video(nullptr, videoHooks, false);
-    video.resize(320, 240);
-    video.show();
-    CDlgPlaybackPane pane;
-    pane.resize(900, 140);
-    pane.show();
+    TappedPanes panes;
+    auto& [vecPictures, video, pane] = panes;
 
     pane.StartPcPlayback(&camera, &video, strFolder + "/PC");
     ASSERT_TRUE(pane.IsPcPlayback());
@@ -276,10 +296,7 @@ TEST(PcPlaybackPane, CameraKnownOnlyFromTheRecordingsIsListedAndPlays)
     const std::string strFolder = recording.Settings().strFolder;
     const QByteArray home = qgetenv("VISTREL_HOME");
     qputenv("VISTREL_HOME", dir.path().toLocal8Bit());
-    ASSERT_EQ(std::system((std::string(VISTREL_REGSVR) + " " + FILTER_MODULE + " >/dev/null 2>&1").c_str()),
-              0);
-    const std::vector<std::vector<BYTE>> vecClip =
-        downloadtest::EncodeFrames(strHome, true, 20, "-g 10 -bf 0", "160x120");
+    const std::vector<std::vector<BYTE>> vecClip = RegisterFilterAndEncodeClip(strHome);
     ASSERT_EQ(vecClip.size(), 20u);
     Record(strFolder, vecClip, "GONE/88", "Back yard");
 
@@ -299,18 +316,8 @@ TEST(PcPlaybackPane, CameraKnownOnlyFromTheRecordingsIsListedAndPlays)
     ASSERT_NE(pRow, nullptr);
     EXPECT_EQ(pTree->topLevelItemCount(), 1);
 
-    std::vector<std::vector<BYTE>> vecPictures;
-    CVideoPaneLogic::Hooks videoHooks;
-    videoHooks.fnPlayType = [] { return DWORD(PLAY_TYPE_NONE); };
-    videoHooks.fnMakeSession = [&](IVideoPresenter* pOwner) {
-        return std::make_unique<TappedSession>(pOwner, &vecPictures);
-    };
-    CDlgVideoPane video(nullptr, videoHooks, false);
-    video.resize(320, 240);
-    video.show();
-    CDlgPlaybackPane pane;
-    pane.resize(900, 140);
-    pane.show();
+    TappedPanes panes;
+    auto& [vecPictures, video, pane] = panes;
     list.SetRecordedOpenHandler([&](const std::string& strSerial, const QString& strName) {
         pane.StartPcPlayback(strSerial, strName, &video, strFolder);
     });
