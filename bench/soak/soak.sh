@@ -284,12 +284,22 @@ event "plan: $(tr '\n' ' ' <"$work/plan")"
       upgrade)
         # The download and the upgrade share the peer namespace's ports: one after the other.
         timeout 300 "${peer[@]}" upgrade D08 --image-dir "$work/img" --timeout 240 >"$work/upgrade.out" 2>&1
-        event "upgrade of D08: exit $?, firmware $(ctl dump D08 | jq -r "[.. | .firmware? // empty][0]" 2>/dev/null)"
+        rc=$?
+        # The camera reboots into the new image: its version is read once it is back with it.
+        fw=
+        for _ in $(seq $((rc == 0 ? 150 : 1))); do
+          fw=$(ctl dump D08 | jq -r '.camera | select(.rebooting | not) | .firmware' 2>/dev/null)
+          [[ $fw == 2.2.0 ]] && break
+          sleep 1
+        done
+        event "upgrade of D08: exit $rc, firmware ${fw:-none (still rebooting)}"
+        [[ $rc == 0 && $fw == 2.2.0 ]] || echo "upgrade of D08: exit $rc, firmware ${fw:-none}, 2.2.0 wanted" >"$work/upgrade.failed"
         ;;
     esac
   done <"$work/plan"
 ) &
-pids+=($!)
+events_pid=$!
+pids+=($events_pid)
 
 # --- the sampler
 proc_row() { # name pid health
@@ -331,6 +341,9 @@ sample
 # --- the end
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# A fault still under way (the upgrade late in a short run) is let finish, so that it is judged.
+for _ in $(seq 300); do kill -0 "$events_pid" 2>/dev/null || break; sleep 1; done
+kill -0 "$events_pid" 2>/dev/null && fail "the faults had not finished 300 s after the end"
 # Each camera streams now: active and its frame count moving between the last two samples.
 stalled=$(awk -F, 'NR > 1 { prev[$2] = last[$2]; last[$2] = $3; act[$2] = $4 }
   END { for (c in last) if (act[c] != "true" || last[c] <= prev[c]) printf "%s ", c }' "$out/cameras.csv")
@@ -370,6 +383,7 @@ while IFS= read -r f; do
 done < <(find "$work/recordings" -name '*.mp4' | sort)
 echo "recorded segments: $segments, $unreadable not readable, $(du -sm "$work/recordings" | cut -f1) MiB"
 ((segments > 0 && unreadable == 0)) || fail "recorded segments not readable: $unreadable of $segments"
+[[ -f $work/upgrade.failed ]] && fail "$(cat "$work/upgrade.failed")"
 if grep -l "AddressSanitizer\|LeakSanitizer\|runtime error:\|Assertion\|FATAL\|Segmentation fault\|core dumped" \
   "$work"/*.out; then
   fail "a sanitizer, assertion or crash report (files above)"

@@ -63,6 +63,7 @@ void CSpacePool::Grow()
     if (m_pReserved != nullptr && m_nReservedUsed < RESERVED_CHUNKS) {
         pChunk = m_pReserved + m_nReservedUsed * nChunkBytes;
         ++m_nReservedUsed;
+        Populate(m_nReservedUsed - 1);
     } else {
         // Segments overwrite what they use: no need to clear the chunk.
         m_vecChunks.push_back(std::make_unique_for_overwrite<BYTE[]>(HEAD_ROOM + nChunkBytes));
@@ -70,6 +71,7 @@ void CSpacePool::Grow()
     }
     m_mapChunks[pChunk] = nChunkBytes;
     m_vecReleased.resize(m_nReservedUsed);
+    m_vecFreeSince.resize(m_nReservedUsed);
     DebugTrace(0, "!!!!!!!!!!!!New memory!!!!!!!!!!!!");
     m_vecFree.reserve(m_mapChunks.size() * CHUNK_BLOCKS);
     // Highest first, so that blocks go out in address order: a frame's segments, which come in
@@ -119,10 +121,37 @@ void CSpacePool::ReleaseRun(BYTE* pFirst, std::size_t nBlocks)
         ReleaseSpace(pFirst + i * BLOCK_SIZE);
 }
 
-void CSpacePool::Trim()
+// The pages wholly inside reserved chunk i: its neighbours' may be in use.
+std::pair<void*, std::size_t> CSpacePool::ChunkPages(std::size_t i) const
 {
-    if (m_vecFree.size() < 2 * CHUNK_BLOCKS)
+    const auto nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto nStart = reinterpret_cast<std::uintptr_t>(m_pReserved + i * CHUNK_BYTES);
+    const std::uintptr_t nFirst = (nStart + nPage - 1) / nPage * nPage;
+    const std::uintptr_t nEnd = (nStart + CHUNK_BYTES) / nPage * nPage;
+    return {reinterpret_cast<void*>(nFirst), nEnd > nFirst ? nEnd - nFirst : 0};
+}
+
+void CSpacePool::Populate(std::size_t i)
+{
+    // A chunk in use holds all its pages from the start, rather than one more page whenever a
+    // block lands on a page not touched yet: the memory held is then the chunks held, and does
+    // not creep up over hours as rarely used blocks get touched. Where the kernel cannot do it
+    // the pages come in as they are used, as before.
+    const auto [pPages, nBytes] = ChunkPages(i);
+    if (nBytes != 0)
+        madvise(pPages, nBytes, MADV_POPULATE_WRITE);
+}
+
+void CSpacePool::Trim(DWORD dwNow)
+{
+    if (m_vecFree.size() < 2 * CHUNK_BLOCKS &&
+        std::find(m_vecReleased.begin(), m_vecReleased.end(), true) == m_vecReleased.end()) {
+        // Not even two chunks free, so at most the spare is, and no chunk given back before can
+        // be in use again: nothing to give back or take in.
+        std::fill(m_vecFreeSince.begin(), m_vecFreeSince.end(), std::nullopt);
+        m_mapHeapFreeSince.clear();
         return;
+    }
     // Lowest on top: what is taken next comes from the lowest chunks, in address order.
     std::sort(m_vecFree.begin(), m_vecFree.end(), std::greater<>());
     std::vector<DWORD> vecReservedFree(m_nReservedUsed);
@@ -135,39 +164,52 @@ void CSpacePool::Trim()
             ++mapHeapFree[std::prev(it)->first];
         }
     }
+    // Whether a wholly free chunk has been so for long enough to go (the first one found is
+    // kept as the spare).
     bool bSpareKept = false;
-    const auto nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    auto bLongFree = [&](DWORD dwSince) { return dwNow - dwSince >= RELEASE_AFTER_MS; };
     for (std::size_t i = 0; i < m_nReservedUsed; ++i) {
         if (vecReservedFree[i] != CHUNK_BLOCKS) {
-            m_vecReleased[i] = false;
+            m_vecFreeSince[i].reset();
+            if (m_vecReleased[i]) {
+                // In use again: its pages come back all at once, as a new chunk's do.
+                m_vecReleased[i] = false;
+                Populate(i);
+            }
             continue;
         }
+        if (!m_vecFreeSince[i])
+            m_vecFreeSince[i] = dwNow;
         if (!bSpareKept) {
             bSpareKept = true;
             continue;
         }
-        if (m_vecReleased[i])
+        if (m_vecReleased[i] || !bLongFree(*m_vecFreeSince[i]))
             continue;
-        // Only the pages wholly inside the chunk: its neighbours may be in use. The blocks stay
-        // free; used again, their pages come back zeroed, and segments overwrite them anyway.
-        const auto nStart = reinterpret_cast<std::uintptr_t>(m_pReserved + i * CHUNK_BYTES);
-        const std::uintptr_t nFirst = (nStart + nPage - 1) / nPage * nPage;
-        const std::uintptr_t nEnd = (nStart + CHUNK_BYTES) / nPage * nPage;
-        if (nEnd > nFirst)
-            madvise(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MADV_DONTNEED);
+        // The blocks stay free; used again, their pages come back zeroed, and segments
+        // overwrite them anyway.
+        const auto [pPages, nBytes] = ChunkPages(i);
+        if (nBytes != 0)
+            madvise(pPages, nBytes, MADV_DONTNEED);
         m_vecReleased[i] = true;
     }
     // Heap chunks (past the reservation) go altogether, blocks and memory.
     std::vector<const BYTE*> vecGone;
+    std::map<const BYTE*, DWORD> mapFreeSince;
     for (const auto& [pChunk, nFree] : mapHeapFree) {
         if (nFree != CHUNK_BLOCKS)
             continue;
+        const auto it = m_mapHeapFreeSince.find(pChunk);
+        const DWORD dwSince = it != m_mapHeapFreeSince.end() ? it->second : dwNow;
         if (!bSpareKept) {
             bSpareKept = true;
+        } else if (bLongFree(dwSince)) {
+            vecGone.push_back(pChunk);
             continue;
         }
-        vecGone.push_back(pChunk);
+        mapFreeSince.emplace(pChunk, dwSince);
     }
+    m_mapHeapFreeSince = std::move(mapFreeSince);
     if (vecGone.empty())
         return;
     std::erase_if(m_vecFree, [&](const BYTE* pBlock) {
@@ -494,9 +536,10 @@ void LINKITEM::CollectReady(bool bGiveUpKeys)
             if (nLen == 0)
                 continue;
             const auto usSequence = static_cast<WORD>(slot.usSequence);
-            const bool bBehind = std::any_of(vecReady.begin(), vecReady.begin() + nComplete, [&](const Ready& r) {
-                return static_cast<std::int16_t>(r.usAge - usSequence) > 0;
-            });
+            const bool bBehind =
+                std::any_of(vecReady.begin(), vecReady.begin() + nComplete, [&](const Ready& r) {
+                    return static_cast<std::int16_t>(r.usAge - usSequence) > 0;
+                });
             if (bBehind)
                 vecReady.push_back({usSequence, i, nLen, false, true});
         }
@@ -737,7 +780,7 @@ void CMediaReassembler::Housekeep(DWORD dwNow)
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: %d quiet senders dropped, %d left",
              static_cast<int>(nSenders - m_mapLinks.size()), static_cast<int>(m_mapLinks.size()));
     // The read block, if any, is taken: it stays where it is.
-    m_pool.Trim();
+    m_pool.Trim(dwNow);
 }
 
 int CMediaReassembler::Assemble(BYTE* pFrameBuf, DWORD nFrameBufSize, DWORD* pdwIP, WORD* pusPort,

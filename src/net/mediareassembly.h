@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -54,11 +55,17 @@ public:
     // ReleaseSpace would take them one by one.
     void ReleaseRun(BYTE* pFirst, std::size_t nBlocks);
 
-    // Gives back the memory of the chunks none of whose blocks is in use, but one spare, and
-    // puts the lowest blocks on top so that what stays in use gathers in the lowest chunks.
-    // Outside the hot path: a burst (many senders, frames that never completed) must not keep
-    // its memory for the life of the socket.
-    void Trim();
+    // A chunk gives its memory back only once none of its blocks has been in use for this long.
+    // The blocks in use swing from one housekeeping to the next (key frames, frames held for a
+    // missing segment, a camera that comes back): given back at once, the same pages would be
+    // faulted in again moments later, and the process's memory would wander with every swing.
+    static constexpr DWORD RELEASE_AFTER_MS = 5 * 60 * 1000;
+
+    // Gives back the memory of the chunks none of whose blocks has been in use for
+    // RELEASE_AFTER_MS, but one spare, and puts the lowest blocks on top so that what stays in
+    // use gathers in the lowest chunks. Outside the hot path: a burst (many senders, frames that
+    // never completed) must not keep its memory for the life of the socket.
+    void Trim(DWORD dwNow);
 
     std::size_t GetChunkCount() const { return m_mapChunks.size(); }
     std::size_t GetFreeCount() const { return m_vecFree.size(); }
@@ -67,6 +74,8 @@ public:
 
 private:
     void Grow();
+    std::pair<void*, std::size_t> ChunkPages(std::size_t i) const;
+    void Populate(std::size_t i);
     // A block boundary inside the chunks carved so far from the reservation.
     bool IsReservedBlock(const BYTE* pBlock) const
     {
@@ -87,6 +96,10 @@ private:
     bool m_bReserveTried = false;
     // Per carved reserved chunk: its pages were given back and not used since the last Trim.
     std::vector<bool> m_vecReleased;
+    // Per chunk (reserved by index, heap by start): when Trim first found it wholly free, for as
+    // long as it stays so.
+    std::vector<std::optional<DWORD>> m_vecFreeSince;
+    std::map<const BYTE*, DWORD> m_mapHeapFreeSince;
 };
 
 // The frame slots of one sender.
