@@ -16,7 +16,9 @@
 #    and command paths; at seeded times: a camera rebooting (silent 30-90 s, back with a new
 #    sequence start), one changing its picture size, one whose password changes (and changes
 #    back), the desktop client's link down for 10 s, a malformed-datagram spray from the third
-#    lab namespace, an SD download interrupted and resumed, a firmware upgrade.
+#    lab namespace, an SD download interrupted and resumed, a firmware upgrade; runs of 30 min or
+#    more go through them again (but the picture size change and the upgrade) every
+#    SOAK_FAULT_PERIOD minutes (default 10).
 # At the end it checks, and prints as its figures: the RSS slope over the last two thirds (least
 # squares, MiB/h) under SOAK_MAX_SLOPE (default 1; runs of 30 min or more), the CLI's heap slope
 # under SOAK_MAX_CLI_HEAP_SLOPE (default 4, 80 in runs under 30 min), descriptors and threads
@@ -235,27 +237,34 @@ while time.time() < end:
 print(n)
 PY
 }
-reboot_at=$(at) reboot_ms=$((30000 + RANDOM % 60001)) password_at=$(at) link_at=$(at) spray_at=$(at)
-download_at=$(at) upgrade_at=$(at)
+# Runs of 30 minutes or more go through the faults again every SOAK_FAULT_PERIOD minutes
+# (default 10): what a fault leaves behind then adds up over the measured window, and the dips a
+# fault causes (a camera gone, its buffers freed) fall all along the window, not once at its start.
+# The picture size changes once and the upgrade runs once.
+period=$seconds
+((minutes >= 30)) && period=$((${SOAK_FAULT_PERIOD:-10} * 60))
+in_cycle() { echo $(($1 + period * 15 / 100 + RANDOM % (period * 45 / 100))); } # [15 %, 60 %) of the cycle
 {
   echo "$switch_at switch"
-  echo "$reboot_at reboot"
-  echo "$password_at password"
-  echo "$link_at link"
-  echo "$spray_at spray"
-  echo "$download_at download"
-  echo "$upgrade_at upgrade"
+  echo "$(at) upgrade"
+  for ((c = 0; c + period <= seconds; c += period)); do
+    echo "$(in_cycle $c) reboot $((30000 + RANDOM % 60001))"
+    echo "$(in_cycle $c) password"
+    echo "$(in_cycle $c) link"
+    echo "$(in_cycle $c) spray"
+    echo "$(in_cycle $c) download"
+  done
 } | sort -n >"$work/plan"
 event "plan: $(tr '\n' ' ' <"$work/plan")"
 (
-  while read -r when what; do
+  while read -r when what arg; do
     now=$(($(date +%s) - t0))
     ((when > now)) && sleep $((when - now))
     case $what in
       switch) event "D05 switches to 640x360 (after $switch_at s of streaming)" ;;
       reboot)
         # A desktop camera, a bridged one (its reader ends and starts again) and a recorded one.
-        for c in D03 B02 R02; do event "reboot $c for $reboot_ms ms: $(ctl reboot $c "$reboot_ms")"; done
+        for c in D03 B02 R02; do event "reboot $c for $arg ms: $(ctl reboot $c "$arg")"; done
         ;;
       password)
         event "password of D07 set: $(ctl password D07 changed)"
