@@ -29,7 +29,8 @@
 # Run in the lab (five namespaces: cameras, CLI, peer, bridge, recorder):
 #   scripts/lab/lab-run.sh --cameras 5 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
-# soak.png and the logs. SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
+# soak.png, the logs and each process's smaps where the window starts and at the end
+# (smaps_diff.py). SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
 # desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE"). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
 set -uo pipefail
@@ -339,6 +340,16 @@ sample() {
   proc_row cli "$cli_real" "$work/cli.health" "$work/cli" "$(awk -F, '$2 ~ /^C/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row bridge "$bridge_pid" "$work/bridge.health" "$work/bridge" "$(awk -F, '$2 ~ /^B/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row recorder "$rec_real" "$work/rec.health" "$work/rec" "$(awk -F, '$2 ~ /^R/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
+  # Each process's mappings where the measured window starts, and at the end (smaps_diff.py
+  # tells which mappings grew: heap, arenas, thread stacks, the pool, libraries).
+  ((t >= seconds / 3)) && [[ ! -f $out/desktop.smaps.warm ]] && smaps warm
+}
+smaps() {
+  local name pid
+  for name in desktop:$desk_pid cli:$cli_real bridge:$bridge_pid recorder:$rec_real; do
+    pid=${name#*:}
+    cp "/proc/$pid/smaps" "$out/${name%%:*}.smaps.$1" 2>/dev/null
+  done
 }
 end=$((t0 + seconds))
 while (($(date +%s) < end)); do
@@ -357,6 +368,7 @@ kill -0 "$events_pid" 2>/dev/null && fail "the faults had not finished 300 s aft
 stalled=$(awk -F, 'NR > 1 { prev[$2] = last[$2]; last[$2] = $3; act[$2] = $4 }
   END { for (c in last) if (act[c] != "true" || last[c] <= prev[c]) printf "%s ", c }' "$out/cameras.csv")
 [[ -z $stalled ]] || fail "not streaming at the end: $stalled"
+smaps end
 kill -TERM "$desk_pid"
 for _ in $(seq 150); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.2; done
 wait "$desk_wrap"
