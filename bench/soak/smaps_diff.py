@@ -2,28 +2,33 @@
 """Which mappings of a process grew between two /proc/PID/smaps copies (the soak rig keeps
 NAME.smaps.warm and NAME.smaps.end): resident KiB per mapping, largest changes first. Named
 mappings ([heap], [stack], libraries) are summed by name; anonymous ones are told apart by their
-start address and size (thread stacks are 8 MiB, the reassembly pool's reservation 125 MiB, malloc's
-thread arenas up to 64 MiB).
+start address (their size at the end is shown: thread stacks are 8 MiB, the reassembly pool's
+reservation 125 MiB, malloc's thread arenas grow within 64 MiB).
    smaps_diff.py WARM END"""
 import re
 import sys
 
 
-def mappings(path):
+def mappings(path, sizes):
     out, key = {}, None
     for line in open(path):
         m = re.match(r'^([0-9a-f]+)-([0-9a-f]+) \S+ \S+ \S+ \S+\s*(.*)$', line)
         if m:
             size = (int(m.group(2), 16) - int(m.group(1), 16)) // 1024
-            key = m.group(3) or f"anon {m.group(1)} ({size} KiB)"
+            key = m.group(3) or f"anon {m.group(1)}"
+            if not m.group(3):
+                sizes[key] = size
         elif line.startswith('Rss:') and key is not None:
             out[key] = out.get(key, 0) + int(line.split()[1])
     return out
 
 
-warm, end = mappings(sys.argv[1]), mappings(sys.argv[2])
+sizes = {}
+warm = mappings(sys.argv[1], sizes)
+end = mappings(sys.argv[2], sizes)
 rows = sorted(((end.get(k, 0) - warm.get(k, 0), k) for k in set(warm) | set(end)), key=lambda r: -abs(r[0]))
 print(f"resident: {sum(warm.values())} -> {sum(end.values())} KiB")
 for delta, k in rows[:15]:
     if delta:
-        print(f"{delta:+8d} KiB  {warm.get(k, 0):8d} -> {end.get(k, 0):8d}  {k}")
+        size = f" ({sizes[k]} KiB mapped)" if k in sizes else ""
+        print(f"{delta:+8d} KiB  {warm.get(k, 0):8d} -> {end.get(k, 0):8d}  {k}{size}")
