@@ -44,6 +44,7 @@ work=$(mktemp -d)
 [[ -n $out ]] || out=$work/out
 mkdir -p "$out"
 out=$(realpath "$out")
+: >"$out/faults.txt"
 pids=()
 cleanup() {
   [[ -S $work/ctl ]] && "$sim" --send "$work/ctl" quit >/dev/null 2>&1
@@ -261,6 +262,7 @@ event "plan: $(tr '\n' ' ' <"$work/plan")"
   while read -r when what arg; do
     now=$(($(date +%s) - t0))
     ((when > now)) && sleep $((when - now))
+    begin=$(($(date +%s) - t0))
     case $what in
       switch) event "D05 switches to 640x360 (after $switch_at s of streaming)" ;;
       reboot)
@@ -306,6 +308,10 @@ event "plan: $(tr '\n' ' ' <"$work/plan")"
         [[ $rc == 0 && $fw == 2.2.0 ]] || echo "upgrade of D08: exit $rc, firmware ${fw:-none}, 2.2.0 wanted" >"$work/upgrade.failed"
         ;;
     esac
+    # How long the fault lasted (a rebooted camera until it is back), for the slope's samples.
+    end=$(($(date +%s) - t0))
+    [[ $what == reboot ]] && end=$((begin + arg / 1000))
+    echo "$begin $end $what" >>"$out/faults.txt"
   done <"$work/plan"
 ) &
 events_pid=$!
@@ -419,7 +425,8 @@ foreign=$(wc -l <"$work/foreign.txt")
 echo "frames the CLI took: $taken distinct, $foreign not as the simulator sent them"
 ((taken > 0 && foreign == 0)) || fail "frames not as sent: $foreign of $taken"
 cp "$out/events.log" "$work/events.log" 2>/dev/null
-python3 "$here/soak_check.py" "$out/soak.csv" "${SOAK_MAX_SLOPE:-1}" "${SOAK_MAX_CLI_HEAP_SLOPE:-}" "${#recset[@]}" ||
+python3 "$here/soak_check.py" "$out/soak.csv" "${SOAK_MAX_SLOPE:-1}" "${SOAK_MAX_CLI_HEAP_SLOPE:-}" "${#recset[@]}" \
+  "$out/faults.txt" ||
   failures=$((failures + 1))
 gnuplot -e "csv='$out/soak.csv'; png='$out/soak.png'; title='soak, $minutes min, seed $seed'" "$here/soak.gp" ||
   fail "no plot"
