@@ -59,9 +59,9 @@ public:
     // The blocks in use swing from one housekeeping to the next (key frames, frames held for a
     // missing segment, a camera that comes back): given back at once, the same pages would be
     // faulted in again moments later, and the process's memory would wander with every swing.
-    // Not much longer: what a burst took (the GUI thread held up for a second, the capture
-    // queue filling meanwhile) is memory the process keeps for this long after it.
-    static constexpr DWORD RELEASE_AFTER_MS = 60 * 1000;
+    // A minute was tried: the chunks then went and came back with every swing of the frames in
+    // flight, and a recorder's memory wandered by a few MiB within the hour.
+    static constexpr DWORD RELEASE_AFTER_MS = 5 * 60 * 1000;
 
     // Gives back the memory of the chunks none of whose blocks has been in use for
     // RELEASE_AFTER_MS, but one spare, and puts the lowest blocks on top so that what stays in
