@@ -64,7 +64,11 @@ perf_stat idle 11
 sleep 10
 idle=$(echo "($(cpu_ticks "$serve") - $t0) * 100 / $clk / ($(date +%s.%N) - $s0)" | bc -l)
 
-# 1. Latency, one stream. With RTSP_BENCH_PERF=FILE, perf records serve meanwhile (perf report -i
+# 1. Latency, one stream, its reader over UDP (RTSP_BENCH_TRANSPORT=tcp: interleaved in the RTSP
+# connection). On one host the kernel delivers each UDP datagram to the reader in the sender's
+# thread, so over UDP the reader's receiving counts in serve's CPU; over TCP much less of it.
+transport=${RTSP_BENCH_TRANSPORT:-udp}
+# With RTSP_BENCH_PERF=FILE, perf records serve meanwhile (perf report -i
 # FILE --no-children --sort comm,dso,symbol shows where its time goes).
 t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
 if [[ -n ${RTSP_BENCH_PERF:-} ]]; then
@@ -73,11 +77,11 @@ if [[ -n ${RTSP_BENCH_PERF:-} ]]; then
 fi
 perf_stat one "$seconds" vsrc:src
 python3 "$here/latency.py" "$work/media.log" 6000 "$seconds" \
-  stdbuf -oL gst-launch-1.0 -v rtspsrc location=rtsp://127.0.0.1:8554/RB01 latency=0 ! rtph264depay ! \
+  stdbuf -oL gst-launch-1.0 -v rtspsrc location=rtsp://127.0.0.1:8554/RB01 latency=0 protocols="$transport" ! rtph264depay ! \
   video/x-h264,stream-format=byte-stream,alignment=au ! fakesink silent=false sync=false >"$work/latency.json"
 t1=$(cpu_ticks "$serve") s1=$(date +%s.%N)
 jq -c --argjson cpu "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" --argjson idle "$idle" \
-  '{part: "one stream", readers: 1} + . + {serve_cpu_percent: ($cpu * 100 | round / 100),
+  --arg transport "$transport" '{part: "one stream", readers: 1, transport: $transport} + . + {serve_cpu_percent: ($cpu * 100 | round / 100),
     serve_idle_cpu_percent: ($idle * 100 | round / 100)}' "$work/latency.json"
 
 # Datagrams the kernel dropped for a full receive buffer in the client's namespace.

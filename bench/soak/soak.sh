@@ -29,7 +29,7 @@
 # Run in the lab (five namespaces: cameras, CLI, peer, bridge, recorder):
 #   scripts/lab/lab-run.sh --cameras 5 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
-# soak.png, the logs and each process's smaps where the window starts and at the end
+# soak.png, the logs and each process's smaps and descriptors where the window starts and at the end
 # (smaps_diff.py). SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
 # desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE"). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
@@ -326,7 +326,10 @@ proc_row() { # name pid health
   # memory such as the X server's images).
   read -r pss anon < <(awk '/^Pss:/ { p = $2 } /^Anonymous:/ { a = $2 } END { print p, a }' "/proc/$pid/smaps_rollup" 2>/dev/null)
   threads=$(awk '/^Threads/ { print $2 }' "/proc/$pid/status")
-  fds=$(ls "/proc/$pid/fd" 2>/dev/null | wc -l)
+  # Not counted: the system's read-only data a library opens once, when first needed, and keeps
+  # (Qt's icon theme cache, when a state icon is first shown, which in a short run can come
+  # after the warm third).
+  fds=$(find "/proc/$pid/fd" -mindepth 1 -printf '%l\n' 2>/dev/null | grep -vc '^/usr/')
   cpu=$(awk -v hz="$(getconf CLK_TCK)" '{ sub(/.*\) /, ""); printf "%.1f", ($12 + $13) / hz }' "/proc/$pid/stat")
   h=$(tail -n 1 "$3" 2>/dev/null)
   val() { sed -n "s/.* $1=\([0-9]*\).*/\1/p" <<<"$h"; }
@@ -355,6 +358,8 @@ smaps() {
   for name in desktop:$desk_pid cli:$cli_real bridge:$bridge_pid recorder:$rec_real; do
     pid=${name#*:}
     cp "/proc/$pid/smaps" "$out/${name%%:*}.smaps.$1" 2>/dev/null
+    # What each descriptor is, to tell what a count above the warm one holds.
+    ls -l "/proc/$pid/fd" 2>/dev/null | awk 'NR > 1 { print $9, $11 }' >"$out/${name%%:*}.fds.$1"
   done
 }
 end=$((t0 + seconds))
