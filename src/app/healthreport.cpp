@@ -59,11 +59,6 @@ void WriteLine(HealthReport& report)
 
 } // namespace
 
-void LimitHeapArenas(int nArenas)
-{
-    mallopt(M_ARENA_MAX, nArenas);
-}
-
 void StartHeapReturn()
 {
     if (QCoreApplication::instance() == nullptr)

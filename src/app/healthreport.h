@@ -12,10 +12,3 @@ void StartHealthReport();
 // few MiB an hour with its heap in use flat. Once a minute the free pages go back to the system.
 constexpr int HEAP_RETURN_MS = 60000;
 void StartHeapReturn();
-
-// Services (the RTSP bridge, the PC recorder) make and end streaming threads as clients and
-// cameras come and go; each new thread may take a malloc arena of its own, up to eight per core,
-// and every arena keeps pages of its own. A few arenas serve a few streams without contention.
-// Call before the first thread is made.
-constexpr int SERVICE_HEAP_ARENAS = 2;
-void LimitHeapArenas(int nArenas);

@@ -3,7 +3,6 @@
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
-#include "app/healthreport.h"
 #include "pcrec/pcexport.h"
 #include "pcrec/pcrecorder.h"
 #include "pcrec/pcrecsource.h"
@@ -107,7 +106,6 @@ json CameraJson(const PcRecCamera& cam)
 
 int CmdRecord(const CliOptions& options, const RecordArgs& args, bool bPassword, bool bPasswordFile)
 {
-    LimitHeapArenas(SERVICE_HEAP_ARENAS);
     std::error_code ec;
     std::filesystem::create_directories(args.strDir, ec);
     if (!std::filesystem::is_directory(args.strDir, ec) || access(args.strDir.c_str(), W_OK) != 0) {

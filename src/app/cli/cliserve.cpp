@@ -4,7 +4,6 @@
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
-#include "app/healthreport.h"
 #include "core/log.h"
 #include "platform/ticks.h"
 #include "protocol/engmedia.h"
@@ -79,7 +78,6 @@ std::string ReadFirstLine(const std::string& strFile, std::string& strLine)
 
 int CmdServe(const CliOptions& options, const ServeArgs& args)
 {
-    LimitHeapArenas(SERVICE_HEAP_ARENAS);
     RtspBridgeConfig config;
     config.strAddress = args.strBind;
     config.nPort = args.nPort;
