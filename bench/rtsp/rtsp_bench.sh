@@ -66,7 +66,7 @@ idle=$(echo "($(cpu_ticks "$serve") - $t0) * 100 / $clk / ($(date +%s.%N) - $s0)
 
 # 1. Latency, one stream, its reader over UDP (RTSP_BENCH_TRANSPORT=tcp: interleaved in the RTSP
 # connection). On one host the kernel delivers each UDP datagram to the reader in the sender's
-# thread, so over UDP the reader's receiving counts in serve's CPU; over TCP much less of it.
+# thread, so over UDP part of the reader's receiving counts in serve's CPU.
 transport=${RTSP_BENCH_TRANSPORT:-udp}
 # With RTSP_BENCH_PERF=FILE, perf records serve meanwhile (perf report -i
 # FILE --no-children --sort comm,dso,symbol shows where its time goes).

@@ -359,7 +359,7 @@ smaps() {
     pid=${name#*:}
     cp "/proc/$pid/smaps" "$out/${name%%:*}.smaps.$1" 2>/dev/null
     # What each descriptor is, to tell what a count above the warm one holds.
-    ls -l "/proc/$pid/fd" 2>/dev/null | awk 'NR > 1 { print $9, $11 }' >"$out/${name%%:*}.fds.$1"
+    find "/proc/$pid/fd" -mindepth 1 -printf '%f %l\n' 2>/dev/null >"$out/${name%%:*}.fds.$1"
   done
 }
 end=$((t0 + seconds))
