@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The RTSP bridge through what a soak's faults do to it, one at a time: a reader of one camera
 # that comes and goes (2 s of `ffmpeg -c copy` over TCP per cycle), and every CHURN_REBOOT_EVERY
-# cycles the camera rebooting for CHURN_REBOOT_MS, every CHURN_LINK_EVERY cycles the client's
+# cycles the camera rebooting for CHURN_REBOOT_MS (the reader trying again every 2 s), every CHURN_LINK_EVERY cycles the client's
 # link down for 10 s. The bridge's heap in use (its health file) after each cycle goes to
 # OUT/cycles; the last line compares the first cycle after the warm-up with the last. Run in the
 # lab (the link fault takes the lab client's own eth0 down):
@@ -55,7 +55,13 @@ for i in $(seq "$cycles"); do
   fi
   if [[ -n ${CHURN_REBOOT_EVERY:-} ]] && ((i % CHURN_REBOOT_EVERY == 0)); then
     "$sim" --send "$work/ctl" reboot RB01 "$reboot_ms" >/dev/null
-    sleep $((reboot_ms / 1000 + 6))
+    # Meanwhile the reader tries again every 2 s, as a recorder or player pointed at it does.
+    until_s=$((SECONDS + reboot_ms / 1000 + 6))
+    while ((SECONDS < until_s)); do
+      timeout 10 "${peer[@]}" ffmpeg -nostdin -v error -rtsp_transport tcp -i "$url/RB01" -t 1 -map 0:v \
+        -c copy -f null - 2>>"$out/reader.err"
+      sleep 2
+    done
   fi
   # The media a reader leaves goes a few seconds later: every sample is taken as long after.
   sleep "${CHURN_SETTLE_S:-6}"
