@@ -9,7 +9,8 @@
 # CHURN_CAMERAS cameras in all (default 1; the reader reads the first). With CHURN_AUTH=1 the
 # bridge listens on the lab client's address with an account, as a service would, and the readers
 # come from the camera namespace; with CHURN_HOLD=1 a second reader holds the second camera's
-# stream for the whole run (two cameras at least).
+# stream for the whole run (two cameras at least). CHURN_REBOOT_SERIALS: the cameras that reboot
+# (default RB01, the one read; the simulator's serials are RB01, RB02, ...).
 set -uo pipefail
 build=$(realpath "$1") data=$(realpath "$2") cycles=${3:-40} out=${4:-$(mktemp -d)}
 [[ -n ${LAB_CLIENT_NS:-} && $(ip netns identify $$) == "$LAB_CLIENT_NS" ]] ||
@@ -54,7 +55,7 @@ for i in $(seq "$cycles"); do
     sleep 20
   fi
   if [[ -n ${CHURN_REBOOT_EVERY:-} ]] && ((i % CHURN_REBOOT_EVERY == 0)); then
-    "$sim" --send "$work/ctl" reboot RB01 "$reboot_ms" >/dev/null
+    for c in ${CHURN_REBOOT_SERIALS:-RB01}; do "$sim" --send "$work/ctl" reboot "$c" "$reboot_ms" >/dev/null; done
     # Meanwhile the reader tries again every 2 s, as a recorder or player pointed at it does.
     until_s=$((SECONDS + reboot_ms / 1000 + 6))
     while ((SECONDS < until_s)); do
