@@ -40,16 +40,22 @@ fi
 VISTREL_HEALTH=$out/health VISTREL_HEALTH_MS=1000 "$cli" --json "${serve[@]}" >"$out/serve.out" 2>"$out/serve.err" &
 pids+=($!)
 for _ in $(seq 300); do grep -q '"offered"' "$out/serve.out" && break; sleep 0.1; done
+# read_rtsp SERIAL LOG [SECONDS]: one reader of the camera's stream over TCP, as a recorder reads
+# it, for SECONDS (given up 8 s later) or until the stream ends.
+read_rtsp() {
+  local limit=()
+  (($# > 2)) && limit=(timeout $(($3 + 8)))
+  "${limit[@]}" "${peer[@]}" ffmpeg -nostdin -v error -rtsp_transport tcp -i "$url/$1" ${3:+-t "$3"} \
+    -map 0:v -c copy -f null - 2>>"$out/$2"
+}
 if [[ -n ${CHURN_HOLD:-} ]]; then
-  "${peer[@]}" ffmpeg -nostdin -v error -rtsp_transport tcp -i "$url/RB02" -map 0:v -c copy -f null - \
-    2>>"$out/holder.err" &
+  read_rtsp RB02 holder.err &
   pids+=($!)
 fi
 
 reboot_ms=${CHURN_REBOOT_MS:-35000}
 for i in $(seq "$cycles"); do
-  timeout 10 "${peer[@]}" ffmpeg -nostdin -v error -rtsp_transport tcp -i "$url/RB01" -t 2 -map 0:v \
-    -c copy -f null - 2>>"$out/reader.err"
+  read_rtsp RB01 reader.err 2
   if [[ -n ${CHURN_LINK_EVERY:-} ]] && ((i % CHURN_LINK_EVERY == 0)); then
     ip link set eth0 down && sleep 10 && ip link set eth0 up && ip route replace 224.0.0.0/4 dev eth0
     sleep 20
@@ -59,8 +65,7 @@ for i in $(seq "$cycles"); do
     # Meanwhile the reader tries again every 2 s, as a recorder or player pointed at it does.
     until_s=$((SECONDS + reboot_ms / 1000 + 6))
     while ((SECONDS < until_s)); do
-      timeout 10 "${peer[@]}" ffmpeg -nostdin -v error -rtsp_transport tcp -i "$url/RB01" -t 1 -map 0:v \
-        -c copy -f null - 2>>"$out/reader.err"
+      read_rtsp RB01 reader.err 1
       sleep 2
     done
   fi
