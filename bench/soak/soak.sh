@@ -31,7 +31,8 @@
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
 # soak.png, the logs and each process's smaps and descriptors where the window starts and at the end
 # (smaps_diff.py). SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
-# desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE"). The sanitizer tree runs it the same
+# desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE");
+# SOAK_BRIDGE_HEAPTRACK attaches heaptrack to the bridge once warm (see below). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
 set -uo pipefail
 build=$(realpath "$1") data=$(realpath "$2") minutes=${3:-60} out=${4:-}
@@ -169,6 +170,14 @@ ip netns exec "$ns_bridge" env VISTREL_HOME="$work/bridge" VISTREL_HEALTH="$work
   $(printf -- '--camera %s ' "${bridgeset[@]}") >"$work/bridge.json" 2>"$work/bridge.out" &
 bridge_pid=$!
 pids+=($bridge_pid)
+# heaptrack attached to the warm bridge (SOAK_BRIDGE_HEAPTRACK=FILE, after
+# SOAK_BRIDGE_HEAPTRACK_AFTER seconds, default 300): it records what is allocated from then on and
+# ends with the bridge, so it is not killed with the others (heap_window.py reads its file).
+# Needs the heaptrack and gdb packages.
+if [[ -n ${SOAK_BRIDGE_HEAPTRACK:-} ]]; then
+  (sleep "${SOAK_BRIDGE_HEAPTRACK_AFTER:-300}" && heaptrack -o "$SOAK_BRIDGE_HEAPTRACK" -p "$bridge_pid") \
+    >"$out/heaptrack.out" 2>&1 &
+fi
 # Its readers, from the peer namespace; one that ends (its camera went away, the link dropped)
 # starts again after 2 s until the run's end.
 reader() { # serial
