@@ -3,10 +3,15 @@
 # labels), then the sanitizer build for the unit-test layers.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+# Where the time goes, one line per step, so a slow run shows which step grew.
+mark() { echo "test.sh: $1 done at $SECONDS s" >&2; }
 "$root/scripts/setup.sh"
+mark setup
 
 "$root/scripts/build.sh" release
+mark "release build"
 (cd "$root/build/release" && ctest --output-on-failure -j"$(nproc)" --timeout 300)
+mark "release tests"
 # The packages from the release tree's build: contents and validators, then an install into a
 # throwaway root used by an unprivileged user in the lab, and a purge.
 cmake --build "$root/build/release" --target package >/dev/null
@@ -14,16 +19,23 @@ cmake --build "$root/build/release" --target package >/dev/null
 # 77: no lab on this machine, skipped as ctest skips the lab tests.
 "$root/tests/packaging/install-test.sh" "$root/build/release/packages" "$root/build/release/packages" ||
   { rc=$?; ((rc == 77)) || exit $rc; echo "test.sh: install test skipped: no lab here" >&2; }
+mark packages
 "$root/scripts/tidy.sh"
+mark tidy
 
 # Short libFuzzer runs of the network parsers (tens of seconds; longer runs: see fuzz/README.md).
 "$root/scripts/build.sh" fuzz
-(cd "$root/build/fuzz" && ctest --output-on-failure -L '^fuzz$')
+mark "fuzz build"
+(cd "$root/build/fuzz" && ctest --output-on-failure -j"$(nproc)" -L '^fuzz$')
+mark "fuzz runs"
 
 "$root/scripts/build.sh" asan
+mark "sanitizer build"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 (cd "$root/build/asan" && ctest --output-on-failure -j"$(nproc)" --timeout 300 -LE '^(lab|e2e)$')
+mark "sanitizer tests"
 # The desktop client closed while a camera streams, under the sanitizers.
 (cd "$root/build/asan" && LIVE_FAULTS_CLOSE_ONLY=1 LSAN_OPTIONS="suppressions=$root/tests/ui/lsan-desktop.supp" \
   ctest --output-on-failure --timeout 300 -R '^ui_live_faults_lab$')
+mark "desktop close under the sanitizers"
