@@ -59,6 +59,12 @@ void WriteLine(HealthReport& report)
 
 } // namespace
 
+void KeepLargeBlocksMapped(int nBytes)
+{
+    // Setting it also fixes the trim threshold, which otherwise follows the mapping threshold up.
+    mallopt(M_MMAP_THRESHOLD, nBytes);
+}
+
 void StartHeapReturn()
 {
     if (QCoreApplication::instance() == nullptr)

@@ -3,6 +3,7 @@
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
+#include "app/healthreport.h"
 #include "pcrec/pcexport.h"
 #include "pcrec/pcrecorder.h"
 #include "pcrec/pcrecsource.h"
@@ -106,6 +107,7 @@ json CameraJson(const PcRecCamera& cam)
 
 int CmdRecord(const CliOptions& options, const RecordArgs& args, bool bPassword, bool bPasswordFile)
 {
+    KeepLargeBlocksMapped(SERVICE_MMAP_THRESHOLD);
     std::error_code ec;
     std::filesystem::create_directories(args.strDir, ec);
     if (!std::filesystem::is_directory(args.strDir, ec) || access(args.strDir.c_str(), W_OK) != 0) {

@@ -4,6 +4,7 @@
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
+#include "app/healthreport.h"
 #include "core/log.h"
 #include "platform/ticks.h"
 #include "protocol/engmedia.h"
@@ -78,6 +79,7 @@ std::string ReadFirstLine(const std::string& strFile, std::string& strLine)
 
 int CmdServe(const CliOptions& options, const ServeArgs& args)
 {
+    KeepLargeBlocksMapped(SERVICE_MMAP_THRESHOLD);
     RtspBridgeConfig config;
     config.strAddress = args.strBind;
     config.nPort = args.nPort;
