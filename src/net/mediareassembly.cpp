@@ -279,6 +279,22 @@ void LINKITEM::FlushAll()
     bIdle = 1;
 }
 
+int LINKITEM::FlushStale(DWORD dwNow)
+{
+    int nFlushed = 0;
+    for (int i = 0; i < SLOT_COUNT && nBusySlots > nCompleteSlots; ++i) {
+        Slot& slot = vecSlots[i];
+        if (slot.IsEmpty() || slot.nCompleteLen != 0 || dwNow - slot.dwTick <= STALE_MS)
+            continue;
+        Flush(slot);
+        ++nFlushed;
+    }
+    // A given-up key frame among them may be listed as ready.
+    if (nFlushed != 0)
+        bReadyStale = true;
+    return nFlushed;
+}
+
 void LINKITEM::Reset()
 {
     FlushAll();
@@ -779,6 +795,11 @@ void CMediaReassembler::Housekeep(DWORD dwNow)
     if (m_mapLinks.size() != nSenders)
         VLOG(5, "CSocketUdp::ReceiveMediaPacket: %d quiet senders dropped, %d left",
              static_cast<int>(nSenders - m_mapLinks.size()), static_cast<int>(m_mapLinks.size()));
+    int nStale = 0;
+    for (auto& [qwKey, pLink] : m_mapLinks)
+        nStale += pLink->FlushStale(dwNow);
+    if (nStale != 0)
+        VLOG(2, "CSocketUdp::ReceiveMediaPacket: %d frames that will not complete dropped", nStale);
     // The read block, if any, is taken: it stays where it is.
     m_pool.Trim(dwNow);
 }

@@ -194,6 +194,10 @@ struct LINKITEM {
     void AssembleDamaged(const Slot& slot, BYTE* pBuf, DWORD nLen) const;
     void Flush(Slot& slot);
     void FlushAll();
+    // Flushes the frames still waiting for a segment whose latest one is older than STALE_MS,
+    // and returns how many: on a lossy link every frame that lost a segment would otherwise
+    // keep its blocks until the slots or the sender's share run out, a few MiB per camera.
+    int FlushStale(DWORD dwNow);
     // The link as a new sender's: nothing held, nothing pending.
     void Reset();
 

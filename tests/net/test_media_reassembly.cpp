@@ -485,6 +485,29 @@ TEST_P(MediaReassembly, PoolDoesNotGrowInSteadyState)
     EXPECT_EQ(m_reassembler.GetInPlaceFrames(), 120u);
 }
 
+// On a lossy link a frame that lost a segment never completes. Its blocks go once it has been
+// stale a while, so the pool holds a few seconds' worth of such frames, not the sender's whole
+// share, and every frame that did arrive whole still comes out.
+TEST_P(MediaReassembly, FramesThatLostASegmentGoOnceStale)
+{
+    const Bytes frame = MakeFrame(10000);
+    std::size_t nDelivered = 0, nWhole = 0;
+    for (WORD usSeq = 0; usSeq < 1500; ++usSeq) {
+        std::vector<Bytes> cut = Cut(frame, usSeq);
+        if (usSeq % 4 == 0)
+            cut.erase(cut.begin() + 3);
+        else
+            ++nWhole;
+        FeedAll(cut);
+        nDelivered += Drain().size();
+        Advance(40);
+    }
+    EXPECT_EQ(nDelivered, nWhole);
+    // A quarter of 25 frames a second, of 7 blocks each, for up to two housekeeping periods.
+    EXPECT_LE(m_reassembler.GetPool().GetChunkCount() * CSpacePool::CHUNK_BLOCKS,
+              std::size_t{2 * LINKITEM::STALE_MS / 40 / 4 * 7 + 2 * CSpacePool::CHUNK_BLOCKS});
+}
+
 // A host spraying from thousands of source ports, short datagrams and frames that never
 // complete, while the camera streams: every camera frame still comes out, the socket keeps a
 // bounded number of senders and blocks, and once the spray has been quiet for the reclaim age
