@@ -163,9 +163,7 @@ export VISTREL_HEALTH_MS=10000
 # BRIDGE: serve on the fourth namespace's address, which asks for an account.
 bridge_addr=$(ip netns exec "$ns_bridge" ip -4 -o addr show dev eth0 | awk '{ sub("/.*", "", $4); print $4; exit }')
 echo soak-rtsp-pass >"$work/rtsp.pw"
-# Its leak check has a suppression of its own (lsan-bridge.supp: a block GLib's loading leaves).
 ip netns exec "$ns_bridge" env VISTREL_HOME="$work/bridge" VISTREL_HEALTH="$work/bridge.health" \
-  LSAN_OPTIONS="suppressions=$here/lsan-bridge.supp" \
   "$cli" --json --wait 30 serve --bind "$bridge_addr" --user soak --password-file "$work/rtsp.pw" \
   $(printf -- '--camera %s ' "${bridgeset[@]}") >"$work/bridge.json" 2>"$work/bridge.out" &
 bridge_pid=$!
