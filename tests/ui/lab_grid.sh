@@ -58,7 +58,12 @@ run() { # first|again
     panes() { [[ $(awk "/^videoPane/ { printf \"%s \", \$6 }" "$work/panes" 2>/dev/null) == "$1" ]]; }
     "$client" --close-after 600000 >"$work/client.$step.out" 2>&1 &
     client=$!
-    for _ in $(seq 300); do win=$(xdotool search --name "^Vistrel" 2>/dev/null | head -1); [[ -n $win ]] && break; sleep 0.2; done
+    for _ in $(seq 300); do
+      win=$(xdotool search --name "^Vistrel" 2>/dev/null | head -1)
+      [[ -n $win ]] && break
+      kill -0 $client 2>/dev/null || break
+      sleep 0.2
+    done
     # A client that never showed its window has nothing to look at: its exit is the finding.
     [[ -n $win ]] || { kill -TERM $client 2>/dev/null; wait $client; echo $? >"$work/client.$step.exit"; exit; }
     if [[ $step == first ]]; then
