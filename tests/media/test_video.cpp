@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -739,6 +740,45 @@ TEST(FrameOrderer, HandsFramesOnInOrder)
         ASSERT_LE(orderer.Held(), CFrameOrderer::kMaxHeldFrames + 1);
     }
     EXPECT_GT(nOut, 1000 - CFrameOrderer::kMaxHeldFrames - 2);
+}
+
+// Twenty minutes of a camera on a link that reorders: a large key frame every 50 frames, and now and
+// then a frame held up behind the next few, so that several frames wait at once. The buffers
+// kept for later stay small; had each kept the room of the largest frame it carried, they
+// would grow, reordering by reordering, towards as many key frames.
+TEST(FrameOrderer, BuffersKeptForLaterStaySmall)
+{
+    CFrameOrderer orderer;
+    const std::vector<BYTE> vKey(400000, 1), vDelta(8000, 2);
+    std::vector<int> vOrder;
+    for (int nGroup = 0; nGroup < 30000 / 8; ++nGroup) {
+        const int nFirst = nGroup * 8;
+        for (int i = 0; i < 8; ++i)
+            vOrder.push_back(nFirst + i);
+        // One group in three: its first frame comes after the next three, and its fifth after
+        // the last three.
+        if (nGroup % 3 == 1) {
+            std::rotate(vOrder.end() - 8, vOrder.end() - 7, vOrder.end() - 4);
+            std::rotate(vOrder.end() - 4, vOrder.end() - 3, vOrder.end());
+        }
+    }
+    std::size_t nOut = 0, nMostKept = 0;
+    DWORD dwNow = 0;
+    for (const int n : vOrder) {
+        const std::vector<BYTE>& vData = n % 50 == 0 ? vKey : vDelta;
+        MediaFrame frame;
+        frame.pData = vData.data();
+        frame.nLen = static_cast<DWORD>(vData.size());
+        frame.usSequence = static_cast<WORD>(n);
+        frame.nCodec = MEDIA_CODEC_H264;
+        dwNow += 40;
+        orderer.Push(frame, dwNow);
+        orderer.Release(dwNow, [&](CFrameOrderer::Frame&) { ++nOut; });
+        nMostKept = std::max(nMostKept, orderer.SpareBytes());
+    }
+    orderer.ReleaseAll([&](CFrameOrderer::Frame&) { ++nOut; });
+    EXPECT_EQ(nOut, vOrder.size());
+    EXPECT_LE(nMostKept, CFrameOrderer::kMaxSpare * CFrameOrderer::kMaxSpareBytes);
 }
 
 // A frame lost after the first key frame does not stop the picture until the next one: the

@@ -4,8 +4,6 @@
 
 namespace {
 
-// Spare buffers kept for the next frames: a few frames' worth, not a burst's.
-constexpr std::size_t kMaxSpare = 8;
 constexpr std::size_t kMaxGivenUp = 32;
 
 } // namespace
@@ -17,6 +15,20 @@ std::vector<BYTE> CFrameOrderer::TakeBuffer()
     std::vector<BYTE> v = std::move(m_vSpare.back());
     m_vSpare.pop_back();
     return v;
+}
+
+void CFrameOrderer::KeepBuffer(std::vector<BYTE>&& vData)
+{
+    if (m_vSpare.size() < kMaxSpare && vData.capacity() <= kMaxSpareBytes)
+        m_vSpare.push_back(std::move(vData));
+}
+
+std::size_t CFrameOrderer::SpareBytes() const
+{
+    std::size_t nBytes = 0;
+    for (const std::vector<BYTE>& v : m_vSpare)
+        nBytes += v.capacity();
+    return nBytes;
 }
 
 DWORD CFrameOrderer::WaitMs() const
@@ -59,8 +71,7 @@ bool CFrameOrderer::Push(const MediaFrame& frame, DWORD dwNow, REFERENCE_TIME tA
         // stream and goes.
         m_counters.qwSkipped += m_held.size();
         for (Frame& held : m_held)
-            if (m_vSpare.size() < kMaxSpare)
-                m_vSpare.push_back(std::move(held.vData));
+            KeepBuffer(std::move(held.vData));
         m_held.clear();
         m_nHeldBytes = 0;
         m_givenUp.clear();
@@ -135,8 +146,7 @@ void CFrameOrderer::Emit(Frame& frame, const Sink& sink)
     m_byLastSub = frame.frame.bySubSequence;
     m_bReleased = true;
     sink(frame);
-    if (m_vSpare.size() < kMaxSpare)
-        m_vSpare.push_back(std::move(frame.vData));
+    KeepBuffer(std::move(frame.vData));
     m_held.pop_front();
 }
 
@@ -186,8 +196,7 @@ DWORD CFrameOrderer::TimeToNextRelease(DWORD dwNow) const
 void CFrameOrderer::Reset()
 {
     for (Frame& held : m_held)
-        if (m_vSpare.size() < kMaxSpare)
-            m_vSpare.push_back(std::move(held.vData));
+        KeepBuffer(std::move(held.vData));
     m_held.clear();
     m_nHeldBytes = 0;
     m_bStarted = false;

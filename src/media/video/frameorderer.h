@@ -30,6 +30,11 @@ public:
     static constexpr std::size_t kMaxHeldFrames = 128;
     static constexpr std::size_t kMaxHeldBytes = 16u << 20;
     static constexpr DWORD kNothingHeld = 0xFFFFFFFF;
+    // Buffers of frames handed on are kept for the next ones, a few of them and only those no
+    // larger than this: the buffer that carried a key frame would stay that large, and the few
+    // kept would grow over hours towards as many key frames, a few MiB a camera.
+    static constexpr std::size_t kMaxSpare = 8;
+    static constexpr std::size_t kMaxSpareBytes = 64 * 1024;
 
     struct Frame {
         MediaFrame frame; // pData points into vData
@@ -55,6 +60,8 @@ public:
     void Reset();
 
     std::size_t Held() const { return m_held.size(); }
+    // What the buffers kept for later hold.
+    std::size_t SpareBytes() const;
     DWORD WaitMs() const;
 
     struct Counters {
@@ -72,6 +79,7 @@ private:
     void Decay(DWORD dwNow);
     void ObserveLateness(DWORD dwMs);
     std::vector<BYTE> TakeBuffer();
+    void KeepBuffer(std::vector<BYTE>&& vData);
 
     std::deque<Frame> m_held; // by number, lowest first
     std::size_t m_nHeldBytes = 0;
