@@ -34,7 +34,7 @@ public:
     // larger than this: the buffer that carried a key frame would stay that large, and the few
     // kept would grow over hours towards as many key frames, a few MiB a camera.
     static constexpr std::size_t kMaxSpare = 8;
-    static constexpr std::size_t kMaxSpareBytes = 64 * 1024;
+    static constexpr std::size_t kMaxSpareBytes = 64u << 10;
 
     struct Frame {
         MediaFrame frame; // pData points into vData
