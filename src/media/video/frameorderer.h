@@ -32,7 +32,7 @@ public:
     static constexpr DWORD kNothingHeld = 0xFFFFFFFF;
     // Buffers of frames handed on are kept for the next ones, a few of them and only those no
     // larger than this: the buffer that carried a key frame would stay that large, and the few
-    // kept would grow over hours towards as many key frames, a few MiB a camera.
+    // kept would grow over hours towards kMaxSpare key frames a camera.
     static constexpr std::size_t kMaxSpare = 8;
     static constexpr std::size_t kMaxSpareBytes = 64u << 10;
 
