@@ -48,12 +48,28 @@ void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth
     const QImage source(reinterpret_cast<const uchar*>(pPixels), nWidth, nHeight, nWidth * 4,
                         QImage::Format_RGB32);
     const QSize sizeScaled = (QSizeF(rcTarget.size()) * dPixelRatio).toSize();
-    QImage image = sizeScaled == source.size()
-                       ? source.copy()
-                       : source.scaled(sizeScaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage image;
+    if (sizeScaled == source.size()) {
+        // Into the picture before last, where no paint still holds it: a new buffer every frame,
+        // freed on another thread, leaves holes in the allocator's arenas that small blocks
+        // fill, and a client that runs for days grows by them.
+        {
+            std::lock_guard lock(m_mutex);
+            image = std::move(m_imageSpare);
+        }
+        if (image.size() != source.size() || image.format() != source.format() || !image.isDetached())
+            image = QImage(source.size(), source.format());
+        if (image.bytesPerLine() == source.bytesPerLine())
+            std::memcpy(image.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
+        else
+            image = source.copy();
+    } else {
+        image = source.scaled(sizeScaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
     image.setDevicePixelRatio(dPixelRatio);
     {
         std::lock_guard lock(m_mutex);
+        m_imageSpare = std::move(m_image);
         m_image = std::move(image);
         m_sizePicture = QSize(nWidth, nHeight);
     }

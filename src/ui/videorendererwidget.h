@@ -59,6 +59,7 @@ private:
 
     std::mutex m_mutex;
     QImage m_image;            // the latest picture, scaled for the window as it was then
+    QImage m_imageSpare;       // the one before, written again once no paint holds it
     QSize m_sizePicture;       // its size as decoded
     QSize m_size;              // this window's size, for the streaming thread
     qreal m_dPixelRatio = 1.0; // and its screen's pixels per point
