@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake ninja-build ccache pkg-config clang clang-format clang-tidy
-  libclang-rt-14-dev
+  libclang-rt-14-dev lld
   # libraries
   qt6-base-dev libgl-dev nettle-dev zlib1g-dev libpcap-dev
   # tests and benchmarks
