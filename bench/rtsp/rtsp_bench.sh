@@ -102,7 +102,7 @@ t1=$(cpu_ticks "$serve") s1=$(date +%s.%N)
 rss=$(awk '/VmHWM/ { print $2 }' "/proc/$serve/status")
 lost=0 units_all=0 broken=0 missing_all=0
 for n in $(seq -f '%02g' 1 "$cameras"); do
-  read -r units unmatched in_order missing < <(python3 "$check" units "$work/media.log" "$work/RB$n.hash" "$work/RB$n.h264" $((6000 + 10#$n - 1)))
+  read -r units unmatched in_order missing _ < <(python3 "$check" units "$work/media.log" "$work/RB$n.hash" "$work/RB$n.h264" $((6000 + 10#$n - 1)))
   units_all=$((units_all + ${units:-0}))
   broken=$((broken + ${unmatched:-1}))
   missing_all=$((missing_all + ${missing:-0}))

@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "media/audio/audiocodec.h"
+#include "media/video/frameorderer.h"
 #include "platform/msgwindow.h"
 #include "platform/ticks.h"
 #include "protocol/engmedia.h"
@@ -161,6 +162,9 @@ struct Camera {
     bool bAudio = false;
     std::chrono::steady_clock::time_point keyAt;
     std::vector<std::unique_ptr<Sink>> vecSinks;
+    // GUI thread only: frames in number order, each once, as a decoder downstream needs them
+    // (the network repeats and reorders them).
+    CFrameOrderer orderer;
     // GUI thread only: GSM in, mu-law out.
     std::unique_ptr<CAudioCodec> pGsm;
     std::unique_ptr<CAudioCodec> pUlaw;
@@ -245,6 +249,7 @@ struct CRtspBridge::Impl {
     }
     void Use(DWORD dwID, int nDelta);
     void ExpireLeases(bool bAll);
+    void Deliver(Camera& camera, DWORD dwNow);
     void PushVideo(Camera& camera, const MediaFrame& frame);
     void PushAudio(Camera& camera, const MediaFrame& frame);
     void RemoveSink(GstRTSPMedia* pMedia);
@@ -554,7 +559,8 @@ void CRtspBridge::Withdraw(DWORD dwID)
         gst_rtsp_mount_points_remove_factory(pMounts, strPath.c_str());
         g_object_unref(pMounts);
         camera.bMounted = false;
-        // It may come back with another stream.
+        // It may come back with another stream, numbered from anywhere.
+        camera.orderer.Reset();
         camera.bCodecKnown = false;
         camera.bAudio = false;
         for (auto& pSink : camera.vecSinks) {
@@ -605,10 +611,29 @@ void CRtspBridge::PushFrame(const MediaFrame& frame)
     const auto it = impl.mapCameras.find(frame.ulCameraID);
     if (it == impl.mapCameras.end() || !it->second->bMounted)
         return;
-    if (frame.nCodec == MEDIA_CODEC_AUDIO)
-        impl.PushAudio(*it->second, frame);
-    else
-        impl.PushVideo(*it->second, frame);
+    const DWORD dwNow = GetTickCount();
+    it->second->orderer.Push(frame, dwNow);
+    impl.Deliver(*it->second, dwNow);
+}
+
+void CRtspBridge::ReleaseDue()
+{
+    Impl& impl = *m_pImpl;
+    std::lock_guard lock(impl.mutex);
+    const DWORD dwNow = GetTickCount();
+    for (auto& [dwID, pCamera] : impl.mapCameras)
+        if (pCamera->bMounted && pCamera->orderer.Held() != 0)
+            impl.Deliver(*pCamera, dwNow);
+}
+
+void CRtspBridge::Impl::Deliver(Camera& camera, DWORD dwNow)
+{
+    camera.orderer.Release(dwNow, [&](CFrameOrderer::Frame& held) {
+        if (held.frame.nCodec == MEDIA_CODEC_AUDIO)
+            PushAudio(camera, held.frame);
+        else
+            PushVideo(camera, held.frame);
+    });
 }
 
 void CRtspBridge::Impl::PushVideo(Camera& camera, const MediaFrame& frame)

@@ -75,8 +75,13 @@ public:
     void Withdraw(DWORD dwID);
     bool IsOffered(DWORD dwID) const;
 
-    // One whole live frame of a watched camera (a media tap); GUI thread.
+    // One whole live frame of a watched camera (a media tap); GUI thread. Frames go out in
+    // number order, each once: one that completes after a newer one is put back in its place,
+    // and the newer ones wait for it a little (CFrameOrderer).
     void PushFrame(const MediaFrame& frame);
+    // Frames whose wait for an older one is over, when no newer frame came to hand them on;
+    // GUI thread, a few times a second.
+    void ReleaseDue();
 
     // Counters of the bridge's own drops: frames a full stream queue refused.
     std::uint64_t GetDroppedFrames() const;

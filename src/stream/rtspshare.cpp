@@ -120,6 +120,7 @@ void CRtspShare::Scan()
 {
     if (!m_bRunning)
         return;
+    m_bridge.ReleaseDue();
     // What can be offered now: cameras, and channels whose recorder is present.
     std::map<DWORD, std::string> mapPresent;
     auto add = [&](const DeviceInfo& device) {

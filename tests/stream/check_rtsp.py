@@ -4,9 +4,10 @@
     check_rtsp.py units MEDIA_LOG FRAMEHASH STREAM CAMERA_ID
         FRAMEHASH and STREAM: `-c copy -f framehash` and `-c copy -f h264` (or m4v) of one
         ffmpeg run over the video, which cut the stream into its access units. Prints
-        "units unmatched in_order missing": the access units read, those that are no frame the
+        "units unmatched in_order missing backwards": the access units read, those that are no frame the
         camera sent, 1 when the units are one unbroken run of the camera's frames in sending
-        order, and the camera's frames within the run that were not read.
+        order, the camera's frames within the run that were not read, and the units that repeat
+        a frame already read or come after a newer one.
     check_rtsp.py audio SOURCE_WAV RECEIVED_WAV
         Prints "correlation lag_ms": the best normalised correlation of the received audio with
         the looped source, and where in the loop it lies.
@@ -99,7 +100,20 @@ def units(media_log, framehash, stream, camera):
                 continue
             missing += j - i
             i = j + 1
-    print(len(received), unmatched, in_order, missing)
+    # Units that repeat a frame already read or come after a newer one. The simulator's clips
+    # loop, so a unit's bytes are several sent frames: it is the one nearest the last unit's.
+    backwards = 0
+    last = None
+    for r in received:
+        places = [k for k, f in enumerate(sent) if f in r]
+        if not places:
+            continue
+        k = min(places) if last is None else min(places, key=lambda k: (abs(k - last), -k))
+        if last is not None and k <= last:
+            backwards += 1
+        else:
+            last = k
+    print(len(received), unmatched, in_order, missing, backwards)
 
 
 def read_wav(path):
