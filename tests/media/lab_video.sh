@@ -94,6 +94,9 @@ ip netns exec "$LAB_CAMERA_NS_1" "$sim" --scenario "$work/switch.json" --address
   --control "$work/ctl" >"$work/sim.out" 2>&1 &
 pid=$!
 saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:round(mean*1000)]' info:; }
+# The camera answers searches once its clips are encoded; the client's three tries at the list
+# came and went before that on a loaded machine.
+for _ in $(seq 900); do grep -q "clips encoded" "$work/sim.out" 2>/dev/null && break; sleep 0.1; done
 # The simulator encodes its clips first, which takes a while on a loaded machine: the steps
 # wait for the stream (and for its switch) rather than for a fixed time.
 # Beside a PulseAudio server of its own: with the pane's speaker on, the camera's tone is
@@ -111,8 +114,9 @@ saturation() { convert "$1" -colorspace HSL -channel G -separate -format '%[fx:r
   done
   sleep 6
   eval "$(xdotool getwindowgeometry --shell "$win")"
-  # The list may still be filling: the double click is tried again until the camera streams.
-  for _ in 1 2 3; do
+  # The list may still be filling: the double click is tried again until the camera streams
+  # (on a loaded machine the camera came into the list only after three tries).
+  for _ in $(seq 8); do
     xdotool mousemove $((X + 100)) $((Y + 48)) click --repeat 2 --delay 80 1
     sleep 1; xdotool type pw; xdotool key Return
     for _ in $(seq 25); do media | jq -e ".media.streams.live.active" >/dev/null && break 2; sleep 0.2; done
