@@ -51,8 +51,8 @@ void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth
     QImage image;
     if (sizeScaled == source.size()) {
         // Into the picture before last, where no paint still holds it: a new buffer every frame,
-        // freed on another thread, leaves holes in the allocator's arenas that small blocks
-        // fill, and a client that runs for days grows by them.
+        // freed on another thread, leaves holes in the allocator's arenas for small blocks to
+        // fill.
         {
             std::lock_guard lock(m_mutex);
             image = std::move(m_imageSpare);
