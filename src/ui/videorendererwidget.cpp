@@ -59,10 +59,8 @@ void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth
         }
         if (image.size() != source.size() || image.format() != source.format() || !image.isDetached())
             image = QImage(source.size(), source.format());
-        if (image.bytesPerLine() == source.bytesPerLine())
-            std::memcpy(image.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
-        else
-            image = source.copy();
+        // Both rows are the width's 32-bit pixels, unpadded: one copy.
+        std::memcpy(image.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
     } else {
         image = source.scaled(sizeScaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
