@@ -28,11 +28,12 @@ mkdir -p "$VISTREL_HOME"
 cp "$E2E_DATA/CameraType.ini" "$VISTREL_HOME/"
 printf '[DEBUG]\nlevel=2\n[LANGUAGE]\nID=9\n' >"$VISTREL_HOME/Vistrel.ini"
 
+# Each verdict with the seconds since the test began: where a time-out went shows in its output.
 fail() {
-  echo "FAIL: $*" >&2
+  echo "FAIL: $* [${SECONDS} s]" >&2
   failures=$((failures + 1))
 }
-pass() { echo "ok: $*"; }
+pass() { echo "ok: $* [${SECONDS} s]"; }
 
 # expect_eq WHAT GOT WANT
 expect_eq() {

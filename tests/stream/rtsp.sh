@@ -16,6 +16,8 @@ port=8554
 url=rtsp://127.0.0.1:$port
 
 # start_media_sim JSON: the simulator with its media log, its clips encoded.
+# Every RTSP client runs under "timeout -k": ffmpeg takes a first SIGTERM only between packets,
+# and one that waits on a silent connection would outlast the test.
 start_media_sim() {
   sim_ctl=$work/ctl.sock
   ip netns exec "$LAB_CAMERA_NS_1" "$E2E_SIM" --scenario "$(scenario_file sim "$1")" --addresses "$LAB_CAMERA_ADDRS_1" \
@@ -58,7 +60,7 @@ events() { jq -s --arg e "$1" --arg s "$2" '[.[] | select(.event == $e and .seri
 probe() {
   local u=$1
   shift
-  timeout 30 ffprobe -v error "$@" -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate \
+  timeout -k 5 30 ffprobe -v error "$@" -show_entries stream=codec_type,codec_name,width,height,r_frame_rate,sample_rate \
     -of json "$u" | jq -r '.streams[] | if .codec_type == "video" then "\(.codec_name) \(.width)x\(.height)"
       else "\(.codec_name) \(.sample_rate)" end' | sort | paste -sd ';'
 }
@@ -71,7 +73,7 @@ copy() {
   local name=$1 u=$2 seconds=$3 ext=$4
   shift 4
   # The elementary stream's muxer wants rising times: each unit gets its number as its time.
-  timeout $((seconds + 30)) ffmpeg -v error "$@" -t "$seconds" -i "$u" -map 0:v -c copy -f framehash -hash crc32 \
+  timeout -k 5 $((seconds + 30)) ffmpeg -v error "$@" -t "$seconds" -i "$u" -map 0:v -c copy -f framehash -hash crc32 \
     "$work/$name.hash" -map 0:v -c copy -bsf:v setts=pts=N:dts=N -f "$ext" "$work/$name.$ext" 2>"$work/$name.err"
   read -r units unmatched in_order _ backwards < <(python3 "$here/check_rtsp.py" units "$work/media.log" "$work/$name.hash" \
     "$work/$name.$ext" "$camera_id")
@@ -105,7 +107,7 @@ h264() {
   expect_eq "probe over TCP" "$(probe "$url/VS0001" -rtsp_transport tcp)" "h264 1280x720;pcm_mulaw 8000"
   expect_eq "probe over UDP" "$(probe "$url/VS0001" -rtsp_transport udp)" "h264 1280x720;pcm_mulaw 8000"
   # Audio: the speech sample, through GSM and mu-law.
-  timeout 30 ffmpeg -v error -rtsp_transport tcp -i "$url/VS0001" -t 6 -map 0:a -c:a pcm_s16le "$work/rx.wav"
+  timeout -k 5 30 ffmpeg -v error -rtsp_transport tcp -i "$url/VS0001" -t 6 -map 0:a -c:a pcm_s16le "$work/rx.wav"
   local corr lag
   read -r corr lag < <(python3 "$here/check_rtsp.py" audio "$work/speech.wav" "$work/rx.wav")
   echo "audio: correlation $corr with the source, at $lag ms of its 2040 ms loop"
@@ -116,7 +118,7 @@ h264() {
   wait_event stream_stopped VS0001 15 || true
   expect_eq "a vanished client is dropped, the stream let go" "$(events stream_stopped VS0001)" 1
   # SIGTERM ends the sessions: a playing client sees the end of the stream and stops by itself.
-  timeout 40 gst-launch-1.0 rtspsrc location="$url/VS0001" ! rtph264depay ! fakesink >"$work/gst2.out" 2>&1 &
+  timeout -k 5 40 gst-launch-1.0 rtspsrc location="$url/VS0001" ! rtph264depay ! fakesink >"$work/gst2.out" 2>&1 &
   gst=$!
   wait_event playing VS0001 20 $(($(events playing VS0001) + 1))
   sleep 1
@@ -155,9 +157,9 @@ auth() {
   printf 'Sesam-42\n' >"$work/rtsp.pw"
   serve VS0001 --bind "$lab_addr" --user viewer --password-file "$work/rtsp.pw"
   local u=rtsp://$lab_addr:$port/VS0001
-  timeout 20 ffprobe -v error "$u" >"$work/none.out" 2>&1
+  timeout -k 5 20 ffprobe -v error "$u" >"$work/none.out" 2>&1
   expect_eq "no credentials: 401" "$(grep -q '401' "$work/none.out" && echo 401)" 401
-  timeout 20 ffprobe -v error "rtsp://viewer:Wr0ng-pw@$lab_addr:$port/VS0001" >"$work/wrong.out" 2>&1
+  timeout -k 5 20 ffprobe -v error "rtsp://viewer:Wr0ng-pw@$lab_addr:$port/VS0001" >"$work/wrong.out" 2>&1
   expect_eq "wrong credentials: 401" "$(grep -q '401' "$work/wrong.out" && echo 401)" 401
   expect_eq "refusal told with the user" "$(jq -sc '[.[] | select(.event == "auth_failed") | .user] | unique' "$work/serve.out")" '["viewer"]'
   expect_eq "no camera stream for refused clients" "$(events stream_started VS0001)" 0
@@ -172,7 +174,7 @@ offline() {
   camera_id=4660
   start_media_sim '{ "seed": 11, "cameras": [ { "id": 4660, "serial": "VS0001", "media": { "audio": false } } ] }'
   serve VS0001
-  timeout 90 ffmpeg -v error -rtsp_transport tcp -i "$url/VS0001" -map 0:v -c copy -f null - 2>"$work/off.err" &
+  timeout -k 5 90 ffmpeg -v error -rtsp_transport tcp -i "$url/VS0001" -map 0:v -c copy -f null - 2>"$work/off.err" &
   local reader=$!
   wait_event playing VS0001 20
   sleep 2
@@ -211,7 +213,7 @@ stalled() {
   serve VSSTUCK
   wait_event offered VSREAD 30
   # Its output goes into a pipe nobody empties, and it is stopped once it plays.
-  timeout 60 ffmpeg -v error -rtsp_transport tcp -i "$url/VSSTUCK" -map 0:v -c copy -f h264 - 2>/dev/null | sleep 60 &
+  timeout -k 5 60 ffmpeg -v error -rtsp_transport tcp -i "$url/VSSTUCK" -map 0:v -c copy -f h264 - 2>/dev/null | sleep 60 &
   sim_pids+=($!)
   wait_event playing VSSTUCK 20
   sleep 1
@@ -252,7 +254,7 @@ INI
     sleep 1
   done
   expect_eq "the desktop client shares the camera: ffprobe reads it" "$got" "h264 1280x720"
-  timeout 20 ffprobe -v error "rtsp://$lab_addr:$port/VS0001" >"$work/none.out" 2>&1
+  timeout -k 5 20 ffprobe -v error "rtsp://$lab_addr:$port/VS0001" >"$work/none.out" 2>&1
   expect_eq "without credentials: 401" "$(grep -q '401' "$work/none.out" && echo 401)" 401
   expect_eq "the client runs on" "$(kill -0 "$client" 2>/dev/null && echo yes)" yes
 }
