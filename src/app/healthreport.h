@@ -21,3 +21,12 @@ void StartHeapReturn();
 // the first thread is made.
 constexpr int SERVICE_MMAP_THRESHOLD = 64 * 1024;
 void KeepLargeBlocksMapped(int nBytes);
+
+// The desktop client's decoders take their frame pools in blocks of a few hundred KB to a few
+// MiB. Left to itself, malloc maps the first ones and raises its mapping threshold to the size of
+// each mapped block freed, so every camera that reboots or changes its picture size moves its next
+// pools from mappings into the arenas, where they stay when freed: over a soak hour the arenas
+// grew in steps of about 20 MiB at such faults. A fixed threshold puts a block of a given size in
+// the same place every time; it lies above the pictures a pane takes every frame (a 4x4 grid's
+// are a few hundred KB) so that they never pay for a mapping.
+constexpr int DESKTOP_MMAP_THRESHOLD = 1024 * 1024;

@@ -5,6 +5,7 @@
 //                      run ends by itself in the normal shutdown order.
 // SIGTERM and SIGINT close the windows the same way, so settings are written and cameras
 // stopped as when the user closes the main window.
+#include "app/healthreport.h"
 #include "app/vistrelapp.h"
 
 #include <QApplication>
@@ -73,6 +74,7 @@ int ParseCloseAfter(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    KeepLargeBlocksMapped(DESKTOP_MMAP_THRESHOLD);
     CVistrelApp theApp;
     // A second copy ends silently, before it touches the display or any file.
     if (!theApp.TakeInstanceLock())

@@ -49,19 +49,31 @@ void CVideoRendererWidget::PresentFrame(const std::uint32_t* pPixels, int nWidth
                         QImage::Format_RGB32);
     const QSize sizeScaled = (QSizeF(rcTarget.size()) * dPixelRatio).toSize();
     QImage image;
-    if (sizeScaled == source.size()) {
+    const bool bSameSize = sizeScaled == source.size();
+    if (bSameSize || (sizeScaled.width() >= nWidth && sizeScaled.height() >= nHeight)) {
         // Into the picture before last, where no paint still holds it: a new buffer every frame,
         // freed on another thread, leaves holes in the allocator's arenas for small blocks to
-        // fill.
+        // fill, and one as large as an enlarged picture is mapped and unmapped every frame.
         {
             std::lock_guard lock(m_mutex);
             image = std::move(m_imageSpare);
         }
-        if (image.size() != source.size() || image.format() != source.format() || !image.isDetached())
-            image = QImage(source.size(), source.format());
-        // Both rows are the width's 32-bit pixels, unpadded: one copy.
-        std::memcpy(image.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
+        if (image.size() != sizeScaled || image.format() != source.format() || !image.isDetached())
+            image = QImage(sizeScaled, source.format());
+        image.setDevicePixelRatio(1.0);
+        if (bSameSize) {
+            // Both rows are the width's 32-bit pixels, unpadded: one copy.
+            std::memcpy(image.bits(), source.constBits(), static_cast<std::size_t>(source.sizeInBytes()));
+        } else {
+            // Enlarged: filtering between neighbours is all it needs.
+            QPainter painter(&image);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawImage(QRect(QPoint(0, 0), sizeScaled), source);
+        }
     } else {
+        // Made smaller along a side: averaged, not sampled. Such a picture is smaller than its
+        // source on that side, and rare (a pane of another shape than its camera).
         image = source.scaled(sizeScaled, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     image.setDevicePixelRatio(dPixelRatio);

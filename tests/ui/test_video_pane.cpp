@@ -206,33 +206,39 @@ TEST(VideoPaneWidget, LayoutWaitingTextsAndFullScreen)
     pane.Logic().StopDevice(&device);
 }
 
-// Pictures of the window's size go into the two buffers the window keeps, with small blocks
-// allocated between them as the threads do, and never into one a paint still holds.
+// Pictures of the window's size, and pictures enlarged to it, go into the two buffers the window
+// keeps, with small blocks allocated between them as the threads do, and never into one a paint
+// still holds.
 TEST(VideoRendererWidget, PicturesReuseTwoBuffersButNeverOneBeingPainted)
 {
-    CVideoRendererWidget widget(nullptr);
-    widget.resize(320, 180);
-    widget.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
-    std::vector<std::uint32_t> vPixels(320 * 180);
-    auto present = [&](std::uint32_t dwColour) {
-        std::fill(vPixels.begin(), vPixels.end(), dwColour);
-        widget.PresentFrame(vPixels.data(), 320, 180);
-    };
-    std::set<const uchar*> buffers;
-    std::vector<std::unique_ptr<char[]>> vSmall;
-    for (std::uint32_t i = 0; i < 50; ++i) {
-        present(0x010101u * i);
-        vSmall.push_back(std::make_unique<char[]>(200));
-        buffers.insert(widget.CurrentImage().constBits());
-    }
-    EXPECT_LE(buffers.size(), 2u);
+    for (const QSize sizePicture : {QSize(320, 180), QSize(160, 90)}) {
+        SCOPED_TRACE(sizePicture.width());
+        CVideoRendererWidget widget(nullptr);
+        widget.resize(320, 180);
+        widget.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&widget));
+        std::vector<std::uint32_t> vPixels(
+            static_cast<std::size_t>(sizePicture.width() * sizePicture.height()));
+        auto present = [&](std::uint32_t dwColour) {
+            std::fill(vPixels.begin(), vPixels.end(), dwColour);
+            widget.PresentFrame(vPixels.data(), sizePicture.width(), sizePicture.height());
+        };
+        std::set<const uchar*> buffers;
+        std::vector<std::unique_ptr<char[]>> vSmall;
+        for (std::uint32_t i = 0; i < 50; ++i) {
+            present(0x010101u * i);
+            vSmall.push_back(std::make_unique<char[]>(200));
+            buffers.insert(widget.CurrentImage().constBits());
+        }
+        EXPECT_LE(buffers.size(), 2u);
 
-    const QImage painting = widget.CurrentImage();
-    ASSERT_EQ(painting.size(), QSize(320, 180));
-    const QRgb painted = painting.pixel(5, 5);
-    for (std::uint32_t dwColour : {0xFF0000u, 0x00FF00u, 0x0000FFu})
-        present(dwColour);
-    EXPECT_EQ(painting.pixel(5, 5), painted);
-    EXPECT_EQ(widget.CurrentImage().pixel(5, 5) & 0xFFFFFFu, 0x0000FFu);
+        const QImage painting = widget.CurrentImage();
+        ASSERT_EQ(painting.size(), QSize(320, 180));
+        const QRgb painted = painting.pixel(5, 5);
+        for (std::uint32_t dwColour : {0xFF0000u, 0x00FF00u, 0x0000FFu})
+            present(dwColour);
+        EXPECT_EQ(painting.pixel(5, 5), painted);
+        EXPECT_EQ(widget.CurrentImage().pixel(5, 5) & 0xFFFFFFu, 0x0000FFu);
+        EXPECT_EQ(widget.CurrentImage().pixel(319, 179) & 0xFFFFFFu, 0x0000FFu);
+    }
 }
