@@ -13,12 +13,12 @@ void StartHealthReport();
 constexpr int HEAP_RETURN_MS = 60000;
 void StartHeapReturn();
 
-// Services (the RTSP bridge, the PC recorder, and `live`, which takes every camera's frames for
-// as long as it runs) hand frames of up to a few hundred KB from the thread that receives them to
-// the one that sends or writes them. malloc maps such a block at first, but freeing it raises its
-// mapping threshold to the block's size, and from then on the frames come from the arenas, where
-// the holes they leave fill with small blocks that pin the pages. A fixed threshold keeps frames
-// of this size mapped and given back at free. Call before the first thread is made.
+// Services (the RTSP bridge, the PC recorder) hand frames of up to a few hundred KB from the
+// thread that receives them to the one that sends or writes them. malloc maps such a block at
+// first, but freeing it raises its mapping threshold to the block's size, and from then on the
+// frames come from the arenas, where the holes they leave fill with small blocks that pin the
+// pages. A fixed threshold keeps frames of this size mapped and given back at free. Call before
+// the first thread is made.
 constexpr int SERVICE_MMAP_THRESHOLD = 64 * 1024;
 void KeepLargeBlocksMapped(int nBytes);
 

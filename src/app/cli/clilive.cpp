@@ -4,7 +4,6 @@
 #include "app/cli/cliclient.h"
 #include "app/cli/clicommands.h"
 #include "app/cli/clisubcommands.h"
-#include "app/healthreport.h"
 #include "core/log.h"
 #include "media/video/frameorderer.h"
 #include "net/socketmanager.h"
@@ -279,8 +278,6 @@ json CameraJson(const LiveStats& s, double dSeconds)
 
 int CmdLive(const CliOptions& options, const LiveArgs& args, bool bPassword, bool bPasswordFile)
 {
-    // It takes every camera's frames for as long as it runs, as the services do.
-    KeepLargeBlocksMapped(SERVICE_MMAP_THRESHOLD);
     LiveRun run;
     if (!args.strSave.empty()) {
         std::error_code ec;
