@@ -131,7 +131,7 @@ const char* RtspEventName(RtspEvent enEvent)
     return "?";
 }
 
-// One prepared media of a camera (shared by all its clients): where its frames go.
+// One prepared media of a camera (one client's): where its frames go.
 struct Sink {
     GstRTSPMedia* pMedia = nullptr; // not owned: the entry goes when the media does
     GstAppSrc* pVideo = nullptr;
@@ -505,8 +505,10 @@ void CRtspBridge::Offer(DWORD dwID, const std::string& strName)
             pCamera->dwID = dwID;
             pCamera->strPath = strPath;
             pCamera->pFactory = gst_rtsp_media_factory_new();
-            // One camera stream for all its clients.
-            gst_rtsp_media_factory_set_shared(pCamera->pFactory, TRUE);
+            // A media of its own for every client: the server sends a shared media's packets to
+            // all its clients in turn, so one that stops reading over TCP (a paused player) would
+            // hold up every other. The camera still streams once for all of them (Use).
+            gst_rtsp_media_factory_set_shared(pCamera->pFactory, FALSE);
             // A client that vanishes ends its own session (time-out), not the others' stream.
             gst_rtsp_media_factory_set_stop_on_disconnect(pCamera->pFactory, FALSE);
             gst_rtsp_media_factory_set_launch(pCamera->pFactory, LaunchLine(MEDIA_CODEC_H264, false).c_str());

@@ -206,14 +206,15 @@ faults() {
 
 stalled() {
   # A client that stops reading (its TCP window full, the server's backlog for it growing) holds
-  # up its own stream at most: another camera's client reads on at the camera's rate.
+  # up no one else: another camera's client, and another client of its own camera, read on at
+  # the camera's rate.
   camera_id=4663
   start_media_sim '{ "seed": 14, "cameras": [ { "id": 4662, "serial": "VSSTUCK", "media": { "audio": false, "kbps": 4000 } },
       { "id": 4663, "serial": "VSREAD", "media": { "audio": false } } ] }'
   serve VSSTUCK
   wait_event offered VSREAD 30
   # Its output goes into a pipe nobody empties, and it is stopped once it plays.
-  timeout -k 5 60 ffmpeg -v error -rtsp_transport tcp -i "$url/VSSTUCK" -map 0:v -c copy -f h264 - 2>/dev/null | sleep 60 &
+  timeout -k 5 120 ffmpeg -v error -rtsp_transport tcp -i "$url/VSSTUCK" -map 0:v -c copy -f h264 - 2>/dev/null | sleep 120 &
   sim_pids+=($!)
   wait_event playing VSSTUCK 20
   sleep 1
@@ -221,9 +222,14 @@ stalled() {
   stuck=$(pgrep -f "^ffmpeg .*$url/VSSTUCK" | head -1)
   kill -STOP "$stuck"
   copy reader "$url/VSREAD" 15 h264 -rtsp_transport tcp
+  expect_eq "beside a stopped client, another camera's client reads every unit, in order" \
+    "$((units >= 300)) $unmatched $in_order" "1 0 1"
+  # Another client of the stopped one's camera, which streams once for both.
+  camera_id=4662
+  copy same "$url/VSSTUCK" 15 h264 -rtsp_transport tcp
   kill -CONT "$stuck"
   kill "$stuck"
-  expect_eq "beside a stopped client, another camera's client reads every unit, in order" \
+  expect_eq "beside a stopped client, the same camera's other client reads every unit, in order" \
     "$((units >= 300)) $unmatched $in_order" "1 0 1"
 }
 
