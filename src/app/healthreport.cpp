@@ -74,7 +74,10 @@ void StartHeapReturn()
         return;
     bStarted = true;
     auto* pTimer = new QTimer(QCoreApplication::instance());
-    QObject::connect(pTimer, &QTimer::timeout, [] { malloc_trim(0); });
+    QObject::connect(pTimer, &QTimer::timeout, [] {
+        CSocketManager::GetInstance()->ReleaseIdleMemory();
+        malloc_trim(0);
+    });
     pTimer->start(HEAP_RETURN_MS);
 }
 

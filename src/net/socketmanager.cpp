@@ -3,6 +3,10 @@
 #include "core/log.h"
 
 #include <cerrno>
+#include <cstdint>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,6 +20,19 @@ SocketGroup::~SocketGroup()
         delete ppSockets[i];
     delete[] ppSockets;
     delete[] pRecvBuf;
+}
+
+void SocketGroup::ReleaseRecvPages()
+{
+    if (pRecvBuf == nullptr)
+        return;
+    const auto nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto nStart = reinterpret_cast<std::uintptr_t>(pRecvBuf);
+    // The whole pages inside the buffer after its first: the allocator's own words lie outside.
+    const std::uintptr_t nFirst = (nStart + nPage - 1) / nPage * nPage + nPage;
+    const std::uintptr_t nEnd = (nStart + nRecvBufSize) / nPage * nPage;
+    if (nEnd > nFirst)
+        madvise(reinterpret_cast<void*>(nFirst), nEnd - nFirst, MADV_DONTNEED);
 }
 
 CSocketManager* CSocketManager::GetInstance()
@@ -123,6 +140,12 @@ void CSocketManager::StartSweep(SocketGroup* pGroup)
         if (auto* pSweeper = dynamic_cast<CSocketSweep*>(pGroup->ppSockets[i]))
             pSweeper->Sweep(m_hWnd, WM_SWEEP_COMPLETE);
     }
+}
+
+void CSocketManager::ReleaseIdleMemory()
+{
+    for (const auto& pGroup : m_groups)
+        pGroup->ReleaseRecvPages();
 }
 
 CSocketUdp* CSocketManager::FindSocket(UINT uMsg) const

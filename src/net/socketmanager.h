@@ -46,6 +46,11 @@ struct SocketGroup {
     BYTE* pRecvBuf = nullptr;
     DWORD nRecvBufSize = 0;
 
+    // Gives back the memory of the receive buffer but its first page: a frame copied there
+    // touches it only as far as its own length, so over hours the rare largest frames would
+    // leave more and more of it resident. The content is not kept; call between receives.
+    void ReleaseRecvPages();
+
     SocketGroup() = default;
     ~SocketGroup();
     SocketGroup(const SocketGroup&) = delete;
@@ -81,6 +86,9 @@ public:
     CSocketUdp* FindSocket(UINT uMsg) const;
     // The hold of a socket's first own event, for sockets created from now on.
     void SetSourceHoldTime(UINT uMs) { m_uHoldMs = uMs; }
+    // Memory held for the largest datagram or frame seen goes back to the system; on the
+    // sockets' thread, now and then (a long run's housekeeping).
+    void ReleaseIdleMemory();
 
 private:
     static LRESULT WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam);

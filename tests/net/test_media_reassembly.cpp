@@ -34,6 +34,20 @@ public:
 
 using Bytes = std::vector<BYTE>;
 
+// The pages wholly inside [p, p + nBytes) that the kernel holds in memory (-1: it cannot tell).
+long ResidentPages(const void* p, std::size_t nBytes)
+{
+    const auto nPage = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto nStart = (reinterpret_cast<std::uintptr_t>(p) + nPage - 1) / nPage * nPage;
+    const auto nEnd = (reinterpret_cast<std::uintptr_t>(p) + nBytes) / nPage * nPage;
+    if (nEnd <= nStart)
+        return 0;
+    std::vector<unsigned char> vec((nEnd - nStart) / nPage);
+    if (mincore(reinterpret_cast<void*>(nStart), nEnd - nStart, vec.data()) != 0)
+        return -1;
+    return static_cast<long>(std::count_if(vec.begin(), vec.end(), [](unsigned char c) { return c & 1; }));
+}
+
 // A live frame of the camera: type byte, marker, sequence, id least significant byte first,
 // then a payload that differs in every byte position.
 Bytes MakeFrame(std::size_t nLen, DWORD dwID = CAMERA_ID, unsigned uSeed = 1)
@@ -748,6 +762,47 @@ TEST(MediaSocket, BurstArrivesInOrderFrameByFrame)
     GetMediaDataValid().SetSource(pOldSource);
 }
 
+// A frame that cannot go out where it lies in the pool is copied into the group's receive
+// buffer, whose pages then stay resident as far as that frame reached: over a long run the rare
+// largest frames would hold more and more of it. The housekeeping gives them back, and the
+// buffer serves the next frame as before. The kernel's page table is the judge.
+TEST(MediaSocket, ReceiveBufferPagesGoBackBetweenFrames)
+{
+    using namespace nettest;
+    CFixedLocalAddresses addresses({LOOPBACK});
+    CaptureFactoryScope noCapture{CaptureListenerFactory()};
+    CFakeMediaSource source;
+    IMediaDataSource* pOldSource = GetMediaDataValid().SetSource(&source);
+    CSocketManager manager(&addresses);
+    manager.SetSourceHoldTime(10);
+    CRecordingReceiver receiver;
+    const WORD usPort = FreePort();
+    SocketGroup* pGroup = manager.CreateSocket(0, usPort, FALSE, &receiver);
+    ASSERT_NE(pGroup, nullptr);
+    const int nBytes = 16 << 20;
+    setsockopt(pGroup->ppSockets[0]->GetSocket(), SOL_SOCKET, SO_RCVBUFFORCE, &nBytes, sizeof(nBytes));
+    const long nPage = sysconf(_SC_PAGESIZE);
+    auto residentPages = [&] { return ResidentPages(pGroup->pRecvBuf, pGroup->nRecvBufSize); };
+    const std::size_t nFrame = 300000;
+    UdpPeer peer;
+    for (WORD usSequence = 0; usSequence < 2; ++usSequence) {
+        const Bytes frame = MakeFrame(nFrame, CAMERA_ID, usSequence + 7);
+        // Backwards: its blocks lie in the pool out of order, so it is copied out.
+        std::vector<Bytes> cut = Cut(frame, usSequence);
+        std::reverse(cut.begin(), cut.end());
+        for (const Bytes& d : cut)
+            peer.SendToLoopback(usPort, std::string(d.begin(), d.end()));
+        ASSERT_TRUE(PumpUntil([&] { return receiver.received.size() > usSequence; }));
+        EXPECT_TRUE(receiver.received[usSequence].strData == std::string(frame.begin(), frame.end()))
+            << usSequence;
+        EXPECT_GE(residentPages(), static_cast<long>(nFrame / nPage) - 2) << "copied into the buffer";
+        manager.ReleaseIdleMemory();
+        EXPECT_LE(residentPages(), 1) << usSequence;
+    }
+    EXPECT_EQ(pGroup->ppSockets[0]->GetMediaReassembler().GetInPlaceFrames(), 0u);
+    GetMediaDataValid().SetSource(pOldSource);
+}
+
 INSTANTIATE_TEST_SUITE_P(ReadPaths, MediaReassembly, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "ReadIntoPool" : "WholeDatagram";
@@ -791,16 +846,7 @@ TEST(SpacePool, TakesBackOnlyItsOwnBlocks)
 TEST(SpacePool, ChunkMemoryIsHeldWholeUntilFreeForTheReleaseAge)
 {
     const long nPage = sysconf(_SC_PAGESIZE);
-    auto residentPages = [&](const BYTE* pChunk) {
-        const auto nStart = (reinterpret_cast<std::uintptr_t>(pChunk) + nPage - 1) / nPage * nPage;
-        const auto nEnd =
-            (reinterpret_cast<std::uintptr_t>(pChunk) + CSpacePool::CHUNK_BYTES) / nPage * nPage;
-        std::vector<unsigned char> vec((nEnd - nStart) / nPage);
-        if (mincore(reinterpret_cast<void*>(nStart), nEnd - nStart, vec.data()) != 0)
-            return -1L;
-        return static_cast<long>(
-            std::count_if(vec.begin(), vec.end(), [](unsigned char c) { return c & 1; }));
-    };
+    auto residentPages = [](const BYTE* pChunk) { return ResidentPages(pChunk, CSpacePool::CHUNK_BYTES); };
     {
         // Kernels before 5.14 fault pages in as they are used: nothing to check there.
         void* p = mmap(nullptr, nPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
