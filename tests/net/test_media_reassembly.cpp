@@ -706,26 +706,42 @@ TEST(MediaReassemblyPaths, ReadIntoPoolMatchesWholeDatagramsOnAnyStream)
     EXPECT_GT(whole.GetDroppedSegments(), 0u);
 }
 
+// A real media socket on loopback with no capture and a fake camera table, read by a
+// recording receiver; its receive buffer holds a whole burst (as root; CI runs so), else the
+// system's limit may drop some.
+struct MediaSocketRig {
+    CFixedLocalAddresses addresses{{nettest::LOOPBACK}};
+    nettest::CaptureFactoryScope noCapture{CaptureListenerFactory()};
+    CFakeMediaSource source;
+    IMediaDataSource* pOldSource = GetMediaDataValid().SetSource(&source);
+    CSocketManager manager{&addresses};
+    nettest::CRecordingReceiver receiver;
+    WORD usPort = nettest::FreePort();
+    SocketGroup* pGroup = nullptr;
+
+    MediaSocketRig()
+    {
+        manager.SetSourceHoldTime(10);
+        pGroup = manager.CreateSocket(0, usPort, FALSE, &receiver);
+        if (pGroup == nullptr)
+            return;
+        const int nBytes = 16 << 20;
+        setsockopt(pGroup->ppSockets[0]->GetSocket(), SOL_SOCKET, SO_RCVBUFFORCE, &nBytes, sizeof(nBytes));
+    }
+    ~MediaSocketRig() { GetMediaDataValid().SetSource(pOldSource); }
+};
+
 // Through a real media socket: a burst queued in the socket reaches the receiver whole, in
 // frame-number order, mostly straight from the pool, and is handed out frame by frame while
 // it is read, so the pool never holds the burst.
 TEST(MediaSocket, BurstArrivesInOrderFrameByFrame)
 {
     using namespace nettest;
-    CFixedLocalAddresses addresses({LOOPBACK});
-    CaptureFactoryScope noCapture{CaptureListenerFactory()};
-    CFakeMediaSource source;
-    IMediaDataSource* pOldSource = GetMediaDataValid().SetSource(&source);
-    CSocketManager manager(&addresses);
-    manager.SetSourceHoldTime(10);
-    CRecordingReceiver receiver;
-    const WORD usPort = FreePort();
-    SocketGroup* pGroup = manager.CreateSocket(0, usPort, FALSE, &receiver);
-    ASSERT_NE(pGroup, nullptr);
-    const CMediaReassembler& media = pGroup->ppSockets[0]->GetMediaReassembler();
-    // Room for the whole burst (as root; CI runs so), else the system's limit may drop some.
-    const int nBytes = 16 << 20;
-    setsockopt(pGroup->ppSockets[0]->GetSocket(), SOL_SOCKET, SO_RCVBUFFORCE, &nBytes, sizeof(nBytes));
+    MediaSocketRig rig;
+    ASSERT_NE(rig.pGroup, nullptr);
+    CRecordingReceiver& receiver = rig.receiver;
+    const WORD usPort = rig.usPort;
+    const CMediaReassembler& media = rig.pGroup->ppSockets[0]->GetMediaReassembler();
 
     // Video frames of 40 KB with a one-datagram audio frame inside every fourth, one frame
     // sent backwards and one segment sent twice.
@@ -759,7 +775,6 @@ TEST(MediaSocket, BurstArrivesInOrderFrameByFrame)
     // place in the pool; the others go out uncopied.
     EXPECT_GE(media.GetInPlaceFrames(), sent.size() / 2);
     EXPECT_EQ(media.GetPool().GetChunkCount(), 1u);
-    GetMediaDataValid().SetSource(pOldSource);
 }
 
 // A frame that cannot go out where it lies in the pool is copied into the group's receive
@@ -769,18 +784,12 @@ TEST(MediaSocket, BurstArrivesInOrderFrameByFrame)
 TEST(MediaSocket, ReceiveBufferPagesGoBackBetweenFrames)
 {
     using namespace nettest;
-    CFixedLocalAddresses addresses({LOOPBACK});
-    CaptureFactoryScope noCapture{CaptureListenerFactory()};
-    CFakeMediaSource source;
-    IMediaDataSource* pOldSource = GetMediaDataValid().SetSource(&source);
-    CSocketManager manager(&addresses);
-    manager.SetSourceHoldTime(10);
-    CRecordingReceiver receiver;
-    const WORD usPort = FreePort();
-    SocketGroup* pGroup = manager.CreateSocket(0, usPort, FALSE, &receiver);
-    ASSERT_NE(pGroup, nullptr);
-    const int nBytes = 16 << 20;
-    setsockopt(pGroup->ppSockets[0]->GetSocket(), SOL_SOCKET, SO_RCVBUFFORCE, &nBytes, sizeof(nBytes));
+    MediaSocketRig rig;
+    ASSERT_NE(rig.pGroup, nullptr);
+    CSocketManager& manager = rig.manager;
+    CRecordingReceiver& receiver = rig.receiver;
+    const WORD usPort = rig.usPort;
+    SocketGroup* pGroup = rig.pGroup;
     const long nPage = sysconf(_SC_PAGESIZE);
     auto residentPages = [&] { return ResidentPages(pGroup->pRecvBuf, pGroup->nRecvBufSize); };
     const std::size_t nFrame = 300000;
@@ -800,7 +809,6 @@ TEST(MediaSocket, ReceiveBufferPagesGoBackBetweenFrames)
         EXPECT_LE(residentPages(), 1) << usSequence;
     }
     EXPECT_EQ(pGroup->ppSockets[0]->GetMediaReassembler().GetInPlaceFrames(), 0u);
-    GetMediaDataValid().SetSource(pOldSource);
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadPaths, MediaReassembly, ::testing::Values(false, true),
