@@ -4,6 +4,7 @@
 #include "core/stringids.h"
 #include "platform/msgwindow.h"
 #include "platform/ticks.h"
+#include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
 #include "protocol/packet.h"
 
@@ -56,6 +57,22 @@ std::string CFirmwareUpgrade::ImagePath(const std::string& strFolder)
     return strPath + UPGRADE_IMAGE_NAME;
 }
 
+std::string CFirmwareUpgrade::ImageVersion(const std::string& strPath, bool* pbOpened)
+{
+    // Our images start with an 8-byte mark and carry their version text, zero-padded, at 16..47.
+    std::FILE* pFile = std::fopen(strPath.c_str(), "rb");
+    if (pbOpened != nullptr)
+        *pbOpened = pFile != nullptr;
+    if (pFile == nullptr)
+        return {};
+    char header[48];
+    const std::size_t nRead = std::fread(header, 1, sizeof(header), pFile);
+    std::fclose(pFile);
+    if (nRead < sizeof(header) || std::memcmp(header, "VSTRLIMG", 8) != 0)
+        return {};
+    return std::string(header + 16, strnlen(header + 16, 32));
+}
+
 bool CFirmwareUpgrade::Start(const std::string& strFolder)
 {
     return StartWithFile(ImagePath(strFolder));
@@ -78,15 +95,20 @@ bool CFirmwareUpgrade::StartWithFile(const std::string& strPath)
         VLOG(3, "CFirmwareUpgrade::Start: end } cannot open");
         return false;
     }
+    m_strImageVersion = ImageVersion(strPath);
     for (UpgradeEntry& entry : m_vecEntries) {
         if (entry.nState != UPGRADE_IDLE || entry.bFinished)
             continue;
         entry.nState = UPGRADE_REQUESTED;
+        entry.bVersionKnown = false;
         entry.dwImageSize = static_cast<DWORD>(llSize);
         entry.nLastChunk = static_cast<int>(entry.dwImageSize / UPGRADE_CHUNK_LEN) - 1;
         entry.dwChunk = 0;
         entry.nLastPercent = 0;
         m_pSender->Cmd_FirmReq(entry.szSerial, entry.dwImageSize);
+        // The version it runs now: a change later is the sign of its restart with the image.
+        if (!m_strImageVersion.empty())
+            m_pSender->Cmd_GetVersion(entry.uTimerID);
         Arm(entry, UPGRADE_REQUEST_TIMEOUT);
     }
     VLOG(3, "CFirmwareUpgrade::Start: end } size:%lld", static_cast<long long>(llSize));
@@ -222,6 +244,34 @@ void CFirmwareUpgrade::OnWriteFirmwareRes(const BYTE* pBody, std::size_t nLen)
     Arm(entry, UPGRADE_WRITING_TIMEOUT);
 }
 
+void CFirmwareUpgrade::OnVersionRes(UINT_PTR uID, const char* pszVersion, std::size_t nLen)
+{
+    UpgradeEntry* pEntry = FindByTimer(uID);
+    if (pEntry == nullptr || pEntry->nState == UPGRADE_IDLE || pszVersion == nullptr)
+        return;
+    UpgradeEntry& entry = *pEntry;
+    const std::string strVersion(pszVersion, strnlen(pszVersion, std::min<std::size_t>(nLen, 16)));
+    if (!entry.bVersionKnown) {
+        std::memcpy(entry.szVersionBefore, strVersion.data(), strVersion.size());
+        entry.szVersionBefore[strVersion.size()] = '\0';
+        entry.bVersionKnown = true;
+        return;
+    }
+    // Only a camera that was burning, answers again, and now runs the image's version (which
+    // it did not before) has certainly written it; anything else waits for its report or
+    // the give-up time as before.
+    if ((entry.nState != UPGRADE_WRITE_REQUESTED && entry.nState != UPGRADE_WRITING) ||
+        m_strImageVersion.empty() || strVersion != m_strImageVersion || strVersion == entry.szVersionBefore)
+        return;
+    VLOG(2, "CDlgUpdateCam::OnVersionRes: %s back with %s, its closing report lost", entry.szSerial,
+         strVersion.c_str());
+    Stop(entry);
+    entry.nState = UPGRADE_IDLE;
+    entry.bFinished = true;
+    Show(entry, Text::Finished);
+    m_pListener->OnUpgradeRebooting(entry);
+}
+
 void CFirmwareUpgrade::OnTimer(UINT_PTR uTimerID)
 {
     UpgradeEntry* pEntry = FindByTimer(uTimerID);
@@ -252,9 +302,13 @@ void CFirmwareUpgrade::OnTimer(UINT_PTR uTimerID)
         break;
     case UPGRADE_WRITE_REQUESTED:
         m_pSender->Cmd_FirmWrite(entry.szSerial);
+        if (!m_strImageVersion.empty())
+            m_pSender->Cmd_GetVersion(entry.uTimerID);
         m_pTimers->SetUpgradeTimer(entry.uTimerID, UPGRADE_WRITE_REQUEST_TIMEOUT);
         break;
     case UPGRADE_WRITING:
+        if (!m_strImageVersion.empty())
+            m_pSender->Cmd_GetVersion(entry.uTimerID);
         m_pTimers->SetUpgradeTimer(entry.uTimerID, UPGRADE_WRITING_TIMEOUT);
         break;
     default:
@@ -316,6 +370,8 @@ DWORD CFirmwareUpgrade::StringID(Text text) const
         return m_bDecoder ? IDS_UPDATE_WRITEERRERASE1 : IDS_UPDATE_WRITEERRERASE;
     case Text::WriteErr:
         return m_bDecoder ? IDS_UPDATE_WRITEERR1 : IDS_UPDATE_WRITEERR;
+    case Text::Finished:
+        return IDS_UPDATE_FINISH;
     }
     return 0;
 }
@@ -400,15 +456,22 @@ int CEngOffCmdFirmwareSender::Cmd_FirmWrite(const char* pszSerial)
     return m_pEngine->Cmd_FirmWrite(pszSerial);
 }
 
+int CEngOffCmdFirmwareSender::Cmd_GetVersion(UINT_PTR uID)
+{
+    return m_pViewer != nullptr ? m_pViewer->Cmd_GetVersion(static_cast<DWORD>(uID)) : 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 
-CUpgradeWindow::CUpgradeWindow(CEngResponse* pEngine, CWindowsManage* pManager)
-    : m_pEngine(pEngine), m_pManager(pManager != nullptr ? pManager : GetWindowsManage())
+CUpgradeWindow::CUpgradeWindow(CEngResponse* pEngine, CEngResponse* pViewer, CWindowsManage* pManager)
+    : m_pEngine(pEngine), m_pViewer(pViewer), m_pManager(pManager != nullptr ? pManager : GetWindowsManage())
 {
     m_hWnd = m_pManager->CreateMsgWindow("FirmwareUpgrade", this);
     m_pEngine->RegisterResponse(LAN_EVENT_FIRM_WRITEREQ, m_hWnd, MSG_WRITEREQ, 0);
     m_pEngine->RegisterResponse(LAN_EVENT_FIRM_SENDFILE, m_hWnd, MSG_SENDFILE, 0);
     m_pEngine->RegisterResponse(LAN_EVENT_FIRM_WRITEFILE, m_hWnd, MSG_WRITEFILE, 0);
+    if (m_pViewer != nullptr)
+        m_pViewer->RegisterResponse(VIEWER_EVT_VERSION, m_hWnd, MSG_VERSION, 0);
 }
 
 CUpgradeWindow::~CUpgradeWindow()
@@ -416,6 +479,8 @@ CUpgradeWindow::~CUpgradeWindow()
     m_pEngine->RemoveResponse(LAN_EVENT_FIRM_WRITEREQ, m_hWnd);
     m_pEngine->RemoveResponse(LAN_EVENT_FIRM_SENDFILE, m_hWnd);
     m_pEngine->RemoveResponse(LAN_EVENT_FIRM_WRITEFILE, m_hWnd);
+    if (m_pViewer != nullptr)
+        m_pViewer->RemoveResponse(VIEWER_EVT_VERSION, m_hWnd);
     m_pManager->DestroyMsgWindow(m_hWnd);
 }
 
@@ -447,6 +512,11 @@ void CUpgradeWindow::OnWndProcSink(HWND, UINT uMsg, WPARAM wParam, LPARAM lParam
         break;
     case MSG_WRITEFILE:
         m_pUpgrade->OnWriteFirmwareRes(pBody, nLen);
+        break;
+    case MSG_VERSION:
+        // wParam the camera's id, lParam its version record.
+        if (const auto* pInfo = reinterpret_cast<const VersionInfo*>(lParam); pInfo != nullptr)
+            m_pUpgrade->OnVersionRes(wParam, pInfo->szVersion, sizeof(pInfo->szVersion));
         break;
     default:
         break;

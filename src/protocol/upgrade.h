@@ -3,6 +3,9 @@
 // Per camera: ask to write (54), send the image in 1024-byte chunks, each acknowledged (55),
 // ask to burn it (56) and follow the camera's progress reports until it is done. Every camera
 // runs on its own timer, independently of the others; a failure ends only that camera's run.
+// The camera reports the end of the burn once and restarts: while it burns it is also asked
+// for its version, so that a camera whose closing report was lost but which is back with the
+// image's version counts as finished rather than as silent.
 // The dialog and the command-line client both drive this class and show what it reports
 // through IUpgradeListener.
 #pragma once
@@ -16,6 +19,7 @@
 #include <string>
 #include <vector>
 
+class CEngCmd;
 class CEngOffCmd;
 
 constexpr const char* UPGRADE_IMAGE_NAME = "8126.Img";
@@ -50,6 +54,9 @@ struct UpgradeEntry {
     UINT_PTR uTimerID = 0; // the camera's dwDVIPID
     DWORD dwLastTick = 0;  // last sign of progress
     bool bFinished = false;
+    // The first firmware version the camera reported during this run, once it has.
+    char szVersionBefore[17] = {};
+    bool bVersionKnown = false;
 };
 
 // Sends the three firmware requests (CEngOffCmd through an adapter, a fake in tests).
@@ -59,6 +66,8 @@ public:
     virtual int Cmd_FirmReq(const char* pszSerial, DWORD uLen) = 0;
     virtual int Cmd_FirmSendReq(const BYTE* pBody, int nBodyLen) = 0;
     virtual int Cmd_FirmWrite(const char* pszSerial) = 0;
+    // Asks the camera (by its dwDVIPID) for its firmware version; 0 when it cannot be asked.
+    virtual int Cmd_GetVersion(UINT_PTR uID) = 0;
 };
 
 // One timer per camera, keyed by its timer id; an expiry comes back as OnTimer.
@@ -103,11 +112,16 @@ public:
     bool Start(const std::string& strFolder);
     bool StartWithFile(const std::string& strPath);
     static std::string ImagePath(const std::string& strFolder);
+    // The version text our images carry in their header; empty for an image without one.
+    // pbOpened (optional) tells whether the file could be opened at all.
+    static std::string ImageVersion(const std::string& strPath, bool* pbOpened = nullptr);
 
     // Reply bodies of 0xB6, 0xB7 and 0xB8 (events 2, 4 and 3 of the LAN engine).
     void OnWriteFirmwareReqRes(const BYTE* pBody, std::size_t nLen);
     void OnSendFirmwareRes(const BYTE* pBody, std::size_t nLen);
     void OnWriteFirmwareRes(const BYTE* pBody, std::size_t nLen);
+    // A version reply of the viewer protocol (the camera's dwDVIPID and its version field).
+    void OnVersionRes(UINT_PTR uID, const char* pszVersion, std::size_t nLen);
     void OnTimer(UINT_PTR uTimerID);
 
     const std::vector<UpgradeEntry>& GetEntries() const { return m_vecEntries; }
@@ -135,6 +149,7 @@ private:
         WriteErrCheck,
         WriteErrErase,
         WriteErr,
+        Finished,
     };
     DWORD StringID(Text text) const;
     void Show(const UpgradeEntry& entry, Text text, int nPercent = -1);
@@ -152,19 +167,26 @@ private:
     IUpgradeListener* m_pListener;
     bool m_bDecoder = false;
     std::FILE* m_pImage = nullptr;
+    std::string m_strImageVersion;
     std::vector<UpgradeEntry> m_vecEntries;
 };
 
-// CEngOffCmd as the sender of the firmware requests.
+// CEngOffCmd as the sender of the firmware requests, and the viewer engine (optional) for
+// the version.
 class CEngOffCmdFirmwareSender : public IFirmwareSender {
 public:
-    explicit CEngOffCmdFirmwareSender(CEngOffCmd* pEngine) : m_pEngine(pEngine) {}
+    explicit CEngOffCmdFirmwareSender(CEngOffCmd* pEngine, CEngCmd* pViewer = nullptr)
+        : m_pEngine(pEngine), m_pViewer(pViewer)
+    {
+    }
     int Cmd_FirmReq(const char* pszSerial, DWORD uLen) override;
     int Cmd_FirmSendReq(const BYTE* pBody, int nBodyLen) override;
     int Cmd_FirmWrite(const char* pszSerial) override;
+    int Cmd_GetVersion(UINT_PTR uID) override;
 
 private:
     CEngOffCmd* m_pEngine;
+    CEngCmd* m_pViewer;
 };
 
 // Window glue for a running program: a hidden window that carries the cameras' timers and
@@ -174,9 +196,12 @@ public:
     static constexpr UINT MSG_WRITEREQ = 0x8101;
     static constexpr UINT MSG_SENDFILE = 0x8102;
     static constexpr UINT MSG_WRITEFILE = 0x8103;
+    static constexpr UINT MSG_VERSION = 0x8104;
 
-    // pEngine: where the firmware events come from (not owned).
-    CUpgradeWindow(CEngResponse* pEngine, CWindowsManage* pManager = nullptr);
+    // pEngine: where the firmware events come from; pViewer (optional): where the version
+    // replies come from (neither owned).
+    explicit CUpgradeWindow(CEngResponse* pEngine, CEngResponse* pViewer = nullptr,
+                            CWindowsManage* pManager = nullptr);
     ~CUpgradeWindow() override;
     CUpgradeWindow(const CUpgradeWindow&) = delete;
     CUpgradeWindow& operator=(const CUpgradeWindow&) = delete;
@@ -191,6 +216,7 @@ private:
     void OnWndProcSink(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) override;
 
     CEngResponse* m_pEngine;
+    CEngResponse* m_pViewer;
     CWindowsManage* m_pManager;
     HWND m_hWnd = nullptr;
     CFirmwareUpgrade* m_pUpgrade = nullptr;

@@ -318,7 +318,8 @@ loss() {
 upgrade() {
   start_sim "$(scenario_file upg '{ "seed": 13, "defaults": { "firmware_write_ms": 1000, "reboot_ms": 2000 },
       "cameras": [ { "count": 3, "id": 900, "serial": "UPG{n}" },
-      { "id": 950, "serial": "STALL1", "faults": { "out": { "delay_ms": 40 } } } ] }')"
+      { "id": 950, "serial": "STALL1", "faults": { "out": { "delay_ms": 40 } } },
+      { "id": 960, "serial": "LOST1", "firmware_final_report": false } ] }')"
   local images=$work/images
   mkdir -p "$images"
   "$E2E_SIM" --make-image --version 9.9.9 --size 150000 -o "$images/8126.Img" >/dev/null
@@ -327,15 +328,17 @@ upgrade() {
   # The fourth camera goes quiet in the middle of its transfer: its late acknowledgements
   # stretch the transfer (one chunk per acknowledgement) well past the moment it goes quiet.
   ( sleep 1.5; sim offline STALL1 >/dev/null ) &
+  # The fifth camera's closing report is lost: it is finished once it answers with the new version.
   # A test-only give-up time keeps the run short; the program itself waits three minutes.
-  cli --json upgrade UPG1 UPG2 UPG3 STALL1 --image-dir "$images" --timeout 400 --test-give-up-ms 15000
+  cli --json upgrade UPG1 UPG2 UPG3 STALL1 LOST1 --image-dir "$images" --timeout 400 --test-give-up-ms 15000
   expect_rc "one camera stopped answering" 6
   expect_eq "one document" "$(jq -s length "$work/out")" 1
-  expect_eq "results" "$(jq -sc '.[-1].results | map([.serial, .result])' "$work/out")" \
-    '[["UPG1","Write finished, reboot."],["UPG2","Write finished, reboot."],["UPG3","Write finished, reboot."],["STALL1","Camera doesn'"'"'t response"]]'
-  expect_eq "progress" "$(jq -c '[.progress[] | select(.percent? == 50) | .serial] | unique' "$work/out")" '["UPG1","UPG2","UPG3"]'
+  expect_eq "results" "$(jq -sc '.[-1].results | map([.serial, .result, .exit])' "$work/out")" \
+    '[["UPG1","Write finished, reboot.",0],["UPG2","Write finished, reboot.",0],["UPG3","Write finished, reboot.",0],["STALL1","Camera doesn'"'"'t response",6],["LOST1","Finished",0]]'
+  expect_eq "progress" "$(jq -c '[.progress[] | select(.percent? == 50) | .serial] | unique' "$work/out")" '["LOST1","UPG1","UPG2","UPG3"]'
   sleep 3
   expect_eq "new firmware" "$(dump UPG1 | jq -r .firmware)" 9.9.9
+  expect_eq "new firmware without its report" "$(dump LOST1 | jq -r .firmware)" 9.9.9
 }
 
 # reboot and time sync: the simulator keeps the clock it was given and restarts on request; a

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -52,6 +53,11 @@ public:
         m_vec.push_back({56, pszSerial, 0, {}});
         return 36;
     }
+    int Cmd_GetVersion(UINT_PTR uID) override
+    {
+        m_vecVersionAsks.push_back(uID);
+        return 32;
+    }
     std::vector<Request> ForSerial(const std::string& strSerial) const
     {
         std::vector<Request> out;
@@ -62,6 +68,7 @@ public:
         return out;
     }
     std::vector<Request> m_vec;
+    std::vector<UINT_PTR> m_vecVersionAsks;
 };
 
 class FakeTimers : public IUpgradeTimers {
@@ -355,6 +362,74 @@ TEST_F(UpgradeTest, TimersOfTheOtherStates)
     m_upgrade.OnTimer(4);
     EXPECT_EQ(m_timers.Period(4), 0u);
     EXPECT_EQ(m_listener.m_vecTexts.back().dwStringID, IDS_UPDATE_NORESPOND);
+}
+
+// The camera reports the end of its burn once, then restarts: with that report lost, the run
+// ends as finished only when the camera answers again with the image's version, which it did
+// not run before.
+TEST_F(UpgradeTest, CameraBackWithTheImageVersionAfterItsLastReportWasLost)
+{
+    struct Case {
+        const char* pszImage; // version in the image's header, nullptr for an image without one
+        const char* pszBefore;
+        const char* pszAfter;
+        bool bFinished;
+    };
+    const Case cases[] = {
+        {"2.2.0", "2.1.0", "2.2.0", true},
+        {"2.2.0", "2.2.0", "2.2.0", false}, // the same version again: no sign of the restart
+        {"2.2.0", "2.1.0", "2.1.0", false}, // back with its old image: the burn failed
+        {"2.2.0", "2.1.0", "2.3.0", false},
+        {nullptr, "2.1.0", "2.2.0", false}, // an image of unknown version: never asked
+    };
+    UINT_PTR uID = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pszImage ? c.pszImage : "none") + " " + c.pszBefore + " -> " + c.pszAfter);
+        Bytes image = WriteImage(3000);
+        if (c.pszImage != nullptr) {
+            std::memset(image.data(), 0, 48);
+            std::memcpy(image.data(), "VSTRLIMG", 8);
+            std::memcpy(image.data() + 16, c.pszImage, std::strlen(c.pszImage));
+            std::ofstream(m_dir + "/8126.Img", std::ios::binary)
+                .write(reinterpret_cast<const char*>(image.data()),
+                       static_cast<std::streamsize>(image.size()));
+        }
+        ++uID;
+        const std::string strSerial = "CAM-V" + std::to_string(uID);
+        m_listener.m_vecTexts.clear();
+        m_listener.m_vecRebooting.clear();
+        m_sender.m_vecVersionAsks.clear();
+        ASSERT_TRUE(m_upgrade.AddCamera(strSerial.c_str(), uID));
+        ASSERT_TRUE(m_upgrade.Start(m_dir));
+        m_upgrade.OnVersionRes(uID, c.pszBefore, std::strlen(c.pszBefore));
+        WriteReqRes(strSerial, 0);
+        // Before the burn even the image's version is no sign.
+        m_upgrade.OnVersionRes(uID, c.pszAfter, 16);
+        EXPECT_EQ(Entry(strSerial.c_str()).nState, UPGRADE_SENDING);
+        AckAllChunks(strSerial);
+        WriteFileRes(strSerial, 3, 0, 100, 0);
+        m_clock.Advance(4000);
+        m_upgrade.OnTimer(uID);
+        m_upgrade.OnVersionRes(uID, c.pszAfter, 16);
+
+        // Asked at the start and by the burn's timer (cameras of earlier cases, which did not
+        // finish, are started again alongside).
+        EXPECT_EQ(std::count(m_sender.m_vecVersionAsks.begin(), m_sender.m_vecVersionAsks.end(), uID),
+                  c.pszImage ? 2 : 0);
+        EXPECT_EQ(Entry(strSerial.c_str()).bFinished, c.bFinished);
+        if (c.bFinished) {
+            EXPECT_FALSE(m_upgrade.IsRunning());
+            EXPECT_EQ(m_timers.Period(uID), 0u);
+            EXPECT_EQ(m_listener.m_vecTexts.back(), (Text{strSerial, IDS_UPDATE_FINISH, -1}));
+            EXPECT_EQ(m_listener.m_vecRebooting, std::vector<std::string>{strSerial});
+        } else {
+            // Still waiting for the report, up to the give-up time.
+            EXPECT_EQ(Entry(strSerial.c_str()).nState, UPGRADE_WRITING);
+            m_clock.Advance(180001);
+            m_upgrade.OnTimer(uID);
+            EXPECT_EQ(m_listener.m_vecTexts.back().dwStringID, IDS_UPDATE_NORESPOND);
+        }
+    }
 }
 
 TEST_F(UpgradeTest, RequestRefusalsAndUnreadableImages)

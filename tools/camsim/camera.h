@@ -229,6 +229,7 @@ struct Camera {
     std::set<std::string> ignore; // "viewer:9", "online:0x20", "lan:41", "rectime:33"
     std::uint32_t dwRebootMs = 5000;
     std::uint32_t dwFirmwareWriteMs = 3000;
+    bool bFirmwareFinalReport = true; // false: the write's closing report never leaves (lost)
     std::uint32_t dwFirmwareMaxSize = 16u << 20;
     FaultSpec faults;
     bool bOnline = true;

@@ -406,7 +406,8 @@ void CLanProtocol::FirmwareStep(Camera& cam, std::uint64_t uGen, std::size_t nSt
     Bytes b;
     PutText(b, cam.strSerial, 20);
     PutBytes(b, s.data(), 4);
-    Reply(cam, fw.bMulticast, fw.dwReplyAddr, 0xB8, b);
+    if (nStep + 1 < fw.steps.size() || cam.bFirmwareFinalReport)
+        Reply(cam, fw.bMulticast, fw.dwReplyAddr, 0xB8, b);
     Camera* pCam = &cam;
     if (nStep + 1 < fw.steps.size()) {
         const auto dwStep = static_cast<std::uint32_t>(cam.dwFirmwareWriteMs / fw.steps.size());

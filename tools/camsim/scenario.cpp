@@ -228,6 +228,7 @@ void Configure(Camera& c, const json& j, int n, std::mt19937& rng)
     c.dwRebootMs = GetU32(j, "reboot_ms", 5000);
     c.bSdInfoByte = static_cast<std::uint8_t>(GetU32(j, "sd_state", 1));
     c.dwFirmwareWriteMs = GetU32(j, "firmware_write_ms", 3000);
+    c.bFirmwareFinalReport = Get<bool>(j, "firmware_final_report", true);
     c.dwFirmwareMaxSize = GetU32(j, "firmware_max_size", 16u << 20);
 
     const std::string pw = Get<std::string>(j, "password", "");

@@ -993,6 +993,7 @@ int UpgradeExit(DWORD dwStringID)
     switch (dwStringID) {
     case IDS_UPDATE_WAITREBOOT:
     case IDS_UPDATE_WAITREBOOT1:
+    case IDS_UPDATE_FINISH:
         return CLI_EXIT_OK;
     case IDS_UPDATE_NORESPOND:
     case IDS_UPDATE_NORESPOND1:
@@ -1040,8 +1041,8 @@ int CmdUpgrade(const CliOptions& options, const std::vector<std::string>& vecCam
     }
 
     CEngOffCmd* pLan = CEngOffCmd::GetInstance();
-    CEngOffCmdFirmwareSender sender(pLan);
-    CUpgradeWindow window(pLan);
+    CEngOffCmdFirmwareSender sender(pLan, GetEngCmd());
+    CUpgradeWindow window(pLan, GetEngCmd());
     CCliUpgradeListener listener(options, client);
     CFirmwareUpgrade upgrade(&sender, &window, &listener);
     window.SetUpgrade(&upgrade);

@@ -3,11 +3,11 @@
 #include "core/stringids.h"
 #include "device/devicemanager.h"
 #include "device/idownloadmanager.h"
+#include "protocol/engcmd.h"
 #include "protocol/engoffcmd.h"
 #include "ui/main/mainmessage.h"
 
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -25,21 +25,9 @@ namespace {
 constexpr int ROLE_ID = Qt::UserRole + 1;
 constexpr int ROLE_SERIAL = Qt::UserRole + 2;
 
-// Our images start with an 8-byte mark and carry their version text, zero-padded, at 16..47.
 QString ImageVersion(const QString& strPath, bool& bFound)
 {
-    QFile file(strPath);
-    bFound = file.open(QIODevice::ReadOnly);
-    if (!bFound)
-        return QString();
-    const QByteArray header = file.read(48);
-    if (header.size() < 48 || !header.startsWith("VSTRLIMG"))
-        return QString();
-    QByteArray version = header.mid(16, 32);
-    const int nZero = version.indexOf('\0');
-    if (nZero >= 0)
-        version.truncate(nZero);
-    return QString::fromLatin1(version);
+    return QString::fromLatin1(CFirmwareUpgrade::ImageVersion(strPath.toStdString(), &bFound));
 }
 
 QString DeviceName(const DeviceInfo& device)
@@ -50,8 +38,8 @@ QString DeviceName(const DeviceInfo& device)
 } // namespace
 
 CDlgUpdateCam::CDlgUpdateCam(QWidget* pParent)
-    : QDialog(pParent), m_sender(CEngOffCmd::GetInstance()),
-      m_pWindow(std::make_unique<CUpgradeWindow>(CEngOffCmd::GetInstance())),
+    : QDialog(pParent), m_sender(CEngOffCmd::GetInstance(), GetEngCmd()),
+      m_pWindow(std::make_unique<CUpgradeWindow>(CEngOffCmd::GetInstance(), GetEngCmd())),
       m_pUpgrade(std::make_unique<CFirmwareUpgrade>(&m_sender, m_pWindow.get(),
                                                     static_cast<IUpgradeListener*>(this)))
 {
