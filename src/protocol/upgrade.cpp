@@ -107,8 +107,7 @@ bool CFirmwareUpgrade::StartWithFile(const std::string& strPath)
         entry.nLastPercent = 0;
         m_pSender->Cmd_FirmReq(entry.szSerial, entry.dwImageSize);
         // The version it runs now: a change later is the sign of its restart with the image.
-        if (!m_strImageVersion.empty())
-            m_pSender->Cmd_GetVersion(entry.uTimerID);
+        AskVersion(entry);
         Arm(entry, UPGRADE_REQUEST_TIMEOUT);
     }
     VLOG(3, "CFirmwareUpgrade::Start: end } size:%lld", static_cast<long long>(llSize));
@@ -302,13 +301,11 @@ void CFirmwareUpgrade::OnTimer(UINT_PTR uTimerID)
         break;
     case UPGRADE_WRITE_REQUESTED:
         m_pSender->Cmd_FirmWrite(entry.szSerial);
-        if (!m_strImageVersion.empty())
-            m_pSender->Cmd_GetVersion(entry.uTimerID);
+        AskVersion(entry);
         m_pTimers->SetUpgradeTimer(entry.uTimerID, UPGRADE_WRITE_REQUEST_TIMEOUT);
         break;
     case UPGRADE_WRITING:
-        if (!m_strImageVersion.empty())
-            m_pSender->Cmd_GetVersion(entry.uTimerID);
+        AskVersion(entry);
         m_pTimers->SetUpgradeTimer(entry.uTimerID, UPGRADE_WRITING_TIMEOUT);
         break;
     default:
@@ -401,6 +398,13 @@ void CFirmwareUpgrade::Arm(UpgradeEntry& entry, UINT uElapse)
 {
     m_pTimers->SetUpgradeTimer(entry.uTimerID, uElapse);
     entry.dwLastTick = GetTickCount();
+}
+
+void CFirmwareUpgrade::AskVersion(const UpgradeEntry& entry)
+{
+    // Without the image's version an answer could not tell anything.
+    if (!m_strImageVersion.empty())
+        m_pSender->Cmd_GetVersion(entry.uTimerID);
 }
 
 void CFirmwareUpgrade::Stop(UpgradeEntry& entry)

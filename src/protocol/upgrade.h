@@ -157,6 +157,7 @@ private:
     UpgradeEntry* FindByTimer(UINT_PTR uTimerID);
     void Arm(UpgradeEntry& entry, UINT uElapse);
     void Stop(UpgradeEntry& entry);
+    void AskVersion(const UpgradeEntry& entry);
     // Reads the entry's current chunk and sends it; returns the bytes sent from the image,
     // 0 at the end of the image, -1 when the image cannot be read.
     int SendChunk(UpgradeEntry& entry);
