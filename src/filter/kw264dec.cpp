@@ -31,6 +31,7 @@ namespace {
 // Decoders open in this process: a wall of panes decodes on the client's own threads, one
 // picture each; libavcodec's threads only help a single large picture.
 std::atomic<int> g_nOpen{0};
+std::atomic<int64_t> g_nMaxPixels{KW_DEFAULT_MAX_PIXELS};
 
 // One thread: a picture comes out for the sample that completes it, not frames later. Slices
 // decoded side by side keep that, where frame threads would hold pictures back.
@@ -42,6 +43,9 @@ bool OpenContext(KwDecoder* pDecoder, int nThreads)
         return false;
     pDecoder->pContext->thread_count = nThreads;
     pDecoder->pContext->thread_type = FF_THREAD_SLICE;
+    // A damaged parameter set may claim any size up to 16384 square, and the decoder would keep
+    // dozens of such pictures: it refuses the size instead (no picture until a sound key frame).
+    pDecoder->pContext->max_pixels = g_nMaxPixels.load();
     pDecoder->nThreads = nThreads;
     return avcodec_open2(pDecoder->pContext, pDecoder->pCodec, nullptr) >= 0;
 }
@@ -172,6 +176,11 @@ std::shared_ptr<const void> Kw_dec_hold_picture(KwHandle hDecoder)
         AVFrame* pFrame = static_cast<AVFrame*>(const_cast<void*>(p));
         av_frame_free(&pFrame);
     });
+}
+
+void Kw_dec_limit_pixels(int64_t nPixels)
+{
+    g_nMaxPixels = nPixels > 0 ? nPixels : KW_DEFAULT_MAX_PIXELS;
 }
 
 int Kw_dec_threads(KwHandle hDecoder)

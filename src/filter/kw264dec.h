@@ -19,6 +19,14 @@ struct KwDecodeRecord {
 
 using KwHandle = struct KwDecoder*;
 
+// The largest picture a decoder accepts, in pixels (4096 by 2304): well above the 1080p our
+// cameras send. libavcodec counts its padded planes, which for a small MPEG-4 picture are
+// several times its area.
+inline constexpr int64_t KW_DEFAULT_MAX_PIXELS = 4096 * 2304;
+// Decoders opened after the call refuse pictures larger than this (0: the default), as a
+// process that only ever shows small pictures may want.
+void Kw_dec_limit_pixels(int64_t nPixels);
+
 // Null when the decoder cannot be created.
 KwHandle Kw_h264_dec_open();
 // The same call shape over libavcodec's MPEG-4 Part 2 decoder.

@@ -290,3 +290,44 @@ TEST(Decode, OnlyASingleLargePictureUsesTheCodecsThreads)
         Kw_h264_dec_close(hOther);
     }
 }
+
+// A damaged parameter set may claim a picture far larger than the camera's: the decoder refuses
+// the size instead of allocating dozens of such pictures, and decodes again at a sound one.
+TEST(Decode, PicturesOverTheSizeLimitAreRefused)
+{
+    const struct {
+        const char* pszEncoder;
+        KwHandle (*pfnOpen)();
+        int nWidth, nHeight;
+        int64_t nLimit; // 0: the default
+        int nPictures;
+    } aCases[] = {{"libx264", Kw_h264_dec_open, 4160, 2304, 0, 0},
+                  {"libx264", Kw_h264_dec_open, 128, 64, 256 * 256, 2},
+                  {"libx264", Kw_h264_dec_open, 384, 192, 256 * 256, 0},
+                  {"mpeg4", Kw_mpeg4_dec_open, 128, 64, 256 * 256, 2},
+                  {"mpeg4", Kw_mpeg4_dec_open, 384, 192, 256 * 256, 0}};
+    for (const auto& c : aCases) {
+        SCOPED_TRACE(testing::Message() << c.pszEncoder << " " << c.nWidth << "x" << c.nHeight);
+        const TestStream stream = EncodeStream(c.pszEncoder, c.nWidth, c.nHeight, 2, false);
+        ASSERT_EQ(stream.vecPackets.size(), 2u);
+        Kw_dec_limit_pixels(c.nLimit);
+        KwHandle hDecoder = c.pfnOpen();
+        Kw_dec_limit_pixels(0);
+        ASSERT_NE(hDecoder, nullptr);
+        int nPictures = 0;
+        for (const auto& vecPacket : stream.vecPackets) {
+            KwDecodeRecord record;
+            record.pbInput = vecPacket.data();
+            record.dwInputLength = static_cast<uint32_t>(vecPacket.size());
+            Kw_h264_dec_decode(hDecoder, &record);
+            nPictures += record.pY != nullptr;
+        }
+        for (int i = 0; i < 4; ++i) {
+            KwDecodeRecord record; // drains what the decoder still holds
+            Kw_h264_dec_decode(hDecoder, &record);
+            nPictures += record.pY != nullptr;
+        }
+        EXPECT_EQ(nPictures, c.nPictures);
+        Kw_h264_dec_close(hDecoder);
+    }
+}
