@@ -23,11 +23,25 @@ def mappings(path, sizes):
     return out
 
 
+def kind(key):
+    """malloc's main heap, its thread arenas (64 MiB aligned), other anonymous memory (large
+    blocks malloc maps alone, stacks, the pool), or files and shared memory."""
+    if key == "[heap]":
+        return "main heap"
+    if key.startswith("anon "):
+        return "thread arenas" if int(key[5:], 16) % (64 << 20) == 0 else "other anonymous"
+    return "files and shared"
+
+
 sizes = {}
 warm = mappings(sys.argv[1], sizes)
 end = mappings(sys.argv[2], sizes)
 rows = sorted(((end.get(k, 0) - warm.get(k, 0), k) for k in set(warm) | set(end)), key=lambda r: -abs(r[0]))
 print(f"resident: {sum(warm.values())} -> {sum(end.values())} KiB")
+for name in ("main heap", "thread arenas", "other anonymous", "files and shared"):
+    before = sum(v for k, v in warm.items() if kind(k) == name)
+    after = sum(v for k, v in end.items() if kind(k) == name)
+    print(f"  {name}: {before} -> {after} KiB ({after - before:+d})")
 for delta, k in rows[:15]:
     if delta:
         size = f" ({sizes[k]} KiB mapped)" if k in sizes else ""

@@ -30,7 +30,7 @@
 #   scripts/lab/lab-run.sh --cameras 5 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
 # soak.png, the logs and each process's smaps and descriptors where the window starts and at the end
-# (smaps_diff.py). SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
+# (smaps_diff.py), and the desktop's every ten minutes. SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
 # desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE");
 # SOAK_BRIDGE_HEAPTRACK attaches heaptrack to the bridge once warm (see below). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
@@ -373,7 +373,14 @@ sample() {
   # Each process's mappings where the measured window starts, and at the end (smaps_diff.py
   # tells which mappings grew: heap, arenas, thread stacks, the pool, libraries).
   ((t >= seconds / 3)) && [[ ! -f $out/desktop.smaps.warm ]] && smaps warm
+  # The desktop's mappings every ten minutes besides: two of them outside the faults' dips tell
+  # which kind of memory a slow rise in its RSS is (smaps_diff.py).
+  if ((t / 600 > desk_snap)); then
+    desk_snap=$((t / 600))
+    cp "/proc/$desk_pid/smaps" "$out/desktop.smaps.$t" 2>/dev/null
+  fi
 }
+desk_snap=0
 smaps() {
   local name pid
   for name in desktop:$desk_pid cli:$cli_real bridge:$bridge_pid recorder:$rec_real; do
