@@ -30,7 +30,7 @@ struct Pipeline {
     {
         av_log_set_level(AV_LOG_QUIET);
         // Pictures larger than the frame are only cropped, and libavcodec keeps up to 36 of them
-        // per decoder: a parameter set claiming a large size took four decoders past 2 GiB.
+        // per decoder: large claimed sizes took this target's decoders past 2 GiB.
         Kw_dec_limit_pixels(256 * 256);
         static const int8_t colours[4][4] = {{0, 0, 0, 0}, {40, 0, 0, 0}, {0, 30, 0, -20}, {-8, 10, 20, 30}};
         for (int i = 0; i < 8; ++i) {

@@ -30,8 +30,8 @@
 #   scripts/lab/lab-run.sh --cameras 5 --camera-addrs 40 -- bench/soak/soak.sh <build tree> <data> [minutes] [out dir]
 # The out dir (default: a temporary one, removed) keeps soak.csv, cameras.csv, events.log,
 # soak.png, the logs and each process's smaps and descriptors where the window starts and at the end
-# (smaps_diff.py), and the desktop's every ten minutes. SOAK_SEED picks the fault times. SOAK_DESK_WRAP and SOAK_CLI_WRAP run the
-# desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE");
+# (smaps_diff.py), and the desktop's smaps every ten minutes. SOAK_SEED picks the fault times.
+# SOAK_DESK_WRAP and SOAK_CLI_WRAP run the desktop client, the CLI and the recorder (SOAK_REC_WRAP) under a tool ("heaptrack -o FILE");
 # SOAK_BRIDGE_HEAPTRACK attaches heaptrack to the bridge once warm (see below). The sanitizer tree runs it the same
 # way (build/asan as the build tree); its leak report at exit counts as a failure.
 set -uo pipefail
