@@ -190,6 +190,8 @@ public:
     int GroupIndex(const SocketGroup* pGroup) const;
     // For a test: the groups as if Init had made them.
     void SetGroupForTest(int nIndex, SocketGroup* pGroup) { m_apGroups[nIndex] = pGroup; }
+    // For a test: the manager Init makes its sockets with, before Init.
+    void SetManagerForTest(CSocketManager* pManager) { m_pManager = pManager; }
 
 private:
     IMediaContext* Context() const;

@@ -6,8 +6,11 @@
 #include "media/audio/audiomanager.h"
 #include "media/video/pushsourcefilter.h"
 #include "media/video/videopanelogic.h"
+#include "net/localaddress.h"
 #include "net/mediareassembly.h"
+#include "net/socketmanager.h"
 #include "platform/ticks.h"
+#include "protocol/engmedia.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +56,12 @@ public:
         setenv("VISTREL_HOME", m_dir.c_str(), 1);
         setenv("TMPDIR", m_dir.c_str(), 1);
         ASSERT_EQ(Run(std::string(VISTREL_REGSVR) + " " + FILTER_MODULE + " >/dev/null 2>&1"), 0);
+        // Panes attach to the media engine; here it has no sockets. Its ports are fixed, so two
+        // test processes at once would fight over them, and a unit test binds nothing but
+        // loopback.
+        static CFixedLocalAddresses s_noAddresses({});
+        static CSocketManager s_manager(&s_noAddresses);
+        CEngMedia::GetInstance()->SetManagerForTest(&s_manager);
     }
     void TearDown() override { fs::remove_all(m_dir); }
     static fs::path Dir() { return fs::path(getenv("VISTREL_HOME")); }
