@@ -59,9 +59,10 @@ perf_stat() { # perf_stat SUFFIX SECONDS [THREAD]: in the background
 }
 
 # What serve costs with no stream (search, presence, capture), for comparison.
+# Twenty seconds: the search's own rounds come every few seconds.
 t0=$(cpu_ticks "$serve") s0=$(date +%s.%N)
-perf_stat idle 11
-sleep 10
+perf_stat idle 21
+sleep 20
 idle=$(echo "($(cpu_ticks "$serve") - $t0) * 100 / $clk / ($(date +%s.%N) - $s0)" | bc -l)
 
 # 1. Latency, one stream, its reader over UDP (RTSP_BENCH_TRANSPORT=tcp: interleaved in the RTSP
@@ -76,13 +77,25 @@ if [[ -n ${RTSP_BENCH_PERF:-} ]]; then
   pids+=($!)
 fi
 perf_stat one "$seconds" vsrc:src
+# The steady state: from two seconds after the stream's thread appears (the reader's DESCRIBE and
+# the media's set-up are over by then) to the reader's end.
+(
+  for _ in $(seq 100); do grep -qsx vsrc:src /proc/"$serve"/task/*/comm && break; sleep 0.1; done
+  sleep 2
+  echo "$(cpu_ticks "$serve") $(date +%s.%N)" >"$work/steady"
+) &
+pids+=($!)
 python3 "$here/latency.py" "$work/media.log" 6000 "$seconds" \
   stdbuf -oL gst-launch-1.0 -v rtspsrc location=rtsp://127.0.0.1:8554/RB01 latency=0 protocols="$transport" ! rtph264depay ! \
   video/x-h264,stream-format=byte-stream,alignment=au ! fakesink silent=false sync=false >"$work/latency.json"
 t1=$(cpu_ticks "$serve") s1=$(date +%s.%N)
+[[ -s $work/steady ]] || echo "$t0 $s0" >"$work/steady"
+read -r ts ss <"$work/steady"
 jq -c --argjson cpu "$(echo "($t1 - $t0) * 100 / $clk / ($s1 - $s0)" | bc -l)" --argjson idle "$idle" \
+  --argjson steady "$(echo "($t1 - $ts) * 100 / $clk / ($s1 - $ss)" | bc -l)" \
   --arg transport "$transport" '{part: "one stream", readers: 1, transport: $transport} + . + {serve_cpu_percent: ($cpu * 100 | round / 100),
-    serve_idle_cpu_percent: ($idle * 100 | round / 100)}' "$work/latency.json"
+    serve_steady_cpu_percent: ($steady * 100 | round / 100), serve_idle_cpu_percent: ($idle * 100 | round / 100),
+    per_stream_cpu_percent: (($steady - $idle) * 100 | round / 100)}' "$work/latency.json"
 
 # Datagrams the kernel dropped for a full receive buffer in the client's namespace.
 rcvbuf_errors() { awk '/^Udp:/ { if (!n++) { for (i = 1; i <= NF; i++) c[$i] = i } else print $c["RcvbufErrors"] }' /proc/net/snmp; }

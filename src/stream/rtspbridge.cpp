@@ -10,6 +10,8 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 #include <gst/rtsp-server/rtsp-server.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -78,6 +80,29 @@ void OnMediaElementAdded(GstBin*, GstBin*, GstElement* pElement, gpointer)
     const std::string_view strName = GST_OBJECT_NAME(pFactory);
     if (strName == "multiudpsink" || strName == "appsink")
         g_object_set(pElement, "sync", FALSE, nullptr);
+}
+
+// A stream's thread wakes for every frame the GUI thread hands it, while the GUI thread still
+// holds the source's lock: as an ordinary thread it took the CPU from the GUI thread at once, only
+// to wait for that lock, and the GUI thread had to run again to let it go (two more switches per
+// frame). A batch thread runs at the waker's next sleep, or on a free CPU. GStreamer's pool keeps
+// the thread for later tasks, all of them this bridge's streams.
+GstPadProbeReturn OnFirstStreamBuffer(GstPad*, GstPadProbeInfo*, gpointer)
+{
+    const sched_param param{};
+    if (const int nError = pthread_setschedparam(pthread_self(), SCHED_BATCH, &param); nError != 0)
+        VLOG(2, "CRtspBridge: stream thread stays as it is: %s", std::strerror(nError));
+    return GST_PAD_PROBE_REMOVE;
+}
+
+void WatchStreamThread(GstAppSrc* pSource)
+{
+    if (pSource == nullptr)
+        return;
+    if (GstPad* pPad = gst_element_get_static_pad(GST_ELEMENT(pSource), "src")) {
+        gst_pad_add_probe(pPad, GST_PAD_PROBE_TYPE_BUFFER, &OnFirstStreamBuffer, nullptr, nullptr);
+        gst_object_unref(pPad);
+    }
 }
 
 // The server takes a password's hash only from an htdigest file: one in memory, never on disk.
@@ -850,6 +875,8 @@ void CRtspBridge::Impl::OnMediaConfigure(GstRTSPMediaFactory* pFactory, GstRTSPM
         gst_object_unref(pPipeline);
     }
     gst_object_unref(pBin);
+    WatchStreamThread(pSink->pVideo);
+    WatchStreamThread(pSink->pAudio);
     g_signal_connect(pMedia, "unprepared", G_CALLBACK(&Impl::OnUnprepared), pData);
     g_object_weak_ref(G_OBJECT(pMedia), &Impl::OnMediaGone, pData);
     std::lock_guard lock(impl.mutex);

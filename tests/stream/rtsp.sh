@@ -104,6 +104,12 @@ h264() {
   echo "gst-launch rtspsrc meanwhile: $gst_frames buffers"
   expect_eq "a second client played at the same time" "$((gst_frames > 100))" 1
   expect_eq "the camera was asked for its stream once" "$(dump VS0001 | jq .video.starts)" 1
+  # The playing client's stream threads (video and audio) run as batch threads (policy 3).
+  local policies
+  policies=$(for t in /proc/"$serve_pid"/task/*; do
+    grep -qsx '[av]src:src' "$t/comm" && awk '{ print $41 }' "$t/stat"
+  done | sort -u | paste -sd ' ')
+  expect_eq "the streams' threads are batch threads" "$policies" 3
   expect_eq "probe over TCP" "$(probe "$url/VS0001" -rtsp_transport tcp)" "h264 1280x720;pcm_mulaw 8000"
   expect_eq "probe over UDP" "$(probe "$url/VS0001" -rtsp_transport udp)" "h264 1280x720;pcm_mulaw 8000"
   # Audio: the speech sample, through GSM and mu-law.
