@@ -365,7 +365,11 @@ sample() {
   t=$(($(date +%s) - t0))
   ctl media all | jq -r --arg t "$t" '.media | to_entries[] | "\($t),\(.key),\(.value.live_frames),\(.value.streams.live.active)"' \
     >"$work/cams.now"
-  grep -E ",($(IFS='|'; echo "${desk[*]}|${cliset[*]}|${bridgeset[*]}|${recset[*]}"))," "$work/cams.now" >>"$out/cameras.csv"
+  # The CLI's live view runs for a set time, which the wait for cameras rebooted late can outlast:
+  # once it has ended, its cameras stop by design and are judged on the samples taken while it ran.
+  local sets=("${desk[@]}" "${bridgeset[@]}" "${recset[@]}")
+  kill -0 "$cli_real" 2>/dev/null && sets+=("${cliset[@]}")
+  grep -E ",($(IFS='|'; echo "${sets[*]}"))," "$work/cams.now" >>"$out/cameras.csv"
   proc_row desktop "$desk_pid" "$work/desk.health" "$work/desk" "$(awk -F, '$2 ~ /^(D|NVR)/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row cli "$cli_real" "$work/cli.health" "$work/cli" "$(awk -F, '$2 ~ /^C/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
   proc_row bridge "$bridge_pid" "$work/bridge.health" "$work/bridge" "$(awk -F, '$2 ~ /^B/ { n += $3 } END { print n + 0 }' "$work/cams.now")"
