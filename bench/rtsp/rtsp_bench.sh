@@ -43,12 +43,14 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 # With RTSP_BENCH_PERF_STAT=FILE, perf stat counts serve's CPU time, context switches and
 # migrations per thread, with no stream (FILE.idle) and during part 1 (FILE.one). It counts only
 # the threads there when it starts: for part 1 it waits for the stream's, which its reader makes.
+# wait_thread NAME: until serve has a thread of that name (at most 10 s).
+wait_thread() { for _ in $(seq 100); do grep -qsx "$1" /proc/"$serve"/task/*/comm && break; sleep 0.1; done; }
 perf_stat() { # perf_stat SUFFIX SECONDS [THREAD]: in the background
   [[ -n ${RTSP_BENCH_PERF_STAT:-} ]] || return 0
   (
     start=$(date +%s)
     if (($# > 2)); then
-      for _ in $(seq 100); do grep -qsx "$3" /proc/"$serve"/task/*/comm && break; sleep 0.1; done
+      wait_thread "$3"
       sleep 1
     fi
     left=$(($2 - $(date +%s) + start - 1))
@@ -80,7 +82,7 @@ perf_stat one "$seconds" vsrc:src
 # The steady state: from two seconds after the stream's thread appears (the reader's DESCRIBE and
 # the media's set-up are over by then) to the reader's end.
 (
-  for _ in $(seq 100); do grep -qsx vsrc:src /proc/"$serve"/task/*/comm && break; sleep 0.1; done
+  wait_thread vsrc:src
   sleep 2
   echo "$(cpu_ticks "$serve") $(date +%s.%N)" >"$work/steady"
 ) &

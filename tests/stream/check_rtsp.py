@@ -11,12 +11,17 @@
     check_rtsp.py audio SOURCE_WAV RECEIVED_WAV
         Prints "correlation lag_ms": the best normalised correlation of the received audio with
         the looped source, and where in the loop it lies.
+    check_rtsp.py sdp FMTP_LINE
+        Prints "same" when the H.264 fmtp line's profile-level-id is bytes 1 to 3 of the SPS in
+        its sprop-parameter-sets, else what each says.
 
 RTP carries NAL units without their start codes, so a client writes its own (ffmpeg: four
 bytes); a unit matches a sent frame when some choice of 3- or 4-byte start codes gives the
 frame's size and CRC-32. MPEG-4 start codes have one form only.
 """
+import base64
 import itertools
+import re
 import math
 import struct
 import sys
@@ -156,8 +161,18 @@ def audio(source, received):
     print("%.3f %d" % (corr, (lag % n) * 1000 // 8000))
 
 
+def sdp(fmtp):
+    sprop = re.search(r"sprop-parameter-sets=([^,;]+)", fmtp)
+    level = re.search(r"profile-level-id=([0-9a-fA-F]{6})", fmtp)
+    sps = base64.b64decode(sprop.group(1)) if sprop else b""
+    same = level and sps[1:4].hex() == level.group(1).lower()
+    print("same" if same else f"{level and level.group(1)} against {sps[1:4].hex()}")
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "units":
         units(*sys.argv[2:6])
+    elif sys.argv[1] == "sdp":
+        sdp(sys.argv[2])
     else:
         audio(*sys.argv[2:4])
